@@ -1,0 +1,41 @@
+# One INTERFACE target that every Pling target links: language level, warnings,
+# hardening and the sanitizer switches.
+add_library(pling_common INTERFACE)
+target_compile_features(pling_common INTERFACE cxx_std_20)
+target_compile_options(pling_common INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
+  -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference -Wdouble-promotion
+  -Wformat=2 -Wimplicit-fallthrough
+  -fstack-protector-strong -fno-omit-frame-pointer)
+if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+  target_compile_definitions(pling_common INTERFACE $<$<NOT:$<BOOL:${PLING_SANITIZE_ADDRESS}>>:_FORTIFY_SOURCE=2>)
+endif()
+target_compile_definitions(pling_common INTERFACE _GLIBCXX_ASSERTIONS)
+target_link_options(pling_common INTERFACE -Wl,-z,relro,-z,now)
+find_package(Threads REQUIRED)
+target_link_libraries(pling_common INTERFACE Threads::Threads)
+
+if(PLING_WERROR)
+  target_compile_options(pling_common INTERFACE -Werror)
+endif()
+
+if(PLING_SANITIZE_ADDRESS AND PLING_SANITIZE_THREAD)
+  message(FATAL_ERROR "Choose one of PLING_SANITIZE_ADDRESS and PLING_SANITIZE_THREAD")
+endif()
+if(PLING_SANITIZE_ADDRESS)
+  target_compile_options(pling_common INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+  target_link_options(pling_common INTERFACE -fsanitize=address,undefined)
+endif()
+if(PLING_SANITIZE_THREAD)
+  target_compile_options(pling_common INTERFACE -fsanitize=thread)
+  target_link_options(pling_common INTERFACE -fsanitize=thread)
+endif()
+
+# pling_add_library(name dir): one library per layer, its sources gathered from the
+# folder (and its posix/ part), its headers reachable as <layer/header.h>.
+function(pling_add_library name dir)
+  file(GLOB _src CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/posix/*.cpp)
+  add_library(${name} STATIC ${_src})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC pling_common)
+endfunction()

@@ -1,0 +1,51 @@
+#pragma once
+// A plain main-thread loop for programs without a GUI toolkit (the command line,
+// tests, benchmarks): it serves synchronised calls from worker threads and runs
+// posted work until asked to quit.
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/event.h"
+#include "platform/main_thread.h"
+
+namespace pling::platform {
+
+class TEventLoop : public IMainThread, public std::enable_shared_from_this<TEventLoop> {
+ public:
+  TEventLoop();  // the constructing thread is the loop's main thread
+  ~TEventLoop() override;
+
+  bool Synchronize(const std::function<void()>& fn, const TEvent* cancel) override;
+  void Post(std::function<void()> fn);  // from any thread; runs later on the main thread
+
+  // Serves calls until Quit(). Returns at once if Quit() was already asked.
+  void Run();
+  // Serves calls until `done` returns true (checked after each call) or the
+  // time-out passes; true when `done` became true.
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  // Serves whatever is waiting, waiting at most `timeout` for the first call.
+  void ProcessEvents(std::chrono::milliseconds timeout);
+
+  void Quit();  // async-signal-safe
+  bool QuitRequested() const;
+  // After Shutdown() no call is served any more: pending and later Synchronize
+  // calls return false without running.
+  void Shutdown();
+
+ private:
+  struct TCall;
+  bool RunOne(std::chrono::milliseconds timeout);
+
+  std::thread::id FOwner;
+  mutable std::mutex FLock;
+  std::deque<std::shared_ptr<TCall>> FQueue;
+  TEvent FWake;
+  TEvent FQuit;
+  bool FShutdown = false;
+};
+
+}  // namespace pling::platform

@@ -1,0 +1,84 @@
+#pragma once
+// The mailslot service: named, machine-wide, message-preserving queues.
+//
+// A mailslot path is "\\MACHINE\mailslot\NAME" ("mailslot" in any case). Only the
+// process that created a mailslot reads it; anybody may write to it. Names are
+// case-insensitive. Every write arrives as one whole message; messages are read one
+// at a time, in arrival order; the number of waiting messages and the size of the
+// next one can be asked for without blocking. Zero-length messages are allowed.
+//
+// On Linux an open mailslot is a Unix datagram socket in the abstract namespace,
+// named from the upper-cased slot name, so a second create of the same name by any
+// process fails with ERROR_ALREADY_EXISTS and nothing is left behind when a process
+// dies. The service keeps its own queue per handle.
+//
+// Every function sets the calling thread's last error (GetLastError) on failure.
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/event.h"
+#include "platform/types.h"
+
+namespace pling::platform {
+
+inline constexpr DWORD MAILSLOT_WAIT_FOREVER = 0xFFFFFFFF;
+inline constexpr DWORD MAILSLOT_NO_MESSAGE = 0xFFFFFFFF;
+
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD FILE_SHARE_READ = 0x00000001;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
+// Creates the mailslot "\\.\mailslot\NAME". A path of another form, or a name with
+// characters a mailslot name cannot hold, fails with ERROR_BAD_PATHNAME; a name
+// that any process on this machine already holds fails with ERROR_ALREADY_EXISTS.
+// maxMessageSize 0 means any size; a longer message is never delivered to it.
+// readTimeout (ms, or MAILSLOT_WAIT_FOREVER) bounds how long ReadFile waits.
+HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTimeout);
+
+// Any of the out pointers may be null. nextSize is MAILSLOT_NO_MESSAGE when no
+// message waits. Never blocks.
+bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize,
+                     DWORD* messageCount, DWORD* readTimeout);
+
+// Reads exactly one whole message. A buffer smaller than the next message fails
+// with ERROR_INSUFFICIENT_BUFFER and leaves the message waiting. With no message
+// waiting, waits up to the mailslot's read time-out, then fails with
+// ERROR_SEM_TIMEOUT.
+bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead);
+
+// Opens a mailslot for writing. Machine "." or this computer's name (any case)
+// means this machine: the mailslot must exist (else ERROR_FILE_NOT_FOUND). Other
+// machine parts go to the network transport when one is installed, and fail with
+// ERROR_BAD_NETPATH while there is none.
+HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD shareMode,
+                  DWORD creationDisposition, DWORD flagsAndAttributes);
+
+// Writes one message. Fails (and writes nothing) when the receiving mailslot's
+// size limit is known and exceeded, or when the message cannot be taken whole.
+bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
+
+bool CloseHandle(HANDLE handle);
+
+// Waits until a message is waiting in the mailslot, `stop` is set, or the time-out
+// passes. Costs no CPU while it waits.
+enum class TMailslotWait { MessageWaiting, Stopped, TimedOut, Failed };
+TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop,
+                              std::chrono::milliseconds timeout);
+
+// The network transport that writes to other machines' mailslots. Installed by
+// the network layer; until then writes to other machines fail.
+class IMailslotTransport {
+ public:
+  virtual ~IMailslotTransport() = default;
+  // Sends `data` to the mailslot `slotName` on `machine`; false with `error` set
+  // when it could not be sent whole.
+  virtual bool Write(std::string_view machine, std::string_view slotName,
+                     std::string_view data, DWORD& error) = 0;
+};
+void SetMailslotTransport(std::shared_ptr<IMailslotTransport> transport);
+
+}  // namespace pling::platform
