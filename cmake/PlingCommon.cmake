@@ -31,11 +31,17 @@ if(PLING_SANITIZE_THREAD)
   target_link_options(pling_common INTERFACE -fsanitize=thread)
 endif()
 
-# pling_add_library(name dir): one library per layer, its sources gathered from the
+# pling_add_library(name dir [deps...]): one library per layer, its sources gathered from the
 # folder (and its posix/ part), its headers reachable as <layer/header.h>.
 function(pling_add_library name dir)
   file(GLOB _src CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/posix/*.cpp)
-  add_library(${name} STATIC ${_src})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${name} PUBLIC pling_common)
+  if(_src)
+    add_library(${name} STATIC ${_src})
+    set(_scope PUBLIC)
+  else()
+    add_library(${name} INTERFACE)
+    set(_scope INTERFACE)
+  endif()
+  target_include_directories(${name} ${_scope} ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} ${_scope} pling_common ${ARGN})
 endfunction()

@@ -2,6 +2,7 @@
 // Who and where the program runs: the user's name and this computer's name, as
 // 8-bit strings in the ANSI code page.
 #include <string>
+#include <string_view>
 
 #include "platform/types.h"
 
@@ -14,5 +15,9 @@ std::string GetUserName();
 std::string GetComputerName();
 // Whether `machine` names this computer: "." or its name, in any case.
 bool IsLocalMachine(std::string_view machine);
+
+// The computer name for a host name (UTF-8): the first label, upper-cased, in the ANSI
+// code page, cut to 15 characters; "LOCALHOST" if that leaves nothing.
+std::string ComputerNameFromHostName(std::string_view hostName);
 
 }  // namespace pling::platform

@@ -1,0 +1,86 @@
+#include "platform/identity.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/codepage.h"
+
+namespace pling::platform {
+namespace {
+
+constexpr std::size_t kMaxComputerName = 15;
+
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiUpper(x) == AsciiUpper(y);
+         });
+}
+
+std::string_view FirstLabel(std::string_view hostName) {
+  return hostName.substr(0, hostName.find('.'));
+}
+
+std::string HostName() {
+  char buffer[HOST_NAME_MAX + 1] = {};
+  if (gethostname(buffer, sizeof buffer) != 0) return {};
+  buffer[HOST_NAME_MAX] = '\0';  // a truncated name need not be terminated
+  return buffer;
+}
+
+// The login name of the effective user from the password database, empty if it has none.
+std::string PasswordDatabaseName() {
+  long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 4096);
+  passwd entry{};
+  passwd* result = nullptr;
+  int error;
+  while ((error = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result)) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (error != 0 || result == nullptr || result->pw_name == nullptr) return {};
+  return result->pw_name;
+}
+
+}  // namespace
+
+std::string ComputerNameFromHostName(std::string_view hostName) {
+  std::string name = Utf8ToAnsi(FirstLabel(hostName));
+  std::transform(name.begin(), name.end(), name.begin(), AsciiUpper);
+  if (name.size() > kMaxComputerName) name.resize(kMaxComputerName);
+  if (name.empty()) name = "LOCALHOST";
+  return name;
+}
+
+std::string GetUserName() {
+  std::string name = PasswordDatabaseName();
+  if (name.empty()) {
+    const char* user = std::getenv("USER");
+    if (user != nullptr) name = user;
+  }
+  if (name.empty()) return std::to_string(geteuid());
+  return Utf8ToAnsi(name);
+}
+
+std::string GetComputerName() {
+  return ComputerNameFromHostName(HostName());
+}
+
+bool IsLocalMachine(std::string_view machine) {
+  if (machine == ".") return true;
+  const std::string hostName = HostName();
+  return EqualsIgnoreCase(machine, ComputerNameFromHostName(hostName)) ||
+         EqualsIgnoreCase(machine, Utf8ToAnsi(FirstLabel(hostName)));
+}
+
+}  // namespace pling::platform

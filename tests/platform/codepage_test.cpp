@@ -1,0 +1,162 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+namespace pling::platform {
+namespace {
+
+constexpr unsigned kAnsiPages[] = {1252, 1251, 1250};
+
+std::string AllBytes() {
+  std::string bytes(256, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i);
+  return bytes;
+}
+
+// Puts the active pair back after each test, so the tests do not depend on their order.
+class CodePageTest : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = ActiveCodePages(); }
+  void TearDown() override { SelectCodePages(saved_.Ansi); }
+
+ private:
+  TCodePages saved_{};
+};
+
+TEST_F(CodePageTest, EveryPairIsABijectionAndTheDirectionsAreInverse) {
+  for (const unsigned ansi : kAnsiPages) {
+    SCOPED_TRACE(ansi);
+    ASSERT_TRUE(SelectCodePages(ansi));
+    const std::string all = AllBytes();
+
+    std::string oem = all;
+    CharToOem(oem);
+    EXPECT_EQ(oem.substr(0, 128), all.substr(0, 128)) << "ASCII must not change";
+    std::string sorted = oem;
+    std::sort(sorted.begin(), sorted.end(), [](char a, char b) {
+      return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
+    });
+    EXPECT_EQ(sorted, all) << "two ANSI bytes share an OEM byte";
+    OemToChar(oem);
+    EXPECT_EQ(oem, all);
+
+    std::string ansiText = all;
+    OemToChar(ansiText);
+    CharToOem(ansiText);
+    EXPECT_EQ(ansiText, all);
+  }
+}
+
+TEST_F(CodePageTest, LettersMapToTheSameLetterInTheOemPage) {
+  struct Case {
+    unsigned ansiPage;
+    unsigned char ansi;
+    unsigned char oem;
+  };
+  const Case cases[] = {
+      {1252, 0xE9, 0x82},  // é
+      {1252, 0xC4, 0x8E},  // Ä
+      {1251, 0xC6, 0x86},  // Ж
+      {1251, 0xFF, 0xEF},  // я
+      {1251, 0xA8, 0xF0},  // Ё
+      {1250, 0xF8, 0xFD},  // ř
+      {1250, 0xA3, 0x9D},  // Ł
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.ansiPage << " byte " << unsigned{c.ansi});
+    ASSERT_TRUE(SelectCodePages(c.ansiPage));
+    std::string text = {'a', static_cast<char>(c.ansi), 'Z'};
+    CharToOem(text);
+    EXPECT_EQ(text, (std::string{'a', static_cast<char>(c.oem), 'Z'}));
+    OemToChar(text);
+    EXPECT_EQ(text, (std::string{'a', static_cast<char>(c.ansi), 'Z'}));
+  }
+}
+
+TEST_F(CodePageTest, PairIsChosenFromTheLocaleName) {
+  struct Case {
+    const char* locale;
+    unsigned ansi;
+    unsigned oem;
+  };
+  const Case cases[] = {
+      {"ru_RU.UTF-8", 1251, 866}, {"uk_UA", 1251, 866},       {"bg", 1251, 866},
+      {"sr_RS", 1251, 866},       {"sr_RS@latin", 1250, 852}, {"sr_RS.UTF-8@latin", 1250, 852},
+      {"pl_PL", 1250, 852},       {"cs_CZ.UTF-8", 1250, 852}, {"hu_HU.ISO-8859-2", 1250, 852},
+      {"C", 1252, 850},           {"POSIX", 1252, 850},       {"", 1252, 850},
+      {"de_DE.UTF-8", 1252, 850}, {"en_US@euro", 1252, 850},  {"rus", 1252, 850},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.locale);
+    const TCodePages chosen = SelectCodePagesForLocale(c.locale);
+    EXPECT_EQ(chosen.Ansi, c.ansi);
+    EXPECT_EQ(chosen.Oem, c.oem);
+    EXPECT_EQ(ActiveCodePages().Ansi, c.ansi);
+    EXPECT_EQ(ActiveCodePages().Oem, c.oem);
+  }
+}
+
+TEST_F(CodePageTest, UnknownAnsiPageLeavesThePairAlone) {
+  ASSERT_TRUE(SelectCodePages(1251));
+  EXPECT_FALSE(SelectCodePages(437));
+  EXPECT_EQ(ActiveCodePages().Ansi, 1251u);
+  EXPECT_EQ(ActiveCodePages().Oem, 866u);
+}
+
+// The first use picks the pair from the environment; the child process starts with no pair
+// chosen yet.
+TEST(CodePageEnvironmentTest, FirstNonEmptyLocaleVariableWins) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("LC_ALL", "", 1);
+        setenv("LC_CTYPE", "pl_PL.UTF-8", 1);
+        setenv("LANG", "ru_RU.UTF-8", 1);
+        const TCodePages pages = ActiveCodePages();
+        std::exit(pages.Ansi == 1250 && pages.Oem == 852 ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST_F(CodePageTest, EveryAnsiByteSurvivesTheTripThroughUtf8) {
+  for (const unsigned ansi : kAnsiPages) {
+    SCOPED_TRACE(ansi);
+    ASSERT_TRUE(SelectCodePages(ansi));
+    const std::string all = AllBytes();
+    EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(all)), all);
+  }
+}
+
+TEST_F(CodePageTest, AnsiBytesBecomeTheirUnicodeCharacters) {
+  ASSERT_TRUE(SelectCodePages(1252));
+  EXPECT_EQ(AnsiToUtf8("caf\xE9 \x80"), "caf\u00E9 \u20AC");
+  EXPECT_EQ(AnsiToUnicode(0x81), U'\u0081');  // left undefined by the page
+  EXPECT_EQ(Utf8ToAnsi("\u0081"), "\x81");
+  ASSERT_TRUE(SelectCodePages(1251));
+  EXPECT_EQ(AnsiToUtf8("\xCF\xF0\xE8\xE2\xE5\xF2"), "\u041F\u0440\u0438\u0432\u0435\u0442");
+  EXPECT_EQ(Utf8ToAnsi("\u041F\u0440\u0438\u0432\u0435\u0442"), "\xCF\xF0\xE8\xE2\xE5\xF2");
+  ASSERT_TRUE(SelectCodePages(1250));
+  EXPECT_EQ(Utf8ToAnsi("\u0159\u0141"), "\xF8\xA3");
+}
+
+TEST_F(CodePageTest, InvalidUtf8AndForeignCharactersBecomeTheReplacement) {
+  ASSERT_TRUE(SelectCodePages(1252));
+  EXPECT_EQ(Utf8ToAnsi("a\x80z"), "a?z");              // lone continuation byte
+  EXPECT_EQ(Utf8ToAnsi("a\xE2\x82z"), "a?z");          // cut-off sequence counts once
+  EXPECT_EQ(Utf8ToAnsi("a\xC3"), "a?");                // cut off at the end
+  EXPECT_EQ(Utf8ToAnsi("\xC0\xAF"), "??");             // overlong '/'
+  EXPECT_EQ(Utf8ToAnsi("\xE0\x80\xAF"), "???");        // overlong '/'
+  EXPECT_EQ(Utf8ToAnsi("\xED\xA0\x80"), "???");        // surrogate
+  EXPECT_EQ(Utf8ToAnsi("\xF4\x90\x80\x80"), "????");   // above U+10FFFF
+  EXPECT_EQ(Utf8ToAnsi("\xFF\xFE"), "??");             // never valid
+  EXPECT_EQ(Utf8ToAnsi("\u65E5\U0001F600."), "??.");   // not in the page
+  EXPECT_EQ(Utf8ToAnsi("\u041F\xE2\x82", '_'), "__");  // chosen replacement
+  EXPECT_EQ(Utf8ToAnsi(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+}  // namespace
+}  // namespace pling::platform

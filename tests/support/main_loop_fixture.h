@@ -1,0 +1,47 @@
+#pragma once
+// A test fixture whose thread is the main thread: it installs a TEventLoop that
+// serves the reader threads' deliveries while the test pumps it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/event_loop.h"
+#include "platform/main_thread.h"
+
+namespace pling::testing {
+
+class MainLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FLoop = std::make_shared<platform::TEventLoop>();
+    platform::SetMainThread(FLoop);
+  }
+  void TearDown() override {
+    platform::SetMainThread(nullptr);
+    FLoop->Shutdown();
+  }
+
+  // Serves deliveries until `done` holds; false if it did not within 10 s.
+  bool PumpUntil(const std::function<bool()>& done) {
+    return FLoop->RunUntil(done, std::chrono::seconds(10));
+  }
+  // Serves deliveries for a while (for checks that nothing more arrives).
+  void PumpFor(std::chrono::milliseconds period) {
+    const auto end = std::chrono::steady_clock::now() + period;
+    while (std::chrono::steady_clock::now() < end) FLoop->ProcessEvents(std::chrono::milliseconds(5));
+  }
+
+  // A slot name no other test process uses.
+  static std::string UniqueSlot(const std::string& stem) {
+    static int counter = 0;
+    return stem + std::to_string(getpid()) + "_" + std::to_string(++counter);
+  }
+
+  std::shared_ptr<platform::TEventLoop> FLoop;
+};
+
+}  // namespace pling::testing
