@@ -1,0 +1,21 @@
+// Font text: any input either fails with the conversion error or gives a font
+// whose own text reads back as the same font.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/exceptions.h"
+#include "settings/Megares.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  pling::settings::TFont font;
+  try {
+    font = pling::settings::FontFromText(text);
+  } catch (const pling::platform::EConvertError&) {
+    return 0;
+  }
+  if (pling::settings::FontFromText(pling::settings::FontToText(font)) != font) std::abort();
+  return 0;
+}

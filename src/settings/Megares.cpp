@@ -1,0 +1,436 @@
+#include "settings/Megares.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "platform/exceptions.h"
+#include "platform/profile.h"
+#include "platform/version.h"
+#include "settings/IntText.h"
+#include "settings/owner_form.h"
+
+namespace pling::settings {
+
+namespace {
+
+// Registry key paths and values longer than this cannot be used.
+constexpr std::size_t kRegistryMaxPath = 255;
+constexpr platform::LONG kRegistryBufferSize = 256;
+constexpr platform::DWORD kIniBufferSize = 1024;
+
+std::string SettingPath(std::string_view section, std::string_view key) {
+  std::string path;
+  path.reserve(section.size() + 1 + key.size());
+  path.append(section).append("\\").append(key);
+  return path;
+}
+
+struct TColorName {
+  TColor Color;
+  const char* Name;
+};
+
+// In this order: the first match wins when a colour is turned into text.
+constexpr std::array<TColorName, 42> kColorNames{{
+    {clBlack, "clBlack"},
+    {clMaroon, "clMaroon"},
+    {clGreen, "clGreen"},
+    {clOlive, "clOlive"},
+    {clNavy, "clNavy"},
+    {clPurple, "clPurple"},
+    {clTeal, "clTeal"},
+    {clGray, "clGray"},
+    {clSilver, "clSilver"},
+    {clRed, "clRed"},
+    {clLime, "clLime"},
+    {clYellow, "clYellow"},
+    {clBlue, "clBlue"},
+    {clFuchsia, "clFuchsia"},
+    {clAqua, "clAqua"},
+    {clWhite, "clWhite"},
+    {clScrollBar, "clScrollBar"},
+    {clBackground, "clBackground"},
+    {clActiveCaption, "clActiveCaption"},
+    {clInactiveCaption, "clInactiveCaption"},
+    {clMenu, "clMenu"},
+    {clWindow, "clWindow"},
+    {clWindowFrame, "clWindowFrame"},
+    {clMenuText, "clMenuText"},
+    {clWindowText, "clWindowText"},
+    {clCaptionText, "clCaptionText"},
+    {clActiveBorder, "clActiveBorder"},
+    {clInactiveBorder, "clInactiveBorder"},
+    {clAppWorkSpace, "clAppWorkSpace"},
+    {clHighlight, "clHighlight"},
+    {clHighlightText, "clHighlightText"},
+    {clBtnFace, "clBtnFace"},
+    {clBtnShadow, "clBtnShadow"},
+    {clGrayText, "clGrayText"},
+    {clBtnText, "clBtnText"},
+    {clInactiveCaptionText, "clInactiveCaptionText"},
+    {clBtnHighlight, "clBtnHighlight"},
+    {cl3DDkShadow, "cl3DDkShadow"},
+    {cl3DLight, "cl3DLight"},
+    {clInfoText, "clInfoText"},
+    {clInfoBk, "clInfoBk"},
+    {clNone, "clNone"},
+}};
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// The text up to the next ";", removed from `rest` with the ";"; the whole rest
+// when there is no ";".
+std::string_view NextField(std::string_view& rest) {
+  const std::size_t at = rest.find(';');
+  if (at == std::string_view::npos) {
+    const std::string_view field = rest;
+    rest = {};
+    return field;
+  }
+  const std::string_view field = rest.substr(0, at);
+  rest.remove_prefix(at + 1);
+  return field;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TIniFile
+
+TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
+
+TIniFile::~TIniFile() = default;
+
+std::string TIniFile::ReadText(std::string_view section, std::string_view key,
+                               std::string_view defaultValue) const {
+  std::array<char, kIniBufferSize> buffer{};
+  const platform::DWORD copied = platform::GetPrivateProfileString(
+      section, key, defaultValue, buffer.data(), kIniBufferSize, FFileName);
+  return std::string(buffer.data(), std::min<std::size_t>(copied, kIniBufferSize - 1));
+}
+
+std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
+                                   std::int32_t defaultValue) const {
+  std::string text = ReadText(section, key, "");
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'X' || text[1] == 'x')) {
+    text.replace(0, 2, "$");
+  }
+  return TryStrToInt(text).value_or(defaultValue);
+}
+
+bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
+  return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteText(std::string_view section, std::string_view key, std::string_view value) {
+  if (!platform::WritePrivateProfileString(section, key, value, FFileName)) {
+    throw platform::Exception("Unable to write to " + FFileName);
+  }
+}
+
+void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
+  WriteText(section, key, IntToStr(value));
+}
+
+// ---------------------------------------------------------------------------
+// TWindowsRegistry
+
+TWindowsRegistry::TWindowsRegistry(std::string company, std::string app)
+    : TIniFile(std::string()), FApp(std::move(app)), FCompany(std::move(company)) {
+  const std::string path = FCompany + "\\" + FApp;
+  platform::HKEY key = 0;
+  if (path.size() <= kRegistryMaxPath &&
+      platform::RegCreateKey(platform::HKEY_CLASSES_ROOT, path, &key) ==
+          static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
+    FKey = key;
+  }
+}
+
+TWindowsRegistry::~TWindowsRegistry() {
+  if (FKey != 0) platform::RegCloseKey(FKey);
+}
+
+bool TWindowsRegistry::Query(std::string_view section, std::string_view key,
+                             std::string& value) const {
+  if (FKey == 0) return false;
+  const std::string path = SettingPath(section, key);
+  if (path.size() > kRegistryMaxPath) return false;
+  std::array<char, kRegistryBufferSize> buffer{};
+  platform::LONG size = kRegistryBufferSize;
+  if (platform::RegQueryValue(FKey, path, buffer.data(), &size) !=
+      static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
+    return false;
+  }
+  value.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+  return true;
+}
+
+std::string TWindowsRegistry::ReadText(std::string_view section, std::string_view key,
+                                       std::string_view defaultValue) const {
+  std::string value;
+  if (!Query(section, key, value)) return std::string(defaultValue);
+  return value;
+}
+
+std::int32_t TWindowsRegistry::ReadInteger(std::string_view section, std::string_view key,
+                                           std::int32_t defaultValue) const {
+  std::string value;
+  if (!Query(section, key, value)) return defaultValue;
+  return StrToInt(value);
+}
+
+bool TWindowsRegistry::ReadBool(std::string_view section, std::string_view key,
+                                bool defaultValue) const {
+  std::string value;
+  if (!Query(section, key, value)) return defaultValue;
+  return StrToInt(value) != 0;
+}
+
+void TWindowsRegistry::WriteText(std::string_view section, std::string_view key,
+                                 std::string_view value) {
+  if (FKey == 0) return;
+  const std::string path = SettingPath(section, key);
+  if (path.size() > kRegistryMaxPath) return;
+  // Failures are not reported.
+  platform::RegSetValue(FKey, path, platform::REG_SZ, value);
+}
+
+void TWindowsRegistry::WriteInteger(std::string_view section, std::string_view key,
+                                    std::int32_t value) {
+  WriteText(section, key, IntToStr(value));
+}
+
+// ---------------------------------------------------------------------------
+// Colour and font texts
+
+std::string ColorToText(TColor color) {
+  for (const TColorName& name : kColorNames) {
+    if (name.Color == color) return name.Name;
+  }
+  std::array<char, 16> text{};
+  std::snprintf(text.data(), text.size(), "$%.8X", static_cast<std::uint32_t>(color));
+  return text.data();
+}
+
+TColor TextToColor(std::string_view text) {
+  for (const TColorName& name : kColorNames) {
+    if (SameTextAscii(text, name.Name)) return name.Color;
+  }
+  return StrToInt(text);
+}
+
+std::string FontToText(const TFont& font) {
+  std::string text = font.Name;
+  text.append(";").append(IntToStr(font.Size));
+  text.append(";").append(ColorToText(font.Color)).append(";");
+  for (TFontStyle style : {fsBold, fsItalic, fsStrikeOut, fsUnderline}) {
+    text.push_back(font.Style.Contains(style) ? '1' : '0');
+  }
+  return text;
+}
+
+TFont FontFromText(std::string_view text) {
+  TFont font;
+  std::string_view rest = text;
+  font.Name = std::string(NextField(rest));
+  font.Size = StrToInt(NextField(rest));
+  font.Color = TextToColor(NextField(rest));
+  const std::string_view flags = NextField(rest);
+  font.Style.Clear();
+  constexpr std::array<TFontStyle, 4> kFlagStyles{fsBold, fsItalic, fsStrikeOut, fsUnderline};
+  for (std::size_t i = 0; i < kFlagStyles.size() && i < flags.size(); ++i) {
+    if (flags[i] == '1') font.Style.Include(kFlagStyles[i]);
+  }
+  return font;
+}
+
+// ---------------------------------------------------------------------------
+// TMegaRegistry
+
+TMegaRegistry::TMegaRegistry(platform::TComponent* owner) : platform::TComponent(owner) {}
+
+TMegaRegistry::~TMegaRegistry() {
+  if (!Designing()) {
+    try {
+      if (FSaveFormCoord) WriteFormCoord();
+    } catch (const platform::Exception&) {
+      // Nothing can report it while the store goes away; the bounds are lost.
+    }
+    CloseBackEnd();
+  }
+}
+
+void TMegaRegistry::SetApp(const std::string& value) {
+  CloseBackEnd();
+  FApp = value;
+}
+
+void TMegaRegistry::SetCompany(const std::string& value) {
+  CloseBackEnd();
+  FCompany = value;
+}
+
+void TMegaRegistry::SetIniName(const std::string& value) {
+  CloseBackEnd();
+  FIniName = value;
+}
+
+void TMegaRegistry::SetPreference(TMRPreference value) {
+  CloseBackEnd();
+  FPreference = value;
+}
+
+TMRBackEndKind TMegaRegistry::KindForVersion(platform::DWORD version) {
+  const platform::DWORD major = version & 0xFFu;
+  const platform::DWORD minor = (version >> 8) & 0xFFu;
+  return (major > 3 || (major == 3 && minor > 20)) ? bkRegistry : bkIni;
+}
+
+platform::DWORD TMegaRegistry::PlatformVersion() const {
+  return platform::GetVersion();
+}
+
+void TMegaRegistry::OpenBackEnd() {
+  CloseBackEnd();
+  if (FApp.empty() || FCompany.empty() || FIniName.empty()) return;
+  switch (FPreference) {
+    case mrpIni:
+      FBackEndKind = bkIni;
+      break;
+    case mrpRegistry:
+      FBackEndKind = bkRegistry;
+      break;
+    case mrpAuto:
+    default:
+      FBackEndKind = KindForVersion(PlatformVersion());
+      break;
+  }
+  if (FBackEndKind == bkIni) {
+    FBackEnd = std::make_unique<TIniFile>(FIniName);
+  } else {
+    FBackEnd = std::make_unique<TWindowsRegistry>(FCompany, FApp);
+  }
+}
+
+void TMegaRegistry::CloseBackEnd() {
+  FBackEnd.reset();
+}
+
+TWindowsRegistry& TMegaRegistry::Registry() const {
+  return static_cast<TWindowsRegistry&>(*FBackEnd);
+}
+
+std::string TMegaRegistry::ReadText(std::string_view section, std::string_view key,
+                                    std::string_view defaultValue) const {
+  if (!FBackEnd) return std::string(defaultValue);
+  if (FBackEndKind == bkIni) return FBackEnd->ReadText(section, key, defaultValue);
+  return Registry().ReadText(section, key, defaultValue);
+}
+
+std::int32_t TMegaRegistry::ReadInteger(std::string_view section, std::string_view key,
+                                        std::int32_t defaultValue) const {
+  if (!FBackEnd) return defaultValue;
+  if (FBackEndKind == bkIni) return FBackEnd->ReadInteger(section, key, defaultValue);
+  return Registry().ReadInteger(section, key, defaultValue);
+}
+
+bool TMegaRegistry::ReadBool(std::string_view section, std::string_view key,
+                             bool defaultValue) const {
+  if (!FBackEnd) return defaultValue;
+  if (FBackEndKind == bkIni) return FBackEnd->ReadBool(section, key, defaultValue);
+  return Registry().ReadBool(section, key, defaultValue);
+}
+
+TFont TMegaRegistry::ReadFont(std::string_view section, std::string_view key,
+                              const TFont& defaultFont) const {
+  return FontFromText(ReadText(section, key, FontToText(defaultFont)));
+}
+
+void TMegaRegistry::WriteText(std::string_view section, std::string_view key,
+                              std::string_view value) {
+  if (!FBackEnd) return;
+  if (FBackEndKind == bkIni) {
+    FBackEnd->WriteText(section, key, value);
+  } else {
+    Registry().WriteText(section, key, value);
+  }
+}
+
+void TMegaRegistry::WriteInteger(std::string_view section, std::string_view key,
+                                 std::int32_t value) {
+  if (!FBackEnd) return;
+  if (FBackEndKind == bkIni) {
+    FBackEnd->WriteInteger(section, key, value);
+  } else {
+    Registry().WriteInteger(section, key, value);
+  }
+}
+
+void TMegaRegistry::WriteBool(std::string_view section, std::string_view key, bool value) {
+  WriteInteger(section, key, value ? 1 : 0);
+}
+
+void TMegaRegistry::WriteFont(std::string_view section, std::string_view key, const TFont& font) {
+  WriteText(section, key, FontToText(font));
+}
+
+void TMegaRegistry::Loaded() {
+  platform::TComponent::Loaded();
+  if (Designing()) return;
+  OpenBackEnd();
+  if (FSaveFormCoord) ReadFormCoord();
+}
+
+void TMegaRegistry::ReadFormCoord() {
+  if (Owner() == nullptr) return;
+  auto* form = dynamic_cast<TOwnerForm*>(Owner());
+  if (form == nullptr) throw platform::EInvalidCast("Invalid class typecast");
+  FCoordSection = form->ClassName();
+  form->SetLeft(ReadInteger(FCoordSection, "Left", form->Left()));
+  form->SetTop(ReadInteger(FCoordSection, "Top", form->Top()));
+  form->SetWidth(ReadInteger(FCoordSection, "Width", form->Width()));
+  form->SetHeight(ReadInteger(FCoordSection, "Height", form->Height()));
+  // Keep the form reachable on the screen; its size is left as stored.
+  if (form->Left() < 0) form->SetLeft(0);
+  if (form->Top() < 0) form->SetTop(0);
+  if (form->Left() > form->ScreenWidth()) form->SetLeft(form->ScreenWidth() - 20);
+  if (form->Top() > form->ScreenHeight()) form->SetTop(form->ScreenHeight() - 20);
+}
+
+void TMegaRegistry::WriteFormCoord() {
+  // Nothing to save when the bounds were never restored (no section to save
+  // them under) or never recorded.
+  if (FCoordSection.empty() || !FBoundsRecorded) return;
+  WriteInteger(FCoordSection, "Left", FLeft);
+  WriteInteger(FCoordSection, "Top", FTop);
+  WriteInteger(FCoordSection, "Width", FWidth);
+  WriteInteger(FCoordSection, "Height", FHeight);
+}
+
+void TMegaRegistry::Notification(platform::TComponent& component, platform::TOperation operation) {
+  platform::TComponent::Notification(component, operation);
+  if (operation != platform::TOperation::opRemove) return;
+  // An owner that is not (or no longer) a form has no bounds to record.
+  if (const auto* form = dynamic_cast<const TOwnerForm*>(Owner())) {
+    FLeft = form->Left();
+    FTop = form->Top();
+    FWidth = form->Width();
+    FHeight = form->Height();
+    FBoundsRecorded = true;
+  }
+}
+
+}  // namespace pling::settings

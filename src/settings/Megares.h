@@ -1,0 +1,188 @@
+#pragma once
+// The settings store: named text values by section and key, kept either in an
+// INI file (TIniFile) or in the registry (TWindowsRegistry), with typed reads and
+// writes, the text forms of colours and fonts, and the saving of the owner form's
+// position and size.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/component.h"
+#include "platform/registry.h"
+#include "platform/types.h"
+#include "settings/font.h"
+
+namespace pling::settings {
+
+// ---------------------------------------------------------------------------
+// Back ends. Both offer the same five operations. TWindowsRegistry derives from
+// TIniFile but hides its operations (they are not virtual), so each must be
+// called through a reference of its own class; only destruction is virtual.
+
+// Values in a profile (INI) file. A name without a folder refers to a file in
+// the platform's Windows directory; no extension is added. Creation touches no
+// file.
+class TIniFile {
+ public:
+  explicit TIniFile(std::string fileName);
+  virtual ~TIniFile();
+  TIniFile(const TIniFile&) = delete;
+  TIniFile& operator=(const TIniFile&) = delete;
+
+  const std::string& FileName() const { return FFileName; }
+
+  // The stored text cut to 1023 characters, or the default when absent.
+  std::string ReadText(std::string_view section, std::string_view key,
+                       std::string_view defaultValue) const;
+  // An absent, empty or invalid value gives the default; "0x"/"0X" before at
+  // least one more character reads as "$" (hexadecimal).
+  std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                           std::int32_t defaultValue) const;
+  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+  // platform::Exception "Unable to write to <file name>" when the file cannot be
+  // written.
+  void WriteText(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+
+ private:
+  std::string FFileName;
+};
+
+// Values in the registry: every setting is the key Section\Key below
+// HKEY_CLASSES_ROOT\Company\App, its text the key's default value (REG_SZ). When
+// the application key cannot be opened every read gives its default and every
+// write is lost; write failures are not reported.
+class TWindowsRegistry : public TIniFile {
+ public:
+  TWindowsRegistry(std::string company, std::string app);
+  ~TWindowsRegistry() override;
+
+  // The key handle; 0 when the application key could not be opened or created.
+  platform::HKEY Key() const { return FKey; }
+
+  // The stored text when it has at most 255 characters, else the default.
+  std::string ReadText(std::string_view section, std::string_view key,
+                       std::string_view defaultValue) const;
+  // An absent value gives the default; a present value that is not valid
+  // integer text (an empty one included) raises platform::EConvertError.
+  std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                           std::int32_t defaultValue) const;
+  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+  void WriteText(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+
+ private:
+  // The value of the setting, or false when it is absent or cannot be read.
+  bool Query(std::string_view section, std::string_view key, std::string& value) const;
+
+  std::string FApp;
+  std::string FCompany;
+  platform::HKEY FKey = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Colour and font texts.
+
+// The colour's identifier (clMaroon, clWindowText, ...) when it is one of the
+// named colours, else "$" and eight upper-case hexadecimal digits.
+std::string ColorToText(TColor color);
+// An identifier (ASCII case ignored) or integer text; platform::EConvertError
+// "'<text>' is not a valid integer value" otherwise.
+TColor TextToColor(std::string_view text);
+// Face;size;colour;flags, the flags "1" or "0" for bold, italic, strike-out and
+// underline in this order, e.g. "MS Sans Serif;8;clWindowText;0100".
+std::string FontToText(const TFont& font);
+// The font that a font text describes, on top of the default attributes; an
+// invalid size or colour field raises platform::EConvertError.
+TFont FontFromText(std::string_view text);
+
+// ---------------------------------------------------------------------------
+// The store.
+
+enum class TMRPreference : std::uint8_t { mrpAuto = 0, mrpIni = 1, mrpRegistry = 2 };
+using enum TMRPreference;
+
+// Which back end the store has open.
+enum class TMRBackEndKind : std::uint8_t { bkNone = 0, bkIni = 1, bkRegistry = 2 };
+using enum TMRBackEndKind;
+
+class TMegaRegistry : public platform::TComponent {
+ public:
+  explicit TMegaRegistry(platform::TComponent* owner = nullptr);
+  ~TMegaRegistry() override;
+
+  const char* ClassName() const override { return "TMegaRegistry"; }
+
+  // Setting App, Company, IniName or Preference closes the back end; only a
+  // later OpenBackEnd (or the after-load step) opens it again.
+  const std::string& App() const { return FApp; }
+  void SetApp(const std::string& value);
+  const std::string& Company() const { return FCompany; }
+  void SetCompany(const std::string& value);
+  const std::string& IniName() const { return FIniName; }
+  void SetIniName(const std::string& value);
+  TMRPreference Preference() const { return FPreference; }
+  void SetPreference(TMRPreference value);
+  bool SaveFormCoord() const { return FSaveFormCoord; }
+  void SetSaveFormCoord(bool value) { FSaveFormCoord = value; }
+
+  // Closes the back end, then opens the one that Preference (and for mrpAuto the
+  // platform's version) chooses, unless App, Company or IniName is empty.
+  void OpenBackEnd();
+  void CloseBackEnd();
+  // The open back end's kind; bkNone when the store is closed.
+  TMRBackEndKind BackEndKind() const { return FBackEnd ? FBackEndKind : bkNone; }
+  // The back end that mrpAuto chooses for a platform version (major version in
+  // the low byte, minor in the next): the registry from 3.21 on.
+  static TMRBackEndKind KindForVersion(platform::DWORD version);
+
+  // Reads give the default and writes do nothing while the store is closed.
+  std::string ReadText(std::string_view section, std::string_view key,
+                       std::string_view defaultValue) const;
+  std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                           std::int32_t defaultValue) const;
+  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+  // A new font read from its font text; the default font's text when absent.
+  TFont ReadFont(std::string_view section, std::string_view key, const TFont& defaultFont) const;
+  void WriteText(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+  void WriteBool(std::string_view section, std::string_view key, bool value);
+  void WriteFont(std::string_view section, std::string_view key, const TFont& font);
+
+  static std::string FontToText(const TFont& font) { return settings::FontToText(font); }
+  static std::string ColorToText(TColor color) { return settings::ColorToText(color); }
+  static TColor TextToColor(std::string_view text) { return settings::TextToColor(text); }
+
+  // The owner form's removal notices record its bounds.
+  void Notification(platform::TComponent& component, platform::TOperation operation) override;
+
+ protected:
+  // Opens the back end and, with SaveFormCoord, restores the owner form's bounds.
+  void Loaded() override;
+  // The platform's version, as platform::GetVersion reports it.
+  virtual platform::DWORD PlatformVersion() const;
+
+ private:
+  void ReadFormCoord();
+  void WriteFormCoord();
+  TWindowsRegistry& Registry() const;
+
+  std::string FApp;
+  std::string FCompany;
+  std::string FIniName;
+  TMRPreference FPreference = mrpAuto;
+  bool FSaveFormCoord = false;
+
+  std::unique_ptr<TIniFile> FBackEnd;
+  TMRBackEndKind FBackEndKind = bkNone;
+
+  std::int32_t FLeft = 0;
+  std::int32_t FTop = 0;
+  std::int32_t FWidth = 0;
+  std::int32_t FHeight = 0;
+  bool FBoundsRecorded = false;
+  std::string FCoordSection;
+};
+
+}  // namespace pling::settings

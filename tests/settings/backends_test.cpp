@@ -1,0 +1,211 @@
+// The INI and registry back ends, row by row where they differ.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/exceptions.h"
+#include "settings/Megares.h"
+#include "temp_config.h"
+
+namespace pling::settings {
+namespace {
+
+using testing::TempConfigTest;
+
+template <class F>
+std::string ConvertErrorOf(F action) {
+  try {
+    action();
+  } catch (const platform::EConvertError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+class IniFileTest : public TempConfigTest {};
+
+TEST_F(IniFileTest, LivesInTheConfigFolderUnderTheNameAsGiven) {
+  TIniFile ini("Pling");
+  EXPECT_TRUE(ConfigDirEmpty());  // creation touches no file
+  ini.WriteInteger("Settings", "Split", 89);
+  ini.WriteInteger("Settings", "Offset", -5);
+  const std::string text = FileText(ConfigDir() / "Pling");
+  EXPECT_NE(text.find("[Settings]"), std::string::npos) << text;
+  EXPECT_NE(text.find("Split=89"), std::string::npos) << text;
+  EXPECT_NE(text.find("Offset=-5"), std::string::npos) << text;
+  EXPECT_EQ(ini.ReadInteger("Settings", "Split", 0), 89);
+  EXPECT_EQ(ini.ReadInteger("Settings", "Offset", 0), -5);
+  EXPECT_EQ(ini.ReadText("Settings", "Split", "x"), "89");
+}
+
+TEST_F(IniFileTest, AbsentAndEmptyValues) {
+  TIniFile ini("Pling");
+  EXPECT_EQ(ini.ReadText("S", "K", "dflt"), "dflt");
+  EXPECT_EQ(ini.ReadInteger("S", "K", 7), 7);
+  EXPECT_TRUE(ini.ReadBool("S", "K", true));
+  EXPECT_FALSE(ini.ReadBool("S", "K", false));
+
+  ini.WriteText("S", "K", "");
+  EXPECT_EQ(ini.ReadText("S", "K", "dflt"), "");
+  EXPECT_EQ(ini.ReadInteger("S", "K", 7), 7);
+  EXPECT_TRUE(ini.ReadBool("S", "K", true));
+  EXPECT_FALSE(ini.ReadBool("S", "K", false));
+}
+
+TEST_F(IniFileTest, IntegerForms) {
+  TIniFile ini("Pling");
+  const auto read = [&](const char* stored) {
+    ini.WriteText("S", "K", stored);
+    return ini.ReadInteger("S", "K", -99);
+  };
+  EXPECT_EQ(read("0x1F"), 31);
+  EXPECT_EQ(read("0X1f"), 31);
+  EXPECT_EQ(read("0x10"), 16);
+  EXPECT_EQ(read("$1F"), 31);
+  EXPECT_EQ(read("0x"), -99);  // two characters: not rewritten
+  EXPECT_EQ(read("0xZZ"), -99);
+  EXPECT_EQ(read("abc"), -99);
+  EXPECT_EQ(read("12abc"), -99);
+  EXPECT_EQ(read("4294967296"), -99);
+  EXPECT_EQ(read("-2147483648"), INT32_MIN);
+  EXPECT_EQ(read("0xFFFFFFFF"), -1);
+}
+
+TEST_F(IniFileTest, BooleanIsAnyNonZeroInteger) {
+  TIniFile ini("Pling");
+  const auto read = [&](const char* stored, bool defaultValue) {
+    ini.WriteText("S", "B", stored);
+    return ini.ReadBool("S", "B", defaultValue);
+  };
+  EXPECT_TRUE(read("2", false));
+  EXPECT_TRUE(read("-1", false));
+  EXPECT_TRUE(read("1", false));
+  EXPECT_FALSE(read("0", true));
+  EXPECT_TRUE(read("abc", true));
+  EXPECT_FALSE(read("abc", false));
+}
+
+TEST_F(IniFileTest, LongTextIsCutTo1023Characters) {
+  TIniFile ini("Pling");
+  const std::string longText(2000, 'q');
+  ini.WriteText("S", "K", longText);
+  EXPECT_EQ(ini.ReadText("S", "K", ""), longText.substr(0, 1023));
+  const std::string exact(1023, 'r');
+  ini.WriteText("S", "K", exact);
+  EXPECT_EQ(ini.ReadText("S", "K", ""), exact);
+}
+
+TEST_F(IniFileTest, WriteFailureRaisesWithTheNameAsSet) {
+  // A folder in the path is a plain file: nothing can be written below it.
+  std::filesystem::create_directories(ConfigDir());
+  std::ofstream(ConfigDir() / "blocker") << "x";
+  const std::string name = (ConfigDir() / "blocker" / "Pling.ini").string();
+  TIniFile ini(name);
+  try {
+    ini.WriteText("S", "K", "v");
+    FAIL() << "no error";
+  } catch (const platform::EConvertError&) {
+    FAIL() << "wrong class";
+  } catch (const platform::Exception& error) {
+    EXPECT_EQ(std::string(error.what()), "Unable to write to " + name);
+  }
+  EXPECT_THROW(ini.WriteInteger("S", "K", 1), platform::Exception);
+  // Reads of an unavailable file give defaults.
+  EXPECT_EQ(ini.ReadText("S", "K", "d"), "d");
+  EXPECT_EQ(ini.ReadInteger("S", "K", 3), 3);
+}
+
+class WindowsRegistryTest : public TempConfigTest {};
+
+TEST_F(WindowsRegistryTest, SettingIsTheDefaultValueOfItsOwnKey) {
+  {
+    TWindowsRegistry registry("Corvid", "Pling");
+    EXPECT_NE(registry.Key(), 0);
+    registry.WriteInteger("Settings", "Split", 89);
+    EXPECT_EQ(registry.ReadInteger("Settings", "Split", 0), 89);
+    EXPECT_EQ(registry.ReadText("Settings", "Split", ""), "89");
+  }
+  const std::string hive = FileText(HivePath());
+  const auto keyAt = hive.find("[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings\\Split]");
+  ASSERT_NE(keyAt, std::string::npos) << hive;
+  const auto valueAt = hive.find("@=\"89\"", keyAt);
+  ASSERT_NE(valueAt, std::string::npos) << hive;
+  // The value belongs to that key: no other key starts in between.
+  EXPECT_LT(valueAt, hive.find('[', keyAt + 1));
+
+  // A fresh back end reads what an earlier one wrote.
+  TWindowsRegistry again("Corvid", "Pling");
+  EXPECT_EQ(again.ReadInteger("Settings", "Split", 0), 89);
+}
+
+TEST_F(WindowsRegistryTest, AbsentAndEmptyValues) {
+  TWindowsRegistry registry("Corvid", "Pling");
+  EXPECT_EQ(registry.ReadText("S", "K", "dflt"), "dflt");
+  EXPECT_EQ(registry.ReadInteger("S", "K", 7), 7);
+  EXPECT_TRUE(registry.ReadBool("S", "K", true));
+  EXPECT_FALSE(registry.ReadBool("S", "K", false));
+
+  registry.WriteText("S", "K", "");
+  EXPECT_EQ(registry.ReadText("S", "K", "dflt"), "");
+  EXPECT_EQ(ConvertErrorOf([&] { registry.ReadInteger("S", "K", 7); }),
+            "'' is not a valid integer value");
+  EXPECT_EQ(ConvertErrorOf([&] { registry.ReadBool("S", "K", true); }),
+            "'' is not a valid integer value");
+}
+
+TEST_F(WindowsRegistryTest, IntegerForms) {
+  TWindowsRegistry registry("Corvid", "Pling");
+  registry.WriteText("S", "K", "$1F");
+  EXPECT_EQ(registry.ReadInteger("S", "K", 0), 31);
+  registry.WriteText("S", "K", "0x1F");
+  EXPECT_EQ(ConvertErrorOf([&] { registry.ReadInteger("S", "K", 0); }),
+            "'0x1F' is not a valid integer value");
+  registry.WriteText("S", "K", "0X1F");
+  EXPECT_THROW(registry.ReadInteger("S", "K", 0), platform::EConvertError);
+  registry.WriteText("S", "B", "abc");
+  EXPECT_EQ(ConvertErrorOf([&] { registry.ReadBool("S", "B", false); }),
+            "'abc' is not a valid integer value");
+  registry.WriteText("S", "B", "2");
+  EXPECT_TRUE(registry.ReadBool("S", "B", false));
+  registry.WriteText("S", "B", "0");
+  EXPECT_FALSE(registry.ReadBool("S", "B", true));
+  registry.WriteInteger("S", "N", -123);
+  EXPECT_EQ(registry.ReadText("S", "N", ""), "-123");
+  EXPECT_EQ(registry.ReadInteger("S", "N", 0), -123);
+}
+
+TEST_F(WindowsRegistryTest, ValuesLongerThan255CharactersReadAsDefault) {
+  TWindowsRegistry registry("Corvid", "Pling");
+  const std::string exact(255, 'a');
+  registry.WriteText("S", "Exact", exact);
+  EXPECT_EQ(registry.ReadText("S", "Exact", "d"), exact);
+  registry.WriteText("S", "Long", std::string(256, 'b'));
+  EXPECT_EQ(registry.ReadText("S", "Long", "d"), "d");
+  registry.WriteText("S", "LongNumber", std::string(300, '1'));
+  EXPECT_EQ(registry.ReadInteger("S", "LongNumber", 5), 5);
+}
+
+TEST_F(WindowsRegistryTest, PathsLongerThan255CharactersAreUnusable) {
+  // Application key path too long: no key, reads give defaults, writes are lost.
+  TWindowsRegistry tooLong(std::string(250, 'c'), "Pling");
+  EXPECT_EQ(tooLong.Key(), 0);
+  tooLong.WriteText("S", "K", "v");
+  tooLong.WriteInteger("S", "N", 1);
+  EXPECT_EQ(tooLong.ReadText("S", "K", "d"), "d");
+  EXPECT_EQ(tooLong.ReadInteger("S", "N", 4), 4);
+  EXPECT_TRUE(tooLong.ReadBool("S", "N", true));
+
+  // Setting path too long: that setting alone is unusable.
+  TWindowsRegistry registry("Corvid", "Pling");
+  const std::string longKey(255, 'k');
+  registry.WriteText("S", longKey, "v");
+  EXPECT_EQ(registry.ReadText("S", longKey, "d"), "d");
+  EXPECT_EQ(FileText(HivePath()).find(longKey), std::string::npos);
+  registry.WriteText("S", "K", "v");
+  EXPECT_EQ(registry.ReadText("S", "K", "d"), "v");
+}
+
+}  // namespace
+}  // namespace pling::settings

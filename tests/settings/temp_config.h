@@ -1,0 +1,55 @@
+#pragma once
+// A fixture that gives each test a fresh, empty configuration folder (through
+// XDG_CONFIG_HOME), so that INI files and the registry hive start empty.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+namespace pling::settings::testing {
+
+class TempConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfigHome = old;
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "pling-settings-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    FRoot = pattern;
+    setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
+  }
+
+  void TearDown() override {
+    if (FOldConfigHome) {
+      setenv("XDG_CONFIG_HOME", FOldConfigHome->c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(FRoot, ignored);
+  }
+
+  // The folder that holds profile files and the registry hive.
+  std::filesystem::path ConfigDir() const { return std::filesystem::path(FRoot) / "pling"; }
+  std::filesystem::path HivePath() const { return ConfigDir() / "registry.reg"; }
+
+  static std::string FileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  // Whether anything at all was written into the configuration folder.
+  bool ConfigDirEmpty() const {
+    return !std::filesystem::exists(ConfigDir()) || std::filesystem::is_empty(ConfigDir());
+  }
+
+ private:
+  std::string FRoot;
+  std::optional<std::string> FOldConfigHome;
+};
+
+}  // namespace pling::settings::testing
