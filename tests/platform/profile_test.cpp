@@ -1,0 +1,252 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include "platform/paths.h"
+#include "platform/profile_parser.h"
+
+namespace pling::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each test works in a fresh folder that also serves as XDG_CONFIG_HOME.
+class ProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pling-profile-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    FRoot = pattern;
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfig = old;
+    ::setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
+  }
+  void TearDown() override {
+    if (FOldConfig) {
+      ::setenv("XDG_CONFIG_HOME", FOldConfig->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_CONFIG_HOME");
+    }
+    ::chmod(FRoot.c_str(), 0700);
+    fs::remove_all(FRoot);
+  }
+
+  std::string Path(const std::string& name) const { return FRoot + "/" + name; }
+
+  static void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  static std::string Read(const std::string& section, const std::string& key,
+                          const std::string& file, const std::string& fallback = "<none>") {
+    char buffer[1024];
+    const DWORD count =
+        GetPrivateProfileString(section, key, fallback, buffer, sizeof buffer, file);
+    return std::string(buffer, count);
+  }
+
+  std::string FRoot;
+  std::optional<std::string> FOldConfig;
+};
+
+const char* const kHandWritten =
+    "; settings of the messenger\r\n"
+    "\r\n"
+    "[Settings]\r\n"
+    "Split=89\r\n"
+    "  Beep  =   1   \r\n"
+    "# Quoted='not a key'\r\n"
+    "Title=\"  spaced out  \"\r\n"
+    "Single='x'\r\n"
+    "Mixed=\"half'\r\n"
+    "NoEquals line\r\n"
+    "Empty=\r\n"
+    "\r\n"
+    "[ Receivers ]\r\n"
+    "NAME0=ALICE+\r\n"
+    "name0=shadowed\r\n"
+    "[settings]\r\n"
+    "Split=shadowed section\r\n"
+    "Late=only in the second\r\n";
+
+TEST_F(ProfileTest, ReadsAHandWrittenFileAsTheProfileFunctionsDo) {
+  const std::string file = Path("hand.ini");
+  WriteFile(file, kHandWritten);
+
+  EXPECT_EQ(Read("Settings", "Split", file), "89");
+  EXPECT_EQ(Read("SETTINGS", "split", file), "89");
+  EXPECT_EQ(Read(" Settings ", " Beep ", file), "1");
+  EXPECT_EQ(Read("Settings", "Title", file), "  spaced out  ");
+  EXPECT_EQ(Read("Settings", "Single", file), "x");
+  EXPECT_EQ(Read("Settings", "Mixed", file), "\"half'");
+  EXPECT_EQ(Read("Settings", "Empty", file), "");
+  EXPECT_EQ(Read("receivers", "NAME0", file), "ALICE+");
+  // Comments and lines without "=" never match; the first section and key win.
+  EXPECT_EQ(Read("Settings", "# Quoted", file), "<none>");
+  EXPECT_EQ(Read("Settings", "NoEquals line", file), "<none>");
+  EXPECT_EQ(Read("Settings", "Late", file), "<none>");
+  EXPECT_EQ(Read("Nowhere", "Split", file), "<none>");
+  EXPECT_EQ(Read("Settings", "Split", Path("missing.ini"), "dflt"), "dflt");
+}
+
+TEST_F(ProfileTest, CopiesAtMostTheBufferLessOne) {
+  const std::string file = Path("long.ini");
+  const std::string value(2000, 'v');
+  ASSERT_TRUE(WritePrivateProfileString("Long", "Value", value, file));
+  EXPECT_EQ(Read("Long", "Value", file), value.substr(0, 1023));
+
+  char small[5] = {'x', 'x', 'x', 'x', 'x'};
+  EXPECT_EQ(GetPrivateProfileString("Long", "Value", "", small, 5, file), 4u);
+  EXPECT_STREQ(small, "vvvv");
+  EXPECT_EQ(GetPrivateProfileString("Long", "Missing", "default", small, 5, file), 4u);
+  EXPECT_STREQ(small, "defa");
+  EXPECT_EQ(GetPrivateProfileString("Long", "Value", "", small, 0, file), 0u);
+}
+
+TEST_F(ProfileTest, WriteKeepsEveryOtherLineByteForByte) {
+  const std::string file = Path("hand.ini");
+  WriteFile(file, kHandWritten);
+
+  ASSERT_TRUE(WritePrivateProfileString("settings", "SPLIT", "120", file));
+  ASSERT_TRUE(WritePrivateProfileString("Settings", "Beep", "0", file));
+  ASSERT_TRUE(WritePrivateProfileString("Settings", "NewKey", "new", file));
+  ASSERT_TRUE(WritePrivateProfileString("Receivers", "NAME1", "BOB-", file));
+  ASSERT_TRUE(WritePrivateProfileString("TPlingFrm", "Left", "-30", file));
+
+  EXPECT_EQ(ReadFile(file),
+            "; settings of the messenger\r\n"
+            "\r\n"
+            "[Settings]\r\n"
+            "Split=120\r\n"
+            "  Beep=0\r\n"
+            "# Quoted='not a key'\r\n"
+            "Title=\"  spaced out  \"\r\n"
+            "Single='x'\r\n"
+            "Mixed=\"half'\r\n"
+            "NoEquals line\r\n"
+            "Empty=\r\n"
+            "NewKey=new\r\n"
+            "\r\n"
+            "[ Receivers ]\r\n"
+            "NAME0=ALICE+\r\n"
+            "name0=shadowed\r\n"
+            "NAME1=BOB-\r\n"
+            "[settings]\r\n"
+            "Split=shadowed section\r\n"
+            "Late=only in the second\r\n"
+            "\r\n"
+            "[TPlingFrm]\r\n"
+            "Left=-30\r\n");
+  EXPECT_EQ(Read("Settings", "Split", file), "120");
+  EXPECT_EQ(Read("TPlingFrm", "Left", file), "-30");
+}
+
+TEST_F(ProfileTest, KeepsLineFeedFilesAndAppendsToAnUnterminatedLastLine) {
+  const std::string file = Path("lf.ini");
+  WriteFile(file, "[A]\nx=1");
+  ASSERT_TRUE(WritePrivateProfileString("A", "y", "2", file));
+  EXPECT_EQ(ReadFile(file), "[A]\nx=1\ny=2\n");
+  ASSERT_TRUE(WritePrivateProfileString("A", "x", "", file));
+  EXPECT_EQ(ReadFile(file), "[A]\nx=\ny=2\n");
+  EXPECT_EQ(Read("A", "x", file), "");
+}
+
+TEST_F(ProfileTest, NameWithoutFolderLivesInTheWindowsDirectory) {
+  ASSERT_FALSE(fs::exists(WindowsDirectory()));
+  ASSERT_TRUE(WritePrivateProfileString("Settings", "Split", "89", "Pling"));
+  const std::string expected = WindowsDirectory() + "/Pling";
+  EXPECT_EQ(expected, FRoot + "/pling/Pling");
+  EXPECT_EQ(ReadFile(expected), "[Settings]\nSplit=89\n");
+  EXPECT_EQ(Read("Settings", "Split", "Pling"), "89");
+
+  // A path with a folder is used as given, folders created as needed.
+  const std::string nested = Path("a/b/c.ini");
+  ASSERT_TRUE(WritePrivateProfileString("S", "K", "V", nested));
+  EXPECT_EQ(ReadFile(nested), "[S]\nK=V\n");
+}
+
+TEST_F(ProfileTest, WritingThroughASymbolicLinkKeepsTheLink) {
+  const std::string real = Path("real.ini");
+  const std::string link = Path("link.ini");
+  WriteFile(real, "[S]\nK=old\n");
+  fs::create_symlink(real, link);
+  ASSERT_TRUE(WritePrivateProfileString("S", "K", "new", link));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadFile(real), "[S]\nK=new\n");
+}
+
+TEST_F(ProfileTest, RefusesLineBreaksAndNamesThatWouldReadAsOtherLines) {
+  const std::string file = Path("safe.ini");
+  const std::string before = "[S]\r\nK=old\r\n";
+  WriteFile(file, before);
+  for (const auto& [section, key, value] :
+       {std::tuple<std::string, std::string, std::string>{"S", "K", "two\nlines"},
+        {"S", "K", "cr\r"},
+        {"S\n[X]", "K", "v"},
+        {"S", "a=b", "v"},
+        {"S", ";K", "v"},
+        {"S", "[K]", "v"}}) {
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(WritePrivateProfileString(section, key, value, file)) << key << "=" << value;
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
+  EXPECT_EQ(ReadFile(file), before);
+  // A NUL ends the text, as it ends a C string.
+  ASSERT_TRUE(WritePrivateProfileString("S", "K", std::string("new\0tail", 8), file));
+  EXPECT_EQ(ReadFile(file), "[S]\r\nK=new\r\n");
+}
+
+TEST_F(ProfileTest, FailedWriteReportsFalseAndLeavesTheFileAlone) {
+  // The folder is a file: nothing can be created below it.
+  WriteFile(Path("plain"), "x");
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(WritePrivateProfileString("S", "K", "V", Path("plain/sub.ini")));
+  EXPECT_NE(GetLastError(), ERROR_SUCCESS);
+
+  // The lock cannot be taken (its file is a folder): the old file stays.
+  const std::string file = Path("locked.ini");
+  WriteFile(file, "[S]\nK=old\n");
+  fs::create_directory(file + ".lock");
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(WritePrivateProfileString("S", "K", "new", file));
+  EXPECT_NE(GetLastError(), ERROR_SUCCESS);
+  EXPECT_EQ(ReadFile(file), "[S]\nK=old\n");
+
+  if (::geteuid() != 0) {  // the superuser writes into read-only folders
+    const std::string folder = Path("readonly");
+    fs::create_directory(folder);
+    WriteFile(folder + "/p.ini", "[S]\nK=old\n");
+    ::chmod(folder.c_str(), 0500);
+    EXPECT_FALSE(WritePrivateProfileString("S", "K", "new", folder + "/p.ini"));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    ::chmod(folder.c_str(), 0700);
+    EXPECT_EQ(ReadFile(folder + "/p.ini"), "[S]\nK=old\n");
+  }
+}
+
+TEST(ProfileParserTest, NewSectionIsSeparatedByABlankLineAndEmptyNamesRoundTrip) {
+  EXPECT_EQ(SetProfileValue("", "S", "K", "V"), "[S]\nK=V\n");
+  EXPECT_EQ(SetProfileValue("[A]\r\nx=1\r\n\r\n", "B", "K", "V"),
+            "[A]\r\nx=1\r\n\r\n[B]\r\nK=V\r\n");
+  EXPECT_EQ(SetProfileValue("; only a comment", "B", "K", "V"), "; only a comment\n\n[B]\nK=V\n");
+  EXPECT_EQ(SetProfileValue("[S]\n  =old\n", "S", "", "new"), "[S]\n  =new\n");
+  EXPECT_EQ(FindProfileValue("[]\n=v\n", "", ""), std::optional<std::string_view>("v"));
+  // A section header with text after "]" takes the name up to the last "]".
+  EXPECT_EQ(FindProfileValue("[a]b]\nk=v\n", "a]b", "k"), std::optional<std::string_view>("v"));
+}
+
+}  // namespace
+}  // namespace pling::platform

@@ -1,0 +1,265 @@
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "platform/hive_parser.h"
+#include "platform/paths.h"
+
+namespace pling::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pling-registry-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    FRoot = pattern;
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfig = old;
+    ::setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
+  }
+  void TearDown() override {
+    if (FOldConfig) {
+      ::setenv("XDG_CONFIG_HOME", FOldConfig->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_CONFIG_HOME");
+    }
+    fs::remove_all(FRoot);
+  }
+
+  static std::string HiveText() {
+    std::ifstream in(RegistryHivePath(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static void SetHiveText(const std::string& text) {
+    fs::create_directories(fs::path(RegistryHivePath()).parent_path());
+    std::ofstream(RegistryHivePath(), std::ios::binary) << text;
+  }
+
+  // Queries with a 256-byte buffer, as the settings back end does.
+  static LONG Query(HKEY key, const std::string& subKey, std::string& value, LONG& size) {
+    char buffer[256];
+    size = sizeof buffer;
+    const LONG result = RegQueryValue(key, subKey, buffer, &size);
+    value = result == ERROR_SUCCESS ? std::string(buffer) : std::string();
+    return result;
+  }
+  static std::string QueryText(HKEY key, const std::string& subKey) {
+    std::string value;
+    LONG size = 0;
+    const LONG result = Query(key, subKey, value, size);
+    return result == ERROR_SUCCESS ? value : "<error " + std::to_string(result) + ">";
+  }
+
+  std::string FRoot;
+  std::optional<std::string> FOldConfig;
+};
+
+TEST_F(RegistryTest, SetValueWritesRegedit4TextAndReadsBack) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  ASSERT_NE(key, 0);
+  // The key exists in the file as soon as it is created.
+  EXPECT_EQ(HiveText(),
+            "REGEDIT4\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling]\r\n\r\n");
+
+  ASSERT_EQ(RegSetValue(key, "Settings\\Split", REG_SZ, "89"), ERROR_SUCCESS);
+  EXPECT_EQ(HiveText(),
+            "REGEDIT4\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings\\Split]\r\n"
+            "@=\"89\"\r\n\r\n");
+
+  std::string value;
+  LONG size = 0;
+  ASSERT_EQ(Query(key, "Settings\\Split", value, size), ERROR_SUCCESS);
+  EXPECT_EQ(value, "89");
+  EXPECT_EQ(size, 3);
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Settings\\Split"), "89");
+  // A key without a default value reads as empty; a missing key is not found.
+  ASSERT_EQ(Query(key, "Settings", value, size), ERROR_SUCCESS);
+  EXPECT_EQ(value, "");
+  EXPECT_EQ(size, 1);
+  EXPECT_EQ(Query(key, "Settings\\Missing", value, size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Query(key, "Nothing\\Split", value, size), ERROR_FILE_NOT_FOUND);
+
+  // Keys are sorted, a key before its subkeys; overwriting keeps one value line.
+  ASSERT_EQ(RegSetValue(key, "Receivers\\NAME0", REG_SZ, "ALICE+"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(key, "Settings\\Split", REG_SZ, "-120"), ERROR_SUCCESS);
+  EXPECT_EQ(HiveText(),
+            "REGEDIT4\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME0]\r\n"
+            "@=\"ALICE+\"\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings\\Split]\r\n"
+            "@=\"-120\"\r\n\r\n");
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryTest, KeyNamesMatchWithoutRegardToCaseAndKeepTheFirstSpelling) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(key, "Settings\\Split", REG_SZ, "89"), ERROR_SUCCESS);
+  HKEY other = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "CORVID\\pling", &other), ERROR_SUCCESS);
+  EXPECT_NE(other, key);
+  EXPECT_EQ(QueryText(other, "settings\\SPLIT"), "89");
+  ASSERT_EQ(RegSetValue(other, "SETTINGS\\split", REG_SZ, "90"), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key, "Settings\\Split"), "90");
+  const std::string text = HiveText();
+  EXPECT_NE(text.find("[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings\\Split]\r\n@=\"90\""),
+            std::string::npos);
+  EXPECT_EQ(text.find("SETTINGS"), std::string::npos);
+  EXPECT_EQ(RegCloseKey(other), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryTest, ValueFitsWithItsNulOrReportsTheSizeNeeded) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  const std::string longest(255, 'a');
+  ASSERT_EQ(RegSetValue(key, "S\\Fits", REG_SZ, longest), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(key, "S\\TooLong", REG_SZ, longest + "b"), ERROR_SUCCESS);
+
+  std::string value;
+  LONG size = 0;
+  ASSERT_EQ(Query(key, "S\\Fits", value, size), ERROR_SUCCESS);
+  EXPECT_EQ(value, longest);
+  EXPECT_EQ(size, 256);
+  EXPECT_EQ(Query(key, "S\\TooLong", value, size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 257);
+  // Without a buffer only the size is reported.
+  size = 0;
+  EXPECT_EQ(RegQueryValue(key, "S\\TooLong", nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 257);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, BackslashesAndQuotesAreEscapedAndReadBack) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  const std::string tricky = "C:\\dir\\\"quoted\" \\\\ end\\";
+  ASSERT_EQ(RegSetValue(key, "Font\\Face", REG_SZ, tricky), ERROR_SUCCESS);
+  EXPECT_NE(HiveText().find("@=\"C:\\\\dir\\\\\\\"quoted\\\" \\\\\\\\ end\\\\\"\r\n"),
+            std::string::npos)
+      << HiveText();
+  EXPECT_EQ(QueryText(key, "Font\\Face"), tricky);
+  // A NUL ends the value, as the registry keeps C strings.
+  ASSERT_EQ(RegSetValue(key, "Font\\Face", REG_SZ, std::string("before\0after", 12)),
+            ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key, "Font\\Face"), "before");
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, RejectsBadHandlesPathsTypesAndLineBreaks) {
+  HKEY key = 0;
+  EXPECT_EQ(RegCreateKey(static_cast<HKEY>(0x80000001), "Corvid", &key), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCreateKey(0, "Corvid", &key), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\\\Pling", &key), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "\\Corvid", &key), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\", &key), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, std::string(256, 'k'), &key), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(fs::exists(RegistryHivePath()));
+
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(key, "S\\K", REG_SZ, "old"), ERROR_SUCCESS);
+  const std::string before = HiveText();
+  EXPECT_EQ(RegSetValue(key, "S\\K", REG_SZ, "two\r\nlines"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValue(key, "S\\K", 4 /* a number type */, "1"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValue(key, "S\nX\\K", REG_SZ, "v"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValue(key, std::string(255, 'p'), REG_SZ, "v"), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValue(key, std::string(256, 'p'), REG_SZ, "v"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(QueryText(key, "S\\K"), "old");
+
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+  std::string value;
+  LONG size = 0;
+  EXPECT_EQ(Query(key, "S\\K", value, size), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegSetValue(key, "S\\K", REG_SZ, "new"), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\S\\K"), "old");
+}
+
+TEST_F(RegistryTest, ReadsHandEditedFilesAndKeepsWhatItDoesNotUnderstand) {
+  SetHiveText(
+      "REGEDIT4\n"
+      "; exported by hand\n"
+      "[hkey_classes_root\\corvid\\pling\\Settings\\Split]\n"
+      "@=\"89\"\n"
+      "\"Named\"=\"kept\"\n"
+      "@=hex(2):41,\\\n"
+      "  42,00\n"
+      "this line means nothing\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\n"
+      "@=\"not ours\"\n"
+      "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings\\Beep]\n"
+      "@=\"a\\b\\\"c\"\n");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Settings\\Split"), "89");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "CORVID\\Pling\\Settings\\Beep"), "a\\b\"c");
+  // Parents of listed keys exist, as after an import.
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid"), "");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Software\\Other"),
+            "<error " + std::to_string(ERROR_FILE_NOT_FOUND) + ">");
+
+  // Every query reads the file afresh.
+  std::string text;
+  {
+    std::ifstream in(RegistryHivePath(), std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const std::size_t at = text.find("@=\"89\"");
+  text.replace(at, 6, "@=\"77\"");
+  SetHiveText(text);
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Settings\\Split"), "77");
+
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(key, "Settings\\Split", REG_SZ, "90"), ERROR_SUCCESS);
+  EXPECT_EQ(HiveText(),
+            "REGEDIT4\r\n\r\n"
+            "; exported by hand\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\corvid]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\corvid\\pling]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\corvid\\pling\\Settings]\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings\\Beep]\r\n"
+            "@=\"a\\\\b\\\"c\"\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\corvid\\pling\\Settings\\Split]\r\n"
+            "@=\"90\"\r\n"
+            "\"Named\"=\"kept\"\r\n"
+            "this line means nothing\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+            "@=\"not ours\"\r\n\r\n");
+  RegCloseKey(key);
+}
+
+TEST(HiveParserTest, ArbitraryTextReachesAStableFormAfterOneRewrite) {
+  for (const std::string& text :
+       {std::string("garbage\r\n[\r\n]\r\n@=\"x\n[HKEY_CLASSES_ROOT\\a\\\\b]\n@ = \"v\"  \n"),
+        std::string("[HKEY_CLASSES_ROOT]\n@=\"root\"\n[]\nREGEDIT4\n", 42),
+        std::string("\xff\x00[\x00]\r\r\n@=\"a\x00z\"", 14)}) {
+    const Hive first = ParseHive(text);
+    const std::string written = SerializeHive(first);
+    EXPECT_EQ(written.rfind("REGEDIT4\r\n\r\n", 0), 0u);
+    EXPECT_EQ(ParseHive(written), first);
+    EXPECT_EQ(SerializeHive(ParseHive(written)), written);
+  }
+}
+
+}  // namespace
+}  // namespace pling::platform
