@@ -24,10 +24,14 @@ class TEventLoop : public IMainThread, public std::enable_shared_from_this<TEven
 
   // Serves calls until Quit(). Returns at once if Quit() was already asked.
   void Run();
-  // Serves calls until `done` returns true (checked after each call) or the
-  // time-out passes; true when `done` became true.
+  // Serves calls until `done` returns true or the time-out passes; true when `done`
+  // became true. `done` is checked before and after each call, and every few
+  // milliseconds while no call comes (it may turn true on another thread). Once
+  // Quit() was asked it no longer waits for calls. milliseconds::max() waits
+  // without a time-out.
   bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-  // Serves whatever is waiting, waiting at most `timeout` for the first call.
+  // Serves whatever is waiting, waiting at most `timeout` for the first call (not
+  // at all once Quit() was asked).
   void ProcessEvents(std::chrono::milliseconds timeout);
 
   void Quit();  // async-signal-safe

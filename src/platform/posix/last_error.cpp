@@ -1,0 +1,16 @@
+#include "platform/types.h"
+
+namespace pling::platform {
+namespace {
+thread_local DWORD tLastError = ERROR_SUCCESS;
+}  // namespace
+
+DWORD GetLastError() {
+  return tLastError;
+}
+
+void SetLastError(DWORD code) {
+  tLastError = code;
+}
+
+}  // namespace pling::platform

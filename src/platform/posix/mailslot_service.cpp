@@ -1,0 +1,631 @@
+// The mailslot service on Linux.
+//
+// An open mailslot is an AF_UNIX datagram socket bound in the abstract namespace
+// at "mailslot\" + the upper-cased slot name: the kernel keeps the name unique
+// machine-wide and releases it as soon as the socket is closed, also when the
+// process dies. A writer on this machine connects a datagram socket to that name
+// and sends each message as one datagram.
+//
+// One service thread per process (the drain thread) waits with epoll on every
+// open mailslot socket and moves each datagram into the mailslot's own queue, so
+// that the message count and the next size are exact and ReadFile takes exactly
+// one message. The queries drain the socket themselves as well (without blocking),
+// so a message written before a query is counted by it. A full queue stops the
+// draining of that socket until it has room again; the kernel then holds writers
+// back, so nothing is lost.
+//
+// Handles are numbers that are never reused, looked up in a process-wide table;
+// a closed or unknown handle fails with ERROR_INVALID_HANDLE.
+#include "platform/mailslot_service.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/event_wait.h"
+#include "platform/identity.h"
+
+namespace pling::platform {
+namespace {
+
+using std::chrono::milliseconds;
+
+// A mailslot's queue holds at most this many messages or bytes; draining resumes
+// once it is down to three quarters.
+constexpr std::size_t kMaxQueuedMessages = 4096;
+constexpr std::size_t kMaxQueuedBytes = std::size_t{4} << 20;
+constexpr std::size_t kResumeMessages = kMaxQueuedMessages / 4 * 3;
+constexpr std::size_t kResumeBytes = kMaxQueuedBytes / 4 * 3;
+// Messages the drain thread takes from one socket before it turns to the others.
+constexpr std::size_t kDrainBatch = 256;
+// How long a local write waits for room in the receiver's queue.
+constexpr milliseconds kWriteTimeout(2000);
+
+constexpr std::string_view kMailslotPart = "mailslot\\";
+constexpr std::string_view kSocketPrefix = "mailslot\\";
+// The abstract name follows the leading NUL of sun_path.
+constexpr std::size_t kMaxSocketName = sizeof(sockaddr_un::sun_path) - 1;
+
+HANDLE Fail(DWORD error) {
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+
+bool FailBool(DWORD error) {
+  SetLastError(error);
+  return false;
+}
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOMEM:
+    case ENOBUFS:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case EMSGSIZE:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_CANTOPEN;
+  }
+}
+
+char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return UpperAscii(x) == UpperAscii(y);
+         });
+}
+
+// Characters that neither a machine nor a mailslot name may hold.
+bool IsForbidden(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F ||
+         std::string_view("\"/:<>?|").find(c) != std::string_view::npos;
+}
+
+struct TSlotPath {
+  std::string_view machine;
+  std::string_view name;
+};
+
+// Splits "\\MACHINE\mailslot\NAME". The name may have several parts separated by
+// single backslashes, none of them empty; '*' is allowed in the machine part only
+// ("*" and "DOMAIN*" address a domain).
+std::optional<TSlotPath> ParseSlotPath(std::string_view path) {
+  if (!path.starts_with("\\\\")) return std::nullopt;
+  path.remove_prefix(2);
+  const std::size_t slash = path.find('\\');
+  if (slash == 0 || slash == std::string_view::npos) return std::nullopt;
+  const std::string_view machine = path.substr(0, slash);
+  path.remove_prefix(slash + 1);
+  if (path.size() <= kMailslotPart.size() ||
+      !EqualsIgnoreCase(path.substr(0, kMailslotPart.size()), kMailslotPart)) {
+    return std::nullopt;
+  }
+  const std::string_view name = path.substr(kMailslotPart.size());
+  if (name.front() == '\\' || name.back() == '\\' || name.find("\\\\") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  if (std::any_of(machine.begin(), machine.end(), IsForbidden) ||
+      std::any_of(name.begin(), name.end(), [](char c) { return c == '*' || IsForbidden(c); })) {
+    return std::nullopt;
+  }
+  return TSlotPath{machine, name};
+}
+
+struct TSocketAddress {
+  sockaddr_un address{};
+  socklen_t length = 0;
+};
+
+// The abstract socket address of the mailslot `name` on this machine; none when
+// the name is too long for it.
+std::optional<TSocketAddress> SocketAddress(std::string_view name) {
+  if (kSocketPrefix.size() + name.size() > kMaxSocketName) return std::nullopt;
+  TSocketAddress result;
+  result.address.sun_family = AF_UNIX;
+  char* out = result.address.sun_path + 1;  // sun_path[0] stays NUL: abstract namespace
+  out = std::copy(kSocketPrefix.begin(), kSocketPrefix.end(), out);
+  out = std::transform(name.begin(), name.end(), out, UpperAscii);
+  result.length = static_cast<socklen_t>(out - reinterpret_cast<char*>(&result.address));
+  return result;
+}
+
+class TUniqueFd {
+ public:
+  explicit TUniqueFd(int fd) : FFd(fd) {}
+  ~TUniqueFd() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  TUniqueFd(const TUniqueFd&) = delete;
+  TUniqueFd& operator=(const TUniqueFd&) = delete;
+  int Get() const { return FFd; }
+  int Release() { return std::exchange(FFd, -1); }
+
+ private:
+  int FFd;
+};
+
+// An open mailslot. Everything but the constants is guarded by `lock`.
+struct TSlot {
+  TSlot(int socket, int epollFd, DWORD maxSize, DWORD timeout)
+      : maxMessageSize(maxSize), readTimeout(timeout), epoll(epollFd), fd(socket) {}
+  ~TSlot() {
+    if (fd >= 0) ::close(fd);
+  }
+  TSlot(const TSlot&) = delete;
+  TSlot& operator=(const TSlot&) = delete;
+
+  const DWORD maxMessageSize;
+  const DWORD readTimeout;
+  const int epoll;
+
+  std::mutex lock;
+  int fd;               // -1 once closed
+  bool paused = false;  // queue full: the socket is not drained for now
+  std::deque<std::string> queue;
+  std::size_t queuedBytes = 0;
+  TEvent ready;  // set while a message waits or the mailslot is closed
+};
+
+// A handle opened for writing: a socket connected to a local mailslot, or a
+// machine and slot name for the network transport.
+struct TWriter {
+  explicit TWriter(int socket) : fd(socket) {}
+  TWriter(std::string_view machineName, std::string_view slot,
+          std::shared_ptr<IMailslotTransport> network)
+      : machine(machineName), slotName(slot), transport(std::move(network)) {}
+  ~TWriter() {
+    if (fd >= 0) ::close(fd);
+  }
+  TWriter(const TWriter&) = delete;
+  TWriter& operator=(const TWriter&) = delete;
+
+  const int fd = -1;
+  const std::string machine;
+  const std::string slotName;
+  const std::shared_ptr<IMailslotTransport> transport;
+};
+
+struct THandleEntry {
+  std::shared_ptr<TSlot> slot;
+  std::shared_ptr<TWriter> writer;
+};
+
+// Moves up to `limit` waiting datagrams from the socket into the queue. With the
+// slot locked; never blocks.
+void DrainLocked(TSlot& slot, HANDLE handle, std::size_t limit) {
+  if (slot.fd < 0 || slot.paused) return;
+  const bool wasEmpty = slot.queue.empty();
+  for (std::size_t taken = 0; taken < limit; ++taken) {
+    if (slot.queue.size() >= kMaxQueuedMessages || slot.queuedBytes >= kMaxQueuedBytes) {
+      // Leave the rest in the kernel, which holds the writers back meanwhile.
+      epoll_event event{};
+      event.data.u64 = static_cast<std::uint64_t>(handle);
+      if (::epoll_ctl(slot.epoll, EPOLL_CTL_MOD, slot.fd, &event) == 0) slot.paused = true;
+      break;
+    }
+    // The size of the next datagram, without taking it (0 is a valid size).
+    const ssize_t size = ::recv(slot.fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    if (size < 0) {
+      if (errno == EINTR) continue;
+      break;  // EAGAIN: nothing more waiting
+    }
+    const auto length = static_cast<std::size_t>(size);
+    if (slot.maxMessageSize != 0 && length > slot.maxMessageSize) {
+      // Too long for this mailslot: dropped, as the mailslot never takes it.
+      ::recv(slot.fd, nullptr, 0, MSG_DONTWAIT);
+      continue;
+    }
+    std::string message(length, '\0');
+    const ssize_t received = ::recv(slot.fd, message.data(), length, MSG_DONTWAIT);
+    if (received < 0) break;
+    message.resize(static_cast<std::size_t>(received));
+    slot.queuedBytes += message.size();
+    slot.queue.push_back(std::move(message));
+  }
+  if (wasEmpty && !slot.queue.empty()) slot.ready.Set();
+}
+
+// After a read: lets the drain thread take from the socket again once the queue
+// has room.
+void ResumeLocked(TSlot& slot, HANDLE handle) {
+  if (!slot.paused || slot.queue.size() > kResumeMessages || slot.queuedBytes > kResumeBytes) {
+    return;
+  }
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = static_cast<std::uint64_t>(handle);
+  if (::epoll_ctl(slot.epoll, EPOLL_CTL_MOD, slot.fd, &event) == 0) slot.paused = false;
+}
+
+void CloseLocked(TSlot& slot) {
+  if (slot.fd < 0) return;
+  // Out of the epoll set first, then closed here and now: nothing else holds the
+  // socket, so the name is free again when this returns.
+  ::epoll_ctl(slot.epoll, EPOLL_CTL_DEL, slot.fd, nullptr);
+  ::close(slot.fd);
+  slot.fd = -1;
+  slot.queue.clear();
+  slot.queuedBytes = 0;
+  slot.ready.Set();  // wakes the waiters, who find the mailslot closed
+}
+
+class TService {
+ public:
+  TService() : FEpoll(::epoll_create1(EPOLL_CLOEXEC)) {
+    if (FEpoll < 0) throw std::system_error(errno, std::generic_category(), "epoll_create1");
+  }
+  TService(const TService&) = delete;
+  TService& operator=(const TService&) = delete;
+  // Never destroyed (see Service()).
+
+  int Epoll() const { return FEpoll; }
+
+  // Registers an open mailslot: a handle, and its socket in the drain thread's set.
+  HANDLE AddSlot(const std::shared_ptr<TSlot>& slot) {
+    std::call_once(FStarted, [this] { std::thread([this] { DrainLoop(); }).detach(); });
+    const HANDLE handle = Add(THandleEntry{slot, nullptr});
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = static_cast<std::uint64_t>(handle);
+    std::lock_guard<std::mutex> guard(slot->lock);
+    if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, slot->fd, &event) != 0) {
+      const int error = errno;
+      Remove(handle);
+      return Fail(ErrorFromErrno(error));
+    }
+    return handle;
+  }
+
+  HANDLE AddWriter(std::shared_ptr<TWriter> writer) {
+    return Add(THandleEntry{nullptr, std::move(writer)});
+  }
+
+  std::optional<THandleEntry> Find(HANDLE handle) {
+    std::lock_guard<std::mutex> guard(FLock);
+    const auto found = FHandles.find(handle);
+    if (found == FHandles.end()) return std::nullopt;
+    return found->second;
+  }
+
+  std::optional<THandleEntry> Remove(HANDLE handle) {
+    std::lock_guard<std::mutex> guard(FLock);
+    const auto found = FHandles.find(handle);
+    if (found == FHandles.end()) return std::nullopt;
+    THandleEntry entry = std::move(found->second);
+    FHandles.erase(found);
+    return entry;
+  }
+
+ private:
+  HANDLE Add(THandleEntry entry) {
+    std::lock_guard<std::mutex> guard(FLock);
+    const HANDLE handle = FNextHandle++;
+    FHandles.emplace(handle, std::move(entry));
+    return handle;
+  }
+
+  // Waits for datagrams on every open mailslot and queues them. Blocks while
+  // nothing arrives. A mailslot closed meanwhile is no longer in the table (or
+  // is marked closed) and is skipped.
+  void DrainLoop() {
+    std::array<epoll_event, 64> events{};
+    for (;;) {
+      const int count = ::epoll_wait(FEpoll, events.data(), static_cast<int>(events.size()), -1);
+      if (count < 0) {
+        if (errno == EINTR) continue;
+        return;  // cannot happen with a valid epoll descriptor; the queries still drain
+      }
+      for (int i = 0; i < count; ++i) {
+        const auto handle = static_cast<HANDLE>(events[static_cast<std::size_t>(i)].data.u64);
+        const std::optional<THandleEntry> entry = Find(handle);
+        if (!entry || !entry->slot) continue;
+        std::lock_guard<std::mutex> guard(entry->slot->lock);
+        try {
+          DrainLocked(*entry->slot, handle, kDrainBatch);
+        } catch (const std::bad_alloc&) {
+          // The datagram stays with the kernel; a later pass or a query takes it.
+        }
+      }
+    }
+  }
+
+  const int FEpoll;
+  std::once_flag FStarted;
+  std::mutex FLock;
+  std::unordered_map<HANDLE, THandleEntry> FHandles;
+  HANDLE FNextHandle = 1;
+};
+
+std::atomic<TService*> gService{nullptr};
+
+// A forked child has none of the parent's threads: it starts a service of its own
+// (the parent's is left alone, as its locks may be held by threads that are gone).
+void ForgetServiceInChild() {
+  gService.store(nullptr, std::memory_order_relaxed);
+}
+
+// The process's service, made at first use. Never destroyed, so that detached
+// threads may still call in while the process exits.
+TService& Service() {
+  TService* service = gService.load(std::memory_order_acquire);
+  if (service != nullptr) return *service;
+  [[maybe_unused]] static const int registered =
+      ::pthread_atfork(nullptr, nullptr, &ForgetServiceInChild);
+  auto fresh = std::make_unique<TService>();
+  if (gService.compare_exchange_strong(service, fresh.get(), std::memory_order_acq_rel)) {
+    return *fresh.release();
+  }
+  return *service;
+}
+
+// The entry of a handle; none before the service exists.
+std::optional<THandleEntry> FindHandle(HANDLE handle) {
+  TService* service = gService.load(std::memory_order_acquire);
+  if (service == nullptr) return std::nullopt;
+  return service->Find(handle);
+}
+
+// The slot of a mailslot handle; null with the last error set otherwise.
+std::shared_ptr<TSlot> FindSlot(HANDLE handle) {
+  const std::optional<THandleEntry> entry = FindHandle(handle);
+  if (entry && entry->slot) return entry->slot;
+  SetLastError(entry ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+  return nullptr;
+}
+
+struct TTransportHolder {
+  std::mutex lock;
+  std::shared_ptr<IMailslotTransport> transport;
+};
+
+TTransportHolder& Transport() {
+  static TTransportHolder* const holder = new TTransportHolder();  // never destroyed
+  return *holder;
+}
+
+// Sends one datagram whole, waiting a while for room in the receiver's queue.
+bool SendDatagram(int fd, const void* data, std::size_t size, DWORD& error) {
+  const TDeadline deadline(kWriteTimeout);
+  for (;;) {
+    const ssize_t sent = ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) {
+      if (static_cast<std::size_t>(sent) == size) return true;
+      error = ERROR_WRITE_FAULT;
+      return false;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      // EMSGSIZE: more than one datagram can hold; ECONNREFUSED: the mailslot was closed.
+      error = errno == EMSGSIZE ? ERROR_INVALID_PARAMETER : ERROR_WRITE_FAULT;
+      return false;
+    }
+    if (deadline.Passed()) {
+      error = ERROR_WRITE_FAULT;  // the receiver does not take its messages
+      return false;
+    }
+    pollfd writable{fd, POLLOUT, 0};
+    ::poll(&writable, 1, static_cast<int>(deadline.Remaining().count()));
+  }
+}
+
+}  // namespace
+
+HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTimeout) {
+  const std::optional<TSlotPath> parsed = ParseSlotPath(path);
+  if (!parsed || parsed->machine != ".") return Fail(ERROR_BAD_PATHNAME);
+  const std::optional<TSocketAddress> address = SocketAddress(parsed->name);
+  if (!address) return Fail(ERROR_BAD_PATHNAME);
+  try {
+    TService& service = Service();
+    TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (socket.Get() < 0) return Fail(ErrorFromErrno(errno));
+    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
+               address->length) != 0) {
+      return Fail(errno == EADDRINUSE ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno));
+    }
+    auto slot = std::make_shared<TSlot>(socket.Get(), service.Epoll(), maxMessageSize, readTimeout);
+    socket.Release();
+    return service.AddSlot(slot);
+  } catch (const std::bad_alloc&) {
+    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  } catch (const std::system_error&) {
+    return Fail(ERROR_CANTOPEN);
+  }
+}
+
+bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize, DWORD* messageCount,
+                     DWORD* readTimeout) {
+  const std::shared_ptr<TSlot> slot = FindSlot(mailslot);
+  if (!slot) return false;
+  std::lock_guard<std::mutex> guard(slot->lock);
+  if (slot->fd < 0) return FailBool(ERROR_INVALID_HANDLE);
+  try {
+    DrainLocked(*slot, mailslot, kMaxQueuedMessages);
+  } catch (const std::bad_alloc&) {
+    // What is queued is still reported; the rest stays with the kernel.
+  }
+  if (maxMessageSize != nullptr) *maxMessageSize = slot->maxMessageSize;
+  if (nextSize != nullptr) {
+    *nextSize =
+        slot->queue.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(slot->queue.front().size());
+  }
+  if (messageCount != nullptr) *messageCount = static_cast<DWORD>(slot->queue.size());
+  if (readTimeout != nullptr) *readTimeout = slot->readTimeout;
+  return true;
+}
+
+bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead) {
+  if (bytesRead != nullptr) *bytesRead = 0;
+  const std::shared_ptr<TSlot> slot = FindSlot(mailslot);
+  if (!slot) return false;
+  const TDeadline deadline(slot->readTimeout == MAILSLOT_WAIT_FOREVER
+                               ? milliseconds::max()
+                               : milliseconds(slot->readTimeout));
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(slot->lock);
+      if (slot->fd < 0) return FailBool(ERROR_INVALID_HANDLE);
+      try {
+        DrainLocked(*slot, mailslot, kMaxQueuedMessages);
+      } catch (const std::bad_alloc&) {
+      }
+      if (!slot->queue.empty()) {
+        std::string& message = slot->queue.front();
+        if (message.size() > bytesToRead) return FailBool(ERROR_INSUFFICIENT_BUFFER);
+        if (!message.empty()) {
+          if (buffer == nullptr) return FailBool(ERROR_INVALID_PARAMETER);
+          std::memcpy(buffer, message.data(), message.size());
+        }
+        if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(message.size());
+        slot->queuedBytes -= message.size();
+        slot->queue.pop_front();
+        if (slot->queue.empty()) slot->ready.Reset();
+        ResumeLocked(*slot, mailslot);
+        return true;
+      }
+      if (deadline.Passed()) return FailBool(ERROR_SEM_TIMEOUT);
+    }
+    WaitForEvents({&slot->ready}, deadline.Remaining());
+  }
+}
+
+HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*/,
+                  DWORD creationDisposition, DWORD /*flagsAndAttributes*/) {
+  const std::optional<TSlotPath> parsed = ParseSlotPath(path);
+  if (!parsed) return Fail(ERROR_BAD_PATHNAME);
+  // A mailslot is only written through such a handle, and it is never created here.
+  if ((desiredAccess & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (creationDisposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER);
+  try {
+    if (IsLocalMachine(parsed->machine)) {
+      const std::optional<TSocketAddress> address = SocketAddress(parsed->name);
+      if (!address) return Fail(ERROR_BAD_PATHNAME);
+      TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+      if (socket.Get() < 0) return Fail(ErrorFromErrno(errno));
+      if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
+                    address->length) != 0) {
+        // Nobody holds the name.
+        return Fail(errno == ECONNREFUSED || errno == ENOENT ? ERROR_FILE_NOT_FOUND
+                                                             : ErrorFromErrno(errno));
+      }
+      auto writer = std::make_shared<TWriter>(socket.Get());
+      socket.Release();
+      return Service().AddWriter(std::move(writer));
+    }
+    std::shared_ptr<IMailslotTransport> transport;
+    {
+      std::lock_guard<std::mutex> guard(Transport().lock);
+      transport = Transport().transport;
+    }
+    if (!transport) return Fail(ERROR_BAD_NETPATH);
+    return Service().AddWriter(
+        std::make_shared<TWriter>(parsed->machine, parsed->name, std::move(transport)));
+  } catch (const std::bad_alloc&) {
+    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  } catch (const std::system_error&) {
+    return Fail(ERROR_CANTOPEN);
+  }
+}
+
+bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten) {
+  if (bytesWritten != nullptr) *bytesWritten = 0;
+  if (buffer == nullptr && bytesToWrite != 0) return FailBool(ERROR_INVALID_PARAMETER);
+  const std::optional<THandleEntry> entry = FindHandle(file);
+  if (!entry) return FailBool(ERROR_INVALID_HANDLE);
+  if (!entry->writer) return FailBool(ERROR_ACCESS_DENIED);  // a mailslot is only read
+  const TWriter& writer = *entry->writer;
+  DWORD error = ERROR_SUCCESS;
+  bool written = false;
+  if (writer.fd >= 0) {
+    // A local receiver's size limit is not visible here: a message longer than it
+    // is taken and then dropped by the receiving mailslot.
+    written = SendDatagram(writer.fd, buffer, bytesToWrite, error);
+  } else {
+    try {
+      const std::string_view data(static_cast<const char*>(buffer), bytesToWrite);
+      written = writer.transport->Write(writer.machine, writer.slotName, data, error);
+    } catch (const std::bad_alloc&) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::exception&) {
+      error = ERROR_WRITE_FAULT;
+    }
+    if (!written && error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
+  }
+  if (!written) return FailBool(error);
+  if (bytesWritten != nullptr) *bytesWritten = bytesToWrite;
+  return true;
+}
+
+bool CloseHandle(HANDLE handle) {
+  TService* service = gService.load(std::memory_order_acquire);
+  const std::optional<THandleEntry> entry =
+      service != nullptr ? service->Remove(handle) : std::nullopt;
+  if (!entry) return FailBool(ERROR_INVALID_HANDLE);
+  if (entry->slot) {
+    std::lock_guard<std::mutex> guard(entry->slot->lock);
+    CloseLocked(*entry->slot);
+  }
+  // A writer's socket is closed when the last write still using it has ended.
+  return true;
+}
+
+TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop, milliseconds timeout) {
+  const std::shared_ptr<TSlot> slot = FindSlot(mailslot);
+  if (!slot) return TMailslotWait::Failed;
+  const TDeadline deadline(timeout);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(slot->lock);
+      if (slot->fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return TMailslotWait::Failed;
+      }
+      try {
+        DrainLocked(*slot, mailslot, kMaxQueuedMessages);
+      } catch (const std::bad_alloc&) {
+      }
+      if (!slot->queue.empty()) return TMailslotWait::MessageWaiting;
+    }
+    if (stop.IsSet()) return TMailslotWait::Stopped;
+    if (WaitForEvents({&slot->ready, &stop}, deadline.Remaining()) < 0) {
+      return TMailslotWait::TimedOut;
+    }
+  }
+}
+
+void SetMailslotTransport(std::shared_ptr<IMailslotTransport> transport) {
+  std::shared_ptr<IMailslotTransport> previous;
+  {
+    std::lock_guard<std::mutex> guard(Transport().lock);
+    previous = std::exchange(Transport().transport, std::move(transport));
+  }
+}
+
+}  // namespace pling::platform
