@@ -32,7 +32,8 @@ class MainLoopTest : public ::testing::Test {
   // Serves deliveries for a while (for checks that nothing more arrives).
   void PumpFor(std::chrono::milliseconds period) {
     const auto end = std::chrono::steady_clock::now() + period;
-    while (std::chrono::steady_clock::now() < end) FLoop->ProcessEvents(std::chrono::milliseconds(5));
+    while (std::chrono::steady_clock::now() < end)
+      FLoop->ProcessEvents(std::chrono::milliseconds(5));
   }
 
   // A slot name no other test process uses.

@@ -1,0 +1,320 @@
+#include "mailslot/lxMailSlot.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/mailslot_service.h"
+#include "platform/main_thread.h"
+
+namespace pling::mailslot {
+
+namespace ps = platform;
+
+namespace {
+
+std::atomic<int> GRunningThreads{0};
+
+void LowerToIdlePriority() {
+  sched_param param{};
+  param.sched_priority = 0;
+  // Polling only takes time that nothing else wants. Failing to lower it is harmless.
+  (void)pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+}
+
+std::string BuildPath(const std::string& Machine, const std::string& SlotName) {
+  return "\\\\" + Machine + "\\mailslot\\" + SlotName;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Reader thread
+
+TlxMailSlotWaitThread::TlxMailSlotWaitThread(TlxCustomMailSlot& MailSlot, HANDLE SlotHandle)
+    : FMailSlot(&MailSlot), FSlotHandle(SlotHandle) {}
+
+std::shared_ptr<TlxMailSlotWaitThread> TlxMailSlotWaitThread::Create(TlxCustomMailSlot& MailSlot) {
+  auto thread = std::make_shared<TlxMailSlotWaitThread>(MailSlot, MailSlot.SlotHandle());
+  GRunningThreads.fetch_add(1);
+  // The body keeps its own reference: the thread frees itself when it ends.
+  std::thread([self = thread] {
+    self->Execute();
+    GRunningThreads.fetch_sub(1);
+  }).detach();
+  return thread;
+}
+
+int TlxMailSlotWaitThread::RunningCount() {
+  return GRunningThreads.load();
+}
+
+void TlxMailSlotWaitThread::Detach() {
+  FMailSlot = nullptr;
+  FSlotHandle.store(ps::INVALID_HANDLE_VALUE, std::memory_order_release);
+  FTerminated.store(true, std::memory_order_release);
+  FStop.Set();
+}
+
+void TlxMailSlotWaitThread::Execute() {
+  LowerToIdlePriority();
+  const auto idlePause = std::chrono::milliseconds(IdlePauseMs);
+  while (!Terminated()) {
+    const HANDLE handle = FSlotHandle.load(std::memory_order_acquire);
+    DWORD count = 0;
+    if (!ps::GetMailslotInfo(handle, nullptr, nullptr, &count, nullptr)) count = 0;
+    if (count > 0) {
+      if (auto mainThread = ps::MainThread()) {
+        try {
+          // Blocks until the main thread has delivered (or the stop was asked
+          // before it could start).
+          mainThread->Synchronize([this] { DeliverStep(); }, &FStop);
+        } catch (...) {
+          // DeliverStep reports its own errors; nothing else may end the program.
+        }
+      }
+    }
+    if (Terminated()) break;
+    // The pause: over at once while messages wait, else when one arrives or a
+    // stop is asked. A mailslot that cannot be waited on gets a plain pause.
+    if (ps::WaitForMailslot(handle, FStop, idlePause) == ps::TMailslotWait::Failed) {
+      FStop.Wait(idlePause);
+    }
+  }
+}
+
+void TlxMailSlotWaitThread::DeliverStep() {
+  // A delivery that reaches the main thread after Close, a reopen or the
+  // endpoint's destruction does nothing.
+  TlxCustomMailSlot* mailSlot = FMailSlot;
+  if (mailSlot == nullptr || Terminated()) return;
+  try {
+    // Another delivery may already have taken what the poll saw: that is no error.
+    if (!mailSlot->Active()) return;
+    mailSlot->UpdateInfo();
+    if (mailSlot->MessageCount() == 0) return;
+    mailSlot->DeliverMessage();
+  } catch (...) {
+    ps::HandleApplicationException(std::current_exception());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Endpoint
+
+TlxCustomMailSlot::TlxCustomMailSlot(TComponent* AOwner) : TComponent(AOwner) {}
+
+TlxCustomMailSlot::~TlxCustomMailSlot() {
+  // Destruction fires no event, but the reader thread must let go of this
+  // endpoint and the mailslot must not outlive it.
+  StopWaitThread();
+  if (FSlotHandle != ps::INVALID_HANDLE_VALUE) ps::CloseHandle(FSlotHandle);
+}
+
+std::string TlxCustomMailSlot::SlotPath() const {
+  return BuildPath(FMachine, FSlotName);
+}
+
+void TlxCustomMailSlot::StartWaitThread() {
+  if (FWaitThread == nullptr && FActive && FSlotHandle != ps::INVALID_HANDLE_VALUE) {
+    FWaitThread = TlxMailSlotWaitThread::Create(*this);
+  }
+}
+
+void TlxCustomMailSlot::StopWaitThread() {
+  if (FWaitThread != nullptr) {
+    FWaitThread->Detach();
+    FWaitThread.reset();
+  }
+}
+
+void TlxCustomMailSlot::Open() {
+  if (FActive) Close();
+  const std::string path = SlotPath();
+  if (Designing()) {
+    FActive = true;
+    return;
+  }
+  FSlotHandle = ps::CreateMailslot(path, static_cast<DWORD>(FMaxSize), ps::MAILSLOT_WAIT_FOREVER);
+  FActive = FSlotHandle != ps::INVALID_HANDLE_VALUE;
+  if (FActive) {
+    // OnOpen fires before the reader thread exists; the thread starts even when a
+    // handler fails, so an open mailslot is always watched.
+    try {
+      DoOpen();
+    } catch (...) {
+      StartWaitThread();
+      throw;
+    }
+    StartWaitThread();
+    return;
+  }
+  const DWORD error = ps::GetLastError();
+  if (error == ps::ERROR_BAD_PATHNAME) RaiseError("Bad mailslot name");
+  if (error == ps::ERROR_ALREADY_EXISTS) RaiseError("Mailslot allready exists");
+  RaiseError("Cannot open mailslot");
+}
+
+void TlxCustomMailSlot::Close() {
+  if (!FActive) return;
+  StopWaitThread();
+  if (FSlotHandle != ps::INVALID_HANDLE_VALUE) ps::CloseHandle(FSlotHandle);
+  FSlotHandle = ps::INVALID_HANDLE_VALUE;
+  FActive = false;
+  DoClose();
+}
+
+void TlxCustomMailSlot::UpdateInfo() {
+  if (!FActive) RaiseError("Not active");
+  if (!ps::GetMailslotInfo(FSlotHandle, nullptr, &FNextSize, &FMessageCount, nullptr)) {
+    RaiseError("Error in GetMailSlotInfo");
+  }
+}
+
+void TlxCustomMailSlot::ReadMessage(std::string& Msg) {
+  UpdateInfo();
+  if (FMessageCount == 0) RaiseError("No messages waiting");
+  Msg.assign(FNextSize, '\0');
+  DWORD bytesRead = 0;
+  const bool ok = ps::ReadFile(FSlotHandle, Msg.data(), FNextSize, &bytesRead);
+  // A failed read is an error also when the announced message is empty.
+  if (!ok || bytesRead != FNextSize) RaiseError("Error reading message");
+}
+
+void TlxCustomMailSlot::DeliverMessage() {
+  std::string msg;
+  ReadMessage(msg);
+  DoMessage(msg);
+}
+
+void TlxCustomMailSlot::SetActive(bool Value) {
+  if (Reading()) {
+    FStreamedActive = Value;
+  } else if (Value) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TlxCustomMailSlot::SetMaxSize(std::int32_t Value) {
+  if (Value == FMaxSize) return;
+  FMaxSize = Value;
+  if (FActive) Open();
+}
+
+void TlxCustomMailSlot::SetSlotName(const std::string& Value) {
+  if (Value == FSlotName) return;
+  FSlotNameSet = true;
+  FSlotName = Value;
+  if (FActive) Open();
+}
+
+void TlxCustomMailSlot::Loaded() {
+  TComponent::Loaded();
+  SetActive(FStreamedActive);
+}
+
+void TlxCustomMailSlot::OnNameChanged(const std::string& oldName) {
+  TComponent::OnNameChanged(oldName);
+  if (!FSlotNameSet) FSlotName = Name();
+}
+
+void TlxCustomMailSlot::DoOpen() {
+  if (OnOpen) OnOpen(*this);
+}
+
+void TlxCustomMailSlot::DoClose() {
+  if (OnClose) OnClose(*this);
+}
+
+void TlxCustomMailSlot::DoMessage(std::string& Msg) {
+  if (OnRawMessage) OnRawMessage(*this, Msg);
+}
+
+void TlxCustomMailSlot::RaiseError(const std::string& Msg) {
+  throw ElxMailSlot(Msg);
+}
+
+// ---------------------------------------------------------------------------
+// Writer
+
+HANDLE OpenMailSlotForWriting(const std::string& Machine, const std::string& SlotName) {
+  return ps::CreateFile(BuildPath(Machine, SlotName), ps::GENERIC_WRITE, ps::FILE_SHARE_READ,
+                        ps::OPEN_EXISTING, ps::FILE_ATTRIBUTE_NORMAL);
+}
+
+bool WriteMailSlot(const std::string& Machine, const std::string& SlotName,
+                   const std::string& Data) {
+  const HANDLE handle = OpenMailSlotForWriting(Machine, SlotName);
+  if (handle == ps::INVALID_HANDLE_VALUE) return false;
+  struct TCloser {
+    HANDLE Handle;
+    ~TCloser() { ps::CloseHandle(Handle); }
+  } closer{handle};
+  if (Data.size() > UINT32_MAX) return false;
+  DWORD written = 0;
+  const bool ok = ps::WriteFile(handle, Data.data(), static_cast<DWORD>(Data.size()), &written);
+  return ok && written == Data.size();
+}
+
+// ---------------------------------------------------------------------------
+// Messenger
+
+TMessengerDatagram DecodeMessengerDatagram(std::string_view Datagram) {
+  TMessengerDatagram result;
+  std::string* fields[] = {&result.Sender, &result.Reciever, &result.Text};
+  std::size_t pos = 0;
+  for (std::string* field : fields) {
+    if (pos > Datagram.size()) break;
+    const std::size_t end = std::min(Datagram.find('\0', pos), Datagram.size());
+    field->assign(Datagram.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return result;
+}
+
+std::string EncodeMessengerDatagram(std::string_view Sender, std::string_view Reciever,
+                                    std::string_view Text) {
+  std::string datagram;
+  datagram.reserve(Sender.size() + Reciever.size() + Text.size() + 2);
+  datagram.append(Sender);
+  datagram.push_back('\0');
+  datagram.append(Reciever);
+  datagram.push_back('\0');
+  datagram.append(Text);
+  return datagram;
+}
+
+TlxCustomPling::TlxCustomPling(TComponent* AOwner) : TlxCustomMailSlot(AOwner) {
+  SetSlotName(MessengerSlotName);
+}
+
+void TlxCustomPling::DoMessage(std::string& Msg) {
+  if (!OnMessage) return;
+  TMessengerDatagram fields = DecodeMessengerDatagram(Msg);
+  ps::OemToChar(fields.Sender);
+  ps::OemToChar(fields.Reciever);
+  ps::OemToChar(fields.Text);
+  OnMessage(*this, std::move(fields.Reciever), std::move(fields.Sender), std::move(fields.Text));
+}
+
+bool TlxCustomPling::Send(std::string AMachine, std::string ASender, std::string AReciever,
+                          std::string AMsg) {
+  // A 0x00 inside a name would shift the fields at every receiver.
+  if (ASender.find('\0') != std::string::npos || AReciever.find('\0') != std::string::npos) {
+    return false;
+  }
+  ps::CharToOem(AMachine);
+  ps::CharToOem(ASender);
+  ps::CharToOem(AReciever);
+  ps::CharToOem(AMsg);
+  return WriteMailSlot(AMachine, MessengerSlotName,
+                       EncodeMessengerDatagram(ASender, AReciever, AMsg));
+}
+
+}  // namespace pling::mailslot

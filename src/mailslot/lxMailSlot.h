@@ -1,0 +1,185 @@
+#pragma once
+// Mailslot endpoint, its reader thread, the writer functions and the messenger
+// component.
+//
+// An endpoint owns one mailslot on this machine. While it is open, a reader
+// thread watches the mailslot and has the main thread take out each datagram and
+// hand it to DoMessage, one datagram per pass, in arrival order. Everything but
+// the watching runs on the main thread.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/component.h"
+#include "platform/event.h"
+#include "platform/exceptions.h"
+#include "platform/types.h"
+
+namespace pling::mailslot {
+
+using platform::DWORD;
+using platform::HANDLE;
+using platform::TComponent;
+
+// The exception of the mailslot and messenger components.
+class ElxMailSlot : public platform::Exception {
+ public:
+  using Exception::Exception;
+};
+
+using TNotifyEvent = std::function<void(TComponent& Sender)>;
+using TRawMessageEvent = std::function<void(TComponent& Sender, const std::string& Msg)>;
+
+class TlxCustomMailSlot;
+
+// The reader thread of one open endpoint. It only polls the mailslot's message
+// count and asks the main thread, through the blocking main-thread call, to take
+// out and deliver one datagram. Its pause between passes ends as soon as a
+// message arrives or a stop is asked, so an idle reader costs nothing.
+//
+// The thread owns itself and is freed when its body returns. The endpoint only
+// asks it to stop (Detach): from then on the thread touches neither the endpoint
+// nor its mailslot, and a delivery still on its way to the main thread does
+// nothing.
+class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWaitThread> {
+ public:
+  // Starts a thread for the open endpoint at once, at idle priority.
+  static std::shared_ptr<TlxMailSlotWaitThread> Create(TlxCustomMailSlot& MailSlot);
+
+  // Sets the terminate flag and cuts the thread off from its endpoint. Main thread.
+  void Detach();
+  bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
+
+  // Reader threads whose body has not yet returned, in this process.
+  static int RunningCount();
+  // The longest pause between two polls of an idle mailslot.
+  static constexpr int IdlePauseMs = 1000;
+
+  TlxMailSlotWaitThread(TlxCustomMailSlot& MailSlot, HANDLE SlotHandle);
+  TlxMailSlotWaitThread(const TlxMailSlotWaitThread&) = delete;
+  TlxMailSlotWaitThread& operator=(const TlxMailSlotWaitThread&) = delete;
+
+ private:
+  void Execute();
+  void DeliverStep();  // runs on the main thread
+
+  TlxCustomMailSlot* FMailSlot;  // main thread only; null once detached
+  std::atomic<HANDLE> FSlotHandle;
+  std::atomic<bool> FTerminated{false};
+  platform::TEvent FStop;
+};
+
+// The mailslot endpoint.
+class TlxCustomMailSlot : public TComponent {
+ public:
+  explicit TlxCustomMailSlot(TComponent* AOwner);
+  ~TlxCustomMailSlot() override;
+  const char* ClassName() const override { return "TlxCustomMailSlot"; }
+
+  // Opens (or reopens) the mailslot and starts the reader thread.
+  virtual void Open();
+  // Stops the reader thread, closes the mailslot, fires OnClose. Nothing if closed.
+  virtual void Close();
+  // Refreshes MessageCount and NextSize from the open mailslot.
+  void UpdateInfo();
+  // Takes the next datagram out of the mailslot.
+  virtual void ReadMessage(std::string& Msg);
+  // Reads one datagram and passes it to DoMessage.
+  void DeliverMessage();
+
+  bool Active() const { return FActive; }
+  void SetActive(bool Value);
+  std::int32_t MaxSize() const { return FMaxSize; }
+  void SetMaxSize(std::int32_t Value);
+  const std::string& SlotName() const { return FSlotName; }
+  const std::string& Machine() const { return FMachine; }
+  HANDLE SlotHandle() const { return FSlotHandle; }
+  DWORD MessageCount() const { return FMessageCount; }
+  DWORD NextSize() const { return FNextSize; }
+  bool SlotNameSet() const { return FSlotNameSet; }
+  // "\\" + Machine + "\mailslot\" + SlotName
+  std::string SlotPath() const;
+
+  TNotifyEvent OnOpen;
+  TNotifyEvent OnClose;
+  TRawMessageEvent OnRawMessage;
+
+ protected:
+  virtual void DoOpen();
+  virtual void DoClose();
+  virtual void DoMessage(std::string& Msg);
+  [[noreturn]] virtual void RaiseError(const std::string& Msg);
+  void SetSlotName(const std::string& Value);
+
+  void Loaded() override;
+  void OnNameChanged(const std::string& oldName) override;
+
+ private:
+  void StartWaitThread();
+  void StopWaitThread();
+
+  bool FStreamedActive = false;
+  bool FActive = false;
+  HANDLE FSlotHandle = platform::INVALID_HANDLE_VALUE;
+  std::int32_t FMaxSize = 0;
+  std::string FMachine = ".";
+  std::string FSlotName = "lxMailSlot1";
+  DWORD FMessageCount = 0;
+  DWORD FNextSize = 0;
+  bool FSlotNameSet = false;
+  std::shared_ptr<TlxMailSlotWaitThread> FWaitThread;
+};
+
+// Opens the mailslot SlotName on Machine for writing; INVALID_HANDLE_VALUE when
+// the system refuses.
+HANDLE OpenMailSlotForWriting(const std::string& Machine, const std::string& SlotName);
+// Writes Data as one datagram to the mailslot SlotName on Machine; true when the
+// whole datagram was taken. Raises nothing.
+bool WriteMailSlot(const std::string& Machine, const std::string& SlotName,
+                   const std::string& Data);
+
+// The messenger datagram: sender, 0x00, receiver, 0x00, text (OEM code page).
+struct TMessengerDatagram {
+  std::string Sender;
+  std::string Reciever;
+  std::string Text;
+};
+// Splits a received datagram; missing fields are empty, anything after the
+// third field's 0x00 is ignored. Never reads past the datagram.
+TMessengerDatagram DecodeMessengerDatagram(std::string_view Datagram);
+// Joins the three fields; no 0x00 after the text.
+std::string EncodeMessengerDatagram(std::string_view Sender, std::string_view Reciever,
+                                    std::string_view Text);
+
+inline constexpr const char* MessengerSlotName = "messngr";
+
+using TplMessage = std::function<void(TComponent& Sender, std::string AReciever,
+                                      std::string ASender, std::string AMsg)>;
+
+// The messenger component: an endpoint fixed to the mailslot "messngr" that
+// decodes each datagram and fires OnMessage, and sends messages.
+class TlxCustomPling : public TlxCustomMailSlot {
+ public:
+  explicit TlxCustomPling(TComponent* AOwner);
+  const char* ClassName() const override { return "TlxCustomPling"; }
+
+  // Sends one message to the messenger mailslot of AMachine. True when the whole
+  // datagram was written. Works whether or not the component is active.
+  bool Send(std::string AMachine, std::string ASender, std::string AReciever, std::string AMsg);
+
+  TplMessage OnMessage;
+
+ protected:
+  void DoMessage(std::string& Msg) override;
+};
+
+class TlxPling : public TlxCustomPling {
+ public:
+  using TlxCustomPling::TlxCustomPling;
+  const char* ClassName() const override { return "TlxPling"; }
+};
+
+}  // namespace pling::mailslot

@@ -1,0 +1,283 @@
+// The mailslot endpoint and its reader thread: states and events, errors, loading
+// and design mode, and delivery (order, close, reopen, destruction, failing
+// handlers).
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mailslot/lxMailSlot.h"
+#include "main_loop_fixture.h"
+#include "platform/mailslot_service.h"
+
+namespace pling::mailslot {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+// An endpoint that records its events and deliveries.
+class Recorder : public TlxCustomMailSlot {
+ public:
+  explicit Recorder(TComponent* owner, const std::string& slot = {}) : TlxCustomMailSlot(owner) {
+    if (!slot.empty()) SetSlotName(slot);
+    OnOpen = [this](TComponent&) { Events.push_back("open"); };
+    OnClose = [this](TComponent&) { Events.push_back("close"); };
+    OnRawMessage = [this](TComponent&, const std::string& msg) { Messages.push_back(msg); };
+  }
+  using TlxCustomMailSlot::SetSlotName;
+  std::vector<std::string> Events;
+  std::vector<std::string> Messages;
+};
+
+class EndpointTest : public testing::MainLoopTest {
+ protected:
+  void SetUp() override {
+    MainLoopTest::SetUp();
+    FSlot = UniqueSlot("ep");
+    // Reader threads of earlier tests end on their own; count from none.
+    ASSERT_TRUE(PumpUntil([] { return TlxMailSlotWaitThread::RunningCount() == 0; }));
+  }
+  bool ThreadsBackTo(int extra) {
+    return PumpUntil([&] { return TlxMailSlotWaitThread::RunningCount() == FBaseThreads + extra; });
+  }
+  std::string FSlot;
+  int FBaseThreads = 0;
+};
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ElxMailSlot& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST_F(EndpointTest, OpenCloseAndReopenFireEventsAndKeepOneThread) {
+  Recorder slot(nullptr, FSlot);
+  EXPECT_EQ(slot.SlotPath(), "\\\\.\\mailslot\\" + FSlot);
+  slot.SetActive(false);  // closed: nothing happens
+  EXPECT_TRUE(slot.Events.empty());
+
+  slot.SetActive(true);
+  EXPECT_TRUE(slot.Active());
+  EXPECT_NE(slot.SlotHandle(), platform::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(slot.Events, (std::vector<std::string>{"open"}));
+  EXPECT_TRUE(ThreadsBackTo(1));
+
+  slot.SetActive(true);  // a reopen
+  EXPECT_EQ(slot.Events, (std::vector<std::string>{"open", "close", "open"}));
+  EXPECT_TRUE(ThreadsBackTo(1));
+
+  slot.SetMaxSize(slot.MaxSize());  // unchanged: not even a reopen
+  slot.SetSlotName(FSlot);
+  EXPECT_EQ(slot.Events.size(), 3u);
+  slot.SetMaxSize(400);  // changed while open: reopen with the new size
+  EXPECT_EQ(slot.Events.size(), 5u);
+
+  slot.SetActive(false);
+  EXPECT_FALSE(slot.Active());
+  EXPECT_EQ(slot.SlotHandle(), platform::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(slot.Events.back(), "close");
+  EXPECT_TRUE(ThreadsBackTo(0));
+}
+
+TEST_F(EndpointTest, FailedOpensRaiseTheirTextsAndLeaveTheEndpointClosed) {
+  Recorder holder(nullptr, FSlot);
+  holder.Open();
+  Recorder second(nullptr, FSlot);
+  EXPECT_EQ(ErrorOf([&] { second.Open(); }), "Mailslot allready exists");
+  EXPECT_FALSE(second.Active());
+  EXPECT_EQ(second.SlotHandle(), platform::INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(second.Events.empty());
+
+  Recorder bad(nullptr, "bad|name");
+  EXPECT_EQ(ErrorOf([&] { bad.Open(); }), "Bad mailslot name");
+  EXPECT_FALSE(bad.Active());
+
+  // A reopen that fails ends closed: the old mailslot was closed first.
+  Recorder renamed(nullptr, UniqueSlot("ren"));
+  renamed.Open();
+  EXPECT_EQ(ErrorOf([&] { renamed.SetSlotName(FSlot); }), "Mailslot allready exists");
+  EXPECT_FALSE(renamed.Active());
+  EXPECT_EQ(renamed.Events, (std::vector<std::string>{"open", "close"}));
+  EXPECT_TRUE(ThreadsBackTo(1));
+}
+
+TEST_F(EndpointTest, ReadMessageErrorsAndZeroLengthDatagram) {
+  Recorder slot(nullptr, FSlot);
+  std::string msg;
+  EXPECT_EQ(ErrorOf([&] { slot.ReadMessage(msg); }), "Not active");
+  EXPECT_EQ(ErrorOf([&] { slot.UpdateInfo(); }), "Not active");
+  // Opened without a main loop being pumped, so the test reads by hand.
+  slot.Open();
+  EXPECT_EQ(ErrorOf([&] { slot.ReadMessage(msg); }), "No messages waiting");
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, ""));
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "second"));
+  slot.UpdateInfo();
+  EXPECT_EQ(slot.MessageCount(), 2u);
+  EXPECT_EQ(slot.NextSize(), 0u);
+  msg = "stale";
+  slot.ReadMessage(msg);
+  EXPECT_EQ(msg, "");
+  slot.ReadMessage(msg);
+  EXPECT_EQ(msg, "second");
+}
+
+TEST_F(EndpointTest, LoadingDefersActiveAndNamesTheSlotAfterTheComponent) {
+  platform::TComponent form;
+  auto& slot = form.CreateComponent<Recorder>();
+  form.BeginLoading();
+  slot.SetName(FSlot);  // no slot name set: the mailslot is named like the component
+  slot.SetActive(true);
+  EXPECT_FALSE(slot.Active());
+  EXPECT_EQ(slot.SlotName(), FSlot);
+  form.EndLoading();
+  EXPECT_TRUE(slot.Active());
+  EXPECT_EQ(slot.Events, (std::vector<std::string>{"open"}));
+
+  // Once a slot name is set, renaming the component leaves it alone; an open
+  // mailslot is not reopened by a rename either.
+  slot.SetSlotName(FSlot + "x");
+  slot.SetName("OtherName");
+  EXPECT_EQ(slot.SlotName(), FSlot + "x");
+
+  auto& plain = form.CreateComponent<Recorder>();
+  plain.SetName(FSlot + "p");
+  EXPECT_EQ(plain.SlotName(), FSlot + "p");
+  form.BeginLoading();
+  form.EndLoading();  // nothing stored as active: stays closed
+  EXPECT_FALSE(plain.Active());
+}
+
+TEST_F(EndpointTest, DesignModeMarksActiveWithoutAMailslot) {
+  Recorder designed(nullptr, FSlot);
+  designed.SetDesigning(true);
+  designed.Open();
+  EXPECT_TRUE(designed.Active());
+  EXPECT_EQ(designed.SlotHandle(), platform::INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(designed.Events.empty());
+  EXPECT_EQ(TlxMailSlotWaitThread::RunningCount(), FBaseThreads);
+  Recorder real(nullptr, FSlot);
+  EXPECT_NO_THROW(real.Open());  // the name was never taken
+}
+
+TEST_F(EndpointTest, DeliversEachDatagramOnceInArrivalOrder) {
+  Recorder slot(nullptr, FSlot);
+  slot.Open();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteMailSlot(".", FSlot, "m" + std::to_string(i)));
+  ASSERT_TRUE(PumpUntil([&] { return slot.Messages.size() == 5; }));
+  EXPECT_EQ(slot.Messages, (std::vector<std::string>{"m0", "m1", "m2", "m3", "m4"}));
+
+  // Reopen between batches: nothing is delivered twice, and one thread polls.
+  slot.SetMaxSize(1000);
+  for (int i = 5; i < 8; ++i) ASSERT_TRUE(WriteMailSlot(".", FSlot, "m" + std::to_string(i)));
+  ASSERT_TRUE(PumpUntil([&] { return slot.Messages.size() == 8; }));
+  PumpFor(50ms);
+  EXPECT_EQ(slot.Messages.size(), 8u);
+  EXPECT_EQ(slot.Messages.back(), "m7");
+  EXPECT_TRUE(ThreadsBackTo(1));
+}
+
+TEST_F(EndpointTest, HonoursMaxSize) {
+  Recorder slot(nullptr, FSlot);
+  slot.SetMaxSize(4);  // closed: only stored
+  EXPECT_TRUE(slot.Events.empty());
+  slot.Open();
+  WriteMailSlot(".", FSlot, "toolong");
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "fits"));
+  ASSERT_TRUE(PumpUntil([&] { return slot.Messages.size() == 1; }));
+  EXPECT_EQ(slot.Messages[0], "fits");
+}
+
+TEST_F(EndpointTest, CloseWithDatagramsWaitingDeliversNoneOfThem) {
+  Recorder slot(nullptr, FSlot);
+  slot.Open();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteMailSlot(".", FSlot, "late"));
+  // Let the reader see them and queue a delivery, then close before serving it.
+  std::this_thread::sleep_for(20ms);
+  slot.Close();
+  EXPECT_TRUE(ThreadsBackTo(0));
+  PumpFor(50ms);
+  EXPECT_TRUE(slot.Messages.empty());
+}
+
+TEST_F(EndpointTest, DestroyingAnOpenEndpointStopsItsThreadAndFreesTheName) {
+  {
+    auto slot = std::make_unique<Recorder>(nullptr, FSlot);
+    slot->Open();
+    ASSERT_TRUE(WriteMailSlot(".", FSlot, "orphan"));
+    std::this_thread::sleep_for(20ms);
+  }  // destroyed with a delivery possibly on its way
+  PumpFor(30ms);
+  EXPECT_TRUE(ThreadsBackTo(0));
+  Recorder again(nullptr, FSlot);
+  EXPECT_NO_THROW(again.Open());
+}
+
+TEST_F(EndpointTest, AFailingHandlerIsReportedAndDeliveryGoesOn) {
+  std::vector<std::string> reported;
+  platform::SetApplicationErrorHandler([&](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      reported.push_back(e.what());
+    }
+  });
+  Recorder slot(nullptr, FSlot);
+  slot.OnRawMessage = [&](TComponent&, const std::string& msg) {
+    if (msg == "bad") throw std::runtime_error("handler failed");
+    slot.Messages.push_back(msg);
+  };
+  slot.Open();
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "bad"));
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "good"));
+  ASSERT_TRUE(PumpUntil([&] { return slot.Messages.size() == 1; }));
+  EXPECT_EQ(slot.Messages[0], "good");
+  EXPECT_EQ(reported, (std::vector<std::string>{"handler failed"}));
+  platform::SetApplicationErrorHandler(nullptr);
+}
+
+TEST_F(EndpointTest, HandlerThatClosesTheEndpointStopsFurtherDeliveries) {
+  Recorder slot(nullptr, FSlot);
+  slot.OnRawMessage = [&](TComponent&, const std::string& msg) {
+    slot.Messages.push_back(msg);
+    slot.Close();
+  };
+  slot.Open();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteMailSlot(".", FSlot, "x"));
+  ASSERT_TRUE(PumpUntil([&] { return !slot.Messages.empty(); }));
+  PumpFor(50ms);
+  EXPECT_EQ(slot.Messages.size(), 1u);
+  EXPECT_TRUE(ThreadsBackTo(0));
+}
+
+int OpenFileCount() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+TEST_F(EndpointTest, WriterClosesEveryHandleItOpened) {
+  Recorder slot(nullptr, FSlot);
+  slot.Open();
+  const int before = OpenFileCount();
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(WriteMailSlot(".", FSlot, "x"));
+    ASSERT_FALSE(WriteMailSlot(".", FSlot + "missing", "x"));
+    ASSERT_FALSE(WriteMailSlot("FAR-AWAY", FSlot, "x"));
+  }
+  EXPECT_EQ(OpenFileCount(), before);
+  const HANDLE handle = OpenMailSlotForWriting(".", FSlot);
+  ASSERT_NE(handle, platform::INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(platform::CloseHandle(handle));
+  EXPECT_EQ(OpenMailSlotForWriting(".", FSlot + "missing"), platform::INVALID_HANDLE_VALUE);
+}
+
+}  // namespace
+}  // namespace pling::mailslot

@@ -1,0 +1,131 @@
+// The messenger datagram: exact bytes on the wire, decoding of odd datagrams, the
+// OEM code page at the boundary, and the component's send and receive paths.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mailslot/lxMailSlot.h"
+#include "main_loop_fixture.h"
+#include "platform/codepage.h"
+
+namespace pling::mailslot {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(MessengerDatagram, EncodesTheThreeFieldsWithoutTrailingZero) {
+  EXPECT_EQ(EncodeMessengerDatagram("PC1", "PC2", "Hi"),
+            "\x50\x43\x31\x00\x50\x43\x32\x00\x48\x69"s);
+  EXPECT_EQ(EncodeMessengerDatagram("", "", ""), "\0\0"s);
+}
+
+TEST(MessengerDatagram, DecodesOddDatagramsWithinTheirBytes) {
+  struct Case {
+    std::string bytes, sender, reciever, text;
+  };
+  const std::vector<Case> cases = {
+      {"A\0B\0C"s, "A", "B", "C"},
+      {"A\0B\0C\0"s, "A", "B", "C"},            // trailing zero of other senders
+      {"\0B\0C"s, "", "B", "C"},                // empty field
+      {"A\0B\0C\0junk\0more"s, "A", "B", "C"},  // bytes after the text ignored
+      {"A\0B"s, "A", "B", ""},                  // only two fields
+      {"A"s, "A", "", ""},                      // no zero at all
+      {""s, "", "", ""},                        // empty datagram
+      {"\0\0"s, "", "", ""},
+  };
+  for (const auto& c : cases) {
+    // A copy with no spare capacity, so that reading past the end is caught by ASan.
+    const std::vector<char> exact(c.bytes.begin(), c.bytes.end());
+    const auto fields = DecodeMessengerDatagram(std::string_view(exact.data(), exact.size()));
+    EXPECT_EQ(fields.Sender, c.sender);
+    EXPECT_EQ(fields.Reciever, c.reciever);
+    EXPECT_EQ(fields.Text, c.text);
+  }
+}
+
+class MessengerTest : public testing::MainLoopTest {
+ protected:
+  void SetUp() override {
+    MainLoopTest::SetUp();
+    platform::SelectCodePages(1252);
+  }
+};
+
+// Captures whole datagrams on the messenger mailslot.
+struct RawCapture {
+  explicit RawCapture(std::vector<std::string>& into) : Slot(nullptr) {
+    Slot.OnRawMessage = [&into](platform::TComponent&, const std::string& msg) {
+      into.push_back(msg);
+    };
+    Slot.SetMessengerName();
+    Slot.Open();
+  }
+  struct Endpoint : TlxCustomMailSlot {
+    using TlxCustomMailSlot::TlxCustomMailSlot;
+    void SetMessengerName() { SetSlotName(MessengerSlotName); }
+  } Slot;
+};
+
+TEST_F(MessengerTest, SendWritesOemBytesAndLeavesTheCallersStringsAlone) {
+  std::vector<std::string> wire;
+  RawCapture capture(wire);
+  TlxPling pling(nullptr);
+  std::string sender = "Ren\xE9", receiver = "PC2", text = "caf\xE9\r\nok";  // é in Windows-1252
+  ASSERT_TRUE(pling.Send(".", sender, receiver, text));
+  ASSERT_TRUE(pling.Send(".", sender, receiver, text));
+  ASSERT_TRUE(PumpUntil([&] { return wire.size() == 2; }));
+  const std::string expected = "Ren\x82\0PC2\0caf\x82\r\nok"s;  // é in code page 850
+  EXPECT_EQ(wire[0], expected);
+  EXPECT_EQ(wire[1], expected);  // the first Send did not convert the caller's strings
+  EXPECT_EQ(sender, "Ren\xE9");
+  EXPECT_EQ(text, "caf\xE9\r\nok");
+}
+
+TEST_F(MessengerTest, ReceivedFieldsComeBackInAnsiWithReceiverFirst) {
+  TlxPling pling(nullptr);
+  struct Got {
+    std::string reciever, sender, msg;
+    std::thread::id thread;
+  };
+  std::vector<Got> got;
+  pling.OnMessage = [&](platform::TComponent& sender, std::string r, std::string s, std::string m) {
+    EXPECT_EQ(&sender, &pling);
+    got.push_back({r, s, m, std::this_thread::get_id()});
+  };
+  pling.Open();
+  ASSERT_TRUE(WriteMailSlot(".", "messngr", "\x82t\xE9\0BOB\0Hello \x82"s));
+  ASSERT_TRUE(pling.Send(".", "ALICE", "BOB", "Ren\xE9"));
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+  EXPECT_EQ(got[0].sender, "\xE9t\xDA");  // 850 -> 1252: é, t, Ú
+  EXPECT_EQ(got[0].reciever, "BOB");
+  EXPECT_EQ(got[0].msg, "Hello \xE9");
+  EXPECT_EQ(got[1].sender, "ALICE");
+  EXPECT_EQ(got[1].msg, "Ren\xE9");
+  EXPECT_EQ(got[0].thread, std::this_thread::get_id());
+}
+
+TEST_F(MessengerTest, WithoutHandlerDatagramsAreTakenOutAndDropped) {
+  TlxPling pling(nullptr);
+  pling.Open();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(pling.Send(".", "A", "B", "x"));
+  ASSERT_TRUE(PumpUntil([&] {
+    pling.UpdateInfo();
+    return pling.MessageCount() == 0;
+  }));
+}
+
+TEST_F(MessengerTest, SendFailsQuietlyWhereNothingCanBeReached) {
+  TlxPling pling(nullptr);
+  EXPECT_FALSE(pling.Send(".", "A", "B", "nobody listens"));          // no local mailslot
+  EXPECT_FALSE(pling.Send("NO-SUCH-MACHINE", "A", "B", "far away"));  // no network yet
+  pling.Open();
+  EXPECT_FALSE(pling.Send("NO-SUCH-MACHINE", "A", "B", "far away"));
+  // A zero inside a name would shift every field at the receiver.
+  EXPECT_FALSE(pling.Send(".", "A\0B"s, "C", "text"));
+  EXPECT_FALSE(pling.Send(".", "A", "C\0D"s, "text"));
+}
+
+}  // namespace
+}  // namespace pling::mailslot
