@@ -1,0 +1,260 @@
+// pling-cli as scripts use it: a listener and senders in separate processes, the
+// listener's output formats, its exits, and the settings commands.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string CliPath() {
+  const char* bin = std::getenv("PLING_TEST_BIN");
+  return std::string(bin != nullptr ? bin : "build/bin") + "/pling-cli";
+}
+
+// A running pling-cli with its standard streams on pipes.
+class Process {
+ public:
+  Process(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    int in[2], out[2], err[2];
+    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) std::abort();
+    FPid = fork();
+    if (FPid == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+      for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> argv;
+      const std::string path = CliPath();
+      argv.push_back(const_cast<char*>(path.c_str()));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(path.c_str(), argv.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    FIn = in[1];
+    FOut = out[0];
+    FErr = err[0];
+  }
+  ~Process() {
+    if (FPid > 0 && !FDone) {
+      kill(FPid, SIGKILL);
+      Wait();
+    }
+    for (int fd : {FIn, FOut, FErr})
+      if (fd >= 0) close(fd);
+  }
+  void Write(const std::string& text) {
+    if (write(FIn, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
+  }
+  void CloseInput() {
+    close(FIn);
+    FIn = -1;
+  }
+  // Reads one line of standard output; empty optional on end of output.
+  bool ReadLine(std::string& line) {
+    line.clear();
+    char c;
+    while (read(FOut, &c, 1) == 1) {
+      if (c == '\n') return true;
+      line += c;
+    }
+    return !line.empty();
+  }
+  int Wait() {
+    int status = 0;
+    waitpid(FPid, &status, 0);
+    FDone = true;
+    FErrText = Drain(FErr);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string Output() { return Drain(FOut); }
+  const std::string& ErrorText() const { return FErrText; }
+  void Signal(int sig) { kill(FPid, sig); }
+
+ private:
+  static std::string Drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    return text;
+  }
+  pid_t FPid = -1;
+  int FIn = -1, FOut = -1, FErr = -1;
+  bool FDone = false;
+  std::string FErrText;
+};
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+Result RunCli(const std::vector<std::string>& args, const std::string& input = {},
+              const std::vector<std::string>& env = {}) {
+  Process p(args, env);
+  p.Write(input);
+  p.CloseInput();
+  std::string out = p.Output();
+  const int status = p.Wait();
+  return {status, out, p.ErrorText()};
+}
+
+// Sends until a listener holds the mailslot (it takes a moment to start).
+bool SendWhenListening(const std::vector<std::string>& args, const std::string& input = {}) {
+  for (int i = 0; i < 500; ++i) {
+    if (RunCli(args, input).status == 0) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+const std::vector<std::string> kUtf8 = {"LC_ALL=C.UTF-8"};
+
+TEST(CliListen, ExchangesMessagesAndRefusesASecondListener) {
+  Process listener({"listen", "--count", "3"}, kUtf8);
+  ASSERT_TRUE(
+      SendWhenListening({"send", "--from", "ALICE", "--machine", ".", "BOB", "Hello", "there"}));
+  std::string line;
+  ASSERT_TRUE(listener.ReadLine(line));
+  EXPECT_EQ(line, "ALICE to BOB : Hello there");
+
+  const Result second = RunCli({"listen"});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("Mailslot allready exists"), std::string::npos) << second.err;
+
+  // Text from standard input keeps its line breaks (sent as CR LF); control
+  // characters cannot reach the terminal.
+  ASSERT_EQ(
+      RunCli({"send", "--from", "ALICE", "--machine", ".", "BOB"}, "one\ntwo\x1b[31m\n", kUtf8)
+          .status,
+      0);
+  ASSERT_TRUE(listener.ReadLine(line));
+  EXPECT_EQ(line, "ALICE to BOB : one\\r\\ntwo\\x1B[31m");
+
+  // An accented letter arrives as the same letter.
+  ASSERT_EQ(
+      RunCli({"send", "--from", "Ren\xC3\xA9", "--machine", ".", "BOB", "caf\xC3\xA9"}, {}, kUtf8)
+          .status,
+      0);
+  ASSERT_TRUE(listener.ReadLine(line));
+  EXPECT_EQ(line, "Ren\xC3\xA9 to BOB : caf\xC3\xA9");
+  EXPECT_EQ(listener.Wait(), 0);  // --count 3 reached
+}
+
+TEST(CliListen, JsonAndRawFormats) {
+  {
+    Process listener({"listen", "--json", "--count", "1"}, kUtf8);
+    ASSERT_TRUE(SendWhenListening({"send", "--from", "A\"B", "--machine", ".", "C\\D", "x\ty"}));
+    std::string line;
+    ASSERT_TRUE(listener.ReadLine(line));
+    EXPECT_EQ(line, R"({"sender":"A\"B","receiver":"C\\D","text":"x\u0009y"})");
+    EXPECT_EQ(listener.Wait(), 0);
+  }
+  {
+    Process listener({"listen", "--raw", "--count", "1"});
+    ASSERT_TRUE(SendWhenListening({"send", "--from", "PC1", "--machine", ".", "PC2", "Hi"}));
+    std::string line;
+    ASSERT_TRUE(listener.ReadLine(line));
+    EXPECT_EQ(line, "50 43 31 00 50 43 32 00 48 69");
+    EXPECT_EQ(listener.Wait(), 0);
+  }
+}
+
+TEST(CliListen, StopsCleanlyOnSignalsAndFreesTheMailslot) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    Process listener({"listen"});
+    ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "ping"}));
+    std::string line;
+    ASSERT_TRUE(listener.ReadLine(line));
+    listener.Signal(sig);
+    EXPECT_EQ(listener.Wait(), 0);
+    EXPECT_NE(RunCli({"send", "--machine", ".", "B", "nobody"}).status, 0);
+  }
+}
+
+TEST(CliSend, ReportsFailuresAndUsageErrors) {
+  const Result nobody = RunCli({"send", "--machine", ".", "BOB", "is anyone there"});
+  EXPECT_EQ(nobody.status, 1);
+  EXPECT_FALSE(nobody.err.empty());
+  EXPECT_EQ(RunCli({"send", "FAR-AWAY-PC", "hello"}).status, 1);  // no network transport yet
+  EXPECT_EQ(RunCli({"send"}).status, 2);
+  EXPECT_EQ(RunCli({"send", "--bogus", "BOB", "x"}).status, 2);
+  EXPECT_EQ(RunCli({"send", "BOB", "--from"}).status, 2);
+  EXPECT_EQ(RunCli({"listen", "--count", "zero"}).status, 2);
+  EXPECT_EQ(RunCli({"frobnicate"}).status, 2);
+  const Result empty = RunCli({"send", "--machine", ".", "BOB"}, "");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.err.find("Nothing to send"), std::string::npos);
+  EXPECT_EQ(RunCli({"--version"}).status, 0);
+  EXPECT_EQ(RunCli({"send", "--help"}).status, 0);
+}
+
+class CliSettings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/pling-cli-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    FDir = dir;
+    FEnv = {"XDG_CONFIG_HOME=" + FDir};
+  }
+  void TearDown() override { std::filesystem::remove_all(FDir); }
+  std::string FDir;
+  std::vector<std::string> FEnv;
+};
+
+TEST_F(CliSettings, SetThenGetLandsInTheFileThatPathNames) {
+  ASSERT_EQ(RunCli({"settings", "set", "Settings", "Split", "120"}, {}, FEnv).status, 0);
+  const Result got = RunCli({"settings", "get", "Settings", "Split"}, {}, FEnv);
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.out, "120\n");
+  // Keys are matched without regard to case, as the store does.
+  EXPECT_EQ(RunCli({"settings", "get", "settings", "SPLIT"}, {}, FEnv).out, "120\n");
+
+  const Result path = RunCli({"settings", "path"}, {}, FEnv);
+  ASSERT_EQ(path.status, 0);
+  std::istringstream lines(path.out);
+  std::string backEnd, file;
+  std::getline(lines, backEnd);
+  std::getline(lines, file);
+  EXPECT_EQ(file.rfind(FDir + "/pling/", 0), 0u) << file;
+  std::ifstream stored(file);
+  std::stringstream content;
+  content << stored.rdbuf();
+  EXPECT_NE(content.str().find("120"), std::string::npos) << content.str();
+  EXPECT_NE(content.str().find("Split"), std::string::npos) << content.str();
+
+  const Result missing = RunCli({"settings", "get", "Settings", "Nothing"}, {}, FEnv);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(RunCli({"settings", "get", "Settings"}, {}, FEnv).status, 2);
+  EXPECT_EQ(RunCli({"settings", "set", "Settings", "Split"}, {}, FEnv).status, 2);
+  EXPECT_EQ(RunCli({"settings", "bogus"}, {}, FEnv).status, 2);
+}
+
+TEST_F(CliSettings, RefusesValuesItCouldNotReadBackAndKeepsTheOldOne) {
+  ASSERT_EQ(RunCli({"settings", "set", "Server", "Name", "PDC1"}, {}, FEnv).status, 0);
+  EXPECT_EQ(RunCli({"settings", "set", "Server", "Name", "two\nlines"}, {}, FEnv).status, 1);
+  EXPECT_EQ(RunCli({"settings", "set", "Server", "Name", std::string(300, 'x')}, {}, FEnv).status,
+            1);
+  EXPECT_EQ(RunCli({"settings", "get", "Server", "Name"}, {}, FEnv).out, "PDC1\n");
+}
+
+}  // namespace

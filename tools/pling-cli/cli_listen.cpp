@@ -1,0 +1,138 @@
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli.h"
+#include "mailslot/lxMailSlot.h"
+#include "platform/event_loop.h"
+#include "platform/main_thread.h"
+
+namespace pling::cli {
+
+namespace {
+
+constexpr const char* kListenUsage =
+    "usage: pling-cli listen [--count N] [--raw] [--json]\n"
+    "\n"
+    "Holds this computer's messenger mailslot and prints every message on one line:\n"
+    "  SENDER to RECEIVER : TEXT   (control characters and line breaks escaped)\n"
+    "  --raw     the datagram's bytes in hex instead\n"
+    "  --json    one JSON object per line: {\"sender\":...,\"receiver\":...,\"text\":...}\n"
+    "  --count N exit after N messages\n"
+    "Ends with status 0 on Ctrl+C or SIGTERM, 1 when the mailslot cannot be opened.\n";
+
+platform::TEventLoop* GSignalLoop = nullptr;
+
+extern "C" void OnStopSignal(int) {
+  if (GSignalLoop != nullptr) GSignalLoop->Quit();
+}
+
+int Usage(const std::string& problem) {
+  PrintError(problem);
+  std::fputs(kListenUsage, stderr);
+  return 2;
+}
+
+// The messenger mailslot seen as whole datagrams, for --raw.
+class TRawMessenger : public mailslot::TlxCustomMailSlot {
+ public:
+  explicit TRawMessenger(platform::TComponent* owner) : TlxCustomMailSlot(owner) {
+    SetSlotName(mailslot::MessengerSlotName);
+  }
+};
+
+void PrintLine(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int ListenCommand(const TArgs& args) {
+  enum class TFormat { Text, Raw, Json } format = TFormat::Text;
+  long long count = -1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kListenUsage, stdout);
+      return 0;
+    } else if (arg == "--raw" || arg == "--json") {
+      if (format != TFormat::Text) return Usage("choose one of --raw and --json");
+      format = arg == "--raw" ? TFormat::Raw : TFormat::Json;
+    } else if (arg == "--count") {
+      if (i + 1 >= args.size()) return Usage("--count needs a number");
+      const std::string& value = args[++i];
+      std::size_t used = 0;
+      try {
+        count = std::stoll(value, &used);
+      } catch (...) {
+        used = 0;
+      }
+      if (used != value.size() || count < 1) return Usage("--count needs a whole number above 0");
+    } else {
+      return Usage("unknown argument " + arg);
+    }
+  }
+
+  auto loop = std::make_shared<platform::TEventLoop>();
+  platform::SetMainThread(loop);
+  platform::SetApplicationErrorHandler([](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      PrintError(e.what());
+    } catch (...) {
+      PrintError("unknown error");
+    }
+  });
+  GSignalLoop = loop.get();
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  long long printed = 0;
+  const auto counted = [&] {
+    if (count > 0 && ++printed >= count) loop->Quit();
+  };
+
+  mailslot::TlxPling pling(nullptr);
+  TRawMessenger raw(nullptr);
+  mailslot::TlxCustomMailSlot& endpoint =
+      format == TFormat::Raw ? static_cast<mailslot::TlxCustomMailSlot&>(raw) : pling;
+  raw.OnRawMessage = [&](platform::TComponent&, const std::string& datagram) {
+    PrintLine(HexBytes(datagram));
+    counted();
+  };
+  pling.OnMessage = [&](platform::TComponent&, std::string receiver, std::string sender,
+                        std::string text) {
+    if (format == TFormat::Json) {
+      PrintLine("{\"sender\":" + JsonString(sender) + ",\"receiver\":" + JsonString(receiver) +
+                ",\"text\":" + JsonString(text) + "}");
+    } else {
+      PrintLine(EscapeForTerminal(sender) + " to " + EscapeForTerminal(receiver) + " : " +
+                EscapeForTerminal(text));
+    }
+    counted();
+  };
+
+  int status = 0;
+  try {
+    endpoint.Open();
+    loop->Run();
+  } catch (const std::exception& e) {
+    PrintError(e.what());
+    status = 1;
+  }
+  endpoint.Close();
+  GSignalLoop = nullptr;
+  platform::SetMainThread(nullptr);
+  loop->Shutdown();
+  return status;
+}
+
+}  // namespace pling::cli

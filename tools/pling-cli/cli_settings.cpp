@@ -1,0 +1,106 @@
+#include <cstdio>
+#include <string>
+
+#include "cli.h"
+#include "platform/codepage.h"
+#include "platform/paths.h"
+#include "settings/Megares.h"
+
+namespace pling::cli {
+
+namespace {
+
+constexpr const char* kSettingsUsage =
+    "usage: pling-cli settings path\n"
+    "       pling-cli settings get SECTION KEY\n"
+    "       pling-cli settings set SECTION KEY VALUE\n"
+    "\n"
+    "Reads and writes the settings the program keeps, where the program keeps them.\n"
+    "'path' prints the back end and the file; 'get' prints the value (status 1 when\n"
+    "it is not set); 'set' writes it.\n";
+
+int Usage(const std::string& problem) {
+  PrintError(problem);
+  std::fputs(kSettingsUsage, stderr);
+  return 2;
+}
+
+std::string ToTerminal(const std::string& ansi) {
+  return TerminalIsUtf8() ? platform::AnsiToUtf8(ansi) : ansi;
+}
+
+// The main window's store.
+void Configure(settings::TMegaRegistry& store) {
+  store.SetApp("Pling");
+  store.SetCompany("Corvid");
+  store.SetIniName("Pling");
+  store.SetPreference(settings::mrpAuto);
+  store.OpenBackEnd();
+}
+
+constexpr std::size_t kRegistryValueLimit = 255;
+
+}  // namespace
+
+int SettingsCommand(const TArgs& args) {
+  if (args.empty()) return Usage("settings needs path, get or set");
+  const std::string& action = args[0];
+  if (action == "--help" || action == "-h") {
+    std::fputs(kSettingsUsage, stdout);
+    return 0;
+  }
+  settings::TMegaRegistry store(nullptr);
+  Configure(store);
+  const bool registry = store.BackEndKind() == settings::bkRegistry;
+
+  if (action == "path") {
+    if (args.size() != 1) return Usage("settings path takes no arguments");
+    if (registry) {
+      std::printf("registry HKEY_CLASSES_ROOT\\%s\\%s\n%s\n", store.Company().c_str(),
+                  store.App().c_str(), platform::RegistryHivePath().c_str());
+    } else {
+      std::printf("ini %s\n%s/%s\n", store.IniName().c_str(), platform::WindowsDirectory().c_str(),
+                  store.IniName().c_str());
+    }
+    return 0;
+  }
+
+  if (action == "get") {
+    if (args.size() != 3) return Usage("settings get needs SECTION and KEY");
+    const std::string section = FromTerminal(args[1]), key = FromTerminal(args[2]);
+    if (section.empty() || key.empty()) return Usage("SECTION and KEY must not be empty");
+    // Two different defaults tell an absent value from a stored one.
+    const std::string value = store.ReadText(section, key, "\x01");
+    if (value == "\x01" && store.ReadText(section, key, "\x02") == "\x02") {
+      PrintError(args[1] + " " + args[2] + " is not set");
+      return 1;
+    }
+    std::printf("%s\n", ToTerminal(value).c_str());
+    return 0;
+  }
+
+  if (action == "set") {
+    if (args.size() != 4) return Usage("settings set needs SECTION, KEY and VALUE");
+    const std::string section = FromTerminal(args[1]), key = FromTerminal(args[2]);
+    const std::string value = FromTerminal(args[3]);
+    if (section.empty() || key.empty()) return Usage("SECTION and KEY must not be empty");
+    if (value.find_first_of("\r\n") != std::string::npos) {
+      PrintError("a setting cannot hold a line break");
+      return 1;
+    }
+    if (registry && value.size() > kRegistryValueLimit) {
+      PrintError("a setting in the registry holds at most 255 characters");
+      return 1;
+    }
+    store.WriteText(section, key, value);
+    // The registry back end does not report failed writes: check that it took.
+    if (store.ReadText(section, key, "\x01") != value) {
+      PrintError("could not write " + args[1] + " " + args[2]);
+      return 1;
+    }
+    return 0;
+  }
+  return Usage("unknown settings action " + action);
+}
+
+}  // namespace pling::cli

@@ -1,0 +1,55 @@
+// pling-cli: send and listen for messenger messages, and read or write the
+// program's settings, from scripts.
+#include <clocale>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "cli.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: pling-cli COMMAND [ARGS]\n"
+    "\n"
+    "Commands:\n"
+    "  send [--from NAME] [--server SERVER] [--machine MACHINE] RECEIVER [TEXT...]\n"
+    "                    send one message\n"
+    "  listen [--count N] [--raw] [--json]\n"
+    "                    hold the messenger mailslot and print every message\n"
+    "  settings path     where the program's settings live\n"
+    "  settings get SECTION KEY\n"
+    "  settings set SECTION KEY VALUE\n"
+    "                    read or write one setting\n"
+    "Options: --help (also after a command), --version.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string command = argv[1];
+  const pling::cli::TArgs args(argv + 2, argv + argc);
+  try {
+    if (command == "--help" || command == "-h" || command == "help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (command == "--version") {
+      std::printf("pling-cli %s\n", PLING_VERSION);
+      return 0;
+    }
+    if (command == "send") return pling::cli::SendCommand(args);
+    if (command == "listen") return pling::cli::ListenCommand(args);
+    if (command == "settings") return pling::cli::SettingsCommand(args);
+  } catch (const std::exception& e) {
+    pling::cli::PrintError(e.what());
+    return 1;
+  }
+  pling::cli::PrintError("unknown command " + command);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
