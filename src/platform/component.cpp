@@ -80,7 +80,9 @@ void TComponent::EndLoading() {
   }
 }
 
-void TComponent::Loaded() { FState &= ~static_cast<unsigned>(csLoading); }
+void TComponent::Loaded() {
+  FState &= ~static_cast<unsigned>(csLoading);
+}
 
 void TComponent::Notification(TComponent& component, TOperation operation) {
   for (auto it = FComponents.rbegin(); it != FComponents.rend(); ++it) {

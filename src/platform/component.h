@@ -61,8 +61,8 @@ class TComponent {
   virtual void Notification(TComponent& component, TOperation operation);
 
  protected:
-  virtual void Loaded();                                      // clears csLoading
-  virtual void OnNameChanged(const std::string& oldName);     // after Name changed
+  virtual void Loaded();                                   // clears csLoading
+  virtual void OnNameChanged(const std::string& oldName);  // after Name changed
   void AdoptComponent(std::unique_ptr<TComponent> component);
   // Frees every owned component now, newest first, with a removal notice each.
   // Derived destructors call it when their own state must still be alive while

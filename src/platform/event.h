@@ -12,7 +12,7 @@ class TEvent {
   TEvent(const TEvent&) = delete;
   TEvent& operator=(const TEvent&) = delete;
 
-  void Set();        // signalled until Reset(); safe from any thread and from a signal handler
+  void Set();  // signalled until Reset(); safe from any thread and from a signal handler
   void Reset();
   bool IsSet() const;
   // Waits until the event is set or the time-out passes; true when set.

@@ -41,8 +41,8 @@ HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTim
 
 // Any of the out pointers may be null. nextSize is MAILSLOT_NO_MESSAGE when no
 // message waits. Never blocks.
-bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize,
-                     DWORD* messageCount, DWORD* readTimeout);
+bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize, DWORD* messageCount,
+                     DWORD* readTimeout);
 
 // Reads exactly one whole message. A buffer smaller than the next message fails
 // with ERROR_INSUFFICIENT_BUFFER and leaves the message waiting. With no message
@@ -76,8 +76,8 @@ class IMailslotTransport {
   virtual ~IMailslotTransport() = default;
   // Sends `data` to the mailslot `slotName` on `machine`; false with `error` set
   // when it could not be sent whole.
-  virtual bool Write(std::string_view machine, std::string_view slotName,
-                     std::string_view data, DWORD& error) = 0;
+  virtual bool Write(std::string_view machine, std::string_view slotName, std::string_view data,
+                     DWORD& error) = 0;
 };
 void SetMailslotTransport(std::shared_ptr<IMailslotTransport> transport);
 

@@ -6,8 +6,8 @@
 
 namespace pling::platform {
 
-std::string ConfigDirectory();       // created on demand by the writers
-std::string WindowsDirectory();      // the same folder, for profile files
-std::string RegistryHivePath();      // ConfigDirectory() + "/registry.reg"
+std::string ConfigDirectory();   // created on demand by the writers
+std::string WindowsDirectory();  // the same folder, for profile files
+std::string RegistryHivePath();  // ConfigDirectory() + "/registry.reg"
 
 }  // namespace pling::platform
