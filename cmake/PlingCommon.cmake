@@ -4,7 +4,7 @@ add_library(pling_common INTERFACE)
 target_compile_features(pling_common INTERFACE cxx_std_20)
 target_compile_options(pling_common INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
-  -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference -Wdouble-promotion
+  -Woverloaded-virtual -Wconversion -Wsign-conversion -Wdouble-promotion
   -Wformat=2 -Wimplicit-fallthrough
   -fstack-protector-strong -fno-omit-frame-pointer)
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")

@@ -1,6 +1,7 @@
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <iostream>
-#include <iterator>
 #include <string>
 
 #include "cli.h"
@@ -27,6 +28,19 @@ int Usage(const std::string& problem) {
   PrintError(problem);
   std::fputs(kSendUsage, stderr);
   return 2;
+}
+
+bool ReadAll(int fd, std::string& text) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
 }
 
 }  // namespace
@@ -68,7 +82,10 @@ int SendCommand(const TArgs& args) {
       text += words[i];
     }
   } else {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    if (!ReadAll(0, text)) {
+      PrintError("cannot read the message from standard input");
+      return 1;
+    }
     // The line end that closes the input is not part of the message.
     if (!text.empty() && text.back() == '\n') text.pop_back();
     if (!text.empty() && text.back() == '\r') text.pop_back();
