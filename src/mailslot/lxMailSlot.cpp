@@ -1,7 +1,7 @@
 #include "mailslot/lxMailSlot.h"
 
-#include <pthread.h>
-#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <exception>
@@ -20,10 +20,10 @@ namespace {
 std::atomic<int> GRunningThreads{0};
 
 void LowerToIdlePriority() {
-  sched_param param{};
-  param.sched_priority = 0;
-  // Polling only takes time that nothing else wants. Failing to lower it is harmless.
-  (void)pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+  // The lowest ordinary priority, so that polling takes little from anything
+  // else. (Not SCHED_IDLE: a starved reader holding the mailslot's lock would
+  // stall the main thread.) Failing to lower it is harmless.
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }
 
 std::string BuildPath(const std::string& Machine, const std::string& SlotName) {
@@ -40,12 +40,21 @@ TlxMailSlotWaitThread::TlxMailSlotWaitThread(TlxCustomMailSlot& MailSlot, HANDLE
 
 std::shared_ptr<TlxMailSlotWaitThread> TlxMailSlotWaitThread::Create(TlxCustomMailSlot& MailSlot) {
   auto thread = std::make_shared<TlxMailSlotWaitThread>(MailSlot, MailSlot.SlotHandle());
-  GRunningThreads.fetch_add(1);
   // The body keeps its own reference: the thread frees itself when it ends.
-  std::thread([self = thread] {
-    self->Execute();
+  GRunningThreads.fetch_add(1);
+  try {
+    std::thread([self = thread] {
+      try {
+        self->Execute();
+      } catch (...) {
+        // Nothing may end the program from here; the endpoint stays open, unwatched.
+      }
+      GRunningThreads.fetch_sub(1);
+    }).detach();
+  } catch (...) {
     GRunningThreads.fetch_sub(1);
-  }).detach();
+    throw;
+  }
   return thread;
 }
 
@@ -68,15 +77,20 @@ void TlxMailSlotWaitThread::Execute() {
     DWORD count = 0;
     if (!ps::GetMailslotInfo(handle, nullptr, nullptr, &count, nullptr)) count = 0;
     if (count > 0) {
+      bool served = false;
       if (auto mainThread = ps::MainThread()) {
         try {
           // Blocks until the main thread has delivered (or the stop was asked
           // before it could start).
-          mainThread->Synchronize([this] { DeliverStep(); }, &FStop);
+          served = mainThread->Synchronize([this] { DeliverStep(); }, &FStop);
         } catch (...) {
           // DeliverStep reports its own errors; nothing else may end the program.
+          served = true;
         }
       }
+      // No main thread to deliver on: the messages stay waiting, and the reader
+      // must not spin on them.
+      if (!served && !Terminated()) FStop.Wait(idlePause);
     }
     if (Terminated()) break;
     // The pause: over at once while messages wait, else when one arrives or a

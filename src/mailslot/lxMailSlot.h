@@ -111,6 +111,8 @@ class TlxCustomMailSlot : public TComponent {
   virtual void DoOpen();
   virtual void DoClose();
   virtual void DoMessage(std::string& Msg);
+  // Raises ElxMailSlot with Msg. An override must raise too: callers rely on
+  // it not returning.
   [[noreturn]] virtual void RaiseError(const std::string& Msg);
   void SetSlotName(const std::string& Value);
 

@@ -86,6 +86,12 @@ bool TEventLoop::Synchronize(const std::function<void()>& fn, const TEvent* canc
     // The cancel event is looked at while the call has not started; once it has,
     // it is waited for to the end (`fn` lives on this thread's stack).
     while (!call->ended.wait_for(waiting, kCancelCheck, [&] { return call->Ended(); })) {
+      // Once the main thread runs the call, a cancel can no longer win: wait for
+      // the end without waking (a delivery may show a modal box for minutes).
+      if (call->state.load(std::memory_order_acquire) != TCall::Pending) {
+        call->ended.wait(waiting, [&] { return call->Ended(); });
+        break;
+      }
       if (!cancel->IsSet()) continue;
       if (call->Claim(TCall::Cancelled)) return false;
       call->ended.wait(waiting, [&] { return call->Ended(); });
@@ -137,6 +143,11 @@ void TEventLoop::ProcessEvents(milliseconds timeout) {
   }
   while (waiting-- > 0 && RunOne(milliseconds(0))) {
   }
+}
+
+std::size_t TEventLoop::PendingCalls() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FQueue.size();
 }
 
 void TEventLoop::Quit() {

@@ -34,6 +34,9 @@ class TEventLoop : public IMainThread, public std::enable_shared_from_this<TEven
   // at all once Quit() was asked).
   void ProcessEvents(std::chrono::milliseconds timeout);
 
+  // Calls waiting to be served (for tests that need a delivery under way).
+  std::size_t PendingCalls() const;
+
   void Quit();  // async-signal-safe
   bool QuitRequested() const;
   // After Shutdown() no call is served any more: pending and later Synchronize

@@ -2,6 +2,7 @@
 // listener's output formats, its exits, and the settings commands.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,15 +64,21 @@ class Process {
   void Write(const std::string& text) {
     if (write(FIn, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
   }
+  void CloseOutput() {
+    close(FOut);
+    FOut = -1;
+  }
   void CloseInput() {
     close(FIn);
     FIn = -1;
   }
-  // Reads one line of standard output; empty optional on end of output.
+  // Reads one line of standard output; false at its end.
   bool ReadLine(std::string& line) {
     line.clear();
     char c;
-    while (read(FOut, &c, 1) == 1) {
+    pollfd ready{FOut, POLLIN, 0};
+    // A generous limit, so that a lost message fails the test rather than hanging it.
+    while (poll(&ready, 1, 30000) == 1 && read(FOut, &c, 1) == 1) {
       if (c == '\n') return true;
       line += c;
     }
@@ -188,6 +195,18 @@ TEST(CliListen, StopsCleanlyOnSignalsAndFreesTheMailslot) {
     EXPECT_EQ(listener.Wait(), 0);
     EXPECT_NE(RunCli({"send", "--machine", ".", "B", "nobody"}).status, 0);
   }
+}
+
+TEST(CliListen, StopsAndFreesTheMailslotWhenItsOutputIsGone) {
+  Process listener({"listen"});
+  ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "first"}));
+  std::string line;
+  ASSERT_TRUE(listener.ReadLine(line));
+  listener.CloseOutput();  // as `pling-cli listen | head -n 1` does
+  ASSERT_EQ(RunCli({"send", "--from", "A", "--machine", ".", "B", "second"}).status, 0);
+  EXPECT_EQ(listener.Wait(), 1);
+  EXPECT_NE(listener.ErrorText().find("standard output"), std::string::npos);
+  EXPECT_NE(RunCli({"send", "--machine", ".", "B", "nobody"}).status, 0);
 }
 
 TEST(CliSend, ReportsFailuresAndUsageErrors) {

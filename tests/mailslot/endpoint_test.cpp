@@ -42,6 +42,11 @@ class EndpointTest : public testing::MainLoopTest {
   bool ThreadsBackTo(int extra) {
     return PumpUntil([&] { return TlxMailSlotWaitThread::RunningCount() == FBaseThreads + extra; });
   }
+  // Waits, without serving it, until a delivery waits for the main thread.
+  bool DeliveryUnderWay() {
+    for (int i = 0; i < 2000 && FLoop->PendingCalls() == 0; ++i) std::this_thread::sleep_for(5ms);
+    return FLoop->PendingCalls() > 0;
+  }
   std::string FSlot;
   int FBaseThreads = 0;
 };
@@ -181,6 +186,19 @@ TEST_F(EndpointTest, DeliversEachDatagramOnceInArrivalOrder) {
   EXPECT_TRUE(ThreadsBackTo(1));
 }
 
+TEST_F(EndpointTest, ReopenWithADeliveryUnderWayDeliversOnlyTheNewMailslotsDatagrams) {
+  Recorder slot(nullptr, FSlot);
+  slot.Open();
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "old"));
+  ASSERT_TRUE(DeliveryUnderWay());
+  slot.SetMaxSize(1000);  // the old mailslot goes, with what waited in it
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "new"));
+  ASSERT_TRUE(PumpUntil([&] { return !slot.Messages.empty(); }));
+  PumpFor(50ms);
+  EXPECT_EQ(slot.Messages, (std::vector<std::string>{"new"}));
+  EXPECT_TRUE(ThreadsBackTo(1));
+}
+
 TEST_F(EndpointTest, HonoursMaxSize) {
   Recorder slot(nullptr, FSlot);
   slot.SetMaxSize(4);  // closed: only stored
@@ -196,8 +214,9 @@ TEST_F(EndpointTest, CloseWithDatagramsWaitingDeliversNoneOfThem) {
   Recorder slot(nullptr, FSlot);
   slot.Open();
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteMailSlot(".", FSlot, "late"));
-  // Let the reader see them and queue a delivery, then close before serving it.
-  std::this_thread::sleep_for(20ms);
+  // The reader has seen them and a delivery waits for the main thread; close
+  // before serving it.
+  ASSERT_TRUE(DeliveryUnderWay());
   slot.Close();
   EXPECT_TRUE(ThreadsBackTo(0));
   PumpFor(50ms);

@@ -63,15 +63,26 @@ class SettingsDurabilityTest : public ::testing::Test {
     std::mt19937 random(7);
     int latest = 0;
     for (int round = 0; round < 40; ++round) {
+      int started[2];
+      ASSERT_EQ(::pipe(started), 0);
       const pid_t pid = Spawn([&] {
         for (int i = 1;; ++i) {
           if (!write(i)) return false;
+          // The first round waits for one write to complete (slow builds start
+          // slowly); later rounds kill at any moment.
+          if (i == 1 && ::write(started[1], "1", 1) != 1) return false;
         }
       });
       ASSERT_GT(pid, 0);
+      ::close(started[1]);
+      if (round == 0) {
+        char byte;
+        ASSERT_EQ(::read(started[0], &byte, 1), 1);
+      }
       ::usleep(static_cast<useconds_t>(random() % 8000));
       ::kill(pid, SIGKILL);
       const int status = Wait(pid);
+      ::close(started[0]);
       ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own";
       const int seen = check();
       if (HasFailure()) return;

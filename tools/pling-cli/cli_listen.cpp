@@ -1,3 +1,4 @@
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -22,10 +23,10 @@ constexpr const char* kListenUsage =
     "  --count N exit after N messages\n"
     "Ends with status 0 on Ctrl+C or SIGTERM, 1 when the mailslot cannot be opened.\n";
 
-platform::TEventLoop* GSignalLoop = nullptr;
+std::atomic<platform::TEventLoop*> GSignalLoop{nullptr};
 
 extern "C" void OnStopSignal(int) {
-  if (GSignalLoop != nullptr) GSignalLoop->Quit();
+  if (platform::TEventLoop* loop = GSignalLoop.load()) loop->Quit();
 }
 
 int Usage(const std::string& problem) {
@@ -42,10 +43,11 @@ class TRawMessenger : public mailslot::TlxCustomMailSlot {
   }
 };
 
-void PrintLine(const std::string& line) {
+// False when the output is gone (a closed pipe, a full disk).
+bool PrintLine(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
-  std::fflush(stdout);
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
 }
 
 }  // namespace
@@ -91,13 +93,25 @@ int ListenCommand(const TArgs& args) {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction oldInt {
+  }, oldTerm{}, oldPipe{};
+  sigaction(SIGINT, &action, &oldInt);
+  sigaction(SIGTERM, &action, &oldTerm);
+  // A closed output is seen as a failed write, so the listener can stop
+  // instead of holding the mailslot and dropping every later message.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &oldPipe);
 
   long long printed = 0;
-  const auto counted = [&] {
-    if (count > 0 && ++printed >= count) loop->Quit();
+  bool outputLost = false;
+  const auto printed_line = [&](bool ok) {
+    if (!ok) {
+      outputLost = true;
+      loop->Quit();
+    } else if (count > 0 && ++printed >= count) {
+      loop->Quit();
+    }
   };
 
   mailslot::TlxPling pling(nullptr);
@@ -105,19 +119,17 @@ int ListenCommand(const TArgs& args) {
   mailslot::TlxCustomMailSlot& endpoint =
       format == TFormat::Raw ? static_cast<mailslot::TlxCustomMailSlot&>(raw) : pling;
   raw.OnRawMessage = [&](platform::TComponent&, const std::string& datagram) {
-    PrintLine(HexBytes(datagram));
-    counted();
+    printed_line(PrintLine(HexBytes(datagram)));
   };
   pling.OnMessage = [&](platform::TComponent&, std::string receiver, std::string sender,
                         std::string text) {
     if (format == TFormat::Json) {
-      PrintLine("{\"sender\":" + JsonString(sender) + ",\"receiver\":" + JsonString(receiver) +
-                ",\"text\":" + JsonString(text) + "}");
+      printed_line(PrintLine("{\"sender\":" + JsonString(sender) + ",\"receiver\":" +
+                             JsonString(receiver) + ",\"text\":" + JsonString(text) + "}"));
     } else {
-      PrintLine(EscapeForTerminal(sender) + " to " + EscapeForTerminal(receiver) + " : " +
-                EscapeForTerminal(text));
+      printed_line(PrintLine(EscapeForTerminal(sender) + " to " + EscapeForTerminal(receiver) +
+                             " : " + EscapeForTerminal(text)));
     }
-    counted();
   };
 
   int status = 0;
@@ -129,6 +141,13 @@ int ListenCommand(const TArgs& args) {
     status = 1;
   }
   endpoint.Close();
+  if (outputLost) {
+    PrintError("cannot write to standard output; stopped listening");
+    status = 1;
+  }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+  sigaction(SIGPIPE, &oldPipe, nullptr);
   GSignalLoop = nullptr;
   platform::SetMainThread(nullptr);
   loop->Shutdown();

@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/identity.h"
+#include "platform/types.h"
 
 namespace pling::cli {
 
@@ -121,8 +122,22 @@ int SendCommand(const TArgs& args) {
 
   mailslot::TlxPling pling(nullptr);
   if (!pling.Send(target, sender, receiver, text)) {
-    PrintError("could not write the message to \\\\" + target + "\\mailslot\\" +
-               mailslot::MessengerSlotName);
+    std::string why;
+    switch (platform::GetLastError()) {
+      case platform::ERROR_FILE_NOT_FOUND:
+        why = ": nobody is listening there";
+        break;
+      case platform::ERROR_BAD_NETPATH:
+        why = ": other machines cannot be reached yet";
+        break;
+      case platform::ERROR_BAD_PATHNAME:
+        why = ": not a valid machine name";
+        break;
+      default:
+        break;
+    }
+    PrintError("could not write the message to \\\\" + EscapeForTerminal(target) + "\\mailslot\\" +
+               mailslot::MessengerSlotName + why);
     return 1;
   }
   return 0;
