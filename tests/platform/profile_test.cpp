@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +13,7 @@
 
 #include "platform/paths.h"
 #include "platform/profile_parser.h"
+#include "temp_config.h"
 
 namespace pling::platform {
 namespace {
@@ -21,26 +21,15 @@ namespace {
 namespace fs = std::filesystem;
 
 // Each test works in a fresh folder that also serves as XDG_CONFIG_HOME.
-class ProfileTest : public ::testing::Test {
+class ProfileTest : public pling::testing::TempConfigTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pling-profile-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    FRoot = pattern;
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfig = old;
-    ::setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
-  }
   void TearDown() override {
-    if (FOldConfig) {
-      ::setenv("XDG_CONFIG_HOME", FOldConfig->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_CONFIG_HOME");
-    }
-    ::chmod(FRoot.c_str(), 0700);
-    fs::remove_all(FRoot);
+    // Gives the write permission back in case a test took it away.
+    ::chmod(Root().c_str(), 0700);
+    TempConfigTest::TearDown();
   }
 
-  std::string Path(const std::string& name) const { return FRoot + "/" + name; }
+  std::string Path(const std::string& name) const { return Root() + "/" + name; }
 
   static void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -57,9 +46,6 @@ class ProfileTest : public ::testing::Test {
         GetPrivateProfileString(section, key, fallback, buffer, sizeof buffer, file);
     return std::string(buffer, count);
   }
-
-  std::string FRoot;
-  std::optional<std::string> FOldConfig;
 };
 
 const char* const kHandWritten =
@@ -168,7 +154,7 @@ TEST_F(ProfileTest, NameWithoutFolderLivesInTheWindowsDirectory) {
   ASSERT_FALSE(fs::exists(WindowsDirectory()));
   ASSERT_TRUE(WritePrivateProfileString("Settings", "Split", "89", "Pling"));
   const std::string expected = WindowsDirectory() + "/Pling";
-  EXPECT_EQ(expected, FRoot + "/pling/Pling");
+  EXPECT_EQ(expected, Root() + "/pling/Pling");
   EXPECT_EQ(ReadFile(expected), "[Settings]\nSplit=89\n");
   EXPECT_EQ(Read("Settings", "Split", "Pling"), "89");
 

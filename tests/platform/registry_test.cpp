@@ -1,41 +1,23 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 
 #include "platform/hive_parser.h"
 #include "platform/paths.h"
+#include "temp_config.h"
 
 namespace pling::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public pling::testing::TempConfigTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pling-registry-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    FRoot = pattern;
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfig = old;
-    ::setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
-  }
-  void TearDown() override {
-    if (FOldConfig) {
-      ::setenv("XDG_CONFIG_HOME", FOldConfig->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_CONFIG_HOME");
-    }
-    fs::remove_all(FRoot);
-  }
-
   static std::string HiveText() {
     std::ifstream in(RegistryHivePath(), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -59,9 +41,6 @@ class RegistryTest : public ::testing::Test {
     const LONG result = Query(key, subKey, value, size);
     return result == ERROR_SUCCESS ? value : "<error " + std::to_string(result) + ">";
   }
-
-  std::string FRoot;
-  std::optional<std::string> FOldConfig;
 };
 
 TEST_F(RegistryTest, SetValueWritesRegedit4TextAndReadsBack) {

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <optional>
 #include <random>
 #include <string>
 
@@ -19,30 +18,15 @@
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "temp_config.h"
 
 namespace pling::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-class SettingsDurabilityTest : public ::testing::Test {
+class SettingsDurabilityTest : public pling::testing::TempConfigTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pling-durability-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    FRoot = pattern;
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfig = old;
-    ::setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
-  }
-  void TearDown() override {
-    if (FOldConfig) {
-      ::setenv("XDG_CONFIG_HOME", FOldConfig->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_CONFIG_HOME");
-    }
-    fs::remove_all(FRoot);
-  }
-
   // Runs `body` in a child process; its exit status is 0 when `body` returns true.
   static pid_t Spawn(const std::function<bool()>& body) {
     const pid_t pid = ::fork();
@@ -120,9 +104,6 @@ class SettingsDurabilityTest : public ::testing::Test {
     if (RegQueryValue(HKEY_CLASSES_ROOT, subKey, buffer, &size) != ERROR_SUCCESS) return "<none>";
     return buffer;
   }
-
-  std::string FRoot;
-  std::optional<std::string> FOldConfig;
 };
 
 TEST_F(SettingsDurabilityTest, KilledProfileWriterLeavesTheOldOrTheNewValue) {

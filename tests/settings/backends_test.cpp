@@ -12,7 +12,7 @@
 namespace pling::settings {
 namespace {
 
-using testing::TempConfigTest;
+using pling::testing::TempConfigTest;
 
 template <class F>
 std::string ConvertErrorOf(F action) {

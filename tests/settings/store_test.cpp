@@ -14,7 +14,7 @@
 namespace pling::settings {
 namespace {
 
-using testing::TempConfigTest;
+using pling::testing::TempConfigTest;
 
 // A store that reports a chosen platform version.
 class TVersionedStore : public TMegaRegistry {

@@ -1,15 +1,14 @@
 #include "platform/identity.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <vector>
+#include <optional>
 
 #include "platform/codepage.h"
+#include "platform/posix/passwd_entry.h"
 
 namespace pling::platform {
 namespace {
@@ -39,17 +38,8 @@ std::string HostName() {
 
 // The login name of the effective user from the password database, empty if it has none.
 std::string PasswordDatabaseName() {
-  long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 4096);
-  passwd entry{};
-  passwd* result = nullptr;
-  int error;
-  while ((error = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result)) == ERANGE &&
-         buffer.size() < (1u << 20)) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (error != 0 || result == nullptr || result->pw_name == nullptr) return {};
-  return result->pw_name;
+  const std::optional<TPasswdEntry> entry = EffectiveUserEntry();
+  return entry ? entry->Name : std::string();
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 #include "platform/paths.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <vector>
+#include <optional>
+
+#include "platform/posix/passwd_entry.h"
 
 namespace pling::platform {
 namespace {
@@ -13,17 +11,8 @@ namespace {
 std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') return home;
-  long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 4096);
-  passwd entry{};
-  passwd* result = nullptr;
-  int error;
-  while ((error = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result)) == ERANGE &&
-         buffer.size() < (1u << 20)) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (error != 0 || result == nullptr || result->pw_dir == nullptr) return {};
-  return result->pw_dir;
+  const std::optional<TPasswdEntry> entry = EffectiveUserEntry();
+  return entry ? entry->Home : std::string();
 }
 
 // `path` without trailing slashes; the root becomes empty, so that appending "/name" works.

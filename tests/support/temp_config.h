@@ -10,14 +10,13 @@
 #include <optional>
 #include <string>
 
-namespace pling::settings::testing {
+namespace pling::testing {
 
 class TempConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfigHome = old;
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "pling-settings-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "pling-config-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     FRoot = pattern;
     setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
@@ -32,6 +31,9 @@ class TempConfigTest : public ::testing::Test {
     std::error_code ignored;
     std::filesystem::remove_all(FRoot, ignored);
   }
+
+  // The temporary folder itself, which XDG_CONFIG_HOME points to.
+  const std::string& Root() const { return FRoot; }
 
   // The folder that holds profile files and the registry hive.
   std::filesystem::path ConfigDir() const { return std::filesystem::path(FRoot) / "pling"; }
@@ -52,4 +54,4 @@ class TempConfigTest : public ::testing::Test {
   std::optional<std::string> FOldConfigHome;
 };
 
-}  // namespace pling::settings::testing
+}  // namespace pling::testing
