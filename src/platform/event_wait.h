@@ -2,6 +2,7 @@
 // Waiting on several events at once, with a time-out that may mean "forever".
 #include <chrono>
 #include <initializer_list>
+#include <span>
 
 #include "platform/event.h"
 
@@ -26,5 +27,7 @@ class TDeadline {
 // ignored. Returns the index of a set event, or -1 when the time-out passed.
 // At most eight events.
 int WaitForEvents(std::initializer_list<const TEvent*> events, std::chrono::milliseconds timeout);
+// The same for readable descriptors; negative entries are ignored.
+int WaitForDescriptors(std::span<const int> descriptors, std::chrono::milliseconds timeout);
 
 }  // namespace pling::platform

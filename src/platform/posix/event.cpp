@@ -73,12 +73,26 @@ milliseconds TDeadline::Remaining() const {
 }
 
 int WaitForEvents(std::initializer_list<const TEvent*> events, milliseconds timeout) {
-  std::array<pollfd, 8> fds{};
-  if (events.size() > fds.size()) throw std::invalid_argument("WaitForEvents: too many events");
-  nfds_t count = 0;
+  std::array<int, 8> descriptors{};
+  if (events.size() > descriptors.size()) {
+    throw std::invalid_argument("WaitForEvents: too many events");
+  }
+  std::size_t count = 0;
   for (const TEvent* event : events) {
+    descriptors[count++] = event != nullptr ? event->NativeHandle() : -1;
+  }
+  return WaitForDescriptors(std::span<const int>(descriptors.data(), count), timeout);
+}
+
+int WaitForDescriptors(std::span<const int> descriptors, milliseconds timeout) {
+  std::array<pollfd, 8> fds{};
+  if (descriptors.size() > fds.size()) {
+    throw std::invalid_argument("WaitForDescriptors: too many descriptors");
+  }
+  nfds_t count = 0;
+  for (const int descriptor : descriptors) {
     // poll() skips negative descriptors, which keeps the indexes of the others.
-    fds[count++] = pollfd{event != nullptr ? event->NativeHandle() : -1, POLLIN, 0};
+    fds[count++] = pollfd{descriptor, POLLIN, 0};
   }
   const TDeadline deadline(timeout);
   for (;;) {

@@ -173,10 +173,11 @@ class TUniqueFd {
 
 // An open mailslot. Everything but the constants is guarded by `lock`.
 struct TSlot {
-  TSlot(int socket, int epollFd, DWORD maxSize, DWORD timeout)
-      : maxMessageSize(maxSize), readTimeout(timeout), epoll(epollFd), fd(socket) {}
+  TSlot(int socket, int watchFd, int epollFd, DWORD maxSize, DWORD timeout)
+      : maxMessageSize(maxSize), readTimeout(timeout), epoll(epollFd), watch(watchFd), fd(socket) {}
   ~TSlot() {
     if (fd >= 0) ::close(fd);
+    ::close(watch);
   }
   TSlot(const TSlot&) = delete;
   TSlot& operator=(const TSlot&) = delete;
@@ -184,10 +185,16 @@ struct TSlot {
   const DWORD maxMessageSize;
   const DWORD readTimeout;
   const int epoll;
+  // An epoll set holding just this socket: readable while a datagram waits in
+  // the kernel. A waiter polls it to wake at once, without a hop through the
+  // drain thread; unlike a poll on the socket itself, it does not keep the socket
+  // (and so the mailslot's name) alive once the socket is closed.
+  const int watch;
 
   std::mutex lock;
   int fd;               // -1 once closed
   bool paused = false;  // queue full: the socket is not drained for now
+  int waiters = 0;      // threads in WaitForMailslot, which drain it themselves
   std::deque<std::string> queue;
   std::size_t queuedBytes = 0;
   TEvent ready;  // set while a message waits or the mailslot is closed
@@ -258,10 +265,26 @@ void ResumeLocked(TSlot& slot, HANDLE handle) {
   if (!slot.paused || slot.queue.size() > kResumeMessages || slot.queuedBytes > kResumeBytes) {
     return;
   }
+  if (slot.waiters > 0) {
+    slot.paused = false;  // the waiters drain it; the last one re-arms the drain thread
+    return;
+  }
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.u64 = static_cast<std::uint64_t>(handle);
   if (::epoll_ctl(slot.epoll, EPOLL_CTL_MOD, slot.fd, &event) == 0) slot.paused = false;
+}
+
+// Whether the drain thread watches the socket. While a thread waits in
+// WaitForMailslot it wakes on the socket itself and drains it, so the drain
+// thread is left out: one wake-up per message instead of two threads fighting
+// over the slot's lock.
+void ArmDrainLocked(TSlot& slot, HANDLE handle, bool armed) {
+  if (slot.fd < 0 || slot.paused) return;
+  epoll_event event{};
+  event.events = armed ? EPOLLIN : 0u;
+  event.data.u64 = static_cast<std::uint64_t>(handle);
+  ::epoll_ctl(slot.epoll, EPOLL_CTL_MOD, slot.fd, &event);
 }
 
 void CloseLocked(TSlot& slot) {
@@ -450,8 +473,17 @@ HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTim
                address->length) != 0) {
       return Fail(errno == EADDRINUSE ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno));
     }
-    auto slot = std::make_shared<TSlot>(socket.Get(), service.Epoll(), maxMessageSize, readTimeout);
+    TUniqueFd watch(::epoll_create1(EPOLL_CLOEXEC));
+    if (watch.Get() < 0) return Fail(ErrorFromErrno(errno));
+    epoll_event event{};
+    event.events = EPOLLIN;
+    if (::epoll_ctl(watch.Get(), EPOLL_CTL_ADD, socket.Get(), &event) != 0) {
+      return Fail(ErrorFromErrno(errno));
+    }
+    auto slot = std::make_shared<TSlot>(socket.Get(), watch.Get(), service.Epoll(), maxMessageSize,
+                                        readTimeout);
     socket.Release();
+    watch.Release();
     return service.AddSlot(slot);
   } catch (const std::bad_alloc&) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);
@@ -614,9 +646,31 @@ TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop, milliseconds 
       if (!slot->queue.empty()) return TMailslotWait::MessageWaiting;
     }
     if (stop.IsSet()) return TMailslotWait::Stopped;
-    if (WaitForEvents({&slot->ready, &stop}, deadline.Remaining()) < 0) {
-      return TMailslotWait::TimedOut;
+    {
+      std::lock_guard<std::mutex> guard(slot->lock);
+      if (slot->waiters++ == 0) ArmDrainLocked(*slot, mailslot, false);
     }
+    struct TLeave {
+      TSlot& Slot;
+      HANDLE Handle;
+      ~TLeave() {
+        std::lock_guard<std::mutex> guard(Slot.lock);
+        // What woke this thread is taken first, so that re-arming the drain
+        // thread does not wake it for the same datagram.
+        try {
+          DrainLocked(Slot, Handle, kMaxQueuedMessages);
+        } catch (const std::bad_alloc&) {
+        }
+        if (--Slot.waiters == 0) ArmDrainLocked(Slot, Handle, true);
+      }
+    };
+    const int descriptors[] = {slot->ready.NativeHandle(), stop.NativeHandle(), slot->watch};
+    int woken;
+    {
+      TLeave leave{*slot, mailslot};
+      woken = WaitForDescriptors(descriptors, deadline.Remaining());
+    }
+    if (woken < 0) return TMailslotWait::TimedOut;
   }
 }
 
