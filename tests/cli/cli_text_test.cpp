@@ -39,6 +39,14 @@ TEST_F(CliText, JsonStringsAreValidUtf8WithEscapes) {
   EXPECT_EQ(JsonString("\x81"), R"("\u0081")");
 }
 
+TEST_F(CliText, OtherTerminalCodeSetsAreConvertedWithReplacements) {
+  EXPECT_EQ(ConvertCodeset("caf\xC3\xA9", "UTF-8", "ISO-8859-1"), "caf\xE9");
+  EXPECT_EQ(ConvertCodeset("caf\xE9", "ISO-8859-1", "UTF-8"), "caf\xC3\xA9");
+  // The euro sign has no place in Latin-1; a broken sequence is one character.
+  EXPECT_EQ(ConvertCodeset("1\xE2\x82\xAC=\xC3(", "UTF-8", "ISO-8859-1"), "1?=?(");
+  EXPECT_FALSE(ConvertCodeset("x", "UTF-8", "NO-SUCH-CODESET").has_value());
+}
+
 TEST_F(CliText, HexAndLineBreaks) {
   EXPECT_EQ(HexBytes("PC1\0PC2\0Hi"s), "50 43 31 00 50 43 32 00 48 69");
   EXPECT_EQ(HexBytes(""), "");

@@ -1,6 +1,7 @@
 #pragma once
 // The pieces of pling-cli. Each command returns the process's exit status:
 // 0 done, 1 failed (with a message on standard error), 2 usage error.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,8 +14,14 @@ int SendCommand(const TArgs& args);
 int ListenCommand(const TArgs& args);
 int SettingsCommand(const TArgs& args);
 
-// Terminal text <-> the ANSI code page used inside the program.
+// Terminal text <-> the ANSI code page used inside the program. UTF-8 terminals
+// and those of another code set iconv knows are converted; in a plain ASCII
+// terminal (the C locale) bytes above ASCII pass in unchanged and are shown by
+// value.
 bool TerminalIsUtf8();
+// Converts text between code sets (iconv names); characters the target cannot
+// hold become '?'. Empty when iconv does not know one of them.
+std::optional<std::string> ConvertCodeset(std::string_view text, const char* from, const char* to);
 std::string FromTerminal(std::string_view text);
 // One line for a terminal: control characters, line breaks and backslashes shown
 // as escapes, so that a message can never drive the terminal.
