@@ -2,6 +2,12 @@
 // What the settings store needs of the form that owns it: the form's bounds in
 // pixels, its class name (from the component) and the size of the screen it is
 // on. The GUI implements it with a real window.
+//
+// A form's teardown must free its components while it is still a form: the
+// most derived form's destructor calls DestroyComponents() (its child controls
+// first, the settings store after them). The store records the form's bounds
+// from the removal notices it gets then, and saves those; a form that leaves
+// its components to the base destructor saves no bounds.
 #include <cstdint>
 
 #include "platform/component.h"

@@ -211,6 +211,14 @@ TEST_F(ProfileTest, FailedWriteReportsFalseAndLeavesTheFileAlone) {
   EXPECT_NE(GetLastError(), ERROR_SUCCESS);
   EXPECT_EQ(ReadFile(file), "[S]\nK=old\n");
 
+  // A file made read-only is not replaced, though its folder would allow it.
+  const std::string readOnly = Path("readonly.ini");
+  WriteFile(readOnly, "[S]\nK=old\n");
+  ::chmod(readOnly.c_str(), 0444);
+  EXPECT_FALSE(WritePrivateProfileString("S", "K", "new", readOnly));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ReadFile(readOnly), "[S]\nK=old\n");
+
   if (::geteuid() != 0) {  // the superuser writes into read-only folders
     const std::string folder = Path("readonly");
     fs::create_directory(folder);

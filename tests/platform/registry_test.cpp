@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -173,6 +174,32 @@ TEST_F(RegistryTest, RejectsBadHandlesPathsTypesAndLineBreaks) {
   EXPECT_EQ(Query(key, "S\\K", value, size), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegSetValue(key, "S\\K", REG_SZ, "new"), ERROR_INVALID_HANDLE);
   EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\S\\K"), "old");
+}
+
+TEST_F(RegistryTest, AHiveThatCannotBeWrittenStillReadsAndKeepsItsValues) {
+  HKEY app = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &app), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(app, "Settings\\Split", REG_SZ, "120"), ERROR_SUCCESS);
+  ASSERT_EQ(RegCloseKey(app), ERROR_SUCCESS);
+  const std::string before = HiveText();
+
+  // No lock can be taken: opening a key that exists needs none.
+  fs::remove(RegistryHivePath() + ".lock");
+  fs::create_directory(RegistryHivePath() + ".lock");
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "corvid\\pling", &app), ERROR_SUCCESS);
+  char value[256];
+  LONG size = sizeof value;
+  ASSERT_EQ(RegQueryValue(app, "Settings\\Split", value, &size), ERROR_SUCCESS);
+  EXPECT_STREQ(value, "120");
+  EXPECT_NE(RegSetValue(app, "Settings\\Split", REG_SZ, "7"), ERROR_SUCCESS);
+  fs::remove(RegistryHivePath() + ".lock");
+
+  // A hive file made read-only is not replaced.
+  ::chmod(RegistryHivePath().c_str(), 0444);
+  EXPECT_NE(RegSetValue(app, "Settings\\Split", REG_SZ, "7"), ERROR_SUCCESS);
+  EXPECT_EQ(HiveText(), before);
+  ::chmod(RegistryHivePath().c_str(), 0600);
+  RegCloseKey(app);
 }
 
 TEST_F(RegistryTest, ReadsHandEditedFilesAndKeepsWhatItDoesNotUnderstand) {

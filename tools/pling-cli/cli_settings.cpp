@@ -93,8 +93,9 @@ int SettingsCommand(const TArgs& args) {
       return 1;
     }
     store.WriteText(section, key, value);
-    // The registry back end does not report failed writes: check that it took.
-    if (store.ReadText(section, key, "\x01") != value) {
+    // The registry back end does not report failed writes (the INI back end
+    // raises): check that it took.
+    if (registry && store.ReadText(section, key, "\x01") != value) {
       PrintError("could not write " + args[1] + " " + args[2]);
       return 1;
     }

@@ -125,9 +125,19 @@ int ReplaceFileContents(const FileLock& lock, std::string_view contents) {
   const std::string temporary = TemporaryPathOf(path);
   mode_t mode = 0600;
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
+  if (::stat(path.c_str(), &info) == 0) {
+    mode = info.st_mode & 07777;
+    // The rename needs only the folder's permission: a file that may not be
+    // written (no write bit at all, as a file made read-only on purpose, or none
+    // for this user) is refused here instead of being replaced.
+    if ((mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) return EACCES;
+  }
 
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // Made anew, never followed: a link planted under the temporary name in a
+  // shared folder cannot redirect the write.
+  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) return errno;
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return errno;
   int error = WriteAll(fd, contents);
   if (error == 0 && ::fchmod(fd, mode) != 0) error = errno;

@@ -88,7 +88,11 @@ LONG RegCreateKey(HKEY key, std::string_view subKey, HKEY* result) {
   std::lock_guard guard(gMutex);
   std::string name;
   if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
-  if (name != kClassesRootName) {
+  // A key that exists needs no write (the folder may well be read-only).
+  std::string text;
+  const int readError = ReadFileContents(RegistryHivePath(), text);
+  const bool exists = readError == 0 && FindHiveKey(ParseHive(text), name) != nullptr;
+  if (name != kClassesRootName && !exists) {
     const DWORD error = ChangeHive([&](Hive& hive) {
       bool added = false;
       AddHiveKey(hive, name, &added);
