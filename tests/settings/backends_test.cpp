@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "convert_error.h"
 #include "platform/exceptions.h"
 #include "settings/Megares.h"
 #include "temp_config.h"
@@ -14,15 +15,7 @@ namespace {
 
 using pling::testing::TempConfigTest;
 
-template <class F>
-std::string ConvertErrorOf(F action) {
-  try {
-    action();
-  } catch (const platform::EConvertError& error) {
-    return error.what();
-  }
-  return "";
-}
+using pling::testing::ConvertErrorOf;
 
 class IniFileTest : public TempConfigTest {};
 

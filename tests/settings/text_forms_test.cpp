@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "convert_error.h"
 #include "platform/exceptions.h"
 #include "settings/IntText.h"
 #include "settings/Megares.h"
@@ -10,16 +11,7 @@
 namespace pling::settings {
 namespace {
 
-// The message of the conversion error that `action` raises, or "" when none.
-template <class F>
-std::string ConvertErrorOf(F action) {
-  try {
-    action();
-  } catch (const platform::EConvertError& error) {
-    return error.what();
-  }
-  return "";
-}
+using pling::testing::ConvertErrorOf;
 
 TEST(IntTextTest, AcceptsDecimalAndHexadecimalForms) {
   EXPECT_EQ(TryStrToInt("0"), 0);

@@ -35,5 +35,7 @@ std::string ToCrLf(std::string_view text);
 
 // Writes "pling-cli: " + message to standard error.
 void PrintError(std::string_view message);
+// A usage error: the problem and the command's usage on standard error; returns 2.
+int UsageError(std::string_view problem, const char* usage);
 
 }  // namespace pling::cli

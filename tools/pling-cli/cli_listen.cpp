@@ -30,9 +30,7 @@ extern "C" void OnStopSignal(int) {
 }
 
 int Usage(const std::string& problem) {
-  PrintError(problem);
-  std::fputs(kListenUsage, stderr);
-  return 2;
+  return UsageError(problem, kListenUsage);
 }
 
 // The messenger mailslot seen as whole datagrams, for --raw.

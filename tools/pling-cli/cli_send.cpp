@@ -26,9 +26,7 @@ constexpr const char* kSendUsage =
     "Exit status: 0 written, 1 not written, 2 usage error.\n";
 
 int Usage(const std::string& problem) {
-  PrintError(problem);
-  std::fputs(kSendUsage, stderr);
-  return 2;
+  return UsageError(problem, kSendUsage);
 }
 
 bool ReadAll(int fd, std::string& text) {

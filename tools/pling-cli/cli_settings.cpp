@@ -20,9 +20,7 @@ constexpr const char* kSettingsUsage =
     "it is not set); 'set' writes it.\n";
 
 int Usage(const std::string& problem) {
-  PrintError(problem);
-  std::fputs(kSettingsUsage, stderr);
-  return 2;
+  return UsageError(problem, kSettingsUsage);
 }
 
 std::string ToTerminal(const std::string& ansi) {

@@ -187,4 +187,10 @@ void PrintError(std::string_view message) {
   std::fprintf(stderr, "pling-cli: %.*s\n", static_cast<int>(message.size()), message.data());
 }
 
+int UsageError(std::string_view problem, const char* usage) {
+  PrintError(problem);
+  std::fputs(usage, stderr);
+  return 2;
+}
+
 }  // namespace pling::cli

@@ -1,0 +1,20 @@
+#pragma once
+// The message of the conversion error that an action raises, for tests.
+#include <string>
+
+#include "platform/exceptions.h"
+
+namespace pling::testing {
+
+// The message of the conversion error that `action` raises, or "" when none.
+template <class F>
+std::string ConvertErrorOf(F action) {
+  try {
+    action();
+  } catch (const platform::EConvertError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+}  // namespace pling::testing
