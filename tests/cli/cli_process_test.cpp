@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +39,7 @@ class Process {
       dup2(out[1], 1);
       dup2(err[1], 2);
       for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+      signal(SIGPIPE, SIG_DFL);
       for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
       std::vector<char*> argv;
       const std::string path = CliPath();
@@ -64,6 +67,12 @@ class Process {
   void Write(const std::string& text) {
     if (write(FIn, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
   }
+  // False once the process has stopped reading its input (and closed it).
+  bool TryWrite(const std::string& text) {
+    signal(SIGPIPE, SIG_IGN);
+    return write(FIn, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  int OutputFd() const { return FOut; }
   void CloseOutput() {
     close(FOut);
     FOut = -1;
@@ -197,6 +206,30 @@ TEST(CliListen, StopsCleanlyOnSignalsAndFreesTheMailslot) {
   }
 }
 
+TEST(CliListen, StopsWithSuccessOnSignalsWhileItsOutputIsBackedUp) {
+  Process listener({"listen"});
+  // One page of pipe, and lines of 3000 bytes: the second line cannot go out.
+  ASSERT_GE(fcntl(listener.OutputFd(), F_SETPIPE_SZ, 4096), 0);
+  const std::string text(3000, 'x');
+  ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", text}));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(RunCli({"send", "--from", "A", "--machine", ".", "B", text}).status, 0);
+  }
+  // Wait until the first line is in the pipe and nothing more moves.
+  int queued = -1, last = -2;
+  for (int i = 0; i < 300 && (queued < 3000 || queued != last); ++i) {
+    last = queued;
+    std::this_thread::sleep_for(20ms);
+    ioctl(listener.OutputFd(), FIONREAD, &queued);
+  }
+  ASSERT_GE(queued, 3000);
+  listener.Signal(SIGTERM);
+  EXPECT_EQ(listener.Wait(), 0);
+  EXPECT_EQ(listener.ErrorText().find("standard output"), std::string::npos)
+      << listener.ErrorText();
+  EXPECT_NE(RunCli({"send", "--machine", ".", "B", "nobody"}).status, 0);
+}
+
 TEST(CliListen, StopsAndFreesTheMailslotWhenItsOutputIsGone) {
   Process listener({"listen"});
   ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "first"}));
@@ -224,6 +257,84 @@ TEST(CliSend, ReportsFailuresAndUsageErrors) {
   EXPECT_NE(empty.err.find("Nothing to send"), std::string::npos);
   EXPECT_EQ(RunCli({"--version"}).status, 0);
   EXPECT_EQ(RunCli({"send", "--help"}).status, 0);
+}
+
+// The largest datagram a local datagram socket can send is below its send buffer.
+std::size_t LocalSendBuffer() {
+  const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+  int size = 0;
+  socklen_t length = sizeof size;
+  getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &length);
+  close(fd);
+  return static_cast<std::size_t>(size);
+}
+
+TEST(CliSend, StopsReadingInputThatCannotFitOneDatagram) {
+  // `yes | pling-cli send ...`: the sender must give up after a bounded read,
+  // for this machine and for others alike, whatever the terminal's code set.
+  for (const char* target : {".", "FAR-AWAY-PC"}) {
+    Process send({"send", "--from", "A", "--machine", target, "B"}, kUtf8);
+    const std::string chunk(64 * 1024, 'y');
+    std::size_t written = 0;
+    while (written < (std::size_t{64} << 20) && send.TryWrite(chunk)) written += chunk.size();
+    EXPECT_LT(written, std::size_t{64} << 20) << target << ": standard input read to its end";
+    send.CloseInput();
+    EXPECT_EQ(send.Wait(), 1) << target;
+    EXPECT_NE(send.ErrorText().find("message too long"), std::string::npos) << send.ErrorText();
+  }
+
+  // Other machines take 424 bytes: both names, a 0x00 after each, and the text.
+  // The limit counts the text as sent, one byte per character.
+  const std::vector<std::string> far = {"send", "--from", "A", "--machine", "FAR-AWAY-PC", "B"};
+  for (const std::string& letter : {std::string("x"), std::string("\xC3\xA9")}) {
+    std::string fits;
+    for (int i = 0; i < 424 - 4; ++i) fits += letter;
+    const Result atLimit = RunCli(far, fits + "\n", kUtf8);
+    EXPECT_EQ(atLimit.status, 1);  // no network transport yet
+    EXPECT_EQ(atLimit.err.find("too long"), std::string::npos) << atLimit.err;
+    const Result over = RunCli(far, fits + letter, kUtf8);
+    EXPECT_EQ(over.status, 1);
+    EXPECT_NE(over.err.find("message too long"), std::string::npos) << over.err;
+  }
+}
+
+TEST(CliSend, RefusesZeroBytesAndSaysWhenTheMailslotRefusesTheSize) {
+  Process listener({"listen", "--count", "2"});
+  ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "first"}));
+  std::string line;
+  ASSERT_TRUE(listener.ReadLine(line));
+
+  // Nothing after the 0x00 would arrive: nothing is sent at all.
+  const Result zero =
+      RunCli({"send", "--from", "A", "--machine", ".", "B"}, std::string("abc\0def", 7));
+  EXPECT_EQ(zero.status, 1);
+  EXPECT_NE(zero.err.find("zero byte"), std::string::npos) << zero.err;
+
+  // A datagram as long as the send buffer is more than the socket takes.
+  const std::string tooLong(LocalSendBuffer() - 4, 'x');
+  const Result big = RunCli({"send", "--from", "A", "--machine", ".", "B"}, tooLong, kUtf8);
+  EXPECT_EQ(big.status, 1);
+  EXPECT_NE(big.err.find("message too long for the mailslot"), std::string::npos) << big.err;
+
+  ASSERT_EQ(RunCli({"send", "--from", "A", "--machine", ".", "B", "second"}).status, 0);
+  ASSERT_TRUE(listener.ReadLine(line));
+  EXPECT_EQ(line, "A to B : second");
+  EXPECT_EQ(listener.Wait(), 0);
+}
+
+TEST(CliUsage, ArgumentsInUsageErrorsCannotDriveTheTerminal) {
+  const std::vector<std::vector<std::string>> calls = {
+      {"send", "--\xC3\xA9\x1b[2J", "B", "x"},
+      {"listen", "--\xC3\xA9\x1b[2J"},
+      {"\xC3\xA9\x1b[2J"},
+      {"settings", "\xC3\xA9\x1b[2J"},
+  };
+  for (const auto& call : calls) {
+    const Result result = RunCli(call, {}, kUtf8);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("\xC3\xA9\\x1B[2J"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << result.err;
+  }
 }
 
 class CliSettings : public ::testing::Test {

@@ -26,6 +26,9 @@ std::string FromTerminal(std::string_view text);
 // One line for a terminal: control characters, line breaks and backslashes shown
 // as escapes, so that a message can never drive the terminal.
 std::string EscapeForTerminal(std::string_view ansi);
+// Text as typed on the command line (an argument), shown as EscapeForTerminal
+// shows a message.
+std::string ArgForTerminal(std::string_view typed);
 // A JSON string literal (with its quotes) of ANSI text, in UTF-8.
 std::string JsonString(std::string_view ansi);
 // "50 43 31 00"
@@ -36,6 +39,8 @@ std::string ToCrLf(std::string_view text);
 // Writes "pling-cli: " + message to standard error.
 void PrintError(std::string_view message);
 // A usage error: the problem and the command's usage on standard error; returns 2.
+// The problem is text as typed, arguments and all: it is shown through
+// ArgForTerminal, so callers pass arguments unescaped.
 int UsageError(std::string_view problem, const char* usage);
 
 }  // namespace pling::cli

@@ -1,4 +1,11 @@
+#include <poll.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -24,9 +31,20 @@ constexpr const char* kListenUsage =
     "Ends with status 0 on Ctrl+C or SIGTERM, 1 when the mailslot cannot be opened.\n";
 
 std::atomic<platform::TEventLoop*> GSignalLoop{nullptr};
+std::atomic<bool> GStopAsked{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
+  GStopAsked = true;
   if (platform::TEventLoop* loop = GSignalLoop.load()) loop->Quit();
+}
+
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
 }
 
 int Usage(const std::string& problem) {
@@ -41,11 +59,46 @@ class TRawMessenger : public mailslot::TlxCustomMailSlot {
   }
 };
 
-// False when the output is gone (a closed pipe, a full disk).
-bool PrintLine(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+enum class TPrinted { Written, Stopped, Lost };
+
+// Writes one line to standard output. Lost: the output is gone (a closed pipe, a
+// full disk). Stopped: a stop signal came while the output was backed up; the
+// line is left unfinished, which is no fault of the output.
+//
+// The stop signals are held back here except while the line waits for room, so
+// a signal can never slip in between the look at the stop flag and a write that
+// then blocks: it stays pending until the wait, and ends it. (The other threads
+// hold them back all the time, so they reach this thread.) Once there is room, a
+// pipe takes PIPE_BUF bytes without blocking.
+TPrinted PrintLine(std::string line) {
+  line += '\n';
+  const sigset_t stop = StopSignals();
+  sigset_t open;
+  pthread_sigmask(SIG_BLOCK, &stop, &open);
+  TPrinted result = TPrinted::Written;
+  std::size_t done = 0;
+  while (done < line.size()) {
+    if (GStopAsked) {
+      result = TPrinted::Stopped;
+      break;
+    }
+    pollfd output{STDOUT_FILENO, POLLOUT, 0};
+    if (ppoll(&output, 1, nullptr, &open) < 0) {
+      if (errno == EINTR) continue;
+      result = TPrinted::Lost;
+      break;
+    }
+    const ssize_t n = write(STDOUT_FILENO, line.data() + done,
+                            std::min<std::size_t>(line.size() - done, PIPE_BUF));
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) {
+      result = TPrinted::Lost;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  pthread_sigmask(SIG_SETMASK, &open, nullptr);
+  return result;
 }
 
 }  // namespace
@@ -87,6 +140,7 @@ int ListenCommand(const TArgs& args) {
       PrintError("unknown error");
     }
   });
+  GStopAsked = false;
   GSignalLoop = loop.get();
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
@@ -103,11 +157,11 @@ int ListenCommand(const TArgs& args) {
 
   long long printed = 0;
   bool outputLost = false;
-  const auto printed_line = [&](bool ok) {
-    if (!ok) {
+  const auto printed_line = [&](TPrinted result) {
+    if (result == TPrinted::Lost) {
       outputLost = true;
       loop->Quit();
-    } else if (count > 0 && ++printed >= count) {
+    } else if (result == TPrinted::Written && count > 0 && ++printed >= count) {
       loop->Quit();
     }
   };
@@ -132,7 +186,18 @@ int ListenCommand(const TArgs& args) {
 
   int status = 0;
   try {
-    endpoint.Open();
+    // The threads started with the mailslot hold the stop signals back, so that
+    // they reach this thread (see PrintLine).
+    const sigset_t stop = StopSignals();
+    sigset_t open;
+    pthread_sigmask(SIG_BLOCK, &stop, &open);
+    try {
+      endpoint.Open();
+    } catch (...) {
+      pthread_sigmask(SIG_SETMASK, &open, nullptr);
+      throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &open, nullptr);
     loop->Run();
   } catch (const std::exception& e) {
     PrintError(e.what());

@@ -1,7 +1,9 @@
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "cli.h"
@@ -22,24 +24,64 @@ constexpr const char* kSendUsage =
     "  --from NAME        sender name instead\n"
     "  --machine MACHINE  target machine instead (\".\" this computer, \"*\" the domain)\n"
     "TEXT is the rest of the command line; without it, standard input (line breaks\n"
-    "kept, sent as CR LF).\n"
+    "kept, sent as CR LF). A message must fit in one datagram (424 bytes with both\n"
+    "names when it goes to another machine); a longer one is refused.\n"
     "Exit status: 0 written, 1 not written, 2 usage error.\n";
 
 int Usage(const std::string& problem) {
   return UsageError(problem, kSendUsage);
 }
 
-bool ReadAll(int fd, std::string& text) {
+// Other machines take second-class datagrams of at most this many bytes on the
+// messenger mailslot and drop longer ones.
+constexpr std::size_t kRemoteDatagramLimit = 424;
+
+// On this computer a mailslot is a local datagram socket: no datagram longer than
+// a socket's send buffer can be sent (the kernel keeps a few of those bytes for
+// itself, and the writer refuses what does not fit).
+std::size_t LocalDatagramLimit() {
+  constexpr std::size_t kUsualSendBuffer = 212992;
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kUsualSendBuffer;
+  int size = 0;
+  socklen_t length = sizeof size;
+  const bool known = getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &length) == 0 && size > 0;
+  close(fd);
+  return known ? static_cast<std::size_t>(size) : kUsualSendBuffer;
+}
+
+// The largest messenger datagram that the machine part `target` can take.
+std::size_t DatagramLimit(const std::string& target) {
+  return platform::IsLocalMachine(target) ? LocalDatagramLimit() : kRemoteDatagramLimit;
+}
+
+enum class TReadResult { Done, TooLong, Failed };
+
+// Reads fd to its end, but never more than `limit` + 1 bytes: past that the
+// rest is not read at all.
+TReadResult ReadAtMost(int fd, std::size_t limit, std::string& text) {
   char buffer[4096];
   for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) return true;
+    const std::size_t room = limit + 1 - text.size();
+    const ssize_t n = read(fd, buffer, room < sizeof buffer ? room : sizeof buffer);
+    if (n == 0) return TReadResult::Done;
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return TReadResult::Failed;
     }
     text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > limit) return TReadResult::TooLong;
   }
+}
+
+std::string SlotPath(const std::string& target) {
+  return "\\\\" + EscapeForTerminal(target) + "\\mailslot\\" + mailslot::MessengerSlotName;
+}
+
+int TooLong(const std::string& target, std::size_t textLimit) {
+  PrintError("message too long: a message to " + SlotPath(target) + " holds at most " +
+             std::to_string(textLimit) + " bytes of text");
+  return 1;
 }
 
 }  // namespace
@@ -74,27 +116,6 @@ int SendCommand(const TArgs& args) {
   receiver = FromTerminal(words[0]);
   if (receiver.empty()) return Usage("the receiver name is empty");
 
-  std::string text;
-  if (words.size() > 1) {
-    for (std::size_t i = 1; i < words.size(); ++i) {
-      if (i > 1) text += ' ';
-      text += words[i];
-    }
-  } else {
-    if (!ReadAll(0, text)) {
-      PrintError("cannot read the message from standard input");
-      return 1;
-    }
-    // The line end that closes the input is not part of the message.
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-  }
-  text = ToCrLf(FromTerminal(text));
-  if (text.empty()) {
-    PrintError("Nothing to send");
-    return 1;
-  }
-
   // Who is named and where it goes, as the main window decides it.
   std::string sender = platform::GetUserName();
   if (sender.empty() && !haveFrom) {
@@ -118,6 +139,47 @@ int SendCommand(const TArgs& args) {
   if (haveMachine) target = FromTerminal(machine);
   if (target.empty()) return Usage("the target machine is empty");
 
+  // The datagram holds both names, a 0x00 after each, and the text.
+  const std::size_t datagramLimit = DatagramLimit(target);
+  const std::size_t names = sender.size() + receiver.size() + 2;
+  const std::size_t textLimit = datagramLimit > names ? datagramLimit - names : 0;
+
+  std::string text;
+  if (words.size() > 1) {
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      if (i > 1) text += ' ';
+      text += words[i];
+    }
+  } else {
+    // Every character the terminal sends takes at most MB_CUR_MAX bytes and
+    // becomes one byte of text, and a closing line end is dropped: input longer
+    // than that cannot fit, and is not read further.
+    const std::size_t readLimit = textLimit * MB_CUR_MAX + 2;
+    switch (ReadAtMost(0, readLimit, text)) {
+      case TReadResult::Done:
+        break;
+      case TReadResult::TooLong:
+        return TooLong(target, textLimit);
+      case TReadResult::Failed:
+        PrintError("cannot read the message from standard input");
+        return 1;
+    }
+    // The line end that closes the input is not part of the message.
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+  }
+  // A 0x00 ends the text at every receiver: what follows it would be lost.
+  if (text.find('\0') != std::string::npos) {
+    PrintError("the message contains a zero byte, which a message cannot carry; nothing was sent");
+    return 1;
+  }
+  text = ToCrLf(FromTerminal(text));
+  if (text.empty()) {
+    PrintError("Nothing to send");
+    return 1;
+  }
+  if (text.size() > textLimit) return TooLong(target, textLimit);
+
   mailslot::TlxPling pling(nullptr);
   if (!pling.Send(target, sender, receiver, text)) {
     std::string why;
@@ -131,11 +193,13 @@ int SendCommand(const TArgs& args) {
       case platform::ERROR_BAD_PATHNAME:
         why = ": not a valid machine name";
         break;
+      case platform::ERROR_INVALID_PARAMETER:
+        why = ": message too long for the mailslot";
+        break;
       default:
         break;
     }
-    PrintError("could not write the message to \\\\" + EscapeForTerminal(target) + "\\mailslot\\" +
-               mailslot::MessengerSlotName + why);
+    PrintError("could not write the message to " + SlotPath(target) + why);
     return 1;
   }
   return 0;

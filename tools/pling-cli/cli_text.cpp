@@ -132,6 +132,10 @@ std::string EscapeForTerminal(std::string_view ansi) {
   return out;
 }
 
+std::string ArgForTerminal(std::string_view typed) {
+  return EscapeForTerminal(FromTerminal(typed));
+}
+
 std::string JsonString(std::string_view ansi) {
   std::string out = "\"";
   std::string plain;
@@ -188,7 +192,7 @@ void PrintError(std::string_view message) {
 }
 
 int UsageError(std::string_view problem, const char* usage) {
-  PrintError(problem);
+  PrintError(ArgForTerminal(problem));
   std::fputs(usage, stderr);
   return 2;
 }

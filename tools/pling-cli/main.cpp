@@ -49,7 +49,5 @@ int main(int argc, char** argv) {
     pling::cli::PrintError(e.what());
     return 1;
   }
-  pling::cli::PrintError("unknown command " + command);
-  std::fputs(kUsage, stderr);
-  return 2;
+  return pling::cli::UsageError("unknown command " + command, kUsage);
 }
