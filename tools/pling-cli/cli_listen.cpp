@@ -63,13 +63,14 @@ enum class TPrinted { Written, Stopped, Lost };
 
 // Writes one line to standard output. Lost: the output is gone (a closed pipe, a
 // full disk). Stopped: a stop signal came while the output was backed up; the
-// line is left unfinished, which is no fault of the output.
+// line is left unwritten or unfinished, which is no fault of the output. While
+// the output takes it, a line goes out whole even after a stop was asked.
 //
 // The stop signals are held back here except while the line waits for room, so
-// a signal can never slip in between the look at the stop flag and a write that
-// then blocks: it stays pending until the wait, and ends it. (The other threads
-// hold them back all the time, so they reach this thread.) Once there is room, a
-// pipe takes PIPE_BUF bytes without blocking.
+// a signal can never slip in between the look at the stop flag and a wait that
+// would then not end: it stays pending until the wait, and ends it. (The other
+// threads hold them back all the time, so they reach this thread.) Once there is
+// room, a pipe takes PIPE_BUF bytes without blocking.
 TPrinted PrintLine(std::string line) {
   line += '\n';
   const sigset_t stop = StopSignals();
@@ -78,12 +79,17 @@ TPrinted PrintLine(std::string line) {
   TPrinted result = TPrinted::Written;
   std::size_t done = 0;
   while (done < line.size()) {
-    if (GStopAsked) {
-      result = TPrinted::Stopped;
-      break;
-    }
     pollfd output{STDOUT_FILENO, POLLOUT, 0};
-    if (ppoll(&output, 1, nullptr, &open) < 0) {
+    constexpr timespec kNoWait{0, 0};
+    int ready = ppoll(&output, 1, &kNoWait, nullptr);
+    if (ready == 0) {
+      if (GStopAsked) {
+        result = TPrinted::Stopped;
+        break;
+      }
+      ready = ppoll(&output, 1, nullptr, &open);
+    }
+    if (ready < 0) {
       if (errno == EINTR) continue;
       result = TPrinted::Lost;
       break;
