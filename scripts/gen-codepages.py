@@ -6,7 +6,10 @@ bytes 0x00-0x7F map to themselves; an ANSI byte whose character the OEM page als
 maps to that OEM byte; the remaining ANSI bytes are paired with the remaining OEM bytes in
 ascending order. It also writes each ANSI page's byte-to-Unicode table (a byte the page
 leaves undefined maps to the C1 code point of the same value, U+0080..U+009F) and the
-inverse, sorted by code point, for the high half.
+inverse, sorted by code point, for the high half; and, for both pages of the pair, the
+upper-case table used to fold case: a letter whose upper-case form is one character of the
+same page maps to it, everything else (ß, µ, and letters whose capital the page lacks) to
+itself. A non-ASCII byte never folds to an ASCII one (dotless ı stays).
 
 Run: /usr/bin/python3 scripts/gen-codepages.py
 """
@@ -71,6 +74,27 @@ def build_pair(ansi_cp, oem_cp):
     return ansi_to_oem, oem_to_ansi, unicode, inverse
 
 
+def upper_table(codepage):
+    chars = decode_page(codepage)
+    index = {ch: b for b, ch in enumerate(chars) if ch is not None}
+    table = list(range(256))
+    for b, ch in enumerate(chars):
+        if ch is None:
+            continue
+        up = ch.upper()
+        if len(up) != 1 or up == ch or up not in index:
+            continue
+        if b >= 0x80 and index[up] < 0x80:
+            continue
+        table[b] = index[up]
+    for b in range(0x80):
+        expected = b - 0x20 if 0x61 <= b <= 0x7A else b
+        assert table[b] == expected, "cp%d: ASCII must fold as ASCII" % codepage
+    for b in range(256):
+        assert table[table[b]] == table[b], "cp%d: folding must be idempotent" % codepage
+    return table
+
+
 def rows(values, fmt, per_line):
     out = []
     for i in range(0, len(values), per_line):
@@ -95,6 +119,8 @@ def main():
         parts.append("    // ansiToUnicode\n    {\n%s\n    },\n" % rows(unicode, lambda v: "0x%04X" % v, 8))
         parts.append("    // unicodeToAnsi (high half, sorted by code point)\n    {\n%s\n    },\n" %
                      rows(inverse, lambda v: "{0x%04X, 0x%02X}" % v, 4))
+        parts.append("    // ansiUpper\n    {\n%s\n    },\n" % rows(upper_table(ansi_cp), lambda v: "0x%02X" % v, 16))
+        parts.append("    // oemUpper\n    {\n%s\n    },\n" % rows(upper_table(oem_cp), lambda v: "0x%02X" % v, 16))
         parts.append("  },\n")
     parts.append("};\n")
     with open(OUT, "w", encoding="ascii", newline="\n") as f:

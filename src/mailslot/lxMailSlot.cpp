@@ -39,6 +39,7 @@ TlxMailSlotWaitThread::TlxMailSlotWaitThread(TlxCustomMailSlot& MailSlot, HANDLE
     : FMailSlot(&MailSlot), FSlotHandle(SlotHandle) {}
 
 std::shared_ptr<TlxMailSlotWaitThread> TlxMailSlotWaitThread::Create(TlxCustomMailSlot& MailSlot) {
+  // The stop event (a descriptor) comes first: if it cannot be had, no thread exists yet.
   auto thread = std::make_shared<TlxMailSlotWaitThread>(MailSlot, MailSlot.SlotHandle());
   // The body keeps its own reference: the thread frees itself when it ends.
   GRunningThreads.fetch_add(1);
@@ -62,14 +63,31 @@ int TlxMailSlotWaitThread::RunningCount() {
   return GRunningThreads.load();
 }
 
+void TlxMailSlotWaitThread::Resume() {
+  {
+    std::lock_guard<std::mutex> guard(FGateLock);
+    FResumed = true;
+  }
+  FGate.notify_one();
+}
+
 void TlxMailSlotWaitThread::Detach() {
   FMailSlot = nullptr;
   FSlotHandle.store(ps::INVALID_HANDLE_VALUE, std::memory_order_release);
-  FTerminated.store(true, std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> guard(FGateLock);
+    FTerminated.store(true, std::memory_order_release);
+  }
+  FGate.notify_one();
   FStop.Set();
 }
 
 void TlxMailSlotWaitThread::Execute() {
+  {
+    std::unique_lock<std::mutex> lock(FGateLock);
+    FGate.wait(lock, [this] { return FResumed || Terminated(); });
+  }
+  if (Terminated()) return;
   LowerToIdlePriority();
   const auto idlePause = std::chrono::milliseconds(IdlePauseMs);
   while (!Terminated()) {
@@ -106,9 +124,15 @@ void TlxMailSlotWaitThread::DeliverStep() {
   // endpoint's destruction does nothing.
   TlxCustomMailSlot* mailSlot = FMailSlot;
   if (mailSlot == nullptr || Terminated()) return;
+  // A reader whose endpoint no longer has its mailslot open has nothing left to
+  // do. (Close and reopen detach it first; this only keeps a reader that was
+  // missed somehow from polling a mailslot it may never deliver from.)
+  if (!mailSlot->Active() || mailSlot->SlotHandle() != FSlotHandle.load()) {
+    Detach();
+    return;
+  }
   try {
     // Another delivery may already have taken what the poll saw: that is no error.
-    if (!mailSlot->Active()) return;
     mailSlot->UpdateInfo();
     if (mailSlot->MessageCount() == 0) return;
     mailSlot->DeliverMessage();
@@ -134,9 +158,25 @@ std::string TlxCustomMailSlot::SlotPath() const {
 }
 
 void TlxCustomMailSlot::StartWaitThread() {
-  if (FWaitThread == nullptr && FActive && FSlotHandle != ps::INVALID_HANDLE_VALUE) {
+  if (!FActive || FSlotHandle == ps::INVALID_HANDLE_VALUE) return;
+  if (FWaitThread != nullptr && !FWaitThread->Terminated()) return;
+  std::string reason;
+  try {
     FWaitThread = TlxMailSlotWaitThread::Create(*this);
+    return;
+  } catch (const std::exception& e) {
+    reason = e.what();
   }
+  // Open but unwatched, the mailslot would take messages that are never
+  // delivered: close it, so its name is free and writers learn that nobody reads.
+  ps::CloseHandle(FSlotHandle);
+  FSlotHandle = ps::INVALID_HANDLE_VALUE;
+  FActive = false;
+  RaiseError("Cannot open mailslot: its reader thread could not be started (" + reason + ")");
+}
+
+void TlxCustomMailSlot::ResumeWaitThread() {
+  if (FWaitThread != nullptr) FWaitThread->Resume();
 }
 
 void TlxCustomMailSlot::StopWaitThread() {
@@ -147,30 +187,38 @@ void TlxCustomMailSlot::StopWaitThread() {
 }
 
 void TlxCustomMailSlot::Open() {
-  if (FActive) Close();
+  if (FActive) {
+    Close();
+    // An OnClose handler may have opened the mailslot again, with this name and
+    // size: that open stands. Another one would only fail against it.
+    if (FActive) return;
+  }
   const std::string path = SlotPath();
   if (Designing()) {
     FActive = true;
     return;
   }
-  FSlotHandle = ps::CreateMailslot(path, static_cast<DWORD>(FMaxSize), ps::MAILSLOT_WAIT_FOREVER);
-  FActive = FSlotHandle != ps::INVALID_HANDLE_VALUE;
-  if (FActive) {
-    // OnOpen fires before the reader thread exists; the thread starts even when a
-    // handler fails, so an open mailslot is always watched.
-    try {
-      DoOpen();
-    } catch (...) {
-      StartWaitThread();
-      throw;
-    }
-    StartWaitThread();
-    return;
+  const HANDLE handle =
+      ps::CreateMailslot(path, static_cast<DWORD>(FMaxSize), ps::MAILSLOT_WAIT_FOREVER);
+  if (handle == ps::INVALID_HANDLE_VALUE) {
+    const DWORD error = ps::GetLastError();
+    if (error == ps::ERROR_BAD_PATHNAME) RaiseError("Bad mailslot name");
+    if (error == ps::ERROR_ALREADY_EXISTS) RaiseError("Mailslot allready exists");
+    RaiseError("Cannot open mailslot");
   }
-  const DWORD error = ps::GetLastError();
-  if (error == ps::ERROR_BAD_PATHNAME) RaiseError("Bad mailslot name");
-  if (error == ps::ERROR_ALREADY_EXISTS) RaiseError("Mailslot allready exists");
-  RaiseError("Cannot open mailslot");
+  FSlotHandle = handle;
+  FActive = true;
+  // The reader thread is made before OnOpen fires, so that an open that cannot be
+  // watched fails with no event fired, and starts watching after it. It starts
+  // even when a handler fails, so an open mailslot is always watched.
+  StartWaitThread();
+  try {
+    DoOpen();
+  } catch (...) {
+    ResumeWaitThread();
+    throw;
+  }
+  ResumeWaitThread();
 }
 
 void TlxCustomMailSlot::Close() {

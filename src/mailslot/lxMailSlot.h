@@ -7,9 +7,11 @@
 // hand it to DoMessage, one datagram per pass, in arrival order. Everything but
 // the watching runs on the main thread.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -40,16 +42,24 @@ class TlxCustomMailSlot;
 // out and deliver one datagram. Its pause between passes ends as soon as a
 // message arrives or a stop is asked, so an idle reader costs nothing.
 //
+// The thread is created suspended, so that everything it needs exists before
+// the endpoint announces itself open, and starts watching on Resume.
+//
 // The thread owns itself and is freed when its body returns. The endpoint only
 // asks it to stop (Detach): from then on the thread touches neither the endpoint
 // nor its mailslot, and a delivery still on its way to the main thread does
 // nothing.
 class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWaitThread> {
  public:
-  // Starts a thread for the open endpoint at once, at idle priority.
+  // Creates a suspended thread for the open endpoint; it runs at idle priority.
+  // Raises std::system_error (no descriptor or no thread to be had) or
+  // std::bad_alloc, and then leaves nothing behind.
   static std::shared_ptr<TlxMailSlotWaitThread> Create(TlxCustomMailSlot& MailSlot);
 
-  // Sets the terminate flag and cuts the thread off from its endpoint. Main thread.
+  // Lets the thread start watching. Main thread; a second call does nothing.
+  void Resume();
+  // Sets the terminate flag and cuts the thread off from its endpoint. Main
+  // thread; also ends a thread that was never resumed.
   void Detach();
   bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
 
@@ -70,6 +80,9 @@ class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWai
   std::atomic<HANDLE> FSlotHandle;
   std::atomic<bool> FTerminated{false};
   platform::TEvent FStop;
+  std::mutex FGateLock;
+  std::condition_variable FGate;
+  bool FResumed = false;  // guarded by FGateLock
 };
 
 // The mailslot endpoint.
@@ -79,7 +92,11 @@ class TlxCustomMailSlot : public TComponent {
   ~TlxCustomMailSlot() override;
   const char* ClassName() const override { return "TlxCustomMailSlot"; }
 
-  // Opens (or reopens) the mailslot and starts the reader thread.
+  // Opens (or reopens) the mailslot and starts the reader thread. A reopen first
+  // closes; if an OnClose handler opens the mailslot again meanwhile, that open
+  // stands and this one does nothing more. Raises ElxMailSlot when the mailslot
+  // cannot be opened or cannot be watched; the endpoint is then closed and the
+  // name free.
   virtual void Open();
   // Stops the reader thread, closes the mailslot, fires OnClose. Nothing if closed.
   virtual void Close();
@@ -121,6 +138,7 @@ class TlxCustomMailSlot : public TComponent {
 
  private:
   void StartWaitThread();
+  void ResumeWaitThread();
   void StopWaitThread();
 
   bool FStreamedActive = false;
@@ -136,7 +154,8 @@ class TlxCustomMailSlot : public TComponent {
 };
 
 // Opens the mailslot SlotName on Machine for writing; INVALID_HANDLE_VALUE when
-// the system refuses.
+// the system refuses. Machine is a network name in the OEM code page, as Send
+// passes it; SlotName is in the ANSI code page.
 HANDLE OpenMailSlotForWriting(const std::string& Machine, const std::string& SlotName);
 // Writes Data as one datagram to the mailslot SlotName on Machine; true when the
 // whole datagram was taken. Raises nothing.

@@ -20,6 +20,8 @@ struct TCodePageTables {
   unsigned char OemToAnsi[256];
   char32_t AnsiToUnicode[256];
   TUnicodeByte UnicodeToAnsi[128];  // the high half, sorted by code point
+  unsigned char AnsiUpper[256];
+  unsigned char OemUpper[256];
 };
 
 #include "platform/codepage_tables.inc"
@@ -91,6 +93,13 @@ TCodePages PagesOf(const TCodePageTables& tables) {
 
 void Translate(std::string& text, const unsigned char (&table)[256]) {
   for (char& c : text) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+}
+
+bool EqualsFolded(std::string_view a, std::string_view b, const unsigned char (&upper)[256]) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&upper](char x, char y) {
+           return upper[static_cast<unsigned char>(x)] == upper[static_cast<unsigned char>(y)];
+         });
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -177,6 +186,22 @@ void CharToOem(std::string& text) {
 
 void OemToChar(std::string& text) {
   Translate(text, Active().OemToAnsi);
+}
+
+void AnsiUpperCase(std::string& text) {
+  Translate(text, Active().AnsiUpper);
+}
+
+void OemUpperCase(std::string& text) {
+  Translate(text, Active().OemUpper);
+}
+
+bool AnsiEqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return EqualsFolded(a, b, Active().AnsiUpper);
+}
+
+bool OemEqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return EqualsFolded(a, b, Active().OemUpper);
 }
 
 char32_t AnsiToUnicode(unsigned char byte) {

@@ -26,6 +26,17 @@ bool SelectCodePages(unsigned ansiCodePage);
 void CharToOem(std::string& text);
 void OemToChar(std::string& text);
 
+// Case folding in the active pair, as the system folds names (mailslot names,
+// computer names, settings key names): a letter whose capital the same page holds
+// becomes that capital; everything else stays (ß, µ, and letters whose capital the
+// page lacks). Use the page the text is in: AnsiUpperCase for text inside the core,
+// OemUpperCase for text as it travels. In place; lengths never change.
+void AnsiUpperCase(std::string& text);
+void OemUpperCase(std::string& text);
+// Whether two strings of the same page are equal but for case, folded as above.
+bool AnsiEqualsIgnoreCase(std::string_view a, std::string_view b);
+bool OemEqualsIgnoreCase(std::string_view a, std::string_view b);
+
 // At the edges (terminal, GUI): ANSI bytes to and from UTF-8. Characters the ANSI
 // page cannot hold become `replacement`.
 std::string AnsiToUtf8(std::string_view ansi);

@@ -2,13 +2,14 @@
 // The mailslot service: named, machine-wide, message-preserving queues.
 //
 // A mailslot path is "\\MACHINE\mailslot\NAME" ("mailslot" in any case). Only the
-// process that created a mailslot reads it; anybody may write to it. Names are
-// case-insensitive. Every write arrives as one whole message; messages are read one
+// process that created a mailslot reads it; anybody may write to it. Mailslot names
+// are in the ANSI code page and case-insensitive in it ("gr\xE4n" and "GR\xC4N"
+// name one mailslot). Every write arrives as one whole message; messages are read one
 // at a time, in arrival order; the number of waiting messages and the size of the
 // next one can be asked for without blocking. Zero-length messages are allowed.
 //
 // On Linux an open mailslot is a Unix datagram socket in the abstract namespace,
-// named from the upper-cased slot name, so a second create of the same name by any
+// named from the slot name upper-cased in the ANSI page, so a second create of the same name by any
 // process fails with ERROR_ALREADY_EXISTS and nothing is left behind when a process
 // dies. The service keeps its own queue per handle.
 //
@@ -40,7 +41,9 @@ inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTimeout);
 
 // Any of the out pointers may be null. nextSize is MAILSLOT_NO_MESSAGE when no
-// message waits. Never blocks.
+// message waits. messageCount is exact: every message that ReadFile would now
+// return, also those the system still holds back for a full mailslot. Never
+// blocks.
 bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize, DWORD* messageCount,
                      DWORD* readTimeout);
 
@@ -50,10 +53,12 @@ bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize, DW
 // ERROR_SEM_TIMEOUT.
 bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead);
 
-// Opens a mailslot for writing. Machine "." or this computer's name (any case)
-// means this machine: the mailslot must exist (else ERROR_FILE_NOT_FOUND). Other
-// machine parts go to the network transport when one is installed, and fail with
-// ERROR_BAD_NETPATH while there is none.
+// Opens a mailslot for writing. The machine part is a network name and, as such
+// names travel, in the OEM code page (the messenger converts it before it writes);
+// the mailslot name is in the ANSI page, as for CreateMailslot. Machine "." or
+// this computer's name (in any case) means this machine: the mailslot must exist
+// (else ERROR_FILE_NOT_FOUND). Other machine parts go to the network transport
+// when one is installed, and fail with ERROR_BAD_NETPATH while there is none.
 HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD shareMode,
                   DWORD creationDisposition, DWORD flagsAndAttributes);
 
@@ -74,8 +79,9 @@ TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop,
 class IMailslotTransport {
  public:
   virtual ~IMailslotTransport() = default;
-  // Sends `data` to the mailslot `slotName` on `machine`; false with `error` set
-  // when it could not be sent whole.
+  // Sends `data` to the mailslot `slotName` (ANSI code page) on `machine` (OEM
+  // code page, as given to CreateFile); false with `error` set when it could not
+  // be sent whole.
   virtual bool Write(std::string_view machine, std::string_view slotName, std::string_view data,
                      DWORD& error) = 0;
 };

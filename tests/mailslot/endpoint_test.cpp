@@ -2,9 +2,18 @@
 // and design mode, and delivery (order, close, reopen, destruction, failing
 // handlers).
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <exception>
+#include <functional>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "mailslot/lxMailSlot.h"
@@ -271,6 +280,136 @@ TEST_F(EndpointTest, HandlerThatClosesTheEndpointStopsFurtherDeliveries) {
   PumpFor(50ms);
   EXPECT_EQ(slot.Messages.size(), 1u);
   EXPECT_TRUE(ThreadsBackTo(0));
+}
+
+// OnClose handlers that open the endpoint again while a reopen (SetMaxSize,
+// SetActive, SetSlotName) closes it: their open stands, the reopen adds none,
+// and every round ends with one mailslot, one reader and delivery as usual; the
+// names are free again once the endpoint is gone.
+TEST_F(EndpointTest, OnCloseThatOpensAgainDuringAReopenLeavesOneMailslotAndOneReader) {
+  auto slot = std::make_unique<Recorder>(nullptr, FSlot);
+  bool reopenOnClose = false;
+  slot->OnClose = [&](TComponent&) {
+    slot->Events.push_back("close");
+    if (std::exchange(reopenOnClose, false)) slot->Open();
+  };
+  slot->Open();
+  const std::vector<std::function<void()>> reopens = {
+      [&] { slot->SetMaxSize(500); },
+      [&] { slot->SetActive(true); },
+      [&] { slot->SetSlotName(FSlot + "b"); },
+  };
+  std::size_t delivered = 0;
+  for (const auto& reopen : reopens) {
+    reopenOnClose = true;
+    slot->Events.clear();
+    EXPECT_NO_THROW(reopen());
+    EXPECT_EQ(slot->Events, (std::vector<std::string>{"close", "open"}));
+    ASSERT_TRUE(slot->Active());
+    EXPECT_NE(slot->SlotHandle(), platform::INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(ThreadsBackTo(1));
+    ASSERT_TRUE(WriteMailSlot(".", slot->SlotName(), "after reopen"));
+    ASSERT_TRUE(PumpUntil([&] { return slot->Messages.size() == delivered + 1; }));
+    ++delivered;
+  }
+  PumpFor(30ms);
+  EXPECT_EQ(slot->Messages.size(), delivered);
+  slot.reset();
+  EXPECT_TRUE(ThreadsBackTo(0));
+  Recorder first(nullptr, FSlot);
+  EXPECT_NO_THROW(first.Open());
+  Recorder renamed(nullptr, FSlot + "b");
+  EXPECT_NO_THROW(renamed.Open());
+}
+
+// Takes every free descriptor number but `spare` for the scope of a test, under
+// a soft limit lowered for the while.
+class TDescriptorSqueeze {
+ public:
+  explicit TDescriptorSqueeze(int spare) {
+    getrlimit(RLIMIT_NOFILE, &FSaved);
+    rlimit lowered = FSaved;
+    lowered.rlim_cur = std::min<rlim_t>(FSaved.rlim_cur, 2048);
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    const int source = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (source >= 0) FTaken.push_back(source);
+    for (int fd; source >= 0 && (fd = ::fcntl(source, F_DUPFD_CLOEXEC, 0)) >= 0;) {
+      FTaken.push_back(fd);
+    }
+    for (int i = 0; i < spare && !FTaken.empty(); ++i) {
+      ::close(FTaken.back());
+      FTaken.pop_back();
+    }
+  }
+  ~TDescriptorSqueeze() {
+    for (const int fd : FTaken) ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &FSaved);
+  }
+  TDescriptorSqueeze(const TDescriptorSqueeze&) = delete;
+  TDescriptorSqueeze& operator=(const TDescriptorSqueeze&) = delete;
+
+ private:
+  rlimit FSaved{};
+  std::vector<int> FTaken;
+};
+
+// With too few descriptors, Open fails at whichever step runs out (the mailslot,
+// its queue, the reader's wake-up event): always as ElxMailSlot, with no event
+// fired, no reader left and the name free; once there are enough it opens and
+// delivers.
+TEST_F(EndpointTest, OpenWithoutDescriptorsForTheReaderFailsCleanly) {
+  {
+    Recorder warmUp(nullptr, FSlot + "w");  // the service's own descriptors exist from now on
+    warmUp.Open();
+  }
+  ASSERT_TRUE(ThreadsBackTo(0));
+  // The undefined-behaviour sanitizer checks an object's dynamic type through a
+  // descriptor of its own, which it cannot have while they are all taken; it
+  // remembers the types it has checked, so the exceptions are shown to it first.
+  try {
+    throw std::system_error(EMFILE, std::generic_category(), "eventfd");
+  } catch (const std::exception& e) {
+    EXPECT_NE(e.what(), nullptr);
+  }
+  EXPECT_STRNE(ErrorOf([] { throw ElxMailSlot("shown"); }).c_str(), "");
+  Recorder slot(nullptr, FSlot);
+  bool readerFailed = false;
+  int spare = 0;
+  for (; spare < 16; ++spare) {
+    SCOPED_TRACE(::testing::Message() << spare << " spare descriptors");
+    std::exception_ptr failure;
+    {
+      TDescriptorSqueeze squeeze(spare);
+      try {
+        slot.Open();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+    if (!failure) break;
+    // Looked at with descriptors back: sanitizers need some to inspect objects.
+    std::string error;
+    try {
+      std::rethrow_exception(failure);
+    } catch (const ElxMailSlot& e) {
+      error = e.what();
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "not an ElxMailSlot: " << e.what();
+    }
+    EXPECT_EQ(error.rfind("Cannot open mailslot", 0), 0u) << error;
+    if (error.find("reader thread") != std::string::npos) readerFailed = true;
+    EXPECT_FALSE(slot.Active());
+    EXPECT_EQ(slot.SlotHandle(), platform::INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(slot.Events.empty());
+    EXPECT_TRUE(ThreadsBackTo(0));
+    EXPECT_FALSE(WriteMailSlot(".", FSlot, "nobody reads this"));  // the name is not held
+  }
+  EXPECT_TRUE(readerFailed) << "the reader's own descriptor never ran out";
+  ASSERT_TRUE(slot.Active());
+  EXPECT_EQ(slot.Events, (std::vector<std::string>{"open"}));
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "with descriptors"));
+  ASSERT_TRUE(PumpUntil([&] { return slot.Messages.size() == 1; }));
+  EXPECT_TRUE(ThreadsBackTo(1));
 }
 
 int OpenFileCount() {

@@ -1,7 +1,11 @@
 // The messenger datagram: exact bytes on the wire, decoding of odd datagrams, the
 // OEM code page at the boundary, and the component's send and receive paths.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,6 +129,33 @@ TEST_F(MessengerTest, SendFailsQuietlyWhereNothingCanBeReached) {
   // A zero inside a name would shift every field at the receiver.
   EXPECT_FALSE(pling.Send(".", "A\0B"s, "C", "text"));
   EXPECT_FALSE(pling.Send(".", "A", "C\0D"s, "text"));
+}
+
+// Send converts the machine part to the OEM page, as it travels; this computer's
+// own name, non-ASCII and in any case, must still be taken for this machine. The
+// host name is changed in a UTS namespace of a thread of its own.
+TEST_F(MessengerTest, SendToThisComputersNonAsciiNameStaysLocal) {
+  std::vector<std::string> wire;
+  RawCapture capture(wire);
+  TlxPling pling(nullptr);
+  std::string skipped;
+  std::vector<bool> sent;
+  std::thread sender([&] {
+    const char* host = "m\u00FCller.example";  // UTF-8
+    if (::unshare(CLONE_NEWUTS) != 0 || ::sethostname(host, std::strlen(host)) != 0) {
+      skipped = std::strerror(errno);
+      return;
+    }
+    sent.push_back(pling.Send("m\xFCller", "A", "B", "lower"));   // müller in Windows-1252
+    sent.push_back(pling.Send("M\xDCLLER", "A", "B", "upper"));   // MÜLLER
+    sent.push_back(pling.Send("m\xFCllerx", "A", "B", "other"));  // another machine
+  });
+  sender.join();
+  if (!skipped.empty()) GTEST_SKIP() << "cannot rename the host here: " << skipped;
+  EXPECT_EQ(sent, (std::vector<bool>{true, true, false}));
+  ASSERT_TRUE(PumpUntil([&] { return wire.size() == 2; }));
+  EXPECT_EQ(wire[0], "A\0B\0lower"s);
+  EXPECT_EQ(wire[1], "A\0B\0upper"s);
 }
 
 }  // namespace

@@ -77,6 +77,55 @@ TEST_F(CodePageTest, LettersMapToTheSameLetterInTheOemPage) {
   }
 }
 
+// Each page folds its own letters, the text and its OEM form fold alike, and what
+// has no capital in the page (or only an ASCII look-alike) stays as it is.
+TEST_F(CodePageTest, CaseFoldsInThePageTheTextIsIn) {
+  struct Case {
+    unsigned ansiPage;
+    std::string ansiLower, ansiUpper, oemLower, oemUpper;
+  };
+  const Case cases[] = {
+      // é ä ÿ š / É Ä Ÿ Š (ÿ and š have no OEM 850 form of their own: ANSI only)
+      {1252, "gr\xE9\xE4n\xFF\x9A", "GR\xC9\xC4N\x9F\x8A", "gr\x82\x84n", "GR\x90\x8EN"},
+      {1251, "\xE6\xFF\xB8", "\xC6\xDF\xA8", "\xA6\xEF\xF1", "\x86\x9F\xF0"},  // ж я ё
+      {1250, "\xF8\xB3", "\xD8\xA3", "\xFD\x88", "\xFC\x9D"},                  // ř ł
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ansiPage);
+    ASSERT_TRUE(SelectCodePages(c.ansiPage));
+    std::string text = c.ansiLower;
+    AnsiUpperCase(text);
+    EXPECT_EQ(text, c.ansiUpper);
+    AnsiUpperCase(text);
+    EXPECT_EQ(text, c.ansiUpper);
+    EXPECT_TRUE(AnsiEqualsIgnoreCase(c.ansiLower, c.ansiUpper));
+
+    text = c.oemLower;
+    OemUpperCase(text);
+    EXPECT_EQ(text, c.oemUpper);
+    EXPECT_TRUE(OemEqualsIgnoreCase(c.oemLower, c.oemUpper));
+    // The OEM form of an ANSI name folds to the OEM form of its capitals.
+    std::string oemOfLower = c.ansiLower.substr(0, c.oemLower.size());
+    CharToOem(oemOfLower);
+    EXPECT_EQ(oemOfLower, c.oemLower);
+  }
+
+  ASSERT_TRUE(SelectCodePages(1252));
+  std::string unfoldable = "stra\xDF\xB5\xD7\xF7 az{}";  // ß µ × ÷
+  AnsiUpperCase(unfoldable);
+  EXPECT_EQ(unfoldable, "STRA\xDF\xB5\xD7\xF7 AZ{}");
+  std::string dotless = "\xD5i";  // ı in OEM 850 is not an I
+  OemUpperCase(dotless);
+  EXPECT_EQ(dotless, "\xD5I");
+  EXPECT_FALSE(AnsiEqualsIgnoreCase("stra\xDF", "STRASS"));
+  EXPECT_FALSE(AnsiEqualsIgnoreCase("ab", "abc"));
+  EXPECT_FALSE(AnsiEqualsIgnoreCase("\xE9", "E"));
+  // The bytes of ÿ and Ÿ in 1252 are ˙ and ź in 1250: no pair there.
+  EXPECT_TRUE(AnsiEqualsIgnoreCase("\xFF", "\x9F"));
+  ASSERT_TRUE(SelectCodePages(1250));
+  EXPECT_FALSE(AnsiEqualsIgnoreCase("\xFF", "\x9F"));
+}
+
 TEST_F(CodePageTest, PairIsChosenFromTheLocaleName) {
   struct Case {
     const char* locale;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/identity.h"
 
 namespace pling::platform {
@@ -147,6 +148,34 @@ TEST(MailslotServiceTest, NamesAreCaseInsensitiveAndHeldOnce) {
   std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
   ASSERT_TRUE(Write("\\\\.\\MAILSLOT\\" + lower, "to any case"));
   EXPECT_EQ(Read(slot.Get()), "to any case");
+}
+
+// Folding is that of the ANSI page the name is in, not of ASCII only; what has no
+// capital of its own (ß) is no other letter's small form.
+TEST(MailslotServiceTest, NamesFoldCaseInTheAnsiCodePage) {
+  const TCodePages saved = ActiveCodePages();
+  ASSERT_TRUE(SelectCodePages(1252));
+  const std::string stem = UniqueName("cp");
+  THandleGuard slot(CreateMailslot(LocalPath("gr\xE4n" + stem), 0, 0));  // grän
+  ASSERT_NE(slot.Get(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateMailslot(LocalPath("GR\xC4N" + stem), 0, 0), INVALID_HANDLE_VALUE);  // GRÄN
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(Write("\\\\.\\mailslot\\gR\xC4n" + stem, "one name"));
+  EXPECT_EQ(Read(slot.Get()), "one name");
+  THandleGuard sharp(CreateMailslot(LocalPath("stra\xDF"
+                                              "e" +
+                                              stem),
+                                    0, 0));  // straße
+  THandleGuard doubled(CreateMailslot(LocalPath("STRASSE" + stem), 0, 0));
+  EXPECT_NE(sharp.Get(), INVALID_HANDLE_VALUE);
+  EXPECT_NE(doubled.Get(), INVALID_HANDLE_VALUE);
+
+  ASSERT_TRUE(SelectCodePages(1251));
+  THandleGuard cyrillic(CreateMailslot(LocalPath("\xE6" + stem), 0, 0));  // ж
+  ASSERT_NE(cyrillic.Get(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateMailslot(LocalPath("\xC6" + stem), 0, 0), INVALID_HANDLE_VALUE);  // Ж
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  SelectCodePages(saved.Ansi);
 }
 
 // Started as the other process of the test below (the test program run again
@@ -433,6 +462,44 @@ TEST(MailslotServiceTest, ManyMessagesArriveWholeAndInOrder) {
   writer.join();
   EXPECT_EQ(failedAt, -1);
   EXPECT_EQ(received, kCount);
+}
+
+// A full queue leaves the newest messages with the kernel, which then holds the
+// writer back. They are counted all the same (empty ones too, and again at the
+// next query), messages too long for the mailslot are not, and every count and
+// size matches what is then read.
+TEST(MailslotServiceTest, CountIsExactWhileTheKernelHoldsMessagesBack) {
+  const std::string path = LocalPath(UniqueName("full"));
+  THandleGuard slot(CreateMailslot(path, 6, 0));
+  ASSERT_NE(slot.Get(), INVALID_HANDLE_VALUE);
+  const auto message = [](int i) {
+    if (i % 7 == 4) return std::string("far too long");  // dropped by the mailslot
+    return i % 3 == 0 ? std::string() : std::to_string(i);
+  };
+  THandleGuard file(OpenForWriting(path));
+  ASSERT_NE(file.Get(), INVALID_HANDLE_VALUE);
+  // Write until the writer is held back for good: queue and kernel are full.
+  std::vector<std::string> expected;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string text = message(i);
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written)) break;
+    if (text.size() <= 6) expected.push_back(text);
+  }
+  ASSERT_GT(expected.size(), 1000u);
+  ASSERT_LT(expected.size(), 100000u) << "the writer was never held back";
+
+  EXPECT_EQ(Info(slot.Get()).count, expected.size());
+  EXPECT_EQ(Info(slot.Get()).count, expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const TInfo info = Info(slot.Get());
+    ASSERT_EQ(info.count, expected.size() - i) << "before message " << i;
+    ASSERT_EQ(info.nextSize, expected[i].size()) << "before message " << i;
+    ASSERT_EQ(Read(slot.Get()), expected[i]) << "message " << i;
+  }
+  const TInfo info = Info(slot.Get());
+  EXPECT_EQ(info.count, 0u);
+  EXPECT_EQ(info.nextSize, MAILSLOT_NO_MESSAGE);
 }
 
 }  // namespace

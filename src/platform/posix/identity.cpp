@@ -19,12 +19,6 @@ char AsciiUpper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiUpper(x) == AsciiUpper(y);
-         });
-}
-
 std::string_view FirstLabel(std::string_view hostName) {
   return hostName.substr(0, hostName.find('.'));
 }
@@ -69,8 +63,9 @@ std::string GetComputerName() {
 bool IsLocalMachine(std::string_view machine) {
   if (machine == ".") return true;
   const std::string hostName = HostName();
-  return EqualsIgnoreCase(machine, ComputerNameFromHostName(hostName)) ||
-         EqualsIgnoreCase(machine, Utf8ToAnsi(FirstLabel(hostName)));
+  // Names are compared with their case folded in the ANSI page they are in.
+  return AnsiEqualsIgnoreCase(machine, ComputerNameFromHostName(hostName)) ||
+         AnsiEqualsIgnoreCase(machine, Utf8ToAnsi(FirstLabel(hostName)));
 }
 
 }  // namespace pling::platform

@@ -12,7 +12,11 @@
 // one message. The queries drain the socket themselves as well (without blocking),
 // so a message written before a query is counted by it. A full queue stops the
 // draining of that socket until it has room again; the kernel then holds writers
-// back, so nothing is lost.
+// back, so nothing is lost. The datagrams the kernel holds meanwhile are counted
+// too (by peeking along the socket's queue), so the count stays exact.
+//
+// Names are folded to upper case in the ANSI code page before they become socket
+// names, so that "gr\xE4n" and "GR\xC4N" are one mailslot, as they are one name.
 //
 // Handles are numbers that are never reused, looked up in a process-wide table;
 // a closed or unknown handle fails with ERROR_INVALID_HANDLE.
@@ -33,6 +37,7 @@
 #include <cstddef>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -42,6 +47,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/event_wait.h"
 #include "platform/identity.h"
 
@@ -60,6 +66,12 @@ constexpr std::size_t kResumeBytes = kMaxQueuedBytes / 4 * 3;
 constexpr std::size_t kDrainBatch = 256;
 // How long a local write waits for room in the receiver's queue.
 constexpr milliseconds kWriteTimeout(2000);
+// The most datagrams a query counts in the kernel's queue behind a full queue.
+// The kernel holds only a few (net.unix.max_dgram_qlen + 1); this only bounds the
+// work should it be configured to hold very many.
+constexpr std::size_t kMaxHeldCounted = 65536;
+// Drain until the socket is empty or the queue full.
+constexpr std::size_t kDrainAll = std::numeric_limits<std::size_t>::max();
 
 constexpr std::string_view kMailslotPart = "mailslot\\";
 constexpr std::string_view kSocketPrefix = "mailslot\\";
@@ -91,16 +103,6 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
-char UpperAscii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return UpperAscii(x) == UpperAscii(y);
-         });
-}
-
 // Characters that neither a machine nor a mailslot name may hold.
 bool IsForbidden(char c) {
   const auto byte = static_cast<unsigned char>(c);
@@ -124,7 +126,7 @@ std::optional<TSlotPath> ParseSlotPath(std::string_view path) {
   const std::string_view machine = path.substr(0, slash);
   path.remove_prefix(slash + 1);
   if (path.size() <= kMailslotPart.size() ||
-      !EqualsIgnoreCase(path.substr(0, kMailslotPart.size()), kMailslotPart)) {
+      !AnsiEqualsIgnoreCase(path.substr(0, kMailslotPart.size()), kMailslotPart)) {
     return std::nullopt;
   }
   const std::string_view name = path.substr(kMailslotPart.size());
@@ -143,15 +145,17 @@ struct TSocketAddress {
   socklen_t length = 0;
 };
 
-// The abstract socket address of the mailslot `name` on this machine; none when
-// the name is too long for it.
+// The abstract socket address of the mailslot `name` (ANSI code page) on this
+// machine, its case folded in that page; none when the name is too long for it.
 std::optional<TSocketAddress> SocketAddress(std::string_view name) {
   if (kSocketPrefix.size() + name.size() > kMaxSocketName) return std::nullopt;
+  std::string folded(name);
+  AnsiUpperCase(folded);
   TSocketAddress result;
   result.address.sun_family = AF_UNIX;
   char* out = result.address.sun_path + 1;  // sun_path[0] stays NUL: abstract namespace
   out = std::copy(kSocketPrefix.begin(), kSocketPrefix.end(), out);
-  out = std::transform(name.begin(), name.end(), out, UpperAscii);
+  out = std::copy(folded.begin(), folded.end(), out);
   result.length = static_cast<socklen_t>(out - reinterpret_cast<char*>(&result.address));
   return result;
 }
@@ -197,8 +201,52 @@ struct TSlot {
   int waiters = 0;      // threads in WaitForMailslot, which drain it themselves
   std::deque<std::string> queue;
   std::size_t queuedBytes = 0;
-  TEvent ready;  // set while a message waits or the mailslot is closed
+  // While the queue is full: the sizes of the datagrams a query has counted in the
+  // kernel's queue, oldest first. They leave from the front as draining takes them.
+  std::deque<std::size_t> held;
+  std::size_t heldBytes = 0;
+  std::size_t heldDeliverable = 0;  // those not too long for the mailslot
+  TEvent ready;                     // set while a message waits or the mailslot is closed
+
+  bool Deliverable(std::size_t size) const { return maxMessageSize == 0 || size <= maxMessageSize; }
 };
+
+// Draining has taken the oldest datagram from the socket: it is no longer held.
+void ForgetOldestHeldLocked(TSlot& slot) {
+  if (slot.held.empty()) return;
+  const std::size_t size = slot.held.front();
+  slot.held.pop_front();
+  slot.heldBytes -= size;
+  if (slot.Deliverable(size)) --slot.heldDeliverable;
+}
+
+// Counts the datagrams the kernel holds for a paused mailslot, which ReadFile will
+// deliver after the queued ones. The kernel can only be asked by peeking along its
+// queue (SO_PEEK_OFF, a byte offset), and it skips an empty datagram once peeked,
+// so each datagram is counted once and remembered in `held`; a later query goes on
+// from behind the last one counted.
+void CountHeldLocked(TSlot& slot) {
+  if (slot.fd < 0 || !slot.paused) return;
+  std::size_t offset = slot.heldBytes;
+  while (slot.held.size() < kMaxHeldCounted && offset <= static_cast<std::size_t>(INT_MAX)) {
+    const int peekOffset = static_cast<int>(offset);
+    if (::setsockopt(slot.fd, SOL_SOCKET, SO_PEEK_OFF, &peekOffset, sizeof peekOffset) != 0) break;
+    // The size of the datagram at that offset, none of it copied.
+    const ssize_t size = ::recv(slot.fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    if (size < 0) {
+      if (errno == EINTR) continue;
+      break;  // EAGAIN: no more
+    }
+    const auto length = static_cast<std::size_t>(size);
+    slot.held.push_back(length);
+    slot.heldBytes += length;
+    if (slot.Deliverable(length)) ++slot.heldDeliverable;
+    offset += length;
+  }
+  // Back to plain peeking, which draining relies on.
+  const int off = -1;
+  ::setsockopt(slot.fd, SOL_SOCKET, SO_PEEK_OFF, &off, sizeof off);
+}
 
 // A handle opened for writing: a socket connected to a local mailslot, or a
 // machine and slot name for the network transport.
@@ -244,14 +292,15 @@ void DrainLocked(TSlot& slot, HANDLE handle, std::size_t limit) {
       break;  // EAGAIN: nothing more waiting
     }
     const auto length = static_cast<std::size_t>(size);
-    if (slot.maxMessageSize != 0 && length > slot.maxMessageSize) {
+    if (!slot.Deliverable(length)) {
       // Too long for this mailslot: dropped, as the mailslot never takes it.
-      ::recv(slot.fd, nullptr, 0, MSG_DONTWAIT);
+      if (::recv(slot.fd, nullptr, 0, MSG_DONTWAIT) >= 0) ForgetOldestHeldLocked(slot);
       continue;
     }
     std::string message(length, '\0');
     const ssize_t received = ::recv(slot.fd, message.data(), length, MSG_DONTWAIT);
     if (received < 0) break;
+    ForgetOldestHeldLocked(slot);
     message.resize(static_cast<std::size_t>(received));
     slot.queuedBytes += message.size();
     slot.queue.push_back(std::move(message));
@@ -296,6 +345,9 @@ void CloseLocked(TSlot& slot) {
   slot.fd = -1;
   slot.queue.clear();
   slot.queuedBytes = 0;
+  slot.held.clear();
+  slot.heldBytes = 0;
+  slot.heldDeliverable = 0;
   slot.ready.Set();  // wakes the waiters, who find the mailslot closed
 }
 
@@ -423,6 +475,15 @@ std::shared_ptr<TSlot> FindSlot(HANDLE handle) {
   return nullptr;
 }
 
+// Whether the machine part of a path (OEM code page, as the messenger sends it)
+// names this computer. Its names are in the ANSI page: the part is converted back
+// (the pages map byte for byte, so nothing is lost) and compared in that page.
+bool NamesThisMachine(std::string_view oemMachine) {
+  std::string machine(oemMachine);
+  OemToChar(machine);
+  return IsLocalMachine(machine);
+}
+
 struct TTransportHolder {
   std::mutex lock;
   std::shared_ptr<IMailslotTransport> transport;
@@ -499,16 +560,20 @@ bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize, DW
   std::lock_guard<std::mutex> guard(slot->lock);
   if (slot->fd < 0) return FailBool(ERROR_INVALID_HANDLE);
   try {
-    DrainLocked(*slot, mailslot, kMaxQueuedMessages);
+    DrainLocked(*slot, mailslot, kDrainAll);
+    CountHeldLocked(*slot);
   } catch (const std::bad_alloc&) {
-    // What is queued is still reported; the rest stays with the kernel.
+    // What is queued and counted is still reported.
   }
   if (maxMessageSize != nullptr) *maxMessageSize = slot->maxMessageSize;
   if (nextSize != nullptr) {
     *nextSize =
         slot->queue.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(slot->queue.front().size());
   }
-  if (messageCount != nullptr) *messageCount = static_cast<DWORD>(slot->queue.size());
+  if (messageCount != nullptr) {
+    const std::size_t waiting = slot->queue.size() + slot->heldDeliverable;
+    *messageCount = static_cast<DWORD>(std::min<std::size_t>(waiting, UINT32_MAX));
+  }
   if (readTimeout != nullptr) *readTimeout = slot->readTimeout;
   return true;
 }
@@ -556,7 +621,7 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*
   if ((desiredAccess & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
   if (creationDisposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER);
   try {
-    if (IsLocalMachine(parsed->machine)) {
+    if (NamesThisMachine(parsed->machine)) {
       const std::optional<TSocketAddress> address = SocketAddress(parsed->name);
       if (!address) return Fail(ERROR_BAD_PATHNAME);
       TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
