@@ -25,11 +25,15 @@ TWarningBox& DefaultWarningBox() {
 TFormSizer::TFormSizer(platform::TComponent* owner) : platform::TComponent(owner) {}
 
 TFormSizer::~TFormSizer() {
-  // Whatever the owner has become by now, a window that still holds this sizer
-  // must not keep it once it is gone.
-  if (FInstalledOn != nullptr) {
-    TSizerWindow* window = std::exchange(FInstalledOn, nullptr);
-    window->RemoveSizer(*this);
+  // A window that still holds this sizer must not keep it once it is gone. The
+  // window's own limits are put back only while the owner is still a form; in
+  // the middle of the form's teardown the window is left alone.
+  if (TSizerWindow* window = std::exchange(FInstalledOn, nullptr)) {
+    if (FEnabled && OwnerForm() != nullptr) {
+      window->RemoveSizer(*this);
+    } else {
+      window->ForgetSizer(*this);
+    }
   }
 }
 

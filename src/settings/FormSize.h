@@ -62,6 +62,9 @@ class TSizerWindow {
   // leaves the window system's own limits in force.
   virtual void InstallSizer(TFormSizer& sizer) = 0;
   virtual void RemoveSizer(TFormSizer& sizer) = 0;
+  // The sizer goes away while its owner is being torn down (no longer a form):
+  // the window lets go of it without being touched otherwise.
+  virtual void ForgetSizer(TFormSizer& sizer) = 0;
   // Has the window system ask for the size limits again and apply them to the
   // window where it stands (a window larger or smaller than allowed is resized).
   virtual void RefreshLimits() = 0;

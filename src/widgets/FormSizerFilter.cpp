@@ -69,6 +69,13 @@ void TFormSizerFilter::RemoveSizer(TFormSizer& sizer) {
   }
 }
 
+void TFormSizerFilter::ForgetSizer(TFormSizer& sizer) {
+  const auto it = std::find(FSizers.begin(), FSizers.end(), &sizer);
+  if (it == FSizers.end()) return;
+  FSizers.erase(it);
+  if (FSizers.empty() && FWindow) FWindow->removeEventFilter(this);
+}
+
 QSize TFormSizerFilter::FrameExtra() const {
   if (!FWindow) return QSize(0, 0);
   const QSize extra = FWindow->frameGeometry().size() - FWindow->geometry().size();

@@ -44,6 +44,7 @@ class TFormSizerFilter : public QObject, public settings::TSizerWindow {
 
   void InstallSizer(settings::TFormSizer& sizer) override;
   void RemoveSizer(settings::TFormSizer& sizer) override;
+  void ForgetSizer(settings::TFormSizer& sizer) override;
   void RefreshLimits() override;
 
   // The request as the window system fills it for the window now.

@@ -14,10 +14,33 @@
 namespace pling::settings {
 namespace {
 
+// A window kept apart from its form, as a real form's window outlives the form's
+// components.
+class SeparateWindow : public TSizerWindow {
+ public:
+  void InstallSizer(TFormSizer& sizer) override { hook = &sizer; }
+  void RemoveSizer(TFormSizer&) override {
+    ++removals;
+    hook = nullptr;
+  }
+  void ForgetSizer(TFormSizer&) override {
+    ++forgets;
+    hook = nullptr;
+  }
+  void RefreshLimits() override {}
+  TFormSizer* hook = nullptr;
+  int removals = 0;
+  int forgets = 0;
+};
+
 class FakeForm : public TOwnerForm, public TSizerForm, public TSizerWindow {
  public:
-  FakeForm() = default;
-  ~FakeForm() override { DestroyComponents(); }
+  explicit FakeForm(SeparateWindow* separate = nullptr) : FSeparate(separate) {}
+  // A form that leaves its components to the base destructor is no longer a
+  // form when they go.
+  ~FakeForm() override {
+    if (FSeparate == nullptr) DestroyComponents();
+  }
 
   std::int32_t Left() const override { return FLeft; }
   std::int32_t Top() const override { return FTop; }
@@ -30,7 +53,9 @@ class FakeForm : public TOwnerForm, public TSizerForm, public TSizerWindow {
   std::int32_t ScreenWidth() const override { return 1024; }
   std::int32_t ScreenHeight() const override { return 768; }
 
-  TSizerWindow& SizerWindow() override { return *this; }
+  TSizerWindow& SizerWindow() override {
+    return FSeparate != nullptr ? static_cast<TSizerWindow&>(*FSeparate) : *this;
+  }
   void InstallSizer(TFormSizer& sizer) override {
     ++installs;
     hook = &sizer;
@@ -39,6 +64,7 @@ class FakeForm : public TOwnerForm, public TSizerForm, public TSizerWindow {
     ++removals;
     if (hook == &sizer) hook = nullptr;
   }
+  void ForgetSizer(TFormSizer&) override { ADD_FAILURE() << "a form's window is left alone"; }
   void RefreshLimits() override {
     ++refreshes;
     limits = SystemInfo();
@@ -62,6 +88,7 @@ class FakeForm : public TOwnerForm, public TSizerForm, public TSizerWindow {
     return info;
   }
 
+  SeparateWindow* FSeparate;
   TFormSizer* hook = nullptr;
   int installs = 0;
   int removals = 0;
@@ -324,6 +351,19 @@ TEST(FormSizerTest, TeardownLeavesNoWindowHoldingAFreedSizer) {
     sizer.SetEnabled(false);
     form.FreeComponent(sizer);
     EXPECT_EQ(form.removals, 0);
+  }
+  {
+    // The form is torn down around its components: the window lets go of the
+    // sizer without having the system's limits put back.
+    SeparateWindow window;
+    {
+      FakeForm form(&window);
+      NewSizer(form).SetEnabled(true);
+      ASSERT_NE(window.hook, nullptr);
+    }
+    EXPECT_EQ(window.hook, nullptr);
+    EXPECT_EQ(window.forgets, 1);
+    EXPECT_EQ(window.removals, 0);
   }
 }
 
