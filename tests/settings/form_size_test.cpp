@@ -14,11 +14,19 @@
 namespace pling::settings {
 namespace {
 
-// A window kept apart from its form, as a real form's window outlives the form's
-// components.
-class SeparateWindow : public TSizerWindow {
+using Pos = std::pair<std::int32_t, std::int32_t>;
+
+// The window system's own record.
+constexpr TMinMaxInfo kSystem{{0, 0}, {1032, 776}, {-4, -4}, {112, 27}, {1036, 780}};
+
+// A window apart from its form (as a real form's window outlives the form's
+// components); the form itself serves as its window unless given one.
+class Window : public TSizerWindow {
  public:
-  void InstallSizer(TFormSizer& sizer) override { hook = &sizer; }
+  void InstallSizer(TFormSizer& sizer) override {
+    ++installs;
+    hook = &sizer;
+  }
   void RemoveSizer(TFormSizer&) override {
     ++removals;
     hook = nullptr;
@@ -27,155 +35,106 @@ class SeparateWindow : public TSizerWindow {
     ++forgets;
     hook = nullptr;
   }
-  void RefreshLimits() override {}
+  void RefreshLimits() override {
+    ++refreshes;
+    limits = kSystem;
+    if (hook != nullptr) hook->GetMinMaxInfo(limits);
+  }
   TFormSizer* hook = nullptr;
-  int removals = 0;
-  int forgets = 0;
+  int installs = 0, removals = 0, forgets = 0, refreshes = 0;
+  TMinMaxInfo limits = kSystem;
 };
 
-class FakeForm : public TOwnerForm, public TSizerForm, public TSizerWindow {
+class FakeForm : public TOwnerForm, public TSizerForm {
  public:
-  explicit FakeForm(SeparateWindow* separate = nullptr) : FSeparate(separate) {}
+  explicit FakeForm(Window* separate = nullptr) : window(separate ? *separate : FOwn) {}
   // A form that leaves its components to the base destructor is no longer a
   // form when they go.
   ~FakeForm() override {
-    if (FSeparate == nullptr) DestroyComponents();
+    if (&window == &FOwn) DestroyComponents();
   }
 
-  std::int32_t Left() const override { return FLeft; }
-  std::int32_t Top() const override { return FTop; }
-  std::int32_t Width() const override { return FWidth; }
-  std::int32_t Height() const override { return FHeight; }
-  void SetLeft(std::int32_t value) override { MoveTo(value, FTop); }
-  void SetTop(std::int32_t value) override { MoveTo(FLeft, value); }
-  void SetWidth(std::int32_t value) override { FWidth = value; }
-  void SetHeight(std::int32_t value) override { FHeight = value; }
+  std::int32_t Left() const override { return pos.first; }
+  std::int32_t Top() const override { return pos.second; }
+  std::int32_t Width() const override { return 448; }
+  std::int32_t Height() const override { return 400; }
+  void SetLeft(std::int32_t value) override { MoveTo({value, pos.second}); }
+  void SetTop(std::int32_t value) override { MoveTo({pos.first, value}); }
+  void SetWidth(std::int32_t) override {}
+  void SetHeight(std::int32_t) override {}
   std::int32_t ScreenWidth() const override { return 1024; }
   std::int32_t ScreenHeight() const override { return 768; }
+  TSizerWindow& SizerWindow() override { return window; }
 
-  TSizerWindow& SizerWindow() override {
-    return FSeparate != nullptr ? static_cast<TSizerWindow&>(*FSeparate) : *this;
-  }
-  void InstallSizer(TFormSizer& sizer) override {
-    ++installs;
-    hook = &sizer;
-  }
-  void RemoveSizer(TFormSizer& sizer) override {
-    ++removals;
-    if (hook == &sizer) hook = nullptr;
-  }
-  void ForgetSizer(TFormSizer&) override { ADD_FAILURE() << "a form's window is left alone"; }
-  void RefreshLimits() override {
-    ++refreshes;
-    limits = SystemInfo();
-    if (hook != nullptr) hook->GetMinMaxInfo(limits);
-  }
-
-  // What the user or the window system does: a move reported to the window.
-  void MoveTo(std::int32_t left, std::int32_t top) {
-    FLeft = left;
-    FTop = top;
+  // A move reported to the window, by the user or by the form.
+  void MoveTo(Pos to) {
+    pos = to;
     ++moves;
-    if (hook != nullptr) hook->WindowMoved();
+    if (window.hook != nullptr) window.hook->WindowMoved();
   }
 
-  static TMinMaxInfo SystemInfo() {
-    TMinMaxInfo info;
-    info.ptMaxSize = {1032, 776};
-    info.ptMaxPosition = {-4, -4};
-    info.ptMinTrackSize = {112, 27};
-    info.ptMaxTrackSize = {1036, 780};
-    return info;
-  }
-
-  SeparateWindow* FSeparate;
-  TFormSizer* hook = nullptr;
-  int installs = 0;
-  int removals = 0;
-  int refreshes = 0;
+  Window FOwn;
+  Window& window;
+  Pos pos{358, 111};
   int moves = 0;
-  TMinMaxInfo limits;
-  std::int32_t FLeft = 100;
-  std::int32_t FTop = 100;
-  std::int32_t FWidth = 448;
-  std::int32_t FHeight = 400;
 };
 
-struct Warning {
-  std::string caption;
-  std::string text;
-};
-
-TFormSizer& NewSizer(platform::TComponent& owner, std::vector<Warning>* warnings = nullptr) {
+TFormSizer& NewSizer(platform::TComponent& owner, std::vector<std::string>* warnings = nullptr) {
   auto& sizer = owner.CreateComponent<TFormSizer>();
   sizer.SetWarningBox([warnings](const std::string& caption, const std::string& text) {
-    if (warnings != nullptr) warnings->push_back({caption, text});
+    if (warnings != nullptr) warnings->push_back(caption + "|" + text);
   });
   return sizer;
 }
 
-TEST(FormSizerTest, MainWindowKeepsItsSizeAndStaysOnTheScreen) {
+TEST(FormSizerTest, PositionRules) {
+  struct Case {
+    TCoordinate rule;
+    Pos reference, from, to;
+  };
+  for (const Case& c : {
+           Case{ctGreater, {0, 0}, {-50, 30}, {0, 30}},  // the main window's rule
+           Case{ctGreater, {0, 0}, {-10, -10}, {0, 0}},
+           Case{ctGreater, {0, 0}, {500, 400}, {500, 400}},
+           Case{ctLess, {100, 100}, {150, 50}, {100, 50}},
+           Case{ctLess, {100, 100}, {20, 300}, {20, 100}},
+           Case{ctEquals, {10, 20}, {400, 5}, {10, 20}},
+           Case{ctNone, {0, 0}, {-300, -300}, {-300, -300}},
+       }) {
+    FakeForm form;
+    TFormSizer& sizer = NewSizer(form);
+    sizer.SetEnabled(true);
+    sizer.SetLeft(c.reference.first);
+    sizer.SetTop(c.reference.second);
+    sizer.SetCoordType(c.rule);
+    form.MoveTo(c.from);
+    EXPECT_EQ(form.pos, c.to) << int{c.rule} << " from " << c.from.first << "," << c.from.second;
+  }
+
+  // Enabling and each property apply the rule at once; disabled, nothing does.
   FakeForm form;
-  form.FLeft = -50;
+  form.pos = {-50, -60};
   TFormSizer& sizer = NewSizer(form);
-  // As the main window's description sets them.
-  sizer.SetMinTrackHeight(100);
-  sizer.SetMinTrackWidth(200);
-  sizer.SetEnabled(true);
-  sizer.SetCoordType(ctGreater);
-  EXPECT_EQ(form.FLeft, 0);  // enabling applied the rule
-  EXPECT_EQ(form.FTop, 100);
-
-  TMinMaxInfo expected = FakeForm::SystemInfo();
-  expected.ptMinTrackSize = {200, 100};
-  EXPECT_EQ(form.limits, expected);  // the zero properties leave the system's values
-
-  form.MoveTo(-50, 30);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(0, 30));
-  form.MoveTo(-10, -10);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(0, 0));
-  const int moves = form.moves;
-  form.MoveTo(500, 400);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(500, 400));
-  EXPECT_EQ(form.moves, moves + 1);  // nothing corrected
-}
-
-TEST(FormSizerTest, LessAndEqualsRules) {
-  FakeForm form;
-  TFormSizer& sizer = NewSizer(form);
-  sizer.SetEnabled(true);
-  sizer.SetLeft(100);
-  sizer.SetTop(100);
-  sizer.SetCoordType(ctLess);
-  form.MoveTo(150, 50);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(100, 50));
-  form.MoveTo(20, 300);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(20, 100));
-
-  // Each property applies the rule as it is set.
   sizer.SetCoordType(ctEquals);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(100, 100));
   sizer.SetLeft(10);
-  EXPECT_EQ(form.FLeft, 10);
+  EXPECT_EQ(form.moves, 0);
+  sizer.SetEnabled(true);
+  EXPECT_EQ(form.pos, Pos(10, 0));
   sizer.SetTop(20);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(10, 20));
-  form.MoveTo(400, 5);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(10, 20));
-
-  // The caption reports the client area only under ctEquals; other results pass.
+  EXPECT_EQ(form.pos, Pos(10, 20));
+  // The caption reports the client area only under ctEquals.
   EXPECT_EQ(sizer.HitTest(HTCAPTION), HTCLIENT);
   EXPECT_EQ(sizer.HitTest(HTCLIENT), HTCLIENT);
   EXPECT_EQ(sizer.HitTest(10), 10);
-  EXPECT_EQ(sizer.HitTest(0), 0);
   sizer.SetCoordType(ctGreater);
   EXPECT_EQ(sizer.HitTest(HTCAPTION), HTCAPTION);
-
-  sizer.SetCoordType(ctNone);
-  form.MoveTo(-300, -300);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(-300, -300));
+  sizer.SetEnabled(false);
+  form.MoveTo({-5, -5});
+  sizer.SetLeft(0);
+  EXPECT_EQ(form.pos, Pos(-5, -5));
 }
 
-TEST(FormSizerTest, PropertiesAboveZeroReplaceTheirMembers) {
+TEST(FormSizerTest, RecordAndOnTracking) {
   FakeForm form;
   TFormSizer& sizer = NewSizer(form);
   sizer.SetMinTrackWidth(1);
@@ -186,58 +145,47 @@ TEST(FormSizerTest, PropertiesAboveZeroReplaceTheirMembers) {
   sizer.SetMaximizedHeight(6);
   sizer.SetMaximizedLeft(7);
   sizer.SetMaximizedTop(8);
-  TMinMaxInfo info = FakeForm::SystemInfo();
+  TMinMaxInfo info = kSystem;
   info.ptReserved = {-9, -9};
   sizer.GetMinMaxInfo(info);
-  EXPECT_EQ(info.ptReserved, (TPoint{-9, -9}));
-  EXPECT_EQ(info.ptMinTrackSize, (TPoint{1, 2}));
-  EXPECT_EQ(info.ptMaxTrackSize, (TPoint{3, 4}));
-  EXPECT_EQ(info.ptMaxSize, (TPoint{5, 6}));
-  EXPECT_EQ(info.ptMaxPosition, (TPoint{7, 8}));
+  EXPECT_EQ(info, (TMinMaxInfo{{-9, -9}, {5, 6}, {7, 8}, {1, 2}, {3, 4}}));
 
   // Zero and negative values leave the system's, member by member.
   sizer.SetMaximizedLeft(-5);
   sizer.SetMaximizedTop(0);
   sizer.SetMinTrackWidth(0);
   sizer.SetMaxTrackHeight(-1);
-  info = FakeForm::SystemInfo();
+  info = kSystem;
   sizer.GetMinMaxInfo(info);
-  EXPECT_EQ(info.ptMaxPosition, FakeForm::SystemInfo().ptMaxPosition);
-  EXPECT_EQ(info.ptMinTrackSize, (TPoint{112, 2}));
-  EXPECT_EQ(info.ptMaxTrackSize, (TPoint{3, 780}));
-}
+  EXPECT_EQ(info, (TMinMaxInfo{{0, 0}, {5, 6}, {-4, -4}, {112, 2}, {3, 780}}));
 
-TEST(FormSizerTest, OnTrackingSeesTheFilledRecordAndHasTheLastWord) {
-  FakeForm form;
-  TFormSizer& sizer = NewSizer(form);
+  // The handler sees the filled record and has the last word.
   sizer.SetMinTrackWidth(200);
   int calls = 0;
-  sizer.SetOnTracking([&](TFormSizer& sender, TMinMaxInfo& info) {
+  sizer.SetOnTracking([&](TFormSizer& sender, TMinMaxInfo& record) {
     ++calls;
     EXPECT_EQ(&sender, &sizer);
-    EXPECT_EQ(info.ptMinTrackSize.x, 200);
-    info.ptMinTrackSize.x = 300;
+    EXPECT_EQ(record.ptMinTrackSize.x, 200);
+    record.ptMinTrackSize.x = 300;
   });
   sizer.SetEnabled(true);
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(form.limits.ptMinTrackSize.x, 300);
+  EXPECT_EQ(form.window.limits.ptMinTrackSize.x, 300);
 
   // A handler that fails leaves the request as the window system filled it.
-  sizer.SetOnTracking([](TFormSizer&, TMinMaxInfo& info) {
-    info.ptMinTrackSize.x = 1;
+  sizer.SetOnTracking([](TFormSizer&, TMinMaxInfo& record) {
+    record.ptMinTrackSize.x = 1;
     throw std::runtime_error("handler failed");
   });
-  TMinMaxInfo info = FakeForm::SystemInfo();
+  info = kSystem;
   EXPECT_THROW(sizer.GetMinMaxInfo(info), std::runtime_error);
-  EXPECT_EQ(info, FakeForm::SystemInfo());
+  EXPECT_EQ(info, kSystem);
 
   // Not raised while the form is being designed.
-  calls = 0;
   sizer.SetOnTracking([&](TFormSizer&, TMinMaxInfo&) { ++calls; });
   form.SetDesigning(true);
-  info = FakeForm::SystemInfo();
   sizer.GetMinMaxInfo(info);
-  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(calls, 1);
   EXPECT_EQ(info.ptMinTrackSize.x, 200);
 }
 
@@ -245,126 +193,89 @@ TEST(FormSizerTest, EnablingInstallsOnceAndDisablingPutsTheSystemBack) {
   FakeForm form;
   TFormSizer& sizer = NewSizer(form);
   sizer.SetMinTrackWidth(200);
-  sizer.SetCoordType(ctGreater);
-  form.MoveTo(-20, -20);  // not enabled: nothing happens
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(-20, -20));
-  EXPECT_EQ(form.refreshes, 0);
-
   sizer.SetEnabled(true);
   sizer.SetEnabled(true);
-  EXPECT_EQ(form.installs, 1);
-  EXPECT_EQ(form.refreshes, 2);  // each setting asks for the limits again
-  EXPECT_EQ(form.limits.ptMinTrackSize.x, 200);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(0, 0));
+  EXPECT_EQ(form.window.installs, 1);
+  EXPECT_EQ(form.window.refreshes, 2);  // each setting asks for the limits again
+  EXPECT_EQ(form.window.limits.ptMinTrackSize.x, 200);
 
+  sizer.SetEnabled(false);
   sizer.SetEnabled(false);
   EXPECT_FALSE(sizer.Enabled());
-  EXPECT_EQ(form.removals, 1);
-  EXPECT_EQ(form.hook, nullptr);
-  EXPECT_EQ(form.refreshes, 3);
-  EXPECT_EQ(form.limits, FakeForm::SystemInfo());
-  form.MoveTo(-20, -20);
-  EXPECT_EQ(std::pair(form.FLeft, form.FTop), std::pair(-20, -20));
-  sizer.SetLeft(0);  // stored only while disabled
-  EXPECT_EQ(form.FLeft, -20);
-  sizer.SetEnabled(false);
-  EXPECT_EQ(form.removals, 1);
+  EXPECT_EQ(form.window.removals, 1);
+  EXPECT_EQ(form.window.refreshes, 4);
+  EXPECT_EQ(form.window.limits, kSystem);
 }
 
 TEST(FormSizerTest, UseDesignTimeDefFreezesTheFormAsItIs) {
-  FakeForm form;
-  form.FLeft = 358;
-  form.FTop = 111;
+  FakeForm form;  // 448 × 400 at (358, 111)
   TFormSizer& sizer = NewSizer(form);
   sizer.SetUseDesignTimeDef(true);
   EXPECT_TRUE(sizer.UseDesignTimeDef());
-  EXPECT_EQ(sizer.MinTrackWidth(), 448);
-  EXPECT_EQ(sizer.MaxTrackWidth(), 448);
-  EXPECT_EQ(sizer.MaximizedWidth(), 448);
-  EXPECT_EQ(sizer.MinTrackHeight(), 400);
-  EXPECT_EQ(sizer.MaxTrackHeight(), 400);
-  EXPECT_EQ(sizer.MaximizedHeight(), 400);
-  EXPECT_EQ(sizer.MaximizedLeft(), 358);
-  EXPECT_EQ(sizer.MaximizedTop(), 111);
-  EXPECT_EQ(sizer.Left(), 358);
-  EXPECT_EQ(sizer.Top(), 111);
-  EXPECT_EQ(form.refreshes, 0);  // plain assignments
-  EXPECT_EQ(form.moves, 0);
+  TMinMaxInfo info;
+  sizer.GetMinMaxInfo(info);
+  EXPECT_EQ(info, (TMinMaxInfo{{0, 0}, {448, 400}, {358, 111}, {448, 400}, {448, 400}}));
+  EXPECT_EQ(Pos(sizer.Left(), sizer.Top()), Pos(358, 111));
+  EXPECT_EQ(form.window.refreshes + form.moves, 0);  // plain assignments
 
-  form.FWidth = 10;
   sizer.SetUseDesignTimeDef(false);
   EXPECT_FALSE(sizer.UseDesignTimeDef());
   EXPECT_EQ(sizer.MinTrackWidth(), 448);
 }
 
 TEST(FormSizerTest, OwnerThatIsNoFormGetsTheWarningAndKeepsTheValue) {
-  std::vector<Warning> warnings;
-  TFormSizer loose(nullptr);
-  loose.SetWarningBox([&](const std::string& caption, const std::string& text) {
-    warnings.push_back({caption, text});
-  });
-  loose.SetEnabled(true);
-  EXPECT_FALSE(loose.Enabled());
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_EQ(warnings[0].caption, "Warning");
-  EXPECT_EQ(warnings[0].text, "TFormSizer error.\rComponent's owner must be a form.");
-
+  std::vector<std::string> warnings;
   platform::TComponent plain;
   TFormSizer& sizer = NewSizer(plain, &warnings);
+  sizer.SetEnabled(true);
+  EXPECT_FALSE(sizer.Enabled());
   sizer.SetUseDesignTimeDef(true);
   EXPECT_FALSE(sizer.UseDesignTimeDef());
   EXPECT_EQ(sizer.MinTrackWidth(), 0);
   sizer.SetCoordType(ctEquals);  // stored, no warning
   sizer.SetLeft(5);
-  EXPECT_EQ(sizer.CoordType(), ctEquals);
-  EXPECT_EQ(sizer.Left(), 5);
-  EXPECT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(Pos(sizer.CoordType(), sizer.Left()), Pos(ctEquals, 5));
+  const std::string warning = "Warning|TFormSizer error.\rComponent's owner must be a form.";
+  EXPECT_EQ(warnings, std::vector<std::string>(2, warning));
 
-  // The default box reaches sizers that have none of their own.
+  // The default box reaches sizers without one of their own, with no owner too.
   int defaults = 0;
   TFormSizer::SetDefaultWarningBox([&](const std::string&, const std::string&) { ++defaults; });
-  TFormSizer other(&plain);
-  other.SetEnabled(true);
+  TFormSizer loose(nullptr);
+  loose.SetEnabled(true);
   TFormSizer::SetDefaultWarningBox(nullptr);
-  other.SetEnabled(true);  // no box at all: nothing shown, nothing fails
+  loose.SetEnabled(true);  // no box at all: nothing shown, nothing fails
   EXPECT_EQ(defaults, 1);
-  EXPECT_FALSE(other.Enabled());
+  EXPECT_FALSE(loose.Enabled());
 }
 
 TEST(FormSizerTest, TeardownLeavesNoWindowHoldingAFreedSizer) {
+  FakeForm form;
+  form.FreeComponent(NewSizer(form));  // never enabled: nothing to take back
+  TFormSizer& sizer = NewSizer(form);
+  sizer.SetEnabled(true);
+  form.FreeComponent(sizer);
+  EXPECT_EQ(form.window.removals, 1);
+  EXPECT_EQ(form.window.hook, nullptr);
+
+  // The window goes first: the sizer has nothing left to take back.
+  TFormSizer& orphan = NewSizer(form);
+  orphan.SetEnabled(true);
+  orphan.WindowDestroyed(form.window);
+  form.window.hook = nullptr;
+  orphan.SetEnabled(false);
+  form.FreeComponent(orphan);
+  EXPECT_EQ(form.window.removals, 1);
+
+  // The form is torn down around its components: the window lets go of the
+  // sizer without having the system's limits put back.
+  Window window;
   {
-    FakeForm form;
-    TFormSizer& sizer = NewSizer(form);
-    sizer.SetEnabled(true);
-    form.FreeComponent(sizer);
-    EXPECT_EQ(form.removals, 1);
-    EXPECT_EQ(form.hook, nullptr);
-    form.MoveTo(-1, -1);  // would reach the freed sizer otherwise
+    FakeForm lazy(&window);
+    NewSizer(lazy).SetEnabled(true);
   }
-  {
-    // The window goes first: the sizer has nothing left to take back.
-    FakeForm form;
-    TFormSizer& sizer = NewSizer(form);
-    sizer.SetEnabled(true);
-    sizer.WindowDestroyed(form);
-    form.hook = nullptr;
-    sizer.SetEnabled(false);
-    form.FreeComponent(sizer);
-    EXPECT_EQ(form.removals, 0);
-  }
-  {
-    // The form is torn down around its components: the window lets go of the
-    // sizer without having the system's limits put back.
-    SeparateWindow window;
-    {
-      FakeForm form(&window);
-      NewSizer(form).SetEnabled(true);
-      ASSERT_NE(window.hook, nullptr);
-    }
-    EXPECT_EQ(window.hook, nullptr);
-    EXPECT_EQ(window.forgets, 1);
-    EXPECT_EQ(window.removals, 0);
-  }
+  EXPECT_EQ(window.hook, nullptr);
+  EXPECT_EQ(Pos(window.forgets, window.removals), Pos(1, 0));
 }
 
 }  // namespace

@@ -54,10 +54,7 @@ TEST(QtColorTest, SystemColoursComeFromThePalette) {
   // Indexes that name no colour give black, as the system reports them.
   EXPECT_EQ(ResolveColor(settings::SystemColor(25), palette), QColor(0, 0, 0));
   EXPECT_EQ(ResolveColor(settings::SystemColor(99), palette), QColor(0, 0, 0));
-}
-
-TEST(QtColorTest, SystemColoursAreOpaque) {
-  QPalette palette;
+  // Drawn opaque, whatever the palette's alpha.
   palette.setColor(QPalette::Active, QPalette::Base, QColor(10, 20, 30, 40));
   EXPECT_EQ(ResolveColor(settings::clWindow, palette), QColor(10, 20, 30));
 }
