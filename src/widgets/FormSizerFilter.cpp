@@ -39,12 +39,9 @@ class TFlagGuard {
 TFormSizerFilter::TFormSizerFilter(QWidget& window) : QObject(&window), FWindow(&window) {}
 
 TFormSizerFilter::~TFormSizerFilter() {
+  // Usually the window is being destroyed around its child filter here, so the
+  // window is not touched; Qt drops a destroyed filter from the window by itself.
   for (TFormSizer* sizer : FSizers) sizer->WindowDestroyed(*this);
-  if (FWindow && !FSizers.empty()) {
-    FWindow->removeEventFilter(this);
-    FWindow->setMinimumSize(FSystemMinimum);
-    FWindow->setMaximumSize(FSystemMaximum);
-  }
 }
 
 void TFormSizerFilter::InstallSizer(TFormSizer& sizer) {

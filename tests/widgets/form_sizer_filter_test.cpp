@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -202,13 +204,13 @@ TEST(FormSizerFilterTest, OlderSizerWinsAndEitherMayGoFirst) {
   form.move(-5, -5);
   Settle();
 
-  // The filter goes first: the sizer has nothing to take back, and the window
-  // keeps no limits of a filter that is gone.
+  // The filter goes first: the window no longer reaches the sizer, and the
+  // sizer has nothing left to take back when it goes.
+  form.Sizer().SetCoordType(ctGreater);
   form.DropFilter();
-  EXPECT_EQ(form.minimumSize(), QSize(0, 0));
-  form.resize(20, 20);
+  form.move(-5, -5);
   Settle();
-  EXPECT_EQ(form.size(), QSize(20, 20));
+  EXPECT_LT(form.x(), 0);
 }
 
 TEST(FormSizerFilterTest, FormTornDownAroundAnEnabledSizer) {
@@ -221,6 +223,21 @@ TEST(FormSizerFilterTest, FormTornDownAroundAnEnabledSizer) {
   Settle();
   form.reset();
   Settle();
+}
+
+TEST(FormSizerFilterTest, WarningBoxBreaksTheLineAtTheCarriageReturn) {
+  QString caption;
+  QString text;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    caption = box->windowTitle();
+    text = box->text();
+    box->accept();
+  });
+  ShowWarningBox(TFormSizer::kWarningCaption, TFormSizer::kWarningText);
+  EXPECT_EQ(caption, "Warning");
+  EXPECT_EQ(text, "TFormSizer error.\nComponent's owner must be a form.");
 }
 
 TEST(MulDivTest, RoundsHalvesAwayFromZero) {
