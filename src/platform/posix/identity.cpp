@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <optional>
@@ -14,10 +13,6 @@ namespace pling::platform {
 namespace {
 
 constexpr std::size_t kMaxComputerName = 15;
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 std::string_view FirstLabel(std::string_view hostName) {
   return hostName.substr(0, hostName.find('.'));
@@ -40,7 +35,9 @@ std::string PasswordDatabaseName() {
 
 std::string ComputerNameFromHostName(std::string_view hostName) {
   std::string name = Utf8ToAnsi(FirstLabel(hostName));
-  std::transform(name.begin(), name.end(), name.begin(), AsciiUpper);
+  // Computer names are all capitals, accented letters included, as the name
+  // service keeps them.
+  AnsiUpperCase(name);
   if (name.size() > kMaxComputerName) name.resize(kMaxComputerName);
   if (name.empty()) name = "LOCALHOST";
   return name;
