@@ -4,8 +4,8 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QObject>
+#include <QTimer>
 #include <QWidget>
-#include <QWindowStateChangeEvent>
 
 namespace pling::tray {
 
@@ -17,30 +17,47 @@ QString CutTip(const QString& text) {
 }
 
 // The minimise and restore hooks: an event filter on the application's main window
-// that turns its window-state changes into AppMinimize and AppRestore. It is freed
-// with the component, which takes it off the window, so a minimise after the
-// component is gone calls nothing.
+// that follows its window state. A change is acted on once control is back in the
+// event loop: showMinimized() shows the window again right after its state change,
+// which would undo a hide done at once, and several changes in one turn count as
+// the last of them. The filter is freed with the component, which takes it off the
+// window and cancels what it had queued, so a minimise after the component is gone
+// calls nothing.
 class TTrayIcon::THooks : public QObject {
  public:
   explicit THooks(TTrayIcon& tray) : FTray(tray) {}
 
+  // Where the window is now, as the hooks last saw it.
+  void Watch(QWidget* window) { FMinimized = window && window->isMinimized(); }
+
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::WindowStateChange || watched != FTray.FApplicationWindow.data())
-      return false;
-    if (!FTray.FHooksInstalled) return false;
-    const auto* change = static_cast<QWindowStateChangeEvent*>(event);
-    const bool wasMinimized = change->oldState().testFlag(Qt::WindowMinimized);
-    const bool minimized = FTray.FApplicationWindow->windowState().testFlag(Qt::WindowMinimized);
-    if (!wasMinimized && minimized) {
-      FTray.AppMinimize();
-    } else if (wasMinimized && !minimized) {
-      FTray.AppRestore();
+    if (event->type() == QEvent::WindowStateChange && watched == FTray.FApplicationWindow.data() &&
+        !FPending) {
+      FPending = true;
+      QTimer::singleShot(0, this, [this] { Check(); });
     }
     return false;
   }
 
  private:
+  void Check() {
+    FPending = false;
+    QWidget* window = FTray.FApplicationWindow;
+    if (!window) return;
+    const bool minimized = window->isMinimized();
+    if (minimized == FMinimized) return;
+    FMinimized = minimized;
+    if (!FTray.FHooksInstalled) return;
+    if (minimized) {
+      FTray.AppMinimize();
+    } else {
+      FTray.AppRestore();
+    }
+  }
+
   TTrayIcon& FTray;
+  bool FMinimized = false;
+  bool FPending = false;
 };
 
 TTrayIcon::TTrayIcon(TComponent* owner, std::unique_ptr<ITrayShell> shell)
@@ -69,6 +86,7 @@ void TTrayIcon::SetApplicationWindow(QWidget* window) {
   if (FApplicationWindow) FApplicationWindow->removeEventFilter(FHooks.get());
   FApplicationWindow = window;
   FInTray = false;
+  FHooks->Watch(window);
   if (window) window->installEventFilter(FHooks.get());
 }
 

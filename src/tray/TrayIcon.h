@@ -8,19 +8,17 @@
 // that the component can be driven by a fake shell; CreateSystemTrayShell gives the
 // real one (QSystemTrayIcon).
 #include <QIcon>
+#include <QMenu>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "platform/component.h"
 #include "platform/exceptions.h"
-
-class QMenu;
-class QObject;
-class QWidget;
 
 namespace pling::tray {
 
@@ -213,7 +211,7 @@ class TTrayIcon : public TComponent, private ITrayShellSink {
 
   std::unique_ptr<ITrayShell> FShell;
   bool FHooksInstalled = false;
-  std::unique_ptr<QObject> FHooks;  // the event filter on the main window
+  std::unique_ptr<THooks> FHooks;  // the event filter on the main window
   QPointer<QWidget> FApplicationWindow;
   bool FInTray = false;
   bool FTrayAvailable = false;  // as last reported
