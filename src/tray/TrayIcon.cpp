@@ -72,6 +72,7 @@ TTrayIcon::TTrayIcon(TComponent* owner, std::unique_ptr<ITrayShell> shell)
 }
 
 TTrayIcon::~TTrayIcon() {
+  *FAlive = false;
   FShell->SetSink(nullptr);
   if (FApplicationWindow) FApplicationWindow->removeEventFilter(FHooks.get());
   if (!Designing()) FShell->Delete(FIconData);
@@ -161,28 +162,38 @@ void TTrayIcon::DoMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) 
 }
 
 void TTrayIcon::WndProc(TTrayMessage Message) {
+  // A handler may free the component; nothing of it is touched after that.
+  const std::shared_ptr<const bool> alive = FAlive;
   const auto mouse = [&](auto&& handle) {
     const QPoint pos = FShell->CursorPos();
     handle(FShell->KeyboardState(), pos.x(), pos.y());
+    return *alive;
   };
   switch (Message) {
     case TTrayMessage::MouseMove:
       mouse([&](TShiftState shift, int x, int y) { DoMouseMove(shift, x, y); });
       break;
     case TTrayMessage::LButtonDown:
-      mouse([&](TShiftState shift, int x, int y) { DoMouseDown(mbLeft, shift | ssLeft, x, y); });
-      FClicked = true;
+      if (mouse([&](TShiftState shift, int x, int y) {
+            DoMouseDown(mbLeft, shift | ssLeft, x, y);
+          })) {
+        FClicked = true;
+      }
       break;
     case TTrayMessage::LButtonUp:
       if (FClicked) {
         FClicked = false;
         DoClick();
+        if (!*alive) return;
       }
       mouse([&](TShiftState shift, int x, int y) { DoMouseUp(mbLeft, shift | ssLeft, x, y); });
       break;
     case TTrayMessage::RButtonDown:
-      mouse([&](TShiftState shift, int x, int y) { DoMouseDown(mbRight, shift | ssRight, x, y); });
-      PopupAtCursor();
+      if (mouse([&](TShiftState shift, int x, int y) {
+            DoMouseDown(mbRight, shift | ssRight, x, y);
+          })) {
+        PopupAtCursor();
+      }
       break;
     case TTrayMessage::RButtonUp:
       mouse([&](TShiftState shift, int x, int y) { DoMouseUp(mbRight, shift | ssRight, x, y); });
@@ -254,7 +265,9 @@ void TTrayIcon::TrayAvailableChanged() {
   } else {
     // The event first, so that the window gets its task-bar entry back before it is
     // shown again, minimised, where the desktop keeps minimised windows.
+    const std::shared_ptr<const bool> alive = FAlive;
     if (OnTrayAvailableChange) OnTrayAvailableChange(*this);
+    if (!*alive) return;
     window = FApplicationWindow;
     if (FInTray && window && !window->isVisible()) {
       FInTray = false;

@@ -214,7 +214,8 @@ class TTrayIcon : public TComponent, private ITrayShellSink {
   std::unique_ptr<THooks> FHooks;  // the event filter on the main window
   QPointer<QWidget> FApplicationWindow;
   bool FInTray = false;
-  bool FTrayAvailable = false;  // as last reported
+  bool FTrayAvailable = false;                                  // as last reported
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);  // false once destroyed
 };
 
 // The first MaxTipLength characters of a text (a character made of two UTF-16

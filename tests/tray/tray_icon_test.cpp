@@ -299,6 +299,41 @@ TEST_F(TrayIconTest, AMenuThatIsDestroyedIsNotShown) {
   EXPECT_EQ(Record.Popups, 0);
 }
 
+// A handler that frees the component (as closing the program from the icon does)
+// ends the handling of that callback; nothing of the component is touched after.
+TEST_F(TrayIconTest, AHandlerMayFreeTheComponent) {
+  QMenu menu;
+  std::unique_ptr<TTrayIcon> tray;
+  const auto fresh = [&] {
+    tray = Make();
+    LogEvents(*tray);
+    tray->SetPopupMenu(&menu);
+  };
+  const auto freeOn = [&](std::string event) {
+    return [&, event](auto&&...) {
+      Log.push_back(event + " frees");
+      tray.reset();
+    };
+  };
+  fresh();
+  tray->OnMouseDown = freeOn("Down");
+  Shell->Send(TTrayMessage::RButtonDown);  // no menu after it
+  fresh();
+  tray->OnMouseDown = freeOn("Down");
+  Shell->Send(TTrayMessage::LButtonDown);
+  fresh();
+  Shell->Send(TTrayMessage::LButtonDown);
+  tray->OnClick = freeOn("Click");
+  Shell->Send(TTrayMessage::LButtonUp);  // no up after it
+  fresh();
+  tray->OnTrayAvailableChange = freeOn("Change");
+  Shell->SetAvailable(false);
+  const std::vector<std::string> expected = {"Down frees", "Down frees", "Down Left 8 0,0",
+                                             "Click frees", "Change frees"};
+  EXPECT_EQ(Log, expected);
+  EXPECT_EQ(Record.Popups, 0);
+}
+
 // ---------------------------------------------------------------------------
 // The minimise and restore hooks, the way the main window uses them.
 
