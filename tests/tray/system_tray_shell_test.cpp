@@ -6,11 +6,13 @@
 #include <QApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QWidget>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "tray/SystemTrayShell.h"
+#include "tray/TaskbarEntry.h"
 #include "tray/TrayIcon.h"
 
 namespace pling::tray {
@@ -118,6 +120,21 @@ TEST_F(SystemTrayShellTest, AnIconWithoutImageWaitsForOne) {
 TEST_F(SystemTrayShellTest, NoTrayHostOnTheOffscreenPlatformAndNothingToFollow) {
   EXPECT_FALSE(Tray->TrayAvailable());
   EXPECT_FALSE(Shell->Following());
+}
+
+// Away from X11 a window without task-bar entry is a tool window; a shown window
+// stays shown through the change.
+TEST(TaskbarEntryTest, ToolWindowAwayFromX11) {
+  QWidget window;
+  EXPECT_TRUE(TaskbarEntry(window));
+  window.show();
+  SetTaskbarEntry(window, false);
+  EXPECT_TRUE(window.windowFlags().testFlag(Qt::Tool));
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(TaskbarEntry(window));
+  SetTaskbarEntry(window, true);
+  EXPECT_FALSE(window.windowFlags().testFlag(Qt::Tool));
+  EXPECT_TRUE(window.isVisible());
 }
 
 }  // namespace

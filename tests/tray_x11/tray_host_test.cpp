@@ -8,10 +8,12 @@
 #include <QTest>
 #include <QWidget>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "tray/SystemTrayShell.h"
+#include "tray/TaskbarEntry.h"
 #include "tray/TrayIcon.h"
 
 namespace pling::tray {
@@ -158,6 +160,65 @@ TEST_F(TrayHostTest, AHostThatIsThereAtStartIsSeen) {
   QTest::qWait(50);  // the announcement reaches a watch that knows the host already
   EXPECT_TRUE(tray->TrayAvailable());
   EXPECT_TRUE(Changes.empty());
+}
+
+// The window's _NET_WM_STATE as the X server holds it: whether it skips the task bar
+// and the pager (both, or -1 when only one of them is there).
+int SkipsTaskbar(const QWidget& window) {
+  auto* connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+  const auto atom = [&](const char* name) {
+    auto* reply = xcb_intern_atom_reply(
+        connection,
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr);
+    const xcb_atom_t result = reply->atom;
+    std::free(reply);
+    return result;
+  };
+  auto* reply = xcb_get_property_reply(
+      connection,
+      xcb_get_property(connection, 0, static_cast<xcb_window_t>(window.winId()),
+                       atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 1024),
+      nullptr);
+  int found = 0;
+  if (reply && reply->format == 32) {
+    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+    for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i) {
+      if (values[i] == atom("_NET_WM_STATE_SKIP_TASKBAR") ||
+          values[i] == atom("_NET_WM_STATE_SKIP_PAGER"))
+        ++found;
+    }
+  }
+  std::free(reply);
+  return found == 2 ? 1 : found == 0 ? 0 : -1;
+}
+
+// A window manager takes the state of a window away when it is withdrawn; every
+// showing puts the task-bar choice back, next to what Qt keeps there.
+TEST_F(TrayHostTest, TheTaskbarChoiceHoldsAtEveryShowing) {
+  QWidget window;
+  window.setWindowFlag(Qt::WindowStaysOnTopHint);  // a state of Qt's own
+  SetTaskbarEntry(window, false);
+  EXPECT_FALSE(TaskbarEntry(window));
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, WaitMs));
+  EXPECT_EQ(SkipsTaskbar(window), 1);
+
+  window.hide();
+  auto* connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+  auto* reply = xcb_intern_atom_reply(connection,
+                                      xcb_intern_atom(connection, 0, 13, "_NET_WM_STATE"), nullptr);
+  xcb_delete_property(connection, static_cast<xcb_window_t>(window.winId()), reply->atom);
+  std::free(reply);
+  window.show();
+  EXPECT_EQ(SkipsTaskbar(window), 1);
+
+  // Changed while hidden: the next showing has the entry back.
+  window.hide();
+  SetTaskbarEntry(window, true);
+  window.show();
+  EXPECT_EQ(SkipsTaskbar(window), 0);
+  EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }
 
 }  // namespace
