@@ -16,6 +16,13 @@ QString CutTip(const QString& text) {
   return text.left(length);
 }
 
+void RestoreWindow(QWidget& window) {
+  window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+  window.show();
+  window.raise();
+  window.activateWindow();
+}
+
 // The minimise and restore hooks: an event filter on the application's main window
 // that follows its window state. A change is acted on once control is back in the
 // event loop: showMinimized() shows the window again right after its state change,

@@ -159,7 +159,7 @@ class TTrayIcon : public TComponent, private ITrayShellSink {
   // The application's main window, whose minimise and restore the component hooks.
   // The hooks act from the first showing of the icon on (at run time: from
   // construction) and stay while the icon is hidden. Restoring the window
-  // (QWidget::showNormal) brings it back from the notification area and fires
+  // (RestoreWindow) brings it back from the notification area and fires
   // OnRestore.
   void SetApplicationWindow(QWidget* window);
   QWidget* ApplicationWindow() const { return FApplicationWindow; }
@@ -217,6 +217,11 @@ class TTrayIcon : public TComponent, private ITrayShellSink {
   bool FTrayAvailable = false;                                  // as last reported
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);  // false once destroyed
 };
+
+// Brings a minimised window back, from the notification area too, in the size it had
+// (maximised stays maximised), and to the front. A plain show() would not do: a
+// window hidden while minimised comes back minimised.
+void RestoreWindow(QWidget& window);
 
 // The first MaxTipLength characters of a text (a character made of two UTF-16
 // units is not split).

@@ -269,7 +269,6 @@ TEST_F(TrayIconTest, PopupMenuOnlyWhileTheWindowSitsInTheTray) {
   EXPECT_EQ(Record.Popups, 0);
 
   window.showMinimized();  // into the tray
-
   Settle();
   ASSERT_FALSE(window.isVisible());
   Log.clear();
@@ -367,6 +366,8 @@ class TrayIconWindowTest : public TrayIconTest {
 };
 
 TEST_F(TrayIconWindowTest, MinimiseHidesIntoTheTrayAndRestoreBringsItBack) {
+  Window.showMaximized();
+  Settle();
   Window.showMinimized();
   Settle();
   EXPECT_FALSE(Window.isVisible());
@@ -374,11 +375,10 @@ TEST_F(TrayIconWindowTest, MinimiseHidesIntoTheTrayAndRestoreBringsItBack) {
   EXPECT_TRUE(Tray->Active());
   EXPECT_EQ(Record.Added.size(), 2u);
 
-  Window.showNormal();  // what a double-click on the icon does
-
+  RestoreWindow(Window);  // what a double-click on the icon does
   Settle();
   EXPECT_TRUE(Window.isVisible());
-  EXPECT_FALSE(Window.isMinimized());
+  EXPECT_TRUE(Window.isMaximized());  // in the size it had
   EXPECT_FALSE(Tray->InTray());
   EXPECT_FALSE(Tray->Active());
   const std::vector<std::string> expected = {"OnMinimize hidden", "OnRestore visible"};
@@ -437,7 +437,6 @@ TEST_F(TrayIconWindowTest, WithoutATrayMinimisingKeepsTheWindowReachable) {
   Shell->SetAvailable(false);  // no change, no event
 
   Window.showNormal();
-
   Settle();
   const std::vector<std::string> expected = {"OnMinimize visible", "tray hidden", "no tray hidden",
                                              "OnRestore visible"};
