@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -21,7 +22,9 @@ class PrivateXServer {
  public:
   PrivateXServer() {
     for (int display = 140; display < 170 && FPid <= 0; ++display) {
-      if (std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock")) continue;
+      char lock[32];
+      std::snprintf(lock, sizeof lock, "/tmp/.X%d-lock", display);
+      if (std::filesystem::exists(lock)) continue;
       Start(display);
     }
   }
@@ -44,8 +47,9 @@ class PrivateXServer {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const std::string name = ":" + std::to_string(display);
-    const char* argv[] = {"Xvfb", name.c_str(), "-displayfd", "3",   "-screen",
+    char name[16];
+    std::snprintf(name, sizeof name, ":%d", display);
+    const char* argv[] = {"Xvfb", name,         "-displayfd", "3",   "-screen",
                           "0",    "640x480x24", "-nolisten",  "tcp", nullptr};
     pid_t pid = 0;
     const int spawned =
