@@ -66,7 +66,8 @@ bool TSystemTrayShell::Modify(const TNotifyIconData& Data) {
 bool TSystemTrayShell::Delete(const TNotifyIconData& /*Data*/) {
   if (!FAdded) return false;
   FAdded = false;
-  ScheduleSync();
+  // At once: the program may be ending and its event loop with it.
+  FIcon.setVisible(false);
   return true;
 }
 

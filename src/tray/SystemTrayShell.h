@@ -28,7 +28,7 @@ class TSystemTrayShell final : public ITrayShell {
   void SetSink(ITrayShellSink* Sink) override { FSink = Sink; }
   // The icon is registered at once; it is shown when control returns to the event
   // loop, so that an add followed by a delete in the same turn shows nothing. An
-  // icon without image waits for one.
+  // icon without image waits for one. A delete hides it at once.
   bool Add(const TNotifyIconData& Data) override;
   bool Modify(const TNotifyIconData& Data) override;
   bool Delete(const TNotifyIconData& Data) override;
