@@ -178,6 +178,25 @@ TEST_F(ProfileTest, WritingThroughASymbolicLinkKeepsTheLink) {
   EXPECT_EQ(ReadFile(real), "[S]\nK=new\n");
 }
 
+TEST_F(ProfileTest, OnlyRegularFilesAreReadOrReplaced) {
+  const std::string file = Path("Pling");
+  const bool nullLockBefore = fs::exists("/dev/null.lock");
+  fs::create_symlink("/dev/null", file);
+  EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file));
+  EXPECT_EQ(LastFileErrorText(), file + ": a link to /dev/null, a device, not a regular file");
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  if (!nullLockBefore) {
+    EXPECT_FALSE(fs::exists("/dev/null.lock"));
+  }
+  EXPECT_EQ(Read("S", "K", file), "<none>");
+  EXPECT_NE(LastFileErrorText().find("a device"), std::string::npos);
+  fs::remove(file);
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  EXPECT_EQ(Read("S", "K", file), "<none>");  // at once, without a writer
+  EXPECT_EQ(LastFileErrorText(), file + ": is a FIFO, not a regular file");
+  EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file));
+}
+
 TEST_F(ProfileTest, RefusesLineBreaksAndNamesThatWouldReadAsOtherLines) {
   const std::string file = Path("safe.ini");
   const std::string before = "[S]\r\nK=old\r\n";

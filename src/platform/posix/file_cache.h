@@ -24,20 +24,21 @@ class FileCache {
     bool exists = false;
   };
 
-  // The parsed file at `path`: from the cache while its identity matches, else
-  // read and parsed anew. 0 or an errno value (a missing file is no error).
-  template <typename Parse>
-  int Load(const std::string& path, Parse parse, Entry& result) {
+  // The parsed file at `path`: from the cache while its identity matches (and
+  // `usable` accepts what was kept), else read and parsed anew. 0 or an errno
+  // value (a missing file is no error).
+  template <typename Parse, typename Usable>
+  int Load(const std::string& path, Parse parse, Usable usable, Entry& result) {
     FileIdentity identity;
     const int statError = IdentifyFile(path, identity);
     if (statError == ENOENT) {
-      result = Entry{Empty(parse), false};
+      result = Entry{Empty(parse, usable), false};
       return 0;
     }
     if (statError == 0) {
       std::lock_guard guard(FMutex);
       for (auto it = FSlots.begin(); it != FSlots.end(); ++it) {
-        if (it->path == path && it->identity == identity) {
+        if (it->path == path && it->identity == identity && usable(*it->parsed)) {
           FSlots.splice(FSlots.begin(), FSlots, it);
           result = Entry{it->parsed, true};
           return 0;
@@ -47,7 +48,7 @@ class FileCache {
     std::string text;
     const int error = ReadFileContents(path, text, &identity);
     if (error == ENOENT) {
-      result = Entry{Empty(parse), false};
+      result = Entry{Empty(parse, usable), false};
       return 0;
     }
     if (error != 0) return error;
@@ -55,6 +56,12 @@ class FileCache {
     Store(path, identity, parsed);
     result = Entry{std::move(parsed), true};
     return 0;
+  }
+
+  template <typename Parse>
+  int Load(const std::string& path, Parse parse, Entry& result) {
+    return Load(
+        path, parse, [](const Parsed&) { return true; }, result);
   }
 
   // Records what this process has just written to `path`.
@@ -80,10 +87,10 @@ class FileCache {
     std::shared_ptr<const Parsed> parsed;
   };
 
-  template <typename Parse>
-  std::shared_ptr<const Parsed> Empty(Parse parse) {
+  template <typename Parse, typename Usable>
+  std::shared_ptr<const Parsed> Empty(Parse parse, Usable usable) {
     std::lock_guard guard(FMutex);
-    if (!FEmpty) FEmpty = parse(std::string());
+    if (!FEmpty || !usable(*FEmpty)) FEmpty = parse(std::string());
     return FEmpty;
   }
 

@@ -51,7 +51,7 @@ std::shared_ptr<const ParsedProfile> ParseProfile(std::string text) {
 // errno value.
 int ChangeProfile(const std::string& path, std::span<const ProfileWrite> writes) {
   FileLock lock;
-  if (const int error = lock.Lock(WriteTargetOf(path))) return error;
+  if (const int error = lock.Lock(path)) return error;
   // Under the lock, so that a concurrent writer's change is not lost.
   FileCache<ParsedProfile>::Entry current;
   if (const int error = gProfileCache.Load(lock.path(), ParseProfile, current)) return error;
