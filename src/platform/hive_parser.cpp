@@ -80,8 +80,7 @@ const FoldTables& ActiveFoldTables() {
 }
 
 // Unicode text (UTF-16LE without its mark) as ANSI text; characters the code
-// page cannot hold become a NUL and four hexadecimal digits, an odd last byte a
-// NUL, "x" and two digits.
+// page cannot hold become a NUL and four hexadecimal digits.
 std::string DecodeUtf16(std::string_view bytes) {
   std::unordered_map<char32_t, unsigned char> byteOf;
   for (unsigned c = 0x80; c < 256; ++c) {
@@ -103,10 +102,7 @@ std::string DecodeUtf16(std::string_view bytes) {
       for (int shift = 12; shift >= 0; shift -= 4) text.push_back(kHex[(unit >> shift) & 0xF]);
     }
   }
-  if (i < bytes.size()) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    text.append(1, '\0').append("x").append(1, kHex[byte >> 4]).append(1, kHex[byte & 0xF]);
-  }
+  // An odd last byte is half a character: it carries nothing.
   return text;
 }
 
@@ -142,9 +138,6 @@ std::string EncodeUtf16(std::string_view text) {
     } else if (const long value = HexAt(text, i + 1, 4); value >= 0) {
       unit(static_cast<char32_t>(value));
       i += 4;
-    } else if (i + 1 < text.size() && text[i + 1] == 'x' && HexAt(text, i + 2, 2) >= 0) {
-      bytes.push_back(static_cast<char>(HexAt(text, i + 2, 2)));
-      i += 3;
     } else {
       unit(0);
     }

@@ -1,6 +1,7 @@
 // `pling-cli settings` as a user runs it: a write racing other writers of the same
 // key reports its own result, and failures name the file and the cause.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/registry.h"
 #include "temp_config.h"
 
 namespace pling::settings {
