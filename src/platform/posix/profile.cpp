@@ -60,8 +60,8 @@ int ChangeProfile(const std::string& path, std::span<const ProfileWrite> writes)
   FileIdentity identity;
   if (const int error = ReplaceFileContents(lock, changed, &identity)) return error;
   auto parsed = std::make_shared<const ParsedProfile>(std::move(changed));
-  gProfileCache.Store(lock.path(), identity, parsed);
-  if (path != lock.path()) gProfileCache.Store(path, identity, parsed);
+  if (path != lock.path()) gProfileCache.Store(path, identity, parsed, parsed->Text());
+  gProfileCache.Store(lock.path(), identity, parsed, parsed->Text());
   return 0;
 }
 

@@ -103,12 +103,11 @@ DWORD ChangeHive(Change change) {
   if ((error = LoadHive(lock.path(), current)) != 0) return ErrorFromErrno(error);
   auto hive = std::make_shared<Hive>(*current);
   if (!change(*hive)) return ERROR_SUCCESS;
+  std::string text = SerializeHive(*hive);
   FileIdentity identity;
-  if ((error = ReplaceFileContents(lock, SerializeHive(*hive), &identity)) != 0) {
-    return ErrorFromErrno(error);
-  }
-  gHiveCache.Store(lock.path(), identity, hive);
-  if (path != lock.path()) gHiveCache.Store(path, identity, hive);
+  if ((error = ReplaceFileContents(lock, text, &identity)) != 0) return ErrorFromErrno(error);
+  if (path != lock.path()) gHiveCache.Store(path, identity, hive, text);
+  gHiveCache.Store(lock.path(), identity, hive, std::move(text));
   return ERROR_SUCCESS;
 }
 
