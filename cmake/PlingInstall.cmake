@@ -1,0 +1,3 @@
+# What `cmake --install` puts in place.
+include(GNUInstallDirs)
+install(TARGETS pling-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
