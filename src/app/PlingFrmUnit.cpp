@@ -276,6 +276,7 @@ void TPlingFrm::CreateComponents() {
   StatusTmr = new QTimer(this);
   StatusTmr->setObjectName(QStringLiteral("StatusTmr"));
   StatusTmr->setInterval(5000);
+  StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
 
   // The controls' tab order: the panes first, the list, then the button.
@@ -493,6 +494,9 @@ void TPlingFrm::FormCreate() {
 }
 
 void TPlingFrm::FormClose() {
+  // Every value goes out as one replacement of the settings file.
+  std::exception_ptr error;
+  MegaRegistry->BeginUpdate();
   try {
     const int count = ReceiversLbx->count();
     for (int i = 0; i < count; ++i) {
@@ -521,9 +525,15 @@ void TPlingFrm::FormClose() {
     MegaRegistry->WriteBool(kSettings, "Popup", Popup1->isChecked());
     MegaRegistry->WriteBool(kSettings, "Active", Pling->Active());
   } catch (...) {
-    // The settings could not be written: the user is told, the window closes.
-    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+    error = std::current_exception();
   }
+  try {
+    MegaRegistry->EndUpdate();
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  // Settings that could not be written are not lost silently: the user is told.
+  if (error) ShowErrorMessage(this, ExceptionMessage(error));
 }
 
 void TPlingFrm::closeEvent(QCloseEvent* event) {

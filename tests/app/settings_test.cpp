@@ -135,3 +135,21 @@ TEST_F(AppTest, AnUnreadableColourIsShownAndTheLaterSettingsAreNotRead) {
 
 }  // namespace
 }  // namespace pling::testing
+
+namespace pling::testing {
+namespace {
+
+TEST_F(AppTest, SettingsThatCannotBeWrittenAtCloseAreReported) {
+  app::TPlingFrm& w = Start();
+  w.ReceiversLbx->AddItem(QStringLiteral("Bob"));
+  // The hive's place is taken by a folder: no file can replace it.
+  std::filesystem::remove(HivePath());
+  std::filesystem::create_directories(HivePath() / "blocked");
+  Stop();
+  ASSERT_EQ(FMessages.size(), 1);
+  EXPECT_TRUE(FMessages[0].startsWith(QStringLiteral("Unable to write to")))
+      << FMessages[0].toStdString();
+}
+
+}  // namespace
+}  // namespace pling::testing
