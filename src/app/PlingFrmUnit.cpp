@@ -19,11 +19,13 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "about/GradientFill.h"
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/identity.h"
 #include "settings/Megares.h"
+#include "widgets/FormSizerFilter.h"
 
 namespace pling::app {
 
@@ -54,7 +56,8 @@ TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
 // ---------------------------------------------------------------------------
 // TPlingForm
 
-TPlingForm::TPlingForm(QWidget& window) : settings::TOwnerForm(nullptr), FWindow(window) {}
+TPlingForm::TPlingForm(QWidget& window, settings::TSizerWindow& sizerWindow)
+    : settings::TOwnerForm(nullptr), FWindow(window), FSizerWindow(sizerWindow) {}
 
 std::int32_t TPlingForm::Left() const {
   return FWindow.x();
@@ -138,10 +141,18 @@ TPlingFrm::TPlingFrm(QWidget* parent) : QWidget(parent) {
     return true;
   };
 
-  // The non-visual components, in this order: the settings store restores the
-  // window's bounds in its after-load step; the messenger is created closed. The
-  // messenger is freed first at teardown, so the store records the bounds then.
-  FForm = std::make_unique<TPlingForm>(*this);
+  // The non-visual components, in this order: the size limits stand in front of
+  // the window; the settings store restores the window's bounds in its
+  // after-load step; the messenger is created closed. The messenger is freed
+  // first at teardown, so the store records the bounds then.
+  FSizerFilter = new widgets::TFormSizerFilter(*this);
+  FForm = std::make_unique<TPlingForm>(*this, *FSizerFilter);
+  FormSizer = &FForm->CreateComponent<settings::TFormSizer>();
+  FormSizer->SetName("FormSizer");
+  FormSizer->SetMinTrackWidth(Px(200));
+  FormSizer->SetMinTrackHeight(Px(100));
+  FormSizer->SetCoordType(settings::ctGreater);
+  FormSizer->SetEnabled(true);
   MegaRegistry = &FForm->CreateComponent<settings::TMegaRegistry>();
   MegaRegistry->SetName("MegaRegistry");
   MegaRegistry->SetApp("Pling");
@@ -182,9 +193,12 @@ void TPlingFrm::CreateComponents() {
   ControlPnl->resize(width(), Px(38));
   FAligner.Add(ControlPnl, TAlign::alBottom);
 
-  GradientFill = new QWidget(ControlPnl);
+  GradientFill = new about::TGradientFill(ControlPnl);
   GradientFill->setObjectName(QStringLiteral("GradientFill"));
-  ControlPnl->AddAligned(GradientFill, TAlign::alClient);
+  GradientFill->SetBeginColor(settings::clBtnShadow);
+  GradientFill->SetEndColor(settings::clBtnFace);
+  GradientFill->SetFillDirection(about::fdLeftToRight);
+  GradientFill->SetNumberOfColors(64);
 
   Image = new QLabel(ControlPnl);
   Image->setObjectName(QStringLiteral("Image"));
@@ -220,7 +234,11 @@ void TPlingFrm::CreateComponents() {
   SilenceIcon->setObjectName(QStringLiteral("SilenceIcon"));
   SilenceIcon->Icon = QIcon(QStringLiteral(":/pling/tray-quiet.svg"));
   SilenceIcon->hide();
-  ControlPnl->OnResize = [this] { ControlPnlResize(); };
+  ControlPnl->OnResize = [this] {
+    // The gradient lies under the whole bar, the logo included.
+    GradientFill->setGeometry(ControlPnl->rect());
+    ControlPnlResize();
+  };
 
   // The receivers column at the right, and its splitter.
   ReceiversPnl = new TPanel(this);

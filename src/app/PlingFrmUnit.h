@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/Controls.h"
+#include "settings/FormSize.h"
 #include "settings/font.h"
 #include "settings/owner_form.h"
 
@@ -28,6 +29,12 @@ class TlxPling;
 namespace pling::settings {
 class TMegaRegistry;
 }
+namespace pling::about {
+class TGradientFill;
+}
+namespace pling::widgets {
+class TFormSizerFilter;
+}
 
 namespace pling::app {
 
@@ -35,9 +42,9 @@ class TPlingFrm;
 
 // The window as the component that owns the non-visual components, and as the
 // owner form whose bounds the settings store keeps.
-class TPlingForm : public settings::TOwnerForm {
+class TPlingForm : public settings::TOwnerForm, public settings::TSizerForm {
  public:
-  TPlingForm(QWidget& window);
+  TPlingForm(QWidget& window, settings::TSizerWindow& sizerWindow);
   const char* ClassName() const override { return "TPlingFrm"; }
 
   std::int32_t Left() const override;
@@ -50,6 +57,7 @@ class TPlingForm : public settings::TOwnerForm {
   void SetHeight(std::int32_t value) override;
   std::int32_t ScreenWidth() const override;
   std::int32_t ScreenHeight() const override;
+  settings::TSizerWindow& SizerWindow() override { return FSizerWindow; }
 
   // Frees the components while the window still stands (the settings store
   // records the window's bounds from the removal notices and saves them).
@@ -57,6 +65,7 @@ class TPlingForm : public settings::TOwnerForm {
 
  private:
   QWidget& FWindow;
+  settings::TSizerWindow& FSizerWindow;
 };
 
 // A label whose text colour is a core colour, resolved at every paint.
@@ -90,7 +99,7 @@ class TPlingFrm : public QWidget {
 
   // Components, named as their object names.
   TPanel* ControlPnl;
-  QWidget* GradientFill;
+  about::TGradientFill* GradientFill;
   QLabel* Image;
   QToolButton* StartBtn;
   TColorLabel* StatusLbl;
@@ -106,6 +115,7 @@ class TPlingFrm : public QWidget {
   QTimer* StatusTmr;
 
   mailslot::TlxPling* Pling;
+  settings::TFormSizer* FormSizer;
   settings::TMegaRegistry* MegaRegistry;
 
   QMenu* ReceiversMnu;
@@ -179,6 +189,7 @@ class TPlingFrm : public QWidget {
   void PickColor(QWidget& control);
   int Px(int pixelsAt96) const;
 
+  widgets::TFormSizerFilter* FSizerFilter;
   std::unique_ptr<TPlingForm> FForm;
   TAligner FAligner;
   bool FClosed = false;

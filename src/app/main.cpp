@@ -8,6 +8,8 @@
 #include "app/QtMainThread.h"
 #include "platform/main_thread.h"
 #include "pling_resources.h"
+#include "settings/FormSize.h"
+#include "widgets/FormSizerFilter.h"
 
 int main(int argc, char** argv) {
   using namespace pling;
@@ -22,6 +24,7 @@ int main(int argc, char** argv) {
   auto mainThread = std::make_shared<app::TQtMainThread>();
   platform::SetMainThread(mainThread);
   app::InstallApplicationErrorHandler();
+  settings::TFormSizer::SetDefaultWarningBox(widgets::ShowWarningBox);
 
   int status = 0;
   {

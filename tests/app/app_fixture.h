@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "about/GradientFill.h"
 #include "app/PlingApplication.h"
 #include "app/PlingFrmUnit.h"
 #include "app/QtAdapters.h"

@@ -88,6 +88,7 @@ TEST_F(ProgramTest, TerminationSignalsSaveTheSettingsAndTheNextStartListensAgain
       store->WriteText("Settings", "ServerName", "PDC1");
       store->WriteBool("Settings", "Active", true);
       store->WriteInteger("TPlingFrm", "Left", 33);
+      store->WriteInteger("TPlingFrm", "Top", 44);
     }
     const pid_t pid = Launch();
     ASSERT_GT(pid, 0);
@@ -104,6 +105,7 @@ TEST_F(ProgramTest, TerminationSignalsSaveTheSettingsAndTheNextStartListensAgain
     EXPECT_EQ(store->ReadText("Settings", "ServerName", ""), "PDC1");
     EXPECT_TRUE(store->ReadBool("Settings", "Active", false));
     EXPECT_EQ(store->ReadInteger("TPlingFrm", "Left", -1), 33);
+    EXPECT_EQ(store->ReadInteger("TPlingFrm", "Top", -1), 44);
     EXPECT_NE(store->ReadText("TPlingFrm", "Width", "absent"), "absent");
     EXPECT_FALSE(MailslotTaken()) << "the mailslot goes with the program";
   }

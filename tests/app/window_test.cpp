@@ -316,3 +316,28 @@ TEST_F(AppTest, StartButtonOpensTheMenuAndEndsInTheActiveState) {
 
 }  // namespace
 }  // namespace pling::testing
+
+namespace pling::testing {
+namespace {
+
+TEST_F(AppTest, WindowCannotGetSmallerThanTheSizerAllowsAndTheBarHasItsGradient) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.resize(20, 20);
+  QApplication::processEvents();
+  EXPECT_GE(w.frameGeometry().width(), app::Scaled(&w, 200));
+  EXPECT_GE(w.frameGeometry().height(), app::Scaled(&w, 100));
+  EXPECT_EQ(w.FormSizer->CoordType(), settings::ctGreater);
+  // The gradient fills the control bar behind the button, status line and logo.
+  EXPECT_EQ(w.GradientFill->geometry(), w.ControlPnl->rect());
+  EXPECT_EQ(w.GradientFill->BeginColor(), settings::clBtnShadow);
+  EXPECT_EQ(w.GradientFill->EndColor(), settings::clBtnFace);
+  EXPECT_EQ(w.GradientFill->FillDirection(), about::fdLeftToRight);
+  EXPECT_EQ(w.GradientFill->NumberOfColors(), 64);
+  const QList<QWidget*> stack = w.ControlPnl->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  EXPECT_EQ(stack.first(), w.GradientFill) << "drawn first, beneath the others";
+}
+
+}  // namespace
+}  // namespace pling::testing
