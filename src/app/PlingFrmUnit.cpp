@@ -25,6 +25,8 @@
 #include "mailslot/lxMailSlot.h"
 #include "platform/identity.h"
 #include "settings/Megares.h"
+#include "tray/TaskbarEntry.h"
+#include "tray/TrayIcon.h"
 #include "widgets/FormSizerFilter.h"
 
 namespace pling::app {
@@ -118,7 +120,8 @@ void TColorLabel::paintEvent(QPaintEvent* event) {
 // ---------------------------------------------------------------------------
 // TPlingFrm: creation
 
-TPlingFrm::TPlingFrm(QWidget* parent) : QWidget(parent) {
+TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShell)
+    : QWidget(parent) {
   setObjectName(QStringLiteral("PlingFrm"));
   setWindowTitle(QStringLiteral("Pling"));
   setWindowIcon(QIcon(QStringLiteral(":/pling/pling.svg")));
@@ -141,12 +144,27 @@ TPlingFrm::TPlingFrm(QWidget* parent) : QWidget(parent) {
     return true;
   };
 
-  // The non-visual components, in this order: the size limits stand in front of
-  // the window; the settings store restores the window's bounds in its
+  // The non-visual components, in this order: the tray icon shows itself and
+  // hooks the window's minimise and restore (the stored inactive state takes the
+  // icon away again, the hooks stay); the size limits stand in front of the
+  // window; the settings store restores the window's bounds in its
   // after-load step; the messenger is created closed. The messenger is freed
   // first at teardown, so the store records the bounds then.
   FSizerFilter = new widgets::TFormSizerFilter(*this);
   FForm = std::make_unique<TPlingForm>(*this, *FSizerFilter);
+  TrayIcon = &FForm->CreateComponent<tray::TTrayIcon>(std::move(trayShell));
+  TrayIcon->SetName("TrayIcon");
+  TrayIcon->SetApplicationWindow(this);
+  TrayIcon->SetIcon(SilenceIcon->Icon);
+  TrayIcon->SetPopupMenu(StartMnu);
+  TrayIcon->OnDblClick = [this](platform::TComponent&) { TrayIconDblClick(); };
+  TrayIcon->OnMinimize = [this](platform::TComponent&) { TrayIconMinimize(); };
+  TrayIcon->OnMouseDown = [this](platform::TComponent&, tray::TMouseButton, tray::TShiftState,
+                                 int, int) { TrayIconMouseDown(); };
+  TrayIcon->OnRestore = [this](platform::TComponent&) { TrayIconRestore(); };
+  TrayIcon->OnTrayAvailableChange = [this](platform::TComponent&) { FollowTrayHost(); };
+  TrayIcon->SetActive(false);
+  FollowTrayHost();
   FormSizer = &FForm->CreateComponent<settings::TFormSizer>();
   FormSizer->SetName("FormSizer");
   FormSizer->SetMinTrackWidth(Px(200));
@@ -611,13 +629,41 @@ void TPlingFrm::ShowStatus(const QString& Text) {
 void TPlingFrm::StatusTmrTimer() {
   StatusTmr->stop();
   StatusLbl->clear();
+  // In the notification area the incoming picture stays until the window is back.
+  if (!TrayIcon->Active()) ResetTrayIcon();
+}
+
+void TPlingFrm::ResetTrayIcon() {
+  if (TrayIcon->Tag() != 1) return;
+  TrayIcon->SetTag(0);
+  TrayIcon->SetIcon(SilenceIcon->Icon);
+}
+
+// ---------------------------------------------------------------------------
+// Life in the notification area
+
+void TPlingFrm::FollowTrayHost() {
+  // The window has no task-bar entry while a notification area can take it;
+  // without one, a minimised window must stay reachable from the task bar.
+  tray::SetTaskbarEntry(*this, !TrayIcon->TrayAvailable());
+}
+
+void TPlingFrm::TrayIconMinimize() {
+  TrayIcon->SetActive(true);
+}
+
+void TPlingFrm::TrayIconRestore() {
+  TrayIcon->SetActive(false);
   ResetTrayIcon();
 }
 
-void TPlingFrm::ResetTrayIcon() {}
+void TPlingFrm::TrayIconDblClick() {
+  // Restoring fires TrayIconRestore through the tray icon's hook.
+  tray::RestoreWindow(*this);
+}
 
-std::intptr_t TPlingFrm::TrayPictureTag() const {
-  return 0;
+void TPlingFrm::TrayIconMouseDown() {
+  activateWindow();
 }
 
 void TPlingFrm::Exit1Click() {
@@ -675,16 +721,14 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
     cursor.removeSelectedText();
   }
 
-  if (Popup1->isChecked()) {
-    if (isMinimized() || isHidden()) showNormal();
-    raise();
-    activateWindow();
-  }
+  if (Popup1->isChecked()) tray::RestoreWindow(*this);
 }
 
 void TPlingFrm::SignalIncoming() {
   if (Playincoming1->isChecked()) QApplication::beep();
   ShowStatus(QStringLiteral("Incoming"));
+  TrayIcon->SetIcon(IncomingIcon->Icon);
+  TrayIcon->SetTag(1);
 }
 
 int TPlingFrm::AddReceiver(const QString& Name) {

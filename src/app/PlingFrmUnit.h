@@ -17,6 +17,7 @@
 #include "settings/FormSize.h"
 #include "settings/font.h"
 #include "settings/owner_form.h"
+#include "tray/TrayIcon.h"
 
 class QAction;
 class QMenu;
@@ -35,6 +36,7 @@ class TGradientFill;
 namespace pling::widgets {
 class TFormSizerFilter;
 }
+
 
 namespace pling::app {
 
@@ -94,7 +96,8 @@ class TIconImage : public QLabel {
 class TPlingFrm : public QWidget {
   Q_OBJECT
  public:
-  explicit TPlingFrm(QWidget* parent = nullptr);
+  // `trayShell` is the notification area to use; without one, the desktop's.
+  explicit TPlingFrm(QWidget* parent = nullptr, std::unique_ptr<tray::ITrayShell> trayShell = {});
   ~TPlingFrm() override;
 
   // Components, named as their object names.
@@ -115,6 +118,7 @@ class TPlingFrm : public QWidget {
   QTimer* StatusTmr;
 
   mailslot::TlxPling* Pling;
+  tray::TTrayIcon* TrayIcon;
   settings::TFormSizer* FormSizer;
   settings::TMegaRegistry* MegaRegistry;
 
@@ -151,6 +155,10 @@ class TPlingFrm : public QWidget {
   void Splitter1Moved();
   void ControlPnlResize();
   void ReceiversLbxMouseMove(const QPoint& pos);
+  void TrayIconMinimize();
+  void TrayIconRestore();
+  void TrayIconDblClick();
+  void TrayIconMouseDown();
 
   // Private operations used across the window's commands.
   void ShowStatus(const QString& Text);
@@ -168,8 +176,6 @@ class TPlingFrm : public QWidget {
 
   int MouseIndex() const { return FMouseIndex; }
   const QString& LastMessage() const { return FLastMessage; }
-  // The tray picture's marker: 1 while the incoming picture is shown.
-  std::intptr_t TrayPictureTag() const;
 
  signals:
   // The window has closed; the program ends.
@@ -182,6 +188,7 @@ class TPlingFrm : public QWidget {
 
  private:
   void CreateComponents();
+  void FollowTrayHost();
   void CreateMenus();
   void Realign();
   void SetWrapState(TMemo& memo, bool wrap);

@@ -22,6 +22,8 @@
 #include "platform/main_thread.h"
 #include "settings/Megares.h"
 #include "temp_config.h"
+#include "tray/TrayIcon.h"
+#include "tray/fake_shell.h"
 
 namespace pling::testing {
 
@@ -64,9 +66,15 @@ class AppTest : public TempConfigTest {
     TempConfigTest::TearDown();
   }
 
-  // A new main window, as the program makes it at start.
-  app::TPlingFrm& Start() {
-    FWindow = std::make_unique<app::TPlingFrm>();
+  // A new main window, as the program makes it at start, with a notification
+  // area of the test's (there or not).
+  app::TPlingFrm& Start(bool trayAvailable = true) {
+    FWindow.reset();
+    FShellRecord = {};
+    auto shell = std::make_unique<tray::testing::FakeShell>(FShellRecord);
+    shell->Available = trayAvailable;
+    FShell = shell.get();
+    FWindow = std::make_unique<app::TPlingFrm>(nullptr, std::move(shell));
     return *FWindow;
   }
   // Closes the window (saving its settings) and destroys it (saving its bounds).
@@ -74,6 +82,7 @@ class AppTest : public TempConfigTest {
     if (!FWindow) return;
     FWindow->close();
     FWindow.reset();
+    FShell = nullptr;
   }
   app::TPlingFrm& Window() { return *FWindow; }
 
@@ -93,6 +102,8 @@ class AppTest : public TempConfigTest {
   }
 
   QStringList FMessages;
+  tray::testing::ShellRecord FShellRecord;
+  tray::testing::FakeShell* FShell = nullptr;  // owned by the window's tray icon
   std::unique_ptr<app::TPlingFrm> FWindow;
 };
 
