@@ -114,3 +114,26 @@ TEST_F(AppTest, AMessageReachesTheReceivedPaneThroughTheReaderThread) {
 
 }  // namespace
 }  // namespace pling::testing
+
+namespace pling::testing {
+namespace {
+
+TEST_F(AppTest, ClosingWhileDeliveriesAreUnderWayNeitherHangsNorDeliversToTheGoneWindow) {
+  app::TPlingFrm& w = Start();
+  w.Activate1->trigger();
+  ASSERT_TRUE(w.Pling->Active());
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(mailslot::WriteMailSlot(
+        ".", mailslot::MessengerSlotName,
+        mailslot::EncodeMessengerDatagram("ALICE", "BOB", "message " + std::to_string(i))));
+  }
+  // The reader thread now waits on a delivery that the main thread has not served.
+  QTest::qSleep(50);
+  Stop();
+  // Whatever was queued for the window does nothing now.
+  QTest::qWait(100);
+  EXPECT_EQ(mailslot::TlxMailSlotWaitThread::RunningCount(), 0);
+}
+
+}  // namespace
+}  // namespace pling::testing

@@ -90,3 +90,24 @@ TEST_F(AppTest, TheTrayMenuIsTheStartMenu) {
 
 }  // namespace
 }  // namespace pling::testing
+
+namespace pling::testing {
+namespace {
+
+TEST_F(AppTest, ExitFromTheTrayMenuClosesTheHiddenWindowAndSavesTheSettings) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.ReceiversLbx->AddItem(QStringLiteral("Bob"));
+  bool closed = false;
+  QObject::connect(&w, &app::TPlingFrm::Closed, [&] { closed = true; });
+  w.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
+  ASSERT_FALSE(w.isVisible());
+  w.Exit1->trigger();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(Store()->ReadText("Receivers", "NAME0", ""), "Bob-");
+}
+
+}  // namespace
+}  // namespace pling::testing
