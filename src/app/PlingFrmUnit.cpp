@@ -7,6 +7,9 @@
 #include <QDateTime>
 #include <QFontDialog>
 #include <QGuiApplication>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
@@ -131,6 +134,19 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   CreateComponents();
   CreateMenus();
 
+  InputQuery = [this](const QString& caption, const QString& prompt, QString& value) {
+    QInputDialog dialog(this);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(value);
+    if (auto* edit = dialog.findChild<QLineEdit*>()) {
+      edit->setMaxLength(255);
+      edit->selectAll();
+    }
+    if (dialog.exec() != QDialog::Accepted) return false;
+    value = dialog.textValue();
+    return true;
+  };
   FontDialog = [](QWidget* owner, TFont& font) {
     bool ok = false;
     const QFont chosen = QFontDialog::getFont(&ok, ToQFont(font), owner);
@@ -159,8 +175,8 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   TrayIcon->SetPopupMenu(StartMnu);
   TrayIcon->OnDblClick = [this](platform::TComponent&) { TrayIconDblClick(); };
   TrayIcon->OnMinimize = [this](platform::TComponent&) { TrayIconMinimize(); };
-  TrayIcon->OnMouseDown = [this](platform::TComponent&, tray::TMouseButton, tray::TShiftState,
-                                 int, int) { TrayIconMouseDown(); };
+  TrayIcon->OnMouseDown = [this](platform::TComponent&, tray::TMouseButton, tray::TShiftState, int,
+                                 int) { TrayIconMouseDown(); };
   TrayIcon->OnRestore = [this](platform::TComponent&) { TrayIconRestore(); };
   TrayIcon->OnTrayAvailableChange = [this](platform::TComponent&) { FollowTrayHost(); };
   TrayIcon->SetActive(false);
@@ -442,6 +458,17 @@ void TPlingFrm::CreateMenus() {
       ToggleMuiClick(toggle);
     });
   }
+  connect(Useserver1, &QAction::triggered, this, [this](bool checked) {
+    Useserver1->setChecked(!checked);  // the handler decides
+    Useserver1Click();
+  });
+  on(servername1, [this] { servername1Click(); });
+  for (QAction* add : {Add1, Add2}) on(add, [this] { Add1Click(); });
+  for (QAction* edit : {Edit1, Edit2}) on(edit, [this] { Edit1Click(); });
+  for (QAction* del : {Delete1, Delete2}) on(del, [this] { Delete1Click(); });
+  for (QAction* sendItem : {Send1, Send3, Sendselection1, Sendselection2})
+    on(sendItem, [this] { Send1Click(); });
+  SendMmo->OnKeyPress = [this](QKeyEvent& key) { SendMmoKeyPress(key); };
   on(Clear1, [this] { Clear1Click(); });
   on(Clear3, [this] { Clear1Click(); });
   on(Clear2, [this] { Clear2Click(); });
@@ -453,11 +480,9 @@ void TPlingFrm::CreateMenus() {
   on(Activate1, [this] { Activate1Click(); });
   on(Exit1, [this] { Exit1Click(); });
 
-  // comes with the receivers and messages work: adding, editing and deleting
-  // receivers, sending, the server choice, saving and loading the panes, and
-  // the About window.
-  Later({Add1, Add2, Edit1, Edit2, Delete1, Delete2, Send1, Send3, Sendselection1, Sendselection2,
-         Saveas1, Saveas2, Saveas3, Saveas4, Open1, Open2, Useserver1, servername1, Info1});
+  // comes with the receivers and messages work: saving and loading the panes;
+  // the About window comes with its own work.
+  Later({Saveas1, Saveas2, Saveas3, Saveas4, Open1, Open2, Info1});
 
   // The popup menus of the panes and the list.
   const auto popup = [](QAbstractScrollArea* area, QMenu* menu) {
@@ -737,6 +762,107 @@ int TPlingFrm::AddReceiver(const QString& Name) {
     if (QString::compare(ReceiversLbx->item(i)->text(), name, Qt::CaseInsensitive) == 0) return i;
   }
   return ReceiversLbx->AddItem(name);
+}
+
+// ---------------------------------------------------------------------------
+// Receivers and sending
+
+void TPlingFrm::Add1Click() {
+  QString text;
+  if (!InputQuery(QStringLiteral("Add"), QStringLiteral("Receiver"), text) || text.isEmpty())
+    return;
+  const int position = AddReceiver(text);
+  // A new receiver is selected only when nothing else is.
+  if (ReceiversLbx->SelCount() == 0) ReceiversLbx->SetSelected(position, true);
+}
+
+void TPlingFrm::Edit1Click() {
+  if (FMouseIndex < 0 || FMouseIndex >= ReceiversLbx->count()) return;
+  QString text = ReceiversLbx->item(FMouseIndex)->text();
+  // The edited name joins the list; the item that was edited stays.
+  if (InputQuery(QStringLiteral("Edit"), QStringLiteral("Receiver"), text))
+    FMouseIndex = AddReceiver(text);
+}
+
+void TPlingFrm::Delete1Click() {
+  if (FMouseIndex < 0 || FMouseIndex >= ReceiversLbx->count()) return;
+  delete ReceiversLbx->takeItem(FMouseIndex);
+  FMouseIndex = -1;
+}
+
+void TPlingFrm::Send1Click() {
+  // The selection's paragraph separators are the pane's line breaks.
+  QString text = SendMmo->textCursor().selectedText();
+  text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+  SendToSelected(text);
+}
+
+void TPlingFrm::SendMmoKeyPress(QKeyEvent& Key) {
+  if (!Automaticsend1->isChecked()) return;
+  if (Key.key() != Qt::Key_Return && Key.key() != Qt::Key_Enter) return;
+  // The whole line that holds the end of the selection (or the caret) is sent;
+  // the pane then breaks the line as usual.
+  const QTextCursor cursor = SendMmo->textCursor();
+  const QTextBlock line = SendMmo->document()->findBlock(cursor.selectionEnd());
+  SendToSelected(line.text());
+}
+
+void TPlingFrm::SendToSelected(QString Text) {
+  if (ReceiversLbx->count() == 0) Add1Click();
+  if (ReceiversLbx->SelCount() == 0) {
+    ShowStatus(QStringLiteral("No receiver selected"));
+    return;
+  }
+  if (Text.isEmpty()) {
+    QString what;
+    if (InputQuery(QStringLiteral("Send"), QStringLiteral("What"), what)) {
+      SendMmo->appendPlainText(what);
+      Text = what;
+    }
+  }
+  if (Text.isEmpty()) {
+    ShowStatus(QStringLiteral("Nothing to send"));
+    return;
+  }
+  for (int i = 0; i < ReceiversLbx->count(); ++i) {
+    if (ReceiversLbx->Selected(i)) SendTo(ReceiversLbx->item(i)->text(), Text);
+  }
+}
+
+void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
+  std::string sender = LocalUserName();
+  if (sender.empty()) {
+    ShowStatus(QStringLiteral("User name unkown"));
+    return;
+  }
+  std::string machine;
+  if (Useserver1->isChecked()) {
+    machine = ToAnsi(servername1->text());
+  } else {
+    machine = ToAnsi(Receiver);
+    sender = LocalComputerName();
+    if (sender.empty()) {
+      ShowStatus(QStringLiteral("Computer name unkown"));
+      return;
+    }
+  }
+  // A datagram that cannot be written is not reported.
+  if (!Text.isEmpty()) Pling->Send(machine, sender, ToAnsi(Receiver), ToAnsi(Text));
+}
+
+void TPlingFrm::Useserver1Click() {
+  if (Useserver1->isChecked()) {
+    Useserver1->setChecked(false);
+  } else {
+    servername1Click();
+  }
+}
+
+void TPlingFrm::servername1Click() {
+  QString name = servername1->text();
+  if (!InputQuery(QStringLiteral("Use a server"), QStringLiteral("Name"), name)) return;
+  servername1->setText(name);
+  Useserver1->setChecked(true);
 }
 
 std::string TPlingFrm::LocalUserName() {

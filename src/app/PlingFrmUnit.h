@@ -20,6 +20,7 @@
 #include "tray/TrayIcon.h"
 
 class QAction;
+class QKeyEvent;
 class QMenu;
 class QTimer;
 class QToolButton;
@@ -36,7 +37,6 @@ class TGradientFill;
 namespace pling::widgets {
 class TFormSizerFilter;
 }
-
 
 namespace pling::app {
 
@@ -147,6 +147,13 @@ class TPlingFrm : public QWidget {
   void StatusTmrTimer();
   void Exit1Click();
   void ToggleMuiClick(QAction* Sender);
+  void Add1Click();
+  void Edit1Click();
+  void Delete1Click();
+  void Send1Click();
+  void SendMmoKeyPress(QKeyEvent& Key);
+  void Useserver1Click();
+  void servername1Click();
   void Clear1Click();
   void Clear2Click();
   void RecvdFont1Click(QAction* Sender);
@@ -165,10 +172,16 @@ class TPlingFrm : public QWidget {
   void ResetTrayIcon();
   void SignalIncoming();
   int AddReceiver(const QString& Name);
+  void SendToSelected(QString Text);
+  void SendTo(const QString& Receiver, const QString& Text);
   std::string LocalUserName();
   std::string LocalComputerName();
   static std::string CapitalizeName(std::string_view Name);
 
+  // The one-line input dialog: a caption, a prompt above one field of at most
+  // 255 characters that starts with `value` (selected), OK and Cancel. True and
+  // the field's text in `value` when OK was pressed. Replaceable for tests.
+  std::function<bool(const QString& caption, const QString& prompt, QString& value)> InputQuery;
   // The font and colour dialogs; replaceable so tests need no modal dialog.
   // Each returns false when the user cancels.
   std::function<bool(QWidget* parent, settings::TFont& font)> FontDialog;
