@@ -127,8 +127,9 @@ void TSplitter::mouseReleaseEvent(QMouseEvent* event) {
 // ---------------------------------------------------------------------------
 // TPaneColors
 
-TPaneColors::TPaneColors(QAbstractScrollArea* area) : QObject(area), FArea(area) {
-  area->viewport()->installEventFilter(this);
+TPaneColors::TPaneColors(QAbstractScrollArea* area)
+    : QObject(area), FArea(area), FViewport(area->viewport()) {
+  FViewport->installEventFilter(this);
 }
 
 void TPaneColors::SetColor(settings::TColor value) {
@@ -162,7 +163,9 @@ void TPaneColors::Apply() {
 }
 
 bool TPaneColors::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == FArea->viewport() && event->type() == QEvent::Paint) Apply();
+  // The viewport is compared by address: while the area is torn down its events
+  // still come here, and the area is no scroll area any more.
+  if (watched == FViewport && event->type() == QEvent::Paint) Apply();
   return QObject::eventFilter(watched, event);
 }
 

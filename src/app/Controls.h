@@ -120,6 +120,7 @@ class TPaneColors : public QObject {
 
  private:
   QAbstractScrollArea* FArea;
+  QObject* FViewport;
   settings::TColor FColor = settings::clWindow;
   settings::TColor FTextColor = settings::clWindowText;
 };
