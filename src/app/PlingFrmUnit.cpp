@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
 #include <QFontDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
@@ -26,7 +28,9 @@
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
 #include "mailslot/lxMailSlot.h"
+#include "platform/exceptions.h"
 #include "platform/identity.h"
+#include "platform/main_thread.h"
 #include "settings/Megares.h"
 #include "tray/TaskbarEntry.h"
 #include "tray/TrayIcon.h"
@@ -146,6 +150,22 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
     if (dialog.exec() != QDialog::Accepted) return false;
     value = dialog.textValue();
     return true;
+  };
+  // Both save commands share one dialog: the second starts where the first ended.
+  SaveDialog = [this](QWidget* owner) {
+    QFileDialog dialog(owner, QString(), FSavePath, QStringLiteral("Text (*.TXT *.txt)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("TXT"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().first();
+  };
+  OpenDialog = [this](QWidget* owner) {
+    QFileDialog dialog(owner, QString(), FSavePath, QStringLiteral("Text (*.TXT *.txt)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().first();
   };
   FontDialog = [](QWidget* owner, TFont& font) {
     bool ok = false;
@@ -375,8 +395,16 @@ void Later(std::initializer_list<QAction*> actions) {
 }  // namespace
 
 void TPlingFrm::CreateMenus() {
+  // A command's error goes to the application's handler (a message box) right
+  // here, without unwinding through Qt's own frames.
   const auto on = [this](QAction* action, auto handler) {
-    connect(action, &QAction::triggered, this, handler);
+    connect(action, &QAction::triggered, this, [handler] {
+      try {
+        handler();
+      } catch (...) {
+        platform::HandleApplicationException(std::current_exception());
+      }
+    });
   };
 
   ReceiversMnu = new QMenu(this);
@@ -469,6 +497,9 @@ void TPlingFrm::CreateMenus() {
   for (QAction* sendItem : {Send1, Send3, Sendselection1, Sendselection2})
     on(sendItem, [this] { Send1Click(); });
   SendMmo->OnKeyPress = [this](QKeyEvent& key) { SendMmoKeyPress(key); };
+  for (QAction* save : {Saveas1, Saveas3}) on(save, [this] { Saveas1Click(); });
+  for (QAction* save : {Saveas2, Saveas4}) on(save, [this] { Saveas2Click(); });
+  for (QAction* open : {Open1, Open2}) on(open, [this] { Open1Click(); });
   on(Clear1, [this] { Clear1Click(); });
   on(Clear3, [this] { Clear1Click(); });
   on(Clear2, [this] { Clear2Click(); });
@@ -480,9 +511,8 @@ void TPlingFrm::CreateMenus() {
   on(Activate1, [this] { Activate1Click(); });
   on(Exit1, [this] { Exit1Click(); });
 
-  // comes with the receivers and messages work: saving and loading the panes;
-  // the About window comes with its own work.
-  Later({Saveas1, Saveas2, Saveas3, Saveas4, Open1, Open2, Info1});
+  // The About window comes with its own work.
+  Later({Info1});
 
   // The popup menus of the panes and the list.
   const auto popup = [](QAbstractScrollArea* area, QMenu* menu) {
@@ -896,6 +926,62 @@ void TPlingFrm::ToggleMuiClick(QAction* Sender) {
   Sender->setChecked(!Sender->isChecked());
   if (Sender == RecvLinewrap) SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
   if (Sender == SendLinewrap) SetWrapState(*SendMmo, SendLinewrap->isChecked());
+}
+
+void TPlingFrm::SavePane(const TMemo& memo, bool linesEndWithBreak) {
+  const QString path = SaveDialog(this);
+  if (path.isEmpty()) return;
+  FSavePath = path;
+  // Plain ANSI text with CR LF line breaks; display breaks of a wrapping pane
+  // are not part of the text.
+  std::string text = ToAnsi(memo.toPlainText());
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\r\n";
+    } else {
+      out += c;
+    }
+  }
+  if (linesEndWithBreak && !out.empty()) out += "\r\n";
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      file.write(out.data(), static_cast<qint64>(out.size())) != static_cast<qint64>(out.size()) ||
+      !file.flush()) {
+    throw platform::Exception("Cannot create file " + ToAnsi(path));
+  }
+}
+
+void TPlingFrm::Saveas1Click() {
+  // Every line the window appends to the received pane ends with a line break.
+  SavePane(*ReceivedMmo, true);
+}
+
+void TPlingFrm::Saveas2Click() {
+  SavePane(*SendMmo, false);
+}
+
+void TPlingFrm::Open1Click() {
+  const QString path = OpenDialog(this);
+  if (path.isEmpty()) return;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw platform::Exception("Cannot open file " + ToAnsi(path));
+  const QByteArray bytes = file.readAll();
+  // CR alone, LF alone and LF CR each make one line break.
+  std::string text;
+  for (qsizetype i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == '\r' || c == '\n') {
+      const char other = c == '\r' ? '\n' : '\r';
+      if (i + 1 < bytes.size() && bytes[i + 1] == other) ++i;
+      text += '\n';
+    } else {
+      text += c;
+    }
+  }
+  SendMmo->setPlainText(FromAnsi(text));
 }
 
 void TPlingFrm::Clear1Click() {

@@ -154,6 +154,9 @@ class TPlingFrm : public QWidget {
   void SendMmoKeyPress(QKeyEvent& Key);
   void Useserver1Click();
   void servername1Click();
+  void Saveas1Click();
+  void Saveas2Click();
+  void Open1Click();
   void Clear1Click();
   void Clear2Click();
   void RecvdFont1Click(QAction* Sender);
@@ -182,6 +185,10 @@ class TPlingFrm : public QWidget {
   // 255 characters that starts with `value` (selected), OK and Cancel. True and
   // the field's text in `value` when OK was pressed. Replaceable for tests.
   std::function<bool(const QString& caption, const QString& prompt, QString& value)> InputQuery;
+  // The save and open dialogs: the chosen file's name, or an empty text when the
+  // user cancels. Replaceable for tests.
+  std::function<QString(QWidget* parent)> SaveDialog;
+  std::function<QString(QWidget* parent)> OpenDialog;
   // The font and colour dialogs; replaceable so tests need no modal dialog.
   // Each returns false when the user cancels.
   std::function<bool(QWidget* parent, settings::TFont& font)> FontDialog;
@@ -207,6 +214,7 @@ class TPlingFrm : public QWidget {
   void SetWrapState(TMemo& memo, bool wrap);
   void PickFont(QWidget& control);
   void PickColor(QWidget& control);
+  void SavePane(const TMemo& memo, bool linesEndWithBreak);
   int Px(int pixelsAt96) const;
 
   widgets::TFormSizerFilter* FSizerFilter;
@@ -218,6 +226,7 @@ class TPlingFrm : public QWidget {
   std::string FUserName;
   std::string FComputerName;
   QString FLastMessage;
+  QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
 };
 
 }  // namespace pling::app
