@@ -1,6 +1,7 @@
 // Registry hive text: any bytes parse without harm; the written form parses to
-// the same hive and writes the same text again; setting a default value reads
-// back and survives a rewrite.
+// the same hive and writes the same text again, in the format it was read in
+// (8-bit, or UTF-16LE with its mark); setting a default value reads back and
+// survives a rewrite.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -24,7 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Hive hive = ParseHive(text);
   const std::string written = SerializeHive(hive);
-  Check(written.rfind("REGEDIT4\r\n\r\n", 0) == 0);
+  if (hive.encoding == HiveEncoding::kUtf16) {
+    Check(written.rfind("\xFF\xFE", 0) == 0);
+    Check(text.rfind("\xFF\xFE", 0) == 0);
+  } else {
+    Check(written.rfind(hive.signature + "\r\n\r\n", 0) == 0);
+  }
   const Hive again = ParseHive(written);
   Check(again == hive);
   Check(SerializeHive(again) == written);
@@ -41,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Hive reread = ParseHive(SerializeHive(hive));
   const HiveKey* key = FindHiveKey(reread, name);
   Check(key != nullptr && key->defaultValue == value);
+  Check(HiveValueAsAnsi(reread, *key->defaultValue) == value);
   Check(reread == hive);
   return 0;
 }

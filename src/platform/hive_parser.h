@@ -1,13 +1,25 @@
 #pragma once
-// The registry hive as REGEDIT4 text, without any file access.
+// The registry hive as registry-file text, without any file access.
 //
-// The text is "REGEDIT4", a blank line, then one block per key: the key's full
-// name in brackets, its default value as @="text" (backslash and double quote
-// escaped as \\ and \") when it has one, and a blank line. Lines end in CRLF;
-// LF alone reads alike. Keys are written in tree order (a key before its subkeys,
-// siblings sorted without regard to ASCII case). Lines that are not understood
-// (named values, values of other types, comments) are kept with their key, or
-// before the first key; blank lines carry nothing and are not kept.
+// The text is a signature line ("REGEDIT4", or "Windows Registry Editor Version
+// 5.00"), a blank line, then one block per key: the key's full name in brackets,
+// its default value as @="text" (backslash and double quote escaped as \\ and \")
+// when it has one, and a blank line. Lines end in CRLF; LF alone reads alike. Keys
+// are written in tree order (a key before its subkeys, siblings sorted without
+// regard to case). Lines that are not understood (named values, values of other
+// types, comments) are kept with their key, or before the first key; a comment
+// after a default value (@="text" ;note) stays on its line; blank lines carry
+// nothing and are not kept.
+//
+// An 8-bit file is text in the ANSI code page. A file that starts with the UTF-16LE
+// byte-order mark is Unicode text, as the second signature's files are: it is read
+// into the ANSI code page and written back as UTF-16LE with the mark. A character
+// of such a file that the ANSI code page cannot hold is kept (so it is written
+// back as it was) as a NUL and four hexadecimal digits in the hive's strings, and
+// reads as "?" through HiveValueAsAnsi.
+//
+// Key names are compared without regard to case in the ANSI code page active when
+// the hive is made (letters with accents included, as the registry does).
 #include <map>
 #include <optional>
 #include <string>
@@ -21,21 +33,36 @@ inline constexpr std::string_view kClassesRootName = "HKEY_CLASSES_ROOT";
 // Orders full key names by their "\"-separated parts, without regard to ASCII
 // case; names that differ only in case are the same key.
 struct HiveKeyOrder {
+  HiveKeyOrder();  // folds case in the active ANSI code page
   bool operator()(std::string_view a, std::string_view b) const;
   using is_transparent = void;
+  const unsigned short* rank;  // of each byte, case folded
+  unsigned codePage;
 };
 
 // A text that is the same for two key names exactly when HiveKeyOrder holds them
-// to be the same key.
+// to be the same key (in the active code page).
 std::string HiveKeyId(std::string_view name);
+
+// The byte that stands for `byte` when names are compared: the lower-case letter
+// of the active ANSI code page for a letter that has one, else `byte` itself.
+unsigned char FoldAnsiCase(unsigned char byte);
+
+inline constexpr std::string_view kRegedit4Signature = "REGEDIT4";
+inline constexpr std::string_view kUnicodeSignature = "Windows Registry Editor Version 5.00";
+
+enum class HiveEncoding : unsigned char { kAnsi, kUtf16 };
 
 struct HiveKey {
   std::optional<std::string> defaultValue;
+  std::string defaultComment;           // what followed the value on its line (" ;note")
   std::vector<std::string> otherLines;  // kept as they were read
   bool operator==(const HiveKey&) const = default;
 };
 
 struct Hive {
+  std::string signature = std::string(kRegedit4Signature);
+  HiveEncoding encoding = HiveEncoding::kAnsi;
   std::vector<std::string> leadingLines;  // lines before the first key, kept
   // By full name ("HKEY_CLASSES_ROOT\Corvid\Pling"), spelled as first seen.
   std::map<std::string, HiveKey, HiveKeyOrder> keys;
@@ -47,6 +74,10 @@ struct Hive {
 // of the file would.
 Hive ParseHive(std::string_view text);
 std::string SerializeHive(const Hive& hive);
+
+// A default value as a caller reads it: the text itself, with "?" in place of a
+// character that the code page cannot hold.
+std::string HiveValueAsAnsi(const Hive& hive, std::string_view value);
 
 // The full name of a key path below HKEY_CLASSES_ROOT ("" is the root itself).
 std::string ClassesRootKeyName(std::string_view path);

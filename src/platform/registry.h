@@ -1,8 +1,11 @@
 #pragma once
 // A per-user registry hive of keys with default values (HKEY_CLASSES_ROOT only),
-// kept in one REGEDIT4 text file at RegistryHivePath(), written atomically and
-// under a file lock so that processes writing at once lose nothing. Key names are
-// matched without regard to case.
+// kept in one registry file at RegistryHivePath(), written atomically and under a
+// file lock so that processes writing at once lose nothing. The file is REGEDIT4
+// text, or a Unicode (UTF-16LE) registry file, which is read in the ANSI code page
+// and kept Unicode (platform/hive_parser.h). Key names are matched without regard
+// to case in the ANSI code page. The file, or what a link at its place leads to,
+// must be a regular file of at most 64 MiB: anything else is refused, named.
 #include <span>
 #include <string>
 #include <string_view>

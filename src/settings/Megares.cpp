@@ -233,11 +233,20 @@ TWindowsRegistry::TWindowsRegistry(std::string company, std::string app)
     : TIniFile(std::string()), FApp(std::move(app)), FCompany(std::move(company)) {
   const std::string path = FCompany + "\\" + FApp;
   platform::HKEY key = 0;
-  if (path.size() <= kRegistryMaxPath &&
-      platform::RegCreateKey(platform::HKEY_CLASSES_ROOT, path, &key) ==
-          static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
+  if (path.size() > kRegistryMaxPath) {
+    FOpenError = "the key path is longer than 255 characters";
+  } else if (const platform::LONG error =
+                 platform::RegCreateKey(platform::HKEY_CLASSES_ROOT, path, &key);
+             error == static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
     FKey = key;
+  } else {
+    FOpenError = platform::LastFileErrorText();
+    if (FOpenError.empty()) FOpenError = "error " + std::to_string(error);
   }
+}
+
+std::string TWindowsRegistry::KeyName() const {
+  return std::string(platform::kClassesRootName) + "\\" + FCompany + "\\" + FApp;
 }
 
 TWindowsRegistry::~TWindowsRegistry() {
@@ -255,6 +264,12 @@ void TWindowsRegistry::EndUpdate() {
 }
 
 void TWindowsRegistry::WritePending() {
+  if (FWritesLost) {
+    // Held writes while the key was not open: they cannot be written.
+    FWritesLost = false;
+    FPending.Take();
+    throw platform::Exception("Unable to write to " + KeyName() + " (" + FOpenError + ")");
+  }
   if (FPending.Empty()) return;
   std::vector<platform::TRegValue> values;
   for (TPendingWrites::TWrite& write : FPending.Take()) {
@@ -263,8 +278,7 @@ void TWindowsRegistry::WritePending() {
   }
   if (platform::RegSetValues(FKey, values) !=
       static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
-    throw platform::Exception(
-        WriteErrorText(std::string(platform::kClassesRootName) + "\\" + FCompany + "\\" + FApp));
+    throw platform::Exception(WriteErrorText(KeyName()));
   }
 }
 
@@ -314,7 +328,11 @@ bool TWindowsRegistry::ReadBool(std::string_view section, std::string_view key,
 
 void TWindowsRegistry::WriteText(std::string_view section, std::string_view key,
                                  std::string_view value) {
-  if (FKey == 0) return;
+  if (FKey == 0) {
+    // Lost, as ever; an update reports it at its end.
+    if (FUpdateDepth > 0) FWritesLost = true;
+    return;
+  }
   const std::string path = SettingPath(section, key);
   if (path.size() > kRegistryMaxPath) return;
   if (FUpdateDepth > 0) {
@@ -388,6 +406,10 @@ TMegaRegistry::~TMegaRegistry() {
     // Nothing can report a failure while the store goes away: the bounds and
     // any writes still held are lost then.
     try {
+      // While the owner is still a form (its teardown frees its components), its
+      // bounds are as they were when the teardown began, whichever of its
+      // components go before the store.
+      RecordBounds();
       if (FSaveFormCoord) WriteFormCoord();
     } catch (const platform::Exception&) {
     }
@@ -579,7 +601,10 @@ void TMegaRegistry::WriteFormCoord() {
 
 void TMegaRegistry::Notification(platform::TComponent& component, platform::TOperation operation) {
   platform::TComponent::Notification(component, operation);
-  if (operation != platform::TOperation::opRemove) return;
+  if (operation == platform::TOperation::opRemove) RecordBounds();
+}
+
+void TMegaRegistry::RecordBounds() {
   // An owner that is not (or no longer) a form has no bounds to record.
   if (const auto* form = dynamic_cast<const TOwnerForm*>(Owner())) {
     FLeft = form->Left();

@@ -99,6 +99,8 @@ class TWindowsRegistry : public TIniFile {
 
   // The key handle; 0 when the application key could not be opened or created.
   platform::HKEY Key() const { return FKey; }
+  // Why the key could not be opened ("<file>: <cause>"); empty while it is open.
+  const std::string& OpenError() const { return FOpenError; }
 
   // The stored text when it has at most 255 characters, else the default.
   std::string ReadText(std::string_view section, std::string_view key,
@@ -111,7 +113,9 @@ class TWindowsRegistry : public TIniFile {
   void WriteText(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
 
-  // As TIniFile's. While the key is not open, writes are lost as ever. EndUpdate
+  // As TIniFile's. While the key is not open, writes are lost as ever, and the
+  // end of an update that had some raises with the cause of the failed open.
+  // EndUpdate
   // raises platform::Exception "Unable to write to <application key> (<file>:
   // <cause>)", the key as HKEY_CLASSES_ROOT\Company\App, when the hive cannot be
   // written.
@@ -122,9 +126,14 @@ class TWindowsRegistry : public TIniFile {
   // The value of the setting, or false when it is absent or cannot be read.
   bool Query(std::string_view section, std::string_view key, std::string& value) const;
 
+  // The application key's full name (HKEY_CLASSES_ROOT, company, app), for messages.
+  std::string KeyName() const;
+
   std::string FApp;
   std::string FCompany;
   platform::HKEY FKey = 0;
+  std::string FOpenError;
+  bool FWritesLost = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -213,7 +222,8 @@ class TMegaRegistry : public platform::TComponent {
   // when that fails; the store stays in its update, and a back end opened later
   // holds writes too. Destruction writes what is held and drops a failure.
 
-  // The owner form's removal notices record its bounds.
+  // The owner form's removal notices record its bounds, and so does the store's
+  // destruction while its owner is still a form (see owner_form.h).
   void Notification(platform::TComponent& component, platform::TOperation operation) override;
 
  protected:
@@ -225,6 +235,8 @@ class TMegaRegistry : public platform::TComponent {
  private:
   void ReadFormCoord();
   void WriteFormCoord();
+  // Copies the owner form's bounds, when the owner is a form.
+  void RecordBounds();
   TWindowsRegistry& Registry() const;
 
   std::string FApp;

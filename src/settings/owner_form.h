@@ -3,11 +3,17 @@
 // pixels, its class name (from the component) and the size of the screen it is
 // on. The GUI implements it with a real window.
 //
-// A form's teardown must free its components while it is still a form: the
-// most derived form's destructor calls DestroyComponents() (its child controls
-// first, the settings store after them). The store records the form's bounds
-// from the removal notices it gets then, and saves those; a form that leaves
-// its components to the base destructor saves no bounds.
+// What a form must do for its bounds to be saved (with SaveFormCoord):
+// - Free its components while it is still a form: the most derived form's
+//   destructor calls DestroyComponents() before anything else. A form that leaves
+//   its components to the base destructor is no form any more when the store goes
+//   away, and saves no bounds.
+// - Keep answering Left, Top, Width and Height with the bounds the window had
+//   when its teardown began, until DestroyComponents() has returned (a window
+//   that is hidden or destroyed first must report its last bounds, not zeros).
+// The store records the bounds at each removal notice during the teardown and
+// once more when it is freed itself, so the order in which the form created its
+// components (the store first or last) does not matter.
 #include <cstdint>
 
 #include "platform/component.h"

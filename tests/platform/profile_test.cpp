@@ -178,6 +178,25 @@ TEST_F(ProfileTest, WritingThroughASymbolicLinkKeepsTheLink) {
   EXPECT_EQ(ReadFile(real), "[S]\nK=new\n");
 }
 
+TEST_F(ProfileTest, OnlyRegularFilesAreReadOrReplaced) {
+  const std::string file = Path("Pling");
+  const bool nullLockBefore = fs::exists("/dev/null.lock");
+  fs::create_symlink("/dev/null", file);
+  EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file));
+  EXPECT_EQ(LastFileErrorText(), file + ": a link to /dev/null, a device, not a regular file");
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  if (!nullLockBefore) {
+    EXPECT_FALSE(fs::exists("/dev/null.lock"));
+  }
+  EXPECT_EQ(Read("S", "K", file), "<none>");
+  EXPECT_NE(LastFileErrorText().find("a device"), std::string::npos);
+  fs::remove(file);
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  EXPECT_EQ(Read("S", "K", file), "<none>");  // at once, without a writer
+  EXPECT_EQ(LastFileErrorText(), file + ": is a FIFO, not a regular file");
+  EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file));
+}
+
 TEST_F(ProfileTest, RefusesLineBreaksAndNamesThatWouldReadAsOtherLines) {
   const std::string file = Path("safe.ini");
   const std::string before = "[S]\r\nK=old\r\n";
@@ -266,6 +285,17 @@ TEST_F(ProfileTest, ReadsSeeEveryChangeOfTheFile) {
   SetModified(file + ".new", 1000000000);
   fs::rename(file + ".new", file);
   EXPECT_EQ(Read("S", "K", file), "33");
+  // Rewritten in place within the same tick of the file clock (here: the same
+  // time set again), as a fast writer can: a recent time is not trusted.
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  ASSERT_TRUE(WritePrivateProfileString("S", "K", "66", file));
+  EXPECT_EQ(Read("S", "K", file), "66");
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  WriteFile(file, "[S]\nK=77\n");
+  const struct timespec same[2] = {info.st_atim, info.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), same, 0), 0);
+  EXPECT_EQ(Read("S", "K", file), "77");
   // Gone, and back.
   fs::remove(file);
   EXPECT_EQ(Read("S", "K", file), "<none>");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/file_error.h"
 #include "platform/hive_parser.h"
 #include "platform/paths.h"
@@ -316,6 +317,148 @@ TEST_F(RegistryTest, ManyValuesAreSetInOneReplacementMergedWithOtherWriters) {
   ::chmod(RegistryHivePath().c_str(), 0600);
   EXPECT_EQ(QueryText(key, "Settings\\Split"), "89");
   RegCloseKey(key);
+}
+
+// Text as UTF-16LE with the byte-order mark; `text` is UTF-8.
+std::string Utf16File(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+class RegistryCodePageTest : public RegistryTest {
+ protected:
+  void SetUp() override {
+    RegistryTest::SetUp();
+    FSaved = ActiveCodePages();
+    ASSERT_TRUE(SelectCodePages(1252));
+  }
+  void TearDown() override {
+    SelectCodePages(FSaved.Ansi);
+    RegistryTest::TearDown();
+  }
+
+ private:
+  TCodePages FSaved{};
+};
+
+TEST_F(RegistryCodePageTest, ReadsAndKeepsUnicodeRegistryFiles) {
+  // As a Windows export writes it: UTF-16LE, its own signature, CRLF.
+  const std::u16string exported =
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME0]\r\n"
+      u"@=\"Ren\u00e9+\"\r\n\r\n"
+      u"[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME1]\r\n"
+      u"@=\"\u5f20\u4f1f-\"\r\n\r\n"
+      u"[HKEY_CLASSES_ROOT\\Other\\\u5f20]\r\n"
+      u"@=\"\u4f1f\"\r\n\"Named\"=\"\u00e9\u4f1f\"\r\n\r\n";
+  SetHiveText(Utf16File(exported));
+  // Strings come in the ANSI code page; what it cannot hold reads as "?".
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Receivers\\NAME0"), "Ren\xE9+");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Receivers\\NAME1"), "?\?-");
+
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(key, "Receivers\\NAME2", REG_SZ, "Z\xFCri-"), ERROR_SUCCESS);
+  RegCloseKey(key);
+  // Still a Unicode file with its signature; every other character is as it was.
+  const std::string text = HiveText();
+  ASSERT_EQ(text.rfind(Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n"), 0), 0u);
+  for (const std::u16string& kept :
+       {std::u16string(u"@=\"\u5f20\u4f1f-\"\r\n"),
+        std::u16string(u"[HKEY_CLASSES_ROOT\\Other\\\u5f20]"),
+        std::u16string(u"\"Named\"=\"\u00e9\u4f1f\""), std::u16string(u"@=\"Z\u00fcri-\"\r\n")}) {
+    EXPECT_NE(text.find(Utf16File(kept).substr(2)), std::string::npos);
+  }
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Receivers\\NAME2"), "Z\xFCri-");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Receivers\\NAME0"), "Ren\xE9+");
+}
+
+TEST_F(RegistryCodePageTest, KeyNamesFoldCaseInTheAnsiCodePage) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(key, "S\xE9\\k", REG_SZ, "1"), ERROR_SUCCESS);     // Sé
+  ASSERT_EQ(RegSetValue(key, "S\xC9\\K", REG_SZ, "2"), ERROR_SUCCESS);     // SÉ: the same key
+  ASSERT_EQ(RegSetValue(key, "\x8A\xFF\\x", REG_SZ, "3"), ERROR_SUCCESS);  // Šÿ
+  EXPECT_EQ(QueryText(key, "s\xE9\\k"), "2");
+  EXPECT_EQ(QueryText(key, "\x9A\x9F\\X"), "3");  // šŸ
+  const std::string text = HiveText();
+  EXPECT_EQ(text.find("S\xC9"), std::string::npos) << text;  // the first spelling stays
+  // Other code pages fold their own letters: Cyrillic Я and я.
+  ASSERT_TRUE(SelectCodePages(1251));
+  ASSERT_EQ(RegSetValue(key, "\xDF\\k", REG_SZ, "4"), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key, "\xFF\\K"), "4");
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, AValueFollowedByACommentReadsAndKeepsTheComment) {
+  SetHiveText(
+      "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\S\\K]\r\n@=\"c\" ;note\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\S\\L]\r\n@=\"d\"  \r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\S\\M]\r\n@=\"e\" f\r\n\r\n");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"), "c");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\L"), "d");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\M"), "");  // not a value line: no value
+  ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "S\\K", REG_SZ, "new"), ERROR_SUCCESS);
+  EXPECT_NE(HiveText().find("@=\"new\" ;note\r\n"), std::string::npos) << HiveText();
+  EXPECT_NE(HiveText().find("@=\"e\" f\r\n"), std::string::npos) << HiveText();
+}
+
+TEST_F(RegistryTest, OnlyRegularFilesAreReadOrReplaced) {
+  fs::create_directories(ConfigDir());
+  const std::string hive = RegistryHivePath();
+  const auto refused = [&](const std::string& what) {
+    SCOPED_TRACE(what);
+    HKEY key = 0;
+    EXPECT_NE(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+    EXPECT_NE(LastFileErrorText().find(what), std::string::npos) << LastFileErrorText();
+    EXPECT_EQ(LastFileErrorText().rfind(hive + ": ", 0), 0u) << LastFileErrorText();
+    EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K").rfind("<error", 0), 0u);
+    EXPECT_NE(RegSetValue(HKEY_CLASSES_ROOT, "S\\K", REG_SZ, "v"), ERROR_SUCCESS);
+    EXPECT_NE(LastFileErrorText().find(what), std::string::npos) << LastFileErrorText();
+  };
+  // Links to devices: neither replaced nor read, no lock file beside them.
+  const bool nullLockBefore = fs::exists("/dev/null.lock");
+  fs::create_symlink("/dev/null", hive);
+  refused("a link to /dev/null, a device");
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  if (!nullLockBefore) {
+    EXPECT_FALSE(fs::exists("/dev/null.lock"));
+  }
+  fs::remove(hive);
+  fs::create_symlink("/dev/zero", hive);
+  refused("a link to /dev/zero, a device");
+  fs::remove(hive);
+  // A FIFO does not block; a folder and a link to itself are named.
+  ASSERT_EQ(::mkfifo(hive.c_str(), 0600), 0);
+  refused("is a FIFO");
+  fs::remove(hive);
+  fs::create_directory(hive);
+  refused("is a folder");
+  fs::remove(hive);
+  fs::create_symlink("registry.reg", hive);
+  refused("Too many levels of symbolic links");
+  fs::remove(hive);
+  // Too large to be a settings file.
+  { std::ofstream(hive, std::ios::binary) << "REGEDIT4\r\n"; }
+  fs::resize_file(hive, (64u << 20) + 1);
+  refused("File too large");
+  fs::remove(hive);
+
+  // A link to a regular file elsewhere: that file is replaced, the link stays,
+  // and the lock file is made in the settings folder only.
+  const fs::path elsewhere = fs::path(Root()) / "dotfiles";
+  fs::create_directories(elsewhere);
+  { std::ofstream(elsewhere / "registry.reg", std::ios::binary) << "REGEDIT4\r\n"; }
+  fs::create_symlink(elsewhere / "registry.reg", hive);
+  ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "S\\K", REG_SZ, "v"), ERROR_SUCCESS);
+  EXPECT_TRUE(fs::is_symlink(hive));
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"), "v");
+  EXPECT_NE(FileText(elsewhere / "registry.reg").find("@=\"v\""), std::string::npos);
+  EXPECT_FALSE(fs::exists(elsewhere / "registry.reg.lock"));
 }
 
 TEST(HiveParserTest, ArbitraryTextReachesAStableFormAfterOneRewrite) {

@@ -7,6 +7,7 @@
 
 #include "platform/component.h"
 #include "platform/exceptions.h"
+#include "platform/version.h"
 #include "settings/Megares.h"
 #include "settings/owner_form.h"
 #include "temp_config.h"
@@ -93,6 +94,21 @@ TEST(StoreVersionTest, RegistryFromVersion321On) {
 }
 
 class StoreTest : public TempConfigTest {};
+
+TEST_F(StoreTest, AutomaticChoiceIsTheRegistryWhateverTheKernel) {
+  // A fixed Windows-equivalent version of a generation with a registry, not the
+  // kernel's (a 3.10 kernel would otherwise choose the INI file).
+  EXPECT_EQ(platform::GetVersion(), platform::kPlatformVersion);
+  EXPECT_EQ(TMegaRegistry::KindForVersion(platform::GetVersion()), bkRegistry);
+  TMegaRegistry automatic;
+  Configure(automatic, mrpAuto);
+  automatic.OpenBackEnd();
+  EXPECT_EQ(automatic.BackEndKind(), bkRegistry);
+  TMegaRegistry ini;
+  Configure(ini, mrpIni);
+  ini.OpenBackEnd();
+  EXPECT_EQ(ini.BackEndKind(), bkIni);
+}
 
 TEST_F(StoreTest, AutomaticChoiceFollowsThePlatformVersion) {
   TVersionedStore old(nullptr, 0x0A03);  // 3.10
@@ -306,17 +322,36 @@ TEST_P(FormCoordTest, NothingStoredKeepsTheFormsBounds) {
   EXPECT_EQ(loaded.Form->Height(), 400);
 }
 
-TEST_P(FormCoordTest, BoundsOfTheLastRemovalNoticeAreWrittenAtDestruction) {
+TEST_P(FormCoordTest, BoundsAtTheStartOfTheTeardownAreWritten) {
   {
     auto loaded = MakeForm(true);
     loaded.Form->SetBounds(30, 40, 640, 480);
     loaded.Form->FreeComponent(*loaded.Child);  // the notice records the bounds
-    loaded.Form->SetBounds(900, 900, 1, 1);     // not consulted at destruction
+    loaded.Form->SetBounds(900, 800, 100, 50);  // moved again before the teardown
   }
-  EXPECT_EQ(Stored("Left"), 30);
-  EXPECT_EQ(Stored("Top"), 40);
-  EXPECT_EQ(Stored("Width"), 640);
-  EXPECT_EQ(Stored("Height"), 480);
+  EXPECT_EQ(Stored("Left"), 900);
+  EXPECT_EQ(Stored("Top"), 800);
+  EXPECT_EQ(Stored("Width"), 100);
+  EXPECT_EQ(Stored("Height"), 50);
+}
+
+TEST_P(FormCoordTest, BoundsAreSavedWhicheverComponentTheFormCreatedFirst) {
+  for (const int others : {0, 1, 2}) {
+    {
+      // The store created after every other component (so freed first), or alone.
+      auto form = std::make_unique<TFakeForm>();
+      for (int i = 0; i < others; ++i) form->CreateComponent<platform::TComponent>();
+      auto& store = form->CreateComponent<TMegaRegistry>();
+      Configure(store, GetParam());
+      store.SetSaveFormCoord(true);
+      Load(*form);
+      form->SetBounds(11 + others, 22, 333, 444);
+    }
+    EXPECT_EQ(Stored("Left"), 11 + others);
+    EXPECT_EQ(Stored("Top"), 22);
+    EXPECT_EQ(Stored("Width"), 333);
+    EXPECT_EQ(Stored("Height"), 444);
+  }
 }
 
 TEST_P(FormCoordTest, TeardownOfTheFormRecordsAndWrites) {
@@ -328,10 +363,25 @@ TEST_P(FormCoordTest, TeardownOfTheFormRecordsAndWrites) {
   EXPECT_EQ(Stored("Height"), 200);
 }
 
-TEST_P(FormCoordTest, NothingIsWrittenWithoutRecordedBoundsOrSection) {
+TEST_P(FormCoordTest, NothingIsWrittenWithoutSectionOrOwnerForm) {
   {
-    // No removal notice ever reached the store.
-    auto form = std::make_unique<TFakeForm>();
+    // A form that leaves its components to the base destructor is no form by
+    // then: nothing to record.
+    class TCarelessForm : public TOwnerForm {
+     public:
+      TCarelessForm() : TOwnerForm(nullptr) {}
+      std::int32_t Left() const override { return 1; }
+      std::int32_t Top() const override { return 2; }
+      std::int32_t Width() const override { return 3; }
+      std::int32_t Height() const override { return 4; }
+      void SetLeft(std::int32_t) override {}
+      void SetTop(std::int32_t) override {}
+      void SetWidth(std::int32_t) override {}
+      void SetHeight(std::int32_t) override {}
+      std::int32_t ScreenWidth() const override { return 1024; }
+      std::int32_t ScreenHeight() const override { return 768; }
+    };
+    auto form = std::make_unique<TCarelessForm>();
     auto& store = form->CreateComponent<TMegaRegistry>();
     Configure(store, GetParam());
     store.SetSaveFormCoord(true);

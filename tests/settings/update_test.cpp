@@ -167,6 +167,24 @@ TEST_P(UpdateTest, ClosingOrDestroyingTheStoreWritesWhatItHolds) {
   EXPECT_EQ(ReadFresh("Settings", "Split"), "90");
 }
 
+TEST_P(UpdateTest, WritesLostToAnUnopenedStoreAreReported) {
+  // The settings file is a folder: the registry key cannot be opened, the INI
+  // file cannot be written.
+  std::filesystem::create_directories(FilePath());
+  TMegaRegistry store;
+  Configure(store, GetParam());
+  store.BeginUpdate();
+  try {
+    store.WriteText("Settings", "Split", "1");
+    store.EndUpdate();
+    FAIL() << "no error";
+  } catch (const platform::Exception& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find(FilePath().string() + ": is a folder, not a file"), std::string::npos)
+        << message;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothBackEnds, UpdateTest, ::testing::Values(mrpIni, mrpRegistry),
                          [](const ::testing::TestParamInfo<TMRPreference>& param) {
                            return std::string(param.param == mrpIni ? "Ini" : "Registry");

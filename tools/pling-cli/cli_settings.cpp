@@ -3,7 +3,10 @@
 
 #include "cli.h"
 #include "platform/codepage.h"
+#include "platform/exceptions.h"
+#include "platform/file_error.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "settings/Megares.h"
 
 namespace pling::cli {
@@ -70,7 +73,13 @@ int SettingsCommand(const TArgs& args) {
     // Two different defaults tell an absent value from a stored one.
     const std::string value = store.ReadText(section, key, "\x01");
     if (value == "\x01" && store.ReadText(section, key, "\x02") == "\x02") {
-      PrintError(args[1] + " " + args[2] + " is not set");
+      // Absent, or the file could not be read: say which.
+      const std::string cause = platform::LastFileErrorText();
+      if (!cause.empty()) {
+        PrintError("cannot read " + args[1] + " " + args[2] + ": " + cause);
+      } else {
+        PrintError(args[1] + " " + args[2] + " is not set");
+      }
       return 1;
     }
     std::printf("%s\n", ToTerminal(value).c_str());
@@ -90,11 +99,20 @@ int SettingsCommand(const TArgs& args) {
       PrintError("a setting in the registry holds at most 255 characters");
       return 1;
     }
-    store.WriteText(section, key, value);
-    // The registry back end does not report failed writes (the INI back end
-    // raises): check that it took.
-    if (registry && store.ReadText(section, key, "\x01") != value) {
-      PrintError("could not write " + args[1] + " " + args[2]);
+    if (registry && (section.size() + 1 + key.size() > kRegistryValueLimit ||
+                     !platform::IsWritableRegValue(section + "\\" + key, value))) {
+      PrintError("SECTION\\KEY must be a registry key path of at most 255 characters");
+      return 1;
+    }
+    // Written as an update, whose end reports this write's own result for either
+    // back end (the file and the cause when it fails), whatever other programs
+    // write to the same key at the same time.
+    try {
+      store.BeginUpdate();
+      store.WriteText(section, key, value);
+      store.EndUpdate();
+    } catch (const platform::Exception& error) {
+      PrintError("could not write " + args[1] + " " + args[2] + ": " + error.what());
       return 1;
     }
     return 0;

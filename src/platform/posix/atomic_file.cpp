@@ -30,11 +30,11 @@ FileIdentity IdentityOf(const struct stat& info) {
 // What a settings file must not be, in words; nullptr for a regular file.
 const char* NotARegularFile(mode_t mode) {
   if (S_ISREG(mode)) return nullptr;
-  if (S_ISDIR(mode)) return "is a folder, not a file";
-  if (S_ISFIFO(mode)) return "is a FIFO, not a regular file";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a regular file";
-  if (S_ISSOCK(mode)) return "is a socket, not a regular file";
-  return "is not a regular file";
+  if (S_ISDIR(mode)) return "a folder, not a file";
+  if (S_ISFIFO(mode)) return "a FIFO, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a regular file";
+  if (S_ISSOCK(mode)) return "a socket, not a regular file";
+  return "not a regular file";
 }
 
 // The error value for a file that is not a regular one: a folder is EISDIR, any
@@ -43,10 +43,31 @@ int NotARegularFileError(mode_t mode) {
   return S_ISDIR(mode) ? EISDIR : EINVAL;
 }
 
+std::string LinkTargetOf(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                       &std::free);
+  return resolved ? std::string(resolved.get()) : std::string();
+}
+
+// Records that `path` (or what it links to) is of a kind that `mode` tells and
+// no regular file; returns the error value.
+int RecordNotRegular(const std::string& path, mode_t mode);
+
 int RecordWithText(const std::string& path, int error, const std::string& cause) {
   RecordFileError(path, error);
   tFileError = path + ": " + cause;
   return error;
+}
+
+int RecordNotRegular(const std::string& path, mode_t mode) {
+  std::string cause = NotARegularFile(mode);
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    cause = "a link to " + LinkTargetOf(path) + ", " + cause;
+  } else {
+    cause = "is " + cause;
+  }
+  return RecordWithText(path, NotARegularFileError(mode), cause);
 }
 
 int WriteAll(int fd, std::string_view data) {
@@ -105,9 +126,8 @@ std::string FolderOf(const std::string& path) {
 std::string WriteTargetOf(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                       &std::free);
-  return resolved ? std::string(resolved.get()) : path;
+  const std::string target = LinkTargetOf(path);
+  return target.empty() ? path : target;
 }
 
 int IdentifyFile(const std::string& path, FileIdentity& identity) {
@@ -133,9 +153,9 @@ int ReadFileContents(const std::string& path, std::string& contents, FileIdentit
     RecordFileError(path, error);
     return error;
   }
-  if (const char* kind = NotARegularFile(info.st_mode)) {
+  if (NotARegularFile(info.st_mode) != nullptr) {
     ::close(fd);
-    return RecordWithText(path, NotARegularFileError(info.st_mode), kind);
+    return RecordNotRegular(path, info.st_mode);
   }
   const auto tooLarge = [&] {
     return RecordWithText(path, EFBIG,
@@ -177,10 +197,19 @@ FileLock::~FileLock() {
 
 int FileLock::Lock(const std::string& path) {
   if (FFd >= 0) return EBUSY;
+  // What the write will replace: the file a link leads to, which must be a
+  // regular file when it exists. Refused before anything is created.
+  const std::string target = WriteTargetOf(path);
+  struct stat info {};
+  if (::stat(target.c_str(), &info) == 0 && NotARegularFile(info.st_mode) != nullptr) {
+    return RecordNotRegular(path, info.st_mode);
+  }
   if (const int error = CreateFolders(FolderOf(path))) {
     RecordFileError(FolderOf(path), error);
     return error;
   }
+  // Beside the name as given, so in the settings folder even when the file
+  // itself lives elsewhere.
   const std::string lockPath = path + ".lock";
   const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
@@ -196,7 +225,7 @@ int FileLock::Lock(const std::string& path) {
     return error;
   }
   FFd = fd;
-  FPath = path;
+  FPath = target;
   return 0;
 }
 
@@ -206,10 +235,13 @@ int ReplaceFileContents(const FileLock& lock, std::string_view contents, FileIde
   const std::string temporary = TemporaryPathOf(path);
   mode_t mode = 0600;
   struct stat info {};
+  if (contents.size() > kMaxSettingsFileSize) {
+    return RecordWithText(path, EFBIG,
+                          "File too large (a settings file holds at most " +
+                              std::to_string(kMaxSettingsFileSize >> 20) + " MiB)");
+  }
   if (::stat(path.c_str(), &info) == 0) {
-    if (const char* kind = NotARegularFile(info.st_mode)) {
-      return RecordWithText(path, NotARegularFileError(info.st_mode), kind);
-    }
+    if (NotARegularFile(info.st_mode) != nullptr) return RecordNotRegular(path, info.st_mode);
     mode = info.st_mode & 07777;
     // The rename needs only the folder's permission: a file that may not be
     // written (no write bit at all, as a file made read-only on purpose, or none
@@ -222,16 +254,17 @@ int ReplaceFileContents(const FileLock& lock, std::string_view contents, FileIde
 
   // Made anew, never followed: a link planted under the temporary name in a
   // shared folder cannot redirect the write.
+  // Errors name the file being replaced, which is the one the user knows.
   if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
     const int error = errno;
-    RecordFileError(temporary, error);
+    RecordFileError(path, error);
     return error;
   }
   const int fd =
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     const int error = errno;
-    RecordFileError(temporary, error);
+    RecordFileError(path, error);
     return error;
   }
   int error = WriteAll(fd, contents);
@@ -242,7 +275,7 @@ int ReplaceFileContents(const FileLock& lock, std::string_view contents, FileIde
   if (error == 0 && identity != nullptr && ::fstat(fd, &written) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {
-    RecordFileError(temporary, error);
+    RecordFileError(path, error);
   } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
     error = errno;
     RecordFileError(path, error);
@@ -268,6 +301,7 @@ DWORD ErrorFromErrno(int error) {
       return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
+    case EINVAL:
     case EROFS:
     case EISDIR:
       return ERROR_ACCESS_DENIED;

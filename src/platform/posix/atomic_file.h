@@ -45,12 +45,15 @@ std::string WriteTargetOf(const std::string& path);
 int IdentifyFile(const std::string& path, FileIdentity& identity);
 
 // The whole contents of `path`, and its identity when `identity` is given. 0 or
-// an errno value (ENOENT when it does not exist).
+// an errno value (ENOENT when it does not exist). Anything but a regular file
+// (a FIFO, a device, a folder, also behind a link) is refused without blocking,
+// and so is a file of more than kMaxSettingsFileSize bytes (EFBIG).
 int ReadFileContents(const std::string& path, std::string& contents,
                      FileIdentity* identity = nullptr);
 
 // An exclusive advisory lock on "<path>.lock", held until destruction. Threads
-// and processes alike wait for each other.
+// and processes alike wait for each other. The lock file sits beside `path` as
+// named; what a write replaces (path()) is the file a link at `path` leads to.
 class FileLock {
  public:
   FileLock() = default;
@@ -58,9 +61,11 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Creates the folder and the lock file as needed and waits for the lock.
-  // 0 or an errno value.
+  // Creates the folder and the lock file as needed and waits for the lock. 0 or
+  // an errno value; refuses (EISDIR, EINVAL) a file, or the target of a link,
+  // that exists and is no regular file, before creating anything.
   int Lock(const std::string& path);
+  // The file to replace: WriteTargetOf(path).
   const std::string& path() const { return FPath; }
 
  private:
@@ -70,7 +75,8 @@ class FileLock {
 
 // Replaces the file that `lock` guards by `contents`, atomically and durably, and
 // gives the new file's identity when `identity` is given. On failure (an errno
-// value is returned) the old file is unchanged.
+// value is returned) the old file is unchanged. Contents that could not be read
+// back (more than kMaxSettingsFileSize bytes) are refused.
 int ReplaceFileContents(const FileLock& lock, std::string_view contents,
                         FileIdentity* identity = nullptr);
 

@@ -3,6 +3,15 @@
 // so that reading a value costs a stat() and a look-up instead of a read and a
 // parse. Whether the file changed is told by its identity (FileIdentity): a
 // replacement makes a new file, an edit in place changes its size or time.
+//
+// File times are coarse (a clock tick of some milliseconds, seconds on some file
+// systems), and a freed inode number may come back at once: two versions of a
+// file written within one tick may look alike. So a version whose modification
+// time was recent when it was kept ("racy") is trusted only after its text has
+// been read again and found the same; once its time lies far enough in the past,
+// a later version must differ in time, and the identity alone is trusted.
+#include <time.h>
+
 #include <list>
 #include <memory>
 #include <mutex>
@@ -13,9 +22,9 @@
 
 namespace pling::platform {
 
-// `parse` makes a std::shared_ptr<const Parsed> of the file's text. A file that does not exist
-// is cached as parsed from the empty text (and as missing). A few files at most
-// are kept, the most recently used first.
+// `parse` makes a std::shared_ptr<const Parsed> of the file's text. A file that
+// does not exist is cached as parsed from the empty text (and as missing). A few
+// files at most are kept, the most recently used first.
 template <typename Parsed>
 class FileCache {
  public:
@@ -24,71 +33,102 @@ class FileCache {
     bool exists = false;
   };
 
-  // The parsed file at `path`: from the cache while its identity matches, else
-  // read and parsed anew. 0 or an errno value (a missing file is no error).
-  template <typename Parse>
-  int Load(const std::string& path, Parse parse, Entry& result) {
+  // The parsed file at `path`: from the cache while its identity matches (and
+  // `usable` accepts what was kept), else read and parsed anew. 0 or an errno
+  // value (a missing file is no error).
+  template <typename Parse, typename Usable>
+  int Load(const std::string& path, Parse parse, Usable usable, Entry& result) {
     FileIdentity identity;
     const int statError = IdentifyFile(path, identity);
     if (statError == ENOENT) {
-      result = Entry{Empty(parse), false};
+      result = Entry{Empty(parse, usable), false};
       return 0;
     }
+    std::shared_ptr<const Slot> kept;
     if (statError == 0) {
       std::lock_guard guard(FMutex);
       for (auto it = FSlots.begin(); it != FSlots.end(); ++it) {
-        if (it->path == path && it->identity == identity) {
+        if ((*it)->path == path && (*it)->identity == identity && usable(*(*it)->parsed)) {
           FSlots.splice(FSlots.begin(), FSlots, it);
-          result = Entry{it->parsed, true};
-          return 0;
+          kept = *it;
+          break;
         }
+      }
+      if (kept && !kept->racy) {
+        result = Entry{kept->parsed, true};
+        return 0;
       }
     }
     std::string text;
     const int error = ReadFileContents(path, text, &identity);
     if (error == ENOENT) {
-      result = Entry{Empty(parse), false};
+      result = Entry{Empty(parse, usable), false};
       return 0;
     }
     if (error != 0) return error;
-    std::shared_ptr<const Parsed> parsed = parse(std::move(text));
-    Store(path, identity, parsed);
+    // A racy version read again: its parse still serves when the text is the same.
+    std::shared_ptr<const Parsed> parsed = kept && kept->identity == identity && kept->text == text
+                                               ? kept->parsed
+                                               : parse(std::string(text));
+    Store(path, identity, parsed, std::move(text));
     result = Entry{std::move(parsed), true};
     return 0;
   }
 
-  // Records what this process has just written to `path`.
+  template <typename Parse>
+  int Load(const std::string& path, Parse parse, Entry& result) {
+    return Load(
+        path, parse, [](const Parsed&) { return true; }, result);
+  }
+
+  // Records what this process has just read from or written to `path`.
   void Store(const std::string& path, const FileIdentity& identity,
-             std::shared_ptr<const Parsed> parsed) {
+             std::shared_ptr<const Parsed> parsed, std::string text) {
+    auto slot = std::make_shared<Slot>();
+    slot->path = path;
+    slot->identity = identity;
+    slot->parsed = std::move(parsed);
+    slot->text = std::move(text);
+    slot->racy = IsRecent(identity);
     std::lock_guard guard(FMutex);
     for (auto it = FSlots.begin(); it != FSlots.end(); ++it) {
-      if (it->path == path) {
+      if ((*it)->path == path) {
         FSlots.erase(it);
         break;
       }
     }
-    FSlots.push_front(Slot{path, identity, std::move(parsed)});
+    FSlots.push_front(std::move(slot));
     if (FSlots.size() > kSlots) FSlots.pop_back();
   }
 
  private:
   static constexpr std::size_t kSlots = 4;
+  // More than any file system's time granularity.
+  static constexpr time_t kRacySeconds = 3;
 
   struct Slot {
     std::string path;
     FileIdentity identity;
     std::shared_ptr<const Parsed> parsed;
+    std::string text;  // as read or written, to tell a racy version again
+    bool racy = true;
   };
 
-  template <typename Parse>
-  std::shared_ptr<const Parsed> Empty(Parse parse) {
+  static bool IsRecent(const FileIdentity& identity) {
+    timespec now{};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return true;
+    return identity.modifiedSeconds + kRacySeconds >= now.tv_sec;
+  }
+
+  template <typename Parse, typename Usable>
+  std::shared_ptr<const Parsed> Empty(Parse parse, Usable usable) {
     std::lock_guard guard(FMutex);
-    if (!FEmpty) FEmpty = parse(std::string());
+    if (!FEmpty || !usable(*FEmpty)) FEmpty = parse(std::string());
     return FEmpty;
   }
 
   std::mutex FMutex;
-  std::list<Slot> FSlots;
+  std::list<std::shared_ptr<const Slot>> FSlots;
   std::shared_ptr<const Parsed> FEmpty;
 };
 

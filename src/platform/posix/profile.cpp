@@ -51,7 +51,7 @@ std::shared_ptr<const ParsedProfile> ParseProfile(std::string text) {
 // errno value.
 int ChangeProfile(const std::string& path, std::span<const ProfileWrite> writes) {
   FileLock lock;
-  if (const int error = lock.Lock(WriteTargetOf(path))) return error;
+  if (const int error = lock.Lock(path)) return error;
   // Under the lock, so that a concurrent writer's change is not lost.
   FileCache<ParsedProfile>::Entry current;
   if (const int error = gProfileCache.Load(lock.path(), ParseProfile, current)) return error;
@@ -60,8 +60,8 @@ int ChangeProfile(const std::string& path, std::span<const ProfileWrite> writes)
   FileIdentity identity;
   if (const int error = ReplaceFileContents(lock, changed, &identity)) return error;
   auto parsed = std::make_shared<const ParsedProfile>(std::move(changed));
-  gProfileCache.Store(lock.path(), identity, parsed);
-  if (path != lock.path()) gProfileCache.Store(path, identity, parsed);
+  if (path != lock.path()) gProfileCache.Store(path, identity, parsed, parsed->Text());
+  gProfileCache.Store(lock.path(), identity, parsed, parsed->Text());
   return 0;
 }
 

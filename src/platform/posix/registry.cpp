@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/hive_parser.h"
 #include "platform/paths.h"
 #include "platform/posix/atomic_file.h"
@@ -37,7 +38,11 @@ std::shared_ptr<const Hive> ParseHiveText(std::string text) {
 // on failure (a missing file is an empty hive).
 int LoadHive(const std::string& path, std::shared_ptr<const Hive>& hive) {
   FileCache<Hive>::Entry entry;
-  if (const int error = gHiveCache.Load(path, ParseHiveText, entry)) return error;
+  // Names are folded in the code page of the hive's making: another page, another parse.
+  const auto sameCodePage = [page = ActiveCodePages().Ansi](const Hive& kept) {
+    return kept.keys.key_comp().codePage == page;
+  };
+  if (const int error = gHiveCache.Load(path, ParseHiveText, sameCodePage, entry)) return error;
   hive = std::move(entry.parsed);
   return 0;
 }
@@ -91,19 +96,18 @@ template <typename Change>
 DWORD ChangeHive(Change change) {
   const std::string path = RegistryHivePath();
   FileLock lock;
-  int error = lock.Lock(WriteTargetOf(path));
+  int error = lock.Lock(path);
   if (error != 0) return ErrorFromErrno(error);
   // Under the lock, so that what another process wrote meanwhile is kept.
   std::shared_ptr<const Hive> current;
   if ((error = LoadHive(lock.path(), current)) != 0) return ErrorFromErrno(error);
   auto hive = std::make_shared<Hive>(*current);
   if (!change(*hive)) return ERROR_SUCCESS;
+  std::string text = SerializeHive(*hive);
   FileIdentity identity;
-  if ((error = ReplaceFileContents(lock, SerializeHive(*hive), &identity)) != 0) {
-    return ErrorFromErrno(error);
-  }
-  gHiveCache.Store(lock.path(), identity, hive);
-  if (path != lock.path()) gHiveCache.Store(path, identity, hive);
+  if ((error = ReplaceFileContents(lock, text, &identity)) != 0) return ErrorFromErrno(error);
+  if (path != lock.path()) gHiveCache.Store(path, identity, hive, text);
+  gHiveCache.Store(lock.path(), identity, hive, std::move(text));
   return ERROR_SUCCESS;
 }
 
@@ -170,8 +174,9 @@ LONG RegQueryValue(HKEY key, std::string_view subKey, char* data, LONG* size) {
   const HiveKey* found = FindHiveKey(*hive, name);
   if (found == nullptr && name != kClassesRootName) return Result(ERROR_FILE_NOT_FOUND);
   // A key without a default value reads as the empty string.
-  const std::string_view value =
-      found != nullptr && found->defaultValue ? std::string_view(*found->defaultValue) : "";
+  const std::string value = found != nullptr && found->defaultValue
+                                ? HiveValueAsAnsi(*hive, *found->defaultValue)
+                                : std::string();
   const LONG needed = static_cast<LONG>(std::min<std::size_t>(value.size() + 1, INT32_MAX));
   const LONG available = *size;
   *size = needed;

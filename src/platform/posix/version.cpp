@@ -1,7 +1,5 @@
 #include "platform/version.h"
 
-#include <sys/utsname.h>
-
 #include <algorithm>
 
 namespace pling::platform {
@@ -31,9 +29,7 @@ DWORD VersionFromRelease(std::string_view release) {
 }
 
 DWORD GetVersion() {
-  utsname names{};
-  if (uname(&names) != 0) return 0;
-  return VersionFromRelease(names.release);
+  return kPlatformVersion;
 }
 
 }  // namespace pling::platform
