@@ -37,7 +37,10 @@ int main(int argc, char** argv) {
       if (mainWindow != nullptr) {
         mainWindow->close();
       } else {
+        // The window is still being made, perhaps showing a message box about
+        // a setting: the box goes, the window closes as soon as it stands.
         closeAsked = true;
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
       }
     });
     app::TPlingFrm window;

@@ -113,3 +113,25 @@ TEST_F(ProgramTest, TerminationSignalsSaveTheSettingsAndTheNextStartListensAgain
 
 }  // namespace
 }  // namespace pling::testing
+
+namespace pling::testing {
+namespace {
+
+TEST_F(ProgramTest, ASignalWhileTheStartUpMessageBoxIsShownStillEndsTheProgramAndSaves) {
+  {
+    auto store = Store();
+    store->WriteText("ReceivedMemo", "Color", "pink");  // a message box at start
+    store->WriteText("Receivers", "NAME0", "Bob+");
+  }
+  const pid_t pid = Launch();
+  ASSERT_GT(pid, 0);
+  ChildGuard guard{pid};
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  EXPECT_EQ(ExitStatus(pid), 0);
+  // The window closed the ordinary way and wrote what it had.
+  EXPECT_EQ(Store()->ReadText("Receivers", "NAME1", "absent"), "");
+}
+
+}  // namespace
+}  // namespace pling::testing
