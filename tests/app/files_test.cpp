@@ -1,0 +1,78 @@
+// Saving the panes to text files and loading a file into the send pane.
+#include <QAction>
+#include <filesystem>
+#include <fstream>
+
+#include "app_fixture.h"
+
+namespace pling::testing {
+namespace {
+
+class FilesTest : public AppTest {
+ protected:
+  std::filesystem::path File(const char* name) const {
+    return std::filesystem::path(Root()) / name;
+  }
+  static void Write(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  void Choose(app::TPlingFrm& w, const std::filesystem::path& path) {
+    const QString chosen = QString::fromStdString(path.string());
+    w.SaveDialog = [chosen](QWidget*) { return chosen; };
+    w.OpenDialog = [chosen](QWidget*) { return chosen; };
+  }
+  // Runs a menu command as a click does: through the event loop, whose handler
+  // shows what the command raises.
+  static void Click(QAction* action) {
+    QMetaObject::invokeMethod(action, "trigger", Qt::QueuedConnection);
+    QTest::qWait(20);
+  }
+};
+
+TEST_F(FilesTest, SavedPanesAreAnsiTextWithCrLfAndWrappingIsNotSaved) {
+  app::TPlingFrm& w = Start();
+  Choose(w, File("received.txt"));
+  w.Saveas1->trigger();
+  EXPECT_EQ(FileText(File("received.txt")), "") << "an empty pane saves an empty file";
+
+  w.RecvLinewrap->trigger();
+  const std::string longLine(300, 'x');
+  w.ReceivedMmo->appendPlainText(QString::fromStdString(longLine));
+  w.ReceivedMmo->appendPlainText(QStringLiteral("caf\u00E9"));
+  w.Saveas3->trigger();
+  EXPECT_EQ(FileText(File("received.txt")), longLine + "\r\ncaf\xE9\r\n");
+
+  // Loading: CR alone, LF alone and LF CR are line breaks; the pane is replaced.
+  Write(File("in.txt"), "one\ntwo\rthree\n\rfour\r\nfive");
+  w.SendMmo->setPlainText(QStringLiteral("old text"));
+  Choose(w, File("in.txt"));
+  w.Open2->trigger();
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("one\ntwo\nthree\nfour\nfive"));
+  Choose(w, File("send.txt"));
+  w.Saveas2->trigger();
+  EXPECT_EQ(FileText(File("send.txt")), "one\r\ntwo\r\nthree\r\nfour\r\nfive");
+  EXPECT_TRUE(FMessages.isEmpty());
+}
+
+TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsText) {
+  app::TPlingFrm& w = Start();
+  w.SendMmo->setPlainText(QStringLiteral("keep me"));
+  const auto folder = File("folder");
+  std::filesystem::create_directory(folder);
+  Choose(w, folder);  // a folder can be neither written nor read as a file
+  Click(w.Saveas2);
+  Click(w.Open1);
+  ASSERT_EQ(FMessages.size(), 2);
+  EXPECT_EQ(FMessages[0],
+            QStringLiteral("Cannot create file ") + QString::fromStdString(folder.string()));
+  EXPECT_EQ(FMessages[1],
+            QStringLiteral("Cannot open file ") + QString::fromStdString(folder.string()));
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+  // A cancelled dialog changes nothing.
+  w.OpenDialog = [](QWidget*) { return QString(); };
+  w.Open1->trigger();
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+}
+
+}  // namespace
+}  // namespace pling::testing

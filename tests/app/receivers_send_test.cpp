@@ -1,0 +1,178 @@
+// Receivers list commands, the server choice and sending from the window, with
+// the messages caught by a listener on this machine's messenger mailslot.
+#include <QAction>
+#include <QKeyEvent>
+#include <deque>
+#include <string>
+
+#include "app_fixture.h"
+#include "mailslot/lxMailSlot.h"
+#include "platform/identity.h"
+
+namespace pling::testing {
+namespace {
+
+class SendTest : public AppTest {
+ protected:
+  // Answers the window's input dialogs in turn; "" with false is Cancel.
+  void Answer(std::deque<std::pair<bool, QString>> answers) {
+    FAnswers = std::move(answers);
+    Window().InputQuery = [this](const QString& caption, const QString& prompt, QString& value) {
+      FAsked << caption + QLatin1Char('/') + prompt + QLatin1Char('=') + value;
+      if (FAnswers.empty()) return false;
+      auto [ok, text] = FAnswers.front();
+      FAnswers.pop_front();
+      if (ok) value = text;
+      return ok;
+    };
+  }
+  // Listens on this machine's messenger mailslot.
+  void Listen() {
+    FListener = &FListenerOwner.CreateComponent<mailslot::TlxPling>();
+    FListener->OnMessage = [this](platform::TComponent&, std::string r, std::string s,
+                                  std::string m) {
+      FReceived.push_back({s, r, m});
+    };
+    FListener->Open();
+  }
+  bool WaitForMessages(std::size_t count) {
+    return WaitFor([&] { return FReceived.size() >= count; });
+  }
+
+  struct Message {
+    std::string Sender, Reciever, Text;
+  };
+  std::deque<std::pair<bool, QString>> FAnswers;
+  QStringList FAsked;
+  platform::TComponent FListenerOwner;
+  mailslot::TlxPling* FListener = nullptr;
+  std::vector<Message> FReceived;
+};
+
+TEST_F(SendTest, AddNormalisesAndSelectsOnlyWhenNothingIsSelected) {
+  app::TPlingFrm& w = Start();
+  Answer({{true, "bOB"}, {true, "bob"}, {true, "dave"}, {false, "zed"}, {true, ""}});
+  w.Add1->trigger();
+  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Bob")});
+  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
+  w.ReceiversLbx->SetSelected(0, false);
+  w.Add2->trigger();  // bob again: nothing added, but selected since nothing was
+  EXPECT_EQ(w.ReceiversLbx->count(), 1);
+  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
+  w.Add1->trigger();  // dave while Bob is selected
+  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("Bob"), QStringLiteral("Dave")}));
+  EXPECT_FALSE(w.ReceiversLbx->Selected(1));
+  w.Add1->trigger();  // cancelled
+  w.Add1->trigger();  // empty
+  EXPECT_EQ(w.ReceiversLbx->count(), 2);
+  EXPECT_EQ(FAsked.first(), QStringLiteral("Add/Receiver="));
+}
+
+TEST_F(SendTest, EditAndDeleteActOnTheItemLastUnderTheMouse) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  for (const char* name : {"Bob", "Carol"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
+  w.ReceiversLbx->SetSelected(0, true);
+  Answer({{true, "robert"}});
+  EXPECT_EQ(w.MouseIndex(), 0) << "before the mouse came: the first item";
+  w.Edit2->trigger();
+  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("Bob"), QStringLiteral("Carol"),
+                                                  QStringLiteral("Robert")}));
+  EXPECT_EQ(FAsked.last(), QStringLiteral("Edit/Receiver=Bob"));
+  // The mouse over Carol, then Delete: Carol goes, Bob stays selected.
+  const QRect carol = w.ReceiversLbx->visualItemRect(w.ReceiversLbx->item(1));
+  QTest::mouseMove(w.ReceiversLbx->viewport(), carol.center());
+  ASSERT_EQ(w.MouseIndex(), 1);
+  w.Delete1->trigger();
+  EXPECT_EQ(w.ReceiversLbx->Items(),
+            (QStringList{QStringLiteral("Bob"), QStringLiteral("Robert")}));
+  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
+  w.Delete1->trigger();  // again without moving: nothing
+  EXPECT_EQ(w.ReceiversLbx->count(), 2);
+  // Below the last item there is no item.
+  QTest::mouseMove(w.ReceiversLbx->viewport(), QPoint(5, w.ReceiversLbx->viewport()->height() - 2));
+  EXPECT_EQ(w.MouseIndex(), -1);
+  w.Edit1->trigger();
+  EXPECT_EQ(w.ReceiversLbx->count(), 2);
+}
+
+TEST_F(SendTest, SendGoesToEverySelectedReceiverDirectlyOrThroughTheServer) {
+  Listen();
+  app::TPlingFrm& w = Start();
+  // "." names this machine, so the datagrams reach the listener.
+  for (const char* name : {".", "..", "zz"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
+  w.ReceiversLbx->SetSelected(0, true);
+  w.ReceiversLbx->SetSelected(1, true);  // ".." is no machine: written nowhere, not reported
+  w.SendMmo->setPlainText(QStringLiteral("line one\nline two"));
+  w.SendMmo->selectAll();
+  w.Send1->trigger();
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(FReceived[0].Sender, platform::GetComputerName());
+  EXPECT_EQ(FReceived[0].Reciever, ".");
+  EXPECT_EQ(FReceived[0].Text, "line one\r\nline two") << "one datagram with its line breaks";
+  EXPECT_TRUE(FMessages.isEmpty());
+
+  // Through a server: written to the server, the user as sender.
+  Answer({{true, "."}});
+  w.Useserver1->trigger();
+  ASSERT_TRUE(w.Useserver1->isChecked());
+  EXPECT_EQ(w.servername1->text(), QStringLiteral("."));
+  w.ReceiversLbx->SetSelected(0, false);
+  w.ReceiversLbx->SetSelected(1, false);
+  w.ReceiversLbx->SetSelected(2, true);
+  w.SendMmo->moveCursor(QTextCursor::End);  // no selection in the pane
+  w.Sendselection2->trigger();              // nothing selected in the pane: "What" is asked
+  EXPECT_EQ(FAsked.size(), 2);              // the server name, then "What"
+  EXPECT_EQ(FAsked.last(), QStringLiteral("Send/What="));
+  EXPECT_TRUE(FReceived.size() == 1) << "the cancelled What sends nothing";
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Nothing to send"));
+  Answer({{true, "via server"}});
+  w.Send3->trigger();
+  ASSERT_TRUE(WaitForMessages(2));
+  EXPECT_EQ(FReceived[1].Sender, platform::GetUserName());
+  EXPECT_EQ(FReceived[1].Reciever, "zz");
+  EXPECT_EQ(FReceived[1].Text, "via server");
+  EXPECT_TRUE(w.SendMmo->toPlainText().endsWith(QStringLiteral("\nvia server")))
+      << "the typed text is appended to the send pane";
+
+  // "Use server" while checked: unchecked at once, the name stays.
+  w.Useserver1->trigger();
+  EXPECT_FALSE(w.Useserver1->isChecked());
+  EXPECT_EQ(w.servername1->text(), QStringLiteral("."));
+  Answer({{false, ""}});
+  w.Useserver1->trigger();  // the name dialog cancelled: stays unchecked
+  EXPECT_FALSE(w.Useserver1->isChecked());
+}
+
+TEST_F(SendTest, EnterSendsTheWholeLineThenBreaksIt) {
+  Listen();
+  app::TPlingFrm& w = Start();
+  w.ReceiversLbx->SetSelected(w.ReceiversLbx->AddItem(QStringLiteral(".")), true);
+  w.SendMmo->setPlainText(QStringLiteral("first\nhello world"));
+  QTextCursor cursor = w.SendMmo->textCursor();
+  cursor.setPosition(static_cast<int>(QStringLiteral("first\nhello").size()));
+  w.SendMmo->setTextCursor(cursor);
+  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(FReceived[0].Text, "hello world");
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("first\nhello\n world"));
+  // Without "Automatic send", Enter only breaks the line.
+  w.Automaticsend1->trigger();
+  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  QTest::qWait(100);
+  EXPECT_EQ(FReceived.size(), 1u);
+}
+
+TEST_F(SendTest, WithoutReceiversTheAddDialogComesFirst) {
+  app::TPlingFrm& w = Start();
+  Answer({{false, ""}});
+  w.SendMmo->setPlainText(QStringLiteral("hi"));
+  w.SendMmo->selectAll();
+  w.Send1->trigger();
+  EXPECT_EQ(FAsked, QStringList{QStringLiteral("Add/Receiver=")});
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("No receiver selected"));
+}
+
+}  // namespace
+}  // namespace pling::testing
