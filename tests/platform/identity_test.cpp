@@ -61,7 +61,7 @@ TEST(IdentityTest, UserNameComesFromThePasswordDatabase) {
 
 TEST(VersionTest, MajorInTheLowByteMinorInTheNext) {
   EXPECT_EQ(VersionFromRelease("6.1.0-13-amd64"), 0x0106u);
-  EXPECT_EQ(VersionFromRelease("5.15.90.1-microsoft-standard"), 5u | (15u << 8));
+  EXPECT_EQ(VersionFromRelease("5.15.90.1-custom-standard"), 5u | (15u << 8));
   EXPECT_EQ(VersionFromRelease("4"), 4u);
   EXPECT_EQ(VersionFromRelease("3.x"), 3u);
   EXPECT_EQ(VersionFromRelease("300.1000"), 255u | (255u << 8));
