@@ -1,0 +1,182 @@
+#pragma once
+// The window's building blocks: panels that place their children by alignment
+// (bottom, right, the rest), splitters that resize their neighbour, the two text
+// panes and the sorted receivers list, each with a background colour and a font
+// as the core keeps them.
+#include <QAbstractScrollArea>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "settings/font.h"
+
+namespace pling::app {
+
+enum class TAlign { alNone, alBottom, alRight, alClient };
+
+// Places aligned children in the order they were added: each alBottom child
+// keeps its height and takes the bottom of what is left, each alRight child
+// keeps its width and takes the right, the alClient child gets the rest
+// (never less than nothing).
+class TAligner {
+ public:
+  void Add(QWidget* child, TAlign align) { FChildren.push_back({child, align}); }
+  void Realign(QRect area) const;
+
+ private:
+  struct TChild {
+    QWidget* Widget;
+    TAlign Align;
+  };
+  std::vector<TChild> FChildren;
+};
+
+// A panel: a border of BorderWidth pixels, aligned children inside, and an
+// OnResize event after its children were placed.
+class TPanel : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TPanel(QWidget* parent = nullptr);
+
+  int BorderWidth() const { return FBorderWidth; }
+  void SetBorderWidth(int value);
+  void AddAligned(QWidget* child, TAlign align) { FAligner.Add(child, align); }
+  // Places the children again (after one of them changed its size).
+  void Realign();
+  // The inner area, inside the border.
+  QRect AlignRect() const;
+
+  std::function<void()> OnResize;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  int FBorderWidth = 0;
+  TAligner FAligner;
+};
+
+// A splitter bar. Dragging it changes the height (alBottom) or width (alRight)
+// of the control it is aligned next to; neither that control nor the client
+// control on the other side gets smaller than MinSize. OnMoved fires when the
+// drag ends.
+class TSplitter : public QWidget {
+  Q_OBJECT
+ public:
+  TSplitter(TAlign align, QWidget* parent = nullptr);
+
+  // The control that the bar resizes, and the one that gives way on the other side.
+  void SetControls(QWidget* resized, QWidget* client) {
+    FResized = resized;
+    FClient = client;
+  }
+  int MinSize() const { return FMinSize; }
+  void SetMinSize(int value) { FMinSize = value; }
+  // Moves the bar by `delta` pixels (down or right positive), as a drag would,
+  // without firing OnMoved.
+  void MoveBy(int delta);
+
+  std::function<void()> OnMoved;
+  // Asked to place the controls again after a move.
+  std::function<void()> OnRealign;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  int ResizedSize() const;
+  int Position(const QPoint& global) const;
+
+  TAlign FAlign;
+  int FMinSize = 30;
+  QWidget* FResized = nullptr;
+  QWidget* FClient = nullptr;
+  bool FDragging = false;
+  int FDragStart = 0;    // pointer position at the press
+  int FSizeAtStart = 0;  // size of the resized control at the press
+};
+
+// Keeps a scroll area's background and text colours as core colours and
+// resolves system colours through the application's palette whenever the area
+// paints, so a change of the desktop's theme shows at the next paint.
+class TPaneColors : public QObject {
+  Q_OBJECT
+ public:
+  explicit TPaneColors(QAbstractScrollArea* area);
+
+  settings::TColor Color() const { return FColor; }
+  void SetColor(settings::TColor value);
+  settings::TColor TextColor() const { return FTextColor; }
+  void SetTextColor(settings::TColor value);
+  // Resolves both colours now and gives the area a palette with them.
+  void Apply();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QAbstractScrollArea* FArea;
+  settings::TColor FColor = settings::clWindow;
+  settings::TColor FTextColor = settings::clWindowText;
+};
+
+// A text pane (memo) with a core font and background colour and two wrap
+// states: off (no wrapping, both scroll bars) and on (wrapping at the pane's
+// right edge, vertical scroll bar only).
+class TMemo : public QPlainTextEdit {
+  Q_OBJECT
+ public:
+  explicit TMemo(QWidget* parent = nullptr);
+
+  settings::TColor Color() const { return FColors->Color(); }
+  void SetColor(settings::TColor value) { FColors->SetColor(value); }
+  const settings::TFont& CoreFont() const { return FCoreFont; }
+  void SetCoreFont(const settings::TFont& value);
+  bool WordWrap() const { return FWordWrap; }
+  void SetWordWrap(bool value);
+
+  // Lines as the pane counts them (display lines while wrapping).
+  int LineCount() const;
+
+  std::function<void(QKeyEvent&)> OnKeyPress;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  TPaneColors* FColors;
+  settings::TFont FCoreFont;
+  bool FWordWrap = false;
+};
+
+// The receivers list: sorted by the locale's comparison with letter case
+// ignored, several items selectable (Shift and Ctrl extend a selection).
+class TListBox : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit TListBox(QWidget* parent = nullptr);
+
+  settings::TColor Color() const { return FColors->Color(); }
+  void SetColor(settings::TColor value) { FColors->SetColor(value); }
+  const settings::TFont& CoreFont() const { return FCoreFont; }
+  void SetCoreFont(const settings::TFont& value);
+  void SetItemHeight(int value);
+
+  // Adds an item where the sorting puts it; returns its position.
+  int AddItem(const QString& text);
+  QStringList Items() const;
+  bool Selected(int index) const;
+  void SetSelected(int index, bool value);
+  int SelCount() const;
+
+ private:
+  TPaneColors* FColors;
+  settings::TFont FCoreFont;
+  int FItemHeight = 13;
+};
+
+}  // namespace pling::app

@@ -1,0 +1,797 @@
+#include "app/PlingFrmUnit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QDateTime>
+#include <QFontDialog>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+
+#include "app/PlingApplication.h"
+#include "app/QtAdapters.h"
+#include "mailslot/lxMailSlot.h"
+#include "platform/identity.h"
+#include "settings/Megares.h"
+
+namespace pling::app {
+
+using settings::TColor;
+using settings::TFont;
+
+namespace {
+
+const char* const kReceivers = "Receivers";
+const char* const kReceivedMemo = "ReceivedMemo";
+const char* const kSendMemo = "SendMemo";
+const char* const kReceiversList = "ReceiversList";
+const char* const kSettings = "Settings";
+
+// The line break marker inside a received text (the pilcrow of the ANSI page).
+constexpr char kLineBreakMarker = '\xB6';
+// The received pane keeps at most this many lines.
+constexpr int kMaxReceivedLines = 1000;
+
+TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
+  TFont font;
+  font.Style = settings::TFontStyles(styles);
+  return font;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TPlingForm
+
+TPlingForm::TPlingForm(QWidget& window) : settings::TOwnerForm(nullptr), FWindow(window) {}
+
+std::int32_t TPlingForm::Left() const {
+  return FWindow.x();
+}
+std::int32_t TPlingForm::Top() const {
+  return FWindow.y();
+}
+std::int32_t TPlingForm::Width() const {
+  return FWindow.width();
+}
+std::int32_t TPlingForm::Height() const {
+  return FWindow.height();
+}
+
+// An unchanged value is not set again, so that a window without stored bounds
+// keeps the position the desktop chooses for it.
+void TPlingForm::SetLeft(std::int32_t value) {
+  if (value != Left()) FWindow.move(value, FWindow.y());
+}
+void TPlingForm::SetTop(std::int32_t value) {
+  if (value != Top()) FWindow.move(FWindow.x(), value);
+}
+void TPlingForm::SetWidth(std::int32_t value) {
+  if (value != Width()) FWindow.resize(value, FWindow.height());
+}
+void TPlingForm::SetHeight(std::int32_t value) {
+  if (value != Height()) FWindow.resize(FWindow.width(), value);
+}
+
+std::int32_t TPlingForm::ScreenWidth() const {
+  const QScreen* screen = FWindow.screen() ? FWindow.screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->virtualSize().width() : 0;
+}
+std::int32_t TPlingForm::ScreenHeight() const {
+  const QScreen* screen = FWindow.screen() ? FWindow.screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->virtualSize().height() : 0;
+}
+
+// ---------------------------------------------------------------------------
+// TColorLabel
+
+void TColorLabel::SetColor(TColor value) {
+  FColor = value;
+  update();
+}
+
+void TColorLabel::paintEvent(QPaintEvent* event) {
+  // Resolved now, so that a new desktop theme shows at the next paint.
+  const QColor color = ToQColor(FColor, QApplication::palette(this));
+  if (palette().color(QPalette::WindowText) != color) {
+    QPalette own = palette();
+    own.setColor(QPalette::WindowText, color);
+    setPalette(own);
+  }
+  QLabel::paintEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// TPlingFrm: creation
+
+TPlingFrm::TPlingFrm(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("PlingFrm"));
+  setWindowTitle(QStringLiteral("Pling"));
+  setWindowIcon(QIcon(QStringLiteral(":/pling/pling.svg")));
+  setFont(ToQFont(TFont{}));
+  resize(Px(448), Px(400));
+
+  CreateComponents();
+  CreateMenus();
+
+  FontDialog = [](QWidget* owner, TFont& font) {
+    bool ok = false;
+    const QFont chosen = QFontDialog::getFont(&ok, ToQFont(font), owner);
+    if (ok) font = FromQFont(chosen, font.Color);
+    return ok;
+  };
+  ColorDialog = [](QWidget* owner, TColor& color) {
+    const QColor chosen = QColorDialog::getColor(ToQColor(color, QApplication::palette()), owner);
+    if (!chosen.isValid()) return false;
+    color = FromQColor(chosen);
+    return true;
+  };
+
+  // The non-visual components, in this order: the settings store restores the
+  // window's bounds in its after-load step; the messenger is created closed. The
+  // messenger is freed first at teardown, so the store records the bounds then.
+  FForm = std::make_unique<TPlingForm>(*this);
+  MegaRegistry = &FForm->CreateComponent<settings::TMegaRegistry>();
+  MegaRegistry->SetName("MegaRegistry");
+  MegaRegistry->SetApp("Pling");
+  MegaRegistry->SetCompany("Corvid");
+  MegaRegistry->SetIniName("Pling");
+  MegaRegistry->SetPreference(settings::mrpAuto);
+  MegaRegistry->SetSaveFormCoord(true);
+  Pling = &FForm->CreateComponent<mailslot::TlxPling>();
+  Pling->SetName("Pling");
+  Pling->OnOpen = [this](platform::TComponent&) { PlingOpen(); };
+  Pling->OnClose = [this](platform::TComponent&) { PlingClose(); };
+  Pling->OnMessage = [this](platform::TComponent&, std::string AReciever, std::string ASender,
+                            std::string AMsg) { PlingMessage(AReciever, ASender, AMsg); };
+  try {
+    FForm->BeginLoading();
+    FForm->EndLoading();
+  } catch (...) {
+    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+  }
+
+  FormCreate();
+  SendMmo->setFocus();
+}
+
+TPlingFrm::~TPlingFrm() {
+  // While the window still stands: the settings store saves its bounds.
+  FForm->Teardown();
+}
+
+int TPlingFrm::Px(int pixelsAt96) const {
+  return Scaled(this, pixelsAt96);
+}
+
+void TPlingFrm::CreateComponents() {
+  // The control bar.
+  ControlPnl = new TPanel(this);
+  ControlPnl->setObjectName(QStringLiteral("ControlPnl"));
+  ControlPnl->resize(width(), Px(38));
+  FAligner.Add(ControlPnl, TAlign::alBottom);
+
+  GradientFill = new QWidget(ControlPnl);
+  GradientFill->setObjectName(QStringLiteral("GradientFill"));
+  ControlPnl->AddAligned(GradientFill, TAlign::alClient);
+
+  Image = new QLabel(ControlPnl);
+  Image->setObjectName(QStringLiteral("Image"));
+  Image->setAlignment(Qt::AlignCenter);
+  Image->setAttribute(Qt::WA_TranslucentBackground);
+  Image->resize(Px(116), Px(38));
+  Image->setPixmap(QIcon(QStringLiteral(":/pling/logo.svg")).pixmap(QSize(Px(108), Px(30))));
+  ControlPnl->AddAligned(Image, TAlign::alRight);
+
+  StartBtn = new QToolButton(ControlPnl);
+  StartBtn->setObjectName(QStringLiteral("StartBtn"));
+  StartBtn->setText(QStringLiteral("&Start"));
+  StartBtn->setIcon(QIcon(QStringLiteral(":/pling/start.svg")));
+  StartBtn->setIconSize(QSize(Px(16), Px(16)));
+  StartBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  StartBtn->setCheckable(true);  // a click toggles its down state
+  StartBtn->setGeometry(Px(8), Px(5), Px(81), Px(29));
+  connect(StartBtn, &QToolButton::clicked, this, [this] { StartBtnClick(); });
+
+  StatusLbl = new TColorLabel(ControlPnl);
+  StatusLbl->setObjectName(QStringLiteral("StatusLbl"));
+  StatusLbl->setAlignment(Qt::AlignCenter);
+  StatusLbl->setAttribute(Qt::WA_TranslucentBackground);
+  StatusLbl->setFont(ToQFont(TFont{"MS Sans Serif", 12, settings::clInfoText, {settings::fsBold}}));
+  StatusLbl->SetColor(settings::clInfoText);
+  StatusLbl->setGeometry(Px(96), Px(8), Px(193), Px(20));
+
+  IncomingIcon = new TIconImage(ControlPnl);
+  IncomingIcon->setObjectName(QStringLiteral("IncomingIcon"));
+  IncomingIcon->Icon = QIcon(QStringLiteral(":/pling/tray-incoming.svg"));
+  IncomingIcon->hide();
+  SilenceIcon = new TIconImage(ControlPnl);
+  SilenceIcon->setObjectName(QStringLiteral("SilenceIcon"));
+  SilenceIcon->Icon = QIcon(QStringLiteral(":/pling/tray-quiet.svg"));
+  SilenceIcon->hide();
+  ControlPnl->OnResize = [this] { ControlPnlResize(); };
+
+  // The receivers column at the right, and its splitter.
+  ReceiversPnl = new TPanel(this);
+  ReceiversPnl->setObjectName(QStringLiteral("ReceiversPnl"));
+  ReceiversPnl->SetBorderWidth(Px(4));
+  ReceiversPnl->resize(Px(89), height());
+  FAligner.Add(ReceiversPnl, TAlign::alRight);
+
+  ReceiversLbx = new TListBox(ReceiversPnl);
+  ReceiversLbx->setObjectName(QStringLiteral("ReceiversLbx"));
+  ReceiversLbx->SetItemHeight(Px(13));
+  ReceiversLbx->SetCoreFont(DesignFont({settings::fsBold}));
+  ReceiversPnl->AddAligned(ReceiversLbx, TAlign::alClient);
+  ReceiversLbx->viewport()->setMouseTracking(true);
+  ReceiversLbx->viewport()->installEventFilter(this);
+
+  Splitter = new TSplitter(TAlign::alRight, this);
+  Splitter->setObjectName(QStringLiteral("Splitter"));
+  Splitter->resize(Px(4), height());
+  Splitter->SetMinSize(Px(10));
+  FAligner.Add(Splitter, TAlign::alRight);
+
+  // The two panes.
+  PanelsPnl = new TPanel(this);
+  PanelsPnl->setObjectName(QStringLiteral("PanelsPnl"));
+  PanelsPnl->SetBorderWidth(Px(4));
+  FAligner.Add(PanelsPnl, TAlign::alClient);
+  Splitter->SetControls(ReceiversPnl, PanelsPnl);
+  Splitter->OnRealign = [this] { Realign(); };
+
+  SendMmo = new TMemo(PanelsPnl);
+  SendMmo->setObjectName(QStringLiteral("SendMmo"));
+  SendMmo->resize(width(), Px(163));
+  SendMmo->SetCoreFont(TFont{});
+  PanelsPnl->AddAligned(SendMmo, TAlign::alBottom);
+
+  Splitter1 = new TSplitter(TAlign::alBottom, PanelsPnl);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+  Splitter1->resize(width(), Px(4));
+  Splitter1->SetMinSize(Px(10));
+  PanelsPnl->AddAligned(Splitter1, TAlign::alBottom);
+
+  ReceivedMmo = new TMemo(PanelsPnl);
+  ReceivedMmo->setObjectName(QStringLiteral("ReceivedMmo"));
+  ReceivedMmo->setReadOnly(true);
+  ReceivedMmo->SetCoreFont(DesignFont({settings::fsItalic}));
+  PanelsPnl->AddAligned(ReceivedMmo, TAlign::alClient);
+  Splitter1->SetControls(SendMmo, ReceivedMmo);
+  Splitter1->OnRealign = [this] { PanelsPnl->Realign(); };
+  Splitter1->OnMoved = [this] { Splitter1Moved(); };
+  PanelsPnl->OnResize = [this] { PanelsPnlResize(); };
+
+  StatusTmr = new QTimer(this);
+  StatusTmr->setObjectName(QStringLiteral("StatusTmr"));
+  StatusTmr->setInterval(5000);
+  connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
+
+  // The controls' tab order: the panes first, the list, then the button.
+  setTabOrder(ReceivedMmo, SendMmo);
+  setTabOrder(SendMmo, ReceiversLbx);
+  setTabOrder(ReceiversLbx, StartBtn);
+}
+
+namespace {
+
+QAction* Item(QMenu* menu, const char* name, const QString& caption) {
+  QAction* action = menu->addAction(caption);
+  action->setObjectName(QString::fromLatin1(name));
+  return action;
+}
+
+QAction* Check(QMenu* menu, const char* name, const QString& caption, bool checked) {
+  QAction* action = Item(menu, name, caption);
+  action->setCheckable(true);
+  action->setChecked(checked);
+  return action;
+}
+
+QAction* Separator(QMenu* menu, const char* name) {
+  QAction* action = menu->addSeparator();
+  action->setObjectName(QString::fromLatin1(name));
+  return action;
+}
+
+QMenu* Submenu(QMenu* menu, const char* name, const QString& caption, QAction*& item) {
+  QMenu* sub = menu->addMenu(caption);
+  sub->setObjectName(QString::fromLatin1(name) + QStringLiteral("Mnu"));
+  item = sub->menuAction();
+  item->setObjectName(QString::fromLatin1(name));
+  return sub;
+}
+
+// Commands that come with the receivers and messages work are present but
+// disabled until then.
+void Later(std::initializer_list<QAction*> actions) {
+  for (QAction* action : actions) action->setEnabled(false);
+}
+
+}  // namespace
+
+void TPlingFrm::CreateMenus() {
+  const auto on = [this](QAction* action, auto handler) {
+    connect(action, &QAction::triggered, this, handler);
+  };
+
+  ReceiversMnu = new QMenu(this);
+  ReceiversMnu->setObjectName(QStringLiteral("ReceiversMnu"));
+  Add1 = Item(ReceiversMnu, "Add1", QStringLiteral("&Add"));
+  Edit1 = Item(ReceiversMnu, "Edit1", QStringLiteral("&Edit"));
+  Delete1 = Item(ReceiversMnu, "Delete1", QStringLiteral("&Delete"));
+  N1 = Separator(ReceiversMnu, "N1");
+  Send1 = Item(ReceiversMnu, "Send1", QStringLiteral("&Send"));
+  N3 = Separator(ReceiversMnu, "N3");
+  NamesColor1 = Item(ReceiversMnu, "NamesColor1", QStringLiteral("&Color"));
+  NamesFont1 = Item(ReceiversMnu, "NamesFont1", QStringLiteral("&Font"));
+
+  ReceivedMnu = new QMenu(this);
+  ReceivedMnu->setObjectName(QStringLiteral("ReceivedMnu"));
+  Clear1 = Item(ReceivedMnu, "Clear1", QStringLiteral("&Clear"));
+  Saveas1 = Item(ReceivedMnu, "Saveas1", QStringLiteral("&Save as..."));
+  N11 = Separator(ReceivedMnu, "N11");
+  RecvdColor1 = Item(ReceivedMnu, "RecvdColor1", QStringLiteral("C&olor"));
+  RecvdFont1 = Item(ReceivedMnu, "RecvdFont1", QStringLiteral("&Font"));
+
+  SendMnu = new QMenu(this);
+  SendMnu->setObjectName(QStringLiteral("SendMnu"));
+  Clear2 = Item(SendMnu, "Clear2", QStringLiteral("&Clear"));
+  Open1 = Item(SendMnu, "Open1", QStringLiteral("&Open"));
+  Saveas2 = Item(SendMnu, "Saveas2", QStringLiteral("&Save as..."));
+  Sendselection1 = Item(SendMnu, "Sendselection1", QStringLiteral("S&end selection"));
+  N2 = Separator(SendMnu, "N2");
+  SendColor1 = Item(SendMnu, "SendColor1", QStringLiteral("Co&lor"));
+  SendFont1 = Item(SendMnu, "SendFont1", QStringLiteral("&Font"));
+
+  StartMnu = new QMenu(this);
+  StartMnu->setObjectName(QStringLiteral("StartMnu"));
+  Info1 = Item(StartMnu, "Info1", QStringLiteral("About"));
+  N15 = Separator(StartMnu, "N15");
+  QMenu* receivers = Submenu(StartMnu, "Receivers1", QStringLiteral("Receivers"), Receivers1);
+  Add2 = Item(receivers, "Add2", QStringLiteral("&Add"));
+  Edit2 = Item(receivers, "Edit2", QStringLiteral("&Edit"));
+  Delete2 = Item(receivers, "Delete2", QStringLiteral("&Delete"));
+  N8 = Separator(receivers, "N8");
+  Send3 = Item(receivers, "Send3", QStringLiteral("&Send"));
+  N14 = Separator(receivers, "N14");
+  Automaticadd1 = Check(receivers, "Automaticadd1", QStringLiteral("Automatic add"), true);
+  N4 = Separator(StartMnu, "N4");
+  QMenu* received = Submenu(StartMnu, "Received1", QStringLiteral("Received"), Received1);
+  Clear3 = Item(received, "Clear3", QStringLiteral("&Clear"));
+  N5 = Separator(received, "N5");
+  Saveas3 = Item(received, "Saveas3", QStringLiteral("Save as..."));
+  N12 = Separator(received, "N12");
+  Popup1 = Check(received, "Popup1", QStringLiteral("Pop up"), true);
+  Seperators1 = Check(received, "Seperators1", QStringLiteral("Seperators"), true);
+  Timestamps1 = Check(received, "Timestamps1", QStringLiteral("Timestamps"), true);
+  Playincoming1 = Check(received, "Playincoming1", QStringLiteral("Play incoming"), false);
+  RecvLinewrap = Check(received, "RecvLinewrap", QStringLiteral("Line wrap"), false);
+  QMenu* send = Submenu(StartMnu, "Send2", QStringLiteral("Send"), Send2);
+  Clear4 = Item(send, "Clear4", QStringLiteral("&Clear"));
+  N6 = Separator(send, "N6");
+  Open2 = Item(send, "Open2", QStringLiteral("Open"));
+  Saveas4 = Item(send, "Saveas4", QStringLiteral("Save as..."));
+  Sendselection2 = Item(send, "Sendselection2", QStringLiteral("Send selection"));
+  N13 = Separator(send, "N13");
+  Automaticsend1 = Check(send, "Automaticsend1", QStringLiteral("Automatic send"), true);
+  SendLinewrap = Check(send, "SendLinewrap", QStringLiteral("Line wrap"), false);
+  N7 = Separator(StartMnu, "N7");
+  QMenu* server = Submenu(StartMnu, "Server1", QStringLiteral("Server"), Server1);
+  Useserver1 = Check(server, "Useserver1", QStringLiteral("Use server"), false);
+  N9 = Separator(server, "N9");
+  servername1 = Item(server, "servername1", QStringLiteral("<Server>"));
+  Activate1 = Item(StartMnu, "Activate1", QStringLiteral("Activate"));
+  N10 = Separator(StartMnu, "N10");
+  Exit1 = Item(StartMnu, "Exit1", QStringLiteral("&Exit"));
+
+  // Check marks are switched by ToggleMuiClick, not by Qt on its own, so that
+  // the handler sees the mark before the click.
+  for (QAction* toggle : {Automaticadd1, Popup1, Seperators1, Timestamps1, Playincoming1,
+                          RecvLinewrap, Automaticsend1, SendLinewrap}) {
+    connect(toggle, &QAction::triggered, this, [this, toggle](bool checked) {
+      toggle->setChecked(!checked);  // undo Qt's own toggle
+      ToggleMuiClick(toggle);
+    });
+  }
+  on(Clear1, [this] { Clear1Click(); });
+  on(Clear3, [this] { Clear1Click(); });
+  on(Clear2, [this] { Clear2Click(); });
+  on(Clear4, [this] { Clear2Click(); });
+  for (QAction* font : {NamesFont1, RecvdFont1, SendFont1})
+    on(font, [this, font] { RecvdFont1Click(font); });
+  for (QAction* color : {NamesColor1, RecvdColor1, SendColor1})
+    on(color, [this, color] { RecvdColor1Click(color); });
+  on(Activate1, [this] { Activate1Click(); });
+  on(Exit1, [this] { Exit1Click(); });
+
+  // comes with the receivers and messages work: adding, editing and deleting
+  // receivers, sending, the server choice, saving and loading the panes, and
+  // the About window.
+  Later({Add1, Add2, Edit1, Edit2, Delete1, Delete2, Send1, Send3, Sendselection1, Sendselection2,
+         Saveas1, Saveas2, Saveas3, Saveas4, Open1, Open2, Useserver1, servername1, Info1});
+
+  // The popup menus of the panes and the list.
+  const auto popup = [](QAbstractScrollArea* area, QMenu* menu) {
+    area->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(area, &QWidget::customContextMenuRequested, menu,
+            [area, menu](const QPoint& pos) { menu->popup(area->viewport()->mapToGlobal(pos)); });
+  };
+  popup(ReceivedMmo, ReceivedMnu);
+  popup(SendMmo, SendMnu);
+  popup(ReceiversLbx, ReceiversMnu);
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void TPlingFrm::FormCreate() {
+  try {
+    FUserName.clear();
+    FComputerName.clear();
+    FMouseIndex = 0;
+    MegaRegistry->SetSaveFormCoord(true);
+
+    // The receivers, stored in list order; a value ends in "+" when selected.
+    for (int i = 0;; ++i) {
+      const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
+      if (value.empty()) break;
+      ReceiversLbx->AddItem(FromAnsi(std::string_view(value).substr(0, value.size() - 1)));
+      ReceiversLbx->SetSelected(i, value.back() == '+');
+    }
+
+    ReceivedMmo->SetCoreFont(
+        MegaRegistry->ReadFont(kReceivedMemo, "Font", ReceivedMmo->CoreFont()));
+    SendMmo->SetCoreFont(MegaRegistry->ReadFont(kSendMemo, "Font", SendMmo->CoreFont()));
+    ReceiversLbx->SetCoreFont(
+        MegaRegistry->ReadFont(kReceiversList, "Font", ReceiversLbx->CoreFont()));
+
+    const auto readColor = [this](const char* section, TColor current) {
+      return settings::TextToColor(
+          MegaRegistry->ReadText(section, "Color", settings::ColorToText(current)));
+    };
+    ReceivedMmo->SetColor(readColor(kReceivedMemo, ReceivedMmo->Color()));
+    SendMmo->SetColor(readColor(kSendMemo, SendMmo->Color()));
+    ReceiversLbx->SetColor(readColor(kReceiversList, ReceiversLbx->Color()));
+
+    ReceiversPnl->resize(MegaRegistry->ReadInteger(kSettings, "Split", ReceiversPnl->width()),
+                         ReceiversPnl->height());
+    Realign();
+
+    Useserver1->setChecked(MegaRegistry->ReadBool(kSettings, "UseServer", Useserver1->isChecked()));
+    Automaticsend1->setChecked(
+        MegaRegistry->ReadBool(kSettings, "AutomaticSend", Automaticsend1->isChecked()));
+    servername1->setText(
+        FromAnsi(MegaRegistry->ReadText(kSettings, "ServerName", ToAnsi(servername1->text()))));
+    Playincoming1->setChecked(
+        MegaRegistry->ReadBool(kSettings, "PlayIncoming", Playincoming1->isChecked()));
+    RecvLinewrap->setChecked(
+        MegaRegistry->ReadBool(kSettings, "RecvLineWrap", RecvLinewrap->isChecked()));
+    SendLinewrap->setChecked(
+        MegaRegistry->ReadBool(kSettings, "SendLineWrap", SendLinewrap->isChecked()));
+    Popup1->setChecked(MegaRegistry->ReadBool(kSettings, "Popup", Popup1->isChecked()));
+    SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
+    SetWrapState(*SendMmo, SendLinewrap->isChecked());
+
+    if (MegaRegistry->ReadBool(kSettings, "Active", Pling->Active()) != Pling->Active())
+      Activate1Click();
+  } catch (...) {
+    // The window opens with what was set until the failing step.
+    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+  }
+}
+
+void TPlingFrm::FormClose() {
+  try {
+    const int count = ReceiversLbx->count();
+    for (int i = 0; i < count; ++i) {
+      const std::string value =
+          ToAnsi(ReceiversLbx->item(i)->text()) + (ReceiversLbx->Selected(i) ? "+" : "-");
+      MegaRegistry->WriteText(kReceivers, "NAME" + std::to_string(i), value);
+    }
+    // An empty entry after the last: the reading stops there, and entries of an
+    // earlier, longer list do not come back.
+    MegaRegistry->WriteText(kReceivers, "NAME" + std::to_string(count), "");
+
+    MegaRegistry->WriteFont(kReceivedMemo, "Font", ReceivedMmo->CoreFont());
+    MegaRegistry->WriteFont(kSendMemo, "Font", SendMmo->CoreFont());
+    MegaRegistry->WriteFont(kReceiversList, "Font", ReceiversLbx->CoreFont());
+    MegaRegistry->WriteText(kReceivedMemo, "Color", settings::ColorToText(ReceivedMmo->Color()));
+    MegaRegistry->WriteText(kSendMemo, "Color", settings::ColorToText(SendMmo->Color()));
+    MegaRegistry->WriteText(kReceiversList, "Color", settings::ColorToText(ReceiversLbx->Color()));
+
+    MegaRegistry->WriteInteger(kSettings, "Split", ReceiversPnl->width());
+    MegaRegistry->WriteBool(kSettings, "UseServer", Useserver1->isChecked());
+    MegaRegistry->WriteBool(kSettings, "AutomaticSend", Automaticsend1->isChecked());
+    MegaRegistry->WriteText(kSettings, "ServerName", ToAnsi(servername1->text()));
+    MegaRegistry->WriteBool(kSettings, "PlayIncoming", Playincoming1->isChecked());
+    MegaRegistry->WriteBool(kSettings, "RecvLineWrap", RecvLinewrap->isChecked());
+    MegaRegistry->WriteBool(kSettings, "SendLineWrap", SendLinewrap->isChecked());
+    MegaRegistry->WriteBool(kSettings, "Popup", Popup1->isChecked());
+    MegaRegistry->WriteBool(kSettings, "Active", Pling->Active());
+  } catch (...) {
+    // The settings could not be written: the user is told, the window closes.
+    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+  }
+}
+
+void TPlingFrm::closeEvent(QCloseEvent* event) {
+  if (!FClosed) {
+    FClosed = true;
+    FormClose();
+    emit Closed();
+  }
+  event->accept();
+}
+
+// ---------------------------------------------------------------------------
+// Activation and the status line
+
+void TPlingFrm::Activate1Click() {
+  // Decided by the component's state: the menu runs its command while the
+  // Start button may still show the state the click toggled it to.
+  try {
+    if (!Pling->Active()) {
+      Pling->Open();
+    } else {
+      Pling->Close();
+    }
+  } catch (const mailslot::ElxMailSlot& error) {
+    ShowStatus(FromAnsi(error.what()));
+  }
+  StartBtn->setChecked(Pling->Active());
+  Activate1->setText(Pling->Active() ? QStringLiteral("Deactivate") : QStringLiteral("Activate"));
+}
+
+void TPlingFrm::PlingOpen() {
+  StartBtn->setChecked(true);
+  ShowStatus(QStringLiteral("Activated for %1 on %2")
+                 .arg(FromAnsi(CapitalizeName(LocalUserName())),
+                      FromAnsi(CapitalizeName(LocalComputerName()))));
+}
+
+void TPlingFrm::PlingClose() {
+  StartBtn->setChecked(false);
+  ShowStatus(QStringLiteral("Deactivated"));
+}
+
+void TPlingFrm::StartBtnClick() {
+  const QPoint corner = StartBtn->mapToGlobal(QPoint(0, 0));
+  StartMnu->exec(corner);
+  StartBtn->setChecked(Pling->Active());
+}
+
+void TPlingFrm::ShowStatus(const QString& Text) {
+  StatusLbl->setText(Text);
+  StatusLbl->repaint();
+  // A running timer is not restarted: a second text within the interval
+  // replaces the first, and both vanish when the interval ends.
+  if (!StatusTmr->isActive()) StatusTmr->start();
+}
+
+void TPlingFrm::StatusTmrTimer() {
+  StatusTmr->stop();
+  StatusLbl->clear();
+  ResetTrayIcon();
+}
+
+void TPlingFrm::ResetTrayIcon() {}
+
+std::intptr_t TPlingFrm::TrayPictureTag() const {
+  return 0;
+}
+
+void TPlingFrm::Exit1Click() {
+  close();
+}
+
+// ---------------------------------------------------------------------------
+// Incoming messages
+
+void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& ASender,
+                             const std::string& AMsg) {
+  // A message that arrives again right after itself (once per shared
+  // protocol) is shown once.
+  const QString key = FromAnsi(AMsg + AReciever + ASender);
+  if (key == FLastMessage) return;
+  FLastMessage = key;
+
+  if (Automaticadd1->isChecked()) AddReceiver(FromAnsi(ASender));
+  SignalIncoming();
+
+  QString display;
+  if (AMsg.find(kLineBreakMarker) == std::string::npos) {
+    display = FromAnsi(ASender + " to " + AReciever + " : " + AMsg);
+  } else {
+    std::string text = AMsg;
+    for (std::size_t at; (at = text.find(kLineBreakMarker)) != std::string::npos;)
+      text = text.substr(0, at) + "\r\n" + text.substr(at + 1, 999);
+    display = FromAnsi(text);
+  }
+
+  if (Seperators1->isChecked() && ReceivedMmo->LineCount() > 1)
+    ReceivedMmo->appendPlainText(QString(30, QLatin1Char('-')));
+  if (Timestamps1->isChecked()) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QLocale locale = QLocale::system();
+    QString stamp = locale.toString(now.date(), QLocale::ShortFormat);
+    if (now.time().hour() != 0 || now.time().minute() != 0 || now.time().second() != 0) {
+      // The long time format without the time zone.
+      QString format = locale.timeFormat(QLocale::LongFormat);
+      format.remove(QLatin1Char('t'));
+      stamp += QLatin1Char(' ') + locale.toString(now.time(), format.trimmed());
+    }
+    ReceivedMmo->appendPlainText(stamp);
+  }
+  display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  ReceivedMmo->appendPlainText(display);
+
+  while (ReceivedMmo->LineCount() > kMaxReceivedLines) {
+    QTextCursor cursor(ReceivedMmo->document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+    if (cursor.atBlockEnd())
+      cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    if (!cursor.hasSelection()) break;
+    cursor.removeSelectedText();
+  }
+
+  if (Popup1->isChecked()) {
+    if (isMinimized() || isHidden()) showNormal();
+    raise();
+    activateWindow();
+  }
+}
+
+void TPlingFrm::SignalIncoming() {
+  if (Playincoming1->isChecked()) QApplication::beep();
+  ShowStatus(QStringLiteral("Incoming"));
+}
+
+int TPlingFrm::AddReceiver(const QString& Name) {
+  const QString name = FromAnsi(CapitalizeName(ToAnsi(Name)));
+  for (int i = 0; i < ReceiversLbx->count(); ++i) {
+    if (QString::compare(ReceiversLbx->item(i)->text(), name, Qt::CaseInsensitive) == 0) return i;
+  }
+  return ReceiversLbx->AddItem(name);
+}
+
+std::string TPlingFrm::LocalUserName() {
+  if (FUserName.empty()) FUserName = platform::GetUserName();
+  return FUserName;
+}
+
+std::string TPlingFrm::LocalComputerName() {
+  if (FComputerName.empty()) FComputerName = platform::GetComputerName();
+  return FComputerName;
+}
+
+std::string TPlingFrm::CapitalizeName(std::string_view Name) {
+  if (Name.empty()) return {};
+  const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  std::string result(1, upper(Name[0]));
+  const std::string_view rest = Name.substr(1, 999);
+  for (char c : rest) result += lower(c);
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Panes, fonts, colours, options
+
+void TPlingFrm::SetWrapState(TMemo& memo, bool wrap) {
+  memo.SetWordWrap(wrap);
+}
+
+void TPlingFrm::ToggleMuiClick(QAction* Sender) {
+  Sender->setChecked(!Sender->isChecked());
+  if (Sender == RecvLinewrap) SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
+  if (Sender == SendLinewrap) SetWrapState(*SendMmo, SendLinewrap->isChecked());
+}
+
+void TPlingFrm::Clear1Click() {
+  ReceivedMmo->clear();
+}
+
+void TPlingFrm::Clear2Click() {
+  SendMmo->clear();
+}
+
+void TPlingFrm::RecvdFont1Click(QAction* Sender) {
+  if (Sender == RecvdFont1) {
+    PickFont(*ReceivedMmo);
+  } else if (Sender == SendFont1) {
+    PickFont(*SendMmo);
+  } else {
+    PickFont(*ReceiversLbx);
+  }
+}
+
+void TPlingFrm::RecvdColor1Click(QAction* Sender) {
+  if (Sender == RecvdColor1) {
+    PickColor(*ReceivedMmo);
+  } else if (Sender == SendColor1) {
+    PickColor(*SendMmo);
+  } else {
+    PickColor(*ReceiversLbx);
+  }
+}
+
+void TPlingFrm::PickFont(QWidget& control) {
+  auto* memo = qobject_cast<TMemo*>(&control);
+  auto* list = qobject_cast<TListBox*>(&control);
+  TFont font = memo ? memo->CoreFont() : list->CoreFont();
+  if (!FontDialog(this, font)) return;
+  if (memo) {
+    memo->SetCoreFont(font);
+  } else {
+    list->SetCoreFont(font);
+  }
+}
+
+void TPlingFrm::PickColor(QWidget& control) {
+  auto* memo = qobject_cast<TMemo*>(&control);
+  auto* list = qobject_cast<TListBox*>(&control);
+  TColor color = memo ? memo->Color() : list->Color();
+  if (!ColorDialog(this, color)) return;
+  if (memo) {
+    memo->SetColor(color);
+  } else {
+    list->SetColor(color);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+void TPlingFrm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Realign();
+}
+
+void TPlingFrm::Realign() {
+  FAligner.Realign(rect());
+}
+
+void TPlingFrm::PanelsPnlResize() {
+  // The received pane keeps at least the splitter's minimum; the send pane
+  // gives way.
+  const int available = PanelsPnl->height() - 2 * PanelsPnl->BorderWidth();
+  const int needed = SendMmo->height() + Splitter1->height() + Splitter1->MinSize();
+  if (needed > available) {
+    SendMmo->resize(SendMmo->width(), std::max(0, SendMmo->height() - (needed - available)));
+    PanelsPnl->Realign();
+  }
+}
+
+void TPlingFrm::Splitter1Moved() {
+  PanelsPnlResize();
+}
+
+void TPlingFrm::ControlPnlResize() {
+  StatusLbl->resize(Image->x() - StatusLbl->x() - Px(8), StatusLbl->height());
+}
+
+bool TPlingFrm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ReceiversLbx->viewport() && event->type() == QEvent::MouseMove)
+    ReceiversLbxMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
+  return QWidget::eventFilter(watched, event);
+}
+
+void TPlingFrm::ReceiversLbxMouseMove(const QPoint& pos) {
+  const QModelIndex index = ReceiversLbx->indexAt(pos);
+  FMouseIndex = index.isValid() ? index.row() : -1;
+}
+
+}  // namespace pling::app

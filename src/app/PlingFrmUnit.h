@@ -1,0 +1,192 @@
+#pragma once
+// The main window: the received pane above the send pane, the receivers list at
+// the right, the control bar with the Start button, the status line and the
+// logo at the bottom; its menus; the settings it reads at creation and writes
+// when it closes; activation of the messenger, the status line and the life in
+// the notification area.
+#include <QIcon>
+#include <QLabel>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/Controls.h"
+#include "settings/font.h"
+#include "settings/owner_form.h"
+
+class QAction;
+class QMenu;
+class QTimer;
+class QToolButton;
+
+namespace pling::mailslot {
+class TlxPling;
+}
+namespace pling::settings {
+class TMegaRegistry;
+}
+
+namespace pling::app {
+
+class TPlingFrm;
+
+// The window as the component that owns the non-visual components, and as the
+// owner form whose bounds the settings store keeps.
+class TPlingForm : public settings::TOwnerForm {
+ public:
+  TPlingForm(QWidget& window);
+  const char* ClassName() const override { return "TPlingFrm"; }
+
+  std::int32_t Left() const override;
+  std::int32_t Top() const override;
+  std::int32_t Width() const override;
+  std::int32_t Height() const override;
+  void SetLeft(std::int32_t value) override;
+  void SetTop(std::int32_t value) override;
+  void SetWidth(std::int32_t value) override;
+  void SetHeight(std::int32_t value) override;
+  std::int32_t ScreenWidth() const override;
+  std::int32_t ScreenHeight() const override;
+
+  // Frees the components while the window still stands (the settings store
+  // records the window's bounds from the removal notices and saves them).
+  void Teardown() { DestroyComponents(); }
+
+ private:
+  QWidget& FWindow;
+};
+
+// A label whose text colour is a core colour, resolved at every paint.
+class TColorLabel : public QLabel {
+  Q_OBJECT
+ public:
+  using QLabel::QLabel;
+  settings::TColor Color() const { return FColor; }
+  void SetColor(settings::TColor value);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  settings::TColor FColor = settings::clWindowText;
+};
+
+// A hidden image that holds an icon for others to use.
+class TIconImage : public QLabel {
+  Q_OBJECT
+ public:
+  using QLabel::QLabel;
+  QIcon Icon;
+};
+
+class TPlingFrm : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TPlingFrm(QWidget* parent = nullptr);
+  ~TPlingFrm() override;
+
+  // Components, named as their object names.
+  TPanel* ControlPnl;
+  QWidget* GradientFill;
+  QLabel* Image;
+  QToolButton* StartBtn;
+  TColorLabel* StatusLbl;
+  TIconImage* IncomingIcon;
+  TIconImage* SilenceIcon;
+  TPanel* PanelsPnl;
+  TMemo* ReceivedMmo;
+  TSplitter* Splitter1;
+  TMemo* SendMmo;
+  TSplitter* Splitter;
+  TPanel* ReceiversPnl;
+  TListBox* ReceiversLbx;
+  QTimer* StatusTmr;
+
+  mailslot::TlxPling* Pling;
+  settings::TMegaRegistry* MegaRegistry;
+
+  QMenu* ReceiversMnu;
+  QAction *Add1, *Edit1, *Delete1, *N1, *Send1, *N3, *NamesColor1, *NamesFont1;
+  QMenu* ReceivedMnu;
+  QAction *Clear1, *Saveas1, *N11, *RecvdColor1, *RecvdFont1;
+  QMenu* SendMnu;
+  QAction *Clear2, *Open1, *Saveas2, *Sendselection1, *N2, *SendColor1, *SendFont1;
+  QMenu* StartMnu;
+  QAction *Info1, *N15, *Receivers1, *Add2, *Edit2, *Delete2, *N8, *Send3, *N14, *Automaticadd1;
+  QAction *N4, *Received1, *Clear3, *N5, *Saveas3, *N12, *Popup1, *Seperators1, *Timestamps1;
+  QAction *Playincoming1, *RecvLinewrap, *Send2, *Clear4, *N6, *Open2, *Saveas4, *Sendselection2;
+  QAction *N13, *Automaticsend1, *SendLinewrap, *N7, *Server1, *Useserver1, *N9, *servername1;
+  QAction *Activate1, *N10, *Exit1;
+
+  // Handlers.
+  void FormCreate();
+  void FormClose();
+  void Activate1Click();
+  void PlingOpen();
+  void PlingClose();
+  void PlingMessage(const std::string& AReciever, const std::string& ASender,
+                    const std::string& AMsg);
+  void StartBtnClick();
+  void StatusTmrTimer();
+  void Exit1Click();
+  void ToggleMuiClick(QAction* Sender);
+  void Clear1Click();
+  void Clear2Click();
+  void RecvdFont1Click(QAction* Sender);
+  void RecvdColor1Click(QAction* Sender);
+  void PanelsPnlResize();
+  void Splitter1Moved();
+  void ControlPnlResize();
+  void ReceiversLbxMouseMove(const QPoint& pos);
+
+  // Private operations used across the window's commands.
+  void ShowStatus(const QString& Text);
+  void ResetTrayIcon();
+  void SignalIncoming();
+  int AddReceiver(const QString& Name);
+  std::string LocalUserName();
+  std::string LocalComputerName();
+  static std::string CapitalizeName(std::string_view Name);
+
+  // The font and colour dialogs; replaceable so tests need no modal dialog.
+  // Each returns false when the user cancels.
+  std::function<bool(QWidget* parent, settings::TFont& font)> FontDialog;
+  std::function<bool(QWidget* parent, settings::TColor& color)> ColorDialog;
+
+  int MouseIndex() const { return FMouseIndex; }
+  const QString& LastMessage() const { return FLastMessage; }
+  // The tray picture's marker: 1 while the incoming picture is shown.
+  std::intptr_t TrayPictureTag() const;
+
+ signals:
+  // The window has closed; the program ends.
+  void Closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateComponents();
+  void CreateMenus();
+  void Realign();
+  void SetWrapState(TMemo& memo, bool wrap);
+  void PickFont(QWidget& control);
+  void PickColor(QWidget& control);
+  int Px(int pixelsAt96) const;
+
+  std::unique_ptr<TPlingForm> FForm;
+  TAligner FAligner;
+  bool FClosed = false;
+
+  std::int32_t FMouseIndex = 0;
+  std::string FUserName;
+  std::string FComputerName;
+  QString FLastMessage;
+};
+
+}  // namespace pling::app

@@ -1,0 +1,137 @@
+#include "app/QtAdapters.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStringList>
+#include <QWidget>
+#include <cmath>
+
+#include "platform/codepage.h"
+
+namespace pling::app {
+
+QString FromAnsi(std::string_view ansi) {
+  return QString::fromStdString(platform::AnsiToUtf8(ansi));
+}
+
+std::string ToAnsi(const QString& text) {
+  return platform::Utf8ToAnsi(text.toStdString());
+}
+
+void InstallFontSubstitutions() {
+  // The stored fonts keep their old face names; the desktop's general font
+  // family (or fontconfig's generic sans-serif face) stands in for them.
+  QStringList sans;
+  const QString general = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+  if (!general.isEmpty()) sans << general;
+  sans << QStringLiteral("Sans Serif") << QStringLiteral("sans-serif");
+  for (const char* face : {"MS Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2"}) {
+    if (QFont::substitutes(QString::fromLatin1(face)).isEmpty())
+      QFont::insertSubstitutions(QString::fromLatin1(face), sans);
+  }
+}
+
+QFont ToQFont(const settings::TFont& font) {
+  QFont result(FromAnsi(font.Name));
+  // A size of zero or less is no usable point size; the toolkit's default stands.
+  if (font.Size > 0) result.setPointSize(font.Size);
+  result.setBold(font.Style.Contains(settings::fsBold));
+  result.setItalic(font.Style.Contains(settings::fsItalic));
+  result.setUnderline(font.Style.Contains(settings::fsUnderline));
+  result.setStrikeOut(font.Style.Contains(settings::fsStrikeOut));
+  return result;
+}
+
+settings::TFont FromQFont(const QFont& font, settings::TColor color) {
+  settings::TFont result;
+  result.Name = ToAnsi(font.family());
+  if (font.pointSize() > 0) {
+    result.Size = font.pointSize();
+  } else if (font.pointSizeF() > 0) {
+    result.Size = static_cast<std::int32_t>(std::lround(font.pointSizeF()));
+  } else if (font.pixelSize() > 0) {
+    // A font given in pixels: its size in points at 96 dots per inch.
+    result.Size = static_cast<std::int32_t>(std::lround(font.pixelSize() * 72.0 / 96.0));
+  }
+  result.Color = color;
+  result.Style.Clear();
+  if (font.bold()) result.Style.Include(settings::fsBold);
+  if (font.italic()) result.Style.Include(settings::fsItalic);
+  if (font.underline()) result.Style.Include(settings::fsUnderline);
+  if (font.strikeOut()) result.Style.Include(settings::fsStrikeOut);
+  return result;
+}
+
+namespace {
+
+struct TSystemColorRole {
+  QPalette::ColorGroup Group;
+  QPalette::ColorRole Role;
+};
+
+// The palette entry that plays each system colour's part, by index.
+constexpr TSystemColorRole kSystemColorRoles[] = {
+    {QPalette::Active, QPalette::Button},           // clScrollBar
+    {QPalette::Active, QPalette::Dark},             // clBackground (the desktop)
+    {QPalette::Active, QPalette::Highlight},        // clActiveCaption
+    {QPalette::Inactive, QPalette::Button},         // clInactiveCaption
+    {QPalette::Active, QPalette::Window},           // clMenu
+    {QPalette::Active, QPalette::Base},             // clWindow
+    {QPalette::Active, QPalette::Shadow},           // clWindowFrame
+    {QPalette::Active, QPalette::WindowText},       // clMenuText
+    {QPalette::Active, QPalette::Text},             // clWindowText
+    {QPalette::Active, QPalette::HighlightedText},  // clCaptionText
+    {QPalette::Active, QPalette::Window},           // clActiveBorder
+    {QPalette::Inactive, QPalette::Window},         // clInactiveBorder
+    {QPalette::Active, QPalette::Mid},              // clAppWorkSpace
+    {QPalette::Active, QPalette::Highlight},        // clHighlight
+    {QPalette::Active, QPalette::HighlightedText},  // clHighlightText
+    {QPalette::Active, QPalette::Button},           // clBtnFace
+    {QPalette::Active, QPalette::Dark},             // clBtnShadow
+    {QPalette::Disabled, QPalette::Text},           // clGrayText
+    {QPalette::Active, QPalette::ButtonText},       // clBtnText
+    {QPalette::Inactive, QPalette::ButtonText},     // clInactiveCaptionText
+    {QPalette::Active, QPalette::Light},            // clBtnHighlight
+    {QPalette::Active, QPalette::Shadow},           // cl3DDkShadow
+    {QPalette::Active, QPalette::Midlight},         // cl3DLight
+    {QPalette::Active, QPalette::ToolTipText},      // clInfoText
+    {QPalette::Active, QPalette::ToolTipBase},      // clInfoBk
+};
+
+}  // namespace
+
+QColor ToQColor(settings::TColor color, const QPalette& palette) {
+  const auto bits = static_cast<std::uint32_t>(color);
+  if ((bits & 0xFF000000u) == 0x80000000u) {
+    const std::uint32_t index = bits & 0xFFu;
+    if (index < std::size(kSystemColorRoles)) {
+      const TSystemColorRole& entry = kSystemColorRoles[index];
+      return palette.color(entry.Group, entry.Role);
+    }
+    return QColor(Qt::black);  // an index the system does not have
+  }
+  // 0x00BBGGRR; the high byte of other values is not part of the colour.
+  return QColor(static_cast<int>(bits & 0xFFu), static_cast<int>((bits >> 8) & 0xFFu),
+                static_cast<int>((bits >> 16) & 0xFFu));
+}
+
+settings::TColor FromQColor(const QColor& color) {
+  const QColor rgb = color.toRgb();
+  return static_cast<settings::TColor>(static_cast<std::uint32_t>(rgb.red()) |
+                                       (static_cast<std::uint32_t>(rgb.green()) << 8) |
+                                       (static_cast<std::uint32_t>(rgb.blue()) << 16));
+}
+
+double LogicalDpi(const QWidget* widget) {
+  const QScreen* screen = widget != nullptr ? widget->screen() : nullptr;
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  const double dpi = screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
+  return dpi > 0 ? dpi : 96.0;
+}
+
+int Scaled(const QWidget* widget, int pixelsAt96) {
+  return static_cast<int>(std::lround(pixelsAt96 * LogicalDpi(widget) / 96.0));
+}
+
+}  // namespace pling::app

@@ -1,0 +1,44 @@
+#pragma once
+// The edge between the core and Qt: text in the ANSI code page and QString,
+// the core's fonts and colours and Qt's, and pixel values given at 96 dots per
+// inch.
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QString>
+#include <string>
+#include <string_view>
+
+#include "settings/font.h"
+
+class QWidget;
+
+namespace pling::app {
+
+// ANSI code page bytes to a QString and back; characters the ANSI page cannot
+// hold become '?'.
+QString FromAnsi(std::string_view ansi);
+std::string ToAnsi(const QString& text);
+
+// Makes the old face names of the stored fonts ("MS Sans Serif" and its kin)
+// reach the desktop's own faces. Call once after the application object exists.
+void InstallFontSubstitutions();
+
+// The Qt font for a core font (face, points, styles; the colour is applied
+// separately, as the text colour of the widget that shows it).
+QFont ToQFont(const settings::TFont& font);
+// The core font for a Qt font, with `color` as its colour.
+settings::TFont FromQFont(const QFont& font, settings::TColor color);
+
+// The RGB colour of a core colour: an RGB value as it is, a system colour
+// (0x80000000 + index) looked up in `palette` at the time of the call.
+QColor ToQColor(settings::TColor color, const QPalette& palette);
+// The core colour (always RGB) of a Qt colour.
+settings::TColor FromQColor(const QColor& color);
+
+// A length given at 96 dots per inch, in the widget's screen's logical pixels.
+int Scaled(const QWidget* widget, int pixelsAt96);
+// The logical dots per inch that Scaled uses.
+double LogicalDpi(const QWidget* widget);
+
+}  // namespace pling::app
