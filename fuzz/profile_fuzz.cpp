@@ -1,6 +1,7 @@
 // Profile text: any bytes read without harm, and a write changes only what it
 // should. After setting a key, the key reads back the value, setting it again
-// changes nothing, and every other key reads as before.
+// changes nothing, and every other key reads as before. Several writes at once
+// leave the text that writes one by one leave, and the index reads as the walk.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,7 +16,10 @@ namespace {
 
 using pling::platform::FindProfileValue;
 using pling::platform::IsWritableProfileEntry;
+using pling::platform::ProfileIndex;
+using pling::platform::ProfileWrite;
 using pling::platform::SetProfileValue;
+using pling::platform::SetProfileValues;
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -50,6 +54,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t choice = input.empty() ? 0 : data[0];
 
   const auto entries = Entries(text);
+
+  // Writes to the keys the text has and to new ones, several at once.
+  {
+    std::vector<ProfileWrite> writes;
+    std::string oneByOne(text);
+    const std::string value = "w" + std::to_string(size % 7);
+    for (std::size_t i = 0; i < entries.size() && writes.size() < 8; i += 1 + choice % 3) {
+      const auto& [s, k] = entries[i];
+      if (!IsWritableProfileEntry(s, k, value)) continue;
+      writes.push_back({s, k, value});
+      oneByOne = SetProfileValue(oneByOne, s, k, value);
+    }
+    writes.push_back({"New", "key", value});
+    oneByOne = SetProfileValue(oneByOne, "New", "key", value);
+    const std::string batched = SetProfileValues(text, writes);
+    Check(batched == oneByOne);
+    const ProfileIndex index(batched);
+    for (const auto& [s, k] : entries) Check(index.Find(s, k) == FindProfileValue(batched, s, k));
+    Check(index.Find("New", "key") == FindProfileValue(batched, "New", "key"));
+  }
   std::string section = "Settings";
   std::string key = "Split";
   if (!entries.empty() && choice % 4 != 0) {

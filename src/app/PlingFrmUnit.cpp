@@ -19,11 +19,15 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "about/GradientFill.h"
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/identity.h"
 #include "settings/Megares.h"
+#include "tray/TaskbarEntry.h"
+#include "tray/TrayIcon.h"
+#include "widgets/FormSizerFilter.h"
 
 namespace pling::app {
 
@@ -54,7 +58,8 @@ TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
 // ---------------------------------------------------------------------------
 // TPlingForm
 
-TPlingForm::TPlingForm(QWidget& window) : settings::TOwnerForm(nullptr), FWindow(window) {}
+TPlingForm::TPlingForm(QWidget& window, settings::TSizerWindow& sizerWindow)
+    : settings::TOwnerForm(nullptr), FWindow(window), FSizerWindow(sizerWindow) {}
 
 std::int32_t TPlingForm::Left() const {
   return FWindow.x();
@@ -115,7 +120,8 @@ void TColorLabel::paintEvent(QPaintEvent* event) {
 // ---------------------------------------------------------------------------
 // TPlingFrm: creation
 
-TPlingFrm::TPlingFrm(QWidget* parent) : QWidget(parent) {
+TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShell)
+    : QWidget(parent) {
   setObjectName(QStringLiteral("PlingFrm"));
   setWindowTitle(QStringLiteral("Pling"));
   setWindowIcon(QIcon(QStringLiteral(":/pling/pling.svg")));
@@ -138,10 +144,33 @@ TPlingFrm::TPlingFrm(QWidget* parent) : QWidget(parent) {
     return true;
   };
 
-  // The non-visual components, in this order: the settings store restores the
-  // window's bounds in its after-load step; the messenger is created closed. The
-  // messenger is freed first at teardown, so the store records the bounds then.
-  FForm = std::make_unique<TPlingForm>(*this);
+  // The non-visual components, in this order: the tray icon shows itself and
+  // hooks the window's minimise and restore (the stored inactive state takes the
+  // icon away again, the hooks stay); the size limits stand in front of the
+  // window; the settings store restores the window's bounds in its
+  // after-load step; the messenger is created closed. The messenger is freed
+  // first at teardown, so the store records the bounds then.
+  FSizerFilter = new widgets::TFormSizerFilter(*this);
+  FForm = std::make_unique<TPlingForm>(*this, *FSizerFilter);
+  TrayIcon = &FForm->CreateComponent<tray::TTrayIcon>(std::move(trayShell));
+  TrayIcon->SetName("TrayIcon");
+  TrayIcon->SetApplicationWindow(this);
+  TrayIcon->SetIcon(SilenceIcon->Icon);
+  TrayIcon->SetPopupMenu(StartMnu);
+  TrayIcon->OnDblClick = [this](platform::TComponent&) { TrayIconDblClick(); };
+  TrayIcon->OnMinimize = [this](platform::TComponent&) { TrayIconMinimize(); };
+  TrayIcon->OnMouseDown = [this](platform::TComponent&, tray::TMouseButton, tray::TShiftState,
+                                 int, int) { TrayIconMouseDown(); };
+  TrayIcon->OnRestore = [this](platform::TComponent&) { TrayIconRestore(); };
+  TrayIcon->OnTrayAvailableChange = [this](platform::TComponent&) { FollowTrayHost(); };
+  TrayIcon->SetActive(false);
+  FollowTrayHost();
+  FormSizer = &FForm->CreateComponent<settings::TFormSizer>();
+  FormSizer->SetName("FormSizer");
+  FormSizer->SetMinTrackWidth(Px(200));
+  FormSizer->SetMinTrackHeight(Px(100));
+  FormSizer->SetCoordType(settings::ctGreater);
+  FormSizer->SetEnabled(true);
   MegaRegistry = &FForm->CreateComponent<settings::TMegaRegistry>();
   MegaRegistry->SetName("MegaRegistry");
   MegaRegistry->SetApp("Pling");
@@ -182,9 +211,12 @@ void TPlingFrm::CreateComponents() {
   ControlPnl->resize(width(), Px(38));
   FAligner.Add(ControlPnl, TAlign::alBottom);
 
-  GradientFill = new QWidget(ControlPnl);
+  GradientFill = new about::TGradientFill(ControlPnl);
   GradientFill->setObjectName(QStringLiteral("GradientFill"));
-  ControlPnl->AddAligned(GradientFill, TAlign::alClient);
+  GradientFill->SetBeginColor(settings::clBtnShadow);
+  GradientFill->SetEndColor(settings::clBtnFace);
+  GradientFill->SetFillDirection(about::fdLeftToRight);
+  GradientFill->SetNumberOfColors(64);
 
   Image = new QLabel(ControlPnl);
   Image->setObjectName(QStringLiteral("Image"));
@@ -220,7 +252,11 @@ void TPlingFrm::CreateComponents() {
   SilenceIcon->setObjectName(QStringLiteral("SilenceIcon"));
   SilenceIcon->Icon = QIcon(QStringLiteral(":/pling/tray-quiet.svg"));
   SilenceIcon->hide();
-  ControlPnl->OnResize = [this] { ControlPnlResize(); };
+  ControlPnl->OnResize = [this] {
+    // The gradient lies under the whole bar, the logo included.
+    GradientFill->setGeometry(ControlPnl->rect());
+    ControlPnlResize();
+  };
 
   // The receivers column at the right, and its splitter.
   ReceiversPnl = new TPanel(this);
@@ -276,6 +312,7 @@ void TPlingFrm::CreateComponents() {
   StatusTmr = new QTimer(this);
   StatusTmr->setObjectName(QStringLiteral("StatusTmr"));
   StatusTmr->setInterval(5000);
+  StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
 
   // The controls' tab order: the panes first, the list, then the button.
@@ -493,6 +530,9 @@ void TPlingFrm::FormCreate() {
 }
 
 void TPlingFrm::FormClose() {
+  // Every value goes out as one replacement of the settings file.
+  std::exception_ptr error;
+  MegaRegistry->BeginUpdate();
   try {
     const int count = ReceiversLbx->count();
     for (int i = 0; i < count; ++i) {
@@ -521,9 +561,15 @@ void TPlingFrm::FormClose() {
     MegaRegistry->WriteBool(kSettings, "Popup", Popup1->isChecked());
     MegaRegistry->WriteBool(kSettings, "Active", Pling->Active());
   } catch (...) {
-    // The settings could not be written: the user is told, the window closes.
-    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+    error = std::current_exception();
   }
+  try {
+    MegaRegistry->EndUpdate();
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  // Settings that could not be written are not lost silently: the user is told.
+  if (error) ShowErrorMessage(this, ExceptionMessage(error));
 }
 
 void TPlingFrm::closeEvent(QCloseEvent* event) {
@@ -583,13 +629,41 @@ void TPlingFrm::ShowStatus(const QString& Text) {
 void TPlingFrm::StatusTmrTimer() {
   StatusTmr->stop();
   StatusLbl->clear();
+  // In the notification area the incoming picture stays until the window is back.
+  if (!TrayIcon->Active()) ResetTrayIcon();
+}
+
+void TPlingFrm::ResetTrayIcon() {
+  if (TrayIcon->Tag() != 1) return;
+  TrayIcon->SetTag(0);
+  TrayIcon->SetIcon(SilenceIcon->Icon);
+}
+
+// ---------------------------------------------------------------------------
+// Life in the notification area
+
+void TPlingFrm::FollowTrayHost() {
+  // The window has no task-bar entry while a notification area can take it;
+  // without one, a minimised window must stay reachable from the task bar.
+  tray::SetTaskbarEntry(*this, !TrayIcon->TrayAvailable());
+}
+
+void TPlingFrm::TrayIconMinimize() {
+  TrayIcon->SetActive(true);
+}
+
+void TPlingFrm::TrayIconRestore() {
+  TrayIcon->SetActive(false);
   ResetTrayIcon();
 }
 
-void TPlingFrm::ResetTrayIcon() {}
+void TPlingFrm::TrayIconDblClick() {
+  // Restoring fires TrayIconRestore through the tray icon's hook.
+  tray::RestoreWindow(*this);
+}
 
-std::intptr_t TPlingFrm::TrayPictureTag() const {
-  return 0;
+void TPlingFrm::TrayIconMouseDown() {
+  activateWindow();
 }
 
 void TPlingFrm::Exit1Click() {
@@ -647,16 +721,14 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
     cursor.removeSelectedText();
   }
 
-  if (Popup1->isChecked()) {
-    if (isMinimized() || isHidden()) showNormal();
-    raise();
-    activateWindow();
-  }
+  if (Popup1->isChecked()) tray::RestoreWindow(*this);
 }
 
 void TPlingFrm::SignalIncoming() {
   if (Playincoming1->isChecked()) QApplication::beep();
   ShowStatus(QStringLiteral("Incoming"));
+  TrayIcon->SetIcon(IncomingIcon->Icon);
+  TrayIcon->SetTag(1);
 }
 
 int TPlingFrm::AddReceiver(const QString& Name) {

@@ -14,8 +14,10 @@
 #include <string>
 
 #include "app/Controls.h"
+#include "settings/FormSize.h"
 #include "settings/font.h"
 #include "settings/owner_form.h"
+#include "tray/TrayIcon.h"
 
 class QAction;
 class QMenu;
@@ -28,6 +30,13 @@ class TlxPling;
 namespace pling::settings {
 class TMegaRegistry;
 }
+namespace pling::about {
+class TGradientFill;
+}
+namespace pling::widgets {
+class TFormSizerFilter;
+}
+
 
 namespace pling::app {
 
@@ -35,9 +44,9 @@ class TPlingFrm;
 
 // The window as the component that owns the non-visual components, and as the
 // owner form whose bounds the settings store keeps.
-class TPlingForm : public settings::TOwnerForm {
+class TPlingForm : public settings::TOwnerForm, public settings::TSizerForm {
  public:
-  TPlingForm(QWidget& window);
+  TPlingForm(QWidget& window, settings::TSizerWindow& sizerWindow);
   const char* ClassName() const override { return "TPlingFrm"; }
 
   std::int32_t Left() const override;
@@ -50,6 +59,7 @@ class TPlingForm : public settings::TOwnerForm {
   void SetHeight(std::int32_t value) override;
   std::int32_t ScreenWidth() const override;
   std::int32_t ScreenHeight() const override;
+  settings::TSizerWindow& SizerWindow() override { return FSizerWindow; }
 
   // Frees the components while the window still stands (the settings store
   // records the window's bounds from the removal notices and saves them).
@@ -57,6 +67,7 @@ class TPlingForm : public settings::TOwnerForm {
 
  private:
   QWidget& FWindow;
+  settings::TSizerWindow& FSizerWindow;
 };
 
 // A label whose text colour is a core colour, resolved at every paint.
@@ -85,12 +96,13 @@ class TIconImage : public QLabel {
 class TPlingFrm : public QWidget {
   Q_OBJECT
  public:
-  explicit TPlingFrm(QWidget* parent = nullptr);
+  // `trayShell` is the notification area to use; without one, the desktop's.
+  explicit TPlingFrm(QWidget* parent = nullptr, std::unique_ptr<tray::ITrayShell> trayShell = {});
   ~TPlingFrm() override;
 
   // Components, named as their object names.
   TPanel* ControlPnl;
-  QWidget* GradientFill;
+  about::TGradientFill* GradientFill;
   QLabel* Image;
   QToolButton* StartBtn;
   TColorLabel* StatusLbl;
@@ -106,6 +118,8 @@ class TPlingFrm : public QWidget {
   QTimer* StatusTmr;
 
   mailslot::TlxPling* Pling;
+  tray::TTrayIcon* TrayIcon;
+  settings::TFormSizer* FormSizer;
   settings::TMegaRegistry* MegaRegistry;
 
   QMenu* ReceiversMnu;
@@ -141,6 +155,10 @@ class TPlingFrm : public QWidget {
   void Splitter1Moved();
   void ControlPnlResize();
   void ReceiversLbxMouseMove(const QPoint& pos);
+  void TrayIconMinimize();
+  void TrayIconRestore();
+  void TrayIconDblClick();
+  void TrayIconMouseDown();
 
   // Private operations used across the window's commands.
   void ShowStatus(const QString& Text);
@@ -158,8 +176,6 @@ class TPlingFrm : public QWidget {
 
   int MouseIndex() const { return FMouseIndex; }
   const QString& LastMessage() const { return FLastMessage; }
-  // The tray picture's marker: 1 while the incoming picture is shown.
-  std::intptr_t TrayPictureTag() const;
 
  signals:
   // The window has closed; the program ends.
@@ -172,6 +188,7 @@ class TPlingFrm : public QWidget {
 
  private:
   void CreateComponents();
+  void FollowTrayHost();
   void CreateMenus();
   void Realign();
   void SetWrapState(TMemo& memo, bool wrap);
@@ -179,6 +196,7 @@ class TPlingFrm : public QWidget {
   void PickColor(QWidget& control);
   int Px(int pixelsAt96) const;
 
+  widgets::TFormSizerFilter* FSizerFilter;
   std::unique_ptr<TPlingForm> FForm;
   TAligner FAligner;
   bool FClosed = false;

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "platform/codepage.h"
+#include "widgets/QtColor.h"
 
 namespace pling::app {
 
@@ -63,64 +64,12 @@ settings::TFont FromQFont(const QFont& font, settings::TColor color) {
   return result;
 }
 
-namespace {
-
-struct TSystemColorRole {
-  QPalette::ColorGroup Group;
-  QPalette::ColorRole Role;
-};
-
-// The palette entry that plays each system colour's part, by index.
-constexpr TSystemColorRole kSystemColorRoles[] = {
-    {QPalette::Active, QPalette::Button},           // clScrollBar
-    {QPalette::Active, QPalette::Dark},             // clBackground (the desktop)
-    {QPalette::Active, QPalette::Highlight},        // clActiveCaption
-    {QPalette::Inactive, QPalette::Button},         // clInactiveCaption
-    {QPalette::Active, QPalette::Window},           // clMenu
-    {QPalette::Active, QPalette::Base},             // clWindow
-    {QPalette::Active, QPalette::Shadow},           // clWindowFrame
-    {QPalette::Active, QPalette::WindowText},       // clMenuText
-    {QPalette::Active, QPalette::Text},             // clWindowText
-    {QPalette::Active, QPalette::HighlightedText},  // clCaptionText
-    {QPalette::Active, QPalette::Window},           // clActiveBorder
-    {QPalette::Inactive, QPalette::Window},         // clInactiveBorder
-    {QPalette::Active, QPalette::Mid},              // clAppWorkSpace
-    {QPalette::Active, QPalette::Highlight},        // clHighlight
-    {QPalette::Active, QPalette::HighlightedText},  // clHighlightText
-    {QPalette::Active, QPalette::Button},           // clBtnFace
-    {QPalette::Active, QPalette::Dark},             // clBtnShadow
-    {QPalette::Disabled, QPalette::Text},           // clGrayText
-    {QPalette::Active, QPalette::ButtonText},       // clBtnText
-    {QPalette::Inactive, QPalette::ButtonText},     // clInactiveCaptionText
-    {QPalette::Active, QPalette::Light},            // clBtnHighlight
-    {QPalette::Active, QPalette::Shadow},           // cl3DDkShadow
-    {QPalette::Active, QPalette::Midlight},         // cl3DLight
-    {QPalette::Active, QPalette::ToolTipText},      // clInfoText
-    {QPalette::Active, QPalette::ToolTipBase},      // clInfoBk
-};
-
-}  // namespace
-
 QColor ToQColor(settings::TColor color, const QPalette& palette) {
-  const auto bits = static_cast<std::uint32_t>(color);
-  if ((bits & 0xFF000000u) == 0x80000000u) {
-    const std::uint32_t index = bits & 0xFFu;
-    if (index < std::size(kSystemColorRoles)) {
-      const TSystemColorRole& entry = kSystemColorRoles[index];
-      return palette.color(entry.Group, entry.Role);
-    }
-    return QColor(Qt::black);  // an index the system does not have
-  }
-  // 0x00BBGGRR; the high byte of other values is not part of the colour.
-  return QColor(static_cast<int>(bits & 0xFFu), static_cast<int>((bits >> 8) & 0xFFu),
-                static_cast<int>((bits >> 16) & 0xFFu));
+  return widgets::ResolveColor(color, palette);
 }
 
 settings::TColor FromQColor(const QColor& color) {
-  const QColor rgb = color.toRgb();
-  return static_cast<settings::TColor>(static_cast<std::uint32_t>(rgb.red()) |
-                                       (static_cast<std::uint32_t>(rgb.green()) << 8) |
-                                       (static_cast<std::uint32_t>(rgb.blue()) << 16));
+  return widgets::ToTColor(color);
 }
 
 double LogicalDpi(const QWidget* widget) {

@@ -8,6 +8,8 @@
 #include "app/QtMainThread.h"
 #include "platform/main_thread.h"
 #include "pling_resources.h"
+#include "settings/FormSize.h"
+#include "widgets/FormSizerFilter.h"
 
 int main(int argc, char** argv) {
   using namespace pling;
@@ -22,22 +24,35 @@ int main(int argc, char** argv) {
   auto mainThread = std::make_shared<app::TQtMainThread>();
   platform::SetMainThread(mainThread);
   app::InstallApplicationErrorHandler();
+  settings::TFormSizer::SetDefaultWarningBox(widgets::ShowWarningBox);
 
   int status = 0;
   {
+    // SIGTERM, SIGINT and the end of the desktop session close the window the
+    // ordinary way, so that its settings are saved. A signal that comes while
+    // the window is being made closes it as soon as it stands.
+    app::TPlingFrm* mainWindow = nullptr;
+    bool closeAsked = false;
+    app::TSignalWatcher signalWatcher([&](int) {
+      if (mainWindow != nullptr) {
+        mainWindow->close();
+      } else {
+        closeAsked = true;
+      }
+    });
     app::TPlingFrm window;
+    mainWindow = &window;
     QObject::connect(&window, &app::TPlingFrm::Closed, &application, &QApplication::quit,
                      Qt::QueuedConnection);
-    // SIGTERM, SIGINT and the end of the desktop session close the window the
-    // ordinary way, so that its settings are saved.
-    app::TSignalWatcher signalWatcher([&window](int) { window.close(); });
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.close(); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &window,
                      [&window] { window.close(); });
     window.show();
+    if (closeAsked) window.close();
     status = QApplication::exec();
     window.close();  // nothing if already closed
+    mainWindow = nullptr;
   }
   platform::SetMainThread(nullptr);
   mainThread->Shutdown();

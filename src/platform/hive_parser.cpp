@@ -99,6 +99,14 @@ bool HiveKeyOrder::operator()(std::string_view a, std::string_view b) const {
   return a.size() < b.size();
 }
 
+std::string HiveKeyId(std::string_view name) {
+  std::string id(name);
+  for (char& c : id) {
+    c = static_cast<char>(LowerAscii(static_cast<unsigned char>(c)));
+  }
+  return id;
+}
+
 std::string ClassesRootKeyName(std::string_view path) {
   std::string name(kClassesRootName);
   if (!path.empty()) name.append("\\").append(path);

@@ -25,6 +25,10 @@ struct HiveKeyOrder {
   using is_transparent = void;
 };
 
+// A text that is the same for two key names exactly when HiveKeyOrder holds them
+// to be the same key.
+std::string HiveKeyId(std::string_view name);
+
 struct HiveKey {
   std::optional<std::string> defaultValue;
   std::vector<std::string> otherLines;  // kept as they were read

@@ -6,6 +6,8 @@
 // other sections) as it is and creates file, section and key on demand. A file
 // name without a folder refers to a file in WindowsDirectory(). Every write
 // replaces the file atomically.
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/types.h"
@@ -22,5 +24,23 @@ DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
 // written, in which case the file on disk is unchanged.
 bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, std::string_view fileName);
+
+// One key to set, for WritePrivateProfileStrings.
+struct TProfileValue {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
+// Sets every entry as WritePrivateProfileString would, in order, as one change of
+// the file (one lock, one read, one replacement), merged with what other
+// processes wrote before. Every entry is checked first: when one could not be
+// written, nothing is and the result is false with ERROR_INVALID_PARAMETER.
+bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::string_view fileName);
+
+// Reads look at the file each time (a stat), but parse it only when it changed:
+// its parsed form is kept while the file stays as it is. When a function fails
+// because of the file, LastFileErrorText() (platform/file_error.h) names the file
+// and the cause.
 
 }  // namespace pling::platform

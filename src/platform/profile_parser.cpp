@@ -1,5 +1,8 @@
 #include "platform/profile_parser.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace pling::platform {
 namespace {
 
@@ -88,6 +91,43 @@ bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != text.npos;
 }
 
+std::string_view Unquoted(std::string_view value) {
+  if (value.size() >= 2 && value.front() == value.back() &&
+      (value.front() == '"' || value.front() == '\'')) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// A name as names are compared: without regard to ASCII case.
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = LowerAscii(c);
+  return folded;
+}
+
+// The look-up key of a section and key name; a line break never occurs in a
+// name read from a line.
+std::string IndexKey(std::string_view section, std::string_view key) {
+  std::string folded = Folded(section);
+  folded.push_back('\n');
+  folded.append(Folded(key));
+  return folded;
+}
+
+// Appends the blank line that separates a new section from the text before it,
+// and the line end the text's last line lacks, as SetProfileValue does.
+void SeparateNewSection(std::string& result, std::string_view lineEnd) {
+  if (result.empty()) return;
+  if (result.back() != '\n') result.append(lineEnd);
+  const std::size_t lastEnd = result.size() - 1;  // the final '\n'
+  const std::size_t lastStart =
+      lastEnd == 0 ? 0 : result.find_last_of('\n', lastEnd - 1) + 1;  // npos + 1 == 0
+  if (!Trim(std::string_view(result).substr(lastStart, lastEnd - lastStart)).empty()) {
+    result.append(lineEnd);
+  }
+}
+
 }  // namespace
 
 std::optional<std::string_view> FindProfileValue(std::string_view text, std::string_view section,
@@ -102,12 +142,7 @@ std::optional<std::string_view> FindProfileValue(std::string_view text, std::str
       if (inSection) return std::nullopt;  // only the first matching section counts
       inSection = EqualIgnoringCase(line.name, section);
     } else if (inSection && line.kind == LineKind::kKey && EqualIgnoringCase(line.name, key)) {
-      std::string_view value = line.value;
-      if (value.size() >= 2 && value.front() == value.back() &&
-          (value.front() == '"' || value.front() == '\'')) {
-        value = value.substr(1, value.size() - 2);
-      }
-      return value;
+      return Unquoted(line.value);
     }
   }
   return std::nullopt;
@@ -166,19 +201,164 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
     return result;
   }
   result.append(text);
-  if (!text.empty()) {
-    if (text.back() != '\n') result.append(lineEnd);
-    // Separate the new section from the text before it by a blank line.
-    const std::size_t lastEnd = result.size() - 1;  // the final '\n'
-    const std::size_t lastStart =
-        lastEnd == 0 ? 0 : result.find_last_of('\n', lastEnd - 1) + 1;  // npos + 1 == 0
-    if (!Trim(std::string_view(result).substr(lastStart, lastEnd - lastStart)).empty()) {
-      result.append(lineEnd);
-    }
-  }
+  // Separate the new section from the text before it by a blank line.
+  SeparateNewSection(result, lineEnd);
   result.append("[").append(section).append("]").append(lineEnd);
   result.append(key).append("=").append(value).append(lineEnd);
   return result;
+}
+
+namespace {
+
+// A key line to add to a section: the key as written, its latest value.
+struct AddedKey {
+  std::string_view key;
+  std::string_view value;
+};
+
+// A section that writes go to: one of the text (its first occurrence) or a new
+// one added at the end.
+struct TargetSection {
+  std::string_view name;     // as written, for a new section
+  std::size_t insertAt = 0;  // in the text: after the header or last key line
+  std::unordered_map<std::string, std::size_t> lines;       // folded key -> first key line
+  std::vector<AddedKey> added;                              // in the order of their first write
+  std::unordered_map<std::string, std::size_t> addedByKey;  // folded key -> index in added
+};
+
+}  // namespace
+
+std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite> writes) {
+  const std::string_view lineEnd = LineEndOf(text);
+  std::vector<Line> lines;
+  {
+    LineReader reader(text);
+    Line line;
+    while (reader.Next(line)) lines.push_back(line);
+  }
+
+  // The first occurrence of each section, with its key lines.
+  std::vector<TargetSection> sections;
+  std::unordered_map<std::string, std::size_t> sectionByName;  // folded name -> index
+  {
+    TargetSection* current = nullptr;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const Line& line = lines[i];
+      if (line.kind == LineKind::kSection) {
+        current = nullptr;
+        auto [found, inserted] = sectionByName.try_emplace(Folded(line.name), sections.size());
+        if (inserted) {
+          sections.emplace_back();
+          current = &sections.back();
+          current->insertAt = line.next;
+        }
+      } else if (current != nullptr && line.kind == LineKind::kKey) {
+        current->lines.try_emplace(Folded(line.name), i);
+        current->insertAt = line.next;
+      }
+    }
+  }
+  const std::size_t textSections = sections.size();
+
+  // Each write lands on a key line of the text, on a key added before, or is added.
+  std::vector<std::optional<std::string_view>> replaced(lines.size());
+  for (const ProfileWrite& write : writes) {
+    const std::string_view section = Trim(write.section);
+    const std::string_view key = Trim(write.key);
+    auto [found, inserted] = sectionByName.try_emplace(Folded(section), sections.size());
+    if (inserted) {
+      sections.emplace_back();
+      sections.back().name = section;
+    }
+    TargetSection& target = sections[found->second];
+    std::string foldedKey = Folded(key);
+    if (const auto line = target.lines.find(foldedKey); line != target.lines.end()) {
+      replaced[line->second] = write.value;
+    } else if (const auto added = target.addedByKey.find(foldedKey);
+               added != target.addedByKey.end()) {
+      target.added[added->second].value = write.value;
+    } else {
+      target.addedByKey.emplace(std::move(foldedKey), target.added.size());
+      target.added.push_back(AddedKey{key, write.value});
+    }
+  }
+
+  // Keys added to the text's sections, by where they go.
+  std::vector<std::pair<std::size_t, const TargetSection*>> insertions;
+  for (std::size_t i = 0; i < textSections; ++i) {
+    if (!sections[i].added.empty()) insertions.emplace_back(sections[i].insertAt, &sections[i]);
+  }
+  std::sort(insertions.begin(), insertions.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+
+  std::string result;
+  result.reserve(text.size() + text.size() / 4 + 64);
+  auto insertion = insertions.begin();
+  const auto insertUpTo = [&](std::size_t offset) {
+    for (; insertion != insertions.end() && insertion->first <= offset; ++insertion) {
+      // The line before may be the last one of the text, without a line end.
+      if (insertion->first > 0 && text[insertion->first - 1] != '\n') result.append(lineEnd);
+      for (const AddedKey& added : insertion->second->added) {
+        result.append(added.key).append("=").append(added.value).append(lineEnd);
+      }
+    }
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    insertUpTo(line.begin);
+    if (replaced[i]) {
+      // Keep the line's indentation and the key's own spelling; replace the rest.
+      const std::size_t nameEnd =
+          static_cast<std::size_t>(line.name.data() + line.name.size() - text.data());
+      result.append(text.substr(line.begin, nameEnd - line.begin));
+      result.append("=").append(*replaced[i]);
+      result.append(text.substr(line.end, line.next - line.end));
+    } else {
+      result.append(text.substr(line.begin, line.next - line.begin));
+    }
+  }
+  insertUpTo(text.size());
+
+  for (std::size_t i = textSections; i < sections.size(); ++i) {
+    SeparateNewSection(result, lineEnd);
+    result.append("[").append(sections[i].name).append("]").append(lineEnd);
+    for (const AddedKey& added : sections[i].added) {
+      result.append(added.key).append("=").append(added.value).append(lineEnd);
+    }
+  }
+  return result;
+}
+
+std::string_view ProfileValueAsRead(std::string_view value) {
+  return Unquoted(Trim(value));
+}
+
+std::string ProfileKeyId(std::string_view section, std::string_view key) {
+  return IndexKey(Trim(section), Trim(key));
+}
+
+ProfileIndex::ProfileIndex(std::string_view text) {
+  LineReader reader(text);
+  Line line;
+  std::unordered_map<std::string, bool> seenSections;
+  std::string section;  // folded; meaningful while inSection
+  bool inSection = false;
+  while (reader.Next(line)) {
+    if (line.kind == LineKind::kSection) {
+      // Only the first occurrence of a section counts.
+      section = Folded(line.name);
+      inSection = seenSections.try_emplace(section, true).second;
+    } else if (inSection && line.kind == LineKind::kKey) {
+      FValues.try_emplace(IndexKey(section, line.name), Unquoted(line.value));
+    }
+  }
+}
+
+std::optional<std::string_view> ProfileIndex::Find(std::string_view section,
+                                                   std::string_view key) const {
+  const auto found = FValues.find(IndexKey(Trim(section), Trim(key)));
+  if (found == FValues.end()) return std::nullopt;
+  return found->second;
 }
 
 }  // namespace pling::platform

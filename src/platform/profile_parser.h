@@ -8,8 +8,10 @@
 // whitespace around names and values ignored; the first matching section and,
 // within it, the first matching key win. Lines end in LF or CRLF.
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace pling::platform {
 
@@ -30,5 +32,36 @@ bool IsWritableProfileEntry(std::string_view section, std::string_view key, std:
 // a text without line ends).
 std::string SetProfileValue(std::string_view text, std::string_view section, std::string_view key,
                             std::string_view value);
+
+// The value that a key line written with `value` reads back as (whitespace
+// around it and matching quotes removed), as FindProfileValue gives it.
+std::string_view ProfileValueAsRead(std::string_view value);
+
+// A text that is the same for two section and key pairs exactly when they name
+// the same key.
+std::string ProfileKeyId(std::string_view section, std::string_view key);
+
+// One key to set, for SetProfileValues.
+struct ProfileWrite {
+  std::string_view section;
+  std::string_view key;
+  std::string_view value;
+};
+
+// `text` with every entry set in turn, exactly as SetProfileValue applied to each
+// entry in order would leave it, but in one pass over the text.
+std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite> writes);
+
+// The values of a profile text by section and key, for many look-ups without a
+// walk over the text each: Find gives what FindProfileValue gives. The index
+// refers into the text, which must outlive it.
+class ProfileIndex {
+ public:
+  explicit ProfileIndex(std::string_view text);
+  std::optional<std::string_view> Find(std::string_view section, std::string_view key) const;
+
+ private:
+  std::unordered_map<std::string, std::string_view> FValues;
+};
 
 }  // namespace pling::platform

@@ -3,6 +3,8 @@
 // kept in one REGEDIT4 text file at RegistryHivePath(), written atomically and
 // under a file lock so that processes writing at once lose nothing. Key names are
 // matched without regard to case.
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/types.h"
@@ -24,5 +26,24 @@ LONG RegQueryValue(HKEY key, std::string_view subKey, char* data, LONG* size);
 // Creates the subkey path as needed and sets its default value to the text.
 LONG RegSetValue(HKEY key, std::string_view subKey, DWORD type, std::string_view data);
 LONG RegCloseKey(HKEY key);
+
+// One default value to set: the subkey path below a key, and its REG_SZ text.
+struct TRegValue {
+  std::string subKey;
+  std::string data;
+};
+// Sets the default values of several subkeys below `key` as one change of the
+// hive (one lock, one read, one replacement of the file), merged with what other
+// processes wrote before; later entries win over earlier ones for the same key.
+// Every entry is checked first: when one could not be set by RegSetValue, nothing
+// is written and the result is that entry's error code.
+LONG RegSetValues(HKEY key, std::span<const TRegValue> values);
+// Whether RegSetValue (on a valid handle) takes this subkey path and REG_SZ text.
+bool IsWritableRegValue(std::string_view subKey, std::string_view data);
+
+// Reads and writes look at the hive file each time (a stat), but parse it only
+// when it changed: its parsed form is kept while the file stays as it is. When
+// a function fails because of the file, LastFileErrorText() (platform/
+// file_error.h) names the file and the cause.
 
 }  // namespace pling::platform

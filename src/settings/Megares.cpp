@@ -7,7 +7,10 @@
 #include <utility>
 
 #include "platform/exceptions.h"
+#include "platform/file_error.h"
+#include "platform/hive_parser.h"
 #include "platform/profile.h"
+#include "platform/profile_parser.h"
 #include "platform/version.h"
 #include "settings/IntText.h"
 #include "settings/owner_form.h"
@@ -105,17 +108,84 @@ std::string_view NextField(std::string_view& rest) {
   return field;
 }
 
+// The callers pass C strings: a NUL ends the text.
+std::string_view AsCString(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+// "Unable to write to <name>", with the file and the cause when a file failed.
+std::string WriteErrorText(const std::string& name) {
+  std::string text = "Unable to write to " + name;
+  const std::string cause = platform::LastFileErrorText();
+  if (!cause.empty()) text.append(" (").append(cause).append(")");
+  return text;
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// TPendingWrites
+
+void TPendingWrites::Put(std::string id, std::string_view section, std::string_view key,
+                         std::string_view value) {
+  const auto [found, added] = FIndex.try_emplace(std::move(id), FWrites.size());
+  if (added) {
+    FWrites.push_back(TWrite{std::string(section), std::string(key), std::string(value)});
+  } else {
+    FWrites[found->second].Value.assign(value);
+  }
+}
+
+const std::string* TPendingWrites::Find(const std::string& id) const {
+  const auto found = FIndex.find(id);
+  return found == FIndex.end() ? nullptr : &FWrites[found->second].Value;
+}
+
+std::vector<TPendingWrites::TWrite> TPendingWrites::Take() {
+  FIndex.clear();
+  return std::exchange(FWrites, {});
+}
 
 // ---------------------------------------------------------------------------
 // TIniFile
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
 
-TIniFile::~TIniFile() = default;
+TIniFile::~TIniFile() {
+  try {
+    WritePending();
+  } catch (const platform::Exception&) {
+    // Nothing can report it while the back end goes away.
+  }
+}
+
+void TIniFile::EndUpdate() {
+  if (FUpdateDepth == 0) return;
+  if (--FUpdateDepth == 0) WritePending();
+}
+
+void TIniFile::WritePending() {
+  if (FPending.Empty()) return;
+  std::vector<platform::TProfileValue> values;
+  for (TPendingWrites::TWrite& write : FPending.Take()) {
+    values.push_back(platform::TProfileValue{std::move(write.Section), std::move(write.Key),
+                                             std::move(write.Value)});
+  }
+  if (!platform::WritePrivateProfileStrings(values, FFileName)) {
+    throw platform::Exception(WriteErrorText(FFileName));
+  }
+}
 
 std::string TIniFile::ReadText(std::string_view section, std::string_view key,
                                std::string_view defaultValue) const {
+  if (!FPending.Empty()) {
+    if (const std::string* held =
+            FPending.Find(platform::ProfileKeyId(AsCString(section), AsCString(key)))) {
+      // As the written line will read back.
+      const std::string_view value = platform::ProfileValueAsRead(*held);
+      return std::string(value.substr(0, kIniBufferSize - 1));
+    }
+  }
   std::array<char, kIniBufferSize> buffer{};
   const platform::DWORD copied = platform::GetPrivateProfileString(
       section, key, defaultValue, buffer.data(), kIniBufferSize, FFileName);
@@ -136,8 +206,19 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
 }
 
 void TIniFile::WriteText(std::string_view section, std::string_view key, std::string_view value) {
+  if (FUpdateDepth > 0) {
+    section = AsCString(section);
+    key = AsCString(key);
+    value = AsCString(value);
+    // What could never be written fails now, as it would without the update.
+    if (FFileName.empty() || !platform::IsWritableProfileEntry(section, key, value)) {
+      throw platform::Exception("Unable to write to " + FFileName);
+    }
+    FPending.Put(platform::ProfileKeyId(section, key), section, key, value);
+    return;
+  }
   if (!platform::WritePrivateProfileString(section, key, value, FFileName)) {
-    throw platform::Exception("Unable to write to " + FFileName);
+    throw platform::Exception(WriteErrorText(FFileName));
   }
 }
 
@@ -160,7 +241,31 @@ TWindowsRegistry::TWindowsRegistry(std::string company, std::string app)
 }
 
 TWindowsRegistry::~TWindowsRegistry() {
+  try {
+    WritePending();
+  } catch (const platform::Exception&) {
+    // Nothing can report it while the back end goes away.
+  }
   if (FKey != 0) platform::RegCloseKey(FKey);
+}
+
+void TWindowsRegistry::EndUpdate() {
+  if (FUpdateDepth == 0) return;
+  if (--FUpdateDepth == 0) WritePending();
+}
+
+void TWindowsRegistry::WritePending() {
+  if (FPending.Empty()) return;
+  std::vector<platform::TRegValue> values;
+  for (TPendingWrites::TWrite& write : FPending.Take()) {
+    values.push_back(
+        platform::TRegValue{SettingPath(write.Section, write.Key), std::move(write.Value)});
+  }
+  if (platform::RegSetValues(FKey, values) !=
+      static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
+    throw platform::Exception(
+        WriteErrorText(std::string(platform::kClassesRootName) + "\\" + FCompany + "\\" + FApp));
+  }
 }
 
 bool TWindowsRegistry::Query(std::string_view section, std::string_view key,
@@ -168,6 +273,14 @@ bool TWindowsRegistry::Query(std::string_view section, std::string_view key,
   if (FKey == 0) return false;
   const std::string path = SettingPath(section, key);
   if (path.size() > kRegistryMaxPath) return false;
+  if (!FPending.Empty()) {
+    if (const std::string* held = FPending.Find(platform::HiveKeyId(AsCString(path)))) {
+      // As the query would give it: a value that does not fit is not read.
+      if (held->size() >= static_cast<std::size_t>(kRegistryBufferSize)) return false;
+      value = *held;
+      return true;
+    }
+  }
   std::array<char, kRegistryBufferSize> buffer{};
   platform::LONG size = kRegistryBufferSize;
   if (platform::RegQueryValue(FKey, path, buffer.data(), &size) !=
@@ -204,6 +317,14 @@ void TWindowsRegistry::WriteText(std::string_view section, std::string_view key,
   if (FKey == 0) return;
   const std::string path = SettingPath(section, key);
   if (path.size() > kRegistryMaxPath) return;
+  if (FUpdateDepth > 0) {
+    // Held only when it can be written; a value that cannot is lost, as below.
+    value = AsCString(value);
+    if (platform::IsWritableRegValue(path, value)) {
+      FPending.Put(platform::HiveKeyId(AsCString(path)), section, key, value);
+    }
+    return;
+  }
   // Failures are not reported.
   platform::RegSetValue(FKey, path, platform::REG_SZ, value);
 }
@@ -264,12 +385,32 @@ TMegaRegistry::TMegaRegistry(platform::TComponent* owner) : platform::TComponent
 
 TMegaRegistry::~TMegaRegistry() {
   if (!Designing()) {
+    // Nothing can report a failure while the store goes away: the bounds and
+    // any writes still held are lost then.
     try {
       if (FSaveFormCoord) WriteFormCoord();
     } catch (const platform::Exception&) {
-      // Nothing can report it while the store goes away; the bounds are lost.
     }
-    CloseBackEnd();
+    try {
+      CloseBackEnd();
+    } catch (const platform::Exception&) {
+    }
+  }
+}
+
+void TMegaRegistry::BeginUpdate() {
+  ++FUpdateCount;
+  if (FBackEnd) FBackEnd->BeginUpdate();
+}
+
+void TMegaRegistry::EndUpdate() {
+  if (FUpdateCount == 0) return;
+  --FUpdateCount;
+  if (!FBackEnd) return;
+  if (FBackEndKind == bkIni) {
+    FBackEnd->EndUpdate();
+  } else {
+    Registry().EndUpdate();
   }
 }
 
@@ -323,10 +464,18 @@ void TMegaRegistry::OpenBackEnd() {
   } else {
     FBackEnd = std::make_unique<TWindowsRegistry>(FCompany, FApp);
   }
+  for (int i = 0; i < FUpdateCount; ++i) FBackEnd->BeginUpdate();
 }
 
 void TMegaRegistry::CloseBackEnd() {
-  FBackEnd.reset();
+  if (!FBackEnd) return;
+  // Closed whatever happens; what it holds is written first.
+  const std::unique_ptr<TIniFile> backEnd = std::move(FBackEnd);
+  if (FBackEndKind == bkIni) {
+    backEnd->WritePending();
+  } else {
+    static_cast<TWindowsRegistry&>(*backEnd).WritePending();
+  }
 }
 
 TWindowsRegistry& TMegaRegistry::Registry() const {
@@ -414,10 +563,18 @@ void TMegaRegistry::WriteFormCoord() {
   // Nothing to save when the bounds were never restored (no section to save
   // them under) or never recorded.
   if (FCoordSection.empty() || !FBoundsRecorded) return;
-  WriteInteger(FCoordSection, "Left", FLeft);
-  WriteInteger(FCoordSection, "Top", FTop);
-  WriteInteger(FCoordSection, "Width", FWidth);
-  WriteInteger(FCoordSection, "Height", FHeight);
+  // One write of the file for the four values.
+  BeginUpdate();
+  try {
+    WriteInteger(FCoordSection, "Left", FLeft);
+    WriteInteger(FCoordSection, "Top", FTop);
+    WriteInteger(FCoordSection, "Width", FWidth);
+    WriteInteger(FCoordSection, "Height", FHeight);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
 }
 
 void TMegaRegistry::Notification(platform::TComponent& component, platform::TOperation operation) {

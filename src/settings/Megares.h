@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/component.h"
 #include "platform/registry.h"
@@ -14,6 +16,29 @@
 #include "settings/font.h"
 
 namespace pling::settings {
+
+// ---------------------------------------------------------------------------
+// Writes held back by a back end's BeginUpdate, by key: a later write to the same
+// key replaces the held value and keeps its place.
+class TPendingWrites {
+ public:
+  struct TWrite {
+    std::string Section;
+    std::string Key;
+    std::string Value;
+  };
+
+  // `id` tells keys apart as the back end does (the same id is the same key).
+  void Put(std::string id, std::string_view section, std::string_view key, std::string_view value);
+  const std::string* Find(const std::string& id) const;
+  bool Empty() const { return FWrites.empty(); }
+  // The held writes in the order of their first write; none are held after.
+  std::vector<TWrite> Take();
+
+ private:
+  std::vector<TWrite> FWrites;
+  std::unordered_map<std::string, std::size_t> FIndex;
+};
 
 // ---------------------------------------------------------------------------
 // Back ends. Both offer the same five operations. TWindowsRegistry derives from
@@ -45,6 +70,20 @@ class TIniFile {
   void WriteText(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
 
+  // Holds writes back until the matching EndUpdate, which writes them all as one
+  // replacement of the file; reads in between see them. Calls nest.
+  void BeginUpdate() { ++FUpdateDepth; }
+  // Raises platform::Exception "Unable to write to <file name> (<file>: <cause>)"
+  // when the held writes cannot be written; they are dropped then.
+  void EndUpdate();
+  // Writes what is held now, whatever the nesting; raises as EndUpdate.
+  void WritePending();
+  int UpdateDepth() const { return FUpdateDepth; }
+
+ protected:
+  int FUpdateDepth = 0;
+  TPendingWrites FPending;
+
  private:
   std::string FFileName;
 };
@@ -71,6 +110,13 @@ class TWindowsRegistry : public TIniFile {
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
   void WriteText(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+
+  // As TIniFile's. While the key is not open, writes are lost as ever. EndUpdate
+  // raises platform::Exception "Unable to write to <application key> (<file>:
+  // <cause>)", the key as HKEY_CLASSES_ROOT\Company\App, when the hive cannot be
+  // written.
+  void EndUpdate();
+  void WritePending();
 
  private:
   // The value of the setting, or false when it is absent or cannot be read.
@@ -154,6 +200,19 @@ class TMegaRegistry : public platform::TComponent {
   static std::string ColorToText(TColor color) { return settings::ColorToText(color); }
   static TColor TextToColor(std::string_view text) { return settings::TextToColor(text); }
 
+  // Holds back writes until the matching EndUpdate, which stores them all as one
+  // replacement of the file (one lock, one parse, one fsync pair), merged with
+  // what other processes wrote meanwhile. Calls nest; only the outermost
+  // EndUpdate writes. Reads in between see the held values.
+  void BeginUpdate();
+  // Raises platform::Exception naming the file and the cause (strerror) when the
+  // write fails; nothing is lost silently, for either back end.
+  void EndUpdate();
+  // Closing the back end (CloseBackEnd, a change of App, Company, IniName or
+  // Preference, OpenBackEnd) first writes what it holds, and raises as EndUpdate
+  // when that fails; the store stays in its update, and a back end opened later
+  // holds writes too. Destruction writes what is held and drops a failure.
+
   // The owner form's removal notices record its bounds.
   void Notification(platform::TComponent& component, platform::TOperation operation) override;
 
@@ -176,6 +235,7 @@ class TMegaRegistry : public platform::TComponent {
 
   std::unique_ptr<TIniFile> FBackEnd;
   TMRBackEndKind FBackEndKind = bkNone;
+  int FUpdateCount = 0;
 
   std::int32_t FLeft = 0;
   std::int32_t FTop = 0;

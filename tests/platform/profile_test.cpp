@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,9 +9,12 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "platform/file_error.h"
 #include "platform/paths.h"
 #include "platform/profile_parser.h"
 #include "temp_config.h"
@@ -240,6 +244,117 @@ TEST(ProfileParserTest, NewSectionIsSeparatedByABlankLineAndEmptyNamesRoundTrip)
   EXPECT_EQ(FindProfileValue("[]\n=v\n", "", ""), std::optional<std::string_view>("v"));
   // A section header with text after "]" takes the name up to the last "]".
   EXPECT_EQ(FindProfileValue("[a]b]\nk=v\n", "a]b", "k"), std::optional<std::string_view>("v"));
+}
+
+// Sets the file's modification time to `seconds` (and no nanoseconds).
+void SetModified(const std::string& path, std::time_t seconds) {
+  const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(ProfileTest, ReadsSeeEveryChangeOfTheFile) {
+  const std::string file = Path("cached.ini");
+  ASSERT_TRUE(WritePrivateProfileString("S", "K", "11", file));
+  EXPECT_EQ(Read("S", "K", file), "11");
+  // Rewritten in place, same size: the modification time tells.
+  WriteFile(file, "[S]\nK=22\n");
+  EXPECT_EQ(Read("S", "K", file), "22");
+  // Replaced by another file of the same size and the same time: a new file.
+  SetModified(file, 1000000000);
+  EXPECT_EQ(Read("S", "K", file), "22");
+  WriteFile(file + ".new", "[S]\nK=33\n");
+  SetModified(file + ".new", 1000000000);
+  fs::rename(file + ".new", file);
+  EXPECT_EQ(Read("S", "K", file), "33");
+  // Gone, and back.
+  fs::remove(file);
+  EXPECT_EQ(Read("S", "K", file), "<none>");
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  WriteFile(file, "[S]\nK=44\n");
+  EXPECT_EQ(Read("S", "K", file), "44");
+  // A write by another program between two writes of this one is kept.
+  WriteFile(file, "[S]\nK=44\nOther=x\n");
+  ASSERT_TRUE(WritePrivateProfileString("S", "K", "55", file));
+  EXPECT_EQ(ReadFile(file), "[S]\nK=55\nOther=x\n");
+}
+
+TEST_F(ProfileTest, ManyValuesAreWrittenInOneReplacement) {
+  const std::string file = Path("batch.ini");
+  WriteFile(file, "; kept\n[Receivers]\nNAME0=OLD\n");
+  std::vector<TProfileValue> values;
+  for (int i = 0; i < 300; ++i) {
+    values.push_back({"Receivers", "NAME" + std::to_string(i), "R" + std::to_string(i)});
+  }
+  values.push_back({"Settings", "Split", "89"});
+  values.push_back({"receivers", "name0", "FIRST"});  // the later write wins
+  struct stat before {};
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+  ASSERT_TRUE(WritePrivateProfileStrings(values, file));
+  EXPECT_EQ(Read("Receivers", "NAME0", file), "FIRST");
+  EXPECT_EQ(Read("Receivers", "NAME299", file), "R299");
+  EXPECT_EQ(Read("Settings", "Split", file), "89");
+  EXPECT_EQ(ReadFile(file).rfind("; kept\n[Receivers]\nNAME0=FIRST\nNAME1=R1\n", 0), 0u);
+
+  // One bad entry: nothing is written.
+  const std::string text = ReadFile(file);
+  values = {{"Settings", "Split", "1"}, {"Settings", "Bad", "two\nlines"}};
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(WritePrivateProfileStrings(values, file));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(ReadFile(file), text);
+
+  // A failure names the file and the cause.
+  ::chmod(file.c_str(), 0444);
+  values = {{"Settings", "Split", "1"}};
+  EXPECT_FALSE(WritePrivateProfileStrings(values, file));
+  EXPECT_EQ(LastFileErrorText(), file + ": Permission denied");
+  ::chmod(file.c_str(), 0600);
+}
+
+// Random profile texts: sections that repeat in other spellings, keys before any
+// section, comments, blank and odd lines, CRLF or LF, an unterminated last line.
+std::string RandomProfileText(std::mt19937& random) {
+  static const char* const kLines[] = {"[A]",    "[a]",     " [ B ] ", "[C]",   "[]",    "k=1",
+                                       "K = 2 ", "x=\"q\"", "y='",     "; k=3", "# x=4", "",
+                                       "  ",     "junk",    "=empty",  "k",     "[A]b]", "z=9"};
+  const std::string lineEnd = random() % 2 ? "\r\n" : "\n";
+  std::string text;
+  const int count = static_cast<int>(random() % 12);
+  for (int i = 0; i < count; ++i) {
+    text.append(kLines[random() % std::size(kLines)]);
+    if (i + 1 < count || random() % 2) text.append(lineEnd);
+  }
+  return text;
+}
+
+TEST(ProfileParserTest, BatchedWritesAndIndexedReadsMatchOneByOne) {
+  static const char* const kSections[] = {"A", "a", "B", " b", "C", "D", "", "A]b"};
+  static const char* const kKeys[] = {"k", "K", " x", "y", "z", "", "new"};
+  static const char* const kValues[] = {"1", "", " v ", "\"q\"", "w"};
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = RandomProfileText(random);
+    std::vector<ProfileWrite> writes;
+    std::string oneByOne = text;
+    const int count = static_cast<int>(random() % 6);
+    for (int i = 0; i < count; ++i) {
+      const ProfileWrite write{kSections[random() % std::size(kSections)],
+                               kKeys[random() % std::size(kKeys)],
+                               kValues[random() % std::size(kValues)]};
+      writes.push_back(write);
+      oneByOne = SetProfileValue(oneByOne, write.section, write.key, write.value);
+    }
+    const std::string batched = SetProfileValues(text, writes);
+    ASSERT_EQ(batched, oneByOne) << "text: " << text << " writes: " << count;
+
+    const ProfileIndex index(batched);
+    for (const char* section : kSections) {
+      for (const char* key : kKeys) {
+        ASSERT_EQ(index.Find(section, key), FindProfileValue(batched, section, key))
+            << batched << " [" << section << "] " << key;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,7 +8,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "platform/file_error.h"
 #include "platform/hive_parser.h"
 #include "platform/paths.h"
 #include "temp_config.h"
@@ -251,6 +254,67 @@ TEST_F(RegistryTest, ReadsHandEditedFilesAndKeepsWhatItDoesNotUnderstand) {
             "this line means nothing\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
             "@=\"not ours\"\r\n\r\n");
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, QueriesSeeEveryChangeOfTheFile) {
+  SetHiveText("REGEDIT4\n[HKEY_CLASSES_ROOT\\S\\K]\n@=\"11\"\n");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"), "11");
+  // Rewritten in place, same size: the modification time tells.
+  SetHiveText("REGEDIT4\n[HKEY_CLASSES_ROOT\\S\\K]\n@=\"22\"\n");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"), "22");
+  // Replaced by another file of the same size and time: a new file.
+  const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, RegistryHivePath().c_str(), times, 0), 0);
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"), "22");
+  const std::string other = RegistryHivePath() + ".new";
+  std::ofstream(other, std::ios::binary) << "REGEDIT4\n[HKEY_CLASSES_ROOT\\S\\K]\n@=\"33\"\n";
+  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+  fs::rename(other, RegistryHivePath());
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"), "33");
+  fs::remove(RegistryHivePath());
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"),
+            "<error " + std::to_string(ERROR_FILE_NOT_FOUND) + ">");
+}
+
+TEST_F(RegistryTest, ManyValuesAreSetInOneReplacementMergedWithOtherWriters) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValue(key, "Settings\\Split", REG_SZ, "1"), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key, "Settings\\Split"), "1");
+  // Another program adds a key after this one read the file.
+  std::string text = HiveText();
+  text += "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Settings\\Other]\r\n@=\"theirs\"\r\n";
+  SetHiveText(text);
+
+  std::vector<TRegValue> values;
+  for (int i = 0; i < 300; ++i) {
+    values.push_back({"Receivers\\NAME" + std::to_string(i), "R" + std::to_string(i)});
+  }
+  values.push_back({"Settings\\Split", "89"});
+  values.push_back({"receivers\\name0", "FIRST"});  // the later write wins
+  ASSERT_EQ(RegSetValues(key, values), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key, "Receivers\\NAME0"), "FIRST");
+  EXPECT_EQ(QueryText(key, "Receivers\\NAME299"), "R299");
+  EXPECT_EQ(QueryText(key, "Settings\\Split"), "89");
+  EXPECT_EQ(QueryText(key, "Settings\\Other"), "theirs");
+  EXPECT_EQ(SerializeHive(ParseHive(HiveText())), HiveText());
+
+  // One bad entry: nothing is written.
+  text = HiveText();
+  values = {{"Settings\\Split", "2"}, {"Settings\\Bad", "two\nlines"}};
+  EXPECT_EQ(RegSetValues(key, values), ERROR_INVALID_PARAMETER);
+  values = {{"Settings\\Split", "2"}, {"Settings\\\\Bad", "x"}};
+  EXPECT_EQ(RegSetValues(key, values), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(HiveText(), text);
+
+  // A failure names the file and the cause.
+  ::chmod(RegistryHivePath().c_str(), 0444);
+  values = {{"Settings\\Split", "3"}};
+  EXPECT_EQ(RegSetValues(key, values), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(LastFileErrorText(), RegistryHivePath() + ": Permission denied");
+  ::chmod(RegistryHivePath().c_str(), 0600);
+  EXPECT_EQ(QueryText(key, "Settings\\Split"), "89");
   RegCloseKey(key);
 }
 

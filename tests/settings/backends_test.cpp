@@ -102,7 +102,10 @@ TEST_F(IniFileTest, WriteFailureRaisesWithTheNameAsSet) {
   } catch (const platform::EConvertError&) {
     FAIL() << "wrong class";
   } catch (const platform::Exception& error) {
-    EXPECT_EQ(std::string(error.what()), "Unable to write to " + name);
+    // The name as set, then the file and the cause.
+    EXPECT_EQ(std::string(error.what()), "Unable to write to " + name + " (" +
+                                             (ConfigDir() / "blocker").string() +
+                                             ": Not a directory)");
   }
   EXPECT_THROW(ini.WriteInteger("S", "K", 1), platform::Exception);
   // Reads of an unavailable file give defaults.

@@ -7,10 +7,47 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+
+#include "platform/file_error.h"
 
 namespace pling::platform {
 namespace {
+
+thread_local std::string tFileError;
+
+FileIdentity IdentityOf(const struct stat& info) {
+  FileIdentity identity;
+  identity.device = info.st_dev;
+  identity.inode = info.st_ino;
+  identity.size = info.st_size;
+  identity.modifiedSeconds = info.st_mtim.tv_sec;
+  identity.modifiedNanoseconds = info.st_mtim.tv_nsec;
+  return identity;
+}
+
+// What a settings file must not be, in words; nullptr for a regular file.
+const char* NotARegularFile(mode_t mode) {
+  if (S_ISREG(mode)) return nullptr;
+  if (S_ISDIR(mode)) return "is a folder, not a file";
+  if (S_ISFIFO(mode)) return "is a FIFO, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a regular file";
+  if (S_ISSOCK(mode)) return "is a socket, not a regular file";
+  return "is not a regular file";
+}
+
+// The error value for a file that is not a regular one: a folder is EISDIR, any
+// other kind EINVAL (the recorded text says which kind it is).
+int NotARegularFileError(mode_t mode) {
+  return S_ISDIR(mode) ? EISDIR : EINVAL;
+}
+
+int RecordWithText(const std::string& path, int error, const std::string& cause) {
+  RecordFileError(path, error);
+  tFileError = path + ": " + cause;
+  return error;
+}
 
 int WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -73,14 +110,44 @@ std::string WriteTargetOf(const std::string& path) {
   return resolved ? std::string(resolved.get()) : path;
 }
 
-int ReadFileContents(const std::string& path, std::string& contents) {
-  contents.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
+int IdentifyFile(const std::string& path, FileIdentity& identity) {
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-    contents.reserve(static_cast<std::size_t>(info.st_size));
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  identity = IdentityOf(info);
+  return 0;
+}
+
+int ReadFileContents(const std::string& path, std::string& contents, FileIdentity* identity) {
+  contents.clear();
+  // Without blocking: a FIFO in place of the file must not hang the reader.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error != ENOENT) RecordFileError(path, error);
+    return error;
   }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    RecordFileError(path, error);
+    return error;
+  }
+  if (const char* kind = NotARegularFile(info.st_mode)) {
+    ::close(fd);
+    return RecordWithText(path, NotARegularFileError(info.st_mode), kind);
+  }
+  const auto tooLarge = [&] {
+    return RecordWithText(path, EFBIG,
+                          "File too large (a settings file holds at most " +
+                              std::to_string(kMaxSettingsFileSize >> 20) + " MiB)");
+  };
+  if (static_cast<std::size_t>(info.st_size) > kMaxSettingsFileSize) {
+    ::close(fd);
+    return tooLarge();
+  }
+  if (identity != nullptr) *identity = IdentityOf(info);
+  if (info.st_size > 0) contents.reserve(static_cast<std::size_t>(info.st_size));
   char chunk[65536];
   int error = 0;
   for (;;) {
@@ -88,9 +155,15 @@ int ReadFileContents(const std::string& path, std::string& contents) {
     if (got < 0) {
       if (errno == EINTR) continue;
       error = errno;
+      RecordFileError(path, error);
       break;
     }
     if (got == 0) break;
+    // A file that grows while it is read is still held to the limit.
+    if (contents.size() + static_cast<std::size_t>(got) > kMaxSettingsFileSize) {
+      error = tooLarge();
+      break;
+    }
     contents.append(chunk, static_cast<std::size_t>(got));
   }
   ::close(fd);
@@ -104,14 +177,22 @@ FileLock::~FileLock() {
 
 int FileLock::Lock(const std::string& path) {
   if (FFd >= 0) return EBUSY;
-  if (const int error = CreateFolders(FolderOf(path))) return error;
+  if (const int error = CreateFolders(FolderOf(path))) {
+    RecordFileError(FolderOf(path), error);
+    return error;
+  }
   const std::string lockPath = path + ".lock";
   const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
+  if (fd < 0) {
+    const int error = errno;
+    RecordFileError(lockPath, error);
+    return error;
+  }
   while (::flock(fd, LOCK_EX) != 0) {
     if (errno == EINTR) continue;
     const int error = errno;
     ::close(fd);
+    RecordFileError(lockPath, error);
     return error;
   }
   FFd = fd;
@@ -119,35 +200,58 @@ int FileLock::Lock(const std::string& path) {
   return 0;
 }
 
-int ReplaceFileContents(const FileLock& lock, std::string_view contents) {
+int ReplaceFileContents(const FileLock& lock, std::string_view contents, FileIdentity* identity) {
   const std::string& path = lock.path();
   if (path.empty()) return EBADF;
   const std::string temporary = TemporaryPathOf(path);
   mode_t mode = 0600;
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) {
+    if (const char* kind = NotARegularFile(info.st_mode)) {
+      return RecordWithText(path, NotARegularFileError(info.st_mode), kind);
+    }
     mode = info.st_mode & 07777;
     // The rename needs only the folder's permission: a file that may not be
     // written (no write bit at all, as a file made read-only on purpose, or none
     // for this user) is refused here instead of being replaced.
-    if ((mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) return EACCES;
+    if ((mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
+      RecordFileError(path, EACCES);
+      return EACCES;
+    }
   }
 
   // Made anew, never followed: a link planted under the temporary name in a
   // shared folder cannot redirect the write.
-  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) return errno;
+  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+    const int error = errno;
+    RecordFileError(temporary, error);
+    return error;
+  }
   const int fd =
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
+  if (fd < 0) {
+    const int error = errno;
+    RecordFileError(temporary, error);
+    return error;
+  }
   int error = WriteAll(fd, contents);
   if (error == 0 && ::fchmod(fd, mode) != 0) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
+  // The identity survives the rename: same file, same size and modification time.
+  struct stat written {};
+  if (error == 0 && identity != nullptr && ::fstat(fd, &written) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    RecordFileError(temporary, error);
+  } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
+    RecordFileError(path, error);
+  }
   if (error != 0) {
     ::unlink(temporary.c_str());
     return error;
   }
+  if (identity != nullptr) *identity = IdentityOf(written);
   SyncFolder(FolderOf(path));
   return 0;
 }
@@ -177,6 +281,21 @@ DWORD ErrorFromErrno(int error) {
     default:
       return ERROR_CANTWRITE;
   }
+}
+
+DWORD RecordFileError(const std::string& path, int error) {
+  tFileError = path + ": " + std::strerror(error);
+  const DWORD code = ErrorFromErrno(error);
+  SetLastError(code);
+  return code;
+}
+
+void ClearFileError() {
+  tFileError.clear();
+}
+
+std::string LastFileErrorText() {
+  return tFileError;
 }
 
 }  // namespace pling::platform

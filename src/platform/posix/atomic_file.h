@@ -4,12 +4,32 @@
 // disk, and replace the old file by rename. Writers of one file are serialised
 // across processes by an advisory lock on a sidecar file "<file>.lock"; readers
 // need no lock, as the rename is atomic.
+//
+// Every function here that fails records the file and the cause for
+// LastFileErrorText() (platform/file_error.h).
+#include <sys/types.h>
+#include <ctime>
 #include <string>
 #include <string_view>
 
 #include "platform/types.h"
 
 namespace pling::platform {
+
+// Settings files larger than this are refused rather than read.
+inline constexpr std::size_t kMaxSettingsFileSize = 64u << 20;
+
+// What tells one version of a file from another without reading it: a write by
+// replacement makes a new file (device and inode), a write in place changes the
+// size or the modification time.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::time_t modifiedSeconds = 0;
+  long modifiedNanoseconds = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
 // Creates `folder` and its missing parents (mode 0700). 0 or an errno value.
 int CreateFolders(const std::string& folder);
@@ -21,8 +41,13 @@ std::string FolderOf(const std::string& path);
 // symbolic link (so that the link survives), otherwise `path` itself.
 std::string WriteTargetOf(const std::string& path);
 
-// The whole contents of `path`. 0 or an errno value (ENOENT when it does not exist).
-int ReadFileContents(const std::string& path, std::string& contents);
+// The identity of the file at `path` (links followed). 0 or an errno value.
+int IdentifyFile(const std::string& path, FileIdentity& identity);
+
+// The whole contents of `path`, and its identity when `identity` is given. 0 or
+// an errno value (ENOENT when it does not exist).
+int ReadFileContents(const std::string& path, std::string& contents,
+                     FileIdentity* identity = nullptr);
 
 // An exclusive advisory lock on "<path>.lock", held until destruction. Threads
 // and processes alike wait for each other.
@@ -43,11 +68,19 @@ class FileLock {
   std::string FPath;
 };
 
-// Replaces the file that `lock` guards by `contents`, atomically and durably.
-// On failure (an errno value is returned) the old file is unchanged.
-int ReplaceFileContents(const FileLock& lock, std::string_view contents);
+// Replaces the file that `lock` guards by `contents`, atomically and durably, and
+// gives the new file's identity when `identity` is given. On failure (an errno
+// value is returned) the old file is unchanged.
+int ReplaceFileContents(const FileLock& lock, std::string_view contents,
+                        FileIdentity* identity = nullptr);
 
 // The error code the platform reports for an errno value.
 DWORD ErrorFromErrno(int error);
+
+// Records `path` and `error` (an errno value) as the calling thread's last file
+// error, and sets its last error code; returns that code.
+DWORD RecordFileError(const std::string& path, int error);
+// Forgets the calling thread's last file error.
+void ClearFileError();
 
 }  // namespace pling::platform

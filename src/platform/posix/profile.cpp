@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/paths.h"
 #include "platform/posix/atomic_file.h"
+#include "platform/posix/file_cache.h"
 #include "platform/profile_parser.h"
 
 namespace pling::platform {
@@ -24,6 +27,44 @@ std::string ProfilePath(std::string_view fileName) {
   return WindowsDirectory() + "/" + std::string(fileName);
 }
 
+// A profile file's text with its index.
+class ParsedProfile {
+ public:
+  explicit ParsedProfile(std::string text) : FText(std::move(text)), FIndex(FText) {}
+  ParsedProfile(const ParsedProfile&) = delete;
+  ParsedProfile& operator=(const ParsedProfile&) = delete;
+  const std::string& Text() const { return FText; }
+  const ProfileIndex& Index() const { return FIndex; }
+
+ private:
+  std::string FText;
+  ProfileIndex FIndex;
+};
+
+FileCache<ParsedProfile> gProfileCache;
+
+std::shared_ptr<const ParsedProfile> ParseProfile(std::string text) {
+  return std::make_shared<const ParsedProfile>(std::move(text));
+}
+
+// Writes `writes` (all writable) to the file at `path` under its lock; 0 or an
+// errno value.
+int ChangeProfile(const std::string& path, std::span<const ProfileWrite> writes) {
+  FileLock lock;
+  if (const int error = lock.Lock(WriteTargetOf(path))) return error;
+  // Under the lock, so that a concurrent writer's change is not lost.
+  FileCache<ParsedProfile>::Entry current;
+  if (const int error = gProfileCache.Load(lock.path(), ParseProfile, current)) return error;
+  std::string changed = SetProfileValues(current.parsed->Text(), writes);
+  if (current.exists && changed == current.parsed->Text()) return 0;
+  FileIdentity identity;
+  if (const int error = ReplaceFileContents(lock, changed, &identity)) return error;
+  auto parsed = std::make_shared<const ParsedProfile>(std::move(changed));
+  gProfileCache.Store(lock.path(), identity, parsed);
+  if (path != lock.path()) gProfileCache.Store(path, identity, parsed);
+  return 0;
+}
+
 }  // namespace
 
 DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
@@ -32,12 +73,16 @@ DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
   if (buffer == nullptr || size == 0) return 0;
   fileName = AsCString(fileName);
   std::string_view result = AsCString(defaultValue);
-  std::string text;
+  ClearFileError();
+  FileCache<ParsedProfile>::Entry file;
   if (fileName.empty()) {
     SetLastError(ERROR_INVALID_PARAMETER);
-  } else if (const int error = ReadFileContents(ProfilePath(fileName), text); error != 0) {
+  } else if (const int error = gProfileCache.Load(ProfilePath(fileName), ParseProfile, file);
+             error != 0) {
     SetLastError(ErrorFromErrno(error));
-  } else if (auto value = FindProfileValue(text, AsCString(section), AsCString(key))) {
+  } else if (!file.exists) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+  } else if (auto value = file.parsed->Index().Find(AsCString(section), AsCString(key))) {
     result = AsCString(*value);
   }
   const std::size_t count = std::min<std::size_t>(result.size(), size - 1);
@@ -58,20 +103,35 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  FileLock lock;
-  int error = lock.Lock(WriteTargetOf(ProfilePath(fileName)));
-  std::string text;
-  if (error == 0) {
-    // Under the lock, so that a concurrent writer's change is not lost.
-    error = ReadFileContents(lock.path(), text);
-    const bool exists = error == 0;
-    if (error == ENOENT) error = 0;
-    if (error == 0) {
-      std::string changed = SetProfileValue(text, section, key, value);
-      if (!exists || changed != text) error = ReplaceFileContents(lock, changed);
-    }
+  ClearFileError();
+  const ProfileWrite write{section, key, value};
+  if (const int error = ChangeProfile(ProfilePath(fileName), std::span(&write, 1))) {
+    SetLastError(ErrorFromErrno(error));
+    return false;
   }
-  if (error != 0) {
+  return true;
+}
+
+bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::string_view fileName) {
+  fileName = AsCString(fileName);
+  ClearFileError();
+  std::vector<ProfileWrite> writes;
+  writes.reserve(values.size());
+  for (const TProfileValue& entry : values) {
+    const ProfileWrite write{AsCString(entry.section), AsCString(entry.key),
+                             AsCString(entry.value)};
+    if (!IsWritableProfileEntry(write.section, write.key, write.value)) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    writes.push_back(write);
+  }
+  if (fileName.empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (writes.empty()) return true;
+  if (const int error = ChangeProfile(ProfilePath(fileName), writes)) {
     SetLastError(ErrorFromErrno(error));
     return false;
   }

@@ -7,10 +7,13 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/hive_parser.h"
 #include "platform/paths.h"
 #include "platform/posix/atomic_file.h"
+#include "platform/posix/file_cache.h"
 
 namespace pling::platform {
 namespace {
@@ -22,6 +25,22 @@ constexpr std::size_t kMaxSubKeyLength = 255;
 std::mutex gMutex;
 std::map<HKEY, std::string> gHandles;
 HKEY gNextHandle = 0x1000;
+
+// The hive as last read or written, while the file stays as it was.
+FileCache<Hive> gHiveCache;
+
+std::shared_ptr<const Hive> ParseHiveText(std::string text) {
+  return std::make_shared<const Hive>(ParseHive(text));
+}
+
+// The hive at `path`, from the cache when the file is unchanged. An errno value
+// on failure (a missing file is an empty hive).
+int LoadHive(const std::string& path, std::shared_ptr<const Hive>& hive) {
+  FileCache<Hive>::Entry entry;
+  if (const int error = gHiveCache.Load(path, ParseHiveText, entry)) return error;
+  hive = std::move(entry.parsed);
+  return 0;
+}
 
 std::string_view AsCString(std::string_view text) {
   return text.substr(0, text.find('\0'));
@@ -67,18 +86,47 @@ DWORD ResolveKeyName(HKEY key, std::string_view subKey, std::string& name) {
 }
 
 // Reads the hive under the file lock, lets `change` modify it (it returns whether
-// it did) and writes it back atomically.
+// it did) and writes it back atomically. Caller holds gMutex.
 template <typename Change>
 DWORD ChangeHive(Change change) {
+  const std::string path = RegistryHivePath();
   FileLock lock;
-  int error = lock.Lock(WriteTargetOf(RegistryHivePath()));
+  int error = lock.Lock(WriteTargetOf(path));
   if (error != 0) return ErrorFromErrno(error);
-  std::string text;
-  error = ReadFileContents(lock.path(), text);
-  if (error != 0 && error != ENOENT) return ErrorFromErrno(error);
-  Hive hive = ParseHive(text);
-  if (!change(hive)) return ERROR_SUCCESS;
-  return ErrorFromErrno(ReplaceFileContents(lock, SerializeHive(hive)));
+  // Under the lock, so that what another process wrote meanwhile is kept.
+  std::shared_ptr<const Hive> current;
+  if ((error = LoadHive(lock.path(), current)) != 0) return ErrorFromErrno(error);
+  auto hive = std::make_shared<Hive>(*current);
+  if (!change(*hive)) return ERROR_SUCCESS;
+  FileIdentity identity;
+  if ((error = ReplaceFileContents(lock, SerializeHive(*hive), &identity)) != 0) {
+    return ErrorFromErrno(error);
+  }
+  gHiveCache.Store(lock.path(), identity, hive);
+  if (path != lock.path()) gHiveCache.Store(path, identity, hive);
+  return ERROR_SUCCESS;
+}
+
+// Sets the default value of the key `name`; whether anything changed.
+bool SetDefaultValue(Hive& hive, const std::string& name, std::string_view data) {
+  bool added = false;
+  HiveKey& target = AddHiveKey(hive, name, &added);
+  if (!added && target.defaultValue == data) {
+    // Unchanged, unless a default value line of another type goes.
+    const HiveKey before = target;
+    SetHiveDefaultValue(target, data);
+    return !(before == target);
+  }
+  SetHiveDefaultValue(target, data);
+  return true;
+}
+
+// Whether `data` can be written as a REG_SZ default value; `data` is cut at a NUL.
+bool IsWritableValue(std::string_view& data) {
+  // The value is a C string; a line break cannot be written as REGEDIT4 text, so
+  // such a value is refused rather than breaking the file.
+  data = AsCString(data);
+  return data.find_first_of("\r\n") == std::string_view::npos;
 }
 
 }  // namespace
@@ -86,12 +134,13 @@ DWORD ChangeHive(Change change) {
 LONG RegCreateKey(HKEY key, std::string_view subKey, HKEY* result) {
   if (result == nullptr) return Result(ERROR_INVALID_PARAMETER);
   std::lock_guard guard(gMutex);
+  ClearFileError();
   std::string name;
   if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
   // A key that exists needs no write (the folder may well be read-only).
-  std::string text;
-  const int readError = ReadFileContents(RegistryHivePath(), text);
-  const bool exists = readError == 0 && FindHiveKey(ParseHive(text), name) != nullptr;
+  std::shared_ptr<const Hive> current;
+  const bool exists =
+      LoadHive(RegistryHivePath(), current) == 0 && FindHiveKey(*current, name) != nullptr;
   if (name != kClassesRootName && !exists) {
     const DWORD error = ChangeHive([&](Hive& hive) {
       bool added = false;
@@ -111,15 +160,14 @@ LONG RegCreateKey(HKEY key, std::string_view subKey, HKEY* result) {
 LONG RegQueryValue(HKEY key, std::string_view subKey, char* data, LONG* size) {
   if (size == nullptr) return Result(ERROR_INVALID_PARAMETER);
   std::lock_guard guard(gMutex);
+  ClearFileError();
   std::string name;
   if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
-  // Every query reads the file: other processes may have changed it.
-  std::string text;
-  if (const int error = ReadFileContents(RegistryHivePath(), text); error != 0 && error != ENOENT) {
-    return Result(ErrorFromErrno(error));
-  }
-  const Hive hive = ParseHive(text);
-  const HiveKey* found = FindHiveKey(hive, name);
+  // Every query looks at the file (other processes may have changed it), but
+  // parses it only when it changed.
+  std::shared_ptr<const Hive> hive;
+  if (const int error = LoadHive(RegistryHivePath(), hive)) return Result(ErrorFromErrno(error));
+  const HiveKey* found = FindHiveKey(*hive, name);
   if (found == nullptr && name != kClassesRootName) return Result(ERROR_FILE_NOT_FOUND);
   // A key without a default value reads as the empty string.
   const std::string_view value =
@@ -136,20 +184,38 @@ LONG RegQueryValue(HKEY key, std::string_view subKey, char* data, LONG* size) {
 
 LONG RegSetValue(HKEY key, std::string_view subKey, DWORD type, std::string_view data) {
   if (type != REG_SZ) return Result(ERROR_INVALID_PARAMETER);
-  // The value is a C string; a line break cannot be written as REGEDIT4 text, so
-  // such a value is refused rather than breaking the file.
-  data = AsCString(data);
-  if (data.find_first_of("\r\n") != std::string_view::npos) return Result(ERROR_INVALID_PARAMETER);
+  if (!IsWritableValue(data)) return Result(ERROR_INVALID_PARAMETER);
   std::lock_guard guard(gMutex);
+  ClearFileError();
   std::string name;
   if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
+  return Result(ChangeHive([&](Hive& hive) { return SetDefaultValue(hive, name, data); }));
+}
+
+LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
+  std::lock_guard guard(gMutex);
+  ClearFileError();
+  std::vector<std::pair<std::string, std::string_view>> changes;
+  changes.reserve(values.size());
+  for (const TRegValue& value : values) {
+    std::string_view data = value.data;
+    if (!IsWritableValue(data)) return Result(ERROR_INVALID_PARAMETER);
+    std::string name;
+    if (const DWORD error = ResolveKeyName(key, AsCString(value.subKey), name)) {
+      return Result(error);
+    }
+    changes.emplace_back(std::move(name), data);
+  }
+  if (changes.empty()) return Result(ERROR_SUCCESS);
   return Result(ChangeHive([&](Hive& hive) {
-    bool added = false;
-    HiveKey& target = AddHiveKey(hive, name, &added);
-    const HiveKey before = target;
-    SetHiveDefaultValue(target, data);
-    return added || !(before == target);
+    bool changed = false;
+    for (const auto& [name, data] : changes) changed = SetDefaultValue(hive, name, data) || changed;
+    return changed;
   }));
+}
+
+bool IsWritableRegValue(std::string_view subKey, std::string_view data) {
+  return IsValidSubKey(AsCString(subKey)) && IsWritableValue(data);
 }
 
 LONG RegCloseKey(HKEY key) {

@@ -1,0 +1,196 @@
+// Settings work of the main window at start and at exit, with a receivers list of
+// 0 and 1,000 entries, for the registry and the INI back end. Start is the store's
+// opening plus the reads the window makes (the bounds, NAME0.. until the empty
+// one, fonts, colours and the other settings); exit is every setting written in
+// one update, the bounds with them. "Cold" runs change the file's time before each
+// iteration, so the file is read and parsed as at the start of a new process;
+// "warm" runs find it unchanged. Every exit writes other values than the one
+// before, so each one replaces the file (with its two fsyncs).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "platform/paths.h"
+#include "settings/Megares.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pling::settings::TFont;
+using pling::settings::TMegaRegistry;
+
+// A fresh configuration folder for the benchmark's life, in the temporary folder
+// (which should sit on a real disk for the fsyncs to count).
+class BenchFolder {
+ public:
+  BenchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "pling-settings-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    FRoot = pattern;
+    ::setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
+  }
+  ~BenchFolder() {
+    std::error_code ignored;
+    fs::remove_all(FRoot, ignored);
+  }
+  void Clear() const {
+    std::error_code ignored;
+    fs::remove_all(fs::path(FRoot) / "pling", ignored);
+  }
+
+ private:
+  std::string FRoot;
+};
+
+BenchFolder& Folder() {
+  static BenchFolder folder;
+  return folder;
+}
+
+pling::settings::TMRPreference Preference(const benchmark::State& state) {
+  return state.range(0) == 0 ? pling::settings::mrpRegistry : pling::settings::mrpIni;
+}
+
+std::string FilePath(const benchmark::State& state) {
+  return Preference(state) == pling::settings::mrpIni
+             ? pling::platform::WindowsDirectory() + "/Pling"
+             : pling::platform::RegistryHivePath();
+}
+
+void Open(TMegaRegistry& store, pling::settings::TMRPreference preference) {
+  store.SetApp("Pling");
+  store.SetCompany("Corvid");
+  store.SetIniName("Pling");
+  store.SetPreference(preference);
+  store.OpenBackEnd();
+}
+
+// A new modification time: the next read cannot use what it parsed before.
+void TouchFile(const std::string& path) {
+  static long nanoseconds = 0;
+  nanoseconds = (nanoseconds + 1) % 1000000000;
+  const struct timespec times[2] = {{1700000000, nanoseconds}, {1700000000, nanoseconds}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+// Everything FormClose writes, in its order, and the bounds.
+void WriteAll(TMegaRegistry& store, int receivers, int round) {
+  store.BeginUpdate();
+  const char mark = round % 2 == 0 ? '+' : '-';
+  for (int i = 0; i < receivers; ++i) {
+    store.WriteText("Receivers", "NAME" + std::to_string(i), "RECEIVER" + std::to_string(i) + mark);
+  }
+  store.WriteText("Receivers", "NAME" + std::to_string(receivers), "");
+  const TFont font{"MS Sans Serif", 8, pling::settings::clWindowText, {}};
+  for (const char* section : {"ReceivedMemo", "SendMemo", "ReceiversList"}) {
+    store.WriteFont(section, "Font", font);
+  }
+  for (const char* section : {"ReceivedMemo", "SendMemo", "ReceiversList"}) {
+    store.WriteText(section, "Color", TMegaRegistry::ColorToText(pling::settings::clWindow));
+  }
+  store.WriteInteger("Settings", "Split", 89 + round % 2);
+  for (const char* key : {"UseServer", "AutomaticSend"}) store.WriteBool("Settings", key, true);
+  store.WriteText("Settings", "ServerName", "<Server>");
+  for (const char* key : {"PlayIncoming", "RecvLineWrap", "SendLineWrap", "Popup", "Active"}) {
+    store.WriteBool("Settings", key, false);
+  }
+  for (const char* key : {"Left", "Top", "Width", "Height"})
+    store.WriteInteger("TPlingFrm", key, 100);
+  store.EndUpdate();
+}
+
+// Everything FormCreate reads, and the bounds before it; the number of reads.
+int ReadAll(pling::settings::TMRPreference preference) {
+  TMegaRegistry store;
+  Open(store, preference);
+  int reads = 0;
+  for (const char* key : {"Left", "Top", "Width", "Height"}) {
+    benchmark::DoNotOptimize(store.ReadInteger("TPlingFrm", key, 0));
+    ++reads;
+  }
+  for (int i = 0;; ++i) {
+    ++reads;
+    if (store.ReadText("Receivers", "NAME" + std::to_string(i), "").empty()) break;
+  }
+  const TFont font{"MS Sans Serif", 8, pling::settings::clWindowText, {}};
+  for (const char* section : {"ReceivedMemo", "SendMemo", "ReceiversList"}) {
+    benchmark::DoNotOptimize(store.ReadFont(section, "Font", font));
+    ++reads;
+  }
+  for (const char* section : {"ReceivedMemo", "SendMemo", "ReceiversList"}) {
+    benchmark::DoNotOptimize(
+        TMegaRegistry::TextToColor(store.ReadText(section, "Color", "clWindow")));
+    ++reads;
+  }
+  benchmark::DoNotOptimize(store.ReadInteger("Settings", "Split", 89));
+  for (const char* key : {"UseServer", "AutomaticSend"}) {
+    benchmark::DoNotOptimize(store.ReadBool("Settings", key, false));
+  }
+  benchmark::DoNotOptimize(store.ReadText("Settings", "ServerName", "<Server>"));
+  for (const char* key : {"PlayIncoming", "RecvLineWrap", "SendLineWrap", "Popup", "Active"}) {
+    benchmark::DoNotOptimize(store.ReadBool("Settings", key, false));
+  }
+  return reads + 9;
+}
+
+void Seed(const benchmark::State& state) {
+  Folder().Clear();
+  TMegaRegistry store;
+  Open(store, Preference(state));
+  WriteAll(store, static_cast<int>(state.range(1)), 0);
+}
+
+void BM_Start(benchmark::State& state, bool cold) {
+  Seed(state);
+  const std::string path = FilePath(state);
+  int reads = 0;
+  for (auto _ : state) {
+    if (cold) {
+      state.PauseTiming();
+      TouchFile(path);
+      state.ResumeTiming();
+    }
+    reads = ReadAll(Preference(state));
+  }
+  state.counters["reads"] = reads;
+  state.counters["file_KiB"] = static_cast<double>(fs::file_size(path)) / 1024.0;
+}
+
+void BM_Exit(benchmark::State& state, bool cold) {
+  Seed(state);
+  const std::string path = FilePath(state);
+  TMegaRegistry store;
+  Open(store, Preference(state));
+  int round = 1;
+  for (auto _ : state) {
+    if (cold) {
+      state.PauseTiming();
+      TouchFile(path);
+      state.ResumeTiming();
+    }
+    WriteAll(store, static_cast<int>(state.range(1)), round++);
+  }
+  state.counters["file_KiB"] = static_cast<double>(fs::file_size(path)) / 1024.0;
+}
+
+void Arguments(benchmark::internal::Benchmark* bench) {
+  bench->ArgNames({"ini", "receivers"});
+  for (const int ini : {0, 1}) {
+    for (const int receivers : {0, 1000}) bench->Args({ini, receivers});
+  }
+  bench->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK_CAPTURE(BM_Start, cold, true)->Apply(Arguments);
+BENCHMARK_CAPTURE(BM_Start, warm, false)->Apply(Arguments);
+BENCHMARK_CAPTURE(BM_Exit, cold, true)->Apply(Arguments);
+BENCHMARK_CAPTURE(BM_Exit, warm, false)->Apply(Arguments);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,110 @@
+#pragma once
+// Widget tests of the main window: one application object for the test program
+// (offscreen unless the environment chooses a platform), the Qt main-thread call
+// installed, a fresh configuration folder per test, and the error message boxes
+// caught instead of shown.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+#include <functional>
+#include <memory>
+
+#include "about/GradientFill.h"
+#include "app/PlingApplication.h"
+#include "app/PlingFrmUnit.h"
+#include "app/QtAdapters.h"
+#include "app/QtMainThread.h"
+#include "mailslot/lxMailSlot.h"
+#include "platform/main_thread.h"
+#include "settings/Megares.h"
+#include "temp_config.h"
+#include "tray/TrayIcon.h"
+#include "tray/fake_shell.h"
+
+namespace pling::testing {
+
+class AppEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "pling_app_tests";
+    static char* argv[] = {name, nullptr};
+    FApp = std::make_unique<app::TPlingApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pling"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    app::InstallFontSubstitutions();
+    FMainThread = std::make_shared<app::TQtMainThread>();
+    platform::SetMainThread(FMainThread);
+    app::InstallApplicationErrorHandler();
+  }
+  void TearDown() override {
+    platform::SetMainThread(nullptr);
+    FMainThread->Shutdown();
+    FMainThread.reset();
+    FApp.reset();
+  }
+
+ private:
+  std::unique_ptr<app::TPlingApplication> FApp;
+  std::shared_ptr<app::TQtMainThread> FMainThread;
+};
+
+class AppTest : public TempConfigTest {
+ protected:
+  void SetUp() override {
+    TempConfigTest::SetUp();
+    app::SetMessageBoxFunction([this](QWidget*, const QString& text) { FMessages << text; });
+  }
+  void TearDown() override {
+    FWindow.reset();
+    app::SetMessageBoxFunction(nullptr);
+    TempConfigTest::TearDown();
+  }
+
+  // A new main window, as the program makes it at start, with a notification
+  // area of the test's (there or not).
+  app::TPlingFrm& Start(bool trayAvailable = true) {
+    FWindow.reset();
+    FShellRecord = {};
+    auto shell = std::make_unique<tray::testing::FakeShell>(FShellRecord);
+    shell->Available = trayAvailable;
+    FShell = shell.get();
+    FWindow = std::make_unique<app::TPlingFrm>(nullptr, std::move(shell));
+    return *FWindow;
+  }
+  // Closes the window (saving its settings) and destroys it (saving its bounds).
+  void Stop() {
+    if (!FWindow) return;
+    FWindow->close();
+    FWindow.reset();
+    FShell = nullptr;
+  }
+  app::TPlingFrm& Window() { return *FWindow; }
+
+  // The settings store as the program configures it.
+  static std::unique_ptr<settings::TMegaRegistry> Store() {
+    auto store = std::make_unique<settings::TMegaRegistry>(nullptr);
+    store->SetApp("Pling");
+    store->SetCompany("Corvid");
+    store->SetIniName("Pling");
+    store->SetPreference(settings::mrpAuto);
+    store->OpenBackEnd();
+    return store;
+  }
+
+  static bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
+    return QTest::qWaitFor(done, timeoutMs);
+  }
+
+  QStringList FMessages;
+  tray::testing::ShellRecord FShellRecord;
+  tray::testing::FakeShell* FShell = nullptr;  // owned by the window's tray icon
+  std::unique_ptr<app::TPlingFrm> FWindow;
+};
+
+}  // namespace pling::testing

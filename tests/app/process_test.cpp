@@ -1,0 +1,115 @@
+// The program as a process: SIGTERM and SIGINT close its window the ordinary
+// way, so the settings are saved; the next start restores them and, with
+// "Active" stored, listens on the messenger mailslot.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "app_fixture.h"
+
+namespace pling::testing {
+namespace {
+
+class ProgramTest : public AppTest {
+ protected:
+  // Starts the program on the offscreen platform with the test's settings folder.
+  pid_t Launch() {
+    const char* bin = std::getenv("PLING_TEST_BIN");
+    if (bin == nullptr) return -1;
+    const std::string program = std::string(bin) + "/pling";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  }
+
+  // Whether the messenger mailslot is held by someone else right now.
+  static bool MailslotTaken() {
+    platform::TComponent owner;
+    auto& probe = owner.CreateComponent<mailslot::TlxPling>();
+    try {
+      probe.Open();
+      return false;
+    } catch (const mailslot::ElxMailSlot&) {
+      return true;
+    }
+  }
+
+  static bool WaitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+  }
+
+  static int ExitStatus(pid_t pid) {
+    int status = 0;
+    bool ended = WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+};
+
+// Ends the program if a check fails before it was asked to end.
+struct ChildGuard {
+  pid_t pid;
+  ~ChildGuard() {
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+TEST_F(ProgramTest, TerminationSignalsSaveTheSettingsAndTheNextStartListensAgain) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    // Only these settings exist before the run; the rest can only come from the
+    // program's own close.
+    std::filesystem::remove(HivePath());
+    {
+      auto store = Store();
+      store->WriteText("Receivers", "NAME0", "Bob+");
+      store->WriteText("Settings", "ServerName", "PDC1");
+      store->WriteBool("Settings", "Active", true);
+      store->WriteInteger("TPlingFrm", "Left", 33);
+      store->WriteInteger("TPlingFrm", "Top", 44);
+    }
+    const pid_t pid = Launch();
+    ASSERT_GT(pid, 0);
+    ChildGuard guard{pid};
+    // "Active" was stored: the started program holds the messenger mailslot.
+    ASSERT_TRUE(WaitUntil([] { return MailslotTaken(); })) << "the program does not listen";
+    ASSERT_EQ(kill(pid, signal), 0);
+    EXPECT_EQ(ExitStatus(pid), 0);
+    auto store = Store();
+    EXPECT_EQ(store->ReadText("Settings", "Popup", "absent"), "1");
+    EXPECT_EQ(store->ReadText("Settings", "Split", "absent"), "89");
+    EXPECT_EQ(store->ReadText("Receivers", "NAME0", ""), "Bob+");
+    EXPECT_EQ(store->ReadText("Receivers", "NAME1", "absent"), "");
+    EXPECT_EQ(store->ReadText("Settings", "ServerName", ""), "PDC1");
+    EXPECT_TRUE(store->ReadBool("Settings", "Active", false));
+    EXPECT_EQ(store->ReadInteger("TPlingFrm", "Left", -1), 33);
+    EXPECT_EQ(store->ReadInteger("TPlingFrm", "Top", -1), 44);
+    EXPECT_NE(store->ReadText("TPlingFrm", "Width", "absent"), "absent");
+    EXPECT_FALSE(MailslotTaken()) << "the mailslot goes with the program";
+  }
+}
+
+}  // namespace
+}  // namespace pling::testing

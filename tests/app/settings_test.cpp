@@ -1,0 +1,155 @@
+// What the window keeps between runs: FormClose writes every setting, the next
+// start reads it back; broken stored values are reported and stop the reading.
+#include <QAction>
+
+#include "app_fixture.h"
+
+namespace pling::testing {
+namespace {
+
+TEST_F(AppTest, EverySettingSurvivesARestart) {
+  {
+    app::TPlingFrm& w = Start();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    for (const char* name : {"carol", "Bob", "dave"})
+      w.ReceiversLbx->AddItem(QString::fromLatin1(name));
+    w.ReceiversLbx->SetSelected(1, true);  // carol (sorted: Bob, carol, dave)
+    w.ReceiversLbx->SetSelected(2, true);
+    w.ReceivedMmo->SetCoreFont({"DejaVu Serif", 11, settings::clRed, {settings::fsBold}});
+    w.SendMmo->SetCoreFont({"DejaVu Sans Mono", 9, settings::clBtnText, {settings::fsStrikeOut}});
+    w.ReceiversLbx->SetCoreFont({"DejaVu Sans", 10, 0x123456, {}});
+    w.ReceivedMmo->SetColor(settings::clInfoBk);
+    w.SendMmo->SetColor(0x00C0FFEE);
+    w.ReceiversLbx->SetColor(settings::clAqua);
+    w.Splitter->MoveBy(-40);
+    const int split = w.ReceiversPnl->width();
+    ASSERT_EQ(split, app::Scaled(&w, 89) + 40);
+    w.Useserver1->setChecked(true);
+    w.Automaticsend1->trigger();
+    w.servername1->setText(QStringLiteral("PDC1"));
+    w.Playincoming1->trigger();
+    w.RecvLinewrap->trigger();
+    w.SendLinewrap->trigger();
+    w.Popup1->trigger();
+    w.Seperators1->trigger();  // not kept
+    w.move(40, 30);
+    w.resize(520, 430);
+    QApplication::processEvents();
+    Stop();
+    ASSERT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
+
+    app::TPlingFrm& again = Start();
+    EXPECT_EQ(
+        again.ReceiversLbx->Items(),
+        (QStringList{QStringLiteral("Bob"), QStringLiteral("carol"), QStringLiteral("dave")}));
+    EXPECT_FALSE(again.ReceiversLbx->Selected(0));
+    EXPECT_TRUE(again.ReceiversLbx->Selected(1));
+    EXPECT_TRUE(again.ReceiversLbx->Selected(2));
+    EXPECT_EQ(again.ReceivedMmo->CoreFont(),
+              (settings::TFont{"DejaVu Serif", 11, settings::clRed, {settings::fsBold}}));
+    EXPECT_EQ(
+        again.SendMmo->CoreFont(),
+        (settings::TFont{"DejaVu Sans Mono", 9, settings::clBtnText, {settings::fsStrikeOut}}));
+    EXPECT_EQ(again.ReceiversLbx->CoreFont(), (settings::TFont{"DejaVu Sans", 10, 0x123456, {}}));
+    EXPECT_EQ(again.ReceivedMmo->Color(), settings::clInfoBk);
+    EXPECT_EQ(again.SendMmo->Color(), 0x00C0FFEE);
+    EXPECT_EQ(again.ReceiversLbx->Color(), settings::clAqua);
+    EXPECT_EQ(again.ReceiversPnl->width(), split);
+    EXPECT_TRUE(again.Useserver1->isChecked());
+    EXPECT_FALSE(again.Automaticsend1->isChecked());
+    EXPECT_EQ(again.servername1->text(), QStringLiteral("PDC1"));
+    EXPECT_TRUE(again.Playincoming1->isChecked());
+    EXPECT_TRUE(again.RecvLinewrap->isChecked());
+    EXPECT_EQ(again.ReceivedMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(again.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_TRUE(again.SendLinewrap->isChecked());
+    EXPECT_EQ(again.SendMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_FALSE(again.Popup1->isChecked());
+    EXPECT_TRUE(again.Seperators1->isChecked()) << "every run starts with separators";
+    EXPECT_EQ(again.pos(), QPoint(40, 30));
+    EXPECT_EQ(again.size(), QSize(520, 430));
+  }
+  EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
+}
+
+TEST_F(AppTest, StoredReceiversLoadUpToTheFirstGapWithTheirMarks) {
+  {
+    auto store = Store();
+    store->WriteText("Receivers", "NAME0", "Bob+");
+    store->WriteText("Receivers", "NAME1", "Carol-");
+    store->WriteText("Receivers", "NAME2", "Dave");  // no marker: the last letter goes
+    store->WriteText("Receivers", "NAME3", "Dave*");
+    store->WriteText("Receivers", "NAME5", "Eve+");  // after the gap
+  }
+  app::TPlingFrm& w = Start();
+  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("Bob"), QStringLiteral("Carol"),
+                                                  QStringLiteral("Dav"), QStringLiteral("Dave")}));
+  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
+  EXPECT_FALSE(w.ReceiversLbx->Selected(1));
+  EXPECT_FALSE(w.ReceiversLbx->Selected(2));
+  EXPECT_FALSE(w.ReceiversLbx->Selected(3));
+}
+
+TEST_F(AppTest, AShorterListDoesNotBringBackOldEntries) {
+  {
+    auto store = Store();
+    for (int i = 0; i < 5; ++i)
+      store->WriteText("Receivers", "NAME" + std::to_string(i), "R" + std::to_string(i) + "+");
+  }
+  {
+    app::TPlingFrm& w = Start();
+    ASSERT_EQ(w.ReceiversLbx->count(), 5);
+    while (w.ReceiversLbx->count() > 2) delete w.ReceiversLbx->takeItem(0);
+    Stop();
+  }
+  app::TPlingFrm& w = Start();
+  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("R3"), QStringLiteral("R4")}));
+  EXPECT_EQ(w.ReceiversLbx->SelCount(), 2);
+}
+
+TEST_F(AppTest, AnUnreadableColourIsShownAndTheLaterSettingsAreNotRead) {
+  {
+    auto store = Store();
+    store->WriteText("Receivers", "NAME0", "Bob+");
+    store->WriteText("ReceivedMemo", "Font", "DejaVu Serif;12;clWindowText;0000");
+    store->WriteText("SendMemo", "Color", "clInfoBk");  // read after the failing one
+    store->WriteText("ReceivedMemo", "Color", "pink");
+    store->WriteInteger("Settings", "Split", 150);
+    store->WriteBool("Settings", "UseServer", true);
+    store->WriteBool("Settings", "Active", true);
+  }
+  app::TPlingFrm& w = Start();
+  ASSERT_EQ(FMessages.size(), 1);
+  EXPECT_EQ(FMessages[0], QStringLiteral("'pink' is not a valid integer value"));
+  // What came before the failing step is there ...
+  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Bob")});
+  EXPECT_EQ(w.ReceivedMmo->CoreFont().Name, "DejaVu Serif");
+  // ... the rest keeps its design value.
+  EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
+  EXPECT_EQ(w.SendMmo->Color(), settings::clWindow);
+  EXPECT_EQ(w.ReceiversPnl->width(), app::Scaled(&w, 89));
+  EXPECT_FALSE(w.Useserver1->isChecked());
+  EXPECT_FALSE(w.Pling->Active());
+}
+
+}  // namespace
+}  // namespace pling::testing
+
+namespace pling::testing {
+namespace {
+
+TEST_F(AppTest, SettingsThatCannotBeWrittenAtCloseAreReported) {
+  app::TPlingFrm& w = Start();
+  w.ReceiversLbx->AddItem(QStringLiteral("Bob"));
+  // The hive's place is taken by a folder: no file can replace it.
+  std::filesystem::remove(HivePath());
+  std::filesystem::create_directories(HivePath() / "blocked");
+  Stop();
+  ASSERT_EQ(FMessages.size(), 1);
+  EXPECT_TRUE(FMessages[0].startsWith(QStringLiteral("Unable to write to")))
+      << FMessages[0].toStdString();
+}
+
+}  // namespace
+}  // namespace pling::testing

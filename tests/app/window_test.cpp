@@ -1,0 +1,343 @@
+// The main window as it opens: its menus, captions, accelerators and check
+// marks, the defaults of a first start, the layout rules and the status line.
+#include <QAction>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+#include <vector>
+
+#include "app_fixture.h"
+
+namespace pling::testing {
+namespace {
+
+struct MenuRow {
+  const char* Name;
+  const char* Caption;  // nullptr for a separator
+  int Checked;          // -1: no check mark, 0: unchecked, 1: checked
+};
+
+// The items of a menu, in display order, as rows.
+void ExpectMenu(QMenu* menu, const std::vector<MenuRow>& rows) {
+  ASSERT_NE(menu, nullptr);
+  const QList<QAction*> actions = menu->actions();
+  ASSERT_EQ(actions.size(), static_cast<qsizetype>(rows.size()))
+      << menu->objectName().toStdString();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const QAction* action = actions[static_cast<qsizetype>(i)];
+    const MenuRow& row = rows[i];
+    SCOPED_TRACE(row.Name);
+    EXPECT_EQ(action->objectName().toStdString(), row.Name);
+    if (row.Caption == nullptr) {
+      EXPECT_TRUE(action->isSeparator());
+      continue;
+    }
+    EXPECT_FALSE(action->isSeparator());
+    EXPECT_EQ(action->text().toStdString(), row.Caption);
+    EXPECT_EQ(action->isCheckable(), row.Checked >= 0);
+    if (row.Checked >= 0) {
+      EXPECT_EQ(action->isChecked(), row.Checked == 1);
+    }
+  }
+}
+
+TEST_F(AppTest, MenusHoldEveryItemWithCaptionAcceleratorAndCheckMark) {
+  app::TPlingFrm& w = Start();
+  ExpectMenu(w.ReceiversMnu, {{"Add1", "&Add", -1},
+                              {"Edit1", "&Edit", -1},
+                              {"Delete1", "&Delete", -1},
+                              {"N1", nullptr, -1},
+                              {"Send1", "&Send", -1},
+                              {"N3", nullptr, -1},
+                              {"NamesColor1", "&Color", -1},
+                              {"NamesFont1", "&Font", -1}});
+  ExpectMenu(w.ReceivedMnu, {{"Clear1", "&Clear", -1},
+                             {"Saveas1", "&Save as...", -1},
+                             {"N11", nullptr, -1},
+                             {"RecvdColor1", "C&olor", -1},
+                             {"RecvdFont1", "&Font", -1}});
+  ExpectMenu(w.SendMnu, {{"Clear2", "&Clear", -1},
+                         {"Open1", "&Open", -1},
+                         {"Saveas2", "&Save as...", -1},
+                         {"Sendselection1", "S&end selection", -1},
+                         {"N2", nullptr, -1},
+                         {"SendColor1", "Co&lor", -1},
+                         {"SendFont1", "&Font", -1}});
+  ExpectMenu(w.StartMnu, {{"Info1", "About", -1},
+                          {"N15", nullptr, -1},
+                          {"Receivers1", "Receivers", -1},
+                          {"N4", nullptr, -1},
+                          {"Received1", "Received", -1},
+                          {"Send2", "Send", -1},
+                          {"N7", nullptr, -1},
+                          {"Server1", "Server", -1},
+                          {"Activate1", "Activate", -1},
+                          {"N10", nullptr, -1},
+                          {"Exit1", "&Exit", -1}});
+  ExpectMenu(w.Receivers1->menu(), {{"Add2", "&Add", -1},
+                                    {"Edit2", "&Edit", -1},
+                                    {"Delete2", "&Delete", -1},
+                                    {"N8", nullptr, -1},
+                                    {"Send3", "&Send", -1},
+                                    {"N14", nullptr, -1},
+                                    {"Automaticadd1", "Automatic add", 1}});
+  ExpectMenu(w.Received1->menu(), {{"Clear3", "&Clear", -1},
+                                   {"N5", nullptr, -1},
+                                   {"Saveas3", "Save as...", -1},
+                                   {"N12", nullptr, -1},
+                                   {"Popup1", "Pop up", 1},
+                                   {"Seperators1", "Seperators", 1},
+                                   {"Timestamps1", "Timestamps", 1},
+                                   {"Playincoming1", "Play incoming", 0},
+                                   {"RecvLinewrap", "Line wrap", 0}});
+  ExpectMenu(w.Send2->menu(), {{"Clear4", "&Clear", -1},
+                               {"N6", nullptr, -1},
+                               {"Open2", "Open", -1},
+                               {"Saveas4", "Save as...", -1},
+                               {"Sendselection2", "Send selection", -1},
+                               {"N13", nullptr, -1},
+                               {"Automaticsend1", "Automatic send", 1},
+                               {"SendLinewrap", "Line wrap", 0}});
+  ExpectMenu(
+      w.Server1->menu(),
+      {{"Useserver1", "Use server", 0}, {"N9", nullptr, -1}, {"servername1", "<Server>", -1}});
+  // Tests and accessibility tools find the parts by name.
+  for (const char* name : {"ControlPnl", "GradientFill", "Image", "StartBtn", "StatusLbl",
+                           "IncomingIcon", "SilenceIcon", "PanelsPnl", "ReceivedMmo", "Splitter1",
+                           "SendMmo", "Splitter", "ReceiversPnl", "ReceiversLbx"}) {
+    EXPECT_NE(w.findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
+  }
+  EXPECT_NE(w.findChild<QTimer*>(QStringLiteral("StatusTmr")), nullptr);
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Pling"));
+  EXPECT_EQ(w.StartBtn->text(), QStringLiteral("&Start"));
+  EXPECT_TRUE(w.StartBtn->isCheckable());
+  EXPECT_TRUE(FMessages.isEmpty());
+}
+
+TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
+  app::TPlingFrm& w = Start();
+  EXPECT_EQ(w.ReceiversLbx->count(), 0);
+  const settings::TFont plain{};
+  settings::TFont italic{}, bold{};
+  italic.Style.Include(settings::fsItalic);
+  bold.Style.Include(settings::fsBold);
+  EXPECT_EQ(w.ReceivedMmo->CoreFont(), italic);
+  EXPECT_EQ(w.SendMmo->CoreFont(), plain);
+  EXPECT_EQ(w.ReceiversLbx->CoreFont(), bold);
+  EXPECT_TRUE(w.ReceivedMmo->font().italic());
+  EXPECT_TRUE(w.ReceiversLbx->font().bold());
+  EXPECT_EQ(w.ReceivedMmo->font().pointSize(), 8);
+  for (settings::TColor color :
+       {w.ReceivedMmo->Color(), w.SendMmo->Color(), w.ReceiversLbx->Color()})
+    EXPECT_EQ(color, settings::clWindow);
+  EXPECT_EQ(w.ReceiversPnl->width(), app::Scaled(&w, 89));
+  EXPECT_FALSE(w.Useserver1->isChecked());
+  EXPECT_TRUE(w.Automaticsend1->isChecked());
+  EXPECT_TRUE(w.Popup1->isChecked());
+  EXPECT_TRUE(w.Automaticadd1->isChecked());
+  EXPECT_TRUE(w.Seperators1->isChecked());
+  EXPECT_TRUE(w.Timestamps1->isChecked());
+  EXPECT_FALSE(w.Playincoming1->isChecked());
+  EXPECT_FALSE(w.RecvLinewrap->isChecked());
+  EXPECT_FALSE(w.SendLinewrap->isChecked());
+  EXPECT_EQ(w.servername1->text(), QStringLiteral("<Server>"));
+  EXPECT_FALSE(w.Pling->Active());
+  EXPECT_EQ(w.Activate1->text(), QStringLiteral("Activate"));
+  EXPECT_FALSE(w.StartBtn->isChecked());
+  EXPECT_TRUE(w.StatusLbl->text().isEmpty());
+  EXPECT_FALSE(w.StatusTmr->isActive());
+  // Both panes start unwrapped with both scroll bars; the received one is read-only.
+  for (app::TMemo* memo : {w.ReceivedMmo, w.SendMmo}) {
+    EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  }
+  EXPECT_TRUE(w.ReceivedMmo->isReadOnly());
+  EXPECT_FALSE(w.SendMmo->isReadOnly());
+  EXPECT_EQ(w.ReceiversLbx->selectionMode(), QAbstractItemView::ExtendedSelection);
+  EXPECT_TRUE(FMessages.isEmpty());
+}
+
+TEST_F(AppTest, LineWrapItemsSwitchThePanesBetweenTheTwoWrapStates) {
+  app::TPlingFrm& w = Start();
+  w.RecvLinewrap->trigger();
+  EXPECT_TRUE(w.RecvLinewrap->isChecked());
+  EXPECT_EQ(w.ReceivedMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(w.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(w.SendMmo->lineWrapMode(), QPlainTextEdit::NoWrap) << "only the received pane";
+  w.RecvLinewrap->trigger();
+  EXPECT_FALSE(w.RecvLinewrap->isChecked());
+  EXPECT_EQ(w.ReceivedMmo->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(w.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  // The other options change only their check mark.
+  w.Seperators1->trigger();
+  EXPECT_FALSE(w.Seperators1->isChecked());
+  w.SendLinewrap->trigger();
+  EXPECT_EQ(w.SendMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+}
+
+TEST_F(AppTest, FontAndColorItemsChangeOnlyTheirOwnPane) {
+  app::TPlingFrm& w = Start();
+  settings::TFont chosen{"DejaVu Serif", 14, settings::clRed, {settings::fsUnderline}};
+  w.FontDialog = [&](QWidget*, settings::TFont& font) {
+    font = chosen;
+    return true;
+  };
+  w.ColorDialog = [](QWidget*, settings::TColor& color) {
+    color = 0x00FFCC;
+    return true;
+  };
+  w.SendFont1->trigger();
+  EXPECT_EQ(w.SendMmo->CoreFont(), chosen);
+  EXPECT_NE(w.ReceivedMmo->CoreFont(), chosen);
+  EXPECT_NE(w.ReceiversLbx->CoreFont(), chosen);
+  w.NamesColor1->trigger();
+  EXPECT_EQ(w.ReceiversLbx->Color(), 0x00FFCC);
+  EXPECT_EQ(w.SendMmo->Color(), settings::clWindow);
+  EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
+  // The colour reaches the list's palette (0x00BBGGRR: red CC, green FF).
+  w.ReceiversLbx->viewport()->repaint();
+  EXPECT_EQ(w.ReceiversLbx->palette().color(QPalette::Base), QColor(0xCC, 0xFF, 0x00));
+  // A cancelled dialog changes nothing.
+  w.ColorDialog = [](QWidget*, settings::TColor& color) {
+    color = settings::clBlack;
+    return false;
+  };
+  w.RecvdColor1->trigger();
+  EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
+}
+
+TEST_F(AppTest, SystemColoursFollowTheDesktopPaletteAtTheNextPaint) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const QPalette original = QApplication::palette();
+  QPalette theme = original;
+  theme.setColor(QPalette::Base, QColor(10, 20, 30));
+  QApplication::setPalette(theme);
+  w.SendMmo->viewport()->repaint();
+  EXPECT_EQ(w.SendMmo->palette().color(QPalette::Base), QColor(10, 20, 30));
+  QApplication::setPalette(original);
+}
+
+TEST_F(AppTest, SendPaneGivesWayWhenTheWindowGetsLow) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const int minSize = w.Splitter1->MinSize();
+  const int sendDesign = w.SendMmo->height();
+  w.resize(w.width(), app::Scaled(&w, 150));
+  QApplication::processEvents();
+  const int available = w.PanelsPnl->height() - 2 * w.PanelsPnl->BorderWidth();
+  ASSERT_LT(available, sendDesign + w.Splitter1->height() + minSize) << "too high to test";
+  EXPECT_EQ(w.SendMmo->height(), available - w.Splitter1->height() - minSize);
+  EXPECT_EQ(w.ReceivedMmo->height(), minSize);
+  // Growing again keeps the send pane's new height; the received pane grows.
+  w.resize(w.width(), app::Scaled(&w, 400));
+  QApplication::processEvents();
+  EXPECT_EQ(w.SendMmo->height(), available - w.Splitter1->height() - minSize);
+  EXPECT_GT(w.ReceivedMmo->height(), minSize);
+}
+
+TEST_F(AppTest, SplittersKeepBothSidesAtTheirMinimum) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  // Dragging the pane splitter far up: the received pane keeps its minimum.
+  int moved = 0;
+  const auto previous = w.Splitter1->OnMoved;
+  w.Splitter1->OnMoved = [&] {
+    ++moved;
+    previous();
+  };
+  const QPoint grip(w.Splitter1->width() / 2, 1);
+  QTest::mousePress(w.Splitter1, Qt::LeftButton, {}, grip);
+  QTest::mouseMove(w.Splitter1, grip - QPoint(0, 2000));
+  QTest::mouseRelease(w.Splitter1, Qt::LeftButton, {}, grip - QPoint(0, 2000));
+  EXPECT_EQ(moved, 1);
+  EXPECT_EQ(w.ReceivedMmo->height(), w.Splitter1->MinSize());
+  EXPECT_EQ(w.SendMmo->geometry().top(), w.Splitter1->geometry().bottom() + 1);
+  // Dragging it far down: the send pane keeps its minimum.
+  w.Splitter1->MoveBy(5000);
+  EXPECT_EQ(w.SendMmo->height(), w.Splitter1->MinSize());
+  // The column splitter: the receivers column cannot vanish, nor the panes.
+  w.Splitter->MoveBy(5000);
+  EXPECT_EQ(w.ReceiversPnl->width(), w.Splitter->MinSize());
+  w.Splitter->MoveBy(-5000);
+  EXPECT_EQ(w.PanelsPnl->width(), w.Splitter->MinSize());
+  EXPECT_EQ(w.ReceiversPnl->geometry().right(), w.width() - 1);
+}
+
+TEST_F(AppTest, StatusLineReachesToEightPixelsBeforeTheLogo) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  for (int width : {448, 700, 300}) {
+    w.resize(app::Scaled(&w, width), w.height());
+    QApplication::processEvents();
+    SCOPED_TRACE(width);
+    EXPECT_EQ(w.Image->geometry().right(), w.ControlPnl->width() - 1) << "the logo sits right";
+    EXPECT_EQ(w.StatusLbl->x() + w.StatusLbl->width(), w.Image->x() - app::Scaled(&w, 8));
+  }
+}
+
+TEST_F(AppTest, SecondStatusTextReplacesTheFirstAndBothVanishWhenTheFirstIntervalEnds) {
+  app::TPlingFrm& w = Start();
+  EXPECT_EQ(w.StatusTmr->interval(), 5000);
+  w.ShowStatus(QStringLiteral("first"));
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("first"));
+  ASSERT_TRUE(w.StatusTmr->isActive());
+  QTest::qSleep(200);
+  w.ShowStatus(QStringLiteral("second"));
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("second"));
+  // The running interval was not started again.
+  EXPECT_LE(w.StatusTmr->remainingTime(), 4850);
+  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text().isEmpty(); }, 8000));
+  EXPECT_FALSE(w.StatusTmr->isActive()) << "the timer stops with the line";
+}
+
+TEST_F(AppTest, StartButtonOpensTheMenuAndEndsInTheActiveState) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  bool menuWasOpen = false;
+  QPoint menuAt;
+  QTimer::singleShot(100, &w, [&] {
+    menuWasOpen = w.StartMnu->isVisible();
+    menuAt = w.StartMnu->pos();
+    w.StartMnu->close();  // dismissed
+  });
+  QTest::mouseClick(w.StartBtn, Qt::LeftButton);
+  EXPECT_TRUE(menuWasOpen);
+  EXPECT_EQ(menuAt.x(), w.StartBtn->mapToGlobal(QPoint(0, 0)).x());
+  EXPECT_FALSE(w.StartBtn->isChecked()) << "dismissed menu: the button shows the inactive state";
+}
+
+}  // namespace
+}  // namespace pling::testing
+
+namespace pling::testing {
+namespace {
+
+TEST_F(AppTest, WindowCannotGetSmallerThanTheSizerAllowsAndTheBarHasItsGradient) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.resize(20, 20);
+  QApplication::processEvents();
+  EXPECT_GE(w.frameGeometry().width(), app::Scaled(&w, 200));
+  EXPECT_GE(w.frameGeometry().height(), app::Scaled(&w, 100));
+  EXPECT_EQ(w.FormSizer->CoordType(), settings::ctGreater);
+  // The gradient fills the control bar behind the button, status line and logo.
+  EXPECT_EQ(w.GradientFill->geometry(), w.ControlPnl->rect());
+  EXPECT_EQ(w.GradientFill->BeginColor(), settings::clBtnShadow);
+  EXPECT_EQ(w.GradientFill->EndColor(), settings::clBtnFace);
+  EXPECT_EQ(w.GradientFill->FillDirection(), about::fdLeftToRight);
+  EXPECT_EQ(w.GradientFill->NumberOfColors(), 64);
+  const QList<QWidget*> stack = w.ControlPnl->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  EXPECT_EQ(stack.first(), w.GradientFill) << "drawn first, beneath the others";
+}
+
+}  // namespace
+}  // namespace pling::testing
