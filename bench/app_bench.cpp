@@ -1,0 +1,296 @@
+// Start-up of the program beside a bare Qt Widgets window (pling_bare_window), in the
+// same run on the same X display: the time from process start to the window being
+// mapped and to its first painted frame, and the resident memory once it has started.
+//
+// How "first painted frame" is seen, without any help from the programs: this bench
+// is an ordinary X client. It paints the root window one marker colour, watches the
+// root for top-level windows being mapped (MapNotify), takes the one whose
+// _NET_WM_PID is the child's, and then reads the window's pixels back (GetImage)
+// every millisecond. The first frame that is neither the marker colour showing
+// through nor one flat colour (the server clearing the window) is the program's own
+// drawing. A Qt window is flushed from its backing store in one piece, so this is
+// the first complete frame. The figure includes process start, dynamic loading,
+// Qt's set-up, the program's own start-up work and the first paint.
+//
+// Memory: VmRSS and RssAnon from /proc/PID/status one second after the first frame.
+// Both programs map the same Qt libraries, so the difference is the program's own.
+//
+// Run it on an X server with 24-bit colour and no window manager, for example:
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/pling_app_bench [--rounds N]
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kMarker = 0x00FF00FF;  // magenta, which neither program draws in bulk
+
+struct Sample {
+  double mapMs = 0;
+  double paintMs = 0;
+  double rssMiB = 0;
+  double anonMiB = 0;
+};
+
+template <typename T>
+using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
+
+class Display {
+ public:
+  Display() {
+    FConn = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(FConn) != 0) {
+      const char* name = std::getenv("DISPLAY");
+      std::fprintf(stderr, "cannot open the X display (DISPLAY=%s)\n", name != nullptr ? name : "");
+      std::exit(2);
+    }
+    FScreen = xcb_setup_roots_iterator(xcb_get_setup(FConn)).data;
+    if (FScreen->root_depth < 24) {
+      std::fprintf(stderr,
+                   "the screen has %u-bit colour; run the X server with 24 bits "
+                   "(xvfb-run -s \"-screen 0 1280x1024x24\")\n",
+                   FScreen->root_depth);
+      std::exit(2);
+    }
+    const std::uint32_t background[] = {kMarker};
+    xcb_change_window_attributes(FConn, FScreen->root, XCB_CW_BACK_PIXEL, background);
+    xcb_clear_area(FConn, 0, FScreen->root, 0, 0, 0, 0);
+    const std::uint32_t events[] = {XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY};
+    xcb_change_window_attributes(FConn, FScreen->root, XCB_CW_EVENT_MASK, events);
+    const char name[] = "_NET_WM_PID";
+    XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(FConn, xcb_intern_atom(FConn, 0, sizeof name - 1, name), nullptr),
+        &std::free);
+    FPidAtom = atom ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
+    xcb_flush(FConn);
+  }
+  ~Display() { xcb_disconnect(FConn); }
+
+  // Drops events that belong to earlier rounds.
+  void Drain() {
+    while (xcb_generic_event_t* e = xcb_poll_for_event(FConn)) std::free(e);
+  }
+
+  // A top-level window of process `pid` that was mapped since the last call, if any.
+  std::optional<xcb_window_t> MappedWindowOf(pid_t pid) {
+    std::optional<xcb_window_t> found;
+    while (xcb_generic_event_t* e = xcb_poll_for_event(FConn)) {
+      if ((e->response_type & 0x7F) == XCB_MAP_NOTIFY && !found) {
+        const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(e);
+        if (map->override_redirect == 0 && PidOf(map->window) == pid) found = map->window;
+      }
+      std::free(e);
+    }
+    return found;
+  }
+
+  // Whether the window shows a frame drawn by its program (see the top of the file).
+  bool Painted(xcb_window_t window) {
+    XcbReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(FConn, xcb_get_geometry(FConn, window), nullptr), &std::free);
+    if (!geometry || geometry->width == 0 || geometry->height == 0) return false;
+    XcbReply<xcb_get_image_reply_t> image(
+        xcb_get_image_reply(FConn,
+                            xcb_get_image(FConn, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0,
+                                          geometry->width, geometry->height, ~0U),
+                            nullptr),
+        &std::free);
+    if (!image) return false;
+    const std::uint8_t* data = xcb_get_image_data(image.get());
+    const auto length = static_cast<std::size_t>(xcb_get_image_data_length(image.get()));
+    std::size_t marker = 0, pixels = length / 4;
+    if (pixels == 0) return false;
+    std::uint32_t first = 0;
+    std::memcpy(&first, data, 4);
+    first &= 0xFFFFFF;
+    bool flat = true;
+    for (std::size_t i = 0; i < pixels; ++i) {
+      std::uint32_t pixel = 0;
+      std::memcpy(&pixel, data + 4 * i, 4);
+      pixel &= 0xFFFFFF;
+      marker += pixel == kMarker ? 1 : 0;
+      flat = flat && pixel == first;
+    }
+    return !flat && marker < pixels / 10;
+  }
+
+ private:
+  pid_t PidOf(xcb_window_t window) {
+    if (FPidAtom == XCB_ATOM_NONE) return -1;
+    XcbReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(
+            FConn, xcb_get_property(FConn, 0, window, FPidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr),
+        &std::free);
+    if (!reply || xcb_get_property_value_length(reply.get()) != 4) return -1;
+    std::uint32_t pid = 0;
+    std::memcpy(&pid, xcb_get_property_value(reply.get()), 4);
+    return static_cast<pid_t>(pid);
+  }
+
+  xcb_connection_t* FConn = nullptr;
+  xcb_screen_t* FScreen = nullptr;
+  xcb_atom_t FPidAtom = XCB_ATOM_NONE;
+};
+
+double Millis(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// VmRSS and RssAnon of a process, in MiB.
+std::pair<double, double> Memory(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  double rss = 0, anon = 0;
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) rss = std::stod(line.substr(6)) / 1024.0;
+    if (line.rfind("RssAnon:", 0) == 0) anon = std::stod(line.substr(8)) / 1024.0;
+  }
+  return {rss, anon};
+}
+
+void Stop(pid_t pid) {
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 500; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(10ms);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+// Starts the program with a fresh, empty settings folder and measures one start.
+std::optional<Sample> Measure(Display& display, const fs::path& program) {
+  std::string config = (fs::temp_directory_path() / "pling-bench-XXXXXX").string();
+  if (mkdtemp(config.data()) == nullptr) return std::nullopt;
+  display.Drain();
+  const Clock::time_point start = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  Sample sample;
+  std::optional<xcb_window_t> window;
+  bool painted = false;
+  const Clock::time_point limit = start + 30s;
+  while (!painted && Clock::now() < limit) {
+    if (!window) {
+      window = display.MappedWindowOf(pid);
+      if (window) sample.mapMs = Millis(Clock::now() - start);
+    }
+    if (window && display.Painted(*window)) {
+      sample.paintMs = Millis(Clock::now() - start);
+      painted = true;
+    }
+    if (!painted) {
+      if (waitpid(pid, nullptr, WNOHANG) == pid) break;
+      std::this_thread::sleep_for(1ms);
+    }
+  }
+  std::optional<Sample> result;
+  if (painted) {
+    std::this_thread::sleep_for(1s);
+    std::tie(sample.rssMiB, sample.anonMiB) = Memory(pid);
+    result = sample;
+  } else {
+    std::fprintf(stderr, "%s: no painted window within 30 s\n", program.c_str());
+  }
+  Stop(pid);
+  std::error_code ignored;
+  fs::remove_all(config, ignored);
+  return result;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n == 0 ? 0 : (n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
+}
+
+struct Summary {
+  std::vector<double> map, paint, rss, anon;
+  void Add(const Sample& s) {
+    map.push_back(s.mapMs);
+    paint.push_back(s.paintMs);
+    rss.push_back(s.rssMiB);
+    anon.push_back(s.anonMiB);
+  }
+};
+
+void PrintRow(const char* name, const Summary& s) {
+  std::printf("%-24s %4zu  %8.1f %8.1f %8.1f  %8.1f  %8.1f %8.1f\n", name, s.paint.size(),
+              Median(s.paint), *std::min_element(s.paint.begin(), s.paint.end()),
+              *std::max_element(s.paint.begin(), s.paint.end()), Median(s.map), Median(s.rss),
+              Median(s.anon));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = 10;
+  fs::path binDir = fs::canonical("/proc/self/exe").parent_path();
+  fs::path app = binDir / "pling", bare = binDir / "pling_bare_window";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--rounds" && i + 1 < argc) {
+      rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--program" && i + 1 < argc) {
+      app = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: %s [--rounds N] [--program PATH]\n", argv[0]);
+      return 2;
+    }
+  }
+  for (const fs::path& p : {app, bare}) {
+    if (access(p.c_str(), X_OK) != 0) {
+      std::fprintf(stderr, "%s is missing: build it first\n", p.c_str());
+      return 2;
+    }
+  }
+
+  Display display;
+  // One start of each that is not counted, so that both find the libraries in the
+  // page cache.
+  Measure(display, bare);
+  Measure(display, app);
+  Summary appSummary, bareSummary;
+  for (int r = 0; r < rounds; ++r) {
+    // Alternating, so that a noisy moment on the machine hits both alike.
+    if (auto s = Measure(display, bare)) bareSummary.Add(*s);
+    if (auto s = Measure(display, app)) appSummary.Add(*s);
+  }
+  if (appSummary.paint.empty() || bareSummary.paint.empty()) {
+    std::fprintf(stderr, "no complete measurement\n");
+    return 1;
+  }
+  std::printf("start to first painted frame, ms; memory one second later, MiB (medians)\n");
+  std::printf("%-24s %4s  %8s %8s %8s  %8s  %8s %8s\n", "program", "runs", "frame", "min", "max",
+              "mapped", "VmRSS", "RssAnon");
+  PrintRow(app.filename().c_str(), appSummary);
+  PrintRow("bare Qt Widgets window", bareSummary);
+  std::printf("pling / bare: first frame x%.2f, VmRSS x%.2f, RssAnon x%.2f\n",
+              Median(appSummary.paint) / Median(bareSummary.paint),
+              Median(appSummary.rss) / Median(bareSummary.rss),
+              Median(appSummary.anon) / Median(bareSummary.anon));
+  return 0;
+}

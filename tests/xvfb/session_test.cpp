@@ -1,0 +1,267 @@
+// The program as a user runs it, on a real X display: it keeps its settings across
+// a shutdown by signal, restores them at the next start, and listens again when it
+// was listening. Runs under xvfb-run (scripts/test and .ci/run start one); without
+// a display every test here is skipped.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::string BinDir() {
+  const char* bin = std::getenv("PLING_TEST_BIN");
+  return bin != nullptr ? bin : "build/bin";
+}
+
+// A child process with its own environment, its output going to a file (so that a
+// talkative program never blocks on a full pipe).
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+        const fs::path& output) {
+    std::vector<std::string> envText;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (!env.contains(entry.substr(0, entry.find('=')))) envText.push_back(entry);
+    }
+    for (const auto& [key, value] : env) envText.push_back(key + "=" + value);
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const auto& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    FOutput = output;
+    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) std::abort();
+    FPid = fork();
+    if (FPid == 0) {
+      dup2(fd, 1);
+      dup2(fd, 2);
+      const int null = open("/dev/null", O_RDONLY);
+      if (null >= 0) dup2(null, 0);
+      execve(args[0], args.data(), envp.data());
+      _exit(127);
+    }
+    close(fd);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child() {
+    if (FPid > 0 && !FStatus) {
+      kill(FPid, SIGKILL);
+      Wait(10s);
+    }
+  }
+
+  pid_t Pid() const { return FPid; }
+  void Signal(int sig) const { kill(FPid, sig); }
+
+  // The exit status (128 + signal number when a signal ended it), or nothing when the
+  // process is still running after the limit.
+  std::optional<int> Wait(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!FStatus) {
+      int status = 0;
+      const pid_t done = waitpid(FPid, &status, WNOHANG);
+      if (done == FPid) {
+        FStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      } else if (std::chrono::steady_clock::now() >= end) {
+        return std::nullopt;
+      } else {
+        std::this_thread::sleep_for(20ms);
+      }
+    }
+    return FStatus;
+  }
+  bool Running() { return !Wait(0ms).has_value(); }
+
+  std::string Output() const {
+    std::ifstream in(FOutput, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+ private:
+  pid_t FPid = -1;
+  std::optional<int> FStatus;
+  fs::path FOutput;
+};
+
+struct Finished {
+  int status;
+  std::string output;
+};
+
+class XvfbSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("DISPLAY") == nullptr || *std::getenv("DISPLAY") == '\0')
+      GTEST_SKIP() << "no X display: run under xvfb-run";
+    std::string pattern = (fs::temp_directory_path() / "pling-session-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    FRoot = pattern;
+    fs::create_directories(FRoot / "config");
+    FEnv = {{"XDG_CONFIG_HOME", (FRoot / "config").string()},
+            {"QT_QPA_PLATFORM", "xcb"},
+            {"LC_ALL", "C.UTF-8"}};
+  }
+  void TearDown() override {
+    if (!FRoot.empty()) {
+      std::error_code ignored;
+      fs::remove_all(FRoot, ignored);
+    }
+  }
+
+  // Runs a short command to its end, killing it after the limit (status -1 then).
+  Finished Command(const std::vector<std::string>& argv, std::chrono::milliseconds limit = 15s) {
+    const fs::path out = FRoot / ("command-" + std::to_string(++FRuns) + ".out");
+    Child child(argv, FEnv, out);
+    const std::optional<int> status = child.Wait(limit);
+    if (!status) {
+      child.Signal(SIGKILL);
+      child.Wait(10s);
+    }
+    return {status.value_or(-1), child.Output()};
+  }
+
+  std::string Get(const std::string& section, const std::string& key) {
+    const Finished r = Command({BinDir() + "/pling-cli", "settings", "get", section, key});
+    EXPECT_EQ(r.status, 0) << section << "/" << key << ": " << r.output;
+    std::string value = r.output;
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+    return value;
+  }
+  void Set(const std::string& section, const std::string& key, const std::string& value) {
+    const Finished r = Command({BinDir() + "/pling-cli", "settings", "set", section, key, value});
+    ASSERT_EQ(r.status, 0) << section << "/" << key << ": " << r.output;
+  }
+
+  std::unique_ptr<Child> StartPling() {
+    const fs::path out = FRoot / ("pling-" + std::to_string(++FRuns) + ".out");
+    return std::make_unique<Child>(std::vector<std::string>{BinDir() + "/pling"}, FEnv, out);
+  }
+
+  // The main window of the process once it is mapped on the display ("" if it never
+  // shows within the limit or the process ends first).
+  std::string WaitForWindow(Child& pling) {
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < end && pling.Running()) {
+      const Finished r = Command({"/usr/bin/xdotool", "search", "--onlyvisible", "--pid",
+                                  std::to_string(pling.Pid()), "--name", "^Pling$"},
+                                 10s);
+      if (r.status == 0 && !r.output.empty()) return r.output.substr(0, r.output.find('\n'));
+      if (r.status == 127) ADD_FAILURE() << "xdotool is missing (scripts/setup installs it)";
+      std::this_thread::sleep_for(100ms);
+    }
+    return {};
+  }
+
+  // X, Y, WIDTH and HEIGHT of a window as the X server has it.
+  std::map<std::string, int> Geometry(const std::string& window) {
+    const Finished r = Command({"/usr/bin/xdotool", "getwindowgeometry", "--shell", window});
+    std::map<std::string, int> geometry;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+      const auto eq = line.find('=');
+      if (eq != std::string::npos && line.substr(0, eq) != "WINDOW")
+        geometry[line.substr(0, eq)] = std::stoi(line.substr(eq + 1));
+    }
+    return geometry;
+  }
+
+  // Ends the program as the session manager or `kill` would, and expects it to close
+  // its window the ordinary way and exit normally.
+  void Stop(Child& pling, int sig) {
+    pling.Signal(sig);
+    const std::optional<int> status = pling.Wait(30s);
+    ASSERT_TRUE(status.has_value()) << "pling did not end after signal " << sig;
+    EXPECT_EQ(*status, 0) << "signal " << sig << "; its output:\n" << pling.Output();
+  }
+
+  fs::path FRoot;
+  std::map<std::string, std::string> FEnv;
+  int FRuns = 0;
+};
+
+TEST_F(XvfbSession, FirstRunSavesEveryDefaultAndTheWindowBoundsOnSigterm) {
+  auto pling = StartPling();
+  const std::string window = WaitForWindow(*pling);
+  ASSERT_FALSE(window.empty()) << "no window; output:\n" << pling->Output();
+  const auto shown = Geometry(window);
+  ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGTERM));
+
+  EXPECT_EQ(Get("Settings", "Split"), "89");
+  EXPECT_EQ(Get("Settings", "Active"), "0");
+  EXPECT_EQ(Get("Settings", "AutomaticSend"), "1");
+  EXPECT_EQ(Get("Settings", "Popup"), "1");
+  EXPECT_EQ(Get("Settings", "UseServer"), "0");
+  EXPECT_EQ(Get("Settings", "ServerName"), "<Server>");
+  EXPECT_EQ(Get("ReceivedMemo", "Color"), "clWindow");
+  EXPECT_EQ(Get("Receivers", "NAME0"), "");
+  // The stored size is the size the window had on the display.
+  EXPECT_EQ(Get("TPlingFrm", "Width"), std::to_string(shown.at("WIDTH")));
+  EXPECT_EQ(Get("TPlingFrm", "Height"), std::to_string(shown.at("HEIGHT")));
+}
+
+TEST_F(XvfbSession, SecondRunRestoresTheSettingsListensAndSavesThemAgain) {
+  const std::map<std::pair<std::string, std::string>, std::string> stored = {
+      {{"Receivers", "NAME0"}, "Bob+"},     {{"Receivers", "NAME1"}, "Carol-"},
+      {{"Settings", "Split"}, "120"},       {{"Settings", "ServerName"}, "HUB"},
+      {{"Settings", "UseServer"}, "1"},     {{"Settings", "Popup"}, "0"},
+      {{"Settings", "RecvLineWrap"}, "1"},  {{"Settings", "Active"}, "1"},
+      {{"SendMemo", "Color"}, "$00C0FFEE"}, {{"TPlingFrm", "Left"}, "40"},
+      {{"TPlingFrm", "Top"}, "30"},         {{"TPlingFrm", "Width"}, "520"},
+      {{"TPlingFrm", "Height"}, "430"}};
+  for (const auto& [where, value] : stored) Set(where.first, where.second, value);
+
+  auto pling = StartPling();
+  const std::string window = WaitForWindow(*pling);
+  ASSERT_FALSE(window.empty()) << "no window; output:\n" << pling->Output();
+  const auto shown = Geometry(window);
+  EXPECT_EQ(shown.at("WIDTH"), 520);
+  EXPECT_EQ(shown.at("HEIGHT"), 430);
+
+  // "Active" was stored: the program holds the messenger mailslot, so a second
+  // listener is refused.
+  const Finished listen = Command({BinDir() + "/pling-cli", "listen"}, 5s);
+  EXPECT_EQ(listen.status, 1) << listen.output;
+  EXPECT_NE(listen.output.find("Mailslot allready exists"), std::string::npos) << listen.output;
+
+  ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGTERM));
+  // Everything read at the start is written back unchanged, and the list ends after
+  // its two entries.
+  for (const auto& [where, value] : stored)
+    EXPECT_EQ(Get(where.first, where.second), value) << where.first << "/" << where.second;
+  EXPECT_EQ(Get("Receivers", "NAME2"), "");
+}
+
+TEST_F(XvfbSession, InterruptAlsoClosesTheWindowAndSaves) {
+  Set("Settings", "Split", "150");
+  auto pling = StartPling();
+  ASSERT_FALSE(WaitForWindow(*pling).empty()) << "no window; output:\n" << pling->Output();
+  ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGINT));
+  EXPECT_EQ(Get("Settings", "Split"), "150");
+  EXPECT_EQ(Get("Settings", "Active"), "0");
+  EXPECT_NE(Get("TPlingFrm", "Width"), "");
+}
+
+}  // namespace
