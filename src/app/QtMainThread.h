@@ -26,12 +26,13 @@ class TQtMainThread : public platform::IMainThread,
   void Shutdown();
 
   struct TCall;
+  class TReceiver;
 
  private:
   void Run(const std::shared_ptr<TCall>& call);
 
   std::thread::id FOwner;
-  std::unique_ptr<QObject> FReceiver;  // lives on the main thread; queued calls go to it
+  std::unique_ptr<TReceiver> FReceiver;  // lives on the main thread; queued calls go to it
   std::mutex FLock;
   std::set<std::shared_ptr<TCall>> FPending;
   bool FShutdown = false;
