@@ -269,6 +269,12 @@ void TPlingFrm::CreateComponents() {
   StartBtn->setIconSize(QSize(Px(16), Px(16)));
   StartBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   StartBtn->setCheckable(true);  // a click toggles its down state
+  // Down means listening: make that state plain to see in every widget style.
+  StartBtn->setStyleSheet(QStringLiteral(
+      "QToolButton { border: 1px solid palette(mid); border-radius: 2px;"
+      " background: palette(button); padding: 1px 4px; }"
+      "QToolButton:hover { border-color: palette(dark); }"
+      "QToolButton:checked { background: palette(midlight); border: 2px inset palette(shadow); }"));
   StartBtn->setGeometry(Px(8), Px(5), Px(81), Px(29));
   connect(StartBtn, &QToolButton::clicked, this, [this] { StartBtnClick(); });
 
