@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <utility>
 
+#include "platform/sync_call.h"
+
 #if defined(__SANITIZE_THREAD__)
 #define PLING_TSAN 1
 #elif defined(__has_feature)
@@ -69,34 +71,9 @@ class TQtMainThread::TReceiver : public QObject {
   }
 };
 
-// One call on its way to the main thread. Its state leaves Pending exactly once,
-// by compare-and-swap: to Running (the main thread took it), Cancelled (the
-// caller gave up first) or Refused (shut down), so a call never both runs and
-// reports that it did not.
-struct TQtMainThread::TCall {
-  enum : int { Pending, Running, Done, Cancelled, Refused };
-
+// One call on its way to the main thread.
+struct TQtMainThread::TCall : platform::TSyncCall {
   const std::function<void()>* fn = nullptr;  // lives on the waiting caller's stack
-  std::atomic<int> state{Pending};
-  std::exception_ptr error;
-  std::mutex lock;
-  std::condition_variable ended;
-
-  bool Claim(int newState) {
-    int expected = Pending;
-    return state.compare_exchange_strong(expected, newState, std::memory_order_acq_rel);
-  }
-  bool Ended() const {
-    const int current = state.load(std::memory_order_acquire);
-    return current == Done || current == Refused;
-  }
-  void End(int finalState) {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      state.store(finalState, std::memory_order_release);
-    }
-    ended.notify_all();
-  }
 };
 
 TQtMainThread::TQtMainThread()
@@ -133,34 +110,11 @@ bool TQtMainThread::Synchronize(const std::function<void()>& fn, const platform:
     QCoreApplication::postEvent(FReceiver.get(), event);  // Qt owns the event now
   }
 
-  std::unique_lock<std::mutex> waiting(call->lock);
-  if (cancel == nullptr) {
-    call->ended.wait(waiting, [&] { return call->Ended(); });
-  } else {
-    while (!call->ended.wait_for(waiting, kCancelCheck, [&] { return call->Ended(); })) {
-      // Once the main thread runs the call, a cancel can no longer win: wait for
-      // its end (it may show a modal box for minutes) without waking.
-      if (call->state.load(std::memory_order_acquire) != TCall::Pending) {
-        call->ended.wait(waiting, [&] { return call->Ended(); });
-        break;
-      }
-      if (!cancel->IsSet()) continue;
-      if (call->Claim(TCall::Cancelled)) {
-        waiting.unlock();
-        std::lock_guard<std::mutex> guard(FLock);
-        FPending.erase(call);
-        return false;
-      }
-      call->ended.wait(waiting, [&] { return call->Ended(); });
-      break;
-    }
-  }
-  waiting.unlock();
-  if (call->state.load(std::memory_order_acquire) != TCall::Done) return false;  // refused
-  if (std::exception_ptr error = std::exchange(call->error, nullptr)) {
-    std::rethrow_exception(error);
-  }
-  return true;
+  if (call->Wait(cancel, kCancelCheck)) return true;
+  // Cancelled or refused: it no longer waits for the main thread.
+  std::lock_guard<std::mutex> guard(FLock);
+  FPending.erase(call);
+  return false;
 }
 
 void TQtMainThread::Run(const std::shared_ptr<TCall>& call) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/event_wait.h"
+#include "platform/sync_call.h"
 
 namespace pling::platform {
 
@@ -21,36 +22,10 @@ constexpr milliseconds kDoneCheck(5);
 
 // One call waiting for the main thread. A synchronised call points at the
 // caller's function, which lives while the caller waits; a posted call owns its
-// function. The state moves from Pending to Running (main thread) or to Cancelled
-// (the caller gave up) or Refused (Shutdown) exactly once, by compare-and-swap,
-// so a call never both runs and reports that it did not.
-struct TEventLoop::TCall {
-  enum : int { Pending, Running, Done, Cancelled, Refused };
-
+// function.
+struct TEventLoop::TCall : TSyncCall {
   std::function<void()> owned;
   const std::function<void()>* borrowed = nullptr;
-  std::atomic<int> state{Pending};
-  std::exception_ptr error;
-  // The caller of a synchronised call waits here for Done or Refused. (A
-  // condition variable rather than a descriptor: a call costs no file handle.)
-  std::mutex lock;
-  std::condition_variable ended;
-
-  bool Claim(int newState) {
-    int expected = Pending;
-    return state.compare_exchange_strong(expected, newState, std::memory_order_acq_rel);
-  }
-  bool Ended() const {
-    const int current = state.load(std::memory_order_acquire);
-    return current == Done || current == Refused;
-  }
-  void End(int finalState) {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      state.store(finalState, std::memory_order_release);
-    }
-    ended.notify_all();
-  }
 };
 
 TEventLoop::TEventLoop() : FOwner(std::this_thread::get_id()) {}
@@ -79,32 +54,7 @@ bool TEventLoop::Synchronize(const std::function<void()>& fn, const TEvent* canc
     FWake.Set();
   }
 
-  std::unique_lock<std::mutex> waiting(call->lock);
-  if (cancel == nullptr) {
-    call->ended.wait(waiting, [&] { return call->Ended(); });
-  } else {
-    // The cancel event is looked at while the call has not started; once it has,
-    // it is waited for to the end (`fn` lives on this thread's stack).
-    while (!call->ended.wait_for(waiting, kCancelCheck, [&] { return call->Ended(); })) {
-      // Once the main thread runs the call, a cancel can no longer win: wait for
-      // the end without waking (a delivery may show a modal box for minutes).
-      if (call->state.load(std::memory_order_acquire) != TCall::Pending) {
-        call->ended.wait(waiting, [&] { return call->Ended(); });
-        break;
-      }
-      if (!cancel->IsSet()) continue;
-      if (call->Claim(TCall::Cancelled)) return false;
-      call->ended.wait(waiting, [&] { return call->Ended(); });
-      break;
-    }
-  }
-  waiting.unlock();
-  if (call->state.load(std::memory_order_acquire) != TCall::Done) return false;  // refused
-  // Taken out of the call, so that the exception is released on this thread only.
-  if (std::exception_ptr error = std::exchange(call->error, nullptr)) {
-    std::rethrow_exception(error);
-  }
-  return true;
+  return call->Wait(cancel, kCancelCheck);
 }
 
 void TEventLoop::Post(std::function<void()> fn) {
