@@ -48,7 +48,10 @@ class LineReader {
     line.begin = FPos;
     const std::size_t newline = FText.find('\n', FPos);
     if (newline == std::string_view::npos) {
+      // A last line without a line feed may still end in a carriage return,
+      // which stays with the line end when the line is rewritten.
       line.end = line.next = FText.size();
+      if (line.end > FPos && FText[line.end - 1] == '\r') --line.end;
     } else {
       line.next = newline + 1;
       line.end = newline > FPos && FText[newline - 1] == '\r' ? newline - 1 : newline;
@@ -81,9 +84,13 @@ class LineReader {
   std::size_t FPos = 0;
 };
 
+// The line end the text uses, by its first line feed. A text without one that
+// stops after a carriage return gets CR LF: completing that line makes it so.
 std::string_view LineEndOf(std::string_view text) {
   const std::size_t newline = text.find('\n');
-  if (newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r') return "\r\n";
+  if (newline == std::string_view::npos)
+    return !text.empty() && text.back() == '\r' ? "\r\n" : "\n";
+  if (newline > 0 && text[newline - 1] == '\r') return "\r\n";
   return "\n";
 }
 
@@ -115,11 +122,18 @@ std::string IndexKey(std::string_view section, std::string_view key) {
   return folded;
 }
 
+// Ends the text's last line when it lacks a line end: a last line that stops
+// after a carriage return gets only the line feed that completes it.
+void EndLastLine(std::string& result, std::string_view lineEnd) {
+  if (result.empty() || result.back() == '\n') return;
+  result.append(result.back() == '\r' ? std::string_view("\n") : lineEnd);
+}
+
 // Appends the blank line that separates a new section from the text before it,
 // and the line end the text's last line lacks, as SetProfileValue does.
 void SeparateNewSection(std::string& result, std::string_view lineEnd) {
   if (result.empty()) return;
-  if (result.back() != '\n') result.append(lineEnd);
+  EndLastLine(result, lineEnd);
   const std::size_t lastEnd = result.size() - 1;  // the final '\n'
   const std::size_t lastStart =
       lastEnd == 0 ? 0 : result.find_last_of('\n', lastEnd - 1) + 1;  // npos + 1 == 0
@@ -195,7 +209,7 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
   if (foundSection) {
     result.append(text.substr(0, insertAt));
     // The line before may be the last one of the text, without a line end.
-    if (insertAt > 0 && text[insertAt - 1] != '\n') result.append(lineEnd);
+    EndLastLine(result, lineEnd);
     result.append(key).append("=").append(value).append(lineEnd);
     result.append(text.substr(insertAt));
     return result;
@@ -297,7 +311,7 @@ std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite
   const auto insertUpTo = [&](std::size_t offset) {
     for (; insertion != insertions.end() && insertion->first <= offset; ++insertion) {
       // The line before may be the last one of the text, without a line end.
-      if (insertion->first > 0 && text[insertion->first - 1] != '\n') result.append(lineEnd);
+      if (insertion->first > 0) EndLastLine(result, lineEnd);
       for (const AddedKey& added : insertion->second->added) {
         result.append(added.key).append("=").append(added.value).append(lineEnd);
       }
