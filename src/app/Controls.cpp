@@ -1,9 +1,11 @@
 #include "app/Controls.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCollator>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -11,6 +13,7 @@
 #include <QTextLayout>
 #include <algorithm>
 
+#include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
 
 namespace pling::app {
@@ -186,20 +189,68 @@ void TMemo::SetCoreFont(const settings::TFont& value) {
 
 void TMemo::SetWordWrap(bool value) {
   FWordWrap = value;
+  FLayoutStale = true;
   setLineWrapMode(value ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
   setHorizontalScrollBarPolicy(value ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
 }
 
+void TMemo::LayOutChangedBlocks() const {
+  // Laying a block out sets its line count, which the document adds up. The pane
+  // lays out only what it shows; count the rest here. After a change of width,
+  // font or wrap state every block is laid out again; otherwise only blocks that
+  // changed since can lack a layout: new ones at the end and a shortened first one.
+  const QTextDocument* doc = document();
+  QAbstractTextDocumentLayout* layout = doc->documentLayout();
+  const auto layOut = [layout](const QTextBlock& block) {
+    if (block.layout() != nullptr && block.layout()->lineCount() == 0)
+      layout->blockBoundingRect(block);
+  };
+  if (FLayoutStale) {
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) layOut(block);
+    FLayoutStale = false;
+    return;
+  }
+  for (QTextBlock block = doc->lastBlock();
+       block.isValid() && block.layout() != nullptr && block.layout()->lineCount() == 0;
+       block = block.previous()) {
+    layOut(block);
+  }
+  layOut(doc->firstBlock());
+}
+
 int TMemo::LineCount() const {
   const QTextDocument* doc = document();
-  // An empty pane, or an empty line after the final line break, is no line.
-  int count = 0;
-  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-    if (!block.next().isValid() && block.text().isEmpty()) break;
-    const QTextLayout* layout = block.layout();
-    count += (FWordWrap && layout != nullptr && layout->lineCount() > 0) ? layout->lineCount() : 1;
+  // Without wrapping every block is one line, laid out or not.
+  if (FWordWrap) LayOutChangedBlocks();
+  int count = FWordWrap ? doc->lineCount() : doc->blockCount();
+  const QTextBlock last = doc->lastBlock();
+  if (last.text().isEmpty()) count -= FWordWrap ? std::max(last.lineCount(), 1) : 1;
+  return std::max(count, 0);
+}
+
+bool TMemo::Fits(qsizetype length) const {
+  if (FCapacity <= 0) return true;
+  const qsizetype present = document()->characterCount() - 1;  // without the final paragraph mark
+  const qsizetype replaced = textCursor().selectionEnd() - textCursor().selectionStart();
+  return present - replaced + length <= FCapacity;
+}
+
+void TMemo::insertFromMimeData(const QMimeData* source) {
+  if (source != nullptr && source->hasText() && !Fits(source->text().size())) {
+    ShowErrorMessage(window(), QStringLiteral("Text exceeds memo capacity"));
+    return;
   }
-  return count;
+  QPlainTextEdit::insertFromMimeData(source);
+}
+
+void TMemo::resizeEvent(QResizeEvent* event) {
+  QPlainTextEdit::resizeEvent(event);
+  FLayoutStale = true;
+}
+
+void TMemo::changeEvent(QEvent* event) {
+  QPlainTextEdit::changeEvent(event);
+  if (event->type() == QEvent::FontChange) FLayoutStale = true;
 }
 
 void TMemo::keyPressEvent(QKeyEvent* event) {

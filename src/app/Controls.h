@@ -140,18 +140,37 @@ class TMemo : public QPlainTextEdit {
   bool WordWrap() const { return FWordWrap; }
   void SetWordWrap(bool value);
 
-  // Lines as the pane counts them (display lines while wrapping).
+  // Lines as the pane counts them (display lines while wrapping). An empty line
+  // after the final line break is no line. Costs time in proportion to what
+  // changed since the last count, not to the pane: the document keeps the sum of
+  // its blocks' line counts, and only blocks not yet laid out are laid out here
+  // (all of them once after the width, the font or the wrap state changed).
   int LineCount() const;
+
+  // The most characters the pane holds; 0 means no limit. A paste or drop that
+  // would take the text past it is refused with "Text exceeds memo capacity"
+  // and leaves the pane as it was.
+  qsizetype Capacity() const { return FCapacity; }
+  void SetCapacity(qsizetype value) { FCapacity = value; }
+  // Whether `length` more characters, in place of the selection, still fit.
+  bool Fits(qsizetype length) const;
 
   std::function<void(QKeyEvent&)> OnKeyPress;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void insertFromMimeData(const QMimeData* source) override;
 
  private:
+  void LayOutChangedBlocks() const;
+
   TPaneColors* FColors;
   settings::TFont FCoreFont;
   bool FWordWrap = false;
+  qsizetype FCapacity = 0;
+  mutable bool FLayoutStale = true;
 };
 
 // The receivers list: sorted by the locale's comparison with letter case

@@ -31,6 +31,7 @@
 #include "platform/exceptions.h"
 #include "platform/identity.h"
 #include "platform/main_thread.h"
+#include "platform/sound.h"
 #include "settings/Megares.h"
 #include "tray/TaskbarEntry.h"
 #include "tray/TrayIcon.h"
@@ -53,6 +54,9 @@ const char* const kSettings = "Settings";
 constexpr char kLineBreakMarker = '\xB6';
 // The received pane keeps at most this many lines.
 constexpr int kMaxReceivedLines = 1000;
+// The send pane holds at most this many characters (16 Mi): far more than any
+// message, so that only a file loaded by mistake meets it.
+constexpr qsizetype kSendPaneCapacity = qsizetype{16} * 1024 * 1024;
 
 TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
   TFont font;
@@ -178,6 +182,9 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
     if (!chosen.isValid()) return false;
     color = FromQColor(chosen);
     return true;
+  };
+  MessageBeep = [] {
+    if (!platform::PlayEventSound("message-new-instant")) QApplication::beep();
   };
 
   // The non-visual components, in this order: the tray icon shows itself and
@@ -333,6 +340,7 @@ void TPlingFrm::CreateComponents() {
   SendMmo->setObjectName(QStringLiteral("SendMmo"));
   SendMmo->resize(width(), Px(163));
   SendMmo->SetCoreFont(TFont{});
+  SendMmo->SetCapacity(kSendPaneCapacity);
   PanelsPnl->AddAligned(SendMmo, TAlign::alBottom);
 
   Splitter1 = new TSplitter(TAlign::alBottom, PanelsPnl);
@@ -344,6 +352,9 @@ void TPlingFrm::CreateComponents() {
   ReceivedMmo = new TMemo(PanelsPnl);
   ReceivedMmo->setObjectName(QStringLiteral("ReceivedMmo"));
   ReceivedMmo->setReadOnly(true);
+  // Text only ever arrives at its end and leaves at its top: an undo history
+  // would grow with every message for as long as the program runs.
+  ReceivedMmo->setUndoRedoEnabled(false);
   ReceivedMmo->SetCoreFont(DesignFont({settings::fsItalic}));
   PanelsPnl->AddAligned(ReceivedMmo, TAlign::alClient);
   Splitter1->SetControls(SendMmo, ReceivedMmo);
@@ -680,8 +691,12 @@ void TPlingFrm::StartBtnClick() {
 }
 
 void TPlingFrm::ShowStatus(const QString& Text) {
-  StatusLbl->setText(Text);
-  StatusLbl->repaint();
+  // Shown at once, also while a send keeps the event loop waiting; a text that
+  // is already there needs no painting.
+  if (StatusLbl->text() != Text) {
+    StatusLbl->setText(Text);
+    StatusLbl->repaint();
+  }
   // A running timer is not restarted: a second text within the interval
   // replaces the first, and both vanish when the interval ends.
   if (!StatusTmr->isActive()) StatusTmr->start();
@@ -772,6 +787,17 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
   display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   ReceivedMmo->appendPlainText(display);
 
+  // The oldest lines go, one display line at a time. Without wrapping a line is
+  // a block: the surplus goes in one edit, which needs no layout.
+  if (!ReceivedMmo->WordWrap()) {
+    const int surplus = ReceivedMmo->LineCount() - kMaxReceivedLines;
+    if (surplus > 0) {
+      QTextCursor cursor(ReceivedMmo->document());
+      cursor.movePosition(QTextCursor::Start);
+      cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, surplus);
+      cursor.removeSelectedText();
+    }
+  }
   while (ReceivedMmo->LineCount() > kMaxReceivedLines) {
     QTextCursor cursor(ReceivedMmo->document());
     cursor.movePosition(QTextCursor::Start);
@@ -786,7 +812,7 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
 }
 
 void TPlingFrm::SignalIncoming() {
-  if (Playincoming1->isChecked()) QApplication::beep();
+  if (Playincoming1->isChecked()) MessageBeep();
   ShowStatus(QStringLiteral("Incoming"));
   TrayIcon->SetIcon(IncomingIcon->Icon);
   TrayIcon->SetTag(1);
@@ -860,6 +886,7 @@ void TPlingFrm::SendToSelected(QString Text) {
     ShowStatus(QStringLiteral("Nothing to send"));
     return;
   }
+  FNotSent.clear();
   for (int i = 0; i < ReceiversLbx->count(); ++i) {
     if (ReceiversLbx->Selected(i)) SendTo(ReceiversLbx->item(i)->text(), Text);
   }
@@ -882,8 +909,18 @@ void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
       return;
     }
   }
-  // A datagram that cannot be written is not reported.
-  if (!Text.isEmpty()) Pling->Send(machine, sender, ToAnsi(Receiver), ToAnsi(Text));
+  if (Text.isEmpty()) return;
+  // Characters the code page cannot hold travel as "?"; the user is told.
+  const std::string text = ToAnsi(Text);
+  const bool replaced = FromAnsi(text) != Text;
+  if (!Pling->Send(machine, sender, ToAnsi(Receiver), text)) {
+    // The target did not open, or the message is too long for it: name every
+    // receiver of this send that did not get it, and go on with the next.
+    FNotSent << (Receiver.isEmpty() ? QStringLiteral("\"\"") : Receiver);
+    ShowStatus(QStringLiteral("Not sent to ") + FNotSent.join(QStringLiteral(", ")));
+  } else if (replaced && FNotSent.isEmpty()) {
+    ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
+  }
 }
 
 void TPlingFrm::Useserver1Click() {
@@ -974,7 +1011,10 @@ void TPlingFrm::Open1Click() {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
     throw platform::Exception("Cannot open file " + ToAnsi(path));
-  const QByteArray bytes = file.readAll();
+  // One byte is one character; line breaks only get fewer. Reading stops one
+  // byte past the capacity, so a huge file is neither read whole nor loaded.
+  const QByteArray bytes = file.read(SendMmo->Capacity() + 1);
+  if (bytes.size() > SendMmo->Capacity()) throw platform::Exception("Text exceeds memo capacity");
   // CR alone, LF alone and LF CR each make one line break.
   std::string text;
   for (qsizetype i = 0; i < bytes.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -193,6 +194,9 @@ class TPlingFrm : public QWidget {
   // Each returns false when the user cancels.
   std::function<bool(QWidget* parent, settings::TFont& font)> FontDialog;
   std::function<bool(QWidget* parent, settings::TColor& color)> ColorDialog;
+  // The sound of an incoming message: the desktop's event sound, or the
+  // display's bell where there is none. Replaceable so tests can count it.
+  std::function<void()> MessageBeep;
 
   int MouseIndex() const { return FMouseIndex; }
   const QString& LastMessage() const { return FLastMessage; }
@@ -226,6 +230,7 @@ class TPlingFrm : public QWidget {
   std::string FUserName;
   std::string FComputerName;
   QString FLastMessage;
+  QStringList FNotSent;  // receivers of the present send that did not get it
   QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
 };
 

@@ -1,5 +1,7 @@
 // Saving the panes to text files and loading a file into the send pane.
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <filesystem>
 #include <fstream>
 
@@ -72,6 +74,34 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
   w.OpenDialog = [](QWidget*) { return QString(); };
   w.Open1->trigger();
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+}
+
+TEST_F(FilesTest, TextBeyondTheSendPanesCapacityIsRefusedAndThePaneKeepsItsText) {
+  app::TPlingFrm& w = Start();
+  w.SendMmo->setPlainText(QStringLiteral("keep me"));
+  // A file one byte past the capacity (sparse: nothing is written to disk).
+  const auto big = File("big.txt");
+  std::filesystem::resize_file((Write(big, ""), big),
+                               static_cast<std::uintmax_t>(w.SendMmo->Capacity()) + 1);
+  Choose(w, big);
+  Click(w.Open1);
+  ASSERT_EQ(FMessages.size(), 1);
+  EXPECT_EQ(FMessages[0], QStringLiteral("Text exceeds memo capacity"));
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+
+  // A paste may fill the pane up to its capacity, not past it; what it replaces
+  // counts as room.
+  w.SendMmo->SetCapacity(10);
+  QGuiApplication::clipboard()->setText(QStringLiteral("abc"));
+  w.SendMmo->moveCursor(QTextCursor::End);
+  w.SendMmo->paste();
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep meabc"));
+  w.SendMmo->paste();
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep meabc"));
+  EXPECT_EQ(FMessages.size(), 2);
+  w.SendMmo->selectAll();
+  w.SendMmo->paste();
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("abc"));
 }
 
 }  // namespace

@@ -176,3 +176,46 @@ TEST_F(SendTest, WithoutReceiversTheAddDialogComesFirst) {
 
 }  // namespace
 }  // namespace pling::testing
+
+namespace pling::testing {
+namespace {
+
+TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
+  Listen();
+  app::TPlingFrm& w = Start();
+  // Machines of these names cannot be reached from here; "." can.
+  for (const char* name : {"Amber", ".", "Zed"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
+  for (int i = 0; i < 3; ++i) w.ReceiversLbx->SetSelected(i, true);
+  w.SendMmo->setPlainText(QStringLiteral("hi"));
+  w.SendMmo->selectAll();
+  w.Send1->trigger();
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(FReceived[0].Reciever, ".");
+  const QString status = w.StatusLbl->text();
+  EXPECT_TRUE(status == QStringLiteral("Not sent to Amber, Zed") ||
+              status == QStringLiteral("Not sent to Zed, Amber"))
+      << status.toStdString();
+
+  // Characters the code page lacks go as "?", and the status line says so.
+  for (int i = 0; i < 3; ++i)
+    w.ReceiversLbx->SetSelected(i, w.ReceiversLbx->item(i)->text() == QStringLiteral("."));
+  w.SendMmo->setPlainText(
+      QString::fromUtf8("snow \u2603 in \u6771\u4eac \xF0\x9F\x98\x80 caf\u00e9"));
+  w.SendMmo->selectAll();
+  w.Send1->trigger();
+  ASSERT_TRUE(WaitForMessages(2));
+  EXPECT_EQ(FReceived[1].Text, "snow ? in ?? ? caf\xE9");
+  EXPECT_EQ(w.StatusLbl->text(),
+            QStringLiteral("Some characters could not be sent and went as \"?\""));
+
+  // A plain text sent well leaves the status line alone.
+  w.StatusTmrTimer();
+  w.SendMmo->setPlainText(QStringLiteral("plain"));
+  w.SendMmo->selectAll();
+  w.Send1->trigger();
+  ASSERT_TRUE(WaitForMessages(3));
+  EXPECT_TRUE(w.StatusLbl->text().isEmpty());
+}
+
+}  // namespace
+}  // namespace pling::testing

@@ -264,4 +264,41 @@ TEST_F(XvfbSession, InterruptAlsoClosesTheWindowAndSaves) {
   EXPECT_NE(Get("TPlingFrm", "Width"), "");
 }
 
+// A conversation with the command line: a message sent with pling-cli shows up
+// and adds its sender to the list, which is saved at exit; a line typed in the
+// send pane and Enter reach a pling-cli that listens.
+TEST_F(XvfbSession, MessagesFromAndToTheCommandLine) {
+  Set("Settings", "Active", "1");
+  auto pling = StartPling();
+  ASSERT_FALSE(WaitForWindow(*pling).empty()) << "no window; output:\n" << pling->Output();
+  const Finished sent = Command({BinDir() + "/pling-cli", "send", "--machine", ".", "--from",
+                                 "aLICE", "BOB", "Hello from the command line"});
+  ASSERT_EQ(sent.status, 0) << sent.output;
+  // The program takes the message while the settings are still its own; give it
+  // time to show it before it is asked to end.
+  std::this_thread::sleep_for(1s);
+  ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGTERM));
+  EXPECT_EQ(Get("Receivers", "NAME0"), "Alice-");
+
+  // Now a listener holds the messenger mailslot, and the window sends to this
+  // machine (".", selected) as the user types.
+  Set("Settings", "Active", "0");
+  Set("Receivers", "NAME0", ".+");
+  const fs::path heard = FRoot / "listen.out";
+  Child listen({BinDir() + "/pling-cli", "listen", "--count", "1"}, FEnv, heard);
+  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(listen.Running()) << listen.Output();
+  pling = StartPling();
+  const std::string window = WaitForWindow(*pling);
+  ASSERT_FALSE(window.empty()) << "no window; output:\n" << pling->Output();
+  EXPECT_EQ(Command({"/usr/bin/xdotool", "windowfocus", "--sync", window}).status, 0);
+  EXPECT_EQ(Command({"/usr/bin/xdotool", "type", "--delay", "20", "typed in pling"}).status, 0);
+  EXPECT_EQ(Command({"/usr/bin/xdotool", "key", "Return"}).status, 0);
+  const std::optional<int> status = listen.Wait(15s);
+  EXPECT_EQ(status.value_or(-1), 0) << "the listener heard nothing";
+  EXPECT_NE(listen.Output().find("typed in pling"), std::string::npos) << listen.Output();
+  if (!status) listen.Signal(SIGKILL);
+  ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGTERM));
+}
+
 }  // namespace

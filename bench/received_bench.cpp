@@ -1,0 +1,212 @@
+// The received pane under a flood, beside a bare QPlainTextEdit in the same run.
+//
+// 1. Messages per second shown with a full pane (1000 lines): the window's own
+//    incoming handler (duplicate filter, automatic add, status line, separator,
+//    timestamp, the 1000-line limit), with the event loop run after every message
+//    so that each one is also painted, as it is when messages arrive one by one;
+//    beside a bare QPlainTextEdit that appends a line and drops its first block
+//    (setMaximumBlockCount) per line, given the same three lines per message.
+//    Without and with line wrap.
+// 2. A burst of 10,000 messages sent with pling-cli (one process per message,
+//    several at a time) to the window while it listens: the time from the first
+//    send until the last message is shown, and the longest the event loop went
+//    without running a 10 ms timer meanwhile (how responsive the window stayed).
+//
+// Run it on an X display (or QT_QPA_PLATFORM=offscreen), as root or where user
+// namespaces are allowed, so that it gets a network namespace of its own and its
+// mailslots cannot meet a running Pling's:
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/pling_received_bench [--burst N]
+#include <sched.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/PlingApplication.h"
+#include "app/PlingFrmUnit.h"
+#include "app/QtAdapters.h"
+#include "app/QtMainThread.h"
+#include "mailslot/lxMailSlot.h"
+#include "platform/main_thread.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+std::string Text(int i) {
+  return "message number " + std::to_string(i) + " with a few words of text in it";
+}
+
+double FloodWindow(pling::app::TPlingFrm& w, bool wrap, int count) {
+  if (w.RecvLinewrap->isChecked() != wrap) w.RecvLinewrap->trigger();
+  w.Clear1->trigger();
+  for (int i = 0; w.ReceivedMmo->LineCount() < 1000; ++i) w.PlingMessage("BOB", "ALICE", Text(i));
+  QCoreApplication::processEvents();
+  const auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    w.PlingMessage("BOB", "ALICE", Text(100000 + i));
+    QCoreApplication::processEvents();
+  }
+  return count / Seconds(Clock::now() - start);
+}
+
+double FloodBare(QPlainTextEdit& pane, bool wrap, int count) {
+  pane.setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+  pane.clear();
+  pane.setMaximumBlockCount(1000);
+  // The same three lines the window writes per message: separator, time, text.
+  const QString separator(30, QLatin1Char('-'));
+  const QString stamp =
+      QDateTime::currentDateTime().toString(QStringLiteral("d MMM yyyy hh:mm:ss"));
+  const auto append = [&](int i) {
+    pane.appendPlainText(separator);
+    pane.appendPlainText(stamp);
+    pane.appendPlainText(QStringLiteral("ALICE to BOB : ") + QString::fromStdString(Text(i)));
+  };
+  for (int i = 0; i < 400; ++i) append(i);
+  QCoreApplication::processEvents();
+  const auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    append(100000 + i);
+    QCoreApplication::processEvents();
+  }
+  return count / Seconds(Clock::now() - start);
+}
+
+// Sends `count` messages with pling-cli, `parallel` processes at a time.
+void SendBurst(const std::string& cli, int count, int parallel) {
+  std::vector<pid_t> running;
+  for (int i = 0; i < count; ++i) {
+    if (static_cast<int>(running.size()) >= parallel) {
+      waitpid(running.front(), nullptr, 0);
+      running.erase(running.begin());
+    }
+    const std::string text = "burst " + std::to_string(i);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl(cli.c_str(), cli.c_str(), "send", "--machine", ".", "--from", "CLI", "BOB",
+            text.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    running.push_back(pid);
+  }
+  for (pid_t pid : running) waitpid(pid, nullptr, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int burst = 10000;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--burst") == 0) burst = std::atoi(argv[i + 1]);
+  }
+  // A network namespace of our own: mailslots are abstract sockets, which belong
+  // to one, so a Pling running on this machine is neither disturbed nor counted.
+  if (unshare(CLONE_NEWNET) != 0) {
+    std::fprintf(stderr,
+                 "note: no network namespace of its own (%s); a running Pling may "
+                 "hold the messenger mailslot\n",
+                 std::strerror(errno));
+  }
+  setenv("PLING_NETWORK", "off", 1);
+  const fs::path config = fs::temp_directory_path() / ("pling-bench-" + std::to_string(getpid()));
+  fs::create_directories(config);
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  const std::string cli = (fs::path(argv[0]).parent_path() / "pling-cli").string();
+
+  pling::app::TPlingApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Pling"));
+  auto mainThread = std::make_shared<pling::app::TQtMainThread>();
+  pling::platform::SetMainThread(mainThread);
+  {
+    pling::app::TPlingFrm w;
+    w.resize(448, 400);
+    w.show();
+    w.Popup1->trigger();  // off: the window is on screen anyway
+    QPlainTextEdit bare;
+    bare.resize(w.ReceivedMmo->size());
+    bare.show();
+
+    constexpr int kFlood = 3000;
+    std::printf("Received pane, full (1000 lines), one message per event-loop pass, %d messages:\n",
+                kFlood);
+    for (bool wrap : {false, true}) {
+      const double window = FloodWindow(w, wrap, kFlood);
+      const double plain = FloodBare(bare, wrap, kFlood);
+      std::printf("  %-9s window %8.0f msg/s   bare QPlainTextEdit %8.0f msg/s   ratio %.2f\n",
+                  wrap ? "wrap on" : "wrap off", window, plain, plain / window);
+    }
+    bare.hide();
+
+    // The burst through the messenger mailslot, as a user's window gets it.
+    if (w.RecvLinewrap->isChecked()) w.RecvLinewrap->trigger();
+    w.Clear1->trigger();
+    w.Activate1->trigger();
+    if (!w.Pling->Active()) {
+      std::fprintf(stderr, "the window could not listen on the messenger mailslot\n");
+      return 1;
+    }
+    constexpr int kSenders = 4;
+    std::atomic<int> shown{0};
+    auto handler = w.Pling->OnMessage;
+    w.Pling->OnMessage = [&](pling::platform::TComponent& sender, std::string r, std::string s,
+                             std::string m) {
+      handler(sender, r, s, m);
+      ++shown;
+    };
+    QElapsedTimer tick;
+    qint64 longestGap = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, tick.restart()); });
+    tick.start();
+    timer.start();
+    const auto start = Clock::now();
+    Clock::time_point sent;
+    std::thread sender([&] {
+      SendBurst(cli, burst, kSenders);
+      sent = Clock::now();
+    });
+    QElapsedTimer limit;
+    limit.start();
+    while (shown < burst && limit.elapsed() < 600000)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const auto done = Clock::now();
+    sender.join();
+    timer.stop();
+    std::printf("Burst of %d messages sent with pling-cli (%d processes at a time):\n", burst,
+                kSenders);
+    std::printf("  shown %d of %d; all sent after %.2f s, all shown after %.2f s (%.0f msg/s)\n",
+                shown.load(), burst, Seconds(sent - start), Seconds(done - start),
+                shown / Seconds(done - start));
+    std::printf("  longest the event loop went without a 10 ms timer tick: %lld ms\n",
+                static_cast<long long>(longestGap));
+    std::printf("  pane after the burst: %d lines\n", w.ReceivedMmo->LineCount());
+    w.close();
+  }
+  pling::platform::SetMainThread(nullptr);
+  mainThread->Shutdown();
+  fs::remove_all(config);
+  return 0;
+}

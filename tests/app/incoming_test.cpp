@@ -1,0 +1,186 @@
+// What an incoming message does to the window: the duplicate filter, the
+// automatic add, the sound, and the received pane's layout (separators,
+// timestamps, line-break markers) and its 1000-line limit.
+#include <QAbstractTextDocumentLayout>
+#include <QAction>
+#include <QDate>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include "app_fixture.h"
+
+namespace pling::testing {
+namespace {
+
+class IncomingTest : public AppTest {
+ protected:
+  app::TPlingFrm& StartCounting() {
+    app::TPlingFrm& w = Start();
+    w.MessageBeep = [this] { ++FBeeps; };
+    return w;
+  }
+  static QStringList Lines(const app::TPlingFrm& w) {
+    return w.ReceivedMmo->toPlainText().split(QLatin1Char('\n'));
+  }
+  // The pane's display lines counted the slow way: every block laid out anew at
+  // the pane's present width. Call it after LineCount(): it lays blocks out.
+  static int DisplayLines(const app::TMemo& memo) {
+    int count = 0;
+    const QTextDocument* doc = memo.document();
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+      if (!b.next().isValid() && b.text().isEmpty()) break;
+      b.clearLayout();
+      doc->documentLayout()->blockBoundingRect(b);
+      count += std::max(b.layout()->lineCount(), 1);
+    }
+    return count;
+  }
+
+  int FBeeps = 0;
+};
+
+TEST_F(IncomingTest, RepeatsAreShownOnceButOnlyTheLastShownMessageIsRemembered) {
+  app::TPlingFrm& w = StartCounting();
+  w.Timestamps1->trigger();
+  w.Seperators1->trigger();
+  w.Popup1->trigger();
+  w.Playincoming1->trigger();
+  ASSERT_TRUE(w.Playincoming1->isChecked());
+
+  for (int i = 0; i < 3; ++i) w.PlingMessage("BOB", "ALICE", "hello");
+  EXPECT_EQ(Lines(w), QStringList{"ALICE to BOB : hello"});
+  EXPECT_EQ(FBeeps, 1) << "one sound for three copies";
+  w.StatusTmrTimer();
+  w.PlingMessage("BOB", "ALICE", "hello");
+  EXPECT_TRUE(w.StatusLbl->text().isEmpty()) << "a repeat shows no status text";
+
+  // A, B, A: all three shown. Letter case makes another message.
+  w.PlingMessage("BOB", "ALICE", "other");
+  w.PlingMessage("BOB", "ALICE", "hello");
+  w.PlingMessage("BOB", "ALICE", "HELLO");
+  // The fields are joined without a separator: "ab"+"c" and "a"+"bc" are one key.
+  w.PlingMessage("c", "X", "ab");
+  w.PlingMessage("bc", "X", "a");
+  EXPECT_EQ(Lines(w), (QStringList{"ALICE to BOB : hello", "ALICE to BOB : other",
+                                   "ALICE to BOB : hello", "ALICE to BOB : HELLO", "X to c : ab"}));
+  EXPECT_EQ(FBeeps, 5);
+
+  // Clearing the pane does not forget the last message.
+  w.Clear1->trigger();
+  w.PlingMessage("c", "X", "ab");
+  EXPECT_TRUE(w.ReceivedMmo->toPlainText().isEmpty());
+}
+
+TEST_F(IncomingTest, SendersJoinTheListNormalisedAndOnlyOnce) {
+  app::TPlingFrm& w = StartCounting();
+  w.Popup1->trigger();
+  w.ReceiversLbx->AddItem(QStringLiteral("Carol"));
+  w.ReceiversLbx->SetSelected(0, true);
+  w.PlingMessage("BOB", "jONES", "1");
+  w.PlingMessage("BOB", "CAROL", "2");
+  w.PlingMessage("BOB", "jones", "3");
+  w.PlingMessage("BOB", "", "4");
+  w.PlingMessage("BOB", "", "5");
+  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"", "Carol", "Jones"}));
+  EXPECT_EQ(w.ReceiversLbx->SelCount(), 1);
+  EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "the selection stays on Carol";
+
+  w.Automaticadd1->trigger();  // off
+  w.PlingMessage("BOB", "dave", "6");
+  EXPECT_EQ(w.ReceiversLbx->count(), 3);
+}
+
+TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
+  app::TPlingFrm& w = StartCounting();
+  w.Popup1->trigger();
+  w.Timestamps1->trigger();  // off
+  const QString dashes(30, QLatin1Char('-'));
+
+  // One line in the pane is not yet enough for a separator.
+  w.PlingMessage("BOB", "ALICE", "one");
+  w.PlingMessage("BOB", "ALICE", "two");
+  w.PlingMessage("BOB", "ALICE", "");
+  EXPECT_EQ(Lines(w),
+            (QStringList{"ALICE to BOB : one", "ALICE to BOB : two", dashes, "ALICE to BOB : "}));
+
+  // Markers break the text and leave out the header; markup and control
+  // characters are shown as they are.
+  w.Clear1->trigger();
+  w.PlingMessage("BOB", "ALICE", "a\xB6<b>b</b>\xB6\x1B[31mc");
+  EXPECT_EQ(Lines(w), (QStringList{"a", "<b>b</b>", "\x1B[31mc"}));
+  EXPECT_EQ(w.ReceivedMmo->LineCount(), 3);
+
+  // With timestamps: the first message writes two lines, the next one comes
+  // under a separator. The stamp is today's short date and a time.
+  w.Clear1->trigger();
+  w.Timestamps1->trigger();  // on
+  w.PlingMessage("BOB", "ALICE", "three");
+  w.PlingMessage("BOB", "ALICE", "four");
+  const QStringList lines = Lines(w);
+  ASSERT_EQ(lines.size(), 5);
+  EXPECT_EQ(lines[1], QStringLiteral("ALICE to BOB : three"));
+  EXPECT_EQ(lines[2], dashes);
+  EXPECT_EQ(lines[4], QStringLiteral("ALICE to BOB : four"));
+  const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+  for (const QString& stamp : {lines[0], lines[3]}) {
+    EXPECT_TRUE(stamp.startsWith(today + QLatin1Char(' ')) || stamp == today)
+        << stamp.toStdString();
+    EXPECT_TRUE(stamp.contains(QRegularExpression(QStringLiteral("\\d:\\d\\d:\\d\\d"))))
+        << "the long time, with seconds: " << stamp.toStdString();
+  }
+}
+
+TEST_F(IncomingTest, ThePaneKeepsTheLastThousandLinesAlsoPartwayThroughAMessage) {
+  app::TPlingFrm& w = StartCounting();
+  w.Popup1->trigger();
+  w.Timestamps1->trigger();
+  w.Seperators1->trigger();
+  w.PlingMessage("BOB", "ALICE", "first\xB6second\xB6third");
+  for (int i = 0; i < 997; ++i) w.PlingMessage("BOB", "ALICE", std::to_string(i));
+  EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+  EXPECT_EQ(Lines(w).first(), QStringLiteral("first"));
+  w.PlingMessage("BOB", "ALICE", "next");
+  EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+  EXPECT_EQ(Lines(w).first(), QStringLiteral("second")) << "the oldest line went, not the message";
+  w.PlingMessage("BOB", "ALICE", "x\xB6y\xB6z");
+  EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+  EXPECT_EQ(Lines(w).first(), QStringLiteral("ALICE to BOB : 1"));
+  EXPECT_EQ(Lines(w).last(), QStringLiteral("z"));
+}
+
+TEST_F(IncomingTest, WhileWrappingTheLimitCountsDisplayLinesAtThePanesWidth) {
+  app::TPlingFrm& w = StartCounting();
+  w.Popup1->trigger();
+  w.Timestamps1->trigger();
+  w.Seperators1->trigger();
+  w.resize(448, 400);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.RecvLinewrap->trigger();
+  ASSERT_TRUE(w.ReceivedMmo->WordWrap());
+  const std::string words =
+      "a line long enough to wrap at least once in a pane of this width, "
+      "and then some more words to be sure of it";
+  for (int i = 0; i < 600; ++i) w.PlingMessage("BOB", "ALICE", std::to_string(i) + " " + words);
+  const int counted = w.ReceivedMmo->LineCount();
+  const int shown = DisplayLines(*w.ReceivedMmo);
+  EXPECT_EQ(counted, shown);
+  EXPECT_LE(shown, 1000);
+  EXPECT_GT(shown, 990) << "trimmed one display line at a time";
+  EXPECT_LT(w.ReceivedMmo->blockCount(), 600) << "messages wrapped into several lines each";
+
+  // Wider, the same text takes fewer lines; the count follows at once.
+  w.resize(1200, 400);
+  QCoreApplication::processEvents();
+  const int widerCounted = w.ReceivedMmo->LineCount();
+  const int wider = DisplayLines(*w.ReceivedMmo);
+  EXPECT_LT(wider, shown);
+  EXPECT_EQ(widerCounted, wider);
+  w.RecvLinewrap->trigger();
+  EXPECT_EQ(w.ReceivedMmo->LineCount(), w.ReceivedMmo->blockCount());
+}
+
+}  // namespace
+}  // namespace pling::testing
