@@ -1,6 +1,5 @@
 #include "mailslot/lxMailSlot.h"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,13 +17,6 @@ namespace ps = platform;
 namespace {
 
 std::atomic<int> GRunningThreads{0};
-
-void LowerToIdlePriority() {
-  // The lowest ordinary priority, so that polling takes little from anything
-  // else. (Not SCHED_IDLE: a starved reader holding the mailslot's lock would
-  // stall the main thread.) Failing to lower it is harmless.
-  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-}
 
 std::string BuildPath(const std::string& Machine, const std::string& SlotName) {
   return "\\\\" + Machine + "\\mailslot\\" + SlotName;
@@ -88,7 +80,10 @@ void TlxMailSlotWaitThread::Execute() {
     FGate.wait(lock, [this] { return FResumed || Terminated(); });
   }
   if (Terminated()) return;
-  LowerToIdlePriority();
+  // The thread keeps the ordinary priority. It sleeps in the kernel until a
+  // message arrives, so idle it costs nothing whatever its priority; at the
+  // lowest one a busy machine starved it, the mailslot filled up and writers
+  // were refused while the main thread had time to spare.
   const auto idlePause = std::chrono::milliseconds(IdlePauseMs);
   while (!Terminated()) {
     const HANDLE handle = FSlotHandle.load(std::memory_order_acquire);

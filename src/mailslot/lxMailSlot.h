@@ -51,7 +51,7 @@ class TlxCustomMailSlot;
 // nothing.
 class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWaitThread> {
  public:
-  // Creates a suspended thread for the open endpoint; it runs at idle priority.
+  // Creates a suspended thread for the open endpoint.
   // Raises std::system_error (no descriptor or no thread to be had) or
   // std::bad_alloc, and then leaves nothing behind.
   static std::shared_ptr<TlxMailSlotWaitThread> Create(TlxCustomMailSlot& MailSlot);

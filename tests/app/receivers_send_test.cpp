@@ -215,6 +215,22 @@ TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
   w.Send1->trigger();
   ASSERT_TRUE(WaitForMessages(3));
   EXPECT_TRUE(w.StatusLbl->text().isEmpty());
+
+  // Through a server on this machine every selected receiver gets one datagram,
+  // in the list's order, whatever order they were added or selected in.
+  Answer({{true, "."}});
+  w.Useserver1->trigger();
+  w.ReceiversLbx->clear();
+  for (const char* name : {"carol", "Bob", "alice"}) w.ReceiversLbx->AddItem(name);
+  ASSERT_EQ(w.ReceiversLbx->Items(), (QStringList{"alice", "Bob", "carol"}));
+  w.ReceiversLbx->SetSelected(2, true);
+  w.ReceiversLbx->SetSelected(1, true);
+  w.SendMmo->selectAll();
+  w.Send1->trigger();
+  ASSERT_TRUE(WaitForMessages(5));
+  EXPECT_EQ(FReceived[3].Reciever, "Bob");
+  EXPECT_EQ(FReceived[4].Reciever, "carol");
+  EXPECT_EQ(FReceived.size(), 5u) << "alice was not selected";
 }
 
 }  // namespace
