@@ -38,8 +38,8 @@ class TTrayIcon::THooks : public QObject {
   void Watch(QWidget* window) { FMinimized = window && window->isMinimized(); }
 
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::WindowStateChange && watched == FTray.FApplicationWindow.data() &&
-        !FPending) {
+    const bool change = event->type() == QEvent::WindowStateChange || event->type() == QEvent::Show;
+    if (change && watched == FTray.FApplicationWindow.data() && !FPending) {
       FPending = true;
       QTimer::singleShot(0, this, [this] { Check(); });
     }
@@ -51,7 +51,10 @@ class TTrayIcon::THooks : public QObject {
     FPending = false;
     QWidget* window = FTray.FApplicationWindow;
     if (!window) return;
-    const bool minimized = window->isMinimized();
+    // A window hidden in the notification area stays minimised until it is shown
+    // again, whatever its state says meanwhile: a window manager may drop the
+    // state of a window it no longer manages, and that is no restore.
+    const bool minimized = window->isMinimized() || (FTray.FInTray && !window->isVisible());
     if (minimized == FMinimized) return;
     FMinimized = minimized;
     if (!FTray.FHooksInstalled) return;

@@ -47,6 +47,25 @@ TEST_F(AppTest, TrayPicturesFollowIncomingMessagesTheStatusTimerAndTheRestore) {
   EXPECT_TRUE(Shows(*w.TrayIcon, w.SilenceIcon->Icon));
 }
 
+TEST_F(AppTest, AHiddenWindowLosingItsMinimisedStateStaysInTheTray) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
+  ASSERT_FALSE(w.isVisible());
+  // What a window manager does to a window it stopped managing.
+  w.setWindowState(Qt::WindowNoState);
+  QTest::qWait(50);
+  EXPECT_FALSE(w.isVisible()) << "still in the notification area";
+  EXPECT_TRUE(w.TrayIcon->Active());
+  // The icon still brings it back.
+  FShell->Send(tray::TTrayMessage::LButtonDblClk);
+  ASSERT_TRUE(WaitFor([&] { return !w.TrayIcon->Active(); }));
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_FALSE(w.isMinimized());
+}
+
 TEST_F(AppTest, WithPopUpAMessageBringsTheWindowBackFromTheTray) {
   app::TPlingFrm& w = Start();
   w.show();
