@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTabWidget>
+#include <QVBoxLayout>
 #include <memory>
 
 #include "about/ScrollText.h"
@@ -44,6 +45,10 @@ QPlainTextEdit* HelpMemo(QWidget* page, const char* name, const QString& text) {
   colors.setColor(QPalette::Base, widgets::ResolveColor(settings::clBtnFace, colors));
   memo->setPalette(colors);
   memo->setPlainText(text);
+  // The memo fills its page.
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(memo);
   return memo;
 }
 
