@@ -25,39 +25,48 @@ TEST(ScrollTextOrigin, EachDirectionCrossesFromEdgeToEdgeRoundingHalvesToEven) {
   const auto origin = [&](TScrollDirection d, int step) {
     return BlockOrigin(d, At(step, 80), m, 200, 60);
   };
-  // Right to left: X = Round((1 - s/80) × 250) - 50; (1 - s/80) × 250 = 3.125 (80 - s).
+  // Right to left: X = Round((1 - s/80) × 250) - 50. Halves come where s/80
+  // is exact in binary: s = 20 gives 187.5, s = 60 gives 62.5.
   EXPECT_EQ(origin(sdRightToLeft, 0), QPoint(200, 10));   // just outside the right edge
   EXPECT_EQ(origin(sdRightToLeft, 1), QPoint(197, 10));   // 246.875
-  EXPECT_EQ(origin(sdRightToLeft, 76), QPoint(-38, 10));  // 12.5 -> 12
-  EXPECT_EQ(origin(sdRightToLeft, 68), QPoint(-12, 10));  // 37.5 -> 38
+  EXPECT_EQ(origin(sdRightToLeft, 20), QPoint(138, 10));  // 187.5 -> 188
+  EXPECT_EQ(origin(sdRightToLeft, 60), QPoint(12, 10));   // 62.5 -> 62
   EXPECT_EQ(origin(sdRightToLeft, 80), QPoint(-50, 10));  // just outside the left edge
   EXPECT_EQ(origin(sdRightToLeft, 81), QPoint(-53, 10));  // the step beyond
   // Left to right mirrors it.
   EXPECT_EQ(origin(sdLeftToRight, 0), QPoint(-50, 10));
-  EXPECT_EQ(origin(sdLeftToRight, 4), QPoint(-38, 10));   // 12.5 -> 12
-  EXPECT_EQ(origin(sdLeftToRight, 12), QPoint(-12, 10));  // 37.5 -> 38
+  EXPECT_EQ(origin(sdLeftToRight, 20), QPoint(12, 10));   // 62.5 -> 62
+  EXPECT_EQ(origin(sdLeftToRight, 60), QPoint(138, 10));  // 187.5 -> 188
   EXPECT_EQ(origin(sdLeftToRight, 80), QPoint(200, 10));
-  // Top to bottom: Y = Round(s/80 × 100) - 40 = Round(1.25 s) - 40.
+  // Top to bottom: Y = Round(s/80 × 100) - 40.
   EXPECT_EQ(origin(sdTopToBottom, 0), QPoint(75, -40));
-  EXPECT_EQ(origin(sdTopToBottom, 2), QPoint(75, -38));  // 2.5 -> 2
-  EXPECT_EQ(origin(sdTopToBottom, 6), QPoint(75, -32));  // 7.5 -> 8
+  EXPECT_EQ(origin(sdTopToBottom, 10), QPoint(75, -28));  // 12.5 -> 12
+  EXPECT_EQ(origin(sdTopToBottom, 30), QPoint(75, -2));   // 37.5 -> 38
   EXPECT_EQ(origin(sdTopToBottom, 80), QPoint(75, 60));
   EXPECT_EQ(origin(sdBottomToTop, 0), QPoint(75, 60));
-  EXPECT_EQ(origin(sdBottomToTop, 78), QPoint(75, -38));  // 2.5 -> 2
+  EXPECT_EQ(origin(sdBottomToTop, 70), QPoint(75, -28));  // 12.5 -> 12
+  EXPECT_EQ(origin(sdBottomToTop, 50), QPoint(75, -2));   // 37.5 -> 38
   EXPECT_EQ(origin(sdBottomToTop, 80), QPoint(75, -40));
   EXPECT_EQ(origin(sdStatic, 33), QPoint(75, 10));
 
   // The About window's credits: 300 steps in 177 pixels, a block 360 high:
-  // Y = Round((1 - s/300) × 537) - 360, and 537 (300 - s) / 300 = 1.79 (300 - s).
+  // Y = Round((1 - s/300) × 537) - 360.
   const TScrollMetrics credits{20, 300, 360, 6, 0};
   const auto y = [&](int step) {
     return BlockOrigin(sdBottomToTop, At(step, 300), credits, 313, 177).y();
   };
   EXPECT_EQ(y(0), 177);
   EXPECT_EQ(y(1), 175);     // 535.21
-  EXPECT_EQ(y(250), -270);  // 89.5 -> 90
+  EXPECT_EQ(y(75), 43);     // 402.75
   EXPECT_EQ(y(150), -92);   // 268.5 -> 268
+  EXPECT_EQ(y(225), -226);  // 134.25
   EXPECT_EQ(y(300), -360);
+
+  EXPECT_EQ(RoundHalfEven(0.5), 0);
+  EXPECT_EQ(RoundHalfEven(1.5), 2);
+  EXPECT_EQ(RoundHalfEven(-0.5), 0);
+  EXPECT_EQ(RoundHalfEven(-1.5), -2);
+  EXPECT_EQ(RoundHalfEven(-2.5), -2);
 
   // While designing the block stands half-way whatever the position.
   for (int step : {0, 17, 80}) {
