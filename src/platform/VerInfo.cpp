@@ -23,8 +23,8 @@ std::string TVersionInfo::Translation() const {
     return std::string();
   }
   const auto* entry = static_cast<const std::uint8_t*>(value);
-  const unsigned language = entry[0] | (entry[1] << 8);
-  const unsigned codePage = entry[2] | (entry[3] << 8);
+  const auto language = static_cast<unsigned>(entry[0] | (entry[1] << 8));
+  const auto codePage = static_cast<unsigned>(entry[2] | (entry[3] << 8));
   char text[9];
   std::snprintf(text, sizeof text, "%04X%04X", language, codePage);
   return text;

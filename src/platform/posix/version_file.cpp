@@ -84,7 +84,7 @@ bool ReadVersionSection(const char* fileName, std::vector<std::uint8_t>& bytes) 
     SetLastError(ERROR_READ_FAULT);
     return false;
   }
-  const std::size_t length = bytes[0] | (bytes[1] << 8);
+  const std::size_t length = static_cast<std::size_t>(bytes[0] | (bytes[1] << 8));
   if (length < 6) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
     return false;
