@@ -24,6 +24,7 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "about/AboutFrmUnit.h"
 #include "about/GradientFill.h"
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
@@ -268,6 +269,7 @@ void TPlingFrm::CreateComponents() {
   Image->resize(Px(116), Px(38));
   Image->setPixmap(QIcon(QStringLiteral(":/pling/logo.svg")).pixmap(QSize(Px(108), Px(30))));
   ControlPnl->AddAligned(Image, TAlign::alRight);
+  Image->installEventFilter(this);  // a click on the logo opens the About window
 
   StartBtn = new QToolButton(ControlPnl);
   StartBtn->setObjectName(QStringLiteral("StartBtn"));
@@ -403,12 +405,6 @@ QMenu* Submenu(QMenu* menu, const char* name, const QString& caption, QAction*& 
   return sub;
 }
 
-// Commands that come with the receivers and messages work are present but
-// disabled until then.
-void Later(std::initializer_list<QAction*> actions) {
-  for (QAction* action : actions) action->setEnabled(false);
-}
-
 }  // namespace
 
 void TPlingFrm::CreateMenus() {
@@ -528,8 +524,7 @@ void TPlingFrm::CreateMenus() {
   on(Activate1, [this] { Activate1Click(); });
   on(Exit1, [this] { Exit1Click(); });
 
-  // The About window comes with its own work.
-  Later({Info1});
+  on(Info1, [this] { Info1Click(); });
 
   // The popup menus of the panes and the list.
   const auto popup = [](QAbstractScrollArea* area, QMenu* menu) {
@@ -740,6 +735,10 @@ void TPlingFrm::TrayIconDblClick() {
 
 void TPlingFrm::TrayIconMouseDown() {
   activateWindow();
+}
+
+void TPlingFrm::Info1Click() {
+  about::ShowAboutWindow();
 }
 
 void TPlingFrm::Exit1Click() {
@@ -1114,6 +1113,15 @@ void TPlingFrm::ControlPnlResize() {
 }
 
 bool TPlingFrm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Image && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    try {
+      Info1Click();
+    } catch (...) {
+      platform::HandleApplicationException(std::current_exception());
+    }
+    return true;
+  }
   if (watched == ReceiversLbx->viewport() && event->type() == QEvent::MouseMove)
     ReceiversLbxMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
   return QWidget::eventFilter(watched, event);

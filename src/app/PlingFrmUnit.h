@@ -147,6 +147,7 @@ class TPlingFrm : public QWidget {
   void StartBtnClick();
   void StatusTmrTimer();
   void Exit1Click();
+  void Info1Click();
   void ToggleMuiClick(QAction* Sender);
   void Add1Click();
   void Edit1Click();

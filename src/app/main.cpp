@@ -1,18 +1,59 @@
 // The program: the application object, the main window, the message loop.
 #include <QSessionManager>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "app/PlingApplication.h"
 #include "app/PlingFrmUnit.h"
 #include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
+#include "platform/VerInfo.h"
 #include "platform/main_thread.h"
 #include "pling_resources.h"
 #include "settings/FormSize.h"
 #include "widgets/FormSizerFilter.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: pling [--help] [--version] [Qt options]\n"
+    "\n"
+    "Pling, a pop-up messenger for local networks: receives messages on the\n"
+    "mailslot \"messngr\" while active and sends them to the selected receivers.\n"
+    "\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the program's version and exit\n"
+    "\n"
+    "Other arguments go to Qt (such as -platform or -display).\n";
+
+// --help and --version are answered before the application object exists, so
+// that they need no display. -1 when the program is to run.
+int AnswerInformationOption(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      const std::string version = pling::platform::ProgramFileVersion();
+      if (version.empty()) {
+        std::fputs("pling: this program file holds no version information\n", stderr);
+        return 1;
+      }
+      std::printf("Pling %s\n", version.c_str());
+      return 0;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace pling;
+  if (const int answered = AnswerInformationOption(argc, argv); answered >= 0) return answered;
   app::TPlingApplication application(argc, argv);
   initResources();
   QApplication::setApplicationName(QStringLiteral("Pling"));

@@ -255,7 +255,9 @@ TEST(CliSend, ReportsFailuresAndUsageErrors) {
   const Result empty = RunCli({"send", "--machine", ".", "BOB"}, "");
   EXPECT_EQ(empty.status, 1);
   EXPECT_NE(empty.err.find("Nothing to send"), std::string::npos);
-  EXPECT_EQ(RunCli({"--version"}).status, 0);
+  const Result version = RunCli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "Pling 1.0.4.5\n");  // from the program file's version block
   EXPECT_EQ(RunCli({"send", "--help"}).status, 0);
 }
 

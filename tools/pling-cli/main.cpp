@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli.h"
+#include "platform/VerInfo.h"
 
 namespace {
 
@@ -39,7 +40,12 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (command == "--version") {
-      std::printf("pling-cli %s\n", PLING_VERSION);
+      const std::string version = pling::platform::ProgramFileVersion();
+      if (version.empty()) {
+        pling::cli::PrintError("this program file holds no version information");
+        return 1;
+      }
+      std::printf("Pling %s\n", version.c_str());
       return 0;
     }
     if (command == "send") return pling::cli::SendCommand(args);

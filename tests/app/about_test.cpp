@@ -1,0 +1,78 @@
+// The main window opens the About window from its Start menu and from a click
+// on its logo, and the program answers --help and --version without a display.
+#include <sys/wait.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "about/AboutFrmUnit.h"
+#include "app_fixture.h"
+
+namespace pling::testing {
+namespace {
+
+using AboutCommandTest = AppTest;
+
+// Runs `open` and reports whether it showed a modal About window on its
+// "About" page (which is then closed).
+bool OpensAboutWindow(const std::function<void()>& open) {
+  bool shown = false;
+  QTimer::singleShot(0, [&shown] {
+    auto* window = qobject_cast<about::TAboutFrm*>(QApplication::activeModalWidget());
+    if (window == nullptr) return;
+    shown = window->PageControl->currentWidget() == window->AboutTbs;
+    window->close();
+  });
+  open();
+  // A window that did not appear leaves the timer to run here.
+  QApplication::processEvents();
+  return shown;
+}
+
+TEST_F(AboutCommandTest, TheStartMenuAndTheLogoOpenTheAboutWindow) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(w.Info1->isEnabled());
+  EXPECT_TRUE(OpensAboutWindow([&] { w.Info1->trigger(); }));
+  EXPECT_TRUE(OpensAboutWindow([&] { QTest::mouseClick(w.Image, Qt::LeftButton); }));
+  EXPECT_FALSE(OpensAboutWindow([&] { QTest::mouseClick(w.Image, Qt::RightButton); }));
+  // Each window was released when it closed.
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
+                          [](QWidget* widget) { return qobject_cast<about::TAboutFrm*>(widget); }),
+            0);
+}
+
+// Runs the program with `argument` and no display; its status and output.
+std::pair<int, std::string> RunProgram(const char* argument) {
+  const char* bin = std::getenv("PLING_TEST_BIN");
+  if (bin == nullptr) return {-1, {}};
+  const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " +
+                              std::string(bin) + "/pling " + argument + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {-1, {}};
+  std::string output;
+  char chunk[256];
+  while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(ProgramOptions, VersionAndHelpNeedNoDisplay) {
+  const auto [versionStatus, version] = RunProgram("--version");
+  EXPECT_EQ(versionStatus, 0);
+  EXPECT_EQ(version, "Pling 1.0.4.5\n");
+  const auto [helpStatus, help] = RunProgram("--help");
+  EXPECT_EQ(helpStatus, 0);
+  EXPECT_EQ(help.rfind("usage: pling", 0), 0u) << help;
+}
+
+}  // namespace
+}  // namespace pling::testing
