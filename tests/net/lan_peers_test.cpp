@@ -1,6 +1,6 @@
-// Name service against Samba's own programs, live on a LAN of network
-// namespaces (support/netns-lan): nmbd answers our query, and nmblookup finds a
-// name our responder holds. Skips, saying why, without root or the programs.
+// Live on a LAN of network namespaces (support/netns-lan): the LAN itself is
+// closed and cleaned up; Samba's nmbd answers our name query, and nmblookup finds
+// a name our responder holds. Skips, saying why, without root or the programs.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -26,12 +26,7 @@ struct LanRun {
   }
 };
 
-LanRun RunOnLan(const std::string& script) {
-  const char* bin = std::getenv("PLING_TEST_BIN");
-  const std::string tool = std::string(bin != nullptr ? bin : ".") + "/netbios_tool";
-  const std::string command = "NETBIOS_TOOL='" + tool + "' '" + PLING_NETNS_LAN +
-                              "' --hosts 2 --outside --timeout 60 -- sh '" + PLING_NET_SCRIPTS +
-                              "/" + script + "' 2>&1";
+LanRun RunCommand(const std::string& command) {
   LanRun run;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -45,10 +40,47 @@ LanRun RunOnLan(const std::string& script) {
   return run;
 }
 
+LanRun RunOnLan(const std::string& script) {
+  const char* bin = std::getenv("PLING_TEST_BIN");
+  const std::string tool = std::string(bin != nullptr ? bin : ".") + "/netbios_tool";
+  return RunCommand("NETBIOS_TOOL='" + tool + "' '" + PLING_NETNS_LAN +
+                    "' --hosts 2 --outside --timeout 60 -- sh '" + PLING_NET_SCRIPTS + "/" +
+                    script + "' 2>&1");
+}
+
 #define SKIP_IF_UNAVAILABLE(run)                          \
   do {                                                    \
     if ((run).status == 77) GTEST_SKIP() << (run).output; \
   } while (false)
+
+// The LAN has no way out, gives each host its own name, and is gone afterwards
+// even when the command fails and leaves a program running on a host.
+TEST(LanHarness, IsClosedNamesItsHostsAndIsRemovedAfterAFailure) {
+  const LanRun run =
+      RunCommand(std::string("'") + PLING_NETNS_LAN +
+                 "' --hosts 3 --names alice,bob --outside --timeout 30 -- sh -c '"
+                 "echo run=$NETNS_LAN_RUN; "
+                 "for i in 1 2 3; do echo name$i=$($NETNS_LAN_EXEC $i hostname); done; "
+                 "$NETNS_LAN_EXEC 2 ip -4 route | sed s/^/route=/; "
+                 "$NETNS_LAN_EXEC 3 sleep 60 & exit 3' 2>&1");
+  SKIP_IF_UNAVAILABLE(run);
+  EXPECT_EQ(run.status, 3) << run.output;
+  const std::string number = run.Value("run");
+  ASSERT_FALSE(number.empty()) << run.output;
+  EXPECT_EQ(run.Value("name1"), "alice");
+  EXPECT_EQ(run.Value("name2"), "bob");
+  EXPECT_EQ(run.Value("name3"), "lanhost3");
+  int routes = 0;
+  for (const auto& line : run.lines) {
+    if (line.rfind("route=", 0) != 0) continue;
+    ++routes;
+    EXPECT_EQ(line.rfind("route=10.99." + number + ".0/24 dev eth0", 0), 0u) << line;
+  }
+  EXPECT_EQ(routes, 1) << run.output;
+
+  const LanRun left = RunCommand("ip netns list");
+  EXPECT_EQ(left.output.find("pling-lan" + number + "-"), std::string::npos) << left.output;
+}
 
 TEST(LanPeers, NmbdAnswersOurBroadcastQueryWithItsAddress) {
   const LanRun run = RunOnLan("lan_nmbd.sh");
