@@ -1,0 +1,329 @@
+#include "net/netbios.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace pling::net {
+namespace {
+
+// The largest UDP payload an IPv4 packet carries.
+constexpr std::size_t kMaxUdpPayload = 65507;
+
+constexpr std::size_t kEncodedNameSize = 34;
+constexpr std::size_t kDatagramHeaderSize = 14;
+constexpr std::size_t kSmbOffset = kDatagramHeaderSize + 2 * kEncodedNameSize;  // 82
+
+// The SMB transaction request, offsets from its 0xFF 'SMB' start.
+constexpr std::size_t kSmbHeaderSize = 32;
+constexpr std::uint8_t kSmbComTransaction = 0x25;
+constexpr std::uint8_t kTransactionWordCount = 17;  // 14 words + 3 setup words
+constexpr std::size_t kSmbTotalDataCount = 35;
+constexpr std::size_t kSmbDataCount = 55;
+constexpr std::size_t kSmbDataOffset = 57;
+constexpr std::size_t kSmbSetupCount = 59;
+constexpr std::size_t kSmbSetup = 61;
+constexpr std::size_t kSmbByteCount = 67;
+constexpr std::size_t kSmbBytes = 69;  // the mailslot name starts here
+constexpr std::uint16_t kMailslotWrite = 1;
+constexpr std::uint16_t kSecondClass = 2;
+
+constexpr std::uint8_t kFlagMore = 0x01;
+constexpr std::uint8_t kFlagFirst = 0x02;
+
+constexpr std::size_t kNameHeaderSize = 12;
+constexpr std::uint16_t kFlagResponse = 0x8000;
+constexpr std::uint16_t kOpcodeMask = 0x7800;
+constexpr std::uint16_t kRcodeMask = 0x000F;
+constexpr std::uint16_t kFlagBroadcast = 0x0010;
+constexpr std::uint16_t kQueryFlags = 0x0100;           // recursion desired
+constexpr std::uint16_t kPositiveAnswerFlags = 0x8580;  // response, authoritative, RD, RA
+constexpr std::uint16_t kTypeNb = 0x0020;
+constexpr std::uint16_t kClassIn = 0x0001;
+constexpr std::uint16_t kNbGroup = 0x8000;
+
+void Put8(std::string& out, std::uint8_t v) {
+  out.push_back(static_cast<char>(v));
+}
+
+void PutBe16(std::string& out, std::uint16_t v) {
+  Put8(out, static_cast<std::uint8_t>(v >> 8));
+  Put8(out, static_cast<std::uint8_t>(v));
+}
+
+void PutBe32(std::string& out, std::uint32_t v) {
+  PutBe16(out, static_cast<std::uint16_t>(v >> 16));
+  PutBe16(out, static_cast<std::uint16_t>(v));
+}
+
+void PutLe16(std::string& out, std::uint16_t v) {
+  Put8(out, static_cast<std::uint8_t>(v));
+  Put8(out, static_cast<std::uint8_t>(v >> 8));
+}
+
+void PutZeros(std::string& out, std::size_t count) {
+  out.append(count, '\0');
+}
+
+std::uint8_t Get8(std::string_view p, std::size_t at) {
+  return static_cast<std::uint8_t>(p[at]);
+}
+
+std::uint16_t GetBe16(std::string_view p, std::size_t at) {
+  return static_cast<std::uint16_t>(Get8(p, at) << 8 | Get8(p, at + 1));
+}
+
+std::uint32_t GetBe32(std::string_view p, std::size_t at) {
+  return static_cast<std::uint32_t>(GetBe16(p, at)) << 16 | GetBe16(p, at + 2);
+}
+
+std::uint16_t GetLe16(std::string_view p, std::size_t at) {
+  return static_cast<std::uint16_t>(Get8(p, at) | Get8(p, at + 1) << 8);
+}
+
+}  // namespace
+
+NetBiosName NetBiosName::Make(std::string_view name, std::uint8_t suffix) {
+  NetBiosName result;
+  result.bytes.fill(static_cast<std::uint8_t>(' '));
+  const std::size_t length = std::min<std::size_t>(name.size(), 15);
+  for (std::size_t i = 0; i < length; ++i) {
+    auto c = static_cast<std::uint8_t>(name[i]);
+    if (c >= 'a' && c <= 'z') c = static_cast<std::uint8_t>(c - 'a' + 'A');
+    result.bytes[i] = c;
+  }
+  result.bytes[15] = suffix;
+  return result;
+}
+
+NetBiosName NetBiosName::Broadcast() {
+  NetBiosName result;
+  result.bytes[0] = static_cast<std::uint8_t>('*');
+  return result;
+}
+
+std::string NetBiosName::Name() const {
+  std::size_t length = 15;
+  while (length > 0 && (bytes[length - 1] == ' ' || bytes[length - 1] == 0)) --length;
+  return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+std::string NetBiosName::ToString() const {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text = Name();
+  text += '<';
+  text += kHex[Suffix() >> 4];
+  text += kHex[Suffix() & 0x0F];
+  text += '>';
+  return text;
+}
+
+void AppendEncodedName(const NetBiosName& name, std::string& out) {
+  Put8(out, 0x20);
+  for (const std::uint8_t byte : name.bytes) {
+    out.push_back(static_cast<char>('A' + (byte >> 4)));
+    out.push_back(static_cast<char>('A' + (byte & 0x0F)));
+  }
+  Put8(out, 0x00);
+}
+
+std::optional<NetBiosName> DecodeName(std::string_view packet, std::size_t& pos) {
+  if (pos > packet.size() || packet.size() - pos < kEncodedNameSize) return std::nullopt;
+  const std::string_view encoded = packet.substr(pos, kEncodedNameSize);
+  if (encoded[0] != 0x20 || encoded[33] != 0x00) return std::nullopt;
+  NetBiosName name;
+  for (std::size_t i = 0; i < 16; ++i) {
+    const char high = encoded[1 + 2 * i];
+    const char low = encoded[2 + 2 * i];
+    if (high < 'A' || high > 'P' || low < 'A' || low > 'P') return std::nullopt;
+    name.bytes[i] = static_cast<std::uint8_t>((high - 'A') << 4 | (low - 'A'));
+  }
+  pos += kEncodedNameSize;
+  return name;
+}
+
+std::string BuildMailslotDatagram(const MailslotDatagram& d) {
+  if (d.mailslot.find('\0') != std::string::npos) {
+    throw std::invalid_argument("mailslot name holds a NUL byte");
+  }
+  const std::size_t nameSize = d.mailslot.size() + 1;
+  const std::size_t total = kSmbOffset + kSmbBytes + nameSize + d.data.size();
+  if (total > kMaxUdpPayload) {
+    throw std::invalid_argument("mailslot datagram larger than a UDP packet");
+  }
+  const auto dataOffset = static_cast<std::uint16_t>(kSmbBytes + nameSize);
+  const auto dataCount = static_cast<std::uint16_t>(d.data.size());
+
+  std::string out;
+  out.reserve(total);
+  Put8(out, static_cast<std::uint8_t>(d.type));
+  Put8(out, kFlagFirst);  // first and only fragment, B node
+  PutBe16(out, d.id);
+  PutBe32(out, d.sourceIp);
+  PutBe16(out, d.sourcePort);
+  PutBe16(out, static_cast<std::uint16_t>(total - kDatagramHeaderSize));
+  PutBe16(out, 0);  // packet offset
+  AppendEncodedName(d.source, out);
+  AppendEncodedName(d.destination, out);
+
+  out += "\xFFSMB";
+  Put8(out, kSmbComTransaction);
+  PutZeros(out, kSmbHeaderSize - 5);
+  Put8(out, kTransactionWordCount);
+  PutLe16(out, 0);                           // total parameter count
+  PutLe16(out, dataCount);                   // total data count
+  PutZeros(out, 2 + 2 + 1 + 1 + 2 + 4 + 2);  // max counts, reserved, flags, timeout, reserved
+  PutLe16(out, 0);                           // parameter count
+  PutLe16(out, 0);                           // parameter offset
+  PutLe16(out, dataCount);
+  PutLe16(out, dataOffset);
+  Put8(out, 3);  // setup count
+  Put8(out, 0);
+  PutLe16(out, kMailslotWrite);
+  PutLe16(out, d.priority);
+  PutLe16(out, kSecondClass);
+  PutLe16(out, static_cast<std::uint16_t>(nameSize + d.data.size()));
+  out += d.mailslot;
+  Put8(out, 0);
+  out += d.data;
+  return out;
+}
+
+std::optional<MailslotDatagram> ParseMailslotDatagram(std::string_view packet) {
+  if (packet.size() < kDatagramHeaderSize) return std::nullopt;
+  const std::uint8_t type = Get8(packet, 0);
+  if (type < 0x10 || type > 0x12) return std::nullopt;
+  const std::uint8_t flags = Get8(packet, 1);
+  if ((flags & kFlagMore) != 0 || (flags & kFlagFirst) == 0) return std::nullopt;
+  if (GetBe16(packet, 12) != 0) return std::nullopt;  // a later fragment
+
+  MailslotDatagram d;
+  d.type = static_cast<DatagramType>(type);
+  d.id = GetBe16(packet, 2);
+  d.sourceIp = GetBe32(packet, 4);
+  d.sourcePort = GetBe16(packet, 8);
+  // DGM_LENGTH ends the datagram; a length beyond what arrived is not trusted
+  // further than the packet itself, the checks below see only real bytes.
+  const std::size_t length = GetBe16(packet, 10);
+  packet = packet.substr(0, std::min(packet.size(), kDatagramHeaderSize + length));
+
+  std::size_t pos = kDatagramHeaderSize;
+  const auto source = DecodeName(packet, pos);
+  if (!source) return std::nullopt;
+  const auto destination = DecodeName(packet, pos);
+  if (!destination) return std::nullopt;
+  d.source = *source;
+  d.destination = *destination;
+
+  const std::string_view smb = packet.substr(kSmbOffset);
+  if (smb.size() < kSmbBytes) return std::nullopt;
+  if (smb.substr(0, 4) != "\xFFSMB" || Get8(smb, 4) != kSmbComTransaction) return std::nullopt;
+  if (Get8(smb, kSmbHeaderSize) != kTransactionWordCount || Get8(smb, kSmbSetupCount) != 3) {
+    return std::nullopt;
+  }
+  if (GetLe16(smb, kSmbSetup) != kMailslotWrite) return std::nullopt;
+  d.priority = GetLe16(smb, kSmbSetup + 2);
+
+  const std::size_t dataCount = GetLe16(smb, kSmbDataCount);
+  const std::size_t dataOffset = GetLe16(smb, kSmbDataOffset);
+  // A transaction whose data comes in several parts is never a mailslot write.
+  if (GetLe16(smb, kSmbTotalDataCount) != dataCount) return std::nullopt;
+
+  // The name ends at its NUL, within the bytes the ByteCount covers.
+  const std::size_t byteCount = GetLe16(smb, kSmbByteCount);
+  const std::string_view bytes = smb.substr(kSmbBytes, byteCount);
+  const std::size_t nul = bytes.find('\0');
+  if (nul == std::string_view::npos) return std::nullopt;
+  d.mailslot = std::string(bytes.substr(0, nul));
+
+  // The data lies after the name (padding may come between) and inside the packet.
+  if (dataOffset < kSmbBytes + nul + 1 || dataOffset > smb.size() ||
+      smb.size() - dataOffset < dataCount) {
+    return std::nullopt;
+  }
+  d.data = std::string(smb.substr(dataOffset, dataCount));
+  return d;
+}
+
+std::string BuildNameQuery(const NameQuery& q) {
+  std::string out;
+  out.reserve(kNameHeaderSize + kEncodedNameSize + 4);
+  PutBe16(out, q.id);
+  PutBe16(out,
+          static_cast<std::uint16_t>(q.broadcast ? kQueryFlags | kFlagBroadcast : kQueryFlags));
+  PutBe16(out, 1);  // questions
+  PutBe16(out, 0);  // answers
+  PutBe16(out, 0);  // authority records
+  PutBe16(out, 0);  // additional records
+  AppendEncodedName(q.name, out);
+  PutBe16(out, kTypeNb);
+  PutBe16(out, kClassIn);
+  return out;
+}
+
+std::string BuildNameAnswer(const NameAnswer& a) {
+  std::string out;
+  out.reserve(kNameHeaderSize + kEncodedNameSize + 16);
+  PutBe16(out, a.id);
+  PutBe16(out, kPositiveAnswerFlags);
+  PutBe16(out, 0);  // questions
+  PutBe16(out, 1);  // answers
+  PutBe16(out, 0);
+  PutBe16(out, 0);
+  AppendEncodedName(a.name, out);
+  PutBe16(out, kTypeNb);
+  PutBe16(out, kClassIn);
+  PutBe32(out, a.ttl);
+  PutBe16(out, 6);                       // one address entry
+  PutBe16(out, a.group ? kNbGroup : 0);  // B node
+  PutBe32(out, a.address);
+  return out;
+}
+
+std::optional<NameQuery> ParseNameQuery(std::string_view packet) {
+  if (packet.size() < kNameHeaderSize) return std::nullopt;
+  const std::uint16_t flags = GetBe16(packet, 2);
+  if ((flags & (kFlagResponse | kOpcodeMask)) != 0) return std::nullopt;
+  if (GetBe16(packet, 4) != 1) return std::nullopt;
+
+  NameQuery q;
+  q.id = GetBe16(packet, 0);
+  q.broadcast = (flags & kFlagBroadcast) != 0;
+  std::size_t pos = kNameHeaderSize;
+  const auto name = DecodeName(packet, pos);
+  if (!name || packet.size() - pos < 4) return std::nullopt;
+  if (GetBe16(packet, pos) != kTypeNb || GetBe16(packet, pos + 2) != kClassIn) return std::nullopt;
+  q.name = *name;
+  return q;
+}
+
+std::optional<NameAnswer> ParseNameAnswer(std::string_view packet) {
+  if (packet.size() < kNameHeaderSize) return std::nullopt;
+  const std::uint16_t flags = GetBe16(packet, 2);
+  if ((flags & kFlagResponse) == 0 || (flags & (kOpcodeMask | kRcodeMask)) != 0) {
+    return std::nullopt;
+  }
+  const std::uint16_t questions = GetBe16(packet, 4);
+  if (GetBe16(packet, 6) == 0) return std::nullopt;
+
+  std::size_t pos = kNameHeaderSize;
+  // An answer normally repeats no question; skip any it does repeat.
+  for (std::uint16_t i = 0; i < questions; ++i) {
+    if (!DecodeName(packet, pos) || packet.size() - pos < 4) return std::nullopt;
+    pos += 4;
+  }
+  NameAnswer a;
+  a.id = GetBe16(packet, 0);
+  const auto name = DecodeName(packet, pos);
+  if (!name || packet.size() - pos < 10) return std::nullopt;
+  if (GetBe16(packet, pos) != kTypeNb || GetBe16(packet, pos + 2) != kClassIn) return std::nullopt;
+  a.name = *name;
+  a.ttl = GetBe32(packet, pos + 4);
+  const std::size_t rdLength = GetBe16(packet, pos + 8);
+  pos += 10;
+  if (rdLength < 6 || packet.size() - pos < rdLength) return std::nullopt;
+  a.group = (GetBe16(packet, pos) & kNbGroup) != 0;
+  a.address = GetBe32(packet, pos + 2);
+  return a;
+}
+
+}  // namespace pling::net

@@ -1,0 +1,109 @@
+#pragma once
+// NetBIOS over UDP, as Windows networking carries mailslot writes between
+// machines: 16-byte names and their 34-byte encoded form, the datagram service
+// (UDP 138) with the SMB transaction that writes to a mailslot, and the name
+// service's query and positive answer (UDP 137). Plain byte codecs: no sockets,
+// no state. Every parser takes arbitrary bytes and answers nullopt for anything
+// it does not accept; it never reads outside the packet it is given.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pling::net {
+
+// The most data bytes one network mailslot write carries; receivers discard
+// longer writes, so a sender must not send them.
+inline constexpr std::size_t kMaxMailslotData = 424;
+
+inline constexpr std::uint16_t kDatagramPort = 138;
+inline constexpr std::uint16_t kNameServicePort = 137;
+
+// A 16-byte NetBIOS name: 15 bytes of name (upper case, OEM bytes, space padded)
+// and a suffix byte (0x00 workstation/group, 0x03 messenger, ...).
+struct NetBiosName {
+  std::array<std::uint8_t, 16> bytes{};
+
+  // Upper-cases ASCII a-z only (the caller passes OEM upper case for the other
+  // letters) and keeps at most 15 bytes of `name`.
+  static NetBiosName Make(std::string_view name, std::uint8_t suffix);
+  // The name that matches every machine: '*' and 15 zero bytes.
+  static NetBiosName Broadcast();
+
+  // The 15 name bytes without trailing spaces and zeros.
+  std::string Name() const;
+  std::uint8_t Suffix() const { return bytes[15]; }
+  // NAME<xx>, the way people write a name with its suffix (for messages and logs).
+  std::string ToString() const;
+
+  friend bool operator==(const NetBiosName&, const NetBiosName&) = default;
+};
+
+// Appends the 34-byte encoded form: the length byte 0x20, each name byte as two
+// letters 'A' + nibble, and the empty scope (0x00).
+void AppendEncodedName(const NetBiosName& name, std::string& out);
+// Decodes the name at `pos` and advances `pos` past it. Accepts only the 34-byte
+// uncompressed form with an empty scope; on failure `pos` is left unchanged.
+std::optional<NetBiosName> DecodeName(std::string_view packet, std::size_t& pos);
+
+enum class DatagramType : std::uint8_t {
+  DirectUnique = 0x10,
+  DirectGroup = 0x11,
+  Broadcast = 0x12,
+};
+
+// One unfragmented NetBIOS datagram carrying a mailslot write.
+struct MailslotDatagram {
+  DatagramType type = DatagramType::DirectUnique;
+  std::uint16_t id = 0;
+  std::uint32_t sourceIp = 0;  // host byte order
+  std::uint16_t sourcePort = kDatagramPort;
+  NetBiosName source, destination;
+  std::string
+      mailslot;      // as on the wire, e.g. "\\MAILSLOT\\MESSNGR" (sender passes OEM upper case)
+  std::string data;  // the mailslot message, unchanged
+  std::uint16_t priority = 0;
+
+  friend bool operator==(const MailslotDatagram&, const MailslotDatagram&) = default;
+};
+
+// The UDP payload for `d`, the data right after the mailslot name (no padding,
+// DataOffset 70 + the name's length). Throws std::invalid_argument when the
+// mailslot name holds a NUL byte or the datagram would not fit a UDP packet.
+std::string BuildMailslotDatagram(const MailslotDatagram& d);
+// nullopt for a fragment, an error datagram, a malformed packet or anything but a
+// single-part mailslot write. Takes the data at DataOffset for DataCount bytes,
+// whatever lies between the name and the data.
+std::optional<MailslotDatagram> ParseMailslotDatagram(std::string_view packet);
+
+struct NameQuery {
+  std::uint16_t id = 0;
+  bool broadcast = true;
+  NetBiosName name;
+
+  friend bool operator==(const NameQuery&, const NameQuery&) = default;
+};
+
+struct NameAnswer {
+  std::uint16_t id = 0;
+  NetBiosName name;
+  bool group = false;
+  std::uint32_t ttl = 0;
+  std::uint32_t address = 0;  // host byte order
+
+  friend bool operator==(const NameAnswer&, const NameAnswer&) = default;
+};
+
+// A 50-byte name query for an NB record: flags 0x0110 (broadcast) or 0x0100.
+std::string BuildNameQuery(const NameQuery& q);
+// A 62-byte positive query answer (flags 0x8580) holding one B-node address.
+std::string BuildNameAnswer(const NameAnswer& a);
+// nullopt for anything but a name query with one NB/IN question.
+std::optional<NameQuery> ParseNameQuery(std::string_view packet);
+// nullopt for anything but a positive NB/IN query answer with an IPv4 address;
+// of several addresses the first is taken.
+std::optional<NameAnswer> ParseNameAnswer(std::string_view packet);
+
+}  // namespace pling::net
