@@ -50,6 +50,7 @@
 #include "platform/codepage.h"
 #include "platform/event_wait.h"
 #include "platform/identity.h"
+#include "platform/posix/network_transport.h"
 
 namespace pling::platform {
 namespace {
@@ -545,7 +546,11 @@ HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTim
                                         readTimeout);
     socket.Release();
     watch.Release();
-    return service.AddSlot(slot);
+    const HANDLE handle = service.AddSlot(slot);
+    // Writes from other machines reach it through the process that holds the
+    // network ports (this one, or another).
+    if (handle != INVALID_HANDLE_VALUE) StartNetworkReceiving();
+    return handle;
   } catch (const std::bad_alloc&) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);
   } catch (const std::system_error&) {
@@ -641,6 +646,7 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*
       std::lock_guard<std::mutex> guard(Transport().lock);
       transport = Transport().transport;
     }
+    if (!transport) transport = NetworkTransport();
     if (!transport) return Fail(ERROR_BAD_NETPATH);
     return Service().AddWriter(
         std::make_shared<TWriter>(parsed->machine, parsed->name, std::move(transport)));
@@ -737,6 +743,19 @@ TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop, milliseconds 
     }
     if (woken < 0) return TMailslotWait::TimedOut;
   }
+}
+
+bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data) {
+  std::string name(oemSlotName);
+  OemToChar(name);
+  const std::optional<TSocketAddress> address = SocketAddress(name);
+  if (!address) return false;
+  TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (socket.Get() < 0) return false;
+  const ssize_t sent =
+      ::sendto(socket.Get(), data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+               reinterpret_cast<const sockaddr*>(&address->address), address->length);
+  return sent >= 0 && static_cast<std::size_t>(sent) == data.size();
 }
 
 void SetMailslotTransport(std::shared_ptr<IMailslotTransport> transport) {
