@@ -25,6 +25,7 @@
 #include <algorithm>
 
 #include "about/GradientFill.h"
+#include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
 #include "mailslot/lxMailSlot.h"
@@ -582,6 +583,7 @@ void TPlingFrm::FormCreate() {
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());
 
+    ApplyNetworkSetting(*MegaRegistry);
     if (MegaRegistry->ReadBool(kSettings, "Active", Pling->Active()) != Pling->Active())
       Activate1Click();
   } catch (...) {
@@ -666,6 +668,7 @@ void TPlingFrm::PlingOpen() {
   ShowStatus(QStringLiteral("Activated for %1 on %2")
                  .arg(FromAnsi(CapitalizeName(LocalUserName())),
                       FromAnsi(CapitalizeName(LocalComputerName()))));
+  ReportNetworkProblem(this);
 }
 
 void TPlingFrm::PlingClose() {
