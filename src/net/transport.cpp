@@ -44,6 +44,7 @@ constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
 // Attempts to find the holder that vanish between a failed bind and the connect.
 constexpr int kMaxHolderRaces = 50;
 constexpr std::size_t kMaxClients = 1024;
+constexpr int kReceiveBufferBytes = 1 << 20;
 
 const char* const kCannotReceive = "Messages from other computers cannot be received: ";
 
@@ -120,6 +121,26 @@ struct TTransport::TState {
   std::vector<TInterface> interfaces;
   TClock::time_point interfacesRead{};
 
+  // For writes, from any thread: one socket to send from, made at the first write,
+  // and the interfaces as last read (again after kInterfacesLifetime).
+  std::mutex sendLock;
+  TFd sendSocket;
+  std::vector<TInterface> sendInterfaces;
+  TClock::time_point sendInterfacesRead{};
+
+  // The socket and interfaces a write uses; an invalid socket when none can be had.
+  int SendSocket(std::vector<TInterface>& current) {
+    std::lock_guard<std::mutex> guard(sendLock);
+    const TClock::time_point now = TClock::now();
+    if (sendInterfaces.empty() || now - sendInterfacesRead > kInterfacesLifetime) {
+      sendInterfaces = Ipv4Interfaces();
+      sendInterfacesRead = now;
+    }
+    current = sendInterfaces;
+    if (!sendSocket.Valid()) sendSocket = OpenUdpSocket(0, true);
+    return sendSocket.Get();
+  }
+
   void Settle(std::string why, bool holder) {
     std::lock_guard<std::mutex> guard(lock);
     problem = std::move(why);
@@ -177,6 +198,9 @@ void TTransport::TState::Run() {
         Settle(PortProblem(config.datagramPort, errno), false);
         return;  // the listener closes: a waiting process tries for itself
       }
+      // Room for a burst of datagrams while the thread hands earlier ones on.
+      const int receiveBuffer = kReceiveBufferBytes;
+      ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
       TFd names = OpenUdpSocket(config.namePort, true);
       if (!names.Valid()) {
         Settle(PortProblem(config.namePort, errno), false);
@@ -381,8 +405,8 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
   datagram.source = FState->computer00;
   datagram.mailslot = std::string(kMailslotPrefix) + AsciiUpper(slotName);
   datagram.data = std::string(data);
-  const std::vector<TInterface> interfaces = Ipv4Interfaces();
-  TFd socket = OpenUdpSocket(0, true);
+  std::vector<TInterface> interfaces;
+  const int socket = FState->SendSocket(interfaces);
 
   if (machine.back() == '*') {
     std::string domain = AsciiUpper(machine.substr(0, machine.size() - 1));
@@ -391,10 +415,10 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
     datagram.type = DatagramType::DirectGroup;
     datagram.destination = NetBiosName::Make(domain, 0x00);
     bool sent = false;
-    if (socket.Valid()) {
+    if (socket >= 0) {
       for (const TInterface& target : BroadcastInterfaces(interfaces)) {
         datagram.sourceIp = target.address;
-        sent = SendTo(socket.Get(), BuildMailslotDatagram(datagram), target.broadcast,
+        sent = SendTo(socket, BuildMailslotDatagram(datagram), target.broadcast,
                       config.datagramPort) ||
                sent;
       }
@@ -409,11 +433,11 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
   if (machine.find('*') != std::string_view::npos) return TSendResult::BadName;
   const std::optional<TResolved> target = FState->resolver.Resolve(AsciiUpper(machine));
   if (!target) return TSendResult::NotFound;
-  if (!socket.Valid()) return TSendResult::Failed;
+  if (socket < 0) return TSendResult::Failed;
   datagram.type = DatagramType::DirectUnique;
   datagram.destination = target->name;
   datagram.sourceIp = SourceAddressFor(interfaces, target->address);
-  return SendTo(socket.Get(), BuildMailslotDatagram(datagram), target->address, config.datagramPort)
+  return SendTo(socket, BuildMailslotDatagram(datagram), target->address, config.datagramPort)
              ? TSendResult::Sent
              : TSendResult::Failed;
 }

@@ -6,10 +6,10 @@
 // is the claim), so tests may run in parallel; everything is removed afterwards.
 // Programs run in a host with its own host name (a UTS namespace) and with the
 // transport switched on there; everywhere else it stays off.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -108,10 +108,10 @@ class TChild {
 
 // Sets up a LAN of `hosts` hosts in a test, which ends there (skipped, with the
 // reason) where that cannot be done.
-#define PLING_MAKE_LAN(hosts)                              \
-  do {                                                     \
-    MakeLan(hosts);                                        \
-    if (IsSkipped() || HasFatalFailure()) return;          \
+#define PLING_MAKE_LAN(hosts)                     \
+  do {                                            \
+    MakeLan(hosts);                               \
+    if (IsSkipped() || HasFatalFailure()) return; \
   } while (false)
 
 class TLanTest : public ::testing::Test {
@@ -155,9 +155,7 @@ class TLanTest : public ::testing::Test {
     if (!FDir.empty()) std::filesystem::remove_all(FDir);
   }
 
-  std::string Bridge(int run = -1) const {
-    return "plbr" + std::to_string(run < 0 ? FRun : run);
-  }
+  std::string Bridge(int run = -1) const { return "plbr" + std::to_string(run < 0 ? FRun : run); }
   std::string Host(int i) const { return "plh" + std::to_string(FRun) + "_" + std::to_string(i); }
   std::string Address(int i) const {
     return "10.98." + std::to_string(FRun) + "." + std::to_string(i);
@@ -204,7 +202,9 @@ class TLanTest : public ::testing::Test {
     }
     return false;
   }
-  static bool WaitForMessenger(pid_t pid) { return WaitForTable(pid, "unix", "@mailslot\\MESSNGR"); }
+  static bool WaitForMessenger(pid_t pid) {
+    return WaitForTable(pid, "unix", "@mailslot\\MESSNGR");
+  }
   // Port 138 bound in the namespace ("0000:008A" in hex, local address any).
   static bool PortsHeld(pid_t pid) {
     return ReadWhole("/proc/" + std::to_string(pid) + "/net/udp").find(":008A ") !=

@@ -67,8 +67,8 @@ TEST_F(LanTest, BothDirectionsAtOnce) {
   TChild& bob = Start(2, "bob", Cli() + " listen");
   ASSERT_TRUE(WaitForMessenger(alice.Pid()) && WaitForMessenger(bob.Pid()));
   const auto loop = [&](const std::string& to) {
-    return "sh -c \"for i in \\$(seq 1 " + std::to_string(kMessages) + "); do " + Cli() +
-           " send " + to + " number \\$i || exit 1; done\"";
+    return "sh -c \"for i in \\$(seq 1 " + std::to_string(kMessages) + "); do " + Cli() + " send " +
+           to + " number \\$i || exit 1; done\"";
   };
   TChild& fromAlice = Start(1, "alice", loop("bob"));
   TChild& fromBob = Start(2, "bob", loop("alice"));
@@ -124,8 +124,7 @@ TEST_F(LanTest, ListenerSaysWhyItCannotReceiveAndStillWorksLocally) {
   std::this_thread::sleep_for(200ms);
   listener.Stop();
   const std::string output = listener.Output();
-  EXPECT_EQ(Count(output, "another program (such as a NetBIOS name server) holds UDP port 138"),
-            1u)
+  EXPECT_EQ(Count(output, "another program (such as a NetBIOS name server) holds UDP port 138"), 1u)
       << output;
   EXPECT_EQ(Count(output, "BOB to . : on this machine\n"), 1u) << output;
   EXPECT_EQ(Count(output, "BOB to * : to the group\n"), 1u) << output;
@@ -194,8 +193,8 @@ TEST_F(LanTest, NameServerAnswersOurResolverAndItsLookupFindsUs) {
       << "[global]\n netbios name = NAMESERVER\n workgroup = LANTEST\n interfaces = " << Address(1)
       << "/24\n bind interfaces only = yes\n disable netbios = no\n lock directory = " << dir
       << "\n state directory = " << dir << "\n cache directory = " << dir
-      << "\n private dir = " << dir << "\n pid directory = " << dir
-      << "\n log file = " << dir << "/log\n";
+      << "\n private dir = " << dir << "\n pid directory = " << dir << "\n log file = " << dir
+      << "/log\n";
   TChild& nmbd =
       Start(1, "nameserver", "nmbd -F --no-process-group --debug-stdout -s " + dir + "/smb.conf");
   ASSERT_TRUE(WaitForTable(nmbd.Pid(), "udp", ":0089 ")) << nmbd.Output();
@@ -212,8 +211,7 @@ TEST_F(LanTest, NameServerAnswersOurResolverAndItsLookupFindsUs) {
   std::string output;
   EXPECT_EQ(Run(2, "alice", "nmblookup -B " + BroadcastAddress() + " BOB#03", 10s, &output), 0);
   EXPECT_NE(output.find(Address(3) + " BOB<03>"), std::string::npos) << output;
-  EXPECT_EQ(Run(2, "alice", "nmblookup -B " + BroadcastAddress() + " LANTEST#00", 10s, &output),
-            0);
+  EXPECT_EQ(Run(2, "alice", "nmblookup -B " + BroadcastAddress() + " LANTEST#00", 10s, &output), 0);
   EXPECT_NE(output.find(Address(3) + " LANTEST<00>"), std::string::npos) << output;
 }
 

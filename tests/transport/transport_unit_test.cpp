@@ -3,12 +3,14 @@
 // anything is sent.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "net/netbios.h"
 #include "net/resolver.h"
 #include "net/transport.h"
 #include "net/workgroup.h"
+#include "platform/network.h"
 
 namespace pling::net {
 namespace {
@@ -82,3 +84,20 @@ TEST(TransportSend, RefusesWhatCannotGoBeforeSendingAnything) {
 
 }  // namespace
 }  // namespace pling::net
+
+namespace pling::platform {
+namespace {
+
+// The test programs run with the transport off (tests/support/network-off and
+// isolated-netns): were it on here, a test's mailslot would bind the host's ports.
+TEST(TransportSwitch, IsOffForTestProgramsWhateverTheSetting) {
+  const char* value = std::getenv("PLING_NETWORK");
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value, "off");
+  SetNetworkEnabled(true);
+  EXPECT_FALSE(NetworkEnabled());
+  EXPECT_EQ(NetworkReceiveProblem(), "");
+}
+
+}  // namespace
+}  // namespace pling::platform

@@ -67,6 +67,8 @@ constexpr std::size_t kResumeBytes = kMaxQueuedBytes / 4 * 3;
 constexpr std::size_t kDrainBatch = 256;
 // How long a local write waits for room in the receiver's queue.
 constexpr milliseconds kWriteTimeout(2000);
+// How long a message from the network waits for room in a full mailslot.
+constexpr milliseconds kNetworkDeliveryWait(20);
 // The most datagrams a query counts in the kernel's queue behind a full queue.
 // The kernel holds only a few (net.unix.max_dgram_qlen + 1); this only bounds the
 // work should it be configured to hold very many.
@@ -752,10 +754,23 @@ bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data)
   if (!address) return false;
   TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (socket.Get() < 0) return false;
-  const ssize_t sent =
-      ::sendto(socket.Get(), data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-               reinterpret_cast<const sockaddr*>(&address->address), address->length);
-  return sent >= 0 && static_cast<std::size_t>(sent) == data.size();
+  if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
+                address->length) != 0) {
+    return false;  // not open
+  }
+  // A full mailslot gets a short while to make room (its drain thread empties the
+  // socket quickly); past that the message is lost, so that one mailslot that is
+  // not read cannot hold up the messages for the others.
+  const TDeadline deadline(kNetworkDeliveryWait);
+  for (;;) {
+    const ssize_t sent =
+        ::send(socket.Get(), data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<std::size_t>(sent) == data.size();
+    if (errno == EINTR) continue;
+    if ((errno != EAGAIN && errno != EWOULDBLOCK) || deadline.Passed()) return false;
+    pollfd writable{socket.Get(), POLLOUT, 0};
+    ::poll(&writable, 1, static_cast<int>(deadline.Remaining().count()) + 1);
+  }
 }
 
 void SetMailslotTransport(std::shared_ptr<IMailslotTransport> transport) {
