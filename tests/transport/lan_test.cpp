@@ -215,6 +215,45 @@ TEST_F(LanTest, NameServerAnswersOurResolverAndItsLookupFindsUs) {
   EXPECT_NE(output.find(Address(3) + " LANTEST<00>"), std::string::npos) << output;
 }
 
+TEST_F(LanTest, IndependentDecoderReadsAMessageCapturedOnTheWire) {
+  PLING_MAKE_LAN(2);
+  if (Shell("command -v tshark") != 0) GTEST_SKIP() << "tshark missing; not run";
+  TChild& bob = Start(2, "bob", Cli() + " listen --raw");
+  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  // Captured on the bridge: the first datagram to port 138 after the name query.
+  const std::string fields =
+      " -e ip.src -e ip.dst -e nbdgm.type -e nbdgm.src.ip -e nbdgm.source_name"
+      " -e nbdgm.destination_name -e smb.cmd -e mailslot.name -e data.data";
+  TChild capture(
+      "exec ip netns exec " + Bridge() +
+          " tshark -l -n -i br0 -f \"udp dst port 138\" -c 1 -a duration:60 -T fields -E "
+          "separator=/s" +
+          fields,
+      Dir() + "/capture");
+  bool capturing = false;
+  for (int i = 0; i < 1000 && !capturing; ++i) {
+    std::this_thread::sleep_for(20ms);
+    capturing = capture.Output().find("Capturing on") != std::string::npos;
+  }
+  ASSERT_TRUE(capturing) << capture.Output();
+  EXPECT_EQ(Run(1, "alice", Cli() + " send bob Hi"), 0);
+  EXPECT_EQ(capture.Wait(30s), 0);
+  std::this_thread::sleep_for(300ms);
+  bob.Stop();
+  // What the decoder read: the addresses, a direct unique datagram from ALICE<00>
+  // to BOB<03> carrying an SMB transaction to the messenger mailslot, and as its
+  // data exactly the datagram that reached BOB's mailslot.
+  std::string received = bob.Output();
+  std::erase_if(received, [](char c) { return c == ' ' || c == '\n'; });
+  ASSERT_FALSE(received.empty());
+  const std::string output = capture.Output();
+  const std::size_t line = output.find(Address(1) + " ");
+  ASSERT_NE(line, std::string::npos) << output;
+  EXPECT_EQ(output.substr(line, output.find('\n', line) - line),
+            Address(1) + " " + Address(2) + " 16 " + Address(1) +
+                " ALICE<00> BOB<03> 0x25 \\MAILSLOT\\MESSNGR " + received);
+}
+
 TEST_F(LanTest, SwitchedOffNothingIsSentOrReceived) {
   PLING_MAKE_LAN(2);
   TChild& bob = Start(2, "bob", Cli() + " listen", "off");
