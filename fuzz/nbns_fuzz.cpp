@@ -1,0 +1,57 @@
+// Name service packets from the network: any bytes parse without reading outside
+// the packet, as a query and as an answer; what parses builds again into the
+// fixed-size packet that parses to the same thing. A name decoded anywhere in the
+// bytes encodes back to the very bytes it came from.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/netbios.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace pling::net;
+  // An exact-size copy, so that any read past the end is caught.
+  const std::vector<char> bytes(data, data + size);
+  const std::string_view packet(bytes.data(), bytes.size());
+
+  if (const auto query = ParseNameQuery(packet)) {
+    const std::string rebuilt = BuildNameQuery(*query);
+    Check(rebuilt.size() == 50);
+    Check(rebuilt.substr(12, 34) == packet.substr(12, 34));
+    const auto again = ParseNameQuery(rebuilt);
+    Check(again && *again == *query);
+    Check(!ParseNameAnswer(rebuilt));
+  }
+  if (const auto answer = ParseNameAnswer(packet)) {
+    const std::string rebuilt = BuildNameAnswer(*answer);
+    Check(rebuilt.size() == 62);
+    const auto again = ParseNameAnswer(rebuilt);
+    Check(again && *again == *answer);
+    Check(!ParseNameQuery(rebuilt));
+  }
+
+  for (std::size_t start = 0; start <= packet.size(); ++start) {
+    std::size_t pos = start;
+    const auto name = DecodeName(packet, pos);
+    if (!name) {
+      Check(pos == start);
+      continue;
+    }
+    Check(pos == start + 34);
+    std::string encoded;
+    AppendEncodedName(*name, encoded);
+    Check(encoded == packet.substr(start, 34));
+  }
+  return 0;
+}
