@@ -233,7 +233,8 @@ TEST_F(LanTest, IndependentDecoderReadsAMessageCapturedOnTheWire) {
   bool capturing = false;
   for (int i = 0; i < 1000 && !capturing; ++i) {
     std::this_thread::sleep_for(20ms);
-    capturing = capture.Output().find("Capturing on") != std::string::npos;
+    // tshark says so once its capture process runs (not yet at "Capturing on").
+    capturing = capture.Output().find("Capture started") != std::string::npos;
   }
   ASSERT_TRUE(capturing) << capture.Output();
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob Hi"), 0);
