@@ -202,8 +202,11 @@ class TLanTest : public ::testing::Test {
     }
     return false;
   }
-  static bool WaitForMessenger(pid_t pid) {
-    return WaitForTable(pid, "unix", "@mailslot\\MESSNGR");
+  // Waits until the messenger mailslot is open in the process's namespace and,
+  // unless `ports` is false, the network ports are held there (by it or another).
+  static bool WaitForMessenger(pid_t pid, bool ports = true) {
+    return WaitForTable(pid, "unix", "@mailslot\\MESSNGR") &&
+           (!ports || (WaitForTable(pid, "udp", ":008A ") && WaitForTable(pid, "udp", ":0089 ")));
   }
   // Port 138 bound in the namespace ("0000:008A" in hex, local address any).
   static bool PortsHeld(pid_t pid) {
