@@ -261,10 +261,15 @@ TEST_F(LanTest, SwitchedOffNothingIsSentOrReceived) {
   ASSERT_TRUE(WaitForMessenger(bob.Pid(), false) && WaitForMessenger(alice.Pid()));
   // Off, bob holds no port, and nobody answers for him.
   EXPECT_FALSE(PortsHeld(bob.Pid()));
-  EXPECT_EQ(Run(1, "alice", Cli() + " send bob are you there"), 1);
+  std::string output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send bob are you there", 10s, &output), 1);
+  EXPECT_NE(output.find("no machine of that name answers on the network"), std::string::npos)
+      << output;
   // Off, a workgroup write goes nowhere but to this machine, which fails.
   TChild& offSender = Start(2, "bob", Cli() + " send \"*\" not sent", "off");
   EXPECT_EQ(offSender.Wait(10s), 1);
+  EXPECT_NE(offSender.Output().find("the network is switched off"), std::string::npos)
+      << offSender.Output();
   std::this_thread::sleep_for(300ms);
   bob.Stop();
   alice.Stop();
