@@ -13,7 +13,9 @@ class TMegaRegistry;
 namespace pling::app {
 
 // The setting: section "Settings", key "Network"; 0 keeps every mailslot on this
-// machine. Read once, before the messenger mailslot first opens.
+// machine. Read once, before the messenger mailslot first opens. Also lets a
+// write from the window that must first look a name up on the network keep the
+// window painted and receiving meanwhile (see platform::SetNetworkWait).
 inline constexpr const char* kNetworkSection = "Settings";
 inline constexpr const char* kNetworkKey = "Network";
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);

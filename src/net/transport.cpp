@@ -390,6 +390,11 @@ bool TTransport::HoldsPorts() const {
   return FState->holds;
 }
 
+bool TTransport::SendsAtOnce(std::string_view machine) {
+  if (machine.empty() || machine.back() == '*') return true;
+  return FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now()).has_value();
+}
+
 TResolver& TTransport::Resolver() {
   return FState->resolver;
 }

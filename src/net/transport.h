@@ -73,6 +73,10 @@ class TTransport {
   // than kMaxMailslotData bytes are refused (TooLong) and nothing is sent.
   TSendResult Send(std::string_view machine, std::string_view slotName, std::string_view data);
 
+  // Whether a write to `machine` would go out at once: a workgroup write, or a
+  // name whose answer is cached. Otherwise Send first asks the network.
+  bool SendsAtOnce(std::string_view machine);
+
   // The names lookups go through (cache included), for tests and benchmarks.
   class TResolver& Resolver();
 

@@ -2,6 +2,9 @@
 // configuration, the name cache's lifetimes, and what a write refuses before
 // anything is sent.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -10,6 +13,7 @@
 #include "net/resolver.h"
 #include "net/transport.h"
 #include "net/workgroup.h"
+#include "platform/mailslot_service.h"
 #include "platform/network.h"
 
 namespace pling::net {
@@ -97,6 +101,51 @@ TEST(TransportSwitch, IsOffForTestProgramsWhateverTheSetting) {
   SetNetworkEnabled(true);
   EXPECT_FALSE(NetworkEnabled());
   EXPECT_EQ(NetworkReceiveProblem(), "");
+}
+
+// A write that must look its name up runs beside the window's wait; one that
+// goes out at once (a cached name, a workgroup) never enters it. Run in a child
+// process in an empty network namespace of its own, the only place where the
+// transport may be on here: it has no interface, so nothing can leave.
+TEST(TransportSwitch, WindowWaitsOnlyWhileANameIsLookedUp) {
+  if (geteuid() != 0) GTEST_SKIP() << "an own network namespace needs root; not run";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNET) != 0) _exit(77);
+    setenv("PLING_NETWORK", "on", 1);
+    int waits = 0;
+    bool served = true;
+    SetNetworkWait(TNetworkWait{[&] { return served; },
+                                [&](const std::function<bool()>& done) {
+                                  ++waits;
+                                  while (!done()) usleep(1000);
+                                }});
+    const auto write = [](const char* path) {
+      const HANDLE file = CreateFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, 0);
+      if (file == INVALID_HANDLE_VALUE) return DWORD{1000};
+      DWORD written = 0;
+      const bool ok = WriteFile(file, "x", 1, &written);
+      const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+      CloseHandle(file);
+      return error;
+    };
+    // Unknown here: looked up while the window waits, and the failure comes back.
+    if (write("\\\\NOSUCHNAME\\mailslot\\messngr") != ERROR_BAD_NETPATH || waits != 1) _exit(1);
+    // Now cached as unknown: fails at once, no wait.
+    if (write("\\\\NOSUCHNAME\\mailslot\\messngr") != ERROR_BAD_NETPATH || waits != 1) _exit(2);
+    // A workgroup write needs no lookup (and reaches no one here).
+    write("\\\\*\\mailslot\\messngr");
+    if (waits != 1) _exit(3);
+    // A thread that serves no window blocks instead.
+    served = false;
+    if (write("\\\\OTHERNAME\\mailslot\\messngr") != ERROR_BAD_NETPATH || waits != 1) _exit(4);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot make a network namespace; not run";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "step " << WEXITSTATUS(status) << " failed";
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // The network transport seen from the mailslot service: made when first needed,
 // with this machine's names, and kept for the life of the process (its thread
 // holds the NetBIOS ports, or waits to take them over, until the process ends).
+#include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "net/transport.h"
 #include "net/workgroup.h"
@@ -30,6 +33,14 @@ std::string OemUpper(std::string ansi) {
   return ansi;
 }
 
+std::mutex gWaitLock;
+TNetworkWait gWait;
+
+TNetworkWait CurrentWait() {
+  std::lock_guard<std::mutex> guard(gWaitLock);
+  return gWait;
+}
+
 class TNetworkTransport final : public IMailslotTransport {
  public:
   explicit TNetworkTransport(net::TTransportConfig config) : FTransport(std::move(config)) {}
@@ -38,7 +49,38 @@ class TNetworkTransport final : public IMailslotTransport {
              DWORD& error) override {
     std::string oemMachine(machine);
     OemUpperCase(oemMachine);
-    switch (FTransport.Send(oemMachine, OemUpper(std::string(slotName)), data)) {
+    const std::string slot = OemUpper(std::string(slotName));
+    const TNetworkWait wait = CurrentWait();
+    net::TSendResult result = net::TSendResult::Failed;
+    if (wait.servesThisThread && wait.wait && !FTransport.SendsAtOnce(oemMachine) &&
+        wait.servesThisThread()) {
+      // The name must be looked up: that happens on a thread of its own while this
+      // one keeps its window alive.
+      struct TAsync {
+        std::atomic<bool> done{false};
+        net::TSendResult result = net::TSendResult::Failed;
+      };
+      auto async = std::make_shared<TAsync>();
+      std::thread worker([this, async, oemMachine, slot, text = std::string(data)] {
+        try {
+          async->result = FTransport.Send(oemMachine, slot, text);
+        } catch (...) {
+          async->result = net::TSendResult::Failed;
+        }
+        async->done.store(true, std::memory_order_release);
+      });
+      try {
+        wait.wait([&async] { return async->done.load(std::memory_order_acquire); });
+      } catch (...) {
+        worker.join();
+        throw;
+      }
+      worker.join();
+      result = async->result;
+    } else {
+      result = FTransport.Send(oemMachine, slot, data);
+    }
+    switch (result) {
       case net::TSendResult::Sent:
         return true;
       case net::TSendResult::TooLong:
@@ -89,6 +131,11 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
 }
 
 }  // namespace
+
+void SetNetworkWait(TNetworkWait wait) {
+  std::lock_guard<std::mutex> guard(gWaitLock);
+  gWait = std::move(wait);
+}
 
 void SetNetworkEnabled(bool enabled) {
   std::lock_guard<std::mutex> guard(State().lock);
