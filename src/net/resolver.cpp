@@ -47,13 +47,48 @@ void TNameCache::Clear() {
   FEntries.clear();
 }
 
+namespace {
+
+// Queries from a port of their own: the answers come back to it.
+class TSocketChannel final : public INameQueryChannel {
+ public:
+  explicit TSocketChannel(std::uint16_t port) : FSocket(OpenUdpSocket(0, true)), FPort(port) {}
+  bool Valid() const { return FSocket.Valid(); }
+
+  void Send(const std::string& packet, std::uint32_t broadcast) override {
+    SendTo(FSocket.Get(), packet, broadcast, FPort);
+  }
+
+  std::optional<NameAnswer> Receive(TClock::time_point until) override {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<milliseconds>(until - TClock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd readable{FSocket.Get(), POLLIN, 0};
+      const int ready = ::poll(&readable, 1, static_cast<int>(left.count()) + 1);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return std::nullopt;
+      const ssize_t size = ::recv(FSocket.Get(), FBuffer.data(), FBuffer.size(), MSG_DONTWAIT);
+      if (size <= 0) continue;
+      if (auto answer =
+              ParseNameAnswer(std::string_view(FBuffer.data(), static_cast<std::size_t>(size)))) {
+        return answer;
+      }
+    }
+  }
+
+ private:
+  TFd FSocket;
+  const std::uint16_t FPort;
+  std::array<char, 1500> FBuffer{};
+};
+
+}  // namespace
+
 std::optional<TResolved> QueryNetBiosName(std::string_view machine,
                                           const std::vector<TInterface>& interfaces,
-                                          std::uint16_t port) {
+                                          INameQueryChannel& channel) {
   const std::vector<TInterface> targets = BroadcastInterfaces(interfaces);
   if (targets.empty() || machine.empty() || machine.size() > 15) return std::nullopt;
-  TFd socket = OpenUdpSocket(0, true);
-  if (!socket.Valid()) return std::nullopt;
 
   thread_local std::mt19937 random{std::random_device{}()};
   const auto id03 = static_cast<std::uint16_t>(random());
@@ -64,26 +99,15 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
   const std::string query00 = BuildNameQuery(NameQuery{id00, true, name00});
 
   std::optional<TResolved> workstation;  // NAME<00>, taken when no NAME<03> answers in its round
-  std::array<char, 1500> buffer{};
   for (int attempt = 0; attempt < kQueryTries; ++attempt) {
     for (const TInterface& target : targets) {
-      SendTo(socket.Get(), query03, target.broadcast, port);
-      SendTo(socket.Get(), query00, target.broadcast, port);
+      channel.Send(query03, target.broadcast);
+      channel.Send(query00, target.broadcast);
     }
     const TClock::time_point roundEnd = TClock::now() + kQueryInterval;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<milliseconds>(roundEnd - TClock::now());
-      if (left.count() <= 0) break;
-      pollfd readable{socket.Get(), POLLIN, 0};
-      const int ready = ::poll(&readable, 1, static_cast<int>(left.count()) + 1);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) break;
-      const ssize_t size = ::recv(socket.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
-      if (size <= 0) continue;
-      const std::optional<NameAnswer> answer =
-          ParseNameAnswer(std::string_view(buffer.data(), static_cast<std::size_t>(size)));
+    while (const std::optional<NameAnswer> answer = channel.Receive(roundEnd)) {
       // Answers come once per interface and responder; the first of each query counts.
-      if (!answer || answer->address == 0) continue;
+      if (answer->address == 0) continue;
       if (answer->id == id03 && answer->name == name03) return TResolved{answer->address, name03};
       if (answer->id == id00 && answer->name == name00 && !workstation) {
         workstation = TResolved{answer->address, name00};
@@ -92,6 +116,14 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
     if (workstation) return workstation;
   }
   return std::nullopt;
+}
+
+std::optional<TResolved> QueryNetBiosName(std::string_view machine,
+                                          const std::vector<TInterface>& interfaces,
+                                          std::uint16_t port) {
+  TSocketChannel channel(port);
+  if (!channel.Valid()) return std::nullopt;
+  return QueryNetBiosName(machine, interfaces, channel);
 }
 
 std::optional<std::uint32_t> ResolveHostName(const std::string& host, milliseconds timeout) {
@@ -133,13 +165,25 @@ std::optional<std::uint32_t> ResolveHostName(const std::string& host, millisecon
   return state->address;
 }
 
+void TResolver::SetChannelFactory(TChannelFactory factory) {
+  std::lock_guard<std::mutex> guard(FChannelLock);
+  FChannelFactory = std::move(factory);
+}
+
 std::optional<TResolved> TResolver::Resolve(std::string_view machine) {
   const std::string key(machine);
   if (auto cached = FCache.Lookup(key, TClock::now())) return *cached;
   std::optional<TResolved> answer;
   // Names with a dot, and longer ones, can only be host names.
   if (machine.size() <= 15 && machine.find('.') == std::string_view::npos) {
-    answer = QueryNetBiosName(machine, Ipv4Interfaces(), FNamePort);
+    const std::vector<TInterface> interfaces = Ipv4Interfaces();
+    std::unique_ptr<INameQueryChannel> channel;
+    {
+      std::lock_guard<std::mutex> guard(FChannelLock);
+      if (FChannelFactory) channel = FChannelFactory();
+    }
+    answer = channel ? QueryNetBiosName(machine, interfaces, *channel)
+                     : QueryNetBiosName(machine, interfaces, FNamePort);
   }
   if (!answer) {
     if (const auto address = ResolveHostName(key, kHostResolveTime)) {

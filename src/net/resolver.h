@@ -11,6 +11,8 @@
 // at most kQueryTime plus kHostResolveTime.
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -57,6 +59,22 @@ class TNameCache {
   std::unordered_map<std::string, TEntry> FEntries;
 };
 
+// Where name queries go out and their answers come back.
+class INameQueryChannel {
+ public:
+  virtual ~INameQueryChannel() = default;
+  virtual void Send(const std::string& packet, std::uint32_t broadcast) = 0;
+  // The next answer that came in, or nullopt once `until` has passed.
+  virtual std::optional<NameAnswer> Receive(std::chrono::steady_clock::time_point until) = 0;
+};
+
+// Broadcasts the name queries for `machine` (OEM upper case, at most 15 bytes)
+// through `channel` to each of `interfaces`' broadcast addresses and waits for
+// the answers, ignoring repeats and answers to other queries.
+std::optional<TResolved> QueryNetBiosName(std::string_view machine,
+                                          const std::vector<TInterface>& interfaces,
+                                          INameQueryChannel& channel);
+
 // Broadcasts the name queries for `machine` (OEM upper case, at most 15 bytes)
 // to each of `interfaces`' broadcast addresses from a port of its own and waits
 // for the answers, ignoring repeats and answers to other queries.
@@ -74,8 +92,13 @@ class TResolver {
   // `machine` in OEM upper case. Cached answers come back at once.
   std::optional<TResolved> Resolve(std::string_view machine);
   TNameCache& Cache() { return FCache; }
+  // Where queries go; none (the default): from a port of their own.
+  using TChannelFactory = std::function<std::unique_ptr<INameQueryChannel>()>;
+  void SetChannelFactory(TChannelFactory factory);
 
  private:
+  std::mutex FChannelLock;
+  TChannelFactory FChannelFactory;
   const std::uint16_t FNamePort;
   TNameCache FCache;
 };

@@ -16,6 +16,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -45,6 +47,8 @@ constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
 constexpr int kMaxHolderRaces = 50;
 constexpr std::size_t kMaxClients = 1024;
 constexpr int kReceiveBufferBytes = 1 << 20;
+// Answers kept for one query under way; a flood of them is cut off here.
+constexpr std::size_t kMaxQueuedAnswers = 256;
 
 const char* const kCannotReceive = "Messages from other computers cannot be received: ";
 
@@ -117,6 +121,15 @@ struct TTransport::TState {
   TFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
   std::thread thread;
 
+  // While this process holds the name service port its own queries go from it too
+  // (some old systems answer only there); the answers that arrive on it are handed
+  // to every query under way. Guarded by queryLock.
+  class THolderChannel;
+  std::mutex queryLock;
+  std::condition_variable answered;
+  int namesFd = -1;
+  std::vector<THolderChannel*> channels;
+
   // Only the transport's thread uses these.
   std::vector<TInterface> interfaces;
   TClock::time_point interfacesRead{};
@@ -178,6 +191,40 @@ struct TTransport::TState {
   void TakeNamePacket(int fd, std::string_view packet, const sockaddr_in& from);
 };
 
+class TTransport::TState::THolderChannel final : public INameQueryChannel {
+ public:
+  explicit THolderChannel(TState& state) : FState(state) {
+    std::lock_guard<std::mutex> guard(FState.queryLock);
+    FState.channels.push_back(this);
+  }
+  ~THolderChannel() override {
+    std::lock_guard<std::mutex> guard(FState.queryLock);
+    std::erase(FState.channels, this);
+  }
+  THolderChannel(const THolderChannel&) = delete;
+  THolderChannel& operator=(const THolderChannel&) = delete;
+
+  void Send(const std::string& packet, std::uint32_t broadcast) override {
+    std::lock_guard<std::mutex> guard(FState.queryLock);
+    if (FState.namesFd >= 0) SendTo(FState.namesFd, packet, broadcast, FState.config.namePort);
+  }
+
+  std::optional<NameAnswer> Receive(TClock::time_point until) override {
+    std::unique_lock<std::mutex> guard(FState.queryLock);
+    if (!FState.answered.wait_until(guard, until, [this] { return !answers.empty(); })) {
+      return std::nullopt;
+    }
+    NameAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+
+  std::deque<NameAnswer> answers;  // guarded by the state's queryLock
+
+ private:
+  TState& FState;
+};
+
 void TTransport::TState::Run() {
   const auto [address, length] = HolderAddress();
   for (int races = 0;;) {
@@ -206,8 +253,14 @@ void TTransport::TState::Run() {
         Settle(PortProblem(config.namePort, errno), false);
         return;
       }
+      {
+        std::lock_guard<std::mutex> guard(queryLock);
+        namesFd = names.Get();
+      }
       Settle({}, true);
       Serve(listener, datagrams, names);
+      std::lock_guard<std::mutex> guard(queryLock);
+      namesFd = -1;
       return;
     }
     if (errno != EADDRINUSE) {
@@ -336,6 +389,14 @@ void TTransport::TState::ReceiveNamePackets(int fd) {
 }
 
 void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const sockaddr_in& from) {
+  if (const std::optional<NameAnswer> answer = ParseNameAnswer(packet)) {
+    std::lock_guard<std::mutex> guard(queryLock);
+    for (THolderChannel* channel : channels) {
+      if (channel->answers.size() < kMaxQueuedAnswers) channel->answers.push_back(*answer);
+    }
+    answered.notify_all();
+    return;
+  }
   const std::optional<NameQuery> query = ParseNameQuery(packet);
   if (!query) return;
   const NetBiosName name = UpperName(query->name);
@@ -350,7 +411,16 @@ void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const s
 }
 
 TTransport::TTransport(TTransportConfig config)
-    : FState(std::make_shared<TState>(std::move(config))) {}
+    : FState(std::make_shared<TState>(std::move(config))) {
+  TState* state = FState.get();
+  FState->resolver.SetChannelFactory([state]() -> std::unique_ptr<INameQueryChannel> {
+    {
+      std::lock_guard<std::mutex> guard(state->queryLock);
+      if (state->namesFd < 0) return nullptr;  // from a port of its own
+    }
+    return std::make_unique<TState::THolderChannel>(*state);
+  });
+}
 
 TTransport::~TTransport() {
   std::thread thread;

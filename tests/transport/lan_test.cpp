@@ -254,6 +254,44 @@ TEST_F(LanTest, IndependentDecoderReadsAMessageCapturedOnTheWire) {
                 " ALICE<00> BOB<03> 0x25 \\MAILSLOT\\MESSNGR " + received);
 }
 
+TEST_F(LanTest, HolderQueriesFromTheNameServicePortForPeersThatAnswerOnlyThere) {
+  PLING_MAKE_LAN(2);
+  // A peer in the manner of old systems: it answers a name query only when it came
+  // from port 137, and reports the datagrams that reach its port 138.
+  const std::string peer = R"PY(
+import select, socket, struct, sys
+ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); ns.bind(('', 137))
+dg = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); dg.bind(('', 138))
+me = socket.inet_aton(sys.argv[1])
+print('ready', flush=True)
+while True:
+    for s in select.select([ns, dg], [], [])[0]:
+        data, (host, port) = s.recvfrom(2048)
+        if s is dg:
+            print('datagram', data[-6:].decode('latin-1'), flush=True)
+        elif len(data) == 50 and data[2] & 0x80 == 0 and port == 137:
+            answer = data[:2] + b'\x85\x80\x00\x00\x00\x01\x00\x00\x00\x00' + data[12:46]
+            answer += b'\x00\x20\x00\x01' + struct.pack('>IHH', 300, 6, 0) + me
+            ns.sendto(answer, (host, port))
+)PY";
+  std::ofstream(Dir() + "/oldpeer.py") << peer;
+  TChild& old = Start(2, "oldpeer", "python3 " + Dir() + "/oldpeer.py " + Address(2));
+  ASSERT_TRUE(WaitForTable(old.Pid(), "udp", ":0089 ") && WaitForTable(old.Pid(), "udp", ":008A "));
+  // From a port of its own, as a process without the ports sends, it finds nobody.
+  EXPECT_EQ(Run(1, "alice", Cli() + " send oldpeer not found"), 1);
+  // The process that holds the ports asks from 137 and gets through.
+  TChild& holder = Start(1, "alice", TestBin() + "/mailslot_holder other oldpeer Hello!");
+  bool sent = false;
+  for (int i = 0; i < 500 && !sent; ++i) {
+    std::this_thread::sleep_for(20ms);
+    sent = holder.Output().find("sent: ") != std::string::npos;
+  }
+  EXPECT_NE(holder.Output().find("sent: yes"), std::string::npos) << holder.Output();
+  std::this_thread::sleep_for(300ms);
+  holder.Stop();
+  EXPECT_NE(old.Output().find("datagram Hello!"), std::string::npos) << old.Output();
+}
+
 TEST_F(LanTest, SwitchedOffNothingIsSentOrReceived) {
   PLING_MAKE_LAN(2);
   TChild& bob = Start(2, "bob", Cli() + " listen", "off");
