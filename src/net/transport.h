@@ -21,7 +21,9 @@
 // WORKGROUP<00> (DOMAIN<00>) at every interface's broadcast address, and also to
 // this machine's own mailslot, once: the holder ignores group datagrams that
 // come from this machine's own addresses. Datagrams go from a port of the
-// writer's own; the header names port 138, as receivers expect.
+// writer's own; the header names port 138, as receivers expect. Name queries go
+// from port 137 when this process holds it (some old peers answer only there),
+// else from a port of their own.
 #include <cstdint>
 #include <functional>
 #include <memory>
