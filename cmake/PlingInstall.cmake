@@ -11,3 +11,30 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/pling.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/pling.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# Receiving mailslot writes from other machines needs UDP ports 137 and 138, below
+# 1024: grant the installed programs the one capability that allows binding them,
+# where setcap is there and the install runs with the right to use it. Without it
+# the programs still work on this machine and send to others, and say why they
+# cannot receive from them.
+find_program(PLING_SETCAP setcap PATHS /usr/sbin /sbin)
+if(PLING_SETCAP)
+  set(_pling_capable pling-cli)
+  if(TARGET pling)
+    list(APPEND _pling_capable pling)
+  endif()
+  foreach(_program IN LISTS _pling_capable)
+    install(CODE "
+      set(_file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${_program}\")
+      execute_process(COMMAND \"${PLING_SETCAP}\" cap_net_bind_service=+ep \"\${_file}\"
+                      RESULT_VARIABLE _result ERROR_VARIABLE _error)
+      if(_result EQUAL 0)
+        message(STATUS \"Granted cap_net_bind_service: \${_file}\")
+      else()
+        message(STATUS \"Could not grant cap_net_bind_service to \${_file} (\${_error}); \"
+                       \"it will not receive messages from other machines unless run with that right\")
+      endif()")
+  endforeach()
+else()
+  install(CODE "message(STATUS \"setcap not found: pling and pling-cli will not receive messages from other machines without cap_net_bind_service\")")
+endif()

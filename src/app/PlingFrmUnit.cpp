@@ -26,6 +26,7 @@
 
 #include "about/AboutFrmUnit.h"
 #include "about/GradientFill.h"
+#include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
 #include "mailslot/lxMailSlot.h"
@@ -588,6 +589,7 @@ void TPlingFrm::FormCreate() {
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());
 
+    ApplyNetworkSetting(*MegaRegistry);
     if (MegaRegistry->ReadBool(kSettings, "Active", Pling->Active()) != Pling->Active())
       Activate1Click();
   } catch (...) {
@@ -672,6 +674,7 @@ void TPlingFrm::PlingOpen() {
   ShowStatus(QStringLiteral("Activated for %1 on %2")
                  .arg(FromAnsi(CapitalizeName(LocalUserName())),
                       FromAnsi(CapitalizeName(LocalComputerName()))));
+  ReportNetworkProblem(this);
 }
 
 void TPlingFrm::PlingClose() {

@@ -58,7 +58,10 @@ bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead
 // the mailslot name is in the ANSI page, as for CreateMailslot. Machine "." or
 // this computer's name (in any case) means this machine: the mailslot must exist
 // (else ERROR_FILE_NOT_FOUND). Other machine parts go to the network transport
-// when one is installed, and fail with ERROR_BAD_NETPATH while there is none.
+// (the one installed with SetMailslotTransport, else the built-in NetBIOS one of
+// platform/network.h), and fail with ERROR_BAD_NETPATH while it is switched off.
+// Through it, a write to a name nobody answers for fails with ERROR_BAD_NETPATH
+// and one of more than 424 bytes with ERROR_INVALID_PARAMETER.
 HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD shareMode,
                   DWORD creationDisposition, DWORD flagsAndAttributes);
 
@@ -74,8 +77,8 @@ enum class TMailslotWait { MessageWaiting, Stopped, TimedOut, Failed };
 TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop,
                               std::chrono::milliseconds timeout);
 
-// The network transport that writes to other machines' mailslots. Installed by
-// the network layer; until then writes to other machines fail.
+// A network transport that writes to other machines' mailslots, in place of the
+// built-in one (tests install fakes).
 class IMailslotTransport {
  public:
   virtual ~IMailslotTransport() = default;

@@ -15,6 +15,7 @@
 #include "mailslot/lxMailSlot.h"
 #include "platform/event_loop.h"
 #include "platform/main_thread.h"
+#include "platform/network.h"
 
 namespace pling::cli {
 
@@ -204,6 +205,10 @@ int ListenCommand(const TArgs& args) {
       throw;
     }
     pthread_sigmask(SIG_SETMASK, &open, nullptr);
+    // Local messages still arrive; say once why those from other machines do not.
+    if (const std::string problem = platform::NetworkReceiveProblem(); !problem.empty()) {
+      PrintError(problem);
+    }
     loop->Run();
   } catch (const std::exception& e) {
     PrintError(e.what());

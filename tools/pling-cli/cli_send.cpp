@@ -9,6 +9,7 @@
 #include "cli.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/identity.h"
+#include "platform/network.h"
 #include "platform/types.h"
 
 namespace pling::cli {
@@ -188,7 +189,8 @@ int SendCommand(const TArgs& args) {
         why = ": nobody is listening there";
         break;
       case platform::ERROR_BAD_NETPATH:
-        why = ": other machines cannot be reached yet";
+        why = platform::NetworkEnabled() ? ": no machine of that name answers on the network"
+                                         : ": the network is switched off (PLING_NETWORK)";
         break;
       case platform::ERROR_BAD_PATHNAME:
         why = ": not a valid machine name";

@@ -50,6 +50,7 @@
 #include "platform/codepage.h"
 #include "platform/event_wait.h"
 #include "platform/identity.h"
+#include "platform/posix/network_transport.h"
 
 namespace pling::platform {
 namespace {
@@ -66,6 +67,8 @@ constexpr std::size_t kResumeBytes = kMaxQueuedBytes / 4 * 3;
 constexpr std::size_t kDrainBatch = 256;
 // How long a local write waits for room in the receiver's queue.
 constexpr milliseconds kWriteTimeout(2000);
+// How long a message from the network waits for room in a full mailslot.
+constexpr milliseconds kNetworkDeliveryWait(20);
 // The most datagrams a query counts in the kernel's queue behind a full queue.
 // The kernel holds only a few (net.unix.max_dgram_qlen + 1); this only bounds the
 // work should it be configured to hold very many.
@@ -545,7 +548,11 @@ HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTim
                                         readTimeout);
     socket.Release();
     watch.Release();
-    return service.AddSlot(slot);
+    const HANDLE handle = service.AddSlot(slot);
+    // Writes from other machines reach it through the process that holds the
+    // network ports (this one, or another).
+    if (handle != INVALID_HANDLE_VALUE) StartNetworkReceiving();
+    return handle;
   } catch (const std::bad_alloc&) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);
   } catch (const std::system_error&) {
@@ -641,6 +648,7 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*
       std::lock_guard<std::mutex> guard(Transport().lock);
       transport = Transport().transport;
     }
+    if (!transport) transport = NetworkTransport();
     if (!transport) return Fail(ERROR_BAD_NETPATH);
     return Service().AddWriter(
         std::make_shared<TWriter>(parsed->machine, parsed->name, std::move(transport)));
@@ -736,6 +744,32 @@ TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop, milliseconds 
       woken = WaitForDescriptors(descriptors, deadline.Remaining());
     }
     if (woken < 0) return TMailslotWait::TimedOut;
+  }
+}
+
+bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data) {
+  std::string name(oemSlotName);
+  OemToChar(name);
+  const std::optional<TSocketAddress> address = SocketAddress(name);
+  if (!address) return false;
+  TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (socket.Get() < 0) return false;
+  if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
+                address->length) != 0) {
+    return false;  // not open
+  }
+  // A full mailslot gets a short while to make room (its drain thread empties the
+  // socket quickly); past that the message is lost, so that one mailslot that is
+  // not read cannot hold up the messages for the others.
+  const TDeadline deadline(kNetworkDeliveryWait);
+  for (;;) {
+    const ssize_t sent =
+        ::send(socket.Get(), data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<std::size_t>(sent) == data.size();
+    if (errno == EINTR) continue;
+    if ((errno != EAGAIN && errno != EWOULDBLOCK) || deadline.Passed()) return false;
+    pollfd writable{socket.Get(), POLLOUT, 0};
+    ::poll(&writable, 1, static_cast<int>(deadline.Remaining().count()) + 1);
   }
 }
 

@@ -1,0 +1,65 @@
+#include "app/NetworkStatus.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+
+#include "app/QtAdapters.h"
+#include "platform/network.h"
+#include "settings/Megares.h"
+
+namespace pling::app {
+
+namespace {
+
+// How often a window waiting for a name lookup looks whether it has ended.
+constexpr int kLookupPollMs = 15;
+
+void WaitServingTheWindow(const std::function<bool()>& done) {
+  if (done()) return;
+  // The window repaints and takes incoming messages meanwhile; the user's input
+  // (a second Send, closing the window) waits until the write is done.
+  QEventLoop loop;
+  QTimer poll;
+  poll.setInterval(kLookupPollMs);
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done()) loop.quit();
+  });
+  poll.start();
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+}  // namespace
+
+void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
+  platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
+  platform::SetNetworkWait(
+      platform::TNetworkWait{[] {
+                               const QCoreApplication* app = QCoreApplication::instance();
+                               return app != nullptr && QThread::currentThread() == app->thread();
+                             },
+                             WaitServingTheWindow});
+}
+
+QString NetworkProblemText() {
+  return FromAnsi(platform::NetworkReceiveProblem());
+}
+
+void ReportNetworkProblem(QWidget* parent) {
+  static bool reported = false;
+  if (reported) return;
+  const QString text = NetworkProblemText();
+  if (text.isEmpty()) return;
+  reported = true;
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, QStringLiteral("Pling"), text, QMessageBox::Ok, parent);
+  box->setObjectName(QStringLiteral("NetworkProblemBox"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  // Once the event loop runs: the mailslot may open while the window is made.
+  QTimer::singleShot(0, box, [box] { box->show(); });
+}
+
+}  // namespace pling::app

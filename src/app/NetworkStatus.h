@@ -1,0 +1,31 @@
+#pragma once
+// The window's side of mailslots across the network: the setting that switches
+// the transport off, and telling the user once why messages from other machines
+// cannot be received.
+#include <QString>
+
+class QWidget;
+
+namespace pling::settings {
+class TMegaRegistry;
+}
+
+namespace pling::app {
+
+// The setting: section "Settings", key "Network"; 0 keeps every mailslot on this
+// machine. Read once, before the messenger mailslot first opens. Also lets a
+// write from the window that must first look a name up on the network keep the
+// window painted and receiving meanwhile (see platform::SetNetworkWait).
+inline constexpr const char* kNetworkSection = "Settings";
+inline constexpr const char* kNetworkKey = "Network";
+void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
+
+// Why messages from other machines cannot be received, for the window; empty when
+// they can (or the transport is off).
+QString NetworkProblemText();
+
+// Shows NetworkProblemText, if any, in a message box that does not block the
+// window: once per process, however often the mailslot is opened again.
+void ReportNetworkProblem(QWidget* parent);
+
+}  // namespace pling::app

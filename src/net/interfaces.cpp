@@ -1,0 +1,66 @@
+#include "net/interfaces.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+
+namespace pling::net {
+
+namespace {
+
+std::uint32_t HostOrder(const sockaddr* address) {
+  return ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+}
+
+}  // namespace
+
+std::vector<TInterface> Ipv4Interfaces() {
+  std::vector<TInterface> result;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return result;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    if ((entry->ifa_flags & IFF_UP) == 0) continue;
+    TInterface found;
+    found.name = entry->ifa_name != nullptr ? entry->ifa_name : "";
+    found.address = HostOrder(entry->ifa_addr);
+    if (entry->ifa_netmask != nullptr) found.netmask = HostOrder(entry->ifa_netmask);
+    found.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
+    if ((entry->ifa_flags & IFF_BROADCAST) != 0 && entry->ifa_broadaddr != nullptr &&
+        entry->ifa_broadaddr->sa_family == AF_INET) {
+      found.broadcast = HostOrder(entry->ifa_broadaddr);
+    }
+    result.push_back(std::move(found));
+  }
+  ::freeifaddrs(list);
+  return result;
+}
+
+std::vector<TInterface> BroadcastInterfaces(const std::vector<TInterface>& all) {
+  std::vector<TInterface> result;
+  std::copy_if(all.begin(), all.end(), std::back_inserter(result),
+               [](const TInterface& i) { return !i.loopback && i.broadcast != 0; });
+  return result;
+}
+
+std::uint32_t SourceAddressFor(const std::vector<TInterface>& all, std::uint32_t destination) {
+  for (const TInterface& i : all) {
+    if (!i.loopback && i.netmask != 0 && (i.address & i.netmask) == (destination & i.netmask)) {
+      return i.address;
+    }
+  }
+  for (const TInterface& i : all) {
+    if (!i.loopback) return i.address;
+  }
+  return 0;
+}
+
+bool IsOwnAddress(const std::vector<TInterface>& all, std::uint32_t address) {
+  return std::any_of(all.begin(), all.end(),
+                     [address](const TInterface& i) { return i.address == address; });
+}
+
+}  // namespace pling::net

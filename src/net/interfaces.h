@@ -1,0 +1,32 @@
+#pragma once
+// This machine's IPv4 interfaces, as the transport needs them: where a
+// workgroup datagram or a name query goes (each interface's broadcast address),
+// which source address a datagram names, and whether a packet came from here.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pling::net {
+
+struct TInterface {
+  std::string name;
+  std::uint32_t address = 0;    // host byte order
+  std::uint32_t netmask = 0;    // host byte order
+  std::uint32_t broadcast = 0;  // host byte order; 0 when the interface has none
+  bool loopback = false;
+};
+
+// Every IPv4 address of an interface that is up (the loopback ones too).
+std::vector<TInterface> Ipv4Interfaces();
+
+// The interfaces that can broadcast: up, not loopback, with a broadcast address.
+std::vector<TInterface> BroadcastInterfaces(const std::vector<TInterface>& all);
+
+// The address this machine uses towards `destination`: that of the interface on
+// its subnet, else the first that is not a loopback one, else 0.
+std::uint32_t SourceAddressFor(const std::vector<TInterface>& all, std::uint32_t destination);
+
+// Whether `address` is one of this machine's own.
+bool IsOwnAddress(const std::vector<TInterface>& all, std::uint32_t address);
+
+}  // namespace pling::net

@@ -1,0 +1,198 @@
+#include "net/resolver.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "net/socket.h"
+
+namespace pling::net {
+
+using std::chrono::milliseconds;
+using TClock = std::chrono::steady_clock;
+
+std::optional<std::optional<TResolved>> TNameCache::Lookup(const std::string& name,
+                                                           TClock::time_point now) {
+  std::lock_guard<std::mutex> guard(FLock);
+  const auto found = FEntries.find(name);
+  if (found == FEntries.end()) return std::nullopt;
+  if (now >= found->second.expires) {
+    FEntries.erase(found);
+    return std::nullopt;
+  }
+  return found->second.answer;
+}
+
+void TNameCache::Store(const std::string& name, const std::optional<TResolved>& answer,
+                       TClock::time_point now) {
+  std::lock_guard<std::mutex> guard(FLock);
+  // Expired entries go whenever a new one comes, so the cache never grows
+  // beyond the names written to within one lifetime.
+  std::erase_if(FEntries, [now](const auto& entry) { return now >= entry.second.expires; });
+  FEntries[name] = TEntry{answer, now + (answer ? kPositiveLifetime : kNegativeLifetime)};
+}
+
+void TNameCache::Clear() {
+  std::lock_guard<std::mutex> guard(FLock);
+  FEntries.clear();
+}
+
+namespace {
+
+// Queries from a port of their own: the answers come back to it.
+class TSocketChannel final : public INameQueryChannel {
+ public:
+  explicit TSocketChannel(std::uint16_t port) : FSocket(OpenUdpSocket(0, true)), FPort(port) {}
+  bool Valid() const { return FSocket.Valid(); }
+
+  void Send(const std::string& packet, std::uint32_t broadcast) override {
+    SendTo(FSocket.Get(), packet, broadcast, FPort);
+  }
+
+  std::optional<NameAnswer> Receive(TClock::time_point until) override {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<milliseconds>(until - TClock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd readable{FSocket.Get(), POLLIN, 0};
+      const int ready = ::poll(&readable, 1, static_cast<int>(left.count()) + 1);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return std::nullopt;
+      const ssize_t size = ::recv(FSocket.Get(), FBuffer.data(), FBuffer.size(), MSG_DONTWAIT);
+      if (size <= 0) continue;
+      if (auto answer =
+              ParseNameAnswer(std::string_view(FBuffer.data(), static_cast<std::size_t>(size)))) {
+        return answer;
+      }
+    }
+  }
+
+ private:
+  TFd FSocket;
+  const std::uint16_t FPort;
+  std::array<char, 1500> FBuffer{};
+};
+
+}  // namespace
+
+std::optional<TResolved> QueryNetBiosName(std::string_view machine,
+                                          const std::vector<TInterface>& interfaces,
+                                          INameQueryChannel& channel) {
+  const std::vector<TInterface> targets = BroadcastInterfaces(interfaces);
+  if (targets.empty() || machine.empty() || machine.size() > 15) return std::nullopt;
+
+  thread_local std::mt19937 random{std::random_device{}()};
+  const auto id03 = static_cast<std::uint16_t>(random());
+  const auto id00 = static_cast<std::uint16_t>(id03 + 1);
+  const NetBiosName name03 = NetBiosName::Make(machine, 0x03);
+  const NetBiosName name00 = NetBiosName::Make(machine, 0x00);
+  const std::string query03 = BuildNameQuery(NameQuery{id03, true, name03});
+  const std::string query00 = BuildNameQuery(NameQuery{id00, true, name00});
+
+  std::optional<TResolved> workstation;  // NAME<00>, taken when no NAME<03> answers in its round
+  for (int attempt = 0; attempt < kQueryTries; ++attempt) {
+    for (const TInterface& target : targets) {
+      channel.Send(query03, target.broadcast);
+      channel.Send(query00, target.broadcast);
+    }
+    const TClock::time_point roundEnd = TClock::now() + kQueryInterval;
+    while (const std::optional<NameAnswer> answer = channel.Receive(roundEnd)) {
+      // Answers come once per interface and responder; the first of each query counts.
+      if (answer->address == 0) continue;
+      if (answer->id == id03 && answer->name == name03) return TResolved{answer->address, name03};
+      if (answer->id == id00 && answer->name == name00 && !workstation) {
+        workstation = TResolved{answer->address, name00};
+      }
+    }
+    if (workstation) return workstation;
+  }
+  return std::nullopt;
+}
+
+std::optional<TResolved> QueryNetBiosName(std::string_view machine,
+                                          const std::vector<TInterface>& interfaces,
+                                          std::uint16_t port) {
+  TSocketChannel channel(port);
+  if (!channel.Valid()) return std::nullopt;
+  return QueryNetBiosName(machine, interfaces, channel);
+}
+
+std::optional<std::uint32_t> ResolveHostName(const std::string& host, milliseconds timeout) {
+  // getaddrinfo cannot be cancelled; it runs on a thread of its own, which the
+  // caller leaves behind after `timeout`. The shared state outlives both.
+  struct TState {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    std::optional<std::uint32_t> address;
+  };
+  auto state = std::make_shared<TState>();
+  try {
+    std::thread([state, host] {
+      addrinfo hints{};
+      hints.ai_family = AF_INET;
+      hints.ai_socktype = SOCK_DGRAM;
+      addrinfo* list = nullptr;
+      std::optional<std::uint32_t> found;
+      if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) == 0) {
+        for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+          if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+            found = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr);
+            break;
+          }
+        }
+        ::freeaddrinfo(list);
+      }
+      std::lock_guard<std::mutex> guard(state->lock);
+      state->address = found;
+      state->finished = true;
+      state->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return std::nullopt;
+  }
+  std::unique_lock<std::mutex> guard(state->lock);
+  state->done.wait_for(guard, timeout, [&] { return state->finished; });
+  return state->address;
+}
+
+void TResolver::SetChannelFactory(TChannelFactory factory) {
+  std::lock_guard<std::mutex> guard(FChannelLock);
+  FChannelFactory = std::move(factory);
+}
+
+std::optional<TResolved> TResolver::Resolve(std::string_view machine) {
+  const std::string key(machine);
+  if (auto cached = FCache.Lookup(key, TClock::now())) return *cached;
+  std::optional<TResolved> answer;
+  // Names with a dot, and longer ones, can only be host names.
+  if (machine.size() <= 15 && machine.find('.') == std::string_view::npos) {
+    const std::vector<TInterface> interfaces = Ipv4Interfaces();
+    std::unique_ptr<INameQueryChannel> channel;
+    {
+      std::lock_guard<std::mutex> guard(FChannelLock);
+      if (FChannelFactory) channel = FChannelFactory();
+    }
+    answer = channel ? QueryNetBiosName(machine, interfaces, *channel)
+                     : QueryNetBiosName(machine, interfaces, FNamePort);
+  }
+  if (!answer) {
+    if (const auto address = ResolveHostName(key, kHostResolveTime)) {
+      const std::string_view label = machine.substr(0, machine.find('.'));
+      answer = TResolved{*address, NetBiosName::Make(label, 0x03)};
+    }
+  }
+  FCache.Store(key, answer, TClock::now());
+  return answer;
+}
+
+}  // namespace pling::net

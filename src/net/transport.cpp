@@ -1,0 +1,520 @@
+#include "net/transport.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "net/interfaces.h"
+#include "net/netbios.h"
+#include "net/resolver.h"
+#include "net/socket.h"
+
+namespace pling::net {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+constexpr std::string_view kMailslotPrefix = "\\MAILSLOT\\";
+// The time to live our name answers carry, as Windows gives it.
+constexpr std::uint32_t kAnswerTtl = 259200;
+// Datagrams taken from one socket before the others get their turn.
+constexpr int kReceiveBatch = 64;
+// How long the interface list is trusted before it is read again (only when a
+// packet needs it: nothing wakes up for it).
+constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
+// Attempts to find the holder that vanish between a failed bind and the connect.
+constexpr int kMaxHolderRaces = 50;
+constexpr std::size_t kMaxClients = 1024;
+constexpr int kReceiveBufferBytes = 1 << 20;
+// Answers kept for one query under way; a flood of them is cut off here.
+constexpr std::size_t kMaxQueuedAnswers = 256;
+
+const char* const kCannotReceive = "Messages from other computers cannot be received: ";
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
+std::string AsciiUpper(std::string_view text) {
+  std::string result(text);
+  std::transform(result.begin(), result.end(), result.begin(),
+                 [](char c) { return AsciiUpper(c); });
+  return result;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && AsciiUpper(text.substr(0, prefix.size())) == prefix;
+}
+
+NetBiosName UpperName(NetBiosName name) {
+  for (std::size_t i = 0; i < 15; ++i) {
+    name.bytes[i] = static_cast<std::uint8_t>(AsciiUpper(static_cast<char>(name.bytes[i])));
+  }
+  return name;
+}
+
+std::pair<sockaddr_un, socklen_t> HolderAddress() {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::copy(kHolderSocket.begin(), kHolderSocket.end(), address.sun_path + 1);
+  return {address,
+          static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + kHolderSocket.size())};
+}
+
+std::string PortProblem(std::uint16_t port, int error) {
+  const std::string number = std::to_string(port);
+  if (error == EACCES || error == EPERM) {
+    return std::string(kCannotReceive) + "this program may not use UDP port " + number +
+           " (ports below 1024 need the cap_net_bind_service capability; see the README).";
+  }
+  if (error == EADDRINUSE) {
+    return std::string(kCannotReceive) + "another program (such as a NetBIOS name server) " +
+           "holds UDP port " + number + ".";
+  }
+  return std::string(kCannotReceive) + "UDP port " + number + " cannot be opened (" +
+         std::strerror(error) + ").";
+}
+
+}  // namespace
+
+struct TTransport::TState {
+  explicit TState(TTransportConfig c) : config(std::move(c)), resolver(config.namePort) {
+    computer00 = NetBiosName::Make(config.computerName, 0x00);
+    computer03 = NetBiosName::Make(config.computerName, 0x03);
+    user03 = NetBiosName::Make(config.userName, 0x03);
+    workgroup00 = NetBiosName::Make(config.workgroup, 0x00);
+    nextId = static_cast<std::uint16_t>(std::random_device{}());
+  }
+
+  const TTransportConfig config;
+  TResolver resolver;
+  NetBiosName computer00, computer03, user03, workgroup00;
+  std::atomic<std::uint16_t> nextId{0};
+
+  mutable std::mutex lock;
+  std::condition_variable settledChanged;
+  bool started = false;
+  bool settled = false;
+  bool holds = false;
+  std::string problem;
+  TFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  std::thread thread;
+
+  // While this process holds the name service port its own queries go from it too
+  // (some old systems answer only there); the answers that arrive on it are handed
+  // to every query under way. Guarded by queryLock.
+  class THolderChannel;
+  std::mutex queryLock;
+  std::condition_variable answered;
+  int namesFd = -1;
+  std::vector<THolderChannel*> channels;
+
+  // Only the transport's thread uses these.
+  std::vector<TInterface> interfaces;
+  TClock::time_point interfacesRead{};
+
+  // For writes, from any thread: one socket to send from, made at the first write,
+  // and the interfaces as last read (again after kInterfacesLifetime).
+  std::mutex sendLock;
+  TFd sendSocket;
+  std::vector<TInterface> sendInterfaces;
+  TClock::time_point sendInterfacesRead{};
+
+  // The socket and interfaces a write uses; an invalid socket when none can be had.
+  int SendSocket(std::vector<TInterface>& current) {
+    std::lock_guard<std::mutex> guard(sendLock);
+    const TClock::time_point now = TClock::now();
+    if (sendInterfaces.empty() || now - sendInterfacesRead > kInterfacesLifetime) {
+      sendInterfaces = Ipv4Interfaces();
+      sendInterfacesRead = now;
+    }
+    current = sendInterfaces;
+    if (!sendSocket.Valid()) sendSocket = OpenUdpSocket(0, true);
+    return sendSocket.Get();
+  }
+
+  void Settle(std::string why, bool holder) {
+    std::lock_guard<std::mutex> guard(lock);
+    problem = std::move(why);
+    holds = holder;
+    settled = true;
+    settledChanged.notify_all();
+  }
+
+  bool Stopping() const {
+    pollfd fd{stop.Get(), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0;
+  }
+
+  const std::vector<TInterface>& Interfaces() {
+    const TClock::time_point now = TClock::now();
+    if (interfaces.empty() || now - interfacesRead > kInterfacesLifetime) {
+      interfaces = Ipv4Interfaces();
+      interfacesRead = now;
+    }
+    return interfaces;
+  }
+
+  // Whether a datagram to `name` is for this machine.
+  bool IsOurs(const NetBiosName& name) const {
+    const NetBiosName upper = UpperName(name);
+    return upper == NetBiosName::Broadcast() || upper == computer00 || upper == computer03 ||
+           upper == user03 || upper == workgroup00;
+  }
+
+  void Run();
+  void Serve(TFd& listener, TFd& datagrams, TFd& names);
+  void ReceiveDatagrams(int fd);
+  void ReceiveNamePackets(int fd);
+  void TakeDatagram(std::string_view packet, std::uint32_t from);
+  void TakeNamePacket(int fd, std::string_view packet, const sockaddr_in& from);
+};
+
+class TTransport::TState::THolderChannel final : public INameQueryChannel {
+ public:
+  explicit THolderChannel(TState& state) : FState(state) {
+    std::lock_guard<std::mutex> guard(FState.queryLock);
+    FState.channels.push_back(this);
+  }
+  ~THolderChannel() override {
+    std::lock_guard<std::mutex> guard(FState.queryLock);
+    std::erase(FState.channels, this);
+  }
+  THolderChannel(const THolderChannel&) = delete;
+  THolderChannel& operator=(const THolderChannel&) = delete;
+
+  void Send(const std::string& packet, std::uint32_t broadcast) override {
+    std::lock_guard<std::mutex> guard(FState.queryLock);
+    if (FState.namesFd >= 0) SendTo(FState.namesFd, packet, broadcast, FState.config.namePort);
+  }
+
+  std::optional<NameAnswer> Receive(TClock::time_point until) override {
+    std::unique_lock<std::mutex> guard(FState.queryLock);
+    if (!FState.answered.wait_until(guard, until, [this] { return !answers.empty(); })) {
+      return std::nullopt;
+    }
+    NameAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+
+  std::deque<NameAnswer> answers;  // guarded by the state's queryLock
+
+ private:
+  TState& FState;
+};
+
+void TTransport::TState::Run() {
+  const auto [address, length] = HolderAddress();
+  for (int races = 0;;) {
+    if (Stopping()) return;
+    TFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listener.Valid()) {
+      Settle(std::string(kCannotReceive) + std::strerror(errno) + ".", false);
+      return;
+    }
+    if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+      // This process is the one to hold the ports.
+      if (::listen(listener.Get(), 64) != 0) {
+        Settle(std::string(kCannotReceive) + std::strerror(errno) + ".", false);
+        return;
+      }
+      TFd datagrams = OpenUdpSocket(config.datagramPort, true);
+      if (!datagrams.Valid()) {
+        Settle(PortProblem(config.datagramPort, errno), false);
+        return;  // the listener closes: a waiting process tries for itself
+      }
+      // Room for a burst of datagrams while the thread hands earlier ones on.
+      const int receiveBuffer = kReceiveBufferBytes;
+      ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+      TFd names = OpenUdpSocket(config.namePort, true);
+      if (!names.Valid()) {
+        Settle(PortProblem(config.namePort, errno), false);
+        return;
+      }
+      {
+        std::lock_guard<std::mutex> guard(queryLock);
+        namesFd = names.Get();
+      }
+      Settle({}, true);
+      Serve(listener, datagrams, names);
+      std::lock_guard<std::mutex> guard(queryLock);
+      namesFd = -1;
+      return;
+    }
+    if (errno != EADDRINUSE) {
+      Settle(std::string(kCannotReceive) + std::strerror(errno) + ".", false);
+      return;
+    }
+    // Another process holds the ports: wait for the end of our connection to it.
+    TFd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!connection.Valid() ||
+        ::connect(connection.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+      // The holder ended between the two calls: try again at once.
+      if (++races > kMaxHolderRaces) {
+        Settle(std::string(kCannotReceive) + "the process that receives them cannot be reached.",
+               false);
+        return;
+      }
+      continue;
+    }
+    Settle({}, false);
+    for (;;) {
+      std::array<pollfd, 2> fds{pollfd{connection.Get(), POLLIN, 0}, pollfd{stop.Get(), POLLIN, 0}};
+      const int ready = ::poll(fds.data(), fds.size(), -1);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0 || (fds[1].revents & POLLIN) != 0) return;
+      char byte;
+      const ssize_t got = ::recv(connection.Get(), &byte, 1, MSG_DONTWAIT);
+      if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR))) continue;
+      break;  // the holder has gone: take over
+    }
+  }
+}
+
+void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
+  TFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+  if (!epoll.Valid()) {
+    Settle(std::string(kCannotReceive) + std::strerror(errno) + ".", false);
+    return;
+  }
+  const auto add = [&](int fd) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    return ::epoll_ctl(epoll.Get(), EPOLL_CTL_ADD, fd, &event) == 0;
+  };
+  if (!add(stop.Get()) || !add(listener.Get()) || !add(datagrams.Get()) || !add(names.Get())) {
+    Settle(std::string(kCannotReceive) + std::strerror(errno) + ".", false);
+    return;
+  }
+  std::unordered_map<int, TFd> clients;  // waiting processes: kept open, never read
+  std::array<epoll_event, 16> events{};
+  for (;;) {
+    const int count = ::epoll_wait(epoll.Get(), events.data(), static_cast<int>(events.size()), -1);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    for (int i = 0; i < count; ++i) {
+      const int fd = events[static_cast<std::size_t>(i)].data.fd;
+      if (fd == stop.Get()) return;
+      if (fd == datagrams.Get()) {
+        ReceiveDatagrams(fd);
+      } else if (fd == names.Get()) {
+        ReceiveNamePackets(fd);
+      } else if (fd == listener.Get()) {
+        for (;;) {
+          TFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+          if (!client.Valid()) break;
+          if (clients.size() >= kMaxClients || !add(client.Get())) continue;  // closed: it retries
+          const int key = client.Get();
+          clients.emplace(key, std::move(client));
+        }
+      } else {
+        // A waiting process has gone (or sent something it should not): forget it.
+        char buffer[64];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+          ::epoll_ctl(epoll.Get(), EPOLL_CTL_DEL, fd, nullptr);
+          clients.erase(fd);
+        }
+      }
+    }
+  }
+}
+
+void TTransport::TState::ReceiveDatagrams(int fd) {
+  static thread_local std::vector<char> buffer(65536);
+  for (int i = 0; i < kReceiveBatch; ++i) {
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t size = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (size < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    TakeDatagram(std::string_view(buffer.data(), static_cast<std::size_t>(size)),
+                 ntohl(from.sin_addr.s_addr));
+  }
+}
+
+void TTransport::TState::TakeDatagram(std::string_view packet, std::uint32_t from) {
+  const std::optional<MailslotDatagram> datagram = ParseMailslotDatagram(packet);
+  if (!datagram || !IsOurs(datagram->destination)) return;
+  if (!StartsWithIgnoreCase(datagram->mailslot, kMailslotPrefix)) return;
+  const std::string_view slot = std::string_view(datagram->mailslot).substr(kMailslotPrefix.size());
+  if (slot.empty()) return;
+  // A group or broadcast write from this machine was handed to the local mailslot
+  // by its writer already.
+  if (datagram->type != DatagramType::DirectUnique && IsOwnAddress(Interfaces(), from)) return;
+  if (config.deliverLocal) config.deliverLocal(slot, datagram->data);
+}
+
+void TTransport::TState::ReceiveNamePackets(int fd) {
+  std::array<char, 1500> buffer{};
+  for (int i = 0; i < kReceiveBatch; ++i) {
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t size = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (size < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    TakeNamePacket(fd, std::string_view(buffer.data(), static_cast<std::size_t>(size)), from);
+  }
+}
+
+void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const sockaddr_in& from) {
+  if (const std::optional<NameAnswer> answer = ParseNameAnswer(packet)) {
+    std::lock_guard<std::mutex> guard(queryLock);
+    for (THolderChannel* channel : channels) {
+      if (channel->answers.size() < kMaxQueuedAnswers) channel->answers.push_back(*answer);
+    }
+    answered.notify_all();
+    return;
+  }
+  const std::optional<NameQuery> query = ParseNameQuery(packet);
+  if (!query) return;
+  const NetBiosName name = UpperName(query->name);
+  const bool group = name == workgroup00;
+  if (!group && name != computer00 && name != computer03 && name != user03) return;
+  const std::uint32_t asker = ntohl(from.sin_addr.s_addr);
+  const std::uint32_t address = SourceAddressFor(Interfaces(), asker);
+  if (address == 0) return;
+  const std::string answer =
+      BuildNameAnswer(NameAnswer{query->id, query->name, group, kAnswerTtl, address});
+  SendTo(fd, answer, asker, ntohs(from.sin_port));
+}
+
+TTransport::TTransport(TTransportConfig config)
+    : FState(std::make_shared<TState>(std::move(config))) {
+  TState* state = FState.get();
+  FState->resolver.SetChannelFactory([state]() -> std::unique_ptr<INameQueryChannel> {
+    {
+      std::lock_guard<std::mutex> guard(state->queryLock);
+      if (state->namesFd < 0) return nullptr;  // from a port of its own
+    }
+    return std::make_unique<TState::THolderChannel>(*state);
+  });
+}
+
+TTransport::~TTransport() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> guard(FState->lock);
+    thread = std::move(FState->thread);
+  }
+  if (thread.joinable()) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(FState->stop.Get(), &one, sizeof one);
+    thread.join();
+  }
+}
+
+void TTransport::StartReceiving() {
+  std::unique_lock<std::mutex> guard(FState->lock);
+  if (!FState->started) {
+    FState->started = true;
+    if (!FState->stop.Valid()) {
+      FState->problem = std::string(kCannotReceive) + std::strerror(errno) + ".";
+      FState->settled = true;
+      return;
+    }
+    TState* state = FState.get();
+    FState->thread = std::thread([state] { state->Run(); });
+  }
+  FState->settledChanged.wait(guard, [this] { return FState->settled; });
+}
+
+std::string TTransport::ReceiveProblem() const {
+  std::lock_guard<std::mutex> guard(FState->lock);
+  return FState->problem;
+}
+
+bool TTransport::HoldsPorts() const {
+  std::lock_guard<std::mutex> guard(FState->lock);
+  return FState->holds;
+}
+
+bool TTransport::SendsAtOnce(std::string_view machine) {
+  if (machine.empty() || machine.back() == '*') return true;
+  return FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now()).has_value();
+}
+
+TResolver& TTransport::Resolver() {
+  return FState->resolver;
+}
+
+TSendResult TTransport::Send(std::string_view machine, std::string_view slotName,
+                             std::string_view data) {
+  if (data.size() > kMaxMailslotData) return TSendResult::TooLong;
+  if (machine.empty() || slotName.empty()) return TSendResult::BadName;
+  const TTransportConfig& config = FState->config;
+
+  MailslotDatagram datagram;
+  datagram.id = FState->nextId.fetch_add(1, std::memory_order_relaxed);
+  datagram.source = FState->computer00;
+  datagram.mailslot = std::string(kMailslotPrefix) + AsciiUpper(slotName);
+  datagram.data = std::string(data);
+  std::vector<TInterface> interfaces;
+  const int socket = FState->SendSocket(interfaces);
+
+  if (machine.back() == '*') {
+    std::string domain = AsciiUpper(machine.substr(0, machine.size() - 1));
+    if (domain.empty()) domain = config.workgroup;
+    if (domain.size() > 15 || domain.find('*') != std::string::npos) return TSendResult::BadName;
+    datagram.type = DatagramType::DirectGroup;
+    datagram.destination = NetBiosName::Make(domain, 0x00);
+    bool sent = false;
+    if (socket >= 0) {
+      for (const TInterface& target : BroadcastInterfaces(interfaces)) {
+        datagram.sourceIp = target.address;
+        sent = SendTo(socket, BuildMailslotDatagram(datagram), target.broadcast,
+                      config.datagramPort) ||
+               sent;
+      }
+    }
+    // This machine is one of its workgroup's: its own mailslot gets the write too.
+    if (datagram.destination == FState->workgroup00 && config.deliverLocal) {
+      sent = config.deliverLocal(slotName, data) || sent;
+    }
+    return sent ? TSendResult::Sent : TSendResult::Failed;
+  }
+
+  if (machine.find('*') != std::string_view::npos) return TSendResult::BadName;
+  const std::optional<TResolved> target = FState->resolver.Resolve(AsciiUpper(machine));
+  if (!target) return TSendResult::NotFound;
+  if (socket < 0) return TSendResult::Failed;
+  datagram.type = DatagramType::DirectUnique;
+  datagram.destination = target->name;
+  datagram.sourceIp = SourceAddressFor(interfaces, target->address);
+  return SendTo(socket, BuildMailslotDatagram(datagram), target->address, config.datagramPort)
+             ? TSendResult::Sent
+             : TSendResult::Failed;
+}
+
+}  // namespace pling::net

@@ -1,0 +1,90 @@
+#pragma once
+// Mailslot writes between machines over NetBIOS datagrams (UDP 138), with names
+// found by NetBIOS name queries (UDP 137).
+//
+// Receiving. One process per machine (per network namespace) holds the two
+// ports: the holder. It takes datagrams addressed to one of this machine's names
+// (COMPUTER<00>, COMPUTER<03>, USER<03>, WORKGROUP<00> and the broadcast name)
+// and hands their data to the local mailslot they name, whichever process holds
+// it, and answers name queries for those names. Who holds the ports is settled by
+// an abstract Unix stream socket (kHolderSocket): the process that binds it tries
+// the ports; every other receiving process connects to it and waits. When the
+// holder ends, the kernel closes that socket, the waiters see the end of their
+// connection, and one of them takes over. Nothing wakes up while all is quiet.
+//
+// When the ports cannot be had (no privilege for ports below 1024, or another
+// program such as a NetBIOS name server holds them) the transport still sends,
+// and ReceiveProblem() says why messages from other machines are not received.
+//
+// Sending. A write to NAME goes as a direct unique datagram to NAME's address
+// (see resolver.h); a write to "*" or "DOMAIN*" as a direct group datagram to
+// WORKGROUP<00> (DOMAIN<00>) at every interface's broadcast address, and also to
+// this machine's own mailslot, once: the holder ignores group datagrams that
+// come from this machine's own addresses. Datagrams go from a port of the
+// writer's own; the header names port 138, as receivers expect. Name queries go
+// from port 137 when this process holds it (some old peers answer only there),
+// else from a port of their own.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace pling::net {
+
+// The abstract Unix socket name the holder of the ports listens on.
+inline constexpr std::string_view kHolderSocket = "pling\\netbios-holder";
+
+struct TTransportConfig {
+  std::string computerName;  // OEM code page, upper case
+  std::string userName;      // OEM code page, upper case
+  std::string workgroup;     // OEM code page, upper case
+  // Hands `data` to this machine's mailslot `slotName` (the part after
+  // "\MAILSLOT\", as it came over the wire); false when none is open or it takes
+  // nothing now. Called from the transport's thread, and from Send's caller.
+  std::function<bool(std::string_view slotName, std::string_view data)> deliverLocal;
+  // The ports; other values only for tests and benchmarks.
+  std::uint16_t datagramPort = 138;
+  std::uint16_t namePort = 137;
+};
+
+enum class TSendResult { Sent, TooLong, BadName, NotFound, Failed };
+
+class TTransport {
+ public:
+  explicit TTransport(TTransportConfig config);
+  // Stops receiving (releasing the ports to the next process) and waits for the
+  // transport's thread.
+  ~TTransport();
+  TTransport(const TTransport&) = delete;
+  TTransport& operator=(const TTransport&) = delete;
+
+  // Starts receiving for this machine (once; later calls do nothing): holds the
+  // ports or waits to take them over. Returns when the first attempt is settled,
+  // so that ReceiveProblem() tells its outcome.
+  void StartReceiving();
+
+  // Empty while messages from other machines reach this machine's mailslots
+  // (through this process or another one); else a sentence saying why they do not.
+  std::string ReceiveProblem() const;
+  // Whether this process holds the ports.
+  bool HoldsPorts() const;
+
+  // Writes `data` to the mailslot `slotName` (OEM upper case, without
+  // "\MAILSLOT\") on `machine` (OEM code page): a name, "*" or "DOMAIN*". More
+  // than kMaxMailslotData bytes are refused (TooLong) and nothing is sent.
+  TSendResult Send(std::string_view machine, std::string_view slotName, std::string_view data);
+
+  // Whether a write to `machine` would go out at once: a workgroup write, or a
+  // name whose answer is cached. Otherwise Send first asks the network.
+  bool SendsAtOnce(std::string_view machine);
+
+  // The names lookups go through (cache included), for tests and benchmarks.
+  class TResolver& Resolver();
+
+ private:
+  struct TState;
+  std::shared_ptr<TState> FState;
+};
+
+}  // namespace pling::net

@@ -1,0 +1,22 @@
+#pragma once
+// The workgroup this machine belongs to: the `workgroup` of the [global] section
+// of the Samba configuration when there is one, else "WORKGROUP".
+#include <string>
+#include <string_view>
+
+namespace pling::net {
+
+inline constexpr std::string_view kDefaultWorkgroup = "WORKGROUP";
+inline constexpr const char* kSambaConfigPath = "/etc/samba/smb.conf";
+
+// The workgroup named in the text of a Samba configuration file, as written
+// (case kept); empty when it names none. Only the [global] section (and lines
+// before any section) count; ';' and '#' start comments; a line ending in '\'
+// continues on the next.
+std::string ParseWorkgroup(std::string_view configText);
+
+// ParseWorkgroup of the file at `path`, or kDefaultWorkgroup when the file cannot
+// be read or names none.
+std::string ReadWorkgroup(const std::string& path);
+
+}  // namespace pling::net

@@ -1,0 +1,38 @@
+#pragma once
+// Mailslots across the network: whether writes and receipts reach other
+// machines, and why messages from other machines may not arrive.
+//
+// The transport is on unless the program's setting turned it off
+// (SetNetworkEnabled) or the environment says PLING_NETWORK=off (also "0", "no",
+// "false"), which wins over the setting, for scripts and tests. Off, mailslots
+// are this machine's only, as local sockets are. The workgroup is read from the
+// Samba configuration (PLING_SMB_CONF names another file than
+// /etc/samba/smb.conf).
+#include <functional>
+#include <string>
+
+namespace pling::platform {
+
+// The program's setting. Takes effect for the mailslots and network writes
+// opened afterwards: call it before the first one.
+void SetNetworkEnabled(bool enabled);
+// Whether the transport is on: the setting, unless the environment turns it off.
+bool NetworkEnabled();
+// Empty while messages written on other machines reach this machine's mailslots
+// (or the transport is off, or no mailslot was opened yet); otherwise one sentence
+// for the user that says why they cannot be received.
+std::string NetworkReceiveProblem();
+
+// How a thread that serves a window waits while a mailslot write to another
+// machine looks its name up (up to a few seconds the first time; see README):
+// the write then runs on a thread of its own, and `wait(done)` keeps the window
+// alive until done() is true. Without one, or on other threads, the writing
+// thread simply blocks. The window installs one; it is called on that thread only
+// when servesThisThread() says so.
+struct TNetworkWait {
+  std::function<bool()> servesThisThread;
+  std::function<void(const std::function<bool()>& done)> wait;
+};
+void SetNetworkWait(TNetworkWait wait);
+
+}  // namespace pling::platform

@@ -1,0 +1,172 @@
+// The network transport seen from the mailslot service: made when first needed,
+// with this machine's names, and kept for the life of the process (its thread
+// holds the NetBIOS ports, or waits to take them over, until the process ends).
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/transport.h"
+#include "net/workgroup.h"
+#include "platform/codepage.h"
+#include "platform/identity.h"
+#include "platform/network.h"
+#include "platform/posix/network_transport.h"
+
+namespace pling::platform {
+
+namespace {
+
+bool EnvironmentTurnsOff() {
+  const char* value = std::getenv("PLING_NETWORK");
+  if (value == nullptr) return false;
+  std::string text(value);
+  for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  return text == "off" || text == "0" || text == "no" || text == "false";
+}
+
+std::string OemUpper(std::string ansi) {
+  CharToOem(ansi);
+  OemUpperCase(ansi);
+  return ansi;
+}
+
+std::mutex gWaitLock;
+TNetworkWait gWait;
+
+TNetworkWait CurrentWait() {
+  std::lock_guard<std::mutex> guard(gWaitLock);
+  return gWait;
+}
+
+class TNetworkTransport final : public IMailslotTransport {
+ public:
+  explicit TNetworkTransport(net::TTransportConfig config) : FTransport(std::move(config)) {}
+
+  bool Write(std::string_view machine, std::string_view slotName, std::string_view data,
+             DWORD& error) override {
+    std::string oemMachine(machine);
+    OemUpperCase(oemMachine);
+    const std::string slot = OemUpper(std::string(slotName));
+    const TNetworkWait wait = CurrentWait();
+    net::TSendResult result = net::TSendResult::Failed;
+    if (wait.servesThisThread && wait.wait && !FTransport.SendsAtOnce(oemMachine) &&
+        wait.servesThisThread()) {
+      // The name must be looked up: that happens on a thread of its own while this
+      // one keeps its window alive.
+      struct TAsync {
+        std::atomic<bool> done{false};
+        net::TSendResult result = net::TSendResult::Failed;
+      };
+      auto async = std::make_shared<TAsync>();
+      std::thread worker([this, async, oemMachine, slot, text = std::string(data)] {
+        try {
+          async->result = FTransport.Send(oemMachine, slot, text);
+        } catch (...) {
+          async->result = net::TSendResult::Failed;
+        }
+        async->done.store(true, std::memory_order_release);
+      });
+      try {
+        wait.wait([&async] { return async->done.load(std::memory_order_acquire); });
+      } catch (...) {
+        worker.join();
+        throw;
+      }
+      worker.join();
+      result = async->result;
+    } else {
+      result = FTransport.Send(oemMachine, slot, data);
+    }
+    switch (result) {
+      case net::TSendResult::Sent:
+        return true;
+      case net::TSendResult::TooLong:
+        error = ERROR_INVALID_PARAMETER;
+        return false;
+      case net::TSendResult::BadName:
+      case net::TSendResult::NotFound:
+        error = ERROR_BAD_NETPATH;
+        return false;
+      case net::TSendResult::Failed:
+        break;
+    }
+    error = ERROR_WRITE_FAULT;
+    return false;
+  }
+
+  net::TTransport& Transport() { return FTransport; }
+
+ private:
+  net::TTransport FTransport;
+};
+
+struct TNetworkState {
+  std::mutex lock;
+  bool enabledBySetting = true;
+  std::shared_ptr<TNetworkTransport> transport;
+  bool receiving = false;
+};
+
+TNetworkState& State() {
+  static TNetworkState* const state = new TNetworkState();  // never destroyed
+  return *state;
+}
+
+std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
+  if (!state.enabledBySetting || EnvironmentTurnsOff()) return nullptr;
+  if (!state.transport) {
+    net::TTransportConfig config;
+    config.computerName = OemUpper(GetComputerName());
+    config.userName = OemUpper(GetUserName());
+    const char* smbConf = std::getenv("PLING_SMB_CONF");
+    config.workgroup = OemUpper(net::ReadWorkgroup(
+        smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath));
+    config.deliverLocal = DeliverToLocalMailslot;
+    state.transport = std::make_shared<TNetworkTransport>(std::move(config));
+  }
+  return state.transport;
+}
+
+}  // namespace
+
+void SetNetworkWait(TNetworkWait wait) {
+  std::lock_guard<std::mutex> guard(gWaitLock);
+  gWait = std::move(wait);
+}
+
+void SetNetworkEnabled(bool enabled) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  State().enabledBySetting = enabled;
+}
+
+bool NetworkEnabled() {
+  std::lock_guard<std::mutex> guard(State().lock);
+  return State().enabledBySetting && !EnvironmentTurnsOff();
+}
+
+std::string NetworkReceiveProblem() {
+  std::lock_guard<std::mutex> guard(State().lock);
+  if (!State().receiving || !State().transport) return {};
+  return State().transport->Transport().ReceiveProblem();
+}
+
+std::shared_ptr<IMailslotTransport> NetworkTransport() {
+  std::lock_guard<std::mutex> guard(State().lock);
+  return TransportLocked(State());
+}
+
+void StartNetworkReceiving() {
+  std::shared_ptr<TNetworkTransport> transport;
+  {
+    std::lock_guard<std::mutex> guard(State().lock);
+    transport = TransportLocked(State());
+    if (!transport) return;
+    State().receiving = true;
+  }
+  transport->Transport().StartReceiving();
+}
+
+}  // namespace pling::platform

@@ -1,0 +1,21 @@
+#pragma once
+// Between the mailslot service and the network transport (posix/ only).
+#include <memory>
+#include <string_view>
+
+#include "platform/mailslot_service.h"
+
+namespace pling::platform {
+
+// The network transport for writes to other machines; null while it is off.
+std::shared_ptr<IMailslotTransport> NetworkTransport();
+// Starts receiving from other machines (once per process) when the transport is
+// on; called when a mailslot is created.
+void StartNetworkReceiving();
+// Hands one message that came over the network to this machine's mailslot
+// `oemSlotName` (OEM code page, as the wire carries it), whichever process holds
+// it. Never waits: a mailslot that is not open or cannot take it now loses it,
+// as a datagram can be lost. Defined with the mailslot service.
+bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data);
+
+}  // namespace pling::platform

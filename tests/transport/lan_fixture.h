@@ -1,0 +1,226 @@
+#pragma once
+// Hosts on a private LAN for the network tests: a bridge in a network namespace
+// of its own and one namespace per host joined to it by a veth pair, with
+// addresses 10.98.<run>.<host>/24. Nothing reaches the host's own network. Each
+// fixture picks a run number that no other run holds (the bridge namespace's name
+// is the claim), so tests may run in parallel; everything is removed afterwards.
+// Programs run in a host with its own host name (a UTS namespace) and with the
+// transport switched on there; everywhere else it stays off.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pling::testing {
+
+using namespace std::chrono_literals;
+
+inline std::string TestBin() {
+  const char* bin = std::getenv("PLING_TEST_BIN");
+  return bin != nullptr ? bin : "build/bin";
+}
+
+inline std::string ReadWhole(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+inline int Shell(const std::string& command) {
+  const int status = std::system(("{ " + command + "\n} >/dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A program started with `sh -c`, its output (both streams) in a file. Killed, with
+// everything it started, when it is destroyed.
+class TChild {
+ public:
+  TChild(const std::string& script, std::string outFile) : FOut(std::move(outFile)) {
+    FPid = fork();
+    if (FPid == 0) {
+      setpgid(0, 0);
+      const int out = open(FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      dup2(out, 2);
+      execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~TChild() {
+    if (FPid > 0 && !FDone) {
+      kill(-FPid, SIGKILL);
+      waitpid(FPid, nullptr, 0);
+    }
+  }
+  TChild(const TChild&) = delete;
+  TChild& operator=(const TChild&) = delete;
+
+  pid_t Pid() const { return FPid; }
+  std::string Output() const { return ReadWhole(FOut); }
+
+  // The exit status, or -1 (and the program killed) when it did not end in time.
+  int Wait(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      int status = 0;
+      if (waitpid(FPid, &status, WNOHANG) == FPid) {
+        FDone = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      if (std::chrono::steady_clock::now() > end) {
+        kill(-FPid, SIGKILL);
+        waitpid(FPid, nullptr, 0);
+        FDone = true;
+        return -1;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  // Asks it to stop (SIGTERM to the program itself) and waits.
+  int Stop(std::chrono::milliseconds timeout = 5s) {
+    if (FDone) return 0;
+    kill(FPid, SIGTERM);
+    return Wait(timeout);
+  }
+  bool Running() {
+    if (FDone) return false;
+    int status = 0;
+    if (waitpid(FPid, &status, WNOHANG) == FPid) FDone = true;
+    return !FDone;
+  }
+
+ private:
+  std::string FOut;
+  pid_t FPid = -1;
+  bool FDone = false;
+};
+
+// Sets up a LAN of `hosts` hosts in a test, which ends there (skipped, with the
+// reason) where that cannot be done.
+#define PLING_MAKE_LAN(hosts)                     \
+  do {                                            \
+    MakeLan(hosts);                               \
+    if (IsSkipped() || HasFatalFailure()) return; \
+  } while (false)
+
+class TLanTest : public ::testing::Test {
+ protected:
+  // Sets up `hosts` hosts, or skips the test (see PLING_MAKE_LAN).
+  void MakeLan(int hosts) {
+    if (geteuid() != 0) GTEST_SKIP() << "network namespaces need root; not run";
+    if (Shell("command -v ip && command -v unshare") != 0) {
+      GTEST_SKIP() << "ip or unshare missing; not run";
+    }
+    for (int tries = 0; tries < 200 && FRun < 0; ++tries) {
+      const int run = 10 + (getpid() + tries) % 240;
+      if (Shell("ip netns add " + Bridge(run)) == 0) FRun = run;
+    }
+    if (FRun < 0) GTEST_SKIP() << "no free network namespace name; not run";
+    FHosts = hosts;
+    std::string script = "set -e; ip -n " + Bridge() + " link add br0 type bridge; ip -n " +
+                         Bridge() + " link set br0 up;";
+    for (int i = 1; i <= hosts; ++i) {
+      const std::string ns = Host(i), veth = "pv" + std::to_string(FRun) + "h" + std::to_string(i);
+      script += "ip netns add " + ns + "; ip link add " + veth + " netns " + ns +
+                " type veth peer name p" + std::to_string(i) + " netns " + Bridge() + "; ip -n " +
+                Bridge() + " link set p" + std::to_string(i) + " master br0 up; ip -n " + ns +
+                " addr add " + Address(i) + "/24 brd " + BroadcastAddress() + " dev " + veth +
+                "; ip -n " + ns + " link set " + veth + " up; ip -n " + ns + " link set lo up;";
+    }
+    if (Shell(script) != 0) GTEST_SKIP() << "cannot set up network namespaces; not run";
+    std::string dir = (std::filesystem::temp_directory_path() / "pling-lan-XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    FDir = dir;
+    std::ofstream(FDir + "/smb.conf") << "[global]\n   workgroup = LanTest\n";
+  }
+
+  void TearDown() override {
+    FChildren.clear();
+    if (FRun >= 0) {
+      std::string script;
+      for (int i = 1; i <= FHosts; ++i) script += "ip netns del " + Host(i) + ";";
+      Shell(script + "ip netns del " + Bridge());
+    }
+    if (!FDir.empty()) std::filesystem::remove_all(FDir);
+  }
+
+  std::string Bridge(int run = -1) const { return "plbr" + std::to_string(run < 0 ? FRun : run); }
+  std::string Host(int i) const { return "plh" + std::to_string(FRun) + "_" + std::to_string(i); }
+  std::string Address(int i) const {
+    return "10.98." + std::to_string(FRun) + "." + std::to_string(i);
+  }
+  std::string BroadcastAddress() const { return "10.98." + std::to_string(FRun) + ".255"; }
+  const std::string& Dir() const { return FDir; }
+
+  // The shell command that runs `command` on host `i`, named `name`, with the
+  // transport on (unless `network` is "off").
+  std::string OnHost(int i, const std::string& name, const std::string& command,
+                     const std::string& network = "on") const {
+    return "exec ip netns exec " + Host(i) + " unshare --uts sh -c 'hostname " + name +
+           " && PLING_NETWORK=" + network + " PLING_SMB_CONF=" + FDir + "/smb.conf exec " +
+           command + "'";
+  }
+
+  TChild& Start(int i, const std::string& name, const std::string& command,
+                const std::string& network = "on") {
+    const std::string out = FDir + "/out" + std::to_string(FChildren.size());
+    FChildren.push_back(std::make_unique<TChild>(OnHost(i, name, command, network), out));
+    return *FChildren.back();
+  }
+
+  // Runs a command on host `i` to its end (at most `timeout`); its exit status.
+  int Run(int i, const std::string& name, const std::string& command,
+          std::chrono::milliseconds timeout = 10s, std::string* output = nullptr) {
+    TChild& child = Start(i, name, command);
+    const int status = child.Wait(timeout);
+    if (output != nullptr) *output = child.Output();
+    return status;
+  }
+
+  // Waits until the process's network namespace shows `needle` in /proc/net/<table>
+  // (its own view of it): a bound port or an abstract socket name.
+  static bool WaitForTable(pid_t pid, const std::string& table, const std::string& needle,
+                           std::chrono::milliseconds timeout = 10s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+      if (ReadWhole("/proc/" + std::to_string(pid) + "/net/" + table).find(needle) !=
+          std::string::npos) {
+        return true;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+  // Waits until the messenger mailslot is open in the process's namespace and,
+  // unless `ports` is false, the network ports are held there (by it or another).
+  static bool WaitForMessenger(pid_t pid, bool ports = true) {
+    return WaitForTable(pid, "unix", "@mailslot\\MESSNGR") &&
+           (!ports || (WaitForTable(pid, "udp", ":008A ") && WaitForTable(pid, "udp", ":0089 ")));
+  }
+  // Port 138 bound in the namespace ("0000:008A" in hex, local address any).
+  static bool PortsHeld(pid_t pid) {
+    return ReadWhole("/proc/" + std::to_string(pid) + "/net/udp").find(":008A ") !=
+           std::string::npos;
+  }
+
+  std::string Cli() const { return TestBin() + "/pling-cli"; }
+
+ private:
+  int FRun = -1;
+  int FHosts = 0;
+  std::string FDir;
+  std::vector<std::unique_ptr<TChild>> FChildren;
+};
+
+}  // namespace pling::testing

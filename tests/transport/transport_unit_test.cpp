@@ -1,0 +1,152 @@
+// The transport's pieces that need no network: the workgroup from the Samba
+// configuration, the name cache's lifetimes, and what a write refuses before
+// anything is sent.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "net/netbios.h"
+#include "net/resolver.h"
+#include "net/transport.h"
+#include "net/workgroup.h"
+#include "platform/mailslot_service.h"
+#include "platform/network.h"
+
+namespace pling::net {
+namespace {
+
+TEST(TransportWorkgroup, TakesTheGlobalSectionsWorkgroupOnly) {
+  EXPECT_EQ(ParseWorkgroup("[global]\n   workgroup = Office\n"), "Office");
+  // Other sections, comments and other parameters do not count; the last
+  // global value wins; names ignore case, spaces and underscores.
+  EXPECT_EQ(ParseWorkgroup("; workgroup = COMMENT\n"
+                           "[Global]\n"
+                           "  # workgroup = HASH\n"
+                           "  server string = workgroup = NO\n"
+                           "  Work_Group = FIRST\n"
+                           "[homes]\n"
+                           "  workgroup = SHARE\n"
+                           "[ global ]\r\n"
+                           "  WORKGROUP = \\\n"
+                           "   LAST\r\n"),
+            "LAST");
+  EXPECT_EQ(ParseWorkgroup("workgroup = BEFORESECTIONS\n[printers]\n"), "BEFORESECTIONS");
+  EXPECT_EQ(ParseWorkgroup("[homes]\nworkgroup = X\n"), "");
+  EXPECT_EQ(ReadWorkgroup("/nonexistent/smb.conf"), "WORKGROUP");
+}
+
+TEST(TransportNameCache, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
+  TNameCache cache;
+  const auto start = TNameCache::TClock::now();
+  const TResolved bob{0x0A000002, NetBiosName::Make("BOB", 0x03)};
+  cache.Store("BOB", bob, start);
+  cache.Store("NOBODY", std::nullopt, start);
+  EXPECT_FALSE(cache.Lookup("CAROL", start).has_value());
+
+  const auto beforeNegativeEnds = start + kNegativeLifetime - std::chrono::seconds(1);
+  ASSERT_TRUE(cache.Lookup("BOB", beforeNegativeEnds).has_value());
+  EXPECT_EQ(*cache.Lookup("BOB", beforeNegativeEnds), bob);
+  const auto unknown = cache.Lookup("NOBODY", beforeNegativeEnds);
+  ASSERT_TRUE(unknown.has_value());
+  EXPECT_FALSE(unknown->has_value());
+
+  const auto afterNegative = start + kNegativeLifetime;
+  EXPECT_FALSE(cache.Lookup("NOBODY", afterNegative).has_value());
+  EXPECT_TRUE(cache.Lookup("BOB", afterNegative).has_value());
+  EXPECT_FALSE(cache.Lookup("BOB", start + kPositiveLifetime).has_value());
+  // A new answer replaces the old one.
+  cache.Store("BOB", std::nullopt, start);
+  EXPECT_FALSE(cache.Lookup("BOB", start)->has_value());
+}
+
+TEST(TransportSend, RefusesWhatCannotGoBeforeSendingAnything) {
+  int delivered = 0;
+  TTransportConfig config;
+  config.computerName = "ALICE";
+  config.userName = "ALICE";
+  config.workgroup = "WORKGROUP";
+  config.deliverLocal = [&](std::string_view, std::string_view) {
+    ++delivered;
+    return true;
+  };
+  // Ports nobody uses: even were something sent, it would reach no one.
+  config.datagramPort = 9;
+  config.namePort = 9;
+  TTransport transport(config);
+  const std::string longest(kMaxMailslotData, 'x');
+  EXPECT_EQ(transport.Send("*", "MESSNGR", longest + "y"), TSendResult::TooLong);
+  EXPECT_EQ(transport.Send("BOB", "MESSNGR", longest + "y"), TSendResult::TooLong);
+  EXPECT_EQ(transport.Send("SIXTEENCHARACTER*", "MESSNGR", "x"), TSendResult::BadName);
+  EXPECT_EQ(transport.Send("A*B", "MESSNGR", "x"), TSendResult::BadName);
+  EXPECT_EQ(transport.Send("", "MESSNGR", "x"), TSendResult::BadName);
+  EXPECT_EQ(delivered, 0);
+}
+
+}  // namespace
+}  // namespace pling::net
+
+namespace pling::platform {
+namespace {
+
+// The test programs run with the transport off (tests/support/network-off and
+// isolated-netns): were it on here, a test's mailslot would bind the host's ports.
+TEST(TransportSwitch, IsOffForTestProgramsWhateverTheSetting) {
+  const char* value = std::getenv("PLING_NETWORK");
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value, "off");
+  SetNetworkEnabled(true);
+  EXPECT_FALSE(NetworkEnabled());
+  EXPECT_EQ(NetworkReceiveProblem(), "");
+}
+
+// A write that must look its name up runs beside the window's wait; one that
+// goes out at once (a cached name, a workgroup) never enters it. Run in a child
+// process in an empty network namespace of its own, the only place where the
+// transport may be on here: it has no interface, so nothing can leave.
+TEST(TransportSwitch, WindowWaitsOnlyWhileANameIsLookedUp) {
+  if (geteuid() != 0) GTEST_SKIP() << "an own network namespace needs root; not run";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNET) != 0) _exit(77);
+    setenv("PLING_NETWORK", "on", 1);
+    int waits = 0;
+    bool served = true;
+    SetNetworkWait(TNetworkWait{[&] { return served; },
+                                [&](const std::function<bool()>& done) {
+                                  ++waits;
+                                  while (!done()) usleep(1000);
+                                }});
+    const auto write = [](const char* path) {
+      const HANDLE file = CreateFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, 0);
+      if (file == INVALID_HANDLE_VALUE) return DWORD{1000};
+      DWORD written = 0;
+      const bool ok = WriteFile(file, "x", 1, &written);
+      const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+      CloseHandle(file);
+      return error;
+    };
+    // Unknown here: looked up while the window waits, and the failure comes back.
+    if (write("\\\\NOSUCHNAME\\mailslot\\messngr") != ERROR_BAD_NETPATH || waits != 1) _exit(1);
+    // Now cached as unknown: fails at once, no wait.
+    if (write("\\\\NOSUCHNAME\\mailslot\\messngr") != ERROR_BAD_NETPATH || waits != 1) _exit(2);
+    // A workgroup write needs no lookup (and reaches no one here).
+    write("\\\\*\\mailslot\\messngr");
+    if (waits != 1) _exit(3);
+    // A thread that serves no window blocks instead.
+    served = false;
+    if (write("\\\\OTHERNAME\\mailslot\\messngr") != ERROR_BAD_NETPATH || waits != 1) _exit(4);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot make a network namespace; not run";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "step " << WEXITSTATUS(status) << " failed";
+}
+
+}  // namespace
+}  // namespace pling::platform
