@@ -888,10 +888,15 @@ void TPlingFrm::SendToSelected(QString Text) {
     ShowStatus(QStringLiteral("Nothing to send"));
     return;
   }
-  FNotSent.clear();
+  // The receivers as they are selected now, in list order: while a write waits
+  // for a name lookup the window takes incoming messages, which may add
+  // receivers and move the list's positions.
+  QStringList receivers;
   for (int i = 0; i < ReceiversLbx->count(); ++i) {
-    if (ReceiversLbx->Selected(i)) SendTo(ReceiversLbx->item(i)->text(), Text);
+    if (ReceiversLbx->Selected(i)) receivers << ReceiversLbx->item(i)->text();
   }
+  FNotSent.clear();
+  for (const QString& receiver : receivers) SendTo(receiver, Text);
 }
 
 void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {

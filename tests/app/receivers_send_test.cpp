@@ -235,3 +235,65 @@ TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
 
 }  // namespace
 }  // namespace pling::testing
+
+#include <ifaddrs.h>
+#include <net/if.h>
+
+#include <cstdlib>
+#include <thread>
+
+namespace pling::testing {
+namespace {
+
+// Whether this process sees no network interface but the loopback: a network
+// namespace of its own, where the network transport may be on.
+bool OnlyLoopback() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  bool only = true;
+  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+    if ((i->ifa_flags & IFF_LOOPBACK) == 0) only = false;
+  }
+  freeifaddrs(list);
+  return only;
+}
+
+TEST_F(SendTest, MessagesArrivingDuringANameLookupDoNotChangeWhoGetsTheSend) {
+  if (!OnlyLoopback()) GTEST_SKIP() << "needs a network namespace of its own (root)";
+  // The transport on, in this namespace without a network: names are looked up
+  // (and not found) while the window goes on taking incoming messages.
+  // A veth pair with both ends in this namespace gives the queries a broadcast
+  // address that leads nowhere else.
+  if (std::system("ip link add pling0 type veth peer name pling1 && "
+                  "ip addr add 10.96.0.1/24 brd + dev pling0 && ip link set pling1 up && "
+                  "ip link set pling0 up") != 0) {
+    GTEST_SKIP() << "cannot make a veth pair here";
+  }
+  setenv("PLING_NETWORK", "on", 1);
+  struct Restore {
+    ~Restore() { setenv("PLING_NETWORK", "off", 1); }
+  } restore;
+  app::TPlingFrm& w = Start();
+  w.Activate1->trigger();
+  ASSERT_TRUE(w.Pling->Active());
+  for (const char* name : {"Nobody", "Zed"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
+  w.ReceiversLbx->SetSelected(0, true);
+  w.ReceiversLbx->SetSelected(1, true);
+  // A sender that sorts before both joins the list while the first lookup runs.
+  std::thread incoming([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    mailslot::WriteMailSlot(".", mailslot::MessengerSlotName,
+                            mailslot::EncodeMessengerDatagram("AARON", "ME", "hello"));
+  });
+  w.SendMmo->setPlainText(QStringLiteral("hi"));
+  w.SendMmo->selectAll();
+  w.Send1->trigger();
+  incoming.join();
+  ASSERT_TRUE(WaitFor([&] { return w.ReceiversLbx->count() == 3; }));
+  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"Aaron", "Nobody", "Zed"}));
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Not sent to Nobody, Zed"))
+      << "each selected receiver once, in the order they had";
+}
+
+}  // namespace
+}  // namespace pling::testing
