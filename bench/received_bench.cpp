@@ -43,6 +43,7 @@
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/main_thread.h"
+#include "platform/types.h"
 
 namespace {
 
@@ -188,8 +189,12 @@ int main(int argc, char** argv) {
     qint64 longestGap = 0;
     QTimer timer;
     timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout,
-                     [&] { longestGap = std::max(longestGap, tick.restart()); });
+    pling::platform::DWORD mostWaiting = 0;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      longestGap = std::max(longestGap, tick.restart());
+      w.Pling->UpdateInfo();
+      mostWaiting = std::max(mostWaiting, w.Pling->MessageCount());
+    });
     tick.start();
     timer.start();
     const auto start = Clock::now();
@@ -213,6 +218,8 @@ int main(int argc, char** argv) {
                 shown / Seconds(done - start));
     std::printf("  longest the event loop went without a 10 ms timer tick: %lld ms\n",
                 static_cast<long long>(longestGap));
+    std::printf("  most messages waiting in the mailslot at once: %u\n",
+                static_cast<unsigned>(mostWaiting));
     std::printf("  longest time the window spent on one message: %.1f ms\n",
                 Seconds(longestMessage) * 1000);
     std::printf("  pane after the burst: %d lines\n", w.ReceivedMmo->LineCount());

@@ -58,8 +58,10 @@ namespace {
 using std::chrono::milliseconds;
 
 // A mailslot's queue holds at most this many messages or bytes; draining resumes
-// once it is down to three quarters.
-constexpr std::size_t kMaxQueuedMessages = 4096;
+// once it is down to three quarters. A window that shows each message takes a few
+// hundred a second: the count lets it absorb a burst of ten thousand from several
+// senders without holding any of them back; the bytes bound the memory.
+constexpr std::size_t kMaxQueuedMessages = 16384;
 constexpr std::size_t kMaxQueuedBytes = std::size_t{4} << 20;
 constexpr std::size_t kResumeMessages = kMaxQueuedMessages / 4 * 3;
 constexpr std::size_t kResumeBytes = kMaxQueuedBytes / 4 * 3;
