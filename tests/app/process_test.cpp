@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app_fixture.h"
+#include "platform/mailslot_service.h"
 
 namespace pling::testing {
 namespace {
@@ -32,16 +33,16 @@ class ProgramTest : public AppTest {
     return pid;
   }
 
-  // Whether the messenger mailslot is held by someone else right now.
+  // Whether the messenger mailslot is held by someone right now. The probe opens
+  // it for writing, as a sender would: taking it, even for a moment, could make
+  // the starting program find it taken.
   static bool MailslotTaken() {
-    platform::TComponent owner;
-    auto& probe = owner.CreateComponent<mailslot::TlxPling>();
-    try {
-      probe.Open();
-      return false;
-    } catch (const mailslot::ElxMailSlot&) {
-      return true;
-    }
+    const platform::HANDLE file =
+        platform::CreateFile("\\\\.\\mailslot\\messngr", platform::GENERIC_WRITE,
+                             platform::FILE_SHARE_READ, platform::OPEN_EXISTING, 0);
+    if (file == platform::INVALID_HANDLE_VALUE) return false;
+    platform::CloseHandle(file);
+    return true;
   }
 
   static bool WaitUntil(const std::function<bool()>& done) {
