@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include "app/QtAdapters.h"
 #include "platform/network.h"
@@ -16,6 +17,9 @@ namespace {
 
 // How often a window waiting for a name lookup looks whether it has ended.
 constexpr int kLookupPollMs = 15;
+// How long the network message box waits for the window to be placed on screen.
+constexpr int kPlacementPollMs = 50;
+constexpr int kPlacementPolls = 40;
 
 void WaitServingTheWindow(const std::function<bool()>& done) {
   if (done()) return;
@@ -58,8 +62,20 @@ void ReportNetworkProblem(QWidget* parent) {
   box->setObjectName(QStringLiteral("NetworkProblemBox"));
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
-  // Once the event loop runs: the mailslot may open while the window is made.
-  QTimer::singleShot(0, box, [box] { box->show(); });
+  // Once the window is on screen, so that the box is centred over it where the
+  // window manager put it; a window that stays hidden (in the notification area)
+  // gets the box in the middle of the screen after a moment.
+  auto* wait = new QTimer(box);
+  wait->setInterval(kPlacementPollMs);
+  QObject::connect(wait, &QTimer::timeout, box, [box, wait, polls = 0]() mutable {
+    const QWidget* window = box->parentWidget() != nullptr ? box->parentWidget()->window() : nullptr;
+    const bool placed = window == nullptr || (window->isVisible() && window->windowHandle() != nullptr &&
+                                              window->windowHandle()->isExposed());
+    if (!placed && ++polls < kPlacementPolls) return;
+    wait->deleteLater();
+    box->show();
+  });
+  wait->start();
 }
 
 }  // namespace pling::app

@@ -137,3 +137,62 @@ TEST_F(AppTest, ClosingWhileDeliveriesAreUnderWayNeitherHangsNorDeliversToTheGon
 
 }  // namespace
 }  // namespace pling::testing
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QMessageBox>
+#include <cstdlib>
+
+namespace pling::testing {
+namespace {
+
+// Another program (say a NetBIOS name server) holding the datagram port: the
+// window listens all the same, and says once, over itself, what it cannot receive.
+TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
+  if (!OnlyLoopback()) GTEST_SKIP() << "needs a network namespace of its own (root)";
+  const int port = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(port, 0);
+  struct Close {
+    int fd;
+    ~Close() { close(fd); }
+  } closePort{port};
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(138);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (bind(port, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    GTEST_SKIP() << "cannot bind UDP port 138 here";
+  setenv("PLING_NETWORK", "on", 1);
+  struct Restore {
+    ~Restore() { setenv("PLING_NETWORK", "off", 1); }
+  } restore;
+
+  app::TPlingFrm& w = Start();
+  // Activated before the window is on screen, as with "Active" stored.
+  w.Activate1->trigger();
+  ASSERT_TRUE(w.Pling->Active()) << "local mailslots work without the port";
+  QTest::qWait(300);
+  auto boxes = [&] { return w.findChildren<QMessageBox*>(QStringLiteral("NetworkProblemBox")); };
+  ASSERT_EQ(boxes().size(), 1);
+  QMessageBox* box = boxes().front();
+  EXPECT_FALSE(box->isVisible()) << "the box waits until the window is placed";
+
+  w.setGeometry(40, 30, 520, 430);
+  w.show();
+  ASSERT_TRUE(WaitFor([&] { return box->isVisible(); }));
+  EXPECT_FALSE(box->isModal());
+  EXPECT_NE(box->text().indexOf(QStringLiteral("port 138")), -1) << box->text().toStdString();
+  EXPECT_LE((box->frameGeometry().center() - w.frameGeometry().center()).manhattanLength(), 4);
+
+  // Opening the mailslot again reports nothing new.
+  w.Activate1->trigger();
+  w.Activate1->trigger();
+  ASSERT_TRUE(w.Pling->Active());
+  QTest::qWait(300);
+  EXPECT_EQ(boxes().size(), 1);
+}
+
+}  // namespace
+}  // namespace pling::testing

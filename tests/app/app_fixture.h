@@ -4,6 +4,8 @@
 // installed, a fresh configuration folder per test, and the error message boxes
 // caught instead of shown.
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,6 +28,19 @@
 #include "tray/fake_shell.h"
 
 namespace pling::testing {
+
+// Whether this process sees no network interface but the loopback: a network
+// namespace of its own, where the network transport may be on.
+inline bool OnlyLoopback() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  bool only = true;
+  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+    if ((i->ifa_flags & IFF_LOOPBACK) == 0) only = false;
+  }
+  freeifaddrs(list);
+  return only;
+}
 
 class AppEnvironment : public ::testing::Environment {
  public:

@@ -236,27 +236,11 @@ TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
 }  // namespace
 }  // namespace pling::testing
 
-#include <ifaddrs.h>
-#include <net/if.h>
-
 #include <cstdlib>
 #include <thread>
 
 namespace pling::testing {
 namespace {
-
-// Whether this process sees no network interface but the loopback: a network
-// namespace of its own, where the network transport may be on.
-bool OnlyLoopback() {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return false;
-  bool only = true;
-  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
-    if ((i->ifa_flags & IFF_LOOPBACK) == 0) only = false;
-  }
-  freeifaddrs(list);
-  return only;
-}
 
 TEST_F(SendTest, MessagesArrivingDuringANameLookupDoNotChangeWhoGetsTheSend) {
   if (!OnlyLoopback()) GTEST_SKIP() << "needs a network namespace of its own (root)";
