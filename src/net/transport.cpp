@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <span>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -94,6 +95,23 @@ std::string PortProblem(std::uint16_t port, int error) {
   }
   return std::string(kCannotReceive) + "UDP port " + number + " cannot be opened (" +
          std::strerror(error) + ").";
+}
+
+// Hands up to kReceiveBatch waiting datagrams on `fd` to `take`, with the
+// sender's address; stops early when none is left.
+template <typename Take>
+void ReceiveWaiting(int fd, std::span<char> buffer, Take take) {
+  for (int i = 0; i < kReceiveBatch; ++i) {
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t size = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (size < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    take(std::string_view(buffer.data(), static_cast<std::size_t>(size)), from);
+  }
 }
 
 }  // namespace
@@ -347,18 +365,9 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
 
 void TTransport::TState::ReceiveDatagrams(int fd) {
   static thread_local std::vector<char> buffer(65536);
-  for (int i = 0; i < kReceiveBatch; ++i) {
-    sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t size = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (size < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    TakeDatagram(std::string_view(buffer.data(), static_cast<std::size_t>(size)),
-                 ntohl(from.sin_addr.s_addr));
-  }
+  ReceiveWaiting(fd, buffer, [this](std::string_view packet, const sockaddr_in& from) {
+    TakeDatagram(packet, ntohl(from.sin_addr.s_addr));
+  });
 }
 
 void TTransport::TState::TakeDatagram(std::string_view packet, std::uint32_t from) {
@@ -375,17 +384,9 @@ void TTransport::TState::TakeDatagram(std::string_view packet, std::uint32_t fro
 
 void TTransport::TState::ReceiveNamePackets(int fd) {
   std::array<char, 1500> buffer{};
-  for (int i = 0; i < kReceiveBatch; ++i) {
-    sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t size = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (size < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    TakeNamePacket(fd, std::string_view(buffer.data(), static_cast<std::size_t>(size)), from);
-  }
+  ReceiveWaiting(fd, buffer, [this, fd](std::string_view packet, const sockaddr_in& from) {
+    TakeNamePacket(fd, packet, from);
+  });
 }
 
 void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const sockaddr_in& from) {
