@@ -93,6 +93,15 @@ class TChild {
     kill(FPid, SIGTERM);
     return Wait(timeout);
   }
+  // Waits until the output holds `text`; whether it did before `timeout`.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout = 15s) const {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (Output().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
   bool Running() {
     if (FDone) return false;
     int status = 0;

@@ -31,6 +31,7 @@ TEST_F(LanTest, DirectWriteFindsTheHostByNameAndReachesOnlyIt) {
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob Hello Bob", 10s, &output), 0) << output;
   // An unknown name is not found: the write fails instead of vanishing.
   EXPECT_EQ(Run(1, "alice", Cli() + " send nobody Hello", 10s, &output), 1) << output;
+  EXPECT_TRUE(bob.WaitForOutput("Hello Bob\n"));
   std::this_thread::sleep_for(300ms);
   bob.Stop();
   carol.Stop();
@@ -49,6 +50,10 @@ TEST_F(LanTest, WorkgroupWriteReachesEveryHostAndTheWriterOnce) {
   // The workgroup by its own name, and another one that none of them is in.
   EXPECT_EQ(Run(2, "bob", Cli() + " send --machine LANTEST\\* all by name"), 0);
   EXPECT_EQ(Run(3, "carol", Cli() + " send --machine OTHERS\\* all other group"), 0);
+  for (TChild* host : {&alice, &bob, &carol}) {
+    EXPECT_TRUE(host->WaitForOutput(" : to all\n") && host->WaitForOutput(" : by name\n"));
+  }
+  // Time for a second copy, or the other group's write, to show.
   std::this_thread::sleep_for(300ms);
   for (TChild* host : {&alice, &bob, &carol}) {
     host->Stop();
@@ -73,6 +78,8 @@ TEST_F(LanTest, BothDirectionsAtOnce) {
   TChild& fromBob = Start(2, "bob", loop("alice"));
   EXPECT_EQ(fromAlice.Wait(60s), 0) << fromAlice.Output();
   EXPECT_EQ(fromBob.Wait(60s), 0) << fromBob.Output();
+  const std::string last = " : number " + std::to_string(kMessages) + "\n";
+  EXPECT_TRUE(alice.WaitForOutput(last) && bob.WaitForOutput(last));
   std::this_thread::sleep_for(300ms);
   alice.Stop();
   bob.Stop();
@@ -92,7 +99,7 @@ TEST_F(LanTest, SecondProcessReceivesThroughTheHolderAndTakesOverWhenItEnds) {
   ASSERT_TRUE(WaitForMessenger(listener.Pid()));
 
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob through the holder"), 0);
-  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(listener.WaitForOutput("through the holder\n"));
   EXPECT_EQ(holder.Stop(), 0);
   // The listener takes the ports over without being told.
   bool held = false;
@@ -102,7 +109,7 @@ TEST_F(LanTest, SecondProcessReceivesThroughTheHolderAndTakesOverWhenItEnds) {
   }
   ASSERT_TRUE(held);
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob after the hand-over"), 0);
-  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(listener.WaitForOutput("after the hand-over\n"));
   listener.Stop();
   EXPECT_EQ(listener.Output(),
             "ALICE to bob : through the holder\nALICE to bob : after the hand-over\n");
@@ -120,6 +127,7 @@ TEST_F(LanTest, ListenerSaysWhyItCannotReceiveAndStillWorksLocally) {
   EXPECT_EQ(Run(2, "bob", Cli() + " send . on this machine"), 0);
   // A workgroup write is still sent, and reaches the local mailslot.
   EXPECT_EQ(Run(2, "bob", Cli() + " send \"*\" to the group"), 0);
+  EXPECT_TRUE(listener.WaitForOutput("to the group\n"));
   std::this_thread::sleep_for(200ms);
   listener.Stop();
   const std::string output = listener.Output();
@@ -172,7 +180,7 @@ s.sendto(b'\x00\x01' + bytes(48), ns)
   EXPECT_EQ(Run(1, "eve", "env TO=" + Address(2) + " python3 " + Dir() + "/hostile.py", 60s), 0);
   EXPECT_TRUE(bob.Running());
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob still here"), 0);
-  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(bob.WaitForOutput("still here\n"));
   EXPECT_TRUE(bob.Running());
   bob.Stop();
   // Mutations of fields that receivers ignore still arrive; what is not for this
@@ -238,7 +246,7 @@ TEST_F(LanTest, IndependentDecoderReadsAMessageCapturedOnTheWire) {
   ASSERT_TRUE(capturing) << capture.Output();
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob Hi"), 0);
   EXPECT_EQ(capture.Wait(30s), 0);
-  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(bob.WaitForOutput("\n"));
   bob.Stop();
   // What the decoder read: the addresses, a direct unique datagram from ALICE<00>
   // to BOB<03> carrying an SMB transaction to the messenger mailslot, and as its
@@ -287,7 +295,7 @@ while True:
     sent = holder.Output().find("sent: ") != std::string::npos;
   }
   EXPECT_NE(holder.Output().find("sent: yes"), std::string::npos) << holder.Output();
-  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(old.WaitForOutput("datagram Hello!"));
   holder.Stop();
   EXPECT_NE(old.Output().find("datagram Hello!"), std::string::npos) << old.Output();
 }

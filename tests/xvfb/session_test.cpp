@@ -275,8 +275,9 @@ TEST_F(XvfbSession, MessagesFromAndToTheCommandLine) {
                                  "aLICE", "BOB", "Hello from the command line"});
   ASSERT_EQ(sent.status, 0) << sent.output;
   // The program takes the message while the settings are still its own; give it
-  // time to show it before it is asked to end.
-  std::this_thread::sleep_for(1s);
+  // time to show it before it is asked to end (generous: the tests run under
+  // sanitizers on a busy machine).
+  std::this_thread::sleep_for(3s);
   ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGTERM));
   EXPECT_EQ(Get("Receivers", "NAME0"), "Alice-");
 
