@@ -164,10 +164,7 @@ TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   if (bind(port, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     GTEST_SKIP() << "cannot bind UDP port 138 here";
-  setenv("PLING_NETWORK", "on", 1);
-  struct Restore {
-    ~Restore() { setenv("PLING_NETWORK", "off", 1); }
-  } restore;
+  const NetworkOnInThisNamespace network;
 
   app::TPlingFrm& w = Start();
   // Activated before the window is on screen, as with "Active" stored.

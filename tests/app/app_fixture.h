@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 
@@ -41,6 +42,15 @@ inline bool OnlyLoopback() {
   freeifaddrs(list);
   return only;
 }
+
+// Switches the network transport on for one test (the test program runs with it
+// off); only where OnlyLoopback() holds.
+struct NetworkOnInThisNamespace {
+  NetworkOnInThisNamespace() { setenv("PLING_NETWORK", "on", 1); }
+  ~NetworkOnInThisNamespace() { setenv("PLING_NETWORK", "off", 1); }
+  NetworkOnInThisNamespace(const NetworkOnInThisNamespace&) = delete;
+  NetworkOnInThisNamespace& operator=(const NetworkOnInThisNamespace&) = delete;
+};
 
 class AppEnvironment : public ::testing::Environment {
  public:

@@ -253,10 +253,7 @@ TEST_F(SendTest, MessagesArrivingDuringANameLookupDoNotChangeWhoGetsTheSend) {
                   "ip link set pling0 up") != 0) {
     GTEST_SKIP() << "cannot make a veth pair here";
   }
-  setenv("PLING_NETWORK", "on", 1);
-  struct Restore {
-    ~Restore() { setenv("PLING_NETWORK", "off", 1); }
-  } restore;
+  const NetworkOnInThisNamespace network;
   app::TPlingFrm& w = Start();
   w.Activate1->trigger();
   ASSERT_TRUE(w.Pling->Active());
