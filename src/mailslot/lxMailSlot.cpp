@@ -9,6 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/mailslot_service.h"
 #include "platform/main_thread.h"
+#include "platform/thread_name.h"
 
 namespace pling::mailslot {
 
@@ -75,6 +76,7 @@ void TlxMailSlotWaitThread::Detach() {
 }
 
 void TlxMailSlotWaitThread::Execute() {
+  ps::SetThreadName("mailslot reader");
   {
     std::unique_lock<std::mutex> lock(FGateLock);
     FGate.wait(lock, [this] { return FResumed || Terminated(); });
@@ -107,8 +109,10 @@ void TlxMailSlotWaitThread::Execute() {
     }
     if (Terminated()) break;
     // The pause: over at once while messages wait, else when one arrives or a
-    // stop is asked. A mailslot that cannot be waited on gets a plain pause.
-    if (ps::WaitForMailslot(handle, FStop, idlePause) == ps::TMailslotWait::Failed) {
+    // stop is asked, however long that takes: an idle reader never wakes. A
+    // mailslot that cannot be waited on gets a plain pause.
+    if (ps::WaitForMailslot(handle, FStop, std::chrono::milliseconds::max()) ==
+        ps::TMailslotWait::Failed) {
       FStop.Wait(idlePause);
     }
   }

@@ -65,7 +65,9 @@ class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWai
 
   // Reader threads whose body has not yet returned, in this process.
   static int RunningCount();
-  // The longest pause between two polls of an idle mailslot.
+  // The pause before the reader looks again at messages it could not hand to the
+  // main thread, or at a mailslot it cannot wait on. An idle mailslot is not
+  // polled: the reader sleeps until a message arrives or it is stopped.
   static constexpr int IdlePauseMs = 1000;
 
   TlxMailSlotWaitThread(TlxCustomMailSlot& MailSlot, HANDLE SlotHandle);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -244,6 +245,7 @@ class TTransport::TState::THolderChannel final : public INameQueryChannel {
 };
 
 void TTransport::TState::Run() {
+  pthread_setname_np(pthread_self(), "netbios ports");
   const auto [address, length] = HolderAddress();
   for (int races = 0;;) {
     if (Stopping()) return;

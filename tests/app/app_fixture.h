@@ -4,8 +4,6 @@
 // installed, a fresh configuration folder per test, and the error message boxes
 // caught instead of shown.
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -23,34 +21,13 @@
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/main_thread.h"
+#include "private_network.h"
 #include "settings/Megares.h"
 #include "temp_config.h"
 #include "tray/TrayIcon.h"
 #include "tray/fake_shell.h"
 
 namespace pling::testing {
-
-// Whether this process sees no network interface but the loopback: a network
-// namespace of its own, where the network transport may be on.
-inline bool OnlyLoopback() {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return false;
-  bool only = true;
-  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
-    if ((i->ifa_flags & IFF_LOOPBACK) == 0) only = false;
-  }
-  freeifaddrs(list);
-  return only;
-}
-
-// Switches the network transport on for one test (the test program runs with it
-// off); only where OnlyLoopback() holds.
-struct NetworkOnInThisNamespace {
-  NetworkOnInThisNamespace() { setenv("PLING_NETWORK", "on", 1); }
-  ~NetworkOnInThisNamespace() { setenv("PLING_NETWORK", "off", 1); }
-  NetworkOnInThisNamespace(const NetworkOnInThisNamespace&) = delete;
-  NetworkOnInThisNamespace& operator=(const NetworkOnInThisNamespace&) = delete;
-};
 
 class AppEnvironment : public ::testing::Environment {
  public:

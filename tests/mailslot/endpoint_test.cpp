@@ -9,6 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
 #include <exception>
 #include <functional>
 #include <string>
@@ -19,6 +24,7 @@
 #include "mailslot/lxMailSlot.h"
 #include "main_loop_fixture.h"
 #include "platform/mailslot_service.h"
+#include "private_network.h"
 
 namespace pling::mailslot {
 namespace {
@@ -435,6 +441,50 @@ TEST_F(EndpointTest, WriterClosesEveryHandleItOpened) {
   ASSERT_NE(handle, platform::INVALID_HANDLE_VALUE);
   EXPECT_TRUE(platform::CloseHandle(handle));
   EXPECT_EQ(OpenMailSlotForWriting(".", FSlot + "missing"), platform::INVALID_HANDLE_VALUE);
+}
+
+// Context switches so far of this process's threads with the given names, by
+// thread id.
+std::map<std::string, long> SwitchesOfThreadsNamed(const std::set<std::string>& names) {
+  std::map<std::string, long> switches;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (names.count(name) == 0) continue;
+    std::ifstream status(task.path() / "status");
+    long total = 0;
+    for (std::string line; std::getline(status, line);) {
+      if (line.find("ctxt_switches:") != std::string::npos)
+        total += std::stol(line.substr(line.find(':') + 1));
+    }
+    switches[name + " " + task.path().filename().string()] = total;
+  }
+  return switches;
+}
+
+// An open mailslot that nobody writes to costs nothing: none of the threads
+// behind it (the reader, the service's, and the network ports' where the
+// transport may be on) wakes up.
+TEST_F(EndpointTest, AnIdleOpenMailslotWakesNoThread) {
+  std::optional<testing::NetworkOnInThisNamespace> network;
+  std::set<std::string> names{"mailslot reader", "mailslot drain"};
+  if (testing::OnlyLoopback()) {
+    network.emplace();
+    names.insert("netbios ports");
+  }
+  Recorder slot(nullptr, FSlot);
+  slot.Open();
+  // One message through, so that every thread has started and settled.
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "first"));
+  ASSERT_TRUE(PumpUntil([&] { return slot.Messages.size() == 1; }));
+  PumpFor(200ms);
+  const auto before = SwitchesOfThreadsNamed(names);
+  std::set<std::string> seen;
+  for (const auto& [thread, count] : before) seen.insert(thread.substr(0, thread.rfind(' ')));
+  ASSERT_EQ(seen, names) << "a thread is missing or has another name";
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(SwitchesOfThreadsNamed(names), before);
 }
 
 }  // namespace

@@ -51,6 +51,7 @@
 #include "platform/event_wait.h"
 #include "platform/identity.h"
 #include "platform/posix/network_transport.h"
+#include "platform/thread_name.h"
 
 namespace pling::platform {
 namespace {
@@ -415,6 +416,7 @@ class TService {
   // nothing arrives. A mailslot closed meanwhile is no longer in the table (or
   // is marked closed) and is skipped.
   void DrainLoop() {
+    SetThreadName("mailslot drain");
     std::array<epoll_event, 64> events{};
     for (;;) {
       const int count = ::epoll_wait(FEpoll, events.data(), static_cast<int>(events.size()), -1);

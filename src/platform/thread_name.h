@@ -1,0 +1,10 @@
+#pragma once
+// Names the calling thread, as ps, top and debuggers show it. Names longer than
+// 15 characters are cut there.
+#include <string_view>
+
+namespace pling::platform {
+
+void SetThreadName(std::string_view name);
+
+}  // namespace pling::platform
