@@ -552,8 +552,12 @@ void TPlingFrm::FormCreate() {
     for (int i = 0;; ++i) {
       const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
       if (value.empty()) break;
-      ReceiversLbx->AddItem(FromAnsi(std::string_view(value).substr(0, value.size() - 1)));
-      ReceiversLbx->SetSelected(i, value.back() == '+');
+      // The list sorts as it goes, so the mark goes where the name went, which is
+      // not always its stored place (the stored order may come from another
+      // locale, or from a hand).
+      const int at =
+          ReceiversLbx->AddItem(FromAnsi(std::string_view(value).substr(0, value.size() - 1)));
+      ReceiversLbx->SetSelected(at, value.back() == '+');
     }
 
     ReceivedMmo->SetCoreFont(
@@ -789,17 +793,36 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
   display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   ReceivedMmo->appendPlainText(display);
 
-  // The oldest lines go, one display line at a time. Without wrapping a line is
-  // a block: the surplus goes in one edit, which needs no layout.
-  if (!ReceivedMmo->WordWrap()) {
-    const int surplus = ReceivedMmo->LineCount() - kMaxReceivedLines;
-    if (surplus > 0) {
-      QTextCursor cursor(ReceivedMmo->document());
-      cursor.movePosition(QTextCursor::Start);
-      cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, surplus);
+  // The oldest display lines go, also partway through an earlier message, in one
+  // edit. Without wrapping a line is a block. With wrapping, whole leading blocks
+  // go while the surplus covers them, then the first lines of the next block up
+  // to where its kept lines begin: that block is laid out once more, not once per
+  // line removed (which made a long wrapped message cost its size squared).
+  if (const int surplus = ReceivedMmo->LineCount() - kMaxReceivedLines; surplus > 0) {
+    QTextDocument* doc = ReceivedMmo->document();
+    int end = 0;
+    if (!ReceivedMmo->WordWrap()) {
+      end = doc->findBlockByNumber(std::min(surplus, doc->blockCount() - 1)).position();
+    } else {
+      int left = surplus;
+      QTextBlock block = doc->firstBlock();
+      for (; block.next().isValid(); block = block.next()) {
+        const int lines = std::max(block.lineCount(), 1);
+        if (lines > left) break;
+        left -= lines;
+      }
+      end = block.position();
+      const QTextLayout* layout = block.layout();
+      if (left > 0 && layout != nullptr && layout->lineCount() > left)
+        end += layout->lineAt(left).textStart();
+    }
+    if (end > 0) {
+      QTextCursor cursor(doc);
+      cursor.setPosition(end, QTextCursor::KeepAnchor);
       cursor.removeSelectedText();
     }
   }
+  // Should the layout have moved, the rest goes one display line at a time.
   while (ReceivedMmo->LineCount() > kMaxReceivedLines) {
     QTextCursor cursor(ReceivedMmo->document());
     cursor.movePosition(QTextCursor::Start);

@@ -167,8 +167,7 @@ TEST_F(IncomingTest, WhileWrappingTheLimitCountsDisplayLinesAtThePanesWidth) {
   const int counted = w.ReceivedMmo->LineCount();
   const int shown = DisplayLines(*w.ReceivedMmo);
   EXPECT_EQ(counted, shown);
-  EXPECT_LE(shown, 1000);
-  EXPECT_GT(shown, 990) << "trimmed one display line at a time";
+  EXPECT_EQ(shown, 1000) << "trimmed by display lines, also partway through a message";
   EXPECT_LT(w.ReceivedMmo->blockCount(), 600) << "messages wrapped into several lines each";
 
   // Wider, the same text takes fewer lines; the count follows at once.
@@ -180,6 +179,25 @@ TEST_F(IncomingTest, WhileWrappingTheLimitCountsDisplayLinesAtThePanesWidth) {
   EXPECT_EQ(widerCounted, wider);
   w.RecvLinewrap->trigger();
   EXPECT_EQ(w.ReceivedMmo->LineCount(), w.ReceivedMmo->blockCount());
+}
+
+TEST_F(IncomingTest, WhileWrappingAMessageLongerThanThePaneKeepsItsLastThousandLines) {
+  app::TPlingFrm& w = StartCounting();
+  w.Popup1->trigger();
+  w.resize(448, 400);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.RecvLinewrap->trigger();
+  w.PlingMessage("BOB", "ALICE", "before");
+  std::string text;
+  for (int i = 0; i < 12000; ++i) text += "w" + std::to_string(i) + " ";
+  w.PlingMessage("BOB", "ALICE", text + "end");
+  EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+  EXPECT_EQ(DisplayLines(*w.ReceivedMmo), 1000);
+  EXPECT_EQ(w.ReceivedMmo->blockCount(), 1) << "only the rest of the long message is left";
+  const QString kept = w.ReceivedMmo->toPlainText();
+  EXPECT_TRUE(kept.endsWith(QStringLiteral("w11999 end"))) << "the newest lines stay";
+  EXPECT_TRUE(kept.startsWith(QLatin1Char('w'))) << "cut where a display line began";
 }
 
 }  // namespace
