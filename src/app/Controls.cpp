@@ -255,6 +255,16 @@ void TMemo::changeEvent(QEvent* event) {
 
 void TMemo::keyPressEvent(QKeyEvent* event) {
   if (OnKeyPress) OnKeyPress(*event);
+  // Shift+Enter breaks the line as Enter does. (The editor would put a line
+  // separator inside the paragraph, a character that no code page holds.)
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & Qt::ShiftModifier)) {
+    QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier,
+                    event->text(), event->isAutoRepeat(), static_cast<ushort>(event->count()));
+    QPlainTextEdit::keyPressEvent(&plain);
+    event->setAccepted(plain.isAccepted());
+    return;
+  }
   QPlainTextEdit::keyPressEvent(event);
 }
 

@@ -38,13 +38,13 @@ void WaitServingTheWindow(const std::function<bool()>& done) {
 }  // namespace
 
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
-  platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
   platform::SetNetworkWait(
       platform::TNetworkWait{[] {
                                const QCoreApplication* app = QCoreApplication::instance();
                                return app != nullptr && QThread::currentThread() == app->thread();
                              },
                              WaitServingTheWindow});
+  platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
 }
 
 QString NetworkProblemText() {

@@ -95,6 +95,13 @@ TSignalWatcher::TSignalWatcher(std::function<void(int)> onSignal, QObject* paren
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  // The terminal that started the program going away ends it the same way, unless
+  // it was started to outlive its terminal (nohup: the signal is ignored).
+  struct sigaction hangUp {};
+  if (sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN) {
+    sigaction(SIGHUP, &action, nullptr);
+    FWatchesHangUp = true;
+  }
 }
 
 TSignalWatcher::~TSignalWatcher() {
@@ -103,6 +110,7 @@ TSignalWatcher::~TSignalWatcher() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  if (FWatchesHangUp) sigaction(SIGHUP, &action, nullptr);
   GSignalPipe = -1;
   delete FNotifier;
   close(FPipe[0]);

@@ -32,8 +32,9 @@ QString ExceptionMessage(const std::exception_ptr& error);
 // The core's application error handler shows the error's message.
 void InstallApplicationErrorHandler();
 
-// Turns SIGTERM and SIGINT into a call on the main thread (through a pipe that
-// the signal handler writes to), once per signal. One watcher per process.
+// Turns SIGTERM, SIGINT and SIGHUP (unless ignored at start) into a call on the
+// main thread (through a pipe that the signal handler writes to), once per
+// signal. One watcher per process.
 class TSignalWatcher : public QObject {
   Q_OBJECT
  public:
@@ -46,6 +47,7 @@ class TSignalWatcher : public QObject {
   std::function<void(int)> FOnSignal;
   int FPipe[2] = {-1, -1};
   QSocketNotifier* FNotifier = nullptr;
+  bool FWatchesHangUp = false;
 };
 
 }  // namespace pling::app

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
@@ -16,6 +17,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -542,6 +544,13 @@ void TPlingFrm::CreateMenus() {
 // Settings
 
 void TPlingFrm::FormCreate() {
+  // First and on its own: a broken setting further on stops the reading, and the
+  // network switch must hold all the same.
+  try {
+    ApplyNetworkSetting(*MegaRegistry);
+  } catch (...) {
+    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+  }
   try {
     FUserName.clear();
     FComputerName.clear();
@@ -593,7 +602,6 @@ void TPlingFrm::FormCreate() {
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());
 
-    ApplyNetworkSetting(*MegaRegistry);
     if (MegaRegistry->ReadBool(kSettings, "Active", Pling->Active()) != Pling->Active())
       Activate1Click();
   } catch (...) {
@@ -877,11 +885,20 @@ void TPlingFrm::Delete1Click() {
   FMouseIndex = -1;
 }
 
-void TPlingFrm::Send1Click() {
-  // The selection's paragraph separators are the pane's line breaks.
-  QString text = SendMmo->textCursor().selectedText();
+namespace {
+
+// The pane's line breaks as they go on the wire: paragraph ends, and the line
+// separators that pasted text may hold.
+QString WithWireLineBreaks(QString text) {
   text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-  SendToSelected(text);
+  text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+  return text;
+}
+
+}  // namespace
+
+void TPlingFrm::Send1Click() {
+  SendToSelected(WithWireLineBreaks(SendMmo->textCursor().selectedText()));
 }
 
 void TPlingFrm::SendMmoKeyPress(QKeyEvent& Key) {
@@ -891,7 +908,7 @@ void TPlingFrm::SendMmoKeyPress(QKeyEvent& Key) {
   // the pane then breaks the line as usual.
   const QTextCursor cursor = SendMmo->textCursor();
   const QTextBlock line = SendMmo->document()->findBlock(cursor.selectionEnd());
-  SendToSelected(line.text());
+  SendToSelected(WithWireLineBreaks(line.text()));
 }
 
 void TPlingFrm::SendToSelected(QString Text) {
@@ -1006,8 +1023,12 @@ void TPlingFrm::SavePane(const TMemo& memo, bool linesEndWithBreak) {
   if (path.isEmpty()) return;
   FSavePath = path;
   // Plain ANSI text with CR LF line breaks; display breaks of a wrapping pane
-  // are not part of the text.
-  std::string text = ToAnsi(memo.toPlainText());
+  // are not part of the text. The raw text keeps every character as it came
+  // (the plain-text view would turn a no-break space into a space).
+  QString raw = memo.document()->toRawText();
+  raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  raw.replace(QChar::LineSeparator, QLatin1Char('\n'));
+  std::string text = ToAnsi(raw);
   std::string out;
   out.reserve(text.size() + text.size() / 16);
   for (char c : text) {
@@ -1018,10 +1039,12 @@ void TPlingFrm::SavePane(const TMemo& memo, bool linesEndWithBreak) {
     }
   }
   if (linesEndWithBreak && !out.empty()) out += "\r\n";
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+  // Written beside the file and put in its place only when whole: a failed save
+  // leaves the file that was there as it was.
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) ||
       file.write(out.data(), static_cast<qint64>(out.size())) != static_cast<qint64>(out.size()) ||
-      !file.flush()) {
+      !file.commit()) {
     throw platform::Exception("Cannot create file " + ToAnsi(path));
   }
 }
@@ -1039,11 +1062,16 @@ void TPlingFrm::Open1Click() {
   const QString path = OpenDialog(this);
   if (path.isEmpty()) return;
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
+  // Only a plain file: a pipe or a device would keep the window waiting, perhaps
+  // for ever.
+  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
     throw platform::Exception("Cannot open file " + ToAnsi(path));
   // One byte is one character; line breaks only get fewer. Reading stops one
   // byte past the capacity, so a huge file is neither read whole nor loaded.
   const QByteArray bytes = file.read(SendMmo->Capacity() + 1);
+  // A file that cannot be read to its end leaves the pane as it was.
+  if (file.error() != QFileDevice::NoError)
+    throw platform::Exception("Cannot open file " + ToAnsi(path));
   if (bytes.size() > SendMmo->Capacity()) throw platform::Exception("Text exceeds memo capacity");
   // CR alone, LF alone and LF CR each make one line break.
   std::string text;

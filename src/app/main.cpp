@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    // SIGTERM, SIGINT and the end of the desktop session close the window the
+    // SIGTERM, SIGINT, SIGHUP and the end of the desktop session close the window the
     // ordinary way, so that its settings are saved. A signal that comes while
     // the window is being made closes it as soon as it stands.
     app::TPlingFrm* mainWindow = nullptr;

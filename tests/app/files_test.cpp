@@ -1,4 +1,6 @@
 // Saving the panes to text files and loading a file into the send pane.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -40,9 +42,10 @@ TEST_F(FilesTest, SavedPanesAreAnsiTextWithCrLfAndWrappingIsNotSaved) {
   w.RecvLinewrap->trigger();
   const std::string longLine(300, 'x');
   w.ReceivedMmo->appendPlainText(QString::fromStdString(longLine));
-  w.ReceivedMmo->appendPlainText(QStringLiteral("caf\u00E9"));
+  w.ReceivedMmo->appendPlainText(QStringLiteral("caf\u00E9 no\u00A0break"));
   w.Saveas3->trigger();
-  EXPECT_EQ(FileText(File("received.txt")), longLine + "\r\ncaf\xE9\r\n");
+  EXPECT_EQ(FileText(File("received.txt")), longLine + "\r\ncaf\xE9 no\xA0" "break\r\n")
+      << "every character as it came, the no-break space too";
 
   // Loading: CR alone, LF alone and LF CR are line breaks; the pane is replaced.
   Write(File("in.txt"), "one\ntwo\rthree\n\rfour\r\nfive");
@@ -69,6 +72,14 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
             QStringLiteral("Cannot create file ") + QString::fromStdString(folder.string()));
   EXPECT_EQ(FMessages[1],
             QStringLiteral("Cannot open file ") + QString::fromStdString(folder.string()));
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+  // A pipe is not opened at all: it would keep the window waiting for a writer.
+  const auto pipe = File("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  Choose(w, pipe);
+  Click(w.Open1);
+  ASSERT_EQ(FMessages.size(), 3);
+  EXPECT_EQ(FMessages[2], QStringLiteral("Cannot open file ") + QString::fromStdString(pipe.string()));
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
   // A cancelled dialog changes nothing.
   w.OpenDialog = [](QWidget*) { return QString(); };

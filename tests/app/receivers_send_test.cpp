@@ -157,11 +157,27 @@ TEST_F(SendTest, EnterSendsTheWholeLineThenBreaksIt) {
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Text, "hello world");
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("first\nhello\n world"));
+  // Shift+Enter the same: a line break of the pane, not a line separator inside
+  // the line (which no code page holds, and which would send the line again).
+  w.SendMmo->moveCursor(QTextCursor::End);
+  QTest::keyClick(w.SendMmo, Qt::Key_Return, Qt::ShiftModifier);
+  QTest::keyClicks(w.SendMmo, QStringLiteral("next"));
+  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  ASSERT_TRUE(WaitForMessages(3));
+  EXPECT_EQ(FReceived[1].Text, " world");
+  EXPECT_EQ(FReceived[2].Text, "next");
+  EXPECT_FALSE(w.SendMmo->document()->toRawText().contains(QChar::LineSeparator));
+  // Line separators in pasted text go as line breaks too.
+  w.SendMmo->setPlainText(QStringLiteral("one\u2028two"));
+  w.SendMmo->selectAll();
+  w.Send1->trigger();
+  ASSERT_TRUE(WaitForMessages(4));
+  EXPECT_EQ(FReceived[3].Text, "one\r\ntwo");
   // Without "Automatic send", Enter only breaks the line.
   w.Automaticsend1->trigger();
   QTest::keyClick(w.SendMmo, Qt::Key_Return);
   QTest::qWait(100);
-  EXPECT_EQ(FReceived.size(), 1u);
+  EXPECT_EQ(FReceived.size(), 4u);
 }
 
 TEST_F(SendTest, WithoutReceiversTheAddDialogComesFirst) {
