@@ -115,6 +115,21 @@ TEST_F(LanTest, SecondProcessReceivesThroughTheHolderAndTakesOverWhenItEnds) {
             "ALICE to bob : through the holder\nALICE to bob : after the hand-over\n");
 }
 
+TEST_F(LanTest, WorkgroupWriteFromAHostWithTwoAddressesOnTheSubnetArrivesOnce) {
+  PLING_MAKE_LAN(2);
+  ASSERT_EQ(Shell("ip -n " + Host(1) + " addr add " + Address(101) + "/24 brd " +
+                  BroadcastAddress() + " dev " + Veth(1)),
+            0);
+  TChild& bob = Start(2, "bob", Cli() + " listen");
+  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  EXPECT_EQ(Run(1, "alice", Cli() + " send \"*\" once only"), 0);
+  EXPECT_TRUE(bob.WaitForOutput("once only\n"));
+  // Time for a second copy to show.
+  std::this_thread::sleep_for(300ms);
+  bob.Stop();
+  EXPECT_EQ(Count(bob.Output(), "ALICE to * : once only\n"), 1u) << bob.Output();
+}
+
 TEST_F(LanTest, ListenerSaysWhyItCannotReceiveAndStillWorksLocally) {
   PLING_MAKE_LAN(2);
   // Another program holds the datagram port.

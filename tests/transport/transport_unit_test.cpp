@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "net/interfaces.h"
 #include "net/netbios.h"
 #include "net/resolver.h"
 #include "net/transport.h"
@@ -61,6 +63,23 @@ TEST(TransportNameCache, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
   // A new answer replaces the old one.
   cache.Store("BOB", std::nullopt, start);
   EXPECT_FALSE(cache.Lookup("BOB", start)->has_value());
+}
+
+TEST(TransportInterfaces, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {
+  const std::vector<TInterface> all{
+      {"lo", 0x7F000001, 0xFF000000, 0, true},
+      {"eth0", 0x0A000001, 0xFFFFFF00, 0x0A0000FF, false},
+      {"eth0", 0x0A000002, 0xFFFFFF00, 0x0A0000FF, false},  // a second address there
+      {"eth1", 0xC0A80105, 0xFFFF0000, 0xC0A8FFFF, false},
+      {"tun0", 0x0A080001, 0xFFFFFFFF, 0, false},  // point to point: no broadcast
+      {"eth1", 0xC0A80206, 0xFFFF0000, 0xC0A8FFFF, false},
+  };
+  const std::vector<TInterface> targets = BroadcastInterfaces(all);
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0].broadcast, 0x0A0000FFu);
+  EXPECT_EQ(targets[0].address, 0x0A000001u);
+  EXPECT_EQ(targets[1].broadcast, 0xC0A8FFFFu);
+  EXPECT_EQ(targets[1].address, 0xC0A80105u);
 }
 
 TEST(TransportSend, RefusesWhatCannotGoBeforeSendingAnything) {
