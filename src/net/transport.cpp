@@ -22,6 +22,7 @@
 #include <mutex>
 #include <random>
 #include <span>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -448,7 +449,21 @@ void TTransport::StartReceiving() {
       return;
     }
     TState* state = FState.get();
-    FState->thread = std::thread([state] { state->Run(); });
+    FState->settled = false;
+    try {
+      FState->thread = std::thread([state] { state->Run(); });
+    } catch (const std::exception& error) {
+      // Sending, and this machine's own mailslots, work without it; a later call
+      // tries again.
+      const auto* system = dynamic_cast<const std::system_error*>(&error);
+      FState->problem = std::string(kCannotReceive) + "the thread that receives them cannot be " +
+                        "started (" + (system != nullptr ? system->code().message() : "no memory") +
+                        ").";
+      FState->holds = false;
+      FState->settled = true;
+      FState->started = false;
+      return;
+    }
   }
   FState->settledChanged.wait(guard, [this] { return FState->settled; });
 }
