@@ -331,6 +331,18 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
     return;
   }
   std::unordered_map<int, TFd> clients;  // waiting processes: kept open, never read
+  // While no more waiters can be taken (the limit, or no file descriptor left) the
+  // listener is out of the watch until one goes; new ones wait in its queue.
+  bool accepting = true;
+  const auto setAccepting = [&](bool on) {
+    if (on == accepting) return;
+    accepting = on;
+    if (on) {
+      add(listener.Get());
+    } else {
+      ::epoll_ctl(epoll.Get(), EPOLL_CTL_DEL, listener.Get(), nullptr);
+    }
+  };
   std::array<epoll_event, 16> events{};
   for (;;) {
     const int count = ::epoll_wait(epoll.Get(), events.data(), static_cast<int>(events.size()), -1);
@@ -346,10 +358,19 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
       } else if (fd == names.Get()) {
         ReceiveNamePackets(fd);
       } else if (fd == listener.Get()) {
-        for (;;) {
+        while (accepting) {
+          if (clients.size() >= kMaxClients) {
+            setAccepting(false);
+            break;
+          }
           TFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-          if (!client.Valid()) break;
-          if (clients.size() >= kMaxClients || !add(client.Get())) continue;  // closed: it retries
+          if (!client.Valid()) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+              setAccepting(false);
+            }
+            break;
+          }
+          if (!add(client.Get())) continue;  // closed: it tries again after a pause
           const int key = client.Get();
           clients.emplace(key, std::move(client));
         }
@@ -360,6 +381,7 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
           ::epoll_ctl(epoll.Get(), EPOLL_CTL_DEL, fd, nullptr);
           clients.erase(fd);
+          setAccepting(true);
         }
       }
     }

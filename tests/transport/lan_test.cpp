@@ -3,6 +3,8 @@
 // writes, the port holder and its hand-over, hostile packets, the independent
 // NetBIOS peers, and the switch.
 #include <algorithm>
+#include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "lan_fixture.h"
@@ -113,6 +115,55 @@ TEST_F(LanTest, SecondProcessReceivesThroughTheHolderAndTakesOverWhenItEnds) {
   listener.Stop();
   EXPECT_EQ(listener.Output(),
             "ALICE to bob : through the holder\nALICE to bob : after the hand-over\n");
+}
+
+// Reads utime + stime of a process, in clock ticks.
+long CpuTicks(pid_t pid) {
+  std::string stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+TEST_F(LanTest, HolderOutOfFileDescriptorsIdlesUntilAWaiterGoes) {
+  PLING_MAKE_LAN(2);
+  TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder messngr");
+  ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
+  ASSERT_TRUE(WaitForTable(holder.Pid(), "udp", ":008A "));
+  // Room for two waiters more; twenty come.
+  const std::string fds = "/proc/" + std::to_string(holder.Pid()) + "/fd";
+  const auto open = std::distance(std::filesystem::directory_iterator(fds),
+                                  std::filesystem::directory_iterator());
+  ASSERT_EQ(Shell("prlimit --pid " + std::to_string(holder.Pid()) +
+                  " --nofile=" + std::to_string(open + 2)),
+            0);
+  std::ofstream(Dir() + "/waiters.py") << R"PY(
+import socket, time
+waiters = [socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) for _ in range(20)]
+for w in waiters:
+    w.connect(b'\0pling\\netbios-holder')
+print('waiting', flush=True)
+time.sleep(60)
+)PY";
+  TChild& waiters = Start(2, "bob", "python3 " + Dir() + "/waiters.py");
+  ASSERT_TRUE(waiters.WaitForOutput("waiting\n")) << waiters.Output();
+  // Busy, it would use a whole core.
+  const long before = CpuTicks(holder.Pid());
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(CpuTicks(holder.Pid()) - before, sysconf(_SC_CLK_TCK) / 5);
+  // Once they go it still serves, and takes waiters again.
+  waiters.Stop();
+  EXPECT_EQ(Run(1, "alice", Cli() + " send bob still served"), 0);
+  EXPECT_TRUE(holder.WaitForOutput("message: ALICE")) << holder.Output();
+  TChild& next = Start(2, "bob", TestBin() + "/mailslot_holder other");
+  ASSERT_TRUE(next.WaitForOutput("problem: \n")) << next.Output();
+  EXPECT_EQ(holder.Stop(), 0);
+  EXPECT_TRUE(WaitForTable(next.Pid(), "udp", ":008A "));
 }
 
 TEST_F(LanTest, WorkgroupWriteFromAHostWithTwoAddressesOnTheSubnetArrivesOnce) {
