@@ -117,6 +117,59 @@ TEST_F(LanTest, SecondProcessReceivesThroughTheHolderAndTakesOverWhenItEnds) {
             "ALICE to bob : through the holder\nALICE to bob : after the hand-over\n");
 }
 
+// A process that has bound the holder's name in the way: with its queue full, not
+// listening yet (a hand-over under way), or closing every waiter at once.
+constexpr const char* kHolderSquatter = R"PY(
+import socket, sys, time
+mode, name = sys.argv[1], b'\0pling\\netbios-holder'
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+s.bind(name)
+if mode == 'full':
+    s.listen(0)
+    pending = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    pending.connect(name)
+elif mode == 'turnaway':
+    s.listen(64)
+print('bound', flush=True)
+if mode == 'turnaway':
+    s.accept()[0].close()
+    count, end = 1, time.time() + 2
+    s.settimeout(0.1)
+    while time.time() < end:
+        try:
+            s.accept()[0].close()
+            count += 1
+        except socket.timeout:
+            pass
+    print('turned away', count, flush=True)
+time.sleep(60)
+)PY";
+
+TEST_F(LanTest, AHolderInTheWayHoldsUpNoOpeningAndIsTakenOverWhenItGoes) {
+  PLING_MAKE_LAN(2);
+  std::ofstream(Dir() + "/squatter.py") << kHolderSquatter;
+  for (const std::string mode : {"full", "unlistened", "turnaway"}) {
+    SCOPED_TRACE(mode);
+    TChild& squatter = Start(2, "bob", "python3 " + Dir() + "/squatter.py " + mode);
+    ASSERT_TRUE(squatter.WaitForOutput("bound\n")) << squatter.Output();
+    TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder messngr");
+    // The opening is done at once, as one that waits for the holder.
+    ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
+    if (mode == "turnaway") {
+      // Turned away again and again, it tries less and less often.
+      ASSERT_TRUE(squatter.WaitForOutput("turned away ")) << squatter.Output();
+      const std::string output = squatter.Output();
+      EXPECT_LT(std::stoi(output.substr(output.find("turned away ") + 12)), 50) << output;
+    }
+    EXPECT_FALSE(PortsHeld(holder.Pid()));
+    squatter.Stop();
+    ASSERT_TRUE(WaitForTable(holder.Pid(), "udp", ":008A "));
+    EXPECT_EQ(Run(1, "alice", Cli() + " send bob past the " + mode), 0);
+    EXPECT_TRUE(holder.WaitForOutput("message: ALICE")) << holder.Output();
+    EXPECT_EQ(holder.Stop(), 0);
+  }
+}
+
 // Reads utime + stime of a process, in clock ticks.
 long CpuTicks(pid_t pid) {
   std::string stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
