@@ -40,9 +40,16 @@ std::vector<TInterface> Ipv4Interfaces() {
 }
 
 std::vector<TInterface> BroadcastInterfaces(const std::vector<TInterface>& all) {
+  // Several addresses on one subnet share its broadcast address: one entry for
+  // it, else everything sent to all would arrive there once per address.
   std::vector<TInterface> result;
-  std::copy_if(all.begin(), all.end(), std::back_inserter(result),
-               [](const TInterface& i) { return !i.loopback && i.broadcast != 0; });
+  for (const TInterface& i : all) {
+    if (i.loopback || i.broadcast == 0) continue;
+    if (std::none_of(result.begin(), result.end(),
+                     [&i](const TInterface& kept) { return kept.broadcast == i.broadcast; })) {
+      result.push_back(i);
+    }
+  }
   return result;
 }
 

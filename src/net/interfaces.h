@@ -19,7 +19,8 @@ struct TInterface {
 // Every IPv4 address of an interface that is up (the loopback ones too).
 std::vector<TInterface> Ipv4Interfaces();
 
-// The interfaces that can broadcast: up, not loopback, with a broadcast address.
+// The interfaces that can broadcast: up, not loopback, with a broadcast address;
+// one per broadcast address (the first of the addresses that share it).
 std::vector<TInterface> BroadcastInterfaces(const std::vector<TInterface>& all);
 
 // The address this machine uses towards `destination`: that of the interface on

@@ -22,6 +22,7 @@
 #include <mutex>
 #include <random>
 #include <span>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -45,8 +46,17 @@ constexpr int kReceiveBatch = 64;
 // How long the interface list is trusted before it is read again (only when a
 // packet needs it: nothing wakes up for it).
 constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
-// Attempts to find the holder that vanish between a failed bind and the connect.
-constexpr int kMaxHolderRaces = 50;
+// Pauses between attempts to reach the holder while it cannot be reached: they
+// start short and grow, up to the first limit while the holder's name is bound
+// but nobody listens on it yet (a hand-over under way), up to the second while a
+// holder turns waiters away (its queue is full, or it closes them at once).
+constexpr std::chrono::milliseconds kFirstPause{10};
+constexpr std::chrono::milliseconds kLongestHandOverPause{50};
+constexpr std::chrono::milliseconds kLongestBusyPause{1000};
+// A connection to the holder that ends sooner than this was turned away.
+constexpr auto kTurnedAway = std::chrono::seconds(1);
+// Failed attempts to reach the holder after which the user is told (trying goes on).
+constexpr int kAttemptsBeforeProblem = 100;
 constexpr std::size_t kMaxClients = 1024;
 constexpr int kReceiveBufferBytes = 1 << 20;
 // Answers kept for one query under way; a flood of them is cut off here.
@@ -96,6 +106,11 @@ std::string PortProblem(std::uint16_t port, int error) {
   }
   return std::string(kCannotReceive) + "UDP port " + number + " cannot be opened (" +
          std::strerror(error) + ").";
+}
+
+std::chrono::milliseconds Longer(std::chrono::milliseconds pause,
+                                 std::chrono::milliseconds longest) {
+  return pause.count() == 0 ? kFirstPause : std::min(pause * 2, longest);
 }
 
 // Hands up to kReceiveBatch waiting datagrams on `fd` to `take`, with the
@@ -181,9 +196,16 @@ struct TTransport::TState {
     settledChanged.notify_all();
   }
 
-  bool Stopping() const {
+  // Waits `pause` unless the transport is stopped first; whether it was.
+  bool Wait(std::chrono::milliseconds pause) const {
     pollfd fd{stop.Get(), POLLIN, 0};
-    return ::poll(&fd, 1, 0) > 0;
+    const auto end = TClock::now() + pause;
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - TClock::now());
+      const int ready = ::poll(&fd, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+      if (ready > 0) return true;
+      if (ready == 0 || errno != EINTR) return false;
+    }
   }
 
   const std::vector<TInterface>& Interfaces() {
@@ -247,8 +269,9 @@ class TTransport::TState::THolderChannel final : public INameQueryChannel {
 void TTransport::TState::Run() {
   pthread_setname_np(pthread_self(), "netbios ports");
   const auto [address, length] = HolderAddress();
-  for (int races = 0;;) {
-    if (Stopping()) return;
+  std::chrono::milliseconds pause{0};  // before the next attempt
+  for (int failures = 0;;) {
+    if (Wait(pause)) return;
     TFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener.Valid()) {
       Settle(std::string(kCannotReceive) + std::strerror(errno) + ".", false);
@@ -287,19 +310,35 @@ void TTransport::TState::Run() {
       Settle(std::string(kCannotReceive) + std::strerror(errno) + ".", false);
       return;
     }
-    // Another process holds the ports: wait for the end of our connection to it.
-    TFd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!connection.Valid() ||
-        ::connect(connection.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-      // The holder ended between the two calls: try again at once.
-      if (++races > kMaxHolderRaces) {
+    // Another process holds the ports, or is about to. The connect never waits on
+    // it: a holder that does not accept must not hold up the mailslot's opening.
+    TFd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const int error =
+        !connection.Valid() ? errno
+        : ::connect(connection.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0
+            ? 0
+            : errno;
+    if (error == EAGAIN) {
+      // The holder's queue is full: it is there, but takes no more waiters now.
+      Settle({}, false);
+      failures = 0;
+      pause = Longer(pause, kLongestBusyPause);
+      continue;
+    }
+    if (error != 0 && error != EINPROGRESS) {
+      // The holder ended between the two calls, or its successor has bound the name
+      // and listens in a moment: try again shortly, for as long as it takes.
+      if (++failures == 1) Settle({}, false);
+      if (failures == kAttemptsBeforeProblem) {
         Settle(std::string(kCannotReceive) + "the process that receives them cannot be reached.",
                false);
-        return;
       }
+      pause = Longer(pause, kLongestHandOverPause);
       continue;
     }
     Settle({}, false);
+    failures = 0;
+    const TClock::time_point connected = TClock::now();
     for (;;) {
       std::array<pollfd, 2> fds{pollfd{connection.Get(), POLLIN, 0}, pollfd{stop.Get(), POLLIN, 0}};
       const int ready = ::poll(fds.data(), fds.size(), -1);
@@ -310,6 +349,9 @@ void TTransport::TState::Run() {
       if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR))) continue;
       break;  // the holder has gone: take over
     }
+    // A holder that closes its waiters at once is not to be hammered.
+    pause = TClock::now() - connected < kTurnedAway ? Longer(pause, kLongestBusyPause)
+                                                    : std::chrono::milliseconds(0);
   }
 }
 
@@ -330,6 +372,18 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
     return;
   }
   std::unordered_map<int, TFd> clients;  // waiting processes: kept open, never read
+  // While no more waiters can be taken (the limit, or no file descriptor left) the
+  // listener is out of the watch until one goes; new ones wait in its queue.
+  bool accepting = true;
+  const auto setAccepting = [&](bool on) {
+    if (on == accepting) return;
+    accepting = on;
+    if (on) {
+      add(listener.Get());
+    } else {
+      ::epoll_ctl(epoll.Get(), EPOLL_CTL_DEL, listener.Get(), nullptr);
+    }
+  };
   std::array<epoll_event, 16> events{};
   for (;;) {
     const int count = ::epoll_wait(epoll.Get(), events.data(), static_cast<int>(events.size()), -1);
@@ -345,10 +399,19 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
       } else if (fd == names.Get()) {
         ReceiveNamePackets(fd);
       } else if (fd == listener.Get()) {
-        for (;;) {
+        while (accepting) {
+          if (clients.size() >= kMaxClients) {
+            setAccepting(false);
+            break;
+          }
           TFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-          if (!client.Valid()) break;
-          if (clients.size() >= kMaxClients || !add(client.Get())) continue;  // closed: it retries
+          if (!client.Valid()) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+              setAccepting(false);
+            }
+            break;
+          }
+          if (!add(client.Get())) continue;  // closed: it tries again after a pause
           const int key = client.Get();
           clients.emplace(key, std::move(client));
         }
@@ -359,6 +422,7 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
           ::epoll_ctl(epoll.Get(), EPOLL_CTL_DEL, fd, nullptr);
           clients.erase(fd);
+          setAccepting(true);
         }
       }
     }
@@ -448,7 +512,21 @@ void TTransport::StartReceiving() {
       return;
     }
     TState* state = FState.get();
-    FState->thread = std::thread([state] { state->Run(); });
+    FState->settled = false;
+    try {
+      FState->thread = std::thread([state] { state->Run(); });
+    } catch (const std::exception& error) {
+      // Sending, and this machine's own mailslots, work without it; a later call
+      // tries again.
+      const auto* system = dynamic_cast<const std::system_error*>(&error);
+      FState->problem = std::string(kCannotReceive) + "the thread that receives them cannot be " +
+                        "started (" + (system != nullptr ? system->code().message() : "no memory") +
+                        ").";
+      FState->holds = false;
+      FState->settled = true;
+      FState->started = false;
+      return;
+    }
   }
   FState->settledChanged.wait(guard, [this] { return FState->settled; });
 }

@@ -59,9 +59,10 @@ class TTransport {
   TTransport(const TTransport&) = delete;
   TTransport& operator=(const TTransport&) = delete;
 
-  // Starts receiving for this machine (once; later calls do nothing): holds the
-  // ports or waits to take them over. Returns when the first attempt is settled,
-  // so that ReceiveProblem() tells its outcome.
+  // Starts receiving for this machine (once; later calls do nothing, unless its
+  // thread could not be started, when they try again): holds the ports or waits
+  // to take them over. Returns when the first attempt is settled, so that
+  // ReceiveProblem() tells its outcome; it never waits on another process.
   void StartReceiving();
 
   // Empty while messages from other machines reach this machine's mailslots

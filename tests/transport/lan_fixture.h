@@ -140,7 +140,7 @@ class TLanTest : public ::testing::Test {
     std::string script = "set -e; ip -n " + Bridge() + " link add br0 type bridge; ip -n " +
                          Bridge() + " link set br0 up;";
     for (int i = 1; i <= hosts; ++i) {
-      const std::string ns = Host(i), veth = "pv" + std::to_string(FRun) + "h" + std::to_string(i);
+      const std::string ns = Host(i), veth = Veth(i);
       script += "ip netns add " + ns + "; ip link add " + veth + " netns " + ns +
                 " type veth peer name p" + std::to_string(i) + " netns " + Bridge() + "; ip -n " +
                 Bridge() + " link set p" + std::to_string(i) + " master br0 up; ip -n " + ns +
@@ -166,6 +166,8 @@ class TLanTest : public ::testing::Test {
 
   std::string Bridge(int run = -1) const { return "plbr" + std::to_string(run < 0 ? FRun : run); }
   std::string Host(int i) const { return "plh" + std::to_string(FRun) + "_" + std::to_string(i); }
+  // Host i's end of its link to the bridge.
+  std::string Veth(int i) const { return "pv" + std::to_string(FRun) + "h" + std::to_string(i); }
   std::string Address(int i) const {
     return "10.98." + std::to_string(FRun) + "." + std::to_string(i);
   }

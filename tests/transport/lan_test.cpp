@@ -3,6 +3,8 @@
 // writes, the port holder and its hand-over, hostile packets, the independent
 // NetBIOS peers, and the switch.
 #include <algorithm>
+#include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "lan_fixture.h"
@@ -113,6 +115,123 @@ TEST_F(LanTest, SecondProcessReceivesThroughTheHolderAndTakesOverWhenItEnds) {
   listener.Stop();
   EXPECT_EQ(listener.Output(),
             "ALICE to bob : through the holder\nALICE to bob : after the hand-over\n");
+}
+
+// A process that has bound the holder's name in the way: with its queue full, not
+// listening yet (a hand-over under way), or closing every waiter at once.
+constexpr const char* kHolderSquatter = R"PY(
+import socket, sys, time
+mode, name = sys.argv[1], b'\0pling\\netbios-holder'
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+s.bind(name)
+if mode == 'full':
+    s.listen(0)
+    pending = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    pending.connect(name)
+elif mode == 'turnaway':
+    s.listen(64)
+print('bound', flush=True)
+if mode == 'turnaway':
+    s.accept()[0].close()
+    count, end = 1, time.time() + 2
+    s.settimeout(0.1)
+    while time.time() < end:
+        try:
+            s.accept()[0].close()
+            count += 1
+        except socket.timeout:
+            pass
+    print('turned away', count, flush=True)
+time.sleep(60)
+)PY";
+
+TEST_F(LanTest, AHolderInTheWayHoldsUpNoOpeningAndIsTakenOverWhenItGoes) {
+  PLING_MAKE_LAN(2);
+  std::ofstream(Dir() + "/squatter.py") << kHolderSquatter;
+  for (const std::string mode : {"full", "unlistened", "turnaway"}) {
+    SCOPED_TRACE(mode);
+    TChild& squatter = Start(2, "bob", "python3 " + Dir() + "/squatter.py " + mode);
+    ASSERT_TRUE(squatter.WaitForOutput("bound\n")) << squatter.Output();
+    TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder messngr");
+    // The opening is done at once, as one that waits for the holder.
+    ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
+    if (mode == "turnaway") {
+      // Turned away again and again, it tries less and less often.
+      ASSERT_TRUE(squatter.WaitForOutput("turned away ")) << squatter.Output();
+      const std::string output = squatter.Output();
+      EXPECT_LT(std::stoi(output.substr(output.find("turned away ") + 12)), 50) << output;
+    }
+    EXPECT_FALSE(PortsHeld(holder.Pid()));
+    squatter.Stop();
+    ASSERT_TRUE(WaitForTable(holder.Pid(), "udp", ":008A "));
+    EXPECT_EQ(Run(1, "alice", Cli() + " send bob past the " + mode), 0);
+    EXPECT_TRUE(holder.WaitForOutput("message: ALICE")) << holder.Output();
+    EXPECT_EQ(holder.Stop(), 0);
+  }
+}
+
+// Reads utime + stime of a process, in clock ticks.
+long CpuTicks(pid_t pid) {
+  std::string stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+TEST_F(LanTest, HolderOutOfFileDescriptorsIdlesUntilAWaiterGoes) {
+  PLING_MAKE_LAN(2);
+  TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder messngr");
+  ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
+  ASSERT_TRUE(WaitForTable(holder.Pid(), "udp", ":008A "));
+  // Room for two waiters more; twenty come.
+  const std::string fds = "/proc/" + std::to_string(holder.Pid()) + "/fd";
+  const auto open = std::distance(std::filesystem::directory_iterator(fds),
+                                  std::filesystem::directory_iterator());
+  ASSERT_EQ(Shell("prlimit --pid " + std::to_string(holder.Pid()) +
+                  " --nofile=" + std::to_string(open + 2)),
+            0);
+  std::ofstream(Dir() + "/waiters.py") << R"PY(
+import socket, time
+waiters = [socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) for _ in range(20)]
+for w in waiters:
+    w.connect(b'\0pling\\netbios-holder')
+print('waiting', flush=True)
+time.sleep(60)
+)PY";
+  TChild& waiters = Start(2, "bob", "python3 " + Dir() + "/waiters.py");
+  ASSERT_TRUE(waiters.WaitForOutput("waiting\n")) << waiters.Output();
+  // Busy, it would use a whole core.
+  const long before = CpuTicks(holder.Pid());
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(CpuTicks(holder.Pid()) - before, sysconf(_SC_CLK_TCK) / 5);
+  // Once they go it still serves, and takes waiters again.
+  waiters.Stop();
+  EXPECT_EQ(Run(1, "alice", Cli() + " send bob still served"), 0);
+  EXPECT_TRUE(holder.WaitForOutput("message: ALICE")) << holder.Output();
+  TChild& next = Start(2, "bob", TestBin() + "/mailslot_holder other");
+  ASSERT_TRUE(next.WaitForOutput("problem: \n")) << next.Output();
+  EXPECT_EQ(holder.Stop(), 0);
+  EXPECT_TRUE(WaitForTable(next.Pid(), "udp", ":008A "));
+}
+
+TEST_F(LanTest, WorkgroupWriteFromAHostWithTwoAddressesOnTheSubnetArrivesOnce) {
+  PLING_MAKE_LAN(2);
+  ASSERT_EQ(Shell("ip -n " + Host(1) + " addr add " + Address(101) + "/24 brd " +
+                  BroadcastAddress() + " dev " + Veth(1)),
+            0);
+  TChild& bob = Start(2, "bob", Cli() + " listen");
+  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  EXPECT_EQ(Run(1, "alice", Cli() + " send \"*\" once only"), 0);
+  EXPECT_TRUE(bob.WaitForOutput("once only\n"));
+  // Time for a second copy to show.
+  std::this_thread::sleep_for(300ms);
+  bob.Stop();
+  EXPECT_EQ(Count(bob.Output(), "ALICE to * : once only\n"), 1u) << bob.Output();
 }
 
 TEST_F(LanTest, ListenerSaysWhyItCannotReceiveAndStillWorksLocally) {

@@ -3,12 +3,16 @@
 // anything is sent.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <vector>
 
+#include "net/interfaces.h"
 #include "net/netbios.h"
 #include "net/resolver.h"
 #include "net/transport.h"
@@ -61,6 +65,23 @@ TEST(TransportNameCache, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
   // A new answer replaces the old one.
   cache.Store("BOB", std::nullopt, start);
   EXPECT_FALSE(cache.Lookup("BOB", start)->has_value());
+}
+
+TEST(TransportInterfaces, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {
+  const std::vector<TInterface> all{
+      {"lo", 0x7F000001, 0xFF000000, 0, true},
+      {"eth0", 0x0A000001, 0xFFFFFF00, 0x0A0000FF, false},
+      {"eth0", 0x0A000002, 0xFFFFFF00, 0x0A0000FF, false},  // a second address there
+      {"eth1", 0xC0A80105, 0xFFFF0000, 0xC0A8FFFF, false},
+      {"tun0", 0x0A080001, 0xFFFFFFFF, 0, false},  // point to point: no broadcast
+      {"eth1", 0xC0A80206, 0xFFFF0000, 0xC0A8FFFF, false},
+  };
+  const std::vector<TInterface> targets = BroadcastInterfaces(all);
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0].broadcast, 0x0A0000FFu);
+  EXPECT_EQ(targets[0].address, 0x0A000001u);
+  EXPECT_EQ(targets[1].broadcast, 0xC0A8FFFFu);
+  EXPECT_EQ(targets[1].address, 0xC0A80105u);
 }
 
 TEST(TransportSend, RefusesWhatCannotGoBeforeSendingAnything) {
@@ -145,6 +166,69 @@ TEST(TransportSwitch, WindowWaitsOnlyWhileANameIsLookedUp) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot make a network namespace; not run";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "step " << WEXITSTATUS(status) << " failed";
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PLING_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLING_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// A mailslot opens, and works on this machine, when the thread that receives from
+// the network cannot be started; the reason is told, its name is not left taken,
+// and a later opening starts receiving. Run in a child process in an empty network
+// namespace, with an address space too small for a thread's stack.
+TEST(TransportSwitch, MailslotOpensWhenTheReceivingThreadCannotStart) {
+#ifdef PLING_ADDRESS_SANITIZER
+  GTEST_SKIP() << "the address sanitizer needs more address space than this leaves; not run";
+#endif
+  if (geteuid() != 0) GTEST_SKIP() << "an own network namespace needs root; not run";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNET) != 0) _exit(77);
+    alarm(30);  // a hang fails the test
+    // The mailslot service and its thread first, with the transport off.
+    setenv("PLING_NETWORK", "off", 1);
+    const HANDLE first = CreateMailslot("\\\\.\\mailslot\\first", 0, 0);
+    if (first == INVALID_HANDLE_VALUE) _exit(1);
+    setenv("PLING_NETWORK", "on", 1);
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit old{};
+    getrlimit(RLIMIT_AS, &old);
+    rlimit tight = old;
+    tight.rlim_cur =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (256u << 10);
+    if (setrlimit(RLIMIT_AS, &tight) != 0) _exit(78);
+    HANDLE slot = CreateMailslot("\\\\.\\mailslot\\netless", 0, 1000);
+    const std::string problem = NetworkReceiveProblem();
+    setrlimit(RLIMIT_AS, &old);
+    if (slot == INVALID_HANDLE_VALUE) _exit(2);
+    if (problem.find("cannot be received: the thread that receives them cannot be started") ==
+        std::string::npos) {
+      _exit(3);
+    }
+    const HANDLE file =
+        CreateFile("\\\\.\\mailslot\\netless", GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    DWORD written = 0, read = 0;
+    char buffer[8] = {};
+    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, "x", 1, &written)) _exit(4);
+    CloseHandle(file);
+    if (!ReadFile(slot, buffer, sizeof buffer, &read) || read != 1 || buffer[0] != 'x') _exit(5);
+    CloseHandle(slot);
+    slot = CreateMailslot("\\\\.\\mailslot\\netless", 0, 0);
+    if (slot == INVALID_HANDLE_VALUE) _exit(6);
+    if (!NetworkReceiveProblem().empty()) _exit(7);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot make a network namespace; not run";
+  if (WEXITSTATUS(status) == 78) GTEST_SKIP() << "cannot limit the address space; not run";
   EXPECT_EQ(WEXITSTATUS(status), 0) << "step " << WEXITSTATUS(status) << " failed";
 }
 

@@ -555,7 +555,14 @@ HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTim
     const HANDLE handle = service.AddSlot(slot);
     // Writes from other machines reach it through the process that holds the
     // network ports (this one, or another).
-    if (handle != INVALID_HANDLE_VALUE) StartNetworkReceiving();
+    if (handle != INVALID_HANDLE_VALUE) {
+      try {
+        StartNetworkReceiving();
+      } catch (const std::exception&) {
+        // Out of memory for the transport: the mailslot is open and works on this
+        // machine; failing here would leave its name taken by a handle nobody has.
+      }
+    }
     return handle;
   } catch (const std::bad_alloc&) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);
