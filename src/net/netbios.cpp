@@ -40,6 +40,11 @@ constexpr std::uint16_t kPositiveAnswerFlags = 0x8580;  // response, authoritati
 constexpr std::uint16_t kTypeNb = 0x0020;
 constexpr std::uint16_t kClassIn = 0x0001;
 constexpr std::uint16_t kNbGroup = 0x8000;
+constexpr std::uint16_t kTypeNbstat = 0x0021;
+constexpr std::uint16_t kStatusAnswerFlags = 0x8400;  // response, authoritative
+constexpr std::uint16_t kNameActive = 0x0400;
+constexpr std::size_t kStatusEntrySize = 18;  // 16 name bytes, 2 flag bytes
+constexpr std::size_t kStatisticsSize = 46;
 
 void Put8(std::string& out, std::uint8_t v) {
   out.push_back(static_cast<char>(v));
@@ -324,6 +329,115 @@ std::optional<NameAnswer> ParseNameAnswer(std::string_view packet) {
   a.group = (GetBe16(packet, pos) & kNbGroup) != 0;
   a.address = GetBe32(packet, pos + 2);
   return a;
+}
+
+std::string BuildStatusQuery(const StatusQuery& q) {
+  std::string out;
+  out.reserve(kNameHeaderSize + kEncodedNameSize + 4);
+  PutBe16(out, q.id);
+  PutBe16(out, 0);  // flags: a unicast query, no recursion
+  PutBe16(out, 1);  // questions
+  PutBe16(out, 0);
+  PutBe16(out, 0);
+  PutBe16(out, 0);
+  AppendEncodedName(q.name, out);
+  PutBe16(out, kTypeNbstat);
+  PutBe16(out, kClassIn);
+  return out;
+}
+
+std::string BuildStatusAnswer(const StatusAnswer& a) {
+  if (a.names.size() > kMaxStatusNames) {
+    throw std::invalid_argument("more names than a status answer lists");
+  }
+  const std::size_t rdLength = 1 + a.names.size() * kStatusEntrySize + kStatisticsSize;
+  std::string out;
+  out.reserve(kNameHeaderSize + kEncodedNameSize + 10 + rdLength);
+  PutBe16(out, a.id);
+  PutBe16(out, kStatusAnswerFlags);
+  PutBe16(out, 0);  // questions
+  PutBe16(out, 1);  // answers
+  PutBe16(out, 0);
+  PutBe16(out, 0);
+  AppendEncodedName(a.name, out);
+  PutBe16(out, kTypeNbstat);
+  PutBe16(out, kClassIn);
+  PutBe32(out, 0);  // TTL
+  PutBe16(out, static_cast<std::uint16_t>(rdLength));
+  Put8(out, static_cast<std::uint8_t>(a.names.size()));
+  for (const StatusEntry& entry : a.names) {
+    out.append(entry.name.bytes.begin(), entry.name.bytes.end());
+    PutBe16(out, static_cast<std::uint16_t>(kNameActive | (entry.group ? kNbGroup : 0)));
+  }
+  PutZeros(out, kStatisticsSize);
+  return out;
+}
+
+std::optional<StatusQuery> ParseStatusQuery(std::string_view packet) {
+  if (packet.size() < kNameHeaderSize) return std::nullopt;
+  const std::uint16_t flags = GetBe16(packet, 2);
+  if ((flags & (kFlagResponse | kOpcodeMask)) != 0) return std::nullopt;
+  if (GetBe16(packet, 4) != 1) return std::nullopt;
+
+  StatusQuery q;
+  q.id = GetBe16(packet, 0);
+  std::size_t pos = kNameHeaderSize;
+  const auto name = DecodeName(packet, pos);
+  if (!name || packet.size() - pos < 4) return std::nullopt;
+  if (GetBe16(packet, pos) != kTypeNbstat || GetBe16(packet, pos + 2) != kClassIn) {
+    return std::nullopt;
+  }
+  q.name = *name;
+  return q;
+}
+
+std::optional<StatusAnswer> ParseStatusAnswer(std::string_view packet) {
+  if (packet.size() < kNameHeaderSize) return std::nullopt;
+  const std::uint16_t flags = GetBe16(packet, 2);
+  if ((flags & kFlagResponse) == 0 || (flags & (kOpcodeMask | kRcodeMask)) != 0) {
+    return std::nullopt;
+  }
+  const std::uint16_t questions = GetBe16(packet, 4);
+  if (GetBe16(packet, 6) == 0) return std::nullopt;
+
+  std::size_t pos = kNameHeaderSize;
+  for (std::uint16_t i = 0; i < questions; ++i) {
+    if (!DecodeName(packet, pos) || packet.size() - pos < 4) return std::nullopt;
+    pos += 4;
+  }
+  StatusAnswer a;
+  a.id = GetBe16(packet, 0);
+  const auto name = DecodeName(packet, pos);
+  if (!name || packet.size() - pos < 10) return std::nullopt;
+  if (GetBe16(packet, pos) != kTypeNbstat || GetBe16(packet, pos + 2) != kClassIn) {
+    return std::nullopt;
+  }
+  a.name = *name;
+  const std::size_t rdLength = GetBe16(packet, pos + 8);
+  pos += 10;
+  if (rdLength < 1 || packet.size() - pos < rdLength) return std::nullopt;
+  const std::size_t count = Get8(packet, pos);
+  ++pos;
+  if ((rdLength - 1) / kStatusEntrySize < count) return std::nullopt;
+  a.names.reserve(count);
+  for (std::size_t i = 0; i < count; ++i, pos += kStatusEntrySize) {
+    StatusEntry entry;
+    std::copy_n(packet.begin() + static_cast<std::ptrdiff_t>(pos), entry.name.bytes.size(),
+                entry.name.bytes.begin());
+    entry.group = (GetBe16(packet, pos + 16) & kNbGroup) != 0;
+    a.names.push_back(entry);
+  }
+  return a;
+}
+
+std::optional<NetBiosName> MessengerName(const StatusAnswer& a) {
+  for (const std::uint8_t suffix : {std::uint8_t{0x03}, std::uint8_t{0x00}}) {
+    const auto found = std::find_if(a.names.begin(), a.names.end(), [suffix](const auto& entry) {
+      return !entry.group && entry.name.Suffix() == suffix && !entry.name.Name().empty();
+    });
+    if (found != a.names.end()) return found->name;
+  }
+  return std::nullopt;
 }
 
 }  // namespace pling::net

@@ -2,7 +2,8 @@
 // NetBIOS over UDP, as Windows networking carries mailslot writes between
 // machines: 16-byte names and their 34-byte encoded form, the datagram service
 // (UDP 138) with the SMB transaction that writes to a mailslot, and the name
-// service's query and positive answer (UDP 137). Plain byte codecs: no sockets,
+// service's query and positive answer and its node status query and answer
+// (UDP 137). Plain byte codecs: no sockets,
 // no state. Every parser takes arbitrary bytes and answers nullopt for anything
 // it does not accept; it never reads outside the packet it is given.
 #include <array>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pling::net {
 
@@ -105,5 +107,51 @@ std::optional<NameQuery> ParseNameQuery(std::string_view packet);
 // nullopt for anything but a positive NB/IN query answer with an IPv4 address;
 // of several addresses the first is taken.
 std::optional<NameAnswer> ParseNameAnswer(std::string_view packet);
+
+// A node status query: which names does the machine at an address hold. Sent
+// to that address alone; the question name is normally the broadcast name "*".
+struct StatusQuery {
+  std::uint16_t id = 0;
+  NetBiosName name = NetBiosName::Broadcast();
+
+  friend bool operator==(const StatusQuery&, const StatusQuery&) = default;
+};
+
+struct StatusEntry {
+  NetBiosName name;
+  bool group = false;
+
+  friend bool operator==(const StatusEntry&, const StatusEntry&) = default;
+};
+
+// The names a machine holds, in the order it listed them (its statistics are
+// not kept).
+struct StatusAnswer {
+  std::uint16_t id = 0;
+  NetBiosName name = NetBiosName::Broadcast();  // the name the query asked about
+  std::vector<StatusEntry> names;
+
+  friend bool operator==(const StatusAnswer&, const StatusAnswer&) = default;
+};
+
+// The most names one status answer lists (its count is a single byte).
+inline constexpr std::size_t kMaxStatusNames = 255;
+
+// A 50-byte NBSTAT/IN query, flags 0x0000.
+std::string BuildStatusQuery(const StatusQuery& q);
+// A status answer (flags 0x8400) listing `a.names` as active B-node names,
+// followed by 46 zero bytes of statistics. Throws std::invalid_argument for more
+// than kMaxStatusNames names.
+std::string BuildStatusAnswer(const StatusAnswer& a);
+// nullopt for anything but a query with one NBSTAT/IN question.
+std::optional<StatusQuery> ParseStatusQuery(std::string_view packet);
+// nullopt for anything but a positive answer whose NBSTAT/IN record holds all
+// the names it counts; the statistics after them may be short or missing.
+std::optional<StatusAnswer> ParseStatusAnswer(std::string_view packet);
+
+// The name a mailslot write to the machine that gave `a` goes to: its first
+// unique name with suffix 0x03 (its messenger name), else its first unique name
+// with suffix 0x00; nullopt when it lists neither.
+std::optional<NetBiosName> MessengerName(const StatusAnswer& a);
 
 }  // namespace pling::net

@@ -55,11 +55,11 @@ class TSocketChannel final : public INameQueryChannel {
   explicit TSocketChannel(std::uint16_t port) : FSocket(OpenUdpSocket(0, true)), FPort(port) {}
   bool Valid() const { return FSocket.Valid(); }
 
-  void Send(const std::string& packet, std::uint32_t broadcast) override {
-    SendTo(FSocket.Get(), packet, broadcast, FPort);
+  void Send(const std::string& packet, std::uint32_t address) override {
+    SendTo(FSocket.Get(), packet, address, FPort);
   }
 
-  std::optional<NameAnswer> Receive(TClock::time_point until) override {
+  std::optional<std::string> Receive(TClock::time_point until) override {
     for (;;) {
       const auto left = std::chrono::duration_cast<milliseconds>(until - TClock::now());
       if (left.count() <= 0) return std::nullopt;
@@ -69,10 +69,8 @@ class TSocketChannel final : public INameQueryChannel {
       if (ready <= 0) return std::nullopt;
       const ssize_t size = ::recv(FSocket.Get(), FBuffer.data(), FBuffer.size(), MSG_DONTWAIT);
       if (size <= 0) continue;
-      if (auto answer =
-              ParseNameAnswer(std::string_view(FBuffer.data(), static_cast<std::size_t>(size)))) {
-        return answer;
-      }
+      const std::string_view packet(FBuffer.data(), static_cast<std::size_t>(size));
+      if (IsNameServiceAnswer(packet)) return std::string(packet);
     }
   }
 
@@ -82,7 +80,16 @@ class TSocketChannel final : public INameQueryChannel {
   std::array<char, 1500> FBuffer{};
 };
 
+std::uint16_t RandomId() {
+  thread_local std::mt19937 random{std::random_device{}()};
+  return static_cast<std::uint16_t>(random());
+}
+
 }  // namespace
+
+bool IsNameServiceAnswer(std::string_view packet) {
+  return ParseNameAnswer(packet) || ParseStatusAnswer(packet);
+}
 
 std::optional<TResolved> QueryNetBiosName(std::string_view machine,
                                           const std::vector<TInterface>& interfaces,
@@ -90,8 +97,7 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
   const std::vector<TInterface> targets = BroadcastInterfaces(interfaces);
   if (targets.empty() || machine.empty() || machine.size() > 15) return std::nullopt;
 
-  thread_local std::mt19937 random{std::random_device{}()};
-  const auto id03 = static_cast<std::uint16_t>(random());
+  const std::uint16_t id03 = RandomId();
   const auto id00 = static_cast<std::uint16_t>(id03 + 1);
   const NetBiosName name03 = NetBiosName::Make(machine, 0x03);
   const NetBiosName name00 = NetBiosName::Make(machine, 0x00);
@@ -105,7 +111,9 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
       channel.Send(query00, target.broadcast);
     }
     const TClock::time_point roundEnd = TClock::now() + kQueryInterval;
-    while (const std::optional<NameAnswer> answer = channel.Receive(roundEnd)) {
+    while (const std::optional<std::string> packet = channel.Receive(roundEnd)) {
+      const std::optional<NameAnswer> answer = ParseNameAnswer(*packet);
+      if (!answer) continue;
       // Answers come once per interface and responder; the first of each query counts.
       if (answer->address == 0) continue;
       if (answer->id == id03 && answer->name == name03) return TResolved{answer->address, name03};
@@ -124,6 +132,28 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
   TSocketChannel channel(port);
   if (!channel.Valid()) return std::nullopt;
   return QueryNetBiosName(machine, interfaces, channel);
+}
+
+std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address, INameQueryChannel& channel) {
+  if (address == 0) return std::nullopt;
+  const std::uint16_t id = RandomId();
+  const std::string query = BuildStatusQuery(StatusQuery{id, NetBiosName::Broadcast()});
+  for (int attempt = 0; attempt < kQueryTries; ++attempt) {
+    channel.Send(query, address);
+    const TClock::time_point roundEnd = TClock::now() + kQueryInterval;
+    while (const std::optional<std::string> packet = channel.Receive(roundEnd)) {
+      const std::optional<StatusAnswer> answer = ParseStatusAnswer(*packet);
+      // The first answer to this query settles it, whatever names it lists.
+      if (answer && answer->id == id) return MessengerName(*answer);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address, std::uint16_t port) {
+  TSocketChannel channel(port);
+  if (!channel.Valid()) return std::nullopt;
+  return QueryNodeStatus(address, channel);
 }
 
 std::optional<std::uint32_t> ResolveHostName(const std::string& host, milliseconds timeout) {
@@ -170,6 +200,11 @@ void TResolver::SetChannelFactory(TChannelFactory factory) {
   FChannelFactory = std::move(factory);
 }
 
+std::unique_ptr<INameQueryChannel> TResolver::MakeChannel() {
+  std::lock_guard<std::mutex> guard(FChannelLock);
+  return FChannelFactory ? FChannelFactory() : nullptr;
+}
+
 std::optional<TResolved> TResolver::Resolve(std::string_view machine) {
   const std::string key(machine);
   if (auto cached = FCache.Lookup(key, TClock::now())) return *cached;
@@ -177,18 +212,18 @@ std::optional<TResolved> TResolver::Resolve(std::string_view machine) {
   // Names with a dot, and longer ones, can only be host names.
   if (machine.size() <= 15 && machine.find('.') == std::string_view::npos) {
     const std::vector<TInterface> interfaces = Ipv4Interfaces();
-    std::unique_ptr<INameQueryChannel> channel;
-    {
-      std::lock_guard<std::mutex> guard(FChannelLock);
-      if (FChannelFactory) channel = FChannelFactory();
-    }
+    const std::unique_ptr<INameQueryChannel> channel = MakeChannel();
     answer = channel ? QueryNetBiosName(machine, interfaces, *channel)
                      : QueryNetBiosName(machine, interfaces, FNamePort);
   }
   if (!answer) {
+    // The host resolver knows the address only; the machine there says which of
+    // its names a write goes to (a host name or an address is none of them).
     if (const auto address = ResolveHostName(key, kHostResolveTime)) {
-      const std::string_view label = machine.substr(0, machine.find('.'));
-      answer = TResolved{*address, NetBiosName::Make(label, 0x03)};
+      const std::unique_ptr<INameQueryChannel> channel = MakeChannel();
+      const std::optional<NetBiosName> name =
+          channel ? QueryNodeStatus(*address, *channel) : QueryNodeStatus(*address, FNamePort);
+      if (name) answer = TResolved{*address, *name};
     }
   }
   FCache.Store(key, answer, TClock::now());

@@ -2,13 +2,17 @@
 // Finding another machine's address from its name, as Windows networking does:
 // a broadcast NetBIOS name query for NAME<03> (its messenger name) and NAME<00>
 // on every interface, three tries 250 ms apart, and then the host's own resolver
-// (DNS, /etc/hosts).
+// (DNS, /etc/hosts). An address the host resolver gives is asked for its names
+// with a node status query (three tries 250 ms apart): the write goes to the
+// messenger name it lists, else to its workstation name. A machine that does not
+// answer, or holds neither, is not found: a datagram to any other name would be
+// dropped by its receiver.
 //
 // Answers are cached: a found address for kPositiveLifetime, a name nobody
 // answered for kNegativeLifetime. A window that writes to several receivers, or
 // to one receiver again and again, so waits for the network once per name and
 // lifetime, not once per message. An uncached name holds the writing thread for
-// at most kQueryTime plus kHostResolveTime.
+// at most kQueryTime plus kHostResolveTime plus kQueryTime.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -35,7 +39,7 @@ inline constexpr std::chrono::seconds kNegativeLifetime{30};
 struct TResolved {
   std::uint32_t address = 0;  // host byte order
   // The name the datagram goes to: NAME<03> when the machine answered for its
-  // messenger name (or only the host resolver knew it), else NAME<00>.
+  // messenger name (or listed it in its node status), else NAME<00>.
   NetBiosName name;
   friend bool operator==(const TResolved&, const TResolved&) = default;
 };
@@ -59,14 +63,20 @@ class TNameCache {
   std::unordered_map<std::string, TEntry> FEntries;
 };
 
-// Where name queries go out and their answers come back.
+// Where name service queries go out and their answers come back.
 class INameQueryChannel {
  public:
   virtual ~INameQueryChannel() = default;
-  virtual void Send(const std::string& packet, std::uint32_t broadcast) = 0;
-  // The next answer that came in, or nullopt once `until` has passed.
-  virtual std::optional<NameAnswer> Receive(std::chrono::steady_clock::time_point until) = 0;
+  // Sends `packet` to the name service port at `address` (a broadcast address
+  // or one machine's).
+  virtual void Send(const std::string& packet, std::uint32_t address) = 0;
+  // The next answer packet that came in (a name query answer or a node status
+  // answer), or nullopt once `until` has passed.
+  virtual std::optional<std::string> Receive(std::chrono::steady_clock::time_point until) = 0;
 };
+
+// Whether `packet` is an answer a channel hands on.
+bool IsNameServiceAnswer(std::string_view packet);
 
 // Broadcasts the name queries for `machine` (OEM upper case, at most 15 bytes)
 // through `channel` to each of `interfaces`' broadcast addresses and waits for
@@ -81,6 +91,15 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
 std::optional<TResolved> QueryNetBiosName(std::string_view machine,
                                           const std::vector<TInterface>& interfaces,
                                           std::uint16_t port = kNameServicePort);
+
+// Asks the machine at `address` (host byte order) for its names through
+// `channel` and waits for its answer; the name a write to it goes to (see
+// MessengerName), or nullopt when it does not answer or holds no such name.
+std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address, INameQueryChannel& channel);
+
+// The same from a port of its own, asking the machine's port `port`.
+std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address,
+                                           std::uint16_t port = kNameServicePort);
 
 // The host resolver's IPv4 address for `host`, waiting at most `timeout`.
 std::optional<std::uint32_t> ResolveHostName(const std::string& host,
@@ -97,6 +116,7 @@ class TResolver {
   void SetChannelFactory(TChannelFactory factory);
 
  private:
+  std::unique_ptr<INameQueryChannel> MakeChannel();
   std::mutex FChannelLock;
   TChannelFactory FChannelFactory;
   const std::uint16_t FNamePort;

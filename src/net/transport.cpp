@@ -245,22 +245,22 @@ class TTransport::TState::THolderChannel final : public INameQueryChannel {
   THolderChannel(const THolderChannel&) = delete;
   THolderChannel& operator=(const THolderChannel&) = delete;
 
-  void Send(const std::string& packet, std::uint32_t broadcast) override {
+  void Send(const std::string& packet, std::uint32_t address) override {
     std::lock_guard<std::mutex> guard(FState.queryLock);
-    if (FState.namesFd >= 0) SendTo(FState.namesFd, packet, broadcast, FState.config.namePort);
+    if (FState.namesFd >= 0) SendTo(FState.namesFd, packet, address, FState.config.namePort);
   }
 
-  std::optional<NameAnswer> Receive(TClock::time_point until) override {
+  std::optional<std::string> Receive(TClock::time_point until) override {
     std::unique_lock<std::mutex> guard(FState.queryLock);
     if (!FState.answered.wait_until(guard, until, [this] { return !answers.empty(); })) {
       return std::nullopt;
     }
-    NameAnswer answer = answers.front();
+    std::string answer = std::move(answers.front());
     answers.pop_front();
     return answer;
   }
 
-  std::deque<NameAnswer> answers;  // guarded by the state's queryLock
+  std::deque<std::string> answers;  // guarded by the state's queryLock
 
  private:
   TState& FState;
@@ -456,12 +456,25 @@ void TTransport::TState::ReceiveNamePackets(int fd) {
 }
 
 void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const sockaddr_in& from) {
-  if (const std::optional<NameAnswer> answer = ParseNameAnswer(packet)) {
+  if (IsNameServiceAnswer(packet)) {
     std::lock_guard<std::mutex> guard(queryLock);
     for (THolderChannel* channel : channels) {
-      if (channel->answers.size() < kMaxQueuedAnswers) channel->answers.push_back(*answer);
+      if (channel->answers.size() < kMaxQueuedAnswers) channel->answers.emplace_back(packet);
     }
     answered.notify_all();
+    return;
+  }
+  const std::uint32_t asker = ntohl(from.sin_addr.s_addr);
+  if (const std::optional<StatusQuery> status = ParseStatusQuery(packet)) {
+    // Asked for this machine's names ("*", or one of them): all of them, back to
+    // the asker alone.
+    const NetBiosName name = UpperName(status->name);
+    if (name != NetBiosName::Broadcast() && !IsOurs(name)) return;
+    std::vector<StatusEntry> names{{computer00, false}, {computer03, false}};
+    if (user03 != computer03 && !user03.Name().empty()) names.push_back({user03, false});
+    names.push_back({workgroup00, true});
+    SendTo(fd, BuildStatusAnswer(StatusAnswer{status->id, status->name, std::move(names)}), asker,
+           ntohs(from.sin_port));
     return;
   }
   const std::optional<NameQuery> query = ParseNameQuery(packet);
@@ -469,7 +482,6 @@ void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const s
   const NetBiosName name = UpperName(query->name);
   const bool group = name == workgroup00;
   if (!group && name != computer00 && name != computer03 && name != user03) return;
-  const std::uint32_t asker = ntohl(from.sin_addr.s_addr);
   const std::uint32_t address = SourceAddressFor(Interfaces(), asker);
   if (address == 0) return;
   const std::string answer =

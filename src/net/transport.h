@@ -6,9 +6,9 @@
 // ports: the holder. It takes datagrams addressed to one of this machine's names
 // (COMPUTER<00>, COMPUTER<03>, USER<03>, WORKGROUP<00> and the broadcast name)
 // and hands their data to the local mailslot they name, whichever process holds
-// it, and answers name queries for those names. Who holds the ports is settled by
-// an abstract Unix stream socket (kHolderSocket): the process that binds it tries
-// the ports; every other receiving process connects to it and waits. When the
+// it, answers name queries for those names, and answers node status queries
+// with the list of them. Who holds the ports is settled by an abstract Unix
+// stream socket (kHolderSocket): the process that binds it tries the ports; every other receiving process connects to it and waits. When the
 // holder ends, the kernel closes that socket, the waiters see the end of their
 // connection, and one of them takes over. Nothing wakes up while all is quiet.
 //
