@@ -8,9 +8,10 @@
 // and hands their data to the local mailslot they name, whichever process holds
 // it, answers name queries for those names, and answers node status queries
 // with the list of them. Who holds the ports is settled by an abstract Unix
-// stream socket (kHolderSocket): the process that binds it tries the ports; every other receiving process connects to it and waits. When the
-// holder ends, the kernel closes that socket, the waiters see the end of their
-// connection, and one of them takes over. Nothing wakes up while all is quiet.
+// stream socket (kHolderSocket): the process that binds it tries the ports;
+// every other receiving process connects to it and waits. When the holder ends,
+// the kernel closes that socket, the waiters see the end of their connection,
+// and one of them takes over. Nothing wakes up while all is quiet.
 //
 // When the ports cannot be had (no privilege for ports below 1024, or another
 // program such as a NetBIOS name server holds them) the transport still sends,

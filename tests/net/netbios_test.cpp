@@ -287,5 +287,80 @@ TEST(NameService, AnswerBytesAndParsing) {
   EXPECT_FALSE(ParseNameAnswer(withByte(55, 12))) << "addresses beyond the packet";
 }
 
+TEST(NodeStatus, QueryAndAnswerBytesRoundTripAndTheWriteName) {
+  const StatusQuery q{0x1234, NetBiosName::Broadcast()};
+  std::string expected = FromHex("12 34 00 00 00 01 00 00 00 00 00 00 20 43 4b") +
+                         std::string(30, 'A') + FromHex("00 00 21 00 01");
+  EXPECT_EQ(BuildStatusQuery(q), expected);
+  EXPECT_EQ(ParseStatusQuery(expected), q);
+  EXPECT_FALSE(ParseNameQuery(expected)) << "not a name query";
+  EXPECT_FALSE(ParseStatusQuery(BuildNameQuery({1, false, q.name}))) << "a name query";
+
+  const StatusAnswer a{0x1234,
+                       NetBiosName::Broadcast(),
+                       {{NetBiosName::Make("OFFICE", 0x00), true},
+                        {NetBiosName::Make("BOB", 0x00), false},
+                        {NetBiosName::Make("ALICE", 0x03), false},
+                        {NetBiosName::Make("BOB", 0x03), false}}};
+  const std::string bytes = BuildStatusAnswer(a);
+  ASSERT_EQ(bytes.size(), 12u + 34 + 10 + 1 + 4 * 18 + 46);
+  EXPECT_EQ(bytes.substr(2, 2), FromHex("84 00"));
+  EXPECT_EQ(bytes.substr(46, 10), FromHex("00 21 00 01 00 00 00 00 00 77"));
+  EXPECT_EQ(bytes.substr(56, 19), FromHex("04") + "OFFICE         " + FromHex("00 84 00"));
+  EXPECT_EQ(ParseStatusAnswer(bytes), a);
+  EXPECT_FALSE(ParseNameAnswer(bytes)) << "not a name answer";
+  EXPECT_FALSE(ParseStatusAnswer(BuildNameAnswer({1, q.name, false, 1, 1}))) << "a name answer";
+
+  // The messenger name first listed, not the workgroup nor the workstation name.
+  EXPECT_EQ(MessengerName(a), NetBiosName::Make("ALICE", 0x03));
+  // Without one, the first unique workstation name; a group name never.
+  StatusAnswer noMessenger = a;
+  noMessenger.names.erase(noMessenger.names.begin() + 2, noMessenger.names.end());
+  EXPECT_EQ(MessengerName(noMessenger), NetBiosName::Make("BOB", 0x00));
+  StatusAnswer groupsOnly = a;
+  groupsOnly.names = {{NetBiosName::Make("OFFICE", 0x00), true},
+                      {NetBiosName::Make("OFFICE", 0x03), true},
+                      {NetBiosName::Make("BOB", 0x20), false}};
+  EXPECT_FALSE(MessengerName(groupsOnly));
+
+  // Statistics cut short or missing do not matter; no names is an answer too.
+  const std::size_t namesEnd = bytes.size() - 46;
+  std::string noStatistics = bytes.substr(0, namesEnd);
+  noStatistics[55] = static_cast<char>(1 + 4 * 18);
+  EXPECT_EQ(ParseStatusAnswer(noStatistics), a);
+  const StatusAnswer empty{7, NetBiosName::Broadcast(), {}};
+  EXPECT_EQ(ParseStatusAnswer(BuildStatusAnswer(empty)), empty);
+}
+
+TEST(NodeStatus, MalformedAnswersAreRefused) {
+  const StatusAnswer a{
+      0x0102,
+      NetBiosName::Broadcast(),
+      {{NetBiosName::Make("BOB", 0x03), false}, {NetBiosName::Make("BOB", 0x00), false}}};
+  const std::string bytes = BuildStatusAnswer(a);
+  // Cut anywhere before the last name ends.
+  for (std::size_t size = 0; size < bytes.size() - 46; ++size) {
+    EXPECT_FALSE(ParseStatusAnswer(bytes.substr(0, size))) << size;
+  }
+  auto withByte = [&](std::size_t at, char value) {
+    std::string packet = bytes;
+    packet[at] = value;
+    return packet;
+  };
+  EXPECT_FALSE(ParseStatusAnswer(withByte(56, 6))) << "more names than the record holds";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(56, '\xFF'))) << "more names than the packet holds";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(55, 36))) << "record too short for its names";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(55, 0))) << "empty record";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(54, 1))) << "record beyond the packet";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(3, 3))) << "negative answer";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(2, 0x04))) << "a query";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(7, 0))) << "no answer record";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(49, 0x02))) << "another class";
+  EXPECT_FALSE(ParseStatusAnswer(withByte(5, 1))) << "a question the packet does not hold";
+
+  std::vector<StatusEntry> tooMany(kMaxStatusNames + 1, a.names[0]);
+  EXPECT_THROW(BuildStatusAnswer({1, a.name, tooMany}), std::invalid_argument);
+}
+
 }  // namespace
 }  // namespace pling::net

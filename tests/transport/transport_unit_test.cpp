@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "net/interfaces.h"
@@ -65,6 +67,55 @@ TEST(TransportNameCache, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
   // A new answer replaces the old one.
   cache.Store("BOB", std::nullopt, start);
   EXPECT_FALSE(cache.Lookup("BOB", start)->has_value());
+}
+
+// Answers a node status query with a stray answer (another query's id) first,
+// then, when `answer` is set, with the machine's own; nothing else.
+class TStatusPeer final : public INameQueryChannel {
+ public:
+  explicit TStatusPeer(bool answer) : FAnswer(answer) {}
+  void Send(const std::string& packet, std::uint32_t address) override {
+    sent.push_back({packet, address});
+    const auto query = ParseStatusQuery(packet);
+    if (!query) return;
+    FPending.push_back(BuildStatusAnswer({static_cast<std::uint16_t>(query->id + 1),
+                                          query->name,
+                                          {{NetBiosName::Make("STRAY", 0x03), false}}}));
+    if (FAnswer) {
+      FPending.push_back(BuildStatusAnswer({query->id,
+                                            query->name,
+                                            {{NetBiosName::Make("OFFICE", 0x03), true},
+                                             {NetBiosName::Make("BOB", 0x00), false},
+                                             {NetBiosName::Make("BOB", 0x03), false}}}));
+    }
+  }
+  std::optional<std::string> Receive(std::chrono::steady_clock::time_point until) override {
+    if (FPending.empty()) {
+      std::this_thread::sleep_until(until);
+      return std::nullopt;
+    }
+    std::string packet = FPending.front();
+    FPending.erase(FPending.begin());
+    return packet;
+  }
+  std::vector<std::pair<std::string, std::uint32_t>> sent;
+
+ private:
+  bool FAnswer;
+  std::vector<std::string> FPending;
+};
+
+TEST(TransportNodeStatus, AsksTheAddressAndTakesOnlyItsOwnAnswer) {
+  TStatusPeer bob(true);
+  EXPECT_EQ(QueryNodeStatus(0x0A000002, bob), NetBiosName::Make("BOB", 0x03));
+  ASSERT_EQ(bob.sent.size(), 1u);
+  EXPECT_EQ(bob.sent[0].second, 0x0A000002u);
+  EXPECT_EQ(ParseStatusQuery(bob.sent[0].first)->name, NetBiosName::Broadcast());
+
+  // Nobody there: three tries, then not found.
+  TStatusPeer silent(false);
+  EXPECT_FALSE(QueryNodeStatus(0x0A000003, silent));
+  EXPECT_EQ(silent.sent.size(), static_cast<std::size_t>(kQueryTries));
 }
 
 TEST(TransportInterfaces, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {
