@@ -4,6 +4,7 @@
 // NetBIOS peers, and the switch.
 #include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -39,6 +40,37 @@ TEST_F(LanTest, DirectWriteFindsTheHostByNameAndReachesOnlyIt) {
   carol.Stop();
   EXPECT_EQ(bob.Output(), "ALICE to bob : Hello Bob\n");
   EXPECT_EQ(carol.Output(), "");
+}
+
+TEST_F(LanTest, WriteToAnAddressGoesToANameTheHostThereHolds) {
+  PLING_MAKE_LAN(2);
+  TChild& bob = Start(2, "bob", Cli() + " listen");
+  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  std::string output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send " + Address(2) + " hello by address", 10s, &output), 0)
+      << output;
+  EXPECT_TRUE(bob.WaitForOutput(" : hello by address\n"));
+  // Nobody at the address answers: the write fails instead of vanishing.
+  EXPECT_EQ(Run(1, "alice", Cli() + " send " + Address(3) + " to nobody", 10s, &output), 1)
+      << output;
+  if (Shell("command -v nmblookup") == 0) {
+    // Another implementation's status lookup reads the names our holder lists.
+    EXPECT_EQ(Run(1, "alice", "nmblookup -A " + Address(2), 10s, &output), 0) << output;
+    EXPECT_NE(output.find("BOB             <03>"), std::string::npos) << output;
+    EXPECT_NE(output.find("LANTEST         <00> - <GROUP>"), std::string::npos) << output;
+  } else {
+    std::cout << "nmblookup (package samba-common-bin) missing; its status lookup not run\n";
+  }
+  bob.Stop();
+  EXPECT_EQ(bob.Output(), "ALICE to " + Address(2) + " : hello by address\n");
+
+  // A process that holds the ports asks from them, and the answer reaches it there.
+  TChild& receiver = Start(2, "bob", TestBin() + "/mailslot_holder messngr");
+  ASSERT_TRUE(WaitForMessenger(receiver.Pid()));
+  TChild& writer = Start(1, "alice", TestBin() + "/mailslot_holder other " + Address(2) + " Hi!");
+  EXPECT_TRUE(writer.WaitForOutput("sent: "));
+  EXPECT_NE(writer.Output().find("sent: yes"), std::string::npos) << writer.Output();
+  EXPECT_TRUE(receiver.WaitForOutput("message: Hi!\n")) << receiver.Output();
 }
 
 TEST_F(LanTest, WorkgroupWriteReachesEveryHostAndTheWriterOnce) {
