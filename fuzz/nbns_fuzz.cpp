@@ -1,6 +1,6 @@
 // Name service packets from the network: any bytes parse without reading outside
-// the packet, as a query and as an answer; what parses builds again into the
-// fixed-size packet that parses to the same thing. A name decoded anywhere in the
+// the packet, as a name or node status query and answer; what parses builds again
+// into a packet that parses to the same thing. A name decoded anywhere in the
 // bytes encodes back to the very bytes it came from.
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +39,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto again = ParseNameAnswer(rebuilt);
     Check(again && *again == *answer);
     Check(!ParseNameQuery(rebuilt));
+  }
+  if (const auto query = ParseStatusQuery(packet)) {
+    const std::string rebuilt = BuildStatusQuery(*query);
+    Check(rebuilt.size() == 50);
+    const auto again = ParseStatusQuery(rebuilt);
+    Check(again && *again == *query);
+    Check(!ParseNameQuery(rebuilt) && !ParseStatusAnswer(rebuilt));
+  }
+  if (const auto answer = ParseStatusAnswer(packet)) {
+    Check(answer->names.size() <= kMaxStatusNames);
+    const std::string rebuilt = BuildStatusAnswer(*answer);
+    Check(rebuilt.size() == 12 + 34 + 10 + 1 + 18 * answer->names.size() + 46);
+    const auto again = ParseStatusAnswer(rebuilt);
+    Check(again && *again == *answer);
+    Check(!ParseNameAnswer(rebuilt) && !ParseStatusQuery(rebuilt));
+    if (const auto name = MessengerName(*answer)) {
+      Check(name->Suffix() == 0x03 || name->Suffix() == 0x00);
+    }
   }
 
   for (std::size_t start = 0; start <= packet.size(); ++start) {
