@@ -284,24 +284,38 @@ std::string BuildNameAnswer(const NameAnswer& a) {
   return out;
 }
 
-std::optional<NameQuery> ParseNameQuery(std::string_view packet) {
+namespace {
+
+// A name service query with one question of `type`: its id, flags and name.
+struct TQuestion {
+  std::uint16_t id;
+  std::uint16_t flags;
+  NetBiosName name;
+};
+
+std::optional<TQuestion> ParseQuestion(std::string_view packet, std::uint16_t type) {
   if (packet.size() < kNameHeaderSize) return std::nullopt;
   const std::uint16_t flags = GetBe16(packet, 2);
   if ((flags & (kFlagResponse | kOpcodeMask)) != 0) return std::nullopt;
   if (GetBe16(packet, 4) != 1) return std::nullopt;
-
-  NameQuery q;
-  q.id = GetBe16(packet, 0);
-  q.broadcast = (flags & kFlagBroadcast) != 0;
   std::size_t pos = kNameHeaderSize;
   const auto name = DecodeName(packet, pos);
   if (!name || packet.size() - pos < 4) return std::nullopt;
-  if (GetBe16(packet, pos) != kTypeNb || GetBe16(packet, pos + 2) != kClassIn) return std::nullopt;
-  q.name = *name;
-  return q;
+  if (GetBe16(packet, pos) != type || GetBe16(packet, pos + 2) != kClassIn) return std::nullopt;
+  return TQuestion{GetBe16(packet, 0), flags, *name};
 }
 
-std::optional<NameAnswer> ParseNameAnswer(std::string_view packet) {
+// The first record of a positive answer, of `type`: the answer's id, the
+// record's name and TTL, and where its data lies (wholly inside the packet).
+struct TAnswerRecord {
+  std::uint16_t id;
+  NetBiosName name;
+  std::uint32_t ttl;
+  std::size_t data;
+  std::size_t length;
+};
+
+std::optional<TAnswerRecord> ParseAnswerRecord(std::string_view packet, std::uint16_t type) {
   if (packet.size() < kNameHeaderSize) return std::nullopt;
   const std::uint16_t flags = GetBe16(packet, 2);
   if ((flags & kFlagResponse) == 0 || (flags & (kOpcodeMask | kRcodeMask)) != 0) {
@@ -316,18 +330,33 @@ std::optional<NameAnswer> ParseNameAnswer(std::string_view packet) {
     if (!DecodeName(packet, pos) || packet.size() - pos < 4) return std::nullopt;
     pos += 4;
   }
-  NameAnswer a;
-  a.id = GetBe16(packet, 0);
   const auto name = DecodeName(packet, pos);
   if (!name || packet.size() - pos < 10) return std::nullopt;
-  if (GetBe16(packet, pos) != kTypeNb || GetBe16(packet, pos + 2) != kClassIn) return std::nullopt;
-  a.name = *name;
-  a.ttl = GetBe32(packet, pos + 4);
-  const std::size_t rdLength = GetBe16(packet, pos + 8);
+  if (GetBe16(packet, pos) != type || GetBe16(packet, pos + 2) != kClassIn) return std::nullopt;
+  const std::uint32_t ttl = GetBe32(packet, pos + 4);
+  const std::size_t length = GetBe16(packet, pos + 8);
   pos += 10;
-  if (rdLength < 6 || packet.size() - pos < rdLength) return std::nullopt;
-  a.group = (GetBe16(packet, pos) & kNbGroup) != 0;
-  a.address = GetBe32(packet, pos + 2);
+  if (packet.size() - pos < length) return std::nullopt;
+  return TAnswerRecord{GetBe16(packet, 0), *name, ttl, pos, length};
+}
+
+}  // namespace
+
+std::optional<NameQuery> ParseNameQuery(std::string_view packet) {
+  const auto question = ParseQuestion(packet, kTypeNb);
+  if (!question) return std::nullopt;
+  return NameQuery{question->id, (question->flags & kFlagBroadcast) != 0, question->name};
+}
+
+std::optional<NameAnswer> ParseNameAnswer(std::string_view packet) {
+  const auto record = ParseAnswerRecord(packet, kTypeNb);
+  if (!record || record->length < 6) return std::nullopt;
+  NameAnswer a;
+  a.id = record->id;
+  a.name = record->name;
+  a.ttl = record->ttl;
+  a.group = (GetBe16(packet, record->data) & kNbGroup) != 0;
+  a.address = GetBe32(packet, record->data + 2);
   return a;
 }
 
@@ -374,51 +403,21 @@ std::string BuildStatusAnswer(const StatusAnswer& a) {
 }
 
 std::optional<StatusQuery> ParseStatusQuery(std::string_view packet) {
-  if (packet.size() < kNameHeaderSize) return std::nullopt;
-  const std::uint16_t flags = GetBe16(packet, 2);
-  if ((flags & (kFlagResponse | kOpcodeMask)) != 0) return std::nullopt;
-  if (GetBe16(packet, 4) != 1) return std::nullopt;
-
-  StatusQuery q;
-  q.id = GetBe16(packet, 0);
-  std::size_t pos = kNameHeaderSize;
-  const auto name = DecodeName(packet, pos);
-  if (!name || packet.size() - pos < 4) return std::nullopt;
-  if (GetBe16(packet, pos) != kTypeNbstat || GetBe16(packet, pos + 2) != kClassIn) {
-    return std::nullopt;
-  }
-  q.name = *name;
-  return q;
+  const auto question = ParseQuestion(packet, kTypeNbstat);
+  if (!question) return std::nullopt;
+  return StatusQuery{question->id, question->name};
 }
 
 std::optional<StatusAnswer> ParseStatusAnswer(std::string_view packet) {
-  if (packet.size() < kNameHeaderSize) return std::nullopt;
-  const std::uint16_t flags = GetBe16(packet, 2);
-  if ((flags & kFlagResponse) == 0 || (flags & (kOpcodeMask | kRcodeMask)) != 0) {
-    return std::nullopt;
-  }
-  const std::uint16_t questions = GetBe16(packet, 4);
-  if (GetBe16(packet, 6) == 0) return std::nullopt;
-
-  std::size_t pos = kNameHeaderSize;
-  for (std::uint16_t i = 0; i < questions; ++i) {
-    if (!DecodeName(packet, pos) || packet.size() - pos < 4) return std::nullopt;
-    pos += 4;
-  }
+  const auto record = ParseAnswerRecord(packet, kTypeNbstat);
+  if (!record || record->length < 1) return std::nullopt;
   StatusAnswer a;
-  a.id = GetBe16(packet, 0);
-  const auto name = DecodeName(packet, pos);
-  if (!name || packet.size() - pos < 10) return std::nullopt;
-  if (GetBe16(packet, pos) != kTypeNbstat || GetBe16(packet, pos + 2) != kClassIn) {
-    return std::nullopt;
-  }
-  a.name = *name;
-  const std::size_t rdLength = GetBe16(packet, pos + 8);
-  pos += 10;
-  if (rdLength < 1 || packet.size() - pos < rdLength) return std::nullopt;
+  a.id = record->id;
+  a.name = record->name;
+  std::size_t pos = record->data;
   const std::size_t count = Get8(packet, pos);
   ++pos;
-  if ((rdLength - 1) / kStatusEntrySize < count) return std::nullopt;
+  if ((record->length - 1) / kStatusEntrySize < count) return std::nullopt;
   a.names.reserve(count);
   for (std::size_t i = 0; i < count; ++i, pos += kStatusEntrySize) {
     StatusEntry entry;
