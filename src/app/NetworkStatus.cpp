@@ -68,9 +68,11 @@ void ReportNetworkProblem(QWidget* parent) {
   auto* wait = new QTimer(box);
   wait->setInterval(kPlacementPollMs);
   QObject::connect(wait, &QTimer::timeout, box, [box, wait, polls = 0]() mutable {
-    const QWidget* window = box->parentWidget() != nullptr ? box->parentWidget()->window() : nullptr;
-    const bool placed = window == nullptr || (window->isVisible() && window->windowHandle() != nullptr &&
-                                              window->windowHandle()->isExposed());
+    const QWidget* window =
+        box->parentWidget() != nullptr ? box->parentWidget()->window() : nullptr;
+    const bool placed =
+        window == nullptr || (window->isVisible() && window->windowHandle() != nullptr &&
+                              window->windowHandle()->isExposed());
     if (!placed && ++polls < kPlacementPolls) return;
     wait->deleteLater();
     box->show();

@@ -249,34 +249,39 @@ std::optional<MailslotDatagram> ParseMailslotDatagram(std::string_view packet) {
   return d;
 }
 
+namespace {
+
+// The header of a name service packet with one question (a query) or one answer
+// record, and that entry's name, type and class: the whole of a query, and an
+// answer up to its record's TTL.
+void AppendHead(std::string& out, std::uint16_t id, std::uint16_t flags, bool answer,
+                const NetBiosName& name, std::uint16_t type) {
+  PutBe16(out, id);
+  PutBe16(out, flags);
+  PutBe16(out, answer ? 0 : 1);  // questions
+  PutBe16(out, answer ? 1 : 0);  // answers
+  PutBe16(out, 0);               // authority records
+  PutBe16(out, 0);               // additional records
+  AppendEncodedName(name, out);
+  PutBe16(out, type);
+  PutBe16(out, kClassIn);
+}
+
+}  // namespace
+
 std::string BuildNameQuery(const NameQuery& q) {
   std::string out;
   out.reserve(kNameHeaderSize + kEncodedNameSize + 4);
-  PutBe16(out, q.id);
-  PutBe16(out,
-          static_cast<std::uint16_t>(q.broadcast ? kQueryFlags | kFlagBroadcast : kQueryFlags));
-  PutBe16(out, 1);  // questions
-  PutBe16(out, 0);  // answers
-  PutBe16(out, 0);  // authority records
-  PutBe16(out, 0);  // additional records
-  AppendEncodedName(q.name, out);
-  PutBe16(out, kTypeNb);
-  PutBe16(out, kClassIn);
+  AppendHead(out, q.id,
+             static_cast<std::uint16_t>(q.broadcast ? kQueryFlags | kFlagBroadcast : kQueryFlags),
+             false, q.name, kTypeNb);
   return out;
 }
 
 std::string BuildNameAnswer(const NameAnswer& a) {
   std::string out;
   out.reserve(kNameHeaderSize + kEncodedNameSize + 16);
-  PutBe16(out, a.id);
-  PutBe16(out, kPositiveAnswerFlags);
-  PutBe16(out, 0);  // questions
-  PutBe16(out, 1);  // answers
-  PutBe16(out, 0);
-  PutBe16(out, 0);
-  AppendEncodedName(a.name, out);
-  PutBe16(out, kTypeNb);
-  PutBe16(out, kClassIn);
+  AppendHead(out, a.id, kPositiveAnswerFlags, true, a.name, kTypeNb);
   PutBe32(out, a.ttl);
   PutBe16(out, 6);                       // one address entry
   PutBe16(out, a.group ? kNbGroup : 0);  // B node
@@ -363,15 +368,7 @@ std::optional<NameAnswer> ParseNameAnswer(std::string_view packet) {
 std::string BuildStatusQuery(const StatusQuery& q) {
   std::string out;
   out.reserve(kNameHeaderSize + kEncodedNameSize + 4);
-  PutBe16(out, q.id);
-  PutBe16(out, 0);  // flags: a unicast query, no recursion
-  PutBe16(out, 1);  // questions
-  PutBe16(out, 0);
-  PutBe16(out, 0);
-  PutBe16(out, 0);
-  AppendEncodedName(q.name, out);
-  PutBe16(out, kTypeNbstat);
-  PutBe16(out, kClassIn);
+  AppendHead(out, q.id, 0, false, q.name, kTypeNbstat);  // a unicast query, no recursion
   return out;
 }
 
@@ -382,15 +379,7 @@ std::string BuildStatusAnswer(const StatusAnswer& a) {
   const std::size_t rdLength = 1 + a.names.size() * kStatusEntrySize + kStatisticsSize;
   std::string out;
   out.reserve(kNameHeaderSize + kEncodedNameSize + 10 + rdLength);
-  PutBe16(out, a.id);
-  PutBe16(out, kStatusAnswerFlags);
-  PutBe16(out, 0);  // questions
-  PutBe16(out, 1);  // answers
-  PutBe16(out, 0);
-  PutBe16(out, 0);
-  AppendEncodedName(a.name, out);
-  PutBe16(out, kTypeNbstat);
-  PutBe16(out, kClassIn);
+  AppendHead(out, a.id, kStatusAnswerFlags, true, a.name, kTypeNbstat);
   PutBe32(out, 0);  // TTL
   PutBe16(out, static_cast<std::uint16_t>(rdLength));
   Put8(out, static_cast<std::uint8_t>(a.names.size()));

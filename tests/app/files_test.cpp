@@ -44,7 +44,9 @@ TEST_F(FilesTest, SavedPanesAreAnsiTextWithCrLfAndWrappingIsNotSaved) {
   w.ReceivedMmo->appendPlainText(QString::fromStdString(longLine));
   w.ReceivedMmo->appendPlainText(QStringLiteral("caf\u00E9 no\u00A0break"));
   w.Saveas3->trigger();
-  EXPECT_EQ(FileText(File("received.txt")), longLine + "\r\ncaf\xE9 no\xA0" "break\r\n")
+  EXPECT_EQ(FileText(File("received.txt")), longLine +
+                                                "\r\ncaf\xE9 no\xA0"
+                                                "break\r\n")
       << "every character as it came, the no-break space too";
 
   // Loading: CR alone, LF alone and LF CR are line breaks; the pane is replaced.
@@ -79,7 +81,8 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
   Choose(w, pipe);
   Click(w.Open1);
   ASSERT_EQ(FMessages.size(), 3);
-  EXPECT_EQ(FMessages[2], QStringLiteral("Cannot open file ") + QString::fromStdString(pipe.string()));
+  EXPECT_EQ(FMessages[2],
+            QStringLiteral("Cannot open file ") + QString::fromStdString(pipe.string()));
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
   // A cancelled dialog changes nothing.
   w.OpenDialog = [](QWidget*) { return QString(); };

@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
-#include <exception>
-#include <functional>
 #include <string>
 #include <system_error>
 #include <utility>
