@@ -843,8 +843,7 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
   }
   SignalIncoming();
   if (listFull) {
-    ShowStatus(QStringLiteral("The receivers list holds %1 names: senders are no longer added")
-                   .arg(kMaxAutoAddedReceivers));
+    ShowStatus(QStringLiteral("List full: %1 names").arg(kMaxAutoAddedReceivers));
   }
 
   QString display;
@@ -950,7 +949,7 @@ int TPlingFrm::AddReceiver(const QString& Name) {
 
 void TPlingFrm::ReportLostCharacters(const QString& typed) {
   if (FromAnsi(ToAnsi(typed)) != typed)
-    ShowStatus(QStringLiteral("Some characters could not be kept and became \"?\""));
+    ShowStatus(QStringLiteral("Some letters became \"?\""));
 }
 
 // ---------------------------------------------------------------------------

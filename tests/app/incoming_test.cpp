@@ -108,7 +108,7 @@ TEST_F(IncomingTest, AutomaticAddStopsAtAThousandNamesAndSaysSoOnce) {
   EXPECT_EQ(w.ReceiversLbx->count(), 1000);
   EXPECT_FALSE(w.ReceiversLbx->Items().contains("New3"));
   EXPECT_EQ(w.StatusLbl->text(),
-            QStringLiteral("The receivers list holds 1000 names: senders are no longer added"));
+            QStringLiteral("List full: 1000 names"));
   w.StatusTmrTimer();
   w.PlingMessage("ME", "NEW4", "5");
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));

@@ -381,14 +381,14 @@ TEST_F(SendTest, NamesAddedOrEditedWithCharactersTheCodePageLacksAreReported) {
   w.Add1->trigger();
   EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{"?x"});
   EXPECT_EQ(w.StatusLbl->text(),
-            QStringLiteral("Some characters could not be kept and became \"?\""));
+            QStringLiteral("Some letters became \"?\""));
   w.StatusTmrTimer();
   w.Add1->trigger();
   EXPECT_TRUE(w.StatusLbl->text().isEmpty()) << "a name the code page holds says nothing";
   w.Edit1->trigger();  // the first item, ?x, edited to ψy
   EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"?x", "?y", "Plain"}));
   EXPECT_EQ(w.StatusLbl->text(),
-            QStringLiteral("Some characters could not be kept and became \"?\""));
+            QStringLiteral("Some letters became \"?\""));
 }
 
 TEST_F(SendTest, TheWhatTextBecomesTheNextLineWithoutABlankLineBeforeIt) {
