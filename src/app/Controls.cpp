@@ -10,6 +10,8 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
 
@@ -226,6 +228,65 @@ int TMemo::LineCount() const {
   const QTextBlock last = doc->lastBlock();
   if (last.text().isEmpty()) count -= FWordWrap ? std::max(last.lineCount(), 1) : 1;
   return std::max(count, 0);
+}
+
+void TMemo::AppendLines(const QString& text, int maxLines) {
+  const int first = document()->blockCount() - 1;  // an empty pane's block takes the first line
+  appendPlainText(text);
+  // The pane lays out the new blocks it shows at once (the last ones, when it
+  // follows the end), so the count's walk back from the end would stop there:
+  // every new block is laid out here.
+  if (FWordWrap) {
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    for (QTextBlock block = document()->findBlockByNumber(first); block.isValid();
+         block = block.next()) {
+      if (block.layout() != nullptr && block.layout()->lineCount() == 0)
+        layout->blockBoundingRect(block);
+    }
+  }
+  TrimToLines(maxLines);
+}
+
+void TMemo::TrimToLines(int maxLines) {
+  // The oldest display lines go, also partway through a block, in one edit.
+  // Without wrapping a line is a block. With wrapping, whole leading blocks go
+  // while the surplus covers them, then the first lines of the next block up to
+  // where its kept lines begin: that block is laid out once more, not once per
+  // line removed (which made a long wrapped message cost its size squared).
+  QTextDocument* doc = document();
+  if (const int surplus = LineCount() - maxLines; surplus > 0) {
+    int end = 0;
+    if (!FWordWrap) {
+      end = doc->findBlockByNumber(std::min(surplus, doc->blockCount() - 1)).position();
+    } else {
+      int left = surplus;
+      QTextBlock block = doc->firstBlock();
+      for (; block.next().isValid(); block = block.next()) {
+        const int lines = std::max(block.lineCount(), 1);
+        if (lines > left) break;
+        left -= lines;
+      }
+      end = block.position();
+      const QTextLayout* layout = block.layout();
+      if (left > 0 && layout != nullptr && layout->lineCount() > left)
+        end += layout->lineAt(left).textStart();
+    }
+    if (end > 0) {
+      QTextCursor cursor(doc);
+      cursor.setPosition(end, QTextCursor::KeepAnchor);
+      cursor.removeSelectedText();
+    }
+  }
+  // Should the layout have moved, the rest goes one display line at a time.
+  while (LineCount() > maxLines) {
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+    if (cursor.atBlockEnd())
+      cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    if (!cursor.hasSelection()) break;
+    cursor.removeSelectedText();
+  }
 }
 
 bool TMemo::Fits(qsizetype length) const {

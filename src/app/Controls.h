@@ -148,6 +148,13 @@ class TMemo : public QPlainTextEdit {
   // (all of them once after the width, the font or the wrap state changed).
   int LineCount() const;
 
+  // Appends `text` at the end as lines of their own ('\n' between them) in one
+  // edit, then keeps the last `maxLines` lines as TrimToLines does.
+  void AppendLines(const QString& text, int maxLines);
+  // Removes the oldest lines (display lines while wrapping) beyond `maxLines`,
+  // also partway through a block, in one edit.
+  void TrimToLines(int maxLines);
+
   // The most characters the pane holds; 0 means no limit. A paste or drop that
   // would take the text past it is refused with "Text exceeds memo capacity"
   // and leaves the pane as it was.

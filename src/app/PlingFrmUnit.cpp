@@ -24,6 +24,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <deque>
+#include <utility>
 
 #include "about/AboutFrmUnit.h"
 #include "about/GradientFill.h"
@@ -63,6 +65,65 @@ constexpr int kMaxReceivedLines = 1000;
 // The send pane holds at most this many characters (16 Mi): far more than any
 // message, so that only a file loaded by mistake meets it.
 constexpr qsizetype kSendPaneCapacity = qsizetype{16} * 1024 * 1024;
+
+// The line a received message is shown as, "SENDER to RECEIVER : TEXT"; a text
+// with markers is shown as lines of its own, without that header.
+QString DisplayText(const std::string& sender, const std::string& reciever,
+                    const std::string& msg) {
+  QString display;
+  if (msg.find(kLineBreakMarker) == std::string::npos) {
+    display = FromAnsi(sender + " to " + reciever + " : " + msg);
+  } else {
+    // Each marker breaks the line. A line after a marker holds at most
+    // kMarkerLineLength characters; a longer one goes on in further lines.
+    const std::string_view text = msg;
+    std::size_t at = text.find(kLineBreakMarker);
+    std::string lines(text.substr(0, at));
+    while (at != std::string_view::npos) {
+      const std::size_t next = text.find(kLineBreakMarker, at + 1);
+      std::string_view line =
+          text.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
+      do {
+        lines += "\r\n";
+        lines += line.substr(0, kMarkerLineLength);
+        line.remove_prefix(std::min(line.size(), kMarkerLineLength));
+      } while (!line.empty());
+      at = next;
+    }
+    display = FromAnsi(lines);
+  }
+  display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return display;
+}
+
+// The time stamp above a received message: the short date and, unless it is
+// midnight, the long time without the time zone.
+QString TimeStamp() {
+  const QDateTime now = QDateTime::currentDateTime();
+  const QLocale locale = QLocale::system();
+  QString stamp = locale.toString(now.date(), QLocale::ShortFormat);
+  if (now.time().hour() != 0 || now.time().minute() != 0 || now.time().second() != 0) {
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    stamp += QLatin1Char(' ') + locale.toString(now.time(), format.trimmed());
+  }
+  return stamp;
+}
+
+// The parts' texts as one text, a line break between two parts.
+template <typename TParts>
+QString JoinLines(const TParts& parts) {
+  qsizetype size = 0;
+  for (const auto& part : parts) size += part.Text.size() + 1;
+  QString joined;
+  joined.reserve(size);
+  bool first = true;
+  for (const auto& part : parts) {
+    if (!std::exchange(first, false)) joined += QLatin1Char('\n');
+    joined += part.Text;
+  }
+  return joined;
+}
 
 TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
   TFont font;
@@ -227,8 +288,10 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   Pling->SetName("Pling");
   Pling->OnOpen = [this](platform::TComponent&) { PlingOpen(); };
   Pling->OnClose = [this](platform::TComponent&) { PlingClose(); };
+  // Each message of a delivery is taken as it comes; the delivery's end shows them.
   Pling->OnMessage = [this](platform::TComponent&, std::string AReciever, std::string ASender,
-                            std::string AMsg) { PlingMessage(AReciever, ASender, AMsg); };
+                            std::string AMsg) { TakeIncoming(AReciever, ASender, AMsg); };
+  Pling->OnBatchEnd = [this](platform::TComponent&) { PlingBatchEnd(); };
   try {
     FForm->BeginLoading();
     FForm->EndLoading();
@@ -820,15 +883,27 @@ void TPlingFrm::Exit1Click() {
 
 void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& ASender,
                              const std::string& AMsg) {
+  TakeIncoming(AReciever, ASender, AMsg);
+  PlingBatchEnd();
+}
+
+void TPlingFrm::PlingMessages(const std::vector<TIncomingMessage>& Batch) {
+  for (const TIncomingMessage& message : Batch)
+    TakeIncoming(message.Reciever, message.Sender, message.Msg);
+  PlingBatchEnd();
+}
+
+void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& ASender,
+                             const std::string& AMsg) {
   // A message that arrives again right after itself (once per shared
   // protocol) is shown once.
   const QString key = FromAnsi(AMsg + AReciever + ASender);
   if (key == FLastMessage) return;
   FLastMessage = key;
+  ++FBatch.Shown;
 
   // Automatic add, up to a bound: a flood of messages from ever new names must
   // not grow the list (and the settings file) without end.
-  bool listFull = false;
   if (Automaticadd1->isChecked()) {
     const QString sender = NormalName(FromAnsi(ASender));
     if (!ReceiversLbx->ContainsText(sender)) {
@@ -836,96 +911,56 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
         AddReceiver(sender);
         FAutoAddFullShown = false;
       } else {
-        listFull = !FAutoAddFullShown;
+        FBatch.ListFull = FBatch.ListFull || !FAutoAddFullShown;
         FAutoAddFullShown = true;
       }
     }
   }
+
+  QString text;
+  // A separator once the pane holds more than one line. Whether it does is
+  // counted only while the pane may hold just one (a batch's first messages).
+  if (Seperators1->isChecked()) {
+    if (FBatch.KnownLines <= 1) {
+      if (!FBatch.Pending.empty()) {
+        ReceivedMmo->AppendLines(JoinLines(FBatch.Pending), kMaxReceivedLines);
+        FBatch.Pending.clear();
+        FBatch.PendingLines = 0;
+      }
+      FBatch.KnownLines = ReceivedMmo->LineCount();
+    }
+    if (FBatch.KnownLines > 1) text = QString(30, QLatin1Char('-')) + QLatin1Char('\n');
+  }
+  // One time stamp for the batch: its messages are shown at once.
+  if (Timestamps1->isChecked()) {
+    if (FBatch.Stamp.isNull()) FBatch.Stamp = TimeStamp();
+    text += FBatch.Stamp + QLatin1Char('\n');
+  }
+  text += DisplayText(ASender, AReciever, AMsg);
+  const int lines = static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
+  FBatch.Pending.push_back({std::move(text), lines});
+  FBatch.PendingLines += lines;
+  FBatch.KnownLines += lines;
+  // The pane keeps its last 1000 lines: what the rest of the batch alone would
+  // push out again is never written, so a flood costs about one full pane per
+  // batch however long the batch.
+  while (FBatch.Pending.size() > 1 &&
+         FBatch.PendingLines - FBatch.Pending.front().Count >= kMaxReceivedLines) {
+    FBatch.PendingLines -= FBatch.Pending.front().Count;
+    FBatch.Pending.pop_front();
+  }
+}
+
+void TPlingFrm::PlingBatchEnd() {
+  TIncomingBatch batch = std::exchange(FBatch, {});
+  if (batch.Shown == 0) return;
+  // Once per batch: the sound, the status line, the tray picture, the pane (one
+  // edit, one trim) and the pop-up.
   SignalIncoming();
-  if (listFull) {
+  if (batch.ListFull) {
     ShowStatus(QStringLiteral("List full: %1 names").arg(kMaxAutoAddedReceivers));
   }
-
-  QString display;
-  if (AMsg.find(kLineBreakMarker) == std::string::npos) {
-    display = FromAnsi(ASender + " to " + AReciever + " : " + AMsg);
-  } else {
-    // Each marker breaks the line. A line after a marker holds at most
-    // kMarkerLineLength characters; a longer one goes on in further lines.
-    const std::string_view msg = AMsg;
-    std::size_t at = msg.find(kLineBreakMarker);
-    std::string text(msg.substr(0, at));
-    while (at != std::string_view::npos) {
-      const std::size_t next = msg.find(kLineBreakMarker, at + 1);
-      std::string_view line =
-          msg.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
-      do {
-        text += "\r\n";
-        text += line.substr(0, kMarkerLineLength);
-        line.remove_prefix(std::min(line.size(), kMarkerLineLength));
-      } while (!line.empty());
-      at = next;
-    }
-    display = FromAnsi(text);
-  }
-
-  if (Seperators1->isChecked() && ReceivedMmo->LineCount() > 1)
-    ReceivedMmo->appendPlainText(QString(30, QLatin1Char('-')));
-  if (Timestamps1->isChecked()) {
-    const QDateTime now = QDateTime::currentDateTime();
-    const QLocale locale = QLocale::system();
-    QString stamp = locale.toString(now.date(), QLocale::ShortFormat);
-    if (now.time().hour() != 0 || now.time().minute() != 0 || now.time().second() != 0) {
-      // The long time format without the time zone.
-      QString format = locale.timeFormat(QLocale::LongFormat);
-      format.remove(QLatin1Char('t'));
-      stamp += QLatin1Char(' ') + locale.toString(now.time(), format.trimmed());
-    }
-    ReceivedMmo->appendPlainText(stamp);
-  }
-  display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  ReceivedMmo->appendPlainText(display);
-
-  // The oldest display lines go, also partway through an earlier message, in one
-  // edit. Without wrapping a line is a block. With wrapping, whole leading blocks
-  // go while the surplus covers them, then the first lines of the next block up
-  // to where its kept lines begin: that block is laid out once more, not once per
-  // line removed (which made a long wrapped message cost its size squared).
-  if (const int surplus = ReceivedMmo->LineCount() - kMaxReceivedLines; surplus > 0) {
-    QTextDocument* doc = ReceivedMmo->document();
-    int end = 0;
-    if (!ReceivedMmo->WordWrap()) {
-      end = doc->findBlockByNumber(std::min(surplus, doc->blockCount() - 1)).position();
-    } else {
-      int left = surplus;
-      QTextBlock block = doc->firstBlock();
-      for (; block.next().isValid(); block = block.next()) {
-        const int lines = std::max(block.lineCount(), 1);
-        if (lines > left) break;
-        left -= lines;
-      }
-      end = block.position();
-      const QTextLayout* layout = block.layout();
-      if (left > 0 && layout != nullptr && layout->lineCount() > left)
-        end += layout->lineAt(left).textStart();
-    }
-    if (end > 0) {
-      QTextCursor cursor(doc);
-      cursor.setPosition(end, QTextCursor::KeepAnchor);
-      cursor.removeSelectedText();
-    }
-  }
-  // Should the layout have moved, the rest goes one display line at a time.
-  while (ReceivedMmo->LineCount() > kMaxReceivedLines) {
-    QTextCursor cursor(ReceivedMmo->document());
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
-    if (cursor.atBlockEnd())
-      cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-    if (!cursor.hasSelection()) break;
-    cursor.removeSelectedText();
-  }
-
+  if (!batch.Pending.empty()) ReceivedMmo->AppendLines(JoinLines(batch.Pending), kMaxReceivedLines);
   if (Popup1->isChecked()) tray::RestoreWindow(*this);
 }
 
@@ -948,8 +983,7 @@ int TPlingFrm::AddReceiver(const QString& Name) {
 }
 
 void TPlingFrm::ReportLostCharacters(const QString& typed) {
-  if (FromAnsi(ToAnsi(typed)) != typed)
-    ShowStatus(QStringLiteral("Some letters became \"?\""));
+  if (FromAnsi(ToAnsi(typed)) != typed) ShowStatus(QStringLiteral("Some letters became \"?\""));
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -145,6 +146,25 @@ class TPlingFrm : public QWidget {
   void Activate1Click();
   void PlingOpen();
   void PlingClose();
+  // Incoming messages come in batches: what the messenger delivers in one pass.
+  // TakeIncoming treats each message as it arrives: the duplicate filter, the
+  // automatic add, and its lines (separator, time stamp, text) for the pane.
+  // PlingBatchEnd shows the batch: the pane takes its lines in one edit and one
+  // trim to the last 1000 lines, and the sound, the status line, the tray
+  // picture and the pop-up follow once, if a message was shown at all (the
+  // place for whatever else is to happen once per batch).
+  void TakeIncoming(const std::string& AReciever, const std::string& ASender,
+                    const std::string& AMsg);
+  void PlingBatchEnd();
+  // One incoming message, as the messenger hands it over (ANSI code page).
+  struct TIncomingMessage {
+    std::string Reciever;
+    std::string Sender;
+    std::string Msg;
+  };
+  // A batch taken and shown at once.
+  void PlingMessages(const std::vector<TIncomingMessage>& Batch);
+  // One message on its own: a batch of one.
   void PlingMessage(const std::string& AReciever, const std::string& ASender,
                     const std::string& AMsg);
   void StartBtnClick();
@@ -265,6 +285,20 @@ class TPlingFrm : public QWidget {
   std::unordered_map<std::string, std::string> FUnreadSettings;
   QStringList FStartProblems;      // reported in one message when FormCreate ends
   bool FAutoAddFullShown = false;  // the full list was reported since the last add
+  // The batch of incoming messages under way (see TakeIncoming).
+  struct TIncomingBatch {
+    struct TLines {
+      QString Text;  // the lines one message adds, joined by line breaks
+      int Count;     // how many lines that is at least
+    };
+    std::deque<TLines> Pending;  // oldest first; not yet in the pane
+    int PendingLines = 0;
+    int KnownLines = 0;  // the pane's lines with the pending ones, at least
+    int Shown = 0;       // messages that passed the duplicate filter
+    bool ListFull = false;
+    QString Stamp;
+  };
+  TIncomingBatch FBatch;
 };
 
 }  // namespace pling::app
