@@ -372,6 +372,8 @@ void TPlingFrm::CreateComponents() {
   StatusTmr->setInterval(5000);
   StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
+  // A computer whose messages are dropped because it sends too many is named once.
+  ShowDroppedSenders(this, [this](const QString& text) { ShowStatus(text); });
 
   // The controls' tab order: the panes first, the list, then the button.
   setTabOrder(ReceivedMmo, SendMmo);
