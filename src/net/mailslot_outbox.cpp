@@ -31,7 +31,7 @@ TMailslotOutbox::TTargets::iterator TMailslotOutbox::Find(std::string_view slotN
     FTargets.splice(FTargets.begin(), FTargets, found);
     return FTargets.begin();
   }
-  TFd socket = FConnect(key);
+  TFd socket = FConnect ? FConnect(key) : TFd();
   if (!socket.Valid()) return FTargets.end();
   if (FTargets.size() >= kOutboxMailslots) {
     // The connection used least recently goes, unless messages wait on it.
@@ -59,7 +59,7 @@ int TMailslotOutbox::SendOne(TTarget& target, std::string_view data) {
     reconnected = true;
     const bool watched = target.watched;
     Watch(target, false);
-    target.socket = FConnect(target.key);
+    target.socket = FConnect ? FConnect(target.key) : TFd();
     if (!target.socket.Valid()) return -1;
     if (watched) Watch(target, true);
   }
