@@ -92,15 +92,19 @@ long long Now() {
       .count();
 }
 
+// Takes host name `name` in a UTS namespace of this process's own.
+void TakeHostName(const char* name) {
+  if (unshare(CLONE_NEWUTS) != 0 || sethostname(name, std::strlen(name)) != 0) _exit(2);
+}
+
 // In a forked child: joins host `i`'s network namespace with host name `name`
-// and the transport on.
-void EnterHost(int i, const char* name) {
+// (unless `named` is false: the window takes it once it has reached the X
+// server, whose authorization goes by host name) and the transport on.
+void EnterHost(int i, const char* name, bool named = true) {
   const int ns = open(("/var/run/netns/" + Host(i)).c_str(), O_RDONLY | O_CLOEXEC);
-  if (ns < 0 || setns(ns, CLONE_NEWNET) != 0 || unshare(CLONE_NEWUTS) != 0 ||
-      sethostname(name, std::strlen(name)) != 0) {
-    _exit(2);
-  }
+  if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) _exit(2);
   close(ns);
+  if (named) TakeHostName(name);
   setenv("PLING_NETWORK", "on", 1);
   setenv("XDG_CONFIG_HOME", (gDir + "/" + name).c_str(), 1);
   fs::create_directories(gDir + "/" + name);
@@ -113,13 +117,13 @@ struct TChild {
 
 // Runs `fn` in a child inside host `i`; what it writes to the given descriptor
 // comes back through `out`.
-TChild InHost(int i, const char* name, const std::function<void(int out)>& fn) {
+TChild InHost(int i, const char* name, const std::function<void(int out)>& fn, bool named = true) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) std::abort();
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    EnterHost(i, name);
+    EnterHost(i, name, named);
     fn(fds[1]);
     _exit(0);
   }
@@ -148,12 +152,6 @@ std::thread ReadLines(int fd, std::function<void(const std::string&)> take) {
     }
     close(fd);
   });
-}
-
-std::string Encoded(const std::string& name, std::uint8_t suffix) {
-  std::string out;
-  pling::net::AppendEncodedName(pling::net::NetBiosName::Make(name, suffix), out);
-  return out;
 }
 
 // EVE: `count` datagrams to BOB<03>'s messenger mailslot, each from a sender name
@@ -252,6 +250,7 @@ void Window(int out) {
   static char* argv[] = {name, nullptr};
   pling::app::TPlingApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Pling"));
+  TakeHostName("bob");
   auto mainThread = std::make_shared<pling::app::TQtMainThread>();
   pling::platform::SetMainThread(mainThread);
   {
@@ -422,7 +421,7 @@ int main(int argc, char** argv) {
     ready = true;
   } else {
 #ifdef PLING_FLOOD_BENCH_WINDOW
-    receiver = InHost(2, "bob", Window);
+    receiver = InHost(2, "bob", Window, false);
     receiverReader = ReadLines(receiver.out, [&](const std::string& line) {
       if (line == "ready") {
         ready = true;
@@ -453,7 +452,10 @@ int main(int argc, char** argv) {
   int stopProbe[2];
   if (pipe2(stopProbe, O_CLOEXEC) != 0) return 1;
   std::vector<std::pair<long long, long long>> queries;
-  TChild probe = InHost(3, "alice", [&](int out) { Probe(out, stopProbe[0]); });
+  TChild probe = InHost(3, "alice", [&](int out) {
+    close(stopProbe[1]);  // else the end of the parent's would never be seen
+    Probe(out, stopProbe[0]);
+  });
   close(stopProbe[0]);
   std::thread probeReader = ReadLines(probe.out, [&](const std::string& line) {
     std::istringstream fields(line);
@@ -538,9 +540,11 @@ int main(int argc, char** argv) {
   }
   std::sort(answerMs.begin(), answerMs.end());
   const auto at = [&](double share) {
-    return answerMs.empty() ? 0.0
-                            : answerMs[std::min(answerMs.size() - 1,
-                                                static_cast<std::size_t>(share * answerMs.size()))];
+    return answerMs.empty()
+               ? 0.0
+               : answerMs[std::min(
+                     answerMs.size() - 1,
+                     static_cast<std::size_t>(share * static_cast<double>(answerMs.size())))];
   };
   std::printf(
       "name queries: %zu (%d from the flood's start to 2 s after it), unanswered %d; "

@@ -88,13 +88,13 @@ void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> sho
   // main thread, where the window is looked at.
   auto target = std::make_shared<const QPointer<QObject>>(window);
   auto shown = std::make_shared<const std::function<void(const QString&)>>(std::move(show));
-  platform::SetNetworkNoticeHandler([target, shown](const std::string& text) {
+  platform::SetNetworkNoticeHandler([target, shown](std::uint32_t address) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr) return;
     QMetaObject::invokeMethod(
         app,
-        [target, shown, text] {
-          if (!target->isNull()) (*shown)(FromAnsi(text));
+        [target, shown, address] {
+          if (!target->isNull()) (*shown)(FromAnsi(platform::DroppedSenderStatus(address)));
         },
         Qt::QueuedConnection);
   });

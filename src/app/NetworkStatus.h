@@ -30,9 +30,9 @@ QString NetworkProblemText();
 // window: once per process, however often the mailslot is opened again.
 void ReportNetworkProblem(QWidget* parent);
 
-// From now on `show` gets, on the main thread, the sentence that says a computer's
-// messages were dropped because it sends too many (once per address; see
-// platform::SetNetworkNoticeHandler), while `window` exists.
+// From now on `show` gets, on the main thread, the status-line text that says a
+// computer's messages were dropped because it sent too many (once per address;
+// see platform::SetNetworkNoticeHandler), while `window` exists.
 void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show);
 
 }  // namespace pling::app

@@ -210,7 +210,8 @@ int ListenCommand(const TArgs& args) {
       PrintError(problem);
     }
     // And once per computer whose messages are dropped because it sends too many.
-    platform::SetNetworkNoticeHandler([](const std::string& text) { PrintError(text); });
+    platform::SetNetworkNoticeHandler(
+        [](std::uint32_t address) { PrintError(platform::DroppedSenderText(address)); });
     loop->Run();
   } catch (const std::exception& e) {
     PrintError(e.what());

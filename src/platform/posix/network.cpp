@@ -44,7 +44,7 @@ TNetworkWait gWait;
 constexpr std::size_t kMaxToldSenders = 4096;
 struct TNotices {
   std::mutex lock;
-  std::function<void(const std::string&)> handler;
+  std::function<void(std::uint32_t)> handler;
   std::unordered_set<std::uint32_t> told;
 };
 
@@ -179,17 +179,27 @@ std::shared_ptr<IMailslotTransport> NetworkTransport() {
   return TransportLocked(State());
 }
 
-void SetNetworkNoticeHandler(std::function<void(const std::string& text)> handler) {
+void SetNetworkNoticeHandler(std::function<void(std::uint32_t address)> handler) {
   std::lock_guard<std::mutex> guard(Notices().lock);
   Notices().handler = std::move(handler);
 }
 
+namespace {
+
+std::string Dotted(std::uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+         std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+}  // namespace
+
 std::string DroppedSenderText(std::uint32_t address) {
-  const std::string dotted =
-      std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
-      std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
-  return "Messages from " + dotted + " were dropped: it sent more than " +
+  return "Messages from " + Dotted(address) + " were dropped: it sent more than " +
          std::to_string(static_cast<int>(net::kSenderRate)) + " a second";
+}
+
+std::string DroppedSenderStatus(std::uint32_t address) {
+  return "Dropped: " + Dotted(address);
 }
 
 void ReportDroppedSender(std::uint32_t address) {
@@ -200,7 +210,7 @@ void ReportDroppedSender(std::uint32_t address) {
   if (!notices.handler || notices.told.size() >= kMaxToldSenders) return;
   if (!notices.told.insert(address).second) return;
   try {
-    notices.handler(DroppedSenderText(address));
+    notices.handler(address);
   } catch (...) {
     // A handler that fails has still been told.
   }
