@@ -1,6 +1,7 @@
 // The port holder's pieces that need no network: the limit per sender, where an
-// answer may go, what the receive path takes, drops and answers, and the
-// hand-over to a local mailslot that never waits.
+// answer may go, what the receive path takes and drops, and the hand-over to a
+// local mailslot that never waits. (Answers and their sizes: fuzz/holder_fuzz.cpp
+// and the LAN tests.)
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -118,35 +119,6 @@ TEST(HolderReceive, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
   EXPECT_EQ(counts.oversized, 2u);
   EXPECT_EQ(counts.limited, 2u);
   EXPECT_EQ(counts.ignored, 2u);
-}
-
-TEST(HolderReceive, AnswersItsNamesWithTheSmallestAnswerAndNeverToASubnet) {
-  THolderReceiver receiver(THolderNames("BOB", "ALICE", "OFFICE"));
-  const TPacketSource asker{Ip(10, 1, 2, 50), 137};
-  const TPacketSource broadcast{Ip(10, 1, 2, 255), 137};
-  // Bytes after the question change nothing in the answer.
-  const std::string query =
-      BuildNameQuery({7, true, NetBiosName::Make("bob", 0x03)}) + std::string(1000, 'z');
-  ASSERT_TRUE(receiver.AdmitNamePacket(asker, kInterfaces, {}));
-  const auto answer = receiver.AnswerNamePacket(query, asker, kInterfaces);
-  ASSERT_TRUE(answer.has_value());
-  EXPECT_EQ(answer->packet.size(), 62u);
-  EXPECT_EQ(answer->to.address, asker.address);
-  EXPECT_EQ(ParseNameAnswer(answer->packet)->address, Ip(10, 1, 2, 3));
-  const auto status = receiver.AnswerNamePacket(BuildStatusQuery({8, NetBiosName::Broadcast()}),
-                                                asker, kInterfaces);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(status->packet.size(), 175u);  // four names and the statistics
-  EXPECT_EQ(ParseStatusAnswer(status->packet)->names.size(), 4u);
-  // Not ours, or from an address that is a whole subnet: no answer.
-  EXPECT_FALSE(receiver.AnswerNamePacket(BuildNameQuery({9, true, NetBiosName::Make("CAROL", 3)}),
-                                         asker, kInterfaces));
-  EXPECT_FALSE(receiver.AnswerNamePacket(query, broadcast, kInterfaces));
-  EXPECT_FALSE(receiver.AnswerNamePacket(BuildStatusQuery({8, NetBiosName::Broadcast()}), broadcast,
-                                         kInterfaces));
-  EXPECT_FALSE(receiver.AnswerNamePacket(query, {asker.address, 0}, kInterfaces));
-  EXPECT_EQ(receiver.Counters().Read().answers, 2u);
-  EXPECT_EQ(receiver.Counters().Read().answersRefused, 3u);
 }
 
 // A mailslot stand-in: an abstract datagram socket that the test reads when it
