@@ -531,10 +531,15 @@ void TPortHolder::Start() {
       FState->settled = true;
       return;
     }
-    TState* state = FState.get();
     FState->settled = false;
     try {
-      FState->thread = std::thread([state] { state->Run(); });
+      FState->thread = std::thread([state = FState] {
+        state->Run();
+        // Ended by itself (the ports cannot be had, or serving failed): nobody
+        // waits for it, and the state lives on with this copy until it is gone.
+        std::lock_guard<std::mutex> ended(state->lock);
+        if (state->thread.get_id() == std::this_thread::get_id()) state->thread.detach();
+      });
     } catch (const std::exception& error) {
       // Sending, and this machine's own mailslots, work without it; a later call
       // tries again.
