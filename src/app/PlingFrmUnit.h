@@ -231,7 +231,8 @@ class TPlingFrm : public QWidget {
   std::string FUserName;
   std::string FComputerName;
   QString FLastMessage;
-  QStringList FNotSent;  // receivers of the present send that did not get it
+  QStringList FNotSent;      // receivers of the present send that did not get it
+  QStringList FUnconfirmed;  // receivers it reached as a datagram only, not confirmed
   QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
 };
 
