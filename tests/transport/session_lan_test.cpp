@@ -333,29 +333,14 @@ TEST_F(LanTestSessions, IndependentDecoderReadsASessionMessageCapturedOnTheWire)
   // The request to BOB<03> from ALICE<00>, its positive answer, and start, two text
   // blocks and end, each answered with success; the group the start's answer gave
   // is the one the end names. (tshark 4.0 reads a text block's group word as its
-  // byte count, for Samba's client's blocks as for these: the text is read below.)
+  // byte count, for Samba's client's blocks as for these, so it shows no text; the
+  // codec's tests hold the bytes against Samba's client's.)
   EXPECT_EQ(lines,
             "0x81 BOB<03> ALICE<00>\n0x82\n"
             "0x00 0xd5 0 0x00 ALICE bob\n0x00 0xd5 1 0x00 1\n"
             "0x00 0xd7 0 0x00\n0x00 0xd7 1 0x00\n0x00 0xd7 0 0x00\n0x00 0xd7 1 0x00\n"
             "0x00 0xd6 0 0x00 1\n0x00 0xd6 1 0x00\n")
       << output;
-  EXPECT_EQ(Run(1, "alice",
-                read + " -Y \"smb.cmd == 0xd7 && smb.flags.response == 0\" -T fields -e "
-                       "tcp.payload 2>/dev/null",
-                20s, &output),
-            0);
-  std::string blocks;  // the text bytes of each request, after its 44 bytes of headers
-  for (std::size_t at = 0; at + 1 < output.size();) {
-    const std::size_t end = output.find('\n', at);
-    const std::string hex = output.substr(at, end - at);
-    for (std::size_t i = 2 * 44; i + 1 < hex.size(); i += 2) {
-      blocks += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    blocks += '|';
-    at = end + 1;
-  }
-  EXPECT_EQ(blocks, text.substr(0, 128) + "|" + text.substr(128) + "|");
   bob.Stop();
 }
 
