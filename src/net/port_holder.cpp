@@ -343,7 +343,11 @@ void TPortHolder::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
     return;
   }
   TNamePorts ports(names.Get());
-  for (const auto& service : config.services) service->Started(ports);
+  std::string servicesProblem;
+  for (const auto& service : config.services) {
+    std::string why = service->Started(ports);
+    if (servicesProblem.empty()) servicesProblem = std::move(why);
+  }
   // The name service on a thread of its own; should none be had, on this one.
   std::thread nameThread;
   try {
@@ -352,7 +356,7 @@ void TPortHolder::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
   } catch (const std::system_error&) {
     add(names.Get());
   }
-  Settle({}, true);
+  Settle(std::move(servicesProblem), true);
 
   // While no more waiters can be taken (the limit, or no file descriptor left) the
   // listener is out of the watch until one goes; new ones wait in its queue.

@@ -19,8 +19,8 @@
 // is dropped at once and counted; each sender on the network gets a fair share
 // (sender_limits.h).
 //
-// Services of their own (name registration, sessions, ...) run beside the
-// holder's: see IHolderService.
+// Services of their own (the resolver's queries from port 137, session messages
+// on TCP 139, ...) run beside the holder's: see IHolderService.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,8 +57,10 @@ class IHolderService {
  public:
   virtual ~IHolderService() = default;
   // This process has taken the ports: `ports` may be used until Stopped. On the
-  // holder's thread, before any packet is taken.
-  virtual void Started(THolderPorts& ports) = 0;
+  // holder's thread, before any packet is taken. Empty when the service runs;
+  // else one sentence for the user saying what does not work (Problem() then
+  // says it, while the rest is received).
+  virtual std::string Started(THolderPorts& ports) = 0;
   // A name service packet that is within its sender's limit. True when the
   // service took it: the holder then gives no answer of its own. On the name
   // service thread; it must not wait.

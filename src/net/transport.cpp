@@ -14,6 +14,8 @@
 #include "net/netbios.h"
 #include "net/port_holder.h"
 #include "net/resolver.h"
+#include "net/session_client.h"
+#include "net/session_server.h"
 #include "net/socket.h"
 
 namespace pling::net {
@@ -23,6 +25,7 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 constexpr std::string_view kMailslotPrefix = "\\MAILSLOT\\";
+constexpr std::string_view kMessengerSlot = "MESSNGR";
 // How long the interface list is trusted before it is read again.
 constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
 // Answers kept for one query under way; a flood of them is cut off here.
@@ -48,9 +51,10 @@ class THolderQueries final : public IHolderService {
 
   explicit THolderQueries(std::uint16_t namePort) : FNamePort(namePort) {}
 
-  void Started(THolderPorts& ports) override {
+  std::string Started(THolderPorts& ports) override {
     std::lock_guard<std::mutex> guard(FLock);
     FPorts = &ports;
+    return {};
   }
   void Stopped() override {
     std::lock_guard<std::mutex> guard(FLock);
@@ -121,6 +125,32 @@ std::unique_ptr<INameQueryChannel> THolderQueries::MakeChannel() {
   return std::make_unique<TChannel>(*this);
 }
 
+// Session messages on TCP 139 (session_server.h), taken while this process holds
+// the ports; each goes to the messenger mailslot.
+class THolderSessions final : public IHolderService {
+ public:
+  explicit THolderSessions(const TTransportConfig& config) {
+    FConfig.computerName = config.computerName;
+    FConfig.userName = config.userName;
+    FConfig.port = config.sessionPort;
+    if (config.deliverLocal) {
+      FConfig.deliver = [deliver = config.deliverLocal](std::string_view datagram) {
+        return deliver(kMessengerSlot, datagram);
+      };
+    }
+  }
+  std::string Started(THolderPorts&) override {
+    FServer = std::make_unique<TSessionServer>(FConfig);
+    return FServer->Start();
+  }
+  bool TakeNamePacket(std::string_view, const TPacketSource&) override { return false; }
+  void Stopped() override { FServer.reset(); }
+
+ private:
+  TSessionServerConfig FConfig;
+  std::unique_ptr<TSessionServer> FServer;  // the holder's thread alone
+};
+
 THolderConfig HolderConfig(const TTransportConfig& config,
                            const std::shared_ptr<THolderQueries>& queries) {
   THolderConfig holder;
@@ -130,6 +160,7 @@ THolderConfig HolderConfig(const TTransportConfig& config,
   holder.connectLocal = config.connectLocal;
   holder.senderLimited = config.senderLimited;
   holder.services.push_back(queries);
+  if (config.sessionPort != 0) holder.services.push_back(std::make_shared<THolderSessions>(config));
   holder.datagramPort = config.datagramPort;
   holder.namePort = config.namePort;
   return holder;
@@ -162,6 +193,10 @@ struct TTransport::TState {
   std::vector<TInterface> sendInterfaces;
   TClock::time_point sendInterfacesRead{};
 
+  // Sends a messenger datagram's message to `target` as a session message;
+  // whether the machine took it (session_client.h).
+  bool SendSessionMessage(const TResolved& target, std::string_view data) const;
+
   // The socket and interfaces a write uses; an invalid socket when none can be had.
   int SendSocket(std::vector<TInterface>& current) {
     std::lock_guard<std::mutex> guard(sendLock);
@@ -175,6 +210,23 @@ struct TTransport::TState {
     return sendSocket.Get();
   }
 };
+
+bool TTransport::TState::SendSessionMessage(const TResolved& target, std::string_view data) const {
+  // The messenger datagram's fields: sender, 0x00, receiver, 0x00, text.
+  const std::size_t first = data.find('\0');
+  const std::size_t second = first == std::string_view::npos ? first : data.find('\0', first + 1);
+  if (second == std::string_view::npos) return false;
+  TSessionMessage message;
+  message.sender = std::string(data.substr(0, first));
+  message.receiver = std::string(data.substr(first + 1, second - first - 1));
+  const std::string_view text = data.substr(second + 1);
+  message.text = std::string(text.substr(0, text.find('\0')));
+  SessionRequest names;
+  names.called = target.name;
+  names.called.bytes[15] = 0x03;  // the machine's messenger name
+  names.calling = computer00;
+  return net::SendSessionMessage(target.address, config.sessionPort, names, message);
+}
 
 TTransport::TTransport(TTransportConfig config)
     : FState(std::make_shared<TState>(std::move(config))) {
@@ -201,9 +253,12 @@ THolderCounts TTransport::HolderCounts() const {
   return FState->holder.Counts();
 }
 
-bool TTransport::SendsAtOnce(std::string_view machine) {
+bool TTransport::SendsAtOnce(std::string_view machine, TSendWay way) {
   if (machine.empty() || machine.back() == '*') return true;
-  return FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now()).has_value();
+  const auto cached = FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now());
+  if (!cached) return false;
+  // A name nobody answered for fails at once; a session message waits for its machine.
+  return !cached->has_value() || way == TSendWay::Datagram || FState->config.sessionPort == 0;
 }
 
 TResolver& TTransport::Resolver() {
@@ -211,7 +266,7 @@ TResolver& TTransport::Resolver() {
 }
 
 TSendResult TTransport::Send(std::string_view machine, std::string_view slotName,
-                             std::string_view data) {
+                             std::string_view data, TSendWay way) {
   if (data.size() > kMaxMailslotData) return TSendResult::TooLong;
   if (machine.empty() || slotName.empty()) return TSendResult::BadName;
   const TTransportConfig& config = FState->config;
@@ -249,6 +304,11 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
   if (machine.find('*') != std::string_view::npos) return TSendResult::BadName;
   const std::optional<TResolved> target = FState->resolver.Resolve(AsciiUpper(machine));
   if (!target) return TSendResult::NotFound;
+  // A session message first where the machine takes one: it is confirmed.
+  if (way == TSendWay::SessionFirst && config.sessionPort != 0 &&
+      AsciiUpper(slotName) == kMessengerSlot && FState->SendSessionMessage(*target, data)) {
+    return TSendResult::Delivered;
+  }
   if (socket < 0) return TSendResult::Failed;
   datagram.type = DatagramType::DirectUnique;
   datagram.destination = target->name;
