@@ -2,7 +2,7 @@
 """The window on the desktops it meets: on a Wayland compositor with only
 WAYLAND_DISPLAY set (weston's headless back end), and on X11 with a
 StatusNotifierItem host on the session bus, where its notification-area icon
-registers as an item. Skipped (exit 77) where weston, openbox or dbus-daemon are
+registers as an item and the item's activation brings the window back. Skipped (exit 77) where weston, openbox or dbus-daemon are
 missing.
 
 Run: desktop_test.py BIN_DIR wayland   (needs no display)
@@ -116,7 +116,7 @@ def wayland(bin_dir, work, processes):
 
 
 def sni(bin_dir, work, processes):
-    for tool in ("openbox", "dbus-daemon", "xdotool", "xprop"):
+    for tool in ("openbox", "dbus-daemon", "xdotool", "xprop", "xwininfo"):
         if not shutil.which(tool):
             print(f"{tool} is not installed: skipped")
             return SKIP
@@ -180,7 +180,22 @@ def sni(bin_dir, work, processes):
     if 'string "IconPixmap" variant array [ struct {' not in flat:
         print(f"the item shows no icon:\n{props}")
         return 1
-    print("ok: the minimised window's icon is a StatusNotifierItem titled Pling, with its picture")
+    # The host's activation (a click on the item) brings the window back, as a
+    # double click on an X11 tray icon does.
+    subprocess.run(["dbus-send", "--session", "--print-reply", f"--dest={service}", path,
+                    "org.kde.StatusNotifierItem.Activate", "int32:10", "int32:10"],
+                   env=env, capture_output=True, timeout=10, check=True)
+
+    def viewable():
+        info = subprocess.run(["xwininfo", "-id", window], env=env, capture_output=True,
+                              text=True).stdout
+        return "IsViewable" in info
+
+    if not wait_for(viewable, 10):
+        print("activating the item did not bring the window back")
+        return 1
+    print("ok: the minimised window's icon is a StatusNotifierItem titled Pling, with its"
+          " picture, and activating it brings the window back")
     return 0
 
 
