@@ -45,6 +45,8 @@ void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
                              },
                              WaitServingTheWindow});
   platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
+  platform::SetSessionMessagesEnabled(
+      registry.ReadBool(kNetworkSection, kSessionMessagesKey, true));
 }
 
 QString NetworkProblemText() {

@@ -18,6 +18,9 @@ namespace pling::app {
 // window painted and receiving meanwhile (see platform::SetNetworkWait).
 inline constexpr const char* kNetworkSection = "Settings";
 inline constexpr const char* kNetworkKey = "Network";
+// Section "Settings", key "SessionMessages": 0 sends every message to another
+// machine as a datagram, without trying a session message that it confirms.
+inline constexpr const char* kSessionMessagesKey = "SessionMessages";
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
 
 // Why messages from other machines cannot be received, for the window; empty when

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "cli.h"
@@ -7,6 +8,7 @@
 #include "platform/file_error.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/version.h"
 #include "settings/Megares.h"
 
 namespace pling::cli {
@@ -42,6 +44,25 @@ void Configure(settings::TMegaRegistry& store) {
 constexpr std::size_t kRegistryPathLimit = 255;
 
 }  // namespace
+
+bool SessionMessagesSetting() {
+  // Read where the window keeps it, but no settings file is made for it.
+  const bool registry =
+      settings::TMegaRegistry::KindForVersion(platform::GetVersion()) == settings::bkRegistry;
+  std::error_code error;
+  if (!std::filesystem::exists(
+          registry ? platform::RegistryHivePath() : platform::WindowsDirectory() + "/Pling",
+          error)) {
+    return true;
+  }
+  try {
+    settings::TMegaRegistry store(nullptr);
+    Configure(store);
+    return store.ReadBool("Settings", "SessionMessages", true);
+  } catch (const std::exception&) {
+    return true;  // unreadable: the default
+  }
+}
 
 int SettingsCommand(const TArgs& args) {
   if (args.empty()) return Usage("settings needs path, get or set");

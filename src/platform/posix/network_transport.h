@@ -17,5 +17,9 @@ void StartNetworkReceiving();
 // it. Never waits: a mailslot that is not open or cannot take it now loses it,
 // as a datagram can be lost. Defined with the mailslot service.
 bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data);
+// Records how the calling thread's current write went (LastWriteDelivery). The
+// mailslot service records Local, Workgroup or Datagram before it writes; the
+// network transport records Confirmed. Defined with the mailslot service.
+void NoteWriteDelivery(TWriteDelivery delivery);
 
 }  // namespace pling::platform
