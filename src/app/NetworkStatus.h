@@ -3,7 +3,9 @@
 // the transport off, and telling the user once why messages from other machines
 // cannot be received.
 #include <QString>
+#include <functional>
 
+class QObject;
 class QWidget;
 
 namespace pling::settings {
@@ -30,5 +32,10 @@ QString NetworkProblemText();
 // Shows NetworkProblemText, if any, in a message box that does not block the
 // window: once per process, however often the mailslot is opened again.
 void ReportNetworkProblem(QWidget* parent);
+
+// From now on `show` gets, on the main thread, the status-line text that says a
+// computer's messages were dropped because it sent too many (once per address;
+// see platform::SetNetworkNoticeHandler), while `window` exists.
+void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show);
 
 }  // namespace pling::app

@@ -58,6 +58,7 @@ bool SessionMessagesSetting() {
   try {
     settings::TMegaRegistry store(nullptr);
     Configure(store);
+    store.OpenBackEnd();  // Configure leaves it closed
     return store.ReadBool("Settings", "SessionMessages", true);
   } catch (const std::exception&) {
     return true;  // unreadable: the default
