@@ -36,6 +36,7 @@
 #include "mailslot/lxMailSlot.h"
 #include "platform/exceptions.h"
 #include "platform/identity.h"
+#include "platform/mailslot_service.h"
 #include "platform/main_thread.h"
 #include "platform/sound.h"
 #include "settings/Megares.h"
@@ -434,6 +435,8 @@ void TPlingFrm::CreateComponents() {
   StatusTmr->setInterval(5000);
   StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
+  // A computer whose messages are dropped because it sends too many is named once.
+  ShowDroppedSenders(this, [this](const QString& text) { ShowNotice(text); });
 
   // The controls' tab order: the panes first, the list, then the button.
   setTabOrder(ReceivedMmo, SendMmo);
@@ -830,8 +833,15 @@ void TPlingFrm::ShowStatus(const QString& Text) {
   if (!StatusTmr->isActive()) StatusTmr->start();
 }
 
+void TPlingFrm::ShowNotice(const QString& Text) {
+  ShowStatus(Text);
+  FNoticeShown = true;
+  StatusTmr->start();
+}
+
 void TPlingFrm::StatusTmrTimer() {
   StatusTmr->stop();
+  FNoticeShown = false;
   StatusLbl->clear();
   // In the notification area the incoming picture stays until the window is back.
   if (!TrayIcon->Active()) ResetTrayIcon();
@@ -966,7 +976,7 @@ void TPlingFrm::PlingBatchEnd() {
 
 void TPlingFrm::SignalIncoming() {
   if (Playincoming1->isChecked()) MessageBeep();
-  ShowStatus(QStringLiteral("Incoming"));
+  if (!FNoticeShown) ShowStatus(QStringLiteral("Incoming"));
   TrayIcon->SetIcon(IncomingIcon->Icon);
   TrayIcon->SetTag(1);
 }
@@ -1074,6 +1084,7 @@ void TPlingFrm::SendToSelected(QString Text) {
     if (ReceiversLbx->Selected(i)) receivers << ReceiversLbx->item(i)->text();
   }
   FNotSent.clear();
+  FUnconfirmed.clear();
   for (const QString& receiver : receivers) SendTo(receiver, Text);
 }
 
@@ -1105,6 +1116,13 @@ void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
     ShowStatus(QStringLiteral("Not sent to ") + FNotSent.join(QStringLiteral(", ")));
   } else if (replaced && FNotSent.isEmpty()) {
     ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
+  } else if (platform::LastWriteDelivery() == platform::TWriteDelivery::Datagram) {
+    // Sent to one machine as a datagram: it did not confirm the message, as one
+    // that takes session messages does (a confirmed delivery adds nothing).
+    FUnconfirmed << Receiver;
+    if (FNotSent.isEmpty()) {
+      ShowStatus(QStringLiteral("No receipt from ") + FUnconfirmed.join(QStringLiteral(", ")));
+    }
   }
 }
 
