@@ -1410,8 +1410,10 @@ void TPlingFrm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (FShownOnce || event->spontaneous()) return;
   FShownOnce = true;
-  // Once the window has its frame, the frame too must be in sight.
-  QTimer::singleShot(0, this, [this] { KeepOnScreen(); });
+  // The window manager puts its frame around the window a moment after it is
+  // shown, and only then does Qt know its size: the frame too must be in sight.
+  for (const int delayMs : {0, 250, 1000})
+    QTimer::singleShot(delayMs, this, [this] { KeepOnScreen(); });
 }
 
 void TPlingFrm::KeepOnScreen() {
