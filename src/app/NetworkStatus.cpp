@@ -3,9 +3,12 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <memory>
 
 #include "app/QtAdapters.h"
 #include "platform/network.h"
@@ -45,6 +48,8 @@ void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
                              },
                              WaitServingTheWindow});
   platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
+  platform::SetSessionMessagesEnabled(
+      registry.ReadBool(kNetworkSection, kSessionMessagesKey, true));
 }
 
 QString NetworkProblemText() {
@@ -79,6 +84,29 @@ QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore) {
   });
   wait->start();
   return text;
+}
+
+void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show) {
+  // The handler runs on the transport's thread: it only queues the text for the
+  // main thread, where the window is looked at.
+  auto target = std::make_shared<const QPointer<QObject>>(window);
+  auto shown = std::make_shared<const std::function<void(const QString&)>>(std::move(show));
+  platform::SetNetworkNoticeHandler([target, shown](std::uint32_t address) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    QMetaObject::invokeMethod(
+        app,
+        [target, shown, address] {
+          if (!target->isNull()) (*shown)(FromAnsi(platform::DroppedSenderStatus(address)));
+        },
+        Qt::QueuedConnection);
+  });
+  // The handler goes with the window (unless a later window put its own).
+  static int registered = 0;
+  const int mine = ++registered;
+  QObject::connect(window, &QObject::destroyed, [mine] {
+    if (registered == mine) platform::SetNetworkNoticeHandler({});
+  });
 }
 
 }  // namespace pling::app

@@ -3,7 +3,9 @@
 // the transport off, and telling the user once why messages from other machines
 // cannot be received.
 #include <QString>
+#include <functional>
 
+class QObject;
 class QWidget;
 
 namespace pling::settings {
@@ -18,6 +20,9 @@ namespace pling::app {
 // window painted and receiving meanwhile (see platform::SetNetworkWait).
 inline constexpr const char* kNetworkSection = "Settings";
 inline constexpr const char* kNetworkKey = "Network";
+// Section "Settings", key "SessionMessages": 0 sends every message to another
+// machine as a datagram, without trying a session message that it confirms.
+inline constexpr const char* kSessionMessagesKey = "SessionMessages";
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
 
 // Why messages from other machines cannot be received, for the window; empty when
@@ -33,5 +38,10 @@ inline const QString kNetworkProblemBrief = QStringLiteral("Receiving from this 
 // start; afterwards the status line and the tray tip say it). Returns the text
 // the user has been shown last (`shownBefore` while nothing is wrong).
 QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore = QString());
+
+// From now on `show` gets, on the main thread, the status-line text that says a
+// computer's messages were dropped because it sent too many (once per address;
+// see platform::SetNetworkNoticeHandler), while `window` exists.
+void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show);
 
 }  // namespace pling::app

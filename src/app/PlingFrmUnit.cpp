@@ -37,6 +37,7 @@
 #include "mailslot/lxMailSlot.h"
 #include "platform/exceptions.h"
 #include "platform/identity.h"
+#include "platform/mailslot_service.h"
 #include "platform/main_thread.h"
 #include "platform/sound.h"
 #include "settings/Megares.h"
@@ -424,9 +425,11 @@ void TPlingFrm::CreateComponents() {
 
   StatusTmr = new QTimer(this);
   StatusTmr->setObjectName(QStringLiteral("StatusTmr"));
-  StatusTmr->setInterval(5000);
+  StatusTmr->setInterval(kStatusMs);
   StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
+  // A computer whose messages are dropped because it sends too many is named once.
+  ShowDroppedSenders(this, [this](const QString& text) { ShowNotice(text); });
 
   // The controls' tab order: the panes first, the list, then the button.
   StartBtn->setFocusPolicy(Qt::StrongFocus);
@@ -872,7 +875,7 @@ void TPlingFrm::ShowStatus(const QString& Text) {
   // replaces the first, and both vanish when the interval ends; but every text
   // stays long enough to be read.
   if (!StatusTmr->isActive()) {
-    StatusTmr->start();
+    StatusTmr->start(kStatusMs);
   } else if (StatusTmr->remainingTime() < kMinStatusMs) {
     StatusTmr->start(kMinStatusMs);
   }
@@ -894,9 +897,16 @@ void TPlingFrm::UpdateRestingStatus() {
   UpdateTrayTip();
 }
 
+void TPlingFrm::ShowNotice(const QString& Text) {
+  ShowStatus(Text);
+  FNoticeShown = true;
+  StatusTmr->start(kStatusMs);
+}
+
 void TPlingFrm::StatusTmrTimer() {
   StatusTmr->stop();
-  StatusTmr->setInterval(5000);
+  StatusTmr->setInterval(kStatusMs);
+  FNoticeShown = false;
   UpdateRestingStatus();
   // In the notification area the incoming picture stays until the window is back.
   if (!TrayIcon->Active()) ResetTrayIcon();
@@ -1083,7 +1093,7 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
 
 void TPlingFrm::SignalIncoming() {
   if (Playincoming1->isChecked()) MessageBeep();
-  ShowStatus(QStringLiteral("Incoming"));
+  if (!FNoticeShown) ShowStatus(QStringLiteral("Incoming"));
   TrayIcon->SetIcon(IncomingIcon->Icon);
   TrayIcon->SetTag(1);
 }
@@ -1191,6 +1201,7 @@ void TPlingFrm::SendToSelected(QString Text) {
     if (ReceiversLbx->Selected(i)) receivers << ReceiversLbx->item(i)->text();
   }
   FNotSent.clear();
+  FUnconfirmed.clear();
   for (const QString& receiver : receivers) SendTo(receiver, Text);
 }
 
@@ -1222,6 +1233,13 @@ void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
     ShowStatus(QStringLiteral("Not sent to ") + FNotSent.join(QStringLiteral(", ")));
   } else if (replaced && FNotSent.isEmpty()) {
     ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
+  } else if (platform::LastWriteDelivery() == platform::TWriteDelivery::Datagram) {
+    // Sent to one machine as a datagram: it did not confirm the message, as one
+    // that takes session messages does (a confirmed delivery adds nothing).
+    FUnconfirmed << Receiver;
+    if (FNotSent.isEmpty()) {
+      ShowStatus(QStringLiteral("No receipt from ") + FUnconfirmed.join(QStringLiteral(", ")));
+    }
   }
 }
 

@@ -190,6 +190,9 @@ class TPlingFrm : public QWidget {
 
   // Private operations used across the window's commands.
   void ShowStatus(const QString& Text);
+  // Shows a notice for the whole status interval: incoming messages meanwhile do
+  // not write "Incoming" over it.
+  void ShowNotice(const QString& Text);
   // What the status line says between texts: how to start receiving while
   // nothing is received, that only this computer's messages arrive while the
   // network cannot be used, else nothing.
@@ -228,7 +231,9 @@ class TPlingFrm : public QWidget {
   // Automatic add stops once the receivers list holds this many names ("Add"
   // itself has no bound).
   static constexpr int kMaxAutoAddedReceivers = 1000;
-  // The least time a status text stays, however late in the interval it came.
+  // How long a status text stays; and the least time, however late in a running
+  // interval it came.
+  static constexpr int kStatusMs = 5000;
   static constexpr int kMinStatusMs = 2000;
   // The hint of a window that does not receive.
   static const QString kNotReceiving;
@@ -298,7 +303,9 @@ class TPlingFrm : public QWidget {
   std::string FUserName;
   std::string FComputerName;
   QString FLastMessage;
-  QStringList FNotSent;  // receivers of the present send that did not get it
+  bool FNoticeShown = false;  // a notice holds the status line until the timer ends
+  QStringList FNotSent;       // receivers of the present send that did not get it
+  QStringList FUnconfirmed;   // receivers it reached as a datagram only, not confirmed
   QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
   QString FOpenPath = QStringLiteral("Pling.txt");  // where the next open starts
   // Stored values that could not be read at the start, by SettingId, with the

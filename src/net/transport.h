@@ -2,20 +2,15 @@
 // Mailslot writes between machines over NetBIOS datagrams (UDP 138), with names
 // found by NetBIOS name queries (UDP 137).
 //
-// Receiving. One process per machine (per network namespace) holds the two
-// ports: the holder. It takes datagrams addressed to one of this machine's names
-// (COMPUTER<00>, COMPUTER<03>, USER<03>, WORKGROUP<00> and the broadcast name)
-// and hands their data to the local mailslot they name, whichever process holds
-// it, answers name queries for those names, and answers node status queries
-// with the list of them. Who holds the ports is settled by an abstract Unix
-// stream socket (kHolderSocket): the process that binds it tries the ports;
-// every other receiving process connects to it and waits. When the holder ends,
-// the kernel closes that socket, the waiters see the end of their connection,
-// and one of them takes over. Nothing wakes up while all is quiet.
+// Receiving: one process per machine holds the ports and hands what arrives to
+// the local mailslots (see port_holder.h). When the ports cannot be had (no
+// privilege for ports below 1024, or another program such as a NetBIOS name
+// server holds them) the transport still sends, and ReceiveProblem() says why
+// messages from other machines are not received.
 //
-// When the ports cannot be had (no privilege for ports below 1024, or another
-// program such as a NetBIOS name server holds them) the transport still sends,
-// and ReceiveProblem() says why messages from other machines are not received.
+// The holder also takes session messages on TCP 139 (session_server.h); when
+// another program holds that port, ReceiveProblem() says so while datagrams are
+// still received.
 //
 // Sending. A write to NAME goes as a direct unique datagram to NAME's address
 // (see resolver.h); a write to "*" or "DOMAIN*" as a direct group datagram to
@@ -24,32 +19,46 @@
 // come from this machine's own addresses. Datagrams go from a port of the
 // writer's own; the header names port 138, as receivers expect. Name queries go
 // from port 137 when this process holds it (some old peers answer only there),
-// else from a port of their own.
+// else from a port of their own. Asked to, a message to one machine goes first
+// as a session message, which the machine confirms (session_client.h).
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
-namespace pling::net {
+#include "net/holder_receive.h"
+#include "net/mailslot_outbox.h"
 
-// The abstract Unix socket name the holder of the ports listens on.
-inline constexpr std::string_view kHolderSocket = "pling\\netbios-holder";
+namespace pling::net {
 
 struct TTransportConfig {
   std::string computerName;  // OEM code page, upper case
   std::string userName;      // OEM code page, upper case
   std::string workgroup;     // OEM code page, upper case
-  // Hands `data` to this machine's mailslot `slotName` (the part after
-  // "\MAILSLOT\", as it came over the wire); false when none is open or it takes
-  // nothing now. Called from the transport's thread, and from Send's caller.
+  // Hands `data` to this machine's own mailslot `slotName`, waiting only a moment
+  // for room: the copy of a workgroup write (from Send's caller) and each session
+  // message (from the session server's thread). False when none is open or it
+  // takes nothing now.
   std::function<bool(std::string_view slotName, std::string_view data)> deliverLocal;
+  // For the port holder: connects to this machine's mailslot `slotName` (as it
+  // came over the wire; see TMailslotOutbox).
+  TMailslotOutbox::TConnect connectLocal;
+  // For the port holder: told of a sender on the network whose datagrams this
+  // machine drops because it sends too many (see THolderConfig::senderLimited).
+  std::function<void(std::uint32_t address)> senderLimited;
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = 138;
   std::uint16_t namePort = 137;
+  std::uint16_t sessionPort = 139;  // 0: the holder takes no session messages
 };
 
-enum class TSendResult { Sent, TooLong, BadName, NotFound, Failed };
+// Sent: a datagram went out. Delivered: the machine confirmed the message.
+enum class TSendResult { Sent, Delivered, TooLong, BadName, NotFound, Failed };
+
+// How a write to one machine goes: as a datagram, or first as a session message
+// (only to the messenger mailslot; a workgroup write is always a datagram).
+enum class TSendWay { Datagram, SessionFirst };
 
 class TTransport {
  public:
@@ -71,15 +80,22 @@ class TTransport {
   std::string ReceiveProblem() const;
   // Whether this process holds the ports.
   bool HoldsPorts() const;
+  // What this process took and dropped while it held the ports.
+  THolderCounts HolderCounts() const;
 
   // Writes `data` to the mailslot `slotName` (OEM upper case, without
   // "\MAILSLOT\") on `machine` (OEM code page): a name, "*" or "DOMAIN*". More
-  // than kMaxMailslotData bytes are refused (TooLong) and nothing is sent.
-  TSendResult Send(std::string_view machine, std::string_view slotName, std::string_view data);
+  // than kMaxMailslotData bytes are refused (TooLong) and nothing is sent. With
+  // SessionFirst a messenger datagram (sender, 0x00, receiver, 0x00, text) to one
+  // machine tries a session message first, and goes as the datagram when the
+  // machine does not take it.
+  TSendResult Send(std::string_view machine, std::string_view slotName, std::string_view data,
+                   TSendWay way = TSendWay::Datagram);
 
   // Whether a write to `machine` would go out at once: a workgroup write, or a
-  // name whose answer is cached. Otherwise Send first asks the network.
-  bool SendsAtOnce(std::string_view machine);
+  // name whose answer is cached (and no session message to try). Otherwise Send
+  // first waits for the network.
+  bool SendsAtOnce(std::string_view machine, TSendWay way = TSendWay::Datagram);
 
   // The names lookups go through (cache included), for tests and benchmarks.
   class TResolver& Resolver();

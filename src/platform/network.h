@@ -8,8 +8,11 @@
 // are this machine's only, as local sockets are. The workgroup is read from the
 // Samba configuration (PLING_SMB_CONF names another file than
 // /etc/samba/smb.conf).
+#include <cstdint>
 #include <functional>
 #include <string>
+
+#include "net/holder_receive.h"
 
 namespace pling::platform {
 
@@ -18,10 +21,39 @@ namespace pling::platform {
 void SetNetworkEnabled(bool enabled);
 // Whether the transport is on: the setting, unless the environment turns it off.
 bool NetworkEnabled();
+// Session messages: a write to the messenger mailslot of one other machine goes
+// first as a session message on TCP 139, which that machine confirms, and as the
+// datagram where it takes none (LastWriteDelivery in mailslot_service.h tells
+// which way a write went). On unless the program's setting turns it off (and
+// only while the transport is on). Receiving session messages is not affected.
+void SetSessionMessagesEnabled(bool enabled);
+bool SessionMessagesEnabled();
+
 // Empty while messages written on other machines reach this machine's mailslots
 // (or the transport is off, or no mailslot was opened yet); otherwise one sentence
 // for the user that says why they cannot be received.
 std::string NetworkReceiveProblem();
+
+// Each computer on the network may send this machine a limited number of
+// messages a second (net/sender_limits.h); beyond that its messages are dropped.
+// `handler` is told the address (IPv4, host byte order) of each such computer,
+// once per address for the life of the process, whichever process on this
+// machine dropped them. It runs on a thread of the transport's and must not wait.
+// None (the default): nobody is told, and a later handler still hears of every
+// address.
+void SetNetworkNoticeHandler(std::function<void(std::uint32_t address)> handler);
+// Tells the handler that messages from `address` were dropped; nothing when it
+// was told of that address before. The transport calls it.
+void ReportDroppedSender(std::uint32_t address);
+// What the user is told: a sentence ("Messages from 10.0.0.5 were dropped: it
+// sent more than 200 a second"), and the short form a status line has room for
+// ("Dropped: 10.0.0.5").
+std::string DroppedSenderText(std::uint32_t address);
+std::string DroppedSenderStatus(std::uint32_t address);
+
+// What this process took from the network and dropped while it held the ports
+// (all zero in a process that does not hold them).
+net::THolderCounts NetworkReceiveCounts();
 
 // How a thread that serves a window waits while a mailslot write to another
 // machine looks its name up (up to a few seconds the first time; see README):

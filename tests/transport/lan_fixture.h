@@ -175,12 +175,13 @@ class TLanTest : public ::testing::Test {
   const std::string& Dir() const { return FDir; }
 
   // The shell command that runs `command` on host `i`, named `name`, with the
-  // transport on (unless `network` is "off").
+  // transport on (unless `network` is "off"), and settings of its own (a folder
+  // per host name in the test's folder).
   std::string OnHost(int i, const std::string& name, const std::string& command,
                      const std::string& network = "on") const {
     return "exec ip netns exec " + Host(i) + " unshare --uts sh -c 'hostname " + name +
-           " && PLING_NETWORK=" + network + " PLING_SMB_CONF=" + FDir + "/smb.conf exec " +
-           command + "'";
+           " && PLING_NETWORK=" + network + " PLING_SMB_CONF=" + FDir +
+           "/smb.conf XDG_CONFIG_HOME=" + FDir + "/config-" + name + " exec " + command + "'";
   }
 
   TChild& Start(int i, const std::string& name, const std::string& command,

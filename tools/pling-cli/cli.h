@@ -14,6 +14,10 @@ int SendCommand(const TArgs& args);
 int ListenCommand(const TArgs& args);
 int SettingsCommand(const TArgs& args);
 
+// The setting SessionMessages of section Settings where the window keeps it; on
+// when it is not set or cannot be read.
+bool SessionMessagesSetting();
+
 // Terminal text <-> the ANSI code page used inside the program. UTF-8 terminals
 // and those of another code set iconv knows are converted; in a plain ASCII
 // terminal (the C locale) bytes above ASCII pass in unchanged and are shown by

@@ -7,7 +7,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
+#include "net/sender_limits.h"
+#include "net/socket.h"
 #include "net/transport.h"
 #include "net/workgroup.h"
 #include "platform/codepage.h"
@@ -35,6 +38,21 @@ std::string OemUpper(std::string ansi) {
 
 std::mutex gWaitLock;
 TNetworkWait gWait;
+std::atomic<bool> gSessionMessages{true};
+
+// Addresses the notice handler was told of; at most kMaxToldSenders (after that,
+// no more are told: the user has heard of plenty).
+constexpr std::size_t kMaxToldSenders = 4096;
+struct TNotices {
+  std::mutex lock;
+  std::function<void(std::uint32_t)> handler;
+  std::unordered_set<std::uint32_t> told;
+};
+
+TNotices& Notices() {
+  static TNotices* const notices = new TNotices();  // never destroyed: threads may call late
+  return *notices;
+}
 
 TNetworkWait CurrentWait() {
   std::lock_guard<std::mutex> guard(gWaitLock);
@@ -51,8 +69,11 @@ class TNetworkTransport final : public IMailslotTransport {
     OemUpperCase(oemMachine);
     const std::string slot = OemUpper(std::string(slotName));
     const TNetworkWait wait = CurrentWait();
+    const net::TSendWay way = gSessionMessages.load(std::memory_order_relaxed)
+                                  ? net::TSendWay::SessionFirst
+                                  : net::TSendWay::Datagram;
     net::TSendResult result = net::TSendResult::Failed;
-    if (wait.servesThisThread && wait.wait && !FTransport.SendsAtOnce(oemMachine) &&
+    if (wait.servesThisThread && wait.wait && !FTransport.SendsAtOnce(oemMachine, way) &&
         wait.servesThisThread()) {
       // The name must be looked up: that happens on a thread of its own while this
       // one keeps its window alive.
@@ -61,9 +82,9 @@ class TNetworkTransport final : public IMailslotTransport {
         net::TSendResult result = net::TSendResult::Failed;
       };
       auto async = std::make_shared<TAsync>();
-      std::thread worker([this, async, oemMachine, slot, text = std::string(data)] {
+      std::thread worker([this, async, oemMachine, slot, way, text = std::string(data)] {
         try {
-          async->result = FTransport.Send(oemMachine, slot, text);
+          async->result = FTransport.Send(oemMachine, slot, text, way);
         } catch (...) {
           async->result = net::TSendResult::Failed;
         }
@@ -78,10 +99,13 @@ class TNetworkTransport final : public IMailslotTransport {
       worker.join();
       result = async->result;
     } else {
-      result = FTransport.Send(oemMachine, slot, data);
+      result = FTransport.Send(oemMachine, slot, data, way);
     }
     switch (result) {
       case net::TSendResult::Sent:
+        return true;
+      case net::TSendResult::Delivered:
+        NoteWriteDelivery(TWriteDelivery::Confirmed);
         return true;
       case net::TSendResult::TooLong:
         error = ERROR_INVALID_PARAMETER;
@@ -125,6 +149,10 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
     config.workgroup = OemUpper(net::ReadWorkgroup(
         smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath));
     config.deliverLocal = DeliverToLocalMailslot;
+    config.connectLocal = [](std::string_view slotName) {
+      return net::TFd(ConnectLocalMailslot(slotName));
+    };
+    config.senderLimited = ReportDroppedSender;
     state.transport = std::make_shared<TNetworkTransport>(std::move(config));
   }
   return state.transport;
@@ -142,6 +170,14 @@ void SetNetworkEnabled(bool enabled) {
   State().enabledBySetting = enabled;
 }
 
+void SetSessionMessagesEnabled(bool enabled) {
+  gSessionMessages.store(enabled, std::memory_order_relaxed);
+}
+
+bool SessionMessagesEnabled() {
+  return gSessionMessages.load(std::memory_order_relaxed) && NetworkEnabled();
+}
+
 bool NetworkEnabled() {
   std::lock_guard<std::mutex> guard(State().lock);
   return State().enabledBySetting && !EnvironmentTurnsOff();
@@ -156,6 +192,52 @@ std::string NetworkReceiveProblem() {
 std::shared_ptr<IMailslotTransport> NetworkTransport() {
   std::lock_guard<std::mutex> guard(State().lock);
   return TransportLocked(State());
+}
+
+void SetNetworkNoticeHandler(std::function<void(std::uint32_t address)> handler) {
+  std::lock_guard<std::mutex> guard(Notices().lock);
+  Notices().handler = std::move(handler);
+}
+
+namespace {
+
+std::string Dotted(std::uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+         std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+}  // namespace
+
+std::string DroppedSenderText(std::uint32_t address) {
+  return "Messages from " + Dotted(address) + " were dropped: it sent more than " +
+         std::to_string(static_cast<int>(net::kSenderRate)) + " a second";
+}
+
+std::string DroppedSenderStatus(std::uint32_t address) {
+  return "Dropped: " + Dotted(address);
+}
+
+void ReportDroppedSender(std::uint32_t address) {
+  TNotices& notices = Notices();
+  // Held while the handler runs, so that a handler taken away is never called
+  // after; handlers do not wait.
+  std::lock_guard<std::mutex> guard(notices.lock);
+  if (!notices.handler || notices.told.size() >= kMaxToldSenders) return;
+  if (!notices.told.insert(address).second) return;
+  try {
+    notices.handler(address);
+  } catch (...) {
+    // A handler that fails has still been told.
+  }
+}
+
+net::THolderCounts NetworkReceiveCounts() {
+  std::shared_ptr<TNetworkTransport> transport;
+  {
+    std::lock_guard<std::mutex> guard(State().lock);
+    transport = State().transport;
+  }
+  return transport ? transport->Transport().HolderCounts() : net::THolderCounts{};
 }
 
 void StartNetworkReceiving() {
