@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCollator>
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -175,18 +176,55 @@ bool TPaneColors::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // ---------------------------------------------------------------------------
+// Keyboard menus
+
+bool IsKeyboardMenuRequest(const QEvent& event) {
+  if (event.type() == QEvent::KeyPress) {
+    const auto& key = static_cast<const QKeyEvent&>(event);
+    return key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier;
+  }
+  return event.type() == QEvent::ContextMenu &&
+         static_cast<const QContextMenuEvent&>(event).reason() == QContextMenuEvent::Keyboard;
+}
+
+namespace {
+
+// Whether `event` tells of a new desktop font (or theme) that a control showing
+// `font` follows.
+bool FollowsDesktopFont(const QEvent& event, const settings::TFont& font) {
+  return (event.type() == QEvent::ApplicationFontChange || event.type() == QEvent::ThemeChange) &&
+         IsDesignFont(font);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // TMemo
 
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent), FColors(new TPaneColors(this)) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // Tab leaves the pane, as it leaves every other control.
+  setTabChangesFocus(true);
   SetWordWrap(false);
   FColors->Apply();
 }
 
 void TMemo::SetCoreFont(const settings::TFont& value) {
   FCoreFont = value;
-  setFont(ToQFont(value));
+  setFont(DisplayFont(value));
   FColors->SetTextColor(value.Color);
+}
+
+bool TMemo::event(QEvent* event) {
+  // The pane's menu opens at the caret.
+  if (IsKeyboardMenuRequest(*event) && contextMenuPolicy() == Qt::CustomContextMenu) {
+    event->accept();
+    emit customContextMenuRequested(cursorRect().center());
+    return true;
+  }
+  // The desktop's font changed: a pane that follows it takes the new one.
+  if (FollowsDesktopFont(*event, FCoreFont)) setFont(DisplayFont(FCoreFont));
+  return QPlainTextEdit::event(event);
 }
 
 void TMemo::SetWordWrap(bool value) {
@@ -315,6 +353,12 @@ void TMemo::changeEvent(QEvent* event) {
 }
 
 void TMemo::keyPressEvent(QKeyEvent* event) {
+  // Ctrl+Tab types the tab that Tab no longer types.
+  if (event->key() == Qt::Key_Tab && event->modifiers() == Qt::ControlModifier && !isReadOnly()) {
+    insertPlainText(QStringLiteral("\t"));
+    event->accept();
+    return;
+  }
   if (OnKeyPress) OnKeyPress(*event);
   // Shift+Enter breaks the line as Enter does. (The editor would put a line
   // separator inside the paragraph, a character that no code page holds.)
@@ -446,6 +490,62 @@ int TListBox::IndexOfText(const QString& text) const {
   return -1;
 }
 
+bool TListBox::event(QEvent* event) {
+  // The list's menu opens at the current item.
+  if (IsKeyboardMenuRequest(*event) && contextMenuPolicy() == Qt::CustomContextMenu) {
+    event->accept();
+    const QModelIndex current = currentIndex();
+    emit customContextMenuRequested(current.isValid() ? visualRect(current).center()
+                                                      : QPoint(0, 0));
+    return true;
+  }
+  if (FollowsDesktopFont(*event, FCoreFont)) setFont(DisplayFont(FCoreFont));
+  return QListWidget::event(event);
+}
+
+void TListBox::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if (event->key() == Qt::Key_Space && modifiers == Qt::NoModifier) {
+    // Space selects the current item, or takes it out of the selection.
+    if (const QModelIndex current = currentIndex(); current.isValid())
+      selectionModel()->select(current, QItemSelectionModel::Toggle);
+    event->accept();
+    return;
+  }
+  CursorAction move{};
+  switch (event->key()) {
+    case Qt::Key_Up:
+      move = MoveUp;
+      break;
+    case Qt::Key_Down:
+      move = MoveDown;
+      break;
+    case Qt::Key_PageUp:
+      move = MovePageUp;
+      break;
+    case Qt::Key_PageDown:
+      move = MovePageDown;
+      break;
+    case Qt::Key_Home:
+      move = MoveHome;
+      break;
+    case Qt::Key_End:
+      move = MoveEnd;
+      break;
+    default:
+      return QListWidget::keyPressEvent(event);
+  }
+  // Moving alone leaves the selection as it is: the receivers chosen stay chosen
+  // while the keyboard goes through the list. Shift extends as the view does.
+  if (modifiers != Qt::NoModifier) return QListWidget::keyPressEvent(event);
+  const QModelIndex next = moveCursor(move, modifiers);
+  if (next.isValid()) {
+    selectionModel()->setCurrentIndex(next, QItemSelectionModel::NoUpdate);
+    scrollTo(next);
+  }
+  event->accept();
+}
+
 void TListBox::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton) {
     event->accept();
@@ -473,7 +573,7 @@ void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TListBox::SetCoreFont(const settings::TFont& value) {
   FCoreFont = value;
-  setFont(ToQFont(value));
+  setFont(DisplayFont(value));
   FColors->SetTextColor(value.Color);
 }
 

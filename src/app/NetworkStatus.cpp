@@ -56,11 +56,11 @@ QString NetworkProblemText() {
   return FromAnsi(platform::NetworkReceiveProblem());
 }
 
-void ReportNetworkProblem(QWidget* parent) {
+QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore) {
   static bool reported = false;
-  if (reported) return;
   const QString text = NetworkProblemText();
-  if (text.isEmpty()) return;
+  if (text.isEmpty()) return shownBefore;
+  if (text == shownBefore || reported) return text;
   reported = true;
   auto* box =
       new QMessageBox(QMessageBox::Warning, QStringLiteral("Pling"), text, QMessageBox::Ok, parent);
@@ -83,6 +83,7 @@ void ReportNetworkProblem(QWidget* parent) {
     box->show();
   });
   wait->start();
+  return text;
 }
 
 void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show) {
