@@ -37,6 +37,7 @@
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
 #include "mailslot/lxMailSlot.h"
+#include "mailslot/message_text.h"
 #include "platform/exceptions.h"
 #include "platform/identity.h"
 #include "platform/mailslot_service.h"
@@ -60,42 +61,16 @@ const char* const kSendMemo = "SendMemo";
 const char* const kReceiversList = "ReceiversList";
 const char* const kSettings = "Settings";
 
-// The line break marker inside a received text (the pilcrow of the ANSI page).
-constexpr char kLineBreakMarker = '\xB6';
-// A line that follows a marker holds at most this many characters.
-constexpr std::size_t kMarkerLineLength = 999;
 // The received pane keeps at most this many lines.
 constexpr int kMaxReceivedLines = 1000;
 // The send pane holds at most this many characters (16 Mi): far more than any
 // message, so that only a file loaded by mistake meets it.
 constexpr qsizetype kSendPaneCapacity = qsizetype{16} * 1024 * 1024;
 
-// The line a received message is shown as, "SENDER to RECEIVER : TEXT"; a text
-// with markers is shown as lines of its own, without that header.
+// A received message as the pane shows it, one "\n" a line break.
 QString DisplayText(const std::string& sender, const std::string& reciever,
                     const std::string& msg) {
-  QString display;
-  if (msg.find(kLineBreakMarker) == std::string::npos) {
-    display = FromAnsi(sender + " to " + reciever + " : " + msg);
-  } else {
-    // Each marker breaks the line. A line after a marker holds at most
-    // kMarkerLineLength characters; a longer one goes on in further lines.
-    const std::string_view text = msg;
-    std::size_t at = text.find(kLineBreakMarker);
-    std::string lines(text.substr(0, at));
-    while (at != std::string_view::npos) {
-      const std::size_t next = text.find(kLineBreakMarker, at + 1);
-      std::string_view line =
-          text.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
-      do {
-        lines += "\r\n";
-        lines += line.substr(0, kMarkerLineLength);
-        line.remove_prefix(std::min(line.size(), kMarkerLineLength));
-      } while (!line.empty());
-      at = next;
-    }
-    display = FromAnsi(lines);
-  }
+  QString display = FromAnsi(mailslot::ReceivedText(sender, reciever, msg));
   display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return display;
 }
@@ -325,10 +300,7 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   FormSizer->SetEnabled(true);
   MegaRegistry = &FForm->CreateComponent<settings::TMegaRegistry>();
   MegaRegistry->SetName("MegaRegistry");
-  MegaRegistry->SetApp("Pling");
-  MegaRegistry->SetCompany("Corvid");
-  MegaRegistry->SetIniName("Pling");
-  MegaRegistry->SetPreference(settings::mrpAuto);
+  settings::ConfigureProgramStore(*MegaRegistry);
   MegaRegistry->SetSaveFormCoord(true);
   Pling = &FForm->CreateComponent<mailslot::TlxPling>();
   Pling->SetName("Pling");
@@ -707,38 +679,83 @@ std::string TPlingFrm::SettingId(std::string_view section, std::string_view key)
   return id.append("\\").append(key);
 }
 
-std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() const {
-  std::vector<TSetting> list;
-  const auto add = [&list](const char* section, std::string key, std::string text) {
-    list.push_back({section, std::move(key), std::move(text)});
+std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
+  std::vector<TSettingItem> items;
+  const auto font = [&](const char* section, auto* control) {
+    items.push_back({section, "Font",
+                     [this, section, control] {
+                       control->SetCoreFont(
+                           MegaRegistry->ReadFont(section, "Font", control->CoreFont()));
+                     },
+                     [control] { return settings::FontToText(control->CoreFont()); }});
   };
-  const auto flag = [](const QAction* item) { return std::string(item->isChecked() ? "1" : "0"); };
+  const auto color = [&](const char* section, auto* control) {
+    items.push_back({section, "Color",
+                     [this, section, control] {
+                       control->SetColor(settings::TextToColor(MegaRegistry->ReadText(
+                           section, "Color", settings::ColorToText(control->Color()))));
+                     },
+                     [control] { return settings::ColorToText(control->Color()); }});
+  };
+  const auto flag = [&](const char* key, QAction* item) {
+    items.push_back({kSettings, key,
+                     [this, key, item] {
+                       item->setChecked(MegaRegistry->ReadBool(kSettings, key, item->isChecked()));
+                     },
+                     [item] { return std::string(item->isChecked() ? "1" : "0"); }});
+  };
+  font(kReceivedMemo, ReceivedMmo);
+  font(kSendMemo, SendMmo);
+  font(kReceiversList, ReceiversLbx);
+  color(kReceivedMemo, ReceivedMmo);
+  color(kSendMemo, SendMmo);
+  color(kReceiversList, ReceiversLbx);
+  items.push_back({kSettings, "Split",
+                   [this] {
+                     ReceiversPnl->resize(
+                         MegaRegistry->ReadInteger(kSettings, "Split", ReceiversPnl->width()),
+                         ReceiversPnl->height());
+                   },
+                   [this] { return std::to_string(ReceiversPnl->width()); }});
+  flag("UseServer", Useserver1);
+  flag("AutomaticSend", Automaticsend1);
+  items.push_back({kSettings, "ServerName",
+                   [this] {
+                     servername1->setText(FromAnsi(MegaRegistry->ReadText(
+                         kSettings, "ServerName", ToAnsi(servername1->text()))));
+                   },
+                   [this] { return ToAnsi(servername1->text()); }});
+  flag("PlayIncoming", Playincoming1);
+  flag("RecvLineWrap", RecvLinewrap);
+  flag("SendLineWrap", SendLinewrap);
+  flag("Popup", Popup1);
+  // Read as the wish to listen; FormCreate acts on it once every value is read.
+  items.push_back(
+      {kSettings, "Active",
+       [this] { FStoredActive = MegaRegistry->ReadBool(kSettings, "Active", FStoredActive); },
+       [this] { return std::string(Pling->Active() ? "1" : "0"); }});
+  items.push_back({kSettings, kNetworkNoticeKey,
+                   [this] {
+                     FNetworkNotice =
+                         FromAnsi(MegaRegistry->ReadText(kSettings, kNetworkNoticeKey, ""));
+                   },
+                   [this] { return ToAnsi(FNetworkNotice); }});
+  return items;
+}
+
+std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
+  std::vector<TSetting> list;
   const int count = ReceiversLbx->count();
   for (int i = 0; i < count; ++i) {
-    add(kReceivers, "NAME" + std::to_string(i),
-        ToAnsi(ReceiversLbx->item(i)->text()) + (ReceiversLbx->Selected(i) ? "+" : "-"));
+    list.push_back(
+        {kReceivers, "NAME" + std::to_string(i),
+         ToAnsi(ReceiversLbx->item(i)->text()) + (ReceiversLbx->Selected(i) ? "+" : "-")});
   }
   // An empty entry after the last: the reading stops there, and entries of an
   // earlier, longer list do not come back.
-  add(kReceivers, "NAME" + std::to_string(count), "");
-
-  add(kReceivedMemo, "Font", settings::FontToText(ReceivedMmo->CoreFont()));
-  add(kSendMemo, "Font", settings::FontToText(SendMmo->CoreFont()));
-  add(kReceiversList, "Font", settings::FontToText(ReceiversLbx->CoreFont()));
-  add(kReceivedMemo, "Color", settings::ColorToText(ReceivedMmo->Color()));
-  add(kSendMemo, "Color", settings::ColorToText(SendMmo->Color()));
-  add(kReceiversList, "Color", settings::ColorToText(ReceiversLbx->Color()));
-
-  add(kSettings, "Split", std::to_string(ReceiversPnl->width()));
-  add(kSettings, "UseServer", flag(Useserver1));
-  add(kSettings, "AutomaticSend", flag(Automaticsend1));
-  add(kSettings, "ServerName", ToAnsi(servername1->text()));
-  add(kSettings, "PlayIncoming", flag(Playincoming1));
-  add(kSettings, "RecvLineWrap", flag(RecvLinewrap));
-  add(kSettings, "SendLineWrap", flag(SendLinewrap));
-  add(kSettings, "Popup", flag(Popup1));
-  add(kSettings, "Active", Pling->Active() ? "1" : "0");
-  add(kSettings, kNetworkNoticeKey, ToAnsi(FNetworkNotice));
+  list.push_back({kReceivers, "NAME" + std::to_string(count), ""});
+  for (const TSettingItem& item : SettingItems())
+    list.push_back({item.Section, item.Key, item.Text()});
   return list;
 }
 
@@ -749,7 +766,6 @@ void TPlingFrm::FormCreate() {
     FStartProblems << FromAnsi(problem);
   // First: the network switch must hold whatever else is stored.
   ReadSetting(kNetworkSection, kNetworkKey, [this] { ApplyNetworkSetting(*MegaRegistry); });
-  FNetworkNotice = FromAnsi(MegaRegistry->ReadText(kSettings, kNetworkNoticeKey, ""));
   try {
     FUserName.clear();
     FComputerName.clear();
@@ -771,55 +787,12 @@ void TPlingFrm::FormCreate() {
 
     // Each value on its own: one that cannot be read keeps the window's present
     // value, and the others are read all the same.
-    ReadSetting(kReceivedMemo, "Font", [this] {
-      ReceivedMmo->SetCoreFont(
-          MegaRegistry->ReadFont(kReceivedMemo, "Font", ReceivedMmo->CoreFont()));
-    });
-    ReadSetting(kSendMemo, "Font", [this] {
-      SendMmo->SetCoreFont(MegaRegistry->ReadFont(kSendMemo, "Font", SendMmo->CoreFont()));
-    });
-    ReadSetting(kReceiversList, "Font", [this] {
-      ReceiversLbx->SetCoreFont(
-          MegaRegistry->ReadFont(kReceiversList, "Font", ReceiversLbx->CoreFont()));
-    });
-
-    const auto readColor = [this](const char* section, TColor current) {
-      return settings::TextToColor(
-          MegaRegistry->ReadText(section, "Color", settings::ColorToText(current)));
-    };
-    ReadSetting(kReceivedMemo, "Color",
-                [&] { ReceivedMmo->SetColor(readColor(kReceivedMemo, ReceivedMmo->Color())); });
-    ReadSetting(kSendMemo, "Color",
-                [&] { SendMmo->SetColor(readColor(kSendMemo, SendMmo->Color())); });
-    ReadSetting(kReceiversList, "Color",
-                [&] { ReceiversLbx->SetColor(readColor(kReceiversList, ReceiversLbx->Color())); });
-
-    ReadSetting(kSettings, "Split", [this] {
-      ReceiversPnl->resize(MegaRegistry->ReadInteger(kSettings, "Split", ReceiversPnl->width()),
-                           ReceiversPnl->height());
-    });
+    FStoredActive = Pling->Active();
+    for (const TSettingItem& item : SettingItems()) ReadSetting(item.Section, item.Key, item.Read);
     Realign();
-
-    const auto readFlag = [this](const char* key, QAction* item) {
-      ReadSetting(kSettings, key, [&] {
-        item->setChecked(MegaRegistry->ReadBool(kSettings, key, item->isChecked()));
-      });
-    };
-    readFlag("UseServer", Useserver1);
-    readFlag("AutomaticSend", Automaticsend1);
-    servername1->setText(
-        FromAnsi(MegaRegistry->ReadText(kSettings, "ServerName", ToAnsi(servername1->text()))));
-    readFlag("PlayIncoming", Playincoming1);
-    readFlag("RecvLineWrap", RecvLinewrap);
-    readFlag("SendLineWrap", SendLinewrap);
-    readFlag("Popup", Popup1);
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());
-
-    bool active = Pling->Active();
-    ReadSetting(kSettings, "Active",
-                [&] { active = MegaRegistry->ReadBool(kSettings, "Active", active); });
-    if (active != Pling->Active()) Activate1Click();
+    if (FStoredActive != Pling->Active()) Activate1Click();
   } catch (...) {
     // The window opens with what was set until the failing step.
     FStartProblems << ExceptionMessage(std::current_exception());
@@ -1246,22 +1219,14 @@ void TPlingFrm::SendToSelected(QString Text) {
 }
 
 void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
-  std::string sender = LocalUserName();
-  if (sender.empty()) {
-    ShowStatus(QStringLiteral("User name unkown"));
+  const auto route = mailslot::ChooseSendRoute(
+      LocalUserName(), [this] { return LocalComputerName(); }, Useserver1->isChecked(),
+      ToAnsi(servername1->text()), ToAnsi(Receiver));
+  if (!route) {
+    ShowStatus(FromAnsi(route.Error().Text));
     return;
   }
-  std::string machine;
-  if (Useserver1->isChecked()) {
-    machine = ToAnsi(servername1->text());
-  } else {
-    machine = ToAnsi(Receiver);
-    sender = LocalComputerName();
-    if (sender.empty()) {
-      ShowStatus(QStringLiteral("Computer name unkown"));
-      return;
-    }
-  }
+  const auto& [sender, machine] = route.Value();
   if (Text.isEmpty()) return;
   // Characters the code page cannot hold travel as "?"; the user is told.
   const std::string text = ToAnsi(Text);
@@ -1343,16 +1308,7 @@ void TPlingFrm::SavePane(const TMemo& memo, bool linesEndWithBreak) {
   QString raw = memo.document()->toRawText();
   raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
   raw.replace(QChar::LineSeparator, QLatin1Char('\n'));
-  std::string text = ToAnsi(raw);
-  std::string out;
-  out.reserve(text.size() + text.size() / 16);
-  for (char c : text) {
-    if (c == '\n') {
-      out += "\r\n";
-    } else {
-      out += c;
-    }
-  }
+  std::string out = mailslot::EachLfToCrLf(ToAnsi(raw));
   if (linesEndWithBreak && !out.empty()) out += "\r\n";
   // Written beside the file and put in its place only when whole: a failed save
   // leaves the file that was there as it was.
@@ -1390,17 +1346,8 @@ void TPlingFrm::Open1Click() {
     throw platform::Exception("Cannot open file " + ToAnsi(path));
   if (bytes.size() > SendMmo->Capacity()) throw platform::Exception("Text exceeds memo capacity");
   // CR alone, LF alone and LF CR each make one line break.
-  std::string text;
-  for (qsizetype i = 0; i < bytes.size(); ++i) {
-    const char c = bytes[i];
-    if (c == '\r' || c == '\n') {
-      const char other = c == '\r' ? '\n' : '\r';
-      if (i + 1 < bytes.size() && bytes[i + 1] == other) ++i;
-      text += '\n';
-    } else {
-      text += c;
-    }
-  }
+  const std::string text =
+      mailslot::ToLf(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   SendMmo->setPlainText(FromAnsi(text));
 }
 

@@ -307,8 +307,19 @@ class TPlingFrm : public QWidget {
     std::string Key;
     std::string Text;
   };
-  // Every value FormClose stores, as the window has it now.
-  std::vector<TSetting> SettingsToStore() const;
+  // One option the window keeps: where it is stored, how the window takes the
+  // stored value (which may raise EConvertError), and its text as the window has
+  // it now. FormCreate reads and FormClose writes them in this table's order.
+  struct TSettingItem {
+    const char* Section;
+    const char* Key;
+    std::function<void()> Read;
+    std::function<std::string()> Text;
+  };
+  std::vector<TSettingItem> SettingItems();
+  // Every value FormClose stores, as the window has it now: the receivers, then
+  // the options of SettingItems.
+  std::vector<TSetting> SettingsToStore();
   // Runs `read`; a stored value that cannot be read is noted for the start's
   // report (section, key, stored text, why), and is not overwritten at close
   // unless the user changed that setting.
@@ -332,6 +343,7 @@ class TPlingFrm : public QWidget {
   // Stored values that could not be read at the start, by SettingId, with the
   // text the window would have written for them then.
   std::unordered_map<std::string, std::string> FUnreadSettings;
+  bool FStoredActive = false;      // the stored Active while FormCreate reads
   QStringList FStartProblems;      // reported in one message once the window stands
   bool FAutoAddFullShown = false;  // the full list was reported since the last add
   // The batch of incoming messages under way (see TakeIncoming).

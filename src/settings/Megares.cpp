@@ -696,4 +696,11 @@ void TMegaRegistry::RecordBounds() {
   }
 }
 
+void ConfigureProgramStore(TMegaRegistry& store) {
+  store.SetApp("Pling");
+  store.SetCompany("Corvid");
+  store.SetIniName(kProgramIniName);
+  store.SetPreference(mrpAuto);
+}
+
 }  // namespace pling::settings

@@ -279,4 +279,11 @@ class TMegaRegistry : public platform::TComponent {
   std::string FCoordSection;
 };
 
+// Where the program keeps its settings: the store of the application "Pling" of
+// the company "Corvid", as the file "Pling" or under the registry key, whichever
+// the system's version calls for (mrpAuto). The window, pling-cli and the tests
+// all configure their store with it, so that they meet in the same place.
+inline constexpr const char* kProgramIniName = "Pling";
+void ConfigureProgramStore(TMegaRegistry& store);
+
 }  // namespace pling::settings

@@ -94,10 +94,7 @@ class AppTest : public TempConfigTest {
   // The settings store as the program configures it.
   static std::unique_ptr<settings::TMegaRegistry> Store() {
     auto store = std::make_unique<settings::TMegaRegistry>(nullptr);
-    store->SetApp("Pling");
-    store->SetCompany("Corvid");
-    store->SetIniName("Pling");
-    store->SetPreference(settings::mrpAuto);
+    settings::ConfigureProgramStore(*store);
     store->OpenBackEnd();
     return store;
   }

@@ -18,119 +18,30 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
+
 namespace {
 
 using namespace std::chrono_literals;
 
+using pling::testing::TChildProcess;
+
 std::string CliPath() {
-  const char* bin = std::getenv("PLING_TEST_BIN");
-  return std::string(bin != nullptr ? bin : "build/bin") + "/pling-cli";
+  return pling::testing::TestProgram("pling-cli");
 }
 
 // A running pling-cli with its standard streams on pipes.
-class Process {
+class Process : public TChildProcess {
  public:
-  Process(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-    int in[2], out[2], err[2];
-    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) std::abort();
-    FPid = fork();
-    if (FPid == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-      signal(SIGPIPE, SIG_DFL);
-      for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-      std::vector<char*> argv;
-      const std::string path = CliPath();
-      argv.push_back(const_cast<char*>(path.c_str()));
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(path.c_str(), argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    FIn = in[1];
-    FOut = out[0];
-    FErr = err[0];
-  }
-  ~Process() {
-    if (FPid > 0 && !FDone) {
-      kill(FPid, SIGKILL);
-      Wait();
-    }
-    for (int fd : {FIn, FOut, FErr})
-      if (fd >= 0) close(fd);
-  }
-  void Write(const std::string& text) {
-    if (write(FIn, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
-  }
-  // False once the process has stopped reading its input (and closed it).
-  bool TryWrite(const std::string& text) {
-    signal(SIGPIPE, SIG_IGN);
-    return write(FIn, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  }
-  int OutputFd() const { return FOut; }
-  void CloseOutput() {
-    close(FOut);
-    FOut = -1;
-  }
-  void CloseInput() {
-    close(FIn);
-    FIn = -1;
-  }
-  // Reads one line of standard output; false at its end.
-  bool ReadLine(std::string& line) {
-    line.clear();
-    char c;
-    pollfd ready{FOut, POLLIN, 0};
-    // A generous limit, so that a lost message fails the test rather than hanging it.
-    while (poll(&ready, 1, 30000) == 1 && read(FOut, &c, 1) == 1) {
-      if (c == '\n') return true;
-      line += c;
-    }
-    return !line.empty();
-  }
-  int Wait() {
-    int status = 0;
-    waitpid(FPid, &status, 0);
-    FDone = true;
-    FErrText = Drain(FErr);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string Output() { return Drain(FOut); }
-  const std::string& ErrorText() const { return FErrText; }
-  void Signal(int sig) { kill(FPid, sig); }
-
- private:
-  static std::string Drain(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    return text;
-  }
-  pid_t FPid = -1;
-  int FIn = -1, FOut = -1, FErr = -1;
-  bool FDone = false;
-  std::string FErrText;
+  Process(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+      : TChildProcess(CliPath(), args, env) {}
 };
 
-struct Result {
-  int status;
-  std::string out, err;
-};
+using Result = pling::testing::TRunResult;
 
 Result RunCli(const std::vector<std::string>& args, const std::string& input = {},
               const std::vector<std::string>& env = {}) {
-  Process p(args, env);
-  p.Write(input);
-  p.CloseInput();
-  std::string out = p.Output();
-  const int status = p.Wait();
-  return {status, out, p.ErrorText()};
+  return pling::testing::RunProgram(CliPath(), args, input, env);
 }
 
 // Sends until a listener holds the mailslot (it takes a moment to start).

@@ -47,11 +47,9 @@ TEST_F(CliText, OtherTerminalCodeSetsAreConvertedWithReplacements) {
   EXPECT_FALSE(ConvertCodeset("x", "UTF-8", "NO-SUCH-CODESET").has_value());
 }
 
-TEST_F(CliText, HexAndLineBreaks) {
+TEST_F(CliText, HexBytes) {
   EXPECT_EQ(HexBytes("PC1\0PC2\0Hi"s), "50 43 31 00 50 43 32 00 48 69");
   EXPECT_EQ(HexBytes(""), "");
-  EXPECT_EQ(ToCrLf("a\nb\r\nc\n"), "a\r\nb\r\nc\r\n");
-  EXPECT_EQ(ToCrLf("\n\n"), "\r\n\r\n");
 }
 
 }  // namespace

@@ -37,8 +37,6 @@ std::string ArgForTerminal(std::string_view typed);
 std::string JsonString(std::string_view ansi);
 // "50 43 31 00"
 std::string HexBytes(std::string_view bytes);
-// Line breaks as the panes hold them: every LF (not already after a CR) becomes CR LF.
-std::string ToCrLf(std::string_view text);
 
 // Writes "pling-cli: " + message to standard error.
 void PrintError(std::string_view message);

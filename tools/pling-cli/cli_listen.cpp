@@ -13,6 +13,7 @@
 
 #include "cli.h"
 #include "mailslot/lxMailSlot.h"
+#include "mailslot/message_text.h"
 #include "platform/event_loop.h"
 #include "platform/main_thread.h"
 #include "platform/network.h"
@@ -190,8 +191,8 @@ int ListenCommand(const TArgs& args) {
       printed_line(PrintLine("{\"sender\":" + JsonString(sender) + ",\"receiver\":" +
                              JsonString(receiver) + ",\"text\":" + JsonString(text) + "}"));
     } else {
-      printed_line(PrintLine(EscapeForTerminal(sender) + " to " + EscapeForTerminal(receiver) +
-                             " : " + EscapeForTerminal(text)));
+      printed_line(PrintLine(mailslot::MessageLine(
+          EscapeForTerminal(sender), EscapeForTerminal(receiver), EscapeForTerminal(text))));
     }
   };
 

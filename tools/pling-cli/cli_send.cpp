@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "mailslot/lxMailSlot.h"
+#include "mailslot/message_text.h"
 #include "platform/identity.h"
 #include "platform/mailslot_service.h"
 #include "platform/network.h"
@@ -139,26 +140,22 @@ int SendCommand(const TArgs& args) {
   receiver = FromTerminal(words[0]);
   if (receiver.empty()) return Usage("the receiver name is empty");
 
-  // Who is named and where it goes, as the main window decides it.
-  std::string sender = platform::GetUserName();
-  if (sender.empty() && !haveFrom) {
-    PrintError("User name unkown");
-    return 1;
-  }
-  std::string target;
-  if (haveServer) {
-    target = FromTerminal(server);
+  // Who is named and where it goes, as the main window decides it; --from names
+  // the sender instead, and then neither name of this computer is needed.
+  std::string sender, target;
+  if (haveFrom) {
+    sender = FromTerminal(from);
+    target = haveServer ? FromTerminal(server) : receiver;
   } else {
-    target = receiver;
-    if (!haveFrom) {
-      sender = platform::GetComputerName();
-      if (sender.empty()) {
-        PrintError("Computer name unkown");
-        return 1;
-      }
+    auto route = mailslot::ChooseSendRoute(platform::GetUserName(), platform::GetComputerName,
+                                           haveServer, FromTerminal(server), receiver);
+    if (!route) {
+      PrintError(route.Error().Text);
+      return 1;
     }
+    sender = std::move(route.Value().Sender);
+    target = std::move(route.Value().Machine);
   }
-  if (haveFrom) sender = FromTerminal(from);
   if (haveMachine) target = FromTerminal(machine);
   if (target.empty()) return Usage("the target machine is empty");
 
@@ -196,7 +193,7 @@ int SendCommand(const TArgs& args) {
     PrintError("the message contains a zero byte, which a message cannot carry; nothing was sent");
     return 1;
   }
-  text = ToCrLf(FromTerminal(text));
+  text = mailslot::ToCrLf(FromTerminal(text));
   if (text.empty()) {
     PrintError("Nothing to send");
     return 1;

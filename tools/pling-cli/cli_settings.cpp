@@ -32,14 +32,6 @@ std::string ToTerminal(const std::string& ansi) {
   return TerminalIsUtf8() ? platform::AnsiToUtf8(ansi) : ansi;
 }
 
-// The main window's store, not yet opened.
-void Configure(settings::TMegaRegistry& store) {
-  store.SetApp("Pling");
-  store.SetCompany("Corvid");
-  store.SetIniName("Pling");
-  store.SetPreference(settings::mrpAuto);
-}
-
 // A registry key path (SECTION\KEY) holds at most this many characters.
 constexpr std::size_t kRegistryPathLimit = 255;
 
@@ -50,14 +42,15 @@ bool SessionMessagesSetting() {
   const bool registry =
       settings::TMegaRegistry::KindForVersion(platform::GetVersion()) == settings::bkRegistry;
   std::error_code error;
-  if (!std::filesystem::exists(
-          registry ? platform::RegistryHivePath() : platform::WindowsDirectory() + "/Pling",
-          error)) {
+  if (!std::filesystem::exists(registry
+                                   ? platform::RegistryHivePath()
+                                   : platform::WindowsDirectory() + "/" + settings::kProgramIniName,
+                               error)) {
     return true;
   }
   try {
     settings::TMegaRegistry store(nullptr);
-    Configure(store);
+    settings::ConfigureProgramStore(store);
     store.OpenBackEnd();  // Configure leaves it closed
     return store.ReadBool("Settings", "SessionMessages", true);
   } catch (const std::exception&) {
@@ -83,7 +76,7 @@ int SettingsCommand(const TArgs& args) {
     return Usage("settings set needs SECTION, KEY and VALUE");
 
   settings::TMegaRegistry store(nullptr);
-  Configure(store);
+  settings::ConfigureProgramStore(store);
 
   if (action == "path") {
     // Reports where the settings are, without opening the store.

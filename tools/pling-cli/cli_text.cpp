@@ -177,16 +177,6 @@ std::string HexBytes(std::string_view bytes) {
   return out;
 }
 
-std::string ToCrLf(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
-  return out;
-}
-
 void PrintError(std::string_view message) {
   std::fprintf(stderr, "pling-cli: %.*s\n", static_cast<int>(message.size()), message.data());
 }
