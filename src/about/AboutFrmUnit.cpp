@@ -16,8 +16,8 @@
 #include "platform/VerInfo.h"
 #include "platform/codepage.h"
 #include "platform/version_resource.h"
-#include "widgets/FormSizerFilter.h"
-#include "widgets/QtColor.h"
+#include "qtbridge/FormSizerFilter.h"
+#include "qtbridge/QtColor.h"
 
 namespace pling::about {
 namespace {
@@ -42,7 +42,7 @@ QPlainTextEdit* HelpMemo(QWidget* page, const char* name, const QString& text) {
   memo->setFrameShape(QFrame::NoFrame);
   memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   QPalette colors = memo->palette();
-  colors.setColor(QPalette::Base, widgets::ResolveColor(settings::clBtnFace, colors));
+  colors.setColor(QPalette::Base, qtbridge::ResolveColor(settings::clBtnFace, colors));
   memo->setPalette(colors);
   memo->setPlainText(text);
   // The memo fills its page.
@@ -140,7 +140,7 @@ TAboutFrm::TAboutFrm(QWidget* parent) : QDialog(parent) {
 }
 
 int TAboutFrm::Px(int pixelsAt96) const {
-  return widgets::ScaleDesignPixels(pixelsAt96, *this);
+  return qtbridge::ScaleDesignPixels(pixelsAt96, *this);
 }
 
 void TAboutFrm::FormCreate() {

@@ -5,12 +5,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "widgets/MulDiv.h"
-#include "widgets/QtColor.h"
+#include "qtbridge/MulDiv.h"
+#include "qtbridge/QtColor.h"
 
 namespace pling::about {
 
-using widgets::MulDiv;
+using qtbridge::MulDiv;
 
 namespace {
 
@@ -95,8 +95,8 @@ QImage TGradientFill::PaintGradient() const {
   image.fill(palette().color(QPalette::Window));
   const QPalette& colors = palette();
   const std::vector<TGradientBand> bands = GradientBands(
-      ToRgb(widgets::ResolveColor(FBeginColor, colors)),
-      ToRgb(widgets::ResolveColor(FEndColor, colors)), FFillDirection, w, h, FNumberOfColors);
+      ToRgb(qtbridge::ResolveColor(FBeginColor, colors)),
+      ToRgb(qtbridge::ResolveColor(FEndColor, colors)), FFillDirection, w, h, FNumberOfColors);
   QPainter painter(&image);
   const bool vertical = IsVertical(FFillDirection);
   for (const TGradientBand& band : bands) {

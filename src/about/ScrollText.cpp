@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 
-#include "widgets/QtColor.h"
+#include "qtbridge/QtColor.h"
 
 namespace pling::about {
 
@@ -216,7 +216,7 @@ QImage TCustomScrollText::Frame() {
   QImage frame(QSize(width(), height()) * ratio, QImage::Format_RGB32);
   if (frame.isNull()) return frame;
   frame.setDevicePixelRatio(ratio);
-  frame.fill(widgets::ResolveColor(FColor, palette()));
+  frame.fill(qtbridge::ResolveColor(FColor, palette()));
   QPainter canvas(&frame);
   canvas.setFont(FFont);
   const double f = ScrollFraction(FPosition, FSteps, FDesigning);
@@ -243,8 +243,8 @@ void TCustomScrollText::DrawLine(QPainter& canvas, std::int32_t x, std::int32_t 
   const std::int32_t left = x + offset;
   const std::int32_t baseline = y + metrics.ascent();
   const std::int32_t d = FDepth;
-  const QColor highlight = widgets::ResolveColor(settings::clBtnHighlight, palette());
-  const QColor shadow = widgets::ResolveColor(settings::clBtnShadow, palette());
+  const QColor highlight = qtbridge::ResolveColor(settings::clBtnHighlight, palette());
+  const QColor shadow = qtbridge::ResolveColor(settings::clBtnShadow, palette());
   const auto copy = [&](const QColor& color, std::int32_t dx, std::int32_t dy) {
     canvas.setPen(color);
     canvas.drawText(QPoint(left + dx, baseline + dy), text);
@@ -264,7 +264,7 @@ void TCustomScrollText::DrawLine(QPainter& canvas, std::int32_t x, std::int32_t 
     case tsNormal:
       break;
   }
-  copy(widgets::ResolveColor(FFontColor, palette()), 0, 0);
+  copy(qtbridge::ResolveColor(FFontColor, palette()), 0, 0);
 }
 
 void TCustomScrollText::paintEvent(QPaintEvent* /*event*/) {

@@ -18,6 +18,7 @@
 
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
+#include "qtbridge/QtColor.h"
 
 namespace pling::app {
 
@@ -152,8 +153,8 @@ void TPaneColors::Apply() {
   // The desktop's palette for this kind of widget, not the area's own (which
   // holds the colours resolved last time).
   const QPalette system = QApplication::palette(FArea);
-  const QColor base = ToQColor(FColor, system);
-  const QColor text = ToQColor(FTextColor, system);
+  const QColor base = qtbridge::ResolveColor(FColor, system);
+  const QColor text = qtbridge::ResolveColor(FTextColor, system);
   QPalette palette = FArea->palette();
   if (palette.color(QPalette::Active, QPalette::Base) == base &&
       palette.color(QPalette::Inactive, QPalette::Base) == base &&

@@ -18,6 +18,7 @@
 #include <array>
 
 #include "app/QtAdapters.h"
+#include "qtbridge/QtColor.h"
 #include "settings/Megares.h"
 
 namespace pling::app {
@@ -70,12 +71,12 @@ QString ColorCaption(TColor color) {
     }
     return words;
   }
-  return ToQColor(color, QApplication::palette()).name(QColor::HexRgb).toUpper();
+  return qtbridge::ResolveColor(color, QApplication::palette()).name(QColor::HexRgb).toUpper();
 }
 
 QIcon Swatch(TColor color) {
   QPixmap pixmap(16, 12);
-  pixmap.fill(ToQColor(color, QApplication::palette()));
+  pixmap.fill(qtbridge::ResolveColor(color, QApplication::palette()));
   QPainter painter(&pixmap);
   painter.setPen(Qt::gray);
   painter.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
@@ -211,9 +212,9 @@ void TFontDlg::ColorChosen(int index) {
     return;
   }
   // "Other...": any colour, from the colour dialog; cancelled, the choice stays.
-  const QColor chosen = QColorDialog::getColor(ToQColor(FColorBefore, QApplication::palette()),
-                                               this, QStringLiteral("Color"));
-  SelectColor(chosen.isValid() ? FromQColor(chosen) : FColorBefore);
+  const QColor chosen = QColorDialog::getColor(
+      qtbridge::ResolveColor(FColorBefore, QApplication::palette()), this, QStringLiteral("Color"));
+  SelectColor(chosen.isValid() ? qtbridge::ToTColor(chosen) : FColorBefore);
   UpdateSample();
 }
 
@@ -253,7 +254,8 @@ void TFontDlg::UpdateSample() {
   const TFont font = Font();
   SampleLbl->setFont(ToQFont(font));
   QPalette palette = SampleLbl->palette();
-  palette.setColor(QPalette::WindowText, ToQColor(font.Color, QApplication::palette(SampleLbl)));
+  palette.setColor(QPalette::WindowText,
+                   qtbridge::ResolveColor(font.Color, QApplication::palette(SampleLbl)));
   SampleLbl->setPalette(palette);
 }
 

@@ -43,10 +43,11 @@
 #include "platform/mailslot_service.h"
 #include "platform/main_thread.h"
 #include "platform/sound.h"
+#include "qtbridge/FormSizerFilter.h"
+#include "qtbridge/QtColor.h"
 #include "settings/Megares.h"
 #include "tray/TaskbarEntry.h"
 #include "tray/TrayIcon.h"
-#include "widgets/FormSizerFilter.h"
 
 namespace pling::app {
 
@@ -113,49 +114,49 @@ TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// TPlingForm
+// TPlingOwnerForm
 
-TPlingForm::TPlingForm(QWidget& window, settings::TSizerWindow& sizerWindow)
+TPlingOwnerForm::TPlingOwnerForm(QWidget& window, settings::TSizerWindow& sizerWindow)
     : settings::TOwnerForm(nullptr), FWindow(window), FSizerWindow(sizerWindow) {}
 
-std::int32_t TPlingForm::Left() const {
+std::int32_t TPlingOwnerForm::Left() const {
   return FWindow.x();
 }
-std::int32_t TPlingForm::Top() const {
+std::int32_t TPlingOwnerForm::Top() const {
   return FWindow.y();
 }
-std::int32_t TPlingForm::Width() const {
+std::int32_t TPlingOwnerForm::Width() const {
   return FWindow.width();
 }
-std::int32_t TPlingForm::Height() const {
+std::int32_t TPlingOwnerForm::Height() const {
   return FWindow.height();
 }
 
 // An unchanged value is not set again, so that a window without stored bounds
 // keeps the position the desktop chooses for it.
-void TPlingForm::SetLeft(std::int32_t value) {
+void TPlingOwnerForm::SetLeft(std::int32_t value) {
   if (value != Left()) FWindow.move(value, FWindow.y());
 }
-void TPlingForm::SetTop(std::int32_t value) {
+void TPlingOwnerForm::SetTop(std::int32_t value) {
   if (value != Top()) FWindow.move(FWindow.x(), value);
 }
-void TPlingForm::SetWidth(std::int32_t value) {
+void TPlingOwnerForm::SetWidth(std::int32_t value) {
   if (value != Width()) FWindow.resize(value, FWindow.height());
 }
-void TPlingForm::SetHeight(std::int32_t value) {
+void TPlingOwnerForm::SetHeight(std::int32_t value) {
   if (value != Height()) FWindow.resize(FWindow.width(), value);
 }
 
-std::int32_t TPlingForm::ScreenWidth() const {
+std::int32_t TPlingOwnerForm::ScreenWidth() const {
   const QScreen* screen = FWindow.screen() ? FWindow.screen() : QGuiApplication::primaryScreen();
   return screen ? screen->virtualSize().width() : 0;
 }
-std::int32_t TPlingForm::ScreenHeight() const {
+std::int32_t TPlingOwnerForm::ScreenHeight() const {
   const QScreen* screen = FWindow.screen() ? FWindow.screen() : QGuiApplication::primaryScreen();
   return screen ? screen->virtualSize().height() : 0;
 }
 
-std::vector<settings::TRect> TPlingForm::WorkAreas() const {
+std::vector<settings::TRect> TPlingOwnerForm::WorkAreas() const {
   // Qt gives every screen's area in device-independent pixels, the pixels of the
   // window's position and size: bounds kept at one scale fit at another.
   std::vector<settings::TRect> areas;
@@ -166,11 +167,11 @@ std::vector<settings::TRect> TPlingForm::WorkAreas() const {
   return areas;
 }
 
-std::int32_t TPlingForm::FrameExtraWidth() const {
+std::int32_t TPlingOwnerForm::FrameExtraWidth() const {
   return std::max(0, FWindow.frameGeometry().width() - FWindow.width());
 }
 
-std::int32_t TPlingForm::FrameExtraHeight() const {
+std::int32_t TPlingOwnerForm::FrameExtraHeight() const {
   return std::max(0, FWindow.frameGeometry().height() - FWindow.height());
 }
 
@@ -201,7 +202,7 @@ QString TColorLabel::DisplayedText() const {
 
 void TColorLabel::paintEvent(QPaintEvent* /*event*/) {
   // Resolved now, so that a new desktop theme shows at the next paint.
-  const QColor color = ToQColor(FColor, QApplication::palette(this));
+  const QColor color = qtbridge::ResolveColor(FColor, QApplication::palette(this));
   if (palette().color(QPalette::WindowText) != color) {
     QPalette own = palette();
     own.setColor(QPalette::WindowText, color);
@@ -262,9 +263,10 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   };
   FontDialog = [](QWidget* owner, TFont& font) { return TFontDlg::Execute(owner, font); };
   ColorDialog = [](QWidget* owner, TColor& color) {
-    const QColor chosen = QColorDialog::getColor(ToQColor(color, QApplication::palette()), owner);
+    const QColor chosen =
+        QColorDialog::getColor(qtbridge::ResolveColor(color, QApplication::palette()), owner);
     if (!chosen.isValid()) return false;
-    color = FromQColor(chosen);
+    color = qtbridge::ToTColor(chosen);
     return true;
   };
   MessageBeep = [] {
@@ -277,8 +279,8 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   // window; the settings store restores the window's bounds in its
   // after-load step; the messenger is created closed. The messenger is freed
   // first at teardown, so the store records the bounds then.
-  FSizerFilter = new widgets::TFormSizerFilter(*this);
-  FForm = std::make_unique<TPlingForm>(*this, *FSizerFilter);
+  FSizerFilter = new qtbridge::TFormSizerFilter(*this);
+  FForm = std::make_unique<TPlingOwnerForm>(*this, *FSizerFilter);
   TrayIcon = &FForm->CreateComponent<tray::TTrayIcon>(std::move(trayShell));
   TrayIcon->SetName("TrayIcon");
   TrayIcon->SetApplicationWindow(this);
@@ -334,7 +336,7 @@ TPlingFrm::~TPlingFrm() {
 }
 
 int TPlingFrm::Px(int pixelsAt96) const {
-  return Scaled(this, pixelsAt96);
+  return qtbridge::ScaleDesignPixels(pixelsAt96, *this);
 }
 
 void TPlingFrm::CreateComponents() {

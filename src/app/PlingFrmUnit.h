@@ -41,7 +41,7 @@ class TMegaRegistry;
 namespace pling::about {
 class TGradientFill;
 }
-namespace pling::widgets {
+namespace pling::qtbridge {
 class TFormSizerFilter;
 }
 
@@ -52,9 +52,9 @@ class TPlingFrm;
 
 // The window as the component that owns the non-visual components, and as the
 // owner form whose bounds the settings store keeps.
-class TPlingForm : public settings::TOwnerForm, public settings::TSizerForm {
+class TPlingOwnerForm : public settings::TOwnerForm, public settings::TSizerForm {
  public:
-  TPlingForm(QWidget& window, settings::TSizerWindow& sizerWindow);
+  TPlingOwnerForm(QWidget& window, settings::TSizerWindow& sizerWindow);
   const char* ClassName() const override { return "TPlingFrm"; }
 
   std::int32_t Left() const override;
@@ -326,8 +326,8 @@ class TPlingFrm : public QWidget {
   void ReadSetting(const char* section, const char* key, const std::function<void()>& read);
   static std::string SettingId(std::string_view section, std::string_view key);
 
-  widgets::TFormSizerFilter* FSizerFilter;
-  std::unique_ptr<TPlingForm> FForm;
+  qtbridge::TFormSizerFilter* FSizerFilter;
+  std::unique_ptr<TPlingOwnerForm> FForm;
   TAligner FAligner;
   bool FClosed = false;
 

@@ -9,7 +9,7 @@
 #include <cmath>
 
 #include "platform/codepage.h"
-#include "widgets/QtColor.h"
+#include "qtbridge/QtColor.h"
 
 namespace pling::app {
 
@@ -79,25 +79,6 @@ settings::TFont FromQFont(const QFont& font, settings::TColor color) {
   if (font.underline()) result.Style.Include(settings::fsUnderline);
   if (font.strikeOut()) result.Style.Include(settings::fsStrikeOut);
   return result;
-}
-
-QColor ToQColor(settings::TColor color, const QPalette& palette) {
-  return widgets::ResolveColor(color, palette);
-}
-
-settings::TColor FromQColor(const QColor& color) {
-  return widgets::ToTColor(color);
-}
-
-double LogicalDpi(const QWidget* widget) {
-  const QScreen* screen = widget != nullptr ? widget->screen() : nullptr;
-  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-  const double dpi = screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
-  return dpi > 0 ? dpi : 96.0;
-}
-
-int Scaled(const QWidget* widget, int pixelsAt96) {
-  return static_cast<int>(std::lround(pixelsAt96 * LogicalDpi(widget) / 96.0));
 }
 
 }  // namespace pling::app

@@ -37,15 +37,4 @@ QFont DisplayFont(const settings::TFont& font);
 // The core font for a Qt font, with `color` as its colour.
 settings::TFont FromQFont(const QFont& font, settings::TColor color);
 
-// The RGB colour of a core colour: an RGB value as it is, a system colour
-// (0x80000000 + index) looked up in `palette` at the time of the call.
-QColor ToQColor(settings::TColor color, const QPalette& palette);
-// The core colour (always RGB) of a Qt colour.
-settings::TColor FromQColor(const QColor& color);
-
-// A length given at 96 dots per inch, in the widget's screen's logical pixels.
-int Scaled(const QWidget* widget, int pixelsAt96);
-// The logical dots per inch that Scaled uses.
-double LogicalDpi(const QWidget* widget);
-
 }  // namespace pling::app

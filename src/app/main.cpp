@@ -14,9 +14,9 @@
 #include "platform/VerInfo.h"
 #include "platform/main_thread.h"
 #include "pling_resources.h"
+#include "qtbridge/FormSizerFilter.h"
 #include "settings/FormSize.h"
 #include "tray/TrayIcon.h"
-#include "widgets/FormSizerFilter.h"
 
 namespace {
 
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
   auto mainThread = std::make_shared<app::TQtMainThread>();
   platform::SetMainThread(mainThread);
   app::InstallApplicationErrorHandler();
-  settings::TFormSizer::SetDefaultWarningBox(widgets::ShowWarningBox);
+  settings::TFormSizer::SetDefaultWarningBox(qtbridge::ShowWarningBox);
 
   int status = 0;
   {

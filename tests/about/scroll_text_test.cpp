@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "about/ScrollText.h"
-#include "widgets/QtColor.h"
+#include "qtbridge/QtColor.h"
 
 namespace pling::about {
 namespace {
@@ -136,7 +136,7 @@ TEST_F(ScrollTextTest, AnEmptyListShowsOnlyTheBackground) {
   EXPECT_EQ(text.Metrics().MaxWidth, 0);
   EXPECT_EQ(text.Metrics().TextHeight, 0);
   const QImage frame = text.Frame();
-  const QRgb background = widgets::ResolveColor(settings::clBtnFace, text.palette()).rgb();
+  const QRgb background = qtbridge::ResolveColor(settings::clBtnFace, text.palette()).rgb();
   for (int y = 0; y < frame.height(); ++y) {
     for (int x = 0; x < frame.width(); ++x) ASSERT_EQ(frame.pixel(x, y), background);
   }
@@ -158,8 +158,8 @@ TEST_F(ScrollTextTest, LoweredTextIsDrawnWithinTheBlockInShadowHighlightAndFontC
   text.SetTextStyle(tsLowered);
   text.SetDepth(2);
   text.SetScrollDirection(sdStatic);
-  ASSERT_EQ(widgets::ResolveColor(settings::clBtnShadow, text.palette()), QColor(0, 0, 255));
-  ASSERT_EQ(widgets::ResolveColor(settings::clBtnHighlight, text.palette()), QColor(255, 255, 0));
+  ASSERT_EQ(qtbridge::ResolveColor(settings::clBtnShadow, text.palette()), QColor(0, 0, 255));
+  ASSERT_EQ(qtbridge::ResolveColor(settings::clBtnHighlight, text.palette()), QColor(255, 255, 0));
   const QImage frame = text.Frame();
   const TScrollMetrics m = text.Metrics();
   const QRect block(m.BlockLeft - 2, m.BlockTop - 2, m.MaxWidth + 4, m.TextHeight + 4);

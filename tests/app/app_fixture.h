@@ -22,6 +22,7 @@
 #include "mailslot/lxMailSlot.h"
 #include "platform/main_thread.h"
 #include "private_network.h"
+#include "qtbridge/FormSizerFilter.h"
 #include "settings/Megares.h"
 #include "temp_config.h"
 #include "tray/TrayIcon.h"

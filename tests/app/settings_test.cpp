@@ -26,7 +26,7 @@ TEST_F(AppTest, EverySettingSurvivesARestart) {
     w.ReceiversLbx->SetColor(settings::clAqua);
     w.Splitter->MoveBy(-40);
     const int split = w.ReceiversPnl->width();
-    ASSERT_EQ(split, app::Scaled(&w, 89) + 40);
+    ASSERT_EQ(split, qtbridge::ScaleDesignPixels(89, w) + 40);
     w.Useserver1->setChecked(true);
     w.Automaticsend1->trigger();
     w.servername1->setText(QStringLiteral("PDC1"));

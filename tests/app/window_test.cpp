@@ -137,7 +137,7 @@ TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
   for (settings::TColor color :
        {w.ReceivedMmo->Color(), w.SendMmo->Color(), w.ReceiversLbx->Color()})
     EXPECT_EQ(color, settings::clWindow);
-  EXPECT_EQ(w.ReceiversPnl->width(), app::Scaled(&w, 89));
+  EXPECT_EQ(w.ReceiversPnl->width(), qtbridge::ScaleDesignPixels(89, w));
   EXPECT_FALSE(w.Useserver1->isChecked());
   EXPECT_TRUE(w.Automaticsend1->isChecked());
   EXPECT_TRUE(w.Popup1->isChecked());
@@ -302,14 +302,14 @@ TEST_F(AppTest, SendPaneGivesWayWhenTheWindowGetsLow) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   const int minSize = w.Splitter1->MinSize();
   const int sendDesign = w.SendMmo->height();
-  w.resize(w.width(), app::Scaled(&w, 150));
+  w.resize(w.width(), qtbridge::ScaleDesignPixels(150, w));
   QApplication::processEvents();
   const int available = w.PanelsPnl->height() - 2 * w.PanelsPnl->BorderWidth();
   ASSERT_LT(available, sendDesign + w.Splitter1->height() + minSize) << "too high to test";
   EXPECT_EQ(w.SendMmo->height(), available - w.Splitter1->height() - minSize);
   EXPECT_EQ(w.ReceivedMmo->height(), minSize);
   // Growing again keeps the send pane's new height; the received pane grows.
-  w.resize(w.width(), app::Scaled(&w, 400));
+  w.resize(w.width(), qtbridge::ScaleDesignPixels(400, w));
   QApplication::processEvents();
   EXPECT_EQ(w.SendMmo->height(), available - w.Splitter1->height() - minSize);
   EXPECT_GT(w.ReceivedMmo->height(), minSize);
@@ -349,11 +349,12 @@ TEST_F(AppTest, StatusLineReachesToEightPixelsBeforeTheLogo) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   for (int width : {448, 700, 300}) {
-    w.resize(app::Scaled(&w, width), w.height());
+    w.resize(qtbridge::ScaleDesignPixels(width, w), w.height());
     QApplication::processEvents();
     SCOPED_TRACE(width);
     EXPECT_EQ(w.Image->geometry().right(), w.ControlPnl->width() - 1) << "the logo sits right";
-    EXPECT_EQ(w.StatusLbl->x() + w.StatusLbl->width(), w.Image->x() - app::Scaled(&w, 8));
+    EXPECT_EQ(w.StatusLbl->x() + w.StatusLbl->width(),
+              w.Image->x() - qtbridge::ScaleDesignPixels(8, w));
   }
 }
 
@@ -401,8 +402,8 @@ TEST_F(AppTest, WindowCannotGetSmallerThanTheSizerAllowsAndTheBarHasItsGradient)
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   w.resize(20, 20);
   QApplication::processEvents();
-  EXPECT_GE(w.frameGeometry().width(), app::Scaled(&w, 200));
-  EXPECT_GE(w.frameGeometry().height(), app::Scaled(&w, 100));
+  EXPECT_GE(w.frameGeometry().width(), qtbridge::ScaleDesignPixels(200, w));
+  EXPECT_GE(w.frameGeometry().height(), qtbridge::ScaleDesignPixels(100, w));
   EXPECT_EQ(w.FormSizer->CoordType(), settings::ctGreater);
   // The gradient fills the control bar behind the button, status line and logo.
   EXPECT_EQ(w.GradientFill->geometry(), w.ControlPnl->rect());

@@ -1,7 +1,7 @@
 #pragma once
 // One application object for the whole test program, on the offscreen platform
 // unless the environment chose another. A test program registers it once:
-//   PLING_QT_TEST_ENVIRONMENT("pling_widgets_tests");
+//   PLING_QT_TEST_ENVIRONMENT("pling_qtbridge_tests");
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "child_process.h"
 #include "platform/registry.h"
 #include "temp_config.h"
 
@@ -22,8 +23,7 @@ class CliSettingsFilesTest : public pling::testing::TempConfigTest {
  protected:
   void SetUp() override {
     TempConfigTest::SetUp();
-    const char* bin = std::getenv("PLING_TEST_BIN");
-    FCli = std::string(bin != nullptr ? bin : "build/bin") + "/pling-cli";
+    FCli = pling::testing::TestProgram("pling-cli");
     if (!fs::exists(FCli)) GTEST_SKIP() << "pling-cli is not built at " << FCli;
   }
 

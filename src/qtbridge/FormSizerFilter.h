@@ -32,7 +32,7 @@
 
 class QWidget;
 
-namespace pling::widgets {
+namespace pling::qtbridge {
 
 class TFormSizerFilter : public QObject, public settings::TSizerWindow {
   Q_OBJECT
@@ -73,4 +73,4 @@ int ScaleDesignPixels(int value, const QWidget& widget);
 // A warning message box with one "OK" button (a carriage return breaks the line).
 void ShowWarningBox(const std::string& caption, const std::string& text);
 
-}  // namespace pling::widgets
+}  // namespace pling::qtbridge

@@ -8,7 +8,7 @@
 
 #include "settings/font.h"
 
-namespace pling::widgets {
+namespace pling::qtbridge {
 
 // Where a system colour index is found in a palette.
 struct TPaletteEntry {
@@ -27,4 +27,4 @@ QColor ResolveColor(settings::TColor color, const QPalette& palette);
 // An opaque RGB colour of the core (alpha is dropped).
 settings::TColor ToTColor(const QColor& color);
 
-}  // namespace pling::widgets
+}  // namespace pling::qtbridge

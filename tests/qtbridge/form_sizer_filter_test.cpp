@@ -12,10 +12,10 @@
 
 #include "settings/FormSize.h"
 #include "settings/owner_form.h"
-#include "widgets/FormSizerFilter.h"
-#include "widgets/MulDiv.h"
+#include "qtbridge/FormSizerFilter.h"
+#include "qtbridge/MulDiv.h"
 
-namespace pling::widgets {
+namespace pling::qtbridge {
 namespace {
 
 using settings::ctEquals;
@@ -255,4 +255,4 @@ TEST(MulDivTest, RoundsHalvesAwayFromZero) {
 }
 
 }  // namespace
-}  // namespace pling::widgets
+}  // namespace pling::qtbridge

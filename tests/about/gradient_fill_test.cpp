@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "about/GradientFill.h"
-#include "widgets/MulDiv.h"
+#include "qtbridge/MulDiv.h"
 
 namespace pling::about {
 namespace {
@@ -88,7 +88,7 @@ TEST(GradientBandsTest, BandsTileTheAreaWithoutGapsOrOverlaps) {
       for (std::int32_t i = 0; i < n; ++i) {
         const auto& band = bands[static_cast<std::size_t>(i)];
         EXPECT_EQ(band.from, next);
-        EXPECT_EQ(band.to, widgets::MulDiv(i + 1, extent, n));
+        EXPECT_EQ(band.to, qtbridge::MulDiv(i + 1, extent, n));
         next = band.to;
       }
       EXPECT_EQ(next, extent) << extent << " in " << n;

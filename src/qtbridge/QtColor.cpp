@@ -1,9 +1,9 @@
-#include "widgets/QtColor.h"
+#include "qtbridge/QtColor.h"
 
 #include <array>
 #include <cstdint>
 
-namespace pling::widgets {
+namespace pling::qtbridge {
 
 namespace {
 
@@ -79,4 +79,4 @@ settings::TColor ToTColor(const QColor& color) {
                                        static_cast<std::uint32_t>(rgb.blue()) << 16);
 }
 
-}  // namespace pling::widgets
+}  // namespace pling::qtbridge

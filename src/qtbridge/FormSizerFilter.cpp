@@ -1,4 +1,4 @@
-#include "widgets/FormSizerFilter.h"
+#include "qtbridge/FormSizerFilter.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -9,9 +9,9 @@
 #include <cstdint>
 
 #include "platform/codepage.h"
-#include "widgets/MulDiv.h"
+#include "qtbridge/MulDiv.h"
 
-namespace pling::widgets {
+namespace pling::qtbridge {
 
 using settings::TFormSizer;
 using settings::TMinMaxInfo;
@@ -176,4 +176,4 @@ void ShowWarningBox(const std::string& caption, const std::string& text) {
                        QMessageBox::Ok);
 }
 
-}  // namespace pling::widgets
+}  // namespace pling::qtbridge

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace pling::widgets {
+namespace pling::qtbridge {
 
 constexpr std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c) {
   if (c == 0) return -1;
@@ -23,4 +23,4 @@ constexpr std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c) {
                   : static_cast<std::int32_t>(quotient);
 }
 
-}  // namespace pling::widgets
+}  // namespace pling::qtbridge

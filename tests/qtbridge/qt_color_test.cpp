@@ -3,9 +3,9 @@
 
 #include <QPalette>
 
-#include "widgets/QtColor.h"
+#include "qtbridge/QtColor.h"
 
-namespace pling::widgets {
+namespace pling::qtbridge {
 namespace {
 
 TEST(QtColorTest, RgbColoursKeepTheirBytes) {
@@ -60,4 +60,4 @@ TEST(QtColorTest, SystemColoursComeFromThePalette) {
 }
 
 }  // namespace
-}  // namespace pling::widgets
+}  // namespace pling::qtbridge

@@ -1,3 +1,0 @@
-#include "qt_environment.h"
-
-PLING_QT_TEST_ENVIRONMENT("pling_widgets_tests");
