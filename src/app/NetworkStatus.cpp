@@ -40,13 +40,16 @@ void WaitServingTheWindow(const std::function<bool()>& done) {
 
 }  // namespace
 
-void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
+void InstallNetworkWait() {
   platform::SetNetworkWait(
       platform::TNetworkWait{[] {
                                const QCoreApplication* app = QCoreApplication::instance();
                                return app != nullptr && QThread::currentThread() == app->thread();
                              },
                              WaitServingTheWindow});
+}
+
+void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
   platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
   platform::SetSessionMessagesEnabled(
       registry.ReadBool(kNetworkSection, kSessionMessagesKey, true));

@@ -15,15 +15,18 @@ class TMegaRegistry;
 namespace pling::app {
 
 // The setting: section "Settings", key "Network"; 0 keeps every mailslot on this
-// machine. Read once, before the messenger mailslot first opens. Also lets a
-// write from the window that must first look a name up on the network keep the
-// window painted and receiving meanwhile (see platform::SetNetworkWait).
+// machine. Read once, before the messenger mailslot first opens.
 inline constexpr const char* kNetworkSection = "Settings";
 inline constexpr const char* kNetworkKey = "Network";
 // Section "Settings", key "SessionMessages": 0 sends every message to another
 // machine as a datagram, without trying a session message that it confirms.
 inline constexpr const char* kSessionMessagesKey = "SessionMessages";
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
+// Lets a write from the main thread that must first look a name up on the
+// network keep the window painted and receiving meanwhile: the write waits in a
+// nested event loop that leaves out user input (see platform::SetNetworkWait and
+// docs/threads.md).
+void InstallNetworkWait();
 
 // Why messages from other machines cannot be received, for the window; empty when
 // they can (or the transport is off).

@@ -767,6 +767,7 @@ void TPlingFrm::FormCreate() {
   for (const std::string& problem : MegaRegistry->BackEndProblems())
     FStartProblems << FromAnsi(problem);
   // First: the network switch must hold whatever else is stored.
+  InstallNetworkWait();
   ReadSetting(kNetworkSection, kNetworkKey, [this] { ApplyNetworkSetting(*MegaRegistry); });
   try {
     FUserName.clear();
@@ -1233,14 +1234,15 @@ void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
   // Characters the code page cannot hold travel as "?"; the user is told.
   const std::string text = ToAnsi(Text);
   const bool replaced = FromAnsi(text) != Text;
-  if (!Pling->Send(machine, sender, ToAnsi(Receiver), text)) {
+  const auto sent = Pling->Deliver(machine, sender, ToAnsi(Receiver), text);
+  if (!sent) {
     // The target did not open, or the message is too long for it: name every
     // receiver of this send that did not get it, and go on with the next.
     FNotSent << (Receiver.isEmpty() ? QStringLiteral("\"\"") : Receiver);
     ShowStatus(QStringLiteral("Not sent to ") + FNotSent.join(QStringLiteral(", ")));
   } else if (replaced && FNotSent.isEmpty()) {
     ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
-  } else if (platform::LastWriteDelivery() == platform::TWriteDelivery::Datagram) {
+  } else if (sent.Value() == platform::TWriteDelivery::Datagram) {
     // Sent to one machine as a datagram: it did not confirm the message, as one
     // that takes session messages does (a confirmed delivery adds nothing).
     FUnconfirmed << Receiver;

@@ -9,6 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/mailslot_service.h"
 #include "platform/main_thread.h"
+#include "platform/network.h"
 #include "platform/thread_name.h"
 
 namespace pling::mailslot {
@@ -415,6 +416,33 @@ bool TlxCustomPling::Send(std::string AMachine, std::string ASender, std::string
   ps::CharToOem(AMsg);
   return WriteMailSlot(AMachine, MessengerSlotName,
                        EncodeMessengerDatagram(ASender, AReciever, AMsg));
+}
+
+platform::TResult<platform::TWriteDelivery> TlxCustomPling::Deliver(std::string AMachine,
+                                                                    std::string ASender,
+                                                                    std::string AReciever,
+                                                                    std::string AMsg) {
+  if (!Send(std::move(AMachine), std::move(ASender), std::move(AReciever), std::move(AMsg))) {
+    const DWORD code = ps::GetLastError();
+    return platform::TError{code, WriteFailureText(code)};
+  }
+  return ps::LastWriteDelivery();
+}
+
+std::string WriteFailureText(DWORD code) {
+  switch (code) {
+    case ps::ERROR_FILE_NOT_FOUND:
+      return "nobody is listening there";
+    case ps::ERROR_BAD_NETPATH:
+      return ps::NetworkEnabled() ? "no machine of that name answers on the network"
+                                  : "the network is switched off (PLING_NETWORK)";
+    case ps::ERROR_BAD_PATHNAME:
+      return "not a valid machine name";
+    case ps::ERROR_INVALID_PARAMETER:
+      return "message too long for the mailslot";
+    default:
+      return {};
+  }
 }
 
 }  // namespace pling::mailslot

@@ -20,6 +20,8 @@
 #include "platform/component.h"
 #include "platform/event.h"
 #include "platform/exceptions.h"
+#include "platform/mailslot_service.h"
+#include "platform/result.h"
 #include "platform/types.h"
 
 namespace pling::mailslot {
@@ -200,6 +202,10 @@ std::string EncodeMessengerDatagram(std::string_view Sender, std::string_view Re
 
 inline constexpr const char* MessengerSlotName = "messngr";
 
+// Why a message could not be written, for an error code of the writer ("" when
+// the code says nothing more than that it failed).
+std::string WriteFailureText(DWORD code);
+
 using TplMessage = std::function<void(TComponent& Sender, std::string AReciever,
                                       std::string ASender, std::string AMsg)>;
 
@@ -214,6 +220,10 @@ class TlxCustomPling : public TlxCustomMailSlot {
   // Sends one message to the messenger mailslot of AMachine. True when the whole
   // datagram was written. Works whether or not the component is active.
   bool Send(std::string AMachine, std::string ASender, std::string AReciever, std::string AMsg);
+  // Send, with its outcome: how the message went, or why it did not (the error
+  // code the writer reported and WriteFailureText's text for it).
+  platform::TResult<platform::TWriteDelivery> Deliver(std::string AMachine, std::string ASender,
+                                                      std::string AReciever, std::string AMsg);
 
   TplMessage OnMessage;
 

@@ -202,29 +202,14 @@ int SendCommand(const TArgs& args) {
 
   platform::SetSessionMessagesEnabled(SessionMessagesSetting());
   mailslot::TlxPling pling(nullptr);
-  if (!pling.Send(target, sender, receiver, text)) {
-    std::string why;
-    switch (platform::GetLastError()) {
-      case platform::ERROR_FILE_NOT_FOUND:
-        why = ": nobody is listening there";
-        break;
-      case platform::ERROR_BAD_NETPATH:
-        why = platform::NetworkEnabled() ? ": no machine of that name answers on the network"
-                                         : ": the network is switched off (PLING_NETWORK)";
-        break;
-      case platform::ERROR_BAD_PATHNAME:
-        why = ": not a valid machine name";
-        break;
-      case platform::ERROR_INVALID_PARAMETER:
-        why = ": message too long for the mailslot";
-        break;
-      default:
-        break;
-    }
-    PrintError("could not write the message to " + SlotPath(target) + why);
+  const auto sent = pling.Deliver(target, sender, receiver, text);
+  if (!sent) {
+    const std::string& why = sent.Error().Text;
+    PrintError("could not write the message to " + SlotPath(target) +
+               (why.empty() ? "" : ": " + why));
     return 1;
   }
-  if (verbose) std::printf("%s\n", DeliveryReport(platform::LastWriteDelivery(), target).c_str());
+  if (verbose) std::printf("%s\n", DeliveryReport(sent.Value(), target).c_str());
   return 0;
 }
 

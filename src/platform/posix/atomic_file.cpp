@@ -289,7 +289,7 @@ int ReplaceFileContents(const FileLock& lock, std::string_view contents, FileIde
   return 0;
 }
 
-DWORD ErrorFromErrno(int error) {
+DWORD FileErrorFromErrno(int error) {
   switch (error) {
     case 0:
       return ERROR_SUCCESS;
@@ -319,7 +319,7 @@ DWORD ErrorFromErrno(int error) {
 
 DWORD RecordFileError(const std::string& path, int error) {
   tFileError = path + ": " + std::strerror(error);
-  const DWORD code = ErrorFromErrno(error);
+  const DWORD code = FileErrorFromErrno(error);
   SetLastError(code);
   return code;
 }

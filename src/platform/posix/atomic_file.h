@@ -80,8 +80,9 @@ class FileLock {
 int ReplaceFileContents(const FileLock& lock, std::string_view contents,
                         FileIdentity* identity = nullptr);
 
-// The error code the platform reports for an errno value.
-DWORD ErrorFromErrno(int error);
+// The error code the platform reports for an errno value of a settings-file
+// operation (what a socket's errno means is the mailslot service's own mapping).
+DWORD FileErrorFromErrno(int error);
 
 // Records `path` and `error` (an errno value) as the calling thread's last file
 // error, and sets its last error code; returns that code.

@@ -95,7 +95,9 @@ bool FailBool(DWORD error) {
   return false;
 }
 
-DWORD ErrorFromErrno(int error) {
+// The error code of a mailslot whose socket could not be made or reached (the
+// errno of a settings file means something else: FileErrorFromErrno).
+DWORD SocketErrorFromErrno(int error) {
   switch (error) {
     case ENOMEM:
     case ENOBUFS:
@@ -380,7 +382,7 @@ class TService {
     if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, slot->fd, &event) != 0) {
       const int error = errno;
       Remove(handle);
-      return Fail(ErrorFromErrno(error));
+      return Fail(SocketErrorFromErrno(error));
     }
     return handle;
   }
@@ -537,17 +539,17 @@ HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTim
   try {
     TService& service = Service();
     TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (socket.Get() < 0) return Fail(ErrorFromErrno(errno));
+    if (socket.Get() < 0) return Fail(SocketErrorFromErrno(errno));
     if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
                address->length) != 0) {
-      return Fail(errno == EADDRINUSE ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno));
+      return Fail(errno == EADDRINUSE ? ERROR_ALREADY_EXISTS : SocketErrorFromErrno(errno));
     }
     TUniqueFd watch(::epoll_create1(EPOLL_CLOEXEC));
-    if (watch.Get() < 0) return Fail(ErrorFromErrno(errno));
+    if (watch.Get() < 0) return Fail(SocketErrorFromErrno(errno));
     epoll_event event{};
     event.events = EPOLLIN;
     if (::epoll_ctl(watch.Get(), EPOLL_CTL_ADD, socket.Get(), &event) != 0) {
-      return Fail(ErrorFromErrno(errno));
+      return Fail(SocketErrorFromErrno(errno));
     }
     auto slot = std::make_shared<TSlot>(socket.Get(), watch.Get(), service.Epoll(), maxMessageSize,
                                         readTimeout);
@@ -644,12 +646,12 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*
       const std::optional<TSocketAddress> address = SocketAddress(parsed->name);
       if (!address) return Fail(ERROR_BAD_PATHNAME);
       TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-      if (socket.Get() < 0) return Fail(ErrorFromErrno(errno));
+      if (socket.Get() < 0) return Fail(SocketErrorFromErrno(errno));
       if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
                     address->length) != 0) {
         // Nobody holds the name.
         return Fail(errno == ECONNREFUSED || errno == ENOENT ? ERROR_FILE_NOT_FOUND
-                                                             : ErrorFromErrno(errno));
+                                                             : SocketErrorFromErrno(errno));
       }
       auto writer = std::make_shared<TWriter>(socket.Get());
       socket.Release();

@@ -80,7 +80,7 @@ DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
     SetLastError(ERROR_INVALID_PARAMETER);
   } else if (const int error = gProfileCache.Load(ProfilePath(fileName), ParseProfile, file);
              error != 0) {
-    SetLastError(ErrorFromErrno(error));
+    SetLastError(FileErrorFromErrno(error));
   } else if (!file.exists) {
     SetLastError(ERROR_FILE_NOT_FOUND);
   } else if (auto value = file.parsed->Index().Find(AsCString(section), AsCString(key))) {
@@ -107,7 +107,7 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
   ClearFileError();
   const ProfileWrite write{section, key, value};
   if (const int error = ChangeProfile(ProfilePath(fileName), std::span(&write, 1))) {
-    SetLastError(ErrorFromErrno(error));
+    SetLastError(FileErrorFromErrno(error));
     return false;
   }
   return true;
@@ -133,7 +133,7 @@ bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::stri
   }
   if (writes.empty()) return true;
   if (const int error = ChangeProfile(ProfilePath(fileName), writes)) {
-    SetLastError(ErrorFromErrno(error));
+    SetLastError(FileErrorFromErrno(error));
     return false;
   }
   return true;

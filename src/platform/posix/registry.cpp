@@ -98,15 +98,15 @@ DWORD ChangeHive(Change change) {
   const std::string path = RegistryHivePath();
   FileLock lock;
   int error = lock.Lock(path);
-  if (error != 0) return ErrorFromErrno(error);
+  if (error != 0) return FileErrorFromErrno(error);
   // Under the lock, so that what another process wrote meanwhile is kept.
   std::shared_ptr<const Hive> current;
-  if ((error = LoadHive(lock.path(), current)) != 0) return ErrorFromErrno(error);
+  if ((error = LoadHive(lock.path(), current)) != 0) return FileErrorFromErrno(error);
   auto hive = std::make_shared<Hive>(*current);
   if (!change(*hive)) return ERROR_SUCCESS;
   std::string text = SerializeHive(*hive);
   FileIdentity identity;
-  if ((error = ReplaceFileContents(lock, text, &identity)) != 0) return ErrorFromErrno(error);
+  if ((error = ReplaceFileContents(lock, text, &identity)) != 0) return FileErrorFromErrno(error);
   if (path != lock.path()) gHiveCache.Store(path, identity, hive, text);
   gHiveCache.Store(lock.path(), identity, hive, std::move(text));
   return ERROR_SUCCESS;
@@ -171,7 +171,8 @@ LONG RegQueryValue(HKEY key, std::string_view subKey, char* data, LONG* size) {
   // Every query looks at the file (other processes may have changed it), but
   // parses it only when it changed.
   std::shared_ptr<const Hive> hive;
-  if (const int error = LoadHive(RegistryHivePath(), hive)) return Result(ErrorFromErrno(error));
+  if (const int error = LoadHive(RegistryHivePath(), hive))
+    return Result(FileErrorFromErrno(error));
   const HiveKey* found = FindHiveKey(*hive, name);
   if (found == nullptr && name != kClassesRootName) return Result(ERROR_FILE_NOT_FOUND);
   // A key without a default value reads as the empty string.
