@@ -61,8 +61,7 @@ bool TIncomingNotifier::OutOfSight() const {
   return !FWindow.isVisible() || FWindow.isMinimized();
 }
 
-void TIncomingNotifier::Incoming(const std::vector<TIncomingMessage>& latest,
-                                 std::size_t count) {
+void TIncomingNotifier::Incoming(const std::vector<TIncomingMessage>& latest, std::size_t count) {
   if (latest.empty() || count == 0) return;
   if (!OutOfSight()) {
     // In sight: the pane shows them; a screen reader is told.
