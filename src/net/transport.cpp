@@ -27,6 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/holder_names.h"
 #include "net/interfaces.h"
 #include "net/netbios.h"
 #include "net/resolver.h"
@@ -133,17 +134,28 @@ void ReceiveWaiting(int fd, std::span<char> buffer, Take take) {
 }  // namespace
 
 struct TTransport::TState {
-  explicit TState(TTransportConfig c) : config(std::move(c)), resolver(config.namePort) {
-    computer00 = NetBiosName::Make(config.computerName, 0x00);
-    computer03 = NetBiosName::Make(config.computerName, 0x03);
-    user03 = NetBiosName::Make(config.userName, 0x03);
-    workgroup00 = NetBiosName::Make(config.workgroup, 0x00);
+  explicit TState(TTransportConfig c)
+      : config(std::move(c)),
+        resolver(config.namePort),
+        computer00(NetBiosName::Make(config.computerName, 0x00)),
+        computer03(NetBiosName::Make(config.computerName, 0x03)),
+        user03(NetBiosName::Make(config.userName, 0x03)),
+        workgroup00(NetBiosName::Make(config.workgroup, 0x00)),
+        // [names] This machine's names, claimed while this process holds the ports.
+        ourNames(THolderNamesConfig{
+            {{computer00, false}, {computer03, false}, {user03, false}, {workgroup00, true}},
+            config.winsServer,
+            config.namePort,
+            config.nameTimers,
+            config.nameNotice}) {
     nextId = static_cast<std::uint16_t>(std::random_device{}());
+    resolver.SetNameServer(config.winsServer);
   }
 
   const TTransportConfig config;
   TResolver resolver;
-  NetBiosName computer00, computer03, user03, workgroup00;
+  const NetBiosName computer00, computer03, user03, workgroup00;
+  THolderNames ourNames;
   std::atomic<std::uint16_t> nextId{0};
 
   mutable std::mutex lock;
@@ -217,11 +229,11 @@ struct TTransport::TState {
     return interfaces;
   }
 
-  // Whether a datagram to `name` is for this machine.
+  // Whether a datagram to `name` is for this machine: a name it holds, the
+  // workgroup (whose messages never depend on claiming its name) or everybody.
   bool IsOurs(const NetBiosName& name) const {
     const NetBiosName upper = UpperName(name);
-    return upper == NetBiosName::Broadcast() || upper == computer00 || upper == computer03 ||
-           upper == user03 || upper == workgroup00;
+    return upper == NetBiosName::Broadcast() || upper == workgroup00 || ourNames.Holds(upper);
   }
 
   void Run();
@@ -371,6 +383,14 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
     Settle(std::string(kCannotReceive) + std::strerror(errno) + ".", false);
     return;
   }
+  // [names] Claimed from the name service port; released when serving ends.
+  ourNames.Start(names.Get());
+  struct TRelease {
+    THolderNames& names;
+    ~TRelease() { names.Stop(); }
+  } release{ourNames};
+  const int namesTimer = ourNames.TimerFd();
+  if (namesTimer >= 0) add(namesTimer);
   std::unordered_map<int, TFd> clients;  // waiting processes: kept open, never read
   // While no more waiters can be taken (the limit, or no file descriptor left) the
   // listener is out of the watch until one goes; new ones wait in its queue.
@@ -398,6 +418,8 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
         ReceiveDatagrams(fd);
       } else if (fd == names.Get()) {
         ReceiveNamePackets(fd);
+      } else if (fd == namesTimer) {
+        ourNames.OnTimer();  // [names]
       } else if (fd == listener.Get()) {
         while (accepting) {
           if (clients.size() >= kMaxClients) {
@@ -456,6 +478,7 @@ void TTransport::TState::ReceiveNamePackets(int fd) {
 }
 
 void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const sockaddr_in& from) {
+  if (ourNames.Take(packet, from)) return;  // [names] registrations, releases, their answers
   if (IsNameServiceAnswer(packet)) {
     std::lock_guard<std::mutex> guard(queryLock);
     for (THolderChannel* channel : channels) {
@@ -470,10 +493,9 @@ void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const s
     // the asker alone.
     const NetBiosName name = UpperName(status->name);
     if (name != NetBiosName::Broadcast() && !IsOurs(name)) return;
-    std::vector<StatusEntry> names{{computer00, false}, {computer03, false}};
-    if (user03 != computer03 && !user03.Name().empty()) names.push_back({user03, false});
-    names.push_back({workgroup00, true});
-    SendTo(fd, BuildStatusAnswer(StatusAnswer{status->id, status->name, std::move(names)}), asker,
+    std::vector<StatusEntry> held;  // [names] only those this machine holds
+    for (const TClaimedName& claim : ourNames.Held()) held.push_back({claim.name, claim.group});
+    SendTo(fd, BuildStatusAnswer(StatusAnswer{status->id, status->name, std::move(held)}), asker,
            ntohs(from.sin_port));
     return;
   }
@@ -481,7 +503,7 @@ void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const s
   if (!query) return;
   const NetBiosName name = UpperName(query->name);
   const bool group = name == workgroup00;
-  if (!group && name != computer00 && name != computer03 && name != user03) return;
+  if (!ourNames.Holds(name)) return;  // [names]
   const std::uint32_t address = SourceAddressFor(Interfaces(), asker);
   if (address == 0) return;
   const std::string answer =
@@ -502,6 +524,10 @@ TTransport::TTransport(TTransportConfig config)
 }
 
 TTransport::~TTransport() {
+  StopReceiving();
+}
+
+void TTransport::StopReceiving() {
   std::thread thread;
   {
     std::lock_guard<std::mutex> guard(FState->lock);

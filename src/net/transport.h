@@ -17,6 +17,13 @@
 // program such as a NetBIOS name server holds them) the transport still sends,
 // and ReceiveProblem() says why messages from other machines are not received.
 //
+// Names. The holder claims this machine's unique names and the workgroup's
+// group name on every subnet, and with the WINS server when one is configured,
+// defends them, and releases them when it ends (holder_names.h, name_claim.h); it
+// answers for a name, and takes datagrams for it, only while it holds it. What
+// the user should know about them (another machine holds one, the server refused
+// one or does not answer) goes to TTransportConfig::nameNotice.
+//
 // Sending. A write to NAME goes as a direct unique datagram to NAME's address
 // (see resolver.h); a write to "*" or "DOMAIN*" as a direct group datagram to
 // WORKGROUP<00> (DOMAIN<00>) at every interface's broadcast address, and also to
@@ -31,6 +38,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/name_claim.h"
+
 namespace pling::net {
 
 // The abstract Unix socket name the holder of the ports listens on.
@@ -44,6 +53,13 @@ struct TTransportConfig {
   // "\MAILSLOT\", as it came over the wire); false when none is open or it takes
   // nothing now. Called from the transport's thread, and from Send's caller.
   std::function<bool(std::string_view slotName, std::string_view data)> deliverLocal;
+  // The WINS server: an IPv4 address or a host name; empty: none.
+  std::string winsServer;
+  // The timers of claiming names (tests may shorten the broadcast interval).
+  TNameTimers nameTimers;
+  // Told, on the transport's thread, what the user should know about this
+  // machine's names; only in the process that holds the ports.
+  std::function<void(const TNameNotice&)> nameNotice;
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = 138;
   std::uint16_t namePort = 137;
@@ -54,8 +70,7 @@ enum class TSendResult { Sent, TooLong, BadName, NotFound, Failed };
 class TTransport {
  public:
   explicit TTransport(TTransportConfig config);
-  // Stops receiving (releasing the ports to the next process) and waits for the
-  // transport's thread.
+  // Stops receiving (see StopReceiving).
   ~TTransport();
   TTransport(const TTransport&) = delete;
   TTransport& operator=(const TTransport&) = delete;
@@ -65,6 +80,11 @@ class TTransport {
   // to take them over. Returns when the first attempt is settled, so that
   // ReceiveProblem() tells its outcome; it never waits on another process.
   void StartReceiving();
+
+  // Stops receiving for good: the holder releases this machine's names and then
+  // the ports, to the next process; waits for the transport's thread. Sending
+  // goes on working.
+  void StopReceiving();
 
   // Empty while messages from other machines reach this machine's mailslots
   // (through this process or another one); else a sentence saying why they do not.

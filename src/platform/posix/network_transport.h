@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/mailslot_service.h"
+#include "platform/network.h"
 
 namespace pling::platform {
 
@@ -17,5 +18,8 @@ void StartNetworkReceiving();
 // it. Never waits: a mailslot that is not open or cannot take it now loses it,
 // as a datagram can be lost. Defined with the mailslot service.
 bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data);
+// Hands a notice about this machine's names to the handler (see
+// SetNetworkNoticeHandler); a text told before is not told again.
+void TellNetworkNotice(const TNetworkNotice& notice);
 
 }  // namespace pling::platform
