@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -45,21 +46,21 @@ void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
                              },
                              WaitServingTheWindow});
   platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
+  platform::SetWinsServerSetting(registry.ReadText(kNetworkSection, kWinsServerKey, ""));
 }
 
 QString NetworkProblemText() {
   return FromAnsi(platform::NetworkReceiveProblem());
 }
 
-void ReportNetworkProblem(QWidget* parent) {
-  static bool reported = false;
-  if (reported) return;
-  const QString text = NetworkProblemText();
-  if (text.isEmpty()) return;
-  reported = true;
+namespace {
+
+// A warning box over `parent` that does not block the window, shown once the
+// window is on screen.
+QMessageBox* ShowNetworkBox(QWidget* parent, const QString& text, const QString& objectName) {
   auto* box =
       new QMessageBox(QMessageBox::Warning, QStringLiteral("Pling"), text, QMessageBox::Ok, parent);
-  box->setObjectName(QStringLiteral("NetworkProblemBox"));
+  box->setObjectName(objectName);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   // Once the window is on screen, so that the box is centred over it where the
@@ -78,6 +79,58 @@ void ReportNetworkProblem(QWidget* parent) {
     box->show();
   });
   wait->start();
+  return box;
+}
+
+// Hands the notices of the network to the window's thread while it lives.
+class TNoticeWatcher final : public QObject {
+ public:
+  TNoticeWatcher(QWidget* parent, std::function<void(const QString&)> showStatus)
+      : QObject(parent), FParent(parent), FShowStatus(std::move(showStatus)) {
+    setObjectName(QStringLiteral("NetworkNoticeWatcher"));
+    platform::SetNetworkNoticeHandler([this](const platform::TNetworkNotice& notice) {
+      // On a thread of the transport's; this object outlives the call (see below).
+      QMetaObject::invokeMethod(
+          this,
+          [this, text = FromAnsi(notice.text), brief = FromAnsi(notice.brief)] {
+            Show(text, brief);
+          },
+          Qt::QueuedConnection);
+    });
+  }
+  // No call is running, or comes, once the handler is gone; calls queued before
+  // go with this object.
+  ~TNoticeWatcher() override { platform::SetNetworkNoticeHandler(nullptr); }
+
+ private:
+  void Show(const QString& text, const QString& brief) {
+    if (FShowStatus) FShowStatus(brief);
+    if (FBox != nullptr) {
+      FBox->setText(FBox->text() + QStringLiteral("\n\n") + text);
+      return;
+    }
+    FBox = ShowNetworkBox(FParent, text, QStringLiteral("NetworkNoticeBox"));
+  }
+
+  QWidget* FParent;
+  std::function<void(const QString&)> FShowStatus;
+  QPointer<QMessageBox> FBox;
+};
+
+}  // namespace
+
+void ReportNetworkProblem(QWidget* parent) {
+  static bool reported = false;
+  if (reported) return;
+  const QString text = NetworkProblemText();
+  if (text.isEmpty()) return;
+  reported = true;
+  ShowNetworkBox(parent, text, QStringLiteral("NetworkProblemBox"));
+}
+
+void WatchNetworkNotices(QWidget* parent, std::function<void(const QString&)> showStatus) {
+  if (parent->findChild<TNoticeWatcher*>(QString(), Qt::FindDirectChildrenOnly) != nullptr) return;
+  new TNoticeWatcher(parent, std::move(showStatus));
 }
 
 }  // namespace pling::app

@@ -3,6 +3,7 @@
 // the transport off, and telling the user once why messages from other machines
 // cannot be received.
 #include <QString>
+#include <functional>
 
 class QWidget;
 
@@ -18,6 +19,9 @@ namespace pling::app {
 // window painted and receiving meanwhile (see platform::SetNetworkWait).
 inline constexpr const char* kNetworkSection = "Settings";
 inline constexpr const char* kNetworkKey = "Network";
+// The WINS server (section "Settings", key "WinsServer": an IPv4 address or a
+// host name; empty: none), read at the same time.
+inline constexpr const char* kWinsServerKey = "WinsServer";
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
 
 // Why messages from other machines cannot be received, for the window; empty when
@@ -27,5 +31,12 @@ QString NetworkProblemText();
 // Shows NetworkProblemText, if any, in a message box that does not block the
 // window: once per process, however often the mailslot is opened again.
 void ReportNetworkProblem(QWidget* parent);
+
+// From now on, tells the user what the network says about this machine's names
+// (another machine holds one, the WINS server refused one or does not answer):
+// each in a message box like ReportNetworkProblem's (one box collects those that
+// come while it is open) and, briefly, through `showStatus`. For as long as
+// `parent` lives; a second call for the same parent does nothing.
+void WatchNetworkNotices(QWidget* parent, std::function<void(const QString&)> showStatus);
 
 }  // namespace pling::app

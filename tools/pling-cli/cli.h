@@ -14,6 +14,11 @@ int SendCommand(const TArgs& args);
 int ListenCommand(const TArgs& args);
 int SettingsCommand(const TArgs& args);
 
+// Hands the program's network settings (the WINS server) to the transport, read
+// where the window reads them, before the first message goes or comes. Where
+// no settings file exists none is made; one that cannot be read gives none.
+void ApplyNetworkSettings();
+
 // Terminal text <-> the ANSI code page used inside the program. UTF-8 terminals
 // and those of another code set iconv knows are converted; in a plain ASCII
 // terminal (the C locale) bytes above ASCII pass in unchanged and are shown by

@@ -181,6 +181,7 @@ int SendCommand(const TArgs& args) {
   }
   if (text.size() > textLimit) return TooLong(target, textLimit);
 
+  ApplyNetworkSettings();
   mailslot::TlxPling pling(nullptr);
   if (!pling.Send(target, sender, receiver, text)) {
     std::string why;

@@ -1,10 +1,12 @@
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "cli.h"
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/file_error.h"
+#include "platform/network.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "settings/Megares.h"
@@ -42,6 +44,22 @@ void Configure(settings::TMegaRegistry& store) {
 constexpr std::size_t kRegistryValueLimit = 255;
 
 }  // namespace
+
+void ApplyNetworkSettings() {
+  std::error_code error;
+  if (!std::filesystem::exists(platform::RegistryHivePath(), error) &&
+      !std::filesystem::exists(platform::WindowsDirectory() + "/Pling", error)) {
+    return;
+  }
+  try {
+    settings::TMegaRegistry store(nullptr);
+    Configure(store);
+    // The window's section and key (app/NetworkStatus.h).
+    platform::SetWinsServerSetting(store.ReadText("Settings", "WinsServer", ""));
+  } catch (const std::exception&) {
+    // Unreadable settings name no server; the Samba configuration still may.
+  }
+}
 
 int SettingsCommand(const TArgs& args) {
   if (args.empty()) return Usage("settings needs path, get or set");
