@@ -65,19 +65,19 @@ std::string TNameNotice::Text() const {
 }
 
 std::string TNameNotice::Brief() const {
+  // Short enough for the window's status line; the sentence says the rest.
   const std::string label =
       name.Suffix() == 0x03 || name.Suffix() == 0x00 ? name.Name() : name.ToString();
   switch (kind) {
     case TKind::Taken:
     case TKind::Demanded:
-      return holder != 0 ? "Name " + label + " is in use by " + AddressText(holder)
-                         : "Name " + label + " is in use elsewhere";
+      return "Name " + label + " is in use";
     case TKind::Refused:
-      return "WINS server refused name " + label;
+      return "WINS refused name " + label;
     case TKind::ServerSilent:
-      return "WINS server " + AddressText(from) + " does not answer";
+      return "WINS server does not answer";
     case TKind::ServerUnknown:
-      return "WINS server " + server + " not found";
+      return "WINS server not found";
   }
   return {};
 }
@@ -142,6 +142,7 @@ void TNameClaim::Start(const std::vector<TInterface>& interfaces, TClock::time_p
       entry.broadcastId = NextId();
       SendBroadcast(entry, kRegistrationFlags, entry.broadcastId);
       entry.broadcastSent = 1;
+      entry.broadcasting = true;
       entry.broadcastNext = now + FConfig.timers.broadcastInterval;
     }
     if (FConfig.server != 0) StartServerRegistration(entry, kRegistrationFlags, now);
@@ -161,6 +162,7 @@ void TNameClaim::StartServerRegistration(TEntry& entry, std::uint16_t flags,
 
 void TNameClaim::Lose(TEntry& entry, TNameNotice notice, TClock::time_point now) {
   entry.state = TState::Lost;
+  entry.broadcasting = false;
   if (notice.kind != TKind::Refused && entry.server != TServerState::None &&
       entry.server != TServerState::Silent) {
     // The server must not send others to a name this machine does not answer for.
@@ -197,6 +199,9 @@ void TNameClaim::Found(TEntry& entry, std::uint32_t holder) {
 }
 
 void TNameClaim::ServerAnswered(TEntry& entry, std::uint32_t ttl, TClock::time_point now) {
+  // The server's word makes the name ours at once; the subnet may still object
+  // while the broadcasts go on.
+  if (entry.state == TState::Registering) entry.state = TState::Held;
   entry.server = TServerState::Registered;
   entry.serverSent = 0;
   const std::chrono::seconds half(static_cast<std::int64_t>(ttl != 0 ? ttl : kRequestedTtl) / 2);
@@ -242,24 +247,8 @@ bool TNameClaim::TakeRequest(std::string_view packet, std::uint32_t from, std::u
 bool TNameClaim::TakeResponse(std::string_view packet, std::uint32_t from, bool fromHere,
                               TClock::time_point now) {
   const std::optional<TNameResponse> response = ParseNameResponse(packet);
-  if (!response) return false;
+  if (!response || response->Opcode() == TNameOpcode::Query) return false;
   const TNameOpcode opcode = response->Opcode();
-  if (opcode == TNameOpcode::Query) {
-    // Only the answers to our own look-ups are ours.
-    for (TEntry& entry : FEntries) {
-      if (!entry.pending || entry.lookupId != response->id || response->name != entry.claim.name) {
-        continue;
-      }
-      const auto owner = response->Entry();
-      if (response->Rcode() == 0 && owner && owner->second != 0 && !fromHere) {
-        Found(entry, owner->second);
-      } else if (response->Rcode() != 0 && entry.lookupByServer && from == FConfig.server) {
-        Found(entry, 0);
-      }
-      return true;
-    }
-    return false;
-  }
   for (TEntry& entry : FEntries) {
     const bool serverWaits =
         entry.server == TServerState::Registering || entry.server == TServerState::Refreshing ||
@@ -313,10 +302,36 @@ bool TNameClaim::TakeResponse(std::string_view packet, std::uint32_t from, bool 
   return true;
 }
 
+bool TNameClaim::TakeLookupAnswer(std::string_view packet, std::uint32_t from, bool fromHere) {
+  const auto lookingFor = [this](std::uint16_t id, const NetBiosName& name) -> TEntry* {
+    for (TEntry& entry : FEntries) {
+      if (entry.pending && entry.lookupId == id && entry.claim.name == name) return &entry;
+    }
+    return nullptr;
+  };
+  if (const std::optional<NameAnswer> answer = ParseNameAnswer(packet)) {
+    TEntry* entry = lookingFor(answer->id, answer->name);
+    if (entry == nullptr) return false;
+    // Our own answer would name nobody else.
+    if (answer->address != 0 && !fromHere) Found(*entry, answer->address);
+    return true;
+  }
+  // The server's "no such name" ends a look-up with it.
+  const std::optional<TNameResponse> negative = ParseNameResponse(packet);
+  if (!negative || negative->Opcode() != TNameOpcode::Query || negative->Rcode() == 0) {
+    return false;
+  }
+  TEntry* entry = lookingFor(negative->id, negative->name);
+  if (entry == nullptr) return false;
+  if (entry->lookupByServer && from == FConfig.server) Found(*entry, 0);
+  return true;
+}
+
 bool TNameClaim::Take(std::string_view packet, std::uint32_t from, std::uint16_t port,
                       bool fromHere, TClock::time_point now) {
-  const bool taken =
-      TakeRequest(packet, from, port, fromHere) || TakeResponse(packet, from, fromHere, now);
+  const bool taken = TakeRequest(packet, from, port, fromHere) ||
+                     TakeResponse(packet, from, fromHere, now) ||
+                     TakeLookupAnswer(packet, from, fromHere);
   if (taken) Flush();
   return taken;
 }
@@ -324,7 +339,7 @@ bool TNameClaim::Take(std::string_view packet, std::uint32_t from, std::uint16_t
 void TNameClaim::Tick(TClock::time_point now) {
   const TNameTimers& timers = FConfig.timers;
   for (TEntry& entry : FEntries) {
-    if (entry.state == TState::Registering && now >= entry.broadcastNext) {
+    if (entry.broadcasting && now >= entry.broadcastNext) {
       if (entry.broadcastSent < timers.broadcastTries) {
         SendBroadcast(entry, kRegistrationFlags, entry.broadcastId);
         ++entry.broadcastSent;
@@ -332,6 +347,7 @@ void TNameClaim::Tick(TClock::time_point now) {
       } else {
         // Nobody objected: the name is ours, and the subnet is told so.
         SendBroadcast(entry, kOverwriteFlags, entry.broadcastId);
+        entry.broadcasting = false;
         entry.state = TState::Held;
       }
     }
@@ -388,7 +404,7 @@ std::optional<TNameClaim::TClock::time_point> TNameClaim::NextDeadline() const {
     if (!next || at < *next) next = at;
   };
   for (const TEntry& entry : FEntries) {
-    if (entry.state == TState::Registering && entry.broadcastSent > 0) {
+    if (entry.broadcasting) {
       consider(entry.broadcastNext);
     }
     if (entry.server != TServerState::None) consider(entry.serverNext);
@@ -413,6 +429,7 @@ void TNameClaim::Release(TClock::time_point now) {
       entry.server = TServerState::None;
     }
     entry.state = TState::Released;
+    entry.broadcasting = false;
     entry.pending.reset();
   }
 }
@@ -438,8 +455,8 @@ std::vector<TClaimedName> TNameClaim::Held() const {
 
 bool TNameClaim::Settled() const {
   return std::none_of(FEntries.begin(), FEntries.end(), [](const TEntry& e) {
-    return e.state == TState::Registering || e.pending || e.server == TServerState::Registering ||
-           e.server == TServerState::Waiting;
+    return e.state == TState::Registering || e.broadcasting || e.pending ||
+           e.server == TServerState::Registering || e.server == TServerState::Waiting;
   });
 }
 

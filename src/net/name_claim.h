@@ -15,11 +15,11 @@
 // every name is released by broadcast.
 //
 // With a name server (WINS; H node). Each name is also registered with the
-// server by unicast (three tries 5 s apart: UCAST_REQ_RETRY_COUNT,
-// UCAST_REQ_RETRY_TIMEOUT; a WACK response stretches the wait), refreshed when
-// half its TTL has passed, and released at exit. A refusal by the server is
-// told to the user as a taken name, with the holder the server names for it; a
-// server that does not answer is told once, and asked again later.
+// server by unicast (the server's grant makes it ours at once) (three tries 5 s apart:
+// UCAST_REQ_RETRY_COUNT, UCAST_REQ_RETRY_TIMEOUT; a WACK response stretches the wait), refreshed
+// when half its TTL has passed, and released at exit. A refusal by the server is told to the user
+// as a taken name, with the holder the server names for it; a server that does not answer is told
+// once, and asked again later.
 //
 // A plain state machine: no sockets, no threads, no clock of its own. The caller
 // feeds it packets and the time, sends what it queues, and calls Tick at
@@ -79,7 +79,7 @@ struct TNameNotice {
 
   // One sentence for a message box or a terminal, OEM bytes as the names are.
   std::string Text() const;
-  // A few words for a status line.
+  // A few words for a status line (the name, not the address).
   std::string Brief() const;
   friend bool operator==(const TNameNotice&, const TNameNotice&) = default;
 };
@@ -149,6 +149,7 @@ class TNameClaim {
     TState state = TState::Registering;
     std::uint16_t broadcastId = 0;
     int broadcastSent = 0;
+    bool broadcasting = false;  // claims on the subnets still going out
     TClock::time_point broadcastNext{};
     TServerState server = TServerState::None;
     std::uint16_t serverId = 0;
@@ -179,6 +180,7 @@ class TNameClaim {
   bool TakeRequest(std::string_view packet, std::uint32_t from, std::uint16_t port, bool fromHere);
   bool TakeResponse(std::string_view packet, std::uint32_t from, bool fromHere,
                     TClock::time_point now);
+  bool TakeLookupAnswer(std::string_view packet, std::uint32_t from, bool fromHere);
 
   TNameClaimConfig FConfig;
   std::vector<TInterface> FInterfaces;  // the broadcast ones
