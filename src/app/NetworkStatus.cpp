@@ -129,7 +129,10 @@ void ReportNetworkProblem(QWidget* parent) {
 }
 
 void WatchNetworkNotices(QWidget* parent, std::function<void(const QString&)> showStatus) {
-  if (parent->findChild<TNoticeWatcher*>(QString(), Qt::FindDirectChildrenOnly) != nullptr) return;
+  if (parent->findChild<QObject*>(QStringLiteral("NetworkNoticeWatcher"),
+                                  Qt::FindDirectChildrenOnly) != nullptr) {
+    return;
+  }
   new TNoticeWatcher(parent, std::move(showStatus));
 }
 
