@@ -4,8 +4,12 @@
 // addresses 10.98.<run>.<host>/24. Nothing reaches the host's own network. Each
 // fixture picks a run number that no other run holds (the bridge namespace's name
 // is the claim), so tests may run in parallel; everything is removed afterwards.
-// Programs run in a host with its own host name (a UTS namespace) and with the
-// transport switched on there; everywhere else it stays off.
+// Programs run in a host with its own host name (a UTS namespace), as a user of
+// that name (the superuser under the host's name, so that two hosts do not both
+// claim ROOT<03>), and with the transport switched on there; everywhere else it
+// stays off. Hosts claim their names with 20 ms between the broadcasts instead of
+// 250 ms (PLING_NAME_RETRY_MS), so that a host answers for its names soon after
+// its ports are bound; a command may set it back.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -174,13 +178,33 @@ class TLanTest : public ::testing::Test {
   std::string BroadcastAddress() const { return "10.98." + std::to_string(FRun) + ".255"; }
   const std::string& Dir() const { return FDir; }
 
-  // The shell command that runs `command` on host `i`, named `name`, with the
-  // transport on (unless `network` is "off").
+  // The shell command that runs `command` on host `i`, named `name`, as user
+  // `name`, with the transport on (unless `network` is "off").
   std::string OnHost(int i, const std::string& name, const std::string& command,
                      const std::string& network = "on") const {
-    return "exec ip netns exec " + Host(i) + " unshare --uts sh -c 'hostname " + name +
-           " && PLING_NETWORK=" + network + " PLING_SMB_CONF=" + FDir + "/smb.conf exec " +
-           command + "'";
+    return "exec ip netns exec " + Host(i) + " unshare --uts --mount sh -c 'mount --bind " +
+           Passwd(name) + " /etc/passwd && hostname " + name +
+           " && PLING_NAME_RETRY_MS=20 PLING_NETWORK=" + network + " PLING_SMB_CONF=" + FDir +
+           "/smb.conf exec " + command + "'";
+  }
+
+  // A password file in which the superuser is called `name`.
+  std::string Passwd(const std::string& name) const {
+    const std::string path = FDir + "/passwd-" + name;
+    if (!std::filesystem::exists(path)) {
+      std::istringstream lines(ReadWhole("/etc/passwd"));
+      std::ofstream out(path);
+      for (std::string line; std::getline(lines, line);) {
+        const std::size_t user = line.find(':');
+        const std::size_t uid = line.find(':', user + 1);
+        if (user != std::string::npos && uid != std::string::npos &&
+            line.compare(uid + 1, 2, "0:") == 0) {
+          line = name + line.substr(user);
+        }
+        out << line << "\n";
+      }
+    }
+    return path;
   }
 
   TChild& Start(int i, const std::string& name, const std::string& command,
