@@ -27,8 +27,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "net/holder_names.h"
 #include "net/interfaces.h"
+#include "net/name_service.h"
 #include "net/netbios.h"
 #include "net/resolver.h"
 #include "net/socket.h"
@@ -142,7 +142,7 @@ struct TTransport::TState {
         user03(NetBiosName::Make(config.userName, 0x03)),
         workgroup00(NetBiosName::Make(config.workgroup, 0x00)),
         // [names] This machine's names, claimed while this process holds the ports.
-        ourNames(THolderNamesConfig{
+        ourNames(TNameServiceConfig{
             {{computer00, false}, {computer03, false}, {user03, false}, {workgroup00, true}},
             config.winsServer,
             config.namePort,
@@ -155,7 +155,7 @@ struct TTransport::TState {
   const TTransportConfig config;
   TResolver resolver;
   const NetBiosName computer00, computer03, user03, workgroup00;
-  THolderNames ourNames;
+  TNameService ourNames;
   std::atomic<std::uint16_t> nextId{0};
 
   mutable std::mutex lock;
@@ -386,7 +386,7 @@ void TTransport::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
   // [names] Claimed from the name service port; released when serving ends.
   ourNames.Start(names.Get());
   struct TRelease {
-    THolderNames& names;
+    TNameService& names;
     ~TRelease() { names.Stop(); }
   } release{ourNames};
   const int namesTimer = ourNames.TimerFd();

@@ -18,7 +18,7 @@
 
 namespace pling::net {
 
-struct THolderNamesConfig {
+struct TNameServiceConfig {
   std::vector<TClaimedName> names;
   // The WINS server as configured: an IPv4 address or a host name (found with
   // the host's resolver, waiting at most kHostResolveTime); empty: none.
@@ -29,11 +29,11 @@ struct THolderNamesConfig {
   std::function<void(const TNameNotice&)> notice;
 };
 
-class THolderNames {
+class TNameService {
  public:
-  explicit THolderNames(THolderNamesConfig config);
-  THolderNames(const THolderNames&) = delete;
-  THolderNames& operator=(const THolderNames&) = delete;
+  explicit TNameService(TNameServiceConfig config);
+  TNameService(const TNameService&) = delete;
+  TNameService& operator=(const TNameService&) = delete;
 
   // Starts claiming the names, sending from `fd`: the socket bound to the name
   // service port, which must stay open until Stop has returned. Once.
@@ -66,7 +66,7 @@ class THolderNames {
   void Tell(const std::vector<TNameNotice>& notices) const;
   const std::vector<TInterface>& Interfaces();
 
-  THolderNamesConfig FConfig;
+  TNameServiceConfig FConfig;
   mutable std::mutex FLock;
   std::optional<TNameClaim> FClaim;
   TFd FTimer;

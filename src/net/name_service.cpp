@@ -1,4 +1,4 @@
-#include "net/holder_names.h"
+#include "net/name_service.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -29,9 +29,9 @@ timespec AsTimespec(std::chrono::steady_clock::duration since) {
 
 }  // namespace
 
-THolderNames::THolderNames(THolderNamesConfig config) : FConfig(std::move(config)) {}
+TNameService::TNameService(TNameServiceConfig config) : FConfig(std::move(config)) {}
 
-const std::vector<TInterface>& THolderNames::Interfaces() {
+const std::vector<TInterface>& TNameService::Interfaces() {
   const TClock::time_point now = TClock::now();
   if (FInterfaces.empty() || now - FInterfacesRead > kInterfacesLifetime) {
     FInterfaces = Ipv4Interfaces();
@@ -40,7 +40,7 @@ const std::vector<TInterface>& THolderNames::Interfaces() {
   return FInterfaces;
 }
 
-void THolderNames::Start(int fd) {
+void TNameService::Start(int fd) {
   std::vector<TNameNotice> notices;
   // The server's address first: a host name may take the host resolver a while.
   std::uint32_t server = 0;
@@ -72,12 +72,12 @@ void THolderNames::Start(int fd) {
   Tell(notices);
 }
 
-int THolderNames::TimerFd() const {
+int TNameService::TimerFd() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FTimer.Get();
 }
 
-void THolderNames::OnTimer() {
+void TNameService::OnTimer() {
   std::vector<TNameNotice> notices;
   {
     std::lock_guard<std::mutex> guard(FLock);
@@ -90,7 +90,7 @@ void THolderNames::OnTimer() {
   Tell(notices);
 }
 
-bool THolderNames::Take(std::string_view packet, const sockaddr_in& from) {
+bool TNameService::Take(std::string_view packet, const sockaddr_in& from) {
   std::vector<TNameNotice> notices;
   bool taken = false;
   {
@@ -108,17 +108,17 @@ bool THolderNames::Take(std::string_view packet, const sockaddr_in& from) {
   return taken;
 }
 
-bool THolderNames::Holds(const NetBiosName& name) const {
+bool TNameService::Holds(const NetBiosName& name) const {
   std::lock_guard<std::mutex> guard(FLock);
   return FClaim && FClaim->Holds(name);
 }
 
-std::vector<TClaimedName> THolderNames::Held() const {
+std::vector<TClaimedName> TNameService::Held() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FClaim ? FClaim->Held() : std::vector<TClaimedName>{};
 }
 
-std::vector<TNameNotice> THolderNames::Flush() {
+std::vector<TNameNotice> TNameService::Flush() {
   for (const TNameClaim::TSend& send : FClaim->TakeSends()) {
     SendTo(FFd, send.packet, send.address, send.port);
   }
@@ -134,12 +134,12 @@ std::vector<TNameNotice> THolderNames::Flush() {
   return FClaim->TakeNotices();
 }
 
-void THolderNames::Tell(const std::vector<TNameNotice>& notices) const {
+void TNameService::Tell(const std::vector<TNameNotice>& notices) const {
   if (!FConfig.notice) return;
   for (const TNameNotice& notice : notices) FConfig.notice(notice);
 }
 
-void THolderNames::Stop() {
+void TNameService::Stop() {
   std::lock_guard<std::mutex> guard(FLock);
   if (!FClaim || FStopped) return;
   FStopped = true;
