@@ -19,7 +19,7 @@
 //
 // Names. The holder claims this machine's unique names and the workgroup's
 // group name on every subnet, and with the WINS server when one is configured,
-// defends them, and releases them when it ends (holder_names.h, name_claim.h); it
+// defends them, and releases them when it ends (name_service.h, name_claim.h); it
 // answers for a name, and takes datagrams for it, only while it holds it. What
 // the user should know about them (another machine holds one, the server refused
 // one or does not answer) goes to TTransportConfig::nameNotice.
