@@ -2,6 +2,8 @@
 // should. After setting a key, the key reads back the value, setting it again
 // changes nothing, and every other key reads as before. Several writes at once
 // leave the text that writes one by one leave, and the index reads as the walk.
+// A value written in the form ProfileTextFor gives reads back whole.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +19,7 @@ namespace {
 using pling::platform::FindProfileValue;
 using pling::platform::IsWritableProfileEntry;
 using pling::platform::ProfileIndex;
+using pling::platform::ProfileTextFor;
 using pling::platform::ProfileWrite;
 using pling::platform::SetProfileValue;
 using pling::platform::SetProfileValues;
@@ -90,6 +93,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto readBack = FindProfileValue(changed, section, key);
   Check(readBack.has_value() && *readBack == value);
   Check(SetProfileValue(changed, section, key, value) == changed);
+
+  // Any value without a line break, written as ProfileTextFor gives it, reads
+  // back as itself: blanks at its ends and quotes around it included.
+  {
+    std::string_view raw = text.substr(0, std::min<std::size_t>(text.size(), 40));
+    raw = raw.substr(0, raw.find_first_of("\r\n"));
+    raw = raw.substr(0, raw.find('\0'));
+    if (IsWritableProfileEntry(section, key, raw)) {
+      const std::string written = SetProfileValue(text, section, key, ProfileTextFor(raw));
+      const auto whole = FindProfileValue(written, section, key);
+      Check(whole.has_value() && *whole == raw);
+    }
+  }
 
   const auto sameName = [](std::string_view a, std::string_view b) {
     constexpr std::string_view blanks = " \t\r\f\v";

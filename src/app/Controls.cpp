@@ -273,17 +273,22 @@ void TMemo::keyPressEvent(QKeyEvent* event) {
 
 namespace {
 
-// Items ordered as the list box sorts: the locale's order, letter case ignored.
+// The list box's order: the locale's, letter case ignored.
+const QCollator& ListCollator() {
+  static const QCollator collator = [] {
+    QCollator c;
+    c.setCaseSensitivity(Qt::CaseInsensitive);
+    return c;
+  }();
+  return collator;
+}
+
+// Items ordered as the list box sorts.
 class TSortedItem : public QListWidgetItem {
  public:
   using QListWidgetItem::QListWidgetItem;
   bool operator<(const QListWidgetItem& other) const override {
-    static const QCollator collator = [] {
-      QCollator c;
-      c.setCaseSensitivity(Qt::CaseInsensitive);
-      return c;
-    }();
-    return collator.compare(text(), other.text()) < 0;
+    return ListCollator().compare(text(), other.text()) < 0;
   }
 };
 
@@ -310,6 +315,99 @@ TListBox::TListBox(QWidget* parent) : QListWidget(parent), FColors(new TPaneColo
   setUniformItemSizes(true);
   setItemDelegate(new TItemHeightDelegate(FItemHeight, this));
   FColors->Apply();
+  // The hash of texts follows every change of the items, whoever makes it.
+  QAbstractItemModel* items = model();
+  connect(items, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int first, int last) { IndexRows(first, last, 1); });
+  connect(items, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+          [this](const QModelIndex&, int first, int last) { IndexRows(first, last, -1); });
+  connect(items, &QAbstractItemModel::modelReset, this, [this] { RebuildIndex(); });
+  connect(items, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+            if (roles.isEmpty() || roles.contains(Qt::DisplayRole)) RebuildIndex();
+          });
+}
+
+TListBox::~TListBox() {
+  // The items go after this part of the list box is gone: their removal must
+  // not reach the hash any more.
+  disconnect(model(), nullptr, this, nullptr);
+}
+
+void TListBox::IndexRows(int first, int last, int delta) {
+  for (int i = first; i <= last; ++i) {
+    const QListWidgetItem* it = item(i);
+    if (it == nullptr) continue;
+    const QString folded = it->text().toCaseFolded();
+    if (delta > 0) {
+      ++FFolded[folded];
+    } else if (auto found = FFolded.find(folded); found != FFolded.end() && --*found <= 0) {
+      FFolded.erase(found);
+    }
+  }
+}
+
+void TListBox::RebuildIndex() {
+  FFolded.clear();
+  IndexRows(0, count() - 1, 1);
+}
+
+bool TListBox::ContainsText(const QString& text) const {
+  return IndexOfText(text) >= 0;
+}
+
+int TListBox::IndexOfText(const QString& text) const {
+  // Texts equal with case ignored have equal case folds: a text whose fold is
+  // not there is in no item.
+  if (!FFolded.contains(text.toCaseFolded())) return -1;
+  const auto same = [&text](const QListWidgetItem* it) {
+    return QString::compare(it->text(), text, Qt::CaseInsensitive) == 0;
+  };
+  // The first item that does not sort before the text, then the items that sort
+  // as equal to it.
+  const QCollator& collator = ListCollator();
+  int low = 0, high = count();
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (collator.compare(item(middle)->text(), text) < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  for (int i = low; i < count() && collator.compare(item(i)->text(), text) == 0; ++i) {
+    if (same(item(i))) return i;
+  }
+  // An item out of the sort order (its text changed after it was placed).
+  for (int i = 0; i < count(); ++i) {
+    if (same(item(i))) return i;
+  }
+  return -1;
+}
+
+void TListBox::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    event->accept();
+    return;
+  }
+  QListWidget::mousePressEvent(event);
+}
+
+void TListBox::mouseReleaseEvent(QMouseEvent* event) {
+  // The view would select on a right release over the empty part of the list.
+  if (event->button() == Qt::RightButton) {
+    event->accept();
+    return;
+  }
+  QListWidget::mouseReleaseEvent(event);
+}
+
+void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    event->accept();
+    return;
+  }
+  QListWidget::mouseDoubleClickEvent(event);
 }
 
 void TListBox::SetCoreFont(const settings::TFont& value) {

@@ -4,6 +4,7 @@
 // panes and the sorted receivers list, each with a background colour and a font
 // as the core keeps them.
 #include <QAbstractScrollArea>
+#include <QHash>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QWidget>
@@ -174,11 +175,14 @@ class TMemo : public QPlainTextEdit {
 };
 
 // The receivers list: sorted by the locale's comparison with letter case
-// ignored, several items selectable (Shift and Ctrl extend a selection).
+// ignored, several items selectable (Shift and Ctrl extend a selection). A right
+// click neither selects nor moves the current item: it opens the list's menu,
+// whose commands act on the selection as it was.
 class TListBox : public QListWidget {
   Q_OBJECT
  public:
   explicit TListBox(QWidget* parent = nullptr);
+  ~TListBox() override;
 
   settings::TColor Color() const { return FColors->Color(); }
   void SetColor(settings::TColor value) { FColors->SetColor(value); }
@@ -193,7 +197,23 @@ class TListBox : public QListWidget {
   void SetSelected(int index, bool value);
   int SelCount() const;
 
+  // Whether an item's text equals `text` with letter case ignored, and the
+  // position of such an item (-1 for none). Neither looks at every item: the
+  // list keeps its case-folded texts in a hash, in step with every change, and
+  // finds a position by the sort order.
+  bool ContainsText(const QString& text) const;
+  int IndexOfText(const QString& text) const;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
  private:
+  void IndexRows(int first, int last, int delta);
+  void RebuildIndex();
+
+  QHash<QString, int> FFolded;  // case-folded item text -> how many items have it
   TPaneColors* FColors;
   settings::TFont FCoreFont;
   int FItemHeight = 13;

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -28,6 +27,7 @@
 
 #include "about/AboutFrmUnit.h"
 #include "about/GradientFill.h"
+#include "app/FontDlg.h"
 #include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
@@ -56,6 +56,8 @@ const char* const kSettings = "Settings";
 
 // The line break marker inside a received text (the pilcrow of the ANSI page).
 constexpr char kLineBreakMarker = '\xB6';
+// A line that follows a marker holds at most this many characters.
+constexpr std::size_t kMarkerLineLength = 999;
 // The received pane keeps at most this many lines.
 constexpr int kMaxReceivedLines = 1000;
 // The send pane holds at most this many characters (16 Mi): far more than any
@@ -168,19 +170,15 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
     return dialog.selectedFiles().first();
   };
+  // The open dialog is a dialog of its own: it starts where the last open ended.
   OpenDialog = [this](QWidget* owner) {
-    QFileDialog dialog(owner, QString(), FSavePath, QStringLiteral("Text (*.TXT *.txt)"));
+    QFileDialog dialog(owner, QString(), FOpenPath, QStringLiteral("Text (*.TXT *.txt)"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
     return dialog.selectedFiles().first();
   };
-  FontDialog = [](QWidget* owner, TFont& font) {
-    bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, ToQFont(font), owner);
-    if (ok) font = FromQFont(chosen, font.Color);
-    return ok;
-  };
+  FontDialog = [](QWidget* owner, TFont& font) { return TFontDlg::Execute(owner, font); };
   ColorDialog = [](QWidget* owner, TColor& color) {
     const QColor chosen = QColorDialog::getColor(ToQColor(color, QApplication::palette()), owner);
     if (!chosen.isValid()) return false;
@@ -235,7 +233,8 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
     FForm->BeginLoading();
     FForm->EndLoading();
   } catch (...) {
-    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+    // Reported with whatever else FormCreate finds, in one message.
+    FStartProblems << ExceptionMessage(std::current_exception());
   }
 
   FormCreate();
@@ -543,14 +542,61 @@ void TPlingFrm::CreateMenus() {
 // ---------------------------------------------------------------------------
 // Settings
 
-void TPlingFrm::FormCreate() {
-  // First and on its own: a broken setting further on stops the reading, and the
-  // network switch must hold all the same.
+void TPlingFrm::ReadSetting(const char* section, const char* key,
+                            const std::function<void()>& read) {
   try {
-    ApplyNetworkSetting(*MegaRegistry);
-  } catch (...) {
-    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+    read();
+  } catch (const platform::EConvertError& error) {
+    // The window keeps what it has; the stored text stays until the user
+    // changes the setting (see FormClose).
+    FUnreadSettings.emplace(SettingId(section, key), std::string());
+    FStartProblems << FromAnsi(settings::SettingProblemText(
+        section, key, MegaRegistry->ReadText(section, key, ""), error.what()));
   }
+}
+
+std::string TPlingFrm::SettingId(std::string_view section, std::string_view key) {
+  std::string id(section);
+  return id.append("\\").append(key);
+}
+
+std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() const {
+  std::vector<TSetting> list;
+  const auto add = [&list](const char* section, std::string key, std::string text) {
+    list.push_back({section, std::move(key), std::move(text)});
+  };
+  const auto flag = [](const QAction* item) { return std::string(item->isChecked() ? "1" : "0"); };
+  const int count = ReceiversLbx->count();
+  for (int i = 0; i < count; ++i) {
+    add(kReceivers, "NAME" + std::to_string(i),
+        ToAnsi(ReceiversLbx->item(i)->text()) + (ReceiversLbx->Selected(i) ? "+" : "-"));
+  }
+  // An empty entry after the last: the reading stops there, and entries of an
+  // earlier, longer list do not come back.
+  add(kReceivers, "NAME" + std::to_string(count), "");
+
+  add(kReceivedMemo, "Font", settings::FontToText(ReceivedMmo->CoreFont()));
+  add(kSendMemo, "Font", settings::FontToText(SendMmo->CoreFont()));
+  add(kReceiversList, "Font", settings::FontToText(ReceiversLbx->CoreFont()));
+  add(kReceivedMemo, "Color", settings::ColorToText(ReceivedMmo->Color()));
+  add(kSendMemo, "Color", settings::ColorToText(SendMmo->Color()));
+  add(kReceiversList, "Color", settings::ColorToText(ReceiversLbx->Color()));
+
+  add(kSettings, "Split", std::to_string(ReceiversPnl->width()));
+  add(kSettings, "UseServer", flag(Useserver1));
+  add(kSettings, "AutomaticSend", flag(Automaticsend1));
+  add(kSettings, "ServerName", ToAnsi(servername1->text()));
+  add(kSettings, "PlayIncoming", flag(Playincoming1));
+  add(kSettings, "RecvLineWrap", flag(RecvLinewrap));
+  add(kSettings, "SendLineWrap", flag(SendLinewrap));
+  add(kSettings, "Popup", flag(Popup1));
+  add(kSettings, "Active", Pling->Active() ? "1" : "0");
+  return list;
+}
+
+void TPlingFrm::FormCreate() {
+  // First: the network switch must hold whatever else is stored.
+  ReadSetting(kNetworkSection, kNetworkKey, [this] { ApplyNetworkSetting(*MegaRegistry); });
   try {
     FUserName.clear();
     FComputerName.clear();
@@ -558,6 +604,7 @@ void TPlingFrm::FormCreate() {
     MegaRegistry->SetSaveFormCoord(true);
 
     // The receivers, stored in list order; a value ends in "+" when selected.
+    // A value of any length reads back whole, so the first empty one is the end.
     for (int i = 0;; ++i) {
       const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
       if (value.empty()) break;
@@ -569,44 +616,71 @@ void TPlingFrm::FormCreate() {
       ReceiversLbx->SetSelected(at, value.back() == '+');
     }
 
-    ReceivedMmo->SetCoreFont(
-        MegaRegistry->ReadFont(kReceivedMemo, "Font", ReceivedMmo->CoreFont()));
-    SendMmo->SetCoreFont(MegaRegistry->ReadFont(kSendMemo, "Font", SendMmo->CoreFont()));
-    ReceiversLbx->SetCoreFont(
-        MegaRegistry->ReadFont(kReceiversList, "Font", ReceiversLbx->CoreFont()));
+    // Each value on its own: one that cannot be read keeps the window's present
+    // value, and the others are read all the same.
+    ReadSetting(kReceivedMemo, "Font", [this] {
+      ReceivedMmo->SetCoreFont(
+          MegaRegistry->ReadFont(kReceivedMemo, "Font", ReceivedMmo->CoreFont()));
+    });
+    ReadSetting(kSendMemo, "Font", [this] {
+      SendMmo->SetCoreFont(MegaRegistry->ReadFont(kSendMemo, "Font", SendMmo->CoreFont()));
+    });
+    ReadSetting(kReceiversList, "Font", [this] {
+      ReceiversLbx->SetCoreFont(
+          MegaRegistry->ReadFont(kReceiversList, "Font", ReceiversLbx->CoreFont()));
+    });
 
     const auto readColor = [this](const char* section, TColor current) {
       return settings::TextToColor(
           MegaRegistry->ReadText(section, "Color", settings::ColorToText(current)));
     };
-    ReceivedMmo->SetColor(readColor(kReceivedMemo, ReceivedMmo->Color()));
-    SendMmo->SetColor(readColor(kSendMemo, SendMmo->Color()));
-    ReceiversLbx->SetColor(readColor(kReceiversList, ReceiversLbx->Color()));
+    ReadSetting(kReceivedMemo, "Color",
+                [&] { ReceivedMmo->SetColor(readColor(kReceivedMemo, ReceivedMmo->Color())); });
+    ReadSetting(kSendMemo, "Color",
+                [&] { SendMmo->SetColor(readColor(kSendMemo, SendMmo->Color())); });
+    ReadSetting(kReceiversList, "Color",
+                [&] { ReceiversLbx->SetColor(readColor(kReceiversList, ReceiversLbx->Color())); });
 
-    ReceiversPnl->resize(MegaRegistry->ReadInteger(kSettings, "Split", ReceiversPnl->width()),
-                         ReceiversPnl->height());
+    ReadSetting(kSettings, "Split", [this] {
+      ReceiversPnl->resize(MegaRegistry->ReadInteger(kSettings, "Split", ReceiversPnl->width()),
+                           ReceiversPnl->height());
+    });
     Realign();
 
-    Useserver1->setChecked(MegaRegistry->ReadBool(kSettings, "UseServer", Useserver1->isChecked()));
-    Automaticsend1->setChecked(
-        MegaRegistry->ReadBool(kSettings, "AutomaticSend", Automaticsend1->isChecked()));
+    const auto readFlag = [this](const char* key, QAction* item) {
+      ReadSetting(kSettings, key, [&] {
+        item->setChecked(MegaRegistry->ReadBool(kSettings, key, item->isChecked()));
+      });
+    };
+    readFlag("UseServer", Useserver1);
+    readFlag("AutomaticSend", Automaticsend1);
     servername1->setText(
         FromAnsi(MegaRegistry->ReadText(kSettings, "ServerName", ToAnsi(servername1->text()))));
-    Playincoming1->setChecked(
-        MegaRegistry->ReadBool(kSettings, "PlayIncoming", Playincoming1->isChecked()));
-    RecvLinewrap->setChecked(
-        MegaRegistry->ReadBool(kSettings, "RecvLineWrap", RecvLinewrap->isChecked()));
-    SendLinewrap->setChecked(
-        MegaRegistry->ReadBool(kSettings, "SendLineWrap", SendLinewrap->isChecked()));
-    Popup1->setChecked(MegaRegistry->ReadBool(kSettings, "Popup", Popup1->isChecked()));
+    readFlag("PlayIncoming", Playincoming1);
+    readFlag("RecvLineWrap", RecvLinewrap);
+    readFlag("SendLineWrap", SendLinewrap);
+    readFlag("Popup", Popup1);
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());
 
-    if (MegaRegistry->ReadBool(kSettings, "Active", Pling->Active()) != Pling->Active())
-      Activate1Click();
+    bool active = Pling->Active();
+    ReadSetting(kSettings, "Active",
+                [&] { active = MegaRegistry->ReadBool(kSettings, "Active", active); });
+    if (active != Pling->Active()) Activate1Click();
   } catch (...) {
     // The window opens with what was set until the failing step.
-    ShowErrorMessage(this, ExceptionMessage(std::current_exception()));
+    FStartProblems << ExceptionMessage(std::current_exception());
+  }
+  // What the window would write for each value it could not read: while it
+  // stays so, the stored text is left as it is.
+  for (const TSetting& setting : SettingsToStore()) {
+    const auto unread = FUnreadSettings.find(SettingId(setting.Section, setting.Key));
+    if (unread != FUnreadSettings.end()) unread->second = setting.Text;
+  }
+  // Everything that went wrong at the start, in one message.
+  if (!FStartProblems.isEmpty()) {
+    ShowErrorMessage(this, FStartProblems.join(QLatin1Char('\n')));
+    FStartProblems.clear();
   }
 }
 
@@ -615,32 +689,13 @@ void TPlingFrm::FormClose() {
   std::exception_ptr error;
   MegaRegistry->BeginUpdate();
   try {
-    const int count = ReceiversLbx->count();
-    for (int i = 0; i < count; ++i) {
-      const std::string value =
-          ToAnsi(ReceiversLbx->item(i)->text()) + (ReceiversLbx->Selected(i) ? "+" : "-");
-      MegaRegistry->WriteText(kReceivers, "NAME" + std::to_string(i), value);
+    for (const TSetting& setting : SettingsToStore()) {
+      // A stored value the window could not read is not overwritten by the
+      // value the window kept instead, only by one the user chose.
+      const auto unread = FUnreadSettings.find(SettingId(setting.Section, setting.Key));
+      if (unread != FUnreadSettings.end() && unread->second == setting.Text) continue;
+      MegaRegistry->WriteText(setting.Section, setting.Key, setting.Text);
     }
-    // An empty entry after the last: the reading stops there, and entries of an
-    // earlier, longer list do not come back.
-    MegaRegistry->WriteText(kReceivers, "NAME" + std::to_string(count), "");
-
-    MegaRegistry->WriteFont(kReceivedMemo, "Font", ReceivedMmo->CoreFont());
-    MegaRegistry->WriteFont(kSendMemo, "Font", SendMmo->CoreFont());
-    MegaRegistry->WriteFont(kReceiversList, "Font", ReceiversLbx->CoreFont());
-    MegaRegistry->WriteText(kReceivedMemo, "Color", settings::ColorToText(ReceivedMmo->Color()));
-    MegaRegistry->WriteText(kSendMemo, "Color", settings::ColorToText(SendMmo->Color()));
-    MegaRegistry->WriteText(kReceiversList, "Color", settings::ColorToText(ReceiversLbx->Color()));
-
-    MegaRegistry->WriteInteger(kSettings, "Split", ReceiversPnl->width());
-    MegaRegistry->WriteBool(kSettings, "UseServer", Useserver1->isChecked());
-    MegaRegistry->WriteBool(kSettings, "AutomaticSend", Automaticsend1->isChecked());
-    MegaRegistry->WriteText(kSettings, "ServerName", ToAnsi(servername1->text()));
-    MegaRegistry->WriteBool(kSettings, "PlayIncoming", Playincoming1->isChecked());
-    MegaRegistry->WriteBool(kSettings, "RecvLineWrap", RecvLinewrap->isChecked());
-    MegaRegistry->WriteBool(kSettings, "SendLineWrap", SendLinewrap->isChecked());
-    MegaRegistry->WriteBool(kSettings, "Popup", Popup1->isChecked());
-    MegaRegistry->WriteBool(kSettings, "Active", Pling->Active());
   } catch (...) {
     error = std::current_exception();
   }
@@ -772,16 +827,46 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
   if (key == FLastMessage) return;
   FLastMessage = key;
 
-  if (Automaticadd1->isChecked()) AddReceiver(FromAnsi(ASender));
+  // Automatic add, up to a bound: a flood of messages from ever new names must
+  // not grow the list (and the settings file) without end.
+  bool listFull = false;
+  if (Automaticadd1->isChecked()) {
+    const QString sender = NormalName(FromAnsi(ASender));
+    if (!ReceiversLbx->ContainsText(sender)) {
+      if (ReceiversLbx->count() < kMaxAutoAddedReceivers) {
+        AddReceiver(sender);
+        FAutoAddFullShown = false;
+      } else {
+        listFull = !FAutoAddFullShown;
+        FAutoAddFullShown = true;
+      }
+    }
+  }
   SignalIncoming();
+  if (listFull) {
+    ShowStatus(QStringLiteral("List full: %1 names").arg(kMaxAutoAddedReceivers));
+  }
 
   QString display;
   if (AMsg.find(kLineBreakMarker) == std::string::npos) {
     display = FromAnsi(ASender + " to " + AReciever + " : " + AMsg);
   } else {
-    std::string text = AMsg;
-    for (std::size_t at; (at = text.find(kLineBreakMarker)) != std::string::npos;)
-      text = text.substr(0, at) + "\r\n" + text.substr(at + 1, 999);
+    // Each marker breaks the line. A line after a marker holds at most
+    // kMarkerLineLength characters; a longer one goes on in further lines.
+    const std::string_view msg = AMsg;
+    std::size_t at = msg.find(kLineBreakMarker);
+    std::string text(msg.substr(0, at));
+    while (at != std::string_view::npos) {
+      const std::size_t next = msg.find(kLineBreakMarker, at + 1);
+      std::string_view line =
+          msg.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
+      do {
+        text += "\r\n";
+        text += line.substr(0, kMarkerLineLength);
+        line.remove_prefix(std::min(line.size(), kMarkerLineLength));
+      } while (!line.empty());
+      at = next;
+    }
     display = FromAnsi(text);
   }
 
@@ -852,12 +937,20 @@ void TPlingFrm::SignalIncoming() {
   TrayIcon->SetTag(1);
 }
 
+QString TPlingFrm::NormalName(const QString& Name) {
+  return FromAnsi(CapitalizeName(ToAnsi(Name)));
+}
+
 int TPlingFrm::AddReceiver(const QString& Name) {
-  const QString name = FromAnsi(CapitalizeName(ToAnsi(Name)));
-  for (int i = 0; i < ReceiversLbx->count(); ++i) {
-    if (QString::compare(ReceiversLbx->item(i)->text(), name, Qt::CaseInsensitive) == 0) return i;
-  }
-  return ReceiversLbx->AddItem(name);
+  const QString name = NormalName(Name);
+  // Found without going through the list, however long it is.
+  const int found = ReceiversLbx->IndexOfText(name);
+  return found >= 0 ? found : ReceiversLbx->AddItem(name);
+}
+
+void TPlingFrm::ReportLostCharacters(const QString& typed) {
+  if (FromAnsi(ToAnsi(typed)) != typed)
+    ShowStatus(QStringLiteral("Some letters became \"?\""));
 }
 
 // ---------------------------------------------------------------------------
@@ -867,6 +960,7 @@ void TPlingFrm::Add1Click() {
   QString text;
   if (!InputQuery(QStringLiteral("Add"), QStringLiteral("Receiver"), text) || text.isEmpty())
     return;
+  ReportLostCharacters(text);
   const int position = AddReceiver(text);
   // A new receiver is selected only when nothing else is.
   if (ReceiversLbx->SelCount() == 0) ReceiversLbx->SetSelected(position, true);
@@ -876,8 +970,10 @@ void TPlingFrm::Edit1Click() {
   if (FMouseIndex < 0 || FMouseIndex >= ReceiversLbx->count()) return;
   QString text = ReceiversLbx->item(FMouseIndex)->text();
   // The edited name joins the list; the item that was edited stays.
-  if (InputQuery(QStringLiteral("Edit"), QStringLiteral("Receiver"), text))
+  if (InputQuery(QStringLiteral("Edit"), QStringLiteral("Receiver"), text)) {
+    ReportLostCharacters(text);
     FMouseIndex = AddReceiver(text);
+  }
 }
 
 void TPlingFrm::Delete1Click() {
@@ -921,7 +1017,15 @@ void TPlingFrm::SendToSelected(QString Text) {
   if (Text.isEmpty()) {
     QString what;
     if (InputQuery(QStringLiteral("Send"), QStringLiteral("What"), what)) {
-      SendMmo->appendPlainText(what);
+      // A new last line. When the pane's text ends with a line break, its empty
+      // last line is that new line (an empty text still adds one).
+      QTextCursor end(SendMmo->document());
+      end.movePosition(QTextCursor::End);
+      if (what.isEmpty() || !end.block().text().isEmpty()) {
+        SendMmo->appendPlainText(what);
+      } else {
+        end.insertText(what);
+      }
       Text = what;
     }
   }
@@ -1000,9 +1104,11 @@ std::string TPlingFrm::CapitalizeName(std::string_view Name) {
   if (Name.empty()) return {};
   const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
   const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  std::string result(1, upper(Name[0]));
-  const std::string_view rest = Name.substr(1, 999);
-  for (char c : rest) result += lower(c);
+  // The whole name, however long: the list keeps what it is given.
+  std::string result;
+  result.reserve(Name.size());
+  result += upper(Name[0]);
+  for (char c : Name.substr(1)) result += lower(c);
   return result;
 }
 
@@ -1062,6 +1168,7 @@ void TPlingFrm::Saveas2Click() {
 void TPlingFrm::Open1Click() {
   const QString path = OpenDialog(this);
   if (path.isEmpty()) return;
+  FOpenPath = path;
   QFile file(path);
   // Only a plain file: a pipe or a device would keep the window waiting, perhaps
   // for ever.
@@ -1182,7 +1289,9 @@ bool TPlingFrm::eventFilter(QObject* watched, QEvent* event) {
     }
     return true;
   }
-  if (watched == ReceiversLbx->viewport() && event->type() == QEvent::MouseMove)
+  // The pointer is over the item it presses too, also when no move came first.
+  if (watched == ReceiversLbx->viewport() &&
+      (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonPress))
     ReceiversLbxMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
   return QWidget::eventFilter(watched, event);
 }

@@ -13,6 +13,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "app/Controls.h"
 #include "settings/FormSize.h"
@@ -202,6 +205,10 @@ class TPlingFrm : public QWidget {
   int MouseIndex() const { return FMouseIndex; }
   const QString& LastMessage() const { return FLastMessage; }
 
+  // Automatic add stops once the receivers list holds this many names ("Add"
+  // itself has no bound).
+  static constexpr int kMaxAutoAddedReceivers = 1000;
+
  signals:
   // The window has closed; the program ends.
   void Closed();
@@ -221,6 +228,25 @@ class TPlingFrm : public QWidget {
   void PickColor(QWidget& control);
   void SavePane(const TMemo& memo, bool linesEndWithBreak);
   int Px(int pixelsAt96) const;
+  // A name as the receivers list keeps it (CapitalizeName in the ANSI page).
+  static QString NormalName(const QString& Name);
+  // Tells the user when a name typed into Add or Edit lost characters that the
+  // code page cannot hold.
+  void ReportLostCharacters(const QString& typed);
+
+  // One stored value: section, key and its text.
+  struct TSetting {
+    const char* Section;
+    std::string Key;
+    std::string Text;
+  };
+  // Every value FormClose stores, as the window has it now.
+  std::vector<TSetting> SettingsToStore() const;
+  // Runs `read`; a stored value that cannot be read is noted for the start's
+  // report (section, key, stored text, why), and is not overwritten at close
+  // unless the user changed that setting.
+  void ReadSetting(const char* section, const char* key, const std::function<void()>& read);
+  static std::string SettingId(std::string_view section, std::string_view key);
 
   widgets::TFormSizerFilter* FSizerFilter;
   std::unique_ptr<TPlingForm> FForm;
@@ -233,6 +259,12 @@ class TPlingFrm : public QWidget {
   QString FLastMessage;
   QStringList FNotSent;  // receivers of the present send that did not get it
   QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
+  QString FOpenPath = QStringLiteral("Pling.txt");  // where the next open starts
+  // Stored values that could not be read at the start, by SettingId, with the
+  // text the window would have written for them then.
+  std::unordered_map<std::string, std::string> FUnreadSettings;
+  QStringList FStartProblems;      // reported in one message when FormCreate ends
+  bool FAutoAddFullShown = false;  // the full list was reported since the last add
 };
 
 }  // namespace pling::app

@@ -347,6 +347,14 @@ std::string_view ProfileValueAsRead(std::string_view value) {
   return Unquoted(Trim(value));
 }
 
+std::string ProfileTextFor(std::string_view value) {
+  if (ProfileValueAsRead(value) == value) return std::string(value);
+  std::string quoted;
+  quoted.reserve(value.size() + 2);
+  quoted.append("\"").append(value).append("\"");
+  return quoted;
+}
+
 std::string ProfileKeyId(std::string_view section, std::string_view key) {
   return IndexKey(Trim(section), Trim(key));
 }

@@ -37,6 +37,12 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
 // around it and matching quotes removed), as FindProfileValue gives it.
 std::string_view ProfileValueAsRead(std::string_view value);
 
+// The text to write on a key line so that it reads back as `value` (which must
+// be writable): the value itself, or the value in double quotes when reading
+// would lose blanks at its ends or a pair of quotes around it (the profile
+// functions of every platform take those quotes off again).
+std::string ProfileTextFor(std::string_view value);
+
 // A text that is the same for two section and key pairs exactly when they name
 // the same key.
 std::string ProfileKeyId(std::string_view section, std::string_view key);

@@ -23,6 +23,8 @@ namespace {
 constexpr std::size_t kRegistryMaxPath = 255;
 constexpr platform::LONG kRegistryBufferSize = 256;
 constexpr platform::DWORD kIniBufferSize = 1024;
+// No text value is longer than the largest settings file (64 MiB).
+constexpr std::size_t kMaxTextSize = std::size_t{64} << 20;
 
 std::string SettingPath(std::string_view section, std::string_view key) {
   std::string path;
@@ -182,14 +184,21 @@ std::string TIniFile::ReadText(std::string_view section, std::string_view key,
     if (const std::string* held =
             FPending.Find(platform::ProfileKeyId(AsCString(section), AsCString(key)))) {
       // As the written line will read back.
-      const std::string_view value = platform::ProfileValueAsRead(*held);
-      return std::string(value.substr(0, kIniBufferSize - 1));
+      return std::string(platform::ProfileValueAsRead(*held));
     }
   }
-  std::array<char, kIniBufferSize> buffer{};
-  const platform::DWORD copied = platform::GetPrivateProfileString(
-      section, key, defaultValue, buffer.data(), kIniBufferSize, FFileName);
-  return std::string(buffer.data(), std::min<std::size_t>(copied, kIniBufferSize - 1));
+  // A buffer that the value fills is made larger until the whole value fits.
+  std::string buffer(kIniBufferSize, '\0');
+  for (;;) {
+    const auto size = static_cast<platform::DWORD>(buffer.size());
+    const platform::DWORD copied = platform::GetPrivateProfileString(
+        section, key, defaultValue, buffer.data(), size, FFileName);
+    if (copied < size - 1 || buffer.size() >= kMaxTextSize) {
+      buffer.resize(std::min<std::size_t>(copied, size - 1));
+      return buffer;
+    }
+    buffer.assign(std::min(buffer.size() * 4, kMaxTextSize), '\0');
+  }
 }
 
 std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
@@ -206,10 +215,11 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
 }
 
 void TIniFile::WriteText(std::string_view section, std::string_view key, std::string_view value) {
+  const std::string stored = platform::ProfileTextFor(AsCString(value));
+  value = stored;
   if (FUpdateDepth > 0) {
     section = AsCString(section);
     key = AsCString(key);
-    value = AsCString(value);
     // What could never be written fails now, as it would without the update.
     if (FFileName.empty() || !platform::IsWritableProfileEntry(section, key, value)) {
       throw platform::Exception("Unable to write to " + FFileName);
@@ -289,17 +299,23 @@ bool TWindowsRegistry::Query(std::string_view section, std::string_view key,
   if (path.size() > kRegistryMaxPath) return false;
   if (!FPending.Empty()) {
     if (const std::string* held = FPending.Find(platform::HiveKeyId(AsCString(path)))) {
-      // As the query would give it: a value that does not fit is not read.
-      if (held->size() >= static_cast<std::size_t>(kRegistryBufferSize)) return false;
       value = *held;
       return true;
     }
   }
-  std::array<char, kRegistryBufferSize> buffer{};
-  platform::LONG size = kRegistryBufferSize;
-  if (platform::RegQueryValue(FKey, path, buffer.data(), &size) !=
-      static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
-    return false;
+  // A value that does not fit the buffer is asked for again with the size the
+  // query reports, so a value of any length reads back whole.
+  std::string buffer(kRegistryBufferSize, '\0');
+  for (;;) {
+    platform::LONG size = static_cast<platform::LONG>(buffer.size());
+    const platform::LONG result = platform::RegQueryValue(FKey, path, buffer.data(), &size);
+    if (result == static_cast<platform::LONG>(platform::ERROR_SUCCESS)) break;
+    if (result != static_cast<platform::LONG>(platform::ERROR_MORE_DATA) ||
+        size <= static_cast<platform::LONG>(buffer.size()) ||
+        static_cast<std::size_t>(size) > kMaxTextSize) {
+      return false;
+    }
+    buffer.assign(static_cast<std::size_t>(size), '\0');
   }
   value.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
   return true;
@@ -354,6 +370,13 @@ void TWindowsRegistry::WriteInteger(std::string_view section, std::string_view k
 
 // ---------------------------------------------------------------------------
 // Colour and font texts
+
+std::string SettingProblemText(std::string_view section, std::string_view key,
+                               std::string_view stored, std::string_view error) {
+  std::string text;
+  text.append(section).append("\\").append(key).append(" \"").append(stored).append("\": ");
+  return text.append(error);
+}
 
 std::string ColorToText(TColor color) {
   for (const TColorName& name : kColorNames) {
@@ -570,15 +593,28 @@ void TMegaRegistry::ReadFormCoord() {
   auto* form = dynamic_cast<TOwnerForm*>(Owner());
   if (form == nullptr) throw platform::EInvalidCast("Invalid class typecast");
   FCoordSection = form->ClassName();
-  form->SetLeft(ReadInteger(FCoordSection, "Left", form->Left()));
-  form->SetTop(ReadInteger(FCoordSection, "Top", form->Top()));
-  form->SetWidth(ReadInteger(FCoordSection, "Width", form->Width()));
-  form->SetHeight(ReadInteger(FCoordSection, "Height", form->Height()));
+  // A value that cannot be read leaves that bound as it is; the others are
+  // still read, and the failures are reported together at the end.
+  std::string problems;
+  const auto read = [&](const char* key, std::int32_t present, auto set) {
+    try {
+      set(ReadInteger(FCoordSection, key, present));
+    } catch (const platform::EConvertError& error) {
+      if (!problems.empty()) problems += '\n';
+      problems +=
+          SettingProblemText(FCoordSection, key, ReadText(FCoordSection, key, ""), error.what());
+    }
+  };
+  read("Left", form->Left(), [form](std::int32_t value) { form->SetLeft(value); });
+  read("Top", form->Top(), [form](std::int32_t value) { form->SetTop(value); });
+  read("Width", form->Width(), [form](std::int32_t value) { form->SetWidth(value); });
+  read("Height", form->Height(), [form](std::int32_t value) { form->SetHeight(value); });
   // Keep the form reachable on the screen; its size is left as stored.
   if (form->Left() < 0) form->SetLeft(0);
   if (form->Top() < 0) form->SetTop(0);
   if (form->Left() > form->ScreenWidth()) form->SetLeft(form->ScreenWidth() - 20);
   if (form->Top() > form->ScreenHeight()) form->SetTop(form->ScreenHeight() - 20);
+  if (!problems.empty()) throw platform::EConvertError(problems);
 }
 
 void TMegaRegistry::WriteFormCoord() {

@@ -57,7 +57,7 @@ class TIniFile {
 
   const std::string& FileName() const { return FFileName; }
 
-  // The stored text cut to 1023 characters, or the default when absent.
+  // The stored text, whole whatever its length, or the default when absent.
   std::string ReadText(std::string_view section, std::string_view key,
                        std::string_view defaultValue) const;
   // An absent, empty or invalid value gives the default; "0x"/"0X" before at
@@ -65,8 +65,9 @@ class TIniFile {
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
                            std::int32_t defaultValue) const;
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
-  // platform::Exception "Unable to write to <file name>" when the file cannot be
-  // written.
+  // A text with blanks at its ends, or in a pair of quotes, is stored in quotes,
+  // so that it reads back as it was given. platform::Exception "Unable to write
+  // to <file name>" when the file cannot be written.
   void WriteText(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
 
@@ -102,7 +103,7 @@ class TWindowsRegistry : public TIniFile {
   // Why the key could not be opened ("<file>: <cause>"); empty while it is open.
   const std::string& OpenError() const { return FOpenError; }
 
-  // The stored text when it has at most 255 characters, else the default.
+  // The stored text, whole whatever its length, or the default when absent.
   std::string ReadText(std::string_view section, std::string_view key,
                        std::string_view defaultValue) const;
   // An absent value gives the default; a present value that is not valid
@@ -148,6 +149,11 @@ TColor TextToColor(std::string_view text);
 // Face;size;colour;flags, the flags "1" or "0" for bold, italic, strike-out and
 // underline in this order, e.g. "MS Sans Serif;8;clWindowText;0100".
 std::string FontToText(const TFont& font);
+// One line about a stored value that could not be read: its section and key,
+// its stored text and why, as in SendMemo\Color "pink": 'pink' is not a valid
+// integer value.
+std::string SettingProblemText(std::string_view section, std::string_view key,
+                               std::string_view stored, std::string_view error);
 // The font that a font text describes, on top of the default attributes; an
 // invalid size or colour field raises platform::EConvertError.
 TFont FontFromText(std::string_view text);
@@ -228,6 +234,8 @@ class TMegaRegistry : public platform::TComponent {
 
  protected:
   // Opens the back end and, with SaveFormCoord, restores the owner form's bounds.
+  // A bound whose stored text is no integer stays as it is and the others are
+  // read; then platform::EConvertError names each (SettingProblemText, one a line).
   void Loaded() override;
   // The platform's version, as platform::GetVersion reports it.
   virtual platform::DWORD PlatformVersion() const;

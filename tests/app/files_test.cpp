@@ -3,7 +3,10 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 
@@ -59,6 +62,37 @@ TEST_F(FilesTest, SavedPanesAreAnsiTextWithCrLfAndWrappingIsNotSaved) {
   w.Saveas2->trigger();
   EXPECT_EQ(FileText(File("send.txt")), "one\r\ntwo\r\nthree\r\nfour\r\nfive");
   EXPECT_TRUE(FMessages.isEmpty());
+}
+
+TEST_F(FilesTest, TheOpenDialogStartsWhereTheLastOpenEnded) {
+  app::TPlingFrm& w = Start();
+  std::filesystem::create_directories(File("opened"));
+  std::filesystem::create_directories(File("saved"));
+  Write(File("opened") / "in.txt", "loaded");
+  // Answers the next file dialog (the program's own), noting where it started.
+  QStringList startedIn;
+  const auto answer = [&startedIn](const std::filesystem::path& file) {
+    QTimer::singleShot(0, [&startedIn, file] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return ADD_FAILURE() << "no file dialog";
+      startedIn << QDir(dialog->directory()).canonicalPath();
+      if (file.empty()) return dialog->reject();
+      dialog->selectFile(QString::fromStdString(file.string()));
+      static_cast<QDialog*>(dialog)->accept();
+    });
+  };
+  answer(File("opened") / "in.txt");
+  w.Open1->trigger();
+  ASSERT_EQ(w.SendMmo->toPlainText(), QStringLiteral("loaded"));
+  // A save elsewhere in between does not move the open dialog.
+  answer(File("saved") / "out.txt");
+  w.Saveas2->trigger();
+  ASSERT_EQ(FileText(File("saved") / "out.txt"), "loaded");
+  answer({});
+  w.Open2->trigger();
+  ASSERT_EQ(startedIn.size(), 3);
+  EXPECT_EQ(startedIn[2], QDir(QString::fromStdString(File("opened").string())).canonicalPath());
+  EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
 }
 
 TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsText) {

@@ -92,6 +92,51 @@ TEST_F(IncomingTest, SendersJoinTheListNormalisedAndOnlyOnce) {
   EXPECT_EQ(w.ReceiversLbx->count(), 3);
 }
 
+TEST_F(IncomingTest, AutomaticAddStopsAtAThousandNamesAndSaysSoOnce) {
+  app::TPlingFrm& w = StartCounting();
+  w.Popup1->trigger();
+  for (int i = 0; i < 998; ++i)
+    w.ReceiversLbx->AddItem(QStringLiteral("R%1").arg(i, 4, 10, QChar('0')));
+  w.PlingMessage("ME", "NEW1", "1");
+  w.PlingMessage("ME", "new1", "2");  // already there, in another case
+  w.PlingMessage("ME", "NEW2", "3");
+  ASSERT_EQ(w.ReceiversLbx->count(), 1000);
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));
+  // The list is full: senders are no longer added, and the status line says so
+  // once.
+  w.PlingMessage("ME", "NEW3", "4");
+  EXPECT_EQ(w.ReceiversLbx->count(), 1000);
+  EXPECT_FALSE(w.ReceiversLbx->Items().contains("New3"));
+  EXPECT_EQ(w.StatusLbl->text(),
+            QStringLiteral("List full: 1000 names"));
+  w.StatusTmrTimer();
+  w.PlingMessage("ME", "NEW4", "5");
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));
+  EXPECT_EQ(w.ReceiversLbx->count(), 1000);
+  // "Add" has no bound.
+  QStringList typed{QStringLiteral("manual")};
+  w.InputQuery = [&typed](const QString&, const QString&, QString& value) {
+    value = typed.takeFirst();
+    return true;
+  };
+  w.Add1->trigger();
+  EXPECT_EQ(w.ReceiversLbx->count(), 1001);
+  // Below the bound again, senders join again; a name taken out of the list,
+  // or a list cleared, is not there any more.
+  for (const QString name : {"Manual", "New1"})
+    delete w.ReceiversLbx->takeItem(static_cast<int>(w.ReceiversLbx->Items().indexOf(name)));
+  for (int i = 0; i < 8; ++i) delete w.ReceiversLbx->takeItem(w.ReceiversLbx->count() - 1);
+  ASSERT_EQ(w.ReceiversLbx->count(), 991);
+  w.PlingMessage("ME", "MANUAL", "6");
+  w.PlingMessage("ME", "NEW1", "7");
+  EXPECT_EQ(w.ReceiversLbx->count(), 993);
+  EXPECT_TRUE(w.ReceiversLbx->Items().contains("Manual"));
+  EXPECT_TRUE(w.ReceiversLbx->Items().contains("New1"));
+  w.ReceiversLbx->clear();
+  w.PlingMessage("ME", "NEW1", "8");
+  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{"New1"});
+}
+
 TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
   app::TPlingFrm& w = StartCounting();
   w.Popup1->trigger();
@@ -111,6 +156,14 @@ TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
   w.PlingMessage("BOB", "ALICE", "a\xB6<b>b</b>\xB6\x1B[31mc");
   EXPECT_EQ(Lines(w), (QStringList{"a", "<b>b</b>", "\x1B[31mc"}));
   EXPECT_EQ(w.ReceivedMmo->LineCount(), 3);
+  // A line after a marker holds at most 999 characters; the rest of it goes on
+  // in further lines, and nothing is lost.
+  w.Clear1->trigger();
+  const std::string head(1200, 'h'), body(2500, 'b'), tail(999, 't');
+  w.PlingMessage("BOB", "ALICE", head + "\xB6" + body + "\xB6" + tail + "\xB6");
+  EXPECT_EQ(Lines(w),
+            (QStringList{QString::fromStdString(head), QString(999, 'b'), QString(999, 'b'),
+                         QString(502, 'b'), QString::fromStdString(tail), ""}));
 
   // With timestamps: the first message writes two lines, the next one comes
   // under a separator. The stamp is today's short date and a time.

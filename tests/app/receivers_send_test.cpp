@@ -294,3 +294,120 @@ TEST_F(SendTest, MessagesArrivingDuringANameLookupDoNotChangeWhoGetsTheSend) {
 
 }  // namespace
 }  // namespace pling::testing
+
+#include <QMenu>
+#include <QWindow>
+
+namespace pling::testing {
+namespace {
+
+// A right click as the platform delivers it: press and release through the
+// window, which also sends the context-menu event.
+void RightClick(app::TPlingFrm& w, const QPoint& inList) {
+  QWidget* viewport = w.ReceiversLbx->viewport();
+  const QPoint at = viewport->mapTo(&w, inList);
+  QTest::mouseMove(w.windowHandle(), at);
+  QTest::mousePress(w.windowHandle(), Qt::RightButton, {}, at);
+  QTest::mouseRelease(w.windowHandle(), Qt::RightButton, {}, at);
+}
+
+QPoint ItemCenter(const app::TPlingFrm& w, int row) {
+  return w.ReceiversLbx->visualItemRect(w.ReceiversLbx->item(row)).center();
+}
+
+TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
+  Listen();
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  // Through a server on this machine, every receiver's datagram reaches the listener.
+  w.Useserver1->setChecked(true);
+  w.servername1->setText(QStringLiteral("."));
+  for (const char* name : {"Alice", "Bob", "Carol", "Jones"}) w.ReceiversLbx->AddItem(name);
+  const auto selected = [&] {
+    QStringList names;
+    for (int i = 0; i < w.ReceiversLbx->count(); ++i)
+      if (w.ReceiversLbx->Selected(i)) names << w.ReceiversLbx->item(i)->text();
+    return names;
+  };
+
+  // Bob selected; right-click on Carol, Delete: Carol goes, Bob stays selected,
+  // and Enter sends to Bob.
+  w.ReceiversLbx->SetSelected(1, true);
+  RightClick(w, ItemCenter(w, 2));
+  ASSERT_TRUE(WaitFor([&] { return w.ReceiversMnu->isVisible(); })) << "the menu opens";
+  EXPECT_EQ(selected(), QStringList{"Bob"});
+  QTest::keyClick(w.ReceiversMnu, Qt::Key_D);
+  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"Alice", "Bob", "Jones"}));
+  EXPECT_EQ(selected(), QStringList{"Bob"});
+  w.SendMmo->setFocus();
+  QTest::keyClicks(w.SendMmo, QStringLiteral("to bob"));
+  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  ASSERT_TRUE(WaitForMessages(1)) << w.StatusLbl->text().toStdString();
+  EXPECT_EQ(FReceived[0].Reciever, "Bob");
+
+  // Alice and Bob selected; right-click on Jones, Send: to Alice and Bob only.
+  w.ReceiversLbx->SetSelected(0, true);
+  RightClick(w, ItemCenter(w, 2));
+  ASSERT_TRUE(WaitFor([&] { return w.ReceiversMnu->isVisible(); }));
+  w.SendMmo->selectAll();
+  QTest::keyClick(w.ReceiversMnu, Qt::Key_S);
+  ASSERT_TRUE(WaitForMessages(3));
+  QTest::qWait(100);
+  ASSERT_EQ(FReceived.size(), 3u);
+  EXPECT_EQ(FReceived[1].Reciever, "Alice");
+  EXPECT_EQ(FReceived[2].Reciever, "Bob");
+
+  // A right click on another receiver, then Escape; a right click below the
+  // last item: the selection stays each time.
+  RightClick(w, ItemCenter(w, 2));
+  ASSERT_TRUE(WaitFor([&] { return w.ReceiversMnu->isVisible(); }));
+  QTest::keyClick(w.ReceiversMnu, Qt::Key_Escape);
+  EXPECT_EQ(selected(), (QStringList{"Alice", "Bob"}));
+  RightClick(w, QPoint(5, w.ReceiversLbx->viewport()->height() - 3));
+  ASSERT_TRUE(WaitFor([&] { return w.ReceiversMnu->isVisible(); }));
+  QTest::keyClick(w.ReceiversMnu, Qt::Key_Escape);
+  EXPECT_EQ(selected(), (QStringList{"Alice", "Bob"}));
+  // A left click still selects as ever.
+  QTest::mouseClick(w.ReceiversLbx->viewport(), Qt::LeftButton, {}, ItemCenter(w, 2));
+  EXPECT_EQ(selected(), QStringList{"Jones"});
+}
+
+TEST_F(SendTest, NamesAddedOrEditedWithCharactersTheCodePageLacksAreReported) {
+  app::TPlingFrm& w = Start();
+  Answer({{true, QStringLiteral("\u03C9x")},
+          {true, QStringLiteral("plain")},
+          {true, QStringLiteral("\u03C8y")}});
+  w.Add1->trigger();
+  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{"?x"});
+  EXPECT_EQ(w.StatusLbl->text(),
+            QStringLiteral("Some letters became \"?\""));
+  w.StatusTmrTimer();
+  w.Add1->trigger();
+  EXPECT_TRUE(w.StatusLbl->text().isEmpty()) << "a name the code page holds says nothing";
+  w.Edit1->trigger();  // the first item, ?x, edited to ψy
+  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"?x", "?y", "Plain"}));
+  EXPECT_EQ(w.StatusLbl->text(),
+            QStringLiteral("Some letters became \"?\""));
+}
+
+TEST_F(SendTest, TheWhatTextBecomesTheNextLineWithoutABlankLineBeforeIt) {
+  Listen();
+  app::TPlingFrm& w = Start();
+  w.ReceiversLbx->SetSelected(w.ReceiversLbx->AddItem(QStringLiteral(".")), true);
+  w.Automaticsend1->trigger();  // off: Enter only breaks the line
+  QTest::keyClicks(w.SendMmo, QStringLiteral("hello"));
+  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  Answer({{true, "what"}, {true, ""}});
+  w.Send1->trigger();
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(FReceived[0].Text, "what");
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("hello\nwhat"));
+  // Without a line break at the end, and with an empty text (a new empty line).
+  w.Send1->trigger();
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("hello\nwhat\n"));
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Nothing to send"));
+}
+
+}  // namespace
+}  // namespace pling::testing

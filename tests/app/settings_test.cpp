@@ -1,6 +1,8 @@
 // What the window keeps between runs: FormClose writes every setting, the next
-// start reads it back; broken stored values are reported and stop the reading.
+// start reads it back; a broken stored value is reported, skipped and kept.
 #include <QAction>
+#include <map>
+#include <string>
 
 #include "app_fixture.h"
 
@@ -110,29 +112,101 @@ TEST_F(AppTest, AShorterListDoesNotBringBackOldEntries) {
   EXPECT_EQ(w.ReceiversLbx->SelCount(), 2);
 }
 
-TEST_F(AppTest, AnUnreadableColourIsShownAndTheLaterSettingsAreNotRead) {
+TEST_F(AppTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead) {
+  const std::map<std::pair<std::string, std::string>, std::string> stored = {
+      {{"Receivers", "NAME0"}, "Bob+"},
+      {{"SendMemo", "Color"}, "notacolor"},
+      {{"ReceivedMemo", "Font"}, "DejaVu Serif;big;clRed;1000"},
+      {{"ReceiversList", "Color"}, "clInfoBk"},
+      {{"Settings", "Split"}, "150"},
+      {{"Settings", "UseServer"}, "yes"},
+      {{"Settings", "ServerName"}, "HUB"},
+      {{"Settings", "PlayIncoming"}, "1"},
+      {{"Settings", "RecvLineWrap"}, "1"},
+      {{"Settings", "Active"}, "1"},
+      {{"TPlingFrm", "Width"}, "wide"},
+      {{"TPlingFrm", "Height"}, "333"}};
   {
     auto store = Store();
-    store->WriteText("Receivers", "NAME0", "Bob+");
-    store->WriteText("ReceivedMemo", "Font", "DejaVu Serif;12;clWindowText;0000");
-    store->WriteText("SendMemo", "Color", "clInfoBk");  // read after the failing one
-    store->WriteText("ReceivedMemo", "Color", "pink");
-    store->WriteInteger("Settings", "Split", 150);
-    store->WriteBool("Settings", "UseServer", true);
-    store->WriteBool("Settings", "Active", true);
+    for (const auto& [where, value] : stored) store->WriteText(where.first, where.second, value);
   }
-  app::TPlingFrm& w = Start();
-  ASSERT_EQ(FMessages.size(), 1);
-  EXPECT_EQ(FMessages[0], QStringLiteral("'pink' is not a valid integer value"));
-  // What came before the failing step is there ...
-  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Bob")});
-  EXPECT_EQ(w.ReceivedMmo->CoreFont().Name, "DejaVu Serif");
-  // ... the rest keeps its design value.
-  EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
-  EXPECT_EQ(w.SendMmo->Color(), settings::clWindow);
-  EXPECT_EQ(w.ReceiversPnl->width(), app::Scaled(&w, 89));
-  EXPECT_FALSE(w.Useserver1->isChecked());
-  EXPECT_FALSE(w.Pling->Active());
+  {
+    app::TPlingFrm& w = Start();
+    // One message, a line for each value: its key, its stored text and why.
+    ASSERT_EQ(FMessages.size(), 1) << FMessages.join('\n').toStdString();
+    EXPECT_EQ(
+        FMessages[0].split('\n'),
+        (QStringList{
+            "TPlingFrm\\Width \"wide\": 'wide' is not a valid integer value",
+            "ReceivedMemo\\Font \"DejaVu Serif;big;clRed;1000\": 'big' is not a valid integer "
+            "value",
+            "SendMemo\\Color \"notacolor\": 'notacolor' is not a valid integer value",
+            "Settings\\UseServer \"yes\": 'yes' is not a valid integer value"}));
+    // Each of them keeps the window's value; everything else is read.
+    EXPECT_EQ(w.ReceivedMmo->CoreFont().Name, "MS Sans Serif");
+    EXPECT_EQ(w.SendMmo->Color(), settings::clWindow);
+    EXPECT_FALSE(w.Useserver1->isChecked());
+    EXPECT_EQ(w.height(), 333);
+    EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Bob")});
+    EXPECT_EQ(w.ReceiversLbx->Color(), settings::clInfoBk);
+    EXPECT_EQ(w.ReceiversPnl->width(), 150);
+    EXPECT_EQ(w.servername1->text(), QStringLiteral("HUB"));
+    EXPECT_TRUE(w.Playincoming1->isChecked());
+    EXPECT_TRUE(w.RecvLinewrap->isChecked());
+    EXPECT_TRUE(w.Pling->Active());
+    // The user sets one of the unreadable ones anew.
+    w.FontDialog = [](QWidget*, settings::TFont& font) {
+      font = {"DejaVu Sans", 10, settings::clWindowText, {}};
+      return true;
+    };
+    w.RecvdFont1->trigger();
+    Stop();
+  }
+  EXPECT_EQ(FMessages.size(), 1);
+  // At exit the values it could not read keep their stored text; the one the
+  // user set anew, and all the others, are written.
+  auto store = Store();
+  for (const auto& [where, value] : stored) {
+    if (where.second == "Font" || where.second == "Width") continue;
+    EXPECT_EQ(store->ReadText(where.first, where.second, "<none>"), value)
+        << where.first << "\\" << where.second;
+  }
+  EXPECT_EQ(store->ReadText("ReceivedMemo", "Font", ""), "DejaVu Sans;10;clWindowText;0000");
+}
+
+TEST_F(AppTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfterThem) {
+  const std::string longName = "B" + std::string(299, 'x');     // sorts before the ghosts
+  const std::string longerName = "A" + std::string(1499, 'y');  // longer than 1000
+  const std::string server(400, 's');
+  {
+    app::TPlingFrm& w = Start();
+    w.Popup1->trigger();
+    // Senders join the list as they come, whatever the length of their names.
+    w.PlingMessage("ME", longName, "hi");
+    w.PlingMessage("ME", longerName, "hi");
+    for (int i = 0; i < 5; ++i) w.PlingMessage("ME", "Ghost" + std::to_string(i), "hi");
+    w.ReceiversLbx->SetSelected(
+        static_cast<int>(w.ReceiversLbx->Items().indexOf(QString::fromStdString(longName))), true);
+    w.servername1->setText(QString::fromStdString(server));
+    ASSERT_EQ(w.ReceiversLbx->count(), 7);
+    Stop();
+  }
+  const QStringList expected = {QString::fromStdString(longerName),
+                                QString::fromStdString(longName),
+                                "Ghost0",
+                                "Ghost1",
+                                "Ghost2",
+                                "Ghost3",
+                                "Ghost4"};
+  for (int run = 0; run < 2; ++run) {
+    app::TPlingFrm& w = Start();
+    EXPECT_EQ(w.ReceiversLbx->Items(), expected) << "run " << run;
+    EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "run " << run;
+    EXPECT_EQ(w.ReceiversLbx->SelCount(), 1) << "run " << run;
+    EXPECT_EQ(w.servername1->text().toStdString(), server) << "run " << run;
+    Stop();
+  }
+  EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 // The main window as it opens: its menus, captions, accelerators and check
 // marks, the defaults of a first start, the layout rules and the status line.
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFontDatabase>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTimer>
@@ -206,6 +210,74 @@ TEST_F(AppTest, FontAndColorItemsChangeOnlyTheirOwnPane) {
   };
   w.RecvdColor1->trigger();
   EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
+}
+
+// Answers the next modal dialog (the program's own) with `act`.
+void AnswerDialog(std::function<void(QDialog&)> act) {
+  QTimer::singleShot(0, [act = std::move(act)] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return ADD_FAILURE() << "no dialog";
+    act(*dialog);
+  });
+}
+
+TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
+  app::TPlingFrm& w = Start();
+  // The list's design font: a face this desktop lacks, bold.
+  const settings::TFont given = w.ReceiversLbx->CoreFont();
+  ASSERT_EQ(given,
+            (settings::TFont{"MS Sans Serif", 8, settings::clWindowText, {settings::fsBold}}));
+  AnswerDialog([](QDialog& dialog) { dialog.accept(); });
+  w.NamesFont1->trigger();
+  EXPECT_EQ(w.ReceiversLbx->CoreFont(), given) << "OK without a change changes nothing";
+
+  // A colour, a style and an effect chosen in the dialog; the face stays.
+  AnswerDialog([](QDialog& dialog) {
+    auto* color = dialog.findChild<QComboBox*>(QStringLiteral("ColorCbx"));
+    auto* style = dialog.findChild<QComboBox*>(QStringLiteral("StyleCbx"));
+    auto* underline = dialog.findChild<QCheckBox*>(QStringLiteral("UnderlineChk"));
+    if (color == nullptr || style == nullptr || underline == nullptr) {
+      dialog.reject();
+      return ADD_FAILURE() << "no colour, style or effect choice";
+    }
+    color->setCurrentIndex(color->findText(QStringLiteral("Red")));
+    style->setCurrentIndex(style->findText(QStringLiteral("Bold Italic")));
+    underline->setChecked(true);
+    dialog.accept();
+  });
+  w.SendFont1->trigger();
+  EXPECT_EQ(w.SendMmo->CoreFont(),
+            (settings::TFont{"MS Sans Serif",
+                             8,
+                             settings::clRed,
+                             {settings::fsBold, settings::fsItalic, settings::fsUnderline}}));
+  w.SendMmo->viewport()->repaint();
+  EXPECT_EQ(w.SendMmo->palette().color(QPalette::Text), QColor(Qt::red)) << "the text colour";
+
+  // Another face chosen is given back by its name.
+  const QStringList families = QFontDatabase::families();
+  ASSERT_FALSE(families.isEmpty());
+  AnswerDialog([&families](QDialog& dialog) {
+    auto* family = dialog.findChild<QComboBox*>(QStringLiteral("FamilyCbx"));
+    if (family == nullptr) {
+      dialog.reject();
+      return ADD_FAILURE() << "no face choice";
+    }
+    family->setCurrentIndex(family->findText(families.last()));
+    dialog.accept();
+  });
+  w.RecvdFont1->trigger();
+  EXPECT_EQ(w.ReceivedMmo->CoreFont().Name, families.last().toStdString());
+  EXPECT_TRUE(w.ReceivedMmo->CoreFont().Style.Contains(settings::fsItalic));
+
+  // Cancelled, the dialog changes nothing.
+  AnswerDialog([](QDialog& dialog) {
+    if (auto* color = dialog.findChild<QComboBox*>(QStringLiteral("ColorCbx")))
+      color->setCurrentIndex(0);
+    dialog.reject();
+  });
+  w.NamesFont1->trigger();
+  EXPECT_EQ(w.ReceiversLbx->CoreFont(), given);
 }
 
 TEST_F(AppTest, SystemColoursFollowTheDesktopPaletteAtTheNextPaint) {

@@ -80,14 +80,25 @@ TEST_F(IniFileTest, BooleanIsAnyNonZeroInteger) {
   EXPECT_FALSE(read("abc", false));
 }
 
-TEST_F(IniFileTest, LongTextIsCutTo1023Characters) {
+TEST_F(IniFileTest, WhatIsWrittenReadsBackWhole) {
   TIniFile ini("Pling");
-  const std::string longText(2000, 'q');
-  ini.WriteText("S", "K", longText);
-  EXPECT_EQ(ini.ReadText("S", "K", ""), longText.substr(0, 1023));
-  const std::string exact(1023, 'r');
-  ini.WriteText("S", "K", exact);
-  EXPECT_EQ(ini.ReadText("S", "K", ""), exact);
+  // Any length: past the first buffer, and past several enlargements of it.
+  for (const std::size_t length : {1023u, 1024u, 2000u, 100000u}) {
+    const std::string text(length, 'q');
+    ini.WriteText("S", "K", text);
+    EXPECT_EQ(ini.ReadText("S", "K", ""), text) << length;
+  }
+  // Blanks at the ends and quotes around the text are kept: such a text is
+  // stored in quotes, which the profile functions take off again.
+  for (const std::string text : {"  spaced  ", "\"quoted\"", "'single'", " \"", ""}) {
+    ini.WriteText("S", "K", text);
+    EXPECT_EQ(ini.ReadText("S", "K", "d"), text) << text;
+  }
+  ini.WriteText("S", "Spaced", " HUB ");
+  ini.WriteText("S", "Plain", "a \"b\" c");
+  const std::string file = FileText(ConfigDir() / "Pling");
+  EXPECT_NE(file.find("Spaced=\" HUB \""), std::string::npos) << file;
+  EXPECT_NE(file.find("Plain=a \"b\" c\n"), std::string::npos) << file;
 }
 
 TEST_F(IniFileTest, WriteFailureRaisesWithTheNameAsSet) {
@@ -172,15 +183,24 @@ TEST_F(WindowsRegistryTest, IntegerForms) {
   EXPECT_EQ(registry.ReadInteger("S", "N", 0), -123);
 }
 
-TEST_F(WindowsRegistryTest, ValuesLongerThan255CharactersReadAsDefault) {
+TEST_F(WindowsRegistryTest, ValuesOfAnyLengthReadBackWhole) {
   TWindowsRegistry registry("Corvid", "Pling");
-  const std::string exact(255, 'a');
-  registry.WriteText("S", "Exact", exact);
-  EXPECT_EQ(registry.ReadText("S", "Exact", "d"), exact);
-  registry.WriteText("S", "Long", std::string(256, 'b'));
-  EXPECT_EQ(registry.ReadText("S", "Long", "d"), "d");
+  for (const std::size_t length : {255u, 256u, 300u, 100000u}) {
+    const std::string text(length, 'b');
+    registry.WriteText("S", "Long", text);
+    EXPECT_EQ(registry.ReadText("S", "Long", "d"), text) << length;
+  }
+  // Stored as any REG_SZ value, on one line of the REGEDIT4 text.
+  const std::string name = "Bob" + std::string(297, 'x') + "+";
+  registry.WriteText("Receivers", "NAME0", name);
+  const std::string hive = FileText(HivePath());
+  const auto keyAt = hive.find("[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME0]");
+  ASSERT_NE(keyAt, std::string::npos) << hive;
+  EXPECT_NE(hive.find("@=\"" + name + "\"", keyAt), std::string::npos) << hive;
+  // A long text read as an integer is read, and is no integer.
   registry.WriteText("S", "LongNumber", std::string(300, '1'));
-  EXPECT_EQ(registry.ReadInteger("S", "LongNumber", 5), 5);
+  EXPECT_EQ(ConvertErrorOf([&] { registry.ReadInteger("S", "LongNumber", 5); }),
+            "'" + std::string(300, '1') + "' is not a valid integer value");
 }
 
 TEST_F(WindowsRegistryTest, PathsLongerThan255CharactersAreUnusable) {

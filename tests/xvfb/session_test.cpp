@@ -303,3 +303,42 @@ TEST_F(XvfbSession, MessagesFromAndToTheCommandLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name longer than a registry value used to hold, between short names; and a
+// right click on the list (on another receiver, and below the last one) closed
+// with Escape: the list, its marks and the selection come back whole, twice.
+TEST_F(XvfbSession, ALongReceiverNameAndRightClicksKeepTheListAndItsSelection) {
+  const std::string longName = "M" + std::string(299, 'x');
+  const std::vector<std::string> stored = {"Alice-", "Bob+", longName + "-", "Zed-"};
+  for (std::size_t i = 0; i < stored.size(); ++i)
+    Set("Receivers", "NAME" + std::to_string(i), stored[i]);
+
+  for (int run = 0; run < 2; ++run) {
+    auto pling = StartPling();
+    const std::string window = WaitForWindow(*pling);
+    ASSERT_FALSE(window.empty()) << "no window; output:\n" << pling->Output();
+    if (run == 0) {
+      // The receivers column: the right 89 pixels, inside a border of 4; Alice
+      // is the first row, the space below Zed is empty.
+      const auto at = Geometry(window);
+      const int x = at.at("X") + at.at("WIDTH") - 89 + 4 + 30;
+      for (const int y : {at.at("Y") + 4 + 8, at.at("Y") + at.at("HEIGHT") - 38 - 4 - 12}) {
+        EXPECT_EQ(Command({"/usr/bin/xdotool", "mousemove", "--sync", std::to_string(x),
+                           std::to_string(y), "click", "3"})
+                      .status,
+                  0);
+        std::this_thread::sleep_for(500ms);
+        EXPECT_EQ(Command({"/usr/bin/xdotool", "key", "Escape"}).status, 0);
+        std::this_thread::sleep_for(300ms);
+      }
+    }
+    ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGTERM));
+    for (std::size_t i = 0; i < stored.size(); ++i)
+      EXPECT_EQ(Get("Receivers", "NAME" + std::to_string(i)), stored[i]) << "run " << run;
+    EXPECT_EQ(Get("Receivers", "NAME4"), "") << "run " << run;
+  }
+}
+
+}  // namespace

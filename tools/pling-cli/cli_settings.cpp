@@ -41,7 +41,8 @@ void Configure(settings::TMegaRegistry& store) {
   store.OpenBackEnd();
 }
 
-constexpr std::size_t kRegistryValueLimit = 255;
+// A registry key path (SECTION\KEY) holds at most this many characters.
+constexpr std::size_t kRegistryPathLimit = 255;
 
 }  // namespace
 
@@ -113,11 +114,7 @@ int SettingsCommand(const TArgs& args) {
       PrintError("a setting cannot hold a line break");
       return 1;
     }
-    if (registry && value.size() > kRegistryValueLimit) {
-      PrintError("a setting in the registry holds at most 255 characters");
-      return 1;
-    }
-    if (registry && (section.size() + 1 + key.size() > kRegistryValueLimit ||
+    if (registry && (section.size() + 1 + key.size() > kRegistryPathLimit ||
                      !platform::IsWritableRegValue(section + "\\" + key, value))) {
       PrintError("SECTION\\KEY must be a registry key path of at most 255 characters");
       return 1;
