@@ -83,12 +83,12 @@ QMessageBox* ShowNetworkBox(QWidget* parent, const QString& text, const QString&
 }
 
 // Hands the notices of the network to the window's thread while it lives.
-class TNoticeWatcher final : public QObject {
+class TNameNoticeWatcher final : public QObject {
  public:
-  TNoticeWatcher(QWidget* parent, std::function<void(const QString&)> showStatus)
+  TNameNoticeWatcher(QWidget* parent, std::function<void(const QString&)> showStatus)
       : QObject(parent), FParent(parent), FShowStatus(std::move(showStatus)) {
-    setObjectName(QStringLiteral("NetworkNoticeWatcher"));
-    platform::SetNetworkNoticeHandler([this](const platform::TNetworkNotice& notice) {
+    setObjectName(QStringLiteral("NameNoticeWatcher"));
+    platform::SetNameNoticeHandler([this](const platform::TNameNotice& notice) {
       // On a thread of the transport's; this object outlives the call (see below).
       QMetaObject::invokeMethod(
           this,
@@ -100,7 +100,7 @@ class TNoticeWatcher final : public QObject {
   }
   // No call is running, or comes, once the handler is gone; calls queued before
   // go with this object.
-  ~TNoticeWatcher() override { platform::SetNetworkNoticeHandler(nullptr); }
+  ~TNameNoticeWatcher() override { platform::SetNameNoticeHandler(nullptr); }
 
  private:
   void Show(const QString& text, const QString& brief) {
@@ -109,7 +109,7 @@ class TNoticeWatcher final : public QObject {
       FBox->setText(FBox->text() + QStringLiteral("\n\n") + text);
       return;
     }
-    FBox = ShowNetworkBox(FParent, text, QStringLiteral("NetworkNoticeBox"));
+    FBox = ShowNetworkBox(FParent, text, QStringLiteral("NameNoticeBox"));
   }
 
   QWidget* FParent;
@@ -128,12 +128,12 @@ void ReportNetworkProblem(QWidget* parent) {
   ShowNetworkBox(parent, text, QStringLiteral("NetworkProblemBox"));
 }
 
-void WatchNetworkNotices(QWidget* parent, std::function<void(const QString&)> showStatus) {
-  if (parent->findChild<QObject*>(QStringLiteral("NetworkNoticeWatcher"),
+void WatchNameNotices(QWidget* parent, std::function<void(const QString&)> showStatus) {
+  if (parent->findChild<QObject*>(QStringLiteral("NameNoticeWatcher"),
                                   Qt::FindDirectChildrenOnly) != nullptr) {
     return;
   }
-  new TNoticeWatcher(parent, std::move(showStatus));
+  new TNameNoticeWatcher(parent, std::move(showStatus));
 }
 
 }  // namespace pling::app

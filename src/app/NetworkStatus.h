@@ -37,6 +37,6 @@ void ReportNetworkProblem(QWidget* parent);
 // each in a message box like ReportNetworkProblem's (one box collects those that
 // come while it is open) and, briefly, through `showStatus`. For as long as
 // `parent` lives; a second call for the same parent does nothing.
-void WatchNetworkNotices(QWidget* parent, std::function<void(const QString&)> showStatus);
+void WatchNameNotices(QWidget* parent, std::function<void(const QString&)> showStatus);
 
 }  // namespace pling::app

@@ -742,7 +742,7 @@ void TPlingFrm::PlingOpen() {
                  .arg(FromAnsi(CapitalizeName(LocalUserName())),
                       FromAnsi(CapitalizeName(LocalComputerName()))));
   ReportNetworkProblem(this);
-  WatchNetworkNotices(this, [this](const QString& text) { ShowStatus(text); });
+  WatchNameNotices(this, [this](const QString& text) { ShowStatus(text); });
 }
 
 void TPlingFrm::PlingClose() {

@@ -37,15 +37,15 @@ void SetWinsServerSetting(std::string server);
 // another machine holds one of them, the WINS server refused one, does not
 // answer or cannot be found. One sentence, and a few words for a status line, in
 // the ANSI code page. Only the process that holds the network ports learns them.
-struct TNetworkNotice {
+struct TNameNotice {
   std::string text;
   std::string brief;
 };
 // Calls `handler` once for each notice (each text once per process), on a
 // thread of the transport's, and at once for those that came before. An empty
-// handler stops the calls: once SetNetworkNoticeHandler returns, the previous
+// handler stops the calls: once SetNameNoticeHandler returns, the previous
 // handler is not running and is not called again.
-void SetNetworkNoticeHandler(std::function<void(const TNetworkNotice&)> handler);
+void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler);
 
 // How a thread that serves a window waits while a mailslot write to another
 // machine looks its name up (up to a few seconds the first time; see README):

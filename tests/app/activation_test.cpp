@@ -203,9 +203,9 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
   w.Activate1->trigger();
   ASSERT_TRUE(w.Pling->Active());
   const auto tell = [](const std::string& text, const std::string& brief) {
-    std::thread([=] { platform::TellNetworkNotice({text, brief}); }).join();
+    std::thread([=] { platform::TellNameNotice({text, brief}); }).join();
   };
-  auto boxes = [&] { return w.findChildren<QMessageBox*>(QStringLiteral("NetworkNoticeBox")); };
+  auto boxes = [&] { return w.findChildren<QMessageBox*>(QStringLiteral("NameNoticeBox")); };
   tell("Another computer (10.0.0.7) already holds the name TESTBOB on the network.",
        "Name TESTBOB is in use by 10.0.0.7");
   ASSERT_TRUE(WaitFor([&] { return boxes().size() == 1 && boxes().front()->isVisible(); }));
@@ -237,12 +237,10 @@ TEST_F(AppTest, NoticesWhileNoWindowWatchesAreShownByTheNextOne) {
   ASSERT_TRUE(first.Pling->Active());
   Stop();
   // Nobody to show it to: nothing runs for it (the window's watcher is gone).
-  std::thread([] { platform::TellNetworkNotice({"Told while no window was there.", "-"}); }).join();
+  std::thread([] { platform::TellNameNotice({"Told while no window was there.", "-"}); }).join();
   app::TPlingFrm& second = Start();
   second.Activate1->trigger();
-  auto boxes = [&] {
-    return second.findChildren<QMessageBox*>(QStringLiteral("NetworkNoticeBox"));
-  };
+  auto boxes = [&] { return second.findChildren<QMessageBox*>(QStringLiteral("NameNoticeBox")); };
   ASSERT_TRUE(WaitFor([&] { return boxes().size() == 1; }));
   EXPECT_TRUE(boxes().front()->text().contains(QStringLiteral("Told while no window was there.")))
       << boxes().front()->text().toStdString();

@@ -195,8 +195,8 @@ int ListenCommand(const TArgs& args) {
 
   ApplyNetworkSettings();
   // What the network says about this machine's names, one line each, as it comes.
-  platform::SetNetworkNoticeHandler(
-      [](const platform::TNetworkNotice& notice) { PrintError(notice.text); });
+  platform::SetNameNoticeHandler(
+      [](const platform::TNameNotice& notice) { PrintError(notice.text); });
   int status = 0;
   try {
     // The threads started with the mailslot hold the stop signals back, so that
@@ -221,7 +221,7 @@ int ListenCommand(const TArgs& args) {
     status = 1;
   }
   endpoint.Close();
-  platform::SetNetworkNoticeHandler(nullptr);
+  platform::SetNameNoticeHandler(nullptr);
   if (outputLost) {
     PrintError("cannot write to standard output; stopped listening");
     status = 1;

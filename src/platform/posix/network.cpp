@@ -161,7 +161,7 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
     }
     config.nameTimers.broadcastInterval = NameRetryInterval();
     config.nameNotice = [](const net::TNameNotice& notice) {
-      TellNetworkNotice(TNetworkNotice{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
+      TellNameNotice(TNameNotice{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
     };
     state.transport = std::make_shared<TNetworkTransport>(std::move(config));
   }
@@ -183,37 +183,37 @@ void SetWinsServerSetting(std::string server) {
 namespace {
 
 // The notices told so far, and who is told them. Calls to the handler hold
-// gNoticeCall, so that a handler taken away is not running once that returns.
-std::mutex gNoticeCall;
-std::mutex gNoticeLock;
-std::function<void(const TNetworkNotice&)> gNoticeHandler;
-std::vector<TNetworkNotice> gNotices;
+// gNameNoticeCall, so that a handler taken away is not running once that returns.
+std::mutex gNameNoticeCall;
+std::mutex gNameNoticeLock;
+std::function<void(const TNameNotice&)> gNameNoticeHandler;
+std::vector<TNameNotice> gNameNotices;
 
 }  // namespace
 
-void SetNetworkNoticeHandler(std::function<void(const TNetworkNotice&)> handler) {
-  std::lock_guard<std::mutex> call(gNoticeCall);
-  std::vector<TNetworkNotice> earlier;
+void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler) {
+  std::lock_guard<std::mutex> call(gNameNoticeCall);
+  std::vector<TNameNotice> earlier;
   {
-    std::lock_guard<std::mutex> guard(gNoticeLock);
-    gNoticeHandler = handler;
-    earlier = gNotices;
+    std::lock_guard<std::mutex> guard(gNameNoticeLock);
+    gNameNoticeHandler = handler;
+    earlier = gNameNotices;
   }
   if (handler) {
-    for (const TNetworkNotice& notice : earlier) handler(notice);
+    for (const TNameNotice& notice : earlier) handler(notice);
   }
 }
 
-void TellNetworkNotice(const TNetworkNotice& notice) {
-  std::lock_guard<std::mutex> call(gNoticeCall);
-  std::function<void(const TNetworkNotice&)> handler;
+void TellNameNotice(const TNameNotice& notice) {
+  std::lock_guard<std::mutex> call(gNameNoticeCall);
+  std::function<void(const TNameNotice&)> handler;
   {
-    std::lock_guard<std::mutex> guard(gNoticeLock);
-    const bool told = std::any_of(gNotices.begin(), gNotices.end(),
-                                  [&](const TNetworkNotice& n) { return n.text == notice.text; });
+    std::lock_guard<std::mutex> guard(gNameNoticeLock);
+    const bool told = std::any_of(gNameNotices.begin(), gNameNotices.end(),
+                                  [&](const TNameNotice& n) { return n.text == notice.text; });
     if (told) return;
-    gNotices.push_back(notice);
-    handler = gNoticeHandler;
+    gNameNotices.push_back(notice);
+    handler = gNameNoticeHandler;
   }
   if (handler) handler(notice);
 }

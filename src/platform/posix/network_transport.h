@@ -19,7 +19,7 @@ void StartNetworkReceiving();
 // as a datagram can be lost. Defined with the mailslot service.
 bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data);
 // Hands a notice about this machine's names to the handler (see
-// SetNetworkNoticeHandler); a text told before is not told again.
-void TellNetworkNotice(const TNetworkNotice& notice);
+// SetNameNoticeHandler); a text told before is not told again.
+void TellNameNotice(const TNameNotice& notice);
 
 }  // namespace pling::platform
