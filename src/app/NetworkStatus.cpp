@@ -47,6 +47,8 @@ void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
                              WaitServingTheWindow});
   platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
   platform::SetWinsServerSetting(registry.ReadText(kNetworkSection, kWinsServerKey, ""));
+  platform::SetSessionMessagesEnabled(
+      registry.ReadBool(kNetworkSection, kSessionMessagesKey, true));
 }
 
 QString NetworkProblemText() {

@@ -22,6 +22,9 @@ inline constexpr const char* kNetworkKey = "Network";
 // The WINS server (section "Settings", key "WinsServer": an IPv4 address or a
 // host name; empty: none), read at the same time.
 inline constexpr const char* kWinsServerKey = "WinsServer";
+// Section "Settings", key "SessionMessages": 0 sends every message to another
+// machine as a datagram, without trying a session message that it confirms.
+inline constexpr const char* kSessionMessagesKey = "SessionMessages";
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
 
 // Why messages from other machines cannot be received, for the window; empty when

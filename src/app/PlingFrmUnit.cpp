@@ -34,6 +34,7 @@
 #include "mailslot/lxMailSlot.h"
 #include "platform/exceptions.h"
 #include "platform/identity.h"
+#include "platform/mailslot_service.h"
 #include "platform/main_thread.h"
 #include "platform/sound.h"
 #include "settings/Megares.h"
@@ -1041,6 +1042,7 @@ void TPlingFrm::SendToSelected(QString Text) {
     if (ReceiversLbx->Selected(i)) receivers << ReceiversLbx->item(i)->text();
   }
   FNotSent.clear();
+  FUnconfirmed.clear();
   for (const QString& receiver : receivers) SendTo(receiver, Text);
 }
 
@@ -1072,6 +1074,13 @@ void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
     ShowStatus(QStringLiteral("Not sent to ") + FNotSent.join(QStringLiteral(", ")));
   } else if (replaced && FNotSent.isEmpty()) {
     ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
+  } else if (platform::LastWriteDelivery() == platform::TWriteDelivery::Datagram) {
+    // Sent to one machine as a datagram: it did not confirm the message, as one
+    // that takes session messages does (a confirmed delivery adds nothing).
+    FUnconfirmed << Receiver;
+    if (FNotSent.isEmpty()) {
+      ShowStatus(QStringLiteral("No receipt from ") + FUnconfirmed.join(QStringLiteral(", ")));
+    }
   }
 }
 

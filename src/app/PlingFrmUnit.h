@@ -257,7 +257,8 @@ class TPlingFrm : public QWidget {
   std::string FUserName;
   std::string FComputerName;
   QString FLastMessage;
-  QStringList FNotSent;  // receivers of the present send that did not get it
+  QStringList FNotSent;      // receivers of the present send that did not get it
+  QStringList FUnconfirmed;  // receivers it reached as a datagram only, not confirmed
   QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
   QString FOpenPath = QStringLiteral("Pling.txt");  // where the next open starts
   // Stored values that could not be read at the start, by SettingId, with the

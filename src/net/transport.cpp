@@ -31,6 +31,8 @@
 #include "net/name_service.h"
 #include "net/netbios.h"
 #include "net/resolver.h"
+#include "net/session_client.h"
+#include "net/session_server.h"
 #include "net/socket.h"
 
 namespace pling::net {
@@ -40,6 +42,7 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 constexpr std::string_view kMailslotPrefix = "\\MAILSLOT\\";
+constexpr std::string_view kMessengerSlot = "MESSNGR";
 // The time to live our name answers carry, as Windows gives it.
 constexpr std::uint32_t kAnswerTtl = 259200;
 // Datagrams taken from one socket before the others get their turn.
@@ -236,6 +239,10 @@ struct TTransport::TState {
     return upper == NetBiosName::Broadcast() || upper == workgroup00 || ourNames.Holds(upper);
   }
 
+  // Session messages (session_server.h, session_client.h).
+  std::unique_ptr<TSessionServer> StartSessionServer(std::string& why) const;
+  bool SendSessionMessage(const TResolved& target, std::string_view data) const;
+
   void Run();
   void Serve(TFd& listener, TFd& datagrams, TFd& names);
   void ReceiveDatagrams(int fd);
@@ -312,7 +319,9 @@ void TTransport::TState::Run() {
         std::lock_guard<std::mutex> guard(queryLock);
         namesFd = names.Get();
       }
-      Settle({}, true);
+      std::string sessionProblem;
+      const std::unique_ptr<TSessionServer> sessions = StartSessionServer(sessionProblem);
+      Settle(sessionProblem, true);
       Serve(listener, datagrams, names);
       std::lock_guard<std::mutex> guard(queryLock);
       namesFd = -1;
@@ -511,6 +520,39 @@ void TTransport::TState::TakeNamePacket(int fd, std::string_view packet, const s
   SendTo(fd, answer, asker, ntohs(from.sin_port));
 }
 
+std::unique_ptr<TSessionServer> TTransport::TState::StartSessionServer(std::string& why) const {
+  if (config.sessionPort == 0) return nullptr;
+  TSessionServerConfig sessions;
+  sessions.computerName = config.computerName;
+  sessions.userName = config.userName;
+  sessions.port = config.sessionPort;
+  if (config.deliverLocal) {
+    sessions.deliver = [deliver = config.deliverLocal](std::string_view datagram) {
+      return deliver(kMessengerSlot, datagram);
+    };
+  }
+  auto server = std::make_unique<TSessionServer>(std::move(sessions));
+  why = server->Start();
+  return server;
+}
+
+bool TTransport::TState::SendSessionMessage(const TResolved& target, std::string_view data) const {
+  // The messenger datagram's fields: sender, 0x00, receiver, 0x00, text.
+  const std::size_t first = data.find('\0');
+  const std::size_t second = first == std::string_view::npos ? first : data.find('\0', first + 1);
+  if (second == std::string_view::npos) return false;
+  TSessionMessage message;
+  message.sender = std::string(data.substr(0, first));
+  message.receiver = std::string(data.substr(first + 1, second - first - 1));
+  const std::string_view text = data.substr(second + 1);
+  message.text = std::string(text.substr(0, text.find('\0')));
+  SessionRequest names;
+  names.called = target.name;
+  names.called.bytes[15] = 0x03;  // the machine's messenger name
+  names.calling = computer00;
+  return net::SendSessionMessage(target.address, config.sessionPort, names, message);
+}
+
 TTransport::TTransport(TTransportConfig config)
     : FState(std::make_shared<TState>(std::move(config))) {
   TState* state = FState.get();
@@ -579,9 +621,12 @@ bool TTransport::HoldsPorts() const {
   return FState->holds;
 }
 
-bool TTransport::SendsAtOnce(std::string_view machine) {
+bool TTransport::SendsAtOnce(std::string_view machine, TSendWay way) {
   if (machine.empty() || machine.back() == '*') return true;
-  return FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now()).has_value();
+  const auto cached = FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now());
+  if (!cached) return false;
+  // A name nobody answered for fails at once; a session message waits for its machine.
+  return !cached->has_value() || way == TSendWay::Datagram || FState->config.sessionPort == 0;
 }
 
 TResolver& TTransport::Resolver() {
@@ -589,7 +634,7 @@ TResolver& TTransport::Resolver() {
 }
 
 TSendResult TTransport::Send(std::string_view machine, std::string_view slotName,
-                             std::string_view data) {
+                             std::string_view data, TSendWay way) {
   if (data.size() > kMaxMailslotData) return TSendResult::TooLong;
   if (machine.empty() || slotName.empty()) return TSendResult::BadName;
   const TTransportConfig& config = FState->config;
@@ -627,6 +672,11 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
   if (machine.find('*') != std::string_view::npos) return TSendResult::BadName;
   const std::optional<TResolved> target = FState->resolver.Resolve(AsciiUpper(machine));
   if (!target) return TSendResult::NotFound;
+  // A session message first where the machine takes one: it is confirmed.
+  if (way == TSendWay::SessionFirst && config.sessionPort != 0 &&
+      AsciiUpper(slotName) == kMessengerSlot && FState->SendSessionMessage(*target, data)) {
+    return TSendResult::Delivered;
+  }
   if (socket < 0) return TSendResult::Failed;
   datagram.type = DatagramType::DirectUnique;
   datagram.destination = target->name;

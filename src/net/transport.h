@@ -24,6 +24,10 @@
 // the user should know about them (another machine holds one, the server refused
 // one or does not answer) goes to TTransportConfig::nameNotice.
 //
+// The holder also takes session messages on TCP 139 (session_server.h); when
+// another program holds that port, ReceiveProblem() says so while datagrams are
+// still received.
+//
 // Sending. A write to NAME goes as a direct unique datagram to NAME's address
 // (see resolver.h); a write to "*" or "DOMAIN*" as a direct group datagram to
 // WORKGROUP<00> (DOMAIN<00>) at every interface's broadcast address, and also to
@@ -31,7 +35,8 @@
 // come from this machine's own addresses. Datagrams go from a port of the
 // writer's own; the header names port 138, as receivers expect. Name queries go
 // from port 137 when this process holds it (some old peers answer only there),
-// else from a port of their own.
+// else from a port of their own. Asked to, a message to one machine goes first
+// as a session message, which the machine confirms (session_client.h).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,9 +68,15 @@ struct TTransportConfig {
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = 138;
   std::uint16_t namePort = 137;
+  std::uint16_t sessionPort = 139;  // 0: the holder takes no session messages
 };
 
-enum class TSendResult { Sent, TooLong, BadName, NotFound, Failed };
+// Sent: a datagram went out. Delivered: the machine confirmed the message.
+enum class TSendResult { Sent, Delivered, TooLong, BadName, NotFound, Failed };
+
+// How a write to one machine goes: as a datagram, or first as a session message
+// (only to the messenger mailslot; a workgroup write is always a datagram).
+enum class TSendWay { Datagram, SessionFirst };
 
 class TTransport {
  public:
@@ -94,12 +105,17 @@ class TTransport {
 
   // Writes `data` to the mailslot `slotName` (OEM upper case, without
   // "\MAILSLOT\") on `machine` (OEM code page): a name, "*" or "DOMAIN*". More
-  // than kMaxMailslotData bytes are refused (TooLong) and nothing is sent.
-  TSendResult Send(std::string_view machine, std::string_view slotName, std::string_view data);
+  // than kMaxMailslotData bytes are refused (TooLong) and nothing is sent. With
+  // SessionFirst a messenger datagram (sender, 0x00, receiver, 0x00, text) to one
+  // machine tries a session message first, and goes as the datagram when the
+  // machine does not take it.
+  TSendResult Send(std::string_view machine, std::string_view slotName, std::string_view data,
+                   TSendWay way = TSendWay::Datagram);
 
   // Whether a write to `machine` would go out at once: a workgroup write, or a
-  // name whose answer is cached. Otherwise Send first asks the network.
-  bool SendsAtOnce(std::string_view machine);
+  // name whose answer is cached (and no session message to try). Otherwise Send
+  // first waits for the network.
+  bool SendsAtOnce(std::string_view machine, TSendWay way = TSendWay::Datagram);
 
   // The names lookups go through (cache included), for tests and benchmarks.
   class TResolver& Resolver();

@@ -69,6 +69,13 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD shareMode,
 // size limit is known and exceeded, or when the message cannot be taken whole.
 bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
 
+// How the calling thread's last successful WriteFile went: into a mailslot on
+// this machine; as a datagram to the machines of a workgroup; as a datagram to one
+// machine, sent but not confirmed; or as a message that machine confirmed it took
+// (a session message, see platform/network.h).
+enum class TWriteDelivery { Local, Workgroup, Datagram, Confirmed };
+TWriteDelivery LastWriteDelivery();
+
 bool CloseHandle(HANDLE handle);
 
 // Waits until a message is waiting in the mailslot, `stop` is set, or the time-out

@@ -23,6 +23,14 @@ namespace pling::platform {
 void SetNetworkEnabled(bool enabled);
 // Whether the transport is on: the setting, unless the environment turns it off.
 bool NetworkEnabled();
+// Session messages: a write to the messenger mailslot of one other machine goes
+// first as a session message on TCP 139, which that machine confirms, and as the
+// datagram where it takes none (LastWriteDelivery in mailslot_service.h tells
+// which way a write went). On unless the program's setting turns it off (and
+// only while the transport is on). Receiving session messages is not affected.
+void SetSessionMessagesEnabled(bool enabled);
+bool SessionMessagesEnabled();
+
 // Empty while messages written on other machines reach this machine's mailslots
 // (or the transport is off, or no mailslot was opened yet); otherwise one sentence
 // for the user that says why they cannot be received.

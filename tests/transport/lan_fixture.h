@@ -179,13 +179,14 @@ class TLanTest : public ::testing::Test {
   const std::string& Dir() const { return FDir; }
 
   // The shell command that runs `command` on host `i`, named `name`, as user
-  // `name`, with the transport on (unless `network` is "off").
+  // `name`, with the transport on (unless `network` is "off"), and settings of
+  // its own (a folder per host name in the test's folder).
   std::string OnHost(int i, const std::string& name, const std::string& command,
                      const std::string& network = "on") const {
     return "exec ip netns exec " + Host(i) + " unshare --uts --mount sh -c 'mount --bind " +
            Passwd(name) + " /etc/passwd && hostname " + name +
            " && PLING_NAME_RETRY_MS=20 PLING_NETWORK=" + network + " PLING_SMB_CONF=" + FDir +
-           "/smb.conf exec " + command + "'";
+           "/smb.conf XDG_CONFIG_HOME=" + FDir + "/config-" + name + " exec " + command + "'";
   }
 
   // A password file in which the superuser is called `name`.

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,8 +19,11 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include "../support/private_network.h"
 
 extern char** environ;
 
@@ -300,6 +304,45 @@ TEST_F(XvfbSession, MessagesFromAndToTheCommandLine) {
   EXPECT_NE(listen.Output().find("typed in pling"), std::string::npos) << listen.Output();
   if (!status) listen.Signal(SIGKILL);
   ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGTERM));
+}
+
+// `smbclient -M` (as `net send` would) reaches the window over a session on TCP
+// 139, in this test's own network namespace: the window takes the message and
+// adds its sender to the list, which is saved at exit.
+TEST_F(XvfbSession, ASessionMessageFromSambasClientReachesTheWindow) {
+  if (!pling::testing::OnlyLoopback()) GTEST_SKIP() << "needs a network namespace of its own";
+  if (Command({"/bin/sh", "-c", "command -v smbclient"}).status != 0)
+    GTEST_SKIP() << "smbclient (package smbclient) missing";
+  if (Command({"/bin/sh", "-c", "ip link set lo up"}).status != 0)
+    GTEST_SKIP() << "cannot bring the loopback interface up here";
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  std::string computer(host, std::string_view(host).find('.') == std::string_view::npos
+                                 ? std::string_view(host).size()
+                                 : std::string_view(host).find('.'));
+  for (char& c : computer) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  Set("Settings", "Active", "1");
+  FEnv["PLING_NETWORK"] = "on";
+  auto pling = StartPling();
+  ASSERT_FALSE(WaitForWindow(*pling).empty()) << "no window; output:\n" << pling->Output();
+  bool listening = false;
+  for (int i = 0; i < 250 && !listening; ++i) {
+    std::ifstream tcp("/proc/net/tcp");
+    const std::string table{std::istreambuf_iterator<char>(tcp), std::istreambuf_iterator<char>()};
+    listening = table.find("00000000:008B 00000000:0000 0A") != std::string::npos;
+    if (!listening) std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_TRUE(listening) << pling->Output();
+  std::ofstream(FRoot / "message") << "Hello from Samba\nsecond line";
+  std::ofstream(FRoot / "client.conf") << "[global]\n dos charset = CP850\n";
+  const Finished sent =
+      Command({"/bin/sh", "-c",
+               "smbclient -s " + (FRoot / "client.conf").string() + " -M " + computer +
+                   " -I 127.0.0.1 -N -U dave < " + (FRoot / "message").string()});
+  ASSERT_EQ(sent.status, 0) << sent.output;
+  std::this_thread::sleep_for(3s);
+  ASSERT_NO_FATAL_FAILURE(Stop(*pling, SIGTERM));
+  EXPECT_EQ(Get("Receivers", "NAME0"), "Dave-");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "cli.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/identity.h"
+#include "platform/mailslot_service.h"
 #include "platform/network.h"
 #include "platform/types.h"
 
@@ -17,13 +18,16 @@ namespace pling::cli {
 namespace {
 
 constexpr const char* kSendUsage =
-    "usage: pling-cli send [--from NAME] [--server SERVER] [--machine MACHINE] RECEIVER [TEXT...]\n"
+    "usage: pling-cli send [--from NAME] [--server SERVER] [--machine MACHINE] [--verbose]\n"
+    "                      RECEIVER [TEXT...]\n"
     "\n"
     "Sends one message to RECEIVER, as the main window does.\n"
     "  direct (default)   written to the machine RECEIVER, this computer's name as sender\n"
     "  --server SERVER    written to SERVER, which passes it on; the user's name as sender\n"
     "  --from NAME        sender name instead\n"
     "  --machine MACHINE  target machine instead (\".\" this computer, \"*\" the domain)\n"
+    "  --verbose          say how it went: confirmed by the machine (a session message)\n"
+    "                     or sent as a datagram only\n"
     "TEXT is the rest of the command line; without it, standard input (line breaks\n"
     "kept, sent as CR LF). A message must fit in one datagram (424 bytes with both\n"
     "names when it goes to another machine); a longer one is refused.\n"
@@ -79,6 +83,22 @@ std::string SlotPath(const std::string& target) {
   return "\\\\" + EscapeForTerminal(target) + "\\mailslot\\" + mailslot::MessengerSlotName;
 }
 
+// What --verbose says once the message went out.
+std::string DeliveryReport(platform::TWriteDelivery delivery, const std::string& target) {
+  const std::string machine = EscapeForTerminal(target);
+  switch (delivery) {
+    case platform::TWriteDelivery::Local:
+      return "delivered to the mailslot on this computer";
+    case platform::TWriteDelivery::Workgroup:
+      return "sent as a datagram to the machines of " + machine + "; delivery not confirmed";
+    case platform::TWriteDelivery::Datagram:
+      return "sent as a datagram to " + machine + "; delivery not confirmed";
+    case platform::TWriteDelivery::Confirmed:
+      break;
+  }
+  return "delivered to " + machine + ", which confirmed it (session message)";
+}
+
 int TooLong(const std::string& target, std::size_t textLimit) {
   PrintError("message too long: a message to " + SlotPath(target) + " holds at most " +
              std::to_string(textLimit) + " bytes of text");
@@ -89,7 +109,7 @@ int TooLong(const std::string& target, std::size_t textLimit) {
 
 int SendCommand(const TArgs& args) {
   std::string from, server, machine, receiver;
-  bool haveFrom = false, haveServer = false, haveMachine = false;
+  bool haveFrom = false, haveServer = false, haveMachine = false, verbose = false;
   TArgs words;
   bool optionsDone = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -104,6 +124,8 @@ int SendCommand(const TArgs& args) {
       if (arg == "--from") from = value, haveFrom = true;
       if (arg == "--server") server = value, haveServer = true;
       if (arg == "--machine") machine = value, haveMachine = true;
+    } else if (!optionsDone && arg == "--verbose") {
+      verbose = true;
     } else if (!optionsDone && arg == "--") {
       optionsDone = true;
     } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
@@ -205,6 +227,7 @@ int SendCommand(const TArgs& args) {
     PrintError("could not write the message to " + SlotPath(target) + why);
     return 1;
   }
+  if (verbose) std::printf("%s\n", DeliveryReport(platform::LastWriteDelivery(), target).c_str());
   return 0;
 }
 

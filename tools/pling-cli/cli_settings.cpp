@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "cli.h"
@@ -9,6 +10,7 @@
 #include "platform/network.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/version.h"
 #include "settings/Megares.h"
 
 namespace pling::cli {
@@ -46,17 +48,42 @@ constexpr std::size_t kRegistryPathLimit = 255;
 
 }  // namespace
 
-void ApplyNetworkSettings() {
+namespace {
+
+// The window's store, read where the window keeps it; none where its file is not
+// there (nothing is made for a read).
+std::unique_ptr<settings::TMegaRegistry> ExistingStore() {
+  const bool registry =
+      settings::TMegaRegistry::KindForVersion(platform::GetVersion()) == settings::bkRegistry;
   std::error_code error;
-  if (!std::filesystem::exists(platform::RegistryHivePath(), error) &&
-      !std::filesystem::exists(platform::WindowsDirectory() + "/Pling", error)) {
-    return;
+  if (!std::filesystem::exists(
+          registry ? platform::RegistryHivePath() : platform::WindowsDirectory() + "/Pling",
+          error)) {
+    return nullptr;
   }
+  auto store = std::make_unique<settings::TMegaRegistry>(nullptr);
+  Configure(*store);
+  return store;
+}
+
+}  // namespace
+
+bool SessionMessagesSetting() {
   try {
-    settings::TMegaRegistry store(nullptr);
-    Configure(store);
+    const auto store = ExistingStore();
+    return store ? store->ReadBool("Settings", "SessionMessages", true) : true;
+  } catch (const std::exception&) {
+    return true;  // unreadable: the default
+  }
+}
+
+void ApplyNetworkSettings() {
+  platform::SetSessionMessagesEnabled(SessionMessagesSetting());
+  try {
     // The window's section and key (app/NetworkStatus.h).
-    platform::SetWinsServerSetting(store.ReadText("Settings", "WinsServer", ""));
+    if (const auto store = ExistingStore()) {
+      platform::SetWinsServerSetting(store->ReadText("Settings", "WinsServer", ""));
+    }
   } catch (const std::exception&) {
     // Unreadable settings name no server; the Samba configuration still may.
   }

@@ -14,7 +14,7 @@ constexpr const char* kUsage =
     "usage: pling-cli COMMAND [ARGS]\n"
     "\n"
     "Commands:\n"
-    "  send [--from NAME] [--server SERVER] [--machine MACHINE] RECEIVER [TEXT...]\n"
+    "  send [--from NAME] [--server SERVER] [--machine MACHINE] [--verbose] RECEIVER [TEXT...]\n"
     "                    send one message\n"
     "  listen [--count N] [--raw] [--json]\n"
     "                    hold the messenger mailslot and print every message\n"

@@ -670,6 +670,18 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*
   }
 }
 
+namespace {
+thread_local TWriteDelivery gLastWriteDelivery = TWriteDelivery::Local;
+}  // namespace
+
+void NoteWriteDelivery(TWriteDelivery delivery) {
+  gLastWriteDelivery = delivery;
+}
+
+TWriteDelivery LastWriteDelivery() {
+  return gLastWriteDelivery;
+}
+
 bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
   if (buffer == nullptr && bytesToWrite != 0) return FailBool(ERROR_INVALID_PARAMETER);
@@ -683,7 +695,11 @@ bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
     // A local receiver's size limit is not visible here: a message longer than it
     // is taken and then dropped by the receiving mailslot.
     written = SendDatagram(writer.fd, buffer, bytesToWrite, error);
+    NoteWriteDelivery(TWriteDelivery::Local);
   } else {
+    NoteWriteDelivery(!writer.machine.empty() && writer.machine.back() == '*'
+                          ? TWriteDelivery::Workgroup
+                          : TWriteDelivery::Datagram);
     try {
       const std::string_view data(static_cast<const char*>(buffer), bytesToWrite);
       written = writer.transport->Write(writer.machine, writer.slotName, data, error);

@@ -59,6 +59,7 @@ std::string OemUpper(std::string ansi) {
 
 std::mutex gWaitLock;
 TNetworkWait gWait;
+std::atomic<bool> gSessionMessages{true};
 
 TNetworkWait CurrentWait() {
   std::lock_guard<std::mutex> guard(gWaitLock);
@@ -75,8 +76,11 @@ class TNetworkTransport final : public IMailslotTransport {
     OemUpperCase(oemMachine);
     const std::string slot = OemUpper(std::string(slotName));
     const TNetworkWait wait = CurrentWait();
+    const net::TSendWay way = gSessionMessages.load(std::memory_order_relaxed)
+                                  ? net::TSendWay::SessionFirst
+                                  : net::TSendWay::Datagram;
     net::TSendResult result = net::TSendResult::Failed;
-    if (wait.servesThisThread && wait.wait && !FTransport.SendsAtOnce(oemMachine) &&
+    if (wait.servesThisThread && wait.wait && !FTransport.SendsAtOnce(oemMachine, way) &&
         wait.servesThisThread()) {
       // The name must be looked up: that happens on a thread of its own while this
       // one keeps its window alive.
@@ -85,9 +89,9 @@ class TNetworkTransport final : public IMailslotTransport {
         net::TSendResult result = net::TSendResult::Failed;
       };
       auto async = std::make_shared<TAsync>();
-      std::thread worker([this, async, oemMachine, slot, text = std::string(data)] {
+      std::thread worker([this, async, oemMachine, slot, way, text = std::string(data)] {
         try {
-          async->result = FTransport.Send(oemMachine, slot, text);
+          async->result = FTransport.Send(oemMachine, slot, text, way);
         } catch (...) {
           async->result = net::TSendResult::Failed;
         }
@@ -102,10 +106,13 @@ class TNetworkTransport final : public IMailslotTransport {
       worker.join();
       result = async->result;
     } else {
-      result = FTransport.Send(oemMachine, slot, data);
+      result = FTransport.Send(oemMachine, slot, data, way);
     }
     switch (result) {
       case net::TSendResult::Sent:
+        return true;
+      case net::TSendResult::Delivered:
+        NoteWriteDelivery(TWriteDelivery::Confirmed);
         return true;
       case net::TSendResult::TooLong:
         error = ERROR_INVALID_PARAMETER;
@@ -221,6 +228,14 @@ void TellNameNotice(const TNameNotice& notice) {
 void SetNetworkEnabled(bool enabled) {
   std::lock_guard<std::mutex> guard(State().lock);
   State().enabledBySetting = enabled;
+}
+
+void SetSessionMessagesEnabled(bool enabled) {
+  gSessionMessages.store(enabled, std::memory_order_relaxed);
+}
+
+bool SessionMessagesEnabled() {
+  return gSessionMessages.load(std::memory_order_relaxed) && NetworkEnabled();
 }
 
 bool NetworkEnabled() {

@@ -21,5 +21,9 @@ bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data)
 // Hands a notice about this machine's names to the handler (see
 // SetNameNoticeHandler); a text told before is not told again.
 void TellNameNotice(const TNameNotice& notice);
+// Records how the calling thread's current write went (LastWriteDelivery). The
+// mailslot service records Local, Workgroup or Datagram before it writes; the
+// network transport records Confirmed. Defined with the mailslot service.
+void NoteWriteDelivery(TWriteDelivery delivery);
 
 }  // namespace pling::platform

@@ -1,0 +1,59 @@
+// The status line after a send to other machines: a machine that confirmed the
+// message adds nothing; one that got it as a datagram only is named.
+#include <QAction>
+#include <memory>
+#include <string>
+
+#include "app_fixture.h"
+#include "platform/mailslot_service.h"
+#include "platform/posix/network_transport.h"
+
+namespace pling::testing {
+namespace {
+
+// Other machines as the network transport reaches them: those whose name starts
+// with "C" confirm a message (a session message), "Zed" cannot be reached, the
+// rest get a datagram.
+class TReceiptTransport : public platform::IMailslotTransport {
+ public:
+  bool Write(std::string_view machine, std::string_view, std::string_view,
+             platform::DWORD& error) override {
+    if (machine == "Zed") {
+      error = platform::ERROR_BAD_NETPATH;
+      return false;
+    }
+    if (machine.starts_with("C")) platform::NoteWriteDelivery(platform::TWriteDelivery::Confirmed);
+    return true;
+  }
+};
+
+class ReceiptTest : public AppTest {
+ protected:
+  void TearDown() override {
+    platform::SetMailslotTransport(nullptr);
+    AppTest::TearDown();
+  }
+  QString SendTo(const QStringList& receivers) {
+    app::TPlingFrm& w = Window();
+    w.StatusTmrTimer();
+    w.ReceiversLbx->clear();
+    for (const QString& receiver : receivers) w.ReceiversLbx->AddItem(receiver);
+    for (int i = 0; i < w.ReceiversLbx->count(); ++i) w.ReceiversLbx->SetSelected(i, true);
+    w.SendMmo->setPlainText(QStringLiteral("hi"));
+    w.SendMmo->selectAll();
+    w.Send1->trigger();
+    return w.StatusLbl->text();
+  }
+};
+
+TEST_F(ReceiptTest, TheStatusLineNamesTheReceiversWhoseMachinesDidNotConfirm) {
+  platform::SetMailslotTransport(std::make_shared<TReceiptTransport>());
+  Start();
+  EXPECT_EQ(SendTo({"Bob", "Carol", "Dan"}), QStringLiteral("No receipt from Bob, Dan"));
+  EXPECT_EQ(SendTo({"Carol", "Cyd"}), QString());
+  // What was not sent at all is what the user is told.
+  EXPECT_EQ(SendTo({"Bob", "Zed"}), QStringLiteral("Not sent to Zed"));
+}
+
+}  // namespace
+}  // namespace pling::testing
