@@ -525,6 +525,7 @@ std::unique_ptr<TSessionServer> TTransport::TState::StartSessionServer(std::stri
   TSessionServerConfig sessions;
   sessions.computerName = config.computerName;
   sessions.userName = config.userName;
+  sessions.holds = [this](const NetBiosName& name) { return ourNames.Holds(name); };  // [names]
   sessions.port = config.sessionPort;
   if (config.deliverLocal) {
     sessions.deliver = [deliver = config.deliverLocal](std::string_view datagram) {
