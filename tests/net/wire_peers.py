@@ -90,23 +90,18 @@ def samba_name(hexbytes):
     out("operation", f"0x{packet.operation:04x}")
     out("qdcount", packet.qdcount)
     out("ancount", packet.ancount)
-    out("arcount", packet.arcount)
     for i, question in enumerate(packet.questions):
         out(f"question{i}.name", name_text(question.name))
         out(f"question{i}.type", hex(question.question_type))
         out(f"question{i}.class", hex(question.question_class))
-    for kind, records in (("answer", packet.answers), ("additional", packet.additional)):
-        for i, record in enumerate(records or []):
-            out(f"{kind}{i}.name", name_text(record.name))
-            out(f"{kind}{i}.type", hex(record.rr_type))
-            out(f"{kind}{i}.class", hex(record.rr_class))
-            out(f"{kind}{i}.ttl", record.ttl)
-            if record.rr_type == nbt.NBT_QTYPE_NETBIOS:
-                for j, address in enumerate(record.rdata.addresses):
-                    out(f"{kind}{i}.nb_flags{j}", f"0x{address.nb_flags:04x}")
-                    out(f"{kind}{i}.address{j}", address.ipaddr)
-            elif hasattr(record.rdata, "data"):
-                out(f"{kind}{i}.data", bytes(record.rdata.data).hex())
+    for i, answer in enumerate(packet.answers):
+        out(f"answer{i}.name", name_text(answer.name))
+        out(f"answer{i}.type", hex(answer.rr_type))
+        out(f"answer{i}.class", hex(answer.rr_class))
+        out(f"answer{i}.ttl", answer.ttl)
+        for j, address in enumerate(answer.rdata.addresses):
+            out(f"answer{i}.nb_flags{j}", f"0x{address.nb_flags:04x}")
+            out(f"answer{i}.address{j}", address.ipaddr)
     repacked = ndr_pack(packet)
     out("repacked", "same" if repacked == raw else repacked.hex())
 
