@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/PlingApplication.h"
 #include "app/PlingFrmUnit.h"
@@ -26,11 +27,90 @@ constexpr const char* kUsage =
     "  --help     show this text and exit\n"
     "  --version  show the program's version and exit\n"
     "\n"
-    "Other arguments go to Qt (such as -platform or -display).\n";
+    "Qt's own options are taken too, such as -platform NAME, -display DISPLAY,\n"
+    "-style STYLE, -reverse.\n";
 
-// --help and --version are answered before the application object exists, so
-// that they need no display. -1 when the program is to run.
-int AnswerInformationOption(int argc, char** argv) {
+// The options that Qt takes from the command line (QGuiApplication, QApplication
+// and the X11 platform plugin), each with one or two dashes, and whether the next
+// argument is its value.
+struct TQtOption {
+  const char* Name;
+  bool HasValue;
+};
+constexpr TQtOption kQtOptions[] = {
+    {"platform", true},
+    {"platformpluginpath", true},
+    {"platformtheme", true},
+    {"plugin", true},
+    {"qwindowgeometry", true},
+    {"geometry", true},
+    {"qwindowtitle", true},
+    {"title", true},
+    {"qwindowicon", true},
+    {"icon", true},
+    {"session", true},
+    {"style", true},
+    {"stylesheet", true},
+    {"display", true},
+    {"name", true},
+    {"visual", true},
+    {"reverse", false},
+    {"testability", false},
+    {"widgetcount", false},
+    {"nograb", false},
+    {"dograb", false},
+    {"sync", false},
+    {"qdevel", false},
+    {"qdebug", false},
+};
+// Options whose value follows an equals sign.
+constexpr const char* kQtJoinedOptions[] = {"style=", "stylesheet=", "qmljsdebugger="};
+
+// An argument as it may be shown on a terminal: control characters (C0, DEL and
+// C1) and bytes that are not UTF-8 as \xHH, so that no argument can drive the
+// terminal.
+std::string ForTerminal(std::string_view text) {
+  std::string out;
+  const auto escape = [&out](unsigned char byte) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+    out += hex;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = byte < 0x80                    ? 1
+                         : byte >= 0xC2 && byte <= 0xDF ? 2
+                         : byte >= 0xE0 && byte <= 0xEF ? 3
+                         : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                        : 0;
+    for (std::size_t k = 1; k < length; ++k) {
+      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+        length = 0;
+      }
+    }
+    const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (length == 0 || c1 || byte < 0x20 || byte == 0x7F) {
+      escape(byte);
+      ++i;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "pling: %s\n", problem.c_str());
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// --help and --version are answered, and every other argument checked, before
+// the application object exists, so that none of this needs a display. An
+// argument that neither Pling nor Qt takes is a usage error (status 2). -1 when
+// the program is to run.
+int AnswerOptions(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
@@ -46,6 +126,24 @@ int AnswerInformationOption(int argc, char** argv) {
       return 0;
     }
   }
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] != '-' || arg[1] == '\0')
+      return UsageError("unexpected argument " + ForTerminal(arg));
+    const char* name = arg[1] == '-' ? arg + 2 : arg + 1;
+    bool known = false;
+    for (const char* joined : kQtJoinedOptions) {
+      if (std::strncmp(name, joined, std::strlen(joined)) == 0) known = true;
+    }
+    for (const TQtOption& option : kQtOptions) {
+      if (known || std::strcmp(name, option.Name) != 0) continue;
+      known = true;
+      if (option.HasValue && ++i >= argc) {
+        return UsageError(ForTerminal(arg) + " needs a value");
+      }
+    }
+    if (!known) return UsageError("unknown option " + ForTerminal(arg));
+  }
   return -1;
 }
 
@@ -53,7 +151,7 @@ int AnswerInformationOption(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace pling;
-  if (const int answered = AnswerInformationOption(argc, argv); answered >= 0) return answered;
+  if (const int answered = AnswerOptions(argc, argv); answered >= 0) return answered;
   app::TPlingApplication application(argc, argv);
   initResources();
   QApplication::setApplicationName(QStringLiteral("Pling"));

@@ -489,21 +489,23 @@ platform::DWORD TMegaRegistry::PlatformVersion() const {
   return platform::GetVersion();
 }
 
-void TMegaRegistry::OpenBackEnd() {
-  CloseBackEnd();
-  if (FApp.empty() || FCompany.empty() || FIniName.empty()) return;
+TMRBackEndKind TMegaRegistry::ChosenBackEndKind() const {
+  if (FApp.empty() || FCompany.empty() || FIniName.empty()) return bkNone;
   switch (FPreference) {
     case mrpIni:
-      FBackEndKind = bkIni;
-      break;
+      return bkIni;
     case mrpRegistry:
-      FBackEndKind = bkRegistry;
-      break;
+      return bkRegistry;
     case mrpAuto:
     default:
-      FBackEndKind = KindForVersion(PlatformVersion());
-      break;
+      return KindForVersion(PlatformVersion());
   }
+}
+
+void TMegaRegistry::OpenBackEnd() {
+  CloseBackEnd();
+  FBackEndKind = ChosenBackEndKind();
+  if (FBackEndKind == bkNone) return;
   if (FBackEndKind == bkIni) {
     FBackEnd = std::make_unique<TIniFile>(FIniName);
   } else {

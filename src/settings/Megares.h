@@ -194,6 +194,9 @@ class TMegaRegistry : public platform::TComponent {
   void CloseBackEnd();
   // The open back end's kind; bkNone when the store is closed.
   TMRBackEndKind BackEndKind() const { return FBackEnd ? FBackEndKind : bkNone; }
+  // The kind OpenBackEnd would open now, without opening it (opening the registry
+  // creates its key, and so its file); bkNone when App, Company or IniName is empty.
+  TMRBackEndKind ChosenBackEndKind() const;
   // The back end that mrpAuto chooses for a platform version (major version in
   // the low byte, minor in the next): the registry from 3.21 on.
   static TMRBackEndKind KindForVersion(platform::DWORD version);

@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
@@ -24,8 +27,20 @@ std::unique_ptr<ITrayShell> CreateSystemTrayShell() {
   return std::make_unique<TSystemTrayShell>();
 }
 
+bool TSystemTrayShell::StatusNotifierHostRegistered() {
+  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(watcher)) {
+    return false;
+  }
+  QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+  return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
+}
+
 TSystemTrayShell::TSystemTrayShell() {
   FAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+  // Qt makes the same choice once, when the first icon is made.
+  FStatusNotifierItem = FAvailable && StatusNotifierHostRegistered();
   QObject::connect(&FIcon, &QSystemTrayIcon::activated, &FIcon,
                    [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
   // The program is ending, by its own Exit or because the session ends: the icon
@@ -90,9 +105,14 @@ void TSystemTrayShell::Sync() {
   FIcon.setVisible(FAdded && !FIcon.icon().isNull());
 }
 
-std::vector<TTrayMessage> TSystemTrayShell::MessagesFor(QSystemTrayIcon::ActivationReason reason) {
+std::vector<TTrayMessage> TSystemTrayShell::MessagesFor(QSystemTrayIcon::ActivationReason reason,
+                                                        bool statusNotifierItem) {
   switch (reason) {
     case QSystemTrayIcon::Trigger:
+      if (statusNotifierItem) {
+        return {TTrayMessage::LButtonDown, TTrayMessage::LButtonUp, TTrayMessage::LButtonDblClk,
+                TTrayMessage::LButtonUp};
+      }
       return {TTrayMessage::LButtonDown, TTrayMessage::LButtonUp};
     case QSystemTrayIcon::DoubleClick:
       return {TTrayMessage::LButtonDblClk, TTrayMessage::LButtonUp};
@@ -107,7 +127,7 @@ std::vector<TTrayMessage> TSystemTrayShell::MessagesFor(QSystemTrayIcon::Activat
 }
 
 void TSystemTrayShell::Activated(QSystemTrayIcon::ActivationReason reason) {
-  Dispatch(MessagesFor(reason));
+  Dispatch(MessagesFor(reason, FStatusNotifierItem));
 }
 
 void TSystemTrayShell::Dispatch(const std::vector<TTrayMessage>& messages) {

@@ -40,7 +40,14 @@ class TSystemTrayShell final : public ITrayShell {
 
   // The callbacks that an activation of the icon stands for, in order. A single
   // click: down and up; the second press of a double click: double click and up.
-  static std::vector<TTrayMessage> MessagesFor(QSystemTrayIcon::ActivationReason reason);
+  // A StatusNotifierItem host has no double click: its activation (the item's
+  // primary action, a plain click there) stands for a whole double click, so that
+  // it restores the window as a double click does elsewhere.
+  static std::vector<TTrayMessage> MessagesFor(QSystemTrayIcon::ActivationReason reason,
+                                               bool statusNotifierItem = false);
+  // Whether a StatusNotifierItem host is registered on the session bus, which is
+  // where Qt puts the icon when there is one.
+  static bool StatusNotifierHostRegistered();
 
   const QSystemTrayIcon& SystemTrayIcon() const { return FIcon; }
   // Whether appearing and disappearing notification areas are followed.
@@ -58,6 +65,7 @@ class TSystemTrayShell final : public ITrayShell {
   ITrayShellSink* FSink = nullptr;
   bool FAdded = false;
   bool FSyncPending = false;
+  bool FStatusNotifierItem = false;
   bool FRecheckPending = false;
   bool FAvailable = false;
   std::unique_ptr<TTrayHostWatch> FWatch;

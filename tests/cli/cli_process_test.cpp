@@ -391,4 +391,26 @@ TEST_F(CliSettings, RefusesValuesItCouldNotReadBackAndKeepsTheOldOne) {
   EXPECT_EQ(RunCli({"settings", "get", "Server", "Name"}, {}, FEnv).out, longValue + "\n");
 }
 
+// Asking where the settings live, and every call refused before a value is read
+// or written, leave the home as it was: no folder, no settings file, no lock.
+TEST_F(CliSettings, PathAndRefusedCallsCreateNothing) {
+  const std::vector<std::string> home = {"HOME=" + FDir, "XDG_CONFIG_HOME="};
+  const Result path = RunCli({"settings", "path"}, {}, home);
+  EXPECT_EQ(path.status, 0);
+  EXPECT_NE(path.out.find(FDir + "/.config/pling/registry.reg\n"), std::string::npos) << path.out;
+  const std::vector<std::vector<std::string>> refused = {
+      {"settings", "bogus"},
+      {"settings", "path", "extra"},
+      {"settings", "get", "Settings"},
+      {"settings", "get", "", "Split"},
+      {"settings", "set", "S", "K"},
+      {"settings", "set", "Settings", "Split", "two\nlines"},
+      {"settings", "set", std::string(300, 'S'), "Split", "120"},
+  };
+  for (const auto& call : refused) {
+    EXPECT_NE(RunCli(call, {}, home).status, 0) << call[1];
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(FDir)) << std::filesystem::directory_iterator(FDir)->path();
+}
+
 }  // namespace

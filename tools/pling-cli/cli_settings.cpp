@@ -34,13 +34,12 @@ std::string ToTerminal(const std::string& ansi) {
   return TerminalIsUtf8() ? platform::AnsiToUtf8(ansi) : ansi;
 }
 
-// The main window's store.
+// The main window's store, not yet opened.
 void Configure(settings::TMegaRegistry& store) {
   store.SetApp("Pling");
   store.SetCompany("Corvid");
   store.SetIniName("Pling");
   store.SetPreference(settings::mrpAuto);
-  store.OpenBackEnd();
 }
 
 // A registry key path (SECTION\KEY) holds at most this many characters.
@@ -96,13 +95,22 @@ int SettingsCommand(const TArgs& args) {
     std::fputs(kSettingsUsage, stdout);
     return 0;
   }
+  // Usage errors come before the store is opened: opening it creates the
+  // settings file, and a command that fails, or only asks, must not.
+  if (action != "path" && action != "get" && action != "set") {
+    return Usage("unknown settings action " + action);
+  }
+  if (action == "path" && args.size() != 1) return Usage("settings path takes no arguments");
+  if (action == "get" && args.size() != 3) return Usage("settings get needs SECTION and KEY");
+  if (action == "set" && args.size() != 4)
+    return Usage("settings set needs SECTION, KEY and VALUE");
+
   settings::TMegaRegistry store(nullptr);
   Configure(store);
-  const bool registry = store.BackEndKind() == settings::bkRegistry;
 
   if (action == "path") {
-    if (args.size() != 1) return Usage("settings path takes no arguments");
-    if (registry) {
+    // Reports where the settings are, without opening the store.
+    if (store.ChosenBackEndKind() == settings::bkRegistry) {
       std::printf("registry HKEY_CLASSES_ROOT\\%s\\%s\n%s\n", store.Company().c_str(),
                   store.App().c_str(), platform::RegistryHivePath().c_str());
     } else {
@@ -112,10 +120,12 @@ int SettingsCommand(const TArgs& args) {
     return 0;
   }
 
+  const bool registry = store.ChosenBackEndKind() == settings::bkRegistry;
+  const std::string section = FromTerminal(args[1]), key = FromTerminal(args[2]);
+  if (section.empty() || key.empty()) return Usage("SECTION and KEY must not be empty");
+
   if (action == "get") {
-    if (args.size() != 3) return Usage("settings get needs SECTION and KEY");
-    const std::string section = FromTerminal(args[1]), key = FromTerminal(args[2]);
-    if (section.empty() || key.empty()) return Usage("SECTION and KEY must not be empty");
+    store.OpenBackEnd();
     // Two different defaults tell an absent value from a stored one.
     const std::string value = store.ReadText(section, key, "\x01");
     if (value == "\x01" && store.ReadText(section, key, "\x02") == "\x02") {
@@ -132,34 +142,30 @@ int SettingsCommand(const TArgs& args) {
     return 0;
   }
 
-  if (action == "set") {
-    if (args.size() != 4) return Usage("settings set needs SECTION, KEY and VALUE");
-    const std::string section = FromTerminal(args[1]), key = FromTerminal(args[2]);
-    const std::string value = FromTerminal(args[3]);
-    if (section.empty() || key.empty()) return Usage("SECTION and KEY must not be empty");
-    if (value.find_first_of("\r\n") != std::string::npos) {
-      PrintError("a setting cannot hold a line break");
-      return 1;
-    }
-    if (registry && (section.size() + 1 + key.size() > kRegistryPathLimit ||
-                     !platform::IsWritableRegValue(section + "\\" + key, value))) {
-      PrintError("SECTION\\KEY must be a registry key path of at most 255 characters");
-      return 1;
-    }
-    // Written as an update, whose end reports this write's own result for either
-    // back end (the file and the cause when it fails), whatever other programs
-    // write to the same key at the same time.
-    try {
-      store.BeginUpdate();
-      store.WriteText(section, key, value);
-      store.EndUpdate();
-    } catch (const platform::Exception& error) {
-      PrintError("could not write " + args[1] + " " + args[2] + ": " + error.what());
-      return 1;
-    }
-    return 0;
+  // set
+  const std::string value = FromTerminal(args[3]);
+  if (value.find_first_of("\r\n") != std::string::npos) {
+    PrintError("a setting cannot hold a line break");
+    return 1;
   }
-  return Usage("unknown settings action " + action);
+  if (registry && (section.size() + 1 + key.size() > kRegistryPathLimit ||
+                   !platform::IsWritableRegValue(section + "\\" + key, value))) {
+    PrintError("SECTION\\KEY must be a registry key path of at most 255 characters");
+    return 1;
+  }
+  store.OpenBackEnd();
+  // Written as an update, whose end reports this write's own result for either
+  // back end (the file and the cause when it fails), whatever other programs
+  // write to the same key at the same time.
+  try {
+    store.BeginUpdate();
+    store.WriteText(section, key, value);
+    store.EndUpdate();
+  } catch (const platform::Exception& error) {
+    PrintError("could not write " + args[1] + " " + args[2] + ": " + error.what());
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace pling::cli
