@@ -45,23 +45,19 @@ void Configure(settings::TMegaRegistry& store) {
 // A registry key path (SECTION\KEY) holds at most this many characters.
 constexpr std::size_t kRegistryPathLimit = 255;
 
-}  // namespace
-
-namespace {
-
-// The window's store, read where the window keeps it; none where its file is not
-// there (nothing is made for a read).
+// The window's store, opened where the window keeps it; none where its file is
+// not there (nothing is made for a read).
 std::unique_ptr<settings::TMegaRegistry> ExistingStore() {
-  const bool registry =
-      settings::TMegaRegistry::KindForVersion(platform::GetVersion()) == settings::bkRegistry;
+  auto store = std::make_unique<settings::TMegaRegistry>(nullptr);
+  Configure(*store);
+  const bool registry = store->ChosenBackEndKind() == settings::bkRegistry;
   std::error_code error;
   if (!std::filesystem::exists(
           registry ? platform::RegistryHivePath() : platform::WindowsDirectory() + "/Pling",
           error)) {
     return nullptr;
   }
-  auto store = std::make_unique<settings::TMegaRegistry>(nullptr);
-  Configure(*store);
+  store->OpenBackEnd();
   return store;
 }
 
