@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <memory>
 
 #include "app/QtAdapters.h"
 #include "platform/network.h"
@@ -136,6 +138,29 @@ void WatchNameNotices(QWidget* parent, std::function<void(const QString&)> showS
     return;
   }
   new TNameNoticeWatcher(parent, std::move(showStatus));
+}
+
+void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show) {
+  // The handler runs on the transport's thread: it only queues the text for the
+  // main thread, where the window is looked at.
+  auto target = std::make_shared<const QPointer<QObject>>(window);
+  auto shown = std::make_shared<const std::function<void(const QString&)>>(std::move(show));
+  platform::SetNetworkNoticeHandler([target, shown](std::uint32_t address) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    QMetaObject::invokeMethod(
+        app,
+        [target, shown, address] {
+          if (!target->isNull()) (*shown)(FromAnsi(platform::DroppedSenderStatus(address)));
+        },
+        Qt::QueuedConnection);
+  });
+  // The handler goes with the window (unless a later window put its own).
+  static int registered = 0;
+  const int mine = ++registered;
+  QObject::connect(window, &QObject::destroyed, [mine] {
+    if (registered == mine) platform::SetNetworkNoticeHandler({});
+  });
 }
 
 }  // namespace pling::app

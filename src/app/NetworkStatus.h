@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 
+class QObject;
 class QWidget;
 
 namespace pling::settings {
@@ -41,5 +42,10 @@ void ReportNetworkProblem(QWidget* parent);
 // come while it is open) and, briefly, through `showStatus`. For as long as
 // `parent` lives; a second call for the same parent does nothing.
 void WatchNameNotices(QWidget* parent, std::function<void(const QString&)> showStatus);
+
+// From now on `show` gets, on the main thread, the status-line text that says a
+// computer's messages were dropped because it sent too many (once per address;
+// see platform::SetNetworkNoticeHandler), while `window` exists.
+void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show);
 
 }  // namespace pling::app

@@ -372,6 +372,8 @@ void TPlingFrm::CreateComponents() {
   StatusTmr->setInterval(5000);
   StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
+  // A computer whose messages are dropped because it sends too many is named once.
+  ShowDroppedSenders(this, [this](const QString& text) { ShowNotice(text); });
 
   // The controls' tab order: the panes first, the list, then the button.
   setTabOrder(ReceivedMmo, SendMmo);
@@ -769,8 +771,15 @@ void TPlingFrm::ShowStatus(const QString& Text) {
   if (!StatusTmr->isActive()) StatusTmr->start();
 }
 
+void TPlingFrm::ShowNotice(const QString& Text) {
+  ShowStatus(Text);
+  FNoticeShown = true;
+  StatusTmr->start();
+}
+
 void TPlingFrm::StatusTmrTimer() {
   StatusTmr->stop();
+  FNoticeShown = false;
   StatusLbl->clear();
   // In the notification area the incoming picture stays until the window is back.
   if (!TrayIcon->Active()) ResetTrayIcon();
@@ -933,7 +942,7 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
 
 void TPlingFrm::SignalIncoming() {
   if (Playincoming1->isChecked()) MessageBeep();
-  ShowStatus(QStringLiteral("Incoming"));
+  if (!FNoticeShown) ShowStatus(QStringLiteral("Incoming"));
   TrayIcon->SetIcon(IncomingIcon->Icon);
   TrayIcon->SetTag(1);
 }

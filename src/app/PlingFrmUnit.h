@@ -177,6 +177,9 @@ class TPlingFrm : public QWidget {
 
   // Private operations used across the window's commands.
   void ShowStatus(const QString& Text);
+  // Shows a notice for the whole status interval: incoming messages meanwhile do
+  // not write "Incoming" over it.
+  void ShowNotice(const QString& Text);
   void ResetTrayIcon();
   void SignalIncoming();
   int AddReceiver(const QString& Name);
@@ -257,8 +260,9 @@ class TPlingFrm : public QWidget {
   std::string FUserName;
   std::string FComputerName;
   QString FLastMessage;
-  QStringList FNotSent;      // receivers of the present send that did not get it
-  QStringList FUnconfirmed;  // receivers it reached as a datagram only, not confirmed
+  bool FNoticeShown = false;  // a notice holds the status line until the timer ends
+  QStringList FNotSent;       // receivers of the present send that did not get it
+  QStringList FUnconfirmed;   // receivers it reached as a datagram only, not confirmed
   QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
   QString FOpenPath = QStringLiteral("Pling.txt");  // where the next open starts
   // Stored values that could not be read at the start, by SettingId, with the

@@ -71,4 +71,20 @@ bool IsOwnAddress(const std::vector<TInterface>& all, std::uint32_t address) {
                      [address](const TInterface& i) { return i.address == address; });
 }
 
+bool IsLocalSender(const std::vector<TInterface>& all, std::uint32_t address) {
+  return (address >> 24) == 127 || IsOwnAddress(all, address);
+}
+
+bool MayAnswer(const std::vector<TInterface>& all, std::uint32_t address) {
+  const std::uint32_t first = address >> 24;
+  if (first == 0 || first == 127 || first >= 224) return false;
+  return std::none_of(all.begin(), all.end(), [address](const TInterface& i) {
+    if (i.broadcast != 0 && address == i.broadcast) return true;
+    // A subnet of /31 or /32 has no network or broadcast address of its own.
+    if (i.netmask == 0 || (~i.netmask) <= 1) return false;
+    const std::uint32_t network = i.address & i.netmask;
+    return address == network || address == (network | ~i.netmask);
+  });
+}
+
 }  // namespace pling::net

@@ -30,4 +30,15 @@ std::uint32_t SourceAddressFor(const std::vector<TInterface>& all, std::uint32_t
 // Whether `address` is one of this machine's own.
 bool IsOwnAddress(const std::vector<TInterface>& all, std::uint32_t address);
 
+// Whether a packet from `address` was sent on this machine: from one of its
+// addresses or from the loopback network (127/8).
+bool IsLocalSender(const std::vector<TInterface>& all, std::uint32_t address);
+
+// Whether an answer may go to `address`: a single host elsewhere. Never to
+// 0.0.0.0/8, the loopback network 127/8, multicast and the reserved range above
+// it (224.0.0.0 and up, 255.255.255.255 included), nor to the network or
+// broadcast address of a subnet of this machine: a packet that claims to come
+// from one of those would otherwise make this machine answer a whole subnet.
+bool MayAnswer(const std::vector<TInterface>& all, std::uint32_t address);
+
 }  // namespace pling::net

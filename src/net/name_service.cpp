@@ -1,15 +1,10 @@
 #include "net/name_service.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
+#include <pthread.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <random>
+#include <system_error>
 
 #include "net/resolver.h"
 #include "net/wins.h"
@@ -21,15 +16,13 @@ namespace {
 // How long the interface list is trusted before it is read again.
 constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
 
-timespec AsTimespec(std::chrono::steady_clock::duration since) {
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
-  const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds);
-  return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
-}
-
 }  // namespace
 
 TNameService::TNameService(TNameServiceConfig config) : FConfig(std::move(config)) {}
+
+TNameService::~TNameService() {
+  Stopped();
+}
 
 const std::vector<TInterface>& TNameService::Interfaces() {
   const TClock::time_point now = TClock::now();
@@ -40,10 +33,43 @@ const std::vector<TInterface>& TNameService::Interfaces() {
   return FInterfaces;
 }
 
-void TNameService::Start(int fd) {
-  std::vector<TNameNotice> notices;
+std::string TNameService::Started(THolderPorts& ports) {
+  std::unique_lock<std::mutex> guard(FLock);
+  if (FPorts != nullptr || FStop) return {};
+  FPorts = &ports;
+  try {
+    FThread = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // Claimed all the same, without the server's host name or a timer of its own.
+    FTicksOnPackets = true;
+    const std::optional<std::uint32_t> server =
+        WinsServerAddress(FConfig.server, std::chrono::milliseconds(0));
+    const std::vector<TNameNotice> notices = StartClaim(server.value_or(0), {});
+    guard.unlock();
+    Tell(notices);
+  }
+  return {};
+}
+
+std::vector<TNameNotice> TNameService::StartClaim(std::uint32_t server,
+                                                  std::vector<TNameNotice> notices) {
+  TNameClaimConfig config;
+  config.names = FConfig.names;
+  config.server = server;
+  config.port = FConfig.port;
+  config.timers = FConfig.timers;
+  config.firstId = static_cast<std::uint16_t>(std::random_device{}());
+  FClaim.emplace(std::move(config));
+  FClaim->Start(Interfaces(), TClock::now());
+  for (TNameNotice& notice : Flush()) notices.push_back(std::move(notice));
+  return notices;
+}
+
+void TNameService::Run() {
+  pthread_setname_np(pthread_self(), "netbios claims");
   // The server's address first: a host name may take the host resolver a while.
   std::uint32_t server = 0;
+  std::vector<TNameNotice> notices;
   if (!FConfig.server.empty()) {
     if (const auto address = WinsServerAddress(FConfig.server, kHostResolveTime)) {
       server = *address;
@@ -54,56 +80,40 @@ void TNameService::Start(int fd) {
       notices.push_back(notice);
     }
   }
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (FClaim || FStopped) return;
-    FFd = fd;
-    FTimer = TFd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
-    TNameClaimConfig config;
-    config.names = FConfig.names;
-    config.server = server;
-    config.port = FConfig.port;
-    config.timers = FConfig.timers;
-    config.firstId = static_cast<std::uint16_t>(std::random_device{}());
-    FClaim.emplace(std::move(config));
-    FClaim->Start(Interfaces(), TClock::now());
-    for (TNameNotice& notice : Flush()) notices.push_back(std::move(notice));
-  }
-  Tell(notices);
-}
-
-int TNameService::TimerFd() const {
-  std::lock_guard<std::mutex> guard(FLock);
-  return FTimer.Get();
-}
-
-void TNameService::OnTimer() {
-  std::vector<TNameNotice> notices;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (!FClaim) return;
-    std::uint64_t expirations = 0;
-    [[maybe_unused]] const ssize_t got = ::read(FTimer.Get(), &expirations, sizeof expirations);
+  std::unique_lock<std::mutex> guard(FLock);
+  if (FStop) return;
+  notices = StartClaim(server, std::move(notices));
+  for (;;) {
+    guard.unlock();
+    Tell(notices);
+    guard.lock();
+    if (FStop) return;
+    // Asleep until the next deadline, or until a packet moves it; with none,
+    // until the end.
+    if (const auto next = FClaim->NextDeadline()) {
+      FChanged.wait_until(guard, *next);
+    } else {
+      FChanged.wait(guard);
+    }
+    if (FStop) return;
     FClaim->Tick(TClock::now());
     notices = Flush();
   }
-  Tell(notices);
 }
 
-bool TNameService::Take(std::string_view packet, const sockaddr_in& from) {
+bool TNameService::TakeNamePacket(std::string_view packet, const TPacketSource& from) {
   std::vector<TNameNotice> notices;
   bool taken = false;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    if (!FClaim || FStopped) return false;
-    const std::uint32_t address = ntohl(from.sin_addr.s_addr);
+    if (!FClaim || FPorts == nullptr) return false;
     const TClock::time_point now = TClock::now();
-    // Without a timer the deadlines are looked at whenever a packet comes.
-    if (!FTimer.Valid()) FClaim->Tick(now);
-    taken = FClaim->Take(packet, address, ntohs(from.sin_port), IsOwnAddress(Interfaces(), address),
+    if (FTicksOnPackets) FClaim->Tick(now);
+    taken = FClaim->Take(packet, from.address, from.port, IsOwnAddress(Interfaces(), from.address),
                          now);
     notices = Flush();
   }
+  FChanged.notify_all();
   Tell(notices);
   return taken;
 }
@@ -113,23 +123,9 @@ bool TNameService::Holds(const NetBiosName& name) const {
   return FClaim && FClaim->Holds(name);
 }
 
-std::vector<TClaimedName> TNameService::Held() const {
-  std::lock_guard<std::mutex> guard(FLock);
-  return FClaim ? FClaim->Held() : std::vector<TClaimedName>{};
-}
-
 std::vector<TNameNotice> TNameService::Flush() {
   for (const TNameClaim::TSend& send : FClaim->TakeSends()) {
-    SendTo(FFd, send.packet, send.address, send.port);
-  }
-  if (FTimer.Valid()) {
-    itimerspec when{};
-    if (const auto next = FClaim->NextDeadline()) {
-      when.it_value = AsTimespec(next->time_since_epoch());
-      // A deadline at the clock's zero would disarm the timer.
-      if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
-    }
-    ::timerfd_settime(FTimer.Get(), TFD_TIMER_ABSTIME, &when, nullptr);
+    if (FPorts != nullptr) FPorts->SendNamePacket(send.packet, send.address, send.port);
   }
   return FClaim->TakeNotices();
 }
@@ -139,36 +135,41 @@ void TNameService::Tell(const std::vector<TNameNotice>& notices) const {
   for (const TNameNotice& notice : notices) FConfig.notice(notice);
 }
 
-void TNameService::Stop() {
-  std::lock_guard<std::mutex> guard(FLock);
-  if (!FClaim || FStopped) return;
-  FStopped = true;
+void TNameService::Stopping() {
+  std::unique_lock<std::mutex> guard(FLock);
+  if (!FClaim || FReleased || FPorts == nullptr) return;
+  FReleased = true;
   FClaim->Release(TClock::now());
   Flush();
-  // The server answers each release; nothing else is waited for at exit.
+  // The server answers each release (TakeNamePacket sees it); nothing else is
+  // waited for at the end.
   const TClock::time_point end = TClock::now() + FConfig.timers.releaseWait;
-  std::array<char, 1500> buffer{};
-  while (FClaim->Releasing() && TClock::now() < end) {
-    const auto next = std::min(FClaim->NextDeadline().value_or(end), end);
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - TClock::now());
-    pollfd readable{FFd, POLLIN, 0};
-    const int ready =
-        ::poll(&readable, 1, static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
-    if (ready < 0 && errno != EINTR) break;
-    if (ready > 0) {
-      sockaddr_in from{};
-      socklen_t length = sizeof from;
-      const ssize_t size = ::recvfrom(FFd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&from), &length);
-      if (size >= 0) {
-        const std::uint32_t address = ntohl(from.sin_addr.s_addr);
-        FClaim->Take(std::string_view(buffer.data(), static_cast<std::size_t>(size)), address,
-                     ntohs(from.sin_port), IsOwnAddress(Interfaces(), address), TClock::now());
-      }
-    }
-    FClaim->Tick(TClock::now());
+  while (FClaim->Releasing()) {
+    const TClock::time_point next = std::min(FClaim->NextDeadline().value_or(end), end);
+    FChanged.wait_until(guard, next);
+    const TClock::time_point now = TClock::now();
+    if (now >= end) break;
+    FClaim->Tick(now);
     Flush();
   }
+}
+
+void TNameService::Stopped() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    // Released without waiting when the holder gave no last word.
+    if (FClaim && !FReleased && FPorts != nullptr) {
+      FReleased = true;
+      FClaim->Release(TClock::now());
+      Flush();
+    }
+    FPorts = nullptr;
+    FStop = true;
+    thread = std::move(FThread);
+  }
+  FChanged.notify_all();
+  if (thread.joinable()) thread.join();
 }
 
 }  // namespace pling::net

@@ -1,20 +1,22 @@
 #pragma once
-// The claiming of this machine's names (name_claim.h) as the process that holds
-// the name service port runs it: it sends from that port, keeps a timer for the
-// claim's deadlines, resolves the name server's address, and hands what the user
-// is to be told to a callback. Thread-safe: the port's packets, the timer and
-// the questions may come from different threads.
-#include <netinet/in.h>
-
+// The claiming of this machine's names (name_claim.h) as a service of the
+// process that holds the ports (port_holder.h): it sends from the name service
+// port, takes the packets that belong to the claim, finds the WINS server's
+// address, and keeps a thread of its own that sleeps until the claim's next
+// deadline (none while all is settled: nothing wakes up then). What the user is
+// to be told goes to a callback. At the end every name is released, and the
+// server's answers are waited for a moment.
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "net/name_claim.h"
-#include "net/socket.h"
+#include "net/port_holder.h"
 
 namespace pling::net {
 
@@ -25,53 +27,47 @@ struct TNameServiceConfig {
   std::string server;
   std::uint16_t port = kNameServicePort;
   TNameTimers timers;
-  // Called for each notice, on the thread that fed the packet or the timer.
+  // Called for each notice, on a thread of the holder's or of the service's; it
+  // must not wait.
   std::function<void(const TNameNotice&)> notice;
 };
 
-class TNameService {
+class TNameService final : public IHolderService {
  public:
   explicit TNameService(TNameServiceConfig config);
+  ~TNameService() override;
   TNameService(const TNameService&) = delete;
   TNameService& operator=(const TNameService&) = delete;
 
-  // Starts claiming the names, sending from `fd`: the socket bound to the name
-  // service port, which must stay open until Stop has returned. Once.
-  void Start(int fd);
-  // Readable when OnTimer is due (-1 before Start, or when no timer could be
-  // made; then the deadlines are kept only as packets come).
-  int TimerFd() const;
-  void OnTimer();
+  std::string Started(THolderPorts& ports) override;
+  bool TakeNamePacket(std::string_view packet, const TPacketSource& from) override;
+  void Stopping() override;
+  void Stopped() override;
 
-  // A packet that came in on the name service port. True when it belonged to
-  // the claiming of names (and was dealt with); false for everything else
-  // (queries, node status, answers to other look-ups).
-  bool Take(std::string_view packet, const sockaddr_in& from);
-
-  // Whether this machine answers for `name` (its exact bytes) now. Before Start:
-  // none.
+  // Whether this machine answers for `name` (its exact bytes) now: never before
+  // the claim has started, nor after the release.
   bool Holds(const NetBiosName& name) const;
-  std::vector<TClaimedName> Held() const;
-
-  // Releases every name, and waits (at most the timers' release wait) for the
-  // server's answers on the socket, reading everything else there unanswered.
-  // Call once nothing else reads from it. Does nothing before Start, or twice.
-  void Stop();
 
  private:
   using TClock = TNameClaim::TClock;
-  // Sends what the claim queued, sets the timer, and returns the notices to hand
-  // on (outside the lock).
+  // The service's thread: finds the server, starts the claim, ticks at deadlines.
+  void Run();
+  // Makes the claim and starts it, once; the notices to tell. With the lock held.
+  std::vector<TNameNotice> StartClaim(std::uint32_t server, std::vector<TNameNotice> notices);
+  // Sends what the claim queued and takes its notices. With the lock held.
   std::vector<TNameNotice> Flush();
   void Tell(const std::vector<TNameNotice>& notices) const;
   const std::vector<TInterface>& Interfaces();
 
-  TNameServiceConfig FConfig;
+  const TNameServiceConfig FConfig;
   mutable std::mutex FLock;
+  std::condition_variable FChanged;  // the claim's deadlines, or the end
+  THolderPorts* FPorts = nullptr;
   std::optional<TNameClaim> FClaim;
-  TFd FTimer;
-  int FFd = -1;
-  bool FStopped = false;
+  bool FStop = false;
+  bool FReleased = false;
+  std::thread FThread;
+  bool FTicksOnPackets = false;  // no thread: deadlines are looked at as packets come
   std::vector<TInterface> FInterfaces;
   TClock::time_point FInterfacesRead{};
 };

@@ -34,7 +34,8 @@ TFd OpenUdpSocket(std::uint16_t port, bool broadcast) {
   return fd;
 }
 
-bool SendTo(int fd, std::string_view payload, std::uint32_t address, std::uint16_t port) {
+bool SendTo(int fd, std::string_view payload, std::uint32_t address, std::uint16_t port,
+            bool waitForRoom) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = htonl(address);
@@ -43,7 +44,7 @@ bool SendTo(int fd, std::string_view payload, std::uint32_t address, std::uint16
     const ssize_t sent = ::sendto(fd, payload.data(), payload.size(), MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitForRoom) {
       // The send buffer is full: wait a little for room, once.
       pollfd writable{fd, POLLOUT, 0};
       if (::poll(&writable, 1, 200) > 0) {

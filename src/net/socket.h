@@ -36,7 +36,9 @@ class TFd {
 TFd OpenUdpSocket(std::uint16_t port, bool broadcast);
 
 // Sends one datagram to `address`:`port` (host byte order). False when the kernel
-// did not take it whole.
-bool SendTo(int fd, std::string_view payload, std::uint32_t address, std::uint16_t port);
+// did not take it whole. A full send buffer is waited for a little, unless
+// `waitForRoom` is false.
+bool SendTo(int fd, std::string_view payload, std::uint32_t address, std::uint16_t port,
+            bool waitForRoom = true);
 
 }  // namespace pling::net

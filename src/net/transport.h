@@ -2,20 +2,11 @@
 // Mailslot writes between machines over NetBIOS datagrams (UDP 138), with names
 // found by NetBIOS name queries (UDP 137).
 //
-// Receiving. One process per machine (per network namespace) holds the two
-// ports: the holder. It takes datagrams addressed to one of this machine's names
-// (COMPUTER<00>, COMPUTER<03>, USER<03>, WORKGROUP<00> and the broadcast name)
-// and hands their data to the local mailslot they name, whichever process holds
-// it, answers name queries for those names, and answers node status queries
-// with the list of them. Who holds the ports is settled by an abstract Unix
-// stream socket (kHolderSocket): the process that binds it tries the ports;
-// every other receiving process connects to it and waits. When the holder ends,
-// the kernel closes that socket, the waiters see the end of their connection,
-// and one of them takes over. Nothing wakes up while all is quiet.
-//
-// When the ports cannot be had (no privilege for ports below 1024, or another
-// program such as a NetBIOS name server holds them) the transport still sends,
-// and ReceiveProblem() says why messages from other machines are not received.
+// Receiving: one process per machine holds the ports and hands what arrives to
+// the local mailslots (see port_holder.h). When the ports cannot be had (no
+// privilege for ports below 1024, or another program such as a NetBIOS name
+// server holds them) the transport still sends, and ReceiveProblem() says why
+// messages from other machines are not received.
 //
 // Names. The holder claims this machine's unique names and the workgroup's
 // group name on every subnet, and with the WINS server when one is configured,
@@ -43,20 +34,20 @@
 #include <string>
 #include <string_view>
 
+#include "net/holder_receive.h"
+#include "net/mailslot_outbox.h"
 #include "net/name_claim.h"
 
 namespace pling::net {
-
-// The abstract Unix socket name the holder of the ports listens on.
-inline constexpr std::string_view kHolderSocket = "pling\\netbios-holder";
 
 struct TTransportConfig {
   std::string computerName;  // OEM code page, upper case
   std::string userName;      // OEM code page, upper case
   std::string workgroup;     // OEM code page, upper case
-  // Hands `data` to this machine's mailslot `slotName` (the part after
-  // "\MAILSLOT\", as it came over the wire); false when none is open or it takes
-  // nothing now. Called from the transport's thread, and from Send's caller.
+  // Hands `data` to this machine's own mailslot `slotName`, waiting only a moment
+  // for room: the copy of a workgroup write (from Send's caller) and each session
+  // message (from the session server's thread). False when none is open or it
+  // takes nothing now.
   std::function<bool(std::string_view slotName, std::string_view data)> deliverLocal;
   // The WINS server: an IPv4 address or a host name; empty: none.
   std::string winsServer;
@@ -65,6 +56,12 @@ struct TTransportConfig {
   // Told, on the transport's thread, what the user should know about this
   // machine's names; only in the process that holds the ports.
   std::function<void(const TNameNotice&)> nameNotice;
+  // For the port holder: connects to this machine's mailslot `slotName` (as it
+  // came over the wire; see TMailslotOutbox).
+  TMailslotOutbox::TConnect connectLocal;
+  // For the port holder: told of a sender on the network whose datagrams this
+  // machine drops because it sends too many (see THolderConfig::senderLimited).
+  std::function<void(std::uint32_t address)> senderLimited;
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = 138;
   std::uint16_t namePort = 137;
@@ -102,6 +99,8 @@ class TTransport {
   std::string ReceiveProblem() const;
   // Whether this process holds the ports.
   bool HoldsPorts() const;
+  // What this process took and dropped while it held the ports.
+  THolderCounts HolderCounts() const;
 
   // Writes `data` to the mailslot `slotName` (OEM upper case, without
   // "\MAILSLOT\") on `machine` (OEM code page): a name, "*" or "DOMAIN*". More

@@ -13,8 +13,11 @@
 // program's setting (SetWinsServerSetting) when not empty, else `wins server`
 // in that Samba configuration. PLING_NAME_RETRY_MS (tests only) shortens the
 // 250 ms between the broadcasts that claim this machine's names.
+#include <cstdint>
 #include <functional>
 #include <string>
+
+#include "net/holder_receive.h"
 
 namespace pling::platform {
 
@@ -54,6 +57,27 @@ struct TNameNotice {
 // handler stops the calls: once SetNameNoticeHandler returns, the previous
 // handler is not running and is not called again.
 void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler);
+
+// Each computer on the network may send this machine a limited number of
+// messages a second (net/sender_limits.h); beyond that its messages are dropped.
+// `handler` is told the address (IPv4, host byte order) of each such computer,
+// once per address for the life of the process, whichever process on this
+// machine dropped them. It runs on a thread of the transport's and must not wait.
+// None (the default): nobody is told, and a later handler still hears of every
+// address.
+void SetNetworkNoticeHandler(std::function<void(std::uint32_t address)> handler);
+// Tells the handler that messages from `address` were dropped; nothing when it
+// was told of that address before. The transport calls it.
+void ReportDroppedSender(std::uint32_t address);
+// What the user is told: a sentence ("Messages from 10.0.0.5 were dropped: it
+// sent more than 200 a second"), and the short form a status line has room for
+// ("Dropped: 10.0.0.5").
+std::string DroppedSenderText(std::uint32_t address);
+std::string DroppedSenderStatus(std::uint32_t address);
+
+// What this process took from the network and dropped while it held the ports
+// (all zero in a process that does not hold them).
+net::THolderCounts NetworkReceiveCounts();
 
 // How a thread that serves a window waits while a mailslot write to another
 // machine looks its name up (up to a few seconds the first time; see README):

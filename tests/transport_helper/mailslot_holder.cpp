@@ -2,7 +2,9 @@
 // being the first to open one, the network ports) until SIGTERM, printing every
 // message it gets as one line, and first the reason messages from other machines
 // cannot be received, if there is one. With MACHINE and TEXT it then writes TEXT
-// once to MACHINE's messenger mailslot, as a window holding the ports would.
+// once to MACHINE's messenger mailslot, as a window holding the ports would. At
+// the end it prints what it took from the network and dropped while it held the
+// ports ("counts: ...").
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -52,5 +54,20 @@ int main(int argc, char** argv) {
     }
   }
   ps::CloseHandle(slot);
+  const pling::net::THolderCounts counts = ps::NetworkReceiveCounts();
+  std::printf(
+      "counts: datagrams %llu delivered %llu limited %llu oversized %llu ignored %llu "
+      "nomailslot %llu full %llu namepackets %llu namelimited %llu answers %llu refused %llu\n",
+      static_cast<unsigned long long>(counts.datagrams),
+      static_cast<unsigned long long>(counts.delivered),
+      static_cast<unsigned long long>(counts.limited),
+      static_cast<unsigned long long>(counts.oversized),
+      static_cast<unsigned long long>(counts.ignored),
+      static_cast<unsigned long long>(counts.noMailslot),
+      static_cast<unsigned long long>(counts.mailslotFull),
+      static_cast<unsigned long long>(counts.namePackets),
+      static_cast<unsigned long long>(counts.nameLimited),
+      static_cast<unsigned long long>(counts.answers),
+      static_cast<unsigned long long>(counts.answersRefused));
   return 0;
 }

@@ -215,11 +215,15 @@ int ListenCommand(const TArgs& args) {
     if (const std::string problem = platform::NetworkReceiveProblem(); !problem.empty()) {
       PrintError(problem);
     }
+    // And once per computer whose messages are dropped because it sends too many.
+    platform::SetNetworkNoticeHandler(
+        [](std::uint32_t address) { PrintError(platform::DroppedSenderText(address)); });
     loop->Run();
   } catch (const std::exception& e) {
     PrintError(e.what());
     status = 1;
   }
+  platform::SetNetworkNoticeHandler({});
   endpoint.Close();
   platform::SetNameNoticeHandler(nullptr);
   if (outputLost) {

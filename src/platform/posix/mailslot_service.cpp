@@ -70,8 +70,9 @@ constexpr std::size_t kResumeBytes = kMaxQueuedBytes / 4 * 3;
 constexpr std::size_t kDrainBatch = 256;
 // How long a local write waits for room in the receiver's queue.
 constexpr milliseconds kWriteTimeout(2000);
-// How long a message from the network waits for room in a full mailslot.
-constexpr milliseconds kNetworkDeliveryWait(20);
+// How long the copy of a workgroup write to this machine's own mailslot waits for
+// room (the writer may be the very thread that reads that mailslot, so not long).
+constexpr milliseconds kWorkgroupCopyWait(20);
 // The most datagrams a query counts in the kernel's queue behind a full queue.
 // The kernel holds only a few (net.unix.max_dgram_qlen + 1); this only bounds the
 // work should it be configured to hold very many.
@@ -774,24 +775,42 @@ TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop, milliseconds 
   }
 }
 
-bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data) {
+namespace {
+
+// A non-blocking datagram socket connected to this machine's mailslot
+// `oemSlotName`; -1 when it is not open.
+int ConnectLocal(std::string_view oemSlotName) {
   std::string name(oemSlotName);
   OemToChar(name);
   const std::optional<TSocketAddress> address = SocketAddress(name);
-  if (!address) return false;
-  TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (socket.Get() < 0) return false;
+  if (!address) return -1;
+  TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (socket.Get() < 0) return -1;
   if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
                 address->length) != 0) {
-    return false;  // not open
+    return -1;  // not open
   }
+  return socket.Release();
+}
+
+}  // namespace
+
+int ConnectLocalMailslot(std::string_view oemSlotName) {
+  try {
+    return ConnectLocal(oemSlotName);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+}
+
+bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data) {
+  TUniqueFd socket(ConnectLocalMailslot(oemSlotName));
+  if (socket.Get() < 0) return false;
   // A full mailslot gets a short while to make room (its drain thread empties the
-  // socket quickly); past that the message is lost, so that one mailslot that is
-  // not read cannot hold up the messages for the others.
-  const TDeadline deadline(kNetworkDeliveryWait);
+  // socket quickly); past that the copy is lost.
+  const TDeadline deadline(kWorkgroupCopyWait);
   for (;;) {
-    const ssize_t sent =
-        ::send(socket.Get(), data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t sent = ::send(socket.Get(), data.data(), data.size(), MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<std::size_t>(sent) == data.size();
     if (errno == EINTR) continue;
     if ((errno != EAGAIN && errno != EWOULDBLOCK) || deadline.Passed()) return false;

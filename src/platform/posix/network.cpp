@@ -9,8 +9,11 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
+#include "net/sender_limits.h"
+#include "net/socket.h"
 #include "net/transport.h"
 #include "net/wins.h"
 #include "net/workgroup.h"
@@ -60,6 +63,20 @@ std::string OemUpper(std::string ansi) {
 std::mutex gWaitLock;
 TNetworkWait gWait;
 std::atomic<bool> gSessionMessages{true};
+
+// Addresses the notice handler was told of; at most kMaxToldSenders (after that,
+// no more are told: the user has heard of plenty).
+constexpr std::size_t kMaxToldSenders = 4096;
+struct TNotices {
+  std::mutex lock;
+  std::function<void(std::uint32_t)> handler;
+  std::unordered_set<std::uint32_t> told;
+};
+
+TNotices& Notices() {
+  static TNotices* const notices = new TNotices();  // never destroyed: threads may call late
+  return *notices;
+}
 
 TNetworkWait CurrentWait() {
   std::lock_guard<std::mutex> guard(gWaitLock);
@@ -157,6 +174,10 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
     config.workgroup = OemUpper(net::ReadWorkgroup(
         smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath));
     config.deliverLocal = DeliverToLocalMailslot;
+    config.connectLocal = [](std::string_view slotName) {
+      return net::TFd(ConnectLocalMailslot(slotName));
+    };
+    config.senderLimited = ReportDroppedSender;
     // The WINS server: the environment, else the setting, else the Samba configuration.
     if (const char* wins = std::getenv("PLING_WINS_SERVER")) {
       config.winsServer = wins;
@@ -252,6 +273,52 @@ std::string NetworkReceiveProblem() {
 std::shared_ptr<IMailslotTransport> NetworkTransport() {
   std::lock_guard<std::mutex> guard(State().lock);
   return TransportLocked(State());
+}
+
+void SetNetworkNoticeHandler(std::function<void(std::uint32_t address)> handler) {
+  std::lock_guard<std::mutex> guard(Notices().lock);
+  Notices().handler = std::move(handler);
+}
+
+namespace {
+
+std::string Dotted(std::uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+         std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+}  // namespace
+
+std::string DroppedSenderText(std::uint32_t address) {
+  return "Messages from " + Dotted(address) + " were dropped: it sent more than " +
+         std::to_string(static_cast<int>(net::kSenderRate)) + " a second";
+}
+
+std::string DroppedSenderStatus(std::uint32_t address) {
+  return "Dropped: " + Dotted(address);
+}
+
+void ReportDroppedSender(std::uint32_t address) {
+  TNotices& notices = Notices();
+  // Held while the handler runs, so that a handler taken away is never called
+  // after; handlers do not wait.
+  std::lock_guard<std::mutex> guard(notices.lock);
+  if (!notices.handler || notices.told.size() >= kMaxToldSenders) return;
+  if (!notices.told.insert(address).second) return;
+  try {
+    notices.handler(address);
+  } catch (...) {
+    // A handler that fails has still been told.
+  }
+}
+
+net::THolderCounts NetworkReceiveCounts() {
+  std::shared_ptr<TNetworkTransport> transport;
+  {
+    std::lock_guard<std::mutex> guard(State().lock);
+    transport = State().transport;
+  }
+  return transport ? transport->Transport().HolderCounts() : net::THolderCounts{};
 }
 
 void StartNetworkReceiving() {

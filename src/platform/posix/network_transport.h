@@ -13,14 +13,17 @@ std::shared_ptr<IMailslotTransport> NetworkTransport();
 // Starts receiving from other machines (once per process) when the transport is
 // on; called when a mailslot is created.
 void StartNetworkReceiving();
-// Hands one message that came over the network to this machine's mailslot
-// `oemSlotName` (OEM code page, as the wire carries it), whichever process holds
-// it. Never waits: a mailslot that is not open or cannot take it now loses it,
-// as a datagram can be lost. Defined with the mailslot service.
+// Hands the copy of a workgroup write to this machine's mailslot `oemSlotName`
+// (OEM code page, as the wire carries it), whichever process holds it, waiting
+// only a moment for room. False when it is not open or takes nothing now.
+// Defined with the mailslot service.
 bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data);
 // Hands a notice about this machine's names to the handler (see
 // SetNameNoticeHandler); a text told before is not told again.
 void TellNameNotice(const TNameNotice& notice);
+// A non-blocking datagram socket connected to this machine's mailslot
+// `oemSlotName`, for the port holder's hand-over; -1 when it is not open.
+int ConnectLocalMailslot(std::string_view oemSlotName);
 // Records how the calling thread's current write went (LastWriteDelivery). The
 // mailslot service records Local, Workgroup or Datagram before it writes; the
 // network transport records Confirmed. Defined with the mailslot service.

@@ -1,0 +1,147 @@
+#include "net/holder_receive.h"
+
+#include <algorithm>
+
+namespace pling::net {
+
+namespace {
+
+constexpr std::string_view kMailslotPrefix = "\\MAILSLOT\\";
+// The time to live our name answers carry, as Windows gives it.
+constexpr std::uint32_t kAnswerTtl = 259200;
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
+NetBiosName UpperName(NetBiosName name) {
+  for (std::size_t i = 0; i < 15; ++i) {
+    name.bytes[i] = static_cast<std::uint8_t>(AsciiUpper(static_cast<char>(name.bytes[i])));
+  }
+  return name;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [](char p, char t) { return p == AsciiUpper(t); });
+}
+
+bool Taken(TSenderVerdict verdict) {
+  return verdict == TSenderVerdict::Take;
+}
+
+}  // namespace
+
+THolderNames::THolderNames(std::string_view computerName, std::string_view userName,
+                           std::string_view workgroup, THolds holdsName)
+    : computer00(NetBiosName::Make(computerName, 0x00)),
+      computer03(NetBiosName::Make(computerName, 0x03)),
+      user03(NetBiosName::Make(userName, 0x03)),
+      workgroup00(NetBiosName::Make(workgroup, 0x00)),
+      holds(std::move(holdsName)) {}
+
+bool THolderNames::IsOurs(const NetBiosName& name) const {
+  const NetBiosName upper = UpperName(name);
+  if (upper == NetBiosName::Broadcast() || upper == workgroup00) return true;
+  return (upper == computer00 || upper == computer03 || upper == user03) && Holds(upper);
+}
+
+std::vector<StatusEntry> THolderNames::StatusNames() const {
+  std::vector<StatusEntry> names{{computer00, false}, {computer03, false}};
+  if (user03 != computer03 && !user03.Name().empty()) names.push_back({user03, false});
+  names.push_back({workgroup00, true});
+  std::erase_if(names, [this](const StatusEntry& entry) { return !Holds(entry.name); });
+  return names;
+}
+
+THolderCounts THolderCounters::Read() const {
+  const auto get = [](const std::atomic<std::uint64_t>& value) {
+    return value.load(std::memory_order_relaxed);
+  };
+  return THolderCounts{get(datagrams),   get(delivered),  get(limited),       get(oversized),
+                       get(ignored),     get(noMailslot), get(mailslotFull),  get(namePackets),
+                       get(nameLimited), get(answers),    get(answersRefused)};
+}
+
+THolderReceiver::THolderReceiver(THolderNames names, TSenderLimit limit)
+    : FNames(std::move(names)), FDatagramSenders(limit), FNameSenders(limit) {}
+
+std::optional<TLocalMessage> THolderReceiver::TakeDatagram(
+    std::string_view packet, TPacketSource from, const std::vector<TInterface>& interfaces,
+    TClock::time_point now, bool& reportLimited, bool truncated) {
+  reportLimited = false;
+  FCounters.datagrams.fetch_add(1, std::memory_order_relaxed);
+  const bool local = IsLocalSender(interfaces, from.address);
+  if (!local) {
+    const TSenderVerdict verdict = FDatagramSenders.Take(from.address, now);
+    if (!Taken(verdict)) {
+      FCounters.limited.fetch_add(1, std::memory_order_relaxed);
+      reportLimited = verdict == TSenderVerdict::DropAndReport;
+      return std::nullopt;
+    }
+  }
+  if (truncated) {
+    FCounters.oversized.fetch_add(1, std::memory_order_relaxed);
+    return std::nullopt;
+  }
+  const auto ignore = [this] {
+    FCounters.ignored.fetch_add(1, std::memory_order_relaxed);
+    return std::nullopt;
+  };
+  FDatagram = ParseMailslotDatagram(packet);
+  if (!FDatagram || !FNames.IsOurs(FDatagram->destination)) return ignore();
+  if (!StartsWithIgnoreCase(FDatagram->mailslot, kMailslotPrefix)) return ignore();
+  const std::string_view slot =
+      std::string_view(FDatagram->mailslot).substr(kMailslotPrefix.size());
+  if (slot.empty()) return ignore();
+  // A group or broadcast write from this machine was handed to the local mailslot
+  // by its writer already.
+  if (FDatagram->type != DatagramType::DirectUnique && local) return ignore();
+  if (FDatagram->data.size() > kMaxMailslotData) {
+    FCounters.oversized.fetch_add(1, std::memory_order_relaxed);
+    return std::nullopt;
+  }
+  return TLocalMessage{slot, FDatagram->data};
+}
+
+bool THolderReceiver::AdmitNamePacket(TPacketSource from, const std::vector<TInterface>& interfaces,
+                                      TClock::time_point now) {
+  FCounters.namePackets.fetch_add(1, std::memory_order_relaxed);
+  if (IsLocalSender(interfaces, from.address) || Taken(FNameSenders.Take(from.address, now))) {
+    return true;
+  }
+  FCounters.nameLimited.fetch_add(1, std::memory_order_relaxed);
+  return false;
+}
+
+std::optional<TNameReply> THolderReceiver::AnswerNamePacket(
+    std::string_view packet, TPacketSource from, const std::vector<TInterface>& interfaces) {
+  std::optional<std::string> answer;
+  if (const std::optional<StatusQuery> status = ParseStatusQuery(packet)) {
+    // Asked for this machine's names ("*", or one of them): all of them.
+    const NetBiosName name = UpperName(status->name);
+    if (name != NetBiosName::Broadcast() && !FNames.IsOurs(name)) return std::nullopt;
+    answer = BuildStatusAnswer(StatusAnswer{status->id, status->name, FNames.StatusNames()});
+  } else if (const std::optional<NameQuery> query = ParseNameQuery(packet)) {
+    const NetBiosName name = UpperName(query->name);
+    const bool group = name == FNames.workgroup00;
+    if (!group && name != FNames.computer00 && name != FNames.computer03 && name != FNames.user03) {
+      return std::nullopt;
+    }
+    if (!FNames.Holds(name)) return std::nullopt;  // [names]
+    const std::uint32_t address = SourceAddressFor(interfaces, from.address);
+    if (address == 0) return std::nullopt;
+    answer = BuildNameAnswer(NameAnswer{query->id, query->name, group, kAnswerTtl, address});
+  } else {
+    return std::nullopt;
+  }
+  if (from.port == 0 || !MayAnswer(interfaces, from.address)) {
+    FCounters.answersRefused.fetch_add(1, std::memory_order_relaxed);
+    return std::nullopt;
+  }
+  FCounters.answers.fetch_add(1, std::memory_order_relaxed);
+  return TNameReply{std::move(*answer), from};
+}
+
+}  // namespace pling::net

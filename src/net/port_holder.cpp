@@ -1,0 +1,583 @@
+#include "net/port_holder.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+#include "net/interfaces.h"
+#include "net/socket.h"
+
+namespace pling::net {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Datagrams taken in one call, and calls before the other sockets get their turn.
+constexpr unsigned kReceiveBatch = 32;
+constexpr int kReceiveCalls = 2;
+// Room for one datagram. A mailslot write with its data within kMaxMailslotData
+// and a name a mailslot can have is far shorter; a longer datagram is cut here
+// and discarded as too long.
+constexpr std::size_t kDatagramRoom = 2048;
+constexpr std::size_t kNamePacketRoom = 1500;
+// How long the interface list is trusted before it is read again (only when a
+// packet needs it: nothing wakes up for it).
+constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
+// Pauses between attempts to reach the holder while it cannot be reached: they
+// start short and grow, up to the first limit while the holder's name is bound
+// but nobody listens on it yet (a hand-over under way), up to the second while a
+// holder turns waiters away (its queue is full, or it closes them at once).
+constexpr std::chrono::milliseconds kFirstPause{10};
+constexpr std::chrono::milliseconds kLongestHandOverPause{50};
+constexpr std::chrono::milliseconds kLongestBusyPause{1000};
+// A connection to the holder that ends sooner than this was turned away.
+constexpr auto kTurnedAway = std::chrono::seconds(1);
+// Failed attempts to reach the holder after which the user is told (trying goes on).
+constexpr int kAttemptsBeforeProblem = 100;
+constexpr std::size_t kMaxClients = 1024;
+// Room in the kernel for a burst of datagrams while the thread hands earlier ones
+// on (the system's limit applies where the process may not go beyond it).
+constexpr int kReceiveBufferBytes = 4 << 20;
+
+// What the holder tells its waiters: one record per limited sender, a type byte
+// and the address (big-endian). Waiters skip records of other types.
+constexpr char kLimitedRecord = 'L';
+constexpr std::size_t kRecordSize = 5;
+
+std::pair<sockaddr_un, socklen_t> HolderAddress() {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::copy(kHolderSocket.begin(), kHolderSocket.end(), address.sun_path + 1);
+  return {address,
+          static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + kHolderSocket.size())};
+}
+
+std::string SystemProblem(int error) {
+  return CannotReceive(std::string(std::strerror(error)) + ".");
+}
+
+std::string PortProblem(std::uint16_t port, int error) {
+  const std::string number = std::to_string(port);
+  if (error == EACCES || error == EPERM) {
+    return CannotReceive("this program may not use UDP port " + number +
+                         " (ports below 1024 need the cap_net_bind_service capability; see the "
+                         "README).");
+  }
+  if (error == EADDRINUSE) {
+    return CannotReceive("another program (such as a NetBIOS name server) holds UDP port " +
+                         number + ".");
+  }
+  return CannotReceive("UDP port " + number + " cannot be opened (" + std::strerror(error) + ").");
+}
+
+std::chrono::milliseconds Longer(std::chrono::milliseconds pause,
+                                 std::chrono::milliseconds longest) {
+  return pause.count() == 0 ? kFirstPause : std::min(pause * 2, longest);
+}
+
+// This machine's interfaces as one thread last read them.
+class TInterfaceCache {
+ public:
+  const std::vector<TInterface>& Get(TClock::time_point now) {
+    if (FInterfaces.empty() || now - FRead > kInterfacesLifetime) {
+      FInterfaces = Ipv4Interfaces();
+      FRead = now;
+    }
+    return FInterfaces;
+  }
+
+ private:
+  std::vector<TInterface> FInterfaces;
+  TClock::time_point FRead{};
+};
+
+// Several datagrams from one socket in one call.
+class TBatchReceiver {
+ public:
+  explicit TBatchReceiver(std::size_t room) : FBuffers(kReceiveBatch * room) {
+    for (unsigned i = 0; i < kReceiveBatch; ++i) {
+      FVectors[i] = iovec{FBuffers.data() + i * room, room};
+    }
+  }
+
+  // Receives what waits (up to kReceiveBatch) and hands each to `take` with its
+  // sender and whether it was cut short; the number received.
+  template <typename Take>
+  unsigned Receive(int fd, Take take) {
+    for (unsigned i = 0; i < kReceiveBatch; ++i) {
+      FHeaders[i] = mmsghdr{};
+      FHeaders[i].msg_hdr.msg_name = &FFrom[i];
+      FHeaders[i].msg_hdr.msg_namelen = sizeof FFrom[i];
+      FHeaders[i].msg_hdr.msg_iov = &FVectors[i];
+      FHeaders[i].msg_hdr.msg_iovlen = 1;
+    }
+    int count;
+    do {
+      count = ::recvmmsg(fd, FHeaders.data(), kReceiveBatch, MSG_DONTWAIT, nullptr);
+    } while (count < 0 && errno == EINTR);
+    if (count <= 0) return 0;
+    for (int i = 0; i < count; ++i) {
+      const mmsghdr& header = FHeaders[static_cast<std::size_t>(i)];
+      const sockaddr_in& from = FFrom[static_cast<std::size_t>(i)];
+      const std::size_t size = std::min<std::size_t>(header.msg_len, FVectors[0].iov_len);
+      take(std::string_view(static_cast<const char*>(header.msg_hdr.msg_iov->iov_base), size),
+           TPacketSource{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)},
+           (header.msg_hdr.msg_flags & MSG_TRUNC) != 0);
+    }
+    return static_cast<unsigned>(count);
+  }
+
+ private:
+  std::vector<char> FBuffers;
+  std::array<iovec, kReceiveBatch> FVectors{};
+  std::array<mmsghdr, kReceiveBatch> FHeaders{};
+  std::array<sockaddr_in, kReceiveBatch> FFrom{};
+};
+
+class TNamePorts final : public THolderPorts {
+ public:
+  explicit TNamePorts(int fd) : FFd(fd) {}
+  bool SendNamePacket(std::string_view packet, std::uint32_t address, std::uint16_t port) override {
+    return SendTo(FFd, packet, address, port, false);
+  }
+
+ private:
+  const int FFd;
+};
+
+}  // namespace
+
+std::string CannotReceive(std::string_view why) {
+  return "Messages from other computers cannot be received: " + std::string(why);
+}
+
+struct TPortHolder::TState {
+  explicit TState(THolderConfig c)
+      : config(std::move(c)),
+        receiver(THolderNames(config.computerName, config.userName, config.workgroup, config.holds),
+                 config.limit) {}
+
+  const THolderConfig config;
+  THolderReceiver receiver;
+
+  mutable std::mutex lock;
+  std::condition_variable settledChanged;
+  bool started = false;
+  bool settled = false;
+  bool holds = false;
+  std::string problem;
+  TFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  std::thread thread;
+
+  // Only the holder's thread uses these.
+  std::unordered_map<int, TFd> clients;  // waiting processes: kept open, never read
+  std::vector<int> brokenClients;        // to be closed once the current events are done
+
+  void Settle(std::string why, bool holder) {
+    std::lock_guard<std::mutex> guard(lock);
+    problem = std::move(why);
+    holds = holder;
+    settled = true;
+    settledChanged.notify_all();
+  }
+
+  // Waits `pause` unless the holder is stopped first; whether it was.
+  bool Wait(std::chrono::milliseconds pause) const {
+    pollfd fd{stop.Get(), POLLIN, 0};
+    const auto end = TClock::now() + pause;
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - TClock::now());
+      const int ready = ::poll(&fd, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+      if (ready > 0) return true;
+      if (ready == 0 || errno != EINTR) return false;
+    }
+  }
+
+  void Run();
+  // Serves while this process holds the ports; returns when stopped.
+  void Serve(TFd& listener, TFd& datagrams, TFd& names);
+  void ServeNames(int names, int stopNames);
+  void TakeNamePackets(int names, TBatchReceiver& batch, TInterfaceCache& interfaces);
+  void TakeDatagrams(int fd, TBatchReceiver& batch, TInterfaceCache& interfaces,
+                     TMailslotOutbox& outbox);
+  void ReportLimited(std::uint32_t address);
+  // Waits as a waiter until the holder goes; false when stopped meanwhile.
+  bool WaitForHolder(int connection);
+};
+
+void TPortHolder::TState::Run() {
+  pthread_setname_np(pthread_self(), "netbios ports");
+  const auto [address, length] = HolderAddress();
+  std::chrono::milliseconds pause{0};  // before the next attempt
+  for (int failures = 0;;) {
+    if (Wait(pause)) return;
+    TFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listener.Valid()) {
+      Settle(SystemProblem(errno), false);
+      return;
+    }
+    if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+      // This process is the one to hold the ports.
+      if (::listen(listener.Get(), 64) != 0) {
+        Settle(SystemProblem(errno), false);
+        return;
+      }
+      TFd datagrams = OpenUdpSocket(config.datagramPort, true);
+      if (!datagrams.Valid()) {
+        Settle(PortProblem(config.datagramPort, errno), false);
+        return;  // the listener closes: a waiting process tries for itself
+      }
+      const int receiveBuffer = kReceiveBufferBytes;
+      if (::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer,
+                       sizeof receiveBuffer) != 0) {
+        ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+      }
+      TFd names = OpenUdpSocket(config.namePort, true);
+      if (!names.Valid()) {
+        Settle(PortProblem(config.namePort, errno), false);
+        return;
+      }
+      Serve(listener, datagrams, names);
+      return;
+    }
+    if (errno != EADDRINUSE) {
+      Settle(SystemProblem(errno), false);
+      return;
+    }
+    // Another process holds the ports, or is about to. The connect never waits on
+    // it: a holder that does not accept must not hold up the mailslot's opening.
+    TFd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const int error =
+        !connection.Valid() ? errno
+        : ::connect(connection.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0
+            ? 0
+            : errno;
+    if (error == EAGAIN) {
+      // The holder's queue is full: it is there, but takes no more waiters now.
+      Settle({}, false);
+      failures = 0;
+      pause = Longer(pause, kLongestBusyPause);
+      continue;
+    }
+    if (error != 0 && error != EINPROGRESS) {
+      // The holder ended between the two calls, or its successor has bound the name
+      // and listens in a moment: try again shortly, for as long as it takes.
+      if (++failures == 1) Settle({}, false);
+      if (failures == kAttemptsBeforeProblem) {
+        Settle(CannotReceive("the process that receives them cannot be reached."), false);
+      }
+      pause = Longer(pause, kLongestHandOverPause);
+      continue;
+    }
+    Settle({}, false);
+    failures = 0;
+    const TClock::time_point connected = TClock::now();
+    if (!WaitForHolder(connection.Get())) return;
+    // A holder that closes its waiters at once is not to be hammered.
+    pause = TClock::now() - connected < kTurnedAway ? Longer(pause, kLongestBusyPause)
+                                                    : std::chrono::milliseconds(0);
+  }
+}
+
+bool TPortHolder::TState::WaitForHolder(int connection) {
+  std::string pending;  // a record not yet whole
+  for (;;) {
+    std::array<pollfd, 2> fds{pollfd{connection, POLLIN, 0}, pollfd{stop.Get(), POLLIN, 0}};
+    const int ready = ::poll(fds.data(), fds.size(), -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (fds[1].revents & POLLIN) != 0) return false;
+    std::array<char, 256> buffer;
+    const ssize_t got = ::recv(connection, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (got <= 0) return true;  // the holder has gone: take over
+    pending.append(buffer.data(), static_cast<std::size_t>(got));
+    std::size_t at = 0;
+    for (; pending.size() - at >= kRecordSize; at += kRecordSize) {
+      if (pending[at] != kLimitedRecord || !config.senderLimited) continue;
+      std::uint32_t address = 0;
+      for (std::size_t i = 1; i < kRecordSize; ++i) {
+        address = address << 8 | static_cast<std::uint8_t>(pending[at + i]);
+      }
+      config.senderLimited(address);
+    }
+    pending.erase(0, at);
+  }
+}
+
+void TPortHolder::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
+  TFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+  TFd stopNames(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!epoll.Valid() || !stopNames.Valid()) {
+    Settle(SystemProblem(errno), false);
+    return;
+  }
+  const auto add = [&](int fd) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    return ::epoll_ctl(epoll.Get(), EPOLL_CTL_ADD, fd, &event) == 0;
+  };
+  TMailslotOutbox outbox(config.connectLocal);
+  if (!add(stop.Get()) || !add(listener.Get()) || !add(datagrams.Get()) ||
+      (outbox.WatchFd() >= 0 && !add(outbox.WatchFd()))) {
+    Settle(SystemProblem(errno), false);
+    return;
+  }
+  TNamePorts ports(names.Get());
+  std::string servicesProblem;
+  for (const auto& service : config.services) {
+    std::string why = service->Started(ports);
+    if (servicesProblem.empty()) servicesProblem = std::move(why);
+  }
+  // The name service on a thread of its own; should none be had, on this one.
+  std::thread nameThread;
+  try {
+    nameThread =
+        std::thread([this, fd = names.Get(), stopFd = stopNames.Get()] { ServeNames(fd, stopFd); });
+  } catch (const std::system_error&) {
+    add(names.Get());
+  }
+  Settle(std::move(servicesProblem), true);
+
+  // While no more waiters can be taken (the limit, or no file descriptor left) the
+  // listener is out of the watch until one goes; new ones wait in its queue.
+  bool accepting = true;
+  const auto setAccepting = [&](bool on) {
+    if (on == accepting) return;
+    accepting = on;
+    if (on) {
+      add(listener.Get());
+    } else {
+      ::epoll_ctl(epoll.Get(), EPOLL_CTL_DEL, listener.Get(), nullptr);
+    }
+  };
+  const auto forget = [&](int fd) {
+    ::epoll_ctl(epoll.Get(), EPOLL_CTL_DEL, fd, nullptr);
+    clients.erase(fd);
+    setAccepting(true);
+  };
+  TBatchReceiver datagramBatch(kDatagramRoom);
+  TBatchReceiver nameBatch(kNamePacketRoom);
+  TInterfaceCache interfaces;
+  std::array<epoll_event, 16> events{};
+  for (bool serving = true; serving;) {
+    const int count = ::epoll_wait(epoll.Get(), events.data(), static_cast<int>(events.size()), -1);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      Settle(SystemProblem(errno), false);
+      break;
+    }
+    for (int i = 0; i < count && serving; ++i) {
+      const int fd = events[static_cast<std::size_t>(i)].data.fd;
+      if (fd == stop.Get()) {
+        serving = false;
+      } else if (fd == datagrams.Get()) {
+        TakeDatagrams(fd, datagramBatch, interfaces, outbox);
+      } else if (fd == outbox.WatchFd()) {
+        std::uint64_t lost = 0;
+        outbox.Flush(lost);
+        receiver.Counters().noMailslot.fetch_add(lost, std::memory_order_relaxed);
+      } else if (fd == names.Get()) {
+        TakeNamePackets(fd, nameBatch, interfaces);
+      } else if (fd == listener.Get()) {
+        while (accepting) {
+          if (clients.size() >= kMaxClients) {
+            setAccepting(false);
+            break;
+          }
+          TFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+          if (!client.Valid()) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+              setAccepting(false);
+            }
+            break;
+          }
+          if (!add(client.Get())) continue;  // closed: it tries again after a pause
+          const int key = client.Get();
+          clients.emplace(key, std::move(client));
+        }
+      } else {
+        // A waiting process has gone (or sent something it should not): forget it.
+        char buffer[64];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) forget(fd);
+      }
+    }
+    // A waiter whose notice could not be written whole is closed: it connects
+    // again (see ReportLimited).
+    for (const int fd : brokenClients) forget(fd);
+    brokenClients.clear();
+  }
+  // [names] A last word while the name service still takes answers.
+  for (const auto& service : config.services) service->Stopping();
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(stopNames.Get(), &one, sizeof one);
+  if (nameThread.joinable()) nameThread.join();
+  for (const auto& service : config.services) service->Stopped();
+  clients.clear();
+}
+
+void TPortHolder::TState::TakeDatagrams(int fd, TBatchReceiver& batch, TInterfaceCache& interfaces,
+                                        TMailslotOutbox& outbox) {
+  THolderCounters& counters = receiver.Counters();
+  for (int call = 0; call < kReceiveCalls; ++call) {
+    const TClock::time_point now = TClock::now();
+    const std::vector<TInterface>& current = interfaces.Get(now);
+    const unsigned received =
+        batch.Receive(fd, [&](std::string_view packet, TPacketSource from, bool truncated) {
+          bool report = false;
+          const std::optional<TLocalMessage> message =
+              receiver.TakeDatagram(packet, from, current, now, report, truncated);
+          if (report) ReportLimited(from.address);
+          if (!message) return;
+          switch (outbox.Deliver(message->slot, message->data)) {
+            case TMailslotOutbox::TResult::Sent:
+            case TMailslotOutbox::TResult::Queued:
+              counters.delivered.fetch_add(1, std::memory_order_relaxed);
+              break;
+            case TMailslotOutbox::TResult::NoMailslot:
+              counters.noMailslot.fetch_add(1, std::memory_order_relaxed);
+              break;
+            case TMailslotOutbox::TResult::Full:
+              counters.mailslotFull.fetch_add(1, std::memory_order_relaxed);
+              break;
+          }
+        });
+    if (received < kReceiveBatch) return;
+  }
+}
+
+void TPortHolder::TState::ReportLimited(std::uint32_t address) {
+  if (config.senderLimited) config.senderLimited(address);
+  const std::array<char, kRecordSize> record{
+      kLimitedRecord, static_cast<char>(address >> 24), static_cast<char>(address >> 16),
+      static_cast<char>(address >> 8), static_cast<char>(address)};
+  for (const auto& [fd, client] : clients) {
+    const ssize_t sent = ::send(fd, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    // No room: this notice is lost to it (it comes again while the sender goes
+    // on). Part of it written: the waiter could not read on, so it goes.
+    if (sent > 0 && static_cast<std::size_t>(sent) < record.size()) brokenClients.push_back(fd);
+  }
+}
+
+void TPortHolder::TState::ServeNames(int names, int stopNames) {
+  pthread_setname_np(pthread_self(), "netbios names");
+  TBatchReceiver batch(kNamePacketRoom);
+  TInterfaceCache interfaces;
+  for (;;) {
+    std::array<pollfd, 2> fds{pollfd{names, POLLIN, 0}, pollfd{stopNames, POLLIN, 0}};
+    const int ready = ::poll(fds.data(), fds.size(), -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (fds[1].revents & POLLIN) != 0) return;
+    TakeNamePackets(names, batch, interfaces);
+  }
+}
+
+void TPortHolder::TState::TakeNamePackets(int names, TBatchReceiver& batch,
+                                          TInterfaceCache& interfaces) {
+  for (int call = 0; call < kReceiveCalls; ++call) {
+    const TClock::time_point now = TClock::now();
+    const std::vector<TInterface>& current = interfaces.Get(now);
+    const unsigned received =
+        batch.Receive(names, [&](std::string_view packet, TPacketSource from, bool truncated) {
+          if (!receiver.AdmitNamePacket(from, current, now) || truncated) return;
+          for (const auto& service : config.services) {
+            if (service->TakeNamePacket(packet, from)) return;
+          }
+          if (const std::optional<TNameReply> reply =
+                  receiver.AnswerNamePacket(packet, from, current)) {
+            SendTo(names, reply->packet, reply->to.address, reply->to.port, false);
+          }
+        });
+    if (received < kReceiveBatch) return;
+  }
+}
+
+TPortHolder::TPortHolder(THolderConfig config)
+    : FState(std::make_shared<TState>(std::move(config))) {}
+
+TPortHolder::~TPortHolder() {
+  Stop();
+}
+
+void TPortHolder::Stop() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> guard(FState->lock);
+    thread = std::move(FState->thread);
+  }
+  if (thread.joinable()) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(FState->stop.Get(), &one, sizeof one);
+    thread.join();
+  }
+}
+
+void TPortHolder::Start() {
+  std::unique_lock<std::mutex> guard(FState->lock);
+  if (!FState->started) {
+    FState->started = true;
+    if (!FState->stop.Valid()) {
+      FState->problem = SystemProblem(errno);
+      FState->settled = true;
+      return;
+    }
+    FState->settled = false;
+    try {
+      FState->thread = std::thread([state = FState] {
+        state->Run();
+        // Ended by itself (the ports cannot be had, or serving failed): nobody
+        // waits for it, and the state lives on with this copy until it is gone.
+        std::lock_guard<std::mutex> ended(state->lock);
+        if (state->thread.get_id() == std::this_thread::get_id()) state->thread.detach();
+      });
+    } catch (const std::exception& error) {
+      // Sending, and this machine's own mailslots, work without it; a later call
+      // tries again.
+      const auto* system = dynamic_cast<const std::system_error*>(&error);
+      FState->problem = CannotReceive(
+          "the thread that receives them cannot be started (" +
+          (system != nullptr ? system->code().message() : std::string("no memory")) + ").");
+      FState->holds = false;
+      FState->settled = true;
+      FState->started = false;
+      return;
+    }
+  }
+  FState->settledChanged.wait(guard, [this] { return FState->settled; });
+}
+
+std::string TPortHolder::Problem() const {
+  std::lock_guard<std::mutex> guard(FState->lock);
+  return FState->problem;
+}
+
+bool TPortHolder::HoldsPorts() const {
+  std::lock_guard<std::mutex> guard(FState->lock);
+  return FState->holds;
+}
+
+THolderCounts TPortHolder::Counts() const {
+  return FState->receiver.Counters().Read();
+}
+
+}  // namespace pling::net

@@ -1,0 +1,129 @@
+#pragma once
+// The process that holds this machine's NetBIOS ports (UDP 137 and 138): the
+// holder. One process per machine (per network namespace) holds them; it takes
+// the datagrams addressed to this machine's names and hands their data to the
+// local mailslot they name, whichever process holds it, and it answers name and
+// node status queries for those names (see holder_receive.h for the rules).
+//
+// Who holds the ports is settled by an abstract Unix stream socket
+// (kHolderSocket): the process that binds it tries the ports; every other
+// receiving process connects to it and waits. When the holder ends, the kernel
+// closes that socket, the waiters see the end of their connection, and one of
+// them takes over. Nothing wakes up while all is quiet. Over the same connection
+// the holder tells the waiters of senders it limits (see THolderConfig::
+// senderLimited), so that whichever program shows messages can say so.
+//
+// The holder never stalls. The name service has a thread of its own, so queries
+// are answered whatever arrives on the datagram port; datagrams are handed over
+// without waiting (mailslot_outbox.h), and one for a mailslot that takes no more
+// is dropped at once and counted; each sender on the network gets a fair share
+// (sender_limits.h).
+//
+// Services of their own (the resolver's queries from port 137, session messages
+// on TCP 139, ...) run beside the holder's: see IHolderService.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/holder_receive.h"
+#include "net/mailslot_outbox.h"
+#include "net/netbios.h"
+#include "net/sender_limits.h"
+
+namespace pling::net {
+
+// The abstract Unix socket name the holder of the ports listens on.
+inline constexpr std::string_view kHolderSocket = "pling\\netbios-holder";
+
+// The sentence that tells the user why messages from other computers cannot be
+// received: "Messages from other computers cannot be received: " and `why`.
+std::string CannotReceive(std::string_view why);
+
+// What a service may do while this process holds the ports.
+class THolderPorts {
+ public:
+  virtual ~THolderPorts() = default;
+  // Sends a name service packet from this machine's name service port, without
+  // waiting; false when the kernel did not take it whole.
+  virtual bool SendNamePacket(std::string_view packet, std::uint32_t address,
+                              std::uint16_t port) = 0;
+};
+
+// A service that runs in the holder beside its own.
+class IHolderService {
+ public:
+  virtual ~IHolderService() = default;
+  // This process has taken the ports: `ports` may be used until Stopped. On the
+  // holder's thread, before any packet is taken. Empty when the service runs;
+  // else one sentence for the user saying what does not work (Problem() then
+  // says it, while the rest is received).
+  virtual std::string Started(THolderPorts& ports) = 0;
+  // A name service packet that is within its sender's limit. True when the
+  // service took it: the holder then gives no answer of its own. On the name
+  // service thread; it must not wait.
+  virtual bool TakeNamePacket(std::string_view packet, const TPacketSource& from) = 0;
+  // [names] The ports go soon (the process ends): name service packets still
+  // come to TakeNamePacket and `ports` may still be used while this runs, which
+  // may wait a moment (a second at most) for answers. On the holder's thread.
+  virtual void Stopping() {}
+  // The ports are about to be let go (the process ends): no packet comes any
+  // more, and `ports` must not be used after this returns. On the holder's thread.
+  virtual void Stopped() = 0;
+};
+
+struct THolderConfig {
+  std::string computerName;  // OEM code page, upper case
+  std::string userName;      // OEM code page, upper case
+  std::string workgroup;     // OEM code page, upper case
+  // [names] Whether this machine holds a name now (see THolderNames::holds).
+  std::function<bool(const NetBiosName& name)> holds;
+  // Connects to this machine's mailslot of that name (see TMailslotOutbox).
+  TMailslotOutbox::TConnect connectLocal;
+  // Told of a sender on the network whose datagrams this machine drops because
+  // it sends more than its share: at its first dropped datagram, and again every
+  // kLimitReportInterval while it goes on; whichever process holds the ports.
+  // Called on a thread of the holder's; it must not wait.
+  std::function<void(std::uint32_t address)> senderLimited;
+  // Services to run while this process holds the ports.
+  std::vector<std::shared_ptr<IHolderService>> services;
+  TSenderLimit limit;
+  // The ports; other values only for tests and benchmarks.
+  std::uint16_t datagramPort = kDatagramPort;
+  std::uint16_t namePort = kNameServicePort;
+};
+
+class TPortHolder {
+ public:
+  explicit TPortHolder(THolderConfig config);
+  // Stops (see Stop).
+  ~TPortHolder();
+  TPortHolder(const TPortHolder&) = delete;
+  TPortHolder& operator=(const TPortHolder&) = delete;
+
+  // Holds the ports or waits to take them over (once; later calls do nothing,
+  // unless its thread could not be started, when they try again). Returns when
+  // the first attempt is settled, so that Problem() tells its outcome; it never
+  // waits on another process.
+  void Start();
+
+  // [names] Stops for good, releasing the ports to the next process (its
+  // services are told first), and waits for its threads.
+  void Stop();
+
+  // Empty while messages from other machines reach this machine's mailslots
+  // (through this process or another one); else a sentence saying why they do not.
+  std::string Problem() const;
+  // Whether this process holds the ports.
+  bool HoldsPorts() const;
+  // What this process took and dropped while it held the ports.
+  THolderCounts Counts() const;
+
+ private:
+  struct TState;
+  std::shared_ptr<TState> FState;
+};
+
+}  // namespace pling::net
