@@ -50,7 +50,8 @@ class NamesLanTest : public TLanTest {
   }
 
   // nmbd on host `i` with the given [global] lines, logging what it does, in a
-  // session of its own; stopped by its process id (StopNmbd, or at the end).
+  // session of its own; stopped by its process id (StopNmbd, or by the fixture at
+  // the end, with whatever it forked).
   TChild& StartNmbd(int i, const std::string& name, const std::string& settings) {
     const std::string dir = Dir() + "/nmbd-" + name;
     std::filesystem::create_directories(dir);
@@ -62,6 +63,7 @@ class NamesLanTest : public TLanTest {
         << "\n cache directory = " << dir << "\n private dir = " << dir
         << "\n pid directory = " << dir << "\n log file = " << dir << "/log\n";
     FNmbdPids.push_back(dir + "/started.pid");
+    RememberPidFile(FNmbdPids.back());
     return Start(i, Lowercase(name),
                  "setsid --wait sh -c \"echo \\$\\$ >" + FNmbdPids.back() +
                      " && exec nmbd -F --no-process-group --debug-stdout -d 2 -s " + dir +
@@ -72,11 +74,6 @@ class NamesLanTest : public TLanTest {
   void StopNmbd(std::size_t n, TChild& nmbd) {
     KillNmbd(FNmbdPids.at(n), SIGTERM);
     nmbd.Wait(10s);
-  }
-
-  void TearDown() override {
-    for (const std::string& file : FNmbdPids) KillNmbd(file, SIGKILL);
-    TLanTest::TearDown();
   }
 
   static std::string Lowercase(std::string text) {
@@ -190,6 +187,7 @@ class WinsLanTest : public NamesLanTest {
     MakeLan(4);
     if (IsSkipped() || HasFatalFailure()) return;
     FOtherBridge = Bridge() + "b";
+    RememberNamespace(FOtherBridge);
     const std::string router = "pr" + Bridge().substr(4);
     const std::string script =
         "set -e; ip netns add " + FOtherBridge + "; ip -n " + FOtherBridge +
@@ -214,11 +212,6 @@ class WinsLanTest : public NamesLanTest {
         " route add default via " + Address(1) + "; ip -n " + Host(3) + " route add default via " +
         OtherAddress(1);
     if (Shell(script) != 0) GTEST_SKIP() << "cannot set up the second subnet; not run";
-  }
-
-  void TearDown() override {
-    if (!FOtherBridge.empty()) Shell("ip netns del " + FOtherBridge);
-    NamesLanTest::TearDown();
   }
 
   std::string OtherAddress(int i) const {
