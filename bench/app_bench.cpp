@@ -19,6 +19,7 @@
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/pling_app_bench [--rounds N]
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -182,9 +183,14 @@ std::optional<Sample> Measure(Display& display, const fs::path& program) {
   if (mkdtemp(config.data()) == nullptr) return std::nullopt;
   display.Drain();
   const Clock::time_point start = Clock::now();
+  // A session of its own too: a Pling the user runs would otherwise take the start
+  // (one window per session).
+  const std::string runtime = config + "/runtime";
+  mkdir(runtime.c_str(), 0700);
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);

@@ -13,11 +13,19 @@
 //    without running a 10 ms timer meanwhile (how responsive the window stayed).
 // 3. Long messages (30,000 characters of words) to a full pane with line wrap on:
 //    the time each one takes, trim included.
+// 4. 10,000 messages (distinct senders) waiting in the window's mailslot, written
+//    while the main thread was busy: the time until all are shown, the longest
+//    the event loop went without running a 10 ms timer meanwhile, and the
+//    batches the messenger delivered them in; beside a bare QPlainTextEdit
+//    (setMaximumBlockCount 1000) given the same lines in batches of the same
+//    sizes, one event-loop pass after each. Without and with line wrap.
 //
 // Run it on an X display (or QT_QPA_PLATFORM=offscreen), as root or where user
 // namespaces are allowed, so that it gets a network namespace of its own and its
 // mailslots cannot meet a running Pling's:
-//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/pling_received_bench [--burst N]
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/pling_received_bench
+//       [--burst N] [--waiting N]
+// (--burst 0 leaves part 2 out.)
 #include <sched.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -96,6 +104,104 @@ double FloodBare(QPlainTextEdit& pane, bool wrap, int count) {
   return count / Seconds(Clock::now() - start);
 }
 
+std::string WaitingSender(int i) {
+  return "HOST" + std::to_string(i);
+}
+
+// Part 4, the window's side: `count` messages written into its mailslot while the
+// main thread does not serve the reader, then the event loop until all are shown.
+struct TWaitingRun {
+  double Seconds = 0;
+  qint64 LongestGap = 0;  // ms without a 10 ms timer tick
+  std::vector<int> Batches;
+  double LongestBatch = 0;    // s from a batch's first message to the end of its showing
+  double LongestShowing = 0;  // s the window took to show one batch (its end)
+  int Shown = 0;
+  int Lines = 0;
+};
+
+TWaitingRun ShowWaiting(pling::app::TPlingFrm& w, bool wrap, int count) {
+  if (w.RecvLinewrap->isChecked() != wrap) w.RecvLinewrap->trigger();
+  w.Clear1->trigger();
+  for (int i = 0; w.ReceivedMmo->LineCount() < 1000; ++i) w.PlingMessage("BOB", "ALICE", Text(i));
+  w.ReceiversLbx->clear();
+  QCoreApplication::processEvents();
+
+  TWaitingRun run;
+  int delivered = 0;
+  const auto onMessage = w.Pling->OnMessage;
+  const auto onBatchEnd = w.Pling->OnBatchEnd;
+  Clock::time_point batchStart;
+  w.Pling->OnMessage = [&](pling::platform::TComponent& sender, std::string r, std::string s,
+                           std::string m) {
+    if (delivered++ == run.Shown) batchStart = Clock::now();
+    onMessage(sender, std::move(r), std::move(s), std::move(m));
+  };
+  w.Pling->OnBatchEnd = [&](pling::platform::TComponent& sender) {
+    const auto showing = Clock::now();
+    onBatchEnd(sender);
+    const auto end = Clock::now();
+    run.LongestBatch = std::max(run.LongestBatch, Seconds(end - batchStart));
+    run.LongestShowing = std::max(run.LongestShowing, Seconds(end - showing));
+    run.Batches.push_back(delivered - run.Shown);
+    run.Shown = delivered;
+  };
+  for (int i = 0; i < count; ++i) {
+    if (!pling::mailslot::WriteMailSlot(
+            ".", pling::mailslot::MessengerSlotName,
+            pling::mailslot::EncodeMessengerDatagram(WaitingSender(i), "BOB", Text(i)))) {
+      std::fprintf(stderr, "message %d could not be written\n", i);
+      break;
+    }
+  }
+  QElapsedTimer tick;
+  QTimer timer;
+  timer.setInterval(10);
+  QObject::connect(&timer, &QTimer::timeout,
+                   [&] { run.LongestGap = std::max(run.LongestGap, tick.restart()); });
+  tick.start();
+  timer.start();
+  const auto start = Clock::now();
+  QElapsedTimer limit;
+  limit.start();
+  while (run.Shown < count && limit.elapsed() < 120000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  QCoreApplication::processEvents();  // the last batch painted
+  run.Seconds = Seconds(Clock::now() - start);
+  timer.stop();
+  run.LongestGap = std::max(run.LongestGap, tick.elapsed());
+  run.Lines = w.ReceivedMmo->LineCount();
+  w.Pling->OnMessage = onMessage;
+  w.Pling->OnBatchEnd = onBatchEnd;
+  return run;
+}
+
+// Part 4, the bare pane's side: the same three lines per message, in batches of
+// the given sizes, one event-loop pass after each batch.
+double ShowBare(QPlainTextEdit& pane, bool wrap, const std::vector<int>& batches) {
+  pane.setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+  pane.clear();
+  pane.setMaximumBlockCount(1000);
+  for (int i = 0; i < 1000; ++i) pane.appendPlainText(QString::fromStdString(Text(i)));
+  QCoreApplication::processEvents();
+  const QString separator(30, QLatin1Char('-'));
+  const auto start = Clock::now();
+  int i = 0;
+  for (const int size : batches) {
+    const QString stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("d MMM yyyy hh:mm:ss"));
+    QString text;
+    for (int k = 0; k < size; ++k, ++i) {
+      if (k > 0) text += QLatin1Char('\n');
+      text += separator + QLatin1Char('\n') + stamp + QLatin1Char('\n') +
+              QString::fromStdString(WaitingSender(i) + " to BOB : " + Text(i));
+    }
+    pane.appendPlainText(text);
+    QCoreApplication::processEvents();
+  }
+  return Seconds(Clock::now() - start);
+}
+
 // Sends `count` messages with pling-cli, `parallel` processes at a time; counts
 // the sends that failed (pling-cli ended with an error).
 void SendBurst(const std::string& cli, int count, int parallel, std::atomic<int>& failed) {
@@ -126,8 +232,10 @@ void SendBurst(const std::string& cli, int count, int parallel, std::atomic<int>
 
 int main(int argc, char** argv) {
   int burst = 10000;
+  int waiting = 10000;
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--burst") == 0) burst = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--waiting") == 0) waiting = std::atoi(argv[i + 1]);
   }
   // A network namespace of our own: mailslots are abstract sockets, which belong
   // to one, so a Pling running on this machine is neither disturbed nor counted.
@@ -165,7 +273,6 @@ int main(int argc, char** argv) {
       std::printf("  %-9s window %8.0f msg/s   bare QPlainTextEdit %8.0f msg/s   ratio %.2f\n",
                   wrap ? "wrap on" : "wrap off", window, plain, plain / window);
     }
-    bare.hide();
 
     {
       constexpr int kLong = 20;
@@ -190,64 +297,92 @@ int main(int argc, char** argv) {
                   Seconds(Clock::now() - start) * 1000 / kLong, Seconds(longest) * 1000);
     }
 
-    // The burst through the messenger mailslot, as a user's window gets it.
-    if (w.RecvLinewrap->isChecked()) w.RecvLinewrap->trigger();
-    w.Clear1->trigger();
     w.Activate1->trigger();
     if (!w.Pling->Active()) {
       std::fprintf(stderr, "the window could not listen on the messenger mailslot\n");
       return 1;
     }
-    constexpr int kSenders = 4;
-    std::atomic<int> shown{0};
-    std::atomic<int> failed{0};
-    Clock::duration longestMessage{};
-    auto handler = w.Pling->OnMessage;
-    w.Pling->OnMessage = [&](pling::platform::TComponent& sender, std::string r, std::string s,
-                             std::string m) {
-      const auto begin = Clock::now();
-      handler(sender, r, s, m);
-      longestMessage = std::max(longestMessage, Clock::now() - begin);
-      ++shown;
-    };
-    QElapsedTimer tick;
-    qint64 longestGap = 0;
-    QTimer timer;
-    timer.setInterval(10);
-    pling::platform::DWORD mostWaiting = 0;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-      longestGap = std::max(longestGap, tick.restart());
-      w.Pling->UpdateInfo();
-      mostWaiting = std::max(mostWaiting, w.Pling->MessageCount());
-    });
-    tick.start();
-    timer.start();
-    const auto start = Clock::now();
-    Clock::time_point sent;
-    std::thread sender([&] {
-      SendBurst(cli, burst, kSenders, failed);
-      sent = Clock::now();
-    });
-    QElapsedTimer limit;
-    limit.start();
-    while (shown + failed < burst && limit.elapsed() < 600000)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    const auto done = Clock::now();
-    sender.join();
-    timer.stop();
-    std::printf("Burst of %d messages sent with pling-cli (%d processes at a time):\n", burst,
-                kSenders);
-    std::printf("  refused to the senders: %d\n", failed.load());
-    std::printf("  shown %d of %d; all sent after %.2f s, all shown after %.2f s (%.0f msg/s)\n",
-                shown.load(), burst, Seconds(sent - start), Seconds(done - start),
-                shown / Seconds(done - start));
-    std::printf("  longest the event loop went without a 10 ms timer tick: %lld ms\n",
-                static_cast<long long>(longestGap));
-    std::printf("  most messages waiting in the mailslot at once: %u\n",
-                static_cast<unsigned>(mostWaiting));
-    std::printf("  longest time the window spent on one message: %.1f ms\n",
-                Seconds(longestMessage) * 1000);
-    std::printf("  pane after the burst: %d lines\n", w.ReceivedMmo->LineCount());
+    if (waiting > 0) {
+      std::printf(
+          "%d messages waiting in the window's mailslot (distinct senders, full pane, "
+          "separators and time stamps on):\n",
+          waiting);
+      bare.show();
+      for (bool wrap : {false, true}) {
+        const TWaitingRun run = ShowWaiting(w, wrap, waiting);
+        const double plain = ShowBare(bare, wrap, run.Batches);
+        const int largest =
+            run.Batches.empty() ? 0 : *std::max_element(run.Batches.begin(), run.Batches.end());
+        std::printf(
+            "  %-9s window: %d shown after %.2f s (%.0f msg/s), %zu batches (largest %d), "
+            "longest event-loop pause %lld ms, pane %d lines\n",
+            wrap ? "wrap on" : "wrap off", run.Shown, run.Seconds, run.Shown / run.Seconds,
+            run.Batches.size(), largest, static_cast<long long>(run.LongestGap), run.Lines);
+        std::printf(
+            "  %-9s longest batch %.1f ms on the main thread, of which %.1f ms showing it\n", "",
+            run.LongestBatch * 1000, run.LongestShowing * 1000);
+        std::printf(
+            "  %-9s bare QPlainTextEdit, same lines in the same batches: %.2f s; "
+            "ratio (bare time / window time) %.2f\n",
+            "", plain, plain / run.Seconds);
+      }
+      bare.hide();
+    }
+    // The burst through the messenger mailslot, as a user's window gets it.
+    if (burst > 0) {
+      if (w.RecvLinewrap->isChecked()) w.RecvLinewrap->trigger();
+      w.Clear1->trigger();
+      constexpr int kSenders = 4;
+      std::atomic<int> shown{0};
+      std::atomic<int> failed{0};
+      Clock::duration longestMessage{};
+      auto handler = w.Pling->OnMessage;
+      w.Pling->OnMessage = [&](pling::platform::TComponent& sender, std::string r, std::string s,
+                               std::string m) {
+        const auto begin = Clock::now();
+        handler(sender, r, s, m);
+        longestMessage = std::max(longestMessage, Clock::now() - begin);
+        ++shown;
+      };
+      QElapsedTimer tick;
+      qint64 longestGap = 0;
+      QTimer timer;
+      timer.setInterval(10);
+      pling::platform::DWORD mostWaiting = 0;
+      QObject::connect(&timer, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, tick.restart());
+        w.Pling->UpdateInfo();
+        mostWaiting = std::max(mostWaiting, w.Pling->MessageCount());
+      });
+      tick.start();
+      timer.start();
+      const auto start = Clock::now();
+      Clock::time_point sent;
+      std::thread sender([&] {
+        SendBurst(cli, burst, kSenders, failed);
+        sent = Clock::now();
+      });
+      QElapsedTimer limit;
+      limit.start();
+      while (shown + failed < burst && limit.elapsed() < 600000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+      const auto done = Clock::now();
+      sender.join();
+      timer.stop();
+      std::printf("Burst of %d messages sent with pling-cli (%d processes at a time):\n", burst,
+                  kSenders);
+      std::printf("  refused to the senders: %d\n", failed.load());
+      std::printf("  shown %d of %d; all sent after %.2f s, all shown after %.2f s (%.0f msg/s)\n",
+                  shown.load(), burst, Seconds(sent - start), Seconds(done - start),
+                  shown / Seconds(done - start));
+      std::printf("  longest the event loop went without a 10 ms timer tick: %lld ms\n",
+                  static_cast<long long>(longestGap));
+      std::printf("  most messages waiting in the mailslot at once: %u\n",
+                  static_cast<unsigned>(mostWaiting));
+      std::printf("  longest time the window spent on one message: %.1f ms\n",
+                  Seconds(longestMessage) * 1000);
+      std::printf("  pane after the burst: %d lines\n", w.ReceivedMmo->LineCount());
+    }
     w.close();
   }
   pling::platform::SetMainThread(nullptr);

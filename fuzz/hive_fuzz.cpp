@@ -1,13 +1,14 @@
 // Registry hive text: any bytes parse without harm; the written form parses to
 // the same hive and writes the same text again, in the format it was read in
-// (8-bit, or UTF-16LE with its mark); setting a default value reads back and
-// survives a rewrite.
+// (8-bit, or UTF-16LE with its mark), with every repaired line mended; setting a
+// default value reads back and survives a rewrite.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/hive_parser.h"
 
@@ -23,7 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace pling::platform;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  Hive hive = ParseHive(text);
+  std::vector<LineProblem> problems;
+  Hive hive = ParseHive(text, &problems);
+  Check(hive == ParseHive(text));
+  for (std::size_t i = 1; i < problems.size(); ++i) Check(problems[i - 1].line < problems[i].line);
   const std::string written = SerializeHive(hive);
   if (hive.encoding == HiveEncoding::kUtf16) {
     Check(written.rfind("\xFF\xFE", 0) == 0);
@@ -31,7 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     Check(written.rfind(hive.signature + "\r\n\r\n", 0) == 0);
   }
-  const Hive again = ParseHive(written);
+  // A rewrite mends every line that was read with a repair; only lines that are
+  // not understood at all (and are kept) are told again.
+  std::vector<LineProblem> left;
+  const Hive again = ParseHive(written, &left);
+  for (const LineProblem& problem : left)
+    Check(problem.text.find("is not understood") != std::string::npos);
   Check(again == hive);
   Check(SerializeHive(again) == written);
 

@@ -58,6 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto entries = Entries(text);
 
+  // Problems come in line order, each on a line of the text.
+  {
+    const auto problems = pling::platform::ProfileProblems(text);
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+      Check(problems[i].line >= 1 && problems[i].line <= lines);
+      if (i > 0) Check(problems[i - 1].line < problems[i].line);
+    }
+  }
+
   // Writes to the keys the text has and to new ones, several at once.
   {
     std::vector<ProfileWrite> writes;

@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCollator>
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -10,6 +11,8 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
 
@@ -173,18 +176,55 @@ bool TPaneColors::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // ---------------------------------------------------------------------------
+// Keyboard menus
+
+bool IsKeyboardMenuRequest(const QEvent& event) {
+  if (event.type() == QEvent::KeyPress) {
+    const auto& key = static_cast<const QKeyEvent&>(event);
+    return key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier;
+  }
+  return event.type() == QEvent::ContextMenu &&
+         static_cast<const QContextMenuEvent&>(event).reason() == QContextMenuEvent::Keyboard;
+}
+
+namespace {
+
+// Whether `event` tells of a new desktop font (or theme) that a control showing
+// `font` follows.
+bool FollowsDesktopFont(const QEvent& event, const settings::TFont& font) {
+  return (event.type() == QEvent::ApplicationFontChange || event.type() == QEvent::ThemeChange) &&
+         IsDesignFont(font);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // TMemo
 
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent), FColors(new TPaneColors(this)) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // Tab leaves the pane, as it leaves every other control.
+  setTabChangesFocus(true);
   SetWordWrap(false);
   FColors->Apply();
 }
 
 void TMemo::SetCoreFont(const settings::TFont& value) {
   FCoreFont = value;
-  setFont(ToQFont(value));
+  setFont(DisplayFont(value));
   FColors->SetTextColor(value.Color);
+}
+
+bool TMemo::event(QEvent* event) {
+  // The pane's menu opens at the caret.
+  if (IsKeyboardMenuRequest(*event) && contextMenuPolicy() == Qt::CustomContextMenu) {
+    event->accept();
+    emit customContextMenuRequested(cursorRect().center());
+    return true;
+  }
+  // The desktop's font changed: a pane that follows it takes the new one.
+  if (FollowsDesktopFont(*event, FCoreFont)) setFont(DisplayFont(FCoreFont));
+  return QPlainTextEdit::event(event);
 }
 
 void TMemo::SetWordWrap(bool value) {
@@ -228,6 +268,65 @@ int TMemo::LineCount() const {
   return std::max(count, 0);
 }
 
+void TMemo::AppendLines(const QString& text, int maxLines) {
+  const int first = document()->blockCount() - 1;  // an empty pane's block takes the first line
+  appendPlainText(text);
+  // The pane lays out the new blocks it shows at once (the last ones, when it
+  // follows the end), so the count's walk back from the end would stop there:
+  // every new block is laid out here.
+  if (FWordWrap) {
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    for (QTextBlock block = document()->findBlockByNumber(first); block.isValid();
+         block = block.next()) {
+      if (block.layout() != nullptr && block.layout()->lineCount() == 0)
+        layout->blockBoundingRect(block);
+    }
+  }
+  TrimToLines(maxLines);
+}
+
+void TMemo::TrimToLines(int maxLines) {
+  // The oldest display lines go, also partway through a block, in one edit.
+  // Without wrapping a line is a block. With wrapping, whole leading blocks go
+  // while the surplus covers them, then the first lines of the next block up to
+  // where its kept lines begin: that block is laid out once more, not once per
+  // line removed (which made a long wrapped message cost its size squared).
+  QTextDocument* doc = document();
+  if (const int surplus = LineCount() - maxLines; surplus > 0) {
+    int end = 0;
+    if (!FWordWrap) {
+      end = doc->findBlockByNumber(std::min(surplus, doc->blockCount() - 1)).position();
+    } else {
+      int left = surplus;
+      QTextBlock block = doc->firstBlock();
+      for (; block.next().isValid(); block = block.next()) {
+        const int lines = std::max(block.lineCount(), 1);
+        if (lines > left) break;
+        left -= lines;
+      }
+      end = block.position();
+      const QTextLayout* layout = block.layout();
+      if (left > 0 && layout != nullptr && layout->lineCount() > left)
+        end += layout->lineAt(left).textStart();
+    }
+    if (end > 0) {
+      QTextCursor cursor(doc);
+      cursor.setPosition(end, QTextCursor::KeepAnchor);
+      cursor.removeSelectedText();
+    }
+  }
+  // Should the layout have moved, the rest goes one display line at a time.
+  while (LineCount() > maxLines) {
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+    if (cursor.atBlockEnd())
+      cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    if (!cursor.hasSelection()) break;
+    cursor.removeSelectedText();
+  }
+}
+
 bool TMemo::Fits(qsizetype length) const {
   if (FCapacity <= 0) return true;
   const qsizetype present = document()->characterCount() - 1;  // without the final paragraph mark
@@ -254,6 +353,12 @@ void TMemo::changeEvent(QEvent* event) {
 }
 
 void TMemo::keyPressEvent(QKeyEvent* event) {
+  // Ctrl+Tab types the tab that Tab no longer types.
+  if (event->key() == Qt::Key_Tab && event->modifiers() == Qt::ControlModifier && !isReadOnly()) {
+    insertPlainText(QStringLiteral("\t"));
+    event->accept();
+    return;
+  }
   if (OnKeyPress) OnKeyPress(*event);
   // Shift+Enter breaks the line as Enter does. (The editor would put a line
   // separator inside the paragraph, a character that no code page holds.)
@@ -385,6 +490,62 @@ int TListBox::IndexOfText(const QString& text) const {
   return -1;
 }
 
+bool TListBox::event(QEvent* event) {
+  // The list's menu opens at the current item.
+  if (IsKeyboardMenuRequest(*event) && contextMenuPolicy() == Qt::CustomContextMenu) {
+    event->accept();
+    const QModelIndex current = currentIndex();
+    emit customContextMenuRequested(current.isValid() ? visualRect(current).center()
+                                                      : QPoint(0, 0));
+    return true;
+  }
+  if (FollowsDesktopFont(*event, FCoreFont)) setFont(DisplayFont(FCoreFont));
+  return QListWidget::event(event);
+}
+
+void TListBox::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if (event->key() == Qt::Key_Space && modifiers == Qt::NoModifier) {
+    // Space selects the current item, or takes it out of the selection.
+    if (const QModelIndex current = currentIndex(); current.isValid())
+      selectionModel()->select(current, QItemSelectionModel::Toggle);
+    event->accept();
+    return;
+  }
+  CursorAction move{};
+  switch (event->key()) {
+    case Qt::Key_Up:
+      move = MoveUp;
+      break;
+    case Qt::Key_Down:
+      move = MoveDown;
+      break;
+    case Qt::Key_PageUp:
+      move = MovePageUp;
+      break;
+    case Qt::Key_PageDown:
+      move = MovePageDown;
+      break;
+    case Qt::Key_Home:
+      move = MoveHome;
+      break;
+    case Qt::Key_End:
+      move = MoveEnd;
+      break;
+    default:
+      return QListWidget::keyPressEvent(event);
+  }
+  // Moving alone leaves the selection as it is: the receivers chosen stay chosen
+  // while the keyboard goes through the list. Shift extends as the view does.
+  if (modifiers != Qt::NoModifier) return QListWidget::keyPressEvent(event);
+  const QModelIndex next = moveCursor(move, modifiers);
+  if (next.isValid()) {
+    selectionModel()->setCurrentIndex(next, QItemSelectionModel::NoUpdate);
+    scrollTo(next);
+  }
+  event->accept();
+}
+
 void TListBox::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton) {
     event->accept();
@@ -412,7 +573,7 @@ void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TListBox::SetCoreFont(const settings::TFont& value) {
   FCoreFont = value;
-  setFont(ToQFont(value));
+  setFont(DisplayFont(value));
   FColors->SetTextColor(value.Color);
 }
 

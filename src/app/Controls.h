@@ -126,9 +126,16 @@ class TPaneColors : public QObject {
   settings::TColor FTextColor = settings::clWindowText;
 };
 
+// Whether an event asks for a control's menu from the keyboard (the menu key, or
+// Shift+F10). The panes and the list then ask for their menu where the keyboard
+// is: at the caret, at the current item.
+bool IsKeyboardMenuRequest(const QEvent& event);
+
 // A text pane (memo) with a core font and background colour and two wrap
 // states: off (no wrapping, both scroll bars) and on (wrapping at the pane's
-// right edge, vertical scroll bar only).
+// right edge, vertical scroll bar only). Tab and Shift+Tab move the focus on to
+// the next or previous control (Ctrl+Tab types a tab). While its font is the design font
+// the pane shows the desktop's font (see DisplayFont).
 class TMemo : public QPlainTextEdit {
   Q_OBJECT
  public:
@@ -148,6 +155,13 @@ class TMemo : public QPlainTextEdit {
   // (all of them once after the width, the font or the wrap state changed).
   int LineCount() const;
 
+  // Appends `text` at the end as lines of their own ('\n' between them) in one
+  // edit, then keeps the last `maxLines` lines as TrimToLines does.
+  void AppendLines(const QString& text, int maxLines);
+  // Removes the oldest lines (display lines while wrapping) beyond `maxLines`,
+  // also partway through a block, in one edit.
+  void TrimToLines(int maxLines);
+
   // The most characters the pane holds; 0 means no limit. A paste or drop that
   // would take the text past it is refused with "Text exceeds memo capacity"
   // and leaves the pane as it was.
@@ -159,6 +173,7 @@ class TMemo : public QPlainTextEdit {
   std::function<void(QKeyEvent&)> OnKeyPress;
 
  protected:
+  bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -177,7 +192,11 @@ class TMemo : public QPlainTextEdit {
 // The receivers list: sorted by the locale's comparison with letter case
 // ignored, several items selectable (Shift and Ctrl extend a selection). A right
 // click neither selects nor moves the current item: it opens the list's menu,
-// whose commands act on the selection as it was.
+// whose commands act on the selection as it was. From the keyboard the arrow,
+// page and Home/End keys move the current item without touching the selection,
+// Space selects or deselects the current item, Shift with a movement selects the
+// range as before, and the menu key or Shift+F10 opens the list's menu. While its
+// font is the design font the list shows the desktop's font.
 class TListBox : public QListWidget {
   Q_OBJECT
  public:
@@ -205,6 +224,8 @@ class TListBox : public QListWidget {
   int IndexOfText(const QString& text) const;
 
  protected:
+  bool event(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;

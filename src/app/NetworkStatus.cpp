@@ -123,13 +123,14 @@ class TNameNoticeWatcher final : public QObject {
 
 }  // namespace
 
-void ReportNetworkProblem(QWidget* parent) {
+QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore) {
   static bool reported = false;
-  if (reported) return;
   const QString text = NetworkProblemText();
-  if (text.isEmpty()) return;
+  if (text.isEmpty()) return shownBefore;
+  if (text == shownBefore || reported) return text;
   reported = true;
   ShowNetworkBox(parent, text, QStringLiteral("NetworkProblemBox"));
+  return text;
 }
 
 void WatchNameNotices(QWidget* parent, std::function<void(const QString&)> showStatus) {

@@ -31,10 +31,16 @@ void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
 // Why messages from other machines cannot be received, for the window; empty when
 // they can (or the transport is off).
 QString NetworkProblemText();
+// The status line's and the tray tip's few words for it (the whole text is the
+// status line's tooltip).
+inline const QString kNetworkProblemBrief = QStringLiteral("Receiving from this computer only");
 
 // Shows NetworkProblemText, if any, in a message box that does not block the
-// window: once per process, however often the mailslot is opened again.
-void ReportNetworkProblem(QWidget* parent);
+// window: once per process, however often the mailslot is opened again, and not
+// at all when it is `shownBefore` (the text the user was shown at an earlier
+// start; afterwards the status line and the tray tip say it). Returns the text
+// the user has been shown last (`shownBefore` while nothing is wrong).
+QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore = QString());
 
 // From now on, tells the user what the network says about this machine's names
 // (another machine holds one, the WINS server refused one or does not answer):

@@ -19,14 +19,19 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <deque>
+#include <utility>
 
 #include "about/AboutFrmUnit.h"
 #include "about/GradientFill.h"
+#include "app/Accessibility.h"
 #include "app/FontDlg.h"
 #include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
@@ -64,6 +69,65 @@ constexpr int kMaxReceivedLines = 1000;
 // The send pane holds at most this many characters (16 Mi): far more than any
 // message, so that only a file loaded by mistake meets it.
 constexpr qsizetype kSendPaneCapacity = qsizetype{16} * 1024 * 1024;
+
+// The line a received message is shown as, "SENDER to RECEIVER : TEXT"; a text
+// with markers is shown as lines of its own, without that header.
+QString DisplayText(const std::string& sender, const std::string& reciever,
+                    const std::string& msg) {
+  QString display;
+  if (msg.find(kLineBreakMarker) == std::string::npos) {
+    display = FromAnsi(sender + " to " + reciever + " : " + msg);
+  } else {
+    // Each marker breaks the line. A line after a marker holds at most
+    // kMarkerLineLength characters; a longer one goes on in further lines.
+    const std::string_view text = msg;
+    std::size_t at = text.find(kLineBreakMarker);
+    std::string lines(text.substr(0, at));
+    while (at != std::string_view::npos) {
+      const std::size_t next = text.find(kLineBreakMarker, at + 1);
+      std::string_view line =
+          text.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
+      do {
+        lines += "\r\n";
+        lines += line.substr(0, kMarkerLineLength);
+        line.remove_prefix(std::min(line.size(), kMarkerLineLength));
+      } while (!line.empty());
+      at = next;
+    }
+    display = FromAnsi(lines);
+  }
+  display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return display;
+}
+
+// The time stamp above a received message: the short date and, unless it is
+// midnight, the long time without the time zone.
+QString TimeStamp() {
+  const QDateTime now = QDateTime::currentDateTime();
+  const QLocale locale = QLocale::system();
+  QString stamp = locale.toString(now.date(), QLocale::ShortFormat);
+  if (now.time().hour() != 0 || now.time().minute() != 0 || now.time().second() != 0) {
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    stamp += QLatin1Char(' ') + locale.toString(now.time(), format.trimmed());
+  }
+  return stamp;
+}
+
+// The parts' texts as one text, a line break between two parts.
+template <typename TParts>
+QString JoinLines(const TParts& parts) {
+  qsizetype size = 0;
+  for (const auto& part : parts) size += part.Text.size() + 1;
+  QString joined;
+  joined.reserve(size);
+  bool first = true;
+  for (const auto& part : parts) {
+    if (!std::exchange(first, false)) joined += QLatin1Char('\n');
+    joined += part.Text;
+  }
+  return joined;
+}
 
 TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
   TFont font;
@@ -116,6 +180,25 @@ std::int32_t TPlingForm::ScreenHeight() const {
   return screen ? screen->virtualSize().height() : 0;
 }
 
+std::vector<settings::TRect> TPlingForm::WorkAreas() const {
+  // Qt gives every screen's area in device-independent pixels, the pixels of the
+  // window's position and size: bounds kept at one scale fit at another.
+  std::vector<settings::TRect> areas;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect area = screen->availableGeometry();
+    areas.push_back({area.x(), area.y(), area.width(), area.height()});
+  }
+  return areas;
+}
+
+std::int32_t TPlingForm::FrameExtraWidth() const {
+  return std::max(0, FWindow.frameGeometry().width() - FWindow.width());
+}
+
+std::int32_t TPlingForm::FrameExtraHeight() const {
+  return std::max(0, FWindow.frameGeometry().height() - FWindow.height());
+}
+
 // ---------------------------------------------------------------------------
 // TColorLabel
 
@@ -124,7 +207,24 @@ void TColorLabel::SetColor(TColor value) {
   update();
 }
 
-void TColorLabel::paintEvent(QPaintEvent* event) {
+QFont TColorLabel::DisplayedFont() const {
+  // Smaller, a point at a time, down to the desktop's size, while the text is
+  // too wide.
+  QFont shown = font();
+  const qreal smallest = std::min(shown.pointSizeF(), QApplication::font().pointSizeF());
+  const int room = contentsRect().width();
+  while (shown.pointSizeF() - 1 >= smallest && smallest > 0 &&
+         QFontMetrics(shown).horizontalAdvance(text()) > room) {
+    shown.setPointSizeF(shown.pointSizeF() - 1);
+  }
+  return shown;
+}
+
+QString TColorLabel::DisplayedText() const {
+  return QFontMetrics(DisplayedFont()).elidedText(text(), Qt::ElideRight, contentsRect().width());
+}
+
+void TColorLabel::paintEvent(QPaintEvent* /*event*/) {
   // Resolved now, so that a new desktop theme shows at the next paint.
   const QColor color = ToQColor(FColor, QApplication::palette(this));
   if (palette().color(QPalette::WindowText) != color) {
@@ -132,7 +232,10 @@ void TColorLabel::paintEvent(QPaintEvent* event) {
     own.setColor(QPalette::WindowText, color);
     setPalette(own);
   }
-  QLabel::paintEvent(event);
+  QPainter painter(this);
+  painter.setFont(DisplayedFont());
+  style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
+                        isEnabled(), DisplayedText(), foregroundRole());
 }
 
 // ---------------------------------------------------------------------------
@@ -143,11 +246,14 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   setObjectName(QStringLiteral("PlingFrm"));
   setWindowTitle(QStringLiteral("Pling"));
   setWindowIcon(QIcon(QStringLiteral(":/pling/pling.svg")));
-  setFont(ToQFont(TFont{}));
   resize(Px(448), Px(400));
 
   CreateComponents();
   CreateMenus();
+  SetAccessibleTexts();
+  FNotifier = new TIncomingNotifier(*this, *AnnounceLbl);
+  FNotifier->OnUnreadChange = [this] { UpdateTrayTip(); };
+  FNotifier->OnActivate = [this] { tray::RestoreWindow(*this); };
 
   InputQuery = [this](const QString& caption, const QString& prompt, QString& value) {
     QInputDialog dialog(this);
@@ -228,8 +334,10 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   Pling->SetName("Pling");
   Pling->OnOpen = [this](platform::TComponent&) { PlingOpen(); };
   Pling->OnClose = [this](platform::TComponent&) { PlingClose(); };
+  // Each message of a delivery is taken as it comes; the delivery's end shows them.
   Pling->OnMessage = [this](platform::TComponent&, std::string AReciever, std::string ASender,
-                            std::string AMsg) { PlingMessage(AReciever, ASender, AMsg); };
+                            std::string AMsg) { TakeIncoming(AReciever, ASender, AMsg); };
+  Pling->OnBatchEnd = [this](platform::TComponent&) { PlingBatchEnd(); };
   try {
     FForm->BeginLoading();
     FForm->EndLoading();
@@ -240,6 +348,12 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
 
   FormCreate();
   SendMmo->setFocus();
+  UpdateRestingStatus();
+  // A screen that goes away may take the window out of sight.
+  connect(qApp, &QGuiApplication::screenRemoved, this, [this] { KeepOnScreen(); });
+  // Told once the window stands, as soon as the program takes events.
+  QMetaObject::invokeMethod(
+      this, [this] { ReportStartProblems(); }, Qt::QueuedConnection);
 }
 
 TPlingFrm::~TPlingFrm() {
@@ -297,6 +411,9 @@ void TPlingFrm::CreateComponents() {
   StatusLbl->setFont(ToQFont(TFont{"MS Sans Serif", 12, settings::clInfoText, {settings::fsBold}}));
   StatusLbl->SetColor(settings::clInfoText);
   StatusLbl->setGeometry(Px(96), Px(8), Px(193), Px(20));
+
+  AnnounceLbl = new TAnnouncer(ControlPnl);
+  AnnounceLbl->setObjectName(QStringLiteral("AnnounceLbl"));
 
   IncomingIcon = new TIconImage(ControlPnl);
   IncomingIcon->setObjectName(QStringLiteral("IncomingIcon"));
@@ -357,6 +474,8 @@ void TPlingFrm::CreateComponents() {
   ReceivedMmo = new TMemo(PanelsPnl);
   ReceivedMmo->setObjectName(QStringLiteral("ReceivedMmo"));
   ReceivedMmo->setReadOnly(true);
+  // Read with the keyboard too (a screen reader follows the caret).
+  ReceivedMmo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   // Text only ever arrives at its end and leaves at its top: an undo history
   // would grow with every message for as long as the program runs.
   ReceivedMmo->setUndoRedoEnabled(false);
@@ -369,16 +488,41 @@ void TPlingFrm::CreateComponents() {
 
   StatusTmr = new QTimer(this);
   StatusTmr->setObjectName(QStringLiteral("StatusTmr"));
-  StatusTmr->setInterval(5000);
+  StatusTmr->setInterval(kStatusMs);
   StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
   // A computer whose messages are dropped because it sends too many is named once.
   ShowDroppedSenders(this, [this](const QString& text) { ShowNotice(text); });
 
   // The controls' tab order: the panes first, the list, then the button.
+  StartBtn->setFocusPolicy(Qt::StrongFocus);
   setTabOrder(ReceivedMmo, SendMmo);
   setTabOrder(SendMmo, ReceiversLbx);
   setTabOrder(ReceiversLbx, StartBtn);
+}
+
+void TPlingFrm::SetAccessibleTexts() {
+  // The window is a frame named by its caption, the Start button a push button.
+  SetAccessibleRole(*this, QAccessible::Window);
+  ReceivedMmo->setAccessibleName(QStringLiteral("Received messages"));
+  ReceivedMmo->setAccessibleDescription(
+      QStringLiteral("Messages that came in, newest last. Tab moves on."));
+  SendMmo->setAccessibleName(QStringLiteral("Message to send"));
+  SendMmo->setAccessibleDescription(QStringLiteral(
+      "Enter sends the line to the selected receivers. Shift+F10 opens the pane's menu."));
+  ReceiversLbx->setAccessibleName(QStringLiteral("Receivers"));
+  ReceiversLbx->setAccessibleDescription(
+      QStringLiteral("Who gets a message: the selected names. Space selects or deselects a "
+                     "name; Shift+F10 opens the list's menu."));
+  SetAccessibleRole(*StartBtn, QAccessible::PushButton);
+  StartBtn->setAccessibleName(QStringLiteral("Start"));
+  StartBtn->setAccessibleDescription(
+      QStringLiteral("Opens the program's menu. Pressed while messages are received."));
+  Image->setAccessibleName(QStringLiteral("Pling"));
+  Image->setAccessibleDescription(QStringLiteral("The logo; a click opens the About window."));
+  SetAccessibleRole(*StatusLbl, QAccessible::StatusBar);
+  StatusLbl->setAccessibleDescription(QStringLiteral("Status line"));
+  AnnounceLbl->setAccessibleDescription(QStringLiteral("Incoming message"));
 }
 
 namespace {
@@ -594,12 +738,18 @@ std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() const {
   add(kSettings, "SendLineWrap", flag(SendLinewrap));
   add(kSettings, "Popup", flag(Popup1));
   add(kSettings, "Active", Pling->Active() ? "1" : "0");
+  add(kSettings, kNetworkNoticeKey, ToAnsi(FNetworkNotice));
   return list;
 }
 
 void TPlingFrm::FormCreate() {
+  // A settings file that cannot be read, or lines of it that cannot, are told
+  // first, by file and line: what the window shows then is not what was stored.
+  for (const std::string& problem : MegaRegistry->BackEndProblems())
+    FStartProblems << FromAnsi(problem);
   // First: the network switch must hold whatever else is stored.
   ReadSetting(kNetworkSection, kNetworkKey, [this] { ApplyNetworkSetting(*MegaRegistry); });
+  FNetworkNotice = FromAnsi(MegaRegistry->ReadText(kSettings, kNetworkNoticeKey, ""));
   try {
     FUserName.clear();
     FComputerName.clear();
@@ -680,11 +830,14 @@ void TPlingFrm::FormCreate() {
     const auto unread = FUnreadSettings.find(SettingId(setting.Section, setting.Key));
     if (unread != FUnreadSettings.end()) unread->second = setting.Text;
   }
+}
+
+void TPlingFrm::ReportStartProblems() {
   // Everything that went wrong at the start, in one message.
-  if (!FStartProblems.isEmpty()) {
-    ShowErrorMessage(this, FStartProblems.join(QLatin1Char('\n')));
-    FStartProblems.clear();
-  }
+  if (FStartProblems.isEmpty()) return;
+  const QString text = FStartProblems.join(QLatin1Char('\n'));
+  FStartProblems.clear();
+  ShowErrorMessage(this, text);
 }
 
 void TPlingFrm::FormClose() {
@@ -744,13 +897,23 @@ void TPlingFrm::PlingOpen() {
   ShowStatus(QStringLiteral("Activated for %1 on %2")
                  .arg(FromAnsi(CapitalizeName(LocalUserName())),
                       FromAnsi(CapitalizeName(LocalComputerName()))));
-  ReportNetworkProblem(this);
-  WatchNameNotices(this, [this](const QString& text) { ShowStatus(text); });
+  ReportNetworkNotice();
+  // What the network says about this machine's names: a box, as the port
+  // problem's, and the status line held as other notices hold it.
+  WatchNameNotices(this, [this](const QString& text) { ShowNotice(text); });
+  UpdateTrayTip();
 }
 
 void TPlingFrm::PlingClose() {
   StartBtn->setChecked(false);
   ShowStatus(QStringLiteral("Deactivated"));
+  UpdateTrayTip();
+}
+
+void TPlingFrm::ReportNetworkNotice() {
+  // Once: a box (that does not block the window) the first time; afterwards the
+  // status line and the tray tip say it. A new reason is told anew.
+  FNetworkNotice = ReportNetworkProblem(this, FNetworkNotice);
 }
 
 void TPlingFrm::StartBtnClick() {
@@ -759,30 +922,78 @@ void TPlingFrm::StartBtnClick() {
   StartBtn->setChecked(Pling->Active());
 }
 
-void TPlingFrm::ShowStatus(const QString& Text) {
+const QString TPlingFrm::kNotReceiving = QStringLiteral("Not receiving: Start \u25B8 Activate");
+
+void TPlingFrm::SetStatusText(const QString& text, const QString& tip) {
+  const QString whole = tip.isEmpty() ? text : tip;
+  if (StatusLbl->toolTip() != whole) StatusLbl->setToolTip(whole);
   // Shown at once, also while a send keeps the event loop waiting; a text that
   // is already there needs no painting.
-  if (StatusLbl->text() != Text) {
-    StatusLbl->setText(Text);
+  if (StatusLbl->text() != text) {
+    StatusLbl->setText(text);
     StatusLbl->repaint();
   }
+}
+
+void TPlingFrm::ShowStatus(const QString& Text) {
+  SetStatusText(Text);
   // A running timer is not restarted: a second text within the interval
-  // replaces the first, and both vanish when the interval ends.
-  if (!StatusTmr->isActive()) StatusTmr->start();
+  // replaces the first, and both vanish when the interval ends; but every text
+  // stays long enough to be read.
+  if (!StatusTmr->isActive()) {
+    StatusTmr->start(kStatusMs);
+  } else if (StatusTmr->remainingTime() < kMinStatusMs) {
+    StatusTmr->start(kMinStatusMs);
+  }
+}
+
+QString TPlingFrm::RestingStatus() const {
+  if (!Pling->Active()) return kNotReceiving;
+  if (!NetworkProblemText().isEmpty()) return kNetworkProblemBrief;
+  return {};
+}
+
+void TPlingFrm::UpdateRestingStatus() {
+  // A problem of the network side may show only some time after the opening.
+  if (Pling->Active()) ReportNetworkNotice();
+  if (!StatusTmr->isActive()) {
+    const QString resting = RestingStatus();
+    SetStatusText(resting, resting == kNetworkProblemBrief ? NetworkProblemText() : QString());
+  }
+  UpdateTrayTip();
 }
 
 void TPlingFrm::ShowNotice(const QString& Text) {
   ShowStatus(Text);
   FNoticeShown = true;
-  StatusTmr->start();
+  StatusTmr->start(kStatusMs);
 }
 
 void TPlingFrm::StatusTmrTimer() {
   StatusTmr->stop();
+  StatusTmr->setInterval(kStatusMs);
   FNoticeShown = false;
-  StatusLbl->clear();
+  UpdateRestingStatus();
   // In the notification area the incoming picture stays until the window is back.
   if (!TrayIcon->Active()) ResetTrayIcon();
+}
+
+void TPlingFrm::UpdateTrayTip() {
+  QString tip = QStringLiteral("Pling");
+  if (const int unread = FNotifier->Unread(); unread == 1) {
+    tip += QStringLiteral(": 1 unread message");
+  } else if (unread > 1) {
+    tip += QStringLiteral(": %1 unread messages").arg(unread);
+  }
+  if (!Pling->Active()) {
+    tip += QStringLiteral("\nNot receiving");
+  } else if (!NetworkProblemText().isEmpty()) {
+    tip += QLatin1Char('\n') + kNetworkProblemBrief;
+  }
+  // Showing the icon puts the program's name back as its tip.
+  if (TrayIcon->IconData().szTip == tray::CutTip(tip)) return;
+  if (TrayIcon->Hint() == tip) TrayIcon->SetHint(QString());
+  TrayIcon->SetHint(tip);
 }
 
 void TPlingFrm::ResetTrayIcon() {
@@ -802,11 +1013,14 @@ void TPlingFrm::FollowTrayHost() {
 
 void TPlingFrm::TrayIconMinimize() {
   TrayIcon->SetActive(true);
+  UpdateTrayTip();
 }
 
 void TPlingFrm::TrayIconRestore() {
   TrayIcon->SetActive(false);
   ResetTrayIcon();
+  // Back in sight: what came in meanwhile is read.
+  FNotifier->Seen();
 }
 
 void TPlingFrm::TrayIconDblClick() {
@@ -831,15 +1045,29 @@ void TPlingFrm::Exit1Click() {
 
 void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& ASender,
                              const std::string& AMsg) {
+  TakeIncoming(AReciever, ASender, AMsg);
+  PlingBatchEnd();
+}
+
+void TPlingFrm::PlingMessages(const std::vector<TIncomingMessage>& Batch) {
+  for (const TIncomingMessage& message : Batch)
+    TakeIncoming(message.Reciever, message.Sender, message.Msg);
+  PlingBatchEnd();
+}
+
+void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& ASender,
+                             const std::string& AMsg) {
   // A message that arrives again right after itself (once per shared
   // protocol) is shown once.
   const QString key = FromAnsi(AMsg + AReciever + ASender);
   if (key == FLastMessage) return;
   FLastMessage = key;
+  ++FBatch.Shown;
+  FBatch.Latest.push_back({ASender, AReciever, AMsg});
+  if (FBatch.Latest.size() > TIncomingNotifier::kLatestShown) FBatch.Latest.pop_front();
 
   // Automatic add, up to a bound: a flood of messages from ever new names must
   // not grow the list (and the settings file) without end.
-  bool listFull = false;
   if (Automaticadd1->isChecked()) {
     const QString sender = NormalName(FromAnsi(ASender));
     if (!ReceiversLbx->ContainsText(sender)) {
@@ -847,97 +1075,63 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
         AddReceiver(sender);
         FAutoAddFullShown = false;
       } else {
-        listFull = !FAutoAddFullShown;
+        FBatch.ListFull = FBatch.ListFull || !FAutoAddFullShown;
         FAutoAddFullShown = true;
       }
     }
   }
+
+  QString text;
+  // A separator once the pane holds more than one line. Whether it does is
+  // counted only while the pane may hold just one (a batch's first messages).
+  if (Seperators1->isChecked()) {
+    if (FBatch.KnownLines <= 1) {
+      if (!FBatch.Pending.empty()) {
+        ReceivedMmo->AppendLines(JoinLines(FBatch.Pending), kMaxReceivedLines);
+        FBatch.Pending.clear();
+        FBatch.PendingLines = 0;
+      }
+      FBatch.KnownLines = ReceivedMmo->LineCount();
+    }
+    if (FBatch.KnownLines > 1) text = QString(30, QLatin1Char('-')) + QLatin1Char('\n');
+  }
+  // One time stamp for the batch: its messages are shown at once.
+  if (Timestamps1->isChecked()) {
+    if (FBatch.Stamp.isNull()) FBatch.Stamp = TimeStamp();
+    text += FBatch.Stamp + QLatin1Char('\n');
+  }
+  text += DisplayText(ASender, AReciever, AMsg);
+  const int lines = static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
+  FBatch.Pending.push_back({std::move(text), lines});
+  FBatch.PendingLines += lines;
+  FBatch.KnownLines += lines;
+  // The pane keeps its last 1000 lines: what the rest of the batch alone would
+  // push out again is never written, so a flood costs about one full pane per
+  // batch however long the batch.
+  while (FBatch.Pending.size() > 1 &&
+         FBatch.PendingLines - FBatch.Pending.front().Count >= kMaxReceivedLines) {
+    FBatch.PendingLines -= FBatch.Pending.front().Count;
+    FBatch.Pending.pop_front();
+  }
+}
+
+void TPlingFrm::PlingBatchEnd() {
+  TIncomingBatch batch = std::exchange(FBatch, {});
+  if (batch.Shown == 0) return;
+  // Once per batch: the sound, the status line, the tray picture, the pane (one
+  // edit, one trim) and the pop-up.
   SignalIncoming();
-  if (listFull) {
+  if (batch.ListFull) {
     ShowStatus(QStringLiteral("List full: %1 names").arg(kMaxAutoAddedReceivers));
   }
-
-  QString display;
-  if (AMsg.find(kLineBreakMarker) == std::string::npos) {
-    display = FromAnsi(ASender + " to " + AReciever + " : " + AMsg);
-  } else {
-    // Each marker breaks the line. A line after a marker holds at most
-    // kMarkerLineLength characters; a longer one goes on in further lines.
-    const std::string_view msg = AMsg;
-    std::size_t at = msg.find(kLineBreakMarker);
-    std::string text(msg.substr(0, at));
-    while (at != std::string_view::npos) {
-      const std::size_t next = msg.find(kLineBreakMarker, at + 1);
-      std::string_view line =
-          msg.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
-      do {
-        text += "\r\n";
-        text += line.substr(0, kMarkerLineLength);
-        line.remove_prefix(std::min(line.size(), kMarkerLineLength));
-      } while (!line.empty());
-      at = next;
-    }
-    display = FromAnsi(text);
-  }
-
-  if (Seperators1->isChecked() && ReceivedMmo->LineCount() > 1)
-    ReceivedMmo->appendPlainText(QString(30, QLatin1Char('-')));
-  if (Timestamps1->isChecked()) {
-    const QDateTime now = QDateTime::currentDateTime();
-    const QLocale locale = QLocale::system();
-    QString stamp = locale.toString(now.date(), QLocale::ShortFormat);
-    if (now.time().hour() != 0 || now.time().minute() != 0 || now.time().second() != 0) {
-      // The long time format without the time zone.
-      QString format = locale.timeFormat(QLocale::LongFormat);
-      format.remove(QLatin1Char('t'));
-      stamp += QLatin1Char(' ') + locale.toString(now.time(), format.trimmed());
-    }
-    ReceivedMmo->appendPlainText(stamp);
-  }
-  display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  ReceivedMmo->appendPlainText(display);
-
-  // The oldest display lines go, also partway through an earlier message, in one
-  // edit. Without wrapping a line is a block. With wrapping, whole leading blocks
-  // go while the surplus covers them, then the first lines of the next block up
-  // to where its kept lines begin: that block is laid out once more, not once per
-  // line removed (which made a long wrapped message cost its size squared).
-  if (const int surplus = ReceivedMmo->LineCount() - kMaxReceivedLines; surplus > 0) {
-    QTextDocument* doc = ReceivedMmo->document();
-    int end = 0;
-    if (!ReceivedMmo->WordWrap()) {
-      end = doc->findBlockByNumber(std::min(surplus, doc->blockCount() - 1)).position();
-    } else {
-      int left = surplus;
-      QTextBlock block = doc->firstBlock();
-      for (; block.next().isValid(); block = block.next()) {
-        const int lines = std::max(block.lineCount(), 1);
-        if (lines > left) break;
-        left -= lines;
-      }
-      end = block.position();
-      const QTextLayout* layout = block.layout();
-      if (left > 0 && layout != nullptr && layout->lineCount() > left)
-        end += layout->lineAt(left).textStart();
-    }
-    if (end > 0) {
-      QTextCursor cursor(doc);
-      cursor.setPosition(end, QTextCursor::KeepAnchor);
-      cursor.removeSelectedText();
-    }
-  }
-  // Should the layout have moved, the rest goes one display line at a time.
-  while (ReceivedMmo->LineCount() > kMaxReceivedLines) {
-    QTextCursor cursor(ReceivedMmo->document());
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
-    if (cursor.atBlockEnd())
-      cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-    if (!cursor.hasSelection()) break;
-    cursor.removeSelectedText();
-  }
-
+  if (!batch.Pending.empty()) ReceivedMmo->AppendLines(JoinLines(batch.Pending), kMaxReceivedLines);
   if (Popup1->isChecked()) tray::RestoreWindow(*this);
+
+  // The desktop hears of it once for all the messages that came in together.
+  std::vector<::pling::app::TIncomingMessage> latest;
+  for (const auto& [sender, receiver, text] : batch.Latest)
+    latest.push_back({FromAnsi(sender), FromAnsi(receiver), FromAnsi(text)});
+  FNotifier->Incoming(latest, static_cast<std::size_t>(batch.Shown));
 }
 
 void TPlingFrm::SignalIncoming() {
@@ -959,8 +1153,7 @@ int TPlingFrm::AddReceiver(const QString& Name) {
 }
 
 void TPlingFrm::ReportLostCharacters(const QString& typed) {
-  if (FromAnsi(ToAnsi(typed)) != typed)
-    ShowStatus(QStringLiteral("Some letters became \"?\""));
+  if (FromAnsi(ToAnsi(typed)) != typed) ShowStatus(QStringLiteral("Some letters became \"?\""));
 }
 
 // ---------------------------------------------------------------------------
@@ -1272,6 +1465,28 @@ void TPlingFrm::PickColor(QWidget& control) {
 void TPlingFrm::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   Realign();
+}
+
+void TPlingFrm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (FShownOnce || event->spontaneous()) return;
+  FShownOnce = true;
+  // The window manager puts its frame around the window a moment after it is
+  // shown, and only then does Qt know its size: the frame too must be in sight.
+  for (const int delayMs : {0, 250, 1000})
+    QTimer::singleShot(delayMs, this, [this] { KeepOnScreen(); });
+}
+
+void TPlingFrm::KeepOnScreen() {
+  if (!isVisible() || isMinimized() || isMaximized() || isFullScreen()) return;
+  const QRect frame = frameGeometry();
+  const std::vector<settings::TRect> areas = FForm->WorkAreas();
+  const settings::TRect fitted =
+      settings::FitIntoWorkAreas({frame.x(), frame.y(), frame.width(), frame.height()}, areas);
+  if (fitted == settings::TRect{frame.x(), frame.y(), frame.width(), frame.height()}) return;
+  resize(std::max(0, fitted.Width - (frame.width() - width())),
+         std::max(0, fitted.Height - (frame.height() - height())));
+  move(fitted.Left, fitted.Top);
 }
 
 void TPlingFrm::Realign() {

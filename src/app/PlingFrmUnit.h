@@ -9,7 +9,9 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "app/IncomingNotifier.h"
 #include "settings/FormSize.h"
 #include "settings/font.h"
 #include "settings/owner_form.h"
@@ -44,6 +47,7 @@ class TFormSizerFilter;
 
 namespace pling::app {
 
+class TAnnouncer;
 class TPlingFrm;
 
 // The window as the component that owns the non-visual components, and as the
@@ -63,6 +67,11 @@ class TPlingForm : public settings::TOwnerForm, public settings::TSizerForm {
   void SetHeight(std::int32_t value) override;
   std::int32_t ScreenWidth() const override;
   std::int32_t ScreenHeight() const override;
+  // The available areas of the screens, in device-independent pixels (the bounds'
+  // own pixels, whatever the screens' scale), and the frame the window has now.
+  std::vector<settings::TRect> WorkAreas() const override;
+  std::int32_t FrameExtraWidth() const override;
+  std::int32_t FrameExtraHeight() const override;
   settings::TSizerWindow& SizerWindow() override { return FSizerWindow; }
 
   // Frees the components while the window still stands (the settings store
@@ -74,13 +83,18 @@ class TPlingForm : public settings::TOwnerForm, public settings::TSizerForm {
   settings::TSizerWindow& FSizerWindow;
 };
 
-// A label whose text colour is a core colour, resolved at every paint.
+// A one-line label whose text colour is a core colour, resolved at every paint.
+// A text too wide for it is shown in a smaller size, down to the desktop's, and
+// beyond that shortened with "…" at its end: it is never cut off.
 class TColorLabel : public QLabel {
   Q_OBJECT
  public:
   using QLabel::QLabel;
   settings::TColor Color() const { return FColor; }
   void SetColor(settings::TColor value);
+  // The font and text as painted now.
+  QFont DisplayedFont() const;
+  QString DisplayedText() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -119,6 +133,7 @@ class TPlingFrm : public QWidget {
   TSplitter* Splitter;
   TPanel* ReceiversPnl;
   TListBox* ReceiversLbx;
+  TAnnouncer* AnnounceLbl;  // tells screen readers of incoming messages
   QTimer* StatusTmr;
 
   mailslot::TlxPling* Pling;
@@ -145,6 +160,25 @@ class TPlingFrm : public QWidget {
   void Activate1Click();
   void PlingOpen();
   void PlingClose();
+  // Incoming messages come in batches: what the messenger delivers in one pass.
+  // TakeIncoming treats each message as it arrives: the duplicate filter, the
+  // automatic add, and its lines (separator, time stamp, text) for the pane.
+  // PlingBatchEnd shows the batch: the pane takes its lines in one edit and one
+  // trim to the last 1000 lines, and the sound, the status line, the tray
+  // picture and the pop-up follow once, if a message was shown at all (the
+  // place for whatever else is to happen once per batch).
+  void TakeIncoming(const std::string& AReciever, const std::string& ASender,
+                    const std::string& AMsg);
+  void PlingBatchEnd();
+  // One incoming message, as the messenger hands it over (ANSI code page).
+  struct TIncomingMessage {
+    std::string Reciever;
+    std::string Sender;
+    std::string Msg;
+  };
+  // A batch taken and shown at once.
+  void PlingMessages(const std::vector<TIncomingMessage>& Batch);
+  // One message on its own: a batch of one.
   void PlingMessage(const std::string& AReciever, const std::string& ASender,
                     const std::string& AMsg);
   void StartBtnClick();
@@ -180,6 +214,10 @@ class TPlingFrm : public QWidget {
   // Shows a notice for the whole status interval: incoming messages meanwhile do
   // not write "Incoming" over it.
   void ShowNotice(const QString& Text);
+  // What the status line says between texts: how to start receiving while
+  // nothing is received, that only this computer's messages arrive while the
+  // network cannot be used, else nothing.
+  QString RestingStatus() const;
   void ResetTrayIcon();
   void SignalIncoming();
   int AddReceiver(const QString& Name);
@@ -205,12 +243,23 @@ class TPlingFrm : public QWidget {
   // display's bell where there is none. Replaceable so tests can count it.
   std::function<void()> MessageBeep;
 
+  // Unread messages, desktop notifications and announcements of incoming messages.
+  TIncomingNotifier& Notifier() { return *FNotifier; }
+
   int MouseIndex() const { return FMouseIndex; }
   const QString& LastMessage() const { return FLastMessage; }
 
   // Automatic add stops once the receivers list holds this many names ("Add"
   // itself has no bound).
   static constexpr int kMaxAutoAddedReceivers = 1000;
+  // How long a status text stays; and the least time, however late in a running
+  // interval it came.
+  static constexpr int kStatusMs = 5000;
+  static constexpr int kMinStatusMs = 2000;
+  // The hint of a window that does not receive.
+  static const QString kNotReceiving;
+  // The settings key of the network notice the user was shown last.
+  static constexpr const char* kNetworkNoticeKey = "NetworkNotice";
 
  signals:
   // The window has closed; the program ends.
@@ -219,9 +268,24 @@ class TPlingFrm : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Puts a text into the status line, with `tip` (the text itself when empty) as
+  // its tooltip and accessible name.
+  void SetStatusText(const QString& text, const QString& tip = QString());
+  // Shows the resting status unless a status text is running; updates the tray tip.
+  void UpdateRestingStatus();
+  void UpdateTrayTip();
+  // Tells the user once why messages from other computers cannot be received.
+  void ReportNetworkNotice();
+  // Moves (and if need be shrinks) the window so that all of it, frame included,
+  // lies inside the work area of a screen that exists.
+  void KeepOnScreen();
+  // The problems found at the start, in one message, once the window is shown.
+  void ReportStartProblems();
+  void SetAccessibleTexts();
   void CreateComponents();
   void FollowTrayHost();
   void CreateMenus();
@@ -268,8 +332,27 @@ class TPlingFrm : public QWidget {
   // Stored values that could not be read at the start, by SettingId, with the
   // text the window would have written for them then.
   std::unordered_map<std::string, std::string> FUnreadSettings;
-  QStringList FStartProblems;      // reported in one message when FormCreate ends
+  QStringList FStartProblems;      // reported in one message once the window stands
   bool FAutoAddFullShown = false;  // the full list was reported since the last add
+  // The batch of incoming messages under way (see TakeIncoming).
+  struct TIncomingBatch {
+    struct TLines {
+      QString Text;  // the lines one message adds, joined by line breaks
+      int Count;     // how many lines that is at least
+    };
+    std::deque<TLines> Pending;  // oldest first; not yet in the pane
+    int PendingLines = 0;
+    int KnownLines = 0;  // the pane's lines with the pending ones, at least
+    int Shown = 0;       // messages that passed the duplicate filter
+    // The last few of them, for the desktop's notification (ANSI code page).
+    std::deque<std::array<std::string, 3>> Latest;
+    bool ListFull = false;
+    QString Stamp;
+  };
+  TIncomingBatch FBatch;
+  TIncomingNotifier* FNotifier = nullptr;
+  QString FNetworkNotice;  // the network notice the user was shown (stored)
+  bool FShownOnce = false;
 };
 
 }  // namespace pling::app

@@ -1,5 +1,6 @@
 #include "app/QtAdapters.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
@@ -37,6 +38,22 @@ QFont ToQFont(const settings::TFont& font) {
   QFont result(FromAnsi(font.Name));
   // A size of zero or less is no usable point size; the toolkit's default stands.
   if (font.Size > 0) result.setPointSize(font.Size);
+  result.setBold(font.Style.Contains(settings::fsBold));
+  result.setItalic(font.Style.Contains(settings::fsItalic));
+  result.setUnderline(font.Style.Contains(settings::fsUnderline));
+  result.setStrikeOut(font.Style.Contains(settings::fsStrikeOut));
+  return result;
+}
+
+bool IsDesignFont(const settings::TFont& font) {
+  const settings::TFont design;
+  return font.Size == design.Size &&
+         QString::fromStdString(design.Name).compare(FromAnsi(font.Name), Qt::CaseInsensitive) == 0;
+}
+
+QFont DisplayFont(const settings::TFont& font) {
+  if (!IsDesignFont(font)) return ToQFont(font);
+  QFont result = QApplication::font();
   result.setBold(font.Style.Contains(settings::fsBold));
   result.setItalic(font.Style.Contains(settings::fsItalic));
   result.setUnderline(font.Style.Contains(settings::fsUnderline));

@@ -27,6 +27,13 @@ void InstallFontSubstitutions();
 // The Qt font for a core font (face, points, styles; the colour is applied
 // separately, as the text colour of the widget that shows it).
 QFont ToQFont(const settings::TFont& font);
+// Whether a core font is the panes' design font ("MS Sans Serif", 8 points, in
+// any style and colour): a pane whose font is that one shows the desktop's.
+bool IsDesignFont(const settings::TFont& font);
+// The Qt font a pane shows for its core font: the desktop's general font (face
+// and size, as the desktop changes them) in the font's style while it is the
+// design font, else the font itself. What is stored stays the core font.
+QFont DisplayFont(const settings::TFont& font);
 // The core font for a Qt font, with `color` as its colour.
 settings::TFont FromQFont(const QFont& font, settings::TColor color);
 

@@ -10,10 +10,12 @@
 #include "app/PlingFrmUnit.h"
 #include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
+#include "app/SingleInstance.h"
 #include "platform/VerInfo.h"
 #include "platform/main_thread.h"
 #include "pling_resources.h"
 #include "settings/FormSize.h"
+#include "tray/TrayIcon.h"
 #include "widgets/FormSizerFilter.h"
 
 namespace {
@@ -23,6 +25,8 @@ constexpr const char* kUsage =
     "\n"
     "Pling, a pop-up messenger for local networks: receives messages on the\n"
     "mailslot \"messngr\" while active and sends them to the selected receivers.\n"
+    "One window per user session: started again, it brings that window to the\n"
+    "front and ends.\n"
     "\n"
     "  --help     show this text and exit\n"
     "  --version  show the program's version and exit\n"
@@ -147,11 +151,33 @@ int AnswerOptions(int argc, char** argv) {
   return -1;
 }
 
+// How long a second start waits for the first one's answer (it may be starting).
+constexpr int kShowAnswerMs = 10000;
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace pling;
   if (const int answered = AnswerOptions(argc, argv); answered >= 0) return answered;
+  // One window per user session: a second start brings the first one's window to
+  // the front and ends, before it makes a window or touches the settings.
+  app::TSingleInstance instance;
+  std::string problem;
+  switch (instance.Claim(problem)) {
+    case app::TSingleInstance::TClaim::kFirst:
+      if (!problem.empty()) std::fprintf(stderr, "pling: %s\n", problem.c_str());
+      break;
+    case app::TSingleInstance::TClaim::kRunning:
+      if (instance.AskToShow(kShowAnswerMs, problem)) {
+        std::puts("Pling is already running here: its window comes to the front.");
+        return 0;
+      }
+      std::fprintf(stderr, "pling: Pling is already running here, but %s\n", problem.c_str());
+      return 1;
+    case app::TSingleInstance::TClaim::kUnguarded:
+      std::fprintf(stderr, "pling: cannot tell whether Pling already runs (%s)\n", problem.c_str());
+      break;
+  }
   app::TPlingApplication application(argc, argv);
   initResources();
   QApplication::setApplicationName(QStringLiteral("Pling"));
@@ -191,6 +217,9 @@ int main(int argc, char** argv) {
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &window,
                      [&window] { window.close(); });
     window.show();
+    // Started again meanwhile: the window comes to the front, out of the
+    // notification area too.
+    instance.Listen([&window] { tray::RestoreWindow(window); });
     if (closeAsked) window.close();
     status = QApplication::exec();
     window.close();  // nothing if already closed

@@ -132,9 +132,7 @@ void TlxMailSlotWaitThread::DeliverStep() {
   }
   try {
     // Another delivery may already have taken what the poll saw: that is no error.
-    mailSlot->UpdateInfo();
-    if (mailSlot->MessageCount() == 0) return;
-    mailSlot->DeliverMessage();
+    mailSlot->DeliverMessages(BatchBudget);
   } catch (...) {
     ps::HandleApplicationException(std::current_exception());
   }
@@ -226,6 +224,7 @@ void TlxCustomMailSlot::Close() {
   if (FSlotHandle != ps::INVALID_HANDLE_VALUE) ps::CloseHandle(FSlotHandle);
   FSlotHandle = ps::INVALID_HANDLE_VALUE;
   FActive = false;
+  ++FCloseCount;
   DoClose();
 }
 
@@ -250,6 +249,42 @@ void TlxCustomMailSlot::DeliverMessage() {
   std::string msg;
   ReadMessage(msg);
   DoMessage(msg);
+}
+
+std::size_t TlxCustomMailSlot::DeliverMessages(std::chrono::steady_clock::duration Budget) {
+  UpdateInfo();
+  if (FMessageCount == 0) return 0;
+  const auto deadline = std::chrono::steady_clock::now() + Budget;
+  const std::weak_ptr<char> life = FLife;
+  const std::uint64_t closes = FCloseCount;
+  std::size_t delivered = 0;
+  std::exception_ptr error;
+  try {
+    do {
+      // Counted before the handler runs: a message it was handed is delivered,
+      // whatever the handler does then.
+      std::string msg;
+      ReadMessage(msg);
+      ++delivered;
+      DoMessage(msg);
+      if (life.expired()) return delivered;  // a handler destroyed the endpoint
+      if (!FActive || FCloseCount != closes) break;
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      UpdateInfo();
+    } while (FMessageCount > 0);
+  } catch (...) {
+    if (life.expired()) throw;
+    error = std::current_exception();
+  }
+  if (delivered > 0) {
+    try {
+      DoBatchEnd();
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  }
+  if (error) std::rethrow_exception(error);
+  return delivered;
 }
 
 void TlxCustomMailSlot::SetActive(bool Value) {
@@ -295,6 +330,10 @@ void TlxCustomMailSlot::DoClose() {
 
 void TlxCustomMailSlot::DoMessage(std::string& Msg) {
   if (OnRawMessage) OnRawMessage(*this, Msg);
+}
+
+void TlxCustomMailSlot::DoBatchEnd() {
+  if (OnBatchEnd) OnBatchEnd(*this);
 }
 
 void TlxCustomMailSlot::RaiseError(const std::string& Msg) {

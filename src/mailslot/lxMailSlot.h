@@ -3,10 +3,12 @@
 // component.
 //
 // An endpoint owns one mailslot on this machine. While it is open, a reader
-// thread watches the mailslot and has the main thread take out each datagram and
-// hand it to DoMessage, one datagram per pass, in arrival order. Everything but
-// the watching runs on the main thread.
+// thread watches the mailslot and has the main thread take out the waiting
+// datagrams in batches: each one goes to DoMessage, in arrival order, and a
+// batch ends with DoBatchEnd. Everything but the watching runs on the main
+// thread.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -38,9 +40,10 @@ using TRawMessageEvent = std::function<void(TComponent& Sender, const std::strin
 class TlxCustomMailSlot;
 
 // The reader thread of one open endpoint. It only polls the mailslot's message
-// count and asks the main thread, through the blocking main-thread call, to take
-// out and deliver one datagram. Its pause between passes ends as soon as a
-// message arrives or a stop is asked, so an idle reader costs nothing.
+// count and asks the main thread, through the blocking main-thread call, to
+// deliver what waits (DeliverMessages, one batch of at most BatchBudget). Its
+// pause between passes ends as soon as a message arrives or a stop is asked, so
+// an idle reader costs nothing.
 //
 // The thread is created suspended, so that everything it needs exists before
 // the endpoint announces itself open, and starts watching on Resume.
@@ -69,6 +72,9 @@ class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWai
   // main thread, or at a mailslot it cannot wait on. An idle mailslot is not
   // polled: the reader sleeps until a message arrives or it is stopped.
   static constexpr int IdlePauseMs = 1000;
+  // How long one pass on the main thread takes datagrams out (about one frame):
+  // a flood is shown in batches, and painting and input go on between them.
+  static constexpr std::chrono::milliseconds BatchBudget{16};
 
   TlxMailSlotWaitThread(TlxCustomMailSlot& MailSlot, HANDLE SlotHandle);
   TlxMailSlotWaitThread(const TlxMailSlotWaitThread&) = delete;
@@ -108,6 +114,14 @@ class TlxCustomMailSlot : public TComponent {
   virtual void ReadMessage(std::string& Msg);
   // Reads one datagram and passes it to DoMessage.
   void DeliverMessage();
+  // Delivers what waits as one batch: reads datagram after datagram and passes
+  // each to DoMessage, in arrival order, until none waits or Budget has passed
+  // (one at least, when any waits); then DoBatchEnd, once, if any was delivered.
+  // The batch stops early when a handler closes (or reopens) the endpoint, and
+  // still ends for what was delivered; when a handler destroys the endpoint,
+  // nothing more runs. An error (a handler's or a failed read) ends the batch
+  // too, and is raised after DoBatchEnd. Returns how many were delivered.
+  std::size_t DeliverMessages(std::chrono::steady_clock::duration Budget);
 
   bool Active() const { return FActive; }
   void SetActive(bool Value);
@@ -125,11 +139,15 @@ class TlxCustomMailSlot : public TComponent {
   TNotifyEvent OnOpen;
   TNotifyEvent OnClose;
   TRawMessageEvent OnRawMessage;
+  // After the last message of a batch (see DeliverMessages): the point where a
+  // handler that collects messages shows them, once per batch.
+  TNotifyEvent OnBatchEnd;
 
  protected:
   virtual void DoOpen();
   virtual void DoClose();
   virtual void DoMessage(std::string& Msg);
+  virtual void DoBatchEnd();
   // Raises ElxMailSlot with Msg. An override must raise too: callers rely on
   // it not returning.
   [[noreturn]] virtual void RaiseError(const std::string& Msg);
@@ -152,6 +170,9 @@ class TlxCustomMailSlot : public TComponent {
   DWORD FMessageCount = 0;
   DWORD FNextSize = 0;
   bool FSlotNameSet = false;
+  std::uint64_t FCloseCount = 0;  // Closes so far: a batch stops when it changes
+  // Expires with the endpoint, so that a batch notices a handler that destroyed it.
+  std::shared_ptr<char> FLife = std::make_shared<char>();
   std::shared_ptr<TlxMailSlotWaitThread> FWaitThread;
 };
 
@@ -183,7 +204,8 @@ using TplMessage = std::function<void(TComponent& Sender, std::string AReciever,
                                       std::string ASender, std::string AMsg)>;
 
 // The messenger component: an endpoint fixed to the mailslot "messngr" that
-// decodes each datagram and fires OnMessage, and sends messages.
+// decodes each datagram and fires OnMessage (and OnBatchEnd after each batch),
+// and sends messages.
 class TlxCustomPling : public TlxCustomMailSlot {
  public:
   explicit TlxCustomPling(TComponent* AOwner);

@@ -6,9 +6,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/codepage.h"
+#include "platform/line_problem.h"
 
 namespace pling::platform {
 namespace {
@@ -158,35 +161,96 @@ bool NormaliseClassesRoot(std::string& name) {
   return true;
 }
 
-// A default value line: @="text", with \\\\ and \\" as escapes; a backslash before
-// any other character stands for itself. Blanks, or a comment (";..."), may follow
-// the closing quote: they go to `comment`. In an 8-bit file the text ends at a NUL,
-// as a string value does (in a Unicode file a NUL starts a kept character).
-std::optional<std::string> ParseDefaultValue(std::string_view line, bool endAtNul,
-                                             std::string& comment) {
-  if (line.empty() || line.front() != '@') return std::nullopt;
-  std::size_t i = line.find_first_not_of(" \t", 1);
-  if (i == std::string_view::npos || line[i] != '=') return std::nullopt;
-  i = line.find_first_not_of(" \t", i + 1);
-  if (i == std::string_view::npos || line[i] != '"') return std::nullopt;
+// The text of a quoted string value from `at` (just after its opening quote) up to
+// `end`, with \\ and \" as escapes; a backslash before any other character
+// stands for itself. In an 8-bit file the text ends at a NUL, as a string value
+// does (in a Unicode file a NUL starts a kept character).
+std::string Unescaped(std::string_view line, std::size_t at, std::size_t end, bool endAtNul) {
   std::string value;
-  for (++i; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '"') {
-      const std::string_view rest = line.substr(i + 1);
-      const std::string_view trimmed = Trim(rest);
-      if (!trimmed.empty() && trimmed.front() != ';') return std::nullopt;
-      comment = trimmed.empty() ? std::string() : std::string(rest);
-      if (endAtNul) {
-        const std::size_t nul = value.find('\0');
-        if (nul != std::string::npos) value.resize(nul);
-      }
-      return value;
-    }
-    if (c == '\\' && i + 1 < line.size() && (line[i + 1] == '\\' || line[i + 1] == '"')) ++i;
+  for (std::size_t i = at; i < end; ++i) {
+    if (line[i] == '\\' && i + 1 < end && (line[i + 1] == '\\' || line[i + 1] == '"')) ++i;
     value.push_back(line[i]);
   }
-  return std::nullopt;  // no closing quote
+  if (endAtNul) {
+    const std::size_t nul = value.find('\0');
+    if (nul != std::string::npos) value.resize(nul);
+  }
+  return value;
+}
+
+// Where the closing quote of a string that opens before `at` stands, or npos.
+std::size_t ClosingQuote(std::string_view line, std::size_t at) {
+  for (std::size_t i = at; i < line.size(); ++i) {
+    if (line[i] == '"') return i;
+    if (line[i] == '\\' && i + 1 < line.size() && (line[i + 1] == '\\' || line[i + 1] == '"')) ++i;
+  }
+  return std::string_view::npos;
+}
+
+// Whether what follows a value on its line may stand there: blanks, or a comment.
+bool IsValueTail(std::string_view rest) {
+  const std::string_view trimmed = Trim(rest);
+  return trimmed.empty() || trimmed.front() == ';';
+}
+
+// Where the text of a default string value (@="text") starts, or npos when the
+// line is no such value line.
+std::size_t DefaultStringStart(std::string_view line) {
+  if (line.empty() || line.front() != '@') return std::string_view::npos;
+  std::size_t i = line.find_first_not_of(" \t", 1);
+  if (i == std::string_view::npos || line[i] != '=') return std::string_view::npos;
+  i = line.find_first_not_of(" \t", i + 1);
+  if (i == std::string_view::npos || line[i] != '"') return std::string_view::npos;
+  return i + 1;
+}
+
+// A default value line: @="text", with \\ and \" as escapes. Blanks, or a
+// comment (";..."), may follow the closing quote: they go to `comment`.
+std::optional<std::string> ParseDefaultValue(std::string_view line, bool endAtNul,
+                                             std::string& comment) {
+  const std::size_t start = DefaultStringStart(line);
+  if (start == std::string_view::npos) return std::nullopt;
+  const std::size_t close = ClosingQuote(line, start);
+  if (close == std::string_view::npos || !IsValueTail(line.substr(close + 1))) return std::nullopt;
+  const std::string_view rest = line.substr(close + 1);
+  comment = Trim(rest).empty() ? std::string() : std::string(rest);
+  return Unescaped(line, start, close, endAtNul);
+}
+
+// A default value line that ParseDefaultValue does not take, read as its writer
+// most likely meant it: without a closing quote, up to the end of the line; with
+// a quote inside that is not escaped, up to the last quote (when only blanks or a
+// comment follow it). `repair` says which; nullopt when neither applies.
+std::optional<std::string> RepairDefaultValue(std::string_view line, bool endAtNul,
+                                              std::string& comment, const char*& repair) {
+  const std::size_t start = DefaultStringStart(line);
+  if (start == std::string_view::npos) return std::nullopt;
+  if (ClosingQuote(line, start) == std::string_view::npos) {
+    comment.clear();
+    repair = "has no closing quote; read up to the end of the line";
+    return Unescaped(line, start, line.size(), endAtNul);
+  }
+  const std::size_t last = line.rfind('"');
+  if (!IsValueTail(line.substr(last + 1))) return std::nullopt;
+  const std::string_view rest = line.substr(last + 1);
+  comment = Trim(rest).empty() ? std::string() : std::string(rest);
+  repair = "holds a quote that is not escaped; read up to its last quote";
+  return Unescaped(line, start, last, endAtNul);
+}
+
+// Lines a registry file may hold besides keys and default string values, which
+// are kept as they are: comments, named values, default values of other types
+// (a default string value that cannot be read is none of these).
+bool IsKnownOtherLine(std::string_view trimmed) {
+  if (trimmed.front() == ';') return true;
+  if (trimmed.front() == '"') return trimmed.find('=') != std::string_view::npos;
+  if (trimmed.front() == '@') {
+    const std::size_t equals = trimmed.find_first_not_of(" \t", 1);
+    if (equals == std::string_view::npos || trimmed[equals] != '=') return false;
+    const std::size_t type = trimmed.find_first_not_of(" \t", equals + 1);
+    return type != std::string_view::npos && trimmed[type] != '"';
+  }
+  return false;
 }
 
 void AppendEscaped(std::string& out, std::string_view value) {
@@ -301,7 +365,7 @@ void SetHiveDefaultValue(HiveKey& key, std::string_view value) {
   }
 }
 
-Hive ParseHive(std::string_view text) {
+Hive ParseHive(std::string_view text, std::vector<LineProblem>* problems) {
   Hive hive;
   std::string decoded;
   if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') {
@@ -311,19 +375,26 @@ Hive ParseHive(std::string_view text) {
     hive.signature = std::string(kUnicodeSignature);
   }
   const bool endAtNul = hive.encoding == HiveEncoding::kAnsi;
+  const auto report = [problems](std::size_t line, std::string problem) {
+    if (problems != nullptr) problems->push_back(LineProblem{line, std::move(problem)});
+  };
   HiveKey* current = nullptr;
   bool first = true;
+  bool continues = false;  // the last line understood ended in "\": this one goes on with it
   std::size_t pos = 0;
+  std::size_t number = 0;
   std::string comment;
   while (pos < text.size()) {
     const std::size_t newline = text.find('\n', pos);
     std::string_view line =
         text.substr(pos, newline == std::string_view::npos ? text.npos : newline - pos);
     pos = newline == std::string_view::npos ? text.size() : newline + 1;
+    ++number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
     const std::string_view trimmed = Trim(line);
     if (trimmed.empty()) continue;
+    const bool continuation = std::exchange(continues, false);
     if (first) {
       first = false;
       if (EqualIgnoringCase(trimmed, kRegedit4Signature)) {
@@ -335,16 +406,38 @@ Hive ParseHive(std::string_view text) {
         continue;
       }
     }
-    if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
-      current = &AddHiveKey(hive, trimmed.substr(1, trimmed.size() - 2));
+    if (trimmed.front() == '[') {
+      if (trimmed.back() == ']' && trimmed.size() >= 2) {
+        current = &AddHiveKey(hive, trimmed.substr(1, trimmed.size() - 2));
+      } else {
+        // A key name that lost its closing bracket: the values below it are its
+        // own, not the key's before.
+        report(number,
+               "the key " + QuotedLine(trimmed) + " has no closing \"]\"; read as if it had one");
+        current = &AddHiveKey(hive, Trim(trimmed.substr(1)));
+      }
       continue;
     }
-    if (current == nullptr) {
-      hive.leadingLines.emplace_back(line);
-    } else if (auto value = ParseDefaultValue(trimmed, endAtNul, comment)) {
+    const char* repair = nullptr;
+    std::optional<std::string> value;
+    if (current != nullptr) {
+      value = ParseDefaultValue(trimmed, endAtNul, comment);
+      if (!value) value = RepairDefaultValue(trimmed, endAtNul, comment, repair);
+    }
+    if (value) {
+      if (repair != nullptr) report(number, "the value " + QuotedLine(trimmed) + " " + repair);
       // A later line wins, as on import.
       current->defaultValue = std::move(value);
       current->defaultComment = comment;
+      continue;
+    }
+    if (continuation || IsKnownOtherLine(trimmed)) {
+      continues = trimmed.back() == '\\';
+    } else {
+      report(number, QuotedLine(trimmed) + " is not understood; kept as it is");
+    }
+    if (current == nullptr) {
+      hive.leadingLines.emplace_back(line);
     } else {
       current->otherLines.emplace_back(line);
     }

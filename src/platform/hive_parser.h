@@ -26,6 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/line_problem.h"
+
 namespace pling::platform {
 
 inline constexpr std::string_view kClassesRootName = "HKEY_CLASSES_ROOT";
@@ -72,7 +74,13 @@ struct Hive {
 // Reads any text; what cannot be understood is kept as other lines. A key listed
 // below HKEY_CLASSES_ROOT brings its missing parent keys into being, as an import
 // of the file would.
-Hive ParseHive(std::string_view text);
+//
+// A broken line costs only itself: a key name without its closing "]" is read as
+// if it had one (so the values below it do not land in the key before), a default
+// value without its closing quote is read to the end of its line, and one with an
+// unescaped quote inside up to its last quote. Each such line, and each line that
+// is not understood at all, is told in `problems` when that is given.
+Hive ParseHive(std::string_view text, std::vector<LineProblem>* problems = nullptr);
 std::string SerializeHive(const Hive& hive);
 
 // A default value as a caller reads it: the text itself, with "?" in place of a

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -37,6 +38,12 @@ struct TProfileValue {
 // processes wrote before. Every entry is checked first: when one could not be
 // written, nothing is and the result is false with ERROR_INVALID_PARAMETER.
 bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::string_view fileName);
+
+// What stands in the way of reading the profile file, for a report at start: why
+// the file cannot be read ("Cannot read <file>: <cause>"), or each line of it that cannot be
+// read as it stands ("<file>, line 7: ..."; see ProfileProblems). Empty when the
+// file reads cleanly or does not exist.
+std::vector<std::string> ProfileFileProblems(std::string_view fileName);
 
 // Reads look at the file each time (a stat), but parse it only when it changed:
 // its parsed form is kept while the file stays as it is. When a function fails

@@ -35,6 +35,7 @@ struct Line {
   LineKind kind = LineKind::kOther;
   std::string_view name;   // section or key name, trimmed
   std::string_view value;  // key value, trimmed
+  bool unclosed = false;   // a section header without its closing "]"
 };
 
 // Walks the lines of a text, classifying each.
@@ -67,11 +68,16 @@ class LineReader {
     if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') return;
     if (trimmed.front() == '[') {
       const std::size_t close = trimmed.rfind(']');
-      if (close != std::string_view::npos && close > 0) {
-        line.kind = LineKind::kSection;
+      line.kind = LineKind::kSection;
+      if (close != std::string_view::npos) {
         line.name = Trim(trimmed.substr(1, close - 1));
-        return;
+      } else {
+        // A header that lost its "]" still starts its section, so that the keys
+        // below it do not land in the section before.
+        line.name = Trim(trimmed.substr(1));
+        line.unclosed = true;
       }
+      return;
     }
     const std::size_t equals = trimmed.find('=');
     if (equals == std::string_view::npos) return;
@@ -341,6 +347,27 @@ std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite
     }
   }
   return result;
+}
+
+std::vector<LineProblem> ProfileProblems(std::string_view text) {
+  std::vector<LineProblem> problems;
+  LineReader reader(text);
+  Line line;
+  std::size_t number = 0;
+  while (reader.Next(line)) {
+    ++number;
+    const std::string_view content = Trim(text.substr(line.begin, line.end - line.begin));
+    if (line.kind == LineKind::kSection && line.unclosed) {
+      problems.push_back(LineProblem{number, "the section " + QuotedLine(content) +
+                                                 " has no closing \"]\"; read as if it had one"});
+    } else if (line.kind == LineKind::kOther && !content.empty() && content.front() != ';' &&
+               content.front() != '#') {
+      problems.push_back(LineProblem{
+          number,
+          QuotedLine(content) + " is neither a section, a key nor a comment; kept as it is"});
+    }
+  }
+  return problems;
 }
 
 std::string_view ProfileValueAsRead(std::string_view value) {

@@ -1,9 +1,10 @@
 #pragma once
 // Reading and changing the text of a profile (INI) file, without any file access.
 //
-// A line is a section header ("[name]", the name taken up to the last "]"), a key
-// line ("name=value", split at the first "="), a comment (first non-blank
-// character ";" or "#"), or anything else, which is kept and never matches.
+// A line is a section header ("[name]", the name taken up to the last "]"; a
+// header without its "]" is taken as if it had one), a key line ("name=value",
+// split at the first "="), a comment (first non-blank character ";" or "#"), or
+// anything else, which is kept and never matches.
 // Section and key names are matched without regard to ASCII case, with the
 // whitespace around names and values ignored; the first matching section and,
 // within it, the first matching key win. Lines end in LF or CRLF.
@@ -12,6 +13,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
+
+#include "platform/line_problem.h"
 
 namespace pling::platform {
 
@@ -32,6 +36,10 @@ bool IsWritableProfileEntry(std::string_view section, std::string_view key, std:
 // a text without line ends).
 std::string SetProfileValue(std::string_view text, std::string_view section, std::string_view key,
                             std::string_view value);
+
+// The lines of a profile text that cannot be read as they stand: section headers
+// without their "]", and lines that are neither a section, a key nor a comment.
+std::vector<LineProblem> ProfileProblems(std::string_view text);
 
 // The value that a key line written with `value` reads back as (whitespace
 // around it and matching quotes removed), as FindProfileValue gives it.

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -43,6 +44,12 @@ struct TRegValue {
 LONG RegSetValues(HKEY key, std::span<const TRegValue> values);
 // Whether RegSetValue (on a valid handle) takes this subkey path and REG_SZ text.
 bool IsWritableRegValue(std::string_view subKey, std::string_view data);
+
+// What stands in the way of reading the hive file, for a report at start: why
+// the file cannot be read ("Cannot read <file>: <cause>"), or each line of it that cannot be
+// read as it stands ("<file>, line 7: ..."; see ParseHive). Empty when the file
+// reads cleanly or does not exist.
+std::vector<std::string> RegistryHiveProblems();
 
 // Reads and writes look at the hive file each time (a stat), but parse it only
 // when it changed: its parsed form is kept while the file stays as it is. When

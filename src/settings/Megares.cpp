@@ -232,6 +232,10 @@ void TIniFile::WriteText(std::string_view section, std::string_view key, std::st
   }
 }
 
+std::vector<std::string> TIniFile::FileProblems() const {
+  return platform::ProfileFileProblems(FFileName);
+}
+
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
   WriteText(section, key, IntToStr(value));
 }
@@ -361,6 +365,17 @@ void TWindowsRegistry::WriteText(std::string_view section, std::string_view key,
   }
   // Failures are not reported.
   platform::RegSetValue(FKey, path, platform::REG_SZ, value);
+}
+
+std::vector<std::string> TWindowsRegistry::FileProblems() const {
+  std::vector<std::string> problems = platform::RegistryHiveProblems();
+  // A file that cannot be read says so already; else an application key that
+  // could not be made (a folder that cannot be written, say) is told here.
+  if (FKey == 0 && problems.empty()) {
+    problems.push_back("Cannot open " + KeyName() + " (" + FOpenError +
+                       "): no setting can be kept");
+  }
+  return problems;
 }
 
 void TWindowsRegistry::WriteInteger(std::string_view section, std::string_view key,
@@ -525,6 +540,12 @@ void TMegaRegistry::CloseBackEnd() {
   }
 }
 
+std::vector<std::string> TMegaRegistry::BackEndProblems() const {
+  if (!FBackEnd) return {};
+  if (FBackEndKind == bkIni) return FBackEnd->FileProblems();
+  return Registry().FileProblems();
+}
+
 TWindowsRegistry& TMegaRegistry::Registry() const {
   return static_cast<TWindowsRegistry&>(*FBackEnd);
 }
@@ -611,11 +632,33 @@ void TMegaRegistry::ReadFormCoord() {
   read("Top", form->Top(), [form](std::int32_t value) { form->SetTop(value); });
   read("Width", form->Width(), [form](std::int32_t value) { form->SetWidth(value); });
   read("Height", form->Height(), [form](std::int32_t value) { form->SetHeight(value); });
-  // Keep the form reachable on the screen; its size is left as stored.
-  if (form->Left() < 0) form->SetLeft(0);
-  if (form->Top() < 0) form->SetTop(0);
-  if (form->Left() > form->ScreenWidth()) form->SetLeft(form->ScreenWidth() - 20);
-  if (form->Top() > form->ScreenHeight()) form->SetTop(form->ScreenHeight() - 20);
+  const std::vector<TRect> areas = form->WorkAreas();
+  if (!areas.empty()) {
+    // Wholly inside a screen that exists: bounds kept while that screen was
+    // there, or from a larger screen, would leave the window partly out of
+    // sight. A form without stored bounds stays where the desktop places it.
+    bool stored = false;
+    for (const char* key : {"Left", "Top", "Width", "Height"}) {
+      stored = stored || !ReadText(FCoordSection, key, "").empty();
+    }
+    if (stored) {
+      const std::int32_t extraWidth = form->FrameExtraWidth();
+      const std::int32_t extraHeight = form->FrameExtraHeight();
+      const TRect fitted = FitIntoWorkAreas(
+          {form->Left(), form->Top(), form->Width() + extraWidth, form->Height() + extraHeight},
+          areas);
+      form->SetWidth(fitted.Width - extraWidth);
+      form->SetHeight(fitted.Height - extraHeight);
+      form->SetLeft(fitted.Left);
+      form->SetTop(fitted.Top);
+    }
+  } else {
+    // Keep the form reachable on the screen; its size is left as stored.
+    if (form->Left() < 0) form->SetLeft(0);
+    if (form->Top() < 0) form->SetTop(0);
+    if (form->Left() > form->ScreenWidth()) form->SetLeft(form->ScreenWidth() - 20);
+    if (form->Top() > form->ScreenHeight()) form->SetTop(form->ScreenHeight() - 20);
+  }
   if (!problems.empty()) throw platform::EConvertError(problems);
 }
 

@@ -71,6 +71,11 @@ class TIniFile {
   void WriteText(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
 
+  // What stands in the way of the file's values, one text each, for a report at
+  // start: a file that cannot be read, and lines of it that cannot be read as they
+  // stand (each costs only itself; the file's other values read and are kept).
+  std::vector<std::string> FileProblems() const;
+
   // Holds writes back until the matching EndUpdate, which writes them all as one
   // replacement of the file; reads in between see them. Calls nest.
   void BeginUpdate() { ++FUpdateDepth; }
@@ -113,6 +118,10 @@ class TWindowsRegistry : public TIniFile {
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
   void WriteText(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+
+  // As TIniFile's, for the hive file; and when the application key could not be
+  // opened, why (the settings cannot be kept then).
+  std::vector<std::string> FileProblems() const;
 
   // As TIniFile's. While the key is not open, writes are lost as ever, and the
   // end of an update that had some raises with the cause of the failed open.
@@ -226,6 +235,8 @@ class TMegaRegistry : public platform::TComponent {
   // Raises platform::Exception naming the file and the cause (strerror) when the
   // write fails; nothing is lost silently, for either back end.
   void EndUpdate();
+  // The open back end's FileProblems; none while the store is closed.
+  std::vector<std::string> BackEndProblems() const;
   // Closing the back end (CloseBackEnd, a change of App, Company, IniName or
   // Preference, OpenBackEnd) first writes what it holds, and raises as EndUpdate
   // when that fails; the store stays in its update, and a back end opened later

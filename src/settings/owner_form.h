@@ -1,7 +1,7 @@
 #pragma once
 // What the settings store needs of the form that owns it: the form's bounds in
 // pixels, its class name (from the component) and the size of the screen it is
-// on. The GUI implements it with a real window.
+// on, or better the work areas of every screen. The GUI implements it with a real window.
 //
 // What a form must do for its bounds to be saved (with SaveFormCoord):
 // - Free its components while it is still a form: the most derived form's
@@ -15,8 +15,10 @@
 // once more when it is freed itself, so the order in which the form created its
 // components (the store first or last) does not matter.
 #include <cstdint>
+#include <vector>
 
 #include "platform/component.h"
+#include "settings/Placement.h"
 
 namespace pling::settings {
 
@@ -36,6 +38,14 @@ class TOwnerForm : public platform::TComponent {
   // The screen's size in pixels.
   virtual std::int32_t ScreenWidth() const = 0;
   virtual std::int32_t ScreenHeight() const = 0;
+
+  // The work areas of the screens that exist (in the pixels of the bounds), and
+  // what the window's frame adds to its width and height. A form that names work
+  // areas is restored wholly inside one of them; one that names none only kept
+  // from the screen's left and top edges and from beyond its size.
+  virtual std::vector<TRect> WorkAreas() const { return {}; }
+  virtual std::int32_t FrameExtraWidth() const { return 0; }
+  virtual std::int32_t FrameExtraHeight() const { return 0; }
 };
 
 }  // namespace pling::settings

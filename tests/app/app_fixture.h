@@ -77,6 +77,9 @@ class AppTest : public TempConfigTest {
     shell->Available = trayAvailable;
     FShell = shell.get();
     FWindow = std::make_unique<app::TPlingFrm>(nullptr, std::move(shell));
+    // What the window leaves for its first turn of the event loop (the report of
+    // problems found at the start).
+    QCoreApplication::sendPostedEvents(FWindow.get(), QEvent::MetaCall);
     return *FWindow;
   }
   // Closes the window (saving its settings) and destroys it (saving its bounds).

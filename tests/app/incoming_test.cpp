@@ -7,12 +7,30 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTextLayout>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "app_fixture.h"
 
 namespace pling::testing {
 namespace {
+
+// Two panes' lines alike; else where they first differ.
+::testing::AssertionResult SameLines(const QStringList& a, const QStringList& b) {
+  for (qsizetype i = 0; i < std::max(a.size(), b.size()); ++i) {
+    const QString left = i < a.size() ? a[i] : QStringLiteral("(none)");
+    const QString right = i < b.size() ? b[i] : QStringLiteral("(none)");
+    if (left != right) {
+      return ::testing::AssertionFailure()
+             << "line " << i << " of " << a.size() << "/" << b.size() << ": \""
+             << left.left(80).toStdString() << "\" vs \"" << right.left(80).toStdString() << "\"";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
 
 class IncomingTest : public AppTest {
  protected:
@@ -54,7 +72,7 @@ TEST_F(IncomingTest, RepeatsAreShownOnceButOnlyTheLastShownMessageIsRemembered) 
   EXPECT_EQ(FBeeps, 1) << "one sound for three copies";
   w.StatusTmrTimer();
   w.PlingMessage("BOB", "ALICE", "hello");
-  EXPECT_TRUE(w.StatusLbl->text().isEmpty()) << "a repeat shows no status text";
+  EXPECT_EQ(w.StatusLbl->text(), w.RestingStatus()) << "a repeat shows no status text";
 
   // A, B, A: all three shown. Letter case makes another message.
   w.PlingMessage("BOB", "ALICE", "other");
@@ -107,8 +125,7 @@ TEST_F(IncomingTest, AutomaticAddStopsAtAThousandNamesAndSaysSoOnce) {
   w.PlingMessage("ME", "NEW3", "4");
   EXPECT_EQ(w.ReceiversLbx->count(), 1000);
   EXPECT_FALSE(w.ReceiversLbx->Items().contains("New3"));
-  EXPECT_EQ(w.StatusLbl->text(),
-            QStringLiteral("List full: 1000 names"));
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("List full: 1000 names"));
   w.StatusTmrTimer();
   w.PlingMessage("ME", "NEW4", "5");
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));
@@ -251,6 +268,136 @@ TEST_F(IncomingTest, WhileWrappingAMessageLongerThanThePaneKeepsItsLastThousandL
   const QString kept = w.ReceivedMmo->toPlainText();
   EXPECT_TRUE(kept.endsWith(QStringLiteral("w11999 end"))) << "the newest lines stay";
   EXPECT_TRUE(kept.startsWith(QLatin1Char('w'))) << "cut where a display line began";
+}
+
+// A batch of messages ends in the pane exactly as the same messages shown one
+// at a time would (duplicates, automatic add, separators from the pane's first
+// lines on, markers, the 1000-line limit partway through a message, with and
+// without wrapping), but the pane takes it in one edit and one trim, and the
+// sound, the status line and the pop-up come once.
+TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeOneByOne) {
+  app::TPlingFrm& w = StartCounting();
+  app::TPlingFrm single(nullptr, std::make_unique<tray::testing::FakeShell>(FShellRecord));
+  std::vector<app::TPlingFrm::TIncomingMessage> batch;
+  const auto add = [&](const std::string& sender, const std::string& text) {
+    batch.push_back({"BOB", sender, text});
+  };
+  add("alice", "one");
+  add("ALICE", "two");
+  add("ALICE", "two");  // shown once
+  add("carol", "");
+  add("carol", "x\xB6" + std::string(2500, 'y') + "\xB6z");
+  for (int i = 0; i < 350; ++i) {
+    const std::string n = std::to_string(i);
+    add("h" + std::to_string(i % 7), i % 2 ? "message " + n
+                                           : n + "\xB6"
+                                                 "a\xB6"
+                                                 "b\xB6"
+                                                 "c");
+  }
+  add("dave", "last\xB6" + std::string(1500, 'w') + "\xB6" + "end");
+  // The pane's text; time stamps differ only where a second went by between the
+  // two windows.
+  const auto lines = [](const app::TPlingFrm& window) {
+    QStringList result = window.ReceivedMmo->toPlainText().split(QLatin1Char('\n'));
+    const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+    for (QString& line : result)
+      if (line.startsWith(today)) line = QStringLiteral("<stamp>");
+    return result;
+  };
+  w.Playincoming1->trigger();
+  ASSERT_TRUE(w.Playincoming1->isChecked());
+  // Without wrapping and with time stamps; wrapping without them (the pane's
+  // first line then decides the second message's separator: the first one goes
+  // in alone).
+  for (const bool wrap : {false, true}) {
+    SCOPED_TRACE(wrap ? "wrap on, no time stamps" : "wrap off, time stamps");
+    for (app::TPlingFrm* window : {&w, &single}) {
+      if (window->Timestamps1->isChecked() == wrap) window->Timestamps1->trigger();
+      window->resize(448, 400);
+      window->show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+      if (window->RecvLinewrap->isChecked() != wrap) window->RecvLinewrap->trigger();
+      window->Clear1->trigger();
+      window->ReceiversLbx->clear();
+      window->PlingMessage("BOB", "X", "reset the duplicate filter");
+      window->Clear1->trigger();
+      window->hide();
+    }
+    ASSERT_FALSE(w.isVisible());
+    for (const auto& m : batch) single.PlingMessage(m.Reciever, m.Sender, m.Msg);
+
+    const int beeps = FBeeps;
+    int edits = 0;
+    const auto counter = QObject::connect(w.ReceivedMmo->document(), &QTextDocument::contentsChange,
+                                          [&edits] { ++edits; });
+    w.StatusTmrTimer();
+    w.PlingMessages(batch);
+    QObject::disconnect(counter);
+    EXPECT_TRUE(SameLines(lines(w), lines(single)));
+    EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+    EXPECT_EQ(w.ReceiversLbx->Items(), single.ReceiversLbx->Items());
+    EXPECT_EQ(edits, wrap ? 3 : 2);
+    EXPECT_EQ(FBeeps, beeps + 1);
+    EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));
+    EXPECT_TRUE(w.isVisible()) << "popped up";
+
+    // Into a full pane: one edit for the batch and one for the trim.
+    edits = 0;
+    const auto counter2 = QObject::connect(w.ReceivedMmo->document(),
+                                           &QTextDocument::contentsChange, [&edits] { ++edits; });
+    const std::vector<app::TPlingFrm::TIncomingMessage> more(batch.end() - 40, batch.end());
+    w.PlingMessages(more);
+    for (const auto& m : more) single.PlingMessage(m.Reciever, m.Sender, m.Msg);
+    QObject::disconnect(counter2);
+    EXPECT_EQ(edits, 2);
+    EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+    EXPECT_EQ(single.ReceivedMmo->LineCount(), 1000);
+    EXPECT_EQ(DisplayLines(*w.ReceivedMmo), 1000);
+    EXPECT_EQ(DisplayLines(*single.ReceivedMmo), 1000);
+    EXPECT_TRUE(SameLines(lines(w), lines(single)));
+    EXPECT_EQ(FBeeps, beeps + 2);
+  }
+  // A batch of repeats only shows nothing and signals nothing.
+  w.StatusTmrTimer();
+  const int beeps = FBeeps;
+  const QString before = w.ReceivedMmo->toPlainText();
+  const QString resting = w.StatusLbl->text();
+  w.PlingMessages({batch.back(), batch.back()});
+  EXPECT_EQ(w.ReceivedMmo->toPlainText(), before);
+  EXPECT_EQ(FBeeps, beeps);
+  EXPECT_EQ(w.StatusLbl->text(), resting);
+}
+
+// Messages that wait in the window's mailslot are taken by the messenger in
+// batches and each batch is shown with one sound.
+TEST_F(IncomingTest, MessagesWaitingInTheMailslotAreShownBatchByBatch) {
+  app::TPlingFrm& w = StartCounting();
+  w.Popup1->trigger();
+  w.Timestamps1->trigger();
+  w.Seperators1->trigger();
+  w.Playincoming1->trigger();
+  int batchEnds = 0;
+  const auto shown = w.Pling->OnBatchEnd;
+  w.Pling->OnBatchEnd = [&](platform::TComponent& sender) {
+    ++batchEnds;
+    shown(sender);
+  };
+  w.Activate1->trigger();
+  ASSERT_TRUE(w.Pling->Active());
+  QStringList expected;
+  for (int i = 0; i < 200; ++i) {
+    const std::string sender = "HOST" + std::to_string(i);
+    ASSERT_TRUE(mailslot::WriteMailSlot(
+        ".", mailslot::MessengerSlotName,
+        mailslot::EncodeMessengerDatagram(sender, "BOB", "text " + std::to_string(i))));
+    expected << QString::fromStdString(sender + " to BOB : text " + std::to_string(i));
+  }
+  ASSERT_TRUE(WaitFor([&] { return Lines(w).size() == 200; }));
+  EXPECT_EQ(Lines(w), expected);
+  EXPECT_GE(batchEnds, 1);
+  EXPECT_EQ(FBeeps, batchEnds);
+  EXPECT_EQ(w.ReceiversLbx->count(), 200);
 }
 
 }  // namespace

@@ -30,6 +30,9 @@ class ProgramCommandLine : public ::testing::Test {
     FOut = FDir + "/out";
     FErr = FDir + "/err";
     fs::create_directory(FHome);
+    FRuntime = FDir + "/runtime";
+    fs::create_directory(FRuntime);
+    fs::permissions(FRuntime, fs::perms::owner_all);
   }
   void TearDown() override {
     std::error_code ignored;
@@ -49,6 +52,8 @@ class ProgramCommandLine : public ::testing::Test {
         unsetenv(name);
       }
       setenv("HOME", FHome.c_str(), 1);
+      // A session of its own: one Pling runs per session.
+      setenv("XDG_RUNTIME_DIR", FRuntime.c_str(), 1);
       std::vector<char*> argv{FProgram.data()};
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
@@ -84,7 +89,7 @@ class ProgramCommandLine : public ::testing::Test {
     return text;
   }
 
-  std::string FProgram, FDir, FHome, FOut, FErr;
+  std::string FProgram, FDir, FHome, FRuntime, FOut, FErr;
 };
 
 TEST_F(ProgramCommandLine, WhatNeitherPlingNorQtTakesIsAUsageError) {

@@ -2,6 +2,7 @@
 // way, so the settings are saved; the next start restores them and, with
 // "Active" stored, listens on the messenger mailslot.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,9 +25,13 @@ class ProgramTest : public AppTest {
     const char* bin = std::getenv("PLING_TEST_BIN");
     if (bin == nullptr) return -1;
     const std::string program = std::string(bin) + "/pling";
+    // A session of its own: the program of a user who runs one never sees it.
+    const std::string runtime = Root() + "/runtime";
+    ::mkdir(runtime.c_str(), 0700);
     const pid_t pid = fork();
     if (pid == 0) {
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
       execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -117,6 +122,28 @@ TEST_F(ProgramTest, TerminationSignalsSaveTheSettingsAndTheNextStartListensAgain
 
 namespace pling::testing {
 namespace {
+
+// A second start in the same session brings the first one's window forward and
+// ends at once: it neither makes a window nor writes the settings.
+TEST_F(ProgramTest, ASecondStartEndsAtOnceAndLeavesTheSettingsAlone) {
+  {
+    auto store = Store();
+    store->WriteBool("Settings", "Active", true);
+  }
+  const pid_t first = Launch();
+  ASSERT_GT(first, 0);
+  ChildGuard firstGuard{first};
+  ASSERT_TRUE(WaitUntil([] { return MailslotTaken(); })) << "the program does not listen";
+  const std::string before = FileText(HivePath());
+  const pid_t second = Launch();
+  ASSERT_GT(second, 0);
+  ChildGuard secondGuard{second};
+  EXPECT_EQ(ExitStatus(second), 0);
+  EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0) << "the first still runs";
+  EXPECT_EQ(FileText(HivePath()), before) << "the second wrote nothing";
+  ASSERT_EQ(kill(first, SIGTERM), 0);
+  EXPECT_EQ(ExitStatus(first), 0);
+}
 
 TEST_F(ProgramTest, ASignalWhileTheStartUpMessageBoxIsShownStillEndsTheProgramAndSaves) {
   {

@@ -131,7 +131,9 @@ TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
   EXPECT_EQ(w.ReceiversLbx->CoreFont(), bold);
   EXPECT_TRUE(w.ReceivedMmo->font().italic());
   EXPECT_TRUE(w.ReceiversLbx->font().bold());
-  EXPECT_EQ(w.ReceivedMmo->font().pointSize(), 8);
+  // The design font shows as the desktop's general font, in its style.
+  EXPECT_EQ(w.ReceivedMmo->font().family(), QApplication::font().family());
+  EXPECT_EQ(w.ReceivedMmo->font().pointSizeF(), QApplication::font().pointSizeF());
   for (settings::TColor color :
        {w.ReceivedMmo->Color(), w.SendMmo->Color(), w.ReceiversLbx->Color()})
     EXPECT_EQ(color, settings::clWindow);
@@ -149,7 +151,8 @@ TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
   EXPECT_FALSE(w.Pling->Active());
   EXPECT_EQ(w.Activate1->text(), QStringLiteral("Activate"));
   EXPECT_FALSE(w.StartBtn->isChecked());
-  EXPECT_TRUE(w.StatusLbl->text().isEmpty());
+  // An inactive window says so, and how to start receiving.
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Not receiving: Start \u25B8 Activate"));
   EXPECT_FALSE(w.StatusTmr->isActive());
   // Both panes start unwrapped with both scroll bars; the received one is read-only.
   for (app::TMemo* memo : {w.ReceivedMmo, w.SendMmo}) {
@@ -365,7 +368,7 @@ TEST_F(AppTest, SecondStatusTextReplacesTheFirstAndBothVanishWhenTheFirstInterva
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("second"));
   // The running interval was not started again.
   EXPECT_LE(w.StatusTmr->remainingTime(), 4850);
-  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text().isEmpty(); }, 8000));
+  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text() == w.RestingStatus(); }, 8000));
   EXPECT_FALSE(w.StatusTmr->isActive()) << "the timer stops with the line";
 }
 

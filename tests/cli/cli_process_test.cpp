@@ -230,6 +230,23 @@ TEST(CliListen, StopsWithSuccessOnSignalsWhileItsOutputIsBackedUp) {
   EXPECT_NE(RunCli({"send", "--machine", ".", "B", "nobody"}).status, 0);
 }
 
+// Messages that wait together are delivered together; --count N still ends the
+// listener after N lines, however many came with the N-th.
+TEST(CliListen, CountEndsWithinABatchOfWaitingMessages) {
+  Process listener({"listen", "--count", "3"});
+  ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "first"}));
+  std::string line;
+  ASSERT_TRUE(listener.ReadLine(line));
+  listener.Signal(SIGSTOP);  // the next ones wait in its mailslot
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(
+        RunCli({"send", "--from", "A", "--machine", ".", "B", "m" + std::to_string(i)}).status, 0);
+  }
+  listener.Signal(SIGCONT);
+  EXPECT_EQ(listener.Wait(), 0);
+  EXPECT_EQ(listener.Output(), "A to B : m0\nA to B : m1\n");
+}
+
 TEST(CliListen, StopsAndFreesTheMailslotWhenItsOutputIsGone) {
   Process listener({"listen"});
   ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "first"}));

@@ -60,6 +60,11 @@ def base_env(work):
     env.update(HOME=str(work / "home"), XDG_CONFIG_HOME=str(work / "home/.config"),
                PLING_NETWORK="off")
     (work / "home").mkdir()
+    # A session of its own: one Pling runs per session, and a Pling the user runs
+    # belongs to another.
+    runtime = work / "runtime"
+    runtime.mkdir(mode=0o700)
+    env["XDG_RUNTIME_DIR"] = str(runtime)
     return env
 
 
@@ -68,9 +73,7 @@ def wayland(bin_dir, work, processes):
         print("weston is not installed: skipped")
         return SKIP
     env = base_env(work)
-    runtime = work / "runtime"
-    runtime.mkdir(mode=0o700)
-    env["XDG_RUNTIME_DIR"] = str(runtime)
+    runtime = pathlib.Path(env["XDG_RUNTIME_DIR"])
     weston = processes.start(["weston", "--backend=headless-backend.so", "--use-pixman",
                               "--socket=pling-test", "--width=1024", "--height=768",
                               "--idle-time=0"], env=env, stdout=subprocess.DEVNULL,

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -285,6 +287,50 @@ TEST_F(EndpointTest, HandlerThatClosesTheEndpointStopsFurtherDeliveries) {
   ASSERT_TRUE(PumpUntil([&] { return !slot.Messages.empty(); }));
   PumpFor(50ms);
   EXPECT_EQ(slot.Messages.size(), 1u);
+  EXPECT_TRUE(ThreadsBackTo(0));
+}
+
+// A handler that reopens the endpoint ends the batch under way (the new mailslot
+// has a reader of its own); one that destroys it ends it without another event;
+// one that fails ends it too, and the failure is raised after the batch's end.
+TEST_F(EndpointTest, AHandlerThatReopensDestroysOrFailsEndsTheBatch) {
+  std::vector<std::size_t> batchEnds;
+  auto slot = std::make_unique<Recorder>(nullptr, FSlot);
+  slot->OnBatchEnd = [&](TComponent&) { batchEnds.push_back(slot->Messages.size()); };
+  const auto write = [&](const std::string& stem, int count) {
+    for (int i = 0; i < count; ++i)
+      ASSERT_TRUE(WriteMailSlot(".", FSlot, stem + std::to_string(i)));
+  };
+  slot->OnRawMessage = [&](TComponent&, const std::string& msg) {
+    slot->Messages.push_back(msg);
+    if (msg == "r1") {
+      slot->SetMaxSize(1000);  // a reopen; the new mailslot's message is not this batch's
+      EXPECT_TRUE(WriteMailSlot(".", FSlot, "n0"));
+    }
+    if (msg == "f1") throw std::runtime_error("handler failed");
+    if (msg == "x2") slot.reset();
+  };
+  slot->Open();
+  write("r", 5);
+  EXPECT_EQ(slot->DeliverMessages(std::chrono::hours(1)), 2u);
+  EXPECT_EQ(slot->Messages, (std::vector<std::string>{"r0", "r1"}));
+  EXPECT_EQ(batchEnds, (std::vector<std::size_t>{2}));
+  EXPECT_TRUE(slot->Active());
+  ASSERT_TRUE(PumpUntil([&] { return slot->Messages.size() == 3; }));
+  EXPECT_EQ(slot->Messages.back(), "n0");
+
+  write("f", 4);
+  EXPECT_THROW(slot->DeliverMessages(std::chrono::hours(1)), std::runtime_error);
+  EXPECT_EQ(batchEnds.back(), 5u) << "f0 and f1 were delivered and their batch ended";
+  EXPECT_EQ(slot->DeliverMessages(std::chrono::hours(1)), 2u);
+  EXPECT_EQ(slot->Messages.back(), "f3");
+
+  write("x", 5);
+  const std::size_t ends = batchEnds.size();
+  Recorder* raw = slot.get();
+  EXPECT_EQ(raw->DeliverMessages(std::chrono::hours(1)), 3u);
+  EXPECT_EQ(slot, nullptr);
+  EXPECT_EQ(batchEnds.size(), ends);
   EXPECT_TRUE(ThreadsBackTo(0));
 }
 

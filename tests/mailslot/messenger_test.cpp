@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -108,6 +109,69 @@ TEST_F(MessengerTest, ReceivedFieldsComeBackInAnsiWithReceiverFirst) {
   EXPECT_EQ(got[1].sender, "ALICE");
   EXPECT_EQ(got[1].msg, "Ren\xE9");
   EXPECT_EQ(got[0].thread, std::this_thread::get_id());
+}
+
+// What waits in the mailslot is delivered in batches: OnMessage once per message,
+// in arrival order, and OnBatchEnd after each batch. A batch takes everything
+// that waits unless its time is up (then one message at least); a stop within a
+// batch ends it for what it delivered, and after a reopen only the new mailslot's
+// messages come, none twice.
+TEST_F(MessengerTest, WaitingMessagesComeInBatchesInOrderOnceAcrossAStopAndAReopen) {
+  TlxPling pling(nullptr);
+  std::vector<std::string> got;
+  std::vector<std::size_t> batchEnds;  // messages delivered when each batch ended
+  std::string stopAt;
+  pling.OnMessage = [&](platform::TComponent&, std::string, std::string, std::string m) {
+    got.push_back(m);
+    if (m == stopAt) pling.Close();
+  };
+  pling.OnBatchEnd = [&](platform::TComponent&) { batchEnds.push_back(got.size()); };
+  pling.Open();
+  const auto sendAll = [&](const std::string& stem, int count) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < count; ++i) {
+      texts.push_back(stem + std::to_string(i));
+      EXPECT_TRUE(pling.Send(".", "A", "B", texts.back()));
+    }
+    return texts;
+  };
+  // The test is the main thread: the reader's pass waits while it delivers.
+  const std::vector<std::string> first = sendAll("a", 300);
+  EXPECT_EQ(pling.DeliverMessages(std::chrono::hours(1)), 300u);
+  EXPECT_EQ(got, first);
+  EXPECT_EQ(batchEnds, (std::vector<std::size_t>{300}));
+  PumpFor(std::chrono::milliseconds(30));  // the reader's pass finds nothing left
+  EXPECT_EQ(got.size(), 300u);
+  EXPECT_EQ(batchEnds.size(), 1u);
+
+  // No time left: one message, and the batch ends.
+  std::vector<std::string> all = first;
+  for (const std::string& text : sendAll("b", 3)) all.push_back(text);
+  EXPECT_EQ(pling.DeliverMessages(std::chrono::nanoseconds(0)), 1u);
+  EXPECT_EQ(batchEnds.back(), 301u);
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == 303 && batchEnds.back() == 303; }));
+  EXPECT_EQ(got, all);
+
+  // A stop within a batch: what was delivered is ended as a batch; the rest
+  // went with the closed mailslot.
+  const std::vector<std::string> stopped = sendAll("c", 10);
+  stopAt = "c3";
+  EXPECT_EQ(pling.DeliverMessages(std::chrono::hours(1)), 4u);
+  EXPECT_FALSE(pling.Active());
+  all.insert(all.end(), stopped.begin(), stopped.begin() + 4);
+  EXPECT_EQ(got, all);
+  EXPECT_EQ(batchEnds.back(), all.size());
+
+  // Reopened: the new messages, through the reader, in order and once each.
+  pling.Open();
+  const std::vector<std::string> later = sendAll("d", 200);
+  all.insert(all.end(), later.begin(), later.end());
+  ASSERT_TRUE(
+      PumpUntil([&] { return got.size() >= all.size() && batchEnds.back() == got.size(); }));
+  PumpFor(std::chrono::milliseconds(30));
+  EXPECT_EQ(got, all);
+  EXPECT_EQ(batchEnds.back(), all.size());
+  for (std::size_t i = 1; i < batchEnds.size(); ++i) EXPECT_LT(batchEnds[i - 1], batchEnds[i]);
 }
 
 TEST_F(MessengerTest, WithoutHandlerDatagramsAreTakenOutAndDropped) {

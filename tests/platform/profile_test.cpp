@@ -254,6 +254,35 @@ TEST_F(ProfileTest, FailedWriteReportsFalseAndLeavesTheFileAlone) {
   }
 }
 
+// A section header without its "]" still starts its section, so that its keys do
+// not land in the section before; it and a line that is nothing at all are told by
+// their numbers.
+TEST_F(ProfileTest, ASectionWithoutItsBracketCostsOnlyItself) {
+  const std::string file = Path("broken.ini");
+  WriteFile(file, "[Receivers]\nNAME0=Bob+\n[Settings\nSplit=120\ngarbage\n; note\n[Other]\nK=v\n");
+  char buffer[64];
+  ASSERT_EQ(GetPrivateProfileString("Settings", "Split", "", buffer, sizeof buffer, file), 3u);
+  EXPECT_STREQ(buffer, "120");
+  EXPECT_EQ(GetPrivateProfileString("Receivers", "Split", "none", buffer, sizeof buffer, file), 4u);
+  EXPECT_STREQ(buffer, "none");
+  EXPECT_EQ(GetPrivateProfileString("Other", "K", "", buffer, sizeof buffer, file), 1u);
+  EXPECT_EQ(ProfileFileProblems(file),
+            (std::vector<std::string>{
+                file + ", line 3: the section \"[Settings\" has no closing \"]\"; read as if it "
+                       "had one",
+                file + ", line 5: \"garbage\" is neither a section, a key nor a comment; kept as "
+                       "it is"}));
+  // A write into the section lands below its header; the other lines stay.
+  ASSERT_TRUE(WritePrivateProfileString("Settings", "Split", "90", file));
+  EXPECT_EQ(ReadFile(file),
+            "[Receivers]\nNAME0=Bob+\n[Settings\nSplit=90\ngarbage\n; note\n[Other]\nK=v\n");
+  // A file that cannot be read is told as such.
+  ::mkdir(Path("folder.ini").c_str(), 0700);
+  EXPECT_EQ(
+      ProfileFileProblems(Path("folder.ini")),
+      std::vector<std::string>{"Cannot read " + Path("folder.ini") + ": is a folder, not a file"});
+}
+
 TEST(ProfileParserTest, NewSectionIsSeparatedByABlankLineAndEmptyNamesRoundTrip) {
   EXPECT_EQ(SetProfileValue("", "S", "K", "V"), "[S]\nK=V\n");
   EXPECT_EQ(SetProfileValue("[A]\r\nx=1\r\n\r\n", "B", "K", "V"),

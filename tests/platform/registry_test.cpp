@@ -461,6 +461,56 @@ TEST_F(RegistryTest, OnlyRegularFilesAreReadOrReplaced) {
   EXPECT_FALSE(fs::exists(elsewhere / "registry.reg.lock"));
 }
 
+// A broken line costs only itself: the values after it still load into their own
+// keys (not into the key before), each broken line is told by its number, and the
+// next write of the file keeps everything.
+TEST_F(RegistryTest, ABrokenLineCostsOnlyItselfAndIsToldByItsNumber) {
+  SetHiveText(
+      "REGEDIT4\r\n"
+      "\r\n"
+      "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME0]\r\n"
+      "@=\"Ann+\"\r\n"
+      "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME1\r\n"  // line 5: no "]"
+      "@=\"Bob-\"\r\n"
+      "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME2]\r\n"
+      "@=\"Carol+\r\n"  // line 8: no quote
+      "garbage\r\n"     // line 9
+      "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME3]\r\n"
+      "@=\"say \"hi\"\" ;kept\r\n"  // line 11
+      "\"Named\"=hex:01,\\\r\n"
+      "  02\r\n");
+  for (const auto& [key, value] : {std::pair{"NAME0", "Ann+"}, std::pair{"NAME1", "Bob-"},
+                                   std::pair{"NAME2", "Carol+"}, std::pair{"NAME3", "say \"hi\""}})
+    EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, std::string("Corvid\\Pling\\Receivers\\") + key), value)
+        << key;
+  const std::vector<std::string> problems = RegistryHiveProblems();
+  ASSERT_EQ(problems.size(), 4u) << ::testing::PrintToString(problems);
+  const std::string file = RegistryHivePath();
+  EXPECT_EQ(problems[0].rfind(file + ", line 5: the key \"[HKEY_CLASSES_ROOT", 0), 0u)
+      << problems[0];
+  EXPECT_EQ(problems[1].rfind(file + ", line 8: the value \"@=\"Carol+\" has no closing quote", 0),
+            0u)
+      << problems[1];
+  EXPECT_EQ(problems[2], file + ", line 9: \"garbage\" is not understood; kept as it is");
+  EXPECT_EQ(problems[3].rfind(file + ", line 11: ", 0), 0u) << problems[3];
+
+  // A write keeps every value, and the file then reads cleanly.
+  ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Settings\\Split", REG_SZ, "90"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Receivers\\NAME1"), "Bob-");
+  EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Receivers\\NAME3"), "say \"hi\"");
+  EXPECT_NE(HiveText().find("\"Named\"=hex:01,\\\r\n  02\r\n"), std::string::npos);
+  const std::vector<std::string> after = RegistryHiveProblems();
+  ASSERT_EQ(after.size(), 1u) << ::testing::PrintToString(after);
+  EXPECT_NE(after[0].find(": \"garbage\" is not understood; kept as it is"), std::string::npos);
+
+  // A file that cannot be read is told as such.
+  fs::remove(RegistryHivePath());
+  fs::create_directory(RegistryHivePath());
+  ASSERT_EQ(RegistryHiveProblems().size(), 1u);
+  EXPECT_EQ(RegistryHiveProblems()[0], "Cannot read " + file + ": is a folder, not a file");
+}
+
 TEST(HiveParserTest, ArbitraryTextReachesAStableFormAfterOneRewrite) {
   for (const std::string& text :
        {std::string("garbage\r\n[\r\n]\r\n@=\"x\n[HKEY_CLASSES_ROOT\\a\\\\b]\n@ = \"v\"  \n"),

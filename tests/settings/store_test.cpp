@@ -2,8 +2,10 @@
 // owner form's bounds.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/component.h"
 #include "platform/exceptions.h"
@@ -48,6 +50,12 @@ class TFakeForm : public TOwnerForm {
   void SetHeight(std::int32_t value) override { FHeight = value; }
   std::int32_t ScreenWidth() const override { return 1024; }
   std::int32_t ScreenHeight() const override { return 768; }
+  // None unless a test gives some: then the form is restored inside one of them.
+  std::vector<TRect> WorkAreas() const override { return Areas; }
+  std::int32_t FrameExtraWidth() const override { return 8; }
+  std::int32_t FrameExtraHeight() const override { return 30; }
+
+  std::vector<TRect> Areas;
 
   void SetBounds(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) {
     FLeft = left;
@@ -312,6 +320,51 @@ TEST_P(FormCoordTest, StoredBoundsAreRestoredAndKeptOnTheScreen) {
     EXPECT_EQ(loaded.Form->Top(), 768);
     loaded.Store->SetSaveFormCoord(false);
   }
+}
+
+// A form that names its screens' work areas is restored wholly inside one of
+// them, frame included: the one it overlaps most, or the nearest when the screen
+// it was on is gone; too large, it is made as large as that area.
+TEST_P(FormCoordTest, StoredBoundsGoWhollyInsideAScreenThatExists) {
+  const TRect left{0, 24, 1280, 1000};  // a panel at its top
+  const TRect right{1280, 0, 1024, 768};
+  struct Case {
+    TRect stored;
+    std::vector<TRect> areas;
+    TRect restored;  // of the form itself, without its frame
+  } cases[] = {
+      // Inside the second screen: stays.
+      {{1400, 100, 448, 400}, {left, right}, {1400, 100, 448, 400}},
+      // The second screen is gone: the nearest place on the first.
+      {{1400, 100, 448, 400}, {left}, {824, 100, 448, 400}},
+      // Mostly on the first screen, hanging over into the second: back onto the first.
+      {{1000, 500, 448, 400}, {left, right}, {824, 500, 448, 400}},
+      // Above the first screen's work area, and too tall for it.
+      {{-40, 0, 448, 2000}, {left, right}, {0, 24, 448, 970}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.stored.Left << "," << c.stored.Top);
+    Store(c.stored.Left, c.stored.Top, c.stored.Width, c.stored.Height);
+    auto form = std::make_unique<TFakeForm>();
+    form->Areas = c.areas;
+    auto& store = form->CreateComponent<TMegaRegistry>();
+    Configure(store, GetParam());
+    store.SetSaveFormCoord(true);
+    Load(*form);
+    EXPECT_EQ((TRect{form->Left(), form->Top(), form->Width(), form->Height()}), c.restored);
+    store.SetSaveFormCoord(false);
+  }
+  // Nothing stored: the desktop places the form.
+  std::filesystem::remove_all(ConfigDir());
+  auto form = std::make_unique<TFakeForm>();
+  form->Areas = {right};
+  auto& store = form->CreateComponent<TMegaRegistry>();
+  Configure(store, GetParam());
+  store.SetSaveFormCoord(true);
+  Load(*form);
+  EXPECT_EQ((TRect{form->Left(), form->Top(), form->Width(), form->Height()}),
+            (TRect{10, 20, 448, 400}));
+  store.SetSaveFormCoord(false);
 }
 
 TEST_P(FormCoordTest, NothingStoredKeepsTheFormsBounds) {

@@ -24,96 +24,13 @@
 #include <vector>
 
 #include "../support/private_network.h"
-
-extern char** environ;
+#include "xvfb_support.h"
 
 namespace {
 
+using namespace pling::testing;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-std::string BinDir() {
-  const char* bin = std::getenv("PLING_TEST_BIN");
-  return bin != nullptr ? bin : "build/bin";
-}
-
-// A child process with its own environment, its output going to a file (so that a
-// talkative program never blocks on a full pipe).
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-        const fs::path& output) {
-    std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      if (!env.contains(entry.substr(0, entry.find('=')))) envText.push_back(entry);
-    }
-    for (const auto& [key, value] : env) envText.push_back(key + "=" + value);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const auto& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    FOutput = output;
-    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) std::abort();
-    FPid = fork();
-    if (FPid == 0) {
-      dup2(fd, 1);
-      dup2(fd, 2);
-      const int null = open("/dev/null", O_RDONLY);
-      if (null >= 0) dup2(null, 0);
-      execve(args[0], args.data(), envp.data());
-      _exit(127);
-    }
-    close(fd);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  ~Child() {
-    if (FPid > 0 && !FStatus) {
-      kill(FPid, SIGKILL);
-      Wait(10s);
-    }
-  }
-
-  pid_t Pid() const { return FPid; }
-  void Signal(int sig) const { kill(FPid, sig); }
-
-  // The exit status (128 + signal number when a signal ended it), or nothing when the
-  // process is still running after the limit.
-  std::optional<int> Wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!FStatus) {
-      int status = 0;
-      const pid_t done = waitpid(FPid, &status, WNOHANG);
-      if (done == FPid) {
-        FStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      } else if (std::chrono::steady_clock::now() >= end) {
-        return std::nullopt;
-      } else {
-        std::this_thread::sleep_for(20ms);
-      }
-    }
-    return FStatus;
-  }
-  bool Running() { return !Wait(0ms).has_value(); }
-
-  std::string Output() const {
-    std::ifstream in(FOutput, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
- private:
-  pid_t FPid = -1;
-  std::optional<int> FStatus;
-  fs::path FOutput;
-};
-
-struct Finished {
-  int status;
-  std::string output;
-};
 
 class XvfbSession : public ::testing::Test {
  protected:
@@ -124,7 +41,11 @@ class XvfbSession : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     FRoot = pattern;
     fs::create_directories(FRoot / "config");
+    // A session of its own: a Pling the user runs is another session's.
+    fs::create_directories(FRoot / "runtime");
+    fs::permissions(FRoot / "runtime", fs::perms::owner_all);
     FEnv = {{"XDG_CONFIG_HOME", (FRoot / "config").string()},
+            {"XDG_RUNTIME_DIR", (FRoot / "runtime").string()},
             {"QT_QPA_PLATFORM", "xcb"},
             {"LC_ALL", "C.UTF-8"}};
   }

@@ -164,6 +164,11 @@ int ListenCommand(const TArgs& args) {
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &oldPipe);
 
+  mailslot::TlxPling pling(nullptr);
+  TRawMessenger raw(nullptr);
+  mailslot::TlxCustomMailSlot& endpoint =
+      format == TFormat::Raw ? static_cast<mailslot::TlxCustomMailSlot&>(raw) : pling;
+
   long long printed = 0;
   bool outputLost = false;
   const auto printed_line = [&](TPrinted result) {
@@ -173,12 +178,11 @@ int ListenCommand(const TArgs& args) {
     } else if (result == TPrinted::Written && count > 0 && ++printed >= count) {
       loop->Quit();
     }
+    // Messages come in batches: once the listener is to stop (N printed, the
+    // output gone, a stop signal), it takes no further message out of the
+    // mailslot, not even within the batch under way.
+    if (loop->QuitRequested()) endpoint.Close();
   };
-
-  mailslot::TlxPling pling(nullptr);
-  TRawMessenger raw(nullptr);
-  mailslot::TlxCustomMailSlot& endpoint =
-      format == TFormat::Raw ? static_cast<mailslot::TlxCustomMailSlot&>(raw) : pling;
   raw.OnRawMessage = [&](platform::TComponent&, const std::string& datagram) {
     printed_line(PrintLine(HexBytes(datagram)));
   };

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_error.h"
 #include "platform/paths.h"
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/file_cache.h"
@@ -136,6 +137,27 @@ bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::stri
     return false;
   }
   return true;
+}
+
+std::vector<std::string> ProfileFileProblems(std::string_view fileName) {
+  fileName = AsCString(fileName);
+  std::vector<std::string> problems;
+  if (fileName.empty()) return problems;
+  const std::string path = ProfilePath(fileName);
+  std::string text;
+  ClearFileError();
+  if (const int error = ReadFileContents(path, text); error == ENOENT) {
+    return problems;
+  } else if (error != 0) {
+    std::string cause = LastFileErrorText();
+    if (cause.empty()) cause = path + ": " + std::strerror(error);
+    problems.push_back("Cannot read " + cause);
+    return problems;
+  }
+  for (const LineProblem& line : ProfileProblems(text)) {
+    problems.push_back(path + ", line " + std::to_string(line.line) + ": " + line.text);
+  }
+  return problems;
 }
 
 }  // namespace pling::platform

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/file_error.h"
 #include "platform/hive_parser.h"
 #include "platform/paths.h"
 #include "platform/posix/atomic_file.h"
@@ -221,6 +222,27 @@ LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
 
 bool IsWritableRegValue(std::string_view subKey, std::string_view data) {
   return IsValidSubKey(AsCString(subKey)) && IsWritableValue(data);
+}
+
+std::vector<std::string> RegistryHiveProblems() {
+  const std::string path = RegistryHivePath();
+  std::vector<std::string> problems;
+  std::string text;
+  ClearFileError();
+  if (const int error = ReadFileContents(path, text); error == ENOENT) {
+    return problems;
+  } else if (error != 0) {
+    std::string cause = LastFileErrorText();
+    if (cause.empty()) cause = path + ": " + std::strerror(error);
+    problems.push_back("Cannot read " + cause);
+    return problems;
+  }
+  std::vector<LineProblem> lines;
+  ParseHive(text, &lines);
+  for (const LineProblem& line : lines) {
+    problems.push_back(path + ", line " + std::to_string(line.line) + ": " + line.text);
+  }
+  return problems;
 }
 
 LONG RegCloseKey(HKEY key) {

@@ -1,0 +1,72 @@
+#pragma once
+// What the desktop learns of messages coming in, beyond the received pane: while
+// the window is out of sight (in the notification area, or minimised) the count of
+// unread messages grows and one desktop notification shows it with the latest
+// messages; while the window is shown, a screen reader announces them. Told once
+// for each group of messages that came in together.
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/DesktopNotifications.h"
+
+class QWidget;
+
+namespace pling::app {
+
+class TAnnouncer;
+
+// One message as the received pane shows it.
+struct TIncomingMessage {
+  QString Sender;
+  QString Receiver;
+  QString Text;
+};
+
+class TIncomingNotifier : public QObject {
+  Q_OBJECT
+ public:
+  TIncomingNotifier(QWidget& window, TAnnouncer& announcer);
+  ~TIncomingNotifier() override;
+
+  // Messages just shown in the received pane, all that came in one go.
+  void Incoming(const std::vector<TIncomingMessage>& batch) { Incoming(batch, batch.size()); }
+  // The same for a batch of `count` messages of which `latest` are the last few
+  // (at least one), oldest first: a flood is not copied to be counted.
+  void Incoming(const std::vector<TIncomingMessage>& latest, std::size_t count);
+  // The most messages of a batch a notification or an announcement names.
+  static constexpr std::size_t kLatestShown = 3;
+  // The window is in sight again: its messages count as read, the notification
+  // goes away.
+  void Seen();
+  // Messages that came in since the window went out of sight.
+  int Unread() const { return FUnread; }
+
+  // The desktop's notifications, made at their first use; tests give their own.
+  void SetSink(std::unique_ptr<INotificationSink> sink);
+
+  // The count of unread messages changed.
+  std::function<void()> OnUnreadChange;
+  // The user activated the notification: the window should come back.
+  std::function<void()> OnActivate;
+
+  // The texts a notification and an announcement carry (plain text).
+  QString Summary() const;
+  QString Body() const;
+  static QString Announcement(const std::vector<TIncomingMessage>& latest, std::size_t count);
+
+ private:
+  bool OutOfSight() const;
+  INotificationSink& Sink();
+
+  QWidget& FWindow;
+  TAnnouncer& FAnnouncer;
+  std::unique_ptr<INotificationSink> FSink;
+  int FUnread = 0;
+  std::deque<TIncomingMessage> FLatest;  // the last few unread, oldest first
+};
+
+}  // namespace pling::app

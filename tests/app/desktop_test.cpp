@@ -1,0 +1,381 @@
+// The window as a citizen of the desktop: reachable and usable from the keyboard,
+// named for screen readers and announcing what comes in, saying in its status
+// line what is off, notifying while out of sight, honest about its settings file
+// at the start, wholly on a screen, in the desktop's font.
+#include <QAccessible>
+#include <QAction>
+#include <QFontDatabase>
+#include <QMenu>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/Accessibility.h"
+#include "app/DesktopNotifications.h"
+#include "app_fixture.h"
+#include "platform/registry.h"
+
+namespace pling::testing {
+namespace {
+
+// A notification that records what it was asked to show.
+struct TNotified {
+  std::vector<std::pair<QString, QString>> Shown;  // summary, body
+  int Closed = 0;
+  app::INotificationSink* Sink = nullptr;
+};
+
+class TRecordingSink : public app::INotificationSink {
+ public:
+  explicit TRecordingSink(TNotified& record) : FRecord(record) { FRecord.Sink = this; }
+  ~TRecordingSink() override { FRecord.Sink = nullptr; }
+  void Show(const QString& summary, const QString& body) override {
+    FRecord.Shown.emplace_back(summary, body);
+  }
+  void Close() override { ++FRecord.Closed; }
+
+ private:
+  TNotified& FRecord;
+};
+
+void ShowActive(app::TPlingFrm& w) {
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+}
+
+TEST_F(AppTest, KeyboardReachesEveryControlAndTabTypesNothing) {
+  app::TPlingFrm& w = Start();
+  ASSERT_NO_FATAL_FAILURE(ShowActive(w));
+  w.SendMmo->setFocus();
+  // Tab leaves the send pane for the list; Shift+Tab comes back; nothing typed.
+  QTest::keyClick(w.SendMmo, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), w.ReceiversLbx);
+  QTest::keyClick(w.ReceiversLbx, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), w.SendMmo);
+  EXPECT_EQ(w.SendMmo->toPlainText(), QString());
+  // The received pane lets go of the focus too; Ctrl+Tab types a tab.
+  w.ReceivedMmo->setFocus();
+  QTest::keyClick(w.ReceivedMmo, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), w.SendMmo);
+  QTest::keyClick(w.SendMmo, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("\t"));
+
+  // In the list the arrows move without touching the selection; Space toggles it.
+  for (const char* name : {"Alice", "Bob", "Carol"})
+    w.ReceiversLbx->AddItem(QString::fromLatin1(name));
+  w.ReceiversLbx->SetSelected(1, true);
+  w.ReceiversLbx->setFocus();
+  w.ReceiversLbx->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+  QTest::keyClick(w.ReceiversLbx, Qt::Key_Down);
+  EXPECT_EQ(w.ReceiversLbx->currentRow(), 2);
+  QTest::keyClick(w.ReceiversLbx, Qt::Key_Home);
+  EXPECT_EQ(w.ReceiversLbx->currentRow(), 0);
+  EXPECT_EQ(w.ReceiversLbx->SelCount(), 1);
+  EXPECT_TRUE(w.ReceiversLbx->Selected(1));
+  QTest::keyClick(w.ReceiversLbx, Qt::Key_Space);
+  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
+  EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "Space adds to the selection";
+  QTest::keyClick(w.ReceiversLbx, Qt::Key_Space);
+  EXPECT_FALSE(w.ReceiversLbx->Selected(0));
+  // Shift+F10 opens the list's menu at the current item.
+  QTest::keyClick(w.ReceiversLbx, Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_TRUE(w.ReceiversMnu->isVisible());
+  w.ReceiversMnu->close();
+  EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "the menu leaves the selection alone";
+
+  // Tab goes on to the Start button; Space opens the program's menu.
+  QTest::keyClick(w.ReceiversLbx, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), w.StartBtn);
+  bool menuOpen = false;
+  QTimer::singleShot(100, &w, [&] {
+    menuOpen = w.StartMnu->isVisible();
+    w.StartMnu->close();
+  });
+  QTest::keyClick(w.StartBtn, Qt::Key_Space);
+  EXPECT_TRUE(menuOpen);
+  EXPECT_FALSE(w.StartBtn->isChecked()) << "the button still shows the inactive state";
+}
+
+// Counts the showings of a widget: each makes its accessible object appear, which
+// is what a screen reader announces (the accessibility bus itself is watched by
+// the Xvfb tests).
+class TShowCounter : public QObject {
+ public:
+  int Shown = 0;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show) ++Shown;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+TEST_F(AppTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
+  app::TPlingFrm& w = Start();
+  ASSERT_NO_FATAL_FAILURE(ShowActive(w));
+  const auto expect = [](QObject* part, QAccessible::Role role, const QString& name) {
+    QAccessibleInterface* seen = QAccessible::queryAccessibleInterface(part);
+    ASSERT_NE(seen, nullptr) << part->objectName().toStdString();
+    EXPECT_EQ(seen->role(), role) << part->objectName().toStdString();
+    EXPECT_EQ(seen->text(QAccessible::Name), name) << part->objectName().toStdString();
+  };
+  expect(&w, QAccessible::Window, QStringLiteral("Pling"));
+  expect(w.ReceivedMmo, QAccessible::EditableText, QStringLiteral("Received messages"));
+  expect(w.SendMmo, QAccessible::EditableText, QStringLiteral("Message to send"));
+  expect(w.ReceiversLbx, QAccessible::List, QStringLiteral("Receivers"));
+  expect(w.StartBtn, QAccessible::PushButton, QStringLiteral("Start"));
+  expect(w.Image, QAccessible::Graphic, QStringLiteral("Pling"));
+  expect(w.StatusLbl, QAccessible::StatusBar, w.StatusLbl->text());
+  QAccessibleInterface* start = QAccessible::queryAccessibleInterface(w.StartBtn);
+  EXPECT_FALSE(start->state().checkable) << "a push button, not a check box";
+  EXPECT_FALSE(start->state().pressed);
+  // Its press action opens the program's menu.
+  ASSERT_NE(start->actionInterface(), nullptr);
+  bool menuOpen = false;
+  QTimer::singleShot(100, &w, [&] {
+    menuOpen = w.StartMnu->isVisible();
+    w.StartMnu->close();
+  });
+  start->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_TRUE(menuOpen);
+
+  // A message is announced once, with sender, receiver and text, by a
+  // notification that appears.
+  TShowCounter counter;
+  w.AnnounceLbl->installEventFilter(&counter);
+  w.Popup1->trigger();
+  w.PlingMessage("BOB", "ALICE", "lunch?");
+  w.PlingMessage("BOB", "ALICE", "lunch?");  // a repeat: nothing
+  EXPECT_EQ(counter.Shown, 1);
+  expect(w.AnnounceLbl, QAccessible::Notification,
+         QStringLiteral("Message from ALICE to BOB: lunch?"));
+  w.PlingMessage("BOB", "CAROL", "me too");
+  EXPECT_EQ(counter.Shown, 2) << "each message appears anew";
+  EXPECT_TRUE(w.AnnounceLbl->isVisible());
+  EXPECT_LE(w.AnnounceLbl->width() * w.AnnounceLbl->height(), 1) << "and takes no room";
+}
+
+TEST_F(AppTest, TheStatusLineSaysWhatIsOffAndNeverCutsATextOff) {
+  app::TPlingFrm& w = Start();
+  ASSERT_NO_FATAL_FAILURE(ShowActive(w));
+  const QString hint = QStringLiteral("Not receiving: Start \u25B8 Activate");
+  EXPECT_EQ(w.StatusLbl->text(), hint) << "a window that does not receive says so";
+  EXPECT_EQ(w.StatusLbl->DisplayedText(), hint) << "and the whole hint fits";
+
+  // A long text is shortened with "…" where it does not fit, whole in the tooltip.
+  const QString longText = QStringLiteral("Some characters could not be sent and went as \"?\"");
+  w.ShowStatus(longText);
+  const QString shown = w.StatusLbl->DisplayedText();
+  EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+  EXPECT_TRUE(longText.startsWith(shown.chopped(1))) << "shortened at its end only";
+  EXPECT_LE(QFontMetrics(w.StatusLbl->DisplayedFont()).horizontalAdvance(shown),
+            w.StatusLbl->contentsRect().width());
+  EXPECT_EQ(w.StatusLbl->toolTip(), longText);
+
+  // A text that comes late in a running interval still stays a while.
+  w.StatusTmr->start(300);
+  w.ShowStatus(QStringLiteral("List full: 1000 names"));
+  EXPECT_GE(w.StatusTmr->remainingTime(), app::TPlingFrm::kMinStatusMs - 100);
+  // When the interval ends, the hint comes back; the next text has its 5 seconds.
+  w.StatusTmrTimer();
+  EXPECT_EQ(w.StatusLbl->text(), hint);
+  EXPECT_EQ(w.StatusTmr->interval(), 5000);
+}
+
+TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
+  app::TPlingFrm& w = Start();
+  TNotified notified;
+  w.Notifier().SetSink(std::make_unique<TRecordingSink>(notified));
+  ASSERT_NO_FATAL_FAILURE(ShowActive(w));
+  w.Popup1->trigger();  // off
+  w.PlingMessage("BOB", "ALICE", "seen");
+  EXPECT_TRUE(notified.Shown.empty()) << "the window shows it";
+  EXPECT_EQ(w.Notifier().Unread(), 0);
+
+  w.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
+  w.PlingMessage("BOB", "ALICE", "one");
+  w.PlingMessage("BOB", "ALICE", "one");  // a repeat: nothing
+  w.PlingMessage("BOB", "CAROL", "two\xB6lines");
+  w.PlingMessage("BOB", "ALICE", "three");
+  ASSERT_EQ(notified.Shown.size(), 3u) << "each message replaces the one notification";
+  EXPECT_EQ(notified.Shown[0].first, QStringLiteral("Message from ALICE"));
+  EXPECT_EQ(notified.Shown[0].second, QStringLiteral("ALICE: one"));
+  EXPECT_EQ(notified.Shown[2].first, QStringLiteral("3 new messages"));
+  EXPECT_EQ(notified.Shown[2].second, QStringLiteral("ALICE: one\nCAROL: two lines\nALICE: three"));
+  EXPECT_EQ(w.TrayIcon->IconData().szTip,
+            QStringLiteral("Pling: 3 unread messages\nNot receiving"));
+  EXPECT_FALSE(w.isVisible()) << "Pop up is off";
+
+  // Messages that came in together make one notification that counts them all
+  // and names the last few.
+  std::vector<app::TPlingFrm::TIncomingMessage> batch;
+  for (int i = 0; i < 5; ++i) batch.push_back({"BOB", "DAVE", "burst " + std::to_string(i)});
+  w.PlingMessages(batch);
+  ASSERT_EQ(notified.Shown.size(), 4u);
+  EXPECT_EQ(notified.Shown[3].first, QStringLiteral("8 new messages"));
+  EXPECT_EQ(notified.Shown[3].second,
+            QStringLiteral("DAVE: burst 2\nDAVE: burst 3\nDAVE: burst 4"));
+  EXPECT_EQ(w.Notifier().Unread(), 8);
+
+  // Activating the notification brings the window back: read, notification gone.
+  ASSERT_NE(notified.Sink, nullptr);
+  notified.Sink->OnActivated();
+  ASSERT_TRUE(WaitFor([&] { return w.isVisible() && !w.TrayIcon->Active(); }));
+  EXPECT_EQ(w.Notifier().Unread(), 0);
+  EXPECT_EQ(notified.Closed, 1);
+  EXPECT_EQ(w.TrayIcon->Hint(), QStringLiteral("Pling\nNot receiving"));
+}
+
+TEST_F(AppTest, ABrokenLineOfTheSettingsFileIsToldAndCostsOnlyItself) {
+  std::string text = "REGEDIT4\r\n\r\n";
+  int line = 3;
+  int broken = 0;
+  for (int i = 0; i < 10; ++i) {
+    const std::string key =
+        "[HKEY_CLASSES_ROOT\\Corvid\\Pling\\Receivers\\NAME" + std::to_string(i);
+    if (i == 2) broken = line;
+    text += key + (i == 2 ? "" : "]") + "\r\n@=\"R" + std::to_string(i) + "+\"\r\n";
+    line += 2;
+  }
+  std::filesystem::create_directories(ConfigDir());
+  std::ofstream(HivePath(), std::ios::binary) << text;
+
+  app::TPlingFrm& w = Start();
+  ASSERT_EQ(FMessages.size(), 1) << FMessages.join('\n').toStdString();
+  EXPECT_TRUE(FMessages[0].startsWith(QString::fromStdString(HivePath().string()) +
+                                      QStringLiteral(", line %1: the key ").arg(broken)))
+      << FMessages[0].toStdString();
+  EXPECT_EQ(w.ReceiversLbx->count(), 10) << "every receiver after the broken line is read";
+  Stop();
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(Store()->ReadText("Receivers", "NAME" + std::to_string(i), ""),
+              "R" + std::to_string(i) + "+");
+  EXPECT_TRUE(platform::RegistryHiveProblems().empty()) << "the save mended the line";
+}
+
+TEST_F(AppTest, ASettingsFileThatCannotBeReadIsToldOnceTheWindowStands) {
+  std::filesystem::create_directories(HivePath());  // a folder in the file's place
+  FWindow = std::make_unique<app::TPlingFrm>(
+      nullptr, std::make_unique<tray::testing::FakeShell>(FShellRecord));
+  EXPECT_TRUE(FMessages.isEmpty()) << "not before the window stands";
+  FWindow->show();
+  ASSERT_TRUE(WaitFor([&] { return !FMessages.isEmpty(); }));
+  EXPECT_EQ(FMessages[0].split('\n').first(), QStringLiteral("Cannot read ") +
+                                                  QString::fromStdString(HivePath().string()) +
+                                                  QStringLiteral(": is a folder, not a file"));
+}
+
+TEST_F(AppTest, AWindowKeptOnAScreenThatIsGoneOpensWhollyOnAScreenThatIs) {
+  {
+    auto store = Store();
+    store->WriteInteger("TPlingFrm", "Left", 3000);  // a second screen, now gone
+    store->WriteInteger("TPlingFrm", "Top", 100);
+    store->WriteInteger("TPlingFrm", "Width", 448);
+    store->WriteInteger("TPlingFrm", "Height", 5000);
+  }
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  ASSERT_TRUE(WaitFor([&] { return area.contains(w.frameGeometry()); }))
+      << w.frameGeometry().x() << "," << w.frameGeometry().y() << " " << w.frameGeometry().width()
+      << "x" << w.frameGeometry().height();
+  EXPECT_EQ(w.width(), 448) << "a width that fits stays";
+}
+
+TEST_F(AppTest, PanesShowTheDesktopFontUntilTheUserChoosesOne) {
+  const QFont desktop = QApplication::font();
+  app::TPlingFrm& w = Start();
+  QFont larger(QStringLiteral("DejaVu Serif"));
+  larger.setPointSize(desktop.pointSize() + 3);
+  // What the desktop's new font does to a running program (Qt tells the widgets
+  // only while its event loop runs, which a test's does not).
+  const auto setDesktopFont = [](const QFont& font) {
+    QApplication::setFont(font);
+    QEvent change(QEvent::ApplicationFontChange);
+    for (QWidget* widget : QApplication::allWidgets()) QApplication::sendEvent(widget, &change);
+  };
+  setDesktopFont(larger);
+  EXPECT_EQ(w.SendMmo->font().family(), larger.family());
+  EXPECT_EQ(w.SendMmo->font().pointSize(), larger.pointSize());
+  EXPECT_TRUE(w.ReceivedMmo->font().italic()) << "in the pane's own style";
+  EXPECT_EQ(w.ReceivedMmo->font().pointSize(), larger.pointSize());
+  EXPECT_TRUE(w.ReceiversLbx->font().bold());
+  EXPECT_EQ(w.ReceiversLbx->font().family(), larger.family());
+  // A font the user chose stays, whatever the desktop's does.
+  w.FontDialog = [](QWidget*, settings::TFont& font) {
+    font = {"DejaVu Sans Mono", 12, settings::clWindowText, {}};
+    return true;
+  };
+  w.SendFont1->trigger();
+  setDesktopFont(desktop);
+  EXPECT_EQ(w.SendMmo->font().family(), QStringLiteral("DejaVu Sans Mono"));
+  EXPECT_EQ(w.SendMmo->font().pointSize(), 12);
+  EXPECT_EQ(w.ReceivedMmo->font().pointSize(), desktop.pointSize());
+  // Stored as ever.
+  Stop();
+  EXPECT_EQ(Store()->ReadText("ReceivedMemo", "Font", ""), "MS Sans Serif;8;clWindowText;0100");
+  EXPECT_EQ(Store()->ReadText("SendMemo", "Font", ""), "DejaVu Sans Mono;12;clWindowText;0000");
+}
+
+// Run by its own test entry with QT_SCALE_FACTOR=2 (skipped otherwise): a screen
+// of 800 x 800 device pixels is 400 x 400 device-independent ones.
+class AppScaleTwoTest : public AppTest {
+ protected:
+  void SetUp() override {
+    if (qEnvironmentVariable("QT_SCALE_FACTOR") != QLatin1String("2"))
+      GTEST_SKIP() << "runs with QT_SCALE_FACTOR=2 only";
+    AppTest::SetUp();
+  }
+};
+
+TEST_F(AppScaleTwoTest, BoundsStayDeviceIndependentAndTheWindowFitsTheScreen) {
+  // Kept from a larger screen: moved and made smaller to fit wholly.
+  {
+    auto store = Store();
+    store->WriteInteger("TPlingFrm", "Left", 300);
+    store->WriteInteger("TPlingFrm", "Top", 200);
+    store->WriteInteger("TPlingFrm", "Width", 448);
+    store->WriteInteger("TPlingFrm", "Height", 350);
+  }
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const QRect area = w.screen()->availableGeometry();
+  ASSERT_LT(area.width(), 448) << "the screen is not scaled";
+  ASSERT_TRUE(WaitFor([&] { return area.contains(w.frameGeometry()); }))
+      << w.frameGeometry().x() << "," << w.frameGeometry().y() << " " << w.frameGeometry().width()
+      << "x" << w.frameGeometry().height();
+  EXPECT_EQ(w.ReceiversPnl->width(), 89) << "design sizes are device-independent too";
+  const QRect shown = w.geometry();
+  Stop();
+  EXPECT_EQ(Store()->ReadInteger("TPlingFrm", "Width", 0), shown.width());
+  EXPECT_EQ(Store()->ReadInteger("TPlingFrm", "Height", 0), shown.height());
+
+  // Bounds that fit come back as they were, and are stored as they were.
+  {
+    auto store = Store();
+    store->WriteInteger("TPlingFrm", "Left", 20);
+    store->WriteInteger("TPlingFrm", "Top", 30);
+    store->WriteInteger("TPlingFrm", "Width", 300);
+    store->WriteInteger("TPlingFrm", "Height", 250);
+  }
+  app::TPlingFrm& again = Start();
+  again.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+  EXPECT_EQ(again.size(), QSize(300, 250));
+  Stop();
+  auto store = Store();
+  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Left", 0), 20);
+  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Top", 0), 30);
+  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Width", 0), 300);
+  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Height", 0), 250);
+}
+
+}  // namespace
+}  // namespace pling::testing

@@ -1,0 +1,239 @@
+// The program on a desktop as a user meets it: a window manager (openbox), a
+// notification area (trayer), a session bus with the accessibility bus behind it,
+// and a stand-in notification server. A second start brings the one window
+// forward; Tab leaves the send pane; a screen reader finds named parts and hears
+// incoming messages; a message to the window in the notification area makes one
+// desktop notification. Runs under xvfb-run; without a display it is skipped.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "xvfb_support.h"
+
+namespace {
+
+using namespace pling::testing;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const char* const kPython = "/usr/bin/python3";
+
+class XvfbDesktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("DISPLAY") == nullptr || *std::getenv("DISPLAY") == '\0')
+      GTEST_SKIP() << "no X display: run under xvfb-run";
+    for (const char* tool :
+         {"/usr/bin/openbox", "/usr/bin/trayer", "/usr/bin/dbus-daemon",
+          "/usr/libexec/at-spi-bus-launcher", "/usr/bin/xdotool", "/usr/bin/xwininfo", kPython})
+      ASSERT_TRUE(fs::exists(tool)) << tool << " is missing (scripts/setup installs it)";
+    std::string pattern = (fs::temp_directory_path() / "pling-desktop-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    FRoot = pattern;
+    for (const char* folder : {"config", "runtime", "home", "bus/services"})
+      fs::create_directories(FRoot / folder);
+    fs::permissions(FRoot / "runtime", fs::perms::owner_all);
+    // A session bus of the test's own that can start the accessibility bus, and
+    // nothing else (no notification server of the machine's).
+    fs::copy_file("/usr/share/dbus-1/services/org.a11y.Bus.service",
+                  FRoot / "bus/services/org.a11y.Bus.service");
+    std::ofstream(FRoot / "bus/bus.conf")
+        << "<busconfig><type>session</type><listen>unix:dir=" << (FRoot / "bus").string()
+        << "</listen><auth>EXTERNAL</auth><servicedir>" << (FRoot / "bus/services").string()
+        << "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
+           "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>";
+    FEnv = {{"XDG_CONFIG_HOME", (FRoot / "config").string()},
+            {"XDG_RUNTIME_DIR", (FRoot / "runtime").string()},
+            {"HOME", (FRoot / "home").string()},
+            {"QT_QPA_PLATFORM", "xcb"},
+            {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+            {"LC_ALL", "C.UTF-8"}};
+    FBus = Start({"/usr/bin/dbus-daemon", "--config-file=" + (FRoot / "bus/bus.conf").string(),
+                  "--nofork", "--print-address=1"},
+                 "bus");
+    ASSERT_TRUE(WaitForOutput(*FBus, "unix:")) << FBus->Output();
+    const std::string out = FBus->Output();
+    const std::size_t at = out.find("unix:");
+    FEnv["DBUS_SESSION_BUS_ADDRESS"] = out.substr(at, out.find('\n', at) - at);
+    FWindowManager = Start({"/usr/bin/openbox", "--sm-disable"}, "openbox");
+    FTray = Start({"/usr/bin/trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                   "--height", "24"},
+                  "trayer");
+    FNotifications = Start({kPython, Script("notification_server.py"), Notified().string()},
+                           "notification-server");
+    ASSERT_TRUE(WaitForOutput(*FNotifications, "ready")) << FNotifications->Output();
+  }
+
+  void TearDown() override {
+    if (FRoot.empty()) return;
+    // The accessibility bus that the session bus started goes first, by its id
+    // (it would end with the session bus, but not at once).
+    if (FBus) {
+      const Finished owner =
+          Command({"/usr/bin/dbus-send", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                   "org.freedesktop.DBus.GetConnectionUnixProcessID", "string:org.a11y.Bus"},
+                  5s);
+      const std::size_t at = owner.output.find("uint32 ");
+      if (owner.status == 0 && at != std::string::npos) {
+        const pid_t launcher = static_cast<pid_t>(std::stol(owner.output.substr(at + 7)));
+        if (launcher > 1) kill(launcher, SIGTERM);
+      }
+    }
+    FNotifications.reset();
+    FTray.reset();
+    FWindowManager.reset();
+    FBus.reset();
+    std::error_code ignored;
+    fs::remove_all(FRoot, ignored);
+  }
+
+  std::string Script(const char* name) const {
+    return (fs::path(PLING_XVFB_SCRIPTS) / name).string();
+  }
+  fs::path Notified() const { return FRoot / "notified.jsonl"; }
+
+  std::unique_ptr<Child> Start(const std::vector<std::string>& argv, const std::string& name) {
+    return std::make_unique<Child>(argv, FEnv, FRoot / (name + "-" + std::to_string(++FRuns)));
+  }
+  Finished Command(const std::vector<std::string>& argv, std::chrono::milliseconds limit = 15s) {
+    const fs::path out = FRoot / ("command-" + std::to_string(++FRuns) + ".out");
+    Child child(argv, FEnv, out);
+    const std::optional<int> status = child.Wait(limit);
+    if (!status) {
+      child.Signal(SIGKILL);
+      child.Wait(10s);
+    }
+    return {status.value_or(-1), child.Output()};
+  }
+  static bool WaitForOutput(Child& child, const std::string& text,
+                            std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (child.Output().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= end || !child.Running()) return false;
+      std::this_thread::sleep_for(50ms);
+    }
+    return true;
+  }
+  static bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(100ms);
+    }
+    return true;
+  }
+
+  void Set(const std::string& section, const std::string& key, const std::string& value) {
+    const Finished r = Command({BinDir() + "/pling-cli", "settings", "set", section, key, value});
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  // The window of the program named Pling, once mapped ("" if it never is).
+  std::string WaitForWindow(Child& pling) {
+    std::string window;
+    WaitUntil([&] {
+      const Finished r = Command({"/usr/bin/xdotool", "search", "--onlyvisible", "--pid",
+                                  std::to_string(pling.Pid()), "--name", "^Pling$"});
+      if (r.status == 0 && !r.output.empty()) window = r.output.substr(0, r.output.find('\n'));
+      return !window.empty() || !pling.Running();
+    });
+    return window;
+  }
+  bool Viewable(const std::string& window) {
+    return Command({"/usr/bin/xwininfo", "-id", window}).output.find("IsViewable") !=
+           std::string::npos;
+  }
+  // The accessible objects of the program, as a screen reader sees them.
+  std::string Tree(const Child& pling) {
+    return Command({kPython, Script("atspi_probe.py"), "tree", std::to_string(pling.Pid())}).output;
+  }
+  std::vector<std::string> NotifyCalls() {
+    std::ifstream in(Notified());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  fs::path FRoot;
+  std::map<std::string, std::string> FEnv;
+  std::unique_ptr<Child> FBus, FWindowManager, FTray, FNotifications;
+  int FRuns = 0;
+};
+
+TEST_F(XvfbDesktop, OneWindowKeyboardScreenReaderAndNotifications) {
+  Set("Settings", "Popup", "0");
+  Set("Settings", "Active", "1");
+  auto pling = Start({BinDir() + "/pling"}, "pling");
+  const std::string window = WaitForWindow(*pling);
+  ASSERT_FALSE(window.empty()) << "no window; output:\n" << pling->Output();
+
+  // A second start: the one window comes forward, the second program ends.
+  const Finished second = Command({BinDir() + "/pling"});
+  EXPECT_EQ(second.status, 0) << second.output;
+  const Finished windows =
+      Command({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^Pling$"});
+  EXPECT_EQ(std::count(windows.output.begin(), windows.output.end(), '\n'), 1) << windows.output;
+  EXPECT_TRUE(pling->Running());
+
+  // The screen reader's view: named parts; Tab leaves the send pane and types nothing.
+  std::string tree;
+  ASSERT_TRUE(WaitUntil([&] {
+    return (tree = Tree(*pling)).find("|frame|Pling") != std::string::npos;
+  })) << "the program is not on the accessibility bus:\n"
+      << tree << pling->Output();
+  for (const char* part : {"|frame|Pling", "|text|Received messages", "|text|Message to send",
+                           "|list|Receivers", "|push button|Start", "|status bar|", "|image|Pling"})
+    EXPECT_NE(tree.find(part), std::string::npos) << part << " missing in\n" << tree;
+  EXPECT_EQ(Command({"/usr/bin/xdotool", "windowactivate", "--sync", window}).status, 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    return Tree(*pling).find("|text|Message to send focused") != std::string::npos;
+  })) << "the focus starts in the send pane";
+  EXPECT_EQ(Command({"/usr/bin/xdotool", "key", "Tab"}).status, 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    tree = Tree(*pling);
+    return tree.find("|list|Receivers focused") != std::string::npos;
+  })) << tree;
+  EXPECT_NE(tree.find("|text|Message to send|text=\n"), std::string::npos) << "no tab typed:\n"
+                                                                           << tree;
+
+  // A message while the window is shown is announced to the screen reader.
+  auto listener = Start(
+      {kPython, Script("atspi_probe.py"), "notifications", std::to_string(pling->Pid()), "20"},
+      "listener");
+  ASSERT_TRUE(WaitForOutput(*listener, "ready")) << listener->Output();
+  EXPECT_EQ(Command({BinDir() + "/pling-cli", "send", "--machine", ".", "--from", "ALICE", "BOB",
+                     "lunch at noon?"})
+                .status,
+            0);
+  EXPECT_TRUE(WaitForOutput(*listener, "Message from ALICE to BOB: lunch at noon?"))
+      << listener->Output();
+  EXPECT_TRUE(NotifyCalls().empty()) << "no desktop notification for a window in sight";
+
+  // Into the notification area; a message there makes one notification.
+  EXPECT_EQ(Command({"/usr/bin/xdotool", "windowminimize", window}).status, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !Viewable(window); })) << "the window did not go";
+  EXPECT_EQ(Command({BinDir() + "/pling-cli", "send", "--machine", ".", "--from", "CAROL", "BOB",
+                     "are you there?"})
+                .status,
+            0);
+  ASSERT_TRUE(WaitUntil([&] { return !NotifyCalls().empty(); }))
+      << "no Notify call; pling's output:\n"
+      << pling->Output();
+  std::this_thread::sleep_for(1s);
+  const std::vector<std::string> calls = NotifyCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_NE(calls[0].find("\"app\": \"Pling\""), std::string::npos) << calls[0];
+  EXPECT_NE(calls[0].find("CAROL"), std::string::npos) << calls[0];
+  EXPECT_NE(calls[0].find("are you there?"), std::string::npos) << calls[0];
+  EXPECT_FALSE(Viewable(window)) << "Pop up is off";
+
+  // Started again, the program brings its window out of the notification area.
+  EXPECT_EQ(Command({BinDir() + "/pling"}).status, 0);
+  EXPECT_TRUE(WaitUntil([&] { return Viewable(window); })) << "the window stayed in the tray";
+
+  pling->Signal(SIGTERM);
+  EXPECT_EQ(pling->Wait(30s).value_or(-1), 0) << pling->Output();
+}
+
+}  // namespace
