@@ -203,7 +203,7 @@ int SendCommand(const TArgs& args) {
   }
   if (text.size() > textLimit) return TooLong(target, textLimit);
 
-  platform::SetSessionMessagesEnabled(SessionMessagesSetting());
+  ApplyNetworkSettings();
   mailslot::TlxPling pling(nullptr);
   if (!pling.Send(target, sender, receiver, text)) {
     std::string why;
