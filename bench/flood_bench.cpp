@@ -443,7 +443,9 @@ int main(int argc, char** argv) {
     cleanup();
     return 1;
   }
-  std::this_thread::sleep_for(500ms);
+  // BOB answers for his names once he has claimed them (three broadcasts 250 ms
+  // apart after the ports are bound).
+  std::this_thread::sleep_for(1200ms);
   const long rssBefore = Rss(receiver.pid);
   const double cpuBefore = CpuSeconds(receiver.pid);
   const long dropsBefore = UdpBufferDrops(receiver.pid);

@@ -167,6 +167,12 @@ int main(int argc, char** argv) {
     if (pipe(ready) != 0) return 1;
     const TChildResult bob = InHost(2, "bob", [&] {
       const ps::HANDLE slot = ps::CreateMailslot("\\\\.\\mailslot\\BENCH", 0, 0);
+      // Ready once BOB has claimed its names (a node status query lists them).
+      in_addr own{};
+      inet_pton(AF_INET, Address(2).c_str(), &own);
+      for (int i = 0; i < 50 && !pling::net::QueryNodeStatus(ntohl(own.s_addr)); ++i) {
+        std::this_thread::sleep_for(100ms);
+      }
       [[maybe_unused]] const ssize_t w = write(ready[1], "r", 1);
       std::vector<char> buffer(1024);
       return Tally(

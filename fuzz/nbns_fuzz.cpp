@@ -1,6 +1,8 @@
 // Name service packets from the network: any bytes parse without reading outside
-// the packet, as a name or node status query and answer; what parses builds again
-// into a packet that parses to the same thing. A name decoded anywhere in the
+// the packet, as a name or node status query and answer, a registration,
+// refresh or release request, or a response to one (conflict demand and WACK
+// among them); what parses builds again into a packet that parses to the same
+// thing. A name decoded anywhere in the
 // bytes encodes back to the very bytes it came from.
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/name_packets.h"
 #include "net/netbios.h"
 
 namespace {
@@ -57,6 +60,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const auto name = MessengerName(*answer)) {
       Check(name->Suffix() == 0x03 || name->Suffix() == 0x00);
     }
+  }
+
+  if (const auto request = ParseNameRequest(packet)) {
+    Check((request->flags & kNameResponse) == 0);
+    const std::string rebuilt = BuildNameRequest(*request);
+    Check(rebuilt.size() == 68);
+    const auto again = ParseNameRequest(rebuilt);
+    Check(again && *again == *request);
+    Check(!ParseNameResponse(rebuilt) && !ParseNameQuery(rebuilt));
+    // The additional record written as a pointer: the same bytes come back.
+    if (packet.size() == 68 && packet.substr(50, 2) == "\xC0\x0C") Check(rebuilt == packet);
+    const auto refusal = ParseNameResponse(BuildRegistrationRefusal(*request, kRcodeActive));
+    Check(refusal && refusal->id == request->id && refusal->Rcode() == kRcodeActive &&
+          refusal->name == request->name);
+  }
+  if (const auto response = ParseNameResponse(packet)) {
+    Check((response->flags & kNameResponse) != 0);
+    const std::string rebuilt = BuildNameResponse(*response);
+    Check(rebuilt.size() == 12 + 34 + 10 + response->data.size());
+    Check(rebuilt == packet.substr(0, rebuilt.size()));
+    const auto again = ParseNameResponse(rebuilt);
+    Check(again && *again == *response);
+    Check(!ParseNameRequest(rebuilt) && !ParseNameQuery(rebuilt));
   }
 
   for (std::size_t start = 0; start <= packet.size(); ++start) {

@@ -68,7 +68,8 @@ void TIncomingNotifier::Incoming(const std::vector<TIncomingMessage>& latest, st
     FAnnouncer.Announce(Announcement(latest, count));
     return;
   }
-  FUnread += static_cast<int>(std::min<std::size_t>(count, INT_MAX - FUnread));
+  const auto room = static_cast<std::size_t>(INT_MAX - FUnread);
+  FUnread += static_cast<int>(std::min(count, room));
   for (const TIncomingMessage& message : latest) FLatest.push_back(message);
   while (FLatest.size() > kLatestShown) FLatest.pop_front();
   Sink().Show(Summary(), Body());

@@ -51,6 +51,7 @@ void InstallNetworkWait() {
 
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
   platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
+  platform::SetWinsServerSetting(registry.ReadText(kNetworkSection, kWinsServerKey, ""));
   platform::SetSessionMessagesEnabled(
       registry.ReadBool(kNetworkSection, kSessionMessagesKey, true));
 }
@@ -59,15 +60,14 @@ QString NetworkProblemText() {
   return FromAnsi(platform::NetworkReceiveProblem());
 }
 
-QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore) {
-  static bool reported = false;
-  const QString text = NetworkProblemText();
-  if (text.isEmpty()) return shownBefore;
-  if (text == shownBefore || reported) return text;
-  reported = true;
+namespace {
+
+// A warning box over `parent` that does not block the window, shown once the
+// window is on screen.
+QMessageBox* ShowNetworkBox(QWidget* parent, const QString& text, const QString& objectName) {
   auto* box =
       new QMessageBox(QMessageBox::Warning, QStringLiteral("Pling"), text, QMessageBox::Ok, parent);
-  box->setObjectName(QStringLiteral("NetworkProblemBox"));
+  box->setObjectName(objectName);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   // Once the window is on screen, so that the box is centred over it where the
@@ -86,7 +86,62 @@ QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore) {
     box->show();
   });
   wait->start();
+  return box;
+}
+
+// Hands the notices of the network to the window's thread while it lives.
+class TNameNoticeWatcher final : public QObject {
+ public:
+  TNameNoticeWatcher(QWidget* parent, std::function<void(const QString&)> showStatus)
+      : QObject(parent), FParent(parent), FShowStatus(std::move(showStatus)) {
+    setObjectName(QStringLiteral("NameNoticeWatcher"));
+    platform::SetNameNoticeHandler([this](const platform::TNameNotice& notice) {
+      // On a thread of the transport's; this object outlives the call (see below).
+      QMetaObject::invokeMethod(
+          this,
+          [this, text = FromAnsi(notice.text), brief = FromAnsi(notice.brief)] {
+            Show(text, brief);
+          },
+          Qt::QueuedConnection);
+    });
+  }
+  // No call is running, or comes, once the handler is gone; calls queued before
+  // go with this object.
+  ~TNameNoticeWatcher() override { platform::SetNameNoticeHandler(nullptr); }
+
+ private:
+  void Show(const QString& text, const QString& brief) {
+    if (FShowStatus) FShowStatus(brief);
+    if (FBox != nullptr) {
+      FBox->setText(FBox->text() + QStringLiteral("\n\n") + text);
+      return;
+    }
+    FBox = ShowNetworkBox(FParent, text, QStringLiteral("NameNoticeBox"));
+  }
+
+  QWidget* FParent;
+  std::function<void(const QString&)> FShowStatus;
+  QPointer<QMessageBox> FBox;
+};
+
+}  // namespace
+
+QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore) {
+  static bool reported = false;
+  const QString text = NetworkProblemText();
+  if (text.isEmpty()) return shownBefore;
+  if (text == shownBefore || reported) return text;
+  reported = true;
+  ShowNetworkBox(parent, text, QStringLiteral("NetworkProblemBox"));
   return text;
+}
+
+void WatchNameNotices(QWidget* parent, std::function<void(const QString&)> showStatus) {
+  if (parent->findChild<QObject*>(QStringLiteral("NameNoticeWatcher"),
+                                  Qt::FindDirectChildrenOnly) != nullptr) {
+    return;
+  }
+  new TNameNoticeWatcher(parent, std::move(showStatus));
 }
 
 void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show) {

@@ -18,6 +18,9 @@ namespace pling::app {
 // machine. Read once, before the messenger mailslot first opens.
 inline constexpr const char* kNetworkSection = "Settings";
 inline constexpr const char* kNetworkKey = "Network";
+// The WINS server (section "Settings", key "WinsServer": an IPv4 address or a
+// host name; empty: none), read at the same time.
+inline constexpr const char* kWinsServerKey = "WinsServer";
 // Section "Settings", key "SessionMessages": 0 sends every message to another
 // machine as a datagram, without trying a session message that it confirms.
 inline constexpr const char* kSessionMessagesKey = "SessionMessages";
@@ -41,6 +44,13 @@ inline const QString kNetworkProblemBrief = QStringLiteral("Receiving from this 
 // start; afterwards the status line and the tray tip say it). Returns the text
 // the user has been shown last (`shownBefore` while nothing is wrong).
 QString ReportNetworkProblem(QWidget* parent, const QString& shownBefore = QString());
+
+// From now on, tells the user what the network says about this machine's names
+// (another machine holds one, the WINS server refused one or does not answer):
+// each in a message box like ReportNetworkProblem's (one box collects those that
+// come while it is open) and, briefly, through `showStatus`. For as long as
+// `parent` lives; a second call for the same parent does nothing.
+void WatchNameNotices(QWidget* parent, std::function<void(const QString&)> showStatus);
 
 // From now on `show` gets, on the main thread, the status-line text that says a
 // computer's messages were dropped because it sent too many (once per address;

@@ -874,6 +874,9 @@ void TPlingFrm::PlingOpen() {
                  .arg(FromAnsi(CapitalizeName(LocalUserName())),
                       FromAnsi(CapitalizeName(LocalComputerName()))));
   ReportNetworkNotice();
+  // What the network says about this machine's names: a box, as the port
+  // problem's, and the status line held as other notices hold it.
+  WatchNameNotices(this, [this](const QString& text) { ShowNotice(text); });
   UpdateTrayTip();
 }
 

@@ -34,22 +34,24 @@ bool Taken(TSenderVerdict verdict) {
 }  // namespace
 
 THolderNames::THolderNames(std::string_view computerName, std::string_view userName,
-                           std::string_view workgroup)
+                           std::string_view workgroup, THolds holdsName)
     : computer00(NetBiosName::Make(computerName, 0x00)),
       computer03(NetBiosName::Make(computerName, 0x03)),
       user03(NetBiosName::Make(userName, 0x03)),
-      workgroup00(NetBiosName::Make(workgroup, 0x00)) {}
+      workgroup00(NetBiosName::Make(workgroup, 0x00)),
+      holds(std::move(holdsName)) {}
 
 bool THolderNames::IsOurs(const NetBiosName& name) const {
   const NetBiosName upper = UpperName(name);
-  return upper == NetBiosName::Broadcast() || upper == computer00 || upper == computer03 ||
-         upper == user03 || upper == workgroup00;
+  if (upper == NetBiosName::Broadcast() || upper == workgroup00) return true;
+  return (upper == computer00 || upper == computer03 || upper == user03) && Holds(upper);
 }
 
 std::vector<StatusEntry> THolderNames::StatusNames() const {
   std::vector<StatusEntry> names{{computer00, false}, {computer03, false}};
   if (user03 != computer03 && !user03.Name().empty()) names.push_back({user03, false});
   names.push_back({workgroup00, true});
+  std::erase_if(names, [this](const StatusEntry& entry) { return !Holds(entry.name); });
   return names;
 }
 
@@ -127,6 +129,7 @@ std::optional<TNameReply> THolderReceiver::AnswerNamePacket(
     if (!group && name != FNames.computer00 && name != FNames.computer03 && name != FNames.user03) {
       return std::nullopt;
     }
+    if (!FNames.Holds(name)) return std::nullopt;  // [names]
     const std::uint32_t address = SourceAddressFor(interfaces, from.address);
     if (address == 0) return std::nullopt;
     answer = BuildNameAnswer(NameAnswer{query->id, query->name, group, kAnswerTtl, address});

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,11 +35,17 @@ namespace pling::net {
 
 // The names this machine answers to, as the holder serves them.
 struct THolderNames {
+  using THolds = std::function<bool(const NetBiosName& name)>;
   // OEM code page, upper case.
-  THolderNames(std::string_view computerName, std::string_view userName,
-               std::string_view workgroup);
+  THolderNames(std::string_view computerName, std::string_view userName, std::string_view workgroup,
+               THolds holds = {});
 
   NetBiosName computer00, computer03, user03, workgroup00;
+  // [names] Whether this machine holds a name now (name_service.h): one it does
+  // not hold gets no answer, is not listed, and takes no datagram (the
+  // workgroup's datagrams are taken whatever). Empty: it holds all of them.
+  THolds holds;
+  bool Holds(const NetBiosName& name) const { return !holds || holds(name); }
 
   // Whether a datagram to `name` (in any case) is for this machine.
   bool IsOurs(const NetBiosName& name) const;

@@ -44,7 +44,8 @@ std::vector<TInterface> BroadcastInterfaces(const std::vector<TInterface>& all) 
   // it, else everything sent to all would arrive there once per address.
   std::vector<TInterface> result;
   for (const TInterface& i : all) {
-    if (i.loopback || i.broadcast == 0) continue;
+    // An address set without a broadcast address reports itself as one: it has none.
+    if (i.loopback || i.broadcast == 0 || i.broadcast == i.address) continue;
     if (std::none_of(result.begin(), result.end(),
                      [&i](const TInterface& kept) { return kept.broadcast == i.broadcast; })) {
       result.push_back(i);

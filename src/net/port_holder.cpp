@@ -173,7 +173,7 @@ std::string CannotReceive(std::string_view why) {
 struct TPortHolder::TState {
   explicit TState(THolderConfig c)
       : config(std::move(c)),
-        receiver(THolderNames(config.computerName, config.userName, config.workgroup),
+        receiver(THolderNames(config.computerName, config.userName, config.workgroup, config.holds),
                  config.limit) {}
 
   const THolderConfig config;
@@ -427,6 +427,8 @@ void TPortHolder::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
     for (const int fd : brokenClients) forget(fd);
     brokenClients.clear();
   }
+  // [names] A last word while the name service still takes answers.
+  for (const auto& service : config.services) service->Stopping();
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t written = ::write(stopNames.Get(), &one, sizeof one);
   if (nameThread.joinable()) nameThread.join();
@@ -514,6 +516,10 @@ TPortHolder::TPortHolder(THolderConfig config)
     : FState(std::make_shared<TState>(std::move(config))) {}
 
 TPortHolder::~TPortHolder() {
+  Stop();
+}
+
+void TPortHolder::Stop() {
   std::thread thread;
   {
     std::lock_guard<std::mutex> guard(FState->lock);

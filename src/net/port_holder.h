@@ -65,6 +65,10 @@ class IHolderService {
   // service took it: the holder then gives no answer of its own. On the name
   // service thread; it must not wait.
   virtual bool TakeNamePacket(std::string_view packet, const TPacketSource& from) = 0;
+  // [names] The ports go soon (the process ends): name service packets still
+  // come to TakeNamePacket and `ports` may still be used while this runs, which
+  // may wait a moment (a second at most) for answers. On the holder's thread.
+  virtual void Stopping() {}
   // The ports are about to be let go (the process ends): no packet comes any
   // more, and `ports` must not be used after this returns. On the holder's thread.
   virtual void Stopped() = 0;
@@ -74,6 +78,8 @@ struct THolderConfig {
   std::string computerName;  // OEM code page, upper case
   std::string userName;      // OEM code page, upper case
   std::string workgroup;     // OEM code page, upper case
+  // [names] Whether this machine holds a name now (see THolderNames::holds).
+  std::function<bool(const NetBiosName& name)> holds;
   // Connects to this machine's mailslot of that name (see TMailslotOutbox).
   TMailslotOutbox::TConnect connectLocal;
   // Told of a sender on the network whose datagrams this machine drops because
@@ -92,7 +98,7 @@ struct THolderConfig {
 class TPortHolder {
  public:
   explicit TPortHolder(THolderConfig config);
-  // Stops (releasing the ports to the next process) and waits for its threads.
+  // Stops (see Stop).
   ~TPortHolder();
   TPortHolder(const TPortHolder&) = delete;
   TPortHolder& operator=(const TPortHolder&) = delete;
@@ -102,6 +108,10 @@ class TPortHolder {
   // the first attempt is settled, so that Problem() tells its outcome; it never
   // waits on another process.
   void Start();
+
+  // [names] Stops for good, releasing the ports to the next process (its
+  // services are told first), and waits for its threads.
+  void Stop();
 
   // Empty while messages from other machines reach this machine's mailslots
   // (through this process or another one); else a sentence saying why they do not.

@@ -14,7 +14,9 @@
 #include <random>
 #include <thread>
 
+#include "net/name_packets.h"
 #include "net/socket.h"
+#include "net/wins.h"
 
 namespace pling::net {
 
@@ -80,6 +82,13 @@ class TSocketChannel final : public INameQueryChannel {
   std::array<char, 1500> FBuffer{};
 };
 
+// A channel from a port of its own; null when no socket can be had.
+std::unique_ptr<INameQueryChannel> SocketChannel(std::uint16_t port) {
+  auto channel = std::make_unique<TSocketChannel>(port);
+  if (!channel->Valid()) return nullptr;
+  return channel;
+}
+
 std::uint16_t RandomId() {
   thread_local std::mt19937 random{std::random_device{}()};
   return static_cast<std::uint16_t>(random());
@@ -88,7 +97,9 @@ std::uint16_t RandomId() {
 }  // namespace
 
 bool IsNameServiceAnswer(std::string_view packet) {
-  return ParseNameAnswer(packet) || ParseStatusAnswer(packet);
+  if (ParseNameAnswer(packet) || ParseStatusAnswer(packet)) return true;
+  const std::optional<TNameResponse> negative = ParseNameResponse(packet);
+  return negative && negative->Opcode() == TNameOpcode::Query && negative->Rcode() != 0;
 }
 
 std::optional<TResolved> QueryNetBiosName(std::string_view machine,
@@ -200,6 +211,39 @@ void TResolver::SetChannelFactory(TChannelFactory factory) {
   FChannelFactory = std::move(factory);
 }
 
+void TResolver::SetNameServer(std::string server) {
+  std::lock_guard<std::mutex> guard(FChannelLock);
+  FNameServer = std::move(server);
+  FNameServerAddress.reset();
+  FNameServerFound = {};
+  FNameServerSilentUntil = {};
+}
+
+std::uint32_t TResolver::NameServer() {
+  std::string server;
+  {
+    std::lock_guard<std::mutex> guard(FChannelLock);
+    const TClock::time_point now = TClock::now();
+    if (FNameServer.empty() || now < FNameServerSilentUntil) return 0;
+    if (FNameServerAddress && now - FNameServerFound < kPositiveLifetime) {
+      return *FNameServerAddress;
+    }
+    server = FNameServer;
+  }
+  const std::optional<std::uint32_t> address = WinsServerAddress(server, kHostResolveTime);
+  std::lock_guard<std::mutex> guard(FChannelLock);
+  FNameServerAddress = address;
+  FNameServerFound = TClock::now();
+  // A server whose name does not resolve is not asked for a while.
+  if (!address) FNameServerSilentUntil = FNameServerFound + kNegativeLifetime;
+  return address.value_or(0);
+}
+
+void TResolver::ServerSilent() {
+  std::lock_guard<std::mutex> guard(FChannelLock);
+  FNameServerSilentUntil = TClock::now() + kNegativeLifetime;
+}
+
 std::unique_ptr<INameQueryChannel> TResolver::MakeChannel() {
   std::lock_guard<std::mutex> guard(FChannelLock);
   return FChannelFactory ? FChannelFactory() : nullptr;
@@ -211,10 +255,22 @@ std::optional<TResolved> TResolver::Resolve(std::string_view machine) {
   std::optional<TResolved> answer;
   // Names with a dot, and longer ones, can only be host names.
   if (machine.size() <= 15 && machine.find('.') == std::string_view::npos) {
-    const std::vector<TInterface> interfaces = Ipv4Interfaces();
-    const std::unique_ptr<INameQueryChannel> channel = MakeChannel();
-    answer = channel ? QueryNetBiosName(machine, interfaces, *channel)
-                     : QueryNetBiosName(machine, interfaces, FNamePort);
+    // The name server first, then the subnets.
+    if (const std::uint32_t server = NameServer(); server != 0) {
+      std::unique_ptr<INameQueryChannel> channel = MakeChannel();
+      if (!channel) channel = SocketChannel(FNamePort);
+      TResolved found;
+      const TServerAnswer said =
+          channel ? QueryNameServer(machine, server, *channel, found) : TServerAnswer::Silent;
+      if (said == TServerAnswer::Found) answer = found;
+      if (said == TServerAnswer::Silent) ServerSilent();
+    }
+    if (!answer) {
+      const std::vector<TInterface> interfaces = Ipv4Interfaces();
+      const std::unique_ptr<INameQueryChannel> channel = MakeChannel();
+      answer = channel ? QueryNetBiosName(machine, interfaces, *channel)
+                       : QueryNetBiosName(machine, interfaces, FNamePort);
+    }
   }
   if (!answer) {
     // The host resolver knows the address only; the machine there says which of

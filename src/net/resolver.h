@@ -13,6 +13,10 @@
 // to one receiver again and again, so waits for the network once per name and
 // lifetime, not once per message. An uncached name holds the writing thread for
 // at most kQueryTime plus kHostResolveTime plus kQueryTime.
+//
+// With a name server (WINS; see wins.h) a name is asked of the server first, by
+// unicast, and only then of the subnets; a server that does not answer adds at
+// most kServerQueryTries times kServerQueryInterval, once per kNegativeLifetime.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -75,7 +79,8 @@ class INameQueryChannel {
   virtual std::optional<std::string> Receive(std::chrono::steady_clock::time_point until) = 0;
 };
 
-// Whether `packet` is an answer a channel hands on.
+// Whether `packet` is an answer a channel hands on: a positive name query
+// answer, a negative one (a name server's "no such name"), or a node status answer.
 bool IsNameServiceAnswer(std::string_view packet);
 
 // Broadcasts the name queries for `machine` (OEM upper case, at most 15 bytes)
@@ -114,10 +119,20 @@ class TResolver {
   // Where queries go; none (the default): from a port of their own.
   using TChannelFactory = std::function<std::unique_ptr<INameQueryChannel>()>;
   void SetChannelFactory(TChannelFactory factory);
+  // The WINS server to ask first, as configured (an IPv4 address or a host
+  // name); empty: none.
+  void SetNameServer(std::string server);
 
  private:
   std::unique_ptr<INameQueryChannel> MakeChannel();
+  // The server's address, found once a while; 0: none, or not to be asked now.
+  std::uint32_t NameServer();
+  void ServerSilent();
   std::mutex FChannelLock;
+  std::string FNameServer;
+  std::optional<std::uint32_t> FNameServerAddress;
+  std::chrono::steady_clock::time_point FNameServerFound{};
+  std::chrono::steady_clock::time_point FNameServerSilentUntil{};
   TChannelFactory FChannelFactory;
   const std::uint16_t FNamePort;
   TNameCache FCache;

@@ -233,7 +233,8 @@ struct TSessionServer::TState {
       const std::uint8_t c = upper.bytes[i];
       if (c >= 'a' && c <= 'z') upper.bytes[i] = static_cast<std::uint8_t>(c - 'a' + 'A');
     }
-    return upper == computer03 || (!config.userName.empty() && upper == user03);
+    const bool ours = upper == computer03 || (!config.userName.empty() && upper == user03);
+    return ours && (!config.holds || config.holds(upper));  // [names]
   }
 
   bool Watch(int fd, std::uint32_t events, int op = EPOLL_CTL_ADD) const {

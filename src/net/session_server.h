@@ -112,6 +112,9 @@ struct TSessionServerConfig {
   // Hands a complete messenger datagram to this machine's mailslot "messngr";
   // false when none is open. Called from the server's thread.
   std::function<bool(std::string_view datagram)> deliver;
+  // [names] Whether this machine holds a name now (see name_service.h): a
+  // called name it does not hold is not present. Empty: both are held always.
+  std::function<bool(const NetBiosName& name)> holds;
   std::uint16_t port = kSessionPort;  // 0: any free port (tests)
   std::uint32_t address = 0;          // host byte order; 0: every address (tests: loopback)
   TSessionLimits limits;

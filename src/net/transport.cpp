@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/interfaces.h"
+#include "net/name_service.h"
 #include "net/netbios.h"
 #include "net/port_holder.h"
 #include "net/resolver.h"
@@ -129,9 +130,10 @@ std::unique_ptr<INameQueryChannel> THolderQueries::MakeChannel() {
 // the ports; each goes to the messenger mailslot.
 class THolderSessions final : public IHolderService {
  public:
-  explicit THolderSessions(const TTransportConfig& config) {
+  THolderSessions(const TTransportConfig& config, std::function<bool(const NetBiosName&)> holds) {
     FConfig.computerName = config.computerName;
     FConfig.userName = config.userName;
+    FConfig.holds = std::move(holds);  // [names]
     FConfig.port = config.sessionPort;
     if (config.deliverLocal) {
       FConfig.deliver = [deliver = config.deliverLocal](std::string_view datagram) {
@@ -151,16 +153,40 @@ class THolderSessions final : public IHolderService {
   std::unique_ptr<TSessionServer> FServer;  // the holder's thread alone
 };
 
+// [names] This machine's names, claimed while this process holds the ports.
+std::shared_ptr<TNameService> NameService(const TTransportConfig& config) {
+  const auto name = [](std::string_view text, std::uint8_t suffix) {
+    return NetBiosName::Make(text, suffix);
+  };
+  TNameServiceConfig names;
+  names.names = {{name(config.computerName, 0x00), false},
+                 {name(config.computerName, 0x03), false},
+                 {name(config.userName, 0x03), false},
+                 {name(config.workgroup, 0x00), true}};
+  names.server = config.winsServer;
+  names.port = config.namePort;
+  names.timers = config.nameTimers;
+  names.notice = config.nameNotice;
+  return std::make_shared<TNameService>(std::move(names));
+}
+
 THolderConfig HolderConfig(const TTransportConfig& config,
-                           const std::shared_ptr<THolderQueries>& queries) {
+                           const std::shared_ptr<THolderQueries>& queries,
+                           const std::shared_ptr<TNameService>& names) {
   THolderConfig holder;
   holder.computerName = config.computerName;
   holder.userName = config.userName;
   holder.workgroup = config.workgroup;
   holder.connectLocal = config.connectLocal;
   holder.senderLimited = config.senderLimited;
+  // [names] First, so that the answers to its own look-ups reach it.
+  auto holds = [names](const NetBiosName& name) { return names->Holds(name); };
+  holder.holds = holds;
+  holder.services.push_back(names);
   holder.services.push_back(queries);
-  if (config.sessionPort != 0) holder.services.push_back(std::make_shared<THolderSessions>(config));
+  if (config.sessionPort != 0) {
+    holder.services.push_back(std::make_shared<THolderSessions>(config, holds));
+  }
   holder.datagramPort = config.datagramPort;
   holder.namePort = config.namePort;
   return holder;
@@ -173,15 +199,18 @@ struct TTransport::TState {
       : config(std::move(c)),
         resolver(config.namePort),
         queries(std::make_shared<THolderQueries>(config.namePort)),
-        holder(HolderConfig(config, queries)) {
+        nameService(NameService(config)),
+        holder(HolderConfig(config, queries, nameService)) {
     computer00 = NetBiosName::Make(config.computerName, 0x00);
     workgroup00 = NetBiosName::Make(config.workgroup, 0x00);
     nextId = static_cast<std::uint16_t>(std::random_device{}());
+    resolver.SetNameServer(config.winsServer);  // [names] looked up there first
   }
 
   const TTransportConfig config;
   TResolver resolver;
   std::shared_ptr<THolderQueries> queries;
+  std::shared_ptr<TNameService> nameService;  // [names]
   TPortHolder holder;
   NetBiosName computer00, workgroup00;
   std::atomic<std::uint16_t> nextId{0};
@@ -239,6 +268,10 @@ TTransport::~TTransport() = default;
 
 void TTransport::StartReceiving() {
   FState->holder.Start();
+}
+
+void TTransport::StopReceiving() {
+  FState->holder.Stop();
 }
 
 std::string TTransport::ReceiveProblem() const {

@@ -8,6 +8,13 @@
 // server holds them) the transport still sends, and ReceiveProblem() says why
 // messages from other machines are not received.
 //
+// Names. The holder claims this machine's unique names and the workgroup's
+// group name on every subnet, and with the WINS server when one is configured,
+// defends them, and releases them when it ends (name_service.h, name_claim.h); it
+// answers for a name, and takes datagrams for it, only while it holds it. What
+// the user should know about them (another machine holds one, the server refused
+// one or does not answer) goes to TTransportConfig::nameNotice.
+//
 // The holder also takes session messages on TCP 139 (session_server.h); when
 // another program holds that port, ReceiveProblem() says so while datagrams are
 // still received.
@@ -29,6 +36,7 @@
 
 #include "net/holder_receive.h"
 #include "net/mailslot_outbox.h"
+#include "net/name_claim.h"
 
 namespace pling::net {
 
@@ -41,6 +49,13 @@ struct TTransportConfig {
   // message (from the session server's thread). False when none is open or it
   // takes nothing now.
   std::function<bool(std::string_view slotName, std::string_view data)> deliverLocal;
+  // The WINS server: an IPv4 address or a host name; empty: none.
+  std::string winsServer;
+  // The timers of claiming names (tests may shorten the broadcast interval).
+  TNameTimers nameTimers;
+  // Told, on the transport's thread, what the user should know about this
+  // machine's names; only in the process that holds the ports.
+  std::function<void(const TNameNotice&)> nameNotice;
   // For the port holder: connects to this machine's mailslot `slotName` (as it
   // came over the wire; see TMailslotOutbox).
   TMailslotOutbox::TConnect connectLocal;
@@ -63,8 +78,7 @@ enum class TSendWay { Datagram, SessionFirst };
 class TTransport {
  public:
   explicit TTransport(TTransportConfig config);
-  // Stops receiving (releasing the ports to the next process) and waits for the
-  // transport's thread.
+  // Stops receiving (see StopReceiving).
   ~TTransport();
   TTransport(const TTransport&) = delete;
   TTransport& operator=(const TTransport&) = delete;
@@ -74,6 +88,11 @@ class TTransport {
   // to take them over. Returns when the first attempt is settled, so that
   // ReceiveProblem() tells its outcome; it never waits on another process.
   void StartReceiving();
+
+  // Stops receiving for good: the holder releases this machine's names and then
+  // the ports, to the next process; waits for the transport's thread. Sending
+  // goes on working.
+  void StopReceiving();
 
   // Empty while messages from other machines reach this machine's mailslots
   // (through this process or another one); else a sentence saying why they do not.

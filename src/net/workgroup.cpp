@@ -36,8 +36,9 @@ std::string Canonical(std::string_view name) {
 
 }  // namespace
 
-std::string ParseWorkgroup(std::string_view configText) {
-  std::string workgroup;
+std::string ParseGlobalParameter(std::string_view configText, std::string_view parameter) {
+  const std::string wanted = Canonical(parameter);
+  std::string value;
   bool global = true;  // lines before the first section belong to the global one
   std::string line;
   std::size_t pos = 0;
@@ -61,13 +62,17 @@ std::string ParseWorkgroup(std::string_view configText) {
                EqualsIgnoreCase(Trim(text.substr(1, close - 1)), "global");
     } else if (global && !text.empty() && text.front() != ';' && text.front() != '#') {
       const std::size_t equals = text.find('=');
-      if (equals != std::string_view::npos && Canonical(text.substr(0, equals)) == "workgroup") {
-        workgroup = std::string(Trim(text.substr(equals + 1)));
+      if (equals != std::string_view::npos && Canonical(text.substr(0, equals)) == wanted) {
+        value = std::string(Trim(text.substr(equals + 1)));
       }
     }
     line.clear();
   }
-  return workgroup;
+  return value;
+}
+
+std::string ParseWorkgroup(std::string_view configText) {
+  return ParseGlobalParameter(configText, "workgroup");
 }
 
 std::string ReadWorkgroup(const std::string& path) {

@@ -9,6 +9,13 @@ namespace pling::net {
 inline constexpr std::string_view kDefaultWorkgroup = "WORKGROUP";
 inline constexpr const char* kSambaConfigPath = "/etc/samba/smb.conf";
 
+// The value of `parameter` in the [global] section of a Samba configuration's
+// text, as written (case kept); empty when it is not set. Only the [global]
+// section (and lines before any section) count; parameter names ignore case,
+// spaces and underscores; ';' and '#' start comments; a line ending in '\'
+// continues on the next; the last setting wins.
+std::string ParseGlobalParameter(std::string_view configText, std::string_view parameter);
+
 // The workgroup named in the text of a Samba configuration file, as written
 // (case kept); empty when it names none. Only the [global] section (and lines
 // before any section) count; ';' and '#' start comments; a line ending in '\'

@@ -8,6 +8,11 @@
 // are this machine's only, as local sockets are. The workgroup is read from the
 // Samba configuration (PLING_SMB_CONF names another file than
 // /etc/samba/smb.conf).
+//
+// The WINS server: PLING_WINS_SERVER when it is set (empty: none), else the
+// program's setting (SetWinsServerSetting) when not empty, else `wins server`
+// in that Samba configuration. PLING_NAME_RETRY_MS (tests only) shortens the
+// 250 ms between the broadcasts that claim this machine's names.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,6 +38,25 @@ bool SessionMessagesEnabled();
 // (or the transport is off, or no mailslot was opened yet); otherwise one sentence
 // for the user that says why they cannot be received.
 std::string NetworkReceiveProblem();
+
+// The program's setting for the WINS server (an IPv4 address or a host name;
+// empty: none, then the Samba configuration's). Like SetNetworkEnabled, call it
+// before the first mailslot or network write.
+void SetWinsServerSetting(std::string server);
+
+// What the user should be told about this machine's names on the network:
+// another machine holds one of them, the WINS server refused one, does not
+// answer or cannot be found. One sentence, and a few words for a status line, in
+// the ANSI code page. Only the process that holds the network ports learns them.
+struct TNameNotice {
+  std::string text;
+  std::string brief;
+};
+// Calls `handler` once for each notice (each text once per process), on a
+// thread of the transport's, and at once for those that came before. An empty
+// handler stops the calls: once SetNameNoticeHandler returns, the previous
+// handler is not running and is not called again.
+void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler);
 
 // Each computer on the network may send this machine a limited number of
 // messages a second (net/sender_limits.h); beyond that its messages are dropped.

@@ -4,10 +4,12 @@
 #include <QAction>
 #include <QTimer>
 #include <QToolButton>
+#include <thread>
 
 #include "app_fixture.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/identity.h"
+#include "platform/posix/network_transport.h"
 
 namespace pling::testing {
 namespace {
@@ -189,6 +191,59 @@ TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
   ASSERT_TRUE(w.Pling->Active());
   QTest::qWait(300);
   EXPECT_EQ(boxes().size(), 1);
+}
+
+// What the network says about this machine's names arrives on a thread of the
+// transport's: each is shown once, in one box over the window that collects
+// them, and briefly in the status line; once the window is gone nothing is shown.
+TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
+  app::TPlingFrm& w = Start();
+  w.setGeometry(40, 30, 520, 430);
+  w.show();
+  w.Activate1->trigger();
+  ASSERT_TRUE(w.Pling->Active());
+  const auto tell = [](const std::string& text, const std::string& brief) {
+    std::thread([=] { platform::TellNameNotice({text, brief}); }).join();
+  };
+  auto boxes = [&] { return w.findChildren<QMessageBox*>(QStringLiteral("NameNoticeBox")); };
+  tell("Another computer (10.0.0.7) already holds the name TESTBOB on the network.",
+       "Name TESTBOB is in use by 10.0.0.7");
+  ASSERT_TRUE(WaitFor([&] { return boxes().size() == 1 && boxes().front()->isVisible(); }));
+  EXPECT_FALSE(boxes().front()->isModal());
+  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Name TESTBOB is in use by 10.0.0.7"));
+  EXPECT_TRUE(w.StatusTmr->isActive());
+
+  tell("The WINS server 10.0.0.1 does not answer.", "WINS server 10.0.0.1 does not answer");
+  tell("Another computer (10.0.0.7) already holds the name TESTBOB on the network.",
+       "Name TESTBOB is in use by 10.0.0.7");
+  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text().startsWith(QStringLiteral("WINS")); }));
+  QTest::qWait(100);
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(boxes().front()->text(),
+            QStringLiteral("Another computer (10.0.0.7) already holds the name TESTBOB on the "
+                           "network.\n\nThe WINS server 10.0.0.1 does not answer."));
+  // Opening the mailslot again adds no second watcher.
+  w.Activate1->trigger();
+  w.Activate1->trigger();
+  tell("Third notice.", "Third");
+  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text() == QStringLiteral("Third"); }));
+  QTest::qWait(100);
+  EXPECT_EQ(boxes().front()->text().count(QStringLiteral("Third notice.")), 1);
+}
+
+TEST_F(AppTest, NoticesWhileNoWindowWatchesAreShownByTheNextOne) {
+  app::TPlingFrm& first = Start();
+  first.Activate1->trigger();
+  ASSERT_TRUE(first.Pling->Active());
+  Stop();
+  // Nobody to show it to: nothing runs for it (the window's watcher is gone).
+  std::thread([] { platform::TellNameNotice({"Told while no window was there.", "-"}); }).join();
+  app::TPlingFrm& second = Start();
+  second.Activate1->trigger();
+  auto boxes = [&] { return second.findChildren<QMessageBox*>(QStringLiteral("NameNoticeBox")); };
+  ASSERT_TRUE(WaitFor([&] { return boxes().size() == 1; }));
+  EXPECT_TRUE(boxes().front()->text().contains(QStringLiteral("Told while no window was there.")))
+      << boxes().front()->text().toStdString();
 }
 
 }  // namespace

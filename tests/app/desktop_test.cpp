@@ -211,6 +211,17 @@ TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
             QStringLiteral("Pling: 3 unread messages\nNot receiving"));
   EXPECT_FALSE(w.isVisible()) << "Pop up is off";
 
+  // Messages that came in together make one notification that counts them all
+  // and names the last few.
+  std::vector<app::TPlingFrm::TIncomingMessage> batch;
+  for (int i = 0; i < 5; ++i) batch.push_back({"BOB", "DAVE", "burst " + std::to_string(i)});
+  w.PlingMessages(batch);
+  ASSERT_EQ(notified.Shown.size(), 4u);
+  EXPECT_EQ(notified.Shown[3].first, QStringLiteral("8 new messages"));
+  EXPECT_EQ(notified.Shown[3].second,
+            QStringLiteral("DAVE: burst 2\nDAVE: burst 3\nDAVE: burst 4"));
+  EXPECT_EQ(w.Notifier().Unread(), 8);
+
   // Activating the notification brings the window back: read, notification gone.
   ASSERT_NE(notified.Sink, nullptr);
   notified.Sink->OnActivated();

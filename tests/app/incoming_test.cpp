@@ -362,11 +362,11 @@ TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeO
   w.StatusTmrTimer();
   const int beeps = FBeeps;
   const QString before = w.ReceivedMmo->toPlainText();
-  const QString resting = w.StatusLbl->text();  // the window's resting status
+  const QString resting = w.StatusLbl->text();
   w.PlingMessages({batch.back(), batch.back()});
   EXPECT_EQ(w.ReceivedMmo->toPlainText(), before);
   EXPECT_EQ(FBeeps, beeps);
-  EXPECT_EQ(w.StatusLbl->text(), resting) << "no \"Incoming\"";
+  EXPECT_EQ(w.StatusLbl->text(), resting);
 }
 
 // Messages that wait in the window's mailslot are taken by the messenger in

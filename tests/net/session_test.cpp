@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -298,8 +299,10 @@ bool ClosedByServer(int fd, std::chrono::milliseconds wait) {
 
 class SessionServerTest : public ::testing::Test {
  protected:
-  void StartServer(const TSessionLimits& limits = {}) {
+  void StartServer(const TSessionLimits& limits = {},
+                   std::function<bool(const NetBiosName&)> holds = nullptr) {
     TSessionServerConfig config;
+    config.holds = std::move(holds);
     config.computerName = "BOB";
     config.userName = "ROOT";
     config.port = 0;
@@ -358,6 +361,15 @@ TEST_F(SessionServerTest, TheClientIsConfirmedOnlyWhereTheMessageWasTaken) {
   ::getsockname(mute.Get(), reinterpret_cast<sockaddr*>(&any), &length);
   EXPECT_FALSE(SendSessionMessage(INADDR_LOOPBACK, ntohs(any.sin_port), {}, {"A", "B", "mute"},
                                   {200ms, 300ms}));
+}
+
+// A name another machine holds (this one lost its claim to it) is not present
+// here: its messages go to the machine that holds it.
+TEST_F(SessionServerTest, ANameThisMachineDoesNotHoldIsNotPresent) {
+  StartServer({}, [](const NetBiosName& name) { return name.Name() != "BOB"; });
+  EXPECT_FALSE(Send("bob", {"ALICE", "bob", "for the other bob"}));
+  EXPECT_TRUE(Send("ROOT", {"ALICE", "root", "still here"}));
+  EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("ALICE\0root\0still here", 21)});
 }
 
 TEST_F(SessionServerTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClose) {

@@ -12,6 +12,12 @@ Each command prints key=value lines. Exit status 77 means a tool is missing
                                    then put PAD bytes between the name and the data
   samba-build-query ID FLAGS NAME TYPE
   samba-build-answer ID NAME TYPE TTL NBFLAGS IP
+  samba-build-request ID FLAGS NAME TYPE TTL NBFLAGS IP
+                                   a registration, refresh or release request: the
+                                   question and the claimant's additional record
+  samba-build-response ID FLAGS NAME TYPE RRTYPE TTL RDATAHEX
+                                   a response with one answer record (NB: RDATA as
+                                   NB entries; any other type: RDATA as it is)
   tshark PORT:HEX...               one UDP packet per argument, decoded by tshark
 """
 import os
@@ -187,6 +193,66 @@ def samba_build_answer(ident, text, suffix, ttl, nbflags, ip):
     out("packet", ndr_pack(packet).hex())
 
 
+def nb_record(nbt, text, suffix, ttl, entries):
+    rdata = nbt.rdata_netbios()
+    rdata.length = 6 * len(entries)
+    addresses = []
+    for flags, ip in entries:
+        address = nbt.rdata_address()
+        address.nb_flags = flags
+        address.ipaddr = ip
+        addresses.append(address)
+    rdata.addresses = addresses
+    record = nbt.res_rec()
+    record.name = make_name(nbt, text, suffix)
+    record.rr_type = nbt.NBT_QTYPE_NETBIOS
+    record.rr_class = nbt.NBT_QCLASS_IP
+    record.ttl = int(ttl)
+    record.rdata = rdata
+    return record
+
+
+def samba_build_request(ident, flags, text, suffix, ttl, nbflags, ip):
+    nbt, ndr_pack, _ = samba()
+    question = nbt.name_question()
+    question.name = make_name(nbt, text, suffix)
+    question.question_type = nbt.NBT_QTYPE_NETBIOS
+    question.question_class = nbt.NBT_QCLASS_IP
+    packet = nbt.name_packet()
+    packet.name_trn_id = int(ident, 0)
+    packet.operation = int(flags, 0)
+    packet.qdcount = 1
+    packet.questions = [question]
+    packet.arcount = 1
+    packet.additional = [nb_record(nbt, text, suffix, ttl, [(int(nbflags, 0), ip)])]
+    out("packet", ndr_pack(packet).hex())
+
+
+def samba_build_response(ident, flags, text, suffix, rrtype, ttl, rdatahex):
+    nbt, ndr_pack, _ = samba()
+    raw = bytes.fromhex(rdatahex)
+    if int(rrtype, 0) == nbt.NBT_QTYPE_NETBIOS:
+        entries = [(struct.unpack_from(">H", raw, at)[0], ".".join(str(b) for b in raw[at + 2:at + 6]))
+                   for at in range(0, len(raw) - 5, 6)]
+        record = nb_record(nbt, text, suffix, ttl, entries)
+    else:
+        data = nbt.rdata_data()
+        data.length = len(raw)
+        data.data = list(raw)
+        record = nbt.res_rec()
+        record.name = make_name(nbt, text, suffix)
+        record.rr_type = int(rrtype, 0)
+        record.rr_class = nbt.NBT_QCLASS_IP
+        record.ttl = int(ttl)
+        record.rdata = data
+    packet = nbt.name_packet()
+    packet.name_trn_id = int(ident, 0)
+    packet.operation = int(flags, 0)
+    packet.ancount = 1
+    packet.answers = [record]
+    out("packet", ndr_pack(packet).hex())
+
+
 TSHARK_FIELDS = [
     "udp.dstport", "nbdgm.type", "nbdgm.src.ip", "nbdgm.dgram_id", "nbdgm.dgram_len",
     "nbdgm.first", "nbdgm.next", "nbdgm.source_name",
@@ -251,6 +317,8 @@ def main(argv):
         "samba-build-dgram": samba_build_dgram,
         "samba-build-query": samba_build_query,
         "samba-build-answer": samba_build_answer,
+        "samba-build-request": samba_build_request,
+        "samba-build-response": samba_build_response,
         "tshark": tshark,
     }
     if len(argv) < 2 or argv[1] not in commands:

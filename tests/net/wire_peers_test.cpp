@@ -1,6 +1,9 @@
 // Our packets against decoders and encoders written by others: Samba's NDR
-// (python3-samba) and tshark's dissectors, driven through wire_peers.py. Each
+// (python3-samba) and tshark's dissectors, driven through wire_peers.py: the
+// datagrams, the queries, and the packets that claim, defend and release names
+// (ours are those Samba builds: the same bytes). Each
 // test skips, saying why, where its tool is missing.
+#include "net/name_packets.h"
 #include "net/netbios.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -289,6 +293,65 @@ TEST(TsharkPeer, DecodesOurDatagramsAndNamePackets) {
   EXPECT_EQ(value(q + 1, "nbns.nb_flags.group"), "0");
   EXPECT_EQ(value(q + 1, "nbns.addr"), "10.99.1.5");
   EXPECT_EQ(value(q + 1, "_ws.malformed"), "");
+}
+
+// The packets that claim, defend and release names, and a WINS server's answers,
+// as Samba writes them: each one reads here and builds again to the same bytes.
+TEST(SambaPeer, ItsClaimAndServerPacketsParseHereAndBuildTheSameBytes) {
+  SKIP_WITHOUT("check-samba");
+  const NetBiosName bob = NetBiosName::Make("BOB", 0x03);
+  // flags, TTL, NB_FLAGS: registrations by broadcast and with a server, the
+  // overwrite demand, both refresh opcodes, releases, a multi-homed registration.
+  const std::vector<std::array<const char*, 3>> requests = {
+      {"0x2910", "0", "0x0000"},      {"0x2900", "300000", "0x6000"}, {"0x2810", "0", "0x0000"},
+      {"0x4000", "300000", "0x6000"}, {"0x4800", "300000", "0x6000"}, {"0x3010", "0", "0x8000"},
+      {"0x3000", "0", "0x6000"},      {"0x7900", "300000", "0x6000"}};
+  for (const auto& [flags, ttl, nbFlags] : requests) {
+    SCOPED_TRACE(flags);
+    const PeerResult peer =
+        RunPeer({"samba-build-request", "0x1234", flags, "BOB", "0x03", ttl, nbFlags, "10.99.1.7"});
+    ASSERT_EQ(peer.status, 0) << peer.output;
+    const std::string packet = FromHex(peer.values.at("packet"));
+    const std::optional<TNameRequest> request = ParseNameRequest(packet);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(
+        *request,
+        (TNameRequest{0x1234, static_cast<std::uint16_t>(std::stoul(flags, nullptr, 16)), bob,
+                      static_cast<std::uint32_t>(std::stoul(ttl)),
+                      static_cast<std::uint16_t>(std::stoul(nbFlags, nullptr, 16)), 0x0A630107}));
+    EXPECT_EQ(ToHex(BuildNameRequest(*request)), ToHex(packet));
+  }
+  // flags, record type, TTL, RDATA: positive and negative (ACT_ERR) registration
+  // responses, the conflict demand, a WACK, a release response, and the server's
+  // positive and negative query answers.
+  const std::vector<std::array<const char*, 4>> responses = {
+      {"0xad80", "0x20", "300000", "60000a630107"},
+      {"0xad86", "0x20", "0", "60000a630107"},
+      {"0xad87", "0x20", "0", "000000000000"},
+      {"0xbc00", "0x0a", "2", "2900"},
+      {"0xb400", "0x20", "0", "60000a630107"},
+      {"0x8580", "0x20", "259200", "60000a630107"},
+      {"0x8583", "0x0a", "0", ""}};
+  for (const auto& [flags, type, ttl, data] : responses) {
+    SCOPED_TRACE(flags);
+    const PeerResult peer =
+        RunPeer({"samba-build-response", "0x4321", flags, "BOB", "0x03", type, ttl, data});
+    ASSERT_EQ(peer.status, 0) << peer.output;
+    const std::string packet = FromHex(peer.values.at("packet"));
+    const std::optional<TNameResponse> response = ParseNameResponse(packet);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(*response,
+              (TNameResponse{0x4321, static_cast<std::uint16_t>(std::stoul(flags, nullptr, 16)),
+                             bob, static_cast<std::uint16_t>(std::stoul(type, nullptr, 16)),
+                             static_cast<std::uint32_t>(std::stoul(ttl)), FromHex(data)}));
+    EXPECT_EQ(ToHex(BuildNameResponse(*response)), ToHex(packet));
+  }
+  // The server's positive answer is read by the query code too.
+  const PeerResult answer = RunPeer(
+      {"samba-build-response", "0x4321", "0x8580", "BOB", "0x03", "0x20", "600", "60000a630107"});
+  ASSERT_EQ(answer.status, 0) << answer.output;
+  EXPECT_EQ(ParseNameAnswer(FromHex(answer.values.at("packet"))),
+            (NameAnswer{0x4321, bob, false, 600, 0x0A630107}));
 }
 
 }  // namespace

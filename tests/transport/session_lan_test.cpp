@@ -138,6 +138,9 @@ TEST_F(LanTestSessions, ASambaFileServerTakesTheMessageAndOnceItIsGoneTheDatagra
     GTEST_SKIP() << "smbd or nmbd (package samba) missing; not run";
   }
   TSambaHost samba(Dir() + "/samba", Address(2));
+  for (const char* daemon : {"nmbd", "smbd"}) {
+    RememberPidFile(Dir() + "/samba/" + daemon + ".pid");
+  }
   ASSERT_EQ(Run(2, "sambahost", samba.Command("nmbd") + " & " + samba.Command("smbd") + " &"), 0);
   ASSERT_TRUE(samba.WaitForPid("nmbd") && samba.WaitForPid("smbd"))
       << samba.Output("nmbd") << samba.Output("smbd");

@@ -125,6 +125,8 @@ TEST(TransportInterfaces, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {
       {"eth0", 0x0A000002, 0xFFFFFF00, 0x0A0000FF, false},  // a second address there
       {"eth1", 0xC0A80105, 0xFFFF0000, 0xC0A8FFFF, false},
       {"tun0", 0x0A080001, 0xFFFFFFFF, 0, false},  // point to point: no broadcast
+      // Set without a broadcast address, which the system then reports as the address.
+      {"eth2", 0x0A600103, 0xFFFFFF00, 0x0A600103, false},
       {"eth1", 0xC0A80206, 0xFFFF0000, 0xC0A8FFFF, false},
   };
   const std::vector<TInterface> targets = BroadcastInterfaces(all);

@@ -18,6 +18,12 @@ int SettingsCommand(const TArgs& args);
 // when it is not set or cannot be read.
 bool SessionMessagesSetting();
 
+// Hands the program's network settings (SessionMessages, the WINS server) to the
+// transport, read where the window reads them, before the first message goes or
+// comes. Where no settings file exists none is made; one that cannot be read
+// gives the defaults.
+void ApplyNetworkSettings();
+
 // Terminal text <-> the ANSI code page used inside the program. UTF-8 terminals
 // and those of another code set iconv knows are converted; in a plain ASCII
 // terminal (the C locale) bytes above ASCII pass in unchanged and are shown by

@@ -30,6 +30,8 @@ constexpr const char* kListenUsage =
     "  --raw     the datagram's bytes in hex instead\n"
     "  --json    one JSON object per line: {\"sender\":...,\"receiver\":...,\"text\":...}\n"
     "  --count N exit after N messages\n"
+    "Says on standard error, one line each, why messages from other computers cannot\n"
+    "be received, and when another computer holds one of this computer's names.\n"
     "Ends with status 0 on Ctrl+C or SIGTERM, 1 when the mailslot cannot be opened.\n";
 
 std::atomic<platform::TEventLoop*> GSignalLoop{nullptr};
@@ -196,6 +198,10 @@ int ListenCommand(const TArgs& args) {
     }
   };
 
+  ApplyNetworkSettings();
+  // What the network says about this machine's names, one line each, as it comes.
+  platform::SetNameNoticeHandler(
+      [](const platform::TNameNotice& notice) { PrintError(notice.text); });
   int status = 0;
   try {
     // The threads started with the mailslot hold the stop signals back, so that
@@ -224,6 +230,7 @@ int ListenCommand(const TArgs& args) {
   }
   platform::SetNetworkNoticeHandler({});
   endpoint.Close();
+  platform::SetNameNoticeHandler(nullptr);
   if (outputLost) {
     PrintError("cannot write to standard output; stopped listening");
     status = 1;

@@ -200,7 +200,7 @@ int SendCommand(const TArgs& args) {
   }
   if (text.size() > textLimit) return TooLong(target, textLimit);
 
-  platform::SetSessionMessagesEnabled(SessionMessagesSetting());
+  ApplyNetworkSettings();
   mailslot::TlxPling pling(nullptr);
   const auto sent = pling.Deliver(target, sender, receiver, text);
   if (!sent) {

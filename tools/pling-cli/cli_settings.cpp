@@ -1,11 +1,13 @@
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "cli.h"
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/file_error.h"
+#include "platform/network.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/version.h"
@@ -35,26 +37,43 @@ std::string ToTerminal(const std::string& ansi) {
 // A registry key path (SECTION\KEY) holds at most this many characters.
 constexpr std::size_t kRegistryPathLimit = 255;
 
-}  // namespace
-
-bool SessionMessagesSetting() {
-  // Read where the window keeps it, but no settings file is made for it.
-  const bool registry =
-      settings::TMegaRegistry::KindForVersion(platform::GetVersion()) == settings::bkRegistry;
+// The window's store, opened where the window keeps it; none where its file is
+// not there (nothing is made for a read).
+std::unique_ptr<settings::TMegaRegistry> ExistingStore() {
+  auto store = std::make_unique<settings::TMegaRegistry>(nullptr);
+  settings::ConfigureProgramStore(*store);
+  const bool registry = store->ChosenBackEndKind() == settings::bkRegistry;
   std::error_code error;
   if (!std::filesystem::exists(registry
                                    ? platform::RegistryHivePath()
                                    : platform::WindowsDirectory() + "/" + settings::kProgramIniName,
                                error)) {
-    return true;
+    return nullptr;
   }
+  store->OpenBackEnd();
+  return store;
+}
+
+}  // namespace
+
+bool SessionMessagesSetting() {
   try {
-    settings::TMegaRegistry store(nullptr);
-    settings::ConfigureProgramStore(store);
-    store.OpenBackEnd();  // Configure leaves it closed
-    return store.ReadBool("Settings", "SessionMessages", true);
+    const auto store = ExistingStore();
+    return store ? store->ReadBool("Settings", "SessionMessages", true) : true;
   } catch (const std::exception&) {
     return true;  // unreadable: the default
+  }
+}
+
+void ApplyNetworkSettings() {
+  platform::SetSessionMessagesEnabled(SessionMessagesSetting());
+  try {
+    // The window's section and key (app/NetworkStatus.h).
+    if (const auto store = ExistingStore()) {
+      platform::SetWinsServerSetting(store->ReadText("Settings", "WinsServer", ""));
+    }
+  } catch (const std::exception&) {
+    // Unreadable settings name no server; the Samba configuration still may.
   }
 }
 

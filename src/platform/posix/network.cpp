@@ -1,17 +1,21 @@
 // The network transport seen from the mailslot service: made when first needed,
 // with this machine's names, and kept for the life of the process (its thread
 // holds the NetBIOS ports, or waits to take them over, until the process ends).
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "net/sender_limits.h"
 #include "net/socket.h"
 #include "net/transport.h"
+#include "net/wins.h"
 #include "net/workgroup.h"
 #include "platform/codepage.h"
 #include "platform/identity.h"
@@ -28,6 +32,26 @@ bool EnvironmentTurnsOff() {
   std::string text(value);
   for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
   return text == "off" || text == "0" || text == "no" || text == "false";
+}
+
+// PLING_NAME_RETRY_MS: the time between the broadcasts that claim a name, for
+// tests (1 to 250 ms; anything else keeps the usual 250 ms).
+std::chrono::milliseconds NameRetryInterval() {
+  constexpr std::chrono::milliseconds kUsual{250};
+  const char* value = std::getenv("PLING_NAME_RETRY_MS");
+  if (value == nullptr) return kUsual;
+  const std::string_view text(value);
+  int ms = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+  if (error != std::errc() || end != text.data() + text.size() || ms < 1 || ms > kUsual.count()) {
+    return kUsual;
+  }
+  return std::chrono::milliseconds(ms);
+}
+
+std::string OemToAnsi(std::string oem) {
+  OemToChar(oem);
+  return oem;
 }
 
 std::string OemUpper(std::string ansi) {
@@ -130,6 +154,7 @@ class TNetworkTransport final : public IMailslotTransport {
 struct TNetworkState {
   std::mutex lock;
   bool enabledBySetting = true;
+  std::string winsSetting;
   std::shared_ptr<TNetworkTransport> transport;
   bool receiving = false;
 };
@@ -153,6 +178,19 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
       return net::TFd(ConnectLocalMailslot(slotName));
     };
     config.senderLimited = ReportDroppedSender;
+    // The WINS server: the environment, else the setting, else the Samba configuration.
+    if (const char* wins = std::getenv("PLING_WINS_SERVER")) {
+      config.winsServer = wins;
+    } else if (!state.winsSetting.empty()) {
+      config.winsServer = state.winsSetting;
+    } else {
+      config.winsServer = net::ReadWinsServer(
+          smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath);
+    }
+    config.nameTimers.broadcastInterval = NameRetryInterval();
+    config.nameNotice = [](const net::TNameNotice& notice) {
+      TellNameNotice(TNameNotice{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
+    };
     state.transport = std::make_shared<TNetworkTransport>(std::move(config));
   }
   return state.transport;
@@ -163,6 +201,49 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
 void SetNetworkWait(TNetworkWait wait) {
   std::lock_guard<std::mutex> guard(gWaitLock);
   gWait = std::move(wait);
+}
+
+void SetWinsServerSetting(std::string server) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  State().winsSetting = std::move(server);
+}
+
+namespace {
+
+// The notices told so far, and who is told them. Calls to the handler hold
+// gNameNoticeCall, so that a handler taken away is not running once that returns.
+std::mutex gNameNoticeCall;
+std::mutex gNameNoticeLock;
+std::function<void(const TNameNotice&)> gNameNoticeHandler;
+std::vector<TNameNotice> gNameNotices;
+
+}  // namespace
+
+void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler) {
+  std::lock_guard<std::mutex> call(gNameNoticeCall);
+  std::vector<TNameNotice> earlier;
+  {
+    std::lock_guard<std::mutex> guard(gNameNoticeLock);
+    gNameNoticeHandler = handler;
+    earlier = gNameNotices;
+  }
+  if (handler) {
+    for (const TNameNotice& notice : earlier) handler(notice);
+  }
+}
+
+void TellNameNotice(const TNameNotice& notice) {
+  std::lock_guard<std::mutex> call(gNameNoticeCall);
+  std::function<void(const TNameNotice&)> handler;
+  {
+    std::lock_guard<std::mutex> guard(gNameNoticeLock);
+    const bool told = std::any_of(gNameNotices.begin(), gNameNotices.end(),
+                                  [&](const TNameNotice& n) { return n.text == notice.text; });
+    if (told) return;
+    gNameNotices.push_back(notice);
+    handler = gNameNoticeHandler;
+  }
+  if (handler) handler(notice);
 }
 
 void SetNetworkEnabled(bool enabled) {
@@ -241,6 +322,19 @@ net::THolderCounts NetworkReceiveCounts() {
 }
 
 void StartNetworkReceiving() {
+  // At exit this machine's names are released and the ports handed on (the
+  // transport itself stays: other threads may still write).
+  struct TReleaseAtExit {
+    ~TReleaseAtExit() {
+      std::shared_ptr<TNetworkTransport> transport;
+      {
+        std::lock_guard<std::mutex> guard(State().lock);
+        transport = State().transport;
+      }
+      if (transport) transport->Transport().StopReceiving();
+    }
+  };
+  static TReleaseAtExit releaseAtExit;
   std::shared_ptr<TNetworkTransport> transport;
   {
     std::lock_guard<std::mutex> guard(State().lock);

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/mailslot_service.h"
+#include "platform/network.h"
 
 namespace pling::platform {
 
@@ -17,6 +18,9 @@ void StartNetworkReceiving();
 // only a moment for room. False when it is not open or takes nothing now.
 // Defined with the mailslot service.
 bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data);
+// Hands a notice about this machine's names to the handler (see
+// SetNameNoticeHandler); a text told before is not told again.
+void TellNameNotice(const TNameNotice& notice);
 // A non-blocking datagram socket connected to this machine's mailslot
 // `oemSlotName`, for the port holder's hand-over; -1 when it is not open.
 int ConnectLocalMailslot(std::string_view oemSlotName);

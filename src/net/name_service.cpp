@@ -1,0 +1,175 @@
+#include "net/name_service.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <random>
+#include <system_error>
+
+#include "net/resolver.h"
+#include "net/wins.h"
+
+namespace pling::net {
+
+namespace {
+
+// How long the interface list is trusted before it is read again.
+constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
+
+}  // namespace
+
+TNameService::TNameService(TNameServiceConfig config) : FConfig(std::move(config)) {}
+
+TNameService::~TNameService() {
+  Stopped();
+}
+
+const std::vector<TInterface>& TNameService::Interfaces() {
+  const TClock::time_point now = TClock::now();
+  if (FInterfaces.empty() || now - FInterfacesRead > kInterfacesLifetime) {
+    FInterfaces = Ipv4Interfaces();
+    FInterfacesRead = now;
+  }
+  return FInterfaces;
+}
+
+std::string TNameService::Started(THolderPorts& ports) {
+  std::unique_lock<std::mutex> guard(FLock);
+  if (FPorts != nullptr || FStop) return {};
+  FPorts = &ports;
+  try {
+    FThread = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // Claimed all the same, without the server's host name or a timer of its own.
+    FTicksOnPackets = true;
+    const std::optional<std::uint32_t> server =
+        WinsServerAddress(FConfig.server, std::chrono::milliseconds(0));
+    const std::vector<TNameNotice> notices = StartClaim(server.value_or(0), {});
+    guard.unlock();
+    Tell(notices);
+  }
+  return {};
+}
+
+std::vector<TNameNotice> TNameService::StartClaim(std::uint32_t server,
+                                                  std::vector<TNameNotice> notices) {
+  TNameClaimConfig config;
+  config.names = FConfig.names;
+  config.server = server;
+  config.port = FConfig.port;
+  config.timers = FConfig.timers;
+  config.firstId = static_cast<std::uint16_t>(std::random_device{}());
+  FClaim.emplace(std::move(config));
+  FClaim->Start(Interfaces(), TClock::now());
+  for (TNameNotice& notice : Flush()) notices.push_back(std::move(notice));
+  return notices;
+}
+
+void TNameService::Run() {
+  pthread_setname_np(pthread_self(), "netbios claims");
+  // The server's address first: a host name may take the host resolver a while.
+  std::uint32_t server = 0;
+  std::vector<TNameNotice> notices;
+  if (!FConfig.server.empty()) {
+    if (const auto address = WinsServerAddress(FConfig.server, kHostResolveTime)) {
+      server = *address;
+    } else {
+      TNameNotice notice;
+      notice.kind = TNameNotice::TKind::ServerUnknown;
+      notice.server = FConfig.server;
+      notices.push_back(notice);
+    }
+  }
+  std::unique_lock<std::mutex> guard(FLock);
+  if (FStop) return;
+  notices = StartClaim(server, std::move(notices));
+  for (;;) {
+    guard.unlock();
+    Tell(notices);
+    guard.lock();
+    if (FStop) return;
+    // Asleep until the next deadline, or until a packet moves it; with none,
+    // until the end.
+    if (const auto next = FClaim->NextDeadline()) {
+      FChanged.wait_until(guard, *next);
+    } else {
+      FChanged.wait(guard);
+    }
+    if (FStop) return;
+    FClaim->Tick(TClock::now());
+    notices = Flush();
+  }
+}
+
+bool TNameService::TakeNamePacket(std::string_view packet, const TPacketSource& from) {
+  std::vector<TNameNotice> notices;
+  bool taken = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (!FClaim || FPorts == nullptr) return false;
+    const TClock::time_point now = TClock::now();
+    if (FTicksOnPackets) FClaim->Tick(now);
+    taken = FClaim->Take(packet, from.address, from.port, IsOwnAddress(Interfaces(), from.address),
+                         now);
+    notices = Flush();
+  }
+  FChanged.notify_all();
+  Tell(notices);
+  return taken;
+}
+
+bool TNameService::Holds(const NetBiosName& name) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FClaim && FClaim->Holds(name);
+}
+
+std::vector<TNameNotice> TNameService::Flush() {
+  for (const TNameClaim::TSend& send : FClaim->TakeSends()) {
+    if (FPorts != nullptr) FPorts->SendNamePacket(send.packet, send.address, send.port);
+  }
+  return FClaim->TakeNotices();
+}
+
+void TNameService::Tell(const std::vector<TNameNotice>& notices) const {
+  if (!FConfig.notice) return;
+  for (const TNameNotice& notice : notices) FConfig.notice(notice);
+}
+
+void TNameService::Stopping() {
+  std::unique_lock<std::mutex> guard(FLock);
+  if (!FClaim || FReleased || FPorts == nullptr) return;
+  FReleased = true;
+  FClaim->Release(TClock::now());
+  Flush();
+  // The server answers each release (TakeNamePacket sees it); nothing else is
+  // waited for at the end.
+  const TClock::time_point end = TClock::now() + FConfig.timers.releaseWait;
+  while (FClaim->Releasing()) {
+    const TClock::time_point next = std::min(FClaim->NextDeadline().value_or(end), end);
+    FChanged.wait_until(guard, next);
+    const TClock::time_point now = TClock::now();
+    if (now >= end) break;
+    FClaim->Tick(now);
+    Flush();
+  }
+}
+
+void TNameService::Stopped() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    // Released without waiting when the holder gave no last word.
+    if (FClaim && !FReleased && FPorts != nullptr) {
+      FReleased = true;
+      FClaim->Release(TClock::now());
+      Flush();
+    }
+    FPorts = nullptr;
+    FStop = true;
+    thread = std::move(FThread);
+  }
+  FChanged.notify_all();
+  if (thread.joinable()) thread.join();
+}
+
+}  // namespace pling::net

@@ -1,0 +1,75 @@
+#pragma once
+// The claiming of this machine's names (name_claim.h) as a service of the
+// process that holds the ports (port_holder.h): it sends from the name service
+// port, takes the packets that belong to the claim, finds the WINS server's
+// address, and keeps a thread of its own that sleeps until the claim's next
+// deadline (none while all is settled: nothing wakes up then). What the user is
+// to be told goes to a callback. At the end every name is released, and the
+// server's answers are waited for a moment.
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "net/name_claim.h"
+#include "net/port_holder.h"
+
+namespace pling::net {
+
+struct TNameServiceConfig {
+  std::vector<TClaimedName> names;
+  // The WINS server as configured: an IPv4 address or a host name (found with
+  // the host's resolver, waiting at most kHostResolveTime); empty: none.
+  std::string server;
+  std::uint16_t port = kNameServicePort;
+  TNameTimers timers;
+  // Called for each notice, on a thread of the holder's or of the service's; it
+  // must not wait.
+  std::function<void(const TNameNotice&)> notice;
+};
+
+class TNameService final : public IHolderService {
+ public:
+  explicit TNameService(TNameServiceConfig config);
+  ~TNameService() override;
+  TNameService(const TNameService&) = delete;
+  TNameService& operator=(const TNameService&) = delete;
+
+  std::string Started(THolderPorts& ports) override;
+  bool TakeNamePacket(std::string_view packet, const TPacketSource& from) override;
+  void Stopping() override;
+  void Stopped() override;
+
+  // Whether this machine answers for `name` (its exact bytes) now: never before
+  // the claim has started, nor after the release.
+  bool Holds(const NetBiosName& name) const;
+
+ private:
+  using TClock = TNameClaim::TClock;
+  // The service's thread: finds the server, starts the claim, ticks at deadlines.
+  void Run();
+  // Makes the claim and starts it, once; the notices to tell. With the lock held.
+  std::vector<TNameNotice> StartClaim(std::uint32_t server, std::vector<TNameNotice> notices);
+  // Sends what the claim queued and takes its notices. With the lock held.
+  std::vector<TNameNotice> Flush();
+  void Tell(const std::vector<TNameNotice>& notices) const;
+  const std::vector<TInterface>& Interfaces();
+
+  const TNameServiceConfig FConfig;
+  mutable std::mutex FLock;
+  std::condition_variable FChanged;  // the claim's deadlines, or the end
+  THolderPorts* FPorts = nullptr;
+  std::optional<TNameClaim> FClaim;
+  bool FStop = false;
+  bool FReleased = false;
+  std::thread FThread;
+  bool FTicksOnPackets = false;  // no thread: deadlines are looked at as packets come
+  std::vector<TInterface> FInterfaces;
+  TClock::time_point FInterfacesRead{};
+};
+
+}  // namespace pling::net
