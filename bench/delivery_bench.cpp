@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "mailslot/lxMailSlot.h"
-#include "platform/event_loop.h"
-#include "platform/main_thread.h"
+#include "runtime/event_loop.h"
+#include "runtime/main_thread.h"
 
 namespace {
 

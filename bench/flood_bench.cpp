@@ -58,7 +58,7 @@
 #include "app/PlingFrmUnit.h"
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
-#include "platform/main_thread.h"
+#include "runtime/main_thread.h"
 #endif
 
 namespace {

@@ -52,7 +52,7 @@
 #include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
-#include "platform/main_thread.h"
+#include "runtime/main_thread.h"
 #include "platform/types.h"
 
 namespace {

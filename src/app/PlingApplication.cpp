@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "app/QtAdapters.h"
-#include "platform/main_thread.h"
+#include "runtime/main_thread.h"
 
 namespace pling::app {
 

@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <utility>
 
-#include "platform/sync_call.h"
+#include "runtime/sync_call.h"
 
 #if defined(__SANITIZE_THREAD__)
 #define PLING_TSAN 1

@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/main_thread.h"
+#include "runtime/main_thread.h"
 
 namespace pling::app {
 

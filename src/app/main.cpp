@@ -12,7 +12,7 @@
 #include "app/QtMainThread.h"
 #include "app/SingleInstance.h"
 #include "platform/VerInfo.h"
-#include "platform/main_thread.h"
+#include "runtime/main_thread.h"
 #include "pling_resources.h"
 #include "qtbridge/FormSizerFilter.h"
 #include "settings/FormSize.h"

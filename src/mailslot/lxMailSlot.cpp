@@ -8,9 +8,9 @@
 
 #include "platform/codepage.h"
 #include "platform/mailslot_service.h"
-#include "platform/main_thread.h"
+#include "runtime/main_thread.h"
 #include "platform/network.h"
-#include "platform/thread_name.h"
+#include "runtime/thread_name.h"
 
 namespace pling::mailslot {
 

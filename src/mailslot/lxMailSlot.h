@@ -17,11 +17,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/component.h"
-#include "platform/event.h"
-#include "platform/exceptions.h"
+#include "runtime/component.h"
+#include "runtime/event.h"
+#include "runtime/exceptions.h"
 #include "platform/mailslot_service.h"
-#include "platform/result.h"
+#include "runtime/result.h"
 #include "platform/types.h"
 
 namespace pling::mailslot {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/result.h"
+#include "runtime/result.h"
 
 namespace pling::mailslot {
 

@@ -1,13 +1,12 @@
 #include "net/name_service.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <random>
 #include <system_error>
 
 #include "net/resolver.h"
 #include "net/wins.h"
+#include "runtime/thread_name.h"
 
 namespace pling::net {
 
@@ -66,7 +65,7 @@ std::vector<TNameNotice> TNameService::StartClaim(std::uint32_t server,
 }
 
 void TNameService::Run() {
-  pthread_setname_np(pthread_self(), "netbios claims");
+  platform::SetThreadName("netbios claims");
   // The server's address first: a host name may take the host resolver a while.
   std::uint32_t server = 0;
   std::vector<TNameNotice> notices;

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -24,6 +23,7 @@
 
 #include "net/interfaces.h"
 #include "net/socket.h"
+#include "runtime/thread_name.h"
 
 namespace pling::net {
 
@@ -225,7 +225,7 @@ struct TPortHolder::TState {
 };
 
 void TPortHolder::TState::Run() {
-  pthread_setname_np(pthread_self(), "netbios ports");
+  platform::SetThreadName("netbios ports");
   const auto [address, length] = HolderAddress();
   std::chrono::milliseconds pause{0};  // before the next attempt
   for (int failures = 0;;) {
@@ -480,7 +480,7 @@ void TPortHolder::TState::ReportLimited(std::uint32_t address) {
 }
 
 void TPortHolder::TState::ServeNames(int names, int stopNames) {
-  pthread_setname_np(pthread_self(), "netbios names");
+  platform::SetThreadName("netbios names");
   TBatchReceiver batch(kNamePacketRoom);
   TInterfaceCache interfaces;
   for (;;) {

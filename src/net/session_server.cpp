@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "net/socket.h"
+#include "runtime/thread_name.h"
 
 namespace pling::net {
 
@@ -256,7 +256,7 @@ struct TSessionServer::TState {
 };
 
 void TSessionServer::TState::Run() {
-  pthread_setname_np(pthread_self(), "session msgs");
+  platform::SetThreadName("session msgs");
   std::array<epoll_event, 32> events{};
   for (;;) {
     const int count = ::epoll_wait(epoll.Get(), events.data(), static_cast<int>(events.size()),

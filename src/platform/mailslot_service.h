@@ -19,8 +19,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/event.h"
 #include "platform/types.h"
+#include "runtime/event.h"
 
 namespace pling::platform {
 

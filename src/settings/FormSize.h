@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/component.h"
+#include "runtime/component.h"
 
 namespace pling::settings {
 

@@ -1,6 +1,6 @@
 #include "settings/IntText.h"
 
-#include "platform/exceptions.h"
+#include "runtime/exceptions.h"
 
 namespace pling::settings {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/exceptions.h"
+#include "runtime/exceptions.h"
 #include "platform/file_error.h"
 #include "platform/hive_parser.h"
 #include "platform/profile.h"

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/component.h"
+#include "runtime/component.h"
 #include "platform/registry.h"
 #include "platform/types.h"
 #include "settings/font.h"

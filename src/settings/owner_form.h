@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/component.h"
+#include "runtime/component.h"
 #include "settings/Placement.h"
 
 namespace pling::settings {

@@ -17,8 +17,8 @@
 #include <functional>
 #include <memory>
 
-#include "platform/component.h"
-#include "platform/exceptions.h"
+#include "runtime/component.h"
+#include "runtime/exceptions.h"
 
 namespace pling::tray {
 

@@ -20,7 +20,7 @@
 #include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
-#include "platform/main_thread.h"
+#include "runtime/main_thread.h"
 #include "private_network.h"
 #include "qtbridge/FormSizerFilter.h"
 #include "settings/Megares.h"

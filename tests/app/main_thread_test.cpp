@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "app_fixture.h"
-#include "platform/event.h"
+#include "runtime/event.h"
 
 namespace pling::testing {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "convert_error.h"
-#include "platform/exceptions.h"
+#include "runtime/exceptions.h"
 #include "settings/Megares.h"
 #include "temp_config.h"
 

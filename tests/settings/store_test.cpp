@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/component.h"
-#include "platform/exceptions.h"
+#include "runtime/component.h"
+#include "runtime/exceptions.h"
 #include "platform/version.h"
 #include "settings/Megares.h"
 #include "settings/owner_form.h"

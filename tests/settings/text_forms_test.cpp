@@ -4,7 +4,7 @@
 #include <string>
 
 #include "convert_error.h"
-#include "platform/exceptions.h"
+#include "runtime/exceptions.h"
 #include "settings/IntText.h"
 #include "settings/Megares.h"
 

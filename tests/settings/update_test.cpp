@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/exceptions.h"
+#include "runtime/exceptions.h"
 #include "settings/Megares.h"
 #include "temp_config.h"
 

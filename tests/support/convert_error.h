@@ -2,7 +2,7 @@
 // The message of the conversion error that an action raises, for tests.
 #include <string>
 
-#include "platform/exceptions.h"
+#include "runtime/exceptions.h"
 
 namespace pling::testing {
 

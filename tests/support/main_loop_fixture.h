@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/event_loop.h"
-#include "platform/main_thread.h"
+#include "runtime/event_loop.h"
+#include "runtime/main_thread.h"
 
 namespace pling::testing {
 

@@ -14,8 +14,8 @@
 #include "cli.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
-#include "platform/event_loop.h"
-#include "platform/main_thread.h"
+#include "runtime/event_loop.h"
+#include "runtime/main_thread.h"
 #include "platform/network.h"
 
 namespace pling::cli {

@@ -5,7 +5,7 @@
 
 #include "cli.h"
 #include "platform/codepage.h"
-#include "platform/exceptions.h"
+#include "runtime/exceptions.h"
 #include "platform/file_error.h"
 #include "platform/network.h"
 #include "platform/paths.h"

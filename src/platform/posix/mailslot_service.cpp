@@ -48,10 +48,10 @@
 #include <utility>
 
 #include "platform/codepage.h"
-#include "platform/event_wait.h"
 #include "platform/identity.h"
 #include "platform/posix/network_transport.h"
-#include "platform/thread_name.h"
+#include "runtime/event_wait.h"
+#include "runtime/thread_name.h"
 
 namespace pling::platform {
 namespace {

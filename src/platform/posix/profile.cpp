@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_cache.h"
 #include "platform/file_error.h"
 #include "platform/paths.h"
 #include "platform/posix/atomic_file.h"
-#include "platform/posix/file_cache.h"
 #include "platform/profile_parser.h"
 
 namespace pling::platform {

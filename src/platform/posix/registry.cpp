@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/file_cache.h"
 #include "platform/file_error.h"
 #include "platform/hive_parser.h"
 #include "platform/paths.h"
 #include "platform/posix/atomic_file.h"
-#include "platform/posix/file_cache.h"
 
 namespace pling::platform {
 namespace {

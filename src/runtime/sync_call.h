@@ -11,7 +11,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/event.h"
+#include "runtime/event.h"
 
 namespace pling::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/event.h"
+#include "runtime/event.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "platform/event_wait.h"
+#include "runtime/event_wait.h"
 
 namespace pling::platform {
 

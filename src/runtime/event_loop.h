@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/event.h"
-#include "platform/main_thread.h"
+#include "runtime/event.h"
+#include "runtime/main_thread.h"
 
 namespace pling::platform {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/event.h"
+#include "runtime/event.h"
 
 namespace pling::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/component.h"
+#include "runtime/component.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/main_thread.h"
+#include "runtime/main_thread.h"
 
 #include <iostream>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "platform/event_loop.h"
+#include "runtime/event_loop.h"
 
 #include <gtest/gtest.h>
 

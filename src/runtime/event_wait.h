@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <span>
 
-#include "platform/event.h"
+#include "runtime/event.h"
 
 namespace pling::platform {
 

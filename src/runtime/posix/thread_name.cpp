@@ -1,4 +1,4 @@
-#include "platform/thread_name.h"
+#include "runtime/thread_name.h"
 
 #include <pthread.h>
 

@@ -1,12 +1,12 @@
-#include "platform/event_loop.h"
+#include "runtime/event_loop.h"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <utility>
 
-#include "platform/event_wait.h"
-#include "platform/sync_call.h"
+#include "runtime/event_wait.h"
+#include "runtime/sync_call.h"
 
 namespace pling::platform {
 
