@@ -34,16 +34,23 @@ bool Taken(TSenderVerdict verdict) {
 }  // namespace
 
 THolderNames::THolderNames(std::string_view computerName, std::string_view userName,
-                           std::string_view workgroup, THolds holdsName)
+                           std::string_view workgroup, THolds holdsName, THolds yieldsName)
     : computer00(NetBiosName::Make(computerName, 0x00)),
       computer03(NetBiosName::Make(computerName, 0x03)),
       user03(NetBiosName::Make(userName, 0x03)),
       workgroup00(NetBiosName::Make(workgroup, 0x00)),
-      holds(std::move(holdsName)) {}
+      holds(std::move(holdsName)),
+      yields(std::move(yieldsName)) {}
 
 bool THolderNames::IsOurs(const NetBiosName& name) const {
   const NetBiosName upper = UpperName(name);
   if (upper == NetBiosName::Broadcast() || upper == workgroup00) return true;
+  return (upper == computer00 || upper == computer03 || upper == user03) && !Yields(upper);
+}
+
+bool THolderNames::Answers(const NetBiosName& name) const {
+  const NetBiosName upper = UpperName(name);
+  if (upper == workgroup00) return true;
   return (upper == computer00 || upper == computer03 || upper == user03) && Holds(upper);
 }
 
@@ -121,7 +128,7 @@ std::optional<TNameReply> THolderReceiver::AnswerNamePacket(
   if (const std::optional<StatusQuery> status = ParseStatusQuery(packet)) {
     // Asked for this machine's names ("*", or one of them): all of them.
     const NetBiosName name = UpperName(status->name);
-    if (name != NetBiosName::Broadcast() && !FNames.IsOurs(name)) return std::nullopt;
+    if (name != NetBiosName::Broadcast() && !FNames.Answers(name)) return std::nullopt;
     answer = BuildStatusAnswer(StatusAnswer{status->id, status->name, FNames.StatusNames()});
   } else if (const std::optional<NameQuery> query = ParseNameQuery(packet)) {
     const NetBiosName name = UpperName(query->name);

@@ -38,17 +38,22 @@ struct THolderNames {
   using THolds = std::function<bool(const NetBiosName& name)>;
   // OEM code page, upper case.
   THolderNames(std::string_view computerName, std::string_view userName, std::string_view workgroup,
-               THolds holds = {});
+               THolds holds = {}, THolds yields = {});
 
   NetBiosName computer00, computer03, user03, workgroup00;
   // [names] Whether this machine holds a name now (name_service.h): one it does
-  // not hold gets no answer, is not listed, and takes no datagram (the
-  // workgroup's datagrams are taken whatever). Empty: it holds all of them.
+  // not hold gets no answer and is not listed. Empty: it holds all of them.
   THolds holds;
   bool Holds(const NetBiosName& name) const { return !holds || holds(name); }
+  // [names] Whether this machine gave a name up to another machine: datagrams
+  // for it are not taken (those for a name still being claimed are). Empty: none.
+  THolds yields;
+  bool Yields(const NetBiosName& name) const { return yields && yields(name); }
 
   // Whether a datagram to `name` (in any case) is for this machine.
   bool IsOurs(const NetBiosName& name) const;
+  // Whether a status query for `name` (in any case) is answered.
+  bool Answers(const NetBiosName& name) const;
   // The names a node status answer lists, the workgroup as a group name.
   std::vector<StatusEntry> StatusNames() const;
 };

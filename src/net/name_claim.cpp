@@ -445,6 +445,12 @@ bool TNameClaim::Holds(const NetBiosName& name) const {
   });
 }
 
+bool TNameClaim::Yields(const NetBiosName& name) const {
+  return std::any_of(FEntries.begin(), FEntries.end(), [&](const TEntry& e) {
+    return e.state == TState::Lost && e.claim.name == name;
+  });
+}
+
 std::vector<TClaimedName> TNameClaim::Held() const {
   std::vector<TClaimedName> held;
   for (const TEntry& entry : FEntries) {

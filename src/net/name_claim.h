@@ -130,9 +130,13 @@ class TNameClaim {
   void Release(TClock::time_point now);
   bool Releasing() const;
 
-  // Whether this machine holds `name` (its exact bytes) now: answers for it and
-  // takes datagrams for it.
+  // Whether this machine holds `name` (its exact bytes) now: answers for it.
   bool Holds(const NetBiosName& name) const;
+  // Whether this machine gave `name` up to another machine that holds it: takes
+  // no datagrams for it. A name still being claimed is not given up, so that a
+  // datagram sent to this machine's address meanwhile (by a sender that knew it
+  // from before a restart or a hand-over of the ports) is not lost.
+  bool Yields(const NetBiosName& name) const;
   // The names held now, in the order they were given.
   std::vector<TClaimedName> Held() const;
 

@@ -122,6 +122,11 @@ bool TNameService::Holds(const NetBiosName& name) const {
   return FClaim && FClaim->Holds(name);
 }
 
+bool TNameService::Yields(const NetBiosName& name) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FClaim && FClaim->Yields(name);
+}
+
 std::vector<TNameNotice> TNameService::Flush() {
   for (const TNameClaim::TSend& send : FClaim->TakeSends()) {
     if (FPorts != nullptr) FPorts->SendNamePacket(send.packet, send.address, send.port);

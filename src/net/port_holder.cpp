@@ -173,7 +173,8 @@ std::string CannotReceive(std::string_view why) {
 struct TPortHolder::TState {
   explicit TState(THolderConfig c)
       : config(std::move(c)),
-        receiver(THolderNames(config.computerName, config.userName, config.workgroup, config.holds),
+        receiver(THolderNames(config.computerName, config.userName, config.workgroup, config.holds,
+                              config.yields),
                  config.limit) {}
 
   const THolderConfig config;

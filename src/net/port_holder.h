@@ -80,6 +80,8 @@ struct THolderConfig {
   std::string workgroup;     // OEM code page, upper case
   // [names] Whether this machine holds a name now (see THolderNames::holds).
   std::function<bool(const NetBiosName& name)> holds;
+  // [names] Whether this machine gave a name up (see THolderNames::yields).
+  std::function<bool(const NetBiosName& name)> yields;
   // Connects to this machine's mailslot of that name (see TMailslotOutbox).
   TMailslotOutbox::TConnect connectLocal;
   // Told of a sender on the network whose datagrams this machine drops because

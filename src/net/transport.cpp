@@ -182,6 +182,7 @@ THolderConfig HolderConfig(const TTransportConfig& config,
   // [names] First, so that the answers to its own look-ups reach it.
   auto holds = [names](const NetBiosName& name) { return names->Holds(name); };
   holder.holds = holds;
+  holder.yields = [names](const NetBiosName& name) { return names->Yields(name); };
   holder.services.push_back(names);
   holder.services.push_back(queries);
   if (config.sessionPort != 0) {

@@ -121,6 +121,32 @@ TEST(HolderReceive, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
   EXPECT_EQ(counts.ignored, 2u);
 }
 
+// A name still being claimed is not answered for, but what is sent to it
+// arrives (a sender may know this machine from before a restart or a hand-over
+// of the ports); a name given up to another machine takes nothing.
+TEST(HolderReceive, ANameBeingClaimedTakesDatagramsAndIsAnsweredOnlyOnceHeld) {
+  bool held = false;
+  bool yielded = false;
+  THolderReceiver receiver(
+      THolderNames(
+          "BOB", "ROOT", "OFFICE", [&held](const NetBiosName&) { return held; },
+          [&yielded](const NetBiosName&) { return yielded; }),
+      TSenderLimit{100, 100, 16});
+  const TPacketSource remote{Ip(10, 1, 2, 50), 137};
+  const TClock::time_point now{};
+  bool report = false;
+  const std::string query = BuildNameQuery(NameQuery{7, false, NetBiosName::Make("BOB", 0x03)});
+  EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
+  EXPECT_FALSE(receiver.AnswerNamePacket(query, remote, kInterfaces));
+  held = true;
+  EXPECT_TRUE(receiver.AnswerNamePacket(query, remote, kInterfaces));
+  EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
+  held = false;
+  yielded = true;
+  EXPECT_FALSE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
+  EXPECT_FALSE(receiver.AnswerNamePacket(query, remote, kInterfaces));
+}
+
 // A mailslot stand-in: an abstract datagram socket that the test reads when it
 // chooses.
 class TSlot {

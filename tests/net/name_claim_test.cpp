@@ -74,6 +74,7 @@ TEST_F(ClaimTest, BroadcastsThreeTimesThenTakesTheNamesAndReleasesThemAtExit) {
   }
   // Not answered for while it is being claimed.
   EXPECT_FALSE(claim.Holds(kBob03));
+  EXPECT_FALSE(claim.Yields(kBob03)) << "nor given up";
   for (int repeat = 1; repeat < 3; ++repeat) {
     claim.Tick(t0 + repeat * 250ms - 1ms);
     EXPECT_TRUE(claim.TakeSends().empty());
@@ -118,6 +119,8 @@ TEST_F(ClaimTest, AHoldersRefusalLeavesTheNameToItAndTheUserIsToldOnceWhenAllIsS
   EXPECT_FALSE(claim.Holds(kBob03));
   EXPECT_FALSE(claim.Holds(kBob00));
   EXPECT_TRUE(claim.Holds(kRoot03));
+  EXPECT_TRUE(claim.Yields(kBob03));
+  EXPECT_FALSE(claim.Yields(kRoot03));
   const std::vector<TNameNotice> notices = claim.TakeNotices();
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].kind, TNameNotice::TKind::Taken);
