@@ -52,8 +52,8 @@
 #include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
-#include "runtime/main_thread.h"
 #include "platform/types.h"
+#include "runtime/main_thread.h"
 
 namespace {
 

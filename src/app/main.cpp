@@ -12,9 +12,9 @@
 #include "app/QtMainThread.h"
 #include "app/SingleInstance.h"
 #include "platform/VerInfo.h"
-#include "runtime/main_thread.h"
 #include "pling_resources.h"
 #include "qtbridge/FormSizerFilter.h"
+#include "runtime/main_thread.h"
 #include "settings/FormSize.h"
 #include "tray/TrayIcon.h"
 

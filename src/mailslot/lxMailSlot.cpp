@@ -8,8 +8,8 @@
 
 #include "platform/codepage.h"
 #include "platform/mailslot_service.h"
-#include "runtime/main_thread.h"
 #include "platform/network.h"
+#include "runtime/main_thread.h"
 #include "runtime/thread_name.h"
 
 namespace pling::mailslot {

@@ -17,12 +17,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/mailslot_service.h"
+#include "platform/types.h"
 #include "runtime/component.h"
 #include "runtime/event.h"
 #include "runtime/exceptions.h"
-#include "platform/mailslot_service.h"
 #include "runtime/result.h"
-#include "platform/types.h"
 
 namespace pling::mailslot {
 

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <utility>
 
-#include "runtime/exceptions.h"
 #include "platform/file_error.h"
 #include "platform/hive_parser.h"
 #include "platform/profile.h"
 #include "platform/profile_parser.h"
 #include "platform/version.h"
+#include "runtime/exceptions.h"
 #include "settings/IntText.h"
 #include "settings/owner_form.h"
 

@@ -10,9 +10,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "runtime/component.h"
 #include "platform/registry.h"
 #include "platform/types.h"
+#include "runtime/component.h"
 #include "settings/font.h"
 
 namespace pling::settings {

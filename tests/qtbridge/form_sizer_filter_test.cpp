@@ -10,10 +10,10 @@
 #include <QWidget>
 #include <memory>
 
-#include "settings/FormSize.h"
-#include "settings/owner_form.h"
 #include "qtbridge/FormSizerFilter.h"
 #include "qtbridge/MulDiv.h"
+#include "settings/FormSize.h"
+#include "settings/owner_form.h"
 
 namespace pling::qtbridge {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/version.h"
 #include "runtime/component.h"
 #include "runtime/exceptions.h"
-#include "platform/version.h"
 #include "settings/Megares.h"
 #include "settings/owner_form.h"
 #include "temp_config.h"

@@ -89,15 +89,6 @@ class FloodTest : public TLanTest {
   }
 };
 
-std::size_t Count(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + needle.size())) {
-    ++count;
-  }
-  return count;
-}
-
 // The number after `key` in mailslot_holder's "counts:" line.
 long Counted(const std::string& output, const std::string& key) {
   const std::size_t line = output.find("counts:");

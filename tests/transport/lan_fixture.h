@@ -43,6 +43,16 @@ inline std::string TestBin() {
   return bin != nullptr ? bin : "build/bin";
 }
 
+// How often `needle` occurs in `text`, without overlaps.
+inline std::size_t Count(const std::string& text, const std::string& needle) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos;
+       at = text.find(needle, at + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
 inline std::string ReadWhole(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;

@@ -13,15 +13,6 @@
 namespace pling::testing {
 namespace {
 
-std::size_t Count(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + needle.size())) {
-    ++count;
-  }
-  return count;
-}
-
 class LanTest : public TLanTest {};
 
 TEST_F(LanTest, DirectWriteFindsTheHostByNameAndReachesOnlyIt) {

@@ -10,15 +10,6 @@
 namespace pling::testing {
 namespace {
 
-std::size_t Count(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + needle.size())) {
-    ++count;
-  }
-  return count;
-}
-
 // The lines of `text` that hold every one of `parts`.
 std::vector<std::string> Lines(const std::string& text, const std::vector<std::string>& parts) {
   std::vector<std::string> found;

@@ -15,15 +15,6 @@
 namespace pling::testing {
 namespace {
 
-std::size_t Count(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + needle.size())) {
-    ++count;
-  }
-  return count;
-}
-
 // TCP port 139 listening (local address any, state 0A) in the process's namespace.
 constexpr const char* kListening139 = "00000000:008B 00000000:0000 0A";
 

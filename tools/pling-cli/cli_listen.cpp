@@ -14,9 +14,9 @@
 #include "cli.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
+#include "platform/network.h"
 #include "runtime/event_loop.h"
 #include "runtime/main_thread.h"
-#include "platform/network.h"
 
 namespace pling::cli {
 

@@ -5,12 +5,12 @@
 
 #include "cli.h"
 #include "platform/codepage.h"
-#include "runtime/exceptions.h"
 #include "platform/file_error.h"
 #include "platform/network.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/version.h"
+#include "runtime/exceptions.h"
 #include "settings/Megares.h"
 
 namespace pling::cli {
