@@ -14,6 +14,7 @@
 
 #include "about/AboutFrmUnit.h"
 #include "app_fixture.h"
+#include "test_program.h"
 
 namespace pling::testing {
 namespace {
@@ -52,10 +53,8 @@ TEST_F(AboutCommandTest, TheStartMenuAndTheLogoOpenTheAboutWindow) {
 
 // Runs the program with `argument` and no display; its status and output.
 std::pair<int, std::string> RunProgram(const char* argument) {
-  const char* bin = std::getenv("PLING_TEST_BIN");
-  if (bin == nullptr) return {-1, {}};
   const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " +
-                              std::string(bin) + "/pling " + argument + " 2>&1";
+                              TestProgram("pling") + " " + argument + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return {-1, {}};
   std::string output;

@@ -21,6 +21,7 @@
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
 #include "private_network.h"
+#include "qt_environment.h"
 #include "qtbridge/FormSizerFilter.h"
 #include "runtime/main_thread.h"
 #include "settings/Megares.h"
@@ -30,14 +31,11 @@
 
 namespace pling::testing {
 
-class AppEnvironment : public ::testing::Environment {
+class AppEnvironment : public QtEnvironment {
  public:
+  AppEnvironment() : QtEnvironment("pling_app_tests") {}
   void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "pling_app_tests";
-    static char* argv[] = {name, nullptr};
-    FApp = std::make_unique<app::TPlingApplication>(argc, argv);
+    QtEnvironment::SetUp();
     QApplication::setApplicationName(QStringLiteral("Pling"));
     QApplication::setQuitOnLastWindowClosed(false);
     app::InstallFontSubstitutions();
@@ -49,11 +47,15 @@ class AppEnvironment : public ::testing::Environment {
     platform::SetMainThread(nullptr);
     FMainThread->Shutdown();
     FMainThread.reset();
-    FApp.reset();
+    QtEnvironment::TearDown();
+  }
+
+ protected:
+  std::unique_ptr<QApplication> MakeApplication(int& argc, char** argv) override {
+    return std::make_unique<app::TPlingApplication>(argc, argv);
   }
 
  private:
-  std::unique_ptr<app::TPlingApplication> FApp;
   std::shared_ptr<app::TQtMainThread> FMainThread;
 };
 

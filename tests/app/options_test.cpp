@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "test_program.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -20,9 +22,7 @@ namespace fs = std::filesystem;
 class ProgramCommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* bin = std::getenv("PLING_TEST_BIN");
-    if (bin == nullptr) GTEST_SKIP() << "PLING_TEST_BIN is not set";
-    FProgram = std::string(bin) + "/pling";
+    FProgram = pling::testing::TestProgram("pling");
     std::string pattern = (fs::temp_directory_path() / "pling-options-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     FDir = pattern;

@@ -14,6 +14,8 @@
 
 #include "app_fixture.h"
 #include "platform/mailslot_service.h"
+#include "test_program.h"
+#include "wait_until.h"
 
 namespace pling::testing {
 namespace {
@@ -22,9 +24,7 @@ class ProgramTest : public AppTest {
  protected:
   // Starts the program on the offscreen platform with the test's settings folder.
   pid_t Launch() {
-    const char* bin = std::getenv("PLING_TEST_BIN");
-    if (bin == nullptr) return -1;
-    const std::string program = std::string(bin) + "/pling";
+    const std::string program = TestProgram("pling");
     // A session of its own: the program of a user who runs one never sees it.
     const std::string runtime = Root() + "/runtime";
     ::mkdir(runtime.c_str(), 0700);
@@ -48,15 +48,6 @@ class ProgramTest : public AppTest {
     if (file == platform::INVALID_HANDLE_VALUE) return false;
     platform::CloseHandle(file);
     return true;
-  }
-
-  static bool WaitUntil(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < end) {
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
   }
 
   static int ExitStatus(pid_t pid) {

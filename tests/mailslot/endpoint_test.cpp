@@ -33,6 +33,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using pling::testing::UniqueName;
 
 // An endpoint that records its events and deliveries.
 class Recorder : public TlxCustomMailSlot {
@@ -52,7 +53,7 @@ class EndpointTest : public testing::MainLoopTest {
  protected:
   void SetUp() override {
     MainLoopTest::SetUp();
-    FSlot = UniqueSlot("ep");
+    FSlot = UniqueName("ep");
     // Reader threads of earlier tests end on their own; count from none.
     ASSERT_TRUE(PumpUntil([] { return TlxMailSlotWaitThread::RunningCount() == 0; }));
   }
@@ -120,7 +121,7 @@ TEST_F(EndpointTest, FailedOpensRaiseTheirTextsAndLeaveTheEndpointClosed) {
   EXPECT_FALSE(bad.Active());
 
   // A reopen that fails ends closed: the old mailslot was closed first.
-  Recorder renamed(nullptr, UniqueSlot("ren"));
+  Recorder renamed(nullptr, UniqueName("ren"));
   renamed.Open();
   EXPECT_EQ(ErrorOf([&] { renamed.SetSlotName(FSlot); }), "Mailslot allready exists");
   EXPECT_FALSE(renamed.Active());

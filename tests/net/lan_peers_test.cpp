@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "test_program.h"
+
 namespace {
 
 struct LanRun {
@@ -41,8 +43,7 @@ LanRun RunCommand(const std::string& command) {
 }
 
 LanRun RunOnLan(const std::string& script) {
-  const char* bin = std::getenv("PLING_TEST_BIN");
-  const std::string tool = std::string(bin != nullptr ? bin : ".") + "/netbios_tool";
+  const std::string tool = pling::testing::TestProgram("netbios_tool");
   return RunCommand("NETBIOS_TOOL='" + tool + "' '" + PLING_NETNS_LAN +
                     "' --hosts 2 --outside --timeout 60 -- sh '" + PLING_NET_SCRIPTS + "/" +
                     script + "' 2>&1");

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "files.h"
 #include "platform/codepage.h"
 #include "platform/identity.h"
 
@@ -22,9 +23,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A slot name of this test program that no other test uses.
 std::string UniqueName(const std::string& stem) {
-  static std::atomic<int> counter{0};
-  return "svc" + stem + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+  return pling::testing::UniqueName("svc" + stem);
 }
 
 std::string LocalPath(const std::string& name) {

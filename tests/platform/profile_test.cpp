@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
@@ -38,11 +37,6 @@ class ProfileTest : public pling::testing::TempConfigTest {
   static void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
   }
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
   static std::string Read(const std::string& section, const std::string& key,
                           const std::string& file, const std::string& fallback = "<none>") {
     char buffer[1024];
@@ -116,7 +110,7 @@ TEST_F(ProfileTest, WriteKeepsEveryOtherLineByteForByte) {
   ASSERT_TRUE(WritePrivateProfileString("Receivers", "NAME1", "BOB-", file));
   ASSERT_TRUE(WritePrivateProfileString("TPlingFrm", "Left", "-30", file));
 
-  EXPECT_EQ(ReadFile(file),
+  EXPECT_EQ(FileText(file),
             "; settings of the messenger\r\n"
             "\r\n"
             "[Settings]\r\n"
@@ -148,9 +142,9 @@ TEST_F(ProfileTest, KeepsLineFeedFilesAndAppendsToAnUnterminatedLastLine) {
   const std::string file = Path("lf.ini");
   WriteFile(file, "[A]\nx=1");
   ASSERT_TRUE(WritePrivateProfileString("A", "y", "2", file));
-  EXPECT_EQ(ReadFile(file), "[A]\nx=1\ny=2\n");
+  EXPECT_EQ(FileText(file), "[A]\nx=1\ny=2\n");
   ASSERT_TRUE(WritePrivateProfileString("A", "x", "", file));
-  EXPECT_EQ(ReadFile(file), "[A]\nx=\ny=2\n");
+  EXPECT_EQ(FileText(file), "[A]\nx=\ny=2\n");
   EXPECT_EQ(Read("A", "x", file), "");
 }
 
@@ -159,13 +153,13 @@ TEST_F(ProfileTest, NameWithoutFolderLivesInTheWindowsDirectory) {
   ASSERT_TRUE(WritePrivateProfileString("Settings", "Split", "89", "Pling"));
   const std::string expected = WindowsDirectory() + "/Pling";
   EXPECT_EQ(expected, Root() + "/pling/Pling");
-  EXPECT_EQ(ReadFile(expected), "[Settings]\nSplit=89\n");
+  EXPECT_EQ(FileText(expected), "[Settings]\nSplit=89\n");
   EXPECT_EQ(Read("Settings", "Split", "Pling"), "89");
 
   // A path with a folder is used as given, folders created as needed.
   const std::string nested = Path("a/b/c.ini");
   ASSERT_TRUE(WritePrivateProfileString("S", "K", "V", nested));
-  EXPECT_EQ(ReadFile(nested), "[S]\nK=V\n");
+  EXPECT_EQ(FileText(nested), "[S]\nK=V\n");
 }
 
 TEST_F(ProfileTest, WritingThroughASymbolicLinkKeepsTheLink) {
@@ -175,7 +169,7 @@ TEST_F(ProfileTest, WritingThroughASymbolicLinkKeepsTheLink) {
   fs::create_symlink(real, link);
   ASSERT_TRUE(WritePrivateProfileString("S", "K", "new", link));
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadFile(real), "[S]\nK=new\n");
+  EXPECT_EQ(FileText(real), "[S]\nK=new\n");
 }
 
 TEST_F(ProfileTest, OnlyRegularFilesAreReadOrReplaced) {
@@ -212,10 +206,10 @@ TEST_F(ProfileTest, RefusesLineBreaksAndNamesThatWouldReadAsOtherLines) {
     EXPECT_FALSE(WritePrivateProfileString(section, key, value, file)) << key << "=" << value;
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   }
-  EXPECT_EQ(ReadFile(file), before);
+  EXPECT_EQ(FileText(file), before);
   // A NUL ends the text, as it ends a C string.
   ASSERT_TRUE(WritePrivateProfileString("S", "K", std::string("new\0tail", 8), file));
-  EXPECT_EQ(ReadFile(file), "[S]\r\nK=new\r\n");
+  EXPECT_EQ(FileText(file), "[S]\r\nK=new\r\n");
 }
 
 TEST_F(ProfileTest, FailedWriteReportsFalseAndLeavesTheFileAlone) {
@@ -232,7 +226,7 @@ TEST_F(ProfileTest, FailedWriteReportsFalseAndLeavesTheFileAlone) {
   SetLastError(ERROR_SUCCESS);
   EXPECT_FALSE(WritePrivateProfileString("S", "K", "new", file));
   EXPECT_NE(GetLastError(), ERROR_SUCCESS);
-  EXPECT_EQ(ReadFile(file), "[S]\nK=old\n");
+  EXPECT_EQ(FileText(file), "[S]\nK=old\n");
 
   // A file made read-only is not replaced, though its folder would allow it.
   const std::string readOnly = Path("readonly.ini");
@@ -240,7 +234,7 @@ TEST_F(ProfileTest, FailedWriteReportsFalseAndLeavesTheFileAlone) {
   ::chmod(readOnly.c_str(), 0444);
   EXPECT_FALSE(WritePrivateProfileString("S", "K", "new", readOnly));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ReadFile(readOnly), "[S]\nK=old\n");
+  EXPECT_EQ(FileText(readOnly), "[S]\nK=old\n");
 
   if (::geteuid() != 0) {  // the superuser writes into read-only folders
     const std::string folder = Path("readonly");
@@ -250,7 +244,7 @@ TEST_F(ProfileTest, FailedWriteReportsFalseAndLeavesTheFileAlone) {
     EXPECT_FALSE(WritePrivateProfileString("S", "K", "new", folder + "/p.ini"));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     ::chmod(folder.c_str(), 0700);
-    EXPECT_EQ(ReadFile(folder + "/p.ini"), "[S]\nK=old\n");
+    EXPECT_EQ(FileText(folder + "/p.ini"), "[S]\nK=old\n");
   }
 }
 
@@ -274,7 +268,7 @@ TEST_F(ProfileTest, ASectionWithoutItsBracketCostsOnlyItself) {
                        "it is"}));
   // A write into the section lands below its header; the other lines stay.
   ASSERT_TRUE(WritePrivateProfileString("Settings", "Split", "90", file));
-  EXPECT_EQ(ReadFile(file),
+  EXPECT_EQ(FileText(file),
             "[Receivers]\nNAME0=Bob+\n[Settings\nSplit=90\ngarbage\n; note\n[Other]\nK=v\n");
   // A file that cannot be read is told as such.
   ::mkdir(Path("folder.ini").c_str(), 0700);
@@ -334,7 +328,7 @@ TEST_F(ProfileTest, ReadsSeeEveryChangeOfTheFile) {
   // A write by another program between two writes of this one is kept.
   WriteFile(file, "[S]\nK=44\nOther=x\n");
   ASSERT_TRUE(WritePrivateProfileString("S", "K", "55", file));
-  EXPECT_EQ(ReadFile(file), "[S]\nK=55\nOther=x\n");
+  EXPECT_EQ(FileText(file), "[S]\nK=55\nOther=x\n");
 }
 
 TEST_F(ProfileTest, ManyValuesAreWrittenInOneReplacement) {
@@ -352,15 +346,15 @@ TEST_F(ProfileTest, ManyValuesAreWrittenInOneReplacement) {
   EXPECT_EQ(Read("Receivers", "NAME0", file), "FIRST");
   EXPECT_EQ(Read("Receivers", "NAME299", file), "R299");
   EXPECT_EQ(Read("Settings", "Split", file), "89");
-  EXPECT_EQ(ReadFile(file).rfind("; kept\n[Receivers]\nNAME0=FIRST\nNAME1=R1\n", 0), 0u);
+  EXPECT_EQ(FileText(file).rfind("; kept\n[Receivers]\nNAME0=FIRST\nNAME1=R1\n", 0), 0u);
 
   // One bad entry: nothing is written.
-  const std::string text = ReadFile(file);
+  const std::string text = FileText(file);
   values = {{"Settings", "Split", "1"}, {"Settings", "Bad", "two\nlines"}};
   SetLastError(ERROR_SUCCESS);
   EXPECT_FALSE(WritePrivateProfileStrings(values, file));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(ReadFile(file), text);
+  EXPECT_EQ(FileText(file), text);
 
   // A failure names the file and the cause.
   ::chmod(file.c_str(), 0444);

@@ -8,9 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <string>
 
@@ -88,11 +86,6 @@ class SettingsDurabilityTest : public pling::testing::TempConfigTest {
     return value == Value(i, fill) ? i : -1;
   }
 
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
   static std::string ReadProfile(const std::string& section, const std::string& key) {
     char buffer[1024];
     const DWORD count = GetPrivateProfileString(section, key, "<none>", buffer, 1024, "Pling");
@@ -147,7 +140,7 @@ TEST_F(SettingsDurabilityTest, KilledRegistryWriterLeavesTheOldOrTheNewValue) {
       },
       [] {
         // The file is whole: exactly as this program writes it.
-        const std::string text = ReadFile(RegistryHivePath());
+        const std::string text = FileText(RegistryHivePath());
         EXPECT_EQ(SerializeHive(ParseHive(text)), text);
         for (int k = 0; k < 10; ++k) {
           EXPECT_EQ(QueryHive("Corvid\\Pling\\A\\K" + std::to_string(k)), "a");

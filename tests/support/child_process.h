@@ -1,37 +1,19 @@
 #pragma once
-// Programs of this build run from the tests: where they are, and a child process
-// with its standard streams on pipes.
+// A child process with its standard streams on pipes, for the tests that run
+// this build's programs (test_program.h says where they are).
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "test_program.h"
+#include "wait_until.h"
+
 namespace pling::testing {
-
-// The program `name` of this build: in PLING_TEST_BIN, which CTest sets, or in
-// build/bin when a test program is run by hand from the source folder.
-inline std::string TestProgram(const char* name) {
-  const char* bin = std::getenv("PLING_TEST_BIN");
-  return std::string(bin != nullptr ? bin : "build/bin") + "/" + name;
-}
-
-// Asks `done` every 10 ms until it holds or `timeout` has passed; whether it held.
-inline bool WaitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
 
 // A running program with its standard streams on pipes; killed when it is still
 // running at the end.

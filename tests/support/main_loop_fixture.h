@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "files.h"
 #include "runtime/event_loop.h"
 #include "runtime/main_thread.h"
 
@@ -34,12 +35,6 @@ class MainLoopTest : public ::testing::Test {
     const auto end = std::chrono::steady_clock::now() + period;
     while (std::chrono::steady_clock::now() < end)
       FLoop->ProcessEvents(std::chrono::milliseconds(5));
-  }
-
-  // A slot name no other test process uses.
-  static std::string UniqueSlot(const std::string& stem) {
-    static int counter = 0;
-    return stem + std::to_string(getpid()) + "_" + std::to_string(++counter);
   }
 
   std::shared_ptr<platform::TEventLoop> FLoop;

@@ -2,6 +2,7 @@
 // One application object for the whole test program, on the offscreen platform
 // unless the environment chose another. A test program registers it once:
 //   PLING_QT_TEST_ENVIRONMENT("pling_qtbridge_tests");
+// or registers a subclass that makes an application of its own.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,11 +15,18 @@ class QtEnvironment : public ::testing::Environment {
  public:
   explicit QtEnvironment(const char* programName) : FName(programName) {}
   void SetUp() override {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     FArgv[0] = FName.data();
-    FApp = std::make_unique<QApplication>(FArgc, FArgv);
+    FApp = MakeApplication(FArgc, FArgv);
   }
   void TearDown() override { FApp.reset(); }
+
+ protected:
+  // The application object; Qt keeps `argc` and `argv`, which live as long as
+  // this environment.
+  virtual std::unique_ptr<QApplication> MakeApplication(int& argc, char** argv) {
+    return std::make_unique<QApplication>(argc, argv);
+  }
 
  private:
   std::string FName;

@@ -5,10 +5,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
+
+#include "files.h"
 
 namespace pling::testing {
 
@@ -40,8 +40,7 @@ class TempConfigTest : public ::testing::Test {
   std::filesystem::path HivePath() const { return ConfigDir() / "registry.reg"; }
 
   static std::string FileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return ::pling::testing::FileText(path);
   }
 
   // Whether anything at all was written into the configuration folder.

@@ -117,7 +117,7 @@ TEST_F(FloodTest, AMailslotThatTakesNoMoreLosesTheFloodAtOnceAndNamesAreStillAns
               0);
     sources += (sources.empty() ? "" : ",") + Address(extra);
   }
-  TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder other");
+  TChild& holder = Start(2, "bob", TestBinDir() + "/mailslot_holder other");
   ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
   ASSERT_TRUE(WaitForTable(holder.Pid(), "udp", ":0089 "));
   std::ofstream(Dir() + "/stuck.py") << kStuckReader;
@@ -147,7 +147,7 @@ TEST_F(FloodTest, AnotherHostsMessagesArriveWhileOneFloodsWhichIsLimitedAndNamed
   WriteScripts();
   // The ports held by one process, the messenger mailslot by another: the holder
   // hands the messages over.
-  TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder other");
+  TChild& holder = Start(2, "bob", TestBinDir() + "/mailslot_holder other");
   ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
   TChild& bob = Start(2, "bob", Cli() + " listen");
   ASSERT_TRUE(WaitForMessenger(bob.Pid()));

@@ -34,14 +34,12 @@
 #include <thread>
 #include <vector>
 
+#include "files.h"
+#include "test_program.h"
+
 namespace pling::testing {
 
 using namespace std::chrono_literals;
-
-inline std::string TestBin() {
-  const char* bin = std::getenv("PLING_TEST_BIN");
-  return bin != nullptr ? bin : "build/bin";
-}
 
 // How often `needle` occurs in `text`, without overlaps.
 inline std::size_t Count(const std::string& text, const std::string& needle) {
@@ -51,13 +49,6 @@ inline std::size_t Count(const std::string& text, const std::string& needle) {
     ++count;
   }
   return count;
-}
-
-inline std::string ReadWhole(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 inline int Shell(const std::string& command) {
@@ -90,7 +81,7 @@ class TChild {
   TChild& operator=(const TChild&) = delete;
 
   pid_t Pid() const { return FPid; }
-  std::string Output() const { return ReadWhole(FOut); }
+  std::string Output() const { return FileText(FOut); }
 
   // The exit status, or -1 (and the program killed) when it did not end in time.
   int Wait(std::chrono::milliseconds timeout) {
@@ -335,7 +326,7 @@ class TLanTest : public ::testing::Test {
   std::string Passwd(const std::string& name) const {
     const std::string path = FDir + "/passwd-" + name;
     if (!std::filesystem::exists(path)) {
-      std::istringstream lines(ReadWhole("/etc/passwd"));
+      std::istringstream lines(FileText("/etc/passwd"));
       std::ofstream out(path);
       for (std::string line; std::getline(lines, line);) {
         const std::size_t user = line.find(':');
@@ -372,7 +363,7 @@ class TLanTest : public ::testing::Test {
                            std::chrono::milliseconds timeout = 10s) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < end) {
-      if (ReadWhole("/proc/" + std::to_string(pid) + "/net/" + table).find(needle) !=
+      if (FileText("/proc/" + std::to_string(pid) + "/net/" + table).find(needle) !=
           std::string::npos) {
         return true;
       }
@@ -388,11 +379,11 @@ class TLanTest : public ::testing::Test {
   }
   // Port 138 bound in the namespace ("0000:008A" in hex, local address any).
   static bool PortsHeld(pid_t pid) {
-    return ReadWhole("/proc/" + std::to_string(pid) + "/net/udp").find(":008A ") !=
+    return FileText("/proc/" + std::to_string(pid) + "/net/udp").find(":008A ") !=
            std::string::npos;
   }
 
-  std::string Cli() const { return TestBin() + "/pling-cli"; }
+  std::string Cli() const { return TestProgram("pling-cli"); }
 
  private:
   TLanReaper FReaper;

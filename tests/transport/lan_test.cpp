@@ -56,9 +56,10 @@ TEST_F(LanTest, WriteToAnAddressGoesToANameTheHostThereHolds) {
   EXPECT_EQ(bob.Output(), "ALICE to " + Address(2) + " : hello by address\n");
 
   // A process that holds the ports asks from them, and the answer reaches it there.
-  TChild& receiver = Start(2, "bob", TestBin() + "/mailslot_holder messngr");
+  TChild& receiver = Start(2, "bob", TestBinDir() + "/mailslot_holder messngr");
   ASSERT_TRUE(WaitForMessenger(receiver.Pid()));
-  TChild& writer = Start(1, "alice", TestBin() + "/mailslot_holder other " + Address(2) + " Hi!");
+  TChild& writer =
+      Start(1, "alice", TestBinDir() + "/mailslot_holder other " + Address(2) + " Hi!");
   EXPECT_TRUE(writer.WaitForOutput("sent: "));
   EXPECT_NE(writer.Output().find("sent: yes"), std::string::npos) << writer.Output();
   EXPECT_TRUE(receiver.WaitForOutput("message: Hi!\n")) << receiver.Output();
@@ -117,7 +118,7 @@ TEST_F(LanTest, BothDirectionsAtOnce) {
 TEST_F(LanTest, SecondProcessReceivesThroughTheHolderAndTakesOverWhenItEnds) {
   PLING_MAKE_LAN(2);
   // The first process to open a mailslot on BOB holds the ports.
-  TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder other");
+  TChild& holder = Start(2, "bob", TestBinDir() + "/mailslot_holder other");
   ASSERT_TRUE(WaitForTable(holder.Pid(), "unix", "@mailslot\\OTHER"));
   ASSERT_TRUE(WaitForTable(holder.Pid(), "udp", ":008A "));
   TChild& listener = Start(2, "bob", Cli() + " listen");
@@ -175,7 +176,7 @@ TEST_F(LanTest, AHolderInTheWayHoldsUpNoOpeningAndIsTakenOverWhenItGoes) {
     SCOPED_TRACE(mode);
     TChild& squatter = Start(2, "bob", "python3 " + Dir() + "/squatter.py " + mode);
     ASSERT_TRUE(squatter.WaitForOutput("bound\n")) << squatter.Output();
-    TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder messngr");
+    TChild& holder = Start(2, "bob", TestBinDir() + "/mailslot_holder messngr");
     // The opening is done at once, as one that waits for the holder.
     ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
     if (mode == "turnaway") {
@@ -195,7 +196,7 @@ TEST_F(LanTest, AHolderInTheWayHoldsUpNoOpeningAndIsTakenOverWhenItGoes) {
 
 // Reads utime + stime of a process, in clock ticks.
 long CpuTicks(pid_t pid) {
-  std::string stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat = FileText("/proc/" + std::to_string(pid) + "/stat");
   std::istringstream fields(stat.substr(stat.rfind(')') + 2));
   std::string field;
   long utime = 0, stime = 0;
@@ -208,7 +209,7 @@ long CpuTicks(pid_t pid) {
 
 TEST_F(LanTest, HolderOutOfFileDescriptorsIdlesUntilAWaiterGoes) {
   PLING_MAKE_LAN(2);
-  TChild& holder = Start(2, "bob", TestBin() + "/mailslot_holder messngr");
+  TChild& holder = Start(2, "bob", TestBinDir() + "/mailslot_holder messngr");
   ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
   ASSERT_TRUE(WaitForTable(holder.Pid(), "udp", ":008A "));
   // Room for two waiters more; twenty come.
@@ -236,7 +237,7 @@ time.sleep(60)
   waiters.Stop();
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob still served"), 0);
   EXPECT_TRUE(holder.WaitForOutput("message: ALICE")) << holder.Output();
-  TChild& next = Start(2, "bob", TestBin() + "/mailslot_holder other");
+  TChild& next = Start(2, "bob", TestBinDir() + "/mailslot_holder other");
   ASSERT_TRUE(next.WaitForOutput("problem: \n")) << next.Output();
   EXPECT_EQ(holder.Stop(), 0);
   EXPECT_TRUE(WaitForTable(next.Pid(), "udp", ":008A "));
@@ -432,7 +433,7 @@ while True:
   // From a port of its own, as a process without the ports sends, it finds nobody.
   EXPECT_EQ(Run(1, "alice", Cli() + " send oldpeer not found"), 1);
   // The process that holds the ports asks from 137 and gets through.
-  TChild& holder = Start(1, "alice", TestBin() + "/mailslot_holder other oldpeer Hello!");
+  TChild& holder = Start(1, "alice", TestBinDir() + "/mailslot_holder other oldpeer Hello!");
   bool sent = false;
   for (int i = 0; i < 500 && !sent; ++i) {
     std::this_thread::sleep_for(20ms);

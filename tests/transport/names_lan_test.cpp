@@ -82,9 +82,9 @@ class NamesLanTest : public TLanTest {
   // Signals the nmbd whose process id `file` holds, if that process is still an
   // nmbd, and forgets it.
   static void KillNmbd(const std::string& file, int signal) {
-    const std::string pid = ReadWhole(file);
+    const std::string pid = FileText(file);
     if (pid.empty()) return;
-    if (ReadWhole("/proc/" + std::to_string(std::stoi(pid)) + "/comm") == "nmbd\n") {
+    if (FileText("/proc/" + std::to_string(std::stoi(pid)) + "/comm") == "nmbd\n") {
       kill(std::stoi(pid), signal);
     }
     std::filesystem::remove(file);

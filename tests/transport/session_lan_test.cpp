@@ -101,7 +101,7 @@ class TSambaHost {
   }
   // The daemon's pid, from its pid file (0 while there is none).
   pid_t Pid(const std::string& daemon) const {
-    const std::string text = ReadWhole(FDir + "/" + daemon + ".pid");
+    const std::string text = FileText(FDir + "/" + daemon + ".pid");
     return text.empty() ? 0 : static_cast<pid_t>(std::stol(text));
   }
   bool WaitForPid(const std::string& daemon) const {
@@ -114,9 +114,9 @@ class TSambaHost {
     for (int i = 0; i < 250 && kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(20ms);
     kill(pid, SIGKILL);
   }
-  std::string Messages() const { return ReadWhole(FDir + "/messages/all"); }
+  std::string Messages() const { return FileText(FDir + "/messages/all"); }
   std::string Output(const std::string& daemon) const {
-    return ReadWhole(FDir + "/" + daemon + ".out");
+    return FileText(FDir + "/" + daemon + ".out");
   }
 
  private:

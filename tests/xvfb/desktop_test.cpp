@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "wait_until.h"
 #include "xvfb_support.h"
 
 namespace {
@@ -98,14 +99,7 @@ class XvfbDesktop : public ::testing::Test {
     return std::make_unique<Child>(argv, FEnv, FRoot / (name + "-" + std::to_string(++FRuns)));
   }
   Finished Command(const std::vector<std::string>& argv, std::chrono::milliseconds limit = 15s) {
-    const fs::path out = FRoot / ("command-" + std::to_string(++FRuns) + ".out");
-    Child child(argv, FEnv, out);
-    const std::optional<int> status = child.Wait(limit);
-    if (!status) {
-      child.Signal(SIGKILL);
-      child.Wait(10s);
-    }
-    return {status.value_or(-1), child.Output()};
+    return RunToEnd(argv, FEnv, FRoot / ("command-" + std::to_string(++FRuns) + ".out"), limit);
   }
   static bool WaitForOutput(Child& child, const std::string& text,
                             std::chrono::milliseconds limit = 20s) {
@@ -116,17 +110,14 @@ class XvfbDesktop : public ::testing::Test {
     }
     return true;
   }
-  static bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() >= end) return false;
-      std::this_thread::sleep_for(100ms);
-    }
-    return true;
+  // Asks every 100 ms: each question may start a program of its own.
+  static bool WaitUntil(const std::function<bool()>& done) {
+    return pling::testing::WaitUntil(done, 20s, 100ms);
   }
 
   void Set(const std::string& section, const std::string& key, const std::string& value) {
-    const Finished r = Command({BinDir() + "/pling-cli", "settings", "set", section, key, value});
+    const Finished r =
+        Command({TestBinDir() + "/pling-cli", "settings", "set", section, key, value});
     ASSERT_EQ(r.status, 0) << r.output;
   }
   // The window of the program named Pling, once mapped ("" if it never is).
@@ -164,12 +155,12 @@ class XvfbDesktop : public ::testing::Test {
 TEST_F(XvfbDesktop, OneWindowKeyboardScreenReaderAndNotifications) {
   Set("Settings", "Popup", "0");
   Set("Settings", "Active", "1");
-  auto pling = Start({BinDir() + "/pling"}, "pling");
+  auto pling = Start({TestBinDir() + "/pling"}, "pling");
   const std::string window = WaitForWindow(*pling);
   ASSERT_FALSE(window.empty()) << "no window; output:\n" << pling->Output();
 
   // A second start: the one window comes forward, the second program ends.
-  const Finished second = Command({BinDir() + "/pling"});
+  const Finished second = Command({TestBinDir() + "/pling"});
   EXPECT_EQ(second.status, 0) << second.output;
   const Finished windows =
       Command({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^Pling$"});
@@ -202,8 +193,8 @@ TEST_F(XvfbDesktop, OneWindowKeyboardScreenReaderAndNotifications) {
       {kPython, Script("atspi_probe.py"), "notifications", std::to_string(pling->Pid()), "20"},
       "listener");
   ASSERT_TRUE(WaitForOutput(*listener, "ready")) << listener->Output();
-  EXPECT_EQ(Command({BinDir() + "/pling-cli", "send", "--machine", ".", "--from", "ALICE", "BOB",
-                     "lunch at noon?"})
+  EXPECT_EQ(Command({TestBinDir() + "/pling-cli", "send", "--machine", ".", "--from", "ALICE",
+                     "BOB", "lunch at noon?"})
                 .status,
             0);
   EXPECT_TRUE(WaitForOutput(*listener, "Message from ALICE to BOB: lunch at noon?"))
@@ -213,8 +204,8 @@ TEST_F(XvfbDesktop, OneWindowKeyboardScreenReaderAndNotifications) {
   // Into the notification area; a message there makes one notification.
   EXPECT_EQ(Command({"/usr/bin/xdotool", "windowminimize", window}).status, 0);
   ASSERT_TRUE(WaitUntil([&] { return !Viewable(window); })) << "the window did not go";
-  EXPECT_EQ(Command({BinDir() + "/pling-cli", "send", "--machine", ".", "--from", "CAROL", "BOB",
-                     "are you there?"})
+  EXPECT_EQ(Command({TestBinDir() + "/pling-cli", "send", "--machine", ".", "--from", "CAROL",
+                     "BOB", "are you there?"})
                 .status,
             0);
   ASSERT_TRUE(WaitUntil([&] { return !NotifyCalls().empty(); }))
@@ -229,7 +220,7 @@ TEST_F(XvfbDesktop, OneWindowKeyboardScreenReaderAndNotifications) {
   EXPECT_FALSE(Viewable(window)) << "Pop up is off";
 
   // Started again, the program brings its window out of the notification area.
-  EXPECT_EQ(Command({BinDir() + "/pling"}).status, 0);
+  EXPECT_EQ(Command({TestBinDir() + "/pling"}).status, 0);
   EXPECT_TRUE(WaitUntil([&] { return Viewable(window); })) << "the window stayed in the tray";
 
   pling->Signal(SIGTERM);

@@ -58,31 +58,25 @@ class XvfbSession : public ::testing::Test {
 
   // Runs a short command to its end, killing it after the limit (status -1 then).
   Finished Command(const std::vector<std::string>& argv, std::chrono::milliseconds limit = 15s) {
-    const fs::path out = FRoot / ("command-" + std::to_string(++FRuns) + ".out");
-    Child child(argv, FEnv, out);
-    const std::optional<int> status = child.Wait(limit);
-    if (!status) {
-      child.Signal(SIGKILL);
-      child.Wait(10s);
-    }
-    return {status.value_or(-1), child.Output()};
+    return RunToEnd(argv, FEnv, FRoot / ("command-" + std::to_string(++FRuns) + ".out"), limit);
   }
 
   std::string Get(const std::string& section, const std::string& key) {
-    const Finished r = Command({BinDir() + "/pling-cli", "settings", "get", section, key});
+    const Finished r = Command({TestBinDir() + "/pling-cli", "settings", "get", section, key});
     EXPECT_EQ(r.status, 0) << section << "/" << key << ": " << r.output;
     std::string value = r.output;
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
     return value;
   }
   void Set(const std::string& section, const std::string& key, const std::string& value) {
-    const Finished r = Command({BinDir() + "/pling-cli", "settings", "set", section, key, value});
+    const Finished r =
+        Command({TestBinDir() + "/pling-cli", "settings", "set", section, key, value});
     ASSERT_EQ(r.status, 0) << section << "/" << key << ": " << r.output;
   }
 
   std::unique_ptr<Child> StartPling() {
     const fs::path out = FRoot / ("pling-" + std::to_string(++FRuns) + ".out");
-    return std::make_unique<Child>(std::vector<std::string>{BinDir() + "/pling"}, FEnv, out);
+    return std::make_unique<Child>(std::vector<std::string>{TestBinDir() + "/pling"}, FEnv, out);
   }
 
   // The main window of the process once it is mapped on the display ("" if it never
@@ -167,7 +161,7 @@ TEST_F(XvfbSession, SecondRunRestoresTheSettingsListensAndSavesThemAgain) {
 
   // "Active" was stored: the program holds the messenger mailslot, so a second
   // listener is refused.
-  const Finished listen = Command({BinDir() + "/pling-cli", "listen"}, 5s);
+  const Finished listen = Command({TestBinDir() + "/pling-cli", "listen"}, 5s);
   EXPECT_EQ(listen.status, 1) << listen.output;
   EXPECT_NE(listen.output.find("Mailslot allready exists"), std::string::npos) << listen.output;
 
@@ -196,7 +190,7 @@ TEST_F(XvfbSession, MessagesFromAndToTheCommandLine) {
   Set("Settings", "Active", "1");
   auto pling = StartPling();
   ASSERT_FALSE(WaitForWindow(*pling).empty()) << "no window; output:\n" << pling->Output();
-  const Finished sent = Command({BinDir() + "/pling-cli", "send", "--machine", ".", "--from",
+  const Finished sent = Command({TestBinDir() + "/pling-cli", "send", "--machine", ".", "--from",
                                  "aLICE", "BOB", "Hello from the command line"});
   ASSERT_EQ(sent.status, 0) << sent.output;
   // The program takes the message while the settings are still its own; give it
@@ -211,7 +205,7 @@ TEST_F(XvfbSession, MessagesFromAndToTheCommandLine) {
   Set("Settings", "Active", "0");
   Set("Receivers", "NAME0", ".+");
   const fs::path heard = FRoot / "listen.out";
-  Child listen({BinDir() + "/pling-cli", "listen", "--count", "1"}, FEnv, heard);
+  Child listen({TestBinDir() + "/pling-cli", "listen", "--count", "1"}, FEnv, heard);
   std::this_thread::sleep_for(300ms);
   ASSERT_TRUE(listen.Running()) << listen.Output();
   pling = StartPling();

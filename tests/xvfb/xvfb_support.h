@@ -10,13 +10,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "files.h"
+#include "test_program.h"
 
 extern char** environ;
 
@@ -24,11 +25,6 @@ namespace pling::testing {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-inline std::string BinDir() {
-  const char* bin = std::getenv("PLING_TEST_BIN");
-  return bin != nullptr ? bin : "build/bin";
-}
 
 // A child process with its own environment, its output going to a file (so that a
 // talkative program never blocks on a full pipe).
@@ -92,10 +88,7 @@ class Child {
   }
   bool Running() { return !Wait(0ms).has_value(); }
 
-  std::string Output() const {
-    std::ifstream in(FOutput, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::string Output() const { return FileText(FOutput); }
 
  private:
   pid_t FPid = -1;
@@ -107,5 +100,19 @@ struct Finished {
   int status;
   std::string output;
 };
+
+// Runs a short command to its end, its output going to `output`; killed after
+// `limit` (status -1 then).
+inline Finished RunToEnd(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& env, const fs::path& output,
+                         std::chrono::milliseconds limit) {
+  Child child(argv, env, output);
+  const std::optional<int> status = child.Wait(limit);
+  if (!status) {
+    child.Signal(SIGKILL);
+    child.Wait(10s);
+  }
+  return {status.value_or(-1), child.Output()};
+}
 
 }  // namespace pling::testing

@@ -1,0 +1,3 @@
+#include "qt_environment.h"
+
+PLING_QT_TEST_ENVIRONMENT("pling_tray_tests");
