@@ -7,8 +7,17 @@
 // argument). GetLastError() gives the matching error code.
 #include <string>
 
+#include "platform/types.h"
+#include "runtime/result.h"
+
 namespace pling::platform {
 
 std::string LastFileErrorText();
+
+// The failure of the settings-file call that has just returned `code` on this
+// thread, taken at once for a result to carry: the code and LastFileErrorText().
+inline TError FileFailure(DWORD code) {
+  return TError{code, LastFileErrorText()};
+}
 
 }  // namespace pling::platform

@@ -6,12 +6,14 @@
 // other sections) as it is and creates file, section and key on demand. A file
 // name without a folder refers to a file in WindowsDirectory(). Every write
 // replaces the file atomically.
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/types.h"
+#include "runtime/result.h"
 
 namespace pling::platform {
 
@@ -38,6 +40,16 @@ struct TProfileValue {
 // processes wrote before. Every entry is checked first: when one could not be
 // written, nothing is and the result is false with ERROR_INVALID_PARAMETER.
 bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::string_view fileName);
+
+// The functions above with their failure carried in the result: the error code
+// and, when the file failed, "<file>: <cause>" (as LastFileErrorText() gives it).
+// ReadProfileValue gives the value, or nothing when the entry or the file is not
+// there (or no file is named); an error only when the file cannot be read.
+TResult<std::optional<std::string>> ReadProfileValue(std::string_view section, std::string_view key,
+                                                     std::string_view fileName);
+TResult<void> WriteProfileValue(std::string_view section, std::string_view key,
+                                std::string_view value, std::string_view fileName);
+TResult<void> WriteProfileValues(std::span<const TProfileValue> values, std::string_view fileName);
 
 // What stands in the way of reading the profile file, for a report at start: why
 // the file cannot be read ("Cannot read <file>: <cause>"), or each line of it that cannot be

@@ -6,12 +6,14 @@
 // and kept Unicode (platform/hive_parser.h). Key names are matched without regard
 // to case in the ANSI code page. The file, or what a link at its place leads to,
 // must be a regular file of at most 64 MiB: anything else is refused, named.
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/types.h"
+#include "runtime/result.h"
 
 namespace pling::platform {
 
@@ -44,6 +46,14 @@ struct TRegValue {
 LONG RegSetValues(HKEY key, std::span<const TRegValue> values);
 // Whether RegSetValue (on a valid handle) takes this subkey path and REG_SZ text.
 bool IsWritableRegValue(std::string_view subKey, std::string_view data);
+
+// RegCreateKey, RegQueryValue and RegSetValues with their failure carried in the
+// result: the error code and, when the hive file failed, "<file>: <cause>" (as
+// LastFileErrorText() gives it). QueryRegValue gives the whole value up to its
+// first NUL, or nothing when the subkey is missing.
+TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey);
+TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey);
+TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values);
 
 // What stands in the way of reading the hive file, for a report at start: why
 // the file cannot be read ("Cannot read <file>: <cause>"), or each line of it that cannot be

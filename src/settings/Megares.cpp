@@ -6,7 +6,6 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/file_error.h"
 #include "platform/hive_parser.h"
 #include "platform/profile.h"
 #include "platform/profile_parser.h"
@@ -21,7 +20,6 @@ namespace {
 
 // Registry key paths and values longer than this cannot be used.
 constexpr std::size_t kRegistryMaxPath = 255;
-constexpr platform::LONG kRegistryBufferSize = 256;
 constexpr platform::DWORD kIniBufferSize = 1024;
 // No text value is longer than the largest settings file (64 MiB).
 constexpr std::size_t kMaxTextSize = std::size_t{64} << 20;
@@ -116,10 +114,9 @@ std::string_view AsCString(std::string_view text) {
 }
 
 // "Unable to write to <name>", with the file and the cause when a file failed.
-std::string WriteErrorText(const std::string& name) {
+std::string WriteErrorText(const std::string& name, const platform::TError& failure) {
   std::string text = "Unable to write to " + name;
-  const std::string cause = platform::LastFileErrorText();
-  if (!cause.empty()) text.append(" (").append(cause).append(")");
+  if (!failure.Text.empty()) text.append(" (").append(failure.Text).append(")");
   return text;
 }
 
@@ -173,8 +170,8 @@ void TIniFile::WritePending() {
     values.push_back(platform::TProfileValue{std::move(write.Section), std::move(write.Key),
                                              std::move(write.Value)});
   }
-  if (!platform::WritePrivateProfileStrings(values, FFileName)) {
-    throw platform::Exception(WriteErrorText(FFileName));
+  if (const auto written = platform::WriteProfileValues(values, FFileName); !written) {
+    throw platform::Exception(WriteErrorText(FFileName, written.Error()));
   }
 }
 
@@ -199,6 +196,23 @@ std::string TIniFile::ReadText(std::string_view section, std::string_view key,
     }
     buffer.assign(std::min(buffer.size() * 4, kMaxTextSize), '\0');
   }
+}
+
+platform::TResult<std::optional<std::string>> TIniFile::TryReadText(std::string_view section,
+                                                                    std::string_view key) const {
+  using TRead = std::optional<std::string>;
+  if (!FPending.Empty()) {
+    if (const std::string* held =
+            FPending.Find(platform::ProfileKeyId(AsCString(section), AsCString(key)))) {
+      return TRead(std::string(platform::ProfileValueAsRead(*held)));
+    }
+  }
+  auto read = platform::ReadProfileValue(section, key, FFileName);
+  // ReadText reads no more than this.
+  if (read && read.Value() && read.Value()->size() >= kMaxTextSize) {
+    read.Value()->resize(kMaxTextSize - 1);
+  }
+  return read;
 }
 
 std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
@@ -227,8 +241,8 @@ void TIniFile::WriteText(std::string_view section, std::string_view key, std::st
     FPending.Put(platform::ProfileKeyId(section, key), section, key, value);
     return;
   }
-  if (!platform::WritePrivateProfileString(section, key, value, FFileName)) {
-    throw platform::Exception(WriteErrorText(FFileName));
+  if (const auto written = platform::WriteProfileValue(section, key, value, FFileName); !written) {
+    throw platform::Exception(WriteErrorText(FFileName, written.Error()));
   }
 }
 
@@ -246,16 +260,14 @@ void TIniFile::WriteInteger(std::string_view section, std::string_view key, std:
 TWindowsRegistry::TWindowsRegistry(std::string company, std::string app)
     : TIniFile(std::string()), FApp(std::move(app)), FCompany(std::move(company)) {
   const std::string path = FCompany + "\\" + FApp;
-  platform::HKEY key = 0;
   if (path.size() > kRegistryMaxPath) {
     FOpenError = "the key path is longer than 255 characters";
-  } else if (const platform::LONG error =
-                 platform::RegCreateKey(platform::HKEY_CLASSES_ROOT, path, &key);
-             error == static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
-    FKey = key;
+  } else if (auto key = platform::CreateRegKey(platform::HKEY_CLASSES_ROOT, path)) {
+    FKey = key.Value();
   } else {
-    FOpenError = platform::LastFileErrorText();
-    if (FOpenError.empty()) FOpenError = "error " + std::to_string(error);
+    FOpenFailure = key.Error();
+    FOpenError = FOpenFailure.Text;
+    if (FOpenError.empty()) FOpenError = "error " + std::to_string(FOpenFailure.Code);
   }
 }
 
@@ -290,39 +302,38 @@ void TWindowsRegistry::WritePending() {
     values.push_back(
         platform::TRegValue{SettingPath(write.Section, write.Key), std::move(write.Value)});
   }
-  if (platform::RegSetValues(FKey, values) !=
-      static_cast<platform::LONG>(platform::ERROR_SUCCESS)) {
-    throw platform::Exception(WriteErrorText(KeyName()));
+  if (const auto written = platform::SetRegValues(FKey, values); !written) {
+    throw platform::Exception(WriteErrorText(KeyName(), written.Error()));
   }
 }
 
 bool TWindowsRegistry::Query(std::string_view section, std::string_view key,
                              std::string& value) const {
-  if (FKey == 0) return false;
+  const auto read = TryReadText(section, key);
+  if (!read || !read.Value()) return false;
+  value = std::move(*read.Value());
+  return true;
+}
+
+platform::TResult<std::optional<std::string>> TWindowsRegistry::TryReadText(
+    std::string_view section, std::string_view key) const {
+  using TRead = std::optional<std::string>;
+  if (FKey == 0) {
+    if (FOpenFailure.Text.empty()) return TRead();
+    return FOpenFailure;
+  }
   const std::string path = SettingPath(section, key);
-  if (path.size() > kRegistryMaxPath) return false;
+  if (path.size() > kRegistryMaxPath) return TRead();
   if (!FPending.Empty()) {
     if (const std::string* held = FPending.Find(platform::HiveKeyId(AsCString(path)))) {
-      value = *held;
-      return true;
+      return TRead(*held);
     }
   }
-  // A value that does not fit the buffer is asked for again with the size the
-  // query reports, so a value of any length reads back whole.
-  std::string buffer(kRegistryBufferSize, '\0');
-  for (;;) {
-    platform::LONG size = static_cast<platform::LONG>(buffer.size());
-    const platform::LONG result = platform::RegQueryValue(FKey, path, buffer.data(), &size);
-    if (result == static_cast<platform::LONG>(platform::ERROR_SUCCESS)) break;
-    if (result != static_cast<platform::LONG>(platform::ERROR_MORE_DATA) ||
-        size <= static_cast<platform::LONG>(buffer.size()) ||
-        static_cast<std::size_t>(size) > kMaxTextSize) {
-      return false;
-    }
-    buffer.assign(static_cast<std::size_t>(size), '\0');
-  }
-  value.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
-  return true;
+  auto read = platform::QueryRegValue(FKey, path);
+  // A failure that concerns no file reads as absent, as ReadText's default does.
+  if (!read && read.Error().Text.empty()) return TRead();
+  if (read.Value() && read.Value()->size() >= kMaxTextSize) return TRead();
+  return read;
 }
 
 std::string TWindowsRegistry::ReadText(std::string_view section, std::string_view key,
@@ -555,6 +566,13 @@ std::string TMegaRegistry::ReadText(std::string_view section, std::string_view k
   if (!FBackEnd) return std::string(defaultValue);
   if (FBackEndKind == bkIni) return FBackEnd->ReadText(section, key, defaultValue);
   return Registry().ReadText(section, key, defaultValue);
+}
+
+platform::TResult<std::optional<std::string>> TMegaRegistry::TryReadText(
+    std::string_view section, std::string_view key) const {
+  if (!FBackEnd) return std::optional<std::string>();
+  if (FBackEndKind == bkIni) return FBackEnd->TryReadText(section, key);
+  return Registry().TryReadText(section, key);
 }
 
 std::int32_t TMegaRegistry::ReadInteger(std::string_view section, std::string_view key,

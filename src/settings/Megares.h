@@ -5,6 +5,7 @@
 // position and size.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -13,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/types.h"
 #include "runtime/component.h"
+#include "runtime/result.h"
 #include "settings/font.h"
 
 namespace pling::settings {
@@ -60,6 +62,10 @@ class TIniFile {
   // The stored text, whole whatever its length, or the default when absent.
   std::string ReadText(std::string_view section, std::string_view key,
                        std::string_view defaultValue) const;
+  // The stored text as ReadText reads it, nothing when absent, or why the file
+  // cannot be read ("<file>: <cause>" in the error's text).
+  platform::TResult<std::optional<std::string>> TryReadText(std::string_view section,
+                                                            std::string_view key) const;
   // An absent, empty or invalid value gives the default; "0x"/"0X" before at
   // least one more character reads as "$" (hexadecimal).
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
@@ -111,6 +117,10 @@ class TWindowsRegistry : public TIniFile {
   // The stored text, whole whatever its length, or the default when absent.
   std::string ReadText(std::string_view section, std::string_view key,
                        std::string_view defaultValue) const;
+  // As TIniFile's, for the hive file; while the key is not open, the failure to
+  // open it when that was the file's, else nothing.
+  platform::TResult<std::optional<std::string>> TryReadText(std::string_view section,
+                                                            std::string_view key) const;
   // An absent value gives the default; a present value that is not valid
   // integer text (an empty one included) raises platform::EConvertError.
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
@@ -143,6 +153,9 @@ class TWindowsRegistry : public TIniFile {
   std::string FCompany;
   platform::HKEY FKey = 0;
   std::string FOpenError;
+  // Why the key could not be opened, with the file's cause in its text when the
+  // file was to blame.
+  platform::TError FOpenFailure;
   bool FWritesLost = false;
 };
 
@@ -213,6 +226,9 @@ class TMegaRegistry : public platform::TComponent {
   // Reads give the default and writes do nothing while the store is closed.
   std::string ReadText(std::string_view section, std::string_view key,
                        std::string_view defaultValue) const;
+  // The back end's TryReadText; nothing while the store is closed.
+  platform::TResult<std::optional<std::string>> TryReadText(std::string_view section,
+                                                            std::string_view key) const;
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
                            std::int32_t defaultValue) const;
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;

@@ -248,6 +248,41 @@ TEST_F(ProfileTest, FailedWriteReportsFalseAndLeavesTheFileAlone) {
   }
 }
 
+// The result-returning forms carry the failure, with the file and its cause, in
+// the result itself: a call in between cannot overwrite it.
+TEST_F(ProfileTest, ResultFormsCarryTheFileAndTheCause) {
+  const std::string file = Path("result.ini");
+  ASSERT_TRUE(WriteProfileValue("S", "K", "\" two words \"", file));
+  const auto read = ReadProfileValue("s", "k", file);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read.Value(), std::optional<std::string>(" two words "));
+  const auto absent = ReadProfileValue("S", "Other", file);
+  ASSERT_TRUE(absent);
+  EXPECT_FALSE(absent.Value().has_value());
+  const auto missing = ReadProfileValue("S", "K", Path("missing.ini"));
+  ASSERT_TRUE(missing);
+  EXPECT_FALSE(missing.Value().has_value());
+
+  const std::string folder = Path("folder.ini");
+  fs::create_directory(folder);
+  const auto failed = ReadProfileValue("S", "K", folder);
+  ASSERT_FALSE(failed);
+  // A successful call on the same thread leaves the failure as it was.
+  ASSERT_TRUE(ReadProfileValue("S", "K", file));
+  EXPECT_EQ(failed.Error().Text, folder + ": is a folder, not a file");
+  EXPECT_NE(failed.Error().Code, ERROR_SUCCESS);
+
+  const std::string readOnly = Path("readonly-result.ini");
+  WriteFile(readOnly, "[S]\nK=old\n");
+  ::chmod(readOnly.c_str(), 0444);
+  const TProfileValue values[] = {{"S", "K", "new"}};
+  const auto written = WriteProfileValues(values, readOnly);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.Error().Code, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(written.Error().Text.rfind(readOnly + ": ", 0), 0u) << written.Error().Text;
+  EXPECT_EQ(FileText(readOnly), "[S]\nK=old\n");
+}
+
 // A section header without its "]" still starts its section, so that its keys do
 // not land in the section before; it and a line that is nothing at all are told by
 // their numbers.

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,10 +22,7 @@ namespace fs = std::filesystem;
 
 class RegistryTest : public pling::testing::TempConfigTest {
  protected:
-  static std::string HiveText() {
-    std::ifstream in(RegistryHivePath(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  static std::string HiveText() { return FileText(RegistryHivePath()); }
   static void SetHiveText(const std::string& text) {
     fs::create_directories(fs::path(RegistryHivePath()).parent_path());
     std::ofstream(RegistryHivePath(), std::ios::binary) << text;
@@ -228,11 +224,7 @@ TEST_F(RegistryTest, ReadsHandEditedFilesAndKeepsWhatItDoesNotUnderstand) {
             "<error " + std::to_string(ERROR_FILE_NOT_FOUND) + ">");
 
   // Every query reads the file afresh.
-  std::string text;
-  {
-    std::ifstream in(RegistryHivePath(), std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string text = HiveText();
   const std::size_t at = text.find("@=\"89\"");
   text.replace(at, 6, "@=\"77\"");
   SetHiveText(text);
@@ -419,6 +411,18 @@ TEST_F(RegistryTest, OnlyRegularFilesAreReadOrReplaced) {
     EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K").rfind("<error", 0), 0u);
     EXPECT_NE(RegSetValue(HKEY_CLASSES_ROOT, "S\\K", REG_SZ, "v"), ERROR_SUCCESS);
     EXPECT_NE(LastFileErrorText().find(what), std::string::npos) << LastFileErrorText();
+    // The result-returning forms carry the same text with the failure.
+    const auto created = CreateRegKey(HKEY_CLASSES_ROOT, "Corvid\\Pling");
+    ASSERT_FALSE(created);
+    EXPECT_EQ(created.Error().Text.rfind(hive + ": ", 0), 0u) << created.Error().Text;
+    EXPECT_NE(created.Error().Text.find(what), std::string::npos) << created.Error().Text;
+    const auto read = QueryRegValue(HKEY_CLASSES_ROOT, "S\\K");
+    ASSERT_FALSE(read);
+    EXPECT_NE(read.Error().Text.find(what), std::string::npos) << read.Error().Text;
+    const TRegValue values[] = {{"S\\K", "v"}};
+    const auto written = SetRegValues(HKEY_CLASSES_ROOT, values);
+    ASSERT_FALSE(written);
+    EXPECT_NE(written.Error().Text.find(what), std::string::npos) << written.Error().Text;
   };
   // Links to devices: neither replaced nor read, no lock file beside them.
   const bool nullLockBefore = fs::exists("/dev/null.lock");

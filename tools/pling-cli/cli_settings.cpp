@@ -5,7 +5,6 @@
 
 #include "cli.h"
 #include "platform/codepage.h"
-#include "platform/file_error.h"
 #include "platform/network.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -115,19 +114,16 @@ int SettingsCommand(const TArgs& args) {
 
   if (action == "get") {
     store.OpenBackEnd();
-    // Two different defaults tell an absent value from a stored one.
-    const std::string value = store.ReadText(section, key, "\x01");
-    if (value == "\x01" && store.ReadText(section, key, "\x02") == "\x02") {
-      // Absent, or the file could not be read: say which.
-      const std::string cause = platform::LastFileErrorText();
-      if (!cause.empty()) {
-        PrintError("cannot read " + args[1] + " " + args[2] + ": " + cause);
-      } else {
-        PrintError(args[1] + " " + args[2] + " is not set");
-      }
+    const auto read = store.TryReadText(section, key);
+    if (!read) {
+      PrintError("cannot read " + args[1] + " " + args[2] + ": " + read.Error().Text);
       return 1;
     }
-    std::printf("%s\n", ToTerminal(value).c_str());
+    if (!read.Value()) {
+      PrintError(args[1] + " " + args[2] + " is not set");
+      return 1;
+    }
+    std::printf("%s\n", ToTerminal(*read.Value()).c_str());
     return 0;
   }
 

@@ -139,6 +139,33 @@ bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::stri
   return true;
 }
 
+TResult<std::optional<std::string>> ReadProfileValue(std::string_view section, std::string_view key,
+                                                     std::string_view fileName) {
+  fileName = AsCString(fileName);
+  if (fileName.empty()) return std::optional<std::string>();
+  ClearFileError();
+  FileCache<ParsedProfile>::Entry file;
+  if (const int error = gProfileCache.Load(ProfilePath(fileName), ParseProfile, file)) {
+    return FileFailure(FileErrorFromErrno(error));
+  }
+  if (!file.exists) return std::optional<std::string>();
+  if (auto value = file.parsed->Index().Find(AsCString(section), AsCString(key))) {
+    return std::optional<std::string>(std::string(AsCString(*value)));
+  }
+  return std::optional<std::string>();
+}
+
+TResult<void> WriteProfileValue(std::string_view section, std::string_view key,
+                                std::string_view value, std::string_view fileName) {
+  if (WritePrivateProfileString(section, key, value, fileName)) return {};
+  return FileFailure(GetLastError());
+}
+
+TResult<void> WriteProfileValues(std::span<const TProfileValue> values, std::string_view fileName) {
+  if (WritePrivateProfileStrings(values, fileName)) return {};
+  return FileFailure(GetLastError());
+}
+
 std::vector<std::string> ProfileFileProblems(std::string_view fileName) {
   fileName = AsCString(fileName);
   std::vector<std::string> problems;

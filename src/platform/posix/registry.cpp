@@ -221,6 +221,40 @@ LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
   }));
 }
 
+TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey) {
+  HKEY result = 0;
+  const auto error = static_cast<DWORD>(RegCreateKey(key, subKey, &result));
+  if (error != ERROR_SUCCESS) return FileFailure(error);
+  return result;
+}
+
+TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey) {
+  // Asked again with the size the query reports while the value does not fit
+  // (another process may make it longer in between).
+  std::string buffer(256, '\0');
+  for (;;) {
+    LONG size = static_cast<LONG>(buffer.size());
+    const auto error = static_cast<DWORD>(RegQueryValue(key, subKey, buffer.data(), &size));
+    if (error == ERROR_SUCCESS) {
+      buffer.resize(strnlen(buffer.data(), buffer.size()));
+      return std::optional<std::string>(std::move(buffer));
+    }
+    if (error == ERROR_MORE_DATA && size > static_cast<LONG>(buffer.size())) {
+      buffer.assign(static_cast<std::size_t>(size), '\0');
+      continue;
+    }
+    TError failure = FileFailure(error);
+    if (error == ERROR_FILE_NOT_FOUND && failure.Text.empty()) return std::optional<std::string>();
+    return failure;
+  }
+}
+
+TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values) {
+  const auto error = static_cast<DWORD>(RegSetValues(key, values));
+  if (error != ERROR_SUCCESS) return FileFailure(error);
+  return {};
+}
+
 bool IsWritableRegValue(std::string_view subKey, std::string_view data) {
   return IsValidSubKey(AsCString(subKey)) && IsWritableValue(data);
 }
