@@ -186,12 +186,12 @@ struct TPortHolder::TState {
   bool settled = false;
   bool holds = false;
   std::string problem;
-  TFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  platform::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
   std::thread thread;
 
   // Only the holder's thread uses these.
-  std::unordered_map<int, TFd> clients;  // waiting processes: kept open, never read
-  std::vector<int> brokenClients;        // to be closed once the current events are done
+  std::unordered_map<int, platform::TUniqueFd> clients;  // waiting processes: kept open, never read
+  std::vector<int> brokenClients;  // to be closed once the current events are done
 
   void Settle(std::string why, bool holder) {
     std::lock_guard<std::mutex> guard(lock);
@@ -215,7 +215,8 @@ struct TPortHolder::TState {
 
   void Run();
   // Serves while this process holds the ports; returns when stopped.
-  void Serve(TFd& listener, TFd& datagrams, TFd& names);
+  void Serve(platform::TUniqueFd& listener, platform::TUniqueFd& datagrams,
+             platform::TUniqueFd& names);
   void ServeNames(int names, int stopNames);
   void TakeNamePackets(int names, TBatchReceiver& batch, TInterfaceCache& interfaces);
   void TakeDatagrams(int fd, TBatchReceiver& batch, TInterfaceCache& interfaces,
@@ -231,7 +232,7 @@ void TPortHolder::TState::Run() {
   std::chrono::milliseconds pause{0};  // before the next attempt
   for (int failures = 0;;) {
     if (Wait(pause)) return;
-    TFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    platform::TUniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener.Valid()) {
       Settle(SystemProblem(errno), false);
       return;
@@ -242,7 +243,7 @@ void TPortHolder::TState::Run() {
         Settle(SystemProblem(errno), false);
         return;
       }
-      TFd datagrams = OpenUdpSocket(config.datagramPort, true);
+      platform::TUniqueFd datagrams = OpenUdpSocket(config.datagramPort, true);
       if (!datagrams.Valid()) {
         Settle(PortProblem(config.datagramPort, errno), false);
         return;  // the listener closes: a waiting process tries for itself
@@ -252,7 +253,7 @@ void TPortHolder::TState::Run() {
                        sizeof receiveBuffer) != 0) {
         ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
       }
-      TFd names = OpenUdpSocket(config.namePort, true);
+      platform::TUniqueFd names = OpenUdpSocket(config.namePort, true);
       if (!names.Valid()) {
         Settle(PortProblem(config.namePort, errno), false);
         return;
@@ -266,7 +267,8 @@ void TPortHolder::TState::Run() {
     }
     // Another process holds the ports, or is about to. The connect never waits on
     // it: a holder that does not accept must not hold up the mailslot's opening.
-    TFd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    platform::TUniqueFd connection(
+        ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const int error =
         !connection.Valid() ? errno
         : ::connect(connection.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0
@@ -324,9 +326,10 @@ bool TPortHolder::TState::WaitForHolder(int connection) {
   }
 }
 
-void TPortHolder::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
-  TFd epoll(::epoll_create1(EPOLL_CLOEXEC));
-  TFd stopNames(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+void TPortHolder::TState::Serve(platform::TUniqueFd& listener, platform::TUniqueFd& datagrams,
+                                platform::TUniqueFd& names) {
+  platform::TUniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+  platform::TUniqueFd stopNames(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!epoll.Valid() || !stopNames.Valid()) {
     Settle(SystemProblem(errno), false);
     return;
@@ -405,7 +408,7 @@ void TPortHolder::TState::Serve(TFd& listener, TFd& datagrams, TFd& names) {
             setAccepting(false);
             break;
           }
-          TFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+          platform::TUniqueFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
           if (!client.Valid()) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
               setAccepting(false);

@@ -10,17 +10,12 @@
 
 namespace pling::net {
 
-void TFd::Reset() {
-  if (FFd >= 0) ::close(FFd);
-  FFd = -1;
-}
-
-TFd OpenUdpSocket(std::uint16_t port, bool broadcast) {
-  TFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+platform::TUniqueFd OpenUdpSocket(std::uint16_t port, bool broadcast) {
+  platform::TUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) return fd;
   const int on = 1;
   if (broadcast && ::setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-    return TFd();
+    return platform::TUniqueFd();
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;

@@ -219,7 +219,7 @@ struct TTransport::TState {
   // For writes, from any thread: one socket to send from, made at the first write,
   // and the interfaces as last read (again after kInterfacesLifetime).
   std::mutex sendLock;
-  TFd sendSocket;
+  platform::TUniqueFd sendSocket;
   std::vector<TInterface> sendInterfaces;
   TClock::time_point sendInterfacesRead{};
 

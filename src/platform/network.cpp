@@ -21,6 +21,7 @@
 #include "platform/identity.h"
 #include "platform/network.h"
 #include "platform/posix/network_transport.h"
+#include "runtime/unique_fd.h"
 
 namespace pling::platform {
 
@@ -175,7 +176,7 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
         smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath));
     config.deliverLocal = DeliverToLocalMailslot;
     config.connectLocal = [](std::string_view slotName) {
-      return net::TFd(ConnectLocalMailslot(slotName));
+      return TUniqueFd(ConnectLocalMailslot(slotName));
     };
     config.senderLimited = ReportDroppedSender;
     // The WINS server: the environment, else the setting, else the Samba configuration.

@@ -156,16 +156,16 @@ class TSlot {
     Open();
   }
   void Open() {
-    FSocket = TFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    FSocket = platform::TUniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const auto [address, length] = Address();
     ASSERT_EQ(::bind(FSocket.Get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
   }
   void Close() { FSocket.Reset(); }
-  TFd Connect() const {
-    TFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  platform::TUniqueFd Connect() const {
+    platform::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const auto [address, length] = Address();
     if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-      return TFd();
+      return platform::TUniqueFd();
     }
     return socket;
   }
@@ -186,7 +186,7 @@ class TSlot {
     return {address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + FName.size())};
   }
   std::string FName;
-  TFd FSocket;
+  platform::TUniqueFd FSocket;
 };
 
 TEST(HolderOutbox, NeverWaitsKeepsOrderDropsWhatDoesNotFitAndFollowsAReopenedMailslot) {
@@ -195,7 +195,7 @@ TEST(HolderOutbox, NeverWaitsKeepsOrderDropsWhatDoesNotFitAndFollowsAReopenedMai
   TMailslotOutbox outbox(
       [&](std::string_view name) {
         ++connects;
-        return name == "A" ? slot.Connect() : TFd();
+        return name == "A" ? slot.Connect() : platform::TUniqueFd();
       },
       5);
   ASSERT_GE(outbox.WatchFd(), 0);

@@ -52,6 +52,7 @@
 #include "platform/posix/network_transport.h"
 #include "runtime/event_wait.h"
 #include "runtime/thread_name.h"
+#include "runtime/unique_fd.h"
 
 namespace pling::platform {
 namespace {
@@ -168,21 +169,6 @@ std::optional<TSocketAddress> SocketAddress(std::string_view name) {
   result.length = static_cast<socklen_t>(out - reinterpret_cast<char*>(&result.address));
   return result;
 }
-
-class TUniqueFd {
- public:
-  explicit TUniqueFd(int fd) : FFd(fd) {}
-  ~TUniqueFd() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TUniqueFd(const TUniqueFd&) = delete;
-  TUniqueFd& operator=(const TUniqueFd&) = delete;
-  int Get() const { return FFd; }
-  int Release() { return std::exchange(FFd, -1); }
-
- private:
-  int FFd;
-};
 
 // An open mailslot. Everything but the constants is guarded by `lock`.
 struct TSlot {

@@ -1,0 +1,12 @@
+#include "runtime/unique_fd.h"
+
+#include <unistd.h>
+
+namespace pling::platform {
+
+void TUniqueFd::Reset() {
+  if (FFd >= 0) ::close(FFd);
+  FFd = -1;
+}
+
+}  // namespace pling::platform
