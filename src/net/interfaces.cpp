@@ -39,6 +39,16 @@ std::vector<TInterface> Ipv4Interfaces() {
   return result;
 }
 
+const std::vector<TInterface>& TInterfaceCache::Get(TClock::time_point now) {
+  // How long the interface list is trusted before it is read again.
+  constexpr auto kLifetime = std::chrono::seconds(2);
+  if (FInterfaces.empty() || now - FRead > kLifetime) {
+    FInterfaces = Ipv4Interfaces();
+    FRead = now;
+  }
+  return FInterfaces;
+}
+
 std::vector<TInterface> BroadcastInterfaces(const std::vector<TInterface>& all) {
   // Several addresses on one subnet share its broadcast address: one entry for
   // it, else everything sent to all would arrive there once per address.

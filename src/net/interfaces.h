@@ -2,6 +2,7 @@
 // This machine's IPv4 interfaces, as the transport needs them: where a
 // workgroup datagram or a name query goes (each interface's broadcast address),
 // which source address a datagram names, and whether a packet came from here.
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +19,19 @@ struct TInterface {
 
 // Every IPv4 address of an interface that is up (the loopback ones too).
 std::vector<TInterface> Ipv4Interfaces();
+
+// This machine's interfaces as last read, read again when they are older than
+// two seconds (and only when asked: nothing wakes up for it). One owner a cache:
+// a thread of its own, or whoever holds the lock that guards it.
+class TInterfaceCache {
+ public:
+  using TClock = std::chrono::steady_clock;
+  const std::vector<TInterface>& Get(TClock::time_point now = TClock::now());
+
+ private:
+  std::vector<TInterface> FInterfaces;
+  TClock::time_point FRead{};
+};
 
 // The interfaces that can broadcast: up, not loopback, with a broadcast address;
 // one per broadcast address (the first of the addresses that share it).

@@ -10,13 +10,6 @@
 
 namespace pling::net {
 
-namespace {
-
-// How long the interface list is trusted before it is read again.
-constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
-
-}  // namespace
-
 TNameService::TNameService(TNameServiceConfig config) : FConfig(std::move(config)) {}
 
 TNameService::~TNameService() {
@@ -24,12 +17,7 @@ TNameService::~TNameService() {
 }
 
 const std::vector<TInterface>& TNameService::Interfaces() {
-  const TClock::time_point now = TClock::now();
-  if (FInterfaces.empty() || now - FInterfacesRead > kInterfacesLifetime) {
-    FInterfaces = Ipv4Interfaces();
-    FInterfacesRead = now;
-  }
-  return FInterfaces;
+  return FInterfaces.Get();
 }
 
 std::string TNameService::Started(THolderPorts& ports) {

@@ -70,8 +70,7 @@ class TNameService final : public IHolderService {
   bool FReleased = false;
   std::thread FThread;
   bool FTicksOnPackets = false;  // no thread: deadlines are looked at as packets come
-  std::vector<TInterface> FInterfaces;
-  TClock::time_point FInterfacesRead{};
+  TInterfaceCache FInterfaces;
 };
 
 }  // namespace pling::net

@@ -39,9 +39,6 @@ constexpr int kReceiveCalls = 2;
 // and discarded as too long.
 constexpr std::size_t kDatagramRoom = 2048;
 constexpr std::size_t kNamePacketRoom = 1500;
-// How long the interface list is trusted before it is read again (only when a
-// packet needs it: nothing wakes up for it).
-constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
 // Pauses between attempts to reach the holder while it cannot be reached: they
 // start short and grow, up to the first limit while the holder's name is bound
 // but nobody listens on it yet (a hand-over under way), up to the second while a
@@ -93,22 +90,6 @@ std::chrono::milliseconds Longer(std::chrono::milliseconds pause,
                                  std::chrono::milliseconds longest) {
   return pause.count() == 0 ? kFirstPause : std::min(pause * 2, longest);
 }
-
-// This machine's interfaces as one thread last read them.
-class TInterfaceCache {
- public:
-  const std::vector<TInterface>& Get(TClock::time_point now) {
-    if (FInterfaces.empty() || now - FRead > kInterfacesLifetime) {
-      FInterfaces = Ipv4Interfaces();
-      FRead = now;
-    }
-    return FInterfaces;
-  }
-
- private:
-  std::vector<TInterface> FInterfaces;
-  TClock::time_point FRead{};
-};
 
 // Several datagrams from one socket in one call.
 class TBatchReceiver {

@@ -27,8 +27,6 @@ using TClock = std::chrono::steady_clock;
 
 constexpr std::string_view kMailslotPrefix = "\\MAILSLOT\\";
 constexpr std::string_view kMessengerSlot = "MESSNGR";
-// How long the interface list is trusted before it is read again.
-constexpr auto kInterfacesLifetime = std::chrono::seconds(2);
 // Answers kept for one query under way; a flood of them is cut off here.
 constexpr std::size_t kMaxQueuedAnswers = 256;
 
@@ -217,11 +215,10 @@ struct TTransport::TState {
   std::atomic<std::uint16_t> nextId{0};
 
   // For writes, from any thread: one socket to send from, made at the first write,
-  // and the interfaces as last read (again after kInterfacesLifetime).
+  // and the interfaces as last read.
   std::mutex sendLock;
   platform::TUniqueFd sendSocket;
-  std::vector<TInterface> sendInterfaces;
-  TClock::time_point sendInterfacesRead{};
+  TInterfaceCache sendInterfaces;
 
   // Sends a messenger datagram's message to `target` as a session message;
   // whether the machine took it (session_client.h).
@@ -230,12 +227,7 @@ struct TTransport::TState {
   // The socket and interfaces a write uses; an invalid socket when none can be had.
   int SendSocket(std::vector<TInterface>& current) {
     std::lock_guard<std::mutex> guard(sendLock);
-    const TClock::time_point now = TClock::now();
-    if (sendInterfaces.empty() || now - sendInterfacesRead > kInterfacesLifetime) {
-      sendInterfaces = Ipv4Interfaces();
-      sendInterfacesRead = now;
-    }
-    current = sendInterfaces;
+    current = sendInterfaces.Get();
     if (!sendSocket.Valid()) sendSocket = OpenUdpSocket(0, true);
     return sendSocket.Get();
   }
