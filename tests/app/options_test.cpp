@@ -13,11 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "logged_child.h"
 #include "test_program.h"
+#include "wait_until.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace pling::testing;
+using namespace std::chrono_literals;
 
 class ProgramCommandLine : public ::testing::Test {
  protected:
@@ -41,52 +45,23 @@ class ProgramCommandLine : public ::testing::Test {
 
   // Starts the program with no display at all and the test's folder as its home;
   // its standard output and error go to files there.
-  pid_t Start(const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (!std::freopen(FOut.c_str(), "w", stdout) || !std::freopen(FErr.c_str(), "w", stderr)) {
-        _exit(127);
-      }
-      for (const char* name :
-           {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME"}) {
-        unsetenv(name);
-      }
-      setenv("HOME", FHome.c_str(), 1);
-      // A session of its own: one Pling runs per session.
-      setenv("XDG_RUNTIME_DIR", FRuntime.c_str(), 1);
-      std::vector<char*> argv{FProgram.data()};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(FProgram.c_str(), argv.data());
-      _exit(127);
-    }
-    return pid;
+  std::unique_ptr<Child> Start(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{FProgram};
+    argv.insert(argv.end(), args.begin(), args.end());
+    // A session of its own: one Pling runs per session.
+    return std::make_unique<Child>(
+        argv, std::map<std::string, std::string>{{"HOME", FHome}, {"XDG_RUNTIME_DIR", FRuntime}},
+        FOut,
+        std::vector<std::string>{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                 "XDG_CONFIG_HOME"},
+        FErr);
   }
 
   // The exit status; a program still running after 30 s is ended (-1).
-  static int Wait(pid_t pid) {
-    int status = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  static std::string Text(const std::string& path) {
-    std::string text;
-    if (FILE* file = std::fopen(path.c_str(), "rb")) {
-      char buffer[4096];
-      std::size_t n;
-      while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-      std::fclose(file);
-    }
-    return text;
+  static int Wait(Child& child) {
+    const std::optional<int> status = child.Wait(30s);
+    if (!status) child.Signal(SIGKILL);
+    return status.value_or(-1);
   }
 
   std::string FProgram, FDir, FHome, FRuntime, FOut, FErr;
@@ -101,12 +76,12 @@ TEST_F(ProgramCommandLine, WhatNeitherPlingNorQtTakesIsAUsageError) {
   };
   for (const auto& call : calls) {
     SCOPED_TRACE(call[0]);
-    EXPECT_EQ(Wait(Start(call)), 2);
-    const std::string err = Text(FErr);
+    EXPECT_EQ(Wait(*Start(call)), 2);
+    const std::string err = FileText(FErr);
     EXPECT_EQ(err.rfind("pling: ", 0), 0u) << err;
     EXPECT_NE(err.find("usage: pling"), std::string::npos) << err;
     EXPECT_EQ(err.find('\x1b'), std::string::npos) << "an argument drove the terminal: " << err;
-    EXPECT_EQ(Text(FOut), "");
+    EXPECT_EQ(FileText(FOut), "");
     EXPECT_TRUE(fs::is_empty(FHome))
         << "a refused start wrote " << fs::directory_iterator(FHome)->path();
   }
@@ -114,21 +89,16 @@ TEST_F(ProgramCommandLine, WhatNeitherPlingNorQtTakesIsAUsageError) {
 
 TEST_F(ProgramCommandLine, QtsOwnOptionsStartTheWindow) {
   // With one dash or two, with the value apart or joined.
-  const pid_t pid = Start({"-platform", "offscreen", "--style", "fusion",
-                           "-stylesheet=", "-reverse", "-qwindowtitle", "Options"});
+  const auto pling = Start({"-platform", "offscreen", "--style", "fusion",
+                            "-stylesheet=", "-reverse", "-qwindowtitle", "Options"});
   // The running window keeps its settings in the home it was given.
   const fs::path hive = fs::path(FHome) / ".config/pling/registry.reg";
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  int status = 0;
-  while (!fs::exists(hive) && std::chrono::steady_clock::now() < end &&
-         waitpid(pid, &status, WNOHANG) == 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  const bool running = waitpid(pid, &status, WNOHANG) == 0;
-  if (running) kill(pid, SIGTERM);
-  const int exitStatus = running ? Wait(pid) : (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  EXPECT_TRUE(running) << "ended with " << exitStatus << ": " << Text(FErr);
-  EXPECT_EQ(exitStatus, 0) << Text(FErr);
+  WaitUntil([&] { return fs::exists(hive) || !pling->Running(); }, 30s, 20ms);
+  const bool running = pling->Running();
+  if (running) pling->Signal(SIGTERM);
+  const int exitStatus = Wait(*pling);
+  EXPECT_TRUE(running) << "ended with " << exitStatus << ": " << FileText(FErr);
+  EXPECT_EQ(exitStatus, 0) << FileText(FErr);
   EXPECT_TRUE(fs::exists(hive));
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app_fixture.h"
+#include "logged_child.h"
 #include "platform/mailslot_service.h"
 #include "test_program.h"
 #include "wait_until.h"
@@ -23,19 +24,15 @@ namespace {
 class ProgramTest : public AppTest {
  protected:
   // Starts the program on the offscreen platform with the test's settings folder.
-  pid_t Launch() {
-    const std::string program = TestProgram("pling");
+  std::unique_ptr<Child> Launch() {
     // A session of its own: the program of a user who runs one never sees it.
     const std::string runtime = Root() + "/runtime";
     ::mkdir(runtime.c_str(), 0700);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    return pid;
+    return std::make_unique<Child>(
+        std::vector<std::string>{TestProgram("pling")},
+        std::map<std::string, std::string>{{"QT_QPA_PLATFORM", "offscreen"},
+                                           {"XDG_RUNTIME_DIR", runtime}},
+        Root() + "/pling-" + std::to_string(++FRuns) + ".out");
   }
 
   // Whether the messenger mailslot is held by someone right now. The probe opens
@@ -50,27 +47,14 @@ class ProgramTest : public AppTest {
     return true;
   }
 
-  static int ExitStatus(pid_t pid) {
-    int status = 0;
-    bool ended = WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; });
-    if (!ended) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // The exit status; a program still running after 20 s is ended (-1).
+  static int ExitStatus(Child& child) {
+    const std::optional<int> status = child.Wait(20s);
+    if (!status) child.Signal(SIGKILL);
+    return status.value_or(-1);
   }
-};
 
-// Ends the program if a check fails before it was asked to end.
-struct ChildGuard {
-  pid_t pid;
-  ~ChildGuard() {
-    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
+  int FRuns = 0;
 };
 
 TEST_F(ProgramTest, TerminationSignalsSaveTheSettingsAndTheNextStartListensAgain) {
@@ -87,13 +71,11 @@ TEST_F(ProgramTest, TerminationSignalsSaveTheSettingsAndTheNextStartListensAgain
       store->WriteInteger("TPlingFrm", "Left", 33);
       store->WriteInteger("TPlingFrm", "Top", 44);
     }
-    const pid_t pid = Launch();
-    ASSERT_GT(pid, 0);
-    ChildGuard guard{pid};
+    const auto pling = Launch();
     // "Active" was stored: the started program holds the messenger mailslot.
     ASSERT_TRUE(WaitUntil([] { return MailslotTaken(); })) << "the program does not listen";
-    ASSERT_EQ(kill(pid, signal), 0);
-    EXPECT_EQ(ExitStatus(pid), 0);
+    pling->Signal(signal);
+    EXPECT_EQ(ExitStatus(*pling), 0) << pling->Output();
     auto store = Store();
     EXPECT_EQ(store->ReadText("Settings", "Popup", "absent"), "1");
     EXPECT_EQ(store->ReadText("Settings", "Split", "absent"), "89");
@@ -121,19 +103,15 @@ TEST_F(ProgramTest, ASecondStartEndsAtOnceAndLeavesTheSettingsAlone) {
     auto store = Store();
     store->WriteBool("Settings", "Active", true);
   }
-  const pid_t first = Launch();
-  ASSERT_GT(first, 0);
-  ChildGuard firstGuard{first};
+  const auto first = Launch();
   ASSERT_TRUE(WaitUntil([] { return MailslotTaken(); })) << "the program does not listen";
   const std::string before = FileText(HivePath());
-  const pid_t second = Launch();
-  ASSERT_GT(second, 0);
-  ChildGuard secondGuard{second};
-  EXPECT_EQ(ExitStatus(second), 0);
-  EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0) << "the first still runs";
+  const auto second = Launch();
+  EXPECT_EQ(ExitStatus(*second), 0) << second->Output();
+  EXPECT_TRUE(first->Running()) << "the first still runs";
   EXPECT_EQ(FileText(HivePath()), before) << "the second wrote nothing";
-  ASSERT_EQ(kill(first, SIGTERM), 0);
-  EXPECT_EQ(ExitStatus(first), 0);
+  first->Signal(SIGTERM);
+  EXPECT_EQ(ExitStatus(*first), 0) << first->Output();
 }
 
 TEST_F(ProgramTest, ASignalWhileTheStartUpMessageBoxIsShownStillEndsTheProgramAndSaves) {
@@ -142,12 +120,10 @@ TEST_F(ProgramTest, ASignalWhileTheStartUpMessageBoxIsShownStillEndsTheProgramAn
     store->WriteText("ReceivedMemo", "Color", "pink");  // a message box at start
     store->WriteText("Receivers", "NAME0", "Bob+");
   }
-  const pid_t pid = Launch();
-  ASSERT_GT(pid, 0);
-  ChildGuard guard{pid};
+  const auto pling = Launch();
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  ASSERT_EQ(kill(pid, SIGTERM), 0);
-  EXPECT_EQ(ExitStatus(pid), 0);
+  pling->Signal(SIGTERM);
+  EXPECT_EQ(ExitStatus(*pling), 0) << pling->Output();
   // The window closed the ordinary way and wrote what it had.
   EXPECT_EQ(Store()->ReadText("Receivers", "NAME1", "absent"), "");
 }

@@ -10,8 +10,9 @@
 #include <algorithm>
 #include <sstream>
 
+#include "logged_child.h"
+#include "test_program.h"
 #include "wait_until.h"
-#include "xvfb_support.h"
 
 namespace {
 

@@ -24,7 +24,8 @@
 #include <vector>
 
 #include "../support/private_network.h"
-#include "xvfb_support.h"
+#include "logged_child.h"
+#include "test_program.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #pragma once
-// Programs as the real-window tests start them: a child process with an
-// environment of its own, its output going to a file (so that a talkative program
-// never blocks on a full pipe), waited for with a limit.
+// Programs that tests run in the background, with an environment of their own and
+// their output in files, waited for with a limit.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "files.h"
-#include "test_program.h"
 
 extern char** environ;
 
@@ -26,16 +25,23 @@ namespace pling::testing {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// A child process with its own environment, its output going to a file (so that a
-// talkative program never blocks on a full pipe).
+// A program run in the background with an environment of its own: the test's,
+// with `env` set and the names in `unset` removed. Its output goes to a file (so
+// that a talkative program never blocks on a full pipe), its error output to
+// `errors` when one is named, else to the same file. Killed when it is still
+// running at the end.
 class Child {
  public:
   Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-        const fs::path& output) {
+        const fs::path& output, const std::vector<std::string>& unset = {},
+        const fs::path& errors = {}) {
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
-      if (!env.contains(entry.substr(0, entry.find('=')))) envText.push_back(entry);
+      const std::string name = entry.substr(0, entry.find('='));
+      if (!env.contains(name) && std::find(unset.begin(), unset.end(), name) == unset.end()) {
+        envText.push_back(entry);
+      }
     }
     for (const auto& [key, value] : env) envText.push_back(key + "=" + value);
     std::vector<char*> args, envp;
@@ -46,16 +52,20 @@ class Child {
     FOutput = output;
     const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) std::abort();
+    const int errFd =
+        errors.empty() ? fd : open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (errFd < 0) std::abort();
     FPid = fork();
     if (FPid == 0) {
       dup2(fd, 1);
-      dup2(fd, 2);
+      dup2(errFd, 2);
       const int null = open("/dev/null", O_RDONLY);
       if (null >= 0) dup2(null, 0);
       execve(args[0], args.data(), envp.data());
       _exit(127);
     }
     close(fd);
+    if (errFd != fd) close(errFd);
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
