@@ -5,25 +5,12 @@
 #include <cctype>
 #include <stdexcept>
 #include <string>
+#include "hex.h"
 
 namespace pling::net {
 namespace {
 
-std::string FromHex(std::string_view hex) {
-  std::string out;
-  int high = -1;
-  for (const char c : hex) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) continue;
-    const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<char>(high << 4 | v));
-      high = -1;
-    }
-  }
-  return out;
-}
+using pling::testing::FromHex;
 
 // A direct datagram from ALICEPC<00> at 192.0.2.10 to BOB<03>, as Windows and
 // other stacks decode it (offset column dropped).

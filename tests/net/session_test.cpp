@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "hex.h"
 #include "net/session_client.h"
 #include "net/session_codec.h"
 #include "net/session_server.h"
@@ -27,21 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string FromHex(std::string_view hex) {
-  std::string out;
-  int high = -1;
-  for (const char c : hex) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) continue;
-    const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<char>(high << 4 | v));
-      high = -1;
-    }
-  }
-  return out;
-}
+using pling::testing::FromHex;
 
 // `printf 'hello there\nsecond line é\n' | smbclient -M BOB -I ... -N` from host ALICE,
 // as captured: the session request, then start, text and end (the group id 7 was

@@ -16,6 +16,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include "hex.h"
 
 namespace pling::net {
 namespace {
@@ -33,13 +34,7 @@ std::string ToHex(std::string_view bytes) {
   return hex;
 }
 
-std::string FromHex(std::string_view hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  }
-  return bytes;
-}
+using pling::testing::FromHex;
 
 std::string Quote(const std::string& text) {
   std::string quoted = "'";
