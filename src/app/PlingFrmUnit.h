@@ -141,19 +141,6 @@ class TPlingFrm : public QWidget {
   settings::TFormSizer* FormSizer;
   settings::TMegaRegistry* MegaRegistry;
 
-  QMenu* ReceiversMnu;
-  QAction *Add1, *Edit1, *Delete1, *N1, *Send1, *N3, *NamesColor1, *NamesFont1;
-  QMenu* ReceivedMnu;
-  QAction *Clear1, *Saveas1, *N11, *RecvdColor1, *RecvdFont1;
-  QMenu* SendMnu;
-  QAction *Clear2, *Open1, *Saveas2, *Sendselection1, *N2, *SendColor1, *SendFont1;
-  QMenu* StartMnu;
-  QAction *Info1, *N15, *Receivers1, *Add2, *Edit2, *Delete2, *N8, *Send3, *N14, *Automaticadd1;
-  QAction *N4, *Received1, *Clear3, *N5, *Saveas3, *N12, *Popup1, *Seperators1, *Timestamps1;
-  QAction *Playincoming1, *RecvLinewrap, *Send2, *Clear4, *N6, *Open2, *Saveas4, *Sendselection2;
-  QAction *N13, *Automaticsend1, *SendLinewrap, *N7, *Server1, *Useserver1, *N9, *servername1;
-  QAction *Activate1, *N10, *Exit1;
-
   // Handlers.
   void FormCreate();
   void FormClose();
@@ -272,6 +259,21 @@ class TPlingFrm : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The menus and their actions, named as their object names (tests reach them
+  // by these names).
+  QMenu* ReceiversMnu;
+  QAction *Add1, *Edit1, *Delete1, *N1, *Send1, *N3, *NamesColor1, *NamesFont1;
+  QMenu* ReceivedMnu;
+  QAction *Clear1, *Saveas1, *N11, *RecvdColor1, *RecvdFont1;
+  QMenu* SendMnu;
+  QAction *Clear2, *Open1, *Saveas2, *Sendselection1, *N2, *SendColor1, *SendFont1;
+  QMenu* StartMnu;
+  QAction *Info1, *N15, *Receivers1, *Add2, *Edit2, *Delete2, *N8, *Send3, *N14, *Automaticadd1;
+  QAction *N4, *Received1, *Clear3, *N5, *Saveas3, *N12, *Popup1, *Seperators1, *Timestamps1;
+  QAction *Playincoming1, *RecvLinewrap, *Send2, *Clear4, *N6, *Open2, *Saveas4, *Sendselection2;
+  QAction *N13, *Automaticsend1, *SendLinewrap, *N7, *Server1, *Useserver1, *N9, *servername1;
+  QAction *Activate1, *N10, *Exit1;
+
   // Puts a text into the status line, with `tip` (the text itself when empty) as
   // its tooltip and accessible name.
   void SetStatusText(const QString& text, const QString& tip = QString());

@@ -40,8 +40,8 @@ bool OpensAboutWindow(const std::function<void()>& open) {
 TEST_F(AboutCommandTest, TheStartMenuAndTheLogoOpenTheAboutWindow) {
   app::TPlingFrm& w = Start();
   w.show();
-  ASSERT_TRUE(w.Info1->isEnabled());
-  EXPECT_TRUE(OpensAboutWindow([&] { w.Info1->trigger(); }));
+  ASSERT_TRUE(Action(w, "Info1")->isEnabled());
+  EXPECT_TRUE(OpensAboutWindow([&] { Action(w, "Info1")->trigger(); }));
   EXPECT_TRUE(OpensAboutWindow([&] { QTest::mouseClick(w.Image, Qt::LeftButton); }));
   EXPECT_FALSE(OpensAboutWindow([&] { QTest::mouseClick(w.Image, Qt::RightButton); }));
   // Each window was released when it closed.

@@ -24,21 +24,21 @@ struct OtherHolder {
 TEST_F(AppTest, ActivationWhileTheMailslotIsTakenShowsTheErrorAndStaysInactive) {
   OtherHolder other;
   app::TPlingFrm& w = Start();
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Mailslot allready exists"));
   EXPECT_TRUE(w.StatusTmr->isActive()) << "shown for the status interval";
   EXPECT_FALSE(w.Pling->Active());
   EXPECT_FALSE(w.StartBtn->isChecked());
-  EXPECT_EQ(w.Activate1->text(), QStringLiteral("Activate"));
+  EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Activate"));
   EXPECT_TRUE(FMessages.isEmpty()) << "mailslot errors go to the status line, not a box";
 }
 
 TEST_F(AppTest, ActivationReportsUserAndComputerAndDeactivationReportsToo) {
   app::TPlingFrm& w = Start();
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Pling->Active());
   EXPECT_TRUE(w.StartBtn->isChecked());
-  EXPECT_EQ(w.Activate1->text(), QStringLiteral("Deactivate"));
+  EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Deactivate"));
   const QString expected =
       QStringLiteral("Activated for %1 on %2")
           .arg(app::FromAnsi(app::TPlingFrm::CapitalizeName(platform::GetUserName())),
@@ -49,10 +49,10 @@ TEST_F(AppTest, ActivationReportsUserAndComputerAndDeactivationReportsToo) {
   auto& second = owner.CreateComponent<mailslot::TlxPling>();
   EXPECT_THROW(second.Open(), mailslot::ElxMailSlot);
 
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
   EXPECT_FALSE(w.Pling->Active());
   EXPECT_FALSE(w.StartBtn->isChecked());
-  EXPECT_EQ(w.Activate1->text(), QStringLiteral("Activate"));
+  EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Activate"));
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Deactivated"));
   EXPECT_NO_THROW(second.Open());
 }
@@ -70,7 +70,7 @@ TEST_F(AppTest, StoredActiveListensAtStartAndIsSavedAgain) {
   {
     app::TPlingFrm& w = Start();
     EXPECT_TRUE(w.Pling->Active());
-    EXPECT_EQ(w.Activate1->text(), QStringLiteral("Deactivate"));
+    EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Deactivate"));
     EXPECT_TRUE(w.StartBtn->isChecked());
     Stop();
   }
@@ -82,7 +82,7 @@ TEST_F(AppTest, StoredActiveListensAtStartAndIsSavedAgain) {
     app::TPlingFrm& w = Start();
     EXPECT_FALSE(w.Pling->Active());
     EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Mailslot allready exists"));
-    EXPECT_EQ(w.Activate1->text(), QStringLiteral("Activate"));
+    EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Activate"));
     Stop();
   }
   EXPECT_FALSE(Store()->ReadBool("Settings", "Active", true));
@@ -91,8 +91,8 @@ TEST_F(AppTest, StoredActiveListensAtStartAndIsSavedAgain) {
 
 TEST_F(AppTest, AMessageReachesTheReceivedPaneThroughTheReaderThread) {
   app::TPlingFrm& w = Start();
-  w.Timestamps1->trigger();  // off: the pane holds only the message lines
-  w.Activate1->trigger();
+  Action(w, "Timestamps1")->trigger();  // off: the pane holds only the message lines
+  Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Pling->Active());
   ASSERT_TRUE(mailslot::WriteMailSlot(".", mailslot::MessengerSlotName,
                                       mailslot::EncodeMessengerDatagram("ALICE", "BOB", "hello")));
@@ -122,7 +122,7 @@ namespace {
 
 TEST_F(AppTest, ClosingWhileDeliveriesAreUnderWayNeitherHangsNorDeliversToTheGoneWindow) {
   app::TPlingFrm& w = Start();
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Pling->Active());
   for (int i = 0; i < 50; ++i) {
     ASSERT_TRUE(mailslot::WriteMailSlot(
@@ -170,7 +170,7 @@ TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
 
   app::TPlingFrm& w = Start();
   // Activated before the window is on screen, as with "Active" stored.
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Pling->Active()) << "local mailslots work without the port";
   QTest::qWait(300);
   auto boxes = [&] { return w.findChildren<QMessageBox*>(QStringLiteral("NetworkProblemBox")); };
@@ -186,8 +186,8 @@ TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
   EXPECT_LE((box->frameGeometry().center() - w.frameGeometry().center()).manhattanLength(), 4);
 
   // Opening the mailslot again reports nothing new.
-  w.Activate1->trigger();
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
+  Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Pling->Active());
   QTest::qWait(300);
   EXPECT_EQ(boxes().size(), 1);
@@ -200,7 +200,7 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
   app::TPlingFrm& w = Start();
   w.setGeometry(40, 30, 520, 430);
   w.show();
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Pling->Active());
   const auto tell = [](const std::string& text, const std::string& brief) {
     std::thread([=] { platform::TellNameNotice({text, brief}); }).join();
@@ -223,8 +223,8 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
             QStringLiteral("Another computer (10.0.0.7) already holds the name TESTBOB on the "
                            "network.\n\nThe WINS server 10.0.0.1 does not answer."));
   // Opening the mailslot again adds no second watcher.
-  w.Activate1->trigger();
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
+  Action(w, "Activate1")->trigger();
   tell("Third notice.", "Third");
   ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text() == QStringLiteral("Third"); }));
   QTest::qWait(100);
@@ -233,13 +233,13 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
 
 TEST_F(AppTest, NoticesWhileNoWindowWatchesAreShownByTheNextOne) {
   app::TPlingFrm& first = Start();
-  first.Activate1->trigger();
+  Action(first, "Activate1")->trigger();
   ASSERT_TRUE(first.Pling->Active());
   Stop();
   // Nobody to show it to: nothing runs for it (the window's watcher is gone).
   std::thread([] { platform::TellNameNotice({"Told while no window was there.", "-"}); }).join();
   app::TPlingFrm& second = Start();
-  second.Activate1->trigger();
+  Action(second, "Activate1")->trigger();
   auto boxes = [&] { return second.findChildren<QMessageBox*>(QStringLiteral("NameNoticeBox")); };
   ASSERT_TRUE(WaitFor([&] { return boxes().size() == 1; }));
   EXPECT_TRUE(boxes().front()->text().contains(QStringLiteral("Told while no window was there.")))

@@ -5,8 +5,10 @@
 // caught instead of shown.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -30,6 +32,19 @@
 #include "tray/fake_shell.h"
 
 namespace pling::testing {
+
+// The window's menus and their actions are its own; a test reaches them by their
+// object names, as the window names them. A missing one fails the test.
+inline QAction* Action(const QObject& window, const char* name) {
+  auto* found = window.findChild<QAction*>(QString::fromLatin1(name));
+  if (found == nullptr) ADD_FAILURE() << "no action " << name;
+  return found;
+}
+inline QMenu* Menu(const QObject& window, const char* name) {
+  auto* found = window.findChild<QMenu*>(QString::fromLatin1(name));
+  if (found == nullptr) ADD_FAILURE() << "no menu " << name;
+  return found;
+}
 
 class AppEnvironment : public QtEnvironment {
  public:

@@ -85,8 +85,8 @@ TEST_F(AppTest, KeyboardReachesEveryControlAndTabTypesNothing) {
   EXPECT_FALSE(w.ReceiversLbx->Selected(0));
   // Shift+F10 opens the list's menu at the current item.
   QTest::keyClick(w.ReceiversLbx, Qt::Key_F10, Qt::ShiftModifier);
-  EXPECT_TRUE(w.ReceiversMnu->isVisible());
-  w.ReceiversMnu->close();
+  EXPECT_TRUE(Menu(w, "ReceiversMnu")->isVisible());
+  Menu(w, "ReceiversMnu")->close();
   EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "the menu leaves the selection alone";
 
   // Tab goes on to the Start button; Space opens the program's menu.
@@ -94,8 +94,8 @@ TEST_F(AppTest, KeyboardReachesEveryControlAndTabTypesNothing) {
   EXPECT_EQ(QApplication::focusWidget(), w.StartBtn);
   bool menuOpen = false;
   QTimer::singleShot(100, &w, [&] {
-    menuOpen = w.StartMnu->isVisible();
-    w.StartMnu->close();
+    menuOpen = Menu(w, "StartMnu")->isVisible();
+    Menu(w, "StartMnu")->close();
   });
   QTest::keyClick(w.StartBtn, Qt::Key_Space);
   EXPECT_TRUE(menuOpen);
@@ -137,8 +137,8 @@ TEST_F(AppTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
   ASSERT_NE(start->actionInterface(), nullptr);
   bool menuOpen = false;
   QTimer::singleShot(100, &w, [&] {
-    menuOpen = w.StartMnu->isVisible();
-    w.StartMnu->close();
+    menuOpen = Menu(w, "StartMnu")->isVisible();
+    Menu(w, "StartMnu")->close();
   });
   start->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
   EXPECT_TRUE(menuOpen);
@@ -147,7 +147,7 @@ TEST_F(AppTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
   // notification that appears.
   TShowCounter counter;
   w.AnnounceLbl->installEventFilter(&counter);
-  w.Popup1->trigger();
+  Action(w, "Popup1")->trigger();
   w.PlingMessage("BOB", "ALICE", "lunch?");
   w.PlingMessage("BOB", "ALICE", "lunch?");  // a repeat: nothing
   EXPECT_EQ(counter.Shown, 1);
@@ -191,7 +191,7 @@ TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
   TNotified notified;
   w.Notifier().SetSink(std::make_unique<TRecordingSink>(notified));
   ASSERT_NO_FATAL_FAILURE(ShowActive(w));
-  w.Popup1->trigger();  // off
+  Action(w, "Popup1")->trigger();  // off
   w.PlingMessage("BOB", "ALICE", "seen");
   EXPECT_TRUE(notified.Shown.empty()) << "the window shows it";
   EXPECT_EQ(w.Notifier().Unread(), 0);
@@ -312,7 +312,7 @@ TEST_F(AppTest, PanesShowTheDesktopFontUntilTheUserChoosesOne) {
     font = {"DejaVu Sans Mono", 12, settings::clWindowText, {}};
     return true;
   };
-  w.SendFont1->trigger();
+  Action(w, "SendFont1")->trigger();
   setDesktopFont(desktop);
   EXPECT_EQ(w.SendMmo->font().family(), QStringLiteral("DejaVu Sans Mono"));
   EXPECT_EQ(w.SendMmo->font().pointSize(), 12);

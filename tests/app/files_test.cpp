@@ -39,14 +39,14 @@ class FilesTest : public AppTest {
 TEST_F(FilesTest, SavedPanesAreAnsiTextWithCrLfAndWrappingIsNotSaved) {
   app::TPlingFrm& w = Start();
   Choose(w, File("received.txt"));
-  w.Saveas1->trigger();
+  Action(w, "Saveas1")->trigger();
   EXPECT_EQ(FileText(File("received.txt")), "") << "an empty pane saves an empty file";
 
-  w.RecvLinewrap->trigger();
+  Action(w, "RecvLinewrap")->trigger();
   const std::string longLine(300, 'x');
   w.ReceivedMmo->appendPlainText(QString::fromStdString(longLine));
   w.ReceivedMmo->appendPlainText(QStringLiteral("caf\u00E9 no\u00A0break"));
-  w.Saveas3->trigger();
+  Action(w, "Saveas3")->trigger();
   EXPECT_EQ(FileText(File("received.txt")), longLine +
                                                 "\r\ncaf\xE9 no\xA0"
                                                 "break\r\n")
@@ -56,10 +56,10 @@ TEST_F(FilesTest, SavedPanesAreAnsiTextWithCrLfAndWrappingIsNotSaved) {
   Write(File("in.txt"), "one\ntwo\rthree\n\rfour\r\nfive");
   w.SendMmo->setPlainText(QStringLiteral("old text"));
   Choose(w, File("in.txt"));
-  w.Open2->trigger();
+  Action(w, "Open2")->trigger();
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("one\ntwo\nthree\nfour\nfive"));
   Choose(w, File("send.txt"));
-  w.Saveas2->trigger();
+  Action(w, "Saveas2")->trigger();
   EXPECT_EQ(FileText(File("send.txt")), "one\r\ntwo\r\nthree\r\nfour\r\nfive");
   EXPECT_TRUE(FMessages.isEmpty());
 }
@@ -82,14 +82,14 @@ TEST_F(FilesTest, TheOpenDialogStartsWhereTheLastOpenEnded) {
     });
   };
   answer(File("opened") / "in.txt");
-  w.Open1->trigger();
+  Action(w, "Open1")->trigger();
   ASSERT_EQ(w.SendMmo->toPlainText(), QStringLiteral("loaded"));
   // A save elsewhere in between does not move the open dialog.
   answer(File("saved") / "out.txt");
-  w.Saveas2->trigger();
+  Action(w, "Saveas2")->trigger();
   ASSERT_EQ(FileText(File("saved") / "out.txt"), "loaded");
   answer({});
-  w.Open2->trigger();
+  Action(w, "Open2")->trigger();
   ASSERT_EQ(startedIn.size(), 3);
   EXPECT_EQ(startedIn[2], QDir(QString::fromStdString(File("opened").string())).canonicalPath());
   EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
@@ -101,8 +101,8 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
   const auto folder = File("folder");
   std::filesystem::create_directory(folder);
   Choose(w, folder);  // a folder can be neither written nor read as a file
-  Click(w.Saveas2);
-  Click(w.Open1);
+  Click(Action(w, "Saveas2"));
+  Click(Action(w, "Open1"));
   ASSERT_EQ(FMessages.size(), 2);
   EXPECT_EQ(FMessages[0],
             QStringLiteral("Cannot create file ") + QString::fromStdString(folder.string()));
@@ -113,14 +113,14 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
   const auto pipe = File("pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   Choose(w, pipe);
-  Click(w.Open1);
+  Click(Action(w, "Open1"));
   ASSERT_EQ(FMessages.size(), 3);
   EXPECT_EQ(FMessages[2],
             QStringLiteral("Cannot open file ") + QString::fromStdString(pipe.string()));
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
   // A cancelled dialog changes nothing.
   w.OpenDialog = [](QWidget*) { return QString(); };
-  w.Open1->trigger();
+  Action(w, "Open1")->trigger();
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
 }
 
@@ -132,7 +132,7 @@ TEST_F(FilesTest, TextBeyondTheSendPanesCapacityIsRefusedAndThePaneKeepsItsText)
   std::filesystem::resize_file((Write(big, ""), big),
                                static_cast<std::uintmax_t>(w.SendMmo->Capacity()) + 1);
   Choose(w, big);
-  Click(w.Open1);
+  Click(Action(w, "Open1"));
   ASSERT_EQ(FMessages.size(), 1);
   EXPECT_EQ(FMessages[0], QStringLiteral("Text exceeds memo capacity"));
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));

@@ -30,8 +30,8 @@ TRunResult Cli(const std::vector<std::string>& args) {
 
 TEST_F(AppTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
   app::TPlingFrm& w = Start();
-  w.Timestamps1->setChecked(false);
-  w.Seperators1->setChecked(false);
+  Action(w, "Timestamps1")->setChecked(false);
+  Action(w, "Seperators1")->setChecked(false);
   w.ReceiversLbx->AddItem(QStringLiteral("."));
   w.ReceiversLbx->SetSelected(0, true);
   struct TSend {
@@ -50,11 +50,11 @@ TEST_F(AppTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
     listener.Open();
     for (const TSend& send : sends) {
       listener.Datagrams.clear();
-      w.Useserver1->setChecked(send.Server);
-      w.servername1->setText(QStringLiteral("."));
+      Action(w, "Useserver1")->setChecked(send.Server);
+      Action(w, "servername1")->setText(QStringLiteral("."));
       w.SendMmo->setPlainText(send.Text);
       w.SendMmo->selectAll();
-      w.Send1->trigger();
+      Action(w, "Send1")->trigger();
       ASSERT_TRUE(WaitFor([&] { return listener.Datagrams.size() == 1; }))
           << app::ToAnsi(send.Text);
       std::vector<std::string> args{"send"};
@@ -83,12 +83,12 @@ TEST_F(AppTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
       return sender.Send(".", message.Sender, message.Receiver, message.Text);
     };
     w.ReceivedMmo->clear();
-    w.Activate1->trigger();
+    Action(w, "Activate1")->trigger();
     ASSERT_TRUE(w.Pling->Active());
     ASSERT_TRUE(send());
     ASSERT_TRUE(WaitFor([&] { return !w.ReceivedMmo->toPlainText().isEmpty(); }));
     const std::string windowLine = w.ReceivedMmo->toPlainText().toStdString();
-    w.Activate1->trigger();
+    Action(w, "Activate1")->trigger();
     ASSERT_FALSE(w.Pling->Active());
 
     TChildProcess listen(TestProgram("pling-cli"), {"listen", "--count", "1"}, {"LC_ALL=C.UTF-8"});

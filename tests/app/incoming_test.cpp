@@ -61,11 +61,11 @@ class IncomingTest : public AppTest {
 
 TEST_F(IncomingTest, RepeatsAreShownOnceButOnlyTheLastShownMessageIsRemembered) {
   app::TPlingFrm& w = StartCounting();
-  w.Timestamps1->trigger();
-  w.Seperators1->trigger();
-  w.Popup1->trigger();
-  w.Playincoming1->trigger();
-  ASSERT_TRUE(w.Playincoming1->isChecked());
+  Action(w, "Timestamps1")->trigger();
+  Action(w, "Seperators1")->trigger();
+  Action(w, "Popup1")->trigger();
+  Action(w, "Playincoming1")->trigger();
+  ASSERT_TRUE(Action(w, "Playincoming1")->isChecked());
 
   for (int i = 0; i < 3; ++i) w.PlingMessage("BOB", "ALICE", "hello");
   EXPECT_EQ(Lines(w), QStringList{"ALICE to BOB : hello"});
@@ -86,14 +86,14 @@ TEST_F(IncomingTest, RepeatsAreShownOnceButOnlyTheLastShownMessageIsRemembered) 
   EXPECT_EQ(FBeeps, 5);
 
   // Clearing the pane does not forget the last message.
-  w.Clear1->trigger();
+  Action(w, "Clear1")->trigger();
   w.PlingMessage("c", "X", "ab");
   EXPECT_TRUE(w.ReceivedMmo->toPlainText().isEmpty());
 }
 
 TEST_F(IncomingTest, SendersJoinTheListNormalisedAndOnlyOnce) {
   app::TPlingFrm& w = StartCounting();
-  w.Popup1->trigger();
+  Action(w, "Popup1")->trigger();
   w.ReceiversLbx->AddItem(QStringLiteral("Carol"));
   w.ReceiversLbx->SetSelected(0, true);
   w.PlingMessage("BOB", "jONES", "1");
@@ -105,14 +105,14 @@ TEST_F(IncomingTest, SendersJoinTheListNormalisedAndOnlyOnce) {
   EXPECT_EQ(w.ReceiversLbx->SelCount(), 1);
   EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "the selection stays on Carol";
 
-  w.Automaticadd1->trigger();  // off
+  Action(w, "Automaticadd1")->trigger();  // off
   w.PlingMessage("BOB", "dave", "6");
   EXPECT_EQ(w.ReceiversLbx->count(), 3);
 }
 
 TEST_F(IncomingTest, AutomaticAddStopsAtAThousandNamesAndSaysSoOnce) {
   app::TPlingFrm& w = StartCounting();
-  w.Popup1->trigger();
+  Action(w, "Popup1")->trigger();
   for (int i = 0; i < 998; ++i)
     w.ReceiversLbx->AddItem(QStringLiteral("R%1").arg(i, 4, 10, QChar('0')));
   w.PlingMessage("ME", "NEW1", "1");
@@ -136,7 +136,7 @@ TEST_F(IncomingTest, AutomaticAddStopsAtAThousandNamesAndSaysSoOnce) {
     value = typed.takeFirst();
     return true;
   };
-  w.Add1->trigger();
+  Action(w, "Add1")->trigger();
   EXPECT_EQ(w.ReceiversLbx->count(), 1001);
   // Below the bound again, senders join again; a name taken out of the list,
   // or a list cleared, is not there any more.
@@ -156,8 +156,8 @@ TEST_F(IncomingTest, AutomaticAddStopsAtAThousandNamesAndSaysSoOnce) {
 
 TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
   app::TPlingFrm& w = StartCounting();
-  w.Popup1->trigger();
-  w.Timestamps1->trigger();  // off
+  Action(w, "Popup1")->trigger();
+  Action(w, "Timestamps1")->trigger();  // off
   const QString dashes(30, QLatin1Char('-'));
 
   // One line in the pane is not yet enough for a separator.
@@ -169,13 +169,13 @@ TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
 
   // Markers break the text and leave out the header; markup and control
   // characters are shown as they are.
-  w.Clear1->trigger();
+  Action(w, "Clear1")->trigger();
   w.PlingMessage("BOB", "ALICE", "a\xB6<b>b</b>\xB6\x1B[31mc");
   EXPECT_EQ(Lines(w), (QStringList{"a", "<b>b</b>", "\x1B[31mc"}));
   EXPECT_EQ(w.ReceivedMmo->LineCount(), 3);
   // A line after a marker holds at most 999 characters; the rest of it goes on
   // in further lines, and nothing is lost.
-  w.Clear1->trigger();
+  Action(w, "Clear1")->trigger();
   const std::string head(1200, 'h'), body(2500, 'b'), tail(999, 't');
   w.PlingMessage("BOB", "ALICE", head + "\xB6" + body + "\xB6" + tail + "\xB6");
   EXPECT_EQ(Lines(w),
@@ -184,8 +184,8 @@ TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
 
   // With timestamps: the first message writes two lines, the next one comes
   // under a separator. The stamp is today's short date and a time.
-  w.Clear1->trigger();
-  w.Timestamps1->trigger();  // on
+  Action(w, "Clear1")->trigger();
+  Action(w, "Timestamps1")->trigger();  // on
   w.PlingMessage("BOB", "ALICE", "three");
   w.PlingMessage("BOB", "ALICE", "four");
   const QStringList lines = Lines(w);
@@ -204,9 +204,9 @@ TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
 
 TEST_F(IncomingTest, ThePaneKeepsTheLastThousandLinesAlsoPartwayThroughAMessage) {
   app::TPlingFrm& w = StartCounting();
-  w.Popup1->trigger();
-  w.Timestamps1->trigger();
-  w.Seperators1->trigger();
+  Action(w, "Popup1")->trigger();
+  Action(w, "Timestamps1")->trigger();
+  Action(w, "Seperators1")->trigger();
   w.PlingMessage("BOB", "ALICE", "first\xB6second\xB6third");
   for (int i = 0; i < 997; ++i) w.PlingMessage("BOB", "ALICE", std::to_string(i));
   EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
@@ -222,13 +222,13 @@ TEST_F(IncomingTest, ThePaneKeepsTheLastThousandLinesAlsoPartwayThroughAMessage)
 
 TEST_F(IncomingTest, WhileWrappingTheLimitCountsDisplayLinesAtThePanesWidth) {
   app::TPlingFrm& w = StartCounting();
-  w.Popup1->trigger();
-  w.Timestamps1->trigger();
-  w.Seperators1->trigger();
+  Action(w, "Popup1")->trigger();
+  Action(w, "Timestamps1")->trigger();
+  Action(w, "Seperators1")->trigger();
   w.resize(448, 400);
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  w.RecvLinewrap->trigger();
+  Action(w, "RecvLinewrap")->trigger();
   ASSERT_TRUE(w.ReceivedMmo->WordWrap());
   const std::string words =
       "a line long enough to wrap at least once in a pane of this width, "
@@ -247,17 +247,17 @@ TEST_F(IncomingTest, WhileWrappingTheLimitCountsDisplayLinesAtThePanesWidth) {
   const int wider = DisplayLines(*w.ReceivedMmo);
   EXPECT_LT(wider, shown);
   EXPECT_EQ(widerCounted, wider);
-  w.RecvLinewrap->trigger();
+  Action(w, "RecvLinewrap")->trigger();
   EXPECT_EQ(w.ReceivedMmo->LineCount(), w.ReceivedMmo->blockCount());
 }
 
 TEST_F(IncomingTest, WhileWrappingAMessageLongerThanThePaneKeepsItsLastThousandLines) {
   app::TPlingFrm& w = StartCounting();
-  w.Popup1->trigger();
+  Action(w, "Popup1")->trigger();
   w.resize(448, 400);
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  w.RecvLinewrap->trigger();
+  Action(w, "RecvLinewrap")->trigger();
   w.PlingMessage("BOB", "ALICE", "before");
   std::string text;
   for (int i = 0; i < 12000; ++i) text += "w" + std::to_string(i) + " ";
@@ -305,23 +305,25 @@ TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeO
       if (line.startsWith(today)) line = QStringLiteral("<stamp>");
     return result;
   };
-  w.Playincoming1->trigger();
-  ASSERT_TRUE(w.Playincoming1->isChecked());
+  Action(w, "Playincoming1")->trigger();
+  ASSERT_TRUE(Action(w, "Playincoming1")->isChecked());
   // Without wrapping and with time stamps; wrapping without them (the pane's
   // first line then decides the second message's separator: the first one goes
   // in alone).
   for (const bool wrap : {false, true}) {
     SCOPED_TRACE(wrap ? "wrap on, no time stamps" : "wrap off, time stamps");
     for (app::TPlingFrm* window : {&w, &single}) {
-      if (window->Timestamps1->isChecked() == wrap) window->Timestamps1->trigger();
+      if (Action(*window, "Timestamps1")->isChecked() == wrap)
+        Action(*window, "Timestamps1")->trigger();
       window->resize(448, 400);
       window->show();
       ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-      if (window->RecvLinewrap->isChecked() != wrap) window->RecvLinewrap->trigger();
-      window->Clear1->trigger();
+      if (Action(*window, "RecvLinewrap")->isChecked() != wrap)
+        Action(*window, "RecvLinewrap")->trigger();
+      Action(*window, "Clear1")->trigger();
       window->ReceiversLbx->clear();
       window->PlingMessage("BOB", "X", "reset the duplicate filter");
-      window->Clear1->trigger();
+      Action(*window, "Clear1")->trigger();
       window->hide();
     }
     ASSERT_FALSE(w.isVisible());
@@ -373,17 +375,17 @@ TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeO
 // batches and each batch is shown with one sound.
 TEST_F(IncomingTest, MessagesWaitingInTheMailslotAreShownBatchByBatch) {
   app::TPlingFrm& w = StartCounting();
-  w.Popup1->trigger();
-  w.Timestamps1->trigger();
-  w.Seperators1->trigger();
-  w.Playincoming1->trigger();
+  Action(w, "Popup1")->trigger();
+  Action(w, "Timestamps1")->trigger();
+  Action(w, "Seperators1")->trigger();
+  Action(w, "Playincoming1")->trigger();
   int batchEnds = 0;
   const auto shown = w.Pling->OnBatchEnd;
   w.Pling->OnBatchEnd = [&](platform::TComponent& sender) {
     ++batchEnds;
     shown(sender);
   };
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Pling->Active());
   QStringList expected;
   for (int i = 0; i < 200; ++i) {

@@ -42,7 +42,7 @@ class ReceiptTest : public AppTest {
     for (int i = 0; i < w.ReceiversLbx->count(); ++i) w.ReceiversLbx->SetSelected(i, true);
     w.SendMmo->setPlainText(QStringLiteral("hi"));
     w.SendMmo->selectAll();
-    w.Send1->trigger();
+    Action(w, "Send1")->trigger();
     return w.StatusLbl->text();
   }
   QString FResting;

@@ -52,18 +52,18 @@ class SendTest : public AppTest {
 TEST_F(SendTest, AddNormalisesAndSelectsOnlyWhenNothingIsSelected) {
   app::TPlingFrm& w = Start();
   Answer({{true, "bOB"}, {true, "bob"}, {true, "dave"}, {false, "zed"}, {true, ""}});
-  w.Add1->trigger();
+  Action(w, "Add1")->trigger();
   EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Bob")});
   EXPECT_TRUE(w.ReceiversLbx->Selected(0));
   w.ReceiversLbx->SetSelected(0, false);
-  w.Add2->trigger();  // bob again: nothing added, but selected since nothing was
+  Action(w, "Add2")->trigger();  // bob again: nothing added, but selected since nothing was
   EXPECT_EQ(w.ReceiversLbx->count(), 1);
   EXPECT_TRUE(w.ReceiversLbx->Selected(0));
-  w.Add1->trigger();  // dave while Bob is selected
+  Action(w, "Add1")->trigger();  // dave while Bob is selected
   EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("Bob"), QStringLiteral("Dave")}));
   EXPECT_FALSE(w.ReceiversLbx->Selected(1));
-  w.Add1->trigger();  // cancelled
-  w.Add1->trigger();  // empty
+  Action(w, "Add1")->trigger();  // cancelled
+  Action(w, "Add1")->trigger();  // empty
   EXPECT_EQ(w.ReceiversLbx->count(), 2);
   EXPECT_EQ(FAsked.first(), QStringLiteral("Add/Receiver="));
 }
@@ -76,7 +76,7 @@ TEST_F(SendTest, EditAndDeleteActOnTheItemLastUnderTheMouse) {
   w.ReceiversLbx->SetSelected(0, true);
   Answer({{true, "robert"}});
   EXPECT_EQ(w.MouseIndex(), 0) << "before the mouse came: the first item";
-  w.Edit2->trigger();
+  Action(w, "Edit2")->trigger();
   EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("Bob"), QStringLiteral("Carol"),
                                                   QStringLiteral("Robert")}));
   EXPECT_EQ(FAsked.last(), QStringLiteral("Edit/Receiver=Bob"));
@@ -84,16 +84,16 @@ TEST_F(SendTest, EditAndDeleteActOnTheItemLastUnderTheMouse) {
   const QRect carol = w.ReceiversLbx->visualItemRect(w.ReceiversLbx->item(1));
   QTest::mouseMove(w.ReceiversLbx->viewport(), carol.center());
   ASSERT_EQ(w.MouseIndex(), 1);
-  w.Delete1->trigger();
+  Action(w, "Delete1")->trigger();
   EXPECT_EQ(w.ReceiversLbx->Items(),
             (QStringList{QStringLiteral("Bob"), QStringLiteral("Robert")}));
   EXPECT_TRUE(w.ReceiversLbx->Selected(0));
-  w.Delete1->trigger();  // again without moving: nothing
+  Action(w, "Delete1")->trigger();  // again without moving: nothing
   EXPECT_EQ(w.ReceiversLbx->count(), 2);
   // Below the last item there is no item.
   QTest::mouseMove(w.ReceiversLbx->viewport(), QPoint(5, w.ReceiversLbx->viewport()->height() - 2));
   EXPECT_EQ(w.MouseIndex(), -1);
-  w.Edit1->trigger();
+  Action(w, "Edit1")->trigger();
   EXPECT_EQ(w.ReceiversLbx->count(), 2);
 }
 
@@ -106,7 +106,7 @@ TEST_F(SendTest, SendGoesToEverySelectedReceiverDirectlyOrThroughTheServer) {
   w.ReceiversLbx->SetSelected(1, true);  // ".." is no machine: written nowhere, not reported
   w.SendMmo->setPlainText(QStringLiteral("line one\nline two"));
   w.SendMmo->selectAll();
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Sender, platform::GetComputerName());
   EXPECT_EQ(FReceived[0].Reciever, ".");
@@ -115,20 +115,20 @@ TEST_F(SendTest, SendGoesToEverySelectedReceiverDirectlyOrThroughTheServer) {
 
   // Through a server: written to the server, the user as sender.
   Answer({{true, "."}});
-  w.Useserver1->trigger();
-  ASSERT_TRUE(w.Useserver1->isChecked());
-  EXPECT_EQ(w.servername1->text(), QStringLiteral("."));
+  Action(w, "Useserver1")->trigger();
+  ASSERT_TRUE(Action(w, "Useserver1")->isChecked());
+  EXPECT_EQ(Action(w, "servername1")->text(), QStringLiteral("."));
   w.ReceiversLbx->SetSelected(0, false);
   w.ReceiversLbx->SetSelected(1, false);
   w.ReceiversLbx->SetSelected(2, true);
   w.SendMmo->moveCursor(QTextCursor::End);  // no selection in the pane
-  w.Sendselection2->trigger();              // nothing selected in the pane: "What" is asked
+  Action(w, "Sendselection2")->trigger();   // nothing selected in the pane: "What" is asked
   EXPECT_EQ(FAsked.size(), 2);              // the server name, then "What"
   EXPECT_EQ(FAsked.last(), QStringLiteral("Send/What="));
   EXPECT_TRUE(FReceived.size() == 1) << "the cancelled What sends nothing";
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Nothing to send"));
   Answer({{true, "via server"}});
-  w.Send3->trigger();
+  Action(w, "Send3")->trigger();
   ASSERT_TRUE(WaitForMessages(2));
   EXPECT_EQ(FReceived[1].Sender, platform::GetUserName());
   EXPECT_EQ(FReceived[1].Reciever, "zz");
@@ -137,12 +137,12 @@ TEST_F(SendTest, SendGoesToEverySelectedReceiverDirectlyOrThroughTheServer) {
       << "the typed text is appended to the send pane";
 
   // "Use server" while checked: unchecked at once, the name stays.
-  w.Useserver1->trigger();
-  EXPECT_FALSE(w.Useserver1->isChecked());
-  EXPECT_EQ(w.servername1->text(), QStringLiteral("."));
+  Action(w, "Useserver1")->trigger();
+  EXPECT_FALSE(Action(w, "Useserver1")->isChecked());
+  EXPECT_EQ(Action(w, "servername1")->text(), QStringLiteral("."));
   Answer({{false, ""}});
-  w.Useserver1->trigger();  // the name dialog cancelled: stays unchecked
-  EXPECT_FALSE(w.Useserver1->isChecked());
+  Action(w, "Useserver1")->trigger();  // the name dialog cancelled: stays unchecked
+  EXPECT_FALSE(Action(w, "Useserver1")->isChecked());
 }
 
 TEST_F(SendTest, EnterSendsTheWholeLineThenBreaksIt) {
@@ -170,11 +170,11 @@ TEST_F(SendTest, EnterSendsTheWholeLineThenBreaksIt) {
   // Line separators in pasted text go as line breaks too.
   w.SendMmo->setPlainText(QStringLiteral("one\u2028two"));
   w.SendMmo->selectAll();
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(4));
   EXPECT_EQ(FReceived[3].Text, "one\r\ntwo");
   // Without "Automatic send", Enter only breaks the line.
-  w.Automaticsend1->trigger();
+  Action(w, "Automaticsend1")->trigger();
   QTest::keyClick(w.SendMmo, Qt::Key_Return);
   QTest::qWait(100);
   EXPECT_EQ(FReceived.size(), 4u);
@@ -185,7 +185,7 @@ TEST_F(SendTest, WithoutReceiversTheAddDialogComesFirst) {
   Answer({{false, ""}});
   w.SendMmo->setPlainText(QStringLiteral("hi"));
   w.SendMmo->selectAll();
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   EXPECT_EQ(FAsked, QStringList{QStringLiteral("Add/Receiver=")});
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("No receiver selected"));
 }
@@ -204,7 +204,7 @@ TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
   for (int i = 0; i < 3; ++i) w.ReceiversLbx->SetSelected(i, true);
   w.SendMmo->setPlainText(QStringLiteral("hi"));
   w.SendMmo->selectAll();
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Reciever, ".");
   const QString status = w.StatusLbl->text();
@@ -218,7 +218,7 @@ TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
   w.SendMmo->setPlainText(
       QString::fromUtf8("snow \u2603 in \u6771\u4eac \xF0\x9F\x98\x80 caf\u00e9"));
   w.SendMmo->selectAll();
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(2));
   EXPECT_EQ(FReceived[1].Text, "snow ? in ?? ? caf\xE9");
   EXPECT_EQ(w.StatusLbl->text(),
@@ -228,21 +228,21 @@ TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
   w.StatusTmrTimer();
   w.SendMmo->setPlainText(QStringLiteral("plain"));
   w.SendMmo->selectAll();
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(3));
   EXPECT_EQ(w.StatusLbl->text(), w.RestingStatus());
 
   // Through a server on this machine every selected receiver gets one datagram,
   // in the list's order, whatever order they were added or selected in.
   Answer({{true, "."}});
-  w.Useserver1->trigger();
+  Action(w, "Useserver1")->trigger();
   w.ReceiversLbx->clear();
   for (const char* name : {"carol", "Bob", "alice"}) w.ReceiversLbx->AddItem(name);
   ASSERT_EQ(w.ReceiversLbx->Items(), (QStringList{"alice", "Bob", "carol"}));
   w.ReceiversLbx->SetSelected(2, true);
   w.ReceiversLbx->SetSelected(1, true);
   w.SendMmo->selectAll();
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(5));
   EXPECT_EQ(FReceived[3].Reciever, "Bob");
   EXPECT_EQ(FReceived[4].Reciever, "carol");
@@ -271,7 +271,7 @@ TEST_F(SendTest, MessagesArrivingDuringANameLookupDoNotChangeWhoGetsTheSend) {
   }
   const NetworkOnInThisNamespace network;
   app::TPlingFrm& w = Start();
-  w.Activate1->trigger();
+  Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Pling->Active());
   for (const char* name : {"Nobody", "Zed"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
   w.ReceiversLbx->SetSelected(0, true);
@@ -284,7 +284,7 @@ TEST_F(SendTest, MessagesArrivingDuringANameLookupDoNotChangeWhoGetsTheSend) {
   });
   w.SendMmo->setPlainText(QStringLiteral("hi"));
   w.SendMmo->selectAll();
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   incoming.join();
   ASSERT_TRUE(WaitFor([&] { return w.ReceiversLbx->count() == 3; }));
   EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"Aaron", "Nobody", "Zed"}));
@@ -321,8 +321,8 @@ TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   // Through a server on this machine, every receiver's datagram reaches the listener.
-  w.Useserver1->setChecked(true);
-  w.servername1->setText(QStringLiteral("."));
+  Action(w, "Useserver1")->setChecked(true);
+  Action(w, "servername1")->setText(QStringLiteral("."));
   for (const char* name : {"Alice", "Bob", "Carol", "Jones"}) w.ReceiversLbx->AddItem(name);
   const auto selected = [&] {
     QStringList names;
@@ -335,9 +335,9 @@ TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
   // and Enter sends to Bob.
   w.ReceiversLbx->SetSelected(1, true);
   RightClick(w, ItemCenter(w, 2));
-  ASSERT_TRUE(WaitFor([&] { return w.ReceiversMnu->isVisible(); })) << "the menu opens";
+  ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); })) << "the menu opens";
   EXPECT_EQ(selected(), QStringList{"Bob"});
-  QTest::keyClick(w.ReceiversMnu, Qt::Key_D);
+  QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_D);
   EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"Alice", "Bob", "Jones"}));
   EXPECT_EQ(selected(), QStringList{"Bob"});
   w.SendMmo->setFocus();
@@ -349,9 +349,9 @@ TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
   // Alice and Bob selected; right-click on Jones, Send: to Alice and Bob only.
   w.ReceiversLbx->SetSelected(0, true);
   RightClick(w, ItemCenter(w, 2));
-  ASSERT_TRUE(WaitFor([&] { return w.ReceiversMnu->isVisible(); }));
+  ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); }));
   w.SendMmo->selectAll();
-  QTest::keyClick(w.ReceiversMnu, Qt::Key_S);
+  QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_S);
   ASSERT_TRUE(WaitForMessages(3));
   QTest::qWait(100);
   ASSERT_EQ(FReceived.size(), 3u);
@@ -361,12 +361,12 @@ TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
   // A right click on another receiver, then Escape; a right click below the
   // last item: the selection stays each time.
   RightClick(w, ItemCenter(w, 2));
-  ASSERT_TRUE(WaitFor([&] { return w.ReceiversMnu->isVisible(); }));
-  QTest::keyClick(w.ReceiversMnu, Qt::Key_Escape);
+  ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); }));
+  QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_Escape);
   EXPECT_EQ(selected(), (QStringList{"Alice", "Bob"}));
   RightClick(w, QPoint(5, w.ReceiversLbx->viewport()->height() - 3));
-  ASSERT_TRUE(WaitFor([&] { return w.ReceiversMnu->isVisible(); }));
-  QTest::keyClick(w.ReceiversMnu, Qt::Key_Escape);
+  ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); }));
+  QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_Escape);
   EXPECT_EQ(selected(), (QStringList{"Alice", "Bob"}));
   // A left click still selects as ever.
   QTest::mouseClick(w.ReceiversLbx->viewport(), Qt::LeftButton, {}, ItemCenter(w, 2));
@@ -378,13 +378,13 @@ TEST_F(SendTest, NamesAddedOrEditedWithCharactersTheCodePageLacksAreReported) {
   Answer({{true, QStringLiteral("\u03C9x")},
           {true, QStringLiteral("plain")},
           {true, QStringLiteral("\u03C8y")}});
-  w.Add1->trigger();
+  Action(w, "Add1")->trigger();
   EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{"?x"});
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Some letters became \"?\""));
   w.StatusTmrTimer();
-  w.Add1->trigger();
+  Action(w, "Add1")->trigger();
   EXPECT_EQ(w.StatusLbl->text(), w.RestingStatus()) << "a name the code page holds says nothing";
-  w.Edit1->trigger();  // the first item, ?x, edited to ψy
+  Action(w, "Edit1")->trigger();  // the first item, ?x, edited to ψy
   EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"?x", "?y", "Plain"}));
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Some letters became \"?\""));
 }
@@ -393,16 +393,16 @@ TEST_F(SendTest, TheWhatTextBecomesTheNextLineWithoutABlankLineBeforeIt) {
   Listen();
   app::TPlingFrm& w = Start();
   w.ReceiversLbx->SetSelected(w.ReceiversLbx->AddItem(QStringLiteral(".")), true);
-  w.Automaticsend1->trigger();  // off: Enter only breaks the line
+  Action(w, "Automaticsend1")->trigger();  // off: Enter only breaks the line
   QTest::keyClicks(w.SendMmo, QStringLiteral("hello"));
   QTest::keyClick(w.SendMmo, Qt::Key_Return);
   Answer({{true, "what"}, {true, ""}});
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Text, "what");
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("hello\nwhat"));
   // Without a line break at the end, and with an empty text (a new empty line).
-  w.Send1->trigger();
+  Action(w, "Send1")->trigger();
   EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("hello\nwhat\n"));
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Nothing to send"));
 }

@@ -27,14 +27,14 @@ TEST_F(AppTest, EverySettingSurvivesARestart) {
     w.Splitter->MoveBy(-40);
     const int split = w.ReceiversPnl->width();
     ASSERT_EQ(split, qtbridge::ScaleDesignPixels(89, w) + 40);
-    w.Useserver1->setChecked(true);
-    w.Automaticsend1->trigger();
-    w.servername1->setText(QStringLiteral("PDC1"));
-    w.Playincoming1->trigger();
-    w.RecvLinewrap->trigger();
-    w.SendLinewrap->trigger();
-    w.Popup1->trigger();
-    w.Seperators1->trigger();  // not kept
+    Action(w, "Useserver1")->setChecked(true);
+    Action(w, "Automaticsend1")->trigger();
+    Action(w, "servername1")->setText(QStringLiteral("PDC1"));
+    Action(w, "Playincoming1")->trigger();
+    Action(w, "RecvLinewrap")->trigger();
+    Action(w, "SendLinewrap")->trigger();
+    Action(w, "Popup1")->trigger();
+    Action(w, "Seperators1")->trigger();  // not kept
     w.move(40, 30);
     w.resize(520, 430);
     QApplication::processEvents();
@@ -58,17 +58,17 @@ TEST_F(AppTest, EverySettingSurvivesARestart) {
     EXPECT_EQ(again.SendMmo->Color(), 0x00C0FFEE);
     EXPECT_EQ(again.ReceiversLbx->Color(), settings::clAqua);
     EXPECT_EQ(again.ReceiversPnl->width(), split);
-    EXPECT_TRUE(again.Useserver1->isChecked());
-    EXPECT_FALSE(again.Automaticsend1->isChecked());
-    EXPECT_EQ(again.servername1->text(), QStringLiteral("PDC1"));
-    EXPECT_TRUE(again.Playincoming1->isChecked());
-    EXPECT_TRUE(again.RecvLinewrap->isChecked());
+    EXPECT_TRUE(Action(again, "Useserver1")->isChecked());
+    EXPECT_FALSE(Action(again, "Automaticsend1")->isChecked());
+    EXPECT_EQ(Action(again, "servername1")->text(), QStringLiteral("PDC1"));
+    EXPECT_TRUE(Action(again, "Playincoming1")->isChecked());
+    EXPECT_TRUE(Action(again, "RecvLinewrap")->isChecked());
     EXPECT_EQ(again.ReceivedMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     EXPECT_EQ(again.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    EXPECT_TRUE(again.SendLinewrap->isChecked());
+    EXPECT_TRUE(Action(again, "SendLinewrap")->isChecked());
     EXPECT_EQ(again.SendMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    EXPECT_FALSE(again.Popup1->isChecked());
-    EXPECT_TRUE(again.Seperators1->isChecked()) << "every run starts with separators";
+    EXPECT_FALSE(Action(again, "Popup1")->isChecked());
+    EXPECT_TRUE(Action(again, "Seperators1")->isChecked()) << "every run starts with separators";
     EXPECT_EQ(again.pos(), QPoint(40, 30));
     EXPECT_EQ(again.size(), QSize(520, 430));
   }
@@ -145,21 +145,21 @@ TEST_F(AppTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead) {
     // Each of them keeps the window's value; everything else is read.
     EXPECT_EQ(w.ReceivedMmo->CoreFont().Name, "MS Sans Serif");
     EXPECT_EQ(w.SendMmo->Color(), settings::clWindow);
-    EXPECT_FALSE(w.Useserver1->isChecked());
+    EXPECT_FALSE(Action(w, "Useserver1")->isChecked());
     EXPECT_EQ(w.height(), 333);
     EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Bob")});
     EXPECT_EQ(w.ReceiversLbx->Color(), settings::clInfoBk);
     EXPECT_EQ(w.ReceiversPnl->width(), 150);
-    EXPECT_EQ(w.servername1->text(), QStringLiteral("HUB"));
-    EXPECT_TRUE(w.Playincoming1->isChecked());
-    EXPECT_TRUE(w.RecvLinewrap->isChecked());
+    EXPECT_EQ(Action(w, "servername1")->text(), QStringLiteral("HUB"));
+    EXPECT_TRUE(Action(w, "Playincoming1")->isChecked());
+    EXPECT_TRUE(Action(w, "RecvLinewrap")->isChecked());
     EXPECT_TRUE(w.Pling->Active());
     // The user sets one of the unreadable ones anew.
     w.FontDialog = [](QWidget*, settings::TFont& font) {
       font = {"DejaVu Sans", 10, settings::clWindowText, {}};
       return true;
     };
-    w.RecvdFont1->trigger();
+    Action(w, "RecvdFont1")->trigger();
     Stop();
   }
   EXPECT_EQ(FMessages.size(), 1);
@@ -180,14 +180,14 @@ TEST_F(AppTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfterThem) {
   const std::string server(400, 's');
   {
     app::TPlingFrm& w = Start();
-    w.Popup1->trigger();
+    Action(w, "Popup1")->trigger();
     // Senders join the list as they come, whatever the length of their names.
     w.PlingMessage("ME", longName, "hi");
     w.PlingMessage("ME", longerName, "hi");
     for (int i = 0; i < 5; ++i) w.PlingMessage("ME", "Ghost" + std::to_string(i), "hi");
     w.ReceiversLbx->SetSelected(
         static_cast<int>(w.ReceiversLbx->Items().indexOf(QString::fromStdString(longName))), true);
-    w.servername1->setText(QString::fromStdString(server));
+    Action(w, "servername1")->setText(QString::fromStdString(server));
     ASSERT_EQ(w.ReceiversLbx->count(), 7);
     Stop();
   }
@@ -203,7 +203,7 @@ TEST_F(AppTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfterThem) {
     EXPECT_EQ(w.ReceiversLbx->Items(), expected) << "run " << run;
     EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "run " << run;
     EXPECT_EQ(w.ReceiversLbx->SelCount(), 1) << "run " << run;
-    EXPECT_EQ(w.servername1->text().toStdString(), server) << "run " << run;
+    EXPECT_EQ(Action(w, "servername1")->text().toStdString(), server) << "run " << run;
     Stop();
   }
   EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();

@@ -17,7 +17,7 @@ TEST_F(AppTest, TrayPicturesFollowIncomingMessagesTheStatusTimerAndTheRestore) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  w.Popup1->trigger();  // off: the window stays where it is
+  Action(w, "Popup1")->trigger();  // off: the window stays where it is
   EXPECT_EQ(w.TrayIcon->Tag(), 0);
   EXPECT_TRUE(Shows(*w.TrayIcon, w.SilenceIcon->Icon)) << "the quiet picture at start";
 
@@ -102,7 +102,7 @@ TEST_F(AppTest, TheTaskBarEntryIsDroppedOnlyWhileATrayHostIsThere) {
 
 TEST_F(AppTest, TheTrayMenuIsTheStartMenu) {
   app::TPlingFrm& w = Start();
-  EXPECT_EQ(w.TrayIcon->PopupMenu(), w.StartMnu);
+  EXPECT_EQ(w.TrayIcon->PopupMenu(), Menu(w, "StartMnu"));
   EXPECT_FALSE(w.TrayIcon->Active()) << "no icon while the window is shown";
   EXPECT_FALSE(tray::TaskbarEntry(w));
 }
@@ -123,7 +123,7 @@ TEST_F(AppTest, ExitFromTheTrayMenuClosesTheHiddenWindowAndSavesTheSettings) {
   w.showMinimized();
   ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
   ASSERT_FALSE(w.isVisible());
-  w.Exit1->trigger();
+  Action(w, "Exit1")->trigger();
   EXPECT_TRUE(closed);
   EXPECT_EQ(Store()->ReadText("Receivers", "NAME0", ""), "Bob-");
 }

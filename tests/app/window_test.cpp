@@ -48,63 +48,63 @@ void ExpectMenu(QMenu* menu, const std::vector<MenuRow>& rows) {
 
 TEST_F(AppTest, MenusHoldEveryItemWithCaptionAcceleratorAndCheckMark) {
   app::TPlingFrm& w = Start();
-  ExpectMenu(w.ReceiversMnu, {{"Add1", "&Add", -1},
-                              {"Edit1", "&Edit", -1},
-                              {"Delete1", "&Delete", -1},
-                              {"N1", nullptr, -1},
-                              {"Send1", "&Send", -1},
-                              {"N3", nullptr, -1},
-                              {"NamesColor1", "&Color", -1},
-                              {"NamesFont1", "&Font", -1}});
-  ExpectMenu(w.ReceivedMnu, {{"Clear1", "&Clear", -1},
-                             {"Saveas1", "&Save as...", -1},
-                             {"N11", nullptr, -1},
-                             {"RecvdColor1", "C&olor", -1},
-                             {"RecvdFont1", "&Font", -1}});
-  ExpectMenu(w.SendMnu, {{"Clear2", "&Clear", -1},
-                         {"Open1", "&Open", -1},
-                         {"Saveas2", "&Save as...", -1},
-                         {"Sendselection1", "S&end selection", -1},
-                         {"N2", nullptr, -1},
-                         {"SendColor1", "Co&lor", -1},
-                         {"SendFont1", "&Font", -1}});
-  ExpectMenu(w.StartMnu, {{"Info1", "About", -1},
-                          {"N15", nullptr, -1},
-                          {"Receivers1", "Receivers", -1},
-                          {"N4", nullptr, -1},
-                          {"Received1", "Received", -1},
-                          {"Send2", "Send", -1},
-                          {"N7", nullptr, -1},
-                          {"Server1", "Server", -1},
-                          {"Activate1", "Activate", -1},
-                          {"N10", nullptr, -1},
-                          {"Exit1", "&Exit", -1}});
-  ExpectMenu(w.Receivers1->menu(), {{"Add2", "&Add", -1},
-                                    {"Edit2", "&Edit", -1},
-                                    {"Delete2", "&Delete", -1},
-                                    {"N8", nullptr, -1},
-                                    {"Send3", "&Send", -1},
-                                    {"N14", nullptr, -1},
-                                    {"Automaticadd1", "Automatic add", 1}});
-  ExpectMenu(w.Received1->menu(), {{"Clear3", "&Clear", -1},
-                                   {"N5", nullptr, -1},
-                                   {"Saveas3", "Save as...", -1},
-                                   {"N12", nullptr, -1},
-                                   {"Popup1", "Pop up", 1},
-                                   {"Seperators1", "Seperators", 1},
-                                   {"Timestamps1", "Timestamps", 1},
-                                   {"Playincoming1", "Play incoming", 0},
-                                   {"RecvLinewrap", "Line wrap", 0}});
-  ExpectMenu(w.Send2->menu(), {{"Clear4", "&Clear", -1},
-                               {"N6", nullptr, -1},
-                               {"Open2", "Open", -1},
-                               {"Saveas4", "Save as...", -1},
-                               {"Sendselection2", "Send selection", -1},
-                               {"N13", nullptr, -1},
-                               {"Automaticsend1", "Automatic send", 1},
-                               {"SendLinewrap", "Line wrap", 0}});
+  ExpectMenu(Menu(w, "ReceiversMnu"), {{"Add1", "&Add", -1},
+                                       {"Edit1", "&Edit", -1},
+                                       {"Delete1", "&Delete", -1},
+                                       {"N1", nullptr, -1},
+                                       {"Send1", "&Send", -1},
+                                       {"N3", nullptr, -1},
+                                       {"NamesColor1", "&Color", -1},
+                                       {"NamesFont1", "&Font", -1}});
+  ExpectMenu(Menu(w, "ReceivedMnu"), {{"Clear1", "&Clear", -1},
+                                      {"Saveas1", "&Save as...", -1},
+                                      {"N11", nullptr, -1},
+                                      {"RecvdColor1", "C&olor", -1},
+                                      {"RecvdFont1", "&Font", -1}});
+  ExpectMenu(Menu(w, "SendMnu"), {{"Clear2", "&Clear", -1},
+                                  {"Open1", "&Open", -1},
+                                  {"Saveas2", "&Save as...", -1},
+                                  {"Sendselection1", "S&end selection", -1},
+                                  {"N2", nullptr, -1},
+                                  {"SendColor1", "Co&lor", -1},
+                                  {"SendFont1", "&Font", -1}});
+  ExpectMenu(Menu(w, "StartMnu"), {{"Info1", "About", -1},
+                                   {"N15", nullptr, -1},
+                                   {"Receivers1", "Receivers", -1},
+                                   {"N4", nullptr, -1},
+                                   {"Received1", "Received", -1},
+                                   {"Send2", "Send", -1},
+                                   {"N7", nullptr, -1},
+                                   {"Server1", "Server", -1},
+                                   {"Activate1", "Activate", -1},
+                                   {"N10", nullptr, -1},
+                                   {"Exit1", "&Exit", -1}});
+  ExpectMenu(Action(w, "Receivers1")->menu(), {{"Add2", "&Add", -1},
+                                               {"Edit2", "&Edit", -1},
+                                               {"Delete2", "&Delete", -1},
+                                               {"N8", nullptr, -1},
+                                               {"Send3", "&Send", -1},
+                                               {"N14", nullptr, -1},
+                                               {"Automaticadd1", "Automatic add", 1}});
+  ExpectMenu(Action(w, "Received1")->menu(), {{"Clear3", "&Clear", -1},
+                                              {"N5", nullptr, -1},
+                                              {"Saveas3", "Save as...", -1},
+                                              {"N12", nullptr, -1},
+                                              {"Popup1", "Pop up", 1},
+                                              {"Seperators1", "Seperators", 1},
+                                              {"Timestamps1", "Timestamps", 1},
+                                              {"Playincoming1", "Play incoming", 0},
+                                              {"RecvLinewrap", "Line wrap", 0}});
+  ExpectMenu(Action(w, "Send2")->menu(), {{"Clear4", "&Clear", -1},
+                                          {"N6", nullptr, -1},
+                                          {"Open2", "Open", -1},
+                                          {"Saveas4", "Save as...", -1},
+                                          {"Sendselection2", "Send selection", -1},
+                                          {"N13", nullptr, -1},
+                                          {"Automaticsend1", "Automatic send", 1},
+                                          {"SendLinewrap", "Line wrap", 0}});
   ExpectMenu(
-      w.Server1->menu(),
+      Action(w, "Server1")->menu(),
       {{"Useserver1", "Use server", 0}, {"N9", nullptr, -1}, {"servername1", "<Server>", -1}});
   // Tests and accessibility tools find the parts by name.
   for (const char* name : {"ControlPnl", "GradientFill", "Image", "StartBtn", "StatusLbl",
@@ -138,18 +138,18 @@ TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
        {w.ReceivedMmo->Color(), w.SendMmo->Color(), w.ReceiversLbx->Color()})
     EXPECT_EQ(color, settings::clWindow);
   EXPECT_EQ(w.ReceiversPnl->width(), qtbridge::ScaleDesignPixels(89, w));
-  EXPECT_FALSE(w.Useserver1->isChecked());
-  EXPECT_TRUE(w.Automaticsend1->isChecked());
-  EXPECT_TRUE(w.Popup1->isChecked());
-  EXPECT_TRUE(w.Automaticadd1->isChecked());
-  EXPECT_TRUE(w.Seperators1->isChecked());
-  EXPECT_TRUE(w.Timestamps1->isChecked());
-  EXPECT_FALSE(w.Playincoming1->isChecked());
-  EXPECT_FALSE(w.RecvLinewrap->isChecked());
-  EXPECT_FALSE(w.SendLinewrap->isChecked());
-  EXPECT_EQ(w.servername1->text(), QStringLiteral("<Server>"));
+  EXPECT_FALSE(Action(w, "Useserver1")->isChecked());
+  EXPECT_TRUE(Action(w, "Automaticsend1")->isChecked());
+  EXPECT_TRUE(Action(w, "Popup1")->isChecked());
+  EXPECT_TRUE(Action(w, "Automaticadd1")->isChecked());
+  EXPECT_TRUE(Action(w, "Seperators1")->isChecked());
+  EXPECT_TRUE(Action(w, "Timestamps1")->isChecked());
+  EXPECT_FALSE(Action(w, "Playincoming1")->isChecked());
+  EXPECT_FALSE(Action(w, "RecvLinewrap")->isChecked());
+  EXPECT_FALSE(Action(w, "SendLinewrap")->isChecked());
+  EXPECT_EQ(Action(w, "servername1")->text(), QStringLiteral("<Server>"));
   EXPECT_FALSE(w.Pling->Active());
-  EXPECT_EQ(w.Activate1->text(), QStringLiteral("Activate"));
+  EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Activate"));
   EXPECT_FALSE(w.StartBtn->isChecked());
   // An inactive window says so, and how to start receiving.
   EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Not receiving: Start \u25B8 Activate"));
@@ -168,19 +168,19 @@ TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
 
 TEST_F(AppTest, LineWrapItemsSwitchThePanesBetweenTheTwoWrapStates) {
   app::TPlingFrm& w = Start();
-  w.RecvLinewrap->trigger();
-  EXPECT_TRUE(w.RecvLinewrap->isChecked());
+  Action(w, "RecvLinewrap")->trigger();
+  EXPECT_TRUE(Action(w, "RecvLinewrap")->isChecked());
   EXPECT_EQ(w.ReceivedMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
   EXPECT_EQ(w.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   EXPECT_EQ(w.SendMmo->lineWrapMode(), QPlainTextEdit::NoWrap) << "only the received pane";
-  w.RecvLinewrap->trigger();
-  EXPECT_FALSE(w.RecvLinewrap->isChecked());
+  Action(w, "RecvLinewrap")->trigger();
+  EXPECT_FALSE(Action(w, "RecvLinewrap")->isChecked());
   EXPECT_EQ(w.ReceivedMmo->lineWrapMode(), QPlainTextEdit::NoWrap);
   EXPECT_EQ(w.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   // The other options change only their check mark.
-  w.Seperators1->trigger();
-  EXPECT_FALSE(w.Seperators1->isChecked());
-  w.SendLinewrap->trigger();
+  Action(w, "Seperators1")->trigger();
+  EXPECT_FALSE(Action(w, "Seperators1")->isChecked());
+  Action(w, "SendLinewrap")->trigger();
   EXPECT_EQ(w.SendMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 }
 
@@ -195,11 +195,11 @@ TEST_F(AppTest, FontAndColorItemsChangeOnlyTheirOwnPane) {
     color = 0x00FFCC;
     return true;
   };
-  w.SendFont1->trigger();
+  Action(w, "SendFont1")->trigger();
   EXPECT_EQ(w.SendMmo->CoreFont(), chosen);
   EXPECT_NE(w.ReceivedMmo->CoreFont(), chosen);
   EXPECT_NE(w.ReceiversLbx->CoreFont(), chosen);
-  w.NamesColor1->trigger();
+  Action(w, "NamesColor1")->trigger();
   EXPECT_EQ(w.ReceiversLbx->Color(), 0x00FFCC);
   EXPECT_EQ(w.SendMmo->Color(), settings::clWindow);
   EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
@@ -211,7 +211,7 @@ TEST_F(AppTest, FontAndColorItemsChangeOnlyTheirOwnPane) {
     color = settings::clBlack;
     return false;
   };
-  w.RecvdColor1->trigger();
+  Action(w, "RecvdColor1")->trigger();
   EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
 }
 
@@ -231,7 +231,7 @@ TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
   ASSERT_EQ(given,
             (settings::TFont{"MS Sans Serif", 8, settings::clWindowText, {settings::fsBold}}));
   AnswerDialog([](QDialog& dialog) { dialog.accept(); });
-  w.NamesFont1->trigger();
+  Action(w, "NamesFont1")->trigger();
   EXPECT_EQ(w.ReceiversLbx->CoreFont(), given) << "OK without a change changes nothing";
 
   // A colour, a style and an effect chosen in the dialog; the face stays.
@@ -248,7 +248,7 @@ TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
     underline->setChecked(true);
     dialog.accept();
   });
-  w.SendFont1->trigger();
+  Action(w, "SendFont1")->trigger();
   EXPECT_EQ(w.SendMmo->CoreFont(),
             (settings::TFont{"MS Sans Serif",
                              8,
@@ -269,7 +269,7 @@ TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
     family->setCurrentIndex(family->findText(families.last()));
     dialog.accept();
   });
-  w.RecvdFont1->trigger();
+  Action(w, "RecvdFont1")->trigger();
   EXPECT_EQ(w.ReceivedMmo->CoreFont().Name, families.last().toStdString());
   EXPECT_TRUE(w.ReceivedMmo->CoreFont().Style.Contains(settings::fsItalic));
 
@@ -279,7 +279,7 @@ TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
       color->setCurrentIndex(0);
     dialog.reject();
   });
-  w.NamesFont1->trigger();
+  Action(w, "NamesFont1")->trigger();
   EXPECT_EQ(w.ReceiversLbx->CoreFont(), given);
 }
 
@@ -380,9 +380,9 @@ TEST_F(AppTest, StartButtonOpensTheMenuAndEndsInTheActiveState) {
   bool menuWasOpen = false;
   QPoint menuAt;
   QTimer::singleShot(100, &w, [&] {
-    menuWasOpen = w.StartMnu->isVisible();
-    menuAt = w.StartMnu->pos();
-    w.StartMnu->close();  // dismissed
+    menuWasOpen = Menu(w, "StartMnu")->isVisible();
+    menuAt = Menu(w, "StartMnu")->pos();
+    Menu(w, "StartMnu")->close();  // dismissed
   });
   QTest::mouseClick(w.StartBtn, Qt::LeftButton);
   EXPECT_TRUE(menuWasOpen);
