@@ -18,10 +18,12 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/DesktopNotifications.h"
+#include "child_process.h"
 
 namespace pling::testing {
 namespace {
@@ -38,30 +40,16 @@ class PrivateBus {
                           << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                              "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>";
-    int out[2];
-    if (pipe(out) != 0) return;
-    FPid = fork();
-    if (FPid == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      const std::string configArg = "--config-file=" + config;
-      execl("/usr/bin/dbus-daemon", "dbus-daemon", configArg.c_str(), "--nofork",
-            "--print-address=1", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    char buffer[512];
-    std::string line;
-    ssize_t got = 0;
-    while (line.find('\n') == std::string::npos && (got = read(out[0], buffer, sizeof buffer)) > 0)
-      line.append(buffer, static_cast<std::size_t>(got));
-    close(out[0]);
-    FAddress = line.substr(0, line.find('\n'));
+    FDaemon = std::make_unique<TChildProcess>(
+        "/usr/bin/dbus-daemon",
+        std::vector<std::string>{"--config-file=" + config, "--nofork", "--print-address=1"});
+    // Its first line is the address, once it listens.
+    FDaemon->ReadLine(FAddress);
   }
   ~PrivateBus() {
-    if (FPid > 0) {
-      kill(FPid, SIGTERM);
-      waitpid(FPid, nullptr, 0);
+    if (FDaemon) {
+      FDaemon->Signal(SIGTERM);
+      FDaemon->Wait();
     }
     if (!FFolder.empty()) std::filesystem::remove_all(FFolder);
   }
@@ -70,7 +58,7 @@ class PrivateBus {
  private:
   std::string FFolder;
   std::string FAddress;
-  pid_t FPid = -1;
+  std::unique_ptr<TChildProcess> FDaemon;
 };
 
 // What the stand-in server was asked.
