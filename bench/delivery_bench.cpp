@@ -28,11 +28,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 namespace ps = pling::platform;
+namespace runtime = pling::runtime;
 namespace ms = pling::mailslot;
 
-std::shared_ptr<ps::TEventLoop> InstallLoop() {
-  auto loop = std::make_shared<ps::TEventLoop>();
-  ps::SetMainThread(loop);
+std::shared_ptr<runtime::TEventLoop> InstallLoop() {
+  auto loop = std::make_shared<runtime::TEventLoop>();
+  runtime::SetMainThread(loop);
   return loop;
 }
 
@@ -63,7 +64,7 @@ class BareHandoff {
  private:
   void Body() {
     char buffer[65536];
-    auto mainThread = ps::MainThread();
+    auto mainThread = runtime::MainThread();
     while (!FStop.IsSet()) {
       pollfd fds[2] = {{FFds[0], POLLIN, 0}, {FStop.NativeHandle(), POLLIN, 0}};
       if (poll(fds, 2, -1) <= 0 || (fds[1].revents & POLLIN) != 0) continue;
@@ -75,7 +76,7 @@ class BareHandoff {
   }
   std::function<void(const std::string&)> FDeliver;
   int FFds[2] = {-1, -1};
-  ps::TEvent FStop;
+  runtime::TEvent FStop;
   std::thread FThread;
 };
 
@@ -83,7 +84,7 @@ void BM_Latency_Pling(benchmark::State& state) {
   auto loop = InstallLoop();
   ms::TlxPling pling(nullptr);
   bool got = false;
-  pling.OnMessage = [&](ps::TComponent&, std::string, std::string, std::string) { got = true; };
+  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) { got = true; };
   pling.Open();
   std::vector<double> micros;
   for (auto _ : state) {
@@ -97,7 +98,7 @@ void BM_Latency_Pling(benchmark::State& state) {
   }
   pling.Close();
   ReportPercentiles(state, micros);
-  ps::SetMainThread(nullptr);
+  runtime::SetMainThread(nullptr);
 }
 BENCHMARK(BM_Latency_Pling)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
@@ -107,7 +108,7 @@ void BM_WriteOnly_Pling(benchmark::State& state) {
   auto loop = InstallLoop();
   ms::TlxPling pling(nullptr);
   bool got = false;
-  pling.OnMessage = [&](ps::TComponent&, std::string, std::string, std::string) { got = true; };
+  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) { got = true; };
   pling.Open();
   for (auto _ : state) {
     got = false;
@@ -117,7 +118,7 @@ void BM_WriteOnly_Pling(benchmark::State& state) {
     loop->RunUntil([&] { return got; }, 5s);
   }
   pling.Close();
-  ps::SetMainThread(nullptr);
+  runtime::SetMainThread(nullptr);
 }
 BENCHMARK(BM_WriteOnly_Pling)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
@@ -138,7 +139,7 @@ void BM_Latency_BareHandoff(benchmark::State& state) {
     }
   }
   ReportPercentiles(state, micros);
-  ps::SetMainThread(nullptr);
+  runtime::SetMainThread(nullptr);
 }
 BENCHMARK(BM_Latency_BareHandoff)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
@@ -148,7 +149,7 @@ void BM_Throughput_Pling(benchmark::State& state) {
   auto loop = InstallLoop();
   ms::TlxPling pling(nullptr);
   int received = 0;
-  pling.OnMessage = [&](ps::TComponent&, std::string, std::string, std::string) { ++received; };
+  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) { ++received; };
   pling.Open();
   int failed = 0;
   for (auto _ : state) {
@@ -170,7 +171,7 @@ void BM_Throughput_Pling(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(kBurst) * static_cast<double>(state.iterations()),
                          benchmark::Counter::kIsRate);
   state.counters["failed_writes"] = failed;
-  ps::SetMainThread(nullptr);
+  runtime::SetMainThread(nullptr);
 }
 BENCHMARK(BM_Throughput_Pling)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
@@ -194,7 +195,7 @@ void BM_Throughput_BareHandoff(benchmark::State& state) {
   state.counters["msgs_per_s"] =
       benchmark::Counter(static_cast<double>(kBurst) * static_cast<double>(state.iterations()),
                          benchmark::Counter::kIsRate);
-  ps::SetMainThread(nullptr);
+  runtime::SetMainThread(nullptr);
 }
 BENCHMARK(BM_Throughput_BareHandoff)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
@@ -240,7 +241,7 @@ void MeasureIdle(benchmark::State& state, Setup setup) {
     }
   }
   state.counters["wakeups_per_s"] = perSecond;
-  ps::SetMainThread(nullptr);
+  runtime::SetMainThread(nullptr);
 }
 
 void BM_IdleWakeups_Pling(benchmark::State& state) {

@@ -252,13 +252,13 @@ void Window(int out) {
   QApplication::setApplicationName(QStringLiteral("Pling"));
   TakeHostName("bob");
   auto mainThread = std::make_shared<pling::app::TQtMainThread>();
-  pling::platform::SetMainThread(mainThread);
+  pling::runtime::SetMainThread(mainThread);
   {
     pling::app::TPlingFrm w;
     w.resize(448, 400);
     w.show();
     auto handler = w.Pling->OnMessage;
-    w.Pling->OnMessage = [&](pling::platform::TComponent& sender, std::string r, std::string s,
+    w.Pling->OnMessage = [&](pling::runtime::TComponent& sender, std::string r, std::string s,
                              std::string m) {
       handler(sender, r, s, m);
       WriteLine(out,
@@ -278,7 +278,7 @@ void Window(int out) {
     }
     w.close();
   }
-  pling::platform::SetMainThread(nullptr);
+  pling::runtime::SetMainThread(nullptr);
   mainThread->Shutdown();
 }
 #endif

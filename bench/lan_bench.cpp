@@ -36,6 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 namespace ps = pling::platform;
+namespace runtime = pling::runtime;
 
 constexpr std::size_t kDataSize = 103;  // a 185-byte datagram, as the worked example's size class
 std::string gRun;
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
       std::vector<char> buffer(1024);
       return Tally(
           [&](std::chrono::milliseconds wait) {
-            const ps::TEvent stop;
+            const runtime::TEvent stop;
             if (ps::WaitForMailslot(slot, stop, wait) != ps::TMailslotWait::MessageWaiting) {
               return false;
             }

@@ -132,12 +132,12 @@ TWaitingRun ShowWaiting(pling::app::TPlingFrm& w, bool wrap, int count) {
   const auto onMessage = w.Pling->OnMessage;
   const auto onBatchEnd = w.Pling->OnBatchEnd;
   Clock::time_point batchStart;
-  w.Pling->OnMessage = [&](pling::platform::TComponent& sender, std::string r, std::string s,
+  w.Pling->OnMessage = [&](pling::runtime::TComponent& sender, std::string r, std::string s,
                            std::string m) {
     if (delivered++ == run.Shown) batchStart = Clock::now();
     onMessage(sender, std::move(r), std::move(s), std::move(m));
   };
-  w.Pling->OnBatchEnd = [&](pling::platform::TComponent& sender) {
+  w.Pling->OnBatchEnd = [&](pling::runtime::TComponent& sender) {
     const auto showing = Clock::now();
     onBatchEnd(sender);
     const auto end = Clock::now();
@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
   pling::app::TPlingApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Pling"));
   auto mainThread = std::make_shared<pling::app::TQtMainThread>();
-  pling::platform::SetMainThread(mainThread);
+  pling::runtime::SetMainThread(mainThread);
   {
     pling::app::TPlingFrm w;
     w.resize(448, 400);
@@ -337,7 +337,7 @@ int main(int argc, char** argv) {
       std::atomic<int> failed{0};
       Clock::duration longestMessage{};
       auto handler = w.Pling->OnMessage;
-      w.Pling->OnMessage = [&](pling::platform::TComponent& sender, std::string r, std::string s,
+      w.Pling->OnMessage = [&](pling::runtime::TComponent& sender, std::string r, std::string s,
                                std::string m) {
         const auto begin = Clock::now();
         handler(sender, r, s, m);
@@ -385,7 +385,7 @@ int main(int argc, char** argv) {
     }
     w.close();
   }
-  pling::platform::SetMainThread(nullptr);
+  pling::runtime::SetMainThread(nullptr);
   mainThread->Shutdown();
   fs::remove_all(config);
   return 0;

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   pling::settings::TColor color = 0;
   try {
     color = pling::settings::TextToColor(text);
-  } catch (const pling::platform::EConvertError&) {
+  } catch (const pling::runtime::EConvertError&) {
     return 0;
   }
   if (pling::settings::TextToColor(pling::settings::ColorToText(color)) != color) std::abort();

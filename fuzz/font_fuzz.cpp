@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   pling::settings::TFont font;
   try {
     font = pling::settings::FontFromText(text);
-  } catch (const pling::platform::EConvertError&) {
+  } catch (const pling::runtime::EConvertError&) {
     return 0;
   }
   if (pling::settings::FontFromText(pling::settings::FontToText(font)) != font) std::abort();

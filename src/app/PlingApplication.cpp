@@ -21,7 +21,7 @@ bool TPlingApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (...) {
-    platform::HandleApplicationException(std::current_exception());
+    runtime::HandleApplicationException(std::current_exception());
     return false;
   }
 }
@@ -58,7 +58,7 @@ QString ExceptionMessage(const std::exception_ptr& error) {
 }
 
 void InstallApplicationErrorHandler() {
-  platform::SetApplicationErrorHandler([](std::exception_ptr error) {
+  runtime::SetApplicationErrorHandler([](std::exception_ptr error) {
     ShowErrorMessage(QApplication::activeWindow(), ExceptionMessage(error));
   });
 }

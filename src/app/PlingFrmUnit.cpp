@@ -286,12 +286,12 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   TrayIcon->SetApplicationWindow(this);
   TrayIcon->SetIcon(SilenceIcon->Icon);
   TrayIcon->SetPopupMenu(StartMnu);
-  TrayIcon->OnDblClick = [this](platform::TComponent&) { TrayIconDblClick(); };
-  TrayIcon->OnMinimize = [this](platform::TComponent&) { TrayIconMinimize(); };
-  TrayIcon->OnMouseDown = [this](platform::TComponent&, tray::TMouseButton, tray::TShiftState, int,
+  TrayIcon->OnDblClick = [this](runtime::TComponent&) { TrayIconDblClick(); };
+  TrayIcon->OnMinimize = [this](runtime::TComponent&) { TrayIconMinimize(); };
+  TrayIcon->OnMouseDown = [this](runtime::TComponent&, tray::TMouseButton, tray::TShiftState, int,
                                  int) { TrayIconMouseDown(); };
-  TrayIcon->OnRestore = [this](platform::TComponent&) { TrayIconRestore(); };
-  TrayIcon->OnTrayAvailableChange = [this](platform::TComponent&) { FollowTrayHost(); };
+  TrayIcon->OnRestore = [this](runtime::TComponent&) { TrayIconRestore(); };
+  TrayIcon->OnTrayAvailableChange = [this](runtime::TComponent&) { FollowTrayHost(); };
   TrayIcon->SetActive(false);
   FollowTrayHost();
   FormSizer = &FForm->CreateComponent<settings::TFormSizer>();
@@ -306,12 +306,12 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   MegaRegistry->SetSaveFormCoord(true);
   Pling = &FForm->CreateComponent<mailslot::TlxPling>();
   Pling->SetName("Pling");
-  Pling->OnOpen = [this](platform::TComponent&) { PlingOpen(); };
-  Pling->OnClose = [this](platform::TComponent&) { PlingClose(); };
+  Pling->OnOpen = [this](runtime::TComponent&) { PlingOpen(); };
+  Pling->OnClose = [this](runtime::TComponent&) { PlingClose(); };
   // Each message of a delivery is taken as it comes; the delivery's end shows them.
-  Pling->OnMessage = [this](platform::TComponent&, std::string AReciever, std::string ASender,
+  Pling->OnMessage = [this](runtime::TComponent&, std::string AReciever, std::string ASender,
                             std::string AMsg) { TakeIncoming(AReciever, ASender, AMsg); };
-  Pling->OnBatchEnd = [this](platform::TComponent&) { PlingBatchEnd(); };
+  Pling->OnBatchEnd = [this](runtime::TComponent&) { PlingBatchEnd(); };
   try {
     FForm->BeginLoading();
     FForm->EndLoading();
@@ -538,7 +538,7 @@ void TPlingFrm::CreateMenus() {
       try {
         handler();
       } catch (...) {
-        platform::HandleApplicationException(std::current_exception());
+        runtime::HandleApplicationException(std::current_exception());
       }
     });
   };
@@ -667,7 +667,7 @@ void TPlingFrm::ReadSetting(const char* section, const char* key,
                             const std::function<void()>& read) {
   try {
     read();
-  } catch (const platform::EConvertError& error) {
+  } catch (const runtime::EConvertError& error) {
     // The window keeps what it has; the stored text stays until the user
     // changes the setting (see FormClose).
     FUnreadSettings.emplace(SettingId(section, key), std::string());
@@ -1323,7 +1323,7 @@ void TPlingFrm::SavePane(const TMemo& memo, bool linesEndWithBreak) {
   if (!file.open(QIODevice::WriteOnly) ||
       file.write(out.data(), static_cast<qint64>(out.size())) != static_cast<qint64>(out.size()) ||
       !file.commit()) {
-    throw platform::Exception("Cannot create file " + ToAnsi(path));
+    throw runtime::Exception("Cannot create file " + ToAnsi(path));
   }
 }
 
@@ -1344,14 +1344,14 @@ void TPlingFrm::Open1Click() {
   // Only a plain file: a pipe or a device would keep the window waiting, perhaps
   // for ever.
   if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-    throw platform::Exception("Cannot open file " + ToAnsi(path));
+    throw runtime::Exception("Cannot open file " + ToAnsi(path));
   // One byte is one character; line breaks only get fewer. Reading stops one
   // byte past the capacity, so a huge file is neither read whole nor loaded.
   const QByteArray bytes = file.read(SendMmo->Capacity() + 1);
   // A file that cannot be read to its end leaves the pane as it was.
   if (file.error() != QFileDevice::NoError)
-    throw platform::Exception("Cannot open file " + ToAnsi(path));
-  if (bytes.size() > SendMmo->Capacity()) throw platform::Exception("Text exceeds memo capacity");
+    throw runtime::Exception("Cannot open file " + ToAnsi(path));
+  if (bytes.size() > SendMmo->Capacity()) throw runtime::Exception("Text exceeds memo capacity");
   // CR alone, LF alone and LF CR each make one line break.
   const std::string text =
       mailslot::ToLf(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
@@ -1469,7 +1469,7 @@ bool TPlingFrm::eventFilter(QObject* watched, QEvent* event) {
     try {
       Info1Click();
     } catch (...) {
-      platform::HandleApplicationException(std::current_exception());
+      runtime::HandleApplicationException(std::current_exception());
     }
     return true;
   }

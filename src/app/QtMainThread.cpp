@@ -72,7 +72,7 @@ class TQtMainThread::TReceiver : public QObject {
 };
 
 // One call on its way to the main thread.
-struct TQtMainThread::TCall : platform::TSyncCall {
+struct TQtMainThread::TCall : runtime::TSyncCall {
   const std::function<void()>* fn = nullptr;  // lives on the waiting caller's stack
 };
 
@@ -83,7 +83,7 @@ TQtMainThread::~TQtMainThread() {
   Shutdown();
 }
 
-bool TQtMainThread::Synchronize(const std::function<void()>& fn, const platform::TEvent* cancel) {
+bool TQtMainThread::Synchronize(const std::function<void()>& fn, const runtime::TEvent* cancel) {
   if (cancel != nullptr && cancel->IsSet()) return false;
   if (std::this_thread::get_id() == FOwner) {
     {

@@ -12,14 +12,14 @@
 
 namespace pling::app {
 
-class TQtMainThread : public platform::IMainThread,
+class TQtMainThread : public runtime::IMainThread,
                       public std::enable_shared_from_this<TQtMainThread> {
  public:
   // The constructing thread, which runs the Qt event loop, is the main thread.
   TQtMainThread();
   ~TQtMainThread() override;
 
-  bool Synchronize(const std::function<void()>& fn, const platform::TEvent* cancel) override;
+  bool Synchronize(const std::function<void()>& fn, const runtime::TEvent* cancel) override;
 
   // From now on no call runs: calls still waiting and later ones return false.
   // Main thread; call it before the event loop's objects go away.

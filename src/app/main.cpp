@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
   app::InstallFontSubstitutions();
 
   auto mainThread = std::make_shared<app::TQtMainThread>();
-  platform::SetMainThread(mainThread);
+  runtime::SetMainThread(mainThread);
   app::InstallApplicationErrorHandler();
   settings::TFormSizer::SetDefaultWarningBox(qtbridge::ShowWarningBox);
 
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
     window.close();  // nothing if already closed
     mainWindow = nullptr;
   }
-  platform::SetMainThread(nullptr);
+  runtime::SetMainThread(nullptr);
   mainThread->Shutdown();
   return status;
 }

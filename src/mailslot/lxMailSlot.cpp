@@ -77,7 +77,7 @@ void TlxMailSlotWaitThread::Detach() {
 }
 
 void TlxMailSlotWaitThread::Execute() {
-  ps::SetThreadName("mailslot reader");
+  runtime::SetThreadName("mailslot reader");
   {
     std::unique_lock<std::mutex> lock(FGateLock);
     FGate.wait(lock, [this] { return FResumed || Terminated(); });
@@ -94,7 +94,7 @@ void TlxMailSlotWaitThread::Execute() {
     if (!ps::GetMailslotInfo(handle, nullptr, nullptr, &count, nullptr)) count = 0;
     if (count > 0) {
       bool served = false;
-      if (auto mainThread = ps::MainThread()) {
+      if (auto mainThread = runtime::MainThread()) {
         try {
           // Blocks until the main thread has delivered (or the stop was asked
           // before it could start).
@@ -135,7 +135,7 @@ void TlxMailSlotWaitThread::DeliverStep() {
     // Another delivery may already have taken what the poll saw: that is no error.
     mailSlot->DeliverMessages(BatchBudget);
   } catch (...) {
-    ps::HandleApplicationException(std::current_exception());
+    runtime::HandleApplicationException(std::current_exception());
   }
 }
 
@@ -418,13 +418,13 @@ bool TlxCustomPling::Send(std::string AMachine, std::string ASender, std::string
                        EncodeMessengerDatagram(ASender, AReciever, AMsg));
 }
 
-platform::TResult<platform::TWriteDelivery> TlxCustomPling::Deliver(std::string AMachine,
-                                                                    std::string ASender,
-                                                                    std::string AReciever,
-                                                                    std::string AMsg) {
+runtime::TResult<platform::TWriteDelivery> TlxCustomPling::Deliver(std::string AMachine,
+                                                                   std::string ASender,
+                                                                   std::string AReciever,
+                                                                   std::string AMsg) {
   if (!Send(std::move(AMachine), std::move(ASender), std::move(AReciever), std::move(AMsg))) {
     const DWORD code = ps::GetLastError();
-    return platform::TError{code, WriteFailureText(code)};
+    return runtime::TError{code, WriteFailureText(code)};
   }
   return ps::LastWriteDelivery();
 }

@@ -28,10 +28,10 @@ namespace pling::mailslot {
 
 using platform::DWORD;
 using platform::HANDLE;
-using platform::TComponent;
+using runtime::TComponent;
 
 // The exception of the mailslot and messenger components.
-class ElxMailSlot : public platform::Exception {
+class ElxMailSlot : public runtime::Exception {
  public:
   using Exception::Exception;
 };
@@ -89,7 +89,7 @@ class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWai
   TlxCustomMailSlot* FMailSlot;  // main thread only; null once detached
   std::atomic<HANDLE> FSlotHandle;
   std::atomic<bool> FTerminated{false};
-  platform::TEvent FStop;
+  runtime::TEvent FStop;
   std::mutex FGateLock;
   std::condition_variable FGate;
   bool FResumed = false;  // guarded by FGateLock
@@ -222,8 +222,8 @@ class TlxCustomPling : public TlxCustomMailSlot {
   bool Send(std::string AMachine, std::string ASender, std::string AReciever, std::string AMsg);
   // Send, with its outcome: how the message went, or why it did not (the error
   // code the writer reported and WriteFailureText's text for it).
-  platform::TResult<platform::TWriteDelivery> Deliver(std::string AMachine, std::string ASender,
-                                                      std::string AReciever, std::string AMsg);
+  runtime::TResult<platform::TWriteDelivery> Deliver(std::string AMachine, std::string ASender,
+                                                     std::string AReciever, std::string AMsg);
 
   TplMessage OnMessage;
 

@@ -4,14 +4,14 @@
 
 namespace pling::mailslot {
 
-platform::TResult<TSendRoute> ChooseSendRoute(const std::string& userName,
-                                              const std::function<std::string()>& computerName,
-                                              bool useServer, const std::string& server,
-                                              const std::string& receiver) {
-  if (userName.empty()) return platform::TError{0, "User name unkown"};
+runtime::TResult<TSendRoute> ChooseSendRoute(const std::string& userName,
+                                             const std::function<std::string()>& computerName,
+                                             bool useServer, const std::string& server,
+                                             const std::string& receiver) {
+  if (userName.empty()) return runtime::TError{0, "User name unkown"};
   if (useServer) return TSendRoute{userName, server};
   std::string computer = computerName();
-  if (computer.empty()) return platform::TError{0, "Computer name unkown"};
+  if (computer.empty()) return runtime::TError{0, "Computer name unkown"};
   return TSendRoute{std::move(computer), receiver};
 }
 

@@ -22,10 +22,10 @@ struct TSendRoute {
 // `server`, which passes it on, and names the user. The user's name must be known
 // either way ("User name unkown"); the computer's only for a direct message, so
 // `computerName` is asked only then ("Computer name unkown").
-platform::TResult<TSendRoute> ChooseSendRoute(const std::string& userName,
-                                              const std::function<std::string()>& computerName,
-                                              bool useServer, const std::string& server,
-                                              const std::string& receiver);
+runtime::TResult<TSendRoute> ChooseSendRoute(const std::string& userName,
+                                             const std::function<std::string()>& computerName,
+                                             bool useServer, const std::string& server,
+                                             const std::string& receiver);
 
 // "SENDER to RECEIVER : TEXT", the line a received message is shown as.
 std::string MessageLine(std::string_view sender, std::string_view receiver, std::string_view text);

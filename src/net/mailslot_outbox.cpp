@@ -31,7 +31,7 @@ TMailslotOutbox::TTargets::iterator TMailslotOutbox::Find(std::string_view slotN
     FTargets.splice(FTargets.begin(), FTargets, found);
     return FTargets.begin();
   }
-  platform::TUniqueFd socket = FConnect ? FConnect(key) : platform::TUniqueFd();
+  runtime::TUniqueFd socket = FConnect ? FConnect(key) : runtime::TUniqueFd();
   if (!socket.Valid()) return FTargets.end();
   if (FTargets.size() >= kOutboxMailslots) {
     // The connection used least recently goes, unless messages wait on it.
@@ -59,7 +59,7 @@ int TMailslotOutbox::SendOne(TTarget& target, std::string_view data) {
     reconnected = true;
     const bool watched = target.watched;
     Watch(target, false);
-    target.socket = FConnect ? FConnect(target.key) : platform::TUniqueFd();
+    target.socket = FConnect ? FConnect(target.key) : runtime::TUniqueFd();
     if (!target.socket.Valid()) return -1;
     if (watched) Watch(target, true);
   }

@@ -30,7 +30,7 @@ class TMailslotOutbox {
   // Connects to this machine's mailslot `slotName` (as it came over the wire): a
   // non-blocking datagram socket connected to it, or an invalid one when no
   // mailslot of that name is open.
-  using TConnect = std::function<platform::TUniqueFd(std::string_view slotName)>;
+  using TConnect = std::function<runtime::TUniqueFd(std::string_view slotName)>;
 
   enum class TResult { Sent, Queued, NoMailslot, Full };
 
@@ -54,7 +54,7 @@ class TMailslotOutbox {
  private:
   struct TTarget {
     std::string key;  // the name in ASCII upper case
-    platform::TUniqueFd socket;
+    runtime::TUniqueFd socket;
     std::deque<std::string> queue;
     bool watched = false;  // its socket is in FWatch
   };
@@ -70,7 +70,7 @@ class TMailslotOutbox {
 
   TConnect FConnect;
   const std::size_t FMaxQueued;
-  platform::TUniqueFd FWatch;
+  runtime::TUniqueFd FWatch;
   TTargets FTargets;  // most recently used first
   std::size_t FQueuedTotal = 0;
 };

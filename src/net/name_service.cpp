@@ -53,7 +53,7 @@ std::vector<TNameNotice> TNameService::StartClaim(std::uint32_t server,
 }
 
 void TNameService::Run() {
-  platform::SetThreadName("netbios claims");
+  runtime::SetThreadName("netbios claims");
   // The server's address first: a host name may take the host resolver a while.
   std::uint32_t server = 0;
   std::vector<TNameNotice> notices;

@@ -167,11 +167,11 @@ struct TPortHolder::TState {
   bool settled = false;
   bool holds = false;
   std::string problem;
-  platform::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  runtime::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
   std::thread thread;
 
   // Only the holder's thread uses these.
-  std::unordered_map<int, platform::TUniqueFd> clients;  // waiting processes: kept open, never read
+  std::unordered_map<int, runtime::TUniqueFd> clients;  // waiting processes: kept open, never read
   std::vector<int> brokenClients;  // to be closed once the current events are done
 
   void Settle(std::string why, bool holder) {
@@ -196,8 +196,8 @@ struct TPortHolder::TState {
 
   void Run();
   // Serves while this process holds the ports; returns when stopped.
-  void Serve(platform::TUniqueFd& listener, platform::TUniqueFd& datagrams,
-             platform::TUniqueFd& names);
+  void Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd& datagrams,
+             runtime::TUniqueFd& names);
   void ServeNames(int names, int stopNames);
   void TakeNamePackets(int names, TBatchReceiver& batch, TInterfaceCache& interfaces);
   void TakeDatagrams(int fd, TBatchReceiver& batch, TInterfaceCache& interfaces,
@@ -208,12 +208,12 @@ struct TPortHolder::TState {
 };
 
 void TPortHolder::TState::Run() {
-  platform::SetThreadName("netbios ports");
+  runtime::SetThreadName("netbios ports");
   const auto [address, length] = HolderAddress();
   std::chrono::milliseconds pause{0};  // before the next attempt
   for (int failures = 0;;) {
     if (Wait(pause)) return;
-    platform::TUniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    runtime::TUniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener.Valid()) {
       Settle(SystemProblem(errno), false);
       return;
@@ -224,7 +224,7 @@ void TPortHolder::TState::Run() {
         Settle(SystemProblem(errno), false);
         return;
       }
-      platform::TUniqueFd datagrams = OpenUdpSocket(config.datagramPort, true);
+      runtime::TUniqueFd datagrams = OpenUdpSocket(config.datagramPort, true);
       if (!datagrams.Valid()) {
         Settle(PortProblem(config.datagramPort, errno), false);
         return;  // the listener closes: a waiting process tries for itself
@@ -234,7 +234,7 @@ void TPortHolder::TState::Run() {
                        sizeof receiveBuffer) != 0) {
         ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
       }
-      platform::TUniqueFd names = OpenUdpSocket(config.namePort, true);
+      runtime::TUniqueFd names = OpenUdpSocket(config.namePort, true);
       if (!names.Valid()) {
         Settle(PortProblem(config.namePort, errno), false);
         return;
@@ -248,8 +248,7 @@ void TPortHolder::TState::Run() {
     }
     // Another process holds the ports, or is about to. The connect never waits on
     // it: a holder that does not accept must not hold up the mailslot's opening.
-    platform::TUniqueFd connection(
-        ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    runtime::TUniqueFd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const int error =
         !connection.Valid() ? errno
         : ::connect(connection.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0
@@ -307,10 +306,10 @@ bool TPortHolder::TState::WaitForHolder(int connection) {
   }
 }
 
-void TPortHolder::TState::Serve(platform::TUniqueFd& listener, platform::TUniqueFd& datagrams,
-                                platform::TUniqueFd& names) {
-  platform::TUniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
-  platform::TUniqueFd stopNames(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd& datagrams,
+                                runtime::TUniqueFd& names) {
+  runtime::TUniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+  runtime::TUniqueFd stopNames(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!epoll.Valid() || !stopNames.Valid()) {
     Settle(SystemProblem(errno), false);
     return;
@@ -389,7 +388,7 @@ void TPortHolder::TState::Serve(platform::TUniqueFd& listener, platform::TUnique
             setAccepting(false);
             break;
           }
-          platform::TUniqueFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+          runtime::TUniqueFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
           if (!client.Valid()) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
               setAccepting(false);
@@ -465,7 +464,7 @@ void TPortHolder::TState::ReportLimited(std::uint32_t address) {
 }
 
 void TPortHolder::TState::ServeNames(int names, int stopNames) {
-  platform::SetThreadName("netbios names");
+  runtime::SetThreadName("netbios names");
   TBatchReceiver batch(kNamePacketRoom);
   TInterfaceCache interfaces;
   for (;;) {

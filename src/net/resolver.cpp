@@ -77,7 +77,7 @@ class TSocketChannel final : public INameQueryChannel {
   }
 
  private:
-  platform::TUniqueFd FSocket;
+  runtime::TUniqueFd FSocket;
   const std::uint16_t FPort;
   std::array<char, 1500> FBuffer{};
 };

@@ -33,20 +33,19 @@ bool WaitFor(int fd, short events, TClock::time_point deadline) {
   }
 }
 
-platform::TUniqueFd Connect(std::uint32_t address, std::uint16_t port,
-                            TClock::time_point deadline) {
-  platform::TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+runtime::TUniqueFd Connect(std::uint32_t address, std::uint16_t port, TClock::time_point deadline) {
+  runtime::TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) return fd;
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = htonl(address);
   to.sin_port = htons(port);
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return fd;
-  if (errno != EINPROGRESS || !WaitFor(fd.Get(), POLLOUT, deadline)) return platform::TUniqueFd();
+  if (errno != EINPROGRESS || !WaitFor(fd.Get(), POLLOUT, deadline)) return runtime::TUniqueFd();
   int error = 0;
   socklen_t length = sizeof error;
   if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
-    return platform::TUniqueFd();
+    return runtime::TUniqueFd();
   }
   return fd;
 }
@@ -127,7 +126,7 @@ bool SendSessionMessage(std::uint32_t address, std::uint16_t port, const Session
       message.receiver.find('\0') != std::string::npos) {
     return false;
   }
-  const platform::TUniqueFd fd = Connect(address, port, TClock::now() + times.connect);
+  const runtime::TUniqueFd fd = Connect(address, port, TClock::now() + times.connect);
   if (!fd.Valid()) return false;
   const TClock::time_point deadline = TClock::now() + times.exchange;
   if (!SendAll(fd.Get(), BuildSessionRequest(names), deadline)) return false;

@@ -207,7 +207,7 @@ struct TSessionServer::TState {
         user03(NetBiosName::Make(config.userName, 0x03)) {}
 
   struct TConnection {
-    platform::TUniqueFd fd;
+    runtime::TUniqueFd fd;
     std::uint32_t peer = 0;
     TClock::time_point lastActive;
     std::unique_ptr<TSessionConversation> conversation;
@@ -215,9 +215,9 @@ struct TSessionServer::TState {
 
   const TSessionServerConfig config;
   const NetBiosName computer03, user03;
-  platform::TUniqueFd listener;
-  platform::TUniqueFd epoll;
-  platform::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  runtime::TUniqueFd listener;
+  runtime::TUniqueFd epoll;
+  runtime::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
   std::uint16_t port = 0;
   std::thread thread;
 
@@ -256,7 +256,7 @@ struct TSessionServer::TState {
 };
 
 void TSessionServer::TState::Run() {
-  platform::SetThreadName("session msgs");
+  runtime::SetThreadName("session msgs");
   std::array<epoll_event, 32> events{};
   for (;;) {
     const int count = ::epoll_wait(epoll.Get(), events.data(), static_cast<int>(events.size()),
@@ -338,8 +338,8 @@ void TSessionServer::TState::Accept(TClock::time_point now) {
   for (;;) {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
-    platform::TUniqueFd fd(::accept4(listener.Get(), reinterpret_cast<sockaddr*>(&from),
-                                     &fromLength, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    runtime::TUniqueFd fd(::accept4(listener.Get(), reinterpret_cast<sockaddr*>(&from), &fromLength,
+                                    SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.Valid()) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
@@ -439,7 +439,7 @@ std::string TSessionServer::Start() {
   const auto problem = [](const std::string& why) { return std::string(kCannotReceive) + why; };
   const std::string number = std::to_string(state.config.port);
   state.listener =
-      platform::TUniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+      runtime::TUniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!state.listener.Valid()) return problem(std::string(std::strerror(errno)) + ".");
   // The port is free again at once after the previous holder ends, though its
   // closed connections linger for a while.
@@ -468,7 +468,7 @@ std::string TSessionServer::Start() {
   socklen_t length = sizeof address;
   ::getsockname(state.listener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
   state.port = ntohs(address.sin_port);
-  state.epoll = platform::TUniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+  state.epoll = runtime::TUniqueFd(::epoll_create1(EPOLL_CLOEXEC));
   if (!state.epoll.Valid() || !state.stop.Valid() || !state.Watch(state.stop.Get(), EPOLLIN) ||
       !state.Watch(state.listener.Get(), EPOLLIN)) {
     const int error = errno;

@@ -10,12 +10,12 @@
 
 namespace pling::net {
 
-platform::TUniqueFd OpenUdpSocket(std::uint16_t port, bool broadcast) {
-  platform::TUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+runtime::TUniqueFd OpenUdpSocket(std::uint16_t port, bool broadcast) {
+  runtime::TUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) return fd;
   const int on = 1;
   if (broadcast && ::setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-    return platform::TUniqueFd();
+    return runtime::TUniqueFd();
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;

@@ -9,7 +9,7 @@ namespace pling::net {
 
 // A non-blocking UDP socket bound to `port` (0: any free one) on every IPv4
 // address, allowed to broadcast. Invalid on failure, with errno set.
-platform::TUniqueFd OpenUdpSocket(std::uint16_t port, bool broadcast);
+runtime::TUniqueFd OpenUdpSocket(std::uint16_t port, bool broadcast);
 
 // Sends one datagram to `address`:`port` (host byte order). False when the kernel
 // did not take it whole. A full send buffer is waited for a little, unless

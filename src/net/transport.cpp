@@ -217,7 +217,7 @@ struct TTransport::TState {
   // For writes, from any thread: one socket to send from, made at the first write,
   // and the interfaces as last read.
   std::mutex sendLock;
-  platform::TUniqueFd sendSocket;
+  runtime::TUniqueFd sendSocket;
   TInterfaceCache sendInterfaces;
 
   // Sends a messenger datagram's message to `target` as a session message;

@@ -16,8 +16,8 @@ std::string LastFileErrorText();
 
 // The failure of the settings-file call that has just returned `code` on this
 // thread, taken at once for a result to carry: the code and LastFileErrorText().
-inline TError FileFailure(DWORD code) {
-  return TError{code, LastFileErrorText()};
+inline runtime::TError FileFailure(DWORD code) {
+  return runtime::TError{code, LastFileErrorText()};
 }
 
 }  // namespace pling::platform

@@ -81,7 +81,7 @@ bool CloseHandle(HANDLE handle);
 // Waits until a message is waiting in the mailslot, `stop` is set, or the time-out
 // passes. Costs no CPU while it waits.
 enum class TMailslotWait { MessageWaiting, Stopped, TimedOut, Failed };
-TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop,
+TMailslotWait WaitForMailslot(HANDLE mailslot, const runtime::TEvent& stop,
                               std::chrono::milliseconds timeout);
 
 // A network transport that writes to other machines' mailslots, in place of the

@@ -176,7 +176,7 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
         smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath));
     config.deliverLocal = DeliverToLocalMailslot;
     config.connectLocal = [](std::string_view slotName) {
-      return TUniqueFd(ConnectLocalMailslot(slotName));
+      return runtime::TUniqueFd(ConnectLocalMailslot(slotName));
     };
     config.senderLimited = ReportDroppedSender;
     // The WINS server: the environment, else the setting, else the Samba configuration.

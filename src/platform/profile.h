@@ -45,11 +45,13 @@ bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::stri
 // and, when the file failed, "<file>: <cause>" (as LastFileErrorText() gives it).
 // ReadProfileValue gives the value, or nothing when the entry or the file is not
 // there (or no file is named); an error only when the file cannot be read.
-TResult<std::optional<std::string>> ReadProfileValue(std::string_view section, std::string_view key,
-                                                     std::string_view fileName);
-TResult<void> WriteProfileValue(std::string_view section, std::string_view key,
-                                std::string_view value, std::string_view fileName);
-TResult<void> WriteProfileValues(std::span<const TProfileValue> values, std::string_view fileName);
+runtime::TResult<std::optional<std::string>> ReadProfileValue(std::string_view section,
+                                                              std::string_view key,
+                                                              std::string_view fileName);
+runtime::TResult<void> WriteProfileValue(std::string_view section, std::string_view key,
+                                         std::string_view value, std::string_view fileName);
+runtime::TResult<void> WriteProfileValues(std::span<const TProfileValue> values,
+                                          std::string_view fileName);
 
 // What stands in the way of reading the profile file, for a report at start: why
 // the file cannot be read ("Cannot read <file>: <cause>"), or each line of it that cannot be

@@ -51,9 +51,9 @@ bool IsWritableRegValue(std::string_view subKey, std::string_view data);
 // result: the error code and, when the hive file failed, "<file>: <cause>" (as
 // LastFileErrorText() gives it). QueryRegValue gives the whole value up to its
 // first NUL, or nothing when the subkey is missing.
-TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey);
-TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey);
-TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values);
+runtime::TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey);
+runtime::TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey);
+runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values);
 
 // What stands in the way of reading the hive file, for a report at start: why
 // the file cannot be read ("Cannot read <file>: <cause>"), or each line of it that cannot be

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 TComponent::TComponent(TComponent* owner) : FOwner(owner) {}
 
@@ -90,4 +90,4 @@ void TComponent::Notification(TComponent& component, TOperation operation) {
   }
 }
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 enum class TOperation { opInsert, opRemove };
 
@@ -80,4 +80,4 @@ class TComponent {
   std::vector<std::unique_ptr<TComponent>> FComponents;
 };
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

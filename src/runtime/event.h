@@ -3,7 +3,7 @@
 // descriptors (it is an eventfd underneath). Set() is async-signal-safe.
 #include <chrono>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 class TEvent {
  public:
@@ -23,4 +23,4 @@ class TEvent {
   int FFd = -1;
 };
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

@@ -8,7 +8,7 @@
 #include "runtime/event_wait.h"
 #include "runtime/sync_call.h"
 
-namespace pling::platform {
+namespace pling::runtime {
 
 using std::chrono::milliseconds;
 
@@ -158,4 +158,4 @@ bool TEventLoop::RunOne(milliseconds timeout) {
   }
 }
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

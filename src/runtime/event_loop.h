@@ -12,7 +12,7 @@
 #include "runtime/event.h"
 #include "runtime/main_thread.h"
 
-namespace pling::platform {
+namespace pling::runtime {
 
 class TEventLoop : public IMainThread, public std::enable_shared_from_this<TEventLoop> {
  public:
@@ -55,4 +55,4 @@ class TEventLoop : public IMainThread, public std::enable_shared_from_this<TEven
   bool FShutdown = false;
 };
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

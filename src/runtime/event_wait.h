@@ -6,7 +6,7 @@
 
 #include "runtime/event.h"
 
-namespace pling::platform {
+namespace pling::runtime {
 
 // The moment a wait with a time-out ends. Time-outs of a hundred years or more
 // (such as milliseconds::max()) wait forever; negative ones do not wait.
@@ -30,4 +30,4 @@ int WaitForEvents(std::initializer_list<const TEvent*> events, std::chrono::mill
 // The same for readable descriptors; negative entries are ignored.
 int WaitForDescriptors(std::span<const int> descriptors, std::chrono::milliseconds timeout);
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 // The runtime's general exception class.
 class Exception : public std::runtime_error {
@@ -23,4 +23,4 @@ class EInvalidCast : public Exception {
   using Exception::Exception;
 };
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

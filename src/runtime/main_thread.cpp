@@ -4,7 +4,7 @@
 #include <mutex>
 #include <utility>
 
-namespace pling::platform {
+namespace pling::runtime {
 namespace {
 
 struct TMainThreadState {
@@ -65,4 +65,4 @@ void HandleApplicationException(std::exception_ptr error) {
   }
 }
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

@@ -8,7 +8,7 @@
 
 #include "runtime/event.h"
 
-namespace pling::platform {
+namespace pling::runtime {
 
 class IMainThread {
  public:
@@ -31,4 +31,4 @@ using TApplicationErrorHandler = std::function<void(std::exception_ptr)>;
 void SetApplicationErrorHandler(TApplicationErrorHandler handler);
 void HandleApplicationException(std::exception_ptr error);
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

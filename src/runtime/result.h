@@ -8,7 +8,7 @@
 #include <utility>
 #include <variant>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 struct TError {
   std::uint32_t Code = 0;
@@ -49,4 +49,4 @@ class [[nodiscard]] TResult<void> {
   bool FFailed = false;
 };
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

@@ -13,7 +13,7 @@
 
 #include "runtime/event.h"
 
-namespace pling::platform {
+namespace pling::runtime {
 
 struct TSyncCall {
   enum : int { Pending, Running, Done, Cancelled, Refused };
@@ -72,4 +72,4 @@ struct TSyncCall {
   }
 };
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

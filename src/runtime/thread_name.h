@@ -3,8 +3,8 @@
 // 15 characters are cut there.
 #include <string_view>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 void SetThreadName(std::string_view name);
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

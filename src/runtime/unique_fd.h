@@ -3,7 +3,7 @@
 // goes, unless it was released.
 #include <utility>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 class TUniqueFd {
  public:
@@ -32,4 +32,4 @@ class TUniqueFd {
   int FFd = -1;
 };
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

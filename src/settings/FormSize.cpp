@@ -22,7 +22,7 @@ TWarningBox& DefaultWarningBox() {
 
 }  // namespace
 
-TFormSizer::TFormSizer(platform::TComponent* owner) : platform::TComponent(owner) {}
+TFormSizer::TFormSizer(runtime::TComponent* owner) : runtime::TComponent(owner) {}
 
 TFormSizer::~TFormSizer() {
   // A window that still holds this sizer must not keep it once it is gone. The

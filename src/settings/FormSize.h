@@ -79,9 +79,9 @@ class TSizerForm {
   virtual TSizerWindow& SizerWindow() = 0;
 };
 
-class TFormSizer : public platform::TComponent {
+class TFormSizer : public runtime::TComponent {
  public:
-  explicit TFormSizer(platform::TComponent* owner);
+  explicit TFormSizer(runtime::TComponent* owner);
   ~TFormSizer() override;
   const char* ClassName() const override { return "TFormSizer"; }
 

@@ -55,7 +55,7 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
 
 std::int32_t StrToInt(std::string_view text) {
   if (const auto value = TryStrToInt(text)) return *value;
-  throw platform::EConvertError("'" + std::string(text) + "' is not a valid integer value");
+  throw runtime::EConvertError("'" + std::string(text) + "' is not a valid integer value");
 }
 
 std::string IntToStr(std::int32_t value) {

@@ -14,7 +14,7 @@ namespace pling::settings {
 // The value of `text`, or nothing when it is not valid integer text.
 std::optional<std::int32_t> TryStrToInt(std::string_view text);
 
-// The value of `text`; platform::EConvertError "'<text>' is not a valid integer
+// The value of `text`; runtime::EConvertError "'<text>' is not a valid integer
 // value" when it is not valid integer text.
 std::int32_t StrToInt(std::string_view text);
 

@@ -114,7 +114,7 @@ std::string_view AsCString(std::string_view text) {
 }
 
 // "Unable to write to <name>", with the file and the cause when a file failed.
-std::string WriteErrorText(const std::string& name, const platform::TError& failure) {
+std::string WriteErrorText(const std::string& name, const runtime::TError& failure) {
   std::string text = "Unable to write to " + name;
   if (!failure.Text.empty()) text.append(" (").append(failure.Text).append(")");
   return text;
@@ -153,7 +153,7 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
 TIniFile::~TIniFile() {
   try {
     WritePending();
-  } catch (const platform::Exception&) {
+  } catch (const runtime::Exception&) {
     // Nothing can report it while the back end goes away.
   }
 }
@@ -171,7 +171,7 @@ void TIniFile::WritePending() {
                                              std::move(write.Value)});
   }
   if (const auto written = platform::WriteProfileValues(values, FFileName); !written) {
-    throw platform::Exception(WriteErrorText(FFileName, written.Error()));
+    throw runtime::Exception(WriteErrorText(FFileName, written.Error()));
   }
 }
 
@@ -198,8 +198,8 @@ std::string TIniFile::ReadText(std::string_view section, std::string_view key,
   }
 }
 
-platform::TResult<std::optional<std::string>> TIniFile::TryReadText(std::string_view section,
-                                                                    std::string_view key) const {
+runtime::TResult<std::optional<std::string>> TIniFile::TryReadText(std::string_view section,
+                                                                   std::string_view key) const {
   using TRead = std::optional<std::string>;
   if (!FPending.Empty()) {
     if (const std::string* held =
@@ -236,13 +236,13 @@ void TIniFile::WriteText(std::string_view section, std::string_view key, std::st
     key = AsCString(key);
     // What could never be written fails now, as it would without the update.
     if (FFileName.empty() || !platform::IsWritableProfileEntry(section, key, value)) {
-      throw platform::Exception("Unable to write to " + FFileName);
+      throw runtime::Exception("Unable to write to " + FFileName);
     }
     FPending.Put(platform::ProfileKeyId(section, key), section, key, value);
     return;
   }
   if (const auto written = platform::WriteProfileValue(section, key, value, FFileName); !written) {
-    throw platform::Exception(WriteErrorText(FFileName, written.Error()));
+    throw runtime::Exception(WriteErrorText(FFileName, written.Error()));
   }
 }
 
@@ -278,7 +278,7 @@ std::string TWindowsRegistry::KeyName() const {
 TWindowsRegistry::~TWindowsRegistry() {
   try {
     WritePending();
-  } catch (const platform::Exception&) {
+  } catch (const runtime::Exception&) {
     // Nothing can report it while the back end goes away.
   }
   if (FKey != 0) platform::RegCloseKey(FKey);
@@ -294,7 +294,7 @@ void TWindowsRegistry::WritePending() {
     // Held writes while the key was not open: they cannot be written.
     FWritesLost = false;
     FPending.Take();
-    throw platform::Exception("Unable to write to " + KeyName() + " (" + FOpenError + ")");
+    throw runtime::Exception("Unable to write to " + KeyName() + " (" + FOpenError + ")");
   }
   if (FPending.Empty()) return;
   std::vector<platform::TRegValue> values;
@@ -303,7 +303,7 @@ void TWindowsRegistry::WritePending() {
         platform::TRegValue{SettingPath(write.Section, write.Key), std::move(write.Value)});
   }
   if (const auto written = platform::SetRegValues(FKey, values); !written) {
-    throw platform::Exception(WriteErrorText(KeyName(), written.Error()));
+    throw runtime::Exception(WriteErrorText(KeyName(), written.Error()));
   }
 }
 
@@ -315,7 +315,7 @@ bool TWindowsRegistry::Query(std::string_view section, std::string_view key,
   return true;
 }
 
-platform::TResult<std::optional<std::string>> TWindowsRegistry::TryReadText(
+runtime::TResult<std::optional<std::string>> TWindowsRegistry::TryReadText(
     std::string_view section, std::string_view key) const {
   using TRead = std::optional<std::string>;
   if (FKey == 0) {
@@ -448,7 +448,7 @@ TFont FontFromText(std::string_view text) {
 // ---------------------------------------------------------------------------
 // TMegaRegistry
 
-TMegaRegistry::TMegaRegistry(platform::TComponent* owner) : platform::TComponent(owner) {}
+TMegaRegistry::TMegaRegistry(runtime::TComponent* owner) : runtime::TComponent(owner) {}
 
 TMegaRegistry::~TMegaRegistry() {
   if (!Designing()) {
@@ -460,11 +460,11 @@ TMegaRegistry::~TMegaRegistry() {
       // components go before the store.
       RecordBounds();
       if (FSaveFormCoord) WriteFormCoord();
-    } catch (const platform::Exception&) {
+    } catch (const runtime::Exception&) {
     }
     try {
       CloseBackEnd();
-    } catch (const platform::Exception&) {
+    } catch (const runtime::Exception&) {
     }
   }
 }
@@ -568,7 +568,7 @@ std::string TMegaRegistry::ReadText(std::string_view section, std::string_view k
   return Registry().ReadText(section, key, defaultValue);
 }
 
-platform::TResult<std::optional<std::string>> TMegaRegistry::TryReadText(
+runtime::TResult<std::optional<std::string>> TMegaRegistry::TryReadText(
     std::string_view section, std::string_view key) const {
   if (!FBackEnd) return std::optional<std::string>();
   if (FBackEndKind == bkIni) return FBackEnd->TryReadText(section, key);
@@ -623,7 +623,7 @@ void TMegaRegistry::WriteFont(std::string_view section, std::string_view key, co
 }
 
 void TMegaRegistry::Loaded() {
-  platform::TComponent::Loaded();
+  runtime::TComponent::Loaded();
   if (Designing()) return;
   OpenBackEnd();
   if (FSaveFormCoord) ReadFormCoord();
@@ -632,7 +632,7 @@ void TMegaRegistry::Loaded() {
 void TMegaRegistry::ReadFormCoord() {
   if (Owner() == nullptr) return;
   auto* form = dynamic_cast<TOwnerForm*>(Owner());
-  if (form == nullptr) throw platform::EInvalidCast("Invalid class typecast");
+  if (form == nullptr) throw runtime::EInvalidCast("Invalid class typecast");
   FCoordSection = form->ClassName();
   // A value that cannot be read leaves that bound as it is; the others are
   // still read, and the failures are reported together at the end.
@@ -640,7 +640,7 @@ void TMegaRegistry::ReadFormCoord() {
   const auto read = [&](const char* key, std::int32_t present, auto set) {
     try {
       set(ReadInteger(FCoordSection, key, present));
-    } catch (const platform::EConvertError& error) {
+    } catch (const runtime::EConvertError& error) {
       if (!problems.empty()) problems += '\n';
       problems +=
           SettingProblemText(FCoordSection, key, ReadText(FCoordSection, key, ""), error.what());
@@ -677,7 +677,7 @@ void TMegaRegistry::ReadFormCoord() {
     if (form->Left() > form->ScreenWidth()) form->SetLeft(form->ScreenWidth() - 20);
     if (form->Top() > form->ScreenHeight()) form->SetTop(form->ScreenHeight() - 20);
   }
-  if (!problems.empty()) throw platform::EConvertError(problems);
+  if (!problems.empty()) throw runtime::EConvertError(problems);
 }
 
 void TMegaRegistry::WriteFormCoord() {
@@ -698,9 +698,9 @@ void TMegaRegistry::WriteFormCoord() {
   EndUpdate();
 }
 
-void TMegaRegistry::Notification(platform::TComponent& component, platform::TOperation operation) {
-  platform::TComponent::Notification(component, operation);
-  if (operation == platform::TOperation::opRemove) RecordBounds();
+void TMegaRegistry::Notification(runtime::TComponent& component, runtime::TOperation operation) {
+  runtime::TComponent::Notification(component, operation);
+  if (operation == runtime::TOperation::opRemove) RecordBounds();
 }
 
 void TMegaRegistry::RecordBounds() {

@@ -64,15 +64,15 @@ class TIniFile {
                        std::string_view defaultValue) const;
   // The stored text as ReadText reads it, nothing when absent, or why the file
   // cannot be read ("<file>: <cause>" in the error's text).
-  platform::TResult<std::optional<std::string>> TryReadText(std::string_view section,
-                                                            std::string_view key) const;
+  runtime::TResult<std::optional<std::string>> TryReadText(std::string_view section,
+                                                           std::string_view key) const;
   // An absent, empty or invalid value gives the default; "0x"/"0X" before at
   // least one more character reads as "$" (hexadecimal).
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
                            std::int32_t defaultValue) const;
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
   // A text with blanks at its ends, or in a pair of quotes, is stored in quotes,
-  // so that it reads back as it was given. platform::Exception "Unable to write
+  // so that it reads back as it was given. runtime::Exception "Unable to write
   // to <file name>" when the file cannot be written.
   void WriteText(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
@@ -85,7 +85,7 @@ class TIniFile {
   // Holds writes back until the matching EndUpdate, which writes them all as one
   // replacement of the file; reads in between see them. Calls nest.
   void BeginUpdate() { ++FUpdateDepth; }
-  // Raises platform::Exception "Unable to write to <file name> (<file>: <cause>)"
+  // Raises runtime::Exception "Unable to write to <file name> (<file>: <cause>)"
   // when the held writes cannot be written; they are dropped then.
   void EndUpdate();
   // Writes what is held now, whatever the nesting; raises as EndUpdate.
@@ -119,10 +119,10 @@ class TWindowsRegistry : public TIniFile {
                        std::string_view defaultValue) const;
   // As TIniFile's, for the hive file; while the key is not open, the failure to
   // open it when that was the file's, else nothing.
-  platform::TResult<std::optional<std::string>> TryReadText(std::string_view section,
-                                                            std::string_view key) const;
+  runtime::TResult<std::optional<std::string>> TryReadText(std::string_view section,
+                                                           std::string_view key) const;
   // An absent value gives the default; a present value that is not valid
-  // integer text (an empty one included) raises platform::EConvertError.
+  // integer text (an empty one included) raises runtime::EConvertError.
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
                            std::int32_t defaultValue) const;
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
@@ -136,7 +136,7 @@ class TWindowsRegistry : public TIniFile {
   // As TIniFile's. While the key is not open, writes are lost as ever, and the
   // end of an update that had some raises with the cause of the failed open.
   // EndUpdate
-  // raises platform::Exception "Unable to write to <application key> (<file>:
+  // raises runtime::Exception "Unable to write to <application key> (<file>:
   // <cause>)", the key as HKEY_CLASSES_ROOT\Company\App, when the hive cannot be
   // written.
   void EndUpdate();
@@ -155,7 +155,7 @@ class TWindowsRegistry : public TIniFile {
   std::string FOpenError;
   // Why the key could not be opened, with the file's cause in its text when the
   // file was to blame.
-  platform::TError FOpenFailure;
+  runtime::TError FOpenFailure;
   bool FWritesLost = false;
 };
 
@@ -165,7 +165,7 @@ class TWindowsRegistry : public TIniFile {
 // The colour's identifier (clMaroon, clWindowText, ...) when it is one of the
 // named colours, else "$" and eight upper-case hexadecimal digits.
 std::string ColorToText(TColor color);
-// An identifier (ASCII case ignored) or integer text; platform::EConvertError
+// An identifier (ASCII case ignored) or integer text; runtime::EConvertError
 // "'<text>' is not a valid integer value" otherwise.
 TColor TextToColor(std::string_view text);
 // Face;size;colour;flags, the flags "1" or "0" for bold, italic, strike-out and
@@ -177,7 +177,7 @@ std::string FontToText(const TFont& font);
 std::string SettingProblemText(std::string_view section, std::string_view key,
                                std::string_view stored, std::string_view error);
 // The font that a font text describes, on top of the default attributes; an
-// invalid size or colour field raises platform::EConvertError.
+// invalid size or colour field raises runtime::EConvertError.
 TFont FontFromText(std::string_view text);
 
 // ---------------------------------------------------------------------------
@@ -190,9 +190,9 @@ using enum TMRPreference;
 enum class TMRBackEndKind : std::uint8_t { bkNone = 0, bkIni = 1, bkRegistry = 2 };
 using enum TMRBackEndKind;
 
-class TMegaRegistry : public platform::TComponent {
+class TMegaRegistry : public runtime::TComponent {
  public:
-  explicit TMegaRegistry(platform::TComponent* owner = nullptr);
+  explicit TMegaRegistry(runtime::TComponent* owner = nullptr);
   ~TMegaRegistry() override;
 
   const char* ClassName() const override { return "TMegaRegistry"; }
@@ -227,8 +227,8 @@ class TMegaRegistry : public platform::TComponent {
   std::string ReadText(std::string_view section, std::string_view key,
                        std::string_view defaultValue) const;
   // The back end's TryReadText; nothing while the store is closed.
-  platform::TResult<std::optional<std::string>> TryReadText(std::string_view section,
-                                                            std::string_view key) const;
+  runtime::TResult<std::optional<std::string>> TryReadText(std::string_view section,
+                                                           std::string_view key) const;
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
                            std::int32_t defaultValue) const;
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
@@ -248,7 +248,7 @@ class TMegaRegistry : public platform::TComponent {
   // what other processes wrote meanwhile. Calls nest; only the outermost
   // EndUpdate writes. Reads in between see the held values.
   void BeginUpdate();
-  // Raises platform::Exception naming the file and the cause (strerror) when the
+  // Raises runtime::Exception naming the file and the cause (strerror) when the
   // write fails; nothing is lost silently, for either back end.
   void EndUpdate();
   // The open back end's FileProblems; none while the store is closed.
@@ -260,12 +260,12 @@ class TMegaRegistry : public platform::TComponent {
 
   // The owner form's removal notices record its bounds, and so does the store's
   // destruction while its owner is still a form (see owner_form.h).
-  void Notification(platform::TComponent& component, platform::TOperation operation) override;
+  void Notification(runtime::TComponent& component, runtime::TOperation operation) override;
 
  protected:
   // Opens the back end and, with SaveFormCoord, restores the owner form's bounds.
   // A bound whose stored text is no integer stays as it is and the others are
-  // read; then platform::EConvertError names each (SettingProblemText, one a line).
+  // read; then runtime::EConvertError names each (SettingProblemText, one a line).
   void Loaded() override;
   // The platform's version, as platform::GetVersion reports it.
   virtual platform::DWORD PlatformVersion() const;

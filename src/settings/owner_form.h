@@ -22,9 +22,9 @@
 
 namespace pling::settings {
 
-class TOwnerForm : public platform::TComponent {
+class TOwnerForm : public runtime::TComponent {
  public:
-  using platform::TComponent::TComponent;
+  using runtime::TComponent::TComponent;
 
   virtual std::int32_t Left() const = 0;
   virtual std::int32_t Top() const = 0;

@@ -22,10 +22,10 @@
 
 namespace pling::tray {
 
-using platform::TComponent;
+using runtime::TComponent;
 
 // The runtime's error for a resource the system could not give.
-class EOutOfResources : public platform::Exception {
+class EOutOfResources : public runtime::Exception {
  public:
   using Exception::Exception;
 };

@@ -16,7 +16,7 @@ namespace {
 
 // Another holder of the messenger mailslot.
 struct OtherHolder {
-  platform::TComponent owner;
+  runtime::TComponent owner;
   mailslot::TlxPling& pling = owner.CreateComponent<mailslot::TlxPling>();
   OtherHolder() { pling.Open(); }
 };
@@ -45,7 +45,7 @@ TEST_F(AppTest, ActivationReportsUserAndComputerAndDeactivationReportsToo) {
                app::FromAnsi(app::TPlingFrm::CapitalizeName(platform::GetComputerName())));
   EXPECT_EQ(w.StatusLbl->text(), expected);
   // A second holder is refused while the window listens.
-  platform::TComponent owner;
+  runtime::TComponent owner;
   auto& second = owner.CreateComponent<mailslot::TlxPling>();
   EXPECT_THROW(second.Open(), mailslot::ElxMailSlot);
 

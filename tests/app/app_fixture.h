@@ -55,11 +55,11 @@ class AppEnvironment : public QtEnvironment {
     QApplication::setQuitOnLastWindowClosed(false);
     app::InstallFontSubstitutions();
     FMainThread = std::make_shared<app::TQtMainThread>();
-    platform::SetMainThread(FMainThread);
+    runtime::SetMainThread(FMainThread);
     app::InstallApplicationErrorHandler();
   }
   void TearDown() override {
-    platform::SetMainThread(nullptr);
+    runtime::SetMainThread(nullptr);
     FMainThread->Shutdown();
     FMainThread.reset();
     QtEnvironment::TearDown();

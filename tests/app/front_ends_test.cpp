@@ -16,7 +16,7 @@ class TRawListener : public mailslot::TlxCustomMailSlot {
  public:
   TRawListener() : TlxCustomMailSlot(nullptr) {
     SetSlotName(mailslot::MessengerSlotName);
-    OnRawMessage = [this](platform::TComponent&, const std::string& datagram) {
+    OnRawMessage = [this](runtime::TComponent&, const std::string& datagram) {
       Datagrams.push_back(datagram);
     };
   }

@@ -381,7 +381,7 @@ TEST_F(IncomingTest, MessagesWaitingInTheMailslotAreShownBatchByBatch) {
   Action(w, "Playincoming1")->trigger();
   int batchEnds = 0;
   const auto shown = w.Pling->OnBatchEnd;
-  w.Pling->OnBatchEnd = [&](platform::TComponent& sender) {
+  w.Pling->OnBatchEnd = [&](runtime::TComponent& sender) {
     ++batchEnds;
     shown(sender);
   };

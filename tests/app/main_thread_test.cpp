@@ -41,7 +41,7 @@ TEST(QtMainThread, OnTheMainThreadTheCallRunsAtOnce) {
 
 TEST(QtMainThread, ACancelBeforeTheCallStartsMeansItNeverRuns) {
   auto loop = std::make_shared<TQtMainThread>();
-  platform::TEvent cancel;
+  runtime::TEvent cancel;
   std::atomic<bool> ran{false};
   std::atomic<int> result{-1};
   std::thread worker([&] { result = loop->Synchronize([&] { ran = true; }, &cancel) ? 1 : 0; });

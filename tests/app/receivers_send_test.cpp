@@ -29,7 +29,7 @@ class SendTest : public AppTest {
   // Listens on this machine's messenger mailslot.
   void Listen() {
     FListener = &FListenerOwner.CreateComponent<mailslot::TlxPling>();
-    FListener->OnMessage = [this](platform::TComponent&, std::string r, std::string s,
+    FListener->OnMessage = [this](runtime::TComponent&, std::string r, std::string s,
                                   std::string m) {
       FReceived.push_back({s, r, m});
     };
@@ -44,7 +44,7 @@ class SendTest : public AppTest {
   };
   std::deque<std::pair<bool, QString>> FAnswers;
   QStringList FAsked;
-  platform::TComponent FListenerOwner;
+  runtime::TComponent FListenerOwner;
   mailslot::TlxPling* FListener = nullptr;
   std::vector<Message> FReceived;
 };

@@ -150,7 +150,7 @@ TEST_F(EndpointTest, ReadMessageErrorsAndZeroLengthDatagram) {
 }
 
 TEST_F(EndpointTest, LoadingDefersActiveAndNamesTheSlotAfterTheComponent) {
-  platform::TComponent form;
+  runtime::TComponent form;
   auto& slot = form.CreateComponent<Recorder>();
   form.BeginLoading();
   slot.SetName(FSlot);  // no slot name set: the mailslot is named like the component
@@ -256,7 +256,7 @@ TEST_F(EndpointTest, DestroyingAnOpenEndpointStopsItsThreadAndFreesTheName) {
 
 TEST_F(EndpointTest, AFailingHandlerIsReportedAndDeliveryGoesOn) {
   std::vector<std::string> reported;
-  platform::SetApplicationErrorHandler([&](std::exception_ptr error) {
+  runtime::SetApplicationErrorHandler([&](std::exception_ptr error) {
     try {
       std::rethrow_exception(error);
     } catch (const std::exception& e) {
@@ -274,7 +274,7 @@ TEST_F(EndpointTest, AFailingHandlerIsReportedAndDeliveryGoesOn) {
   ASSERT_TRUE(PumpUntil([&] { return slot.Messages.size() == 1; }));
   EXPECT_EQ(slot.Messages[0], "good");
   EXPECT_EQ(reported, (std::vector<std::string>{"handler failed"}));
-  platform::SetApplicationErrorHandler(nullptr);
+  runtime::SetApplicationErrorHandler(nullptr);
 }
 
 TEST_F(EndpointTest, HandlerThatClosesTheEndpointStopsFurtherDeliveries) {

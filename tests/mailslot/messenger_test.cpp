@@ -61,7 +61,7 @@ class MessengerTest : public testing::MainLoopTest {
 // Captures whole datagrams on the messenger mailslot.
 struct RawCapture {
   explicit RawCapture(std::vector<std::string>& into) : Slot(nullptr) {
-    Slot.OnRawMessage = [&into](platform::TComponent&, const std::string& msg) {
+    Slot.OnRawMessage = [&into](runtime::TComponent&, const std::string& msg) {
       into.push_back(msg);
     };
     Slot.SetMessengerName();
@@ -95,7 +95,7 @@ TEST_F(MessengerTest, ReceivedFieldsComeBackInAnsiWithReceiverFirst) {
     std::thread::id thread;
   };
   std::vector<Got> got;
-  pling.OnMessage = [&](platform::TComponent& sender, std::string r, std::string s, std::string m) {
+  pling.OnMessage = [&](runtime::TComponent& sender, std::string r, std::string s, std::string m) {
     EXPECT_EQ(&sender, &pling);
     got.push_back({r, s, m, std::this_thread::get_id()});
   };
@@ -121,11 +121,11 @@ TEST_F(MessengerTest, WaitingMessagesComeInBatchesInOrderOnceAcrossAStopAndAReop
   std::vector<std::string> got;
   std::vector<std::size_t> batchEnds;  // messages delivered when each batch ended
   std::string stopAt;
-  pling.OnMessage = [&](platform::TComponent&, std::string, std::string, std::string m) {
+  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string m) {
     got.push_back(m);
     if (m == stopAt) pling.Close();
   };
-  pling.OnBatchEnd = [&](platform::TComponent&) { batchEnds.push_back(got.size()); };
+  pling.OnBatchEnd = [&](runtime::TComponent&) { batchEnds.push_back(got.size()); };
   pling.Open();
   const auto sendAll = [&](const std::string& stem, int count) {
     std::vector<std::string> texts;

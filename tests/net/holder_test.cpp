@@ -156,16 +156,16 @@ class TSlot {
     Open();
   }
   void Open() {
-    FSocket = platform::TUniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    FSocket = runtime::TUniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const auto [address, length] = Address();
     ASSERT_EQ(::bind(FSocket.Get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
   }
   void Close() { FSocket.Reset(); }
-  platform::TUniqueFd Connect() const {
-    platform::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  runtime::TUniqueFd Connect() const {
+    runtime::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const auto [address, length] = Address();
     if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-      return platform::TUniqueFd();
+      return runtime::TUniqueFd();
     }
     return socket;
   }
@@ -186,7 +186,7 @@ class TSlot {
     return {address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + FName.size())};
   }
   std::string FName;
-  platform::TUniqueFd FSocket;
+  runtime::TUniqueFd FSocket;
 };
 
 TEST(HolderOutbox, NeverWaitsKeepsOrderDropsWhatDoesNotFitAndFollowsAReopenedMailslot) {
@@ -195,7 +195,7 @@ TEST(HolderOutbox, NeverWaitsKeepsOrderDropsWhatDoesNotFitAndFollowsAReopenedMai
   TMailslotOutbox outbox(
       [&](std::string_view name) {
         ++connects;
-        return name == "A" ? slot.Connect() : platform::TUniqueFd();
+        return name == "A" ? slot.Connect() : runtime::TUniqueFd();
       },
       5);
   ASSERT_GE(outbox.WatchFd(), 0);

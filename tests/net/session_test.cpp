@@ -255,8 +255,8 @@ TEST(SessionConversation, RefusesWhatTheDocumentsRefuseAndKeepsNothingOfAnUnende
 }
 
 // A loopback connection from `source` (host byte order) to the server.
-platform::TUniqueFd ConnectFrom(std::uint32_t source, std::uint16_t port) {
-  platform::TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+runtime::TUniqueFd ConnectFrom(std::uint32_t source, std::uint16_t port) {
+  runtime::TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in from{}, to{};
   from.sin_family = to.sin_family = AF_INET;
   from.sin_addr.s_addr = htonl(source);
@@ -264,7 +264,7 @@ platform::TUniqueFd ConnectFrom(std::uint32_t source, std::uint16_t port) {
   to.sin_port = htons(port);
   if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
       ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    return platform::TUniqueFd();
+    return runtime::TUniqueFd();
   }
   return fd;
 }
@@ -338,7 +338,7 @@ TEST_F(SessionServerTest, TheClientIsConfirmedOnlyWhereTheMessageWasTaken) {
   const std::uint16_t port = FServer->Port();
   FServer.reset();
   EXPECT_FALSE(SendSessionMessage(INADDR_LOOPBACK, port, {}, {"A", "B", "closed"}));
-  platform::TUniqueFd mute(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  runtime::TUniqueFd mute(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in any{};
   any.sin_family = AF_INET;
   any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -366,7 +366,7 @@ TEST_F(SessionServerTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClos
   limits.idleTimeout = 2s;  // longer than the flood takes
   StartServer(limits);
   // Another peer's session is under way (a message started) while one floods.
-  platform::TUniqueFd other = ConnectFrom(0x7F000003, FServer->Port());
+  runtime::TUniqueFd other = ConnectFrom(0x7F000003, FServer->Port());
   ASSERT_TRUE(other.Valid());
   const std::string started = kRequest + Packet(Command(SmbMessageCommand::SendStart));
   ASSERT_EQ(::send(other.Get(), started.data(), started.size(), 0),
@@ -381,14 +381,14 @@ TEST_F(SessionServerTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClos
   const auto group = ParseSmbMessageReply(Packets(replies).at(1).substr(1))->group;
   ASSERT_TRUE(group);
   // (Fewer than the listener's queue holds: a faster flood only waits for it.)
-  std::vector<platform::TUniqueFd> flood;
+  std::vector<runtime::TUniqueFd> flood;
   for (int i = 0; i < 40; ++i) {
     flood.push_back(ConnectFrom(0x7F000002, FServer->Port()));
     ASSERT_TRUE(flood.back().Valid());
   }
   EXPECT_TRUE(Send("BOB", {"ALICE", "bob", "through the flood"}));
   std::size_t open = 0;
-  for (const platform::TUniqueFd& fd : flood) open += ClosedByServer(fd.Get(), 0ms) ? 0u : 1u;
+  for (const runtime::TUniqueFd& fd : flood) open += ClosedByServer(fd.Get(), 0ms) ? 0u : 1u;
   EXPECT_EQ(open, limits.maxSessionsPerPeer);
   // The other peer's message goes on to its end.
   const std::string rest = Packet(Command(SmbMessageCommand::SendText, "on", *group)) +
@@ -398,7 +398,7 @@ TEST_F(SessionServerTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClos
   EXPECT_EQ(Delivered(), (std::vector<std::string>{std::string("ALICE\0bob\0through the flood", 27),
                                                    std::string("EVE\0BOB\0on", 10)}));
   // Left idle, every connection is closed.
-  for (const platform::TUniqueFd& fd : flood) EXPECT_TRUE(ClosedByServer(fd.Get(), 10s));
+  for (const runtime::TUniqueFd& fd : flood) EXPECT_TRUE(ClosedByServer(fd.Get(), 10s));
   EXPECT_TRUE(ClosedByServer(other.Get(), 10s));
 }
 

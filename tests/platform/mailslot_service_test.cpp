@@ -384,7 +384,7 @@ TEST(MailslotServiceTest, WaitEndsOnMessageStopCloseOrTimeOut) {
   const std::string path = LocalPath(UniqueName("wait"));
   const HANDLE slot = CreateMailslot(path, 0, 0);
   ASSERT_NE(slot, INVALID_HANDLE_VALUE);
-  TEvent stop;
+  runtime::TEvent stop;
 
   EXPECT_EQ(WaitForMailslot(slot, stop, 1ms), TMailslotWait::TimedOut);
 

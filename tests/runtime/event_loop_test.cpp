@@ -16,7 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(EventTest, IsManualResetAndWaitsWithTimeOut) {
-  TEvent event;
+  runtime::TEvent event;
   EXPECT_FALSE(event.IsSet());
   EXPECT_FALSE(event.Wait(1ms));
   event.Set();
@@ -33,7 +33,7 @@ TEST(EventTest, IsManualResetAndWaitsWithTimeOut) {
 }
 
 TEST(EventLoopTest, SynchronizeRunsOnTheLoopThreadAndWaitsForIt) {
-  auto loop = std::make_shared<TEventLoop>();
+  auto loop = std::make_shared<runtime::TEventLoop>();
   const auto loopThread = std::this_thread::get_id();
   std::atomic<bool> finished{false};
   std::thread::id ranOn;
@@ -55,7 +55,7 @@ TEST(EventLoopTest, SynchronizeRunsOnTheLoopThreadAndWaitsForIt) {
 }
 
 TEST(EventLoopTest, ExceptionsReachTheCaller) {
-  auto loop = std::make_shared<TEventLoop>();
+  auto loop = std::make_shared<runtime::TEventLoop>();
   std::atomic<bool> finished{false};
   std::string caught;
   std::thread worker([&] {
@@ -79,8 +79,8 @@ TEST(EventLoopTest, ExceptionsReachTheCaller) {
 }
 
 TEST(EventLoopTest, CancelledBeforeItStartedTheCallNeverRuns) {
-  auto loop = std::make_shared<TEventLoop>();
-  TEvent cancel;
+  auto loop = std::make_shared<runtime::TEventLoop>();
+  runtime::TEvent cancel;
   std::atomic<bool> ran{false};
   std::promise<void> calling;
   auto result = std::async(std::launch::async, [&] {
@@ -98,8 +98,8 @@ TEST(EventLoopTest, CancelledBeforeItStartedTheCallNeverRuns) {
 }
 
 TEST(EventLoopTest, CancelAfterTheCallStartedWaitsForItsEnd) {
-  auto loop = std::make_shared<TEventLoop>();
-  TEvent cancel;
+  auto loop = std::make_shared<runtime::TEventLoop>();
+  runtime::TEvent cancel;
   std::atomic<bool> finished{false};
   bool completed = false;
   std::thread worker([&] {
@@ -119,7 +119,7 @@ TEST(EventLoopTest, CancelAfterTheCallStartedWaitsForItsEnd) {
 }
 
 TEST(EventLoopTest, ShutdownRefusesPendingAndLaterCalls) {
-  auto loop = std::make_shared<TEventLoop>();
+  auto loop = std::make_shared<runtime::TEventLoop>();
   std::atomic<bool> ran{false};
   std::promise<void> calling;
   auto pending = std::async(std::launch::async, [&] {
@@ -140,7 +140,7 @@ TEST(EventLoopTest, ShutdownRefusesPendingAndLaterCalls) {
 }
 
 TEST(EventLoopTest, RunServesPostedWorkInOrderUntilQuit) {
-  auto loop = std::make_shared<TEventLoop>();
+  auto loop = std::make_shared<runtime::TEventLoop>();
   std::vector<int> order;
   std::thread poster([&] {
     for (int i = 0; i < 3; ++i) loop->Post([&order, i] { order.push_back(i); });
@@ -156,24 +156,24 @@ TEST(EventLoopTest, RunServesPostedWorkInOrderUntilQuit) {
 
 TEST(EventLoopTest, PostedFailuresGoToTheApplicationErrorHandler) {
   std::vector<std::string> reported;
-  SetApplicationErrorHandler([&](std::exception_ptr error) {
+  runtime::SetApplicationErrorHandler([&](std::exception_ptr error) {
     try {
       std::rethrow_exception(error);
     } catch (const std::exception& e) {
       reported.push_back(e.what());
     }
   });
-  auto loop = std::make_shared<TEventLoop>();
+  auto loop = std::make_shared<runtime::TEventLoop>();
   bool after = false;
   loop->Post([] { throw std::runtime_error("handler failed"); });
   loop->Post([&] { after = true; });
   EXPECT_TRUE(loop->RunUntil([&] { return after; }, 10s));
-  SetApplicationErrorHandler(nullptr);
+  runtime::SetApplicationErrorHandler(nullptr);
   EXPECT_EQ(reported, (std::vector<std::string>{"handler failed"}));
 }
 
 TEST(EventLoopTest, ProcessEventsTimesOutWhenIdle) {
-  auto loop = std::make_shared<TEventLoop>();
+  auto loop = std::make_shared<runtime::TEventLoop>();
   int runs = 0;
   loop->ProcessEvents(1ms);
   loop->Post([&] { ++runs; });
@@ -184,7 +184,8 @@ TEST(EventLoopTest, ProcessEventsTimesOutWhenIdle) {
 
 TEST(MainThreadTest, DefaultErrorHandlerPrintsTheMessage) {
   ::testing::internal::CaptureStderr();
-  HandleApplicationException(std::make_exception_ptr(std::runtime_error("Cannot open mailslot")));
+  runtime::HandleApplicationException(
+      std::make_exception_ptr(std::runtime_error("Cannot open mailslot")));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Cannot open mailslot\n");
 }
 

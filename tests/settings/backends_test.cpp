@@ -110,15 +110,15 @@ TEST_F(IniFileTest, WriteFailureRaisesWithTheNameAsSet) {
   try {
     ini.WriteText("S", "K", "v");
     FAIL() << "no error";
-  } catch (const platform::EConvertError&) {
+  } catch (const runtime::EConvertError&) {
     FAIL() << "wrong class";
-  } catch (const platform::Exception& error) {
+  } catch (const runtime::Exception& error) {
     // The name as set, then the file and the cause.
     EXPECT_EQ(std::string(error.what()), "Unable to write to " + name + " (" +
                                              (ConfigDir() / "blocker").string() +
                                              ": Not a directory)");
   }
-  EXPECT_THROW(ini.WriteInteger("S", "K", 1), platform::Exception);
+  EXPECT_THROW(ini.WriteInteger("S", "K", 1), runtime::Exception);
   // Reads of an unavailable file give defaults.
   EXPECT_EQ(ini.ReadText("S", "K", "d"), "d");
   EXPECT_EQ(ini.ReadInteger("S", "K", 3), 3);
@@ -170,7 +170,7 @@ TEST_F(WindowsRegistryTest, IntegerForms) {
   EXPECT_EQ(ConvertErrorOf([&] { registry.ReadInteger("S", "K", 0); }),
             "'0x1F' is not a valid integer value");
   registry.WriteText("S", "K", "0X1F");
-  EXPECT_THROW(registry.ReadInteger("S", "K", 0), platform::EConvertError);
+  EXPECT_THROW(registry.ReadInteger("S", "K", 0), runtime::EConvertError);
   registry.WriteText("S", "B", "abc");
   EXPECT_EQ(ConvertErrorOf([&] { registry.ReadBool("S", "B", false); }),
             "'abc' is not a valid integer value");

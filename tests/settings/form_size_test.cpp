@@ -79,7 +79,7 @@ class FakeForm : public TOwnerForm, public TSizerForm {
   int moves = 0;
 };
 
-TFormSizer& NewSizer(platform::TComponent& owner, std::vector<std::string>* warnings = nullptr) {
+TFormSizer& NewSizer(runtime::TComponent& owner, std::vector<std::string>* warnings = nullptr) {
   auto& sizer = owner.CreateComponent<TFormSizer>();
   sizer.SetWarningBox([warnings](const std::string& caption, const std::string& text) {
     if (warnings != nullptr) warnings->push_back(caption + "|" + text);
@@ -225,7 +225,7 @@ TEST(FormSizerTest, UseDesignTimeDefFreezesTheFormAsItIs) {
 
 TEST(FormSizerTest, OwnerThatIsNoFormGetsTheWarningAndKeepsTheValue) {
   std::vector<std::string> warnings;
-  platform::TComponent plain;
+  runtime::TComponent plain;
   TFormSizer& sizer = NewSizer(plain, &warnings);
   sizer.SetEnabled(true);
   EXPECT_FALSE(sizer.Enabled());

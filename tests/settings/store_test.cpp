@@ -22,7 +22,7 @@ using pling::testing::TempConfigTest;
 // A store that reports a chosen platform version.
 class TVersionedStore : public TMegaRegistry {
  public:
-  TVersionedStore(platform::TComponent* owner, platform::DWORD version)
+  TVersionedStore(runtime::TComponent* owner, platform::DWORD version)
       : TMegaRegistry(owner), FVersion(version) {}
 
  protected:
@@ -79,7 +79,7 @@ void Configure(TMegaRegistry& store, TMRPreference preference) {
 }
 
 // Runs the owner's loading, and so the store's after-load step.
-void Load(platform::TComponent& owner) {
+void Load(runtime::TComponent& owner) {
   owner.BeginLoading();
   owner.EndLoading();
 }
@@ -229,7 +229,7 @@ TEST_P(StoreBackEndTest, TypedValuesRoundTrip) {
   try {
     store.ReadFont("SendMemo", "Font", TFont{});
     FAIL() << "no error";
-  } catch (const platform::EConvertError& error) {
+  } catch (const runtime::EConvertError& error) {
     EXPECT_EQ(std::string(error.what()), "'' is not a valid integer value");
   }
 }
@@ -245,9 +245,9 @@ TEST_P(StoreBackEndTest, IntegerReadsFollowTheOpenBackEnd) {
     EXPECT_EQ(store.ReadInteger("Settings", "Empty", 5), 5);
     EXPECT_TRUE(store.ReadBool("Settings", "Empty", true));
   } else {
-    EXPECT_THROW(store.ReadInteger("Settings", "Hex", 0), platform::EConvertError);
-    EXPECT_THROW(store.ReadInteger("Settings", "Empty", 5), platform::EConvertError);
-    EXPECT_THROW(store.ReadBool("Settings", "Empty", true), platform::EConvertError);
+    EXPECT_THROW(store.ReadInteger("Settings", "Hex", 0), runtime::EConvertError);
+    EXPECT_THROW(store.ReadInteger("Settings", "Empty", 5), runtime::EConvertError);
+    EXPECT_THROW(store.ReadBool("Settings", "Empty", true), runtime::EConvertError);
   }
 }
 
@@ -279,7 +279,7 @@ class FormCoordTest : public TempConfigTest, public ::testing::WithParamInterfac
   struct TLoadedForm {
     std::unique_ptr<TFakeForm> Form = std::make_unique<TFakeForm>();
     TMegaRegistry* Store = nullptr;
-    platform::TComponent* Child = nullptr;
+    runtime::TComponent* Child = nullptr;
   };
 
   TLoadedForm MakeForm(bool saveFormCoord) {
@@ -287,7 +287,7 @@ class FormCoordTest : public TempConfigTest, public ::testing::WithParamInterfac
     result.Store = &result.Form->CreateComponent<TMegaRegistry>();
     Configure(*result.Store, GetParam());
     result.Store->SetSaveFormCoord(saveFormCoord);
-    result.Child = &result.Form->CreateComponent<platform::TComponent>();
+    result.Child = &result.Form->CreateComponent<runtime::TComponent>();
     Load(*result.Form);
     return result;
   }
@@ -393,7 +393,7 @@ TEST_P(FormCoordTest, BoundsAreSavedWhicheverComponentTheFormCreatedFirst) {
     {
       // The store created after every other component (so freed first), or alone.
       auto form = std::make_unique<TFakeForm>();
-      for (int i = 0; i < others; ++i) form->CreateComponent<platform::TComponent>();
+      for (int i = 0; i < others; ++i) form->CreateComponent<runtime::TComponent>();
       auto& store = form->CreateComponent<TMegaRegistry>();
       Configure(store, GetParam());
       store.SetSaveFormCoord(true);
@@ -464,7 +464,7 @@ TEST_P(FormCoordTest, DesignModeNeitherOpensNorWrites) {
   auto& store = form->CreateComponent<TMegaRegistry>();
   Configure(store, GetParam());
   store.SetSaveFormCoord(true);
-  form->CreateComponent<platform::TComponent>();
+  form->CreateComponent<runtime::TComponent>();
   form->SetDesigning(true);
   Load(*form);
   EXPECT_EQ(store.BackEndKind(), bkNone);
@@ -476,14 +476,14 @@ INSTANTIATE_TEST_SUITE_P(BothBackEnds, FormCoordTest, ::testing::Values(mrpIni, 
                          BackEndName);
 
 TEST_F(StoreTest, OwnerThatIsNoFormFailsTheTypecast) {
-  platform::TComponent owner;
+  runtime::TComponent owner;
   auto& store = owner.CreateComponent<TMegaRegistry>();
   Configure(store, mrpIni);
   store.SetSaveFormCoord(true);
   try {
     Load(owner);
     FAIL() << "no error";
-  } catch (const platform::EInvalidCast& error) {
+  } catch (const runtime::EInvalidCast& error) {
     EXPECT_EQ(std::string(error.what()), "Invalid class typecast");
   }
   // The back end was opened before the failure.
@@ -507,9 +507,9 @@ TEST_F(StoreTest, WriteFailureAtDestructionDoesNotEscape) {
     Configure(store, mrpIni);
     store.SetIniName((ConfigDir() / "blocker" / "Pling").string());
     store.SetSaveFormCoord(true);
-    auto& child = form.CreateComponent<platform::TComponent>();
+    auto& child = form.CreateComponent<runtime::TComponent>();
     Load(form);
-    EXPECT_THROW(store.WriteInteger("S", "K", 1), platform::Exception);
+    EXPECT_THROW(store.WriteInteger("S", "K", 1), runtime::Exception);
     form.FreeComponent(child);
   }  // WriteFormCoord fails inside the destructor: the error is dropped
   SUCCEED();

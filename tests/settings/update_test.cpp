@@ -127,7 +127,7 @@ TEST_P(UpdateTest, AFailedWriteRaisesWithTheFileAndTheCause) {
   try {
     store.EndUpdate();
     FAIL() << "no error";
-  } catch (const platform::Exception& error) {
+  } catch (const runtime::Exception& error) {
     const std::string message = error.what();
     EXPECT_EQ(message.rfind("Unable to write to ", 0), 0u) << message;
     EXPECT_NE(message.find(FilePath().string() + ": Permission denied"), std::string::npos)
@@ -178,7 +178,7 @@ TEST_P(UpdateTest, WritesLostToAnUnopenedStoreAreReported) {
     store.WriteText("Settings", "Split", "1");
     store.EndUpdate();
     FAIL() << "no error";
-  } catch (const platform::Exception& error) {
+  } catch (const runtime::Exception& error) {
     const std::string message = error.what();
     EXPECT_NE(message.find(FilePath().string() + ": is a folder, not a file"), std::string::npos)
         << message;

@@ -11,7 +11,7 @@ template <class F>
 std::string ConvertErrorOf(F action) {
   try {
     action();
-  } catch (const platform::EConvertError& error) {
+  } catch (const runtime::EConvertError& error) {
     return error.what();
   }
   return "";

@@ -18,11 +18,11 @@ namespace pling::testing {
 class MainLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FLoop = std::make_shared<platform::TEventLoop>();
-    platform::SetMainThread(FLoop);
+    FLoop = std::make_shared<runtime::TEventLoop>();
+    runtime::SetMainThread(FLoop);
   }
   void TearDown() override {
-    platform::SetMainThread(nullptr);
+    runtime::SetMainThread(nullptr);
     FLoop->Shutdown();
   }
 
@@ -37,7 +37,7 @@ class MainLoopTest : public ::testing::Test {
       FLoop->ProcessEvents(std::chrono::milliseconds(5));
   }
 
-  std::shared_ptr<platform::TEventLoop> FLoop;
+  std::shared_ptr<runtime::TEventLoop> FLoop;
 };
 
 }  // namespace pling::testing

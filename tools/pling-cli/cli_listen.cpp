@@ -34,13 +34,13 @@ constexpr const char* kListenUsage =
     "be received, and when another computer holds one of this computer's names.\n"
     "Ends with status 0 on Ctrl+C or SIGTERM, 1 when the mailslot cannot be opened.\n";
 
-std::atomic<platform::TEventLoop*> GSignalLoop{nullptr};
+std::atomic<runtime::TEventLoop*> GSignalLoop{nullptr};
 std::atomic<bool> GStopAsked{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
   GStopAsked = true;
-  if (platform::TEventLoop* loop = GSignalLoop.load()) loop->Quit();
+  if (runtime::TEventLoop* loop = GSignalLoop.load()) loop->Quit();
 }
 
 sigset_t StopSignals() {
@@ -58,7 +58,7 @@ int Usage(const std::string& problem) {
 // The messenger mailslot seen as whole datagrams, for --raw.
 class TRawMessenger : public mailslot::TlxCustomMailSlot {
  public:
-  explicit TRawMessenger(platform::TComponent* owner) : TlxCustomMailSlot(owner) {
+  explicit TRawMessenger(runtime::TComponent* owner) : TlxCustomMailSlot(owner) {
     SetSlotName(mailslot::MessengerSlotName);
   }
 };
@@ -139,9 +139,9 @@ int ListenCommand(const TArgs& args) {
     }
   }
 
-  auto loop = std::make_shared<platform::TEventLoop>();
-  platform::SetMainThread(loop);
-  platform::SetApplicationErrorHandler([](std::exception_ptr error) {
+  auto loop = std::make_shared<runtime::TEventLoop>();
+  runtime::SetMainThread(loop);
+  runtime::SetApplicationErrorHandler([](std::exception_ptr error) {
     try {
       std::rethrow_exception(error);
     } catch (const std::exception& e) {
@@ -184,10 +184,10 @@ int ListenCommand(const TArgs& args) {
     // mailslot, not even within the batch under way.
     if (loop->QuitRequested()) endpoint.Close();
   };
-  raw.OnRawMessage = [&](platform::TComponent&, const std::string& datagram) {
+  raw.OnRawMessage = [&](runtime::TComponent&, const std::string& datagram) {
     printed_line(PrintLine(HexBytes(datagram)));
   };
-  pling.OnMessage = [&](platform::TComponent&, std::string receiver, std::string sender,
+  pling.OnMessage = [&](runtime::TComponent&, std::string receiver, std::string sender,
                         std::string text) {
     if (format == TFormat::Json) {
       printed_line(PrintLine("{\"sender\":" + JsonString(sender) + ",\"receiver\":" +
@@ -239,7 +239,7 @@ int ListenCommand(const TArgs& args) {
   sigaction(SIGTERM, &oldTerm, nullptr);
   sigaction(SIGPIPE, &oldPipe, nullptr);
   GSignalLoop = nullptr;
-  platform::SetMainThread(nullptr);
+  runtime::SetMainThread(nullptr);
   loop->Shutdown();
   return status;
 }

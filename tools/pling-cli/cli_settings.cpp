@@ -146,7 +146,7 @@ int SettingsCommand(const TArgs& args) {
     store.BeginUpdate();
     store.WriteText(section, key, value);
     store.EndUpdate();
-  } catch (const platform::Exception& error) {
+  } catch (const runtime::Exception& error) {
     PrintError("could not write " + args[1] + " " + args[2] + ": " + error.what());
     return 1;
   }

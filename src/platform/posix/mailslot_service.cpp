@@ -201,7 +201,7 @@ struct TSlot {
   std::deque<std::size_t> held;
   std::size_t heldBytes = 0;
   std::size_t heldDeliverable = 0;  // those not too long for the mailslot
-  TEvent ready;                     // set while a message waits or the mailslot is closed
+  runtime::TEvent ready;            // set while a message waits or the mailslot is closed
 
   bool Deliverable(std::size_t size) const { return maxMessageSize == 0 || size <= maxMessageSize; }
 };
@@ -405,7 +405,7 @@ class TService {
   // nothing arrives. A mailslot closed meanwhile is no longer in the table (or
   // is marked closed) and is skipped.
   void DrainLoop() {
-    SetThreadName("mailslot drain");
+    runtime::SetThreadName("mailslot drain");
     std::array<epoll_event, 64> events{};
     for (;;) {
       const int count = ::epoll_wait(FEpoll, events.data(), static_cast<int>(events.size()), -1);
@@ -492,7 +492,7 @@ TTransportHolder& Transport() {
 
 // Sends one datagram whole, waiting a while for room in the receiver's queue.
 bool SendDatagram(int fd, const void* data, std::size_t size, DWORD& error) {
-  const TDeadline deadline(kWriteTimeout);
+  const runtime::TDeadline deadline(kWriteTimeout);
   for (;;) {
     const ssize_t sent = ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent >= 0) {
@@ -524,13 +524,13 @@ HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTim
   if (!address) return Fail(ERROR_BAD_PATHNAME);
   try {
     TService& service = Service();
-    TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    runtime::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (socket.Get() < 0) return Fail(SocketErrorFromErrno(errno));
     if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
                address->length) != 0) {
       return Fail(errno == EADDRINUSE ? ERROR_ALREADY_EXISTS : SocketErrorFromErrno(errno));
     }
-    TUniqueFd watch(::epoll_create1(EPOLL_CLOEXEC));
+    runtime::TUniqueFd watch(::epoll_create1(EPOLL_CLOEXEC));
     if (watch.Get() < 0) return Fail(SocketErrorFromErrno(errno));
     epoll_event event{};
     event.events = EPOLLIN;
@@ -589,9 +589,9 @@ bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead
   if (bytesRead != nullptr) *bytesRead = 0;
   const std::shared_ptr<TSlot> slot = FindSlot(mailslot);
   if (!slot) return false;
-  const TDeadline deadline(slot->readTimeout == MAILSLOT_WAIT_FOREVER
-                               ? milliseconds::max()
-                               : milliseconds(slot->readTimeout));
+  const runtime::TDeadline deadline(slot->readTimeout == MAILSLOT_WAIT_FOREVER
+                                        ? milliseconds::max()
+                                        : milliseconds(slot->readTimeout));
   for (;;) {
     {
       std::lock_guard<std::mutex> guard(slot->lock);
@@ -616,7 +616,7 @@ bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead
       }
       if (deadline.Passed()) return FailBool(ERROR_SEM_TIMEOUT);
     }
-    WaitForEvents({&slot->ready}, deadline.Remaining());
+    runtime::WaitForEvents({&slot->ready}, deadline.Remaining());
   }
 }
 
@@ -631,7 +631,7 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*
     if (NamesThisMachine(parsed->machine)) {
       const std::optional<TSocketAddress> address = SocketAddress(parsed->name);
       if (!address) return Fail(ERROR_BAD_PATHNAME);
-      TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+      runtime::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
       if (socket.Get() < 0) return Fail(SocketErrorFromErrno(errno));
       if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
                     address->length) != 0) {
@@ -717,10 +717,10 @@ bool CloseHandle(HANDLE handle) {
   return true;
 }
 
-TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop, milliseconds timeout) {
+TMailslotWait WaitForMailslot(HANDLE mailslot, const runtime::TEvent& stop, milliseconds timeout) {
   const std::shared_ptr<TSlot> slot = FindSlot(mailslot);
   if (!slot) return TMailslotWait::Failed;
-  const TDeadline deadline(timeout);
+  const runtime::TDeadline deadline(timeout);
   for (;;) {
     {
       std::lock_guard<std::mutex> guard(slot->lock);
@@ -757,7 +757,7 @@ TMailslotWait WaitForMailslot(HANDLE mailslot, const TEvent& stop, milliseconds 
     int woken;
     {
       TLeave leave{*slot, mailslot};
-      woken = WaitForDescriptors(descriptors, deadline.Remaining());
+      woken = runtime::WaitForDescriptors(descriptors, deadline.Remaining());
     }
     if (woken < 0) return TMailslotWait::TimedOut;
   }
@@ -772,7 +772,7 @@ int ConnectLocal(std::string_view oemSlotName) {
   OemToChar(name);
   const std::optional<TSocketAddress> address = SocketAddress(name);
   if (!address) return -1;
-  TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  runtime::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (socket.Get() < 0) return -1;
   if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
                 address->length) != 0) {
@@ -792,11 +792,11 @@ int ConnectLocalMailslot(std::string_view oemSlotName) {
 }
 
 bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data) {
-  TUniqueFd socket(ConnectLocalMailslot(oemSlotName));
+  runtime::TUniqueFd socket(ConnectLocalMailslot(oemSlotName));
   if (socket.Get() < 0) return false;
   // A full mailslot gets a short while to make room (its drain thread empties the
   // socket quickly); past that the copy is lost.
-  const TDeadline deadline(kWorkgroupCopyWait);
+  const runtime::TDeadline deadline(kWorkgroupCopyWait);
   for (;;) {
     const ssize_t sent = ::send(socket.Get(), data.data(), data.size(), MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<std::size_t>(sent) == data.size();

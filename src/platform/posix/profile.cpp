@@ -139,8 +139,9 @@ bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::stri
   return true;
 }
 
-TResult<std::optional<std::string>> ReadProfileValue(std::string_view section, std::string_view key,
-                                                     std::string_view fileName) {
+runtime::TResult<std::optional<std::string>> ReadProfileValue(std::string_view section,
+                                                              std::string_view key,
+                                                              std::string_view fileName) {
   fileName = AsCString(fileName);
   if (fileName.empty()) return std::optional<std::string>();
   ClearFileError();
@@ -155,13 +156,14 @@ TResult<std::optional<std::string>> ReadProfileValue(std::string_view section, s
   return std::optional<std::string>();
 }
 
-TResult<void> WriteProfileValue(std::string_view section, std::string_view key,
-                                std::string_view value, std::string_view fileName) {
+runtime::TResult<void> WriteProfileValue(std::string_view section, std::string_view key,
+                                         std::string_view value, std::string_view fileName) {
   if (WritePrivateProfileString(section, key, value, fileName)) return {};
   return FileFailure(GetLastError());
 }
 
-TResult<void> WriteProfileValues(std::span<const TProfileValue> values, std::string_view fileName) {
+runtime::TResult<void> WriteProfileValues(std::span<const TProfileValue> values,
+                                          std::string_view fileName) {
   if (WritePrivateProfileStrings(values, fileName)) return {};
   return FileFailure(GetLastError());
 }

@@ -221,14 +221,14 @@ LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
   }));
 }
 
-TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey) {
+runtime::TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey) {
   HKEY result = 0;
   const auto error = static_cast<DWORD>(RegCreateKey(key, subKey, &result));
   if (error != ERROR_SUCCESS) return FileFailure(error);
   return result;
 }
 
-TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey) {
+runtime::TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey) {
   // Asked again with the size the query reports while the value does not fit
   // (another process may make it longer in between).
   std::string buffer(256, '\0');
@@ -243,13 +243,13 @@ TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view sub
       buffer.assign(static_cast<std::size_t>(size), '\0');
       continue;
     }
-    TError failure = FileFailure(error);
+    runtime::TError failure = FileFailure(error);
     if (error == ERROR_FILE_NOT_FOUND && failure.Text.empty()) return std::optional<std::string>();
     return failure;
   }
 }
 
-TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values) {
+runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values) {
   const auto error = static_cast<DWORD>(RegSetValues(key, values));
   if (error != ERROR_SUCCESS) return FileFailure(error);
   return {};

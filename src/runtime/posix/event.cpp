@@ -14,7 +14,7 @@
 
 #include "runtime/event_wait.h"
 
-namespace pling::platform {
+namespace pling::runtime {
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
@@ -113,4 +113,4 @@ int WaitForDescriptors(std::span<const int> descriptors, milliseconds timeout) {
   }
 }
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

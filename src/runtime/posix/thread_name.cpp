@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 void SetThreadName(std::string_view name) {
   // The kernel holds 15 characters and the terminating zero.
@@ -12,4 +12,4 @@ void SetThreadName(std::string_view name) {
   pthread_setname_np(pthread_self(), cut.c_str());
 }
 
-}  // namespace pling::platform
+}  // namespace pling::runtime

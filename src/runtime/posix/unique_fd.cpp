@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
-namespace pling::platform {
+namespace pling::runtime {
 
 void TUniqueFd::Reset() {
   if (FFd >= 0) ::close(FFd);
   FFd = -1;
 }
 
-}  // namespace pling::platform
+}  // namespace pling::runtime
