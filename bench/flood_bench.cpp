@@ -51,6 +51,7 @@
 #include "net/netbios.h"
 
 #ifdef PLING_FLOOD_BENCH_WINDOW
+#include <QAction>
 #include <QApplication>
 #include <QSocketNotifier>
 
@@ -59,6 +60,7 @@
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
 #include "runtime/main_thread.h"
+#include "window_parts.h"
 #endif
 
 namespace {
@@ -257,14 +259,14 @@ void Window(int out) {
     pling::app::TPlingFrm w;
     w.resize(448, 400);
     w.show();
-    auto handler = w.Pling->OnMessage;
-    w.Pling->OnMessage = [&](pling::runtime::TComponent& sender, std::string r, std::string s,
-                             std::string m) {
+    auto handler = w.Messenger().OnMessage;
+    w.Messenger().OnMessage = [&](pling::runtime::TComponent& sender, std::string r, std::string s,
+                                  std::string m) {
       handler(sender, r, s, m);
       WriteLine(out,
                 std::to_string(Now()) + " " + (m.rfind("flood", 0) == 0 ? std::string("f") : m));
     };
-    if (!w.Pling->Active()) w.Activate1->trigger();
+    if (!w.Messenger().Active()) pling::bench::Part<QAction>(w, "Activate1")->trigger();
     WriteLine(out, "ready");
     // Ends on SIGTERM.
     sigset_t term;

@@ -54,9 +54,11 @@
 #include "mailslot/lxMailSlot.h"
 #include "platform/types.h"
 #include "runtime/main_thread.h"
+#include "window_parts.h"
 
 namespace {
 
+using pling::bench::Part;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -68,10 +70,17 @@ std::string Text(int i) {
   return "message number " + std::to_string(i) + " with a few words of text in it";
 }
 
+// The received pane with line wrap on or off, filled to its 1000 lines.
+void FillReceived(pling::app::TPlingFrm& w, bool wrap) {
+  QAction* lineWrap = Part<QAction>(w, "RecvLinewrap");
+  if (lineWrap->isChecked() != wrap) lineWrap->trigger();
+  Part<QAction>(w, "Clear1")->trigger();
+  const auto* received = Part<pling::app::TMemo>(w, "ReceivedMmo");
+  for (int i = 0; received->LineCount() < 1000; ++i) w.PlingMessage("BOB", "ALICE", Text(i));
+}
+
 double FloodWindow(pling::app::TPlingFrm& w, bool wrap, int count) {
-  if (w.RecvLinewrap->isChecked() != wrap) w.RecvLinewrap->trigger();
-  w.Clear1->trigger();
-  for (int i = 0; w.ReceivedMmo->LineCount() < 1000; ++i) w.PlingMessage("BOB", "ALICE", Text(i));
+  FillReceived(w, wrap);
   QCoreApplication::processEvents();
   const auto start = Clock::now();
   for (int i = 0; i < count; ++i) {
@@ -121,23 +130,21 @@ struct TWaitingRun {
 };
 
 TWaitingRun ShowWaiting(pling::app::TPlingFrm& w, bool wrap, int count) {
-  if (w.RecvLinewrap->isChecked() != wrap) w.RecvLinewrap->trigger();
-  w.Clear1->trigger();
-  for (int i = 0; w.ReceivedMmo->LineCount() < 1000; ++i) w.PlingMessage("BOB", "ALICE", Text(i));
-  w.ReceiversLbx->clear();
+  FillReceived(w, wrap);
+  Part<pling::app::TListBox>(w, "ReceiversLbx")->clear();
   QCoreApplication::processEvents();
 
   TWaitingRun run;
   int delivered = 0;
-  const auto onMessage = w.Pling->OnMessage;
-  const auto onBatchEnd = w.Pling->OnBatchEnd;
+  const auto onMessage = w.Messenger().OnMessage;
+  const auto onBatchEnd = w.Messenger().OnBatchEnd;
   Clock::time_point batchStart;
-  w.Pling->OnMessage = [&](pling::runtime::TComponent& sender, std::string r, std::string s,
-                           std::string m) {
+  w.Messenger().OnMessage = [&](pling::runtime::TComponent& sender, std::string r, std::string s,
+                                std::string m) {
     if (delivered++ == run.Shown) batchStart = Clock::now();
     onMessage(sender, std::move(r), std::move(s), std::move(m));
   };
-  w.Pling->OnBatchEnd = [&](pling::runtime::TComponent& sender) {
+  w.Messenger().OnBatchEnd = [&](pling::runtime::TComponent& sender) {
     const auto showing = Clock::now();
     onBatchEnd(sender);
     const auto end = Clock::now();
@@ -170,9 +177,9 @@ TWaitingRun ShowWaiting(pling::app::TPlingFrm& w, bool wrap, int count) {
   run.Seconds = Seconds(Clock::now() - start);
   timer.stop();
   run.LongestGap = std::max(run.LongestGap, tick.elapsed());
-  run.Lines = w.ReceivedMmo->LineCount();
-  w.Pling->OnMessage = onMessage;
-  w.Pling->OnBatchEnd = onBatchEnd;
+  run.Lines = Part<pling::app::TMemo>(w, "ReceivedMmo")->LineCount();
+  w.Messenger().OnMessage = onMessage;
+  w.Messenger().OnBatchEnd = onBatchEnd;
   return run;
 }
 
@@ -259,9 +266,12 @@ int main(int argc, char** argv) {
     pling::app::TPlingFrm w;
     w.resize(448, 400);
     w.show();
-    w.Popup1->trigger();  // off: the window is on screen anyway
+    Part<QAction>(w, "Popup1")->trigger();  // off: the window is on screen anyway
+    QAction* lineWrap = Part<QAction>(w, "RecvLinewrap");
+    QAction* clear = Part<QAction>(w, "Clear1");
+    const auto* received = Part<pling::app::TMemo>(w, "ReceivedMmo");
     QPlainTextEdit bare;
-    bare.resize(w.ReceivedMmo->size());
+    bare.resize(received->size());
     bare.show();
 
     constexpr int kFlood = 3000;
@@ -276,11 +286,11 @@ int main(int argc, char** argv) {
 
     {
       constexpr int kLong = 20;
-      if (!w.RecvLinewrap->isChecked()) w.RecvLinewrap->trigger();
-      w.Clear1->trigger();
+      if (!lineWrap->isChecked()) lineWrap->trigger();
+      clear->trigger();
       std::string words;
       while (words.size() < 30000) words += "some words " + std::to_string(words.size()) + " ";
-      for (int i = 0; w.ReceivedMmo->LineCount() < 1000; ++i)
+      for (int i = 0; received->LineCount() < 1000; ++i)
         w.PlingMessage("BOB", "ALICE", std::to_string(i) + " " + words);
       QCoreApplication::processEvents();
       Clock::duration longest{};
@@ -297,8 +307,8 @@ int main(int argc, char** argv) {
                   Seconds(Clock::now() - start) * 1000 / kLong, Seconds(longest) * 1000);
     }
 
-    w.Activate1->trigger();
-    if (!w.Pling->Active()) {
+    Part<QAction>(w, "Activate1")->trigger();
+    if (!w.Messenger().Active()) {
       std::fprintf(stderr, "the window could not listen on the messenger mailslot\n");
       return 1;
     }
@@ -330,15 +340,15 @@ int main(int argc, char** argv) {
     }
     // The burst through the messenger mailslot, as a user's window gets it.
     if (burst > 0) {
-      if (w.RecvLinewrap->isChecked()) w.RecvLinewrap->trigger();
-      w.Clear1->trigger();
+      if (lineWrap->isChecked()) lineWrap->trigger();
+      clear->trigger();
       constexpr int kSenders = 4;
       std::atomic<int> shown{0};
       std::atomic<int> failed{0};
       Clock::duration longestMessage{};
-      auto handler = w.Pling->OnMessage;
-      w.Pling->OnMessage = [&](pling::runtime::TComponent& sender, std::string r, std::string s,
-                               std::string m) {
+      auto handler = w.Messenger().OnMessage;
+      w.Messenger().OnMessage = [&](pling::runtime::TComponent& sender, std::string r,
+                                    std::string s, std::string m) {
         const auto begin = Clock::now();
         handler(sender, r, s, m);
         longestMessage = std::max(longestMessage, Clock::now() - begin);
@@ -351,8 +361,8 @@ int main(int argc, char** argv) {
       pling::platform::DWORD mostWaiting = 0;
       QObject::connect(&timer, &QTimer::timeout, [&] {
         longestGap = std::max(longestGap, tick.restart());
-        w.Pling->UpdateInfo();
-        mostWaiting = std::max(mostWaiting, w.Pling->MessageCount());
+        w.Messenger().UpdateInfo();
+        mostWaiting = std::max(mostWaiting, w.Messenger().MessageCount());
       });
       tick.start();
       timer.start();
@@ -381,7 +391,7 @@ int main(int argc, char** argv) {
                   static_cast<unsigned>(mostWaiting));
       std::printf("  longest time the window spent on one message: %.1f ms\n",
                   Seconds(longestMessage) * 1000);
-      std::printf("  pane after the burst: %d lines\n", w.ReceivedMmo->LineCount());
+      std::printf("  pane after the burst: %d lines\n", received->LineCount());
     }
     w.close();
   }

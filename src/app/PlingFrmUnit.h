@@ -236,6 +236,14 @@ class TPlingFrm : public QWidget {
   int MouseIndex() const { return FMouseIndex; }
   const QString& LastMessage() const { return FLastMessage; }
 
+  // The messenger component (named Pling). Its state is read through it; tests
+  // and benchmarks that count its deliveries wrap its OnMessage and OnBatchEnd,
+  // passing each call on. Activating it is the Activate command's.
+  mailslot::TlxPling& Messenger() { return *Pling; }
+  // The tray icon and form sizer components, to read.
+  const tray::TTrayIcon& Tray() const { return *TrayIcon; }
+  const settings::TFormSizer& Sizer() const { return *FormSizer; }
+
   // Automatic add stops once the receivers list holds this many names ("Add"
   // itself has no bound).
   static constexpr int kMaxAutoAddedReceivers = 1000;

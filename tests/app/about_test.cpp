@@ -42,8 +42,10 @@ TEST_F(AboutCommandTest, TheStartMenuAndTheLogoOpenTheAboutWindow) {
   w.show();
   ASSERT_TRUE(Action(w, "Info1")->isEnabled());
   EXPECT_TRUE(OpensAboutWindow([&] { Action(w, "Info1")->trigger(); }));
-  EXPECT_TRUE(OpensAboutWindow([&] { QTest::mouseClick(w.Image, Qt::LeftButton); }));
-  EXPECT_FALSE(OpensAboutWindow([&] { QTest::mouseClick(w.Image, Qt::RightButton); }));
+  EXPECT_TRUE(
+      OpensAboutWindow([&] { QTest::mouseClick(Widget<QLabel>(w, "Image"), Qt::LeftButton); }));
+  EXPECT_FALSE(
+      OpensAboutWindow([&] { QTest::mouseClick(Widget<QLabel>(w, "Image"), Qt::RightButton); }));
   // Each window was released when it closed.
   const QWidgetList windows = QApplication::topLevelWidgets();
   EXPECT_EQ(std::count_if(windows.begin(), windows.end(),

@@ -25,10 +25,11 @@ TEST_F(AppTest, ActivationWhileTheMailslotIsTakenShowsTheErrorAndStaysInactive) 
   OtherHolder other;
   app::TPlingFrm& w = Start();
   Action(w, "Activate1")->trigger();
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Mailslot allready exists"));
-  EXPECT_TRUE(w.StatusTmr->isActive()) << "shown for the status interval";
-  EXPECT_FALSE(w.Pling->Active());
-  EXPECT_FALSE(w.StartBtn->isChecked());
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("Mailslot allready exists"));
+  EXPECT_TRUE(Timer(w, "StatusTmr")->isActive()) << "shown for the status interval";
+  EXPECT_FALSE(w.Messenger().Active());
+  EXPECT_FALSE(Widget<QToolButton>(w, "StartBtn")->isChecked());
   EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Activate"));
   EXPECT_TRUE(FMessages.isEmpty()) << "mailslot errors go to the status line, not a box";
 }
@@ -36,24 +37,24 @@ TEST_F(AppTest, ActivationWhileTheMailslotIsTakenShowsTheErrorAndStaysInactive) 
 TEST_F(AppTest, ActivationReportsUserAndComputerAndDeactivationReportsToo) {
   app::TPlingFrm& w = Start();
   Action(w, "Activate1")->trigger();
-  ASSERT_TRUE(w.Pling->Active());
-  EXPECT_TRUE(w.StartBtn->isChecked());
+  ASSERT_TRUE(w.Messenger().Active());
+  EXPECT_TRUE(Widget<QToolButton>(w, "StartBtn")->isChecked());
   EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Deactivate"));
   const QString expected =
       QStringLiteral("Activated for %1 on %2")
           .arg(app::FromAnsi(app::TPlingFrm::CapitalizeName(platform::GetUserName())),
                app::FromAnsi(app::TPlingFrm::CapitalizeName(platform::GetComputerName())));
-  EXPECT_EQ(w.StatusLbl->text(), expected);
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), expected);
   // A second holder is refused while the window listens.
   runtime::TComponent owner;
   auto& second = owner.CreateComponent<mailslot::TlxPling>();
   EXPECT_THROW(second.Open(), mailslot::ElxMailSlot);
 
   Action(w, "Activate1")->trigger();
-  EXPECT_FALSE(w.Pling->Active());
-  EXPECT_FALSE(w.StartBtn->isChecked());
+  EXPECT_FALSE(w.Messenger().Active());
+  EXPECT_FALSE(Widget<QToolButton>(w, "StartBtn")->isChecked());
   EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Activate"));
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Deactivated"));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), QStringLiteral("Deactivated"));
   EXPECT_NO_THROW(second.Open());
 }
 
@@ -69,9 +70,9 @@ TEST_F(AppTest, StoredActiveListensAtStartAndIsSavedAgain) {
   Store()->WriteBool("Settings", "Active", true);
   {
     app::TPlingFrm& w = Start();
-    EXPECT_TRUE(w.Pling->Active());
+    EXPECT_TRUE(w.Messenger().Active());
     EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Deactivate"));
-    EXPECT_TRUE(w.StartBtn->isChecked());
+    EXPECT_TRUE(Widget<QToolButton>(w, "StartBtn")->isChecked());
     Stop();
   }
   EXPECT_TRUE(Store()->ReadBool("Settings", "Active", false));
@@ -80,8 +81,9 @@ TEST_F(AppTest, StoredActiveListensAtStartAndIsSavedAgain) {
     // status line, the window stays inactive and saves that.
     OtherHolder other;
     app::TPlingFrm& w = Start();
-    EXPECT_FALSE(w.Pling->Active());
-    EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Mailslot allready exists"));
+    EXPECT_FALSE(w.Messenger().Active());
+    EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+              QStringLiteral("Mailslot allready exists"));
     EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Activate"));
     Stop();
   }
@@ -93,20 +95,25 @@ TEST_F(AppTest, AMessageReachesTheReceivedPaneThroughTheReaderThread) {
   app::TPlingFrm& w = Start();
   Action(w, "Timestamps1")->trigger();  // off: the pane holds only the message lines
   Action(w, "Activate1")->trigger();
-  ASSERT_TRUE(w.Pling->Active());
+  ASSERT_TRUE(w.Messenger().Active());
   ASSERT_TRUE(mailslot::WriteMailSlot(".", mailslot::MessengerSlotName,
                                       mailslot::EncodeMessengerDatagram("ALICE", "BOB", "hello")));
-  ASSERT_TRUE(WaitFor([&] { return !w.ReceivedMmo->toPlainText().isEmpty(); }));
-  EXPECT_EQ(w.ReceivedMmo->toPlainText(), QStringLiteral("ALICE to BOB : hello"));
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));
-  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Alice")}) << "automatic add";
+  ASSERT_TRUE(
+      WaitFor([&] { return !Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().isEmpty(); }));
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText(),
+            QStringLiteral("ALICE to BOB : hello"));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), QStringLiteral("Incoming"));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(), QStringList{QStringLiteral("Alice")})
+      << "automatic add";
   // The same message again (another protocol) is shown once; another one is shown.
   ASSERT_TRUE(mailslot::WriteMailSlot(".", mailslot::MessengerSlotName,
                                       mailslot::EncodeMessengerDatagram("ALICE", "BOB", "hello")));
   ASSERT_TRUE(mailslot::WriteMailSlot(".", mailslot::MessengerSlotName,
                                       mailslot::EncodeMessengerDatagram("carol", "BOB", "hi")));
-  ASSERT_TRUE(WaitFor([&] { return w.ReceivedMmo->toPlainText().contains(QStringLiteral("hi")); }));
-  EXPECT_EQ(w.ReceivedMmo->toPlainText(),
+  ASSERT_TRUE(WaitFor([&] {
+    return Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().contains(QStringLiteral("hi"));
+  }));
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText(),
             QStringLiteral("ALICE to BOB : hello\ncarol to BOB : hi"));
   // Closing while listening lets go of the mailslot.
   Stop();
@@ -123,7 +130,7 @@ namespace {
 TEST_F(AppTest, ClosingWhileDeliveriesAreUnderWayNeitherHangsNorDeliversToTheGoneWindow) {
   app::TPlingFrm& w = Start();
   Action(w, "Activate1")->trigger();
-  ASSERT_TRUE(w.Pling->Active());
+  ASSERT_TRUE(w.Messenger().Active());
   for (int i = 0; i < 50; ++i) {
     ASSERT_TRUE(mailslot::WriteMailSlot(
         ".", mailslot::MessengerSlotName,
@@ -171,7 +178,7 @@ TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
   app::TPlingFrm& w = Start();
   // Activated before the window is on screen, as with "Active" stored.
   Action(w, "Activate1")->trigger();
-  ASSERT_TRUE(w.Pling->Active()) << "local mailslots work without the port";
+  ASSERT_TRUE(w.Messenger().Active()) << "local mailslots work without the port";
   QTest::qWait(300);
   auto boxes = [&] { return w.findChildren<QMessageBox*>(QStringLiteral("NetworkProblemBox")); };
   ASSERT_EQ(boxes().size(), 1);
@@ -188,7 +195,7 @@ TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
   // Opening the mailslot again reports nothing new.
   Action(w, "Activate1")->trigger();
   Action(w, "Activate1")->trigger();
-  ASSERT_TRUE(w.Pling->Active());
+  ASSERT_TRUE(w.Messenger().Active());
   QTest::qWait(300);
   EXPECT_EQ(boxes().size(), 1);
 }
@@ -201,7 +208,7 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
   w.setGeometry(40, 30, 520, 430);
   w.show();
   Action(w, "Activate1")->trigger();
-  ASSERT_TRUE(w.Pling->Active());
+  ASSERT_TRUE(w.Messenger().Active());
   const auto tell = [](const std::string& text, const std::string& brief) {
     std::thread([=] { platform::TellNameNotice({text, brief}); }).join();
   };
@@ -210,13 +217,16 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
        "Name TESTBOB is in use by 10.0.0.7");
   ASSERT_TRUE(WaitFor([&] { return boxes().size() == 1 && boxes().front()->isVisible(); }));
   EXPECT_FALSE(boxes().front()->isModal());
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Name TESTBOB is in use by 10.0.0.7"));
-  EXPECT_TRUE(w.StatusTmr->isActive());
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("Name TESTBOB is in use by 10.0.0.7"));
+  EXPECT_TRUE(Timer(w, "StatusTmr")->isActive());
 
   tell("The WINS server 10.0.0.1 does not answer.", "WINS server 10.0.0.1 does not answer");
   tell("Another computer (10.0.0.7) already holds the name TESTBOB on the network.",
        "Name TESTBOB is in use by 10.0.0.7");
-  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text().startsWith(QStringLiteral("WINS")); }));
+  ASSERT_TRUE(WaitFor([&] {
+    return Widget<app::TColorLabel>(w, "StatusLbl")->text().startsWith(QStringLiteral("WINS"));
+  }));
   QTest::qWait(100);
   ASSERT_EQ(boxes().size(), 1u);
   EXPECT_EQ(boxes().front()->text(),
@@ -226,7 +236,8 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
   Action(w, "Activate1")->trigger();
   Action(w, "Activate1")->trigger();
   tell("Third notice.", "Third");
-  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text() == QStringLiteral("Third"); }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return Widget<app::TColorLabel>(w, "StatusLbl")->text() == QStringLiteral("Third"); }));
   QTest::qWait(100);
   EXPECT_EQ(boxes().front()->text().count(QStringLiteral("Third notice.")), 1);
 }
@@ -234,7 +245,7 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
 TEST_F(AppTest, NoticesWhileNoWindowWatchesAreShownByTheNextOne) {
   app::TPlingFrm& first = Start();
   Action(first, "Activate1")->trigger();
-  ASSERT_TRUE(first.Pling->Active());
+  ASSERT_TRUE(first.Messenger().Active());
   Stop();
   // Nobody to show it to: nothing runs for it (the window's watcher is gone).
   std::thread([] { platform::TellNameNotice({"Told while no window was there.", "-"}); }).join();

@@ -8,15 +8,23 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
 
 #include "about/GradientFill.h"
+#include "app/Accessibility.h"
 #include "app/PlingApplication.h"
 #include "app/PlingFrmUnit.h"
 #include "app/QtAdapters.h"
@@ -44,6 +52,33 @@ inline QMenu* Menu(const QObject& window, const char* name) {
   auto* found = window.findChild<QMenu*>(QString::fromLatin1(name));
   if (found == nullptr) ADD_FAILURE() << "no menu " << name;
   return found;
+}
+
+// So are its controls and its status timer: a test reaches each by its object
+// name and class (`Widget<app::TListBox>(w, "ReceiversLbx")`). A missing one
+// ends the test with an exception that names it, before anything can use it.
+template <typename T>
+T* ChildNamed(const QObject& window, const char* name) {
+  auto* found = window.findChild<T*>(QString::fromLatin1(name));
+  if (found == nullptr) {
+    throw std::logic_error(std::string("no ") + T::staticMetaObject.className() + " named " + name +
+                           " in the window");
+  }
+  return found;
+}
+template <typename T>
+T* Widget(const QObject& window, const char* name) {
+  static_assert(std::is_base_of_v<QWidget, T>,
+                "Widget<T> finds controls; ChildNamed<T> any object");
+  return ChildNamed<T>(window, name);
+}
+inline QTimer* Timer(const QObject& window, const char* name) {
+  return ChildNamed<QTimer>(window, name);
+}
+// Delivers the timer's timeout at once, as when its interval ends.
+inline void Expire(QTimer* timer) {
+  if (!QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection))
+    ADD_FAILURE() << "the timer " << timer->objectName().toStdString() << " did not time out";
 }
 
 class AppEnvironment : public QtEnvironment {

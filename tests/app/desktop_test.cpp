@@ -52,54 +52,57 @@ void ShowActive(app::TPlingFrm& w) {
 TEST_F(AppTest, KeyboardReachesEveryControlAndTabTypesNothing) {
   app::TPlingFrm& w = Start();
   ASSERT_NO_FATAL_FAILURE(ShowActive(w));
-  w.SendMmo->setFocus();
+  Widget<app::TMemo>(w, "SendMmo")->setFocus();
   // Tab leaves the send pane for the list; Shift+Tab comes back; nothing typed.
-  QTest::keyClick(w.SendMmo, Qt::Key_Tab);
-  EXPECT_EQ(QApplication::focusWidget(), w.ReceiversLbx);
-  QTest::keyClick(w.ReceiversLbx, Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget(), w.SendMmo);
-  EXPECT_EQ(w.SendMmo->toPlainText(), QString());
+  QTest::keyClick(Widget<app::TMemo>(w, "SendMmo"), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Widget<app::TListBox>(w, "ReceiversLbx"));
+  QTest::keyClick(Widget<app::TListBox>(w, "ReceiversLbx"), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), Widget<app::TMemo>(w, "SendMmo"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QString());
   // The received pane lets go of the focus too; Ctrl+Tab types a tab.
-  w.ReceivedMmo->setFocus();
-  QTest::keyClick(w.ReceivedMmo, Qt::Key_Tab);
-  EXPECT_EQ(QApplication::focusWidget(), w.SendMmo);
-  QTest::keyClick(w.SendMmo, Qt::Key_Tab, Qt::ControlModifier);
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("\t"));
+  Widget<app::TMemo>(w, "ReceivedMmo")->setFocus();
+  QTest::keyClick(Widget<app::TMemo>(w, "ReceivedMmo"), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Widget<app::TMemo>(w, "SendMmo"));
+  QTest::keyClick(Widget<app::TMemo>(w, "SendMmo"), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("\t"));
 
   // In the list the arrows move without touching the selection; Space toggles it.
   for (const char* name : {"Alice", "Bob", "Carol"})
-    w.ReceiversLbx->AddItem(QString::fromLatin1(name));
-  w.ReceiversLbx->SetSelected(1, true);
-  w.ReceiversLbx->setFocus();
-  w.ReceiversLbx->setCurrentRow(1, QItemSelectionModel::NoUpdate);
-  QTest::keyClick(w.ReceiversLbx, Qt::Key_Down);
-  EXPECT_EQ(w.ReceiversLbx->currentRow(), 2);
-  QTest::keyClick(w.ReceiversLbx, Qt::Key_Home);
-  EXPECT_EQ(w.ReceiversLbx->currentRow(), 0);
-  EXPECT_EQ(w.ReceiversLbx->SelCount(), 1);
-  EXPECT_TRUE(w.ReceiversLbx->Selected(1));
-  QTest::keyClick(w.ReceiversLbx, Qt::Key_Space);
-  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
-  EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "Space adds to the selection";
-  QTest::keyClick(w.ReceiversLbx, Qt::Key_Space);
-  EXPECT_FALSE(w.ReceiversLbx->Selected(0));
+    Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QString::fromLatin1(name));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(1, true);
+  Widget<app::TListBox>(w, "ReceiversLbx")->setFocus();
+  Widget<app::TListBox>(w, "ReceiversLbx")->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+  QTest::keyClick(Widget<app::TListBox>(w, "ReceiversLbx"), Qt::Key_Down);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->currentRow(), 2);
+  QTest::keyClick(Widget<app::TListBox>(w, "ReceiversLbx"), Qt::Key_Home);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->currentRow(), 0);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->SelCount(), 1);
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(1));
+  QTest::keyClick(Widget<app::TListBox>(w, "ReceiversLbx"), Qt::Key_Space);
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(0));
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(1))
+      << "Space adds to the selection";
+  QTest::keyClick(Widget<app::TListBox>(w, "ReceiversLbx"), Qt::Key_Space);
+  EXPECT_FALSE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(0));
   // Shift+F10 opens the list's menu at the current item.
-  QTest::keyClick(w.ReceiversLbx, Qt::Key_F10, Qt::ShiftModifier);
+  QTest::keyClick(Widget<app::TListBox>(w, "ReceiversLbx"), Qt::Key_F10, Qt::ShiftModifier);
   EXPECT_TRUE(Menu(w, "ReceiversMnu")->isVisible());
   Menu(w, "ReceiversMnu")->close();
-  EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "the menu leaves the selection alone";
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(1))
+      << "the menu leaves the selection alone";
 
   // Tab goes on to the Start button; Space opens the program's menu.
-  QTest::keyClick(w.ReceiversLbx, Qt::Key_Tab);
-  EXPECT_EQ(QApplication::focusWidget(), w.StartBtn);
+  QTest::keyClick(Widget<app::TListBox>(w, "ReceiversLbx"), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Widget<QToolButton>(w, "StartBtn"));
   bool menuOpen = false;
   QTimer::singleShot(100, &w, [&] {
     menuOpen = Menu(w, "StartMnu")->isVisible();
     Menu(w, "StartMnu")->close();
   });
-  QTest::keyClick(w.StartBtn, Qt::Key_Space);
+  QTest::keyClick(Widget<QToolButton>(w, "StartBtn"), Qt::Key_Space);
   EXPECT_TRUE(menuOpen);
-  EXPECT_FALSE(w.StartBtn->isChecked()) << "the button still shows the inactive state";
+  EXPECT_FALSE(Widget<QToolButton>(w, "StartBtn")->isChecked())
+      << "the button still shows the inactive state";
 }
 
 // Counts the showings of a widget: each makes its accessible object appear, which
@@ -124,13 +127,17 @@ TEST_F(AppTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
     EXPECT_EQ(seen->text(QAccessible::Name), name) << part->objectName().toStdString();
   };
   expect(&w, QAccessible::Window, QStringLiteral("Pling"));
-  expect(w.ReceivedMmo, QAccessible::EditableText, QStringLiteral("Received messages"));
-  expect(w.SendMmo, QAccessible::EditableText, QStringLiteral("Message to send"));
-  expect(w.ReceiversLbx, QAccessible::List, QStringLiteral("Receivers"));
-  expect(w.StartBtn, QAccessible::PushButton, QStringLiteral("Start"));
-  expect(w.Image, QAccessible::Graphic, QStringLiteral("Pling"));
-  expect(w.StatusLbl, QAccessible::StatusBar, w.StatusLbl->text());
-  QAccessibleInterface* start = QAccessible::queryAccessibleInterface(w.StartBtn);
+  expect(Widget<app::TMemo>(w, "ReceivedMmo"), QAccessible::EditableText,
+         QStringLiteral("Received messages"));
+  expect(Widget<app::TMemo>(w, "SendMmo"), QAccessible::EditableText,
+         QStringLiteral("Message to send"));
+  expect(Widget<app::TListBox>(w, "ReceiversLbx"), QAccessible::List, QStringLiteral("Receivers"));
+  expect(Widget<QToolButton>(w, "StartBtn"), QAccessible::PushButton, QStringLiteral("Start"));
+  expect(Widget<QLabel>(w, "Image"), QAccessible::Graphic, QStringLiteral("Pling"));
+  expect(Widget<app::TColorLabel>(w, "StatusLbl"), QAccessible::StatusBar,
+         Widget<app::TColorLabel>(w, "StatusLbl")->text());
+  QAccessibleInterface* start =
+      QAccessible::queryAccessibleInterface(Widget<QToolButton>(w, "StartBtn"));
   EXPECT_FALSE(start->state().checkable) << "a push button, not a check box";
   EXPECT_FALSE(start->state().pressed);
   // Its press action opens the program's menu.
@@ -146,44 +153,58 @@ TEST_F(AppTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
   // A message is announced once, with sender, receiver and text, by a
   // notification that appears.
   TShowCounter counter;
-  w.AnnounceLbl->installEventFilter(&counter);
+  Widget<app::TAnnouncer>(w, "AnnounceLbl")->installEventFilter(&counter);
   Action(w, "Popup1")->trigger();
   w.PlingMessage("BOB", "ALICE", "lunch?");
   w.PlingMessage("BOB", "ALICE", "lunch?");  // a repeat: nothing
   EXPECT_EQ(counter.Shown, 1);
-  expect(w.AnnounceLbl, QAccessible::Notification,
+  expect(Widget<app::TAnnouncer>(w, "AnnounceLbl"), QAccessible::Notification,
          QStringLiteral("Message from ALICE to BOB: lunch?"));
   w.PlingMessage("BOB", "CAROL", "me too");
   EXPECT_EQ(counter.Shown, 2) << "each message appears anew";
-  EXPECT_TRUE(w.AnnounceLbl->isVisible());
-  EXPECT_LE(w.AnnounceLbl->width() * w.AnnounceLbl->height(), 1) << "and takes no room";
+  EXPECT_TRUE(Widget<app::TAnnouncer>(w, "AnnounceLbl")->isVisible());
+  EXPECT_LE(Widget<app::TAnnouncer>(w, "AnnounceLbl")->width() *
+                Widget<app::TAnnouncer>(w, "AnnounceLbl")->height(),
+            1)
+      << "and takes no room";
 }
 
 TEST_F(AppTest, TheStatusLineSaysWhatIsOffAndNeverCutsATextOff) {
   app::TPlingFrm& w = Start();
   ASSERT_NO_FATAL_FAILURE(ShowActive(w));
   const QString hint = QStringLiteral("Not receiving: Start \u25B8 Activate");
-  EXPECT_EQ(w.StatusLbl->text(), hint) << "a window that does not receive says so";
-  EXPECT_EQ(w.StatusLbl->DisplayedText(), hint) << "and the whole hint fits";
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), hint)
+      << "a window that does not receive says so";
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->DisplayedText(), hint)
+      << "and the whole hint fits";
 
-  // A long text is shortened with "…" where it does not fit, whole in the tooltip.
-  const QString longText = QStringLiteral("Some characters could not be sent and went as \"?\"");
-  w.ShowStatus(longText);
-  const QString shown = w.StatusLbl->DisplayedText();
+  // A long text is shortened with "…" where it does not fit, whole in the tooltip:
+  // a send to a computer that cannot be reached names it.
+  const QString far = QStringLiteral("A-computer-far-away-that-cannot-be-reached");
+  Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(far);
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("hi"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
+  Action(w, "Send1")->trigger();
+  const QString longText = QStringLiteral("Not sent to ") + far;
+  ASSERT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), longText);
+  const QString shown = Widget<app::TColorLabel>(w, "StatusLbl")->DisplayedText();
   EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
   EXPECT_TRUE(longText.startsWith(shown.chopped(1))) << "shortened at its end only";
-  EXPECT_LE(QFontMetrics(w.StatusLbl->DisplayedFont()).horizontalAdvance(shown),
-            w.StatusLbl->contentsRect().width());
-  EXPECT_EQ(w.StatusLbl->toolTip(), longText);
+  EXPECT_LE(QFontMetrics(Widget<app::TColorLabel>(w, "StatusLbl")->DisplayedFont())
+                .horizontalAdvance(shown),
+            Widget<app::TColorLabel>(w, "StatusLbl")->contentsRect().width());
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->toolTip(), longText);
 
-  // A text that comes late in a running interval still stays a while.
-  w.StatusTmr->start(300);
-  w.ShowStatus(QStringLiteral("List full: 1000 names"));
-  EXPECT_GE(w.StatusTmr->remainingTime(), app::TPlingFrm::kMinStatusMs - 100);
+  // A text that comes late in a running interval (the same send again) still
+  // stays a while.
+  Timer(w, "StatusTmr")->start(300);
+  Action(w, "Send1")->trigger();
+  EXPECT_GE(Timer(w, "StatusTmr")->remainingTime(), app::TPlingFrm::kMinStatusMs - 100);
   // When the interval ends, the hint comes back; the next text has its 5 seconds.
-  w.StatusTmrTimer();
-  EXPECT_EQ(w.StatusLbl->text(), hint);
-  EXPECT_EQ(w.StatusTmr->interval(), 5000);
+  Expire(Timer(w, "StatusTmr"));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), hint);
+  EXPECT_EQ(Timer(w, "StatusTmr")->interval(), 5000);
 }
 
 TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
@@ -197,7 +218,7 @@ TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
   EXPECT_EQ(w.Notifier().Unread(), 0);
 
   w.showMinimized();
-  ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return w.Tray().Active(); }));
   w.PlingMessage("BOB", "ALICE", "one");
   w.PlingMessage("BOB", "ALICE", "one");  // a repeat: nothing
   w.PlingMessage("BOB", "CAROL", "two\xB6lines");
@@ -207,8 +228,7 @@ TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
   EXPECT_EQ(notified.Shown[0].second, QStringLiteral("ALICE: one"));
   EXPECT_EQ(notified.Shown[2].first, QStringLiteral("3 new messages"));
   EXPECT_EQ(notified.Shown[2].second, QStringLiteral("ALICE: one\nCAROL: two lines\nALICE: three"));
-  EXPECT_EQ(w.TrayIcon->IconData().szTip,
-            QStringLiteral("Pling: 3 unread messages\nNot receiving"));
+  EXPECT_EQ(w.Tray().IconData().szTip, QStringLiteral("Pling: 3 unread messages\nNot receiving"));
   EXPECT_FALSE(w.isVisible()) << "Pop up is off";
 
   // Messages that came in together make one notification that counts them all
@@ -225,10 +245,10 @@ TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
   // Activating the notification brings the window back: read, notification gone.
   ASSERT_NE(notified.Sink, nullptr);
   notified.Sink->OnActivated();
-  ASSERT_TRUE(WaitFor([&] { return w.isVisible() && !w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return w.isVisible() && !w.Tray().Active(); }));
   EXPECT_EQ(w.Notifier().Unread(), 0);
   EXPECT_EQ(notified.Closed, 1);
-  EXPECT_EQ(w.TrayIcon->Hint(), QStringLiteral("Pling\nNot receiving"));
+  EXPECT_EQ(w.Tray().Hint(), QStringLiteral("Pling\nNot receiving"));
 }
 
 TEST_F(AppTest, ABrokenLineOfTheSettingsFileIsToldAndCostsOnlyItself) {
@@ -250,7 +270,8 @@ TEST_F(AppTest, ABrokenLineOfTheSettingsFileIsToldAndCostsOnlyItself) {
   EXPECT_TRUE(FMessages[0].startsWith(QString::fromStdString(HivePath().string()) +
                                       QStringLiteral(", line %1: the key ").arg(broken)))
       << FMessages[0].toStdString();
-  EXPECT_EQ(w.ReceiversLbx->count(), 10) << "every receiver after the broken line is read";
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 10)
+      << "every receiver after the broken line is read";
   Stop();
   for (int i = 0; i < 10; ++i)
     EXPECT_EQ(Store()->ReadText("Receivers", "NAME" + std::to_string(i), ""),
@@ -301,12 +322,12 @@ TEST_F(AppTest, PanesShowTheDesktopFontUntilTheUserChoosesOne) {
     for (QWidget* widget : QApplication::allWidgets()) QApplication::sendEvent(widget, &change);
   };
   setDesktopFont(larger);
-  EXPECT_EQ(w.SendMmo->font().family(), larger.family());
-  EXPECT_EQ(w.SendMmo->font().pointSize(), larger.pointSize());
-  EXPECT_TRUE(w.ReceivedMmo->font().italic()) << "in the pane's own style";
-  EXPECT_EQ(w.ReceivedMmo->font().pointSize(), larger.pointSize());
-  EXPECT_TRUE(w.ReceiversLbx->font().bold());
-  EXPECT_EQ(w.ReceiversLbx->font().family(), larger.family());
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->font().family(), larger.family());
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->font().pointSize(), larger.pointSize());
+  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->font().italic()) << "in the pane's own style";
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->font().pointSize(), larger.pointSize());
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->font().bold());
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->font().family(), larger.family());
   // A font the user chose stays, whatever the desktop's does.
   w.FontDialog = [](QWidget*, settings::TFont& font) {
     font = {"DejaVu Sans Mono", 12, settings::clWindowText, {}};
@@ -314,9 +335,9 @@ TEST_F(AppTest, PanesShowTheDesktopFontUntilTheUserChoosesOne) {
   };
   Action(w, "SendFont1")->trigger();
   setDesktopFont(desktop);
-  EXPECT_EQ(w.SendMmo->font().family(), QStringLiteral("DejaVu Sans Mono"));
-  EXPECT_EQ(w.SendMmo->font().pointSize(), 12);
-  EXPECT_EQ(w.ReceivedMmo->font().pointSize(), desktop.pointSize());
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->font().family(), QStringLiteral("DejaVu Sans Mono"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->font().pointSize(), 12);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->font().pointSize(), desktop.pointSize());
   // Stored as ever.
   Stop();
   EXPECT_EQ(Store()->ReadText("ReceivedMemo", "Font", ""), "MS Sans Serif;8;clWindowText;0100");
@@ -351,7 +372,8 @@ TEST_F(AppScaleTwoTest, BoundsStayDeviceIndependentAndTheWindowFitsTheScreen) {
   ASSERT_TRUE(WaitFor([&] { return area.contains(w.frameGeometry()); }))
       << w.frameGeometry().x() << "," << w.frameGeometry().y() << " " << w.frameGeometry().width()
       << "x" << w.frameGeometry().height();
-  EXPECT_EQ(w.ReceiversPnl->width(), 89) << "design sizes are device-independent too";
+  EXPECT_EQ(Widget<app::TPanel>(w, "ReceiversPnl")->width(), 89)
+      << "design sizes are device-independent too";
   const QRect shown = w.geometry();
   Stop();
   EXPECT_EQ(Store()->ReadInteger("TPlingFrm", "Width", 0), shown.width());

@@ -44,8 +44,8 @@ TEST_F(FilesTest, SavedPanesAreAnsiTextWithCrLfAndWrappingIsNotSaved) {
 
   Action(w, "RecvLinewrap")->trigger();
   const std::string longLine(300, 'x');
-  w.ReceivedMmo->appendPlainText(QString::fromStdString(longLine));
-  w.ReceivedMmo->appendPlainText(QStringLiteral("caf\u00E9 no\u00A0break"));
+  Widget<app::TMemo>(w, "ReceivedMmo")->appendPlainText(QString::fromStdString(longLine));
+  Widget<app::TMemo>(w, "ReceivedMmo")->appendPlainText(QStringLiteral("caf\u00E9 no\u00A0break"));
   Action(w, "Saveas3")->trigger();
   EXPECT_EQ(FileText(File("received.txt")), longLine +
                                                 "\r\ncaf\xE9 no\xA0"
@@ -54,10 +54,11 @@ TEST_F(FilesTest, SavedPanesAreAnsiTextWithCrLfAndWrappingIsNotSaved) {
 
   // Loading: CR alone, LF alone and LF CR are line breaks; the pane is replaced.
   Write(File("in.txt"), "one\ntwo\rthree\n\rfour\r\nfive");
-  w.SendMmo->setPlainText(QStringLiteral("old text"));
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("old text"));
   Choose(w, File("in.txt"));
   Action(w, "Open2")->trigger();
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("one\ntwo\nthree\nfour\nfive"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(),
+            QStringLiteral("one\ntwo\nthree\nfour\nfive"));
   Choose(w, File("send.txt"));
   Action(w, "Saveas2")->trigger();
   EXPECT_EQ(FileText(File("send.txt")), "one\r\ntwo\r\nthree\r\nfour\r\nfive");
@@ -83,7 +84,7 @@ TEST_F(FilesTest, TheOpenDialogStartsWhereTheLastOpenEnded) {
   };
   answer(File("opened") / "in.txt");
   Action(w, "Open1")->trigger();
-  ASSERT_EQ(w.SendMmo->toPlainText(), QStringLiteral("loaded"));
+  ASSERT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("loaded"));
   // A save elsewhere in between does not move the open dialog.
   answer(File("saved") / "out.txt");
   Action(w, "Saveas2")->trigger();
@@ -97,7 +98,7 @@ TEST_F(FilesTest, TheOpenDialogStartsWhereTheLastOpenEnded) {
 
 TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsText) {
   app::TPlingFrm& w = Start();
-  w.SendMmo->setPlainText(QStringLiteral("keep me"));
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("keep me"));
   const auto folder = File("folder");
   std::filesystem::create_directory(folder);
   Choose(w, folder);  // a folder can be neither written nor read as a file
@@ -108,7 +109,7 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
             QStringLiteral("Cannot create file ") + QString::fromStdString(folder.string()));
   EXPECT_EQ(FMessages[1],
             QStringLiteral("Cannot open file ") + QString::fromStdString(folder.string()));
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("keep me"));
   // A pipe is not opened at all: it would keep the window waiting for a writer.
   const auto pipe = File("pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
@@ -117,39 +118,40 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
   ASSERT_EQ(FMessages.size(), 3);
   EXPECT_EQ(FMessages[2],
             QStringLiteral("Cannot open file ") + QString::fromStdString(pipe.string()));
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("keep me"));
   // A cancelled dialog changes nothing.
   w.OpenDialog = [](QWidget*) { return QString(); };
   Action(w, "Open1")->trigger();
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("keep me"));
 }
 
 TEST_F(FilesTest, TextBeyondTheSendPanesCapacityIsRefusedAndThePaneKeepsItsText) {
   app::TPlingFrm& w = Start();
-  w.SendMmo->setPlainText(QStringLiteral("keep me"));
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("keep me"));
   // A file one byte past the capacity (sparse: nothing is written to disk).
   const auto big = File("big.txt");
-  std::filesystem::resize_file((Write(big, ""), big),
-                               static_cast<std::uintmax_t>(w.SendMmo->Capacity()) + 1);
+  std::filesystem::resize_file(
+      (Write(big, ""), big),
+      static_cast<std::uintmax_t>(Widget<app::TMemo>(w, "SendMmo")->Capacity()) + 1);
   Choose(w, big);
   Click(Action(w, "Open1"));
   ASSERT_EQ(FMessages.size(), 1);
   EXPECT_EQ(FMessages[0], QStringLiteral("Text exceeds memo capacity"));
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep me"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("keep me"));
 
   // A paste may fill the pane up to its capacity, not past it; what it replaces
   // counts as room.
-  w.SendMmo->SetCapacity(10);
+  Widget<app::TMemo>(w, "SendMmo")->SetCapacity(10);
   QGuiApplication::clipboard()->setText(QStringLiteral("abc"));
-  w.SendMmo->moveCursor(QTextCursor::End);
-  w.SendMmo->paste();
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep meabc"));
-  w.SendMmo->paste();
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("keep meabc"));
+  Widget<app::TMemo>(w, "SendMmo")->moveCursor(QTextCursor::End);
+  Widget<app::TMemo>(w, "SendMmo")->paste();
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("keep meabc"));
+  Widget<app::TMemo>(w, "SendMmo")->paste();
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("keep meabc"));
   EXPECT_EQ(FMessages.size(), 2);
-  w.SendMmo->selectAll();
-  w.SendMmo->paste();
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("abc"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
+  Widget<app::TMemo>(w, "SendMmo")->paste();
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("abc"));
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ TEST_F(AppTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
   app::TPlingFrm& w = Start();
   Action(w, "Timestamps1")->setChecked(false);
   Action(w, "Seperators1")->setChecked(false);
-  w.ReceiversLbx->AddItem(QStringLiteral("."));
-  w.ReceiversLbx->SetSelected(0, true);
+  Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral("."));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
   struct TSend {
     bool Server;
     QString Text;
@@ -52,8 +52,8 @@ TEST_F(AppTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
       listener.Datagrams.clear();
       Action(w, "Useserver1")->setChecked(send.Server);
       Action(w, "servername1")->setText(QStringLiteral("."));
-      w.SendMmo->setPlainText(send.Text);
-      w.SendMmo->selectAll();
+      Widget<app::TMemo>(w, "SendMmo")->setPlainText(send.Text);
+      Widget<app::TMemo>(w, "SendMmo")->selectAll();
       Action(w, "Send1")->trigger();
       ASSERT_TRUE(WaitFor([&] { return listener.Datagrams.size() == 1; }))
           << app::ToAnsi(send.Text);
@@ -82,14 +82,16 @@ TEST_F(AppTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
     const auto send = [&] {
       return sender.Send(".", message.Sender, message.Receiver, message.Text);
     };
-    w.ReceivedMmo->clear();
+    Widget<app::TMemo>(w, "ReceivedMmo")->clear();
     Action(w, "Activate1")->trigger();
-    ASSERT_TRUE(w.Pling->Active());
+    ASSERT_TRUE(w.Messenger().Active());
     ASSERT_TRUE(send());
-    ASSERT_TRUE(WaitFor([&] { return !w.ReceivedMmo->toPlainText().isEmpty(); }));
-    const std::string windowLine = w.ReceivedMmo->toPlainText().toStdString();
+    ASSERT_TRUE(
+        WaitFor([&] { return !Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().isEmpty(); }));
+    const std::string windowLine =
+        Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().toStdString();
     Action(w, "Activate1")->trigger();
-    ASSERT_FALSE(w.Pling->Active());
+    ASSERT_FALSE(w.Messenger().Active());
 
     TChildProcess listen(TestProgram("pling-cli"), {"listen", "--count", "1"}, {"LC_ALL=C.UTF-8"});
     ASSERT_TRUE(WaitUntil(send)) << "the listener takes the mailslot";

@@ -40,7 +40,7 @@ class IncomingTest : public AppTest {
     return w;
   }
   static QStringList Lines(const app::TPlingFrm& w) {
-    return w.ReceivedMmo->toPlainText().split(QLatin1Char('\n'));
+    return Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().split(QLatin1Char('\n'));
   }
   // The pane's display lines counted the slow way: every block laid out anew at
   // the pane's present width. Call it after LineCount(): it lays blocks out.
@@ -70,9 +70,10 @@ TEST_F(IncomingTest, RepeatsAreShownOnceButOnlyTheLastShownMessageIsRemembered) 
   for (int i = 0; i < 3; ++i) w.PlingMessage("BOB", "ALICE", "hello");
   EXPECT_EQ(Lines(w), QStringList{"ALICE to BOB : hello"});
   EXPECT_EQ(FBeeps, 1) << "one sound for three copies";
-  w.StatusTmrTimer();
+  Expire(Timer(w, "StatusTmr"));
   w.PlingMessage("BOB", "ALICE", "hello");
-  EXPECT_EQ(w.StatusLbl->text(), w.RestingStatus()) << "a repeat shows no status text";
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), w.RestingStatus())
+      << "a repeat shows no status text";
 
   // A, B, A: all three shown. Letter case makes another message.
   w.PlingMessage("BOB", "ALICE", "other");
@@ -88,48 +89,51 @@ TEST_F(IncomingTest, RepeatsAreShownOnceButOnlyTheLastShownMessageIsRemembered) 
   // Clearing the pane does not forget the last message.
   Action(w, "Clear1")->trigger();
   w.PlingMessage("c", "X", "ab");
-  EXPECT_TRUE(w.ReceivedMmo->toPlainText().isEmpty());
+  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().isEmpty());
 }
 
 TEST_F(IncomingTest, SendersJoinTheListNormalisedAndOnlyOnce) {
   app::TPlingFrm& w = StartCounting();
   Action(w, "Popup1")->trigger();
-  w.ReceiversLbx->AddItem(QStringLiteral("Carol"));
-  w.ReceiversLbx->SetSelected(0, true);
+  Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral("Carol"));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
   w.PlingMessage("BOB", "jONES", "1");
   w.PlingMessage("BOB", "CAROL", "2");
   w.PlingMessage("BOB", "jones", "3");
   w.PlingMessage("BOB", "", "4");
   w.PlingMessage("BOB", "", "5");
-  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"", "Carol", "Jones"}));
-  EXPECT_EQ(w.ReceiversLbx->SelCount(), 1);
-  EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "the selection stays on Carol";
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(), (QStringList{"", "Carol", "Jones"}));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->SelCount(), 1);
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(1))
+      << "the selection stays on Carol";
 
   Action(w, "Automaticadd1")->trigger();  // off
   w.PlingMessage("BOB", "dave", "6");
-  EXPECT_EQ(w.ReceiversLbx->count(), 3);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 3);
 }
 
 TEST_F(IncomingTest, AutomaticAddStopsAtAThousandNamesAndSaysSoOnce) {
   app::TPlingFrm& w = StartCounting();
   Action(w, "Popup1")->trigger();
   for (int i = 0; i < 998; ++i)
-    w.ReceiversLbx->AddItem(QStringLiteral("R%1").arg(i, 4, 10, QChar('0')));
+    Widget<app::TListBox>(w, "ReceiversLbx")
+        ->AddItem(QStringLiteral("R%1").arg(i, 4, 10, QChar('0')));
   w.PlingMessage("ME", "NEW1", "1");
   w.PlingMessage("ME", "new1", "2");  // already there, in another case
   w.PlingMessage("ME", "NEW2", "3");
-  ASSERT_EQ(w.ReceiversLbx->count(), 1000);
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));
+  ASSERT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 1000);
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), QStringLiteral("Incoming"));
   // The list is full: senders are no longer added, and the status line says so
   // once.
   w.PlingMessage("ME", "NEW3", "4");
-  EXPECT_EQ(w.ReceiversLbx->count(), 1000);
-  EXPECT_FALSE(w.ReceiversLbx->Items().contains("New3"));
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("List full: 1000 names"));
-  w.StatusTmrTimer();
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 1000);
+  EXPECT_FALSE(Widget<app::TListBox>(w, "ReceiversLbx")->Items().contains("New3"));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("List full: 1000 names"));
+  Expire(Timer(w, "StatusTmr"));
   w.PlingMessage("ME", "NEW4", "5");
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));
-  EXPECT_EQ(w.ReceiversLbx->count(), 1000);
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), QStringLiteral("Incoming"));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 1000);
   // "Add" has no bound.
   QStringList typed{QStringLiteral("manual")};
   w.InputQuery = [&typed](const QString&, const QString&, QString& value) {
@@ -137,21 +141,22 @@ TEST_F(IncomingTest, AutomaticAddStopsAtAThousandNamesAndSaysSoOnce) {
     return true;
   };
   Action(w, "Add1")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->count(), 1001);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 1001);
   // Below the bound again, senders join again; a name taken out of the list,
   // or a list cleared, is not there any more.
+  app::TListBox* list = Widget<app::TListBox>(w, "ReceiversLbx");
   for (const QString name : {"Manual", "New1"})
-    delete w.ReceiversLbx->takeItem(static_cast<int>(w.ReceiversLbx->Items().indexOf(name)));
-  for (int i = 0; i < 8; ++i) delete w.ReceiversLbx->takeItem(w.ReceiversLbx->count() - 1);
-  ASSERT_EQ(w.ReceiversLbx->count(), 991);
+    delete list->takeItem(static_cast<int>(list->Items().indexOf(name)));
+  for (int i = 0; i < 8; ++i) delete list->takeItem(list->count() - 1);
+  ASSERT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 991);
   w.PlingMessage("ME", "MANUAL", "6");
   w.PlingMessage("ME", "NEW1", "7");
-  EXPECT_EQ(w.ReceiversLbx->count(), 993);
-  EXPECT_TRUE(w.ReceiversLbx->Items().contains("Manual"));
-  EXPECT_TRUE(w.ReceiversLbx->Items().contains("New1"));
-  w.ReceiversLbx->clear();
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 993);
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Items().contains("Manual"));
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Items().contains("New1"));
+  Widget<app::TListBox>(w, "ReceiversLbx")->clear();
   w.PlingMessage("ME", "NEW1", "8");
-  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{"New1"});
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(), QStringList{"New1"});
 }
 
 TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
@@ -172,7 +177,7 @@ TEST_F(IncomingTest, SeparatorsTimestampsAndMarkersLayOutThePane) {
   Action(w, "Clear1")->trigger();
   w.PlingMessage("BOB", "ALICE", "a\xB6<b>b</b>\xB6\x1B[31mc");
   EXPECT_EQ(Lines(w), (QStringList{"a", "<b>b</b>", "\x1B[31mc"}));
-  EXPECT_EQ(w.ReceivedMmo->LineCount(), 3);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(), 3);
   // A line after a marker holds at most 999 characters; the rest of it goes on
   // in further lines, and nothing is lost.
   Action(w, "Clear1")->trigger();
@@ -209,13 +214,13 @@ TEST_F(IncomingTest, ThePaneKeepsTheLastThousandLinesAlsoPartwayThroughAMessage)
   Action(w, "Seperators1")->trigger();
   w.PlingMessage("BOB", "ALICE", "first\xB6second\xB6third");
   for (int i = 0; i < 997; ++i) w.PlingMessage("BOB", "ALICE", std::to_string(i));
-  EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(), 1000);
   EXPECT_EQ(Lines(w).first(), QStringLiteral("first"));
   w.PlingMessage("BOB", "ALICE", "next");
-  EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(), 1000);
   EXPECT_EQ(Lines(w).first(), QStringLiteral("second")) << "the oldest line went, not the message";
   w.PlingMessage("BOB", "ALICE", "x\xB6y\xB6z");
-  EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(), 1000);
   EXPECT_EQ(Lines(w).first(), QStringLiteral("ALICE to BOB : 1"));
   EXPECT_EQ(Lines(w).last(), QStringLiteral("z"));
 }
@@ -229,26 +234,28 @@ TEST_F(IncomingTest, WhileWrappingTheLimitCountsDisplayLinesAtThePanesWidth) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   Action(w, "RecvLinewrap")->trigger();
-  ASSERT_TRUE(w.ReceivedMmo->WordWrap());
+  ASSERT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->WordWrap());
   const std::string words =
       "a line long enough to wrap at least once in a pane of this width, "
       "and then some more words to be sure of it";
   for (int i = 0; i < 600; ++i) w.PlingMessage("BOB", "ALICE", std::to_string(i) + " " + words);
-  const int counted = w.ReceivedMmo->LineCount();
-  const int shown = DisplayLines(*w.ReceivedMmo);
+  const int counted = Widget<app::TMemo>(w, "ReceivedMmo")->LineCount();
+  const int shown = DisplayLines(*Widget<app::TMemo>(w, "ReceivedMmo"));
   EXPECT_EQ(counted, shown);
   EXPECT_EQ(shown, 1000) << "trimmed by display lines, also partway through a message";
-  EXPECT_LT(w.ReceivedMmo->blockCount(), 600) << "messages wrapped into several lines each";
+  EXPECT_LT(Widget<app::TMemo>(w, "ReceivedMmo")->blockCount(), 600)
+      << "messages wrapped into several lines each";
 
   // Wider, the same text takes fewer lines; the count follows at once.
   w.resize(1200, 400);
   QCoreApplication::processEvents();
-  const int widerCounted = w.ReceivedMmo->LineCount();
-  const int wider = DisplayLines(*w.ReceivedMmo);
+  const int widerCounted = Widget<app::TMemo>(w, "ReceivedMmo")->LineCount();
+  const int wider = DisplayLines(*Widget<app::TMemo>(w, "ReceivedMmo"));
   EXPECT_LT(wider, shown);
   EXPECT_EQ(widerCounted, wider);
   Action(w, "RecvLinewrap")->trigger();
-  EXPECT_EQ(w.ReceivedMmo->LineCount(), w.ReceivedMmo->blockCount());
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(),
+            Widget<app::TMemo>(w, "ReceivedMmo")->blockCount());
 }
 
 TEST_F(IncomingTest, WhileWrappingAMessageLongerThanThePaneKeepsItsLastThousandLines) {
@@ -262,10 +269,11 @@ TEST_F(IncomingTest, WhileWrappingAMessageLongerThanThePaneKeepsItsLastThousandL
   std::string text;
   for (int i = 0; i < 12000; ++i) text += "w" + std::to_string(i) + " ";
   w.PlingMessage("BOB", "ALICE", text + "end");
-  EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
-  EXPECT_EQ(DisplayLines(*w.ReceivedMmo), 1000);
-  EXPECT_EQ(w.ReceivedMmo->blockCount(), 1) << "only the rest of the long message is left";
-  const QString kept = w.ReceivedMmo->toPlainText();
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(), 1000);
+  EXPECT_EQ(DisplayLines(*Widget<app::TMemo>(w, "ReceivedMmo")), 1000);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->blockCount(), 1)
+      << "only the rest of the long message is left";
+  const QString kept = Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText();
   EXPECT_TRUE(kept.endsWith(QStringLiteral("w11999 end"))) << "the newest lines stay";
   EXPECT_TRUE(kept.startsWith(QLatin1Char('w'))) << "cut where a display line began";
 }
@@ -299,7 +307,8 @@ TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeO
   // The pane's text; time stamps differ only where a second went by between the
   // two windows.
   const auto lines = [](const app::TPlingFrm& window) {
-    QStringList result = window.ReceivedMmo->toPlainText().split(QLatin1Char('\n'));
+    QStringList result =
+        Widget<app::TMemo>(window, "ReceivedMmo")->toPlainText().split(QLatin1Char('\n'));
     const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
     for (QString& line : result)
       if (line.startsWith(today)) line = QStringLiteral("<stamp>");
@@ -321,7 +330,7 @@ TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeO
       if (Action(*window, "RecvLinewrap")->isChecked() != wrap)
         Action(*window, "RecvLinewrap")->trigger();
       Action(*window, "Clear1")->trigger();
-      window->ReceiversLbx->clear();
+      Widget<app::TListBox>(*window, "ReceiversLbx")->clear();
       window->PlingMessage("BOB", "X", "reset the duplicate filter");
       Action(*window, "Clear1")->trigger();
       window->hide();
@@ -331,44 +340,45 @@ TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeO
 
     const int beeps = FBeeps;
     int edits = 0;
-    const auto counter = QObject::connect(w.ReceivedMmo->document(), &QTextDocument::contentsChange,
-                                          [&edits] { ++edits; });
-    w.StatusTmrTimer();
+    const auto counter = QObject::connect(Widget<app::TMemo>(w, "ReceivedMmo")->document(),
+                                          &QTextDocument::contentsChange, [&edits] { ++edits; });
+    Expire(Timer(w, "StatusTmr"));
     w.PlingMessages(batch);
     QObject::disconnect(counter);
     EXPECT_TRUE(SameLines(lines(w), lines(single)));
-    EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
-    EXPECT_EQ(w.ReceiversLbx->Items(), single.ReceiversLbx->Items());
+    EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(), 1000);
+    EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
+              Widget<app::TListBox>(single, "ReceiversLbx")->Items());
     EXPECT_EQ(edits, wrap ? 3 : 2);
     EXPECT_EQ(FBeeps, beeps + 1);
-    EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Incoming"));
+    EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), QStringLiteral("Incoming"));
     EXPECT_TRUE(w.isVisible()) << "popped up";
 
     // Into a full pane: one edit for the batch and one for the trim.
     edits = 0;
-    const auto counter2 = QObject::connect(w.ReceivedMmo->document(),
+    const auto counter2 = QObject::connect(Widget<app::TMemo>(w, "ReceivedMmo")->document(),
                                            &QTextDocument::contentsChange, [&edits] { ++edits; });
     const std::vector<app::TPlingFrm::TIncomingMessage> more(batch.end() - 40, batch.end());
     w.PlingMessages(more);
     for (const auto& m : more) single.PlingMessage(m.Reciever, m.Sender, m.Msg);
     QObject::disconnect(counter2);
     EXPECT_EQ(edits, 2);
-    EXPECT_EQ(w.ReceivedMmo->LineCount(), 1000);
-    EXPECT_EQ(single.ReceivedMmo->LineCount(), 1000);
-    EXPECT_EQ(DisplayLines(*w.ReceivedMmo), 1000);
-    EXPECT_EQ(DisplayLines(*single.ReceivedMmo), 1000);
+    EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(), 1000);
+    EXPECT_EQ(Widget<app::TMemo>(single, "ReceivedMmo")->LineCount(), 1000);
+    EXPECT_EQ(DisplayLines(*Widget<app::TMemo>(w, "ReceivedMmo")), 1000);
+    EXPECT_EQ(DisplayLines(*Widget<app::TMemo>(single, "ReceivedMmo")), 1000);
     EXPECT_TRUE(SameLines(lines(w), lines(single)));
     EXPECT_EQ(FBeeps, beeps + 2);
   }
   // A batch of repeats only shows nothing and signals nothing.
-  w.StatusTmrTimer();
+  Expire(Timer(w, "StatusTmr"));
   const int beeps = FBeeps;
-  const QString before = w.ReceivedMmo->toPlainText();
-  const QString resting = w.StatusLbl->text();
+  const QString before = Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText();
+  const QString resting = Widget<app::TColorLabel>(w, "StatusLbl")->text();
   w.PlingMessages({batch.back(), batch.back()});
-  EXPECT_EQ(w.ReceivedMmo->toPlainText(), before);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText(), before);
   EXPECT_EQ(FBeeps, beeps);
-  EXPECT_EQ(w.StatusLbl->text(), resting);
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), resting);
 }
 
 // Messages that wait in the window's mailslot are taken by the messenger in
@@ -380,13 +390,13 @@ TEST_F(IncomingTest, MessagesWaitingInTheMailslotAreShownBatchByBatch) {
   Action(w, "Seperators1")->trigger();
   Action(w, "Playincoming1")->trigger();
   int batchEnds = 0;
-  const auto shown = w.Pling->OnBatchEnd;
-  w.Pling->OnBatchEnd = [&](runtime::TComponent& sender) {
+  const auto shown = w.Messenger().OnBatchEnd;
+  w.Messenger().OnBatchEnd = [&](runtime::TComponent& sender) {
     ++batchEnds;
     shown(sender);
   };
   Action(w, "Activate1")->trigger();
-  ASSERT_TRUE(w.Pling->Active());
+  ASSERT_TRUE(w.Messenger().Active());
   QStringList expected;
   for (int i = 0; i < 200; ++i) {
     const std::string sender = "HOST" + std::to_string(i);
@@ -399,7 +409,7 @@ TEST_F(IncomingTest, MessagesWaitingInTheMailslotAreShownBatchByBatch) {
   EXPECT_EQ(Lines(w), expected);
   EXPECT_GE(batchEnds, 1);
   EXPECT_EQ(FBeeps, batchEnds);
-  EXPECT_EQ(w.ReceiversLbx->count(), 200);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 200);
 }
 
 }  // namespace

@@ -16,19 +16,22 @@ TEST_F(AppTest, AComputerWhoseMessagesWereDroppedIsNamedOnceInTheStatusLineAndSt
   };
   report(0xC0000205);  // 192.0.2.5
   const QString first = QStringLiteral("Dropped: 192.0.2.5");
-  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text() == first; }))
-      << w.StatusLbl->text().toStdString();
+  ASSERT_TRUE(WaitFor([&] { return Widget<app::TColorLabel>(w, "StatusLbl")->text() == first; }))
+      << Widget<app::TColorLabel>(w, "StatusLbl")->text().toStdString();
   // The flood's messages that still get through do not write over it.
   w.PlingMessage("BOB", "F1", "flood");
-  EXPECT_EQ(w.StatusLbl->text(), first);
-  EXPECT_EQ(w.ReceivedMmo->toPlainText().count(QStringLiteral("F1 to BOB : flood")), 1);
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), first);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")
+                ->toPlainText()
+                .count(QStringLiteral("F1 to BOB : flood")),
+            1);
   // Told of already: a report that came last would leave its text there.
-  w.StatusLbl->clear();
+  Widget<app::TColorLabel>(w, "StatusLbl")->clear();
   report(0xC0000206);
   report(0xC0000205);
-  ASSERT_TRUE(WaitFor([&] { return !w.StatusLbl->text().isEmpty(); }));
+  ASSERT_TRUE(WaitFor([&] { return !Widget<app::TColorLabel>(w, "StatusLbl")->text().isEmpty(); }));
   QCoreApplication::processEvents();
-  EXPECT_EQ(w.StatusLbl->text().toStdString(), "Dropped: 192.0.2.6");
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text().toStdString(), "Dropped: 192.0.2.6");
   // Once the window is gone, nobody is told (and nothing breaks).
   FWindow.reset();
   report(0xC0000207);

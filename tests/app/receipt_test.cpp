@@ -35,15 +35,18 @@ class ReceiptTest : public AppTest {
   }
   QString SendTo(const QStringList& receivers) {
     app::TPlingFrm& w = Window();
-    w.StatusTmrTimer();
-    FResting = w.StatusLbl->text();  // what the line says when nothing is to be said
-    w.ReceiversLbx->clear();
-    for (const QString& receiver : receivers) w.ReceiversLbx->AddItem(receiver);
-    for (int i = 0; i < w.ReceiversLbx->count(); ++i) w.ReceiversLbx->SetSelected(i, true);
-    w.SendMmo->setPlainText(QStringLiteral("hi"));
-    w.SendMmo->selectAll();
+    Expire(Timer(w, "StatusTmr"));
+    FResting = Widget<app::TColorLabel>(w, "StatusLbl")
+                   ->text();  // what the line says when nothing is to be said
+    Widget<app::TListBox>(w, "ReceiversLbx")->clear();
+    for (const QString& receiver : receivers)
+      Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(receiver);
+    for (int i = 0; i < Widget<app::TListBox>(w, "ReceiversLbx")->count(); ++i)
+      Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(i, true);
+    Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("hi"));
+    Widget<app::TMemo>(w, "SendMmo")->selectAll();
     Action(w, "Send1")->trigger();
-    return w.StatusLbl->text();
+    return Widget<app::TColorLabel>(w, "StatusLbl")->text();
   }
   QString FResting;
 };

@@ -53,18 +53,19 @@ TEST_F(SendTest, AddNormalisesAndSelectsOnlyWhenNothingIsSelected) {
   app::TPlingFrm& w = Start();
   Answer({{true, "bOB"}, {true, "bob"}, {true, "dave"}, {false, "zed"}, {true, ""}});
   Action(w, "Add1")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Bob")});
-  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
-  w.ReceiversLbx->SetSelected(0, false);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(), QStringList{QStringLiteral("Bob")});
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(0));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, false);
   Action(w, "Add2")->trigger();  // bob again: nothing added, but selected since nothing was
-  EXPECT_EQ(w.ReceiversLbx->count(), 1);
-  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 1);
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(0));
   Action(w, "Add1")->trigger();  // dave while Bob is selected
-  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("Bob"), QStringLiteral("Dave")}));
-  EXPECT_FALSE(w.ReceiversLbx->Selected(1));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
+            (QStringList{QStringLiteral("Bob"), QStringLiteral("Dave")}));
+  EXPECT_FALSE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(1));
   Action(w, "Add1")->trigger();  // cancelled
   Action(w, "Add1")->trigger();  // empty
-  EXPECT_EQ(w.ReceiversLbx->count(), 2);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 2);
   EXPECT_EQ(FAsked.first(), QStringLiteral("Add/Receiver="));
 }
 
@@ -72,40 +73,46 @@ TEST_F(SendTest, EditAndDeleteActOnTheItemLastUnderTheMouse) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  for (const char* name : {"Bob", "Carol"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
-  w.ReceiversLbx->SetSelected(0, true);
+  for (const char* name : {"Bob", "Carol"})
+    Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QString::fromLatin1(name));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
   Answer({{true, "robert"}});
   EXPECT_EQ(w.MouseIndex(), 0) << "before the mouse came: the first item";
   Action(w, "Edit2")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("Bob"), QStringLiteral("Carol"),
-                                                  QStringLiteral("Robert")}));
+  EXPECT_EQ(
+      Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
+      (QStringList{QStringLiteral("Bob"), QStringLiteral("Carol"), QStringLiteral("Robert")}));
   EXPECT_EQ(FAsked.last(), QStringLiteral("Edit/Receiver=Bob"));
   // The mouse over Carol, then Delete: Carol goes, Bob stays selected.
-  const QRect carol = w.ReceiversLbx->visualItemRect(w.ReceiversLbx->item(1));
-  QTest::mouseMove(w.ReceiversLbx->viewport(), carol.center());
+  const QRect carol = Widget<app::TListBox>(w, "ReceiversLbx")
+                          ->visualItemRect(Widget<app::TListBox>(w, "ReceiversLbx")->item(1));
+  QTest::mouseMove(Widget<app::TListBox>(w, "ReceiversLbx")->viewport(), carol.center());
   ASSERT_EQ(w.MouseIndex(), 1);
   Action(w, "Delete1")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->Items(),
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
             (QStringList{QStringLiteral("Bob"), QStringLiteral("Robert")}));
-  EXPECT_TRUE(w.ReceiversLbx->Selected(0));
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(0));
   Action(w, "Delete1")->trigger();  // again without moving: nothing
-  EXPECT_EQ(w.ReceiversLbx->count(), 2);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 2);
   // Below the last item there is no item.
-  QTest::mouseMove(w.ReceiversLbx->viewport(), QPoint(5, w.ReceiversLbx->viewport()->height() - 2));
+  QTest::mouseMove(Widget<app::TListBox>(w, "ReceiversLbx")->viewport(),
+                   QPoint(5, Widget<app::TListBox>(w, "ReceiversLbx")->viewport()->height() - 2));
   EXPECT_EQ(w.MouseIndex(), -1);
   Action(w, "Edit1")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->count(), 2);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 2);
 }
 
 TEST_F(SendTest, SendGoesToEverySelectedReceiverDirectlyOrThroughTheServer) {
   Listen();
   app::TPlingFrm& w = Start();
   // "." names this machine, so the datagrams reach the listener.
-  for (const char* name : {".", "..", "zz"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
-  w.ReceiversLbx->SetSelected(0, true);
-  w.ReceiversLbx->SetSelected(1, true);  // ".." is no machine: written nowhere, not reported
-  w.SendMmo->setPlainText(QStringLiteral("line one\nline two"));
-  w.SendMmo->selectAll();
+  for (const char* name : {".", "..", "zz"})
+    Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QString::fromLatin1(name));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
+  Widget<app::TListBox>(w, "ReceiversLbx")
+      ->SetSelected(1, true);  // ".." is no machine: written nowhere, not reported
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("line one\nline two"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Sender, platform::GetComputerName());
@@ -118,22 +125,23 @@ TEST_F(SendTest, SendGoesToEverySelectedReceiverDirectlyOrThroughTheServer) {
   Action(w, "Useserver1")->trigger();
   ASSERT_TRUE(Action(w, "Useserver1")->isChecked());
   EXPECT_EQ(Action(w, "servername1")->text(), QStringLiteral("."));
-  w.ReceiversLbx->SetSelected(0, false);
-  w.ReceiversLbx->SetSelected(1, false);
-  w.ReceiversLbx->SetSelected(2, true);
-  w.SendMmo->moveCursor(QTextCursor::End);  // no selection in the pane
-  Action(w, "Sendselection2")->trigger();   // nothing selected in the pane: "What" is asked
-  EXPECT_EQ(FAsked.size(), 2);              // the server name, then "What"
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, false);
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(1, false);
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(2, true);
+  Widget<app::TMemo>(w, "SendMmo")->moveCursor(QTextCursor::End);  // no selection in the pane
+  Action(w, "Sendselection2")->trigger();  // nothing selected in the pane: "What" is asked
+  EXPECT_EQ(FAsked.size(), 2);             // the server name, then "What"
   EXPECT_EQ(FAsked.last(), QStringLiteral("Send/What="));
   EXPECT_TRUE(FReceived.size() == 1) << "the cancelled What sends nothing";
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Nothing to send"));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), QStringLiteral("Nothing to send"));
   Answer({{true, "via server"}});
   Action(w, "Send3")->trigger();
   ASSERT_TRUE(WaitForMessages(2));
   EXPECT_EQ(FReceived[1].Sender, platform::GetUserName());
   EXPECT_EQ(FReceived[1].Reciever, "zz");
   EXPECT_EQ(FReceived[1].Text, "via server");
-  EXPECT_TRUE(w.SendMmo->toPlainText().endsWith(QStringLiteral("\nvia server")))
+  EXPECT_TRUE(
+      Widget<app::TMemo>(w, "SendMmo")->toPlainText().endsWith(QStringLiteral("\nvia server")))
       << "the typed text is appended to the send pane";
 
   // "Use server" while checked: unchecked at once, the name stays.
@@ -148,34 +156,37 @@ TEST_F(SendTest, SendGoesToEverySelectedReceiverDirectlyOrThroughTheServer) {
 TEST_F(SendTest, EnterSendsTheWholeLineThenBreaksIt) {
   Listen();
   app::TPlingFrm& w = Start();
-  w.ReceiversLbx->SetSelected(w.ReceiversLbx->AddItem(QStringLiteral(".")), true);
-  w.SendMmo->setPlainText(QStringLiteral("first\nhello world"));
-  QTextCursor cursor = w.SendMmo->textCursor();
+  Widget<app::TListBox>(w, "ReceiversLbx")
+      ->SetSelected(Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral(".")), true);
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("first\nhello world"));
+  QTextCursor cursor = Widget<app::TMemo>(w, "SendMmo")->textCursor();
   cursor.setPosition(static_cast<int>(QStringLiteral("first\nhello").size()));
-  w.SendMmo->setTextCursor(cursor);
-  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  Widget<app::TMemo>(w, "SendMmo")->setTextCursor(cursor);
+  QTest::keyClick(Widget<app::TMemo>(w, "SendMmo"), Qt::Key_Return);
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Text, "hello world");
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("first\nhello\n world"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(),
+            QStringLiteral("first\nhello\n world"));
   // Shift+Enter the same: a line break of the pane, not a line separator inside
   // the line (which no code page holds, and which would send the line again).
-  w.SendMmo->moveCursor(QTextCursor::End);
-  QTest::keyClick(w.SendMmo, Qt::Key_Return, Qt::ShiftModifier);
-  QTest::keyClicks(w.SendMmo, QStringLiteral("next"));
-  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  Widget<app::TMemo>(w, "SendMmo")->moveCursor(QTextCursor::End);
+  QTest::keyClick(Widget<app::TMemo>(w, "SendMmo"), Qt::Key_Return, Qt::ShiftModifier);
+  QTest::keyClicks(Widget<app::TMemo>(w, "SendMmo"), QStringLiteral("next"));
+  QTest::keyClick(Widget<app::TMemo>(w, "SendMmo"), Qt::Key_Return);
   ASSERT_TRUE(WaitForMessages(3));
   EXPECT_EQ(FReceived[1].Text, " world");
   EXPECT_EQ(FReceived[2].Text, "next");
-  EXPECT_FALSE(w.SendMmo->document()->toRawText().contains(QChar::LineSeparator));
+  EXPECT_FALSE(
+      Widget<app::TMemo>(w, "SendMmo")->document()->toRawText().contains(QChar::LineSeparator));
   // Line separators in pasted text go as line breaks too.
-  w.SendMmo->setPlainText(QStringLiteral("one\u2028two"));
-  w.SendMmo->selectAll();
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("one\u2028two"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(4));
   EXPECT_EQ(FReceived[3].Text, "one\r\ntwo");
   // Without "Automatic send", Enter only breaks the line.
   Action(w, "Automaticsend1")->trigger();
-  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  QTest::keyClick(Widget<app::TMemo>(w, "SendMmo"), Qt::Key_Return);
   QTest::qWait(100);
   EXPECT_EQ(FReceived.size(), 4u);
 }
@@ -183,11 +194,12 @@ TEST_F(SendTest, EnterSendsTheWholeLineThenBreaksIt) {
 TEST_F(SendTest, WithoutReceiversTheAddDialogComesFirst) {
   app::TPlingFrm& w = Start();
   Answer({{false, ""}});
-  w.SendMmo->setPlainText(QStringLiteral("hi"));
-  w.SendMmo->selectAll();
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("hi"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   Action(w, "Send1")->trigger();
   EXPECT_EQ(FAsked, QStringList{QStringLiteral("Add/Receiver=")});
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("No receiver selected"));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("No receiver selected"));
 }
 
 }  // namespace
@@ -200,48 +212,53 @@ TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
   Listen();
   app::TPlingFrm& w = Start();
   // Machines of these names cannot be reached from here; "." can.
-  for (const char* name : {"Amber", ".", "Zed"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
-  for (int i = 0; i < 3; ++i) w.ReceiversLbx->SetSelected(i, true);
-  w.SendMmo->setPlainText(QStringLiteral("hi"));
-  w.SendMmo->selectAll();
+  for (const char* name : {"Amber", ".", "Zed"})
+    Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QString::fromLatin1(name));
+  for (int i = 0; i < 3; ++i) Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(i, true);
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("hi"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Reciever, ".");
-  const QString status = w.StatusLbl->text();
+  const QString status = Widget<app::TColorLabel>(w, "StatusLbl")->text();
   EXPECT_TRUE(status == QStringLiteral("Not sent to Amber, Zed") ||
               status == QStringLiteral("Not sent to Zed, Amber"))
       << status.toStdString();
 
   // Characters the code page lacks go as "?", and the status line says so.
   for (int i = 0; i < 3; ++i)
-    w.ReceiversLbx->SetSelected(i, w.ReceiversLbx->item(i)->text() == QStringLiteral("."));
-  w.SendMmo->setPlainText(
-      QString::fromUtf8("snow \u2603 in \u6771\u4eac \xF0\x9F\x98\x80 caf\u00e9"));
-  w.SendMmo->selectAll();
+    Widget<app::TListBox>(w, "ReceiversLbx")
+        ->SetSelected(
+            i, Widget<app::TListBox>(w, "ReceiversLbx")->item(i)->text() == QStringLiteral("."));
+  Widget<app::TMemo>(w, "SendMmo")
+      ->setPlainText(QString::fromUtf8("snow \u2603 in \u6771\u4eac \xF0\x9F\x98\x80 caf\u00e9"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(2));
   EXPECT_EQ(FReceived[1].Text, "snow ? in ?? ? caf\xE9");
-  EXPECT_EQ(w.StatusLbl->text(),
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
             QStringLiteral("Some characters could not be sent and went as \"?\""));
 
   // A plain text sent well leaves the status line alone.
-  w.StatusTmrTimer();
-  w.SendMmo->setPlainText(QStringLiteral("plain"));
-  w.SendMmo->selectAll();
+  Expire(Timer(w, "StatusTmr"));
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("plain"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(3));
-  EXPECT_EQ(w.StatusLbl->text(), w.RestingStatus());
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), w.RestingStatus());
 
   // Through a server on this machine every selected receiver gets one datagram,
   // in the list's order, whatever order they were added or selected in.
   Answer({{true, "."}});
   Action(w, "Useserver1")->trigger();
-  w.ReceiversLbx->clear();
-  for (const char* name : {"carol", "Bob", "alice"}) w.ReceiversLbx->AddItem(name);
-  ASSERT_EQ(w.ReceiversLbx->Items(), (QStringList{"alice", "Bob", "carol"}));
-  w.ReceiversLbx->SetSelected(2, true);
-  w.ReceiversLbx->SetSelected(1, true);
-  w.SendMmo->selectAll();
+  Widget<app::TListBox>(w, "ReceiversLbx")->clear();
+  for (const char* name : {"carol", "Bob", "alice"})
+    Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(name);
+  ASSERT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
+            (QStringList{"alice", "Bob", "carol"}));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(2, true);
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(1, true);
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(5));
   EXPECT_EQ(FReceived[3].Reciever, "Bob");
@@ -272,23 +289,26 @@ TEST_F(SendTest, MessagesArrivingDuringANameLookupDoNotChangeWhoGetsTheSend) {
   const NetworkOnInThisNamespace network;
   app::TPlingFrm& w = Start();
   Action(w, "Activate1")->trigger();
-  ASSERT_TRUE(w.Pling->Active());
-  for (const char* name : {"Nobody", "Zed"}) w.ReceiversLbx->AddItem(QString::fromLatin1(name));
-  w.ReceiversLbx->SetSelected(0, true);
-  w.ReceiversLbx->SetSelected(1, true);
+  ASSERT_TRUE(w.Messenger().Active());
+  for (const char* name : {"Nobody", "Zed"})
+    Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QString::fromLatin1(name));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(1, true);
   // A sender that sorts before both joins the list while the first lookup runs.
   std::thread incoming([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     mailslot::WriteMailSlot(".", mailslot::MessengerSlotName,
                             mailslot::EncodeMessengerDatagram("AARON", "ME", "hello"));
   });
-  w.SendMmo->setPlainText(QStringLiteral("hi"));
-  w.SendMmo->selectAll();
+  Widget<app::TMemo>(w, "SendMmo")->setPlainText(QStringLiteral("hi"));
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   Action(w, "Send1")->trigger();
   incoming.join();
-  ASSERT_TRUE(WaitFor([&] { return w.ReceiversLbx->count() == 3; }));
-  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"Aaron", "Nobody", "Zed"}));
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Not sent to Nobody, Zed"))
+  ASSERT_TRUE(WaitFor([&] { return Widget<app::TListBox>(w, "ReceiversLbx")->count() == 3; }));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
+            (QStringList{"Aaron", "Nobody", "Zed"}));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("Not sent to Nobody, Zed"))
       << "each selected receiver once, in the order they had";
 }
 
@@ -304,7 +324,7 @@ namespace {
 // A right click as the platform delivers it: press and release through the
 // window, which also sends the context-menu event.
 void RightClick(app::TPlingFrm& w, const QPoint& inList) {
-  QWidget* viewport = w.ReceiversLbx->viewport();
+  QWidget* viewport = Widget<app::TListBox>(w, "ReceiversLbx")->viewport();
   const QPoint at = viewport->mapTo(&w, inList);
   QTest::mouseMove(w.windowHandle(), at);
   QTest::mousePress(w.windowHandle(), Qt::RightButton, {}, at);
@@ -312,7 +332,9 @@ void RightClick(app::TPlingFrm& w, const QPoint& inList) {
 }
 
 QPoint ItemCenter(const app::TPlingFrm& w, int row) {
-  return w.ReceiversLbx->visualItemRect(w.ReceiversLbx->item(row)).center();
+  return Widget<app::TListBox>(w, "ReceiversLbx")
+      ->visualItemRect(Widget<app::TListBox>(w, "ReceiversLbx")->item(row))
+      .center();
 }
 
 TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
@@ -323,34 +345,37 @@ TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
   // Through a server on this machine, every receiver's datagram reaches the listener.
   Action(w, "Useserver1")->setChecked(true);
   Action(w, "servername1")->setText(QStringLiteral("."));
-  for (const char* name : {"Alice", "Bob", "Carol", "Jones"}) w.ReceiversLbx->AddItem(name);
+  for (const char* name : {"Alice", "Bob", "Carol", "Jones"})
+    Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(name);
   const auto selected = [&] {
     QStringList names;
-    for (int i = 0; i < w.ReceiversLbx->count(); ++i)
-      if (w.ReceiversLbx->Selected(i)) names << w.ReceiversLbx->item(i)->text();
+    for (int i = 0; i < Widget<app::TListBox>(w, "ReceiversLbx")->count(); ++i)
+      if (Widget<app::TListBox>(w, "ReceiversLbx")->Selected(i))
+        names << Widget<app::TListBox>(w, "ReceiversLbx")->item(i)->text();
     return names;
   };
 
   // Bob selected; right-click on Carol, Delete: Carol goes, Bob stays selected,
   // and Enter sends to Bob.
-  w.ReceiversLbx->SetSelected(1, true);
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(1, true);
   RightClick(w, ItemCenter(w, 2));
   ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); })) << "the menu opens";
   EXPECT_EQ(selected(), QStringList{"Bob"});
   QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_D);
-  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"Alice", "Bob", "Jones"}));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
+            (QStringList{"Alice", "Bob", "Jones"}));
   EXPECT_EQ(selected(), QStringList{"Bob"});
-  w.SendMmo->setFocus();
-  QTest::keyClicks(w.SendMmo, QStringLiteral("to bob"));
-  QTest::keyClick(w.SendMmo, Qt::Key_Return);
-  ASSERT_TRUE(WaitForMessages(1)) << w.StatusLbl->text().toStdString();
+  Widget<app::TMemo>(w, "SendMmo")->setFocus();
+  QTest::keyClicks(Widget<app::TMemo>(w, "SendMmo"), QStringLiteral("to bob"));
+  QTest::keyClick(Widget<app::TMemo>(w, "SendMmo"), Qt::Key_Return);
+  ASSERT_TRUE(WaitForMessages(1)) << Widget<app::TColorLabel>(w, "StatusLbl")->text().toStdString();
   EXPECT_EQ(FReceived[0].Reciever, "Bob");
 
   // Alice and Bob selected; right-click on Jones, Send: to Alice and Bob only.
-  w.ReceiversLbx->SetSelected(0, true);
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
   RightClick(w, ItemCenter(w, 2));
   ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); }));
-  w.SendMmo->selectAll();
+  Widget<app::TMemo>(w, "SendMmo")->selectAll();
   QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_S);
   ASSERT_TRUE(WaitForMessages(3));
   QTest::qWait(100);
@@ -364,12 +389,13 @@ TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
   ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); }));
   QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_Escape);
   EXPECT_EQ(selected(), (QStringList{"Alice", "Bob"}));
-  RightClick(w, QPoint(5, w.ReceiversLbx->viewport()->height() - 3));
+  RightClick(w, QPoint(5, Widget<app::TListBox>(w, "ReceiversLbx")->viewport()->height() - 3));
   ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); }));
   QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_Escape);
   EXPECT_EQ(selected(), (QStringList{"Alice", "Bob"}));
   // A left click still selects as ever.
-  QTest::mouseClick(w.ReceiversLbx->viewport(), Qt::LeftButton, {}, ItemCenter(w, 2));
+  QTest::mouseClick(Widget<app::TListBox>(w, "ReceiversLbx")->viewport(), Qt::LeftButton, {},
+                    ItemCenter(w, 2));
   EXPECT_EQ(selected(), QStringList{"Jones"});
 }
 
@@ -379,32 +405,36 @@ TEST_F(SendTest, NamesAddedOrEditedWithCharactersTheCodePageLacksAreReported) {
           {true, QStringLiteral("plain")},
           {true, QStringLiteral("\u03C8y")}});
   Action(w, "Add1")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{"?x"});
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Some letters became \"?\""));
-  w.StatusTmrTimer();
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(), QStringList{"?x"});
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("Some letters became \"?\""));
+  Expire(Timer(w, "StatusTmr"));
   Action(w, "Add1")->trigger();
-  EXPECT_EQ(w.StatusLbl->text(), w.RestingStatus()) << "a name the code page holds says nothing";
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), w.RestingStatus())
+      << "a name the code page holds says nothing";
   Action(w, "Edit1")->trigger();  // the first item, ?x, edited to ψy
-  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{"?x", "?y", "Plain"}));
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Some letters became \"?\""));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(), (QStringList{"?x", "?y", "Plain"}));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("Some letters became \"?\""));
 }
 
 TEST_F(SendTest, TheWhatTextBecomesTheNextLineWithoutABlankLineBeforeIt) {
   Listen();
   app::TPlingFrm& w = Start();
-  w.ReceiversLbx->SetSelected(w.ReceiversLbx->AddItem(QStringLiteral(".")), true);
+  Widget<app::TListBox>(w, "ReceiversLbx")
+      ->SetSelected(Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral(".")), true);
   Action(w, "Automaticsend1")->trigger();  // off: Enter only breaks the line
-  QTest::keyClicks(w.SendMmo, QStringLiteral("hello"));
-  QTest::keyClick(w.SendMmo, Qt::Key_Return);
+  QTest::keyClicks(Widget<app::TMemo>(w, "SendMmo"), QStringLiteral("hello"));
+  QTest::keyClick(Widget<app::TMemo>(w, "SendMmo"), Qt::Key_Return);
   Answer({{true, "what"}, {true, ""}});
   Action(w, "Send1")->trigger();
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Text, "what");
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("hello\nwhat"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("hello\nwhat"));
   // Without a line break at the end, and with an empty text (a new empty line).
   Action(w, "Send1")->trigger();
-  EXPECT_EQ(w.SendMmo->toPlainText(), QStringLiteral("hello\nwhat\n"));
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Nothing to send"));
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("hello\nwhat\n"));
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), QStringLiteral("Nothing to send"));
 }
 
 }  // namespace

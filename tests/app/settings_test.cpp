@@ -15,17 +15,20 @@ TEST_F(AppTest, EverySettingSurvivesARestart) {
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     for (const char* name : {"carol", "Bob", "dave"})
-      w.ReceiversLbx->AddItem(QString::fromLatin1(name));
-    w.ReceiversLbx->SetSelected(1, true);  // carol (sorted: Bob, carol, dave)
-    w.ReceiversLbx->SetSelected(2, true);
-    w.ReceivedMmo->SetCoreFont({"DejaVu Serif", 11, settings::clRed, {settings::fsBold}});
-    w.SendMmo->SetCoreFont({"DejaVu Sans Mono", 9, settings::clBtnText, {settings::fsStrikeOut}});
-    w.ReceiversLbx->SetCoreFont({"DejaVu Sans", 10, 0x123456, {}});
-    w.ReceivedMmo->SetColor(settings::clInfoBk);
-    w.SendMmo->SetColor(0x00C0FFEE);
-    w.ReceiversLbx->SetColor(settings::clAqua);
-    w.Splitter->MoveBy(-40);
-    const int split = w.ReceiversPnl->width();
+      Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QString::fromLatin1(name));
+    Widget<app::TListBox>(w, "ReceiversLbx")
+        ->SetSelected(1, true);  // carol (sorted: Bob, carol, dave)
+    Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(2, true);
+    Widget<app::TMemo>(w, "ReceivedMmo")
+        ->SetCoreFont({"DejaVu Serif", 11, settings::clRed, {settings::fsBold}});
+    Widget<app::TMemo>(w, "SendMmo")
+        ->SetCoreFont({"DejaVu Sans Mono", 9, settings::clBtnText, {settings::fsStrikeOut}});
+    Widget<app::TListBox>(w, "ReceiversLbx")->SetCoreFont({"DejaVu Sans", 10, 0x123456, {}});
+    Widget<app::TMemo>(w, "ReceivedMmo")->SetColor(settings::clInfoBk);
+    Widget<app::TMemo>(w, "SendMmo")->SetColor(0x00C0FFEE);
+    Widget<app::TListBox>(w, "ReceiversLbx")->SetColor(settings::clAqua);
+    Widget<app::TSplitter>(w, "Splitter")->MoveBy(-40);
+    const int split = Widget<app::TPanel>(w, "ReceiversPnl")->width();
     ASSERT_EQ(split, qtbridge::ScaleDesignPixels(89, w) + 40);
     Action(w, "Useserver1")->setChecked(true);
     Action(w, "Automaticsend1")->trigger();
@@ -43,30 +46,33 @@ TEST_F(AppTest, EverySettingSurvivesARestart) {
 
     app::TPlingFrm& again = Start();
     EXPECT_EQ(
-        again.ReceiversLbx->Items(),
+        Widget<app::TListBox>(again, "ReceiversLbx")->Items(),
         (QStringList{QStringLiteral("Bob"), QStringLiteral("carol"), QStringLiteral("dave")}));
-    EXPECT_FALSE(again.ReceiversLbx->Selected(0));
-    EXPECT_TRUE(again.ReceiversLbx->Selected(1));
-    EXPECT_TRUE(again.ReceiversLbx->Selected(2));
-    EXPECT_EQ(again.ReceivedMmo->CoreFont(),
+    EXPECT_FALSE(Widget<app::TListBox>(again, "ReceiversLbx")->Selected(0));
+    EXPECT_TRUE(Widget<app::TListBox>(again, "ReceiversLbx")->Selected(1));
+    EXPECT_TRUE(Widget<app::TListBox>(again, "ReceiversLbx")->Selected(2));
+    EXPECT_EQ(Widget<app::TMemo>(again, "ReceivedMmo")->CoreFont(),
               (settings::TFont{"DejaVu Serif", 11, settings::clRed, {settings::fsBold}}));
     EXPECT_EQ(
-        again.SendMmo->CoreFont(),
+        Widget<app::TMemo>(again, "SendMmo")->CoreFont(),
         (settings::TFont{"DejaVu Sans Mono", 9, settings::clBtnText, {settings::fsStrikeOut}}));
-    EXPECT_EQ(again.ReceiversLbx->CoreFont(), (settings::TFont{"DejaVu Sans", 10, 0x123456, {}}));
-    EXPECT_EQ(again.ReceivedMmo->Color(), settings::clInfoBk);
-    EXPECT_EQ(again.SendMmo->Color(), 0x00C0FFEE);
-    EXPECT_EQ(again.ReceiversLbx->Color(), settings::clAqua);
-    EXPECT_EQ(again.ReceiversPnl->width(), split);
+    EXPECT_EQ(Widget<app::TListBox>(again, "ReceiversLbx")->CoreFont(),
+              (settings::TFont{"DejaVu Sans", 10, 0x123456, {}}));
+    EXPECT_EQ(Widget<app::TMemo>(again, "ReceivedMmo")->Color(), settings::clInfoBk);
+    EXPECT_EQ(Widget<app::TMemo>(again, "SendMmo")->Color(), 0x00C0FFEE);
+    EXPECT_EQ(Widget<app::TListBox>(again, "ReceiversLbx")->Color(), settings::clAqua);
+    EXPECT_EQ(Widget<app::TPanel>(again, "ReceiversPnl")->width(), split);
     EXPECT_TRUE(Action(again, "Useserver1")->isChecked());
     EXPECT_FALSE(Action(again, "Automaticsend1")->isChecked());
     EXPECT_EQ(Action(again, "servername1")->text(), QStringLiteral("PDC1"));
     EXPECT_TRUE(Action(again, "Playincoming1")->isChecked());
     EXPECT_TRUE(Action(again, "RecvLinewrap")->isChecked());
-    EXPECT_EQ(again.ReceivedMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    EXPECT_EQ(again.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(Widget<app::TMemo>(again, "ReceivedMmo")->lineWrapMode(),
+              QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(Widget<app::TMemo>(again, "ReceivedMmo")->horizontalScrollBarPolicy(),
+              Qt::ScrollBarAlwaysOff);
     EXPECT_TRUE(Action(again, "SendLinewrap")->isChecked());
-    EXPECT_EQ(again.SendMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(Widget<app::TMemo>(again, "SendMmo")->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     EXPECT_FALSE(Action(again, "Popup1")->isChecked());
     EXPECT_TRUE(Action(again, "Seperators1")->isChecked()) << "every run starts with separators";
     EXPECT_EQ(again.pos(), QPoint(40, 30));
@@ -88,11 +94,12 @@ TEST_F(AppTest, StoredReceiversLoadUpToTheFirstGapWithTheirMarks) {
     store->WriteText("Receivers", "NAME6", "Eve+");  // after the gap
   }
   app::TPlingFrm& w = Start();
-  EXPECT_EQ(w.ReceiversLbx->Items(),
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
             (QStringList{QStringLiteral("Bob"), QStringLiteral("Carol"), QStringLiteral("Dav"),
                          QStringLiteral("Dave"), QStringLiteral("Zed")}));
   const bool selected[] = {false, true, false, false, true};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(w.ReceiversLbx->Selected(i), selected[i]) << i;
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(i), selected[i]) << i;
 }
 
 TEST_F(AppTest, AShorterListDoesNotBringBackOldEntries) {
@@ -103,13 +110,15 @@ TEST_F(AppTest, AShorterListDoesNotBringBackOldEntries) {
   }
   {
     app::TPlingFrm& w = Start();
-    ASSERT_EQ(w.ReceiversLbx->count(), 5);
-    while (w.ReceiversLbx->count() > 2) delete w.ReceiversLbx->takeItem(0);
+    ASSERT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 5);
+    while (Widget<app::TListBox>(w, "ReceiversLbx")->count() > 2)
+      delete Widget<app::TListBox>(w, "ReceiversLbx")->takeItem(0);
     Stop();
   }
   app::TPlingFrm& w = Start();
-  EXPECT_EQ(w.ReceiversLbx->Items(), (QStringList{QStringLiteral("R3"), QStringLiteral("R4")}));
-  EXPECT_EQ(w.ReceiversLbx->SelCount(), 2);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
+            (QStringList{QStringLiteral("R3"), QStringLiteral("R4")}));
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->SelCount(), 2);
 }
 
 TEST_F(AppTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead) {
@@ -143,17 +152,18 @@ TEST_F(AppTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead) {
             "SendMemo\\Color \"notacolor\": 'notacolor' is not a valid integer value",
             "Settings\\UseServer \"yes\": 'yes' is not a valid integer value"}));
     // Each of them keeps the window's value; everything else is read.
-    EXPECT_EQ(w.ReceivedMmo->CoreFont().Name, "MS Sans Serif");
-    EXPECT_EQ(w.SendMmo->Color(), settings::clWindow);
+    EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().Name, "MS Sans Serif");
+    EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->Color(), settings::clWindow);
     EXPECT_FALSE(Action(w, "Useserver1")->isChecked());
     EXPECT_EQ(w.height(), 333);
-    EXPECT_EQ(w.ReceiversLbx->Items(), QStringList{QStringLiteral("Bob")});
-    EXPECT_EQ(w.ReceiversLbx->Color(), settings::clInfoBk);
-    EXPECT_EQ(w.ReceiversPnl->width(), 150);
+    EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
+              QStringList{QStringLiteral("Bob")});
+    EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Color(), settings::clInfoBk);
+    EXPECT_EQ(Widget<app::TPanel>(w, "ReceiversPnl")->width(), 150);
     EXPECT_EQ(Action(w, "servername1")->text(), QStringLiteral("HUB"));
     EXPECT_TRUE(Action(w, "Playincoming1")->isChecked());
     EXPECT_TRUE(Action(w, "RecvLinewrap")->isChecked());
-    EXPECT_TRUE(w.Pling->Active());
+    EXPECT_TRUE(w.Messenger().Active());
     // The user sets one of the unreadable ones anew.
     w.FontDialog = [](QWidget*, settings::TFont& font) {
       font = {"DejaVu Sans", 10, settings::clWindowText, {}};
@@ -185,10 +195,13 @@ TEST_F(AppTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfterThem) {
     w.PlingMessage("ME", longName, "hi");
     w.PlingMessage("ME", longerName, "hi");
     for (int i = 0; i < 5; ++i) w.PlingMessage("ME", "Ghost" + std::to_string(i), "hi");
-    w.ReceiversLbx->SetSelected(
-        static_cast<int>(w.ReceiversLbx->Items().indexOf(QString::fromStdString(longName))), true);
+    Widget<app::TListBox>(w, "ReceiversLbx")
+        ->SetSelected(static_cast<int>(Widget<app::TListBox>(w, "ReceiversLbx")
+                                           ->Items()
+                                           .indexOf(QString::fromStdString(longName))),
+                      true);
     Action(w, "servername1")->setText(QString::fromStdString(server));
-    ASSERT_EQ(w.ReceiversLbx->count(), 7);
+    ASSERT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 7);
     Stop();
   }
   const QStringList expected = {QString::fromStdString(longerName),
@@ -200,9 +213,9 @@ TEST_F(AppTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfterThem) {
                                 "Ghost4"};
   for (int run = 0; run < 2; ++run) {
     app::TPlingFrm& w = Start();
-    EXPECT_EQ(w.ReceiversLbx->Items(), expected) << "run " << run;
-    EXPECT_TRUE(w.ReceiversLbx->Selected(1)) << "run " << run;
-    EXPECT_EQ(w.ReceiversLbx->SelCount(), 1) << "run " << run;
+    EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(), expected) << "run " << run;
+    EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(1)) << "run " << run;
+    EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->SelCount(), 1) << "run " << run;
     EXPECT_EQ(Action(w, "servername1")->text().toStdString(), server) << "run " << run;
     Stop();
   }
@@ -217,7 +230,7 @@ namespace {
 
 TEST_F(AppTest, SettingsThatCannotBeWrittenAtCloseAreReported) {
   app::TPlingFrm& w = Start();
-  w.ReceiversLbx->AddItem(QStringLiteral("Bob"));
+  Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral("Bob"));
   // The hive's place is taken by a folder: no file can replace it.
   std::filesystem::remove(HivePath());
   std::filesystem::create_directories(HivePath() / "blocked");

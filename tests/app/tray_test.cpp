@@ -18,33 +18,34 @@ TEST_F(AppTest, TrayPicturesFollowIncomingMessagesTheStatusTimerAndTheRestore) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   Action(w, "Popup1")->trigger();  // off: the window stays where it is
-  EXPECT_EQ(w.TrayIcon->Tag(), 0);
-  EXPECT_TRUE(Shows(*w.TrayIcon, w.SilenceIcon->Icon)) << "the quiet picture at start";
+  EXPECT_EQ(w.Tray().Tag(), 0);
+  EXPECT_TRUE(Shows(w.Tray(), Widget<app::TIconImage>(w, "SilenceIcon")->Icon))
+      << "the quiet picture at start";
 
   // A message while the window is shown: incoming, quiet again when the status
   // line clears.
   w.PlingMessage("BOB", "ALICE", "one");
-  EXPECT_EQ(w.TrayIcon->Tag(), 1);
-  EXPECT_TRUE(Shows(*w.TrayIcon, w.IncomingIcon->Icon));
-  w.StatusTmrTimer();
-  EXPECT_EQ(w.TrayIcon->Tag(), 0);
-  EXPECT_TRUE(Shows(*w.TrayIcon, w.SilenceIcon->Icon));
+  EXPECT_EQ(w.Tray().Tag(), 1);
+  EXPECT_TRUE(Shows(w.Tray(), Widget<app::TIconImage>(w, "IncomingIcon")->Icon));
+  Expire(Timer(w, "StatusTmr"));
+  EXPECT_EQ(w.Tray().Tag(), 0);
+  EXPECT_TRUE(Shows(w.Tray(), Widget<app::TIconImage>(w, "SilenceIcon")->Icon));
 
   // A message, then the window goes to the tray: the incoming picture stays
   // there after the status line cleared, until the window comes back.
   w.PlingMessage("BOB", "ALICE", "two");
   w.showMinimized();
-  ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return w.Tray().Active(); }));
   EXPECT_FALSE(w.isVisible()) << "hidden in the notification area";
-  w.StatusTmrTimer();
-  EXPECT_EQ(w.TrayIcon->Tag(), 1);
-  EXPECT_TRUE(Shows(*w.TrayIcon, w.IncomingIcon->Icon));
+  Expire(Timer(w, "StatusTmr"));
+  EXPECT_EQ(w.Tray().Tag(), 1);
+  EXPECT_TRUE(Shows(w.Tray(), Widget<app::TIconImage>(w, "IncomingIcon")->Icon));
   FShell->Send(tray::TTrayMessage::LButtonDblClk);
-  ASSERT_TRUE(WaitFor([&] { return !w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return !w.Tray().Active(); }));
   EXPECT_TRUE(w.isVisible());
   EXPECT_FALSE(w.isMinimized());
-  EXPECT_EQ(w.TrayIcon->Tag(), 0);
-  EXPECT_TRUE(Shows(*w.TrayIcon, w.SilenceIcon->Icon));
+  EXPECT_EQ(w.Tray().Tag(), 0);
+  EXPECT_TRUE(Shows(w.Tray(), Widget<app::TIconImage>(w, "SilenceIcon")->Icon));
 }
 
 TEST_F(AppTest, AHiddenWindowLosingItsMinimisedStateStaysInTheTray) {
@@ -52,16 +53,16 @@ TEST_F(AppTest, AHiddenWindowLosingItsMinimisedStateStaysInTheTray) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   w.showMinimized();
-  ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return w.Tray().Active(); }));
   ASSERT_FALSE(w.isVisible());
   // What a window manager does to a window it stopped managing.
   w.setWindowState(Qt::WindowNoState);
   QTest::qWait(50);
   EXPECT_FALSE(w.isVisible()) << "still in the notification area";
-  EXPECT_TRUE(w.TrayIcon->Active());
+  EXPECT_TRUE(w.Tray().Active());
   // The icon still brings it back.
   FShell->Send(tray::TTrayMessage::LButtonDblClk);
-  ASSERT_TRUE(WaitFor([&] { return !w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return !w.Tray().Active(); }));
   EXPECT_TRUE(w.isVisible());
   EXPECT_FALSE(w.isMinimized());
 }
@@ -71,13 +72,13 @@ TEST_F(AppTest, WithPopUpAMessageBringsTheWindowBackFromTheTray) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   w.showMinimized();
-  ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return w.Tray().Active(); }));
   w.PlingMessage("BOB", "ALICE", "wake up");
-  ASSERT_TRUE(WaitFor([&] { return !w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return !w.Tray().Active(); }));
   EXPECT_TRUE(w.isVisible());
   EXPECT_FALSE(w.isMinimized());
   // Back from the tray: the quiet picture.
-  EXPECT_EQ(w.TrayIcon->Tag(), 0);
+  EXPECT_EQ(w.Tray().Tag(), 0);
 }
 
 TEST_F(AppTest, TheTaskBarEntryIsDroppedOnlyWhileATrayHostIsThere) {
@@ -102,8 +103,8 @@ TEST_F(AppTest, TheTaskBarEntryIsDroppedOnlyWhileATrayHostIsThere) {
 
 TEST_F(AppTest, TheTrayMenuIsTheStartMenu) {
   app::TPlingFrm& w = Start();
-  EXPECT_EQ(w.TrayIcon->PopupMenu(), Menu(w, "StartMnu"));
-  EXPECT_FALSE(w.TrayIcon->Active()) << "no icon while the window is shown";
+  EXPECT_EQ(w.Tray().PopupMenu(), Menu(w, "StartMnu"));
+  EXPECT_FALSE(w.Tray().Active()) << "no icon while the window is shown";
   EXPECT_FALSE(tray::TaskbarEntry(w));
 }
 
@@ -117,11 +118,11 @@ TEST_F(AppTest, ExitFromTheTrayMenuClosesTheHiddenWindowAndSavesTheSettings) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  w.ReceiversLbx->AddItem(QStringLiteral("Bob"));
+  Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral("Bob"));
   bool closed = false;
   QObject::connect(&w, &app::TPlingFrm::Closed, [&] { closed = true; });
   w.showMinimized();
-  ASSERT_TRUE(WaitFor([&] { return w.TrayIcon->Active(); }));
+  ASSERT_TRUE(WaitFor([&] { return w.Tray().Active(); }));
   ASSERT_FALSE(w.isVisible());
   Action(w, "Exit1")->trigger();
   EXPECT_TRUE(closed);

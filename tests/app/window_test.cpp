@@ -114,30 +114,32 @@ TEST_F(AppTest, MenusHoldEveryItemWithCaptionAcceleratorAndCheckMark) {
   }
   EXPECT_NE(w.findChild<QTimer*>(QStringLiteral("StatusTmr")), nullptr);
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Pling"));
-  EXPECT_EQ(w.StartBtn->text(), QStringLiteral("&Start"));
-  EXPECT_TRUE(w.StartBtn->isCheckable());
+  EXPECT_EQ(Widget<QToolButton>(w, "StartBtn")->text(), QStringLiteral("&Start"));
+  EXPECT_TRUE(Widget<QToolButton>(w, "StartBtn")->isCheckable());
   EXPECT_TRUE(FMessages.isEmpty());
 }
 
 TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
   app::TPlingFrm& w = Start();
-  EXPECT_EQ(w.ReceiversLbx->count(), 0);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 0);
   const settings::TFont plain{};
   settings::TFont italic{}, bold{};
   italic.Style.Include(settings::fsItalic);
   bold.Style.Include(settings::fsBold);
-  EXPECT_EQ(w.ReceivedMmo->CoreFont(), italic);
-  EXPECT_EQ(w.SendMmo->CoreFont(), plain);
-  EXPECT_EQ(w.ReceiversLbx->CoreFont(), bold);
-  EXPECT_TRUE(w.ReceivedMmo->font().italic());
-  EXPECT_TRUE(w.ReceiversLbx->font().bold());
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont(), italic);
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->CoreFont(), plain);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->CoreFont(), bold);
+  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->font().italic());
+  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->font().bold());
   // The design font shows as the desktop's general font, in its style.
-  EXPECT_EQ(w.ReceivedMmo->font().family(), QApplication::font().family());
-  EXPECT_EQ(w.ReceivedMmo->font().pointSizeF(), QApplication::font().pointSizeF());
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->font().family(), QApplication::font().family());
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->font().pointSizeF(),
+            QApplication::font().pointSizeF());
   for (settings::TColor color :
-       {w.ReceivedMmo->Color(), w.SendMmo->Color(), w.ReceiversLbx->Color()})
+       {Widget<app::TMemo>(w, "ReceivedMmo")->Color(), Widget<app::TMemo>(w, "SendMmo")->Color(),
+        Widget<app::TListBox>(w, "ReceiversLbx")->Color()})
     EXPECT_EQ(color, settings::clWindow);
-  EXPECT_EQ(w.ReceiversPnl->width(), qtbridge::ScaleDesignPixels(89, w));
+  EXPECT_EQ(Widget<app::TPanel>(w, "ReceiversPnl")->width(), qtbridge::ScaleDesignPixels(89, w));
   EXPECT_FALSE(Action(w, "Useserver1")->isChecked());
   EXPECT_TRUE(Action(w, "Automaticsend1")->isChecked());
   EXPECT_TRUE(Action(w, "Popup1")->isChecked());
@@ -148,21 +150,24 @@ TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
   EXPECT_FALSE(Action(w, "RecvLinewrap")->isChecked());
   EXPECT_FALSE(Action(w, "SendLinewrap")->isChecked());
   EXPECT_EQ(Action(w, "servername1")->text(), QStringLiteral("<Server>"));
-  EXPECT_FALSE(w.Pling->Active());
+  EXPECT_FALSE(w.Messenger().Active());
   EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Activate"));
-  EXPECT_FALSE(w.StartBtn->isChecked());
+  EXPECT_FALSE(Widget<QToolButton>(w, "StartBtn")->isChecked());
   // An inactive window says so, and how to start receiving.
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("Not receiving: Start \u25B8 Activate"));
-  EXPECT_FALSE(w.StatusTmr->isActive());
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("Not receiving: Start \u25B8 Activate"));
+  EXPECT_FALSE(Timer(w, "StatusTmr")->isActive());
   // Both panes start unwrapped with both scroll bars; the received one is read-only.
-  for (app::TMemo* memo : {w.ReceivedMmo, w.SendMmo}) {
+  for (app::TMemo* memo :
+       {Widget<app::TMemo>(w, "ReceivedMmo"), Widget<app::TMemo>(w, "SendMmo")}) {
     EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   }
-  EXPECT_TRUE(w.ReceivedMmo->isReadOnly());
-  EXPECT_FALSE(w.SendMmo->isReadOnly());
-  EXPECT_EQ(w.ReceiversLbx->selectionMode(), QAbstractItemView::ExtendedSelection);
+  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->isReadOnly());
+  EXPECT_FALSE(Widget<app::TMemo>(w, "SendMmo")->isReadOnly());
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->selectionMode(),
+            QAbstractItemView::ExtendedSelection);
   EXPECT_TRUE(FMessages.isEmpty());
 }
 
@@ -170,18 +175,21 @@ TEST_F(AppTest, LineWrapItemsSwitchThePanesBetweenTheTwoWrapStates) {
   app::TPlingFrm& w = Start();
   Action(w, "RecvLinewrap")->trigger();
   EXPECT_TRUE(Action(w, "RecvLinewrap")->isChecked());
-  EXPECT_EQ(w.ReceivedMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-  EXPECT_EQ(w.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  EXPECT_EQ(w.SendMmo->lineWrapMode(), QPlainTextEdit::NoWrap) << "only the received pane";
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->horizontalScrollBarPolicy(),
+            Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->lineWrapMode(), QPlainTextEdit::NoWrap)
+      << "only the received pane";
   Action(w, "RecvLinewrap")->trigger();
   EXPECT_FALSE(Action(w, "RecvLinewrap")->isChecked());
-  EXPECT_EQ(w.ReceivedMmo->lineWrapMode(), QPlainTextEdit::NoWrap);
-  EXPECT_EQ(w.ReceivedMmo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->horizontalScrollBarPolicy(),
+            Qt::ScrollBarAlwaysOn);
   // The other options change only their check mark.
   Action(w, "Seperators1")->trigger();
   EXPECT_FALSE(Action(w, "Seperators1")->isChecked());
   Action(w, "SendLinewrap")->trigger();
-  EXPECT_EQ(w.SendMmo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 }
 
 TEST_F(AppTest, FontAndColorItemsChangeOnlyTheirOwnPane) {
@@ -196,23 +204,24 @@ TEST_F(AppTest, FontAndColorItemsChangeOnlyTheirOwnPane) {
     return true;
   };
   Action(w, "SendFont1")->trigger();
-  EXPECT_EQ(w.SendMmo->CoreFont(), chosen);
-  EXPECT_NE(w.ReceivedMmo->CoreFont(), chosen);
-  EXPECT_NE(w.ReceiversLbx->CoreFont(), chosen);
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->CoreFont(), chosen);
+  EXPECT_NE(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont(), chosen);
+  EXPECT_NE(Widget<app::TListBox>(w, "ReceiversLbx")->CoreFont(), chosen);
   Action(w, "NamesColor1")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->Color(), 0x00FFCC);
-  EXPECT_EQ(w.SendMmo->Color(), settings::clWindow);
-  EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Color(), 0x00FFCC);
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->Color(), settings::clWindow);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->Color(), settings::clWindow);
   // The colour reaches the list's palette (0x00BBGGRR: red CC, green FF).
-  w.ReceiversLbx->viewport()->repaint();
-  EXPECT_EQ(w.ReceiversLbx->palette().color(QPalette::Base), QColor(0xCC, 0xFF, 0x00));
+  Widget<app::TListBox>(w, "ReceiversLbx")->viewport()->repaint();
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->palette().color(QPalette::Base),
+            QColor(0xCC, 0xFF, 0x00));
   // A cancelled dialog changes nothing.
   w.ColorDialog = [](QWidget*, settings::TColor& color) {
     color = settings::clBlack;
     return false;
   };
   Action(w, "RecvdColor1")->trigger();
-  EXPECT_EQ(w.ReceivedMmo->Color(), settings::clWindow);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->Color(), settings::clWindow);
 }
 
 // Answers the next modal dialog (the program's own) with `act`.
@@ -227,12 +236,13 @@ void AnswerDialog(std::function<void(QDialog&)> act) {
 TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
   app::TPlingFrm& w = Start();
   // The list's design font: a face this desktop lacks, bold.
-  const settings::TFont given = w.ReceiversLbx->CoreFont();
+  const settings::TFont given = Widget<app::TListBox>(w, "ReceiversLbx")->CoreFont();
   ASSERT_EQ(given,
             (settings::TFont{"MS Sans Serif", 8, settings::clWindowText, {settings::fsBold}}));
   AnswerDialog([](QDialog& dialog) { dialog.accept(); });
   Action(w, "NamesFont1")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->CoreFont(), given) << "OK without a change changes nothing";
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->CoreFont(), given)
+      << "OK without a change changes nothing";
 
   // A colour, a style and an effect chosen in the dialog; the face stays.
   AnswerDialog([](QDialog& dialog) {
@@ -249,13 +259,14 @@ TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
     dialog.accept();
   });
   Action(w, "SendFont1")->trigger();
-  EXPECT_EQ(w.SendMmo->CoreFont(),
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->CoreFont(),
             (settings::TFont{"MS Sans Serif",
                              8,
                              settings::clRed,
                              {settings::fsBold, settings::fsItalic, settings::fsUnderline}}));
-  w.SendMmo->viewport()->repaint();
-  EXPECT_EQ(w.SendMmo->palette().color(QPalette::Text), QColor(Qt::red)) << "the text colour";
+  Widget<app::TMemo>(w, "SendMmo")->viewport()->repaint();
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->palette().color(QPalette::Text), QColor(Qt::red))
+      << "the text colour";
 
   // Another face chosen is given back by its name.
   const QStringList families = QFontDatabase::families();
@@ -270,8 +281,8 @@ TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
     dialog.accept();
   });
   Action(w, "RecvdFont1")->trigger();
-  EXPECT_EQ(w.ReceivedMmo->CoreFont().Name, families.last().toStdString());
-  EXPECT_TRUE(w.ReceivedMmo->CoreFont().Style.Contains(settings::fsItalic));
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().Name, families.last().toStdString());
+  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().Style.Contains(settings::fsItalic));
 
   // Cancelled, the dialog changes nothing.
   AnswerDialog([](QDialog& dialog) {
@@ -280,7 +291,7 @@ TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
     dialog.reject();
   });
   Action(w, "NamesFont1")->trigger();
-  EXPECT_EQ(w.ReceiversLbx->CoreFont(), given);
+  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->CoreFont(), given);
 }
 
 TEST_F(AppTest, SystemColoursFollowTheDesktopPaletteAtTheNextPaint) {
@@ -291,8 +302,8 @@ TEST_F(AppTest, SystemColoursFollowTheDesktopPaletteAtTheNextPaint) {
   QPalette theme = original;
   theme.setColor(QPalette::Base, QColor(10, 20, 30));
   QApplication::setPalette(theme);
-  w.SendMmo->viewport()->repaint();
-  EXPECT_EQ(w.SendMmo->palette().color(QPalette::Base), QColor(10, 20, 30));
+  Widget<app::TMemo>(w, "SendMmo")->viewport()->repaint();
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->palette().color(QPalette::Base), QColor(10, 20, 30));
   QApplication::setPalette(original);
 }
 
@@ -300,19 +311,23 @@ TEST_F(AppTest, SendPaneGivesWayWhenTheWindowGetsLow) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  const int minSize = w.Splitter1->MinSize();
-  const int sendDesign = w.SendMmo->height();
+  const int minSize = Widget<app::TSplitter>(w, "Splitter1")->MinSize();
+  const int sendDesign = Widget<app::TMemo>(w, "SendMmo")->height();
   w.resize(w.width(), qtbridge::ScaleDesignPixels(150, w));
   QApplication::processEvents();
-  const int available = w.PanelsPnl->height() - 2 * w.PanelsPnl->BorderWidth();
-  ASSERT_LT(available, sendDesign + w.Splitter1->height() + minSize) << "too high to test";
-  EXPECT_EQ(w.SendMmo->height(), available - w.Splitter1->height() - minSize);
-  EXPECT_EQ(w.ReceivedMmo->height(), minSize);
+  const int available = Widget<app::TPanel>(w, "PanelsPnl")->height() -
+                        2 * Widget<app::TPanel>(w, "PanelsPnl")->BorderWidth();
+  ASSERT_LT(available, sendDesign + Widget<app::TSplitter>(w, "Splitter1")->height() + minSize)
+      << "too high to test";
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->height(),
+            available - Widget<app::TSplitter>(w, "Splitter1")->height() - minSize);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->height(), minSize);
   // Growing again keeps the send pane's new height; the received pane grows.
   w.resize(w.width(), qtbridge::ScaleDesignPixels(400, w));
   QApplication::processEvents();
-  EXPECT_EQ(w.SendMmo->height(), available - w.Splitter1->height() - minSize);
-  EXPECT_GT(w.ReceivedMmo->height(), minSize);
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->height(),
+            available - Widget<app::TSplitter>(w, "Splitter1")->height() - minSize);
+  EXPECT_GT(Widget<app::TMemo>(w, "ReceivedMmo")->height(), minSize);
 }
 
 TEST_F(AppTest, SplittersKeepBothSidesAtTheirMinimum) {
@@ -321,27 +336,33 @@ TEST_F(AppTest, SplittersKeepBothSidesAtTheirMinimum) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   // Dragging the pane splitter far up: the received pane keeps its minimum.
   int moved = 0;
-  const auto previous = w.Splitter1->OnMoved;
-  w.Splitter1->OnMoved = [&] {
+  const auto previous = Widget<app::TSplitter>(w, "Splitter1")->OnMoved;
+  Widget<app::TSplitter>(w, "Splitter1")->OnMoved = [&] {
     ++moved;
     previous();
   };
-  const QPoint grip(w.Splitter1->width() / 2, 1);
-  QTest::mousePress(w.Splitter1, Qt::LeftButton, {}, grip);
-  QTest::mouseMove(w.Splitter1, grip - QPoint(0, 2000));
-  QTest::mouseRelease(w.Splitter1, Qt::LeftButton, {}, grip - QPoint(0, 2000));
+  const QPoint grip(Widget<app::TSplitter>(w, "Splitter1")->width() / 2, 1);
+  QTest::mousePress(Widget<app::TSplitter>(w, "Splitter1"), Qt::LeftButton, {}, grip);
+  QTest::mouseMove(Widget<app::TSplitter>(w, "Splitter1"), grip - QPoint(0, 2000));
+  QTest::mouseRelease(Widget<app::TSplitter>(w, "Splitter1"), Qt::LeftButton, {},
+                      grip - QPoint(0, 2000));
   EXPECT_EQ(moved, 1);
-  EXPECT_EQ(w.ReceivedMmo->height(), w.Splitter1->MinSize());
-  EXPECT_EQ(w.SendMmo->geometry().top(), w.Splitter1->geometry().bottom() + 1);
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->height(),
+            Widget<app::TSplitter>(w, "Splitter1")->MinSize());
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->geometry().top(),
+            Widget<app::TSplitter>(w, "Splitter1")->geometry().bottom() + 1);
   // Dragging it far down: the send pane keeps its minimum.
-  w.Splitter1->MoveBy(5000);
-  EXPECT_EQ(w.SendMmo->height(), w.Splitter1->MinSize());
+  Widget<app::TSplitter>(w, "Splitter1")->MoveBy(5000);
+  EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->height(),
+            Widget<app::TSplitter>(w, "Splitter1")->MinSize());
   // The column splitter: the receivers column cannot vanish, nor the panes.
-  w.Splitter->MoveBy(5000);
-  EXPECT_EQ(w.ReceiversPnl->width(), w.Splitter->MinSize());
-  w.Splitter->MoveBy(-5000);
-  EXPECT_EQ(w.PanelsPnl->width(), w.Splitter->MinSize());
-  EXPECT_EQ(w.ReceiversPnl->geometry().right(), w.width() - 1);
+  Widget<app::TSplitter>(w, "Splitter")->MoveBy(5000);
+  EXPECT_EQ(Widget<app::TPanel>(w, "ReceiversPnl")->width(),
+            Widget<app::TSplitter>(w, "Splitter")->MinSize());
+  Widget<app::TSplitter>(w, "Splitter")->MoveBy(-5000);
+  EXPECT_EQ(Widget<app::TPanel>(w, "PanelsPnl")->width(),
+            Widget<app::TSplitter>(w, "Splitter")->MinSize());
+  EXPECT_EQ(Widget<app::TPanel>(w, "ReceiversPnl")->geometry().right(), w.width() - 1);
 }
 
 TEST_F(AppTest, StatusLineReachesToEightPixelsBeforeTheLogo) {
@@ -352,25 +373,33 @@ TEST_F(AppTest, StatusLineReachesToEightPixelsBeforeTheLogo) {
     w.resize(qtbridge::ScaleDesignPixels(width, w), w.height());
     QApplication::processEvents();
     SCOPED_TRACE(width);
-    EXPECT_EQ(w.Image->geometry().right(), w.ControlPnl->width() - 1) << "the logo sits right";
-    EXPECT_EQ(w.StatusLbl->x() + w.StatusLbl->width(),
-              w.Image->x() - qtbridge::ScaleDesignPixels(8, w));
+    EXPECT_EQ(Widget<QLabel>(w, "Image")->geometry().right(),
+              Widget<app::TPanel>(w, "ControlPnl")->width() - 1)
+        << "the logo sits right";
+    EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->x() +
+                  Widget<app::TColorLabel>(w, "StatusLbl")->width(),
+              Widget<QLabel>(w, "Image")->x() - qtbridge::ScaleDesignPixels(8, w));
   }
 }
 
 TEST_F(AppTest, SecondStatusTextReplacesTheFirstAndBothVanishWhenTheFirstIntervalEnds) {
   app::TPlingFrm& w = Start();
-  EXPECT_EQ(w.StatusTmr->interval(), 5000);
-  w.ShowStatus(QStringLiteral("first"));
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("first"));
-  ASSERT_TRUE(w.StatusTmr->isActive());
+  w.InputQuery = [](const QString&, const QString&, QString&) { return false; };  // Cancel
+  EXPECT_EQ(Timer(w, "StatusTmr")->interval(), 5000);
+  Action(w, "Send1")->trigger();  // no receivers: the Add dialog, cancelled
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
+            QStringLiteral("No receiver selected"));
+  ASSERT_TRUE(Timer(w, "StatusTmr")->isActive());
   QTest::qSleep(200);
-  w.ShowStatus(QStringLiteral("second"));
-  EXPECT_EQ(w.StatusLbl->text(), QStringLiteral("second"));
+  Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral("Bob"));
+  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
+  Action(w, "Send1")->trigger();  // no text: the What dialog, cancelled
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), QStringLiteral("Nothing to send"));
   // The running interval was not started again.
-  EXPECT_LE(w.StatusTmr->remainingTime(), 4850);
-  ASSERT_TRUE(WaitFor([&] { return w.StatusLbl->text() == w.RestingStatus(); }, 8000));
-  EXPECT_FALSE(w.StatusTmr->isActive()) << "the timer stops with the line";
+  EXPECT_LE(Timer(w, "StatusTmr")->remainingTime(), 4850);
+  ASSERT_TRUE(WaitFor(
+      [&] { return Widget<app::TColorLabel>(w, "StatusLbl")->text() == w.RestingStatus(); }, 8000));
+  EXPECT_FALSE(Timer(w, "StatusTmr")->isActive()) << "the timer stops with the line";
 }
 
 TEST_F(AppTest, StartButtonOpensTheMenuAndEndsInTheActiveState) {
@@ -384,10 +413,11 @@ TEST_F(AppTest, StartButtonOpensTheMenuAndEndsInTheActiveState) {
     menuAt = Menu(w, "StartMnu")->pos();
     Menu(w, "StartMnu")->close();  // dismissed
   });
-  QTest::mouseClick(w.StartBtn, Qt::LeftButton);
+  QTest::mouseClick(Widget<QToolButton>(w, "StartBtn"), Qt::LeftButton);
   EXPECT_TRUE(menuWasOpen);
-  EXPECT_EQ(menuAt.x(), w.StartBtn->mapToGlobal(QPoint(0, 0)).x());
-  EXPECT_FALSE(w.StartBtn->isChecked()) << "dismissed menu: the button shows the inactive state";
+  EXPECT_EQ(menuAt.x(), Widget<QToolButton>(w, "StartBtn")->mapToGlobal(QPoint(0, 0)).x());
+  EXPECT_FALSE(Widget<QToolButton>(w, "StartBtn")->isChecked())
+      << "dismissed menu: the button shows the inactive state";
 }
 
 }  // namespace
@@ -404,15 +434,18 @@ TEST_F(AppTest, WindowCannotGetSmallerThanTheSizerAllowsAndTheBarHasItsGradient)
   QApplication::processEvents();
   EXPECT_GE(w.frameGeometry().width(), qtbridge::ScaleDesignPixels(200, w));
   EXPECT_GE(w.frameGeometry().height(), qtbridge::ScaleDesignPixels(100, w));
-  EXPECT_EQ(w.FormSizer->CoordType(), settings::ctGreater);
+  EXPECT_EQ(w.Sizer().CoordType(), settings::ctGreater);
   // The gradient fills the control bar behind the button, status line and logo.
-  EXPECT_EQ(w.GradientFill->geometry(), w.ControlPnl->rect());
-  EXPECT_EQ(w.GradientFill->BeginColor(), settings::clBtnShadow);
-  EXPECT_EQ(w.GradientFill->EndColor(), settings::clBtnFace);
-  EXPECT_EQ(w.GradientFill->FillDirection(), about::fdLeftToRight);
-  EXPECT_EQ(w.GradientFill->NumberOfColors(), 64);
-  const QList<QWidget*> stack = w.ControlPnl->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-  EXPECT_EQ(stack.first(), w.GradientFill) << "drawn first, beneath the others";
+  EXPECT_EQ(Widget<about::TGradientFill>(w, "GradientFill")->geometry(),
+            Widget<app::TPanel>(w, "ControlPnl")->rect());
+  EXPECT_EQ(Widget<about::TGradientFill>(w, "GradientFill")->BeginColor(), settings::clBtnShadow);
+  EXPECT_EQ(Widget<about::TGradientFill>(w, "GradientFill")->EndColor(), settings::clBtnFace);
+  EXPECT_EQ(Widget<about::TGradientFill>(w, "GradientFill")->FillDirection(), about::fdLeftToRight);
+  EXPECT_EQ(Widget<about::TGradientFill>(w, "GradientFill")->NumberOfColors(), 64);
+  const QList<QWidget*> stack =
+      Widget<app::TPanel>(w, "ControlPnl")->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  EXPECT_EQ(stack.first(), Widget<about::TGradientFill>(w, "GradientFill"))
+      << "drawn first, beneath the others";
 }
 
 }  // namespace
