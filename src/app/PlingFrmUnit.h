@@ -114,11 +114,95 @@ class TIconImage : public QLabel {
 class TPlingFrm : public QWidget {
   Q_OBJECT
  public:
+  // The window's interface: what the program, the messenger, the benchmarks and
+  // the tests use. The controls, menus, the status timer, the non-visual
+  // components and the handlers behind them are the window's own; tests reach
+  // the controls, menus and the timer by their object names (the component
+  // names), and drive the handlers through them as a user does.
+
   // `trayShell` is the notification area to use; without one, the desktop's.
   explicit TPlingFrm(QWidget* parent = nullptr, std::unique_ptr<tray::ITrayShell> trayShell = {});
   ~TPlingFrm() override;
 
-  // Components, named as their object names.
+  // One incoming message, as the messenger hands it over (ANSI code page).
+  struct TIncomingMessage {
+    std::string Reciever;
+    std::string Sender;
+    std::string Msg;
+  };
+  // A batch taken and shown at once.
+  void PlingMessages(const std::vector<TIncomingMessage>& Batch);
+  // One message on its own: a batch of one.
+  void PlingMessage(const std::string& AReciever, const std::string& ASender,
+                    const std::string& AMsg);
+
+  // The one-line input dialog: a caption, a prompt above one field of at most
+  // 255 characters that starts with `value` (selected), OK and Cancel. True and
+  // the field's text in `value` when OK was pressed. Replaceable for tests.
+  std::function<bool(const QString& caption, const QString& prompt, QString& value)> InputQuery;
+  // The save and open dialogs: the chosen file's name, or an empty text when the
+  // user cancels. Replaceable for tests.
+  std::function<QString(QWidget* parent)> SaveDialog;
+  std::function<QString(QWidget* parent)> OpenDialog;
+  // The font and colour dialogs; replaceable so tests need no modal dialog.
+  // Each returns false when the user cancels.
+  std::function<bool(QWidget* parent, settings::TFont& font)> FontDialog;
+  std::function<bool(QWidget* parent, settings::TColor& color)> ColorDialog;
+  // The sound of an incoming message: the desktop's event sound, or the
+  // display's bell where there is none. Replaceable so tests can count it.
+  std::function<void()> MessageBeep;
+
+  // Unread messages, desktop notifications and announcements of incoming messages.
+  TIncomingNotifier& Notifier() { return *FNotifier; }
+
+  // What the status line says between texts: how to start receiving while
+  // nothing is received, that only this computer's messages arrive while the
+  // network cannot be used, else nothing.
+  QString RestingStatus() const;
+  // The receivers list's item last under the mouse (-1: none), which Edit and
+  // Delete act on.
+  int MouseIndex() const { return FMouseIndex; }
+  // The last message shown, as the duplicate filter keeps it (its text,
+  // receiver and sender in one): the same message right after it is not shown.
+  const QString& LastMessage() const { return FLastMessage; }
+
+  // The messenger component (named Pling). Its state is read through it; tests
+  // and benchmarks that count its deliveries wrap its OnMessage and OnBatchEnd,
+  // passing each call on. Activating it is the Activate command's.
+  mailslot::TlxPling& Messenger() { return *Pling; }
+  // The tray icon and form sizer components, to read.
+  const tray::TTrayIcon& Tray() const { return *TrayIcon; }
+  const settings::TFormSizer& Sizer() const { return *FormSizer; }
+
+  // A name as the receivers list and the status line show it: the first letter
+  // upper case, the rest lower case (ASCII letters only; ANSI code page).
+  static std::string CapitalizeName(std::string_view Name);
+
+  // Automatic add stops once the receivers list holds this many names ("Add"
+  // itself has no bound).
+  static constexpr int kMaxAutoAddedReceivers = 1000;
+  // How long a status text stays; and the least time, however late in a running
+  // interval it came.
+  static constexpr int kStatusMs = 5000;
+  static constexpr int kMinStatusMs = 2000;
+  // The hint of a window that does not receive.
+  static const QString kNotReceiving;
+  // The settings key of the network notice the user was shown last.
+  static constexpr const char* kNetworkNoticeKey = "NetworkNotice";
+
+ signals:
+  // The window has closed; the program ends.
+  void Closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Components, named as their object names (tests reach the controls and the
+  // timer by these names).
   TPanel* ControlPnl;
   about::TGradientFill* GradientFill;
   QLabel* Image;
@@ -157,17 +241,6 @@ class TPlingFrm : public QWidget {
   void TakeIncoming(const std::string& AReciever, const std::string& ASender,
                     const std::string& AMsg);
   void PlingBatchEnd();
-  // One incoming message, as the messenger hands it over (ANSI code page).
-  struct TIncomingMessage {
-    std::string Reciever;
-    std::string Sender;
-    std::string Msg;
-  };
-  // A batch taken and shown at once.
-  void PlingMessages(const std::vector<TIncomingMessage>& Batch);
-  // One message on its own: a batch of one.
-  void PlingMessage(const std::string& AReciever, const std::string& ASender,
-                    const std::string& AMsg);
   void StartBtnClick();
   void StatusTmrTimer();
   void Exit1Click();
@@ -196,15 +269,11 @@ class TPlingFrm : public QWidget {
   void TrayIconDblClick();
   void TrayIconMouseDown();
 
-  // Private operations used across the window's commands.
+  // Operations used across the window's commands.
   void ShowStatus(const QString& Text);
   // Shows a notice for the whole status interval: incoming messages meanwhile do
   // not write "Incoming" over it.
   void ShowNotice(const QString& Text);
-  // What the status line says between texts: how to start receiving while
-  // nothing is received, that only this computer's messages arrive while the
-  // network cannot be used, else nothing.
-  QString RestingStatus() const;
   void ResetTrayIcon();
   void SignalIncoming();
   int AddReceiver(const QString& Name);
@@ -212,61 +281,7 @@ class TPlingFrm : public QWidget {
   void SendTo(const QString& Receiver, const QString& Text);
   std::string LocalUserName();
   std::string LocalComputerName();
-  static std::string CapitalizeName(std::string_view Name);
 
-  // The one-line input dialog: a caption, a prompt above one field of at most
-  // 255 characters that starts with `value` (selected), OK and Cancel. True and
-  // the field's text in `value` when OK was pressed. Replaceable for tests.
-  std::function<bool(const QString& caption, const QString& prompt, QString& value)> InputQuery;
-  // The save and open dialogs: the chosen file's name, or an empty text when the
-  // user cancels. Replaceable for tests.
-  std::function<QString(QWidget* parent)> SaveDialog;
-  std::function<QString(QWidget* parent)> OpenDialog;
-  // The font and colour dialogs; replaceable so tests need no modal dialog.
-  // Each returns false when the user cancels.
-  std::function<bool(QWidget* parent, settings::TFont& font)> FontDialog;
-  std::function<bool(QWidget* parent, settings::TColor& color)> ColorDialog;
-  // The sound of an incoming message: the desktop's event sound, or the
-  // display's bell where there is none. Replaceable so tests can count it.
-  std::function<void()> MessageBeep;
-
-  // Unread messages, desktop notifications and announcements of incoming messages.
-  TIncomingNotifier& Notifier() { return *FNotifier; }
-
-  int MouseIndex() const { return FMouseIndex; }
-  const QString& LastMessage() const { return FLastMessage; }
-
-  // The messenger component (named Pling). Its state is read through it; tests
-  // and benchmarks that count its deliveries wrap its OnMessage and OnBatchEnd,
-  // passing each call on. Activating it is the Activate command's.
-  mailslot::TlxPling& Messenger() { return *Pling; }
-  // The tray icon and form sizer components, to read.
-  const tray::TTrayIcon& Tray() const { return *TrayIcon; }
-  const settings::TFormSizer& Sizer() const { return *FormSizer; }
-
-  // Automatic add stops once the receivers list holds this many names ("Add"
-  // itself has no bound).
-  static constexpr int kMaxAutoAddedReceivers = 1000;
-  // How long a status text stays; and the least time, however late in a running
-  // interval it came.
-  static constexpr int kStatusMs = 5000;
-  static constexpr int kMinStatusMs = 2000;
-  // The hint of a window that does not receive.
-  static const QString kNotReceiving;
-  // The settings key of the network notice the user was shown last.
-  static constexpr const char* kNetworkNoticeKey = "NetworkNotice";
-
- signals:
-  // The window has closed; the program ends.
-  void Closed();
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
   // The menus and their actions, named as their object names (tests reach them
   // by these names).
   QMenu* ReceiversMnu;
