@@ -24,8 +24,6 @@ extern "C" void __tsan_release(void* addr);
 namespace pling::app {
 
 namespace {
-// How often a caller whose call has not started yet looks at its cancel event.
-constexpr std::chrono::milliseconds kCancelCheck(5);
 
 // The hand-over of a call through Qt's event queue is ordered by locks inside
 // Qt, which the thread checker cannot see; these mark that order for it.
@@ -71,68 +69,38 @@ class TQtMainThread::TReceiver : public QObject {
   }
 };
 
-// One call on its way to the main thread.
-struct TQtMainThread::TCall : runtime::TSyncCall {
-  const std::function<void()>* fn = nullptr;  // lives on the waiting caller's stack
-};
-
-TQtMainThread::TQtMainThread()
-    : FOwner(std::this_thread::get_id()), FReceiver(std::make_unique<TReceiver>()) {}
+TQtMainThread::TQtMainThread() : FReceiver(std::make_unique<TReceiver>()) {}
 
 TQtMainThread::~TQtMainThread() {
   Shutdown();
 }
 
-bool TQtMainThread::Synchronize(const std::function<void()>& fn, const runtime::TEvent* cancel) {
-  if (cancel != nullptr && cancel->IsSet()) return false;
-  if (std::this_thread::get_id() == FOwner) {
-    {
-      std::lock_guard<std::mutex> guard(FLock);
-      if (FShutdown) return false;
-    }
-    fn();
-    return true;
-  }
-
-  auto call = std::make_shared<TCall>();
-  call->fn = &fn;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (FShutdown) return false;
-    FPending.insert(call);
-    // Queued to the receiver, which lives on the main thread. The functor holds
-    // the call only weakly through `self`: once shut down, nothing runs.
-    std::weak_ptr<TQtMainThread> self = weak_from_this();
-    auto* event = new TCallEvent([self, call] {
-      if (auto owner = self.lock()) owner->Run(call);
-    });
-    HandOver(event);
-    QCoreApplication::postEvent(FReceiver.get(), event);  // Qt owns the event now
-  }
-
-  if (call->Wait(cancel, kCancelCheck)) return true;
-  // Cancelled or refused: it no longer waits for the main thread.
-  std::lock_guard<std::mutex> guard(FLock);
-  FPending.erase(call);
-  return false;
+void TQtMainThread::QueueLocked(const std::shared_ptr<runtime::TSyncCall>& call) {
+  FPending.insert(call);
+  // Queued to the receiver, which lives on the main thread. The functor holds
+  // the call only weakly through `self`: once shut down, nothing runs.
+  std::weak_ptr<TQtMainThread> self = weak_from_this();
+  auto* event = new TCallEvent([self, call] {
+    if (auto owner = self.lock()) owner->Run(call);
+  });
+  HandOver(event);
+  QCoreApplication::postEvent(FReceiver.get(), event);  // Qt owns the event now
 }
 
-void TQtMainThread::Run(const std::shared_ptr<TCall>& call) {
+void TQtMainThread::ForgetLocked(const std::shared_ptr<runtime::TSyncCall>& call) {
+  FPending.erase(call);
+}
+
+void TQtMainThread::Run(const std::shared_ptr<runtime::TSyncCall>& call) {
   {
     std::lock_guard<std::mutex> guard(FLock);
     FPending.erase(call);
   }
-  if (!call->Claim(TCall::Running)) return;  // cancelled or refused meanwhile
-  try {
-    (*call->fn)();
-  } catch (...) {
-    call->error = std::current_exception();
-  }
-  call->End(TCall::Done);
+  if (call->Claim(runtime::TSyncCall::Running)) call->Run();  // else cancelled or refused meanwhile
 }
 
 void TQtMainThread::Shutdown() {
-  std::set<std::shared_ptr<TCall>> pending;
+  std::set<std::shared_ptr<runtime::TSyncCall>> pending;
   std::unique_ptr<TReceiver> receiver;
   {
     std::lock_guard<std::mutex> guard(FLock);
@@ -149,9 +117,7 @@ void TQtMainThread::Shutdown() {
       receiver.release()->deleteLater();
     }
   }
-  for (const auto& call : pending) {
-    if (call->Claim(TCall::Refused)) call->End(TCall::Refused);
-  }
+  for (const auto& call : pending) call->Refuse();
 }
 
 }  // namespace pling::app

@@ -8,34 +8,30 @@
 #include <set>
 #include <thread>
 
-#include "runtime/main_thread.h"
+#include "runtime/sync_call.h"
 
 namespace pling::app {
 
-class TQtMainThread : public runtime::IMainThread,
+class TQtMainThread : public runtime::TCallServer,
                       public std::enable_shared_from_this<TQtMainThread> {
  public:
   // The constructing thread, which runs the Qt event loop, is the main thread.
   TQtMainThread();
   ~TQtMainThread() override;
 
-  bool Synchronize(const std::function<void()>& fn, const runtime::TEvent* cancel) override;
-
   // From now on no call runs: calls still waiting and later ones return false.
   // Main thread; call it before the event loop's objects go away.
   void Shutdown();
 
-  struct TCall;
   class TReceiver;
 
  private:
-  void Run(const std::shared_ptr<TCall>& call);
+  void QueueLocked(const std::shared_ptr<runtime::TSyncCall>& call) override;
+  void ForgetLocked(const std::shared_ptr<runtime::TSyncCall>& call) override;
+  void Run(const std::shared_ptr<runtime::TSyncCall>& call);
 
-  std::thread::id FOwner;
   std::unique_ptr<TReceiver> FReceiver;  // lives on the main thread; queued calls go to it
-  std::mutex FLock;
-  std::set<std::shared_ptr<TCall>> FPending;
-  bool FShutdown = false;
+  std::set<std::shared_ptr<runtime::TSyncCall>> FPending;  // under FLock
 };
 
 }  // namespace pling::app

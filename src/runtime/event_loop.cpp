@@ -13,57 +13,27 @@ namespace pling::runtime {
 using std::chrono::milliseconds;
 
 namespace {
-// How often a caller waiting for a call that has not started yet looks at its
-// cancel event. Only while such a call waits; an idle loop wakes nobody.
-constexpr milliseconds kCancelCheck(5);
 // How often RunUntil looks at its condition while no call arrives.
 constexpr milliseconds kDoneCheck(5);
 }  // namespace
 
-// One call waiting for the main thread. A synchronised call points at the
-// caller's function, which lives while the caller waits; a posted call owns its
-// function.
-struct TEventLoop::TCall : TSyncCall {
-  std::function<void()> owned;
-  const std::function<void()>* borrowed = nullptr;
-};
-
-TEventLoop::TEventLoop() : FOwner(std::this_thread::get_id()) {}
+TEventLoop::TEventLoop() = default;
 
 TEventLoop::~TEventLoop() {
   Shutdown();
 }
 
-bool TEventLoop::Synchronize(const std::function<void()>& fn, const TEvent* cancel) {
-  if (cancel != nullptr && cancel->IsSet()) return false;
-  if (std::this_thread::get_id() == FOwner) {
-    {
-      std::lock_guard<std::mutex> guard(FLock);
-      if (FShutdown) return false;
-    }
-    fn();
-    return true;
-  }
-
-  auto call = std::make_shared<TCall>();
-  call->borrowed = &fn;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (FShutdown) return false;
-    FQueue.push_back(call);
-    FWake.Set();
-  }
-
-  return call->Wait(cancel, kCancelCheck);
+void TEventLoop::QueueLocked(const std::shared_ptr<TSyncCall>& call) {
+  FQueue.push_back(call);
+  FWake.Set();
 }
 
 void TEventLoop::Post(std::function<void()> fn) {
-  auto call = std::make_shared<TCall>();
+  auto call = std::make_shared<TSyncCall>();
   call->owned = std::move(fn);
   std::lock_guard<std::mutex> guard(FLock);
   if (FShutdown) return;
-  FQueue.push_back(std::move(call));
-  FWake.Set();
+  QueueLocked(call);
 }
 
 void TEventLoop::Run() {
@@ -109,16 +79,14 @@ bool TEventLoop::QuitRequested() const {
 }
 
 void TEventLoop::Shutdown() {
-  std::deque<std::shared_ptr<TCall>> pending;
+  std::deque<std::shared_ptr<TSyncCall>> pending;
   {
     std::lock_guard<std::mutex> guard(FLock);
     FShutdown = true;
     pending.swap(FQueue);
     FWake.Reset();
   }
-  for (const auto& call : pending) {
-    if (call->Claim(TCall::Refused)) call->End(TCall::Refused);
-  }
+  for (const auto& call : pending) call->Refuse();
 }
 
 // Runs one waiting call, waiting up to `timeout` for one; false when none ran
@@ -126,31 +94,19 @@ void TEventLoop::Shutdown() {
 bool TEventLoop::RunOne(milliseconds timeout) {
   const TDeadline deadline(timeout);
   for (;;) {
-    std::shared_ptr<TCall> call;
+    std::shared_ptr<TSyncCall> call;
     {
       std::lock_guard<std::mutex> guard(FLock);
       while (!call && !FQueue.empty()) {
-        std::shared_ptr<TCall> next = std::move(FQueue.front());
+        std::shared_ptr<TSyncCall> next = std::move(FQueue.front());
         FQueue.pop_front();
-        if (next->Claim(TCall::Running)) call = std::move(next);  // else cancelled by its caller
+        if (next->Claim(TSyncCall::Running))
+          call = std::move(next);  // else cancelled by its caller
       }
       if (FQueue.empty()) FWake.Reset();
     }
     if (call) {
-      try {
-        if (call->borrowed != nullptr) {
-          (*call->borrowed)();
-        } else {
-          call->owned();
-        }
-      } catch (...) {
-        if (call->borrowed != nullptr) {
-          call->error = std::current_exception();
-        } else {
-          HandleApplicationException(std::current_exception());
-        }
-      }
-      call->End(TCall::Done);
+      call->Run();
       return true;
     }
     if (QuitRequested() || deadline.Passed()) return false;

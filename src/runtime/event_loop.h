@@ -11,15 +11,15 @@
 
 #include "runtime/event.h"
 #include "runtime/main_thread.h"
+#include "runtime/sync_call.h"
 
 namespace pling::runtime {
 
-class TEventLoop : public IMainThread, public std::enable_shared_from_this<TEventLoop> {
+class TEventLoop : public TCallServer, public std::enable_shared_from_this<TEventLoop> {
  public:
   TEventLoop();  // the constructing thread is the loop's main thread
   ~TEventLoop() override;
 
-  bool Synchronize(const std::function<void()>& fn, const TEvent* cancel) override;
   void Post(std::function<void()> fn);  // from any thread; runs later on the main thread
 
   // Serves calls until Quit(). Returns at once if Quit() was already asked.
@@ -44,15 +44,12 @@ class TEventLoop : public IMainThread, public std::enable_shared_from_this<TEven
   void Shutdown();
 
  private:
-  struct TCall;
+  void QueueLocked(const std::shared_ptr<TSyncCall>& call) override;
   bool RunOne(std::chrono::milliseconds timeout);
 
-  std::thread::id FOwner;
-  mutable std::mutex FLock;
-  std::deque<std::shared_ptr<TCall>> FQueue;
+  std::deque<std::shared_ptr<TSyncCall>> FQueue;  // under FLock
   TEvent FWake;
   TEvent FQuit;
-  bool FShutdown = false;
 };
 
 }  // namespace pling::runtime

@@ -3,15 +3,20 @@
 // for. The state leaves Pending exactly once, by compare-and-swap: to Running (the
 // main thread took it), Cancelled (the caller gave up first) or Refused (the main
 // thread no longer serves calls), so a call never both runs and reports that it
-// did not. The main-thread loops (the command line's and the GUI's) share it.
+// did not. The main-thread loops (the command line's and the GUI's) share it,
+// and TCallServer, the caller's side of their Synchronize.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "runtime/event.h"
+#include "runtime/main_thread.h"
 
 namespace pling::runtime {
 
@@ -20,6 +25,10 @@ struct TSyncCall {
 
   std::atomic<int> state{Pending};
   std::exception_ptr error;  // what the call raised, for its caller
+  // A synchronised call runs its caller's function, which lives while the caller
+  // waits; a posted call (nobody waits for it) owns its function.
+  const std::function<void()>* fn = nullptr;
+  std::function<void()> owned;
   // The caller waits here for Done or Refused. (A condition variable rather than
   // a descriptor: a call costs no file handle.)
   std::mutex lock;
@@ -39,6 +48,30 @@ struct TSyncCall {
       state.store(finalState, std::memory_order_release);
     }
     ended.notify_all();
+  }
+
+  // The main thread's side, once Claim(Running) won: runs the function. What it
+  // raises goes to the waiting caller, or for a posted call to the application's
+  // error handler.
+  void Run() {
+    try {
+      if (fn != nullptr) {
+        (*fn)();
+      } else {
+        owned();
+      }
+    } catch (...) {
+      if (fn != nullptr) {
+        error = std::current_exception();
+      } else {
+        HandleApplicationException(std::current_exception());
+      }
+    }
+    End(Done);
+  }
+  // The main thread no longer serves calls: one still pending ends unrun.
+  void Refuse() {
+    if (Claim(Refused)) End(Refused);
   }
 
   // The caller's side: waits until the call has ended. While it has not started,
@@ -70,6 +103,54 @@ struct TSyncCall {
     }
     return true;
   }
+};
+
+// The caller's side of a main-thread loop: Synchronize runs a call at once on the
+// main thread itself, else hands it to the loop (QueueLocked) and waits for it. A
+// loop runs what it was handed with TSyncCall::Run and, once shut down, refuses
+// the rest.
+class TCallServer : public IMainThread {
+ public:
+  bool Synchronize(const std::function<void()>& fn, const TEvent* cancel) final {
+    if (cancel != nullptr && cancel->IsSet()) return false;
+    if (std::this_thread::get_id() == FOwner) {
+      {
+        std::lock_guard<std::mutex> guard(FLock);
+        if (FShutdown) return false;
+      }
+      fn();
+      return true;
+    }
+    auto call = std::make_shared<TSyncCall>();
+    call->fn = &fn;
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      if (FShutdown) return false;
+      QueueLocked(call);
+    }
+    if (call->Wait(cancel, kCancelCheck)) return true;
+    // Cancelled or refused: it no longer waits for the main thread.
+    std::lock_guard<std::mutex> guard(FLock);
+    ForgetLocked(call);
+    return false;
+  }
+
+ protected:
+  TCallServer()
+      : FOwner(std::this_thread::get_id()) {}  // the constructing thread is the main thread
+
+  // Hands `call` to the main thread. Under FLock, and only while not shut down.
+  virtual void QueueLocked(const std::shared_ptr<TSyncCall>& call) = 0;
+  // Its caller gave up on `call` (cancelled, or refused). Under FLock.
+  virtual void ForgetLocked(const std::shared_ptr<TSyncCall>& /*call*/) {}
+
+  // How often a caller whose call has not started yet looks at its cancel event;
+  // only while such a call waits, so an idle loop wakes nobody.
+  static constexpr std::chrono::milliseconds kCancelCheck{5};
+
+  const std::thread::id FOwner;
+  mutable std::mutex FLock;
+  bool FShutdown = false;  // under FLock
 };
 
 }  // namespace pling::runtime

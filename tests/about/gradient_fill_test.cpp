@@ -37,7 +37,7 @@ void PrintTo(const Band& band, std::ostream* out) {
   *out << "[" << band.from << "," << band.to << ") grey " << band.grey;
 }
 
-TEST(GradientBandsTest, ThreeBandsRoundHalvesAwayFromZero) {
+TEST(GradientFillTest, ThreeBandsRoundHalvesAwayFromZero) {
   EXPECT_EQ(Greys(GradientBands(kBlack, kWhite, fdTopToBottom, 7, 30, 3)),
             (std::vector<Band>{{0, 10, 0}, {10, 20, 128}, {20, 30, 255}}));
   EXPECT_EQ(Greys(GradientBands(kWhite, kBlack, fdTopToBottom, 7, 30, 3)),
@@ -47,7 +47,7 @@ TEST(GradientBandsTest, ThreeBandsRoundHalvesAwayFromZero) {
             (std::vector<Band>{{0, 10, 0}, {10, 21, 128}, {21, 31, 255}}));
 }
 
-TEST(GradientBandsTest, ReversedDirectionsSwapTheColoursNotTheLayout) {
+TEST(GradientFillTest, ReversedDirectionsSwapTheColoursNotTheLayout) {
   const auto up = GradientBands(kRed, kBlue, fdBottomToTop, 10, 20, 2);
   ASSERT_EQ(up.size(), 2u);
   EXPECT_EQ(up[0].from, 0);  // the top band
@@ -70,7 +70,7 @@ TEST(GradientBandsTest, ReversedDirectionsSwapTheColoursNotTheLayout) {
   EXPECT_EQ(mixed[1].color, (TRgb{15, 150, 128}));
 }
 
-TEST(GradientBandsTest, MoreBandsThanPixelsLeaveSomeEmpty) {
+TEST(GradientFillTest, MoreBandsThanPixelsLeaveSomeEmpty) {
   // Band colours follow their index whether or not the band is drawn.
   EXPECT_EQ(Greys(GradientBands(kBlack, kWhite, fdTopToBottom, 4, 3, 5)),
             (std::vector<Band>{{0, 1, 0}, {1, 1, 64}, {1, 2, 128}, {2, 2, 191}, {2, 3, 255}}));
@@ -79,7 +79,7 @@ TEST(GradientBandsTest, MoreBandsThanPixelsLeaveSomeEmpty) {
   EXPECT_TRUE(GradientBands(kBlack, kWhite, fdTopToBottom, 4, 3, -1).empty());
 }
 
-TEST(GradientBandsTest, BandsTileTheAreaWithoutGapsOrOverlaps) {
+TEST(GradientFillTest, BandsTileTheAreaWithoutGapsOrOverlaps) {
   for (std::int32_t extent : {0, 1, 37, 105, 448, 1000}) {
     for (std::int32_t n : {1, 2, 3, 16, 64, 255}) {
       const auto bands = GradientBands(kBlack, kWhite, fdLeftToRight, extent, 9, n);

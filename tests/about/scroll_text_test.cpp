@@ -19,7 +19,17 @@ double At(int step, int steps) {
   return ScrollFraction(step, steps, false);
 }
 
-TEST(ScrollTextOrigin, EachDirectionCrossesFromEdgeToEdgeRoundingHalvesToEven) {
+class ScrollTextTest : public ::testing::Test {
+ protected:
+  QWidget FParent;
+  TScrollText* Make() {
+    auto* text = new TScrollText(&FParent);
+    text->setGeometry(0, 0, 200, 60);
+    return text;
+  }
+};
+
+TEST_F(ScrollTextTest, EachDirectionCrossesFromEdgeToEdgeRoundingHalvesToEven) {
   // A block 50 × 40 in an area 200 × 60, 80 steps.
   const TScrollMetrics m{20, 50, 40, 75, 10};
   const auto origin = [&](TScrollDirection d, int step) {
@@ -75,7 +85,7 @@ TEST(ScrollTextOrigin, EachDirectionCrossesFromEdgeToEdgeRoundingHalvesToEven) {
   }
 }
 
-TEST(ScrollTextAlignment, CentredLinesRoundHalvesToEven) {
+TEST_F(ScrollTextTest, CentredLinesRoundHalvesToEven) {
   EXPECT_EQ(AlignmentOffset(taCenter, 101, 100), 0);  // 0.5 -> 0
   EXPECT_EQ(AlignmentOffset(taCenter, 103, 100), 2);  // 1.5 -> 2
   EXPECT_EQ(AlignmentOffset(taCenter, 105, 100), 2);  // 2.5 -> 2
@@ -84,16 +94,6 @@ TEST(ScrollTextAlignment, CentredLinesRoundHalvesToEven) {
   // A stored 0 is centred.
   EXPECT_EQ(static_cast<TAlignment>(0), taCenter);
 }
-
-class ScrollTextTest : public ::testing::Test {
- protected:
-  QWidget FParent;
-  TScrollText* Make() {
-    auto* text = new TScrollText(&FParent);
-    text->setGeometry(0, 0, 200, 60);
-    return text;
-  }
-};
 
 TEST_F(ScrollTextTest, AStyleAddsItsAllowanceToLineHeightAndWidth) {
   TScrollText& text = *Make();

@@ -55,7 +55,21 @@ bool SendWhenListening(const std::vector<std::string>& args, const std::string& 
 
 const std::vector<std::string> kUtf8 = {"LC_ALL=C.UTF-8"};
 
-TEST(CliListen, ExchangesMessagesAndRefusesASecondListener) {
+// Each test gets a settings folder of its own (FEnv points the program at it).
+class CliProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/pling-cli-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    FDir = dir;
+    FEnv = {"XDG_CONFIG_HOME=" + FDir};
+  }
+  void TearDown() override { std::filesystem::remove_all(FDir); }
+  std::string FDir;
+  std::vector<std::string> FEnv;
+};
+
+TEST_F(CliProcessTest, ExchangesMessagesAndRefusesASecondListener) {
   Process listener({"listen", "--count", "3"}, kUtf8);
   ASSERT_TRUE(
       SendWhenListening({"send", "--from", "ALICE", "--machine", ".", "BOB", "Hello", "there"}));
@@ -86,7 +100,7 @@ TEST(CliListen, ExchangesMessagesAndRefusesASecondListener) {
   EXPECT_EQ(listener.Wait(), 0);  // --count 3 reached
 }
 
-TEST(CliListen, JsonAndRawFormats) {
+TEST_F(CliProcessTest, JsonAndRawFormats) {
   {
     Process listener({"listen", "--json", "--count", "1"}, kUtf8);
     ASSERT_TRUE(SendWhenListening({"send", "--from", "A\"B", "--machine", ".", "C\\D", "x\ty"}));
@@ -105,7 +119,7 @@ TEST(CliListen, JsonAndRawFormats) {
   }
 }
 
-TEST(CliListen, StopsCleanlyOnSignalsAndFreesTheMailslot) {
+TEST_F(CliProcessTest, StopsCleanlyOnSignalsAndFreesTheMailslot) {
   for (int sig : {SIGINT, SIGTERM}) {
     Process listener({"listen"});
     ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "ping"}));
@@ -117,7 +131,7 @@ TEST(CliListen, StopsCleanlyOnSignalsAndFreesTheMailslot) {
   }
 }
 
-TEST(CliListen, StopsWithSuccessOnSignalsWhileItsOutputIsBackedUp) {
+TEST_F(CliProcessTest, StopsWithSuccessOnSignalsWhileItsOutputIsBackedUp) {
   Process listener({"listen"});
   // One page of pipe, and lines of 3000 bytes: the second line cannot go out.
   ASSERT_GE(fcntl(listener.OutputFd(), F_SETPIPE_SZ, 4096), 0);
@@ -143,7 +157,7 @@ TEST(CliListen, StopsWithSuccessOnSignalsWhileItsOutputIsBackedUp) {
 
 // Messages that wait together are delivered together; --count N still ends the
 // listener after N lines, however many came with the N-th.
-TEST(CliListen, CountEndsWithinABatchOfWaitingMessages) {
+TEST_F(CliProcessTest, CountEndsWithinABatchOfWaitingMessages) {
   Process listener({"listen", "--count", "3"});
   ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "first"}));
   std::string line;
@@ -158,7 +172,7 @@ TEST(CliListen, CountEndsWithinABatchOfWaitingMessages) {
   EXPECT_EQ(listener.Output(), "A to B : m0\nA to B : m1\n");
 }
 
-TEST(CliListen, StopsAndFreesTheMailslotWhenItsOutputIsGone) {
+TEST_F(CliProcessTest, StopsAndFreesTheMailslotWhenItsOutputIsGone) {
   Process listener({"listen"});
   ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "first"}));
   std::string line;
@@ -170,7 +184,7 @@ TEST(CliListen, StopsAndFreesTheMailslotWhenItsOutputIsGone) {
   EXPECT_NE(RunCli({"send", "--machine", ".", "B", "nobody"}).status, 0);
 }
 
-TEST(CliSend, ReportsFailuresAndUsageErrors) {
+TEST_F(CliProcessTest, ReportsFailuresAndUsageErrors) {
   const Result nobody = RunCli({"send", "--machine", ".", "BOB", "is anyone there"});
   EXPECT_EQ(nobody.status, 1);
   EXPECT_FALSE(nobody.err.empty());
@@ -199,7 +213,7 @@ std::size_t LocalSendBuffer() {
   return static_cast<std::size_t>(size);
 }
 
-TEST(CliSend, StopsReadingInputThatCannotFitOneDatagram) {
+TEST_F(CliProcessTest, StopsReadingInputThatCannotFitOneDatagram) {
   // `yes | pling-cli send ...`: the sender must give up after a bounded read,
   // for this machine and for others alike, whatever the terminal's code set.
   for (const char* target : {".", "FAR-AWAY-PC"}) {
@@ -228,7 +242,7 @@ TEST(CliSend, StopsReadingInputThatCannotFitOneDatagram) {
   }
 }
 
-TEST(CliSend, RefusesZeroBytesAndSaysWhenTheMailslotRefusesTheSize) {
+TEST_F(CliProcessTest, RefusesZeroBytesAndSaysWhenTheMailslotRefusesTheSize) {
   Process listener({"listen", "--count", "2"});
   ASSERT_TRUE(SendWhenListening({"send", "--from", "A", "--machine", ".", "B", "first"}));
   std::string line;
@@ -252,7 +266,7 @@ TEST(CliSend, RefusesZeroBytesAndSaysWhenTheMailslotRefusesTheSize) {
   EXPECT_EQ(listener.Wait(), 0);
 }
 
-TEST(CliUsage, ArgumentsInUsageErrorsCannotDriveTheTerminal) {
+TEST_F(CliProcessTest, ArgumentsInUsageErrorsCannotDriveTheTerminal) {
   const std::vector<std::vector<std::string>> calls = {
       {"send", "--\xC3\xA9\x1b[2J", "B", "x"},
       {"listen", "--\xC3\xA9\x1b[2J"},
@@ -267,20 +281,7 @@ TEST(CliUsage, ArgumentsInUsageErrorsCannotDriveTheTerminal) {
   }
 }
 
-class CliSettings : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char dir[] = "/tmp/pling-cli-test-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    FDir = dir;
-    FEnv = {"XDG_CONFIG_HOME=" + FDir};
-  }
-  void TearDown() override { std::filesystem::remove_all(FDir); }
-  std::string FDir;
-  std::vector<std::string> FEnv;
-};
-
-TEST_F(CliSettings, SetThenGetLandsInTheFileThatPathNames) {
+TEST_F(CliProcessTest, SetThenGetLandsInTheFileThatPathNames) {
   ASSERT_EQ(RunCli({"settings", "set", "Settings", "Split", "120"}, {}, FEnv).status, 0);
   const Result got = RunCli({"settings", "get", "Settings", "Split"}, {}, FEnv);
   EXPECT_EQ(got.status, 0);
@@ -309,7 +310,7 @@ TEST_F(CliSettings, SetThenGetLandsInTheFileThatPathNames) {
   EXPECT_EQ(RunCli({"settings", "bogus"}, {}, FEnv).status, 2);
 }
 
-TEST_F(CliSettings, RefusesValuesItCouldNotReadBackAndKeepsTheOldOne) {
+TEST_F(CliProcessTest, RefusesValuesItCouldNotReadBackAndKeepsTheOldOne) {
   ASSERT_EQ(RunCli({"settings", "set", "Server", "Name", "PDC1"}, {}, FEnv).status, 0);
   EXPECT_EQ(RunCli({"settings", "set", "Server", "Name", "two\nlines"}, {}, FEnv).status, 1);
   EXPECT_EQ(RunCli({"settings", "get", "Server", "Name"}, {}, FEnv).out, "PDC1\n");
@@ -321,7 +322,7 @@ TEST_F(CliSettings, RefusesValuesItCouldNotReadBackAndKeepsTheOldOne) {
 
 // Asking where the settings live, and every call refused before a value is read
 // or written, leave the home as it was: no folder, no settings file, no lock.
-TEST_F(CliSettings, PathAndRefusedCallsCreateNothing) {
+TEST_F(CliProcessTest, PathAndRefusedCallsCreateNothing) {
   const std::vector<std::string> home = {"HOME=" + FDir, "XDG_CONFIG_HOME="};
   const Result path = RunCli({"settings", "path"}, {}, home);
   EXPECT_EQ(path.status, 0);

@@ -20,13 +20,21 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(MessengerDatagram, EncodesTheThreeFieldsWithoutTrailingZero) {
+class MessengerTest : public testing::MainLoopTest {
+ protected:
+  void SetUp() override {
+    MainLoopTest::SetUp();
+    platform::SelectCodePages(1252);
+  }
+};
+
+TEST_F(MessengerTest, EncodesTheThreeFieldsWithoutTrailingZero) {
   EXPECT_EQ(EncodeMessengerDatagram("PC1", "PC2", "Hi"),
             "\x50\x43\x31\x00\x50\x43\x32\x00\x48\x69"s);
   EXPECT_EQ(EncodeMessengerDatagram("", "", ""), "\0\0"s);
 }
 
-TEST(MessengerDatagram, DecodesOddDatagramsWithinTheirBytes) {
+TEST_F(MessengerTest, DecodesOddDatagramsWithinTheirBytes) {
   struct Case {
     std::string bytes, sender, reciever, text;
   };
@@ -49,14 +57,6 @@ TEST(MessengerDatagram, DecodesOddDatagramsWithinTheirBytes) {
     EXPECT_EQ(fields.Text, c.text);
   }
 }
-
-class MessengerTest : public testing::MainLoopTest {
- protected:
-  void SetUp() override {
-    MainLoopTest::SetUp();
-    platform::SelectCodePages(1252);
-  }
-};
 
 // Captures whole datagrams on the messenger mailslot.
 struct RawCapture {

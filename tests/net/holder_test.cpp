@@ -25,7 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using TClock = std::chrono::steady_clock;
 
-TEST(HolderSenderLimits, BurstThenRateReportedOnceAnIntervalTableBounded) {
+TEST(HolderTest, BurstThenRateReportedOnceAnIntervalTableBounded) {
   TSenderLimits limits(TSenderLimit{100, 10, 2});
   const TClock::time_point start{};
   for (int i = 0; i < 10; ++i) ASSERT_EQ(limits.Take(1, start), TSenderVerdict::Take) << i;
@@ -62,7 +62,7 @@ const std::vector<TInterface> kInterfaces{
     {"p2p", Ip(192, 168, 9, 0), Ip(255, 255, 255, 254), 0, false},  // a /31 link
 };
 
-TEST(HolderAnswers, GoOnlyToSingleHostsElsewhere) {
+TEST(HolderTest, GoOnlyToSingleHostsElsewhere) {
   for (const std::uint32_t host : {Ip(10, 1, 2, 4), Ip(172, 16, 0, 255), Ip(192, 168, 9, 1),
                                    Ip(8, 8, 8, 8), Ip(10, 1, 3, 0), Ip(223, 255, 255, 254)}) {
     EXPECT_TRUE(MayAnswer(kInterfaces, host)) << std::hex << host;
@@ -86,7 +86,7 @@ std::string Datagram(std::size_t dataSize, DatagramType type = DatagramType::Dir
   return BuildMailslotDatagram(d);
 }
 
-TEST(HolderReceive, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
+TEST(HolderTest, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
   THolderReceiver receiver(THolderNames("BOB", "ROOT", "OFFICE"), TSenderLimit{1, 3, 16});
   const TPacketSource remote{Ip(10, 1, 2, 50), 138};
   const TPacketSource own{Ip(10, 1, 2, 3), 138};
@@ -124,7 +124,7 @@ TEST(HolderReceive, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
 // A name still being claimed is not answered for, but what is sent to it
 // arrives (a sender may know this machine from before a restart or a hand-over
 // of the ports); a name given up to another machine takes nothing.
-TEST(HolderReceive, ANameBeingClaimedTakesDatagramsAndIsAnsweredOnlyOnceHeld) {
+TEST(HolderTest, ANameBeingClaimedTakesDatagramsAndIsAnsweredOnlyOnceHeld) {
   bool held = false;
   bool yielded = false;
   THolderReceiver receiver(
@@ -189,7 +189,7 @@ class TSlot {
   runtime::TUniqueFd FSocket;
 };
 
-TEST(HolderOutbox, NeverWaitsKeepsOrderDropsWhatDoesNotFitAndFollowsAReopenedMailslot) {
+TEST(HolderTest, NeverWaitsKeepsOrderDropsWhatDoesNotFitAndFollowsAReopenedMailslot) {
   TSlot slot("a");
   int connects = 0;
   TMailslotOutbox outbox(

@@ -3,14 +3,12 @@
 // a name our responder holds. Skips, saying why, without root or the programs.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "test_program.h"
 
 namespace {
@@ -29,14 +27,10 @@ struct LanRun {
 };
 
 LanRun RunCommand(const std::string& command) {
+  const pling::testing::TRunResult result = pling::testing::RunProgram("/bin/sh", {"-c", command});
   LanRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = result.status;
+  run.output = result.out + result.err;
   std::istringstream stream(run.output);
   for (std::string line; std::getline(stream, line);) run.lines.push_back(line);
   return run;
@@ -56,7 +50,7 @@ LanRun RunOnLan(const std::string& script) {
 
 // The LAN has no way out, gives each host its own name, and is gone afterwards
 // even when the command fails and leaves a program running on a host.
-TEST(LanHarness, IsClosedNamesItsHostsAndIsRemovedAfterAFailure) {
+TEST(LanPeersTest, IsClosedNamesItsHostsAndIsRemovedAfterAFailure) {
   const LanRun run =
       RunCommand(std::string("'") + PLING_NETNS_LAN +
                  "' --hosts 3 --names alice,bob --outside --timeout 30 -- sh -c '"
@@ -83,7 +77,7 @@ TEST(LanHarness, IsClosedNamesItsHostsAndIsRemovedAfterAFailure) {
   EXPECT_EQ(left.output.find("pling-lan" + number + "-"), std::string::npos) << left.output;
 }
 
-TEST(LanPeers, NmbdAnswersOurBroadcastQueryWithItsAddress) {
+TEST(LanPeersTest, NmbdAnswersOurBroadcastQueryWithItsAddress) {
   const LanRun run = RunOnLan("lan_nmbd.sh");
   SKIP_IF_UNAVAILABLE(run);
   ASSERT_EQ(run.status, 0) << run.output;
@@ -102,7 +96,7 @@ TEST(LanPeers, NmbdAnswersOurBroadcastQueryWithItsAddress) {
   EXPECT_NE(ttl, "ttl=0");
 }
 
-TEST(LanPeers, NmblookupFindsTheNameOurResponderHolds) {
+TEST(LanPeersTest, NmblookupFindsTheNameOurResponderHolds) {
   const LanRun run = RunOnLan("lan_nmblookup.sh");
   SKIP_IF_UNAVAILABLE(run);
   ASSERT_EQ(run.status, 0) << run.output;

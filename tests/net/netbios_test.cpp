@@ -49,7 +49,7 @@ void PutLe16(std::string& packet, std::size_t at, std::uint16_t v) {
 
 constexpr std::size_t kSmb = 82;
 
-TEST(NetBiosName, MakeUpperCasesPadsAndTruncatesAndNameStripsThePadding) {
+TEST(NetBiosTest, MakeUpperCasesPadsAndTruncatesAndNameStripsThePadding) {
   const NetBiosName bob = NetBiosName::Make("bob", 0x03);
   EXPECT_EQ(std::string(bob.bytes.begin(), bob.bytes.end()), std::string("BOB            \x03"));
   EXPECT_EQ(bob.Name(), "BOB");
@@ -68,7 +68,7 @@ TEST(NetBiosName, MakeUpperCasesPadsAndTruncatesAndNameStripsThePadding) {
   EXPECT_NE(all, NetBiosName::Make("*", 0x00)) << "the broadcast name is zero padded";
 }
 
-TEST(NetBiosName, DecodeTakesOnlyTheUncompressedFormAndLeavesPosOnFailure) {
+TEST(NetBiosTest, DecodeTakesOnlyTheUncompressedFormAndLeavesPosOnFailure) {
   std::string packet = "xy";
   AppendEncodedName(NetBiosName::Make("ALICEPC", 0x00), packet);
   ASSERT_EQ(packet.size(), 36u);
@@ -100,7 +100,7 @@ TEST(NetBiosName, DecodeTakesOnlyTheUncompressedFormAndLeavesPosOnFailure) {
   }
 }
 
-TEST(MailslotDatagram, BuildsAndParsesTheReferenceDatagramByteForByte) {
+TEST(NetBiosTest, BuildsAndParsesTheReferenceDatagramByteForByte) {
   EXPECT_EQ(BuildMailslotDatagram(AliceToBob()), kAliceToBob);
 
   const auto parsed = ParseMailslotDatagram(kAliceToBob);
@@ -123,7 +123,7 @@ TEST(MailslotDatagram, BuildsAndParsesTheReferenceDatagramByteForByte) {
   }
 }
 
-TEST(MailslotDatagram, HonoursDataOffsetAndDataCountAcrossPaddingAndTrailingBytes) {
+TEST(NetBiosTest, HonoursDataOffsetAndDataCountAcrossPaddingAndTrailingBytes) {
   // Data aligned to 4 bytes: one pad byte after the name, DataOffset 88.
   std::string padded = kAliceToBob;
   padded.insert(kSmb + 87, "\x5A", 1);
@@ -154,7 +154,7 @@ TEST(MailslotDatagram, HonoursDataOffsetAndDataCountAcrossPaddingAndTrailingByte
   EXPECT_TRUE(ParseMailslotDatagram(hNode));
 }
 
-TEST(MailslotDatagram, RejectsFragmentsOtherTypesAndEveryTruncation) {
+TEST(NetBiosTest, RejectsFragmentsOtherTypesAndEveryTruncation) {
   for (std::size_t size = 0; size < kAliceToBob.size(); ++size) {
     EXPECT_FALSE(ParseMailslotDatagram(kAliceToBob.substr(0, size))) << size;
   }
@@ -188,7 +188,7 @@ TEST(MailslotDatagram, RejectsFragmentsOtherTypesAndEveryTruncation) {
   EXPECT_FALSE(ParseMailslotDatagram(count)) << "data count far beyond the packet";
 }
 
-TEST(MailslotDatagram, BuildRefusesWhatTheWireCannotCarry) {
+TEST(NetBiosTest, BuildRefusesWhatTheWireCannotCarry) {
   MailslotDatagram d = AliceToBob();
   d.mailslot = std::string("\\MAILSLOT\\A\0B", 13);
   EXPECT_THROW(BuildMailslotDatagram(d), std::invalid_argument);
@@ -202,7 +202,7 @@ TEST(MailslotDatagram, BuildRefusesWhatTheWireCannotCarry) {
   EXPECT_THROW(BuildMailslotDatagram(d), std::invalid_argument);
 }
 
-TEST(NameService, QueryBytesAndParsing) {
+TEST(NetBiosTest, QueryBytesAndParsing) {
   NameQuery q{0xBEEF, true, NetBiosName::Make("bob", 0x03)};
   const std::string bytes = BuildNameQuery(q);
   std::string expected = FromHex("be ef 01 10 00 01 00 00 00 00 00 00");
@@ -230,7 +230,7 @@ TEST(NameService, QueryBytesAndParsing) {
   EXPECT_FALSE(ParseNameQuery(withByte(49, 0x02))) << "another class";
 }
 
-TEST(NameService, AnswerBytesAndParsing) {
+TEST(NetBiosTest, AnswerBytesAndParsing) {
   const NameAnswer a{0xBEEF, NetBiosName::Make("WORKGROUP", 0x00), true, 259200, 0x0A630105};
   const std::string bytes = BuildNameAnswer(a);
   std::string expected = FromHex("be ef 85 80 00 00 00 01 00 00 00 00");
@@ -274,7 +274,7 @@ TEST(NameService, AnswerBytesAndParsing) {
   EXPECT_FALSE(ParseNameAnswer(withByte(55, 12))) << "addresses beyond the packet";
 }
 
-TEST(NodeStatus, QueryAndAnswerBytesRoundTripAndTheWriteName) {
+TEST(NetBiosTest, QueryAndAnswerBytesRoundTripAndTheWriteName) {
   const StatusQuery q{0x1234, NetBiosName::Broadcast()};
   std::string expected = FromHex("12 34 00 00 00 01 00 00 00 00 00 00 20 43 4b") +
                          std::string(30, 'A') + FromHex("00 00 21 00 01");
@@ -319,7 +319,7 @@ TEST(NodeStatus, QueryAndAnswerBytesRoundTripAndTheWriteName) {
   EXPECT_EQ(ParseStatusAnswer(BuildStatusAnswer(empty)), empty);
 }
 
-TEST(NodeStatus, MalformedAnswersAreRefused) {
+TEST(NetBiosTest, MalformedAnswersAreRefused) {
   const StatusAnswer a{
       0x0102,
       NetBiosName::Broadcast(),

@@ -90,7 +90,43 @@ constexpr std::uint32_t Status(SmbStatus s) {
   return s.errorClass | std::uint32_t{s.code} << 16;
 }
 
-TEST(SessionCodec, ReadsWhatSambasClientSendsAndBuildsItByteForByte) {
+class SessionTest : public ::testing::Test {
+ protected:
+  void StartServer(const TSessionLimits& limits = {},
+                   std::function<bool(const NetBiosName&)> holds = nullptr) {
+    TSessionServerConfig config;
+    config.holds = std::move(holds);
+    config.computerName = "BOB";
+    config.userName = "ROOT";
+    config.port = 0;
+    config.address = INADDR_LOOPBACK;
+    config.limits = limits;
+    config.deliver = [this](std::string_view datagram) {
+      std::lock_guard<std::mutex> guard(FLock);
+      if (FRefuse) return false;
+      FDelivered.emplace_back(datagram);
+      return true;
+    };
+    FServer = std::make_unique<TSessionServer>(config);
+    ASSERT_EQ(FServer->Start(), "");
+  }
+  bool Send(const std::string& called, const TSessionMessage& message) {
+    return SendSessionMessage(
+        INADDR_LOOPBACK, FServer->Port(),
+        SessionRequest{NetBiosName::Make(called, 0x03), NetBiosName::Make("ALICE", 0)}, message);
+  }
+  std::vector<std::string> Delivered() {
+    std::lock_guard<std::mutex> guard(FLock);
+    return FDelivered;
+  }
+
+  std::mutex FLock;
+  bool FRefuse = false;
+  std::vector<std::string> FDelivered;
+  std::unique_ptr<TSessionServer> FServer;
+};
+
+TEST_F(SessionTest, ReadsWhatSambasClientSendsAndBuildsItByteForByte) {
   const auto header = ParseSessionHeader(kRequest);
   ASSERT_TRUE(header);
   EXPECT_EQ(header->type, 0x81);
@@ -131,7 +167,7 @@ TEST(SessionCodec, ReadsWhatSambasClientSendsAndBuildsItByteForByte) {
   EXPECT_FALSE(ParseSmbMessageReply(kStart.substr(4))) << "a request is no reply";
 }
 
-TEST(SessionCodec, LengthsFlagsAndFieldsThatDoNotHoldUp) {
+TEST_F(SessionTest, LengthsFlagsAndFieldsThatDoNotHoldUp) {
   EXPECT_EQ(ParseSessionHeader(FromHex("00 01 ff ff"))->length, 0x1FFFFu);
   EXPECT_FALSE(ParseSessionHeader(FromHex("00 02 00 00"))) << "a reserved flag";
   EXPECT_THROW(BuildSessionPacket(SessionPacketType::Message, std::string(0x20000, 'x')),
@@ -177,7 +213,7 @@ struct TConversationRun {
       }};
 };
 
-TEST(SessionConversation, DeliversSambasClientExchangeHoweverItIsCutUp) {
+TEST_F(SessionTest, DeliversSambasClientExchangeHoweverItIsCutUp) {
   const std::string stream = kRequest + kStart + kText + kEnd;
   TConversationRun whole, byByte;
   EXPECT_TRUE(whole.conversation.Take(stream));
@@ -194,7 +230,7 @@ TEST(SessionConversation, DeliversSambasClientExchangeHoweverItIsCutUp) {
   EXPECT_EQ(StatusOf(replies[3]), 0u);
 }
 
-TEST(SessionConversation, RefusesWhatTheDocumentsRefuseAndKeepsNothingOfAnUnendedMessage) {
+TEST_F(SessionTest, RefusesWhatTheDocumentsRefuseAndKeepsNothingOfAnUnendedMessage) {
   {  // Another called name: "called name not present", and the connection ends.
     TConversationRun run;
     SessionRequest other{NetBiosName::Make("CAROL", 0x03), NetBiosName::Make("EVE", 0)};
@@ -284,43 +320,7 @@ bool ClosedByServer(int fd, std::chrono::milliseconds wait) {
   }
 }
 
-class SessionServerTest : public ::testing::Test {
- protected:
-  void StartServer(const TSessionLimits& limits = {},
-                   std::function<bool(const NetBiosName&)> holds = nullptr) {
-    TSessionServerConfig config;
-    config.holds = std::move(holds);
-    config.computerName = "BOB";
-    config.userName = "ROOT";
-    config.port = 0;
-    config.address = INADDR_LOOPBACK;
-    config.limits = limits;
-    config.deliver = [this](std::string_view datagram) {
-      std::lock_guard<std::mutex> guard(FLock);
-      if (FRefuse) return false;
-      FDelivered.emplace_back(datagram);
-      return true;
-    };
-    FServer = std::make_unique<TSessionServer>(config);
-    ASSERT_EQ(FServer->Start(), "");
-  }
-  bool Send(const std::string& called, const TSessionMessage& message) {
-    return SendSessionMessage(
-        INADDR_LOOPBACK, FServer->Port(),
-        SessionRequest{NetBiosName::Make(called, 0x03), NetBiosName::Make("ALICE", 0)}, message);
-  }
-  std::vector<std::string> Delivered() {
-    std::lock_guard<std::mutex> guard(FLock);
-    return FDelivered;
-  }
-
-  std::mutex FLock;
-  bool FRefuse = false;
-  std::vector<std::string> FDelivered;
-  std::unique_ptr<TSessionServer> FServer;
-};
-
-TEST_F(SessionServerTest, TheClientIsConfirmedOnlyWhereTheMessageWasTaken) {
+TEST_F(SessionTest, TheClientIsConfirmedOnlyWhereTheMessageWasTaken) {
   StartServer();
   const std::string text = std::string(200, 'x') + "\r\nend";
   EXPECT_TRUE(Send("bob", {"ALICE", "bob", text}));
@@ -352,14 +352,14 @@ TEST_F(SessionServerTest, TheClientIsConfirmedOnlyWhereTheMessageWasTaken) {
 
 // A name another machine holds (this one lost its claim to it) is not present
 // here: its messages go to the machine that holds it.
-TEST_F(SessionServerTest, ANameThisMachineDoesNotHoldIsNotPresent) {
+TEST_F(SessionTest, ANameThisMachineDoesNotHoldIsNotPresent) {
   StartServer({}, [](const NetBiosName& name) { return name.Name() != "BOB"; });
   EXPECT_FALSE(Send("bob", {"ALICE", "bob", "for the other bob"}));
   EXPECT_TRUE(Send("ROOT", {"ALICE", "root", "still here"}));
   EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("ALICE\0root\0still here", 21)});
 }
 
-TEST_F(SessionServerTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClose) {
+TEST_F(SessionTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClose) {
   TSessionLimits limits;
   limits.maxSessions = 16;
   limits.maxSessionsPerPeer = 4;

@@ -127,7 +127,7 @@ std::string Dotted(std::uint32_t ip) {
          std::to_string(ip >> 8 & 0xFF) + "." + std::to_string(ip & 0xFF);
 }
 
-TEST(SambaPeer, UnpacksOurDatagramsAndPacksThemBackByteForByte) {
+TEST(WirePeersTest, UnpacksOurDatagramsAndPacksThemBackByteForByte) {
   SKIP_WITHOUT("check-samba");
   for (const MailslotDatagram& d : SampleDatagrams()) {
     SCOPED_TRACE(d.destination.ToString());
@@ -163,7 +163,7 @@ TEST(SambaPeer, UnpacksOurDatagramsAndPacksThemBackByteForByte) {
   }
 }
 
-TEST(SambaPeer, ItsDatagramsParseHereWithOrWithoutPadding) {
+TEST(WirePeersTest, ItsDatagramsParseHereWithOrWithoutPadding) {
   SKIP_WITHOUT("check-samba");
   MailslotDatagram expected;
   expected.type = DatagramType::DirectGroup;
@@ -189,7 +189,7 @@ TEST(SambaPeer, ItsDatagramsParseHereWithOrWithoutPadding) {
   }
 }
 
-TEST(SambaPeer, NamePacketsGoBothWays) {
+TEST(WirePeersTest, NamePacketsGoBothWays) {
   SKIP_WITHOUT("check-samba");
   for (const bool broadcast : {true, false}) {
     const NameQuery query{0x4321, broadcast, NetBiosName::Make("BOB", 0x03)};
@@ -231,7 +231,7 @@ TEST(SambaPeer, NamePacketsGoBothWays) {
             (NameAnswer{0xABCD, NetBiosName::Make("DAVE", 0x03), false, 300, 0x0A630107}));
 }
 
-TEST(TsharkPeer, DecodesOurDatagramsAndNamePackets) {
+TEST(WirePeersTest, DecodesOurDatagramsAndNamePackets) {
   SKIP_WITHOUT("check-tshark");
   const std::vector<MailslotDatagram> datagrams = SampleDatagrams();
   const NameQuery query{0x4321, true, NetBiosName::Make("BOB", 0x03)};
@@ -292,7 +292,7 @@ TEST(TsharkPeer, DecodesOurDatagramsAndNamePackets) {
 
 // The packets that claim, defend and release names, and a WINS server's answers,
 // as Samba writes them: each one reads here and builds again to the same bytes.
-TEST(SambaPeer, ItsClaimAndServerPacketsParseHereAndBuildTheSameBytes) {
+TEST(WirePeersTest, ItsClaimAndServerPacketsParseHereAndBuildTheSameBytes) {
   SKIP_WITHOUT("check-samba");
   const NetBiosName bob = NetBiosName::Make("BOB", 0x03);
   // flags, TTL, NB_FLAGS: registrations by broadcast and with a server, the

@@ -156,21 +156,6 @@ TEST_F(CodePageTest, UnknownAnsiPageLeavesThePairAlone) {
   EXPECT_EQ(ActiveCodePages().Oem, 866u);
 }
 
-// The first use picks the pair from the environment; the child process starts with no pair
-// chosen yet.
-TEST(CodePageEnvironmentTest, FirstNonEmptyLocaleVariableWins) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        setenv("LC_ALL", "", 1);
-        setenv("LC_CTYPE", "pl_PL.UTF-8", 1);
-        setenv("LANG", "ru_RU.UTF-8", 1);
-        const TCodePages pages = ActiveCodePages();
-        std::exit(pages.Ansi == 1250 && pages.Oem == 852 ? 0 : 1);
-      },
-      testing::ExitedWithCode(0), "");
-}
-
 TEST_F(CodePageTest, EveryAnsiByteSurvivesTheTripThroughUtf8) {
   for (const unsigned ansi : kAnsiPages) {
     SCOPED_TRACE(ansi);

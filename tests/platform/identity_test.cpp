@@ -59,7 +59,7 @@ TEST(IdentityTest, UserNameComesFromThePasswordDatabase) {
   }
 }
 
-TEST(VersionTest, MajorInTheLowByteMinorInTheNext) {
+TEST(IdentityTest, MajorInTheLowByteMinorInTheNext) {
   EXPECT_EQ(VersionFromRelease("6.1.0-13-amd64"), 0x0106u);
   EXPECT_EQ(VersionFromRelease("5.15.90.1-custom-standard"), 5u | (15u << 8));
   EXPECT_EQ(VersionFromRelease("4"), 4u);
@@ -97,7 +97,7 @@ class EnvironmentVariable {
   std::optional<std::string> old_;
 };
 
-TEST(PathsTest, FilesLiveInTheConfigFolderNamedByTheEnvironment) {
+TEST(IdentityTest, FilesLiveInTheConfigFolderNamedByTheEnvironment) {
   EnvironmentVariable home("HOME", "/home/tester");
   {
     EnvironmentVariable xdg("XDG_CONFIG_HOME", "/srv/conf/");
@@ -116,7 +116,7 @@ TEST(PathsTest, FilesLiveInTheConfigFolderNamedByTheEnvironment) {
   }
 }
 
-TEST(PathsTest, AskingForTheFolderDoesNotCreateIt) {
+TEST(IdentityTest, AskingForTheFolderDoesNotCreateIt) {
   char pattern[] = "/tmp/pling-paths-XXXXXX";
   const char* base = mkdtemp(pattern);
   ASSERT_NE(base, nullptr);

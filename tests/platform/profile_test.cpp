@@ -312,7 +312,7 @@ TEST_F(ProfileTest, ASectionWithoutItsBracketCostsOnlyItself) {
       std::vector<std::string>{"Cannot read " + Path("folder.ini") + ": is a folder, not a file"});
 }
 
-TEST(ProfileParserTest, NewSectionIsSeparatedByABlankLineAndEmptyNamesRoundTrip) {
+TEST_F(ProfileTest, NewSectionIsSeparatedByABlankLineAndEmptyNamesRoundTrip) {
   EXPECT_EQ(SetProfileValue("", "S", "K", "V"), "[S]\nK=V\n");
   EXPECT_EQ(SetProfileValue("[A]\r\nx=1\r\n\r\n", "B", "K", "V"),
             "[A]\r\nx=1\r\n\r\n[B]\r\nK=V\r\n");
@@ -415,7 +415,7 @@ std::string RandomProfileText(std::mt19937& random) {
   return text;
 }
 
-TEST(ProfileParserTest, BatchedWritesAndIndexedReadsMatchOneByOne) {
+TEST_F(ProfileTest, BatchedWritesAndIndexedReadsMatchOneByOne) {
   static const char* const kSections[] = {"A", "a", "B", " b", "C", "D", "", "A]b"};
   static const char* const kKeys[] = {"k", "K", " x", "y", "z", "", "new"};
   static const char* const kValues[] = {"1", "", " v ", "\"q\"", "w"};

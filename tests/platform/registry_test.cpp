@@ -20,8 +20,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Puts the active code pages back after each test (some select another).
 class RegistryTest : public pling::testing::TempConfigTest {
  protected:
+  void SetUp() override {
+    TempConfigTest::SetUp();
+    FSavedPages = ActiveCodePages();
+  }
+  void TearDown() override {
+    SelectCodePages(FSavedPages.Ansi);
+    TempConfigTest::TearDown();
+  }
   static std::string HiveText() { return FileText(RegistryHivePath()); }
   static void SetHiveText(const std::string& text) {
     fs::create_directories(fs::path(RegistryHivePath()).parent_path());
@@ -42,6 +51,9 @@ class RegistryTest : public pling::testing::TempConfigTest {
     const LONG result = Query(key, subKey, value, size);
     return result == ERROR_SUCCESS ? value : "<error " + std::to_string(result) + ">";
   }
+
+ private:
+  TCodePages FSavedPages{};
 };
 
 TEST_F(RegistryTest, SetValueWritesRegedit4TextAndReadsBack) {
@@ -321,23 +333,8 @@ std::string Utf16File(const std::u16string& text) {
   return bytes;
 }
 
-class RegistryCodePageTest : public RegistryTest {
- protected:
-  void SetUp() override {
-    RegistryTest::SetUp();
-    FSaved = ActiveCodePages();
-    ASSERT_TRUE(SelectCodePages(1252));
-  }
-  void TearDown() override {
-    SelectCodePages(FSaved.Ansi);
-    RegistryTest::TearDown();
-  }
-
- private:
-  TCodePages FSaved{};
-};
-
-TEST_F(RegistryCodePageTest, ReadsAndKeepsUnicodeRegistryFiles) {
+TEST_F(RegistryTest, ReadsAndKeepsUnicodeRegistryFiles) {
+  ASSERT_TRUE(SelectCodePages(1252));
   // As a Windows export writes it: UTF-16LE, its own signature, CRLF.
   const std::u16string exported =
       u"Windows Registry Editor Version 5.00\r\n\r\n"
@@ -369,7 +366,8 @@ TEST_F(RegistryCodePageTest, ReadsAndKeepsUnicodeRegistryFiles) {
   EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "Corvid\\Pling\\Receivers\\NAME0"), "Ren\xE9+");
 }
 
-TEST_F(RegistryCodePageTest, KeyNamesFoldCaseInTheAnsiCodePage) {
+TEST_F(RegistryTest, KeyNamesFoldCaseInTheAnsiCodePage) {
+  ASSERT_TRUE(SelectCodePages(1252));
   HKEY key = 0;
   ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);
   ASSERT_EQ(RegSetValue(key, "S\xE9\\k", REG_SZ, "1"), ERROR_SUCCESS);     // Sé
@@ -515,7 +513,7 @@ TEST_F(RegistryTest, ABrokenLineCostsOnlyItselfAndIsToldByItsNumber) {
   EXPECT_EQ(RegistryHiveProblems()[0], "Cannot read " + file + ": is a folder, not a file");
 }
 
-TEST(HiveParserTest, ArbitraryTextReachesAStableFormAfterOneRewrite) {
+TEST_F(RegistryTest, ArbitraryTextReachesAStableFormAfterOneRewrite) {
   for (const std::string& text :
        {std::string("garbage\r\n[\r\n]\r\n@=\"x\n[HKEY_CLASSES_ROOT\\a\\\\b]\n@ = \"v\"  \n"),
         std::string("[HKEY_CLASSES_ROOT]\n@=\"root\"\n[]\nREGEDIT4\n", 42),

@@ -218,7 +218,7 @@ TEST_F(VersionFileTest, MalformedBlocksGiveEmptyResultsWithoutReadingOutside) {
       VerQueryValueA(exact.data(), "\\StringFileInfo\\040904E4\\FileVersion", &value, &length));
 }
 
-TEST(VersionElf, SectionsAreFoundOnlyWithinTheFile) {
+TEST_F(VersionFileTest, SectionsAreFoundOnlyWithinTheFile) {
   const Bytes block = ReadBlock("one");
   Bytes file = ElfWith(block);
   const auto found = FindElfSection(file, kVersionSectionName);

@@ -240,7 +240,7 @@ TEST(FormSizerFilterTest, WarningBoxBreaksTheLineAtTheCarriageReturn) {
   EXPECT_EQ(text, "TFormSizer error.\nComponent's owner must be a form.");
 }
 
-TEST(MulDivTest, RoundsHalvesAwayFromZero) {
+TEST(FormSizerFilterTest, RoundsHalvesAwayFromZero) {
   EXPECT_EQ(MulDiv(1, 255, 2), 128);
   EXPECT_EQ(MulDiv(1, -255, 2), -128);
   EXPECT_EQ(MulDiv(-1, -255, 2), 128);

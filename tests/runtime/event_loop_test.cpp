@@ -15,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(EventTest, IsManualResetAndWaitsWithTimeOut) {
+TEST(EventLoopTest, IsManualResetAndWaitsWithTimeOut) {
   runtime::TEvent event;
   EXPECT_FALSE(event.IsSet());
   EXPECT_FALSE(event.Wait(1ms));
@@ -182,7 +182,7 @@ TEST(EventLoopTest, ProcessEventsTimesOutWhenIdle) {
   EXPECT_EQ(runs, 2);
 }
 
-TEST(MainThreadTest, DefaultErrorHandlerPrintsTheMessage) {
+TEST(EventLoopTest, DefaultErrorHandlerPrintsTheMessage) {
   ::testing::internal::CaptureStderr();
   runtime::HandleApplicationException(
       std::make_exception_ptr(std::runtime_error("Cannot open mailslot")));

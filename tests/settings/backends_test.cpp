@@ -17,9 +17,10 @@ using pling::testing::TempConfigTest;
 
 using pling::testing::ConvertErrorOf;
 
-class IniFileTest : public TempConfigTest {};
+// The INI file and the registry hive, each behind the settings store's back-end interface.
+class BackendsTest : public TempConfigTest {};
 
-TEST_F(IniFileTest, LivesInTheConfigFolderUnderTheNameAsGiven) {
+TEST_F(BackendsTest, IniFileLivesInTheConfigFolderUnderTheNameAsGiven) {
   TIniFile ini("Pling");
   EXPECT_TRUE(ConfigDirEmpty());  // creation touches no file
   ini.WriteInteger("Settings", "Split", 89);
@@ -33,7 +34,7 @@ TEST_F(IniFileTest, LivesInTheConfigFolderUnderTheNameAsGiven) {
   EXPECT_EQ(ini.ReadText("Settings", "Split", "x"), "89");
 }
 
-TEST_F(IniFileTest, AbsentAndEmptyValues) {
+TEST_F(BackendsTest, IniFileAbsentAndEmptyValues) {
   TIniFile ini("Pling");
   EXPECT_EQ(ini.ReadText("S", "K", "dflt"), "dflt");
   EXPECT_EQ(ini.ReadInteger("S", "K", 7), 7);
@@ -47,7 +48,7 @@ TEST_F(IniFileTest, AbsentAndEmptyValues) {
   EXPECT_FALSE(ini.ReadBool("S", "K", false));
 }
 
-TEST_F(IniFileTest, IntegerForms) {
+TEST_F(BackendsTest, IniFileIntegerForms) {
   TIniFile ini("Pling");
   const auto read = [&](const char* stored) {
     ini.WriteText("S", "K", stored);
@@ -66,7 +67,7 @@ TEST_F(IniFileTest, IntegerForms) {
   EXPECT_EQ(read("0xFFFFFFFF"), -1);
 }
 
-TEST_F(IniFileTest, BooleanIsAnyNonZeroInteger) {
+TEST_F(BackendsTest, IniFileBooleanIsAnyNonZeroInteger) {
   TIniFile ini("Pling");
   const auto read = [&](const char* stored, bool defaultValue) {
     ini.WriteText("S", "B", stored);
@@ -80,7 +81,7 @@ TEST_F(IniFileTest, BooleanIsAnyNonZeroInteger) {
   EXPECT_FALSE(read("abc", false));
 }
 
-TEST_F(IniFileTest, WhatIsWrittenReadsBackWhole) {
+TEST_F(BackendsTest, IniFileWhatIsWrittenReadsBackWhole) {
   TIniFile ini("Pling");
   // Any length: past the first buffer, and past several enlargements of it.
   for (const std::size_t length : {1023u, 1024u, 2000u, 100000u}) {
@@ -101,7 +102,7 @@ TEST_F(IniFileTest, WhatIsWrittenReadsBackWhole) {
   EXPECT_NE(file.find("Plain=a \"b\" c\n"), std::string::npos) << file;
 }
 
-TEST_F(IniFileTest, WriteFailureRaisesWithTheNameAsSet) {
+TEST_F(BackendsTest, IniFileWriteFailureRaisesWithTheNameAsSet) {
   // A folder in the path is a plain file: nothing can be written below it.
   std::filesystem::create_directories(ConfigDir());
   std::ofstream(ConfigDir() / "blocker") << "x";
@@ -124,9 +125,7 @@ TEST_F(IniFileTest, WriteFailureRaisesWithTheNameAsSet) {
   EXPECT_EQ(ini.ReadInteger("S", "K", 3), 3);
 }
 
-class WindowsRegistryTest : public TempConfigTest {};
-
-TEST_F(WindowsRegistryTest, SettingIsTheDefaultValueOfItsOwnKey) {
+TEST_F(BackendsTest, RegistrySettingIsTheDefaultValueOfItsOwnKey) {
   {
     TWindowsRegistry registry("Corvid", "Pling");
     EXPECT_NE(registry.Key(), 0);
@@ -147,7 +146,7 @@ TEST_F(WindowsRegistryTest, SettingIsTheDefaultValueOfItsOwnKey) {
   EXPECT_EQ(again.ReadInteger("Settings", "Split", 0), 89);
 }
 
-TEST_F(WindowsRegistryTest, AbsentAndEmptyValues) {
+TEST_F(BackendsTest, RegistryAbsentAndEmptyValues) {
   TWindowsRegistry registry("Corvid", "Pling");
   EXPECT_EQ(registry.ReadText("S", "K", "dflt"), "dflt");
   EXPECT_EQ(registry.ReadInteger("S", "K", 7), 7);
@@ -162,7 +161,7 @@ TEST_F(WindowsRegistryTest, AbsentAndEmptyValues) {
             "'' is not a valid integer value");
 }
 
-TEST_F(WindowsRegistryTest, IntegerForms) {
+TEST_F(BackendsTest, RegistryIntegerForms) {
   TWindowsRegistry registry("Corvid", "Pling");
   registry.WriteText("S", "K", "$1F");
   EXPECT_EQ(registry.ReadInteger("S", "K", 0), 31);
@@ -183,7 +182,7 @@ TEST_F(WindowsRegistryTest, IntegerForms) {
   EXPECT_EQ(registry.ReadInteger("S", "N", 0), -123);
 }
 
-TEST_F(WindowsRegistryTest, ValuesOfAnyLengthReadBackWhole) {
+TEST_F(BackendsTest, RegistryValuesOfAnyLengthReadBackWhole) {
   TWindowsRegistry registry("Corvid", "Pling");
   for (const std::size_t length : {255u, 256u, 300u, 100000u}) {
     const std::string text(length, 'b');
@@ -203,7 +202,7 @@ TEST_F(WindowsRegistryTest, ValuesOfAnyLengthReadBackWhole) {
             "'" + std::string(300, '1') + "' is not a valid integer value");
 }
 
-TEST_F(WindowsRegistryTest, PathsLongerThan255CharactersAreUnusable) {
+TEST_F(BackendsTest, RegistryPathsLongerThan255CharactersAreUnusable) {
   // Application key path too long: no key, reads give defaults, writes are lost.
   TWindowsRegistry tooLong(std::string(250, 'c'), "Pling");
   EXPECT_EQ(tooLong.Key(), 0);

@@ -13,7 +13,7 @@ namespace {
 
 using pling::testing::ConvertErrorOf;
 
-TEST(IntTextTest, AcceptsDecimalAndHexadecimalForms) {
+TEST(TextFormsTest, AcceptsDecimalAndHexadecimalForms) {
   EXPECT_EQ(TryStrToInt("0"), 0);
   EXPECT_EQ(TryStrToInt("   42"), 42);
   EXPECT_EQ(TryStrToInt("+7"), 7);
@@ -29,7 +29,7 @@ TEST(IntTextTest, AcceptsDecimalAndHexadecimalForms) {
   EXPECT_EQ(TryStrToInt("$80000008"), static_cast<std::int32_t>(0x80000008u));
 }
 
-TEST(IntTextTest, RejectsEverythingElse) {
+TEST(TextFormsTest, RejectsEverythingElse) {
   for (const char* text :
        {"", "   ", "+", "-", "$", "0x1F", "-$1F", "$-1", "12 ", "1a", "1.0", "2147483648",
         "-2147483649", "99999999999999999999", "$100000000", "$1G", "- 1", "+-1"}) {
@@ -37,14 +37,14 @@ TEST(IntTextTest, RejectsEverythingElse) {
   }
 }
 
-TEST(IntTextTest, ConversionErrorQuotesTheText) {
+TEST(TextFormsTest, ConversionErrorQuotesTheText) {
   EXPECT_EQ(ConvertErrorOf([] { StrToInt("abc"); }), "'abc' is not a valid integer value");
   EXPECT_EQ(ConvertErrorOf([] { StrToInt(""); }), "'' is not a valid integer value");
   EXPECT_EQ(StrToInt("-89"), -89);
   EXPECT_EQ(IntToStr(-89), "-89");
 }
 
-TEST(ColorTextTest, NamedColoursAndHexadecimalText) {
+TEST(TextFormsTest, NamedColoursAndHexadecimalText) {
   EXPECT_EQ(ColorToText(0x00000080), "clMaroon");
   EXPECT_EQ(ColorToText(0x00000000), "clBlack");
   EXPECT_EQ(ColorToText(0x00FFFF00), "clAqua");
@@ -61,7 +61,7 @@ TEST(ColorTextTest, NamedColoursAndHexadecimalText) {
   EXPECT_EQ(ColorToText(-1), "$FFFFFFFF");
 }
 
-TEST(ColorTextTest, TextToColorReadsIdentifiersInAnyCaseAndIntegerText) {
+TEST(TextFormsTest, TextToColorReadsIdentifiersInAnyCaseAndIntegerText) {
   EXPECT_EQ(TextToColor("clwindowtext"), static_cast<TColor>(0x80000008u));
   EXPECT_EQ(TextToColor("CLMAROON"), 0x000080);
   EXPECT_EQ(TextToColor("clInfoText"), static_cast<TColor>(0x80000017u));
@@ -74,14 +74,14 @@ TEST(ColorTextTest, TextToColorReadsIdentifiersInAnyCaseAndIntegerText) {
   EXPECT_EQ(ConvertErrorOf([] { TextToColor(""); }), "'' is not a valid integer value");
 }
 
-TEST(ColorTextTest, EveryTextRoundTrips) {
+TEST(TextFormsTest, EveryTextRoundTrips) {
   for (TColor color : {clBlack, clWhite, clTeal, clGrayText, clNone, TColor{0x00123456}, TColor{-1},
                        TColor{0x7FFFFFFF}, static_cast<TColor>(0x80000000u)}) {
     EXPECT_EQ(TextToColor(ColorToText(color)), color) << ColorToText(color);
   }
 }
 
-TEST(FontTextTest, FontToTextWritesStrikeOutBeforeUnderline) {
+TEST(TextFormsTest, FontToTextWritesStrikeOutBeforeUnderline) {
   TFont font;
   EXPECT_EQ(FontToText(font), "MS Sans Serif;8;clWindowText;0000");
   font.Style = {fsItalic};
@@ -95,7 +95,7 @@ TEST(FontTextTest, FontToTextWritesStrikeOutBeforeUnderline) {
   EXPECT_EQ(FontToText(font), "Arial;-3;$00123456;1111");
 }
 
-TEST(FontTextTest, FontFromTextReadsFourFields) {
+TEST(TextFormsTest, FontFromTextReadsFourFields) {
   const TFont font = FontFromText("Arial;12;$00123456;1001");
   EXPECT_EQ(font.Name, "Arial");
   EXPECT_EQ(font.Size, 12);
@@ -114,7 +114,7 @@ TEST(FontTextTest, FontFromTextReadsFourFields) {
   EXPECT_EQ(FontFromText("; 7;255;0000"), (TFont{"", 7, 255, {}}));
 }
 
-TEST(FontTextTest, InvalidSizeOrColourFails) {
+TEST(TextFormsTest, InvalidSizeOrColourFails) {
   EXPECT_EQ(ConvertErrorOf([] { FontFromText("Arial"); }), "'' is not a valid integer value");
   EXPECT_EQ(ConvertErrorOf([] { FontFromText(""); }), "'' is not a valid integer value");
   EXPECT_EQ(ConvertErrorOf([] { FontFromText("Arial;12pt;clRed;0000"); }),
@@ -124,7 +124,7 @@ TEST(FontTextTest, InvalidSizeOrColourFails) {
             "'clPink' is not a valid integer value");
 }
 
-TEST(FontTextTest, EveryStyleCombinationRoundTrips) {
+TEST(TextFormsTest, EveryStyleCombinationRoundTrips) {
   for (unsigned bits = 0; bits < 16; ++bits) {
     TFont font{"Courier New", 10, clNavy, {}};
     for (TFontStyle style : {fsBold, fsItalic, fsUnderline, fsStrikeOut}) {

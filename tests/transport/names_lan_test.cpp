@@ -78,6 +78,44 @@ class NamesLanTest : public TLanTest {
     return Start(i, name, "env PLING_NAME_RETRY_MS=250 " + extra + " " + Cli() + " listen");
   }
 
+  // Two subnets joined by a router (host 1) that runs nmbd as the WINS server:
+  // ALICE (host 2) and a second DAVE (host 4) on the first, DAVE (host 3) on the
+  // second.
+  void MakeRoutedLan() {
+    MakeLan(4);
+    if (IsSkipped() || HasFatalFailure()) return;
+    FOtherBridge = Bridge() + "b";
+    RememberNamespace(FOtherBridge);
+    const std::string router = "pr" + Bridge().substr(4);
+    const std::string script =
+        "set -e; ip netns add " + FOtherBridge + "; ip -n " + FOtherBridge +
+        " link add br0 type bridge; ip -n " + FOtherBridge +
+        " link set br0 up;"
+        // DAVE moves to the second subnet.
+        "ip -n " +
+        Host(3) + " link del " + Veth(3) + "; ip link add " + Veth(3) + " netns " + Host(3) +
+        " type veth peer name q3 netns " + FOtherBridge + "; ip -n " + FOtherBridge +
+        " link set q3 master br0 up; ip -n " + Host(3) + " addr add " + OtherAddress(3) +
+        "/24 brd + dev " + Veth(3) + "; ip -n " + Host(3) + " link set " + Veth(3) +
+        " up;"
+        // The router gets a leg in it, and forwards.
+        "ip link add " +
+        router + " netns " + Host(1) + " type veth peer name q1 netns " + FOtherBridge +
+        "; ip -n " + FOtherBridge + " link set q1 master br0 up; ip -n " + Host(1) + " addr add " +
+        OtherAddress(1) + "/24 brd + dev " + router + "; ip -n " + Host(1) + " link set " + router +
+        " up; ip netns exec " + Host(1) +
+        " sysctl -qw net.ipv4.ip_forward=1;"
+        "ip -n " +
+        Host(2) + " route add default via " + Address(1) + "; ip -n " + Host(4) +
+        " route add default via " + Address(1) + "; ip -n " + Host(3) + " route add default via " +
+        OtherAddress(1);
+    if (Shell(script) != 0) GTEST_SKIP() << "cannot set up the second subnet; not run";
+  }
+
+  std::string OtherAddress(int i) const {
+    return "10.96." + Bridge().substr(4) + "." + std::to_string(i);
+  }
+
  private:
   // Signals the nmbd whose process id `file` holds, if that process is still an
   // nmbd, and forgets it.
@@ -92,6 +130,7 @@ class NamesLanTest : public TLanTest {
 
  private:
   std::vector<std::string> FNmbdPids;  // files that hold their process ids
+  std::string FOtherBridge;            // the routed LAN's second subnet
 };
 
 TEST_F(NamesLanTest, ASecondHostOfTheSameNameIsToldAndSambaCannotTakeItEither) {
@@ -169,51 +208,7 @@ TEST_F(NamesLanTest, ASecondHostOfTheSameNameIsToldAndSambaCannotTakeItEither) {
   }
 }
 
-// Two subnets joined by a router (host 1) that runs nmbd as the WINS server:
-// ALICE (host 2) and a second DAVE (host 4) on the first, DAVE (host 3) on the
-// second.
-class WinsLanTest : public NamesLanTest {
- protected:
-  void MakeRoutedLan() {
-    MakeLan(4);
-    if (IsSkipped() || HasFatalFailure()) return;
-    FOtherBridge = Bridge() + "b";
-    RememberNamespace(FOtherBridge);
-    const std::string router = "pr" + Bridge().substr(4);
-    const std::string script =
-        "set -e; ip netns add " + FOtherBridge + "; ip -n " + FOtherBridge +
-        " link add br0 type bridge; ip -n " + FOtherBridge +
-        " link set br0 up;"
-        // DAVE moves to the second subnet.
-        "ip -n " +
-        Host(3) + " link del " + Veth(3) + "; ip link add " + Veth(3) + " netns " + Host(3) +
-        " type veth peer name q3 netns " + FOtherBridge + "; ip -n " + FOtherBridge +
-        " link set q3 master br0 up; ip -n " + Host(3) + " addr add " + OtherAddress(3) +
-        "/24 brd + dev " + Veth(3) + "; ip -n " + Host(3) + " link set " + Veth(3) +
-        " up;"
-        // The router gets a leg in it, and forwards.
-        "ip link add " +
-        router + " netns " + Host(1) + " type veth peer name q1 netns " + FOtherBridge +
-        "; ip -n " + FOtherBridge + " link set q1 master br0 up; ip -n " + Host(1) + " addr add " +
-        OtherAddress(1) + "/24 brd + dev " + router + "; ip -n " + Host(1) + " link set " + router +
-        " up; ip netns exec " + Host(1) +
-        " sysctl -qw net.ipv4.ip_forward=1;"
-        "ip -n " +
-        Host(2) + " route add default via " + Address(1) + "; ip -n " + Host(4) +
-        " route add default via " + Address(1) + "; ip -n " + Host(3) + " route add default via " +
-        OtherAddress(1);
-    if (Shell(script) != 0) GTEST_SKIP() << "cannot set up the second subnet; not run";
-  }
-
-  std::string OtherAddress(int i) const {
-    return "10.96." + Bridge().substr(4) + "." + std::to_string(i);
-  }
-
- private:
-  std::string FOtherBridge;
-};
-
-TEST_F(WinsLanTest, NamesAreRegisteredFoundRefusedAndReleasedAcrossTheRouter) {
+TEST_F(NamesLanTest, NamesAreRegisteredFoundRefusedAndReleasedAcrossTheRouter) {
   MakeRoutedLan();
   if (IsSkipped() || HasFatalFailure()) return;
   SkipWithout("nmbd nmblookup");

@@ -25,7 +25,7 @@
 namespace pling::net {
 namespace {
 
-TEST(TransportWorkgroup, TakesTheGlobalSectionsWorkgroupOnly) {
+TEST(TransportUnitTest, TakesTheGlobalSectionsWorkgroupOnly) {
   EXPECT_EQ(ParseWorkgroup("[global]\n   workgroup = Office\n"), "Office");
   // Other sections, comments and other parameters do not count; the last
   // global value wins; names ignore case, spaces and underscores.
@@ -45,7 +45,7 @@ TEST(TransportWorkgroup, TakesTheGlobalSectionsWorkgroupOnly) {
   EXPECT_EQ(ReadWorkgroup("/nonexistent/smb.conf"), "WORKGROUP");
 }
 
-TEST(TransportNameCache, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
+TEST(TransportUnitTest, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
   TNameCache cache;
   const auto start = TNameCache::TClock::now();
   const TResolved bob{0x0A000002, NetBiosName::Make("BOB", 0x03)};
@@ -105,7 +105,7 @@ class TStatusPeer final : public INameQueryChannel {
   std::vector<std::string> FPending;
 };
 
-TEST(TransportNodeStatus, AsksTheAddressAndTakesOnlyItsOwnAnswer) {
+TEST(TransportUnitTest, AsksTheAddressAndTakesOnlyItsOwnAnswer) {
   TStatusPeer bob(true);
   EXPECT_EQ(QueryNodeStatus(0x0A000002, bob), NetBiosName::Make("BOB", 0x03));
   ASSERT_EQ(bob.sent.size(), 1u);
@@ -118,7 +118,7 @@ TEST(TransportNodeStatus, AsksTheAddressAndTakesOnlyItsOwnAnswer) {
   EXPECT_EQ(silent.sent.size(), static_cast<std::size_t>(kQueryTries));
 }
 
-TEST(TransportInterfaces, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {
+TEST(TransportUnitTest, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {
   const std::vector<TInterface> all{
       {"lo", 0x7F000001, 0xFF000000, 0, true},
       {"eth0", 0x0A000001, 0xFFFFFF00, 0x0A0000FF, false},
@@ -137,7 +137,7 @@ TEST(TransportInterfaces, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {
   EXPECT_EQ(targets[1].address, 0xC0A80105u);
 }
 
-TEST(TransportSend, RefusesWhatCannotGoBeforeSendingAnything) {
+TEST(TransportUnitTest, RefusesWhatCannotGoBeforeSendingAnything) {
   int delivered = 0;
   TTransportConfig config;
   config.computerName = "ALICE";
@@ -168,7 +168,7 @@ namespace {
 
 // The test programs run with the transport off (tests/support/network-off and
 // isolated-netns): were it on here, a test's mailslot would bind the host's ports.
-TEST(TransportSwitch, IsOffForTestProgramsWhateverTheSetting) {
+TEST(TransportUnitTest, IsOffForTestProgramsWhateverTheSetting) {
   const char* value = std::getenv("PLING_NETWORK");
   ASSERT_NE(value, nullptr);
   EXPECT_STREQ(value, "off");
@@ -181,7 +181,7 @@ TEST(TransportSwitch, IsOffForTestProgramsWhateverTheSetting) {
 // goes out at once (a cached name, a workgroup) never enters it. Run in a child
 // process in an empty network namespace of its own, the only place where the
 // transport may be on here: it has no interface, so nothing can leave.
-TEST(TransportSwitch, WindowWaitsOnlyWhileANameIsLookedUp) {
+TEST(TransportUnitTest, WindowWaitsOnlyWhileANameIsLookedUp) {
   if (geteuid() != 0) GTEST_SKIP() << "an own network namespace needs root; not run";
   const pid_t child = fork();
   if (child == 0) {
@@ -234,7 +234,7 @@ TEST(TransportSwitch, WindowWaitsOnlyWhileANameIsLookedUp) {
 // the network cannot be started; the reason is told, its name is not left taken,
 // and a later opening starts receiving. Run in a child process in an empty network
 // namespace, with an address space too small for a thread's stack.
-TEST(TransportSwitch, MailslotOpensWhenTheReceivingThreadCannotStart) {
+TEST(TransportUnitTest, MailslotOpensWhenTheReceivingThreadCannotStart) {
 #ifdef PLING_ADDRESS_SANITIZER
   GTEST_SKIP() << "the address sanitizer needs more address space than this leaves; not run";
 #endif

@@ -123,7 +123,7 @@ TEST_F(SystemTrayShellTest, NoTrayHostOnTheOffscreenPlatformAndNothingToFollow) 
 
 // Away from X11 a window without task-bar entry is a tool window; a shown window
 // stays shown through the change.
-TEST(TaskbarEntryTest, ToolWindowAwayFromX11) {
+TEST_F(SystemTrayShellTest, ToolWindowAwayFromX11) {
   QWidget window;
   EXPECT_TRUE(TaskbarEntry(window));
   window.show();

@@ -77,9 +77,35 @@ class TrayIconTest : public ::testing::Test {
     tray.OnMouseUp = mouse("Up");
   }
 
+  // The minimise and restore hooks as the main window sets them: `Tray` serves
+  // `Window`, which is shown; the icon is out while the window is.
+  void ShowWindowWithTray() {
+    Tray = Make();
+    Tray->SetApplicationWindow(&Window);
+    // As the main window loads, it takes the icon out again; the hooks stay.
+    Tray->SetActive(false);
+    Tray->OnMinimize = [this](TComponent&) {
+      Log.push_back(Window.isVisible() ? "OnMinimize visible" : "OnMinimize hidden");
+      Tray->SetActive(true);
+    };
+    Tray->OnRestore = [this](TComponent&) {
+      Log.push_back(Window.isVisible() ? "OnRestore visible" : "OnRestore hidden");
+      Tray->SetActive(false);
+    };
+    Tray->OnTrayAvailableChange = [this](TComponent& sender) {
+      auto& tray = static_cast<TTrayIcon&>(sender);
+      Log.push_back(std::string(tray.TrayAvailable() ? "tray" : "no tray") +
+                    (Window.isVisible() ? " visible" : " hidden"));
+    };
+    Window.show();
+    Log.clear();
+  }
+
   ShellRecord Record;
   std::vector<std::string> Log;
   FakeShell* Shell = nullptr;
+  QWidget Window;
+  std::unique_ptr<TTrayIcon> Tray;
 };
 
 // ---------------------------------------------------------------------------
@@ -336,36 +362,8 @@ TEST_F(TrayIconTest, AHandlerMayFreeTheComponent) {
 // ---------------------------------------------------------------------------
 // The minimise and restore hooks, the way the main window uses them.
 
-class TrayIconWindowTest : public TrayIconTest {
- protected:
-  void SetUp() override {
-    TrayIconTest::SetUp();
-    Tray = Make();
-    Tray->SetApplicationWindow(&Window);
-    // As the main window loads, it takes the icon out again; the hooks stay.
-    Tray->SetActive(false);
-    Tray->OnMinimize = [this](TComponent&) {
-      Log.push_back(Window.isVisible() ? "OnMinimize visible" : "OnMinimize hidden");
-      Tray->SetActive(true);
-    };
-    Tray->OnRestore = [this](TComponent&) {
-      Log.push_back(Window.isVisible() ? "OnRestore visible" : "OnRestore hidden");
-      Tray->SetActive(false);
-    };
-    Tray->OnTrayAvailableChange = [this](TComponent& sender) {
-      auto& tray = static_cast<TTrayIcon&>(sender);
-      Log.push_back(std::string(tray.TrayAvailable() ? "tray" : "no tray") +
-                    (Window.isVisible() ? " visible" : " hidden"));
-    };
-    Window.show();
-    Log.clear();
-  }
-
-  QWidget Window;
-  std::unique_ptr<TTrayIcon> Tray;
-};
-
-TEST_F(TrayIconWindowTest, MinimiseHidesIntoTheTrayAndRestoreBringsItBack) {
+TEST_F(TrayIconTest, MinimiseHidesIntoTheTrayAndRestoreBringsItBack) {
+  ShowWindowWithTray();
   Window.showMaximized();
   Settle();
   Window.showMinimized();
@@ -396,7 +394,8 @@ TEST_F(TrayIconWindowTest, MinimiseHidesIntoTheTrayAndRestoreBringsItBack) {
   EXPECT_EQ(Log.size(), 5u);
 }
 
-TEST_F(TrayIconWindowTest, AfterTheComponentIsGoneTheWindowMinimisesOnItsOwn) {
+TEST_F(TrayIconTest, AfterTheComponentIsGoneTheWindowMinimisesOnItsOwn) {
+  ShowWindowWithTray();
   bool called = false;
   Tray->OnMinimize = [&](TComponent&) { called = true; };
   Tray.reset();
@@ -408,7 +407,8 @@ TEST_F(TrayIconWindowTest, AfterTheComponentIsGoneTheWindowMinimisesOnItsOwn) {
 
 // Without a notification area the window must not be hidden: nothing could bring
 // it back.
-TEST_F(TrayIconWindowTest, WithoutATrayMinimisingKeepsTheWindowReachable) {
+TEST_F(TrayIconTest, WithoutATrayMinimisingKeepsTheWindowReachable) {
+  ShowWindowWithTray();
   Shell->SetAvailable(false);
   Log.clear();
   Window.showMinimized();
@@ -444,7 +444,8 @@ TEST_F(TrayIconWindowTest, WithoutATrayMinimisingKeepsTheWindowReachable) {
   EXPECT_FALSE(Tray->Active());
 }
 
-TEST_F(TrayIconWindowTest, ATrayAppearingLeavesAShownWindowAlone) {
+TEST_F(TrayIconTest, ATrayAppearingLeavesAShownWindowAlone) {
+  ShowWindowWithTray();
   Shell->SetAvailable(false);
   Shell->SetAvailable(true);
   EXPECT_TRUE(Window.isVisible());
