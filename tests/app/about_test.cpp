@@ -1,19 +1,17 @@
 // The main window opens the About window from its Start menu and from a click
 // on its logo, and the program answers --help and --version without a display.
-#include <sys/wait.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "about/AboutFrmUnit.h"
 #include "app_fixture.h"
+#include "child_process.h"
 #include "test_program.h"
 
 namespace pling::testing {
@@ -53,24 +51,20 @@ TEST_F(AboutCommandTest, TheStartMenuAndTheLogoOpenTheAboutWindow) {
             0);
 }
 
-// Runs the program with `argument` and no display; its status and output.
-std::pair<int, std::string> RunProgram(const char* argument) {
-  const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " +
-                              TestProgram("pling") + " " + argument + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, {}};
-  std::string output;
-  char chunk[256];
-  while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+// Runs the program with `argument` and no display; its status and output (both
+// streams).
+std::pair<int, std::string> RunPling(const char* argument) {
+  const TRunResult run =
+      RunProgram("/usr/bin/env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb",
+                                  TestProgram("pling"), argument});
+  return {run.status, run.out + run.err};
 }
 
-TEST(ProgramOptions, VersionAndHelpNeedNoDisplay) {
-  const auto [versionStatus, version] = RunProgram("--version");
+TEST_F(AboutCommandTest, VersionAndHelpNeedNoDisplay) {
+  const auto [versionStatus, version] = RunPling("--version");
   EXPECT_EQ(versionStatus, 0);
   EXPECT_EQ(version, "Pling 1.0.4.5\n");
-  const auto [helpStatus, help] = RunProgram("--help");
+  const auto [helpStatus, help] = RunPling("--help");
   EXPECT_EQ(helpStatus, 0);
   EXPECT_EQ(help.rfind("usage: pling", 0), 0u) << help;
 }

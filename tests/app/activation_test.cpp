@@ -14,6 +14,8 @@
 namespace pling::testing {
 namespace {
 
+using ActivationTest = AppTest;
+
 // Another holder of the messenger mailslot.
 struct OtherHolder {
   runtime::TComponent owner;
@@ -21,7 +23,7 @@ struct OtherHolder {
   OtherHolder() { pling.Open(); }
 };
 
-TEST_F(AppTest, ActivationWhileTheMailslotIsTakenShowsTheErrorAndStaysInactive) {
+TEST_F(ActivationTest, ActivationWhileTheMailslotIsTakenShowsTheErrorAndStaysInactive) {
   OtherHolder other;
   app::TPlingFrm& w = Start();
   Action(w, "Activate1")->trigger();
@@ -34,7 +36,7 @@ TEST_F(AppTest, ActivationWhileTheMailslotIsTakenShowsTheErrorAndStaysInactive) 
   EXPECT_TRUE(FMessages.isEmpty()) << "mailslot errors go to the status line, not a box";
 }
 
-TEST_F(AppTest, ActivationReportsUserAndComputerAndDeactivationReportsToo) {
+TEST_F(ActivationTest, ActivationReportsUserAndComputerAndDeactivationReportsToo) {
   app::TPlingFrm& w = Start();
   Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Messenger().Active());
@@ -58,7 +60,7 @@ TEST_F(AppTest, ActivationReportsUserAndComputerAndDeactivationReportsToo) {
   EXPECT_NO_THROW(second.Open());
 }
 
-TEST_F(AppTest, CapitalizeNameChangesOnlyAsciiLetters) {
+TEST_F(ActivationTest, CapitalizeNameChangesOnlyAsciiLetters) {
   EXPECT_EQ(app::TPlingFrm::CapitalizeName("JSMITH"), "Jsmith");
   EXPECT_EQ(app::TPlingFrm::CapitalizeName("office1"), "Office1");
   EXPECT_EQ(app::TPlingFrm::CapitalizeName(""), "");
@@ -66,7 +68,7 @@ TEST_F(AppTest, CapitalizeNameChangesOnlyAsciiLetters) {
   EXPECT_EQ(app::TPlingFrm::CapitalizeName("\xC9RIC"), "\xC9ric");
 }
 
-TEST_F(AppTest, StoredActiveListensAtStartAndIsSavedAgain) {
+TEST_F(ActivationTest, StoredActiveListensAtStartAndIsSavedAgain) {
   Store()->WriteBool("Settings", "Active", true);
   {
     app::TPlingFrm& w = Start();
@@ -91,7 +93,7 @@ TEST_F(AppTest, StoredActiveListensAtStartAndIsSavedAgain) {
   EXPECT_TRUE(FMessages.isEmpty());
 }
 
-TEST_F(AppTest, AMessageReachesTheReceivedPaneThroughTheReaderThread) {
+TEST_F(ActivationTest, AMessageReachesTheReceivedPaneThroughTheReaderThread) {
   app::TPlingFrm& w = Start();
   Action(w, "Timestamps1")->trigger();  // off: the pane holds only the message lines
   Action(w, "Activate1")->trigger();
@@ -127,7 +129,7 @@ TEST_F(AppTest, AMessageReachesTheReceivedPaneThroughTheReaderThread) {
 namespace pling::testing {
 namespace {
 
-TEST_F(AppTest, ClosingWhileDeliveriesAreUnderWayNeitherHangsNorDeliversToTheGoneWindow) {
+TEST_F(ActivationTest, ClosingWhileDeliveriesAreUnderWayNeitherHangsNorDeliversToTheGoneWindow) {
   app::TPlingFrm& w = Start();
   Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Messenger().Active());
@@ -159,7 +161,7 @@ namespace {
 
 // Another program (say a NetBIOS name server) holding the datagram port: the
 // window listens all the same, and says once, over itself, what it cannot receive.
-TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
+TEST_F(ActivationTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
   if (!OnlyLoopback()) GTEST_SKIP() << "needs a network namespace of its own (root)";
   const int port = socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_GE(port, 0);
@@ -203,7 +205,7 @@ TEST_F(AppTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
 // What the network says about this machine's names arrives on a thread of the
 // transport's: each is shown once, in one box over the window that collects
 // them, and briefly in the status line; once the window is gone nothing is shown.
-TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
+TEST_F(ActivationTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
   app::TPlingFrm& w = Start();
   w.setGeometry(40, 30, 520, 430);
   w.show();
@@ -242,7 +244,7 @@ TEST_F(AppTest, NoticesAboutOurNamesAreShownOnceInOneBoxAndTheStatusLine) {
   EXPECT_EQ(boxes().front()->text().count(QStringLiteral("Third notice.")), 1);
 }
 
-TEST_F(AppTest, NoticesWhileNoWindowWatchesAreShownByTheNextOne) {
+TEST_F(ActivationTest, NoticesWhileNoWindowWatchesAreShownByTheNextOne) {
   app::TPlingFrm& first = Start();
   Action(first, "Activate1")->trigger();
   ASSERT_TRUE(first.Messenger().Active());

@@ -22,6 +22,8 @@
 namespace pling::testing {
 namespace {
 
+using DesktopTest = AppTest;
+
 // A notification that records what it was asked to show.
 struct TNotified {
   std::vector<std::pair<QString, QString>> Shown;  // summary, body
@@ -49,7 +51,7 @@ void ShowActive(app::TPlingFrm& w) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
 }
 
-TEST_F(AppTest, KeyboardReachesEveryControlAndTabTypesNothing) {
+TEST_F(DesktopTest, KeyboardReachesEveryControlAndTabTypesNothing) {
   app::TPlingFrm& w = Start();
   ASSERT_NO_FATAL_FAILURE(ShowActive(w));
   Widget<app::TMemo>(w, "SendMmo")->setFocus();
@@ -117,7 +119,7 @@ class TShowCounter : public QObject {
   }
 };
 
-TEST_F(AppTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
+TEST_F(DesktopTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
   app::TPlingFrm& w = Start();
   ASSERT_NO_FATAL_FAILURE(ShowActive(w));
   const auto expect = [](QObject* part, QAccessible::Role role, const QString& name) {
@@ -169,7 +171,7 @@ TEST_F(AppTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
       << "and takes no room";
 }
 
-TEST_F(AppTest, TheStatusLineSaysWhatIsOffAndNeverCutsATextOff) {
+TEST_F(DesktopTest, TheStatusLineSaysWhatIsOffAndNeverCutsATextOff) {
   app::TPlingFrm& w = Start();
   ASSERT_NO_FATAL_FAILURE(ShowActive(w));
   const QString hint = QStringLiteral("Not receiving: Start \u25B8 Activate");
@@ -207,7 +209,7 @@ TEST_F(AppTest, TheStatusLineSaysWhatIsOffAndNeverCutsATextOff) {
   EXPECT_EQ(Timer(w, "StatusTmr")->interval(), 5000);
 }
 
-TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
+TEST_F(DesktopTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
   app::TPlingFrm& w = Start();
   TNotified notified;
   w.Notifier().SetSink(std::make_unique<TRecordingSink>(notified));
@@ -251,7 +253,7 @@ TEST_F(AppTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotification) {
   EXPECT_EQ(w.Tray().Hint(), QStringLiteral("Pling\nNot receiving"));
 }
 
-TEST_F(AppTest, ABrokenLineOfTheSettingsFileIsToldAndCostsOnlyItself) {
+TEST_F(DesktopTest, ABrokenLineOfTheSettingsFileIsToldAndCostsOnlyItself) {
   std::string text = "REGEDIT4\r\n\r\n";
   int line = 3;
   int broken = 0;
@@ -279,7 +281,7 @@ TEST_F(AppTest, ABrokenLineOfTheSettingsFileIsToldAndCostsOnlyItself) {
   EXPECT_TRUE(platform::RegistryHiveProblems().empty()) << "the save mended the line";
 }
 
-TEST_F(AppTest, ASettingsFileThatCannotBeReadIsToldOnceTheWindowStands) {
+TEST_F(DesktopTest, ASettingsFileThatCannotBeReadIsToldOnceTheWindowStands) {
   std::filesystem::create_directories(HivePath());  // a folder in the file's place
   FWindow = std::make_unique<app::TPlingFrm>(
       nullptr, std::make_unique<tray::testing::FakeShell>(FShellRecord));
@@ -291,7 +293,7 @@ TEST_F(AppTest, ASettingsFileThatCannotBeReadIsToldOnceTheWindowStands) {
                                                   QStringLiteral(": is a folder, not a file"));
 }
 
-TEST_F(AppTest, AWindowKeptOnAScreenThatIsGoneOpensWhollyOnAScreenThatIs) {
+TEST_F(DesktopTest, AWindowKeptOnAScreenThatIsGoneOpensWhollyOnAScreenThatIs) {
   {
     auto store = Store();
     store->WriteInteger("TPlingFrm", "Left", 3000);  // a second screen, now gone
@@ -309,7 +311,7 @@ TEST_F(AppTest, AWindowKeptOnAScreenThatIsGoneOpensWhollyOnAScreenThatIs) {
   EXPECT_EQ(w.width(), 448) << "a width that fits stays";
 }
 
-TEST_F(AppTest, PanesShowTheDesktopFontUntilTheUserChoosesOne) {
+TEST_F(DesktopTest, PanesShowTheDesktopFontUntilTheUserChoosesOne) {
   const QFont desktop = QApplication::font();
   app::TPlingFrm& w = Start();
   QFont larger(QStringLiteral("DejaVu Serif"));
@@ -342,61 +344,6 @@ TEST_F(AppTest, PanesShowTheDesktopFontUntilTheUserChoosesOne) {
   Stop();
   EXPECT_EQ(Store()->ReadText("ReceivedMemo", "Font", ""), "MS Sans Serif;8;clWindowText;0100");
   EXPECT_EQ(Store()->ReadText("SendMemo", "Font", ""), "DejaVu Sans Mono;12;clWindowText;0000");
-}
-
-// Run by its own test entry with QT_SCALE_FACTOR=2 (skipped otherwise): a screen
-// of 800 x 800 device pixels is 400 x 400 device-independent ones.
-class AppScaleTwoTest : public AppTest {
- protected:
-  void SetUp() override {
-    if (qEnvironmentVariable("QT_SCALE_FACTOR") != QLatin1String("2"))
-      GTEST_SKIP() << "runs with QT_SCALE_FACTOR=2 only";
-    AppTest::SetUp();
-  }
-};
-
-TEST_F(AppScaleTwoTest, BoundsStayDeviceIndependentAndTheWindowFitsTheScreen) {
-  // Kept from a larger screen: moved and made smaller to fit wholly.
-  {
-    auto store = Store();
-    store->WriteInteger("TPlingFrm", "Left", 300);
-    store->WriteInteger("TPlingFrm", "Top", 200);
-    store->WriteInteger("TPlingFrm", "Width", 448);
-    store->WriteInteger("TPlingFrm", "Height", 350);
-  }
-  app::TPlingFrm& w = Start();
-  w.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  const QRect area = w.screen()->availableGeometry();
-  ASSERT_LT(area.width(), 448) << "the screen is not scaled";
-  ASSERT_TRUE(WaitFor([&] { return area.contains(w.frameGeometry()); }))
-      << w.frameGeometry().x() << "," << w.frameGeometry().y() << " " << w.frameGeometry().width()
-      << "x" << w.frameGeometry().height();
-  EXPECT_EQ(Widget<app::TPanel>(w, "ReceiversPnl")->width(), 89)
-      << "design sizes are device-independent too";
-  const QRect shown = w.geometry();
-  Stop();
-  EXPECT_EQ(Store()->ReadInteger("TPlingFrm", "Width", 0), shown.width());
-  EXPECT_EQ(Store()->ReadInteger("TPlingFrm", "Height", 0), shown.height());
-
-  // Bounds that fit come back as they were, and are stored as they were.
-  {
-    auto store = Store();
-    store->WriteInteger("TPlingFrm", "Left", 20);
-    store->WriteInteger("TPlingFrm", "Top", 30);
-    store->WriteInteger("TPlingFrm", "Width", 300);
-    store->WriteInteger("TPlingFrm", "Height", 250);
-  }
-  app::TPlingFrm& again = Start();
-  again.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
-  EXPECT_EQ(again.size(), QSize(300, 250));
-  Stop();
-  auto store = Store();
-  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Left", 0), 20);
-  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Top", 0), 30);
-  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Width", 0), 300);
-  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Height", 0), 250);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 namespace pling::testing {
 namespace {
 
+using FrontEndsTest = AppTest;
+
 // This machine's messenger mailslot, seen as whole datagrams.
 class TRawListener : public mailslot::TlxCustomMailSlot {
  public:
@@ -28,7 +30,7 @@ TRunResult Cli(const std::vector<std::string>& args) {
   return RunProgram(TestProgram("pling-cli"), args, {}, {"LC_ALL=C.UTF-8"});
 }
 
-TEST_F(AppTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
+TEST_F(FrontEndsTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
   app::TPlingFrm& w = Start();
   Action(w, "Timestamps1")->setChecked(false);
   Action(w, "Seperators1")->setChecked(false);

@@ -9,7 +9,10 @@
 namespace pling::testing {
 namespace {
 
-TEST_F(AppTest, AComputerWhoseMessagesWereDroppedIsNamedOnceInTheStatusLineAndStaysThere) {
+using NetworkNoticeTest = AppTest;
+
+TEST_F(NetworkNoticeTest,
+       AComputerWhoseMessagesWereDroppedIsNamedOnceInTheStatusLineAndStaysThere) {
   app::TPlingFrm& w = Start();
   const auto report = [](std::uint32_t address) {
     std::thread([address] { platform::ReportDroppedSender(address); }).join();

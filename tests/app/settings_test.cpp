@@ -9,7 +9,9 @@
 namespace pling::testing {
 namespace {
 
-TEST_F(AppTest, EverySettingSurvivesARestart) {
+using AppSettingsTest = AppTest;
+
+TEST_F(AppSettingsTest, EverySettingSurvivesARestart) {
   {
     app::TPlingFrm& w = Start();
     w.show();
@@ -81,7 +83,7 @@ TEST_F(AppTest, EverySettingSurvivesARestart) {
   EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
 }
 
-TEST_F(AppTest, StoredReceiversLoadUpToTheFirstGapWithTheirMarks) {
+TEST_F(AppSettingsTest, StoredReceiversLoadUpToTheFirstGapWithTheirMarks) {
   {
     auto store = Store();
     // Stored in another order than the list sorts them (another locale, a hand):
@@ -102,7 +104,7 @@ TEST_F(AppTest, StoredReceiversLoadUpToTheFirstGapWithTheirMarks) {
     EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(i), selected[i]) << i;
 }
 
-TEST_F(AppTest, AShorterListDoesNotBringBackOldEntries) {
+TEST_F(AppSettingsTest, AShorterListDoesNotBringBackOldEntries) {
   {
     auto store = Store();
     for (int i = 0; i < 5; ++i)
@@ -121,7 +123,7 @@ TEST_F(AppTest, AShorterListDoesNotBringBackOldEntries) {
   EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->SelCount(), 2);
 }
 
-TEST_F(AppTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead) {
+TEST_F(AppSettingsTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead) {
   const std::map<std::pair<std::string, std::string>, std::string> stored = {
       {{"Receivers", "NAME0"}, "Bob+"},
       {{"SendMemo", "Color"}, "notacolor"},
@@ -184,7 +186,7 @@ TEST_F(AppTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead) {
   EXPECT_EQ(store->ReadText("ReceivedMemo", "Font", ""), "DejaVu Sans;10;clWindowText;0000");
 }
 
-TEST_F(AppTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfterThem) {
+TEST_F(AppSettingsTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfterThem) {
   const std::string longName = "B" + std::string(299, 'x');     // sorts before the ghosts
   const std::string longerName = "A" + std::string(1499, 'y');  // longer than 1000
   const std::string server(400, 's');
@@ -228,7 +230,7 @@ TEST_F(AppTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfterThem) {
 namespace pling::testing {
 namespace {
 
-TEST_F(AppTest, SettingsThatCannotBeWrittenAtCloseAreReported) {
+TEST_F(AppSettingsTest, SettingsThatCannotBeWrittenAtCloseAreReported) {
   app::TPlingFrm& w = Start();
   Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral("Bob"));
   // The hive's place is taken by a folder: no file can replace it.

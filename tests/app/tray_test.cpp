@@ -9,11 +9,13 @@
 namespace pling::testing {
 namespace {
 
+using TrayTest = AppTest;
+
 bool Shows(const tray::TTrayIcon& icon, const QIcon& picture) {
   return icon.Icon().cacheKey() == picture.cacheKey();
 }
 
-TEST_F(AppTest, TrayPicturesFollowIncomingMessagesTheStatusTimerAndTheRestore) {
+TEST_F(TrayTest, TrayPicturesFollowIncomingMessagesTheStatusTimerAndTheRestore) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -48,7 +50,7 @@ TEST_F(AppTest, TrayPicturesFollowIncomingMessagesTheStatusTimerAndTheRestore) {
   EXPECT_TRUE(Shows(w.Tray(), Widget<app::TIconImage>(w, "SilenceIcon")->Icon));
 }
 
-TEST_F(AppTest, AHiddenWindowLosingItsMinimisedStateStaysInTheTray) {
+TEST_F(TrayTest, AHiddenWindowLosingItsMinimisedStateStaysInTheTray) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -67,7 +69,7 @@ TEST_F(AppTest, AHiddenWindowLosingItsMinimisedStateStaysInTheTray) {
   EXPECT_FALSE(w.isMinimized());
 }
 
-TEST_F(AppTest, WithPopUpAMessageBringsTheWindowBackFromTheTray) {
+TEST_F(TrayTest, WithPopUpAMessageBringsTheWindowBackFromTheTray) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -81,7 +83,7 @@ TEST_F(AppTest, WithPopUpAMessageBringsTheWindowBackFromTheTray) {
   EXPECT_EQ(w.Tray().Tag(), 0);
 }
 
-TEST_F(AppTest, TheTaskBarEntryIsDroppedOnlyWhileATrayHostIsThere) {
+TEST_F(TrayTest, TheTaskBarEntryIsDroppedOnlyWhileATrayHostIsThere) {
   app::TPlingFrm& w = Start(/*trayAvailable=*/false);
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -101,7 +103,7 @@ TEST_F(AppTest, TheTaskBarEntryIsDroppedOnlyWhileATrayHostIsThere) {
   ASSERT_TRUE(WaitFor([&] { return w.isVisible(); }));
 }
 
-TEST_F(AppTest, TheTrayMenuIsTheStartMenu) {
+TEST_F(TrayTest, TheTrayMenuIsTheStartMenu) {
   app::TPlingFrm& w = Start();
   EXPECT_EQ(w.Tray().PopupMenu(), Menu(w, "StartMnu"));
   EXPECT_FALSE(w.Tray().Active()) << "no icon while the window is shown";
@@ -114,7 +116,7 @@ TEST_F(AppTest, TheTrayMenuIsTheStartMenu) {
 namespace pling::testing {
 namespace {
 
-TEST_F(AppTest, ExitFromTheTrayMenuClosesTheHiddenWindowAndSavesTheSettings) {
+TEST_F(TrayTest, ExitFromTheTrayMenuClosesTheHiddenWindowAndSavesTheSettings) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));

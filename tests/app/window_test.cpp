@@ -16,6 +16,8 @@
 namespace pling::testing {
 namespace {
 
+using WindowTest = AppTest;
+
 struct MenuRow {
   const char* Name;
   const char* Caption;  // nullptr for a separator
@@ -46,7 +48,7 @@ void ExpectMenu(QMenu* menu, const std::vector<MenuRow>& rows) {
   }
 }
 
-TEST_F(AppTest, MenusHoldEveryItemWithCaptionAcceleratorAndCheckMark) {
+TEST_F(WindowTest, MenusHoldEveryItemWithCaptionAcceleratorAndCheckMark) {
   app::TPlingFrm& w = Start();
   ExpectMenu(Menu(w, "ReceiversMnu"), {{"Add1", "&Add", -1},
                                        {"Edit1", "&Edit", -1},
@@ -119,7 +121,7 @@ TEST_F(AppTest, MenusHoldEveryItemWithCaptionAcceleratorAndCheckMark) {
   EXPECT_TRUE(FMessages.isEmpty());
 }
 
-TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
+TEST_F(WindowTest, FirstStartShowsTheDesignDefaults) {
   app::TPlingFrm& w = Start();
   EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 0);
   const settings::TFont plain{};
@@ -171,7 +173,7 @@ TEST_F(AppTest, FirstStartShowsTheDesignDefaults) {
   EXPECT_TRUE(FMessages.isEmpty());
 }
 
-TEST_F(AppTest, LineWrapItemsSwitchThePanesBetweenTheTwoWrapStates) {
+TEST_F(WindowTest, LineWrapItemsSwitchThePanesBetweenTheTwoWrapStates) {
   app::TPlingFrm& w = Start();
   Action(w, "RecvLinewrap")->trigger();
   EXPECT_TRUE(Action(w, "RecvLinewrap")->isChecked());
@@ -192,7 +194,7 @@ TEST_F(AppTest, LineWrapItemsSwitchThePanesBetweenTheTwoWrapStates) {
   EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 }
 
-TEST_F(AppTest, FontAndColorItemsChangeOnlyTheirOwnPane) {
+TEST_F(WindowTest, FontAndColorItemsChangeOnlyTheirOwnPane) {
   app::TPlingFrm& w = Start();
   settings::TFont chosen{"DejaVu Serif", 14, settings::clRed, {settings::fsUnderline}};
   w.FontDialog = [&](QWidget*, settings::TFont& font) {
@@ -233,7 +235,7 @@ void AnswerDialog(std::function<void(QDialog&)> act) {
   });
 }
 
-TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
+TEST_F(WindowTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
   app::TPlingFrm& w = Start();
   // The list's design font: a face this desktop lacks, bold.
   const settings::TFont given = Widget<app::TListBox>(w, "ReceiversLbx")->CoreFont();
@@ -294,7 +296,7 @@ TEST_F(AppTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
   EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->CoreFont(), given);
 }
 
-TEST_F(AppTest, SystemColoursFollowTheDesktopPaletteAtTheNextPaint) {
+TEST_F(WindowTest, SystemColoursFollowTheDesktopPaletteAtTheNextPaint) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -307,7 +309,7 @@ TEST_F(AppTest, SystemColoursFollowTheDesktopPaletteAtTheNextPaint) {
   QApplication::setPalette(original);
 }
 
-TEST_F(AppTest, SendPaneGivesWayWhenTheWindowGetsLow) {
+TEST_F(WindowTest, SendPaneGivesWayWhenTheWindowGetsLow) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -330,7 +332,7 @@ TEST_F(AppTest, SendPaneGivesWayWhenTheWindowGetsLow) {
   EXPECT_GT(Widget<app::TMemo>(w, "ReceivedMmo")->height(), minSize);
 }
 
-TEST_F(AppTest, SplittersKeepBothSidesAtTheirMinimum) {
+TEST_F(WindowTest, SplittersKeepBothSidesAtTheirMinimum) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -365,7 +367,7 @@ TEST_F(AppTest, SplittersKeepBothSidesAtTheirMinimum) {
   EXPECT_EQ(Widget<app::TPanel>(w, "ReceiversPnl")->geometry().right(), w.width() - 1);
 }
 
-TEST_F(AppTest, StatusLineReachesToEightPixelsBeforeTheLogo) {
+TEST_F(WindowTest, StatusLineReachesToEightPixelsBeforeTheLogo) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -382,7 +384,7 @@ TEST_F(AppTest, StatusLineReachesToEightPixelsBeforeTheLogo) {
   }
 }
 
-TEST_F(AppTest, SecondStatusTextReplacesTheFirstAndBothVanishWhenTheFirstIntervalEnds) {
+TEST_F(WindowTest, SecondStatusTextReplacesTheFirstAndBothVanishWhenTheFirstIntervalEnds) {
   app::TPlingFrm& w = Start();
   w.InputQuery = [](const QString&, const QString&, QString&) { return false; };  // Cancel
   EXPECT_EQ(Timer(w, "StatusTmr")->interval(), 5000);
@@ -402,7 +404,7 @@ TEST_F(AppTest, SecondStatusTextReplacesTheFirstAndBothVanishWhenTheFirstInterva
   EXPECT_FALSE(Timer(w, "StatusTmr")->isActive()) << "the timer stops with the line";
 }
 
-TEST_F(AppTest, StartButtonOpensTheMenuAndEndsInTheActiveState) {
+TEST_F(WindowTest, StartButtonOpensTheMenuAndEndsInTheActiveState) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -426,7 +428,7 @@ TEST_F(AppTest, StartButtonOpensTheMenuAndEndsInTheActiveState) {
 namespace pling::testing {
 namespace {
 
-TEST_F(AppTest, WindowCannotGetSmallerThanTheSizerAllowsAndTheBarHasItsGradient) {
+TEST_F(WindowTest, WindowCannotGetSmallerThanTheSizerAllowsAndTheBarHasItsGradient) {
   app::TPlingFrm& w = Start();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));

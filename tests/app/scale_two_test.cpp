@@ -1,0 +1,65 @@
+// The window on a screen scaled by 2.
+#include <QScreen>
+
+#include "app_fixture.h"
+
+namespace pling::testing {
+namespace {
+
+// Run by its own test entry with QT_SCALE_FACTOR=2 (skipped otherwise): a screen
+// of 800 x 800 device pixels is 400 x 400 device-independent ones.
+class AppScaleTwoTest : public AppTest {
+ protected:
+  void SetUp() override {
+    if (qEnvironmentVariable("QT_SCALE_FACTOR") != QLatin1String("2"))
+      GTEST_SKIP() << "runs with QT_SCALE_FACTOR=2 only";
+    AppTest::SetUp();
+  }
+};
+
+TEST_F(AppScaleTwoTest, BoundsStayDeviceIndependentAndTheWindowFitsTheScreen) {
+  // Kept from a larger screen: moved and made smaller to fit wholly.
+  {
+    auto store = Store();
+    store->WriteInteger("TPlingFrm", "Left", 300);
+    store->WriteInteger("TPlingFrm", "Top", 200);
+    store->WriteInteger("TPlingFrm", "Width", 448);
+    store->WriteInteger("TPlingFrm", "Height", 350);
+  }
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const QRect area = w.screen()->availableGeometry();
+  ASSERT_LT(area.width(), 448) << "the screen is not scaled";
+  ASSERT_TRUE(WaitFor([&] { return area.contains(w.frameGeometry()); }))
+      << w.frameGeometry().x() << "," << w.frameGeometry().y() << " " << w.frameGeometry().width()
+      << "x" << w.frameGeometry().height();
+  EXPECT_EQ(Widget<app::TPanel>(w, "ReceiversPnl")->width(), 89)
+      << "design sizes are device-independent too";
+  const QRect shown = w.geometry();
+  Stop();
+  EXPECT_EQ(Store()->ReadInteger("TPlingFrm", "Width", 0), shown.width());
+  EXPECT_EQ(Store()->ReadInteger("TPlingFrm", "Height", 0), shown.height());
+
+  // Bounds that fit come back as they were, and are stored as they were.
+  {
+    auto store = Store();
+    store->WriteInteger("TPlingFrm", "Left", 20);
+    store->WriteInteger("TPlingFrm", "Top", 30);
+    store->WriteInteger("TPlingFrm", "Width", 300);
+    store->WriteInteger("TPlingFrm", "Height", 250);
+  }
+  app::TPlingFrm& again = Start();
+  again.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+  EXPECT_EQ(again.size(), QSize(300, 250));
+  Stop();
+  auto store = Store();
+  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Left", 0), 20);
+  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Top", 0), 30);
+  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Width", 0), 300);
+  EXPECT_EQ(store->ReadInteger("TPlingFrm", "Height", 0), 250);
+}
+
+}  // namespace
+}  // namespace pling::testing
