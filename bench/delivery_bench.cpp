@@ -84,7 +84,9 @@ void BM_Latency_Pling(benchmark::State& state) {
   auto loop = InstallLoop();
   ms::TlxPling pling(nullptr);
   bool got = false;
-  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) { got = true; };
+  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) {
+    got = true;
+  };
   pling.Open();
   std::vector<double> micros;
   for (auto _ : state) {
@@ -108,7 +110,9 @@ void BM_WriteOnly_Pling(benchmark::State& state) {
   auto loop = InstallLoop();
   ms::TlxPling pling(nullptr);
   bool got = false;
-  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) { got = true; };
+  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) {
+    got = true;
+  };
   pling.Open();
   for (auto _ : state) {
     got = false;
@@ -149,7 +153,9 @@ void BM_Throughput_Pling(benchmark::State& state) {
   auto loop = InstallLoop();
   ms::TlxPling pling(nullptr);
   int received = 0;
-  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) { ++received; };
+  pling.OnMessage = [&](runtime::TComponent&, std::string, std::string, std::string) {
+    ++received;
+  };
   pling.Open();
   int failed = 0;
   for (auto _ : state) {
