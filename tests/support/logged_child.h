@@ -29,12 +29,14 @@ namespace fs = std::filesystem;
 // with `env` set and the names in `unset` removed. Its output goes to a file (so
 // that a talkative program never blocks on a full pipe), its error output to
 // `errors` when one is named, else to the same file. Killed when it is still
-// running at the end.
+// running at the end; with `ownGroup`, it runs in a process group of its own and
+// a kill takes everything it started along.
 class Child {
  public:
   Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
         const fs::path& output, const std::vector<std::string>& unset = {},
-        const fs::path& errors = {}) {
+        const fs::path& errors = {}, bool ownGroup = false)
+      : FGroup(ownGroup) {
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
@@ -57,6 +59,7 @@ class Child {
     if (errFd < 0) std::abort();
     FPid = fork();
     if (FPid == 0) {
+      if (ownGroup) setpgid(0, 0);
       dup2(fd, 1);
       dup2(errFd, 2);
       const int null = open("/dev/null", O_RDONLY);
@@ -71,13 +74,18 @@ class Child {
   Child& operator=(const Child&) = delete;
   ~Child() {
     if (FPid > 0 && !FStatus) {
-      kill(FPid, SIGKILL);
+      Kill();
       Wait(10s);
     }
   }
 
   pid_t Pid() const { return FPid; }
+  // To the program itself.
   void Signal(int sig) const { kill(FPid, sig); }
+  // SIGKILL to the program, or with `ownGroup` to its whole process group.
+  void Kill() const { kill(FGroup ? -FPid : FPid, SIGKILL); }
+  // Whether its exit status was taken (by Wait or Running).
+  bool Ended() const { return FStatus.has_value(); }
 
   // The exit status (128 + signal number when a signal ended it), or nothing when the
   // process is still running after the limit.
@@ -101,6 +109,7 @@ class Child {
   std::string Output() const { return FileText(FOutput); }
 
  private:
+  bool FGroup = false;
   pid_t FPid = -1;
   std::optional<int> FStatus;
   fs::path FOutput;

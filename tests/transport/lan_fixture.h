@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "files.h"
+#include "logged_child.h"
 #include "test_program.h"
 
 namespace pling::testing {
@@ -56,55 +57,28 @@ inline int Shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A program started with `sh -c`, its output (both streams) in a file. Killed, with
-// everything it started, when it is destroyed.
+// A program started with `sh -c` in a process group of its own, its output (both
+// streams) in a file. Killed, with everything it started, when it is destroyed or
+// does not end in time.
 class TChild {
  public:
-  TChild(const std::string& script, std::string outFile) : FOut(std::move(outFile)) {
-    FPid = fork();
-    if (FPid == 0) {
-      setpgid(0, 0);
-      const int out = open(FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      dup2(out, 2);
-      execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~TChild() {
-    if (FPid > 0 && !FDone) {
-      kill(-FPid, SIGKILL);
-      waitpid(FPid, nullptr, 0);
-    }
-  }
-  TChild(const TChild&) = delete;
-  TChild& operator=(const TChild&) = delete;
+  TChild(const std::string& script, const std::string& outFile)
+      : FChild({"/bin/sh", "-c", script}, {}, outFile, {}, {}, /*ownGroup=*/true) {}
 
-  pid_t Pid() const { return FPid; }
-  std::string Output() const { return FileText(FOut); }
+  pid_t Pid() const { return FChild.Pid(); }
+  std::string Output() const { return FChild.Output(); }
 
   // The exit status, or -1 (and the program killed) when it did not end in time.
   int Wait(std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      int status = 0;
-      if (waitpid(FPid, &status, WNOHANG) == FPid) {
-        FDone = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (std::chrono::steady_clock::now() > end) {
-        kill(-FPid, SIGKILL);
-        waitpid(FPid, nullptr, 0);
-        FDone = true;
-        return -1;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
+    if (const std::optional<int> status = FChild.Wait(timeout)) return *status;
+    FChild.Kill();
+    FChild.Wait(10s);
+    return -1;
   }
   // Asks it to stop (SIGTERM to the program itself) and waits.
   int Stop(std::chrono::milliseconds timeout = 5s) {
-    if (FDone) return 0;
-    kill(FPid, SIGTERM);
+    if (FChild.Ended()) return 0;
+    FChild.Signal(SIGTERM);
     return Wait(timeout);
   }
   // Waits until the output holds `text`; whether it did before `timeout`.
@@ -116,17 +90,10 @@ class TChild {
     }
     return true;
   }
-  bool Running() {
-    if (FDone) return false;
-    int status = 0;
-    if (waitpid(FPid, &status, WNOHANG) == FPid) FDone = true;
-    return !FDone;
-  }
+  bool Running() { return FChild.Running(); }
 
  private:
-  std::string FOut;
-  pid_t FPid = -1;
-  bool FDone = false;
+  Child FChild;
 };
 
 // Removes what a test made, by process id and by namespace name. A script so that

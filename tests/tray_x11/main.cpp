@@ -1,5 +1,5 @@
 // The X11 tray tests run against a private X server (Xvfb) started here, on a
-// display number of its own; without Xvfb they are skipped.
+// display number of its own; without Xvfb they run offscreen, where they skip.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -8,11 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
+
+#include "qt_environment.h"
 
 extern char** environ;
 
@@ -91,20 +93,31 @@ extern "C" const char* __lsan_default_suppressions() {
   return "leak:libdbus-1.so\n";
 }
 
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-  PrivateXServer server;
-  if (!server.Display().empty()) {
-    setenv("DISPLAY", server.Display().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-  } else {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+// The application object for the whole program, on the private X server when
+// one started, else offscreen; the server starts before the application and
+// stops after it.
+class X11Environment : public pling::testing::QtEnvironment {
+ public:
+  X11Environment() : QtEnvironment("pling_tray_x11_tests") {}
+  void SetUp() override {
+    FServer = std::make_unique<PrivateXServer>();
+    if (!FServer->Display().empty()) {
+      setenv("DISPLAY", FServer->Display().c_str(), 1);
+      setenv("QT_QPA_PLATFORM", "xcb", 1);
+    } else {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    QtEnvironment::SetUp();
   }
-  int result = 0;
-  {
-    QApplication app(argc, argv);
-    result = RUN_ALL_TESTS();
+  void TearDown() override {
+    QtEnvironment::TearDown();
+    FServer.reset();
   }
-  return result;
-}
+
+ private:
+  std::unique_ptr<PrivateXServer> FServer;
+};
+
+// Listing the tests sets no environment up, so it starts no X server.
+[[maybe_unused]] ::testing::Environment* const kX11Environment =
+    ::testing::AddGlobalTestEnvironment(new X11Environment);
