@@ -332,4 +332,24 @@ std::string LastFileErrorText() {
   return tFileError;
 }
 
+std::vector<std::string> FileProblems(
+    const std::string& path,
+    const std::function<std::vector<LineProblem>(const std::string& text)>& lineProblems) {
+  std::vector<std::string> problems;
+  std::string text;
+  ClearFileError();
+  if (const int error = ReadFileContents(path, text); error == ENOENT) {
+    return problems;
+  } else if (error != 0) {
+    std::string cause = LastFileErrorText();
+    if (cause.empty()) cause = path + ": " + std::strerror(error);
+    problems.push_back("Cannot read " + cause);
+    return problems;
+  }
+  for (const LineProblem& line : lineProblems(text)) {
+    problems.push_back(path + ", line " + std::to_string(line.line) + ": " + line.text);
+  }
+  return problems;
+}
+
 }  // namespace pling::platform

@@ -9,9 +9,12 @@
 // LastFileErrorText() (platform/file_error.h).
 #include <sys/types.h>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/line_problem.h"
 #include "platform/types.h"
 
 namespace pling::platform {
@@ -89,5 +92,13 @@ DWORD FileErrorFromErrno(int error);
 DWORD RecordFileError(const std::string& path, int error);
 // Forgets the calling thread's last file error.
 void ClearFileError();
+
+// What is wrong with the settings file at `path`, in words for the user:
+// "Cannot read ..." when it cannot be read, else "PATH, line N: TEXT" for each
+// line `lineProblems` finds fault with in its text. A missing file has nothing
+// wrong with it.
+std::vector<std::string> FileProblems(
+    const std::string& path,
+    const std::function<std::vector<LineProblem>(const std::string& text)>& lineProblems);
 
 }  // namespace pling::platform

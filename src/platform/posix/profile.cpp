@@ -170,23 +170,9 @@ runtime::TResult<void> WriteProfileValues(std::span<const TProfileValue> values,
 
 std::vector<std::string> ProfileFileProblems(std::string_view fileName) {
   fileName = AsCString(fileName);
-  std::vector<std::string> problems;
-  if (fileName.empty()) return problems;
-  const std::string path = ProfilePath(fileName);
-  std::string text;
-  ClearFileError();
-  if (const int error = ReadFileContents(path, text); error == ENOENT) {
-    return problems;
-  } else if (error != 0) {
-    std::string cause = LastFileErrorText();
-    if (cause.empty()) cause = path + ": " + std::strerror(error);
-    problems.push_back("Cannot read " + cause);
-    return problems;
-  }
-  for (const LineProblem& line : ProfileProblems(text)) {
-    problems.push_back(path + ", line " + std::to_string(line.line) + ": " + line.text);
-  }
-  return problems;
+  if (fileName.empty()) return {};
+  return FileProblems(ProfilePath(fileName),
+                      [](const std::string& text) { return ProfileProblems(text); });
 }
 
 }  // namespace pling::platform

@@ -260,24 +260,11 @@ bool IsWritableRegValue(std::string_view subKey, std::string_view data) {
 }
 
 std::vector<std::string> RegistryHiveProblems() {
-  const std::string path = RegistryHivePath();
-  std::vector<std::string> problems;
-  std::string text;
-  ClearFileError();
-  if (const int error = ReadFileContents(path, text); error == ENOENT) {
-    return problems;
-  } else if (error != 0) {
-    std::string cause = LastFileErrorText();
-    if (cause.empty()) cause = path + ": " + std::strerror(error);
-    problems.push_back("Cannot read " + cause);
-    return problems;
-  }
-  std::vector<LineProblem> lines;
-  ParseHive(text, &lines);
-  for (const LineProblem& line : lines) {
-    problems.push_back(path + ", line " + std::to_string(line.line) + ": " + line.text);
-  }
-  return problems;
+  return FileProblems(RegistryHivePath(), [](const std::string& text) {
+    std::vector<LineProblem> lines;
+    ParseHive(text, &lines);
+    return lines;
+  });
 }
 
 LONG RegCloseKey(HKEY key) {
