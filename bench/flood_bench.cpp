@@ -162,9 +162,9 @@ void Flood(int out, long count) {
   using namespace pling::net;
   std::vector<std::string> packets;
   packets.reserve(static_cast<std::size_t>(count));
-  MailslotDatagram d;
-  d.source = NetBiosName::Make("EVE", 0x00);
-  d.destination = NetBiosName::Make("BOB", 0x03);
+  TMailslotDatagram d;
+  d.source = TNetBiosName::Make("EVE", 0x00);
+  d.destination = TNetBiosName::Make("BOB", 0x03);
   d.sourceIp = HostOrder(Address(1));
   d.mailslot = "\\MAILSLOT\\MESSNGR";
   for (long i = 0; i < count; ++i) {
@@ -201,7 +201,7 @@ void Probe(int out, int stop) {
     if (poll(&stopped, 1, 0) > 0) return;
     const auto id = static_cast<std::uint16_t>(random());
     const std::string query =
-        pling::net::BuildNameQuery({id, false, pling::net::NetBiosName::Make("BOB", 0x03)});
+        pling::net::BuildNameQuery({id, false, pling::net::TNetBiosName::Make("BOB", 0x03)});
     const long long sent = Now();
     sendto(fd, query.data(), query.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     long long answered = -1;

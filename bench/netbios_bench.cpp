@@ -11,19 +11,19 @@ namespace {
 
 using namespace pling::net;
 
-MailslotDatagram Sample(std::size_t size) {
-  MailslotDatagram d;
+TMailslotDatagram Sample(std::size_t size) {
+  TMailslotDatagram d;
   d.id = 0x1234;
   d.sourceIp = 0x0A630101;
-  d.source = NetBiosName::Make("ALICEPC", 0x00);
-  d.destination = NetBiosName::Make("BOB", 0x03);
+  d.source = TNetBiosName::Make("ALICEPC", 0x00);
+  d.destination = TNetBiosName::Make("BOB", 0x03);
   d.mailslot = "\\MAILSLOT\\MESSNGR";
   d.data = std::string(size, 'x');
   return d;
 }
 
 void BM_BuildMailslotDatagram(benchmark::State& state) {
-  const MailslotDatagram d = Sample(static_cast<std::size_t>(state.range(0)));
+  const TMailslotDatagram d = Sample(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(BuildMailslotDatagram(d));
   state.SetItemsProcessed(state.iterations());
 }
@@ -38,7 +38,7 @@ void BM_ParseMailslotDatagram(benchmark::State& state) {
 BENCHMARK(BM_ParseMailslotDatagram)->Arg(16)->Arg(kMaxMailslotData);
 
 void BM_NameQueryAndAnswer(benchmark::State& state) {
-  const NetBiosName name = NetBiosName::Make("BOB", 0x03);
+  const TNetBiosName name = TNetBiosName::Make("BOB", 0x03);
   for (auto _ : state) {
     const auto query = ParseNameQuery(BuildNameQuery({0x4321, true, name}));
     const auto answer = ParseNameAnswer(BuildNameAnswer({query->id, name, false, 300000, 1}));

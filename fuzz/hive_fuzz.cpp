@@ -24,12 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace pling::platform;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  std::vector<LineProblem> problems;
-  Hive hive = ParseHive(text, &problems);
+  std::vector<TLineProblem> problems;
+  THive hive = ParseHive(text, &problems);
   Check(hive == ParseHive(text));
   for (std::size_t i = 1; i < problems.size(); ++i) Check(problems[i - 1].line < problems[i].line);
   const std::string written = SerializeHive(hive);
-  if (hive.encoding == HiveEncoding::kUtf16) {
+  if (hive.encoding == THiveEncoding::kUtf16) {
     Check(written.rfind("\xFF\xFE", 0) == 0);
     Check(text.rfind("\xFF\xFE", 0) == 0);
   } else {
@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // A rewrite mends every line that was read with a repair; only lines that are
   // not understood at all (and are kept) are told again.
-  std::vector<LineProblem> left;
-  const Hive again = ParseHive(written, &left);
-  for (const LineProblem& problem : left)
+  std::vector<TLineProblem> left;
+  const THive again = ParseHive(written, &left);
+  for (const TLineProblem& problem : left)
     Check(problem.text.find("is not understood") != std::string::npos);
   Check(again == hive);
   Check(SerializeHive(again) == written);
@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string value = "a\\b\"c" + std::to_string(size);
   SetHiveDefaultValue(AddHiveKey(hive, name), value);
-  const Hive reread = ParseHive(SerializeHive(hive));
-  const HiveKey* key = FindHiveKey(reread, name);
+  const THive reread = ParseHive(SerializeHive(hive));
+  const THiveKey* key = FindHiveKey(reread, name);
   Check(key != nullptr && key->defaultValue == value);
   Check(HiveValueAsAnsi(reread, *key->defaultValue) == value);
   Check(reread == hive);

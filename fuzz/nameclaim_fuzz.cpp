@@ -44,10 +44,10 @@ void CheckSends(TNameClaim& claim) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::vector<TClaimedName> names = {{NetBiosName::Make("BOB", 0x00), false},
-                                           {NetBiosName::Make("BOB", 0x03), false},
-                                           {NetBiosName::Make("ROOT", 0x03), false},
-                                           {NetBiosName::Make("LANTEST", 0x00), true}};
+  const std::vector<TClaimedName> names = {{TNetBiosName::Make("BOB", 0x00), false},
+                                           {TNetBiosName::Make("BOB", 0x03), false},
+                                           {TNetBiosName::Make("ROOT", 0x03), false},
+                                           {TNetBiosName::Make("LANTEST", 0x00), true}};
   TNameClaimConfig config;
   config.names = names;
   config.server = size > 0 && (data[0] & 1) != 0 ? kServer : 0;

@@ -24,8 +24,8 @@ std::string_view Take(std::string_view& rest, std::size_t count) {
   return part;
 }
 
-pling::net::NetBiosName NameFrom(std::string_view bytes) {
-  pling::net::NetBiosName name;
+pling::net::TNetBiosName NameFrom(std::string_view bytes) {
+  pling::net::TNetBiosName name;
   for (std::size_t i = 0; i < bytes.size() && i < name.bytes.size(); ++i) {
     name.bytes[i] = static_cast<std::uint8_t>(bytes[i]);
   }
@@ -57,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto at = [&](std::size_t i) -> std::uint32_t {
     return i < head.size() ? static_cast<std::uint8_t>(head[i]) : 0u;
   };
-  MailslotDatagram d;
-  d.type = static_cast<DatagramType>(0x10 + at(0) % 3);
+  TMailslotDatagram d;
+  d.type = static_cast<TDatagramType>(0x10 + at(0) % 3);
   d.id = static_cast<std::uint16_t>(at(1) << 8 | at(2));
   d.sourceIp = at(3) << 24 | at(4) << 16 | at(5) << 8 | at(6);
   d.sourcePort = static_cast<std::uint16_t>(at(7) << 8 | at(8));

@@ -18,11 +18,11 @@ namespace {
 
 using pling::platform::FindProfileValue;
 using pling::platform::IsWritableProfileEntry;
-using pling::platform::ProfileIndex;
 using pling::platform::ProfileTextFor;
-using pling::platform::ProfileWrite;
 using pling::platform::SetProfileValue;
 using pling::platform::SetProfileValues;
+using pling::platform::TProfileIndex;
+using pling::platform::TProfileWrite;
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Writes to the keys the text has and to new ones, several at once.
   {
-    std::vector<ProfileWrite> writes;
+    std::vector<TProfileWrite> writes;
     std::string oneByOne(text);
     const std::string value = "w" + std::to_string(size % 7);
     for (std::size_t i = 0; i < entries.size() && writes.size() < 8; i += 1 + choice % 3) {
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     oneByOne = SetProfileValue(oneByOne, "New", "key", value);
     const std::string batched = SetProfileValues(text, writes);
     Check(batched == oneByOne);
-    const ProfileIndex index(batched);
+    const TProfileIndex index(batched);
     for (const auto& [s, k] : entries) Check(index.Find(s, k) == FindProfileValue(batched, s, k));
     Check(index.Find("New", "key") == FindProfileValue(batched, "New", "key"));
   }

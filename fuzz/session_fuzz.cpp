@@ -25,13 +25,13 @@ void CheckPayload(std::string_view payload) {
     const std::string rebuilt = BuildSessionRequest(*request);
     Check(rebuilt.substr(kSessionHeaderSize) == payload);
   }
-  SmbMessageRequest request;
-  if (ParseSmbMessageRequest(payload, request) == SmbRequestVerdict::Ok) {
+  TSmbMessageRequest request;
+  if (ParseSmbMessageRequest(payload, request) == TSmbRequestVerdict::Ok) {
     const std::string rebuilt = BuildSmbMessageRequest(request);
     Check(rebuilt.size() <= payload.size());
-    SmbMessageRequest again;
-    Check(ParseSmbMessageRequest(rebuilt, again) == SmbRequestVerdict::Ok && again == request);
-    for (const SmbStatus status : {kSmbSuccess, kSmbNoRoom}) {
+    TSmbMessageRequest again;
+    Check(ParseSmbMessageRequest(rebuilt, again) == TSmbRequestVerdict::Ok && again == request);
+    for (const TSmbStatus status : {kSmbSuccess, kSmbNoRoom}) {
       const auto reply = ParseSmbMessageReply(BuildSmbMessageReply(request, status, 9));
       Check(reply && reply->command == request.command);
       Check(reply->group.has_value() == (status == kSmbSuccess && request.command == 0xD5));
@@ -50,7 +50,7 @@ void Converse(std::string_view stream, std::size_t cut) {
   limits.maxPacket = 1024;
   std::size_t delivered = 0;
   TSessionConversation conversation(
-      limits, 5, [](const NetBiosName& called) { return called.Suffix() == 0x03; },
+      limits, 5, [](const TNetBiosName& called) { return called.Suffix() == 0x03; },
       [&](std::string_view datagram) {
         // Both names and the text, each within its bound (a line break may double).
         Check(datagram.size() <= 2 * limits.maxName + 2 + 2 * limits.maxText);

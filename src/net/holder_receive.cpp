@@ -14,7 +14,7 @@ char AsciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
 }
 
-NetBiosName UpperName(NetBiosName name) {
+TNetBiosName UpperName(TNetBiosName name) {
   for (std::size_t i = 0; i < 15; ++i) {
     name.bytes[i] = static_cast<std::uint8_t>(AsciiUpper(static_cast<char>(name.bytes[i])));
   }
@@ -35,30 +35,30 @@ bool Taken(TSenderVerdict verdict) {
 
 THolderNames::THolderNames(std::string_view computerName, std::string_view userName,
                            std::string_view workgroup, THolds holdsName, THolds yieldsName)
-    : computer00(NetBiosName::Make(computerName, 0x00)),
-      computer03(NetBiosName::Make(computerName, 0x03)),
-      user03(NetBiosName::Make(userName, 0x03)),
-      workgroup00(NetBiosName::Make(workgroup, 0x00)),
+    : computer00(TNetBiosName::Make(computerName, 0x00)),
+      computer03(TNetBiosName::Make(computerName, 0x03)),
+      user03(TNetBiosName::Make(userName, 0x03)),
+      workgroup00(TNetBiosName::Make(workgroup, 0x00)),
       holds(std::move(holdsName)),
       yields(std::move(yieldsName)) {}
 
-bool THolderNames::IsOurs(const NetBiosName& name) const {
-  const NetBiosName upper = UpperName(name);
-  if (upper == NetBiosName::Broadcast() || upper == workgroup00) return true;
+bool THolderNames::IsOurs(const TNetBiosName& name) const {
+  const TNetBiosName upper = UpperName(name);
+  if (upper == TNetBiosName::Broadcast() || upper == workgroup00) return true;
   return (upper == computer00 || upper == computer03 || upper == user03) && !Yields(upper);
 }
 
-bool THolderNames::Answers(const NetBiosName& name) const {
-  const NetBiosName upper = UpperName(name);
+bool THolderNames::Answers(const TNetBiosName& name) const {
+  const TNetBiosName upper = UpperName(name);
   if (upper == workgroup00) return true;
   return (upper == computer00 || upper == computer03 || upper == user03) && Holds(upper);
 }
 
-std::vector<StatusEntry> THolderNames::StatusNames() const {
-  std::vector<StatusEntry> names{{computer00, false}, {computer03, false}};
+std::vector<TStatusEntry> THolderNames::StatusNames() const {
+  std::vector<TStatusEntry> names{{computer00, false}, {computer03, false}};
   if (user03 != computer03 && !user03.Name().empty()) names.push_back({user03, false});
   names.push_back({workgroup00, true});
-  std::erase_if(names, [this](const StatusEntry& entry) { return !Holds(entry.name); });
+  std::erase_if(names, [this](const TStatusEntry& entry) { return !Holds(entry.name); });
   return names;
 }
 
@@ -104,7 +104,7 @@ std::optional<TLocalMessage> THolderReceiver::TakeDatagram(
   if (slot.empty()) return ignore();
   // A group or broadcast write from this machine was handed to the local mailslot
   // by its writer already.
-  if (FDatagram->type != DatagramType::DirectUnique && local) return ignore();
+  if (FDatagram->type != TDatagramType::DirectUnique && local) return ignore();
   if (FDatagram->data.size() > kMaxMailslotData) {
     FCounters.oversized.fetch_add(1, std::memory_order_relaxed);
     return std::nullopt;
@@ -125,13 +125,13 @@ bool THolderReceiver::AdmitNamePacket(TPacketSource from, const std::vector<TInt
 std::optional<TNameReply> THolderReceiver::AnswerNamePacket(
     std::string_view packet, TPacketSource from, const std::vector<TInterface>& interfaces) {
   std::optional<std::string> answer;
-  if (const std::optional<StatusQuery> status = ParseStatusQuery(packet)) {
+  if (const std::optional<TStatusQuery> status = ParseStatusQuery(packet)) {
     // Asked for this machine's names ("*", or one of them): all of them.
-    const NetBiosName name = UpperName(status->name);
-    if (name != NetBiosName::Broadcast() && !FNames.Answers(name)) return std::nullopt;
-    answer = BuildStatusAnswer(StatusAnswer{status->id, status->name, FNames.StatusNames()});
-  } else if (const std::optional<NameQuery> query = ParseNameQuery(packet)) {
-    const NetBiosName name = UpperName(query->name);
+    const TNetBiosName name = UpperName(status->name);
+    if (name != TNetBiosName::Broadcast() && !FNames.Answers(name)) return std::nullopt;
+    answer = BuildStatusAnswer(TStatusAnswer{status->id, status->name, FNames.StatusNames()});
+  } else if (const std::optional<TNameQuery> query = ParseNameQuery(packet)) {
+    const TNetBiosName name = UpperName(query->name);
     const bool group = name == FNames.workgroup00;
     if (!group && name != FNames.computer00 && name != FNames.computer03 && name != FNames.user03) {
       return std::nullopt;
@@ -139,7 +139,7 @@ std::optional<TNameReply> THolderReceiver::AnswerNamePacket(
     if (!FNames.Holds(name)) return std::nullopt;  // [names]
     const std::uint32_t address = SourceAddressFor(interfaces, from.address);
     if (address == 0) return std::nullopt;
-    answer = BuildNameAnswer(NameAnswer{query->id, query->name, group, kAnswerTtl, address});
+    answer = BuildNameAnswer(TNameAnswer{query->id, query->name, group, kAnswerTtl, address});
   } else {
     return std::nullopt;
   }

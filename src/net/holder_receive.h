@@ -35,27 +35,27 @@ namespace pling::net {
 
 // The names this machine answers to, as the holder serves them.
 struct THolderNames {
-  using THolds = std::function<bool(const NetBiosName& name)>;
+  using THolds = std::function<bool(const TNetBiosName& name)>;
   // OEM code page, upper case.
   THolderNames(std::string_view computerName, std::string_view userName, std::string_view workgroup,
                THolds holds = {}, THolds yields = {});
 
-  NetBiosName computer00, computer03, user03, workgroup00;
+  TNetBiosName computer00, computer03, user03, workgroup00;
   // [names] Whether this machine holds a name now (name_service.h): one it does
   // not hold gets no answer and is not listed. Empty: it holds all of them.
   THolds holds;
-  bool Holds(const NetBiosName& name) const { return !holds || holds(name); }
+  bool Holds(const TNetBiosName& name) const { return !holds || holds(name); }
   // [names] Whether this machine gave a name up to another machine: datagrams
   // for it are not taken (those for a name still being claimed are). Empty: none.
   THolds yields;
-  bool Yields(const NetBiosName& name) const { return yields && yields(name); }
+  bool Yields(const TNetBiosName& name) const { return yields && yields(name); }
 
   // Whether a datagram to `name` (in any case) is for this machine.
-  bool IsOurs(const NetBiosName& name) const;
+  bool IsOurs(const TNetBiosName& name) const;
   // Whether a status query for `name` (in any case) is answered.
-  bool Answers(const NetBiosName& name) const;
+  bool Answers(const TNetBiosName& name) const;
   // The names a node status answer lists, the workgroup as a group name.
-  std::vector<StatusEntry> StatusNames() const;
+  std::vector<TStatusEntry> StatusNames() const;
 };
 
 // Where a packet came from (host byte order).
@@ -134,7 +134,7 @@ class THolderReceiver {
   TSenderLimits FDatagramSenders;
   TSenderLimits FNameSenders;
   // Where the datagram side's message lives until the next datagram.
-  std::optional<MailslotDatagram> FDatagram;
+  std::optional<TMailslotDatagram> FDatagram;
 };
 
 }  // namespace pling::net

@@ -13,14 +13,14 @@ namespace {
 
 using TKind = TNameNotice::TKind;
 
-NetBiosName AsciiUpper(NetBiosName name) {
+TNetBiosName AsciiUpper(TNetBiosName name) {
   for (std::size_t i = 0; i < 15; ++i) {
     if (name.bytes[i] >= 'a' && name.bytes[i] <= 'z') name.bytes[i] -= 'a' - 'A';
   }
   return name;
 }
 
-bool SameBase(const NetBiosName& a, const NetBiosName& b) {
+bool SameBase(const TNetBiosName& a, const TNetBiosName& b) {
   return std::equal(a.bytes.begin(), a.bytes.begin() + 15, b.bytes.begin());
 }
 
@@ -125,7 +125,7 @@ void TNameClaim::SendToServer(const TEntry& entry, std::uint16_t flags, std::uin
 
 void TNameClaim::SendLookup(const TEntry& entry) {
   const std::string query =
-      BuildNameQuery(NameQuery{entry.lookupId, !entry.lookupByServer, entry.claim.name});
+      BuildNameQuery(TNameQuery{entry.lookupId, !entry.lookupByServer, entry.claim.name});
   if (entry.lookupByServer) {
     FSends.push_back({query, FConfig.server, FConfig.port});
     return;
@@ -237,7 +237,7 @@ bool TNameClaim::TakeRequest(std::string_view packet, std::uint32_t from, std::u
       (opcode != TNameOpcode::Registration && opcode != TNameOpcode::MultiHomedRegistration)) {
     return true;
   }
-  const NetBiosName name = AsciiUpper(request->name);
+  const TNetBiosName name = AsciiUpper(request->name);
   for (const TEntry& entry : FEntries) {
     if (entry.claim.name != name || entry.state != TState::Held) continue;
     // A unique name is defended against every claim; a group name only against a
@@ -308,13 +308,13 @@ bool TNameClaim::TakeResponse(std::string_view packet, std::uint32_t from, bool 
 }
 
 bool TNameClaim::TakeLookupAnswer(std::string_view packet, std::uint32_t from, bool fromHere) {
-  const auto lookingFor = [this](std::uint16_t id, const NetBiosName& name) -> TEntry* {
+  const auto lookingFor = [this](std::uint16_t id, const TNetBiosName& name) -> TEntry* {
     for (TEntry& entry : FEntries) {
       if (entry.pending && entry.lookupId == id && entry.claim.name == name) return &entry;
     }
     return nullptr;
   };
-  if (const std::optional<NameAnswer> answer = ParseNameAnswer(packet)) {
+  if (const std::optional<TNameAnswer> answer = ParseNameAnswer(packet)) {
     TEntry* entry = lookingFor(answer->id, answer->name);
     if (entry == nullptr) return false;
     // Our own answer would name nobody else.
@@ -444,13 +444,13 @@ bool TNameClaim::Releasing() const {
                      [](const TEntry& e) { return e.server == TServerState::Releasing; });
 }
 
-bool TNameClaim::Holds(const NetBiosName& name) const {
+bool TNameClaim::Holds(const TNetBiosName& name) const {
   return std::any_of(FEntries.begin(), FEntries.end(), [&](const TEntry& e) {
     return e.state == TState::Held && e.claim.name == name;
   });
 }
 
-bool TNameClaim::Yields(const NetBiosName& name) const {
+bool TNameClaim::Yields(const TNetBiosName& name) const {
   return std::any_of(FEntries.begin(), FEntries.end(), [&](const TEntry& e) {
     return e.state == TState::Lost && e.claim.name == name;
   });

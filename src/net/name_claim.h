@@ -37,7 +37,7 @@
 namespace pling::net {
 
 struct TClaimedName {
-  NetBiosName name;
+  TNetBiosName name;
   bool group = false;
   friend bool operator==(const TClaimedName&, const TClaimedName&) = default;
 };
@@ -71,7 +71,7 @@ struct TNameNotice {
   TKind kind = TKind::Taken;
   // The name (OEM bytes); for several names with the same 15 bytes lost to the
   // same holder at once, the messenger one (suffix 0x03) if among them.
-  NetBiosName name;
+  TNetBiosName name;
   bool group = false;
   std::uint32_t holder = 0;  // the machine that holds the name, when known
   std::uint32_t from = 0;    // the server, or the sender of a conflict demand
@@ -131,12 +131,12 @@ class TNameClaim {
   bool Releasing() const;
 
   // Whether this machine holds `name` (its exact bytes) now: answers for it.
-  bool Holds(const NetBiosName& name) const;
+  bool Holds(const TNetBiosName& name) const;
   // Whether this machine gave `name` up to another machine that holds it: takes
   // no datagrams for it. A name still being claimed is not given up, so that a
   // datagram sent to this machine's address meanwhile (by a sender that knew it
   // from before a restart or a hand-over of the ports) is not lost.
-  bool Yields(const NetBiosName& name) const;
+  bool Yields(const TNetBiosName& name) const;
   // The names held now, in the order they were given.
   std::vector<TClaimedName> Held() const;
 

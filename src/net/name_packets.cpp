@@ -75,7 +75,7 @@ std::optional<TNameRequest> ParseNameRequest(std::string_view packet) {
     return std::nullopt;
   }
   std::size_t pos = kHeaderSize;
-  const std::optional<NetBiosName> name = DecodeName(packet, pos);
+  const std::optional<TNetBiosName> name = DecodeName(packet, pos);
   if (!name || packet.size() - pos < 4) return std::nullopt;
   if (GetBe16(packet, pos) != kRecordNb || GetBe16(packet, pos + 2) != kClassIn) {
     return std::nullopt;
@@ -87,7 +87,7 @@ std::optional<TNameRequest> ParseNameRequest(std::string_view packet) {
   if (GetBe16(packet, pos) == kPointerToQuestion) {
     pos += 2;
   } else {
-    const std::optional<NetBiosName> again = DecodeName(packet, pos);
+    const std::optional<TNetBiosName> again = DecodeName(packet, pos);
     if (!again || *again != *name) return std::nullopt;
   }
   if (packet.size() - pos < 10) return std::nullopt;
@@ -130,7 +130,7 @@ std::optional<TNameResponse> ParseNameResponse(std::string_view packet) {
     return std::nullopt;
   }
   std::size_t pos = kHeaderSize;
-  const std::optional<NetBiosName> name = DecodeName(packet, pos);
+  const std::optional<TNetBiosName> name = DecodeName(packet, pos);
   if (!name || packet.size() - pos < 10) return std::nullopt;
   const std::uint16_t type = GetBe16(packet, pos);
   if ((type != kRecordNb && type != kRecordNull) || GetBe16(packet, pos + 2) != kClassIn) {

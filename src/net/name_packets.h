@@ -76,7 +76,7 @@ inline constexpr std::uint16_t kRecordNull = 0x000A;
 struct TNameRequest {
   std::uint16_t id = 0;
   std::uint16_t flags = 0;  // the opcode, RD and B bits; no response bit, RCODE 0
-  NetBiosName name;
+  TNetBiosName name;
   std::uint32_t ttl = 0;
   std::uint16_t nbFlags = 0;
   std::uint32_t address = 0;  // host byte order
@@ -109,7 +109,7 @@ std::optional<TNameRequest> ParseNameRequest(std::string_view packet);
 struct TNameResponse {
   std::uint16_t id = 0;
   std::uint16_t flags = kNameResponse;
-  NetBiosName name;
+  TNetBiosName name;
   std::uint16_t type = kRecordNb;
   std::uint32_t ttl = 0;
   std::string data;

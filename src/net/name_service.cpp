@@ -105,12 +105,12 @@ bool TNameService::TakeNamePacket(std::string_view packet, const TPacketSource& 
   return taken;
 }
 
-bool TNameService::Holds(const NetBiosName& name) const {
+bool TNameService::Holds(const TNetBiosName& name) const {
   std::lock_guard<std::mutex> guard(FLock);
   return FClaim && FClaim->Holds(name);
 }
 
-bool TNameService::Yields(const NetBiosName& name) const {
+bool TNameService::Yields(const TNetBiosName& name) const {
   std::lock_guard<std::mutex> guard(FLock);
   return FClaim && FClaim->Yields(name);
 }

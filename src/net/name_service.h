@@ -46,9 +46,9 @@ class TNameService final : public IHolderService {
 
   // Whether this machine answers for `name` (its exact bytes) now: never before
   // the claim has started, nor after the release.
-  bool Holds(const NetBiosName& name) const;
+  bool Holds(const TNetBiosName& name) const;
   // Whether this machine gave `name` up to another machine (TNameClaim::Yields).
-  bool Yields(const NetBiosName& name) const;
+  bool Yields(const TNetBiosName& name) const;
 
  private:
   using TClock = TNameClaim::TClock;

@@ -87,8 +87,8 @@ std::uint16_t GetLe16(std::string_view p, std::size_t at) {
 
 }  // namespace
 
-NetBiosName NetBiosName::Make(std::string_view name, std::uint8_t suffix) {
-  NetBiosName result;
+TNetBiosName TNetBiosName::Make(std::string_view name, std::uint8_t suffix) {
+  TNetBiosName result;
   result.bytes.fill(static_cast<std::uint8_t>(' '));
   const std::size_t length = std::min<std::size_t>(name.size(), 15);
   for (std::size_t i = 0; i < length; ++i) {
@@ -100,19 +100,19 @@ NetBiosName NetBiosName::Make(std::string_view name, std::uint8_t suffix) {
   return result;
 }
 
-NetBiosName NetBiosName::Broadcast() {
-  NetBiosName result;
+TNetBiosName TNetBiosName::Broadcast() {
+  TNetBiosName result;
   result.bytes[0] = static_cast<std::uint8_t>('*');
   return result;
 }
 
-std::string NetBiosName::Name() const {
+std::string TNetBiosName::Name() const {
   std::size_t length = 15;
   while (length > 0 && (bytes[length - 1] == ' ' || bytes[length - 1] == 0)) --length;
   return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
-std::string NetBiosName::ToString() const {
+std::string TNetBiosName::ToString() const {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text = Name();
   text += '<';
@@ -122,7 +122,7 @@ std::string NetBiosName::ToString() const {
   return text;
 }
 
-void AppendEncodedName(const NetBiosName& name, std::string& out) {
+void AppendEncodedName(const TNetBiosName& name, std::string& out) {
   Put8(out, 0x20);
   for (const std::uint8_t byte : name.bytes) {
     out.push_back(static_cast<char>('A' + (byte >> 4)));
@@ -131,11 +131,11 @@ void AppendEncodedName(const NetBiosName& name, std::string& out) {
   Put8(out, 0x00);
 }
 
-std::optional<NetBiosName> DecodeName(std::string_view packet, std::size_t& pos) {
+std::optional<TNetBiosName> DecodeName(std::string_view packet, std::size_t& pos) {
   if (pos > packet.size() || packet.size() - pos < kEncodedNameSize) return std::nullopt;
   const std::string_view encoded = packet.substr(pos, kEncodedNameSize);
   if (encoded[0] != 0x20 || encoded[33] != 0x00) return std::nullopt;
-  NetBiosName name;
+  TNetBiosName name;
   for (std::size_t i = 0; i < 16; ++i) {
     const char high = encoded[1 + 2 * i];
     const char low = encoded[2 + 2 * i];
@@ -146,7 +146,7 @@ std::optional<NetBiosName> DecodeName(std::string_view packet, std::size_t& pos)
   return name;
 }
 
-std::string BuildMailslotDatagram(const MailslotDatagram& d) {
+std::string BuildMailslotDatagram(const TMailslotDatagram& d) {
   if (d.mailslot.find('\0') != std::string::npos) {
     throw std::invalid_argument("mailslot name holds a NUL byte");
   }
@@ -193,7 +193,7 @@ std::string BuildMailslotDatagram(const MailslotDatagram& d) {
   return out;
 }
 
-std::optional<MailslotDatagram> ParseMailslotDatagram(std::string_view packet) {
+std::optional<TMailslotDatagram> ParseMailslotDatagram(std::string_view packet) {
   if (packet.size() < kDatagramHeaderSize) return std::nullopt;
   const std::uint8_t type = Get8(packet, 0);
   if (type < 0x10 || type > 0x12) return std::nullopt;
@@ -201,8 +201,8 @@ std::optional<MailslotDatagram> ParseMailslotDatagram(std::string_view packet) {
   if ((flags & kFlagMore) != 0 || (flags & kFlagFirst) == 0) return std::nullopt;
   if (GetBe16(packet, 12) != 0) return std::nullopt;  // a later fragment
 
-  MailslotDatagram d;
-  d.type = static_cast<DatagramType>(type);
+  TMailslotDatagram d;
+  d.type = static_cast<TDatagramType>(type);
   d.id = GetBe16(packet, 2);
   d.sourceIp = GetBe32(packet, 4);
   d.sourcePort = GetBe16(packet, 8);
@@ -255,7 +255,7 @@ namespace {
 // record, and that entry's name, type and class: the whole of a query, and an
 // answer up to its record's TTL.
 void AppendHead(std::string& out, std::uint16_t id, std::uint16_t flags, bool answer,
-                const NetBiosName& name, std::uint16_t type) {
+                const TNetBiosName& name, std::uint16_t type) {
   PutBe16(out, id);
   PutBe16(out, flags);
   PutBe16(out, answer ? 0 : 1);  // questions
@@ -269,7 +269,7 @@ void AppendHead(std::string& out, std::uint16_t id, std::uint16_t flags, bool an
 
 }  // namespace
 
-std::string BuildNameQuery(const NameQuery& q) {
+std::string BuildNameQuery(const TNameQuery& q) {
   std::string out;
   out.reserve(kNameHeaderSize + kEncodedNameSize + 4);
   AppendHead(out, q.id,
@@ -278,7 +278,7 @@ std::string BuildNameQuery(const NameQuery& q) {
   return out;
 }
 
-std::string BuildNameAnswer(const NameAnswer& a) {
+std::string BuildNameAnswer(const TNameAnswer& a) {
   std::string out;
   out.reserve(kNameHeaderSize + kEncodedNameSize + 16);
   AppendHead(out, a.id, kPositiveAnswerFlags, true, a.name, kTypeNb);
@@ -295,7 +295,7 @@ namespace {
 struct TQuestion {
   std::uint16_t id;
   std::uint16_t flags;
-  NetBiosName name;
+  TNetBiosName name;
 };
 
 std::optional<TQuestion> ParseQuestion(std::string_view packet, std::uint16_t type) {
@@ -314,7 +314,7 @@ std::optional<TQuestion> ParseQuestion(std::string_view packet, std::uint16_t ty
 // record's name and TTL, and where its data lies (wholly inside the packet).
 struct TAnswerRecord {
   std::uint16_t id;
-  NetBiosName name;
+  TNetBiosName name;
   std::uint32_t ttl;
   std::size_t data;
   std::size_t length;
@@ -347,16 +347,16 @@ std::optional<TAnswerRecord> ParseAnswerRecord(std::string_view packet, std::uin
 
 }  // namespace
 
-std::optional<NameQuery> ParseNameQuery(std::string_view packet) {
+std::optional<TNameQuery> ParseNameQuery(std::string_view packet) {
   const auto question = ParseQuestion(packet, kTypeNb);
   if (!question) return std::nullopt;
-  return NameQuery{question->id, (question->flags & kFlagBroadcast) != 0, question->name};
+  return TNameQuery{question->id, (question->flags & kFlagBroadcast) != 0, question->name};
 }
 
-std::optional<NameAnswer> ParseNameAnswer(std::string_view packet) {
+std::optional<TNameAnswer> ParseNameAnswer(std::string_view packet) {
   const auto record = ParseAnswerRecord(packet, kTypeNb);
   if (!record || record->length < 6) return std::nullopt;
-  NameAnswer a;
+  TNameAnswer a;
   a.id = record->id;
   a.name = record->name;
   a.ttl = record->ttl;
@@ -365,14 +365,14 @@ std::optional<NameAnswer> ParseNameAnswer(std::string_view packet) {
   return a;
 }
 
-std::string BuildStatusQuery(const StatusQuery& q) {
+std::string BuildStatusQuery(const TStatusQuery& q) {
   std::string out;
   out.reserve(kNameHeaderSize + kEncodedNameSize + 4);
   AppendHead(out, q.id, 0, false, q.name, kTypeNbstat);  // a unicast query, no recursion
   return out;
 }
 
-std::string BuildStatusAnswer(const StatusAnswer& a) {
+std::string BuildStatusAnswer(const TStatusAnswer& a) {
   if (a.names.size() > kMaxStatusNames) {
     throw std::invalid_argument("more names than a status answer lists");
   }
@@ -383,7 +383,7 @@ std::string BuildStatusAnswer(const StatusAnswer& a) {
   PutBe32(out, 0);  // TTL
   PutBe16(out, static_cast<std::uint16_t>(rdLength));
   Put8(out, static_cast<std::uint8_t>(a.names.size()));
-  for (const StatusEntry& entry : a.names) {
+  for (const TStatusEntry& entry : a.names) {
     out.append(entry.name.bytes.begin(), entry.name.bytes.end());
     PutBe16(out, static_cast<std::uint16_t>(kNameActive | (entry.group ? kNbGroup : 0)));
   }
@@ -391,16 +391,16 @@ std::string BuildStatusAnswer(const StatusAnswer& a) {
   return out;
 }
 
-std::optional<StatusQuery> ParseStatusQuery(std::string_view packet) {
+std::optional<TStatusQuery> ParseStatusQuery(std::string_view packet) {
   const auto question = ParseQuestion(packet, kTypeNbstat);
   if (!question) return std::nullopt;
-  return StatusQuery{question->id, question->name};
+  return TStatusQuery{question->id, question->name};
 }
 
-std::optional<StatusAnswer> ParseStatusAnswer(std::string_view packet) {
+std::optional<TStatusAnswer> ParseStatusAnswer(std::string_view packet) {
   const auto record = ParseAnswerRecord(packet, kTypeNbstat);
   if (!record || record->length < 1) return std::nullopt;
-  StatusAnswer a;
+  TStatusAnswer a;
   a.id = record->id;
   a.name = record->name;
   std::size_t pos = record->data;
@@ -409,7 +409,7 @@ std::optional<StatusAnswer> ParseStatusAnswer(std::string_view packet) {
   if ((record->length - 1) / kStatusEntrySize < count) return std::nullopt;
   a.names.reserve(count);
   for (std::size_t i = 0; i < count; ++i, pos += kStatusEntrySize) {
-    StatusEntry entry;
+    TStatusEntry entry;
     std::copy_n(packet.begin() + static_cast<std::ptrdiff_t>(pos), entry.name.bytes.size(),
                 entry.name.bytes.begin());
     entry.group = (GetBe16(packet, pos + 16) & kNbGroup) != 0;
@@ -418,7 +418,7 @@ std::optional<StatusAnswer> ParseStatusAnswer(std::string_view packet) {
   return a;
 }
 
-std::optional<NetBiosName> MessengerName(const StatusAnswer& a) {
+std::optional<TNetBiosName> MessengerName(const TStatusAnswer& a) {
   for (const std::uint8_t suffix : {std::uint8_t{0x03}, std::uint8_t{0x00}}) {
     const auto found = std::find_if(a.names.begin(), a.names.end(), [suffix](const auto& entry) {
       return !entry.group && entry.name.Suffix() == suffix && !entry.name.Name().empty();

@@ -25,14 +25,14 @@ inline constexpr std::uint16_t kNameServicePort = 137;
 
 // A 16-byte NetBIOS name: 15 bytes of name (upper case, OEM bytes, space padded)
 // and a suffix byte (0x00 workstation/group, 0x03 messenger, ...).
-struct NetBiosName {
+struct TNetBiosName {
   std::array<std::uint8_t, 16> bytes{};
 
   // Upper-cases ASCII a-z only (the caller passes OEM upper case for the other
   // letters) and keeps at most 15 bytes of `name`.
-  static NetBiosName Make(std::string_view name, std::uint8_t suffix);
+  static TNetBiosName Make(std::string_view name, std::uint8_t suffix);
   // The name that matches every machine: '*' and 15 zero bytes.
-  static NetBiosName Broadcast();
+  static TNetBiosName Broadcast();
 
   // The 15 name bytes without trailing spaces and zeros.
   std::string Name() const;
@@ -40,118 +40,118 @@ struct NetBiosName {
   // NAME<xx>, the way people write a name with its suffix (for messages and logs).
   std::string ToString() const;
 
-  friend bool operator==(const NetBiosName&, const NetBiosName&) = default;
+  friend bool operator==(const TNetBiosName&, const TNetBiosName&) = default;
 };
 
 // Appends the 34-byte encoded form: the length byte 0x20, each name byte as two
 // letters 'A' + nibble, and the empty scope (0x00).
-void AppendEncodedName(const NetBiosName& name, std::string& out);
+void AppendEncodedName(const TNetBiosName& name, std::string& out);
 // Decodes the name at `pos` and advances `pos` past it. Accepts only the 34-byte
 // uncompressed form with an empty scope; on failure `pos` is left unchanged.
-std::optional<NetBiosName> DecodeName(std::string_view packet, std::size_t& pos);
+std::optional<TNetBiosName> DecodeName(std::string_view packet, std::size_t& pos);
 
-enum class DatagramType : std::uint8_t {
+enum class TDatagramType : std::uint8_t {
   DirectUnique = 0x10,
   DirectGroup = 0x11,
   Broadcast = 0x12,
 };
 
 // One unfragmented NetBIOS datagram carrying a mailslot write.
-struct MailslotDatagram {
-  DatagramType type = DatagramType::DirectUnique;
+struct TMailslotDatagram {
+  TDatagramType type = TDatagramType::DirectUnique;
   std::uint16_t id = 0;
   std::uint32_t sourceIp = 0;  // host byte order
   std::uint16_t sourcePort = kDatagramPort;
-  NetBiosName source, destination;
+  TNetBiosName source, destination;
   std::string
       mailslot;      // as on the wire, e.g. "\\MAILSLOT\\MESSNGR" (sender passes OEM upper case)
   std::string data;  // the mailslot message, unchanged
   std::uint16_t priority = 0;
 
-  friend bool operator==(const MailslotDatagram&, const MailslotDatagram&) = default;
+  friend bool operator==(const TMailslotDatagram&, const TMailslotDatagram&) = default;
 };
 
 // The UDP payload for `d`, the data right after the mailslot name (no padding,
 // DataOffset 70 + the name's length). Throws std::invalid_argument when the
 // mailslot name holds a NUL byte or the datagram would not fit a UDP packet.
-std::string BuildMailslotDatagram(const MailslotDatagram& d);
+std::string BuildMailslotDatagram(const TMailslotDatagram& d);
 // nullopt for a fragment, an error datagram, a malformed packet or anything but a
 // single-part mailslot write. Takes the data at DataOffset for DataCount bytes,
 // whatever lies between the name and the data.
-std::optional<MailslotDatagram> ParseMailslotDatagram(std::string_view packet);
+std::optional<TMailslotDatagram> ParseMailslotDatagram(std::string_view packet);
 
-struct NameQuery {
+struct TNameQuery {
   std::uint16_t id = 0;
   bool broadcast = true;
-  NetBiosName name;
+  TNetBiosName name;
 
-  friend bool operator==(const NameQuery&, const NameQuery&) = default;
+  friend bool operator==(const TNameQuery&, const TNameQuery&) = default;
 };
 
-struct NameAnswer {
+struct TNameAnswer {
   std::uint16_t id = 0;
-  NetBiosName name;
+  TNetBiosName name;
   bool group = false;
   std::uint32_t ttl = 0;
   std::uint32_t address = 0;  // host byte order
 
-  friend bool operator==(const NameAnswer&, const NameAnswer&) = default;
+  friend bool operator==(const TNameAnswer&, const TNameAnswer&) = default;
 };
 
 // A 50-byte name query for an NB record: flags 0x0110 (broadcast) or 0x0100.
-std::string BuildNameQuery(const NameQuery& q);
+std::string BuildNameQuery(const TNameQuery& q);
 // A 62-byte positive query answer (flags 0x8580) holding one B-node address.
-std::string BuildNameAnswer(const NameAnswer& a);
+std::string BuildNameAnswer(const TNameAnswer& a);
 // nullopt for anything but a name query with one NB/IN question.
-std::optional<NameQuery> ParseNameQuery(std::string_view packet);
+std::optional<TNameQuery> ParseNameQuery(std::string_view packet);
 // nullopt for anything but a positive NB/IN query answer with an IPv4 address;
 // of several addresses the first is taken.
-std::optional<NameAnswer> ParseNameAnswer(std::string_view packet);
+std::optional<TNameAnswer> ParseNameAnswer(std::string_view packet);
 
 // A node status query: which names does the machine at an address hold. Sent
 // to that address alone; the question name is normally the broadcast name "*".
-struct StatusQuery {
+struct TStatusQuery {
   std::uint16_t id = 0;
-  NetBiosName name = NetBiosName::Broadcast();
+  TNetBiosName name = TNetBiosName::Broadcast();
 
-  friend bool operator==(const StatusQuery&, const StatusQuery&) = default;
+  friend bool operator==(const TStatusQuery&, const TStatusQuery&) = default;
 };
 
-struct StatusEntry {
-  NetBiosName name;
+struct TStatusEntry {
+  TNetBiosName name;
   bool group = false;
 
-  friend bool operator==(const StatusEntry&, const StatusEntry&) = default;
+  friend bool operator==(const TStatusEntry&, const TStatusEntry&) = default;
 };
 
 // The names a machine holds, in the order it listed them (its statistics are
 // not kept).
-struct StatusAnswer {
+struct TStatusAnswer {
   std::uint16_t id = 0;
-  NetBiosName name = NetBiosName::Broadcast();  // the name the query asked about
-  std::vector<StatusEntry> names;
+  TNetBiosName name = TNetBiosName::Broadcast();  // the name the query asked about
+  std::vector<TStatusEntry> names;
 
-  friend bool operator==(const StatusAnswer&, const StatusAnswer&) = default;
+  friend bool operator==(const TStatusAnswer&, const TStatusAnswer&) = default;
 };
 
 // The most names one status answer lists (its count is a single byte).
 inline constexpr std::size_t kMaxStatusNames = 255;
 
 // A 50-byte NBSTAT/IN query, flags 0x0000.
-std::string BuildStatusQuery(const StatusQuery& q);
+std::string BuildStatusQuery(const TStatusQuery& q);
 // A status answer (flags 0x8400) listing `a.names` as active B-node names,
 // followed by 46 zero bytes of statistics. Throws std::invalid_argument for more
 // than kMaxStatusNames names.
-std::string BuildStatusAnswer(const StatusAnswer& a);
+std::string BuildStatusAnswer(const TStatusAnswer& a);
 // nullopt for anything but a query with one NBSTAT/IN question.
-std::optional<StatusQuery> ParseStatusQuery(std::string_view packet);
+std::optional<TStatusQuery> ParseStatusQuery(std::string_view packet);
 // nullopt for anything but a positive answer whose NBSTAT/IN record holds all
 // the names it counts; the statistics after them may be short or missing.
-std::optional<StatusAnswer> ParseStatusAnswer(std::string_view packet);
+std::optional<TStatusAnswer> ParseStatusAnswer(std::string_view packet);
 
 // The name a mailslot write to the machine that gave `a` goes to: its first
 // unique name with suffix 0x03 (its messenger name), else its first unique name
 // with suffix 0x00; nullopt when it lists neither.
-std::optional<NetBiosName> MessengerName(const StatusAnswer& a);
+std::optional<TNetBiosName> MessengerName(const TStatusAnswer& a);
 
 }  // namespace pling::net

@@ -79,9 +79,9 @@ struct THolderConfig {
   std::string userName;      // OEM code page, upper case
   std::string workgroup;     // OEM code page, upper case
   // [names] Whether this machine holds a name now (see THolderNames::holds).
-  std::function<bool(const NetBiosName& name)> holds;
+  std::function<bool(const TNetBiosName& name)> holds;
   // [names] Whether this machine gave a name up (see THolderNames::yields).
-  std::function<bool(const NetBiosName& name)> yields;
+  std::function<bool(const TNetBiosName& name)> yields;
   // Connects to this machine's mailslot of that name (see TMailslotOutbox).
   TMailslotOutbox::TConnect connectLocal;
   // Told of a sender on the network whose datagrams this machine drops because

@@ -110,10 +110,10 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
 
   const std::uint16_t id03 = RandomId();
   const auto id00 = static_cast<std::uint16_t>(id03 + 1);
-  const NetBiosName name03 = NetBiosName::Make(machine, 0x03);
-  const NetBiosName name00 = NetBiosName::Make(machine, 0x00);
-  const std::string query03 = BuildNameQuery(NameQuery{id03, true, name03});
-  const std::string query00 = BuildNameQuery(NameQuery{id00, true, name00});
+  const TNetBiosName name03 = TNetBiosName::Make(machine, 0x03);
+  const TNetBiosName name00 = TNetBiosName::Make(machine, 0x00);
+  const std::string query03 = BuildNameQuery(TNameQuery{id03, true, name03});
+  const std::string query00 = BuildNameQuery(TNameQuery{id00, true, name00});
 
   std::optional<TResolved> workstation;  // NAME<00>, taken when no NAME<03> answers in its round
   for (int attempt = 0; attempt < kQueryTries; ++attempt) {
@@ -123,7 +123,7 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
     }
     const TClock::time_point roundEnd = TClock::now() + kQueryInterval;
     while (const std::optional<std::string> packet = channel.Receive(roundEnd)) {
-      const std::optional<NameAnswer> answer = ParseNameAnswer(*packet);
+      const std::optional<TNameAnswer> answer = ParseNameAnswer(*packet);
       if (!answer) continue;
       // Answers come once per interface and responder; the first of each query counts.
       if (answer->address == 0) continue;
@@ -145,15 +145,15 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
   return QueryNetBiosName(machine, interfaces, channel);
 }
 
-std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address, INameQueryChannel& channel) {
+std::optional<TNetBiosName> QueryNodeStatus(std::uint32_t address, INameQueryChannel& channel) {
   if (address == 0) return std::nullopt;
   const std::uint16_t id = RandomId();
-  const std::string query = BuildStatusQuery(StatusQuery{id, NetBiosName::Broadcast()});
+  const std::string query = BuildStatusQuery(TStatusQuery{id, TNetBiosName::Broadcast()});
   for (int attempt = 0; attempt < kQueryTries; ++attempt) {
     channel.Send(query, address);
     const TClock::time_point roundEnd = TClock::now() + kQueryInterval;
     while (const std::optional<std::string> packet = channel.Receive(roundEnd)) {
-      const std::optional<StatusAnswer> answer = ParseStatusAnswer(*packet);
+      const std::optional<TStatusAnswer> answer = ParseStatusAnswer(*packet);
       // The first answer to this query settles it, whatever names it lists.
       if (answer && answer->id == id) return MessengerName(*answer);
     }
@@ -161,7 +161,7 @@ std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address, INameQueryChan
   return std::nullopt;
 }
 
-std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address, std::uint16_t port) {
+std::optional<TNetBiosName> QueryNodeStatus(std::uint32_t address, std::uint16_t port) {
   TSocketChannel channel(port);
   if (!channel.Valid()) return std::nullopt;
   return QueryNodeStatus(address, channel);
@@ -277,7 +277,7 @@ std::optional<TResolved> TResolver::Resolve(std::string_view machine) {
     // its names a write goes to (a host name or an address is none of them).
     if (const auto address = ResolveHostName(key, kHostResolveTime)) {
       const std::unique_ptr<INameQueryChannel> channel = MakeChannel();
-      const std::optional<NetBiosName> name =
+      const std::optional<TNetBiosName> name =
           channel ? QueryNodeStatus(*address, *channel) : QueryNodeStatus(*address, FNamePort);
       if (name) answer = TResolved{*address, *name};
     }

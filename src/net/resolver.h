@@ -44,7 +44,7 @@ struct TResolved {
   std::uint32_t address = 0;  // host byte order
   // The name the datagram goes to: NAME<03> when the machine answered for its
   // messenger name (or listed it in its node status), else NAME<00>.
-  NetBiosName name;
+  TNetBiosName name;
   friend bool operator==(const TResolved&, const TResolved&) = default;
 };
 
@@ -100,11 +100,11 @@ std::optional<TResolved> QueryNetBiosName(std::string_view machine,
 // Asks the machine at `address` (host byte order) for its names through
 // `channel` and waits for its answer; the name a write to it goes to (see
 // MessengerName), or nullopt when it does not answer or holds no such name.
-std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address, INameQueryChannel& channel);
+std::optional<TNetBiosName> QueryNodeStatus(std::uint32_t address, INameQueryChannel& channel);
 
 // The same from a port of its own, asking the machine's port `port`.
-std::optional<NetBiosName> QueryNodeStatus(std::uint32_t address,
-                                           std::uint16_t port = kNameServicePort);
+std::optional<TNetBiosName> QueryNodeStatus(std::uint32_t address,
+                                            std::uint16_t port = kNameServicePort);
 
 // The host resolver's IPv4 address for `host`, waiting at most `timeout`.
 std::optional<std::uint32_t> ResolveHostName(const std::string& host,

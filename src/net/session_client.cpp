@@ -93,34 +93,34 @@ std::optional<TPacket> ReceivePacket(int fd, TClock::time_point deadline) {
   for (;;) {
     std::string header;
     if (!ReceiveExactly(fd, header, kSessionHeaderSize, deadline)) return std::nullopt;
-    const std::optional<SessionHeader> parsed = ParseSessionHeader(header);
+    const std::optional<TSessionHeader> parsed = ParseSessionHeader(header);
     if (!parsed || parsed->length > kMaxReply) return std::nullopt;
     TPacket packet;
     packet.type = parsed->type;
     if (!ReceiveExactly(fd, packet.payload, parsed->length, deadline)) return std::nullopt;
-    if (packet.type != static_cast<std::uint8_t>(SessionPacketType::KeepAlive)) return packet;
+    if (packet.type != static_cast<std::uint8_t>(TSessionPacketType::KeepAlive)) return packet;
   }
 }
 
 // Sends one command and reads its reply; the reply when it is a success.
-std::optional<SmbMessageReply> Exchange(int fd, const SmbMessageRequest& request,
-                                        TClock::time_point deadline) {
-  if (!SendAll(fd, BuildSessionPacket(SessionPacketType::Message, BuildSmbMessageRequest(request)),
+std::optional<TSmbMessageReply> Exchange(int fd, const TSmbMessageRequest& request,
+                                         TClock::time_point deadline) {
+  if (!SendAll(fd, BuildSessionPacket(TSessionPacketType::Message, BuildSmbMessageRequest(request)),
                deadline)) {
     return std::nullopt;
   }
   const std::optional<TPacket> packet = ReceivePacket(fd, deadline);
-  if (!packet || packet->type != static_cast<std::uint8_t>(SessionPacketType::Message)) {
+  if (!packet || packet->type != static_cast<std::uint8_t>(TSessionPacketType::Message)) {
     return std::nullopt;
   }
-  std::optional<SmbMessageReply> reply = ParseSmbMessageReply(packet->payload);
+  std::optional<TSmbMessageReply> reply = ParseSmbMessageReply(packet->payload);
   if (!reply || reply->command != request.command || reply->status != 0) return std::nullopt;
   return reply;
 }
 
 }  // namespace
 
-bool SendSessionMessage(std::uint32_t address, std::uint16_t port, const SessionRequest& names,
+bool SendSessionMessage(std::uint32_t address, std::uint16_t port, const TSessionRequest& names,
                         const TSessionMessage& message, TSessionTimes times) {
   if (message.sender.find('\0') != std::string::npos ||
       message.receiver.find('\0') != std::string::npos) {
@@ -132,28 +132,28 @@ bool SendSessionMessage(std::uint32_t address, std::uint16_t port, const Session
   if (!SendAll(fd.Get(), BuildSessionRequest(names), deadline)) return false;
   const std::optional<TPacket> response = ReceivePacket(fd.Get(), deadline);
   if (!response ||
-      response->type != static_cast<std::uint8_t>(SessionPacketType::PositiveResponse)) {
+      response->type != static_cast<std::uint8_t>(TSessionPacketType::PositiveResponse)) {
     return false;
   }
 
-  SmbMessageRequest request;
-  request.command = static_cast<std::uint8_t>(SmbMessageCommand::SendStart);
+  TSmbMessageRequest request;
+  request.command = static_cast<std::uint8_t>(TSmbMessageCommand::SendStart);
   request.originator = message.sender;
   request.destination = message.receiver;
-  const std::optional<SmbMessageReply> started = Exchange(fd.Get(), request, deadline);
+  const std::optional<TSmbMessageReply> started = Exchange(fd.Get(), request, deadline);
   if (!started) return false;
 
-  request = SmbMessageRequest{};
+  request = TSmbMessageRequest{};
   // Samba's file server answers the start without a group id and takes 0, as its
   // own client then sends.
   request.group = started->group.value_or(0);
-  request.command = static_cast<std::uint8_t>(SmbMessageCommand::SendText);
+  request.command = static_cast<std::uint8_t>(TSmbMessageCommand::SendText);
   for (std::size_t at = 0; at < message.text.size(); at += kSessionTextBlock) {
     request.text = message.text.substr(at, kSessionTextBlock);
     if (!Exchange(fd.Get(), request, deadline)) return false;
   }
   request.text.clear();
-  request.command = static_cast<std::uint8_t>(SmbMessageCommand::SendEnd);
+  request.command = static_cast<std::uint8_t>(TSmbMessageCommand::SendEnd);
   return Exchange(fd.Get(), request, deadline).has_value();
 }
 

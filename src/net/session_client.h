@@ -39,7 +39,7 @@ struct TSessionTimes {
 // with success; false when the connection was refused or not made in time, the
 // session was refused, a command was answered with an error, or an answer did
 // not come in time (the caller then sends the message another way).
-bool SendSessionMessage(std::uint32_t address, std::uint16_t port, const SessionRequest& names,
+bool SendSessionMessage(std::uint32_t address, std::uint16_t port, const TSessionRequest& names,
                         const TSessionMessage& message, TSessionTimes times = {});
 
 }  // namespace pling::net

@@ -47,14 +47,14 @@ std::uint32_t GetLe32(std::string_view p, std::size_t at) {
 
 // The words and bytes of an SMB whose header has been checked; nullopt when the
 // counts reach past the payload.
-struct SmbBody {
+struct TSmbBody {
   std::uint8_t wordCount = 0;
   std::string_view words, bytes;
 };
 
-std::optional<SmbBody> ReadBody(std::string_view smb) {
+std::optional<TSmbBody> ReadBody(std::string_view smb) {
   if (smb.size() < kSmbWordCount + 1) return std::nullopt;
-  SmbBody body;
+  TSmbBody body;
   body.wordCount = Get8(smb, kSmbWordCount);
   const std::size_t wordsAt = kSmbWordCount + 1;
   const std::size_t byteCountAt = wordsAt + 2 * std::size_t{body.wordCount};
@@ -106,18 +106,18 @@ void PutData(std::string& out, std::string_view value) {
 
 }  // namespace
 
-std::optional<SessionHeader> ParseSessionHeader(std::string_view bytes) {
+std::optional<TSessionHeader> ParseSessionHeader(std::string_view bytes) {
   if (bytes.size() < kSessionHeaderSize) return std::nullopt;
   const std::uint8_t flags = Get8(bytes, 1);
   if ((flags & ~kLengthExtension) != 0) return std::nullopt;
-  SessionHeader header;
+  TSessionHeader header;
   header.type = Get8(bytes, 0);
   header.length = (std::size_t{flags} & kLengthExtension) << 16 | std::size_t{Get8(bytes, 2)} << 8 |
                   Get8(bytes, 3);
   return header;
 }
 
-std::string BuildSessionPacket(SessionPacketType type, std::string_view payload) {
+std::string BuildSessionPacket(TSessionPacketType type, std::string_view payload) {
   if (payload.size() > kMaxSessionPayload) {
     throw std::invalid_argument("a session packet carries at most 131071 bytes");
   }
@@ -131,100 +131,100 @@ std::string BuildSessionPacket(SessionPacketType type, std::string_view payload)
   return packet;
 }
 
-std::string BuildSessionRequest(const SessionRequest& request) {
+std::string BuildSessionRequest(const TSessionRequest& request) {
   std::string names;
   AppendEncodedName(request.called, names);
   AppendEncodedName(request.calling, names);
-  return BuildSessionPacket(SessionPacketType::Request, names);
+  return BuildSessionPacket(TSessionPacketType::Request, names);
 }
 
-std::optional<SessionRequest> ParseSessionRequest(std::string_view payload) {
+std::optional<TSessionRequest> ParseSessionRequest(std::string_view payload) {
   if (payload.size() != 2 * kEncodedNameSize) return std::nullopt;
   std::size_t pos = 0;
-  const std::optional<NetBiosName> called = DecodeName(payload, pos);
+  const std::optional<TNetBiosName> called = DecodeName(payload, pos);
   if (!called) return std::nullopt;
-  const std::optional<NetBiosName> calling = DecodeName(payload, pos);
+  const std::optional<TNetBiosName> calling = DecodeName(payload, pos);
   if (!calling) return std::nullopt;
-  return SessionRequest{*called, *calling};
+  return TSessionRequest{*called, *calling};
 }
 
 std::string BuildPositiveSessionResponse() {
-  return BuildSessionPacket(SessionPacketType::PositiveResponse, {});
+  return BuildSessionPacket(TSessionPacketType::PositiveResponse, {});
 }
 
 std::string BuildNegativeSessionResponse(std::uint8_t error) {
-  return BuildSessionPacket(SessionPacketType::NegativeResponse,
+  return BuildSessionPacket(TSessionPacketType::NegativeResponse,
                             std::string(1, static_cast<char>(error)));
 }
 
-SmbRequestVerdict ParseSmbMessageRequest(std::string_view payload, SmbMessageRequest& request) {
-  request = SmbMessageRequest{};
+TSmbRequestVerdict ParseSmbMessageRequest(std::string_view payload, TSmbMessageRequest& request) {
+  request = TSmbMessageRequest{};
   if (payload.size() < kSmbHeaderSize || payload.substr(0, 4) != kSmbProtocol) {
-    return SmbRequestVerdict::NotSmb;
+    return TSmbRequestVerdict::NotSmb;
   }
   std::copy_n(payload.begin(), kSmbHeaderSize, request.header.begin());
   request.command = Get8(payload, kSmbCommand);
-  switch (static_cast<SmbMessageCommand>(request.command)) {
-    case SmbMessageCommand::Send:
-    case SmbMessageCommand::SendStart:
-    case SmbMessageCommand::SendEnd:
-    case SmbMessageCommand::SendText:
+  switch (static_cast<TSmbMessageCommand>(request.command)) {
+    case TSmbMessageCommand::Send:
+    case TSmbMessageCommand::SendStart:
+    case TSmbMessageCommand::SendEnd:
+    case TSmbMessageCommand::SendText:
       break;
     default:
-      return SmbRequestVerdict::UnknownCommand;
+      return TSmbRequestVerdict::UnknownCommand;
   }
-  const std::optional<SmbBody> body = ReadBody(payload);
-  if (!body) return SmbRequestVerdict::Malformed;
+  const std::optional<TSmbBody> body = ReadBody(payload);
+  if (!body) return TSmbRequestVerdict::Malformed;
   std::size_t pos = 0;
-  switch (static_cast<SmbMessageCommand>(request.command)) {
-    case SmbMessageCommand::Send:
-    case SmbMessageCommand::SendStart: {
-      if (body->wordCount != 0) return SmbRequestVerdict::Malformed;
+  switch (static_cast<TSmbMessageCommand>(request.command)) {
+    case TSmbMessageCommand::Send:
+    case TSmbMessageCommand::SendStart: {
+      if (body->wordCount != 0) return TSmbRequestVerdict::Malformed;
       std::optional<std::string> originator = ReadString(body->bytes, pos);
-      if (!originator) return SmbRequestVerdict::Malformed;
+      if (!originator) return TSmbRequestVerdict::Malformed;
       std::optional<std::string> destination = ReadString(body->bytes, pos);
-      if (!destination) return SmbRequestVerdict::Malformed;
+      if (!destination) return TSmbRequestVerdict::Malformed;
       request.originator = std::move(*originator);
       request.destination = std::move(*destination);
-      if (request.command == static_cast<std::uint8_t>(SmbMessageCommand::Send)) {
+      if (request.command == static_cast<std::uint8_t>(TSmbMessageCommand::Send)) {
         std::optional<std::string> text = ReadData(body->bytes, pos);
-        if (!text) return SmbRequestVerdict::Malformed;
+        if (!text) return TSmbRequestVerdict::Malformed;
         request.text = std::move(*text);
       }
       break;
     }
-    case SmbMessageCommand::SendText:
-    case SmbMessageCommand::SendEnd: {
-      if (body->wordCount != 1) return SmbRequestVerdict::Malformed;
+    case TSmbMessageCommand::SendText:
+    case TSmbMessageCommand::SendEnd: {
+      if (body->wordCount != 1) return TSmbRequestVerdict::Malformed;
       request.group = GetLe16(body->words, 0);
-      if (request.command == static_cast<std::uint8_t>(SmbMessageCommand::SendText)) {
+      if (request.command == static_cast<std::uint8_t>(TSmbMessageCommand::SendText)) {
         std::optional<std::string> text = ReadData(body->bytes, pos);
-        if (!text) return SmbRequestVerdict::Malformed;
+        if (!text) return TSmbRequestVerdict::Malformed;
         request.text = std::move(*text);
       }
       break;
     }
   }
-  return SmbRequestVerdict::Ok;
+  return TSmbRequestVerdict::Ok;
 }
 
-std::string BuildSmbMessageRequest(const SmbMessageRequest& request) {
+std::string BuildSmbMessageRequest(const TSmbMessageRequest& request) {
   std::string words, bytes;
-  switch (static_cast<SmbMessageCommand>(request.command)) {
-    case SmbMessageCommand::Send:
+  switch (static_cast<TSmbMessageCommand>(request.command)) {
+    case TSmbMessageCommand::Send:
       PutString(bytes, request.originator);
       PutString(bytes, request.destination);
       PutData(bytes, request.text);
       break;
-    case SmbMessageCommand::SendStart:
+    case TSmbMessageCommand::SendStart:
       PutString(bytes, request.originator);
       PutString(bytes, request.destination);
       break;
-    case SmbMessageCommand::SendText:
+    case TSmbMessageCommand::SendText:
       PutLe16(words, request.group);
       PutData(bytes, request.text);
       break;
-    case SmbMessageCommand::SendEnd:
+    case TSmbMessageCommand::SendEnd:
       PutLe16(words, request.group);
       break;
     default:
@@ -242,7 +242,7 @@ std::string BuildSmbMessageRequest(const SmbMessageRequest& request) {
   return smb;
 }
 
-std::string BuildSmbMessageReply(const SmbMessageRequest& request, SmbStatus status,
+std::string BuildSmbMessageReply(const TSmbMessageRequest& request, TSmbStatus status,
                                  std::uint16_t group) {
   std::string smb(request.header.begin(), request.header.end());
   smb.replace(0, 4, kSmbProtocol);
@@ -255,8 +255,9 @@ std::string BuildSmbMessageReply(const SmbMessageRequest& request, SmbStatus sta
   smb[kSmbFlags] = static_cast<char>(kSmbFlagReply);
   smb[kSmbFlags2] = smb[kSmbFlags2 + 1] = 0;
   std::fill(smb.begin() + kSmbSecurity, smb.begin() + kSmbSecurity + 10, '\0');
-  const bool started = request.command == static_cast<std::uint8_t>(SmbMessageCommand::SendStart) &&
-                       status == kSmbSuccess;
+  const bool started =
+      request.command == static_cast<std::uint8_t>(TSmbMessageCommand::SendStart) &&
+      status == kSmbSuccess;
   if (started) {
     Put8(smb, 1);
     PutLe16(smb, group);
@@ -267,15 +268,15 @@ std::string BuildSmbMessageReply(const SmbMessageRequest& request, SmbStatus sta
   return smb;
 }
 
-std::optional<SmbMessageReply> ParseSmbMessageReply(std::string_view payload) {
+std::optional<TSmbMessageReply> ParseSmbMessageReply(std::string_view payload) {
   if (payload.size() < kSmbHeaderSize || payload.substr(0, 4) != kSmbProtocol) return std::nullopt;
   if ((Get8(payload, kSmbFlags) & kSmbFlagReply) == 0) return std::nullopt;
-  const std::optional<SmbBody> body = ReadBody(payload);
+  const std::optional<TSmbBody> body = ReadBody(payload);
   if (!body) return std::nullopt;
-  SmbMessageReply reply;
+  TSmbMessageReply reply;
   reply.command = Get8(payload, kSmbCommand);
   reply.status = GetLe32(payload, kSmbStatus);
-  if (reply.command == static_cast<std::uint8_t>(SmbMessageCommand::SendStart) &&
+  if (reply.command == static_cast<std::uint8_t>(TSmbMessageCommand::SendStart) &&
       reply.status == 0 && body->wordCount >= 1) {
     reply.group = GetLe16(body->words, 0);
   }

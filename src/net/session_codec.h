@@ -24,7 +24,7 @@ namespace pling::net {
 inline constexpr std::uint16_t kSessionPort = 139;
 
 // The session service's packet types.
-enum class SessionPacketType : std::uint8_t {
+enum class TSessionPacketType : std::uint8_t {
   Message = 0x00,
   Request = 0x81,
   PositiveResponse = 0x82,
@@ -44,33 +44,33 @@ inline constexpr std::size_t kSessionHeaderSize = 4;
 // The longest payload a session packet can announce (17 bits of length).
 inline constexpr std::size_t kMaxSessionPayload = 0x1FFFF;
 
-struct SessionHeader {
+struct TSessionHeader {
   std::uint8_t type = 0;
   std::size_t length = 0;  // of the payload that follows the 4 header bytes
 };
 
 // The 4-byte header at the start of `bytes`; nullopt while fewer than 4 bytes are
 // there, or when a reserved flag bit is set (a protocol error).
-std::optional<SessionHeader> ParseSessionHeader(std::string_view bytes);
+std::optional<TSessionHeader> ParseSessionHeader(std::string_view bytes);
 // A whole packet: the header and `payload`. Throws std::invalid_argument for a
 // payload longer than kMaxSessionPayload.
-std::string BuildSessionPacket(SessionPacketType type, std::string_view payload);
+std::string BuildSessionPacket(TSessionPacketType type, std::string_view payload);
 
-struct SessionRequest {
-  NetBiosName called, calling;
-  friend bool operator==(const SessionRequest&, const SessionRequest&) = default;
+struct TSessionRequest {
+  TNetBiosName called, calling;
+  friend bool operator==(const TSessionRequest&, const TSessionRequest&) = default;
 };
 
 // The whole session request packet.
-std::string BuildSessionRequest(const SessionRequest& request);
+std::string BuildSessionRequest(const TSessionRequest& request);
 // The request's payload (after the header): two 34-byte encoded names with empty
 // scopes and nothing after them; nullopt otherwise.
-std::optional<SessionRequest> ParseSessionRequest(std::string_view payload);
+std::optional<TSessionRequest> ParseSessionRequest(std::string_view payload);
 std::string BuildPositiveSessionResponse();
 std::string BuildNegativeSessionResponse(std::uint8_t error);
 
 // The SMB message commands.
-enum class SmbMessageCommand : std::uint8_t {
+enum class TSmbMessageCommand : std::uint8_t {
   Send = 0xD0,
   SendStart = 0xD5,
   SendEnd = 0xD6,
@@ -78,38 +78,38 @@ enum class SmbMessageCommand : std::uint8_t {
 };
 
 // A status as SMB's error classes give it: class 0 is success.
-struct SmbStatus {
+struct TSmbStatus {
   std::uint8_t errorClass = 0;
   std::uint16_t code = 0;
-  friend bool operator==(const SmbStatus&, const SmbStatus&) = default;
+  friend bool operator==(const TSmbStatus&, const TSmbStatus&) = default;
 };
-inline constexpr SmbStatus kSmbSuccess{0x00, 0x0000};
+inline constexpr TSmbStatus kSmbSuccess{0x00, 0x0000};
 // ERRSRV/ERRerror: a request that is not well formed, or names a message group
 // that is not under way on the session.
-inline constexpr SmbStatus kSmbBadRequest{0x02, 0x0001};
+inline constexpr TSmbStatus kSmbBadRequest{0x02, 0x0001};
 // ERRSRV/ERRsmbcmd: a command the receiver does not know.
-inline constexpr SmbStatus kSmbUnknownCommand{0x02, 0x0040};
+inline constexpr TSmbStatus kSmbUnknownCommand{0x02, 0x0040};
 // ERRSRV/ERRmsgoff: nobody on the receiving machine takes messages now.
-inline constexpr SmbStatus kSmbNotReceiving{0x02, 0x0052};
+inline constexpr TSmbStatus kSmbNotReceiving{0x02, 0x0052};
 // ERRSRV/ERRnoroom: the message is longer than the receiver keeps.
-inline constexpr SmbStatus kSmbNoRoom{0x02, 0x0053};
+inline constexpr TSmbStatus kSmbNoRoom{0x02, 0x0053};
 
 inline constexpr std::size_t kSmbHeaderSize = 32;
 
 // One message command as a session message carries it. Which fields mean
 // something depends on the command: the names for 0xD0 and 0xD5, the group for
 // 0xD7 and 0xD6, the text for 0xD0 and 0xD7.
-struct SmbMessageRequest {
+struct TSmbMessageRequest {
   std::uint8_t command = 0;
   // The request's header as it came: its reply echoes the ids in it.
   std::array<std::uint8_t, kSmbHeaderSize> header{};
   std::string originator, destination;
   std::uint16_t group = 0;
   std::string text;
-  friend bool operator==(const SmbMessageRequest&, const SmbMessageRequest&) = default;
+  friend bool operator==(const TSmbMessageRequest&, const TSmbMessageRequest&) = default;
 };
 
-enum class SmbRequestVerdict {
+enum class TSmbRequestVerdict {
   Ok,
   NotSmb,          // shorter than an SMB header, or not 0xFF 'S' 'M' 'B': no reply is possible
   UnknownCommand,  // a well-formed header with another command (header filled in)
@@ -119,27 +119,27 @@ enum class SmbRequestVerdict {
 // Reads the SMB in a session message's payload. Strings are 0x04 and a
 // zero-terminated string; text is 0x01, a 16-bit length and that many bytes.
 // Bytes past what the counts cover are ignored.
-SmbRequestVerdict ParseSmbMessageRequest(std::string_view payload, SmbMessageRequest& request);
+TSmbRequestVerdict ParseSmbMessageRequest(std::string_view payload, TSmbMessageRequest& request);
 // The SMB request (the session message's payload) for `request`'s command and
 // fields; the header's ids are taken from `request.header` (all zero by default).
-std::string BuildSmbMessageRequest(const SmbMessageRequest& request);
+std::string BuildSmbMessageRequest(const TSmbMessageRequest& request);
 
 // The reply (a session message's payload) to `request`: its command and ids, the
 // reply flag, `status`, and for a successful 0xD5 the group `group`.
-std::string BuildSmbMessageReply(const SmbMessageRequest& request, SmbStatus status,
+std::string BuildSmbMessageReply(const TSmbMessageRequest& request, TSmbStatus status,
                                  std::uint16_t group = 0);
 
-struct SmbMessageReply {
+struct TSmbMessageReply {
   std::uint8_t command = 0;
   // The status field as 32 bits (an NT status or an error class and code); 0 is
   // success either way.
   std::uint32_t status = 0;
   std::optional<std::uint16_t> group;  // from a successful 0xD5 reply
-  friend bool operator==(const SmbMessageReply&, const SmbMessageReply&) = default;
+  friend bool operator==(const TSmbMessageReply&, const TSmbMessageReply&) = default;
 };
 
 // nullopt for anything but an SMB reply (the reply flag set) with its word and
 // byte counts inside the payload.
-std::optional<SmbMessageReply> ParseSmbMessageReply(std::string_view payload);
+std::optional<TSmbMessageReply> ParseSmbMessageReply(std::string_view payload);
 
 }  // namespace pling::net

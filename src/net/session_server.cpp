@@ -72,7 +72,7 @@ bool TSessionConversation::Take(std::string_view bytes) {
   for (;;) {
     const std::string_view rest = std::string_view(FInput).substr(at);
     if (rest.size() < kSessionHeaderSize) break;
-    const std::optional<SessionHeader> header = ParseSessionHeader(rest);
+    const std::optional<TSessionHeader> header = ParseSessionHeader(rest);
     if (!header || header->length > FLimits.maxPacket) {
       FClosed = true;
       break;
@@ -96,12 +96,12 @@ bool TSessionConversation::Take(std::string_view bytes) {
 }
 
 bool TSessionConversation::TakePacket(std::uint8_t type, std::string_view payload) {
-  switch (static_cast<SessionPacketType>(type)) {
-    case SessionPacketType::KeepAlive:
+  switch (static_cast<TSessionPacketType>(type)) {
+    case TSessionPacketType::KeepAlive:
       return true;
-    case SessionPacketType::Request: {
+    case TSessionPacketType::Request: {
       if (FEstablished) return false;  // a second request: a protocol error
-      const std::optional<SessionRequest> request = ParseSessionRequest(payload);
+      const std::optional<TSessionRequest> request = ParseSessionRequest(payload);
       if (!request) {
         FOutput += BuildNegativeSessionResponse(kUnspecifiedError);
         return false;
@@ -114,7 +114,7 @@ bool TSessionConversation::TakePacket(std::uint8_t type, std::string_view payloa
       FEstablished = true;
       return true;
     }
-    case SessionPacketType::Message:
+    case TSessionPacketType::Message:
       if (!FEstablished) return false;
       return TakeSmb(payload);
     default:
@@ -122,15 +122,15 @@ bool TSessionConversation::TakePacket(std::uint8_t type, std::string_view payloa
   }
 }
 
-void TSessionConversation::Reply(const SmbMessageRequest& request, SmbStatus status,
+void TSessionConversation::Reply(const TSmbMessageRequest& request, TSmbStatus status,
                                  std::uint16_t group) {
   FOutput +=
-      BuildSessionPacket(SessionPacketType::Message, BuildSmbMessageReply(request, status, group));
+      BuildSessionPacket(TSessionPacketType::Message, BuildSmbMessageReply(request, status, group));
   if (status != kSmbSuccess) ++FErrors;
 }
 
-SmbStatus TSessionConversation::Deliver(const std::string& sender, const std::string& receiver,
-                                        std::string text) {
+TSmbStatus TSessionConversation::Deliver(const std::string& sender, const std::string& receiver,
+                                         std::string text) {
   std::string datagram = sender;
   datagram += '\0';
   datagram += receiver;
@@ -140,24 +140,24 @@ SmbStatus TSessionConversation::Deliver(const std::string& sender, const std::st
 }
 
 bool TSessionConversation::TakeSmb(std::string_view payload) {
-  SmbMessageRequest request;
+  TSmbMessageRequest request;
   switch (ParseSmbMessageRequest(payload, request)) {
-    case SmbRequestVerdict::NotSmb:
+    case TSmbRequestVerdict::NotSmb:
       return false;
-    case SmbRequestVerdict::UnknownCommand:
+    case TSmbRequestVerdict::UnknownCommand:
       Reply(request, kSmbUnknownCommand);
       return FErrors < FLimits.maxErrors;
-    case SmbRequestVerdict::Malformed:
+    case TSmbRequestVerdict::Malformed:
       Reply(request, kSmbBadRequest);
       return FErrors < FLimits.maxErrors;
-    case SmbRequestVerdict::Ok:
+    case TSmbRequestVerdict::Ok:
       break;
   }
   const bool namesFit =
       request.originator.size() <= FLimits.maxName && request.destination.size() <= FLimits.maxName;
   std::string text = UpToZero(std::move(request.text));
-  switch (static_cast<SmbMessageCommand>(request.command)) {
-    case SmbMessageCommand::Send:
+  switch (static_cast<TSmbMessageCommand>(request.command)) {
+    case TSmbMessageCommand::Send:
       if (!namesFit) {
         Reply(request, kSmbBadRequest);
       } else if (text.size() > FLimits.maxText) {
@@ -166,7 +166,7 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
         Reply(request, Deliver(request.originator, request.destination, std::move(text)));
       }
       break;
-    case SmbMessageCommand::SendStart:
+    case TSmbMessageCommand::SendStart:
       // A new message replaces one that never ended.
       FPending.reset();
       if (!namesFit) {
@@ -176,7 +176,7 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
         Reply(request, kSmbSuccess, FGroup);
       }
       break;
-    case SmbMessageCommand::SendText:
+    case TSmbMessageCommand::SendText:
       if (!FPending || request.group != FGroup) {
         Reply(request, kSmbBadRequest);
       } else if (text.size() > FLimits.maxText - FPending->text.size()) {
@@ -187,7 +187,7 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
         Reply(request, kSmbSuccess);
       }
       break;
-    case SmbMessageCommand::SendEnd:
+    case TSmbMessageCommand::SendEnd:
       if (!FPending || request.group != FGroup) {
         Reply(request, kSmbBadRequest);
       } else {
@@ -203,8 +203,8 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
 struct TSessionServer::TState {
   explicit TState(TSessionServerConfig c)
       : config(std::move(c)),
-        computer03(NetBiosName::Make(config.computerName, 0x03)),
-        user03(NetBiosName::Make(config.userName, 0x03)) {}
+        computer03(TNetBiosName::Make(config.computerName, 0x03)),
+        user03(TNetBiosName::Make(config.userName, 0x03)) {}
 
   struct TConnection {
     runtime::TUniqueFd fd;
@@ -214,7 +214,7 @@ struct TSessionServer::TState {
   };
 
   const TSessionServerConfig config;
-  const NetBiosName computer03, user03;
+  const TNetBiosName computer03, user03;
   runtime::TUniqueFd listener;
   runtime::TUniqueFd epoll;
   runtime::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
@@ -227,8 +227,8 @@ struct TSessionServer::TState {
   bool listening = true;
   TClock::time_point listenAgain{};
 
-  bool AnswersTo(const NetBiosName& called) const {
-    NetBiosName upper = called;
+  bool AnswersTo(const TNetBiosName& called) const {
+    TNetBiosName upper = called;
     for (std::size_t i = 0; i < 15; ++i) {
       const std::uint8_t c = upper.bytes[i];
       if (c >= 'a' && c <= 'z') upper.bytes[i] = static_cast<std::uint8_t>(c - 'a' + 'A');
@@ -360,7 +360,7 @@ void TSessionServer::TState::Accept(TClock::time_point now) {
     const std::uint16_t group = nextGroup;
     nextGroup = static_cast<std::uint16_t>(nextGroup == 0xFFFF ? 1 : nextGroup + 1);
     connection.conversation = std::make_unique<TSessionConversation>(
-        config.limits, group, [this](const NetBiosName& called) { return AnswersTo(called); },
+        config.limits, group, [this](const TNetBiosName& called) { return AnswersTo(called); },
         config.deliver);
     const int key = fd.Get();
     connection.fd = std::move(fd);

@@ -70,7 +70,7 @@ struct TSessionLimits {
 class TSessionConversation {
  public:
   // Whether this machine answers to `called` (its session request's called name).
-  using TAnswersTo = std::function<bool(const NetBiosName& called)>;
+  using TAnswersTo = std::function<bool(const TNetBiosName& called)>;
   // Hands a complete messenger datagram on; false when nobody takes it.
   using TDeliver = std::function<bool(std::string_view datagram)>;
 
@@ -87,8 +87,8 @@ class TSessionConversation {
  private:
   bool TakePacket(std::uint8_t type, std::string_view payload);
   bool TakeSmb(std::string_view payload);
-  void Reply(const SmbMessageRequest& request, SmbStatus status, std::uint16_t group = 0);
-  SmbStatus Deliver(const std::string& sender, const std::string& receiver, std::string text);
+  void Reply(const TSmbMessageRequest& request, TSmbStatus status, std::uint16_t group = 0);
+  TSmbStatus Deliver(const std::string& sender, const std::string& receiver, std::string text);
 
   const TSessionLimits& FLimits;
   const std::uint16_t FGroup;
@@ -114,7 +114,7 @@ struct TSessionServerConfig {
   std::function<bool(std::string_view datagram)> deliver;
   // [names] Whether this machine holds a name now (see name_service.h): a
   // called name it does not hold is not present. Empty: both are held always.
-  std::function<bool(const NetBiosName& name)> holds;
+  std::function<bool(const TNetBiosName& name)> holds;
   std::uint16_t port = kSessionPort;  // 0: any free port (tests)
   std::uint32_t address = 0;          // host byte order; 0: every address (tests: loopback)
   TSessionLimits limits;

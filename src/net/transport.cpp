@@ -128,7 +128,7 @@ std::unique_ptr<INameQueryChannel> THolderQueries::MakeChannel() {
 // the ports; each goes to the messenger mailslot.
 class THolderSessions final : public IHolderService {
  public:
-  THolderSessions(const TTransportConfig& config, std::function<bool(const NetBiosName&)> holds) {
+  THolderSessions(const TTransportConfig& config, std::function<bool(const TNetBiosName&)> holds) {
     FConfig.computerName = config.computerName;
     FConfig.userName = config.userName;
     FConfig.holds = std::move(holds);  // [names]
@@ -154,7 +154,7 @@ class THolderSessions final : public IHolderService {
 // [names] This machine's names, claimed while this process holds the ports.
 std::shared_ptr<TNameService> NameService(const TTransportConfig& config) {
   const auto name = [](std::string_view text, std::uint8_t suffix) {
-    return NetBiosName::Make(text, suffix);
+    return TNetBiosName::Make(text, suffix);
   };
   TNameServiceConfig names;
   names.names = {{name(config.computerName, 0x00), false},
@@ -178,9 +178,9 @@ THolderConfig HolderConfig(const TTransportConfig& config,
   holder.connectLocal = config.connectLocal;
   holder.senderLimited = config.senderLimited;
   // [names] First, so that the answers to its own look-ups reach it.
-  auto holds = [names](const NetBiosName& name) { return names->Holds(name); };
+  auto holds = [names](const TNetBiosName& name) { return names->Holds(name); };
   holder.holds = holds;
-  holder.yields = [names](const NetBiosName& name) { return names->Yields(name); };
+  holder.yields = [names](const TNetBiosName& name) { return names->Yields(name); };
   holder.services.push_back(names);
   holder.services.push_back(queries);
   if (config.sessionPort != 0) {
@@ -200,8 +200,8 @@ struct TTransport::TState {
         queries(std::make_shared<THolderQueries>(config.namePort)),
         nameService(NameService(config)),
         holder(HolderConfig(config, queries, nameService)) {
-    computer00 = NetBiosName::Make(config.computerName, 0x00);
-    workgroup00 = NetBiosName::Make(config.workgroup, 0x00);
+    computer00 = TNetBiosName::Make(config.computerName, 0x00);
+    workgroup00 = TNetBiosName::Make(config.workgroup, 0x00);
     nextId = static_cast<std::uint16_t>(std::random_device{}());
     resolver.SetNameServer(config.winsServer);  // [names] looked up there first
   }
@@ -211,7 +211,7 @@ struct TTransport::TState {
   std::shared_ptr<THolderQueries> queries;
   std::shared_ptr<TNameService> nameService;  // [names]
   TPortHolder holder;
-  NetBiosName computer00, workgroup00;
+  TNetBiosName computer00, workgroup00;
   std::atomic<std::uint16_t> nextId{0};
 
   // For writes, from any thread: one socket to send from, made at the first write,
@@ -243,7 +243,7 @@ bool TTransport::TState::SendSessionMessage(const TResolved& target, std::string
   message.receiver = std::string(data.substr(first + 1, second - first - 1));
   const std::string_view text = data.substr(second + 1);
   message.text = std::string(text.substr(0, text.find('\0')));
-  SessionRequest names;
+  TSessionRequest names;
   names.called = target.name;
   names.called.bytes[15] = 0x03;  // the machine's messenger name
   names.calling = computer00;
@@ -297,7 +297,7 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
   if (machine.empty() || slotName.empty()) return TSendResult::BadName;
   const TTransportConfig& config = FState->config;
 
-  MailslotDatagram datagram;
+  TMailslotDatagram datagram;
   datagram.id = FState->nextId.fetch_add(1, std::memory_order_relaxed);
   datagram.source = FState->computer00;
   datagram.mailslot = std::string(kMailslotPrefix) + AsciiUpper(slotName);
@@ -309,8 +309,8 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
     std::string domain = AsciiUpper(machine.substr(0, machine.size() - 1));
     if (domain.empty()) domain = config.workgroup;
     if (domain.size() > 15 || domain.find('*') != std::string::npos) return TSendResult::BadName;
-    datagram.type = DatagramType::DirectGroup;
-    datagram.destination = NetBiosName::Make(domain, 0x00);
+    datagram.type = TDatagramType::DirectGroup;
+    datagram.destination = TNetBiosName::Make(domain, 0x00);
     bool sent = false;
     if (socket >= 0) {
       for (const TInterface& target : BroadcastInterfaces(interfaces)) {
@@ -336,7 +336,7 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
     return TSendResult::Delivered;
   }
   if (socket < 0) return TSendResult::Failed;
-  datagram.type = DatagramType::DirectUnique;
+  datagram.type = TDatagramType::DirectUnique;
   datagram.destination = target->name;
   datagram.sourceIp = SourceAddressFor(interfaces, target->address);
   return SendTo(socket, BuildMailslotDatagram(datagram), target->address, config.datagramPort)

@@ -59,10 +59,10 @@ TServerAnswer QueryNameServer(std::string_view machine, std::uint32_t address,
   if (machine.empty() || machine.size() > 15 || address == 0) return TServerAnswer::Unknown;
   const std::uint16_t id03 = RandomId();
   const auto id00 = static_cast<std::uint16_t>(id03 + 1);
-  const NetBiosName name03 = NetBiosName::Make(machine, 0x03);
-  const NetBiosName name00 = NetBiosName::Make(machine, 0x00);
-  const std::string query03 = BuildNameQuery(NameQuery{id03, false, name03});
-  const std::string query00 = BuildNameQuery(NameQuery{id00, false, name00});
+  const TNetBiosName name03 = TNetBiosName::Make(machine, 0x03);
+  const TNetBiosName name00 = TNetBiosName::Make(machine, 0x00);
+  const std::string query03 = BuildNameQuery(TNameQuery{id03, false, name03});
+  const std::string query00 = BuildNameQuery(TNameQuery{id00, false, name00});
 
   // Each name is settled by the server's first answer for it: found, or not known.
   std::optional<TResolved> workstation;
@@ -72,7 +72,7 @@ TServerAnswer QueryNameServer(std::string_view machine, std::uint32_t address,
     if (!lacks00 && !workstation) channel.Send(query00, address);
     const TClock::time_point roundEnd = TClock::now() + kServerQueryInterval;
     while (const std::optional<std::string> packet = channel.Receive(roundEnd)) {
-      if (const std::optional<NameAnswer> answer = ParseNameAnswer(*packet)) {
+      if (const std::optional<TNameAnswer> answer = ParseNameAnswer(*packet)) {
         if (answer->address == 0 || answer->group) continue;
         if (answer->id == id03 && answer->name == name03) {
           found = TResolved{answer->address, name03};

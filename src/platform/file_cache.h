@@ -1,7 +1,7 @@
 #pragma once
 // The parsed form of a settings file, kept while the file is unchanged on disk,
 // so that reading a value costs a stat() and a look-up instead of a read and a
-// parse. Whether the file changed is told by its identity (FileIdentity): a
+// parse. Whether the file changed is told by its identity (TFileIdentity): a
 // replacement makes a new file, an edit in place changes its size or time.
 //
 // File times are coarse (a clock tick of some milliseconds, seconds on some file
@@ -26,9 +26,9 @@ namespace pling::platform {
 // does not exist is cached as parsed from the empty text (and as missing). A few
 // files at most are kept, the most recently used first.
 template <typename Parsed>
-class FileCache {
+class TFileCache {
  public:
-  struct Entry {
+  struct TEntry {
     std::shared_ptr<const Parsed> parsed;
     bool exists = false;
   };
@@ -37,14 +37,14 @@ class FileCache {
   // `usable` accepts what was kept), else read and parsed anew. 0 or an errno
   // value (a missing file is no error).
   template <typename Parse, typename Usable>
-  int Load(const std::string& path, Parse parse, Usable usable, Entry& result) {
-    FileIdentity identity;
+  int Load(const std::string& path, Parse parse, Usable usable, TEntry& result) {
+    TFileIdentity identity;
     const int statError = IdentifyFile(path, identity);
     if (statError == ENOENT) {
-      result = Entry{Empty(parse, usable), false};
+      result = TEntry{Empty(parse, usable), false};
       return 0;
     }
-    std::shared_ptr<const Slot> kept;
+    std::shared_ptr<const TSlot> kept;
     if (statError == 0) {
       std::lock_guard guard(FMutex);
       for (auto it = FSlots.begin(); it != FSlots.end(); ++it) {
@@ -55,14 +55,14 @@ class FileCache {
         }
       }
       if (kept && !kept->racy) {
-        result = Entry{kept->parsed, true};
+        result = TEntry{kept->parsed, true};
         return 0;
       }
     }
     std::string text;
     const int error = ReadFileContents(path, text, &identity);
     if (error == ENOENT) {
-      result = Entry{Empty(parse, usable), false};
+      result = TEntry{Empty(parse, usable), false};
       return 0;
     }
     if (error != 0) return error;
@@ -71,20 +71,20 @@ class FileCache {
                                                ? kept->parsed
                                                : parse(std::string(text));
     Store(path, identity, parsed, std::move(text));
-    result = Entry{std::move(parsed), true};
+    result = TEntry{std::move(parsed), true};
     return 0;
   }
 
   template <typename Parse>
-  int Load(const std::string& path, Parse parse, Entry& result) {
+  int Load(const std::string& path, Parse parse, TEntry& result) {
     return Load(
         path, parse, [](const Parsed&) { return true; }, result);
   }
 
   // Records what this process has just read from or written to `path`.
-  void Store(const std::string& path, const FileIdentity& identity,
+  void Store(const std::string& path, const TFileIdentity& identity,
              std::shared_ptr<const Parsed> parsed, std::string text) {
-    auto slot = std::make_shared<Slot>();
+    auto slot = std::make_shared<TSlot>();
     slot->path = path;
     slot->identity = identity;
     slot->parsed = std::move(parsed);
@@ -106,15 +106,15 @@ class FileCache {
   // More than any file system's time granularity.
   static constexpr time_t kRacySeconds = 3;
 
-  struct Slot {
+  struct TSlot {
     std::string path;
-    FileIdentity identity;
+    TFileIdentity identity;
     std::shared_ptr<const Parsed> parsed;
     std::string text;  // as read or written, to tell a racy version again
     bool racy = true;
   };
 
-  static bool IsRecent(const FileIdentity& identity) {
+  static bool IsRecent(const TFileIdentity& identity) {
     timespec now{};
     if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return true;
     return identity.modifiedSeconds + kRacySeconds >= now.tv_sec;
@@ -128,7 +128,7 @@ class FileCache {
   }
 
   std::mutex FMutex;
-  std::list<std::shared_ptr<const Slot>> FSlots;
+  std::list<std::shared_ptr<const TSlot>> FSlots;
   std::shared_ptr<const Parsed> FEmpty;
 };
 

@@ -53,7 +53,7 @@ char32_t LowerLetter(char32_t c) {
   return c;
 }
 
-struct FoldTables {
+struct TFoldTables {
   std::array<unsigned char, 256> fold{};
   // Rank of each byte in the key order: the separator before everything, so that
   // a key comes right before its subkeys; letters without regard to case.
@@ -61,14 +61,14 @@ struct FoldTables {
 };
 
 // The tables of the active code page, made at its first use.
-const FoldTables& ActiveFoldTables() {
+const TFoldTables& ActiveFoldTables() {
   static std::mutex mutex;
-  static std::map<unsigned, std::unique_ptr<FoldTables>> tables;
+  static std::map<unsigned, std::unique_ptr<TFoldTables>> tables;
   const unsigned page = ActiveCodePages().Ansi;
   std::lock_guard guard(mutex);
   auto& slot = tables[page];
   if (!slot) {
-    slot = std::make_unique<FoldTables>();
+    slot = std::make_unique<TFoldTables>();
     std::unordered_map<char32_t, unsigned char> byteOf;
     for (unsigned c = 0; c < 256; ++c) {
       byteOf.emplace(AnsiToUnicode(static_cast<unsigned char>(c)), static_cast<unsigned char>(c));
@@ -262,10 +262,10 @@ void AppendEscaped(std::string& out, std::string_view value) {
 
 }  // namespace
 
-HiveKeyOrder::HiveKeyOrder()
+THiveKeyOrder::THiveKeyOrder()
     : rank(ActiveFoldTables().rank.data()), codePage(ActiveCodePages().Ansi) {}
 
-bool HiveKeyOrder::operator()(std::string_view a, std::string_view b) const {
+bool THiveKeyOrder::operator()(std::string_view a, std::string_view b) const {
   const std::size_t common = std::min(a.size(), b.size());
   const auto* x = reinterpret_cast<const unsigned char*>(a.data());
   const auto* y = reinterpret_cast<const unsigned char*>(b.data());
@@ -289,8 +289,8 @@ std::string HiveKeyId(std::string_view name) {
   return id;
 }
 
-std::string HiveValueAsAnsi(const Hive& hive, std::string_view value) {
-  if (hive.encoding != HiveEncoding::kUtf16) return std::string(value);
+std::string HiveValueAsAnsi(const THive& hive, std::string_view value) {
+  if (hive.encoding != THiveEncoding::kUtf16) return std::string(value);
   std::string text;
   text.reserve(value.size());
   for (std::size_t i = 0; i < value.size(); ++i) {
@@ -312,12 +312,12 @@ std::string ClassesRootKeyName(std::string_view path) {
   return name;
 }
 
-const HiveKey* FindHiveKey(const Hive& hive, std::string_view name) {
+const THiveKey* FindHiveKey(const THive& hive, std::string_view name) {
   const auto found = hive.keys.find(name);
   return found == hive.keys.end() ? nullptr : &found->second;
 }
 
-HiveKey& AddHiveKey(Hive& hive, std::string_view name, bool* added) {
+THiveKey& AddHiveKey(THive& hive, std::string_view name, bool* added) {
   if (const auto found = hive.keys.find(name); found != hive.keys.end()) return found->second;
   std::string spelled(name);
   if (NormaliseClassesRoot(spelled) && spelled.size() > kClassesRootName.size()) {
@@ -345,7 +345,7 @@ HiveKey& AddHiveKey(Hive& hive, std::string_view name, bool* added) {
   return hive.keys.try_emplace(std::move(spelled)).first->second;
 }
 
-void SetHiveDefaultValue(HiveKey& key, std::string_view value) {
+void SetHiveDefaultValue(THiveKey& key, std::string_view value) {
   key.defaultValue = std::string(value);
   // Drop default value lines of other types, with the lines they go on over (a
   // line ending in "\" goes on in the next one).
@@ -365,20 +365,20 @@ void SetHiveDefaultValue(HiveKey& key, std::string_view value) {
   }
 }
 
-Hive ParseHive(std::string_view text, std::vector<LineProblem>* problems) {
-  Hive hive;
+THive ParseHive(std::string_view text, std::vector<TLineProblem>* problems) {
+  THive hive;
   std::string decoded;
   if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') {
     decoded = DecodeUtf16(text.substr(2));
     text = decoded;
-    hive.encoding = HiveEncoding::kUtf16;
+    hive.encoding = THiveEncoding::kUtf16;
     hive.signature = std::string(kUnicodeSignature);
   }
-  const bool endAtNul = hive.encoding == HiveEncoding::kAnsi;
+  const bool endAtNul = hive.encoding == THiveEncoding::kAnsi;
   const auto report = [problems](std::size_t line, std::string problem) {
-    if (problems != nullptr) problems->push_back(LineProblem{line, std::move(problem)});
+    if (problems != nullptr) problems->push_back(TLineProblem{line, std::move(problem)});
   };
-  HiveKey* current = nullptr;
+  THiveKey* current = nullptr;
   bool first = true;
   bool continues = false;  // the last line understood ended in "\": this one goes on with it
   std::size_t pos = 0;
@@ -445,7 +445,7 @@ Hive ParseHive(std::string_view text, std::vector<LineProblem>* problems) {
   return hive;
 }
 
-std::string SerializeHive(const Hive& hive) {
+std::string SerializeHive(const THive& hive) {
   std::string out;
   out.append(hive.signature).append(kLineEnd).append(kLineEnd);
   if (!hive.leadingLines.empty()) {
@@ -462,7 +462,7 @@ std::string SerializeHive(const Hive& hive) {
     for (const auto& line : key.otherLines) out.append(line).append(kLineEnd);
     out.append(kLineEnd);
   }
-  if (hive.encoding == HiveEncoding::kUtf16) return EncodeUtf16(out);
+  if (hive.encoding == THiveEncoding::kUtf16) return EncodeUtf16(out);
   return out;
 }
 

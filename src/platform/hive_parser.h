@@ -34,15 +34,15 @@ inline constexpr std::string_view kClassesRootName = "HKEY_CLASSES_ROOT";
 
 // Orders full key names by their "\"-separated parts, without regard to ASCII
 // case; names that differ only in case are the same key.
-struct HiveKeyOrder {
-  HiveKeyOrder();  // folds case in the active ANSI code page
+struct THiveKeyOrder {
+  THiveKeyOrder();  // folds case in the active ANSI code page
   bool operator()(std::string_view a, std::string_view b) const;
   using is_transparent = void;
   const unsigned short* rank;  // of each byte, case folded
   unsigned codePage;
 };
 
-// A text that is the same for two key names exactly when HiveKeyOrder holds them
+// A text that is the same for two key names exactly when THiveKeyOrder holds them
 // to be the same key (in the active code page).
 std::string HiveKeyId(std::string_view name);
 
@@ -53,22 +53,22 @@ unsigned char FoldAnsiCase(unsigned char byte);
 inline constexpr std::string_view kRegedit4Signature = "REGEDIT4";
 inline constexpr std::string_view kUnicodeSignature = "Windows Registry Editor Version 5.00";
 
-enum class HiveEncoding : unsigned char { kAnsi, kUtf16 };
+enum class THiveEncoding : unsigned char { kAnsi, kUtf16 };
 
-struct HiveKey {
+struct THiveKey {
   std::optional<std::string> defaultValue;
   std::string defaultComment;           // what followed the value on its line (" ;note")
   std::vector<std::string> otherLines;  // kept as they were read
-  bool operator==(const HiveKey&) const = default;
+  bool operator==(const THiveKey&) const = default;
 };
 
-struct Hive {
+struct THive {
   std::string signature = std::string(kRegedit4Signature);
-  HiveEncoding encoding = HiveEncoding::kAnsi;
+  THiveEncoding encoding = THiveEncoding::kAnsi;
   std::vector<std::string> leadingLines;  // lines before the first key, kept
   // By full name ("HKEY_CLASSES_ROOT\Corvid\Pling"), spelled as first seen.
-  std::map<std::string, HiveKey, HiveKeyOrder> keys;
-  bool operator==(const Hive&) const = default;
+  std::map<std::string, THiveKey, THiveKeyOrder> keys;
+  bool operator==(const THive&) const = default;
 };
 
 // Reads any text; what cannot be understood is kept as other lines. A key listed
@@ -80,24 +80,24 @@ struct Hive {
 // value without its closing quote is read to the end of its line, and one with an
 // unescaped quote inside up to its last quote. Each such line, and each line that
 // is not understood at all, is told in `problems` when that is given.
-Hive ParseHive(std::string_view text, std::vector<LineProblem>* problems = nullptr);
-std::string SerializeHive(const Hive& hive);
+THive ParseHive(std::string_view text, std::vector<TLineProblem>* problems = nullptr);
+std::string SerializeHive(const THive& hive);
 
 // A default value as a caller reads it: the text itself, with "?" in place of a
 // character that the code page cannot hold.
-std::string HiveValueAsAnsi(const Hive& hive, std::string_view value);
+std::string HiveValueAsAnsi(const THive& hive, std::string_view value);
 
 // The full name of a key path below HKEY_CLASSES_ROOT ("" is the root itself).
 std::string ClassesRootKeyName(std::string_view path);
 
 // The key of that full name, or nullptr.
-const HiveKey* FindHiveKey(const Hive& hive, std::string_view name);
+const THiveKey* FindHiveKey(const THive& hive, std::string_view name);
 
 // Adds the key of that full name and, below HKEY_CLASSES_ROOT, its missing
 // parents. Returns the key; `added` tells whether anything was new.
-HiveKey& AddHiveKey(Hive& hive, std::string_view name, bool* added = nullptr);
+THiveKey& AddHiveKey(THive& hive, std::string_view name, bool* added = nullptr);
 
 // Sets the key's default value, replacing any default value line of another type.
-void SetHiveDefaultValue(HiveKey& key, std::string_view value);
+void SetHiveDefaultValue(THiveKey& key, std::string_view value);
 
 }  // namespace pling::platform

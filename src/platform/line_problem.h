@@ -8,10 +8,10 @@
 
 namespace pling::platform {
 
-struct LineProblem {
+struct TLineProblem {
   std::size_t line = 0;
   std::string text;
-  bool operator==(const LineProblem&) const = default;
+  bool operator==(const TLineProblem&) const = default;
 };
 
 // The start of a line as a report quotes it: at most 60 bytes, "..." after a cut.

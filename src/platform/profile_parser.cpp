@@ -26,26 +26,26 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-enum class LineKind { kOther, kSection, kKey };
+enum class TLineKind { kOther, kSection, kKey };
 
-struct Line {
+struct TLine {
   std::size_t begin = 0;  // first character
   std::size_t end = 0;    // one past the last character before the line end
   std::size_t next = 0;   // start of the next line
-  LineKind kind = LineKind::kOther;
+  TLineKind kind = TLineKind::kOther;
   std::string_view name;   // section or key name, trimmed
   std::string_view value;  // key value, trimmed
   bool unclosed = false;   // a section header without its closing "]"
 };
 
 // Walks the lines of a text, classifying each.
-class LineReader {
+class TLineReader {
  public:
-  explicit LineReader(std::string_view text) : FText(text) {}
+  explicit TLineReader(std::string_view text) : FText(text) {}
 
-  bool Next(Line& line) {
+  bool Next(TLine& line) {
     if (FPos >= FText.size()) return false;
-    line = Line{};
+    line = TLine{};
     line.begin = FPos;
     const std::size_t newline = FText.find('\n', FPos);
     if (newline == std::string_view::npos) {
@@ -63,12 +63,12 @@ class LineReader {
   }
 
  private:
-  static void Classify(std::string_view content, Line& line) {
+  static void Classify(std::string_view content, TLine& line) {
     const std::string_view trimmed = Trim(content);
     if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') return;
     if (trimmed.front() == '[') {
       const std::size_t close = trimmed.rfind(']');
-      line.kind = LineKind::kSection;
+      line.kind = TLineKind::kSection;
       if (close != std::string_view::npos) {
         line.name = Trim(trimmed.substr(1, close - 1));
       } else {
@@ -81,7 +81,7 @@ class LineReader {
     }
     const std::size_t equals = trimmed.find('=');
     if (equals == std::string_view::npos) return;
-    line.kind = LineKind::kKey;
+    line.kind = TLineKind::kKey;
     line.name = Trim(trimmed.substr(0, equals));
     line.value = Trim(trimmed.substr(equals + 1));
   }
@@ -154,14 +154,14 @@ std::optional<std::string_view> FindProfileValue(std::string_view text, std::str
                                                  std::string_view key) {
   section = Trim(section);
   key = Trim(key);
-  LineReader reader(text);
-  Line line;
+  TLineReader reader(text);
+  TLine line;
   bool inSection = false;
   while (reader.Next(line)) {
-    if (line.kind == LineKind::kSection) {
+    if (line.kind == TLineKind::kSection) {
       if (inSection) return std::nullopt;  // only the first matching section counts
       inSection = EqualIgnoringCase(line.name, section);
-    } else if (inSection && line.kind == LineKind::kKey && EqualIgnoringCase(line.name, key)) {
+    } else if (inSection && line.kind == TLineKind::kKey && EqualIgnoringCase(line.name, key)) {
       return Unquoted(line.value);
     }
   }
@@ -181,19 +181,19 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
   section = Trim(section);
   key = Trim(key);
   const std::string_view lineEnd = LineEndOf(text);
-  LineReader reader(text);
-  Line line;
+  TLineReader reader(text);
+  TLine line;
   bool inSection = false;
   bool foundSection = false;
   std::size_t insertAt = 0;  // just after the header or the section's last key line
   while (reader.Next(line)) {
-    if (line.kind == LineKind::kSection) {
+    if (line.kind == TLineKind::kSection) {
       if (inSection) break;
       if (!foundSection && EqualIgnoringCase(line.name, section)) {
         foundSection = inSection = true;
         insertAt = line.next;
       }
-    } else if (inSection && line.kind == LineKind::kKey) {
+    } else if (inSection && line.kind == TLineKind::kKey) {
       if (EqualIgnoringCase(line.name, key)) {
         // Keep the line's indentation and the key's own spelling; replace the rest.
         const std::size_t nameEnd =
@@ -231,40 +231,40 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
 namespace {
 
 // A key line to add to a section: the key as written, its latest value.
-struct AddedKey {
+struct TAddedKey {
   std::string_view key;
   std::string_view value;
 };
 
 // A section that writes go to: one of the text (its first occurrence) or a new
 // one added at the end.
-struct TargetSection {
+struct TTargetSection {
   std::string_view name;     // as written, for a new section
   std::size_t insertAt = 0;  // in the text: after the header or last key line
   std::unordered_map<std::string, std::size_t> lines;       // folded key -> first key line
-  std::vector<AddedKey> added;                              // in the order of their first write
+  std::vector<TAddedKey> added;                             // in the order of their first write
   std::unordered_map<std::string, std::size_t> addedByKey;  // folded key -> index in added
 };
 
 }  // namespace
 
-std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite> writes) {
+std::string SetProfileValues(std::string_view text, std::span<const TProfileWrite> writes) {
   const std::string_view lineEnd = LineEndOf(text);
-  std::vector<Line> lines;
+  std::vector<TLine> lines;
   {
-    LineReader reader(text);
-    Line line;
+    TLineReader reader(text);
+    TLine line;
     while (reader.Next(line)) lines.push_back(line);
   }
 
   // The first occurrence of each section, with its key lines.
-  std::vector<TargetSection> sections;
+  std::vector<TTargetSection> sections;
   std::unordered_map<std::string, std::size_t> sectionByName;  // folded name -> index
   {
-    TargetSection* current = nullptr;
+    TTargetSection* current = nullptr;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-      const Line& line = lines[i];
-      if (line.kind == LineKind::kSection) {
+      const TLine& line = lines[i];
+      if (line.kind == TLineKind::kSection) {
         current = nullptr;
         auto [found, inserted] = sectionByName.try_emplace(Folded(line.name), sections.size());
         if (inserted) {
@@ -272,7 +272,7 @@ std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite
           current = &sections.back();
           current->insertAt = line.next;
         }
-      } else if (current != nullptr && line.kind == LineKind::kKey) {
+      } else if (current != nullptr && line.kind == TLineKind::kKey) {
         current->lines.try_emplace(Folded(line.name), i);
         current->insertAt = line.next;
       }
@@ -282,7 +282,7 @@ std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite
 
   // Each write lands on a key line of the text, on a key added before, or is added.
   std::vector<std::optional<std::string_view>> replaced(lines.size());
-  for (const ProfileWrite& write : writes) {
+  for (const TProfileWrite& write : writes) {
     const std::string_view section = Trim(write.section);
     const std::string_view key = Trim(write.key);
     auto [found, inserted] = sectionByName.try_emplace(Folded(section), sections.size());
@@ -290,7 +290,7 @@ std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite
       sections.emplace_back();
       sections.back().name = section;
     }
-    TargetSection& target = sections[found->second];
+    TTargetSection& target = sections[found->second];
     std::string foldedKey = Folded(key);
     if (const auto line = target.lines.find(foldedKey); line != target.lines.end()) {
       replaced[line->second] = write.value;
@@ -299,12 +299,12 @@ std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite
       target.added[added->second].value = write.value;
     } else {
       target.addedByKey.emplace(std::move(foldedKey), target.added.size());
-      target.added.push_back(AddedKey{key, write.value});
+      target.added.push_back(TAddedKey{key, write.value});
     }
   }
 
   // Keys added to the text's sections, by where they go.
-  std::vector<std::pair<std::size_t, const TargetSection*>> insertions;
+  std::vector<std::pair<std::size_t, const TTargetSection*>> insertions;
   for (std::size_t i = 0; i < textSections; ++i) {
     if (!sections[i].added.empty()) insertions.emplace_back(sections[i].insertAt, &sections[i]);
   }
@@ -318,13 +318,13 @@ std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite
     for (; insertion != insertions.end() && insertion->first <= offset; ++insertion) {
       // The line before may be the last one of the text, without a line end.
       if (insertion->first > 0) EndLastLine(result, lineEnd);
-      for (const AddedKey& added : insertion->second->added) {
+      for (const TAddedKey& added : insertion->second->added) {
         result.append(added.key).append("=").append(added.value).append(lineEnd);
       }
     }
   };
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const Line& line = lines[i];
+    const TLine& line = lines[i];
     insertUpTo(line.begin);
     if (replaced[i]) {
       // Keep the line's indentation and the key's own spelling; replace the rest.
@@ -342,27 +342,27 @@ std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite
   for (std::size_t i = textSections; i < sections.size(); ++i) {
     SeparateNewSection(result, lineEnd);
     result.append("[").append(sections[i].name).append("]").append(lineEnd);
-    for (const AddedKey& added : sections[i].added) {
+    for (const TAddedKey& added : sections[i].added) {
       result.append(added.key).append("=").append(added.value).append(lineEnd);
     }
   }
   return result;
 }
 
-std::vector<LineProblem> ProfileProblems(std::string_view text) {
-  std::vector<LineProblem> problems;
-  LineReader reader(text);
-  Line line;
+std::vector<TLineProblem> ProfileProblems(std::string_view text) {
+  std::vector<TLineProblem> problems;
+  TLineReader reader(text);
+  TLine line;
   std::size_t number = 0;
   while (reader.Next(line)) {
     ++number;
     const std::string_view content = Trim(text.substr(line.begin, line.end - line.begin));
-    if (line.kind == LineKind::kSection && line.unclosed) {
-      problems.push_back(LineProblem{number, "the section " + QuotedLine(content) +
-                                                 " has no closing \"]\"; read as if it had one"});
-    } else if (line.kind == LineKind::kOther && !content.empty() && content.front() != ';' &&
+    if (line.kind == TLineKind::kSection && line.unclosed) {
+      problems.push_back(TLineProblem{number, "the section " + QuotedLine(content) +
+                                                  " has no closing \"]\"; read as if it had one"});
+    } else if (line.kind == TLineKind::kOther && !content.empty() && content.front() != ';' &&
                content.front() != '#') {
-      problems.push_back(LineProblem{
+      problems.push_back(TLineProblem{
           number,
           QuotedLine(content) + " is neither a section, a key nor a comment; kept as it is"});
     }
@@ -386,25 +386,25 @@ std::string ProfileKeyId(std::string_view section, std::string_view key) {
   return IndexKey(Trim(section), Trim(key));
 }
 
-ProfileIndex::ProfileIndex(std::string_view text) {
-  LineReader reader(text);
-  Line line;
+TProfileIndex::TProfileIndex(std::string_view text) {
+  TLineReader reader(text);
+  TLine line;
   std::unordered_map<std::string, bool> seenSections;
   std::string section;  // folded; meaningful while inSection
   bool inSection = false;
   while (reader.Next(line)) {
-    if (line.kind == LineKind::kSection) {
+    if (line.kind == TLineKind::kSection) {
       // Only the first occurrence of a section counts.
       section = Folded(line.name);
       inSection = seenSections.try_emplace(section, true).second;
-    } else if (inSection && line.kind == LineKind::kKey) {
+    } else if (inSection && line.kind == TLineKind::kKey) {
       FValues.try_emplace(IndexKey(section, line.name), Unquoted(line.value));
     }
   }
 }
 
-std::optional<std::string_view> ProfileIndex::Find(std::string_view section,
-                                                   std::string_view key) const {
+std::optional<std::string_view> TProfileIndex::Find(std::string_view section,
+                                                    std::string_view key) const {
   const auto found = FValues.find(IndexKey(Trim(section), Trim(key)));
   if (found == FValues.end()) return std::nullopt;
   return found->second;

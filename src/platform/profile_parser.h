@@ -39,7 +39,7 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
 
 // The lines of a profile text that cannot be read as they stand: section headers
 // without their "]", and lines that are neither a section, a key nor a comment.
-std::vector<LineProblem> ProfileProblems(std::string_view text);
+std::vector<TLineProblem> ProfileProblems(std::string_view text);
 
 // The value that a key line written with `value` reads back as (whitespace
 // around it and matching quotes removed), as FindProfileValue gives it.
@@ -56,7 +56,7 @@ std::string ProfileTextFor(std::string_view value);
 std::string ProfileKeyId(std::string_view section, std::string_view key);
 
 // One key to set, for SetProfileValues.
-struct ProfileWrite {
+struct TProfileWrite {
   std::string_view section;
   std::string_view key;
   std::string_view value;
@@ -64,14 +64,14 @@ struct ProfileWrite {
 
 // `text` with every entry set in turn, exactly as SetProfileValue applied to each
 // entry in order would leave it, but in one pass over the text.
-std::string SetProfileValues(std::string_view text, std::span<const ProfileWrite> writes);
+std::string SetProfileValues(std::string_view text, std::span<const TProfileWrite> writes);
 
 // The values of a profile text by section and key, for many look-ups without a
 // walk over the text each: Find gives what FindProfileValue gives. The index
 // refers into the text, which must outlive it.
-class ProfileIndex {
+class TProfileIndex {
  public:
-  explicit ProfileIndex(std::string_view text);
+  explicit TProfileIndex(std::string_view text);
   std::optional<std::string_view> Find(std::string_view section, std::string_view key) const;
 
  private:

@@ -75,12 +75,12 @@ TEST(HolderTest, GoOnlyToSingleHostsElsewhere) {
   }
 }
 
-std::string Datagram(std::size_t dataSize, DatagramType type = DatagramType::DirectUnique,
+std::string Datagram(std::size_t dataSize, TDatagramType type = TDatagramType::DirectUnique,
                      std::string slot = "\\MAILSLOT\\MESSNGR") {
-  MailslotDatagram d;
+  TMailslotDatagram d;
   d.type = type;
-  d.source = NetBiosName::Make("EVE", 0x00);
-  d.destination = NetBiosName::Make("BOB", 0x03);
+  d.source = TNetBiosName::Make("EVE", 0x00);
+  d.destination = TNetBiosName::Make("BOB", 0x03);
   d.mailslot = std::move(slot);
   d.data = std::string(dataSize, 'd');
   return BuildMailslotDatagram(d);
@@ -110,9 +110,9 @@ TEST(HolderTest, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
     EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), own, kInterfaces, now, report));
   }
   // A group write from here was handed over by its writer already.
-  EXPECT_FALSE(receiver.TakeDatagram(Datagram(10, DatagramType::DirectGroup), own, kInterfaces, now,
-                                     report));
-  EXPECT_FALSE(receiver.TakeDatagram(Datagram(10, DatagramType::DirectUnique, "\\PIPE\\X"), own,
+  EXPECT_FALSE(receiver.TakeDatagram(Datagram(10, TDatagramType::DirectGroup), own, kInterfaces,
+                                     now, report));
+  EXPECT_FALSE(receiver.TakeDatagram(Datagram(10, TDatagramType::DirectUnique, "\\PIPE\\X"), own,
                                      kInterfaces, now, report));
   const THolderCounts counts = receiver.Counters().Read();
   EXPECT_EQ(counts.datagrams, 17u);
@@ -129,13 +129,13 @@ TEST(HolderTest, ANameBeingClaimedTakesDatagramsAndIsAnsweredOnlyOnceHeld) {
   bool yielded = false;
   THolderReceiver receiver(
       THolderNames(
-          "BOB", "ROOT", "OFFICE", [&held](const NetBiosName&) { return held; },
-          [&yielded](const NetBiosName&) { return yielded; }),
+          "BOB", "ROOT", "OFFICE", [&held](const TNetBiosName&) { return held; },
+          [&yielded](const TNetBiosName&) { return yielded; }),
       TSenderLimit{100, 100, 16});
   const TPacketSource remote{Ip(10, 1, 2, 50), 137};
   const TClock::time_point now{};
   bool report = false;
-  const std::string query = BuildNameQuery(NameQuery{7, false, NetBiosName::Make("BOB", 0x03)});
+  const std::string query = BuildNameQuery(TNameQuery{7, false, TNetBiosName::Make("BOB", 0x03)});
   EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
   EXPECT_FALSE(receiver.AnswerNamePacket(query, remote, kInterfaces));
   held = true;

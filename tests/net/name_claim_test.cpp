@@ -21,10 +21,10 @@ constexpr std::uint32_t Ip(int a, int b, int c, int d) {
   return static_cast<std::uint32_t>(a << 24 | b << 16 | c << 8 | d);
 }
 
-const NetBiosName kBob00 = NetBiosName::Make("BOB", 0x00);
-const NetBiosName kBob03 = NetBiosName::Make("BOB", 0x03);
-const NetBiosName kRoot03 = NetBiosName::Make("ROOT", 0x03);
-const NetBiosName kGroup = NetBiosName::Make("LANTEST", 0x00);
+const TNetBiosName kBob00 = TNetBiosName::Make("BOB", 0x00);
+const TNetBiosName kBob03 = TNetBiosName::Make("BOB", 0x03);
+const TNetBiosName kRoot03 = TNetBiosName::Make("ROOT", 0x03);
+const TNetBiosName kGroup = TNetBiosName::Make("LANTEST", 0x00);
 const std::uint32_t kMe = Ip(10, 0, 0, 2);
 const std::uint32_t kBroadcast = Ip(10, 0, 0, 255);
 const std::uint32_t kOther = Ip(10, 0, 0, 9);
@@ -89,7 +89,7 @@ TEST_F(ClaimTest, BroadcastsThreeTimesThenTakesTheNamesAndReleasesThemAtExit) {
   const auto overwrite = Requests(claim);
   ASSERT_EQ(overwrite.size(), 4u);
   EXPECT_EQ(overwrite[0].first.flags, 0x2810);  // the overwrite demand: no recursion desired
-  for (const NetBiosName& name : {kBob00, kBob03, kRoot03, kGroup}) EXPECT_TRUE(claim.Holds(name));
+  for (const TNetBiosName& name : {kBob00, kBob03, kRoot03, kGroup}) EXPECT_TRUE(claim.Holds(name));
   EXPECT_FALSE(claim.NextDeadline());
   EXPECT_TRUE(claim.TakeNotices().empty());
 
@@ -198,8 +198,8 @@ TEST_F(ClaimTest, AConflictDemandGivesTheNameUpAndTheHolderIsLookedFor) {
   EXPECT_TRUE(query->broadcast);
   EXPECT_EQ(query->name, kBob03);
   EXPECT_TRUE(claim.TakeNotices().empty());
-  EXPECT_TRUE(claim.Take(BuildNameAnswer(NameAnswer{query->id, kBob03, false, 300, kOther}), kOther,
-                         137, false, t0 + 1100ms));
+  EXPECT_TRUE(claim.Take(BuildNameAnswer(TNameAnswer{query->id, kBob03, false, 300, kOther}),
+                         kOther, 137, false, t0 + 1100ms));
   const std::vector<TNameNotice> notices = claim.TakeNotices();
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].kind, TNameNotice::TKind::Demanded);
@@ -208,7 +208,7 @@ TEST_F(ClaimTest, AConflictDemandGivesTheNameUpAndTheHolderIsLookedFor) {
   EXPECT_NE(notices[0].Text().find("10.0.0.5"), std::string::npos) << notices[0].Text();
   EXPECT_NE(notices[0].Text().find("10.0.0.9"), std::string::npos) << notices[0].Text();
   // Answers to other queries are not the claim's.
-  EXPECT_FALSE(claim.Take(BuildNameAnswer(NameAnswer{query->id, kBob03, false, 300, kOther}),
+  EXPECT_FALSE(claim.Take(BuildNameAnswer(TNameAnswer{query->id, kBob03, false, 300, kOther}),
                           kOther, 137, false, t0 + 1200ms));
 }
 
@@ -293,7 +293,7 @@ TEST_F(ClaimTest, WinsServerRefusalAfterAWaitIsToldWithTheHolderItNames) {
   ASSERT_TRUE(query);
   EXPECT_FALSE(query->broadcast);
   // The other names still wait for the server, so nothing is told yet.
-  claim.Take(BuildNameAnswer(NameAnswer{query->id, kBob03, false, 600, kOther}), kServer, 137,
+  claim.Take(BuildNameAnswer(TNameAnswer{query->id, kBob03, false, 600, kOther}), kServer, 137,
              false, t0 + 12s);
   EXPECT_TRUE(claim.TakeNotices().empty());
   // The server falls silent for the rest: once their three tries are out, the

@@ -30,13 +30,13 @@ const std::string kAliceToBob = FromHex(
 
 const std::string kMessage{"ALICE\0BOB\0Hello\0", 16};
 
-MailslotDatagram AliceToBob() {
-  MailslotDatagram d;
-  d.type = DatagramType::DirectUnique;
+TMailslotDatagram AliceToBob() {
+  TMailslotDatagram d;
+  d.type = TDatagramType::DirectUnique;
   d.id = 0x1234;
   d.sourceIp = 0xC000020A;
-  d.source = NetBiosName::Make("alicepc", 0x00);
-  d.destination = NetBiosName::Make("BOB", 0x03);
+  d.source = TNetBiosName::Make("alicepc", 0x00);
+  d.destination = TNetBiosName::Make("BOB", 0x03);
   d.mailslot = "\\MAILSLOT\\MESSNGR";
   d.data = kMessage;
   return d;
@@ -50,27 +50,27 @@ void PutLe16(std::string& packet, std::size_t at, std::uint16_t v) {
 constexpr std::size_t kSmb = 82;
 
 TEST(NetBiosTest, MakeUpperCasesPadsAndTruncatesAndNameStripsThePadding) {
-  const NetBiosName bob = NetBiosName::Make("bob", 0x03);
+  const TNetBiosName bob = TNetBiosName::Make("bob", 0x03);
   EXPECT_EQ(std::string(bob.bytes.begin(), bob.bytes.end()), std::string("BOB            \x03"));
   EXPECT_EQ(bob.Name(), "BOB");
   EXPECT_EQ(bob.Suffix(), 0x03);
   EXPECT_EQ(bob.ToString(), "BOB<03>");
 
   // Only ASCII letters are folded; OEM bytes stay as the caller gave them.
-  const NetBiosName oem = NetBiosName::Make("a\x81z-longer-than-fifteen", 0x20);
+  const TNetBiosName oem = TNetBiosName::Make("a\x81z-longer-than-fifteen", 0x20);
   EXPECT_EQ(oem.Name(), "A\x81Z-LONGER-THAN");
   EXPECT_EQ(oem.Suffix(), 0x20);
 
-  const NetBiosName all = NetBiosName::Broadcast();
+  const TNetBiosName all = TNetBiosName::Broadcast();
   EXPECT_EQ(all.bytes[0], '*');
   for (std::size_t i = 1; i < 16; ++i) EXPECT_EQ(all.bytes[i], 0) << i;
   EXPECT_EQ(all.Name(), "*");
-  EXPECT_NE(all, NetBiosName::Make("*", 0x00)) << "the broadcast name is zero padded";
+  EXPECT_NE(all, TNetBiosName::Make("*", 0x00)) << "the broadcast name is zero padded";
 }
 
 TEST(NetBiosTest, DecodeTakesOnlyTheUncompressedFormAndLeavesPosOnFailure) {
   std::string packet = "xy";
-  AppendEncodedName(NetBiosName::Make("ALICEPC", 0x00), packet);
+  AppendEncodedName(TNetBiosName::Make("ALICEPC", 0x00), packet);
   ASSERT_EQ(packet.size(), 36u);
   EXPECT_EQ(packet.substr(2), kAliceToBob.substr(14, 34));
   std::size_t pos = 2;
@@ -109,9 +109,9 @@ TEST(NetBiosTest, BuildsAndParsesTheReferenceDatagramByteForByte) {
   EXPECT_EQ(parsed->source.ToString(), "ALICEPC<00>");
 
   // Group and broadcast datagrams, every data size up to the limit, a priority.
-  MailslotDatagram group = AliceToBob();
-  group.destination = NetBiosName::Make("WORKGROUP", 0x00);
-  for (const auto type : {DatagramType::DirectGroup, DatagramType::Broadcast}) {
+  TMailslotDatagram group = AliceToBob();
+  group.destination = TNetBiosName::Make("WORKGROUP", 0x00);
+  for (const auto type : {TDatagramType::DirectGroup, TDatagramType::Broadcast}) {
     for (const std::size_t size : {std::size_t{0}, std::size_t{1}, kMaxMailslotData}) {
       group.type = type;
       group.data = std::string(size, '\xE9');
@@ -189,7 +189,7 @@ TEST(NetBiosTest, RejectsFragmentsOtherTypesAndEveryTruncation) {
 }
 
 TEST(NetBiosTest, BuildRefusesWhatTheWireCannotCarry) {
-  MailslotDatagram d = AliceToBob();
+  TMailslotDatagram d = AliceToBob();
   d.mailslot = std::string("\\MAILSLOT\\A\0B", 13);
   EXPECT_THROW(BuildMailslotDatagram(d), std::invalid_argument);
 
@@ -203,10 +203,10 @@ TEST(NetBiosTest, BuildRefusesWhatTheWireCannotCarry) {
 }
 
 TEST(NetBiosTest, QueryBytesAndParsing) {
-  NameQuery q{0xBEEF, true, NetBiosName::Make("bob", 0x03)};
+  TNameQuery q{0xBEEF, true, TNetBiosName::Make("bob", 0x03)};
   const std::string bytes = BuildNameQuery(q);
   std::string expected = FromHex("be ef 01 10 00 01 00 00 00 00 00 00");
-  AppendEncodedName(NetBiosName::Make("BOB", 0x03), expected);
+  AppendEncodedName(TNetBiosName::Make("BOB", 0x03), expected);
   expected += FromHex("00 20 00 01");
   EXPECT_EQ(bytes, expected);
   EXPECT_EQ(ParseNameQuery(bytes), q);
@@ -231,14 +231,14 @@ TEST(NetBiosTest, QueryBytesAndParsing) {
 }
 
 TEST(NetBiosTest, AnswerBytesAndParsing) {
-  const NameAnswer a{0xBEEF, NetBiosName::Make("WORKGROUP", 0x00), true, 259200, 0x0A630105};
+  const TNameAnswer a{0xBEEF, TNetBiosName::Make("WORKGROUP", 0x00), true, 259200, 0x0A630105};
   const std::string bytes = BuildNameAnswer(a);
   std::string expected = FromHex("be ef 85 80 00 00 00 01 00 00 00 00");
   AppendEncodedName(a.name, expected);
   expected += FromHex("00 20 00 01 00 03 f4 80 00 06 80 00 0a 63 01 05");
   EXPECT_EQ(bytes, expected);
   EXPECT_EQ(ParseNameAnswer(bytes), a);
-  NameAnswer unique = a;
+  TNameAnswer unique = a;
   unique.group = false;
   EXPECT_EQ(ParseNameAnswer(BuildNameAnswer(unique)), unique);
 
@@ -275,7 +275,7 @@ TEST(NetBiosTest, AnswerBytesAndParsing) {
 }
 
 TEST(NetBiosTest, QueryAndAnswerBytesRoundTripAndTheWriteName) {
-  const StatusQuery q{0x1234, NetBiosName::Broadcast()};
+  const TStatusQuery q{0x1234, TNetBiosName::Broadcast()};
   std::string expected = FromHex("12 34 00 00 00 01 00 00 00 00 00 00 20 43 4b") +
                          std::string(30, 'A') + FromHex("00 00 21 00 01");
   EXPECT_EQ(BuildStatusQuery(q), expected);
@@ -283,12 +283,12 @@ TEST(NetBiosTest, QueryAndAnswerBytesRoundTripAndTheWriteName) {
   EXPECT_FALSE(ParseNameQuery(expected)) << "not a name query";
   EXPECT_FALSE(ParseStatusQuery(BuildNameQuery({1, false, q.name}))) << "a name query";
 
-  const StatusAnswer a{0x1234,
-                       NetBiosName::Broadcast(),
-                       {{NetBiosName::Make("OFFICE", 0x00), true},
-                        {NetBiosName::Make("BOB", 0x00), false},
-                        {NetBiosName::Make("ALICE", 0x03), false},
-                        {NetBiosName::Make("BOB", 0x03), false}}};
+  const TStatusAnswer a{0x1234,
+                        TNetBiosName::Broadcast(),
+                        {{TNetBiosName::Make("OFFICE", 0x00), true},
+                         {TNetBiosName::Make("BOB", 0x00), false},
+                         {TNetBiosName::Make("ALICE", 0x03), false},
+                         {TNetBiosName::Make("BOB", 0x03), false}}};
   const std::string bytes = BuildStatusAnswer(a);
   ASSERT_EQ(bytes.size(), 12u + 34 + 10 + 1 + 4 * 18 + 46);
   EXPECT_EQ(bytes.substr(2, 2), FromHex("84 00"));
@@ -299,15 +299,15 @@ TEST(NetBiosTest, QueryAndAnswerBytesRoundTripAndTheWriteName) {
   EXPECT_FALSE(ParseStatusAnswer(BuildNameAnswer({1, q.name, false, 1, 1}))) << "a name answer";
 
   // The messenger name first listed, not the workgroup nor the workstation name.
-  EXPECT_EQ(MessengerName(a), NetBiosName::Make("ALICE", 0x03));
+  EXPECT_EQ(MessengerName(a), TNetBiosName::Make("ALICE", 0x03));
   // Without one, the first unique workstation name; a group name never.
-  StatusAnswer noMessenger = a;
+  TStatusAnswer noMessenger = a;
   noMessenger.names.erase(noMessenger.names.begin() + 2, noMessenger.names.end());
-  EXPECT_EQ(MessengerName(noMessenger), NetBiosName::Make("BOB", 0x00));
-  StatusAnswer groupsOnly = a;
-  groupsOnly.names = {{NetBiosName::Make("OFFICE", 0x00), true},
-                      {NetBiosName::Make("OFFICE", 0x03), true},
-                      {NetBiosName::Make("BOB", 0x20), false}};
+  EXPECT_EQ(MessengerName(noMessenger), TNetBiosName::Make("BOB", 0x00));
+  TStatusAnswer groupsOnly = a;
+  groupsOnly.names = {{TNetBiosName::Make("OFFICE", 0x00), true},
+                      {TNetBiosName::Make("OFFICE", 0x03), true},
+                      {TNetBiosName::Make("BOB", 0x20), false}};
   EXPECT_FALSE(MessengerName(groupsOnly));
 
   // Statistics cut short or missing do not matter; no names is an answer too.
@@ -315,15 +315,15 @@ TEST(NetBiosTest, QueryAndAnswerBytesRoundTripAndTheWriteName) {
   std::string noStatistics = bytes.substr(0, namesEnd);
   noStatistics[55] = static_cast<char>(1 + 4 * 18);
   EXPECT_EQ(ParseStatusAnswer(noStatistics), a);
-  const StatusAnswer empty{7, NetBiosName::Broadcast(), {}};
+  const TStatusAnswer empty{7, TNetBiosName::Broadcast(), {}};
   EXPECT_EQ(ParseStatusAnswer(BuildStatusAnswer(empty)), empty);
 }
 
 TEST(NetBiosTest, MalformedAnswersAreRefused) {
-  const StatusAnswer a{
+  const TStatusAnswer a{
       0x0102,
-      NetBiosName::Broadcast(),
-      {{NetBiosName::Make("BOB", 0x03), false}, {NetBiosName::Make("BOB", 0x00), false}}};
+      TNetBiosName::Broadcast(),
+      {{TNetBiosName::Make("BOB", 0x03), false}, {TNetBiosName::Make("BOB", 0x00), false}}};
   const std::string bytes = BuildStatusAnswer(a);
   // Cut anywhere before the last name ends.
   for (std::size_t size = 0; size < bytes.size() - 46; ++size) {
@@ -345,7 +345,7 @@ TEST(NetBiosTest, MalformedAnswersAreRefused) {
   EXPECT_FALSE(ParseStatusAnswer(withByte(49, 0x02))) << "another class";
   EXPECT_FALSE(ParseStatusAnswer(withByte(5, 1))) << "a question the packet does not hold";
 
-  std::vector<StatusEntry> tooMany(kMaxStatusNames + 1, a.names[0]);
+  std::vector<TStatusEntry> tooMany(kMaxStatusNames + 1, a.names[0]);
   EXPECT_THROW(BuildStatusAnswer({1, a.name, tooMany}), std::invalid_argument);
 }
 

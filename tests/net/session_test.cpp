@@ -49,17 +49,17 @@ const std::string kEnd = FromHex(
     "00 00 96 36 00 00 00 00 01 07 00 00 00");
 const std::string kDelivered{"root\0BOB\0hello there\r\nsecond line \x82\r\n", 37};
 
-std::uint8_t Cmd(SmbMessageCommand c) {
+std::uint8_t Cmd(TSmbMessageCommand c) {
   return static_cast<std::uint8_t>(c);
 }
 
-std::string Packet(const SmbMessageRequest& request) {
-  return BuildSessionPacket(SessionPacketType::Message, BuildSmbMessageRequest(request));
+std::string Packet(const TSmbMessageRequest& request) {
+  return BuildSessionPacket(TSessionPacketType::Message, BuildSmbMessageRequest(request));
 }
 
-SmbMessageRequest Command(SmbMessageCommand command, std::string text = {},
-                          std::uint16_t group = 7) {
-  SmbMessageRequest r;
+TSmbMessageRequest Command(TSmbMessageCommand command, std::string text = {},
+                           std::uint16_t group = 7) {
+  TSmbMessageRequest r;
   r.command = Cmd(command);
   r.originator = "EVE";
   r.destination = "BOB";
@@ -86,14 +86,14 @@ std::uint32_t StatusOf(const std::string& packet) {
   return reply ? reply->status : 0xFFFFFFFF;
 }
 
-constexpr std::uint32_t Status(SmbStatus s) {
+constexpr std::uint32_t Status(TSmbStatus s) {
   return s.errorClass | std::uint32_t{s.code} << 16;
 }
 
 class SessionTest : public ::testing::Test {
  protected:
   void StartServer(const TSessionLimits& limits = {},
-                   std::function<bool(const NetBiosName&)> holds = nullptr) {
+                   std::function<bool(const TNetBiosName&)> holds = nullptr) {
     TSessionServerConfig config;
     config.holds = std::move(holds);
     config.computerName = "BOB";
@@ -113,7 +113,7 @@ class SessionTest : public ::testing::Test {
   bool Send(const std::string& called, const TSessionMessage& message) {
     return SendSessionMessage(
         INADDR_LOOPBACK, FServer->Port(),
-        SessionRequest{NetBiosName::Make(called, 0x03), NetBiosName::Make("ALICE", 0)}, message);
+        TSessionRequest{TNetBiosName::Make(called, 0x03), TNetBiosName::Make("ALICE", 0)}, message);
   }
   std::vector<std::string> Delivered() {
     std::lock_guard<std::mutex> guard(FLock);
@@ -132,73 +132,73 @@ TEST_F(SessionTest, ReadsWhatSambasClientSendsAndBuildsItByteForByte) {
   EXPECT_EQ(header->type, 0x81);
   const auto request = ParseSessionRequest(std::string_view(kRequest).substr(4, header->length));
   ASSERT_TRUE(request);
-  EXPECT_EQ(request->called, NetBiosName::Make("BOB", 0x03));
-  EXPECT_EQ(request->calling, NetBiosName::Make("ALICE", 0x00));
+  EXPECT_EQ(request->called, TNetBiosName::Make("BOB", 0x03));
+  EXPECT_EQ(request->calling, TNetBiosName::Make("ALICE", 0x00));
   EXPECT_EQ(BuildSessionRequest(*request), kRequest);
 
-  const std::vector<std::pair<std::string, SmbMessageRequest>> expected = {
-      {kStart, {Cmd(SmbMessageCommand::SendStart), {}, "root", "BOB", 0, ""}},
+  const std::vector<std::pair<std::string, TSmbMessageRequest>> expected = {
+      {kStart, {Cmd(TSmbMessageCommand::SendStart), {}, "root", "BOB", 0, ""}},
       {kText,
-       {Cmd(SmbMessageCommand::SendText), {}, "", "", 7, "hello there\r\nsecond line \x82\r\n"}},
-      {kEnd, {Cmd(SmbMessageCommand::SendEnd), {}, "", "", 7, ""}}};
+       {Cmd(TSmbMessageCommand::SendText), {}, "", "", 7, "hello there\r\nsecond line \x82\r\n"}},
+      {kEnd, {Cmd(TSmbMessageCommand::SendEnd), {}, "", "", 7, ""}}};
   for (auto [packet, want] : expected) {
-    SmbMessageRequest got;
-    ASSERT_EQ(ParseSmbMessageRequest(packet.substr(4), got), SmbRequestVerdict::Ok);
+    TSmbMessageRequest got;
+    ASSERT_EQ(ParseSmbMessageRequest(packet.substr(4), got), TSmbRequestVerdict::Ok);
     std::copy_n(packet.begin() + 4, kSmbHeaderSize, want.header.begin());
     EXPECT_EQ(got, want);
     EXPECT_EQ(Packet(got), packet);
     // Cut anywhere, it is refused: no reply without a header, a bad-request one with it.
     for (std::size_t n = 4; n < packet.size(); ++n) {
       EXPECT_EQ(ParseSmbMessageRequest(packet.substr(4, n - 4), got),
-                n - 4 < kSmbHeaderSize ? SmbRequestVerdict::NotSmb : SmbRequestVerdict::Malformed)
+                n - 4 < kSmbHeaderSize ? TSmbRequestVerdict::NotSmb : TSmbRequestVerdict::Malformed)
           << n;
     }
   }
 
   // The reply to the start: its command and ids, the reply flag, the group.
-  SmbMessageRequest start;
+  TSmbMessageRequest start;
   ParseSmbMessageRequest(kStart.substr(4), start);
   const std::string reply = BuildSmbMessageReply(start, kSmbSuccess, 7);
   EXPECT_EQ(reply, FromHex("ff 53 4d 42 d5 00 00 00 00 80 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
                            "00 00 96 36 00 00 00 00 01 07 00 00 00"));
-  EXPECT_EQ(ParseSmbMessageReply(reply), (SmbMessageReply{0xD5, 0, 7}));
+  EXPECT_EQ(ParseSmbMessageReply(reply), (TSmbMessageReply{0xD5, 0, 7}));
   EXPECT_EQ(ParseSmbMessageReply(BuildSmbMessageReply(start, kSmbNoRoom, 7)),
-            (SmbMessageReply{0xD5, 0x00530002, std::nullopt}));
+            (TSmbMessageReply{0xD5, 0x00530002, std::nullopt}));
   EXPECT_FALSE(ParseSmbMessageReply(kStart.substr(4))) << "a request is no reply";
 }
 
 TEST_F(SessionTest, LengthsFlagsAndFieldsThatDoNotHoldUp) {
   EXPECT_EQ(ParseSessionHeader(FromHex("00 01 ff ff"))->length, 0x1FFFFu);
   EXPECT_FALSE(ParseSessionHeader(FromHex("00 02 00 00"))) << "a reserved flag";
-  EXPECT_THROW(BuildSessionPacket(SessionPacketType::Message, std::string(0x20000, 'x')),
+  EXPECT_THROW(BuildSessionPacket(TSessionPacketType::Message, std::string(0x20000, 'x')),
                std::invalid_argument);
   const std::string names = kRequest.substr(4);
   EXPECT_FALSE(ParseSessionRequest(names + "x"));
   EXPECT_FALSE(ParseSessionRequest(names.substr(0, 67)));
 
-  SmbMessageRequest got;
-  std::string smb = BuildSmbMessageRequest(Command(SmbMessageCommand::SendStart));
+  TSmbMessageRequest got;
+  std::string smb = BuildSmbMessageRequest(Command(TSmbMessageCommand::SendStart));
   smb[4] = 0x72;  // negotiate
-  EXPECT_EQ(ParseSmbMessageRequest(smb, got), SmbRequestVerdict::UnknownCommand);
+  EXPECT_EQ(ParseSmbMessageRequest(smb, got), TSmbRequestVerdict::UnknownCommand);
   EXPECT_EQ(got.command, 0x72);
   smb[0] = '\xFE';  // an SMB2 client
-  EXPECT_EQ(ParseSmbMessageRequest(smb, got), SmbRequestVerdict::NotSmb);
+  EXPECT_EQ(ParseSmbMessageRequest(smb, got), TSmbRequestVerdict::NotSmb);
   // Word counts, buffer formats, a name without its end, a length past the bytes.
   for (const auto& [at, value] :
        std::vector<std::pair<std::size_t, char>>{{32, 1}, {35, 0x01}, {39, 0x04}}) {
-    std::string bad = BuildSmbMessageRequest(Command(SmbMessageCommand::Send, "hi"));
+    std::string bad = BuildSmbMessageRequest(Command(TSmbMessageCommand::Send, "hi"));
     bad[at] = value;
-    EXPECT_EQ(ParseSmbMessageRequest(bad, got), SmbRequestVerdict::Malformed) << at;
+    EXPECT_EQ(ParseSmbMessageRequest(bad, got), TSmbRequestVerdict::Malformed) << at;
   }
-  std::string nameless = BuildSmbMessageRequest(Command(SmbMessageCommand::SendStart));
+  std::string nameless = BuildSmbMessageRequest(Command(TSmbMessageCommand::SendStart));
   nameless.pop_back();
   nameless[33] = static_cast<char>(nameless[33] - 1);
-  EXPECT_EQ(ParseSmbMessageRequest(nameless, got), SmbRequestVerdict::Malformed);
-  std::string longText = BuildSmbMessageRequest(Command(SmbMessageCommand::SendText, "abc"));
+  EXPECT_EQ(ParseSmbMessageRequest(nameless, got), TSmbRequestVerdict::Malformed);
+  std::string longText = BuildSmbMessageRequest(Command(TSmbMessageCommand::SendText, "abc"));
   longText[38] = 4;
-  EXPECT_EQ(ParseSmbMessageRequest(longText, got), SmbRequestVerdict::Malformed);
+  EXPECT_EQ(ParseSmbMessageRequest(longText, got), TSmbRequestVerdict::Malformed);
   // Bytes past what the counts cover are ignored.
-  EXPECT_EQ(ParseSmbMessageRequest(kText.substr(4) + "trailing", got), SmbRequestVerdict::Ok);
+  EXPECT_EQ(ParseSmbMessageRequest(kText.substr(4) + "trailing", got), TSmbRequestVerdict::Ok);
 }
 
 struct TConversationRun {
@@ -206,7 +206,7 @@ struct TConversationRun {
   std::vector<std::string> delivered;
   bool accept = true;
   TSessionConversation conversation{
-      limits, 7, [](const NetBiosName& n) { return n == NetBiosName::Make("BOB", 0x03); },
+      limits, 7, [](const TNetBiosName& n) { return n == TNetBiosName::Make("BOB", 0x03); },
       [this](std::string_view d) {
         if (accept) delivered.emplace_back(d);
         return accept;
@@ -225,7 +225,7 @@ TEST_F(SessionTest, DeliversSambasClientExchangeHoweverItIsCutUp) {
   ASSERT_EQ(replies.size(), 4u);
   EXPECT_EQ(replies[0], "\x82");
   EXPECT_EQ(ParseSmbMessageReply(std::string_view(replies[1]).substr(1)),
-            (SmbMessageReply{0xD5, 0, 7}));
+            (TSmbMessageReply{0xD5, 0, 7}));
   EXPECT_EQ(StatusOf(replies[2]), 0u);
   EXPECT_EQ(StatusOf(replies[3]), 0u);
 }
@@ -233,7 +233,7 @@ TEST_F(SessionTest, DeliversSambasClientExchangeHoweverItIsCutUp) {
 TEST_F(SessionTest, RefusesWhatTheDocumentsRefuseAndKeepsNothingOfAnUnendedMessage) {
   {  // Another called name: "called name not present", and the connection ends.
     TConversationRun run;
-    SessionRequest other{NetBiosName::Make("CAROL", 0x03), NetBiosName::Make("EVE", 0)};
+    TSessionRequest other{TNetBiosName::Make("CAROL", 0x03), TNetBiosName::Make("EVE", 0)};
     EXPECT_FALSE(run.conversation.Take(BuildSessionRequest(other) + kStart));
     EXPECT_EQ(run.conversation.Output(), FromHex("83 00 00 01 82"));
     EXPECT_FALSE(run.conversation.Take(kRequest));
@@ -247,7 +247,7 @@ TEST_F(SessionTest, RefusesWhatTheDocumentsRefuseAndKeepsNothingOfAnUnendedMessa
   TConversationRun run;
   run.limits.maxText = 300;
   ASSERT_TRUE(run.conversation.Take(kRequest + FromHex("85 00 00 00")));
-  const auto send = [&](const SmbMessageRequest& r) {
+  const auto send = [&](const TSmbMessageRequest& r) {
     run.conversation.Output().clear();
     const bool open = run.conversation.Take(Packet(r));
     const auto replies = Packets(run.conversation.Output());
@@ -255,35 +255,35 @@ TEST_F(SessionTest, RefusesWhatTheDocumentsRefuseAndKeepsNothingOfAnUnendedMessa
     EXPECT_TRUE(open);
     return replies.empty() ? 0xFFFFFFFF : StatusOf(replies[0]);
   };
-  std::string negotiate = BuildSmbMessageRequest(Command(SmbMessageCommand::SendEnd));
+  std::string negotiate = BuildSmbMessageRequest(Command(TSmbMessageCommand::SendEnd));
   negotiate[4] = 0x72;
   const auto sendNegotiate = [&] {
     run.conversation.Output().clear();
-    return run.conversation.Take(BuildSessionPacket(SessionPacketType::Message, negotiate));
+    return run.conversation.Take(BuildSessionPacket(TSessionPacketType::Message, negotiate));
   };
   EXPECT_TRUE(sendNegotiate());
   EXPECT_EQ(StatusOf(Packets(run.conversation.Output()).at(0)), Status(kSmbUnknownCommand));
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendText, "no start")), Status(kSmbBadRequest));
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendText, "no start")), Status(kSmbBadRequest));
   // Past the bound: no room, and what came of that message is gone.
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendStart)), 0u);
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendText, std::string(128, 'a'))), 0u);
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendText, std::string(128, 'b'))), 0u);
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendText, std::string(128, 'c'))), Status(kSmbNoRoom));
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendEnd)), Status(kSmbBadRequest));
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendStart)), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendText, std::string(128, 'a'))), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendText, std::string(128, 'b'))), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendText, std::string(128, 'c'))), Status(kSmbNoRoom));
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendEnd)), Status(kSmbBadRequest));
   // A new start drops an unended message; a wrong group is refused.
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendStart)), 0u);
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendText, "old")), 0u);
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendStart)), 0u);
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendText, "other group", 8)), Status(kSmbBadRequest));
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendText, std::string("new\0ignored", 11))), 0u);
-  EXPECT_EQ(send(Command(SmbMessageCommand::SendEnd)), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendStart)), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendText, "old")), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendStart)), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendText, "other group", 8)), Status(kSmbBadRequest));
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendText, std::string("new\0ignored", 11))), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::SendEnd)), 0u);
   // A whole message in one; Windows' 0x14 line breaks become CR LF.
-  EXPECT_EQ(send(Command(SmbMessageCommand::Send, "one\x14two")), 0u);
+  EXPECT_EQ(send(Command(TSmbMessageCommand::Send, "one\x14two")), 0u);
   EXPECT_EQ(run.delivered, (std::vector<std::string>{std::string("EVE\0BOB\0new", 11),
                                                      std::string("EVE\0BOB\0one\r\ntwo", 16)}));
   // Nobody takes messages: "not receiving".
   run.accept = false;
-  EXPECT_EQ(send(Command(SmbMessageCommand::Send, "lost")), Status(kSmbNotReceiving));
+  EXPECT_EQ(send(Command(TSmbMessageCommand::Send, "lost")), Status(kSmbNotReceiving));
   // Errors without end close the session.
   bool open = true;
   for (int i = 0; i < 10 && open; ++i) open = sendNegotiate();
@@ -353,7 +353,7 @@ TEST_F(SessionTest, TheClientIsConfirmedOnlyWhereTheMessageWasTaken) {
 // A name another machine holds (this one lost its claim to it) is not present
 // here: its messages go to the machine that holds it.
 TEST_F(SessionTest, ANameThisMachineDoesNotHoldIsNotPresent) {
-  StartServer({}, [](const NetBiosName& name) { return name.Name() != "BOB"; });
+  StartServer({}, [](const TNetBiosName& name) { return name.Name() != "BOB"; });
   EXPECT_FALSE(Send("bob", {"ALICE", "bob", "for the other bob"}));
   EXPECT_TRUE(Send("ROOT", {"ALICE", "root", "still here"}));
   EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("ALICE\0root\0still here", 21)});
@@ -368,7 +368,7 @@ TEST_F(SessionTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClose) {
   // Another peer's session is under way (a message started) while one floods.
   runtime::TUniqueFd other = ConnectFrom(0x7F000003, FServer->Port());
   ASSERT_TRUE(other.Valid());
-  const std::string started = kRequest + Packet(Command(SmbMessageCommand::SendStart));
+  const std::string started = kRequest + Packet(Command(TSmbMessageCommand::SendStart));
   ASSERT_EQ(::send(other.Get(), started.data(), started.size(), 0),
             static_cast<ssize_t>(started.size()));
   std::string replies;
@@ -391,8 +391,8 @@ TEST_F(SessionTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClose) {
   for (const runtime::TUniqueFd& fd : flood) open += ClosedByServer(fd.Get(), 0ms) ? 0u : 1u;
   EXPECT_EQ(open, limits.maxSessionsPerPeer);
   // The other peer's message goes on to its end.
-  const std::string rest = Packet(Command(SmbMessageCommand::SendText, "on", *group)) +
-                           Packet(Command(SmbMessageCommand::SendEnd, {}, *group));
+  const std::string rest = Packet(Command(TSmbMessageCommand::SendText, "on", *group)) +
+                           Packet(Command(TSmbMessageCommand::SendEnd, {}, *group));
   ASSERT_EQ(::send(other.Get(), rest.data(), rest.size(), 0), static_cast<ssize_t>(rest.size()));
   for (int i = 0; i < 100 && Delivered().size() < 2; ++i) std::this_thread::sleep_for(20ms);
   EXPECT_EQ(Delivered(), (std::vector<std::string>{std::string("ALICE\0bob\0through the flood", 27),

@@ -97,27 +97,27 @@ std::string AllBytes(std::size_t size) {
   return data;
 }
 
-std::vector<MailslotDatagram> SampleDatagrams() {
-  MailslotDatagram unique;
+std::vector<TMailslotDatagram> SampleDatagrams() {
+  TMailslotDatagram unique;
   unique.id = 0x1234;
   unique.sourceIp = 0xC000020A;
-  unique.source = NetBiosName::Make("ALICEPC", 0x00);
-  unique.destination = NetBiosName::Make("BOB", 0x03);
+  unique.source = TNetBiosName::Make("ALICEPC", 0x00);
+  unique.destination = TNetBiosName::Make("BOB", 0x03);
   unique.mailslot = "\\MAILSLOT\\MESSNGR";
   unique.data = std::string("ALICE\0BOB\0Hello\0", 16);
 
-  MailslotDatagram group = unique;
-  group.type = DatagramType::DirectGroup;
+  TMailslotDatagram group = unique;
+  group.type = TDatagramType::DirectGroup;
   group.id = 0xFFFF;
   group.sourceIp = 0x0A630102;
-  group.destination = NetBiosName::Make("WORKGROUP", 0x00);
+  group.destination = TNetBiosName::Make("WORKGROUP", 0x00);
   group.data = AllBytes(kMaxMailslotData);
   group.priority = 9;
 
-  MailslotDatagram broadcast = unique;
-  broadcast.type = DatagramType::Broadcast;
+  TMailslotDatagram broadcast = unique;
+  broadcast.type = TDatagramType::Broadcast;
   broadcast.id = 0;
-  broadcast.destination = NetBiosName::Broadcast();
+  broadcast.destination = TNetBiosName::Broadcast();
   broadcast.data.clear();
   return {unique, group, broadcast};
 }
@@ -129,7 +129,7 @@ std::string Dotted(std::uint32_t ip) {
 
 TEST(WirePeersTest, UnpacksOurDatagramsAndPacksThemBackByteForByte) {
   SKIP_WITHOUT("check-samba");
-  for (const MailslotDatagram& d : SampleDatagrams()) {
+  for (const TMailslotDatagram& d : SampleDatagrams()) {
     SCOPED_TRACE(d.destination.ToString());
     const std::string bytes = BuildMailslotDatagram(d);
     const PeerResult peer = RunPeer({"samba-dgram", ToHex(bytes)});
@@ -165,12 +165,12 @@ TEST(WirePeersTest, UnpacksOurDatagramsAndPacksThemBackByteForByte) {
 
 TEST(WirePeersTest, ItsDatagramsParseHereWithOrWithoutPadding) {
   SKIP_WITHOUT("check-samba");
-  MailslotDatagram expected;
-  expected.type = DatagramType::DirectGroup;
+  TMailslotDatagram expected;
+  expected.type = TDatagramType::DirectGroup;
   expected.id = 7;
   expected.sourceIp = 0x0A630102;
-  expected.source = NetBiosName::Make("CAROL", 0x00);
-  expected.destination = NetBiosName::Make("WORKGROUP", 0x00);
+  expected.source = TNetBiosName::Make("CAROL", 0x00);
+  expected.destination = TNetBiosName::Make("WORKGROUP", 0x00);
   expected.mailslot = "\\MAILSLOT\\MESSNGR";
   expected.data = std::string("CAROL\0*\0Hi all\0", 15);
   expected.priority = 1;
@@ -192,7 +192,7 @@ TEST(WirePeersTest, ItsDatagramsParseHereWithOrWithoutPadding) {
 TEST(WirePeersTest, NamePacketsGoBothWays) {
   SKIP_WITHOUT("check-samba");
   for (const bool broadcast : {true, false}) {
-    const NameQuery query{0x4321, broadcast, NetBiosName::Make("BOB", 0x03)};
+    const TNameQuery query{0x4321, broadcast, TNetBiosName::Make("BOB", 0x03)};
     const PeerResult peer = RunPeer({"samba-name", ToHex(BuildNameQuery(query))});
     ASSERT_EQ(peer.status, 0) << peer.output;
     EXPECT_EQ(peer.values.at("id"), "0x4321");
@@ -205,8 +205,8 @@ TEST(WirePeersTest, NamePacketsGoBothWays) {
     EXPECT_EQ(peer.values.at("repacked"), "same");
   }
   for (const bool group : {true, false}) {
-    const NameAnswer answer{0x4321, NetBiosName::Make("WORKGROUP", 0x00), group, 259200,
-                            0x0A630105};
+    const TNameAnswer answer{0x4321, TNetBiosName::Make("WORKGROUP", 0x00), group, 259200,
+                             0x0A630105};
     const PeerResult peer = RunPeer({"samba-name", ToHex(BuildNameAnswer(answer))});
     ASSERT_EQ(peer.status, 0) << peer.output;
     EXPECT_EQ(peer.values.at("operation"), "0x8580");
@@ -224,18 +224,18 @@ TEST(WirePeersTest, NamePacketsGoBothWays) {
   PeerResult peer = RunPeer({"samba-build-query", "0xabcd", "0x0110", "DAVE", "0x03"});
   ASSERT_EQ(peer.status, 0) << peer.output;
   EXPECT_EQ(ParseNameQuery(FromHex(peer.values.at("packet"))),
-            (NameQuery{0xABCD, true, NetBiosName::Make("DAVE", 0x03)}));
+            (TNameQuery{0xABCD, true, TNetBiosName::Make("DAVE", 0x03)}));
   peer = RunPeer({"samba-build-answer", "0xabcd", "DAVE", "0x03", "300", "0x6000", "10.99.1.7"});
   ASSERT_EQ(peer.status, 0) << peer.output;
   EXPECT_EQ(ParseNameAnswer(FromHex(peer.values.at("packet"))),
-            (NameAnswer{0xABCD, NetBiosName::Make("DAVE", 0x03), false, 300, 0x0A630107}));
+            (TNameAnswer{0xABCD, TNetBiosName::Make("DAVE", 0x03), false, 300, 0x0A630107}));
 }
 
 TEST(WirePeersTest, DecodesOurDatagramsAndNamePackets) {
   SKIP_WITHOUT("check-tshark");
-  const std::vector<MailslotDatagram> datagrams = SampleDatagrams();
-  const NameQuery query{0x4321, true, NetBiosName::Make("BOB", 0x03)};
-  const NameAnswer answer{0x4321, NetBiosName::Make("BOB", 0x03), false, 259200, 0x0A630105};
+  const std::vector<TMailslotDatagram> datagrams = SampleDatagrams();
+  const TNameQuery query{0x4321, true, TNetBiosName::Make("BOB", 0x03)};
+  const TNameAnswer answer{0x4321, TNetBiosName::Make("BOB", 0x03), false, 259200, 0x0A630105};
   std::vector<std::string> args = {"tshark"};
   for (const auto& d : datagrams) args.push_back("138:" + ToHex(BuildMailslotDatagram(d)));
   args.push_back("137:" + ToHex(BuildNameQuery(query)));
@@ -248,7 +248,7 @@ TEST(WirePeersTest, DecodesOurDatagramsAndNamePackets) {
   };
 
   for (std::size_t i = 0; i < datagrams.size(); ++i) {
-    const MailslotDatagram& d = datagrams[i];
+    const TMailslotDatagram& d = datagrams[i];
     SCOPED_TRACE(i);
     EXPECT_EQ(value(i, "nbdgm.type"), std::to_string(static_cast<int>(d.type)));
     EXPECT_EQ(value(i, "nbdgm.src.ip"), Dotted(d.sourceIp));
@@ -256,7 +256,7 @@ TEST(WirePeersTest, DecodesOurDatagramsAndNamePackets) {
     EXPECT_EQ(value(i, "nbdgm.first"), "1");
     EXPECT_EQ(value(i, "nbdgm.next"), "0");
     EXPECT_EQ(value(i, "nbdgm.source_name"), d.source.ToString());
-    if (d.type != DatagramType::Broadcast) {
+    if (d.type != TDatagramType::Broadcast) {
       EXPECT_EQ(value(i, "nbdgm.destination_name"), d.destination.ToString());
     } else {
       EXPECT_EQ(value(i, "nbdgm.destination_name").substr(0, 1), "*");
@@ -294,7 +294,7 @@ TEST(WirePeersTest, DecodesOurDatagramsAndNamePackets) {
 // as Samba writes them: each one reads here and builds again to the same bytes.
 TEST(WirePeersTest, ItsClaimAndServerPacketsParseHereAndBuildTheSameBytes) {
   SKIP_WITHOUT("check-samba");
-  const NetBiosName bob = NetBiosName::Make("BOB", 0x03);
+  const TNetBiosName bob = TNetBiosName::Make("BOB", 0x03);
   // flags, TTL, NB_FLAGS: registrations by broadcast and with a server, the
   // overwrite demand, both refresh opcodes, releases, a multi-homed registration.
   const std::vector<std::array<const char*, 3>> requests = {
@@ -346,7 +346,7 @@ TEST(WirePeersTest, ItsClaimAndServerPacketsParseHereAndBuildTheSameBytes) {
       {"samba-build-response", "0x4321", "0x8580", "BOB", "0x03", "0x20", "600", "60000a630107"});
   ASSERT_EQ(answer.status, 0) << answer.output;
   EXPECT_EQ(ParseNameAnswer(FromHex(answer.values.at("packet"))),
-            (NameAnswer{0x4321, bob, false, 600, 0x0A630107}));
+            (TNameAnswer{0x4321, bob, false, 600, 0x0A630107}));
 }
 
 }  // namespace

@@ -124,11 +124,11 @@ std::uint8_t Suffix(const std::string& text) {
 }
 
 // NAME#xx, or "*" for the broadcast name.
-NetBiosName NameArg(const std::string& text) {
-  if (text == "*") return NetBiosName::Broadcast();
+TNetBiosName NameArg(const std::string& text) {
+  if (text == "*") return TNetBiosName::Broadcast();
   const std::size_t hash = text.rfind('#');
   if (hash == std::string::npos) Fail("name without #suffix: " + text);
-  return NetBiosName::Make(text.substr(0, hash), Suffix(text.substr(hash + 1)));
+  return TNetBiosName::Make(text.substr(0, hash), Suffix(text.substr(hash + 1)));
 }
 
 std::string Hex(std::string_view bytes) {
@@ -185,7 +185,7 @@ struct Options {
 
 int Query(const Options& o) {
   o.Need(3, "query NAME SUFFIX BCAST [--unicast] [--tries N] [--interval-ms M] [--wait-ms W]");
-  const NetBiosName name = NetBiosName::Make(o.args[0], Suffix(o.args[1]));
+  const TNetBiosName name = TNetBiosName::Make(o.args[0], Suffix(o.args[1]));
   const sockaddr_in to = Address(o.args[2], kNameServicePort);
   const long tries = o.Number("--tries", 3);
   const auto interval = std::chrono::milliseconds(o.Number("--interval-ms", 250));
@@ -193,7 +193,7 @@ int Query(const Options& o) {
   Socket socket;
   if (!socket.Bind(kNameServicePort) && !socket.Bind(0)) Fail("cannot bind a UDP port");
 
-  NameQuery query;
+  TNameQuery query;
   query.id = static_cast<std::uint16_t>(std::random_device{}());
   query.broadcast = o.Get("--unicast", "") != "1";
   query.name = name;
@@ -220,7 +220,7 @@ int Query(const Options& o) {
 
 int Respond(const Options& o) {
   o.Need(3, "respond NAME SUFFIX IP [--group] [--count N] [--seconds S]");
-  const NetBiosName name = NetBiosName::Make(o.args[0], Suffix(o.args[1]));
+  const TNetBiosName name = TNetBiosName::Make(o.args[0], Suffix(o.args[1]));
   const std::uint32_t address = HostOrder(o.args[2]);
   const bool group = o.Get("--group", "") == "1";
   const long count = o.Number("--count", 1);
@@ -248,11 +248,11 @@ int SendDatagram(const Options& o) {
   o.Need(5,
          "send-dgram TO_IP SOURCE#xx DEST#xx SLOT TEXT [--type unique|group|broadcast] "
          "[--source-ip IP] [--count N]");
-  MailslotDatagram d;
+  TMailslotDatagram d;
   const std::string type = o.Get("--type", "unique");
-  d.type = type == "group"       ? DatagramType::DirectGroup
-           : type == "broadcast" ? DatagramType::Broadcast
-                                 : DatagramType::DirectUnique;
+  d.type = type == "group"       ? TDatagramType::DirectGroup
+           : type == "broadcast" ? TDatagramType::Broadcast
+                                 : TDatagramType::DirectUnique;
   d.sourceIp = HostOrder(o.Get("--source-ip", "0.0.0.0"));
   d.source = NameArg(o.args[1]);
   d.destination = NameArg(o.args[2]);

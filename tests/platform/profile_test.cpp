@@ -422,20 +422,20 @@ TEST_F(ProfileTest, BatchedWritesAndIndexedReadsMatchOneByOne) {
   std::mt19937 random(11);
   for (int round = 0; round < 3000; ++round) {
     const std::string text = RandomProfileText(random);
-    std::vector<ProfileWrite> writes;
+    std::vector<TProfileWrite> writes;
     std::string oneByOne = text;
     const int count = static_cast<int>(random() % 6);
     for (int i = 0; i < count; ++i) {
-      const ProfileWrite write{kSections[random() % std::size(kSections)],
-                               kKeys[random() % std::size(kKeys)],
-                               kValues[random() % std::size(kValues)]};
+      const TProfileWrite write{kSections[random() % std::size(kSections)],
+                                kKeys[random() % std::size(kKeys)],
+                                kValues[random() % std::size(kValues)]};
       writes.push_back(write);
       oneByOne = SetProfileValue(oneByOne, write.section, write.key, write.value);
     }
     const std::string batched = SetProfileValues(text, writes);
     ASSERT_EQ(batched, oneByOne) << "text: " << text << " writes: " << count;
 
-    const ProfileIndex index(batched);
+    const TProfileIndex index(batched);
     for (const char* section : kSections) {
       for (const char* key : kKeys) {
         ASSERT_EQ(index.Find(section, key), FindProfileValue(batched, section, key))

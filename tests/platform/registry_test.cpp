@@ -518,7 +518,7 @@ TEST_F(RegistryTest, ArbitraryTextReachesAStableFormAfterOneRewrite) {
        {std::string("garbage\r\n[\r\n]\r\n@=\"x\n[HKEY_CLASSES_ROOT\\a\\\\b]\n@ = \"v\"  \n"),
         std::string("[HKEY_CLASSES_ROOT]\n@=\"root\"\n[]\nREGEDIT4\n", 42),
         std::string("\xff\x00[\x00]\r\r\n@=\"a\x00z\"", 14)}) {
-    const Hive first = ParseHive(text);
+    const THive first = ParseHive(text);
     const std::string written = SerializeHive(first);
     EXPECT_EQ(written.rfind("REGEDIT4\r\n\r\n", 0), 0u);
     EXPECT_EQ(ParseHive(written), first);

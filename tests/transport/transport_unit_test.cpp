@@ -48,7 +48,7 @@ TEST(TransportUnitTest, TakesTheGlobalSectionsWorkgroupOnly) {
 TEST(TransportUnitTest, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
   TNameCache cache;
   const auto start = TNameCache::TClock::now();
-  const TResolved bob{0x0A000002, NetBiosName::Make("BOB", 0x03)};
+  const TResolved bob{0x0A000002, TNetBiosName::Make("BOB", 0x03)};
   cache.Store("BOB", bob, start);
   cache.Store("NOBODY", std::nullopt, start);
   EXPECT_FALSE(cache.Lookup("CAROL", start).has_value());
@@ -80,13 +80,13 @@ class TStatusPeer final : public INameQueryChannel {
     if (!query) return;
     FPending.push_back(BuildStatusAnswer({static_cast<std::uint16_t>(query->id + 1),
                                           query->name,
-                                          {{NetBiosName::Make("STRAY", 0x03), false}}}));
+                                          {{TNetBiosName::Make("STRAY", 0x03), false}}}));
     if (FAnswer) {
       FPending.push_back(BuildStatusAnswer({query->id,
                                             query->name,
-                                            {{NetBiosName::Make("OFFICE", 0x03), true},
-                                             {NetBiosName::Make("BOB", 0x00), false},
-                                             {NetBiosName::Make("BOB", 0x03), false}}}));
+                                            {{TNetBiosName::Make("OFFICE", 0x03), true},
+                                             {TNetBiosName::Make("BOB", 0x00), false},
+                                             {TNetBiosName::Make("BOB", 0x03), false}}}));
     }
   }
   std::optional<std::string> Receive(std::chrono::steady_clock::time_point until) override {
@@ -107,10 +107,10 @@ class TStatusPeer final : public INameQueryChannel {
 
 TEST(TransportUnitTest, AsksTheAddressAndTakesOnlyItsOwnAnswer) {
   TStatusPeer bob(true);
-  EXPECT_EQ(QueryNodeStatus(0x0A000002, bob), NetBiosName::Make("BOB", 0x03));
+  EXPECT_EQ(QueryNodeStatus(0x0A000002, bob), TNetBiosName::Make("BOB", 0x03));
   ASSERT_EQ(bob.sent.size(), 1u);
   EXPECT_EQ(bob.sent[0].second, 0x0A000002u);
-  EXPECT_EQ(ParseStatusQuery(bob.sent[0].first)->name, NetBiosName::Broadcast());
+  EXPECT_EQ(ParseStatusQuery(bob.sent[0].first)->name, TNetBiosName::Broadcast());
 
   // Nobody there: three tries, then not found.
   TStatusPeer silent(false);

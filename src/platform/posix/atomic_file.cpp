@@ -17,8 +17,8 @@ namespace {
 
 thread_local std::string tFileError;
 
-FileIdentity IdentityOf(const struct stat& info) {
-  FileIdentity identity;
+TFileIdentity IdentityOf(const struct stat& info) {
+  TFileIdentity identity;
   identity.device = info.st_dev;
   identity.inode = info.st_ino;
   identity.size = info.st_size;
@@ -130,14 +130,14 @@ std::string WriteTargetOf(const std::string& path) {
   return target.empty() ? path : target;
 }
 
-int IdentifyFile(const std::string& path, FileIdentity& identity) {
+int IdentifyFile(const std::string& path, TFileIdentity& identity) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return errno;
   identity = IdentityOf(info);
   return 0;
 }
 
-int ReadFileContents(const std::string& path, std::string& contents, FileIdentity* identity) {
+int ReadFileContents(const std::string& path, std::string& contents, TFileIdentity* identity) {
   contents.clear();
   // Without blocking: a FIFO in place of the file must not hang the reader.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -191,11 +191,11 @@ int ReadFileContents(const std::string& path, std::string& contents, FileIdentit
   return error;
 }
 
-FileLock::~FileLock() {
+TFileLock::~TFileLock() {
   if (FFd >= 0) ::close(FFd);  // closing the only descriptor releases the lock
 }
 
-int FileLock::Lock(const std::string& path) {
+int TFileLock::Lock(const std::string& path) {
   if (FFd >= 0) return EBUSY;
   // What the write will replace: the file a link leads to, which must be a
   // regular file when it exists. Refused before anything is created.
@@ -229,7 +229,7 @@ int FileLock::Lock(const std::string& path) {
   return 0;
 }
 
-int ReplaceFileContents(const FileLock& lock, std::string_view contents, FileIdentity* identity) {
+int ReplaceFileContents(const TFileLock& lock, std::string_view contents, TFileIdentity* identity) {
   const std::string& path = lock.path();
   if (path.empty()) return EBADF;
   const std::string temporary = TemporaryPathOf(path);
@@ -334,7 +334,7 @@ std::string LastFileErrorText() {
 
 std::vector<std::string> FileProblems(
     const std::string& path,
-    const std::function<std::vector<LineProblem>(const std::string& text)>& lineProblems) {
+    const std::function<std::vector<TLineProblem>(const std::string& text)>& lineProblems) {
   std::vector<std::string> problems;
   std::string text;
   ClearFileError();
@@ -346,7 +346,7 @@ std::vector<std::string> FileProblems(
     problems.push_back("Cannot read " + cause);
     return problems;
   }
-  for (const LineProblem& line : lineProblems(text)) {
+  for (const TLineProblem& line : lineProblems(text)) {
     problems.push_back(path + ", line " + std::to_string(line.line) + ": " + line.text);
   }
   return problems;

@@ -25,13 +25,13 @@ inline constexpr std::size_t kMaxSettingsFileSize = 64u << 20;
 // What tells one version of a file from another without reading it: a write by
 // replacement makes a new file (device and inode), a write in place changes the
 // size or the modification time.
-struct FileIdentity {
+struct TFileIdentity {
   dev_t device = 0;
   ino_t inode = 0;
   off_t size = 0;
   std::time_t modifiedSeconds = 0;
   long modifiedNanoseconds = 0;
-  bool operator==(const FileIdentity&) const = default;
+  bool operator==(const TFileIdentity&) const = default;
 };
 
 // Creates `folder` and its missing parents (mode 0700). 0 or an errno value.
@@ -45,24 +45,24 @@ std::string FolderOf(const std::string& path);
 std::string WriteTargetOf(const std::string& path);
 
 // The identity of the file at `path` (links followed). 0 or an errno value.
-int IdentifyFile(const std::string& path, FileIdentity& identity);
+int IdentifyFile(const std::string& path, TFileIdentity& identity);
 
 // The whole contents of `path`, and its identity when `identity` is given. 0 or
 // an errno value (ENOENT when it does not exist). Anything but a regular file
 // (a FIFO, a device, a folder, also behind a link) is refused without blocking,
 // and so is a file of more than kMaxSettingsFileSize bytes (EFBIG).
 int ReadFileContents(const std::string& path, std::string& contents,
-                     FileIdentity* identity = nullptr);
+                     TFileIdentity* identity = nullptr);
 
 // An exclusive advisory lock on "<path>.lock", held until destruction. Threads
 // and processes alike wait for each other. The lock file sits beside `path` as
 // named; what a write replaces (path()) is the file a link at `path` leads to.
-class FileLock {
+class TFileLock {
  public:
-  FileLock() = default;
-  ~FileLock();
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
+  TFileLock() = default;
+  ~TFileLock();
+  TFileLock(const TFileLock&) = delete;
+  TFileLock& operator=(const TFileLock&) = delete;
 
   // Creates the folder and the lock file as needed and waits for the lock. 0 or
   // an errno value; refuses (EISDIR, EINVAL) a file, or the target of a link,
@@ -80,8 +80,8 @@ class FileLock {
 // gives the new file's identity when `identity` is given. On failure (an errno
 // value is returned) the old file is unchanged. Contents that could not be read
 // back (more than kMaxSettingsFileSize bytes) are refused.
-int ReplaceFileContents(const FileLock& lock, std::string_view contents,
-                        FileIdentity* identity = nullptr);
+int ReplaceFileContents(const TFileLock& lock, std::string_view contents,
+                        TFileIdentity* identity = nullptr);
 
 // The error code the platform reports for an errno value of a settings-file
 // operation (what a socket's errno means is the mailslot service's own mapping).
@@ -99,6 +99,6 @@ void ClearFileError();
 // wrong with it.
 std::vector<std::string> FileProblems(
     const std::string& path,
-    const std::function<std::vector<LineProblem>(const std::string& text)>& lineProblems);
+    const std::function<std::vector<TLineProblem>(const std::string& text)>& lineProblems);
 
 }  // namespace pling::platform

@@ -29,38 +29,38 @@ std::string ProfilePath(std::string_view fileName) {
 }
 
 // A profile file's text with its index.
-class ParsedProfile {
+class TParsedProfile {
  public:
-  explicit ParsedProfile(std::string text) : FText(std::move(text)), FIndex(FText) {}
-  ParsedProfile(const ParsedProfile&) = delete;
-  ParsedProfile& operator=(const ParsedProfile&) = delete;
+  explicit TParsedProfile(std::string text) : FText(std::move(text)), FIndex(FText) {}
+  TParsedProfile(const TParsedProfile&) = delete;
+  TParsedProfile& operator=(const TParsedProfile&) = delete;
   const std::string& Text() const { return FText; }
-  const ProfileIndex& Index() const { return FIndex; }
+  const TProfileIndex& Index() const { return FIndex; }
 
  private:
   std::string FText;
-  ProfileIndex FIndex;
+  TProfileIndex FIndex;
 };
 
-FileCache<ParsedProfile> gProfileCache;
+TFileCache<TParsedProfile> gProfileCache;
 
-std::shared_ptr<const ParsedProfile> ParseProfile(std::string text) {
-  return std::make_shared<const ParsedProfile>(std::move(text));
+std::shared_ptr<const TParsedProfile> ParseProfile(std::string text) {
+  return std::make_shared<const TParsedProfile>(std::move(text));
 }
 
 // Writes `writes` (all writable) to the file at `path` under its lock; 0 or an
 // errno value.
-int ChangeProfile(const std::string& path, std::span<const ProfileWrite> writes) {
-  FileLock lock;
+int ChangeProfile(const std::string& path, std::span<const TProfileWrite> writes) {
+  TFileLock lock;
   if (const int error = lock.Lock(path)) return error;
   // Under the lock, so that a concurrent writer's change is not lost.
-  FileCache<ParsedProfile>::Entry current;
+  TFileCache<TParsedProfile>::TEntry current;
   if (const int error = gProfileCache.Load(lock.path(), ParseProfile, current)) return error;
   std::string changed = SetProfileValues(current.parsed->Text(), writes);
   if (current.exists && changed == current.parsed->Text()) return 0;
-  FileIdentity identity;
+  TFileIdentity identity;
   if (const int error = ReplaceFileContents(lock, changed, &identity)) return error;
-  auto parsed = std::make_shared<const ParsedProfile>(std::move(changed));
+  auto parsed = std::make_shared<const TParsedProfile>(std::move(changed));
   if (path != lock.path()) gProfileCache.Store(path, identity, parsed, parsed->Text());
   gProfileCache.Store(lock.path(), identity, parsed, parsed->Text());
   return 0;
@@ -75,7 +75,7 @@ DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
   fileName = AsCString(fileName);
   std::string_view result = AsCString(defaultValue);
   ClearFileError();
-  FileCache<ParsedProfile>::Entry file;
+  TFileCache<TParsedProfile>::TEntry file;
   if (fileName.empty()) {
     SetLastError(ERROR_INVALID_PARAMETER);
   } else if (const int error = gProfileCache.Load(ProfilePath(fileName), ParseProfile, file);
@@ -105,7 +105,7 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
     return false;
   }
   ClearFileError();
-  const ProfileWrite write{section, key, value};
+  const TProfileWrite write{section, key, value};
   if (const int error = ChangeProfile(ProfilePath(fileName), std::span(&write, 1))) {
     SetLastError(FileErrorFromErrno(error));
     return false;
@@ -116,11 +116,11 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
 bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::string_view fileName) {
   fileName = AsCString(fileName);
   ClearFileError();
-  std::vector<ProfileWrite> writes;
+  std::vector<TProfileWrite> writes;
   writes.reserve(values.size());
   for (const TProfileValue& entry : values) {
-    const ProfileWrite write{AsCString(entry.section), AsCString(entry.key),
-                             AsCString(entry.value)};
+    const TProfileWrite write{AsCString(entry.section), AsCString(entry.key),
+                              AsCString(entry.value)};
     if (!IsWritableProfileEntry(write.section, write.key, write.value)) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return false;
@@ -145,7 +145,7 @@ runtime::TResult<std::optional<std::string>> ReadProfileValue(std::string_view s
   fileName = AsCString(fileName);
   if (fileName.empty()) return std::optional<std::string>();
   ClearFileError();
-  FileCache<ParsedProfile>::Entry file;
+  TFileCache<TParsedProfile>::TEntry file;
   if (const int error = gProfileCache.Load(ProfilePath(fileName), ParseProfile, file)) {
     return FileFailure(FileErrorFromErrno(error));
   }

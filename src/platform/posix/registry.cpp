@@ -29,18 +29,18 @@ std::map<HKEY, std::string> gHandles;
 HKEY gNextHandle = 0x1000;
 
 // The hive as last read or written, while the file stays as it was.
-FileCache<Hive> gHiveCache;
+TFileCache<THive> gHiveCache;
 
-std::shared_ptr<const Hive> ParseHiveText(std::string text) {
-  return std::make_shared<const Hive>(ParseHive(text));
+std::shared_ptr<const THive> ParseHiveText(std::string text) {
+  return std::make_shared<const THive>(ParseHive(text));
 }
 
 // The hive at `path`, from the cache when the file is unchanged. An errno value
 // on failure (a missing file is an empty hive).
-int LoadHive(const std::string& path, std::shared_ptr<const Hive>& hive) {
-  FileCache<Hive>::Entry entry;
+int LoadHive(const std::string& path, std::shared_ptr<const THive>& hive) {
+  TFileCache<THive>::TEntry entry;
   // Names are folded in the code page of the hive's making: another page, another parse.
-  const auto sameCodePage = [page = ActiveCodePages().Ansi](const Hive& kept) {
+  const auto sameCodePage = [page = ActiveCodePages().Ansi](const THive& kept) {
     return kept.keys.key_comp().codePage == page;
   };
   if (const int error = gHiveCache.Load(path, ParseHiveText, sameCodePage, entry)) return error;
@@ -96,16 +96,16 @@ DWORD ResolveKeyName(HKEY key, std::string_view subKey, std::string& name) {
 template <typename Change>
 DWORD ChangeHive(Change change) {
   const std::string path = RegistryHivePath();
-  FileLock lock;
+  TFileLock lock;
   int error = lock.Lock(path);
   if (error != 0) return FileErrorFromErrno(error);
   // Under the lock, so that what another process wrote meanwhile is kept.
-  std::shared_ptr<const Hive> current;
+  std::shared_ptr<const THive> current;
   if ((error = LoadHive(lock.path(), current)) != 0) return FileErrorFromErrno(error);
-  auto hive = std::make_shared<Hive>(*current);
+  auto hive = std::make_shared<THive>(*current);
   if (!change(*hive)) return ERROR_SUCCESS;
   std::string text = SerializeHive(*hive);
-  FileIdentity identity;
+  TFileIdentity identity;
   if ((error = ReplaceFileContents(lock, text, &identity)) != 0) return FileErrorFromErrno(error);
   if (path != lock.path()) gHiveCache.Store(path, identity, hive, text);
   gHiveCache.Store(lock.path(), identity, hive, std::move(text));
@@ -113,12 +113,12 @@ DWORD ChangeHive(Change change) {
 }
 
 // Sets the default value of the key `name`; whether anything changed.
-bool SetDefaultValue(Hive& hive, const std::string& name, std::string_view data) {
+bool SetDefaultValue(THive& hive, const std::string& name, std::string_view data) {
   bool added = false;
-  HiveKey& target = AddHiveKey(hive, name, &added);
+  THiveKey& target = AddHiveKey(hive, name, &added);
   if (!added && target.defaultValue == data) {
     // Unchanged, unless a default value line of another type goes.
-    const HiveKey before = target;
+    const THiveKey before = target;
     SetHiveDefaultValue(target, data);
     return !(before == target);
   }
@@ -143,11 +143,11 @@ LONG RegCreateKey(HKEY key, std::string_view subKey, HKEY* result) {
   std::string name;
   if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
   // A key that exists needs no write (the folder may well be read-only).
-  std::shared_ptr<const Hive> current;
+  std::shared_ptr<const THive> current;
   const bool exists =
       LoadHive(RegistryHivePath(), current) == 0 && FindHiveKey(*current, name) != nullptr;
   if (name != kClassesRootName && !exists) {
-    const DWORD error = ChangeHive([&](Hive& hive) {
+    const DWORD error = ChangeHive([&](THive& hive) {
       bool added = false;
       AddHiveKey(hive, name, &added);
       return added;
@@ -170,10 +170,10 @@ LONG RegQueryValue(HKEY key, std::string_view subKey, char* data, LONG* size) {
   if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
   // Every query looks at the file (other processes may have changed it), but
   // parses it only when it changed.
-  std::shared_ptr<const Hive> hive;
+  std::shared_ptr<const THive> hive;
   if (const int error = LoadHive(RegistryHivePath(), hive))
     return Result(FileErrorFromErrno(error));
-  const HiveKey* found = FindHiveKey(*hive, name);
+  const THiveKey* found = FindHiveKey(*hive, name);
   if (found == nullptr && name != kClassesRootName) return Result(ERROR_FILE_NOT_FOUND);
   // A key without a default value reads as the empty string.
   const std::string value = found != nullptr && found->defaultValue
@@ -196,7 +196,7 @@ LONG RegSetValue(HKEY key, std::string_view subKey, DWORD type, std::string_view
   ClearFileError();
   std::string name;
   if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
-  return Result(ChangeHive([&](Hive& hive) { return SetDefaultValue(hive, name, data); }));
+  return Result(ChangeHive([&](THive& hive) { return SetDefaultValue(hive, name, data); }));
 }
 
 LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
@@ -214,7 +214,7 @@ LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
     changes.emplace_back(std::move(name), data);
   }
   if (changes.empty()) return Result(ERROR_SUCCESS);
-  return Result(ChangeHive([&](Hive& hive) {
+  return Result(ChangeHive([&](THive& hive) {
     bool changed = false;
     for (const auto& [name, data] : changes) changed = SetDefaultValue(hive, name, data) || changed;
     return changed;
@@ -261,7 +261,7 @@ bool IsWritableRegValue(std::string_view subKey, std::string_view data) {
 
 std::vector<std::string> RegistryHiveProblems() {
   return FileProblems(RegistryHivePath(), [](const std::string& text) {
-    std::vector<LineProblem> lines;
+    std::vector<TLineProblem> lines;
     ParseHive(text, &lines);
     return lines;
   });
