@@ -340,6 +340,10 @@ TEST_F(CliProcessTest, PathAndRefusedCallsCreateNothing) {
   for (const auto& call : refused) {
     EXPECT_NE(RunCli(call, {}, home).status, 0) << call[1];
   }
+  // A question about a setting no file holds yet makes no file either.
+  const Result unset = RunCli({"settings", "get", "Settings", "Split"}, {}, home);
+  EXPECT_EQ(unset.status, 1);
+  EXPECT_EQ(unset.err, "pling-cli: Settings Split is not set\n");
   EXPECT_TRUE(std::filesystem::is_empty(FDir)) << std::filesystem::directory_iterator(FDir)->path();
 }
 

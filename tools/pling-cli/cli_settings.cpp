@@ -113,8 +113,13 @@ int SettingsCommand(const TArgs& args) {
   if (section.empty() || key.empty()) return Usage("SECTION and KEY must not be empty");
 
   if (action == "get") {
-    store.OpenBackEnd();
-    const auto read = store.TryReadText(section, key);
+    // Only asks: a store whose file is not there holds nothing, and is not made.
+    const auto existing = ExistingStore();
+    if (!existing) {
+      PrintError(args[1] + " " + args[2] + " is not set");
+      return 1;
+    }
+    const auto read = existing->TryReadText(section, key);
     if (!read) {
       PrintError("cannot read " + args[1] + " " + args[2] + ": " + read.Error().Text);
       return 1;
