@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of the program beside a bare Qt Widgets window (pling_bare_window), in the
 // same run on the same X display: the time from process start to the window being
 // mapped and to its first painted frame, and the resident memory once it has started.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The yardstick for the program's start-up figures: the least a Qt Widgets program
 // with a comparable window does (two text panes, a list, a button bar), with no
 // settings, no messenger and no notification area.

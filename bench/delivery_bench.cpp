@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Local delivery: a datagram written to the messenger mailslot until OnMessage runs
 // on the main thread; latency (p50, p99), throughput, and an idle listener's
 // wake-ups. Each figure stands beside the same figure for a bare hand-off (a

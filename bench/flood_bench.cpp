@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One host floods another with messenger datagrams while a third sends it real
 // messages by name, on a private LAN of network namespaces that this program
 // makes (root only): hosts EVE (the flood), BOB (the receiver) and ALICE.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The network transport between two hosts on a private LAN of network namespaces
 // that this program makes (root only): messages per second through the mailslot
 // service beside raw UDP datagrams of the same size between the same two hosts in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wire codec alone: building and parsing one messenger-sized mailslot
 // datagram, and a name query and answer, per second. The transport's own figures
 // (messages per second between hosts, resolution time) stand on these.

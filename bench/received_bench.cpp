@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The received pane under a flood, beside a bare QPlainTextEdit in the same run.
 //
 // 1. Messages per second shown with a full pane (1000 lines): the window's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Looking a name up in the receivers list, as every incoming message does for
 // the automatic add: the list's own look-up (a hash of case-folded names and a
 // search by the sort order) beside a scan of every item with a case-insensitive

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings work of the main window at start and at exit, with a receivers list of
 // 0 and 1,000 entries, for the registry and the INI back end. Start is the store's
 // opening plus the reads the window makes (the bounds, NAME0.. until the empty

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's controls, menus and actions are its own: a benchmark reaches
 // them by their object names, as the tests do. A missing one ends the benchmark

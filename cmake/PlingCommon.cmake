@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One INTERFACE target that every Pling target links: language level, warnings,
 # hardening and the sanitizer switches.
 add_library(pling_common INTERFACE)

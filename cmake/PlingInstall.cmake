@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What `cmake --install` puts in place: the program, the command line, the menu
 # entry and the program icon (scalable, in the hicolor theme, so that menus, the
 # task bar and the notification area find it by the name "pling"), the AppStream

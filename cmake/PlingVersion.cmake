@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program's version block: scripts/gen-version.py turns the description
 # resources/version.desc into a source that puts the block in the ELF section
 # ".pling.version" of the executable it is built into.

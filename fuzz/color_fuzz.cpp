@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Colour text: any input either fails with the conversion error or gives a colour
 // whose own text reads back as the same colour.
 #include <cstddef>

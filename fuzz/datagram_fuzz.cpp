@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The messenger datagram decoder on arbitrary bytes: it must stay within the
 // datagram, and re-encoding what it decoded must give back the datagram up to the
 // end of its third field.

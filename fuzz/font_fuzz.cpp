@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Font text: any input either fails with the conversion error or gives a font
 // whose own text reads back as the same font.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Registry hive text: any bytes parse without harm; the written form parses to
 // the same hive and writes the same text again, in the format it was read in
 // (8-bit, or UTF-16LE with its mark), with every repaired line mended; setting a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port holder's receive path: a run of datagrams and name service packets,
 // each with a source address and port and a step of the clock, through the rules
 // that decide what reaches a local mailslot and what is answered. Whatever the

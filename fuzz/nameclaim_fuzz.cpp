@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The claiming of names fed whatever the network sends: a run of packets from
 // chosen addresses at chosen times, between the ticks of its clock. Nothing
 // reads outside a packet, nothing loops, and the claim stays sane: it holds only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mailslot datagrams from the network: any bytes parse without reading outside
 // the packet; what parses builds again (without padding) into bytes that parse to
 // the same datagram, never longer than what came in. The same bytes, read as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Name service packets from the network: any bytes parse without reading outside
 // the packet, as a name or node status query and answer, a registration,
 // refresh or release request, or a response to one (conflict demand and WACK

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profile text: any bytes read without harm, and a write changes only what it
 // should. After setting a key, the key reads back the value, setting it again
 // changes nothing, and every other key reads as before. Several writes at once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target without libFuzzer: every file of the seed corpus folders
 // given as arguments, then a fixed number of pseudo-random mutations of them, so
 // the targets are exercised by every ordinary test run (and under the sanitizer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a peer sends on a session connection (TCP 139): any bytes, as one stream,
 // go through one connection's exchange (whole and cut in two) without reading
 // outside them, with replies and messages inside their bounds; every session

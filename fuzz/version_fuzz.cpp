@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Version blocks and the ELF files that carry them: any bytes, taken as a
 // block or as a program file, give answers or empty results and are never
 // read or written outside their buffer.

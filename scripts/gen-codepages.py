@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes src/platform/codepage_tables.inc: the ANSI/OEM code page pairs.
 
 For each pair it builds a byte-for-byte bijection between the ANSI and the OEM page:

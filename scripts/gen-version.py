@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Builds the program's version block (a VS_VERSIONINFO block, as resource
 compilers write it: UTF-16 keys and strings, every child aligned to 32 bits)
 from a small description file, and writes it as raw bytes, as a C++ source that

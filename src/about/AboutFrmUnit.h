@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The About window: three pages (instructions, remarks, and the program's name,
 // icon, logo, version and scrolling credits). It puts the version of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TGradientFill: fills its whole area with a linear gradient of a fixed number
 // of solid bands, from a begin colour to an end colour, in one of four

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TScrollText: shows a list of text lines as one block and moves the block
 // across its area, one step per timer tick, in one of four directions or not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window's parts as screen readers see them through the desktop's
 // accessibility bus: roles that the parts' classes cannot express, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window's building blocks: panels that place their children by alignment
 // (bottom, right, the rest), splitters that resize their neighbour, the two text

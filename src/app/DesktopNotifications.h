@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The desktop's notifications (org.freedesktop.Notifications on the session bus):
 // one notification of the program's, shown and then replaced in place as more

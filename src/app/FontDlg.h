@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The font dialog of the panes and the receivers list: face, style, size, the
 // strike-out and underline effects and the text colour, with a sample. It

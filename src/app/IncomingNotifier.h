@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the desktop learns of messages coming in, beyond the received pane: while
 // the window is out of sight (in the notification area, or minimised) the count of

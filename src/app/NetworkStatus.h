@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window's side of mailslots across the network: the setting that switches
 // the transport off, and telling the user once why messages from other machines

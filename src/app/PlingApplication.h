@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application object: errors that reach the event loop are shown in a
 // message box and the program goes on; termination signals close the main

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: the received pane above the send pane, the receivers list at
 // the right, the control bar with the Start button, the status line and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The edge between the core and Qt: text in the ANSI code page and QString,
 // the core's fonts and colours and Qt's, and pixel values given at 96 dots per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main-thread call served by the Qt event loop: a worker thread's call is
 // queued to the main thread and the worker waits for it to end.

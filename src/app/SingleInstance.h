@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One window per user session. The first `pling` of a session takes a lock in the
 // user's runtime folder ($XDG_RUNTIME_DIR/pling, or a private folder of the user's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program: the application object, the main window, the message loop.
 #include <QSessionManager>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Mailslot endpoint, its reader thread, the writer functions and the messenger
 // component.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The rules of a message that both front ends follow, the window and pling-cli:
 // who a message names as its sender and which machine it is written to, the line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writing and reading the fixed-size integers of the NetBIOS packets: the name
 // and datagram services are big-endian, the SMB part little-endian. Readers

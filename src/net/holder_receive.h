@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the port holder does with each packet that reaches this machine's NetBIOS
 // ports, apart from the sockets (see port_holder.h): which datagrams go to a

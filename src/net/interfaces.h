@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // This machine's IPv4 interfaces, as the transport needs them: where a
 // workgroup datagram or a name query goes (each interface's broadcast address),

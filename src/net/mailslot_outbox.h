@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The port holder's hand-over to this machine's mailslots, whichever process
 // holds them, that never waits. Each mailslot gets a datagram socket connected to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The names this machine answers to on the network, claimed and defended as
 // the name service of Windows networking does it (RFC 1001/1002).

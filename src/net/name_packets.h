@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The name service packets (UDP 137) with which a machine claims, defends and
 // gives up its names, beside the queries and node status packets of netbios.h:

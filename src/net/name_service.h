@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The claiming of this machine's names (name_claim.h) as a service of the
 // process that holds the ports (port_holder.h): it sends from the name service

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // NetBIOS over UDP, as Windows networking carries mailslot writes between
 // machines: 16-byte names and their 34-byte encoded form, the datagram service

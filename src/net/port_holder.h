@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The process that holds this machine's NetBIOS ports (UDP 137 and 138): the
 // holder. One process per machine (per network namespace) holds them; it takes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Finding another machine's address from its name, as Windows networking does:
 // a broadcast NetBIOS name query for NAME<03> (its messenger name) and NAME<00>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How much this machine takes from one sender on the network: a token bucket per
 // source address. Each address may send kSenderRate packets a second on average,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Sending one message as a session message on TCP 139, the way that gets an
 // answer: connect, a session request to the receiver's messenger name NAME<03>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Session messages as Windows networking carries them over TCP 139: the NetBIOS
 // session service's packets (RFC 1002 4.3: session request, positive and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Receiving session messages on TCP 139, as Windows `net send` and Samba's
 // `smbclient -M` send them: a NetBIOS session request to NAME<03>, then the SMB

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small helpers around the UDP and Unix sockets the transport uses.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Mailslot writes between machines over NetBIOS datagrams (UDP 138), with names
 // found by NetBIOS name queries (UDP 137).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The WINS server (a NetBIOS name server) as a client uses it: where it is
 // configured in the Samba configuration, how its address is found, and how a

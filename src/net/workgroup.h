@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The workgroup this machine belongs to: the `workgroup` of the [global] section
 // of the Samba configuration when there is one, else "WORKGROUP".

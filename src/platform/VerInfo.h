@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TVersionInfo: loads the whole version block of a program file at
 // construction and looks strings up in the string table of the block's first

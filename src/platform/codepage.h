@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Code pages. Inside the core every string is an 8-bit string in the ANSI code
 // page; the messenger datagram on the wire is in the OEM code page. The pair is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The parsed form of a settings file, kept while the file is unchanged on disk,
 // so that reading a value costs a stat() and a look-up instead of a read and a

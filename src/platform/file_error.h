@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The cause of the last failure of a settings-file function (profile files and
 // the registry hive) on the calling thread, for messages: the file's path and the

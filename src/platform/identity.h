@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Who and where the program runs: the user's name and this computer's name, as
 // 8-bit strings in the ANSI code page.

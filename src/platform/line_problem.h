@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A line of a settings file that could not be read as it stands, for a report to
 // the user: its number (the first line is 1) and, in words, what was wrong with it

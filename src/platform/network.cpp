@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The network transport seen from the mailslot service: made when first needed,
 // with this machine's names, and kept for the life of the process (its thread
 // holds the NetBIOS ports, or waits to take them over, until the process ends).

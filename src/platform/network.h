@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Mailslots across the network: whether writes and receipts reach other
 // machines, and why messages from other machines may not arrive.

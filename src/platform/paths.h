@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the program's files live: $XDG_CONFIG_HOME/pling (default ~/.config/pling).
 // This folder plays the role of the Windows directory for profile files, and it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Profile (INI) files, as the Windows profile-string functions treat them:
 // section and key matched without regard to ASCII case, whitespace around names

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A per-user registry hive of keys with default values (HKEY_CLASSES_ROOT only),
 // kept in one registry file at RegistryHivePath(), written atomically and under a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Basic types and error codes of the platform layer. The callers test the same
 // error codes that the Windows functions they were written against report, so the

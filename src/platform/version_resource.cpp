@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version block and the ELF section that carries it: the parts that work on
 // bytes, whatever the file system.
 #include "platform/version_resource.h"

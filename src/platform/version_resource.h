@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's version resource. The build places a standard version block
 // (VS_VERSIONINFO: UTF-16 keys and strings, children aligned to 32 bits; the

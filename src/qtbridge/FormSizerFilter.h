@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window side of TFormSizer on Qt: an event filter on the form's top-level
 // widget that stands where the window procedure stood.

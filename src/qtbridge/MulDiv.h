@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // a × b / c as the Windows operation computes it: the product in 64 bits, the
 // quotient rounded to the nearest integer with halves away from zero; -1 when c

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Colours of the core (settings::TColor) on Qt. An RGB colour 0x00BBGGRR is
 // taken as it stands; a system colour (0x80000000 plus the system's colour

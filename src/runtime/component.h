@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The component model the core components are built on: an owner that frees its
 // components, a name, a free integer tag, the loading and designing states, an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A manual-reset event that a thread can wait on together with other file
 // descriptors (it is an eventfd underneath). Set() is async-signal-safe.

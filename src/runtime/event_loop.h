@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A plain main-thread loop for programs without a GUI toolkit (the command line,
 // tests, benchmarks): it serves synchronised calls from worker threads and runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Waiting on several events at once, with a time-out that may mean "forever".
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The runtime's exception classes: a message text, nothing more.
 #include <stdexcept>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The blocking "run this on the main thread" call that worker threads use, and the
 // application's error handler. The GUI implements the call with a queued Qt

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A result that carries its failure with it: either the value, or an error code
 // (the Win32-style codes of types.h) and the text a user is shown for it. It

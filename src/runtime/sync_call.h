@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One call handed from a worker thread to the main thread, which its caller waits
 // for. The state leaves Pending exactly once, by compare-and-swap: to Running (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Names the calling thread, as ps, top and debuggers show it. Names longer than
 // 15 characters are cut there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one owner of a file descriptor (socket, epoll, inotify): closes it when it
 // goes, unless it was released.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TFormSizer: limits the window of the form that owns it. While enabled it
 // stands in front of the window's own message handling: it fills in the window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Integer text as the settings store reads it: optional leading blanks, then an
 // optional "+" or "-" and decimal digits, or "$" and hexadecimal digits. The value

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings store: named text values by section and key, kept either in an
 // INI file (TIniFile) or in the registry (TWindowsRegistry), with typed reads and

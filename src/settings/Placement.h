@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where a window goes so that the user can see all of it: inside the work area
 // (a screen without its panels and docks) of a screen that exists. The rule knows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Colours and fonts as the core keeps them. A colour is a signed 32-bit value:
 // an RGB colour 0x00BBGGRR, or a system colour 0x80000000 plus the system's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the settings store needs of the form that owns it: the form's bounds in
 // pixels, its class name (from the component) and the size of the screen it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Whether a top-level window has an entry in the desktop's task bar (and pager and
 // window switcher). A program that lives in the notification area while minimised

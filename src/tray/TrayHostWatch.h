@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Follows the notification area of an X11 desktop: a tray host owns the selection
 // _NET_SYSTEM_TRAY_S<screen>, announces itself with a MANAGER client message on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The notification-area icon: an icon with a tip in the desktop's notification area,
 // its mouse events, a popup menu on the right button, and the minimise and restore

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About window: the version from this program file's block, the credits,
 // the page it opens on, and one fresh window per showing.
 #include <gtest/gtest.h>

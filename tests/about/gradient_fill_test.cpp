@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gradient bands as computed, and as drawn on the widget.
 #include <gtest/gtest.h>
 

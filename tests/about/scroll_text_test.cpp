@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scrolling text: where the block stands at each step, how lines align,
 // what the styles add, and the passes the timer makes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window opens the About window from its Start menu and from a click
 // on its logo, and the program answers --help and --version without a display.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Activation of the messenger from the window: the mailslot taken by someone
 // else, a successful activation and what it reports, a stored "Active", and a
 // message that reaches the received pane through the reader thread.

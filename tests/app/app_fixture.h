@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Widget tests of the main window: one application object for the test program
 // (offscreen unless the environment chooses a platform), the Qt main-thread call

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a citizen of the desktop: reachable and usable from the keyboard,
 // named for screen readers and announcing what comes in, saying in its status
 // line what is off, notifying while out of sight, honest about its settings file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What reaches the event loop from a failing handler is shown in a message box,
 // and the program goes on.
 #include <QObject>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving the panes to text files and loading a file into the send pane.
 #include <sys/stat.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window and pling-cli side by side over the same inputs: the datagrams they
 // write for a message, byte for byte, and the line they show for one received.
 #include <QAction>

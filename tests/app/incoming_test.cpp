@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an incoming message does to the window: the duplicate filter, the
 // automatic add, the sound, and the received pane's layout (separators,
 // timestamps, line-break markers) and its 1000-line limit.

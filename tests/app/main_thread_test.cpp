@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main-thread call served by the Qt event loop.
 #include <atomic>
 #include <stdexcept>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window names a computer whose messages were dropped because it sent too
 // many, once, in its status line, where incoming messages do not write over it;
 // the report comes from a thread of the transport's.

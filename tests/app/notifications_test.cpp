@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's notifications over D-Bus, against a stand-in notification server
 // on a private bus that the test starts: nothing waits while there is no server;
 // then one notification, replaced in place, with the program's name and picture,

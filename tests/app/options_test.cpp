@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's command line: what neither Pling nor Qt takes is refused with the
 // usage on standard error and status 2, before any window or display is needed
 // and before anything is written; Qt's own options go on to Qt.

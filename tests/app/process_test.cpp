@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a process: SIGTERM and SIGINT close its window the ordinary
 // way, so the settings are saved; the next start restores them and, with
 // "Active" stored, listens on the messenger mailslot.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status line after a send to other machines: a machine that confirmed the
 // message adds nothing; one that got it as a datagram only is named.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Receivers list commands, the server choice and sending from the window, with
 // the messages caught by a listener on this machine's messenger mailslot.
 #include <QAction>

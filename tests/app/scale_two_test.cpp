@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window on a screen scaled by 2.
 #include <QScreen>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window keeps between runs: FormClose writes every setting, the next
 // start reads it back; a broken stored value is reported, skipped and kept.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One window per user session: the lock in the session's folder, the knock of a
 // later start, and the lock passing on when its holder ends.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's life in the notification area: the two tray pictures, minimising
 // into it and coming back, and the task-bar entry that only a missing tray host
 // brings back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as it opens: its menus, captions, accelerators and check
 // marks, the defaults of a first start, the layout rules and the status line.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pling-cli as scripts use it: a listener and senders in separate processes, the
 // listener's output formats, its exits, and the settings commands.
 #include <fcntl.h>

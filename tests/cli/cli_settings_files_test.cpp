@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `pling-cli settings` as a user runs it: a write racing other writers of the same
 // key reports its own result, and failures name the file and the cause.
 #include <gtest/gtest.h>

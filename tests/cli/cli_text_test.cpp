@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What pling-cli prints of a message: nothing in it may drive the terminal, JSON
 // stays valid, and line breaks from standard input become CR LF.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The window on the desktops it meets: on a Wayland compositor with only
 WAYLAND_DISPLAY set (weston's headless back end), and on X11 with a
 StatusNotifierItem host on the session bus, where its notification-area icon

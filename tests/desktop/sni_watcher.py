@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A minimal StatusNotifierItem host for tests: owns org.kde.StatusNotifierWatcher
 on the session bus, says a host is registered, and prints one line for each item
 that registers ("item SERVICE PATH"), flushed. Ends on SIGTERM."""

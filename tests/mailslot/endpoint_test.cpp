@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailslot endpoint and its reader thread: states and events, errors, loading
 // and design mode, and delivery (order, close, reopen, destruction, failing
 // handlers).

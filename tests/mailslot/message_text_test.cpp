@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message rules both front ends follow: the route of a send, the line a
 // received message is shown as, and the line-break conversions.
 #include "mailslot/message_text.h"

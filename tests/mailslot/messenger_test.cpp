@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The messenger datagram: exact bytes on the wire, decoding of odd datagrams, the
 // OEM code page at the boundary, and the component's send and receive paths.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port holder's pieces that need no network: the limit per sender, where an
 // answer may go, what the receive path takes and drops, and the hand-over to a
 // local mailslot that never waits. (Answers and their sizes: fuzz/holder_fuzz.cpp

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs under `netns-lan --hosts 2 --outside`: Samba's nmbd holds the name
 # service on host 1 as NMBDHOST (workgroup PLINGTEST); from host 2 our own query
 # (netbios_tool, on pling_net's codec) asks for NMBDHOST<00> by broadcast until

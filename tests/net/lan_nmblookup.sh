@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs under `netns-lan --hosts 2 --outside`: our responder (netbios_tool, on
 # pling_net's codec) holds PLINGHOST<03> on host 1; Samba's nmblookup on host 2
 # asks for it by broadcast. Prints key=value lines:

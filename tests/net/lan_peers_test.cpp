@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Live on a LAN of network namespaces (support/netns-lan): the LAN itself is
 // closed and cleaned up; Samba's nmbd answers our name query, and nmblookup finds
 // a name our responder holds. Skips, saying why, without root or the programs.

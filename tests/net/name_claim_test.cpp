@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The claim of names on a clock of the test's own: what goes out when, what a
 // holder's refusal, a conflict demand or a WINS server's answers do to the names
 // held, and what the user is told. (The packets themselves are checked against

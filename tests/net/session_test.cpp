@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Session messages: the codec against what Samba's client puts on the wire, one
 // connection's exchange with its refusals and bounds, and the server and client
 // over loopback sockets.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Independent decoders and encoders for NetBIOS packets, for the wire tests.
 
 Each command prints key=value lines. Exit status 77 means a tool is missing

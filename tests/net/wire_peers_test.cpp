@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our packets against decoders and encoders written by others: Samba's NDR
 // (python3-samba) and tshark's dissectors, driven through wire_peers.py: the
 // datagrams, the queries, and the packets that claim, defend and release names

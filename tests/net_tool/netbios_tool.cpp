@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // netbios_tool: NetBIOS packets on a test LAN, built and read with pling_net
 // alone, as a peer for tests (run it inside a namespace of tests/support/netns-lan,
 // never on the host's interfaces). Every command stops by itself: a bounded number

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings files under crashes and concurrent writers: a writer killed at any
 // moment leaves a file that reads as before or after its last write, and writers
 // in different processes lose none of each other's values.

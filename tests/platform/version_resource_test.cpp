@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version reader over blocks built by the build's own generator, placed in
 // small ELF files the way the linker places the program's block.
 #include <gtest/gtest.h>

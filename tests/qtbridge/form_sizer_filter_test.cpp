@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sizer on a real top-level widget: the limits become the widget's minimum
 // and maximum size, moves are put right, a maximised window takes the sizer's
 // place, and neither side outlives the other unsafely.

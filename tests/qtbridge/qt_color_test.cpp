@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Core colours on Qt: RGB as it stands, system colours through the palette.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's pictures: each one is compiled in, is drawn by Qt's SVG support at
 // the sizes the window and the notification area ask for, and is not blank.
 #include <QtCore/QByteArray>

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The project's scripts, as a user's machine sees them: scripts/setup's run set
 holds only what building and running need; no script stops, kills or
 reconfigures a process or service by name; the test wrappers give every test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The INI and registry back ends, row by row where they differ.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The owner form's bounds, stored and restored by the settings store on both
 // back ends.
 #include <gtest/gtest.h>

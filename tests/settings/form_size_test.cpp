@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sizer's rules against a form whose window behaves as the window system
 // does: setting Left or Top moves the window, and every move comes back to the
 // installed sizer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typed values and integer reading on both back ends of the settings store.
 #include <gtest/gtest.h>
 

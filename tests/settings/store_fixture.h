@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the settings store's tests share: a store of a chosen platform version, a
 // form on a fixed screen, the program's store names, the owner's loading, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings store: choice of back end, dispatch, closed store, fonts, and an
 // owner that is no form (store_back_end_test and form_coord_test run on both back
 // ends).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Integer, colour and font texts.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes held back between BeginUpdate and EndUpdate, for both back ends: what
 // reads see meanwhile, what reaches the file and when, merging with other
 // writers, failures, and a store closed or destroyed with writes held.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A child process with its standard streams on pipes, for the tests that run
 // this build's programs (test_program.h says where they are).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The message of the conversion error that an action raises, for tests.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Files and names for tests: the whole text of a file, and names that no other
 // test process uses.

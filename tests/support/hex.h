@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Bytes written as hexadecimal text, for packets quoted in tests.
 #include <cctype>

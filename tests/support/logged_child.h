@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Programs that tests run in the background, with an environment of their own and
 // their output in files, waited for with a limit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A test fixture whose thread is the main thread: it installs a TEventLoop that
 // serves the reader threads' deliveries while the test pumps it.

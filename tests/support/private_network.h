@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // For tests that switch the network transport on: only in a network namespace of
 // their own, where nothing they send can leave the machine.

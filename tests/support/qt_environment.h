@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One application object for the whole test program, on the offscreen platform
 // unless the environment chose another. A test program registers it once:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fixture that gives each test a fresh, empty configuration folder (through
 // XDG_CONFIG_HOME), so that INI files and the registry hive start empty.

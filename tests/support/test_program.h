@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the programs of this build are, for the tests that run them.
 #include <cstdlib>

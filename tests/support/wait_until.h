@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Waiting, with a limit, for something another thread or process does.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port holder under a flood, on a private LAN of network namespaces (see
 // lan_fixture.h): names are answered and other hosts' messages delivered while
 // one host floods, each sender gets a fair share and the flooder is named once,

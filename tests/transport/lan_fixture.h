@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hosts on a private LAN for the network tests: a bridge in a network namespace
 // of its own and one namespace per host joined to it by a veth pair, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pling-cli and the mailslot service between hosts on a private LAN of network
 // namespaces (see lan_fixture.h): names found by query, unicast and workgroup
 // writes, the port holder and its hand-over, hostile packets, the independent

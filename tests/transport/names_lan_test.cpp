@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // This machine's names on a private LAN of network namespaces (lan_fixture.h),
 // with Samba's nmbd as the other side: a second host of the same name is told
 // and gets nothing meant for the first, nmbd cannot take our name, the capture

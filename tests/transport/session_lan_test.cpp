@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Session messages on TCP 139 between hosts on a private LAN of network
 // namespaces (see lan_fixture.h): Samba's client reaching a listener, messages
 // to Samba's file server and the fall-back when it is gone, confirmation between

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transport's pieces that need no network: the workgroup from the Samba
 // configuration, the name cache's lifetimes, and what a write refuses before
 // anything is sent.

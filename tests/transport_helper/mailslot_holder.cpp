@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // For the network tests: holds the mailslot named on the command line (and so,
 // being the first to open one, the network ports) until SIGTERM, printing every
 // message it gets as one line, and first the reason messages from other machines

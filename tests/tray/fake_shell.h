@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A notification area for the tests: records what the component hands to it and
 // lets a test send the icon's callbacks.

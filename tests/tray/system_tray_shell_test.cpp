@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real notification area shell on QSystemTrayIcon: activations become the
 // component's mouse events, and the icon is shown only once it is wanted at the end
 // of an event-loop turn.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon component against a fake notification area: showing and hiding,
 // the tip rules, the order of the mouse events, the popup menu, and the minimise
 // and restore hooks on a real (offscreen) window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The X11 tray tests run against a private X server (Xvfb) started here, on a
 // display number of its own; without Xvfb they run offscreen, where they skip.
 #include <fcntl.h>

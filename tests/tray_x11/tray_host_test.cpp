@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon on a real X server: a tray host that takes the system tray
 // selection, announces itself and goes away is followed as it happens, and the main
 // window moves into the tray and out of it with the host.

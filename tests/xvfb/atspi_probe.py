@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What a screen reader learns of a program through the accessibility bus.
 
   atspi_probe.py tree PID          the program's accessible objects, one per line:

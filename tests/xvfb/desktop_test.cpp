@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program on a desktop as a user meets it: a window manager (openbox), a
 // notification area (trayer), a session bus with the accessibility bus behind it,
 // and a stand-in notification server. A second start brings the one window

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A stand-in desktop notification server for tests.
 
 Owns org.freedesktop.Notifications on the session bus named by

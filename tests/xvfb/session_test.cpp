@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a user runs it, on a real X display: it keeps its settings across
 // a shutdown by signal, restores them at the next start, and listens again when it
 // was listening. Runs under xvfb-run (scripts/test and .ci/run start one); without

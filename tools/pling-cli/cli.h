@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The pieces of pling-cli. Each command returns the process's exit status:
 // 0 done, 1 failed (with a message on standard error), 2 usage error.

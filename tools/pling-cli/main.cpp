@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pling-cli: send and listen for messenger messages, and read or write the
 // program's settings, from scripts.
 #include <clocale>

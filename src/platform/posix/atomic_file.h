@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Settings files written so that a crash never leaves a half-written file behind:
 // the new contents go to a temporary file in the same folder, are flushed to the

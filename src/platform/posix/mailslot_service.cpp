@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailslot service on Linux.
 //
 // An open mailslot is an AF_UNIX datagram socket bound in the abstract namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version block of a program file on disk: the ELF section that holds it,
 // read with pread.
 #include <fcntl.h>
