@@ -465,6 +465,11 @@ std::vector<TClaimedName> TNameClaim::Held() const {
   return held;
 }
 
+bool TNameClaim::Claimed() const {
+  return FStarted && std::none_of(FEntries.begin(), FEntries.end(),
+                                  [](const TEntry& e) { return e.state == TState::Registering; });
+}
+
 bool TNameClaim::Settled() const {
   return std::none_of(FEntries.begin(), FEntries.end(), [](const TEntry& e) {
     return e.state == TState::Registering || e.broadcasting || e.pending ||

@@ -140,6 +140,9 @@ class TNameClaim {
   bool Yields(const TNetBiosName& name) const;
   // The names held now, in the order they were given.
   std::vector<TClaimedName> Held() const;
+  // Whether the claim has started and no name is still being registered: each is
+  // held or lost. From then on other machines find this one by its held names.
+  bool Claimed() const;
 
   // What to send, and what to tell the user, since the last call. Notices of the
   // first claim come together once every name is settled.

@@ -33,8 +33,9 @@ std::string TNameService::Started(THolderPorts& ports) {
     const std::optional<std::uint32_t> server =
         WinsServerAddress(FConfig.server, std::chrono::milliseconds(0));
     const std::vector<TNameNotice> notices = StartClaim(server.value_or(0), {});
+    const bool claimed = NewlyClaimed();
     guard.unlock();
-    Tell(notices);
+    Tell(notices, claimed);
   }
   return {};
 }
@@ -72,8 +73,9 @@ void TNameService::Run() {
   if (FStop) return;
   notices = StartClaim(server, std::move(notices));
   for (;;) {
+    const bool claimed = NewlyClaimed();
     guard.unlock();
-    Tell(notices);
+    Tell(notices, claimed);
     guard.lock();
     if (FStop) return;
     // Asleep until the next deadline, or until a packet moves it; with none,
@@ -92,6 +94,7 @@ void TNameService::Run() {
 bool TNameService::TakeNamePacket(std::string_view packet, const TPacketSource& from) {
   std::vector<TNameNotice> notices;
   bool taken = false;
+  bool claimed = false;
   {
     std::lock_guard<std::mutex> guard(FLock);
     if (!FClaim || FPorts == nullptr) return false;
@@ -100,15 +103,27 @@ bool TNameService::TakeNamePacket(std::string_view packet, const TPacketSource& 
     taken = FClaim->Take(packet, from.address, from.port, IsOwnAddress(Interfaces(), from.address),
                          now);
     notices = Flush();
+    claimed = NewlyClaimed();
   }
   FChanged.notify_all();
-  Tell(notices);
+  Tell(notices, claimed);
   return taken;
 }
 
 bool TNameService::Holds(const TNetBiosName& name) const {
   std::lock_guard<std::mutex> guard(FLock);
   return FClaim && FClaim->Holds(name);
+}
+
+bool TNameService::Claimed() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FClaim && !FReleased && FClaim->Claimed();
+}
+
+bool TNameService::NewlyClaimed() {
+  if (FClaimedTold || FReleased || !FClaim || !FClaim->Claimed()) return false;
+  FClaimedTold = true;
+  return true;
 }
 
 bool TNameService::Yields(const TNetBiosName& name) const {
@@ -123,9 +138,11 @@ std::vector<TNameNotice> TNameService::Flush() {
   return FClaim->TakeNotices();
 }
 
-void TNameService::Tell(const std::vector<TNameNotice>& notices) const {
-  if (!FConfig.notice) return;
-  for (const TNameNotice& notice : notices) FConfig.notice(notice);
+void TNameService::Tell(const std::vector<TNameNotice>& notices, bool claimed) const {
+  if (FConfig.notice) {
+    for (const TNameNotice& notice : notices) FConfig.notice(notice);
+  }
+  if (claimed && FConfig.claimed) FConfig.claimed();
 }
 
 void TNameService::Stopping() {

@@ -31,6 +31,9 @@ struct TNameServiceConfig {
   // Called for each notice, on a thread of the holder's or of the service's; it
   // must not wait.
   std::function<void(const TNameNotice&)> notice;
+  // Called once, on the same threads, when the first claim is done: every name
+  // held or lost (TNameClaim::Claimed). It must not wait.
+  std::function<void()> claimed;
 };
 
 class TNameService final : public IHolderService {
@@ -50,6 +53,8 @@ class TNameService final : public IHolderService {
   bool Holds(const TNetBiosName& name) const;
   // Whether this machine gave `name` up to another machine (TNameClaim::Yields).
   bool Yields(const TNetBiosName& name) const;
+  // Whether the claim is done (TNameClaim::Claimed); false again after the release.
+  bool Claimed() const;
 
  private:
   using TClock = TNameClaim::TClock;
@@ -59,7 +64,10 @@ class TNameService final : public IHolderService {
   std::vector<TNameNotice> StartClaim(std::uint32_t server, std::vector<TNameNotice> notices);
   // Sends what the claim queued and takes its notices. With the lock held.
   std::vector<TNameNotice> Flush();
-  void Tell(const std::vector<TNameNotice>& notices) const;
+  // Whether the claim just got done: true once, with the lock held.
+  bool NewlyClaimed();
+  // Tells the notices, then that the claim is done when `claimed`.
+  void Tell(const std::vector<TNameNotice>& notices, bool claimed) const;
   const std::vector<TInterface>& Interfaces();
 
   const TNameServiceConfig FConfig;
@@ -69,6 +77,7 @@ class TNameService final : public IHolderService {
   std::optional<TNameClaim> FClaim;
   bool FStop = false;
   bool FReleased = false;
+  bool FClaimedTold = false;
   std::thread FThread;
   bool FTicksOnPackets = false;  // no thread: deadlines are looked at as packets come
   TInterfaceCache FInterfaces;

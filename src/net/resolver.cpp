@@ -155,8 +155,9 @@ std::optional<TNetBiosName> QueryNodeStatus(std::uint32_t address, INameQueryCha
     const TClock::time_point roundEnd = TClock::now() + kQueryInterval;
     while (const std::optional<std::string> packet = channel.Receive(roundEnd)) {
       const std::optional<TStatusAnswer> answer = ParseStatusAnswer(*packet);
-      // The first answer to this query settles it, whatever names it lists.
-      if (answer && answer->id == id) return MessengerName(*answer);
+      if (!answer || answer->id != id) continue;
+      // A machine still claiming its names lists none a write could go to yet.
+      if (std::optional<TNetBiosName> name = MessengerName(*answer)) return name;
     }
   }
   return std::nullopt;

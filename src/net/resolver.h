@@ -2,12 +2,18 @@
 #pragma once
 // Finding another machine's address from its name, as Windows networking does:
 // a broadcast NetBIOS name query for NAME<03> (its messenger name) and NAME<00>
-// on every interface, three tries 250 ms apart, and then the host's own resolver
-// (DNS, /etc/hosts). An address the host resolver gives is asked for its names
-// with a node status query (three tries 250 ms apart): the write goes to the
-// messenger name it lists, else to its workstation name. A machine that does not
-// answer, or holds neither, is not found: a datagram to any other name would be
-// dropped by its receiver.
+// on every interface, kQueryTries tries 250 ms apart, and then the host's own
+// resolver (DNS, /etc/hosts). An address the host resolver gives is asked for its
+// names with a node status query (as many tries): the write goes to the messenger
+// name it lists, else to its workstation name. A machine that does not answer,
+// or holds neither, is not found: a datagram to any other name would be dropped
+// by its receiver.
+//
+// A machine that has just started answers for no name until it has claimed them
+// (three broadcasts 250 ms apart; name_claim.h): a node status answer then lists
+// none of them. So a lookup goes on asking for longer than a claim takes, and an
+// answer without a name a write could go to does not end it: a message to
+// someone who started Pling a moment ago still reaches them.
 //
 // Answers are cached: a found address for kPositiveLifetime, a name nobody
 // answered for kNegativeLifetime. A window that writes to several receivers, or
@@ -34,7 +40,7 @@
 
 namespace pling::net {
 
-inline constexpr int kQueryTries = 3;
+inline constexpr int kQueryTries = 5;
 inline constexpr std::chrono::milliseconds kQueryInterval{250};
 inline constexpr std::chrono::milliseconds kQueryTime = kQueryInterval * kQueryTries;
 inline constexpr std::chrono::milliseconds kHostResolveTime{1500};

@@ -166,6 +166,7 @@ std::shared_ptr<TNameService> NameService(const TTransportConfig& config) {
   names.port = config.namePort;
   names.timers = config.nameTimers;
   names.notice = config.nameNotice;
+  names.claimed = config.reachable;
   return std::make_shared<TNameService>(std::move(names));
 }
 
@@ -274,6 +275,10 @@ std::string TTransport::ReceiveProblem() const {
 
 bool TTransport::HoldsPorts() const {
   return FState->holder.HoldsPorts();
+}
+
+bool TTransport::Reachable() const {
+  return FState->holder.HoldsPorts() && FState->nameService->Claimed();
 }
 
 THolderCounts TTransport::HolderCounts() const {

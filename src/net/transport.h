@@ -57,6 +57,10 @@ struct TTransportConfig {
   // Told, on the transport's thread, what the user should know about this
   // machine's names; only in the process that holds the ports.
   std::function<void(const TNameNotice&)> nameNotice;
+  // Told once, on the transport's thread, when this process holds the ports and
+  // has claimed this machine's names (the session port listens by then, where
+  // it can): from then on other machines find this one. It must not wait.
+  std::function<void()> reachable;
   // For the port holder: connects to this machine's mailslot `slotName` (as it
   // came over the wire; see TMailslotOutbox).
   TMailslotOutbox::TConnect connectLocal;
@@ -100,6 +104,9 @@ class TTransport {
   std::string ReceiveProblem() const;
   // Whether this process holds the ports.
   bool HoldsPorts() const;
+  // Whether this process holds the ports and has claimed this machine's names
+  // (see TTransportConfig::reachable).
+  bool Reachable() const;
   // What this process took and dropped while it held the ports.
   THolderCounts HolderCounts() const;
 

@@ -193,6 +193,7 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
     config.nameNotice = [](const net::TNameNotice& notice) {
       TellNameNotice(TNameNotice{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
     };
+    config.reachable = TellReachable;
     state.transport = std::make_shared<TNetworkTransport>(std::move(config));
   }
   return state.transport;
@@ -246,6 +247,49 @@ void TellNameNotice(const TNameNotice& notice) {
     handler = gNameNoticeHandler;
   }
   if (handler) handler(notice);
+}
+
+namespace {
+
+// Whether this machine was found reachable, and who is told. Calls to the
+// handler hold gReachableCall, as for the name notices.
+std::mutex gReachableCall;
+std::mutex gReachableLock;
+std::function<void()> gReachableHandler;
+bool gReachable = false;
+
+// Whether another process on this machine holds the ports and receives for this one.
+bool ReceivedThroughAnother() {
+  std::lock_guard<std::mutex> guard(State().lock);
+  if (!State().receiving || !State().transport) return false;
+  const net::TTransport& transport = State().transport->Transport();
+  return !transport.HoldsPorts() && transport.ReceiveProblem().empty();
+}
+
+}  // namespace
+
+void TellReachable() {
+  std::lock_guard<std::mutex> call(gReachableCall);
+  std::function<void()> handler;
+  {
+    std::lock_guard<std::mutex> guard(gReachableLock);
+    if (gReachable) return;
+    gReachable = true;
+    handler = gReachableHandler;
+  }
+  if (handler) handler();
+}
+
+void SetReachableHandler(std::function<void()> handler) {
+  const bool throughAnother = handler && ReceivedThroughAnother();
+  std::lock_guard<std::mutex> call(gReachableCall);
+  bool reachable = false;
+  {
+    std::lock_guard<std::mutex> guard(gReachableLock);
+    gReachableHandler = handler;
+    reachable = gReachable;
+  }
+  if (handler && (reachable || throughAnother)) handler();
 }
 
 void SetNetworkEnabled(bool enabled) {

@@ -59,6 +59,15 @@ struct TNameNotice {
 // handler is not running and is not called again.
 void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler);
 
+// Calls `handler` once, on a thread of the transport's, when other machines can
+// reach this one: this process holds the network ports and has claimed this
+// machine's names (about 0.75 s after the first mailslot opened; the session
+// port listens by then where it can). Called at once when that happened before,
+// or when another process on this machine holds the ports and receives for this
+// one. Never while the transport is off or the ports cannot be had. An empty
+// handler stops the calls, as for SetNameNoticeHandler.
+void SetReachableHandler(std::function<void()> handler);
+
 // Each computer on the network may send this machine a limited number of
 // messages a second (net/sender_limits.h); beyond that its messages are dropped.
 // `handler` is told the address (IPv4, host byte order) of each such computer,

@@ -63,11 +63,14 @@ inline int Shell(const std::string& command) {
 // does not end in time.
 class TChild {
  public:
-  TChild(const std::string& script, const std::string& outFile)
-      : FChild({"/bin/sh", "-c", script}, {}, outFile, {}, {}, /*ownGroup=*/true) {}
+  // With `errFile`, standard error goes there (Errors) instead of with the output.
+  TChild(const std::string& script, const std::string& outFile, const std::string& errFile = {})
+      : FChild({"/bin/sh", "-c", script}, {}, outFile, {}, errFile, /*ownGroup=*/true),
+        FErrFile(errFile) {}
 
   pid_t Pid() const { return FChild.Pid(); }
   std::string Output() const { return FChild.Output(); }
+  std::string Errors() const { return FErrFile.empty() ? Output() : FileText(FErrFile); }
 
   // The exit status, or -1 (and the program killed) when it did not end in time.
   int Wait(std::chrono::milliseconds timeout) {
@@ -92,9 +95,20 @@ class TChild {
     return true;
   }
   bool Running() { return FChild.Running(); }
+  // Waits until a listener started with --verbose says that other machines can
+  // reach it (its names are claimed); whether it did before `timeout`.
+  bool WaitForReachable(std::chrono::milliseconds timeout = 15s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (Errors().find("reachable: ") == std::string::npos) {
+      if (std::chrono::steady_clock::now() > end || !FChild.Running()) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
 
  private:
   Child FChild;
+  std::string FErrFile;
 };
 
 // Removes what a test made, by process id and by namespace name. A script so that
@@ -313,6 +327,19 @@ class TLanTest : public ::testing::Test {
                 const std::string& network = "on") {
     const std::string out = FDir + "/out" + std::to_string(FChildren.size());
     FChildren.push_back(std::make_unique<TChild>(OnHost(i, name, command, network), out));
+    return *FChildren.back();
+  }
+
+  // Starts `pling-cli listen --verbose OPTIONS` on host `i`, its standard error
+  // apart from its output (TChild::Errors); TChild::WaitForReachable then waits
+  // until other machines can reach it.
+  // `env` (NAME=VALUE ...) goes into its environment.
+  TChild& Listen(int i, const std::string& name, const std::string& options = "",
+                 const std::string& env = "") {
+    const std::string out = FDir + "/out" + std::to_string(FChildren.size());
+    FChildren.push_back(std::make_unique<TChild>(
+        OnHost(i, name, "env " + env + " " + Cli() + " listen --verbose " + options), out,
+        out + ".err"));
     return *FChildren.back();
   }
 

@@ -18,9 +18,9 @@ class LanTest : public TLanTest {};
 
 TEST_F(LanTest, DirectWriteFindsTheHostByNameAndReachesOnlyIt) {
   PLING_MAKE_LAN(3);
-  TChild& bob = Start(2, "bob", Cli() + " listen");
-  TChild& carol = Start(3, "carol", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()) && WaitForMessenger(carol.Pid()));
+  TChild& bob = Listen(2, "bob");
+  TChild& carol = Listen(3, "carol");
+  ASSERT_TRUE(bob.WaitForReachable() && carol.WaitForReachable());
 
   std::string output;
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob Hello Bob", 10s, &output), 0) << output;
@@ -36,8 +36,8 @@ TEST_F(LanTest, DirectWriteFindsTheHostByNameAndReachesOnlyIt) {
 
 TEST_F(LanTest, WriteToAnAddressGoesToANameTheHostThereHolds) {
   PLING_MAKE_LAN(2);
-  TChild& bob = Start(2, "bob", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  TChild& bob = Listen(2, "bob");
+  ASSERT_TRUE(bob.WaitForReachable());
   std::string output;
   EXPECT_EQ(Run(1, "alice", Cli() + " send " + Address(2) + " hello by address", 10s, &output), 0)
       << output;
@@ -66,12 +66,28 @@ TEST_F(LanTest, WriteToAnAddressGoesToANameTheHostThereHolds) {
   EXPECT_TRUE(receiver.WaitForOutput("message: Hi!\n")) << receiver.Output();
 }
 
+TEST_F(LanTest, ASendRightAfterTheReceiverStartedArrivesOnceItsNamesAreClaimed) {
+  PLING_MAKE_LAN(2);
+  // The usual 250 ms between the claim's broadcasts: BOB answers for no name for
+  // about 0.75 s after its ports are bound, and lists none when asked for them.
+  TChild& bob = Listen(2, "bob", "", "PLING_NAME_RETRY_MS=250");
+  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  std::string output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send " + Address(2) + " by address", 10s, &output), 0)
+      << output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send bob by name", 10s, &output), 0) << output;
+  EXPECT_TRUE(bob.WaitForOutput(" : by address\n") && bob.WaitForOutput("ALICE to bob : by name\n"))
+      << bob.Output() << bob.Errors();
+  // And it said when it could be reached.
+  EXPECT_TRUE(bob.WaitForReachable()) << bob.Errors();
+}
+
 TEST_F(LanTest, WorkgroupWriteReachesEveryHostAndTheWriterOnce) {
   PLING_MAKE_LAN(3);
-  TChild& alice = Start(1, "alice", Cli() + " listen");
-  TChild& bob = Start(2, "bob", Cli() + " listen");
-  TChild& carol = Start(3, "carol", Cli() + " listen");
-  for (TChild* host : {&alice, &bob, &carol}) ASSERT_TRUE(WaitForMessenger(host->Pid()));
+  TChild& alice = Listen(1, "alice");
+  TChild& bob = Listen(2, "bob");
+  TChild& carol = Listen(3, "carol");
+  for (TChild* host : {&alice, &bob, &carol}) ASSERT_TRUE(host->WaitForReachable());
 
   EXPECT_EQ(Run(1, "alice", Cli() + " send \"*\" to all"), 0);
   // The workgroup by its own name, and another one that none of them is in.
@@ -94,9 +110,9 @@ TEST_F(LanTest, WorkgroupWriteReachesEveryHostAndTheWriterOnce) {
 TEST_F(LanTest, BothDirectionsAtOnce) {
   PLING_MAKE_LAN(2);
   constexpr int kMessages = 15;
-  TChild& alice = Start(1, "alice", Cli() + " listen");
-  TChild& bob = Start(2, "bob", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(alice.Pid()) && WaitForMessenger(bob.Pid()));
+  TChild& alice = Listen(1, "alice");
+  TChild& bob = Listen(2, "bob");
+  ASSERT_TRUE(alice.WaitForReachable() && bob.WaitForReachable());
   const auto loop = [&](const std::string& to) {
     return "sh -c \"for i in \\$(seq 1 " + std::to_string(kMessages) + "); do " + Cli() + " send " +
            to + " number \\$i || exit 1; done\"";
@@ -122,8 +138,8 @@ TEST_F(LanTest, SecondProcessReceivesThroughTheHolderAndTakesOverWhenItEnds) {
   TChild& holder = Start(2, "bob", TestBinDir() + "/mailslot_holder other");
   ASSERT_TRUE(WaitForTable(holder.Pid(), "unix", "@mailslot\\OTHER"));
   ASSERT_TRUE(WaitForTable(holder.Pid(), "udp", ":008A "));
-  TChild& listener = Start(2, "bob", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(listener.Pid()));
+  TChild& listener = Listen(2, "bob");
+  ASSERT_TRUE(listener.WaitForReachable());
 
   EXPECT_EQ(Run(1, "alice", Cli() + " send bob through the holder"), 0);
   EXPECT_TRUE(listener.WaitForOutput("through the holder\n"));
@@ -249,8 +265,8 @@ TEST_F(LanTest, WorkgroupWriteFromAHostWithTwoAddressesOnTheSubnetArrivesOnce) {
   ASSERT_EQ(Shell("ip -n " + Host(1) + " addr add " + Address(101) + "/24 brd " +
                   BroadcastAddress() + " dev " + Veth(1)),
             0);
-  TChild& bob = Start(2, "bob", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  TChild& bob = Listen(2, "bob");
+  ASSERT_TRUE(bob.WaitForReachable());
   EXPECT_EQ(Run(1, "alice", Cli() + " send \"*\" once only"), 0);
   EXPECT_TRUE(bob.WaitForOutput("once only\n"));
   // Time for a second copy to show.
@@ -283,8 +299,8 @@ TEST_F(LanTest, ListenerSaysWhyItCannotReceiveAndStillWorksLocally) {
 
 TEST_F(LanTest, HostilePacketsLeaveTheListenerRunning) {
   PLING_MAKE_LAN(2);
-  TChild& bob = Start(2, "bob", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  TChild& bob = Listen(2, "bob");
+  ASSERT_TRUE(bob.WaitForReachable());
   // Truncations of a valid datagram at every length, every length and offset
   // field set to extremes, names cut short, random bytes, a flood on both ports,
   // and datagrams for other names and slots; then one good message.
@@ -357,8 +373,8 @@ TEST_F(LanTest, NameServerAnswersOurResolverAndItsLookupFindsUs) {
   }
   EXPECT_TRUE(resolved) << nmbd.Output();
 
-  TChild& bob = Start(3, "bob", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  TChild& bob = Listen(3, "bob");
+  ASSERT_TRUE(bob.WaitForReachable());
   std::string output;
   EXPECT_EQ(Run(2, "alice", "nmblookup -B " + BroadcastAddress() + " BOB#03", 10s, &output), 0);
   EXPECT_NE(output.find(Address(3) + " BOB<03>"), std::string::npos) << output;
@@ -369,8 +385,8 @@ TEST_F(LanTest, NameServerAnswersOurResolverAndItsLookupFindsUs) {
 TEST_F(LanTest, IndependentDecoderReadsAMessageCapturedOnTheWire) {
   PLING_MAKE_LAN(2);
   if (Shell("command -v tshark") != 0) GTEST_SKIP() << "tshark missing; not run";
-  TChild& bob = Start(2, "bob", Cli() + " listen --raw");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  TChild& bob = Listen(2, "bob", "--raw");
+  ASSERT_TRUE(bob.WaitForReachable());
   // Captured on the bridge: the first datagram to port 138 after the name query.
   const std::string fields =
       " -e ip.src -e ip.dst -e nbdgm.type -e nbdgm.src.ip -e nbdgm.source_name"
@@ -449,8 +465,8 @@ while True:
 TEST_F(LanTest, SwitchedOffNothingIsSentOrReceived) {
   PLING_MAKE_LAN(2);
   TChild& bob = Start(2, "bob", Cli() + " listen", "off");
-  TChild& alice = Start(1, "alice", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid(), false) && WaitForMessenger(alice.Pid()));
+  TChild& alice = Listen(1, "alice");
+  ASSERT_TRUE(WaitForMessenger(bob.Pid(), false) && alice.WaitForReachable());
   // Off, bob holds no port, and nobody answers for him.
   EXPECT_FALSE(PortsHeld(bob.Pid()));
   std::string output;

@@ -51,8 +51,8 @@ class LanTestSessions : public TLanTest {
 TEST_F(LanTestSessions, SambasClientReachesAListenerInOneLineOrManyInTheOemCodePage) {
   PLING_MAKE_LAN(2);
   if (Shell("command -v smbclient") != 0) GTEST_SKIP() << "smbclient missing; not run";
-  TChild& bob = Start(2, "bob", "env LC_ALL=C.UTF-8 " + Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()) && WaitForTable(bob.Pid(), "tcp", kListening139));
+  TChild& bob = Listen(2, "bob", "", "LC_ALL=C.UTF-8");
+  ASSERT_TRUE(bob.WaitForReachable() && WaitForTable(bob.Pid(), "tcp", kListening139));
   SambaClient(1, "BOB", Address(2), Write("one", "one line"));
   // Samba's client sends line breaks as CR LF and the text in the OEM code page
   // (850 here: "é" is 0x82), which the listener shows in its own.
@@ -166,14 +166,14 @@ TEST_F(LanTestSessions, ASambaFileServerTakesTheMessageAndOnceItIsGoneTheDatagra
 
 TEST_F(LanTestSessions, CopiesConfirmWhatTheyTakeAndTheRestGoesAsDatagrams) {
   PLING_MAKE_LAN(3);
-  TChild& bob = Start(2, "bob", Cli() + " listen");
+  TChild& bob = Listen(2, "bob");
   // Another program holds carol's port 139, takes connections and never answers.
   TChild& squatter = Start(3, "carol",
                            "python3 -c \"import socket,time; s=socket.socket(); "
                            "s.bind((str(), 139)); s.listen(8); time.sleep(60)\"");
   ASSERT_TRUE(WaitForTable(squatter.Pid(), "tcp", kListening139));
   TChild& carol = Start(3, "carol", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()) && WaitForMessenger(carol.Pid()));
+  ASSERT_TRUE(bob.WaitForReachable() && WaitForMessenger(carol.Pid()));
   ASSERT_TRUE(WaitForTable(bob.Pid(), "tcp", kListening139));
 
   std::string output;
@@ -204,8 +204,8 @@ TEST_F(LanTestSessions, CopiesConfirmWhatTheyTakeAndTheRestGoesAsDatagrams) {
 
 TEST_F(LanTestSessions, HostileSessionsCostOnlyThemselves) {
   PLING_MAKE_LAN(3);
-  TChild& bob = Start(2, "bob", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()) && WaitForTable(bob.Pid(), "tcp", kListening139));
+  TChild& bob = Listen(2, "bob");
+  ASSERT_TRUE(bob.WaitForReachable() && WaitForTable(bob.Pid(), "tcp", kListening139));
   const long filesBefore = OpenFiles(bob.Pid());
   // From eve: garbage before and after a session request, truncated SMB headers,
   // oversized lengths, a message past the length bound in many blocks; then a
@@ -287,8 +287,8 @@ sys.stdin.read()
 TEST_F(LanTestSessions, IndependentDecoderReadsASessionMessageCapturedOnTheWire) {
   PLING_MAKE_LAN(2);
   if (Shell("command -v tshark") != 0) GTEST_SKIP() << "tshark missing; not run";
-  TChild& bob = Start(2, "bob", Cli() + " listen");
-  ASSERT_TRUE(WaitForMessenger(bob.Pid()) && WaitForTable(bob.Pid(), "tcp", kListening139));
+  TChild& bob = Listen(2, "bob");
+  ASSERT_TRUE(bob.WaitForReachable() && WaitForTable(bob.Pid(), "tcp", kListening139));
   const std::string capture = Dir() + "/session.pcap";
   TChild dumper("exec ip netns exec " + Bridge() + " tshark -n -i br0 -f \"tcp port 139\" -w " +
                     capture + " -a duration:60",

@@ -24,16 +24,21 @@ namespace pling::cli {
 namespace {
 
 constexpr const char* kListenUsage =
-    "usage: pling-cli listen [--count N] [--raw] [--json]\n"
+    "usage: pling-cli listen [--count N] [--raw] [--json] [--verbose]\n"
     "\n"
     "Holds this computer's messenger mailslot and prints every message on one line:\n"
     "  SENDER to RECEIVER : TEXT   (control characters and line breaks escaped)\n"
     "  --raw     the datagram's bytes in hex instead\n"
     "  --json    one JSON object per line: {\"sender\":...,\"receiver\":...,\"text\":...}\n"
     "  --count N exit after N messages\n"
+    "  --verbose say on standard error when other computers can reach this one\n"
+    "            (its names are claimed on the network), or why they cannot\n"
     "Says on standard error, one line each, why messages from other computers cannot\n"
     "be received, and when another computer holds one of this computer's names.\n"
     "Ends with status 0 on Ctrl+C or SIGTERM, 1 when the mailslot cannot be opened.\n";
+
+constexpr const char* kReachableText =
+    "reachable: this computer's names are claimed on the network; other computers can send";
 
 std::atomic<runtime::TEventLoop*> GSignalLoop{nullptr};
 std::atomic<bool> GStopAsked{false};
@@ -117,6 +122,7 @@ TPrinted PrintLine(std::string line) {
 int ListenCommand(const TArgs& args) {
   enum class TFormat { Text, Raw, Json } format = TFormat::Text;
   long long count = -1;
+  bool verbose = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
@@ -125,6 +131,8 @@ int ListenCommand(const TArgs& args) {
     } else if (arg == "--raw" || arg == "--json") {
       if (format != TFormat::Text) return Usage("choose one of --raw and --json");
       format = arg == "--raw" ? TFormat::Raw : TFormat::Json;
+    } else if (arg == "--verbose") {
+      verbose = true;
     } else if (arg == "--count") {
       if (i + 1 >= args.size()) return Usage("--count needs a number");
       const std::string& value = args[++i];
@@ -220,6 +228,11 @@ int ListenCommand(const TArgs& args) {
     // Local messages still arrive; say once why those from other machines do not.
     if (const std::string problem = platform::NetworkReceiveProblem(); !problem.empty()) {
       PrintError(problem);
+    } else if (verbose && !platform::NetworkEnabled()) {
+      PrintError("the network is off: only programs on this computer can reach this listener");
+    } else if (verbose) {
+      // Scripts wait for this line before they send from another computer.
+      platform::SetReachableHandler([] { PrintError(kReachableText); });
     }
     // And once per computer whose messages are dropped because it sends too many.
     platform::SetNetworkNoticeHandler(
@@ -230,6 +243,7 @@ int ListenCommand(const TArgs& args) {
     status = 1;
   }
   platform::SetNetworkNoticeHandler({});
+  platform::SetReachableHandler({});
   endpoint.Close();
   platform::SetNameNoticeHandler(nullptr);
   if (outputLost) {

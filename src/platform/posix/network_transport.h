@@ -22,6 +22,9 @@ bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data)
 // Hands a notice about this machine's names to the handler (see
 // SetNameNoticeHandler); a text told before is not told again.
 void TellNameNotice(const TNameNotice& notice);
+// Tells the reachable handler (SetReachableHandler) that this process holds the
+// ports and has claimed this machine's names; once per process.
+void TellReachable();
 // A non-blocking datagram socket connected to this machine's mailslot
 // `oemSlotName`, for the port holder's hand-over; -1 when it is not open.
 int ConnectLocalMailslot(std::string_view oemSlotName);
