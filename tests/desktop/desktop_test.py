@@ -54,6 +54,22 @@ class Processes:
                     process.wait()
 
 
+def kept_modules(env):
+    """The environment for pling itself: in the sanitizer build, the libraries it
+    unloads stay loaded to its end (PLING_KEEP_MODULES, a preloaded stand-in for
+    dlclose), so that a leak report names the library a leak came from."""
+    keep = os.environ.get("PLING_KEEP_MODULES")
+    if not keep:
+        return env
+    env = dict(env)
+    env["LD_PRELOAD"] = keep
+    # The sanitizer's runtime is then not the first library loaded, which it
+    # would refuse.
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS", ""),
+                                                 "verify_asan_link_order=0"]))
+    return env
+
+
 def base_env(work):
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CURRENT_DESKTOP",
@@ -89,7 +105,7 @@ def wayland(bin_dir, work, processes):
     # requests the program makes of the compositor.
     env.update(WAYLAND_DISPLAY="pling-test", WAYLAND_DEBUG="client")
     log = work / "pling.log"
-    pling = processes.start([str(bin_dir / "pling")], env=env, stdout=subprocess.DEVNULL,
+    pling = processes.start([str(bin_dir / "pling")], env=kept_modules(env), stdout=subprocess.DEVNULL,
                             stderr=open(log, "w"))
     titled = re.compile(r'xdg_toplevel@\d+\.set_title\("Pling"\)')
     shown = wait_for(lambda: pling.poll() is not None or titled.search(log.read_text(errors="replace")))
@@ -148,7 +164,7 @@ def sni(bin_dir, work, processes):
     if not wait_for(managed):
         print("the window manager did not start")
         return 1
-    pling = processes.start([str(bin_dir / "pling")], env=env, stdout=subprocess.DEVNULL,
+    pling = processes.start([str(bin_dir / "pling")], env=kept_modules(env), stdout=subprocess.DEVNULL,
                             stderr=open(work / "pling.log", "w"))
     window = None
 
