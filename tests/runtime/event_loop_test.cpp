@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <stdexcept>
 #include <string>
@@ -173,14 +174,28 @@ TEST(EventLoopTest, PostedFailuresGoToTheApplicationErrorHandler) {
   EXPECT_EQ(reported, (std::vector<std::string>{"handler failed"}));
 }
 
-TEST(EventLoopTest, ProcessEventsTimesOutWhenIdle) {
+TEST(EventLoopTest, ProcessEventsWaitsForTheFirstCallUntilItComesOrTheTimeOut) {
   auto loop = std::make_shared<runtime::TEventLoop>();
   int runs = 0;
+  // Idle, it returns once its time-out has passed.
   loop->ProcessEvents(1ms);
+  EXPECT_EQ(runs, 0);
+  // A call from another thread ends a long wait and is served (were the wait
+  // not woken, the test would hang until its runner's time-out).
+  std::thread poster([&] { loop->Post([&] { ++runs; }); });
+  loop->ProcessEvents(std::chrono::hours(1));
+  poster.join();
+  EXPECT_EQ(runs, 1);
+  // Only what waits now is served: work that posts itself again runs once.
+  std::function<void()> again = [&] {
+    ++runs;
+    loop->Post(again);
+  };
   loop->Post([&] { ++runs; });
-  loop->Post([&] { ++runs; });
+  loop->Post(again);
   loop->ProcessEvents(0ms);
-  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(runs, 3);
+  EXPECT_EQ(loop->PendingCalls(), 1u);
 }
 
 TEST(EventLoopTest, DefaultErrorHandlerPrintsTheMessage) {

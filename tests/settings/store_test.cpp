@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "platform/version.h"
 #include "runtime/component.h"
 #include "runtime/exceptions.h"
@@ -20,6 +22,7 @@
 namespace pling::settings {
 namespace {
 
+using pling::testing::FileText;
 using pling::testing::TempConfigTest;
 
 class StoreTest : public TempConfigTest {};
@@ -164,8 +167,13 @@ TEST_F(StoreTest, WriteFailureAtDestructionDoesNotEscape) {
     Load(form);
     EXPECT_THROW(store.WriteInteger("S", "K", 1), runtime::Exception);
     form.FreeComponent(child);
-  }  // WriteFormCoord fails inside the destructor: the error is dropped
-  SUCCEED();
+  }  // WriteFormCoord fails inside the destructor: the error goes no further
+  // The failed writes left the file in the way as it was, and no temporary
+  // file behind.
+  EXPECT_EQ(FileText(ConfigDir() / "blocker"), "x");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ConfigDir()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 }  // namespace
