@@ -7,7 +7,9 @@
 // with a node status query (three tries 250 ms apart): the write goes to the
 // messenger name it lists, else to its workstation name. A machine that does not
 // answer, or holds neither, is not found: a datagram to any other name would be
-// dropped by its receiver.
+// dropped by its receiver. Every name of at most 15 bytes is asked for by NetBIOS
+// first, dots and all (FIRST.LAST is a user's messenger name); a longer one, or an
+// IPv4 address written out, goes to the host resolver only.
 //
 // Answers are cached: a found address for kPositiveLifetime, a name nobody
 // answered for kNegativeLifetime. A window that writes to several receivers, or
