@@ -367,6 +367,48 @@ TEST_F(SessionTest, ANameThisMachineDoesNotHoldIsNotPresent) {
   EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("ALICE\0root\0still here", 21)});
 }
 
+// Many addresses that hold every session between them and keep opening new ones
+// close only each other's: a client from a quiet address that connected before
+// them gets its message through.
+TEST_F(SessionTest, ChurnFromManyAddressesClosesTheirOwnNotAQuietNewcomers) {
+  TSessionLimits limits;
+  limits.maxSessions = 16;
+  limits.maxSessionsPerPeer = 8;
+  StartServer(limits);
+  std::vector<runtime::TUniqueFd> churn;
+  const auto open = [&](std::uint32_t from) {
+    churn.push_back(ConnectFrom(from, FServer->Port()));
+    ASSERT_TRUE(churn.back().Valid());
+    ASSERT_EQ(::send(churn.back().Get(), kRequest.data(), kRequest.size(), 0),
+              static_cast<ssize_t>(kRequest.size()));
+    char answer[4];
+    ASSERT_EQ(::recv(churn.back().Get(), answer, sizeof answer, MSG_WAITALL), 4);
+  };
+  for (int i = 0; i < 16; ++i)
+    open(0x7F000010u + static_cast<std::uint32_t>(i % 4));  // four addresses, four sessions each
+  // The newcomer connects; before it says a word, the others open more.
+  runtime::TUniqueFd newcomer = ConnectFrom(0x7F000020, FServer->Port());
+  ASSERT_TRUE(newcomer.Valid());
+  for (int i = 0; i < 8; ++i) open(0x7F000010u + static_cast<std::uint32_t>(i % 4));
+  const std::string started = kRequest + Packet(Command(TSmbMessageCommand::SendStart));
+  ASSERT_EQ(::send(newcomer.Get(), started.data(), started.size(), 0),
+            static_cast<ssize_t>(started.size()));
+  std::string replies;
+  while (replies.size() < 4 + 4 + 37) {
+    char buffer[64];
+    const ssize_t got = ::recv(newcomer.Get(), buffer, sizeof buffer, 0);
+    ASSERT_GT(got, 0) << "closed";
+    replies.append(buffer, static_cast<std::size_t>(got));
+  }
+  const auto group = ParseSmbMessageReply(Packets(replies).at(1).substr(1))->group;
+  ASSERT_TRUE(group);
+  const std::string rest = Packet(Command(TSmbMessageCommand::SendText, "in", *group)) +
+                           Packet(Command(TSmbMessageCommand::SendEnd, {}, *group));
+  ASSERT_EQ(::send(newcomer.Get(), rest.data(), rest.size(), 0), static_cast<ssize_t>(rest.size()));
+  for (int i = 0; i < 100 && Delivered().empty(); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("EVE\0BOB\0in", 10)});
+}
+
 TEST_F(SessionTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClose) {
   TSessionLimits limits;
   limits.maxSessions = 16;
