@@ -66,6 +66,10 @@ std::string TNameNotice::Text() const {
     case TKind::ServerUnknown:
       return "The WINS server \"" + server +
              "\" cannot be found: this computer's names are known on its own subnet only.";
+    case TKind::NoBroadcast:
+      return "This computer's network links take no broadcasts (point-to-point links): other "
+             "computers find its names, and it theirs, only through a WINS server (setting "
+             "WinsServer).";
   }
   return {};
 }
@@ -83,6 +87,8 @@ std::string TNameNotice::Brief() const {
       return "WINS server does not answer";
     case TKind::ServerUnknown:
       return "WINS server not found";
+    case TKind::NoBroadcast:
+      return "No broadcasts: set a WINS server";
   }
   return {};
 }
@@ -159,6 +165,13 @@ void TNameClaim::Start(const std::vector<TInterface>& interfaces, TClock::time_p
   FStarted = true;
   FInterfaces = BroadcastInterfaces(interfaces);
   FServerSource = FConfig.server != 0 ? SourceAddressFor(interfaces, FConfig.server) : 0;
+  const bool linked = std::any_of(interfaces.begin(), interfaces.end(),
+                                  [](const TInterface& i) { return !i.loopback; });
+  if (FInterfaces.empty() && linked && FConfig.server == 0 && !FEntries.empty()) {
+    TNameNotice notice;
+    notice.kind = TKind::NoBroadcast;
+    FFound.push_back(notice);
+  }
   for (TEntry& entry : FEntries) {
     if (FInterfaces.empty()) {
       entry.state = TState::Held;

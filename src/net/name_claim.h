@@ -29,6 +29,9 @@
 // while our own claim is still open is challenged too: its sender finished first.
 // At exit every name is released by broadcast.
 //
+// A machine whose links take no broadcasts (point-to-point ones: VPNs) can
+// neither claim nor find a name without a server: the user is told so once.
+//
 // With a name server (WINS; H node). Each name is also registered with the
 // server by unicast (the server's grant makes it ours at once) (three tries 5 s apart:
 // UCAST_REQ_RETRY_COUNT, UCAST_REQ_RETRY_TIMEOUT; a WACK response stretches the wait), refreshed
@@ -81,6 +84,7 @@ struct TNameNotice {
     Refused,        // the server refused the name
     ServerSilent,   // the server does not answer
     ServerUnknown,  // the server's name cannot be resolved to an address
+    NoBroadcast,    // no link takes broadcasts (point-to-point only), and no server
   };
   TKind kind = TKind::Taken;
   // The name (OEM bytes); for several names with the same 15 bytes lost to the

@@ -313,6 +313,32 @@ TEST_F(ClaimTest, TwoClaimsAtTheSameMomentLeaveTheNameToExactlyOne) {
     }
 }
 
+// A point-to-point link (a VPN's) takes no broadcasts: without a server the
+// user hears so once; with one, or with only the loopback, nothing is said.
+TEST_F(ClaimTest, LinksWithoutBroadcastsAreToldOnceWithoutAServer) {
+  const std::vector<TInterface> tunnel{{"lo", Ip(127, 0, 0, 1), Ip(255, 0, 0, 0), 0, true},
+                                       {"tun0", Ip(10, 8, 0, 2), Ip(255, 255, 255, 255), 0, false}};
+  for (const std::uint32_t server : {0u, kServer}) {
+    TNameClaimConfig config;
+    config.names = {{kBob03, false}};
+    config.server = server;
+    TNameClaim claim(config);
+    claim.Start(tunnel, t0);
+    const std::vector<TNameNotice> notices = claim.TakeNotices();
+    if (server != 0) {
+      EXPECT_TRUE(notices.empty());
+      continue;
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, TNameNotice::TKind::NoBroadcast);
+    EXPECT_NE(notices[0].Text().find("WINS server"), std::string::npos);
+    EXPECT_TRUE(claim.Holds(kBob03));
+  }
+  TNameClaim alone(TNameClaimConfig{{{kBob03, false}}, 0, kNameServicePort, {}, 1});
+  alone.Start({tunnel[0]}, t0);
+  EXPECT_TRUE(alone.TakeNotices().empty());
+}
+
 TEST_F(ClaimTest, WinsServerRegistersRefreshesAtHalfTheTtlAndReleases) {
   TNameClaim claim = Make(kServer);
   std::vector<TNameRequest> toServer;

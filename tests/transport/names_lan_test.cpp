@@ -262,6 +262,23 @@ for to in (john, bcast):
   EXPECT_EQ(Count(john.Output(), "pling-cli:"), 0u) << john.Output();
 }
 
+// An address set without a broadcast address (as VPNs and containers set them)
+// still finds names and reaches the workgroup by the subnet's broadcast address.
+TEST_F(NamesLanTest, AnAddressWithoutABroadcastAddressFindsNamesAndReachesTheWorkgroup) {
+  PLING_MAKE_LAN(2);
+  ASSERT_EQ(Shell("ip -n " + Host(1) + " addr del " + Address(1) + "/24 dev " + Veth(1) +
+                  " && ip -n " + Host(1) + " addr add " + Address(1) + "/24 dev " + Veth(1)),
+            0);
+  TChild& bob = Start(2, "bob", Cli() + " listen");
+  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  std::string output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send bob by name", 10s, &output), 0) << output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send \"*\" to all", 10s, &output), 0) << output;
+  EXPECT_TRUE(bob.WaitForOutput("ALICE to * : to all\n")) << bob.Output();
+  bob.Stop();
+  EXPECT_EQ(bob.Output(), "ALICE to bob : by name\nALICE to * : to all\n");
+}
+
 TEST_F(NamesLanTest, NamesAreRegisteredFoundRefusedAndReleasedAcrossTheRouter) {
   MakeRoutedLan();
   if (IsSkipped() || HasFatalFailure()) return;
