@@ -206,6 +206,26 @@ TEST_F(LanTestSessions, CopiesConfirmWhatTheyTakeAndTheRestGoesAsDatagrams) {
   EXPECT_EQ(Count(heard, "ALICE to * : to all\n"), 1u) << heard;
 }
 
+// Another program holds carol's port 139 when her listener starts, and then
+// ends (as Samba's file server does when it is stopped): the listener takes the
+// port over, and session messages reach it.
+TEST_F(LanTestSessions, PortTheOtherProgramLetGoIsTakenOver) {
+  PLING_MAKE_LAN(2);
+  TChild& squatter = Start(2, "carol",
+                           "python3 -c \"import socket,time; s=socket.socket(); "
+                           "s.bind((str(), 139)); s.listen(8); time.sleep(60)\"");
+  ASSERT_TRUE(WaitForTable(squatter.Pid(), "tcp", kListening139));
+  TChild& carol = Start(2, "carol", Cli() + " listen");
+  ASSERT_TRUE(WaitForMessenger(carol.Pid()));
+  ASSERT_TRUE(carol.WaitForOutput("holds TCP port 139.\n")) << carol.Output();
+  squatter.Stop();
+  EXPECT_TRUE(WaitForTable(carol.Pid(), "tcp", kListening139, 30s));
+  std::string output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send --verbose carol after the squatter", 10s, &output), 0);
+  EXPECT_EQ(output, "delivered to carol, which confirmed it (session message)\n");
+  EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : after the squatter\n")) << carol.Output();
+}
+
 // Carol's port 139 is held by a receiver that answers the end of a message late,
 // never, or refuses messages outright; her listener holds the datagram port.
 TEST_F(LanTestSessions, TextThatWentOverASessionIsNeverSentAgainAndARefusalIsReported) {
