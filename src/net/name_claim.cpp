@@ -279,16 +279,15 @@ bool TNameClaim::TakeRequest(std::string_view packet, std::uint32_t from, std::u
     // A unique name conflicts with every claim; a group name only with a claim of
     // it as a unique name.
     if (request->Group() && entry.claim.group) continue;
-    if (entry.broadcasting) {
-      // Our claim is still open: one that ended first holds the name, if its
-      // sender answers for it.
-      if (overwrite) Challenge(entry, from, now);
-      continue;
-    }
+    // While our claim is still open, a claim that ended first holds the name, if
+    // its sender answers for it.
+    if (entry.broadcasting && overwrite) Challenge(entry, from, now);
+    // Held (by the server's grant, while the claim may still be open) is defended.
     if (entry.state != TState::Held) continue;
     FSends.push_back({BuildRegistrationRefusal(*request, kRcodeActive), from, port});
     // Two claims that ended at once: the lower address keeps the name.
-    if (overwrite && !entry.claim.group && from < SourceAddressFor(FInterfaces, from)) {
+    if (!entry.broadcasting && overwrite && !entry.claim.group &&
+        from < SourceAddressFor(FInterfaces, from)) {
       Challenge(entry, from, now);
     }
   }
