@@ -1246,9 +1246,9 @@ void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
     ShowStatus(QStringLiteral("Not sent to ") + FNotSent.join(QStringLiteral(", ")));
   } else if (replaced && FNotSent.isEmpty()) {
     ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
-  } else if (sent.Value() == platform::TWriteDelivery::Datagram) {
-    // Sent to one machine as a datagram: it did not confirm the message, as one
-    // that takes session messages does (a confirmed delivery adds nothing).
+  } else if (platform::NotConfirmed(sent.Value())) {
+    // Sent to one machine, which did not confirm the message (as a datagram, or a
+    // session message it did not answer); a confirmed delivery adds nothing.
     FUnconfirmed << Receiver;
     if (FNotSent.isEmpty()) {
       ShowStatus(QStringLiteral("No receipt from ") + FUnconfirmed.join(QStringLiteral(", ")));

@@ -439,6 +439,8 @@ std::string WriteFailureText(DWORD code) {
                                   : "the network is switched off (PLING_NETWORK)";
     case ps::ERROR_BAD_PATHNAME:
       return "not a valid machine name";
+    case ps::ERROR_REQ_NOT_ACCEP:
+      return "the machine refused the message";
     case ps::ERROR_INVALID_PARAMETER:
       return "message too long for the mailslot";
     default:

@@ -18,6 +18,12 @@ std::uint32_t HostOrder(const sockaddr* address) {
 
 }  // namespace
 
+std::uint32_t SubnetBroadcast(std::uint32_t address, std::uint32_t netmask) {
+  // A /31 or /32 has no broadcast address: its one or two hosts are each other's.
+  if ((~netmask) <= 1) return 0;
+  return address | ~netmask;
+}
+
 std::vector<TInterface> Ipv4Interfaces() {
   std::vector<TInterface> result;
   ifaddrs* list = nullptr;
@@ -30,9 +36,17 @@ std::vector<TInterface> Ipv4Interfaces() {
     found.address = HostOrder(entry->ifa_addr);
     if (entry->ifa_netmask != nullptr) found.netmask = HostOrder(entry->ifa_netmask);
     found.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
-    if ((entry->ifa_flags & IFF_BROADCAST) != 0 && entry->ifa_broadaddr != nullptr &&
+    // A link that takes broadcasts (a point-to-point one takes none).
+    const bool broadcasts = (entry->ifa_flags & IFF_BROADCAST) != 0 &&
+                            (entry->ifa_flags & IFF_POINTOPOINT) == 0 && !found.loopback;
+    if (broadcasts && entry->ifa_broadaddr != nullptr &&
         entry->ifa_broadaddr->sa_family == AF_INET) {
       found.broadcast = HostOrder(entry->ifa_broadaddr);
+    }
+    // An address set without a broadcast address (as VPNs and some containers set
+    // them) reports none, or itself: its subnet's is the one its neighbours hear.
+    if (broadcasts && (found.broadcast == 0 || found.broadcast == found.address)) {
+      found.broadcast = SubnetBroadcast(found.address, found.netmask);
     }
     result.push_back(std::move(found));
   }

@@ -18,7 +18,13 @@ struct TInterface {
   bool loopback = false;
 };
 
-// Every IPv4 address of an interface that is up (the loopback ones too).
+// The broadcast address of the subnet `address`/`netmask` (host byte order); 0
+// for a subnet of one or two addresses, which has none.
+std::uint32_t SubnetBroadcast(std::uint32_t address, std::uint32_t netmask);
+
+// Every IPv4 address of an interface that is up (the loopback ones too). An
+// address set without a broadcast address gets its subnet's; a point-to-point
+// link has none.
 std::vector<TInterface> Ipv4Interfaces();
 
 // This machine's interfaces as last read, read again when they are older than

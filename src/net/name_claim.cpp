@@ -21,6 +21,10 @@ TNetBiosName AsciiUpper(TNetBiosName name) {
   return name;
 }
 
+// Machines asked at once to prove they hold one name; more claims are ignored
+// until one of them is settled (a flood of forged refusals costs only this much).
+constexpr std::size_t kMaxChallenges = 4;
+
 bool SameBase(const TNetBiosName& a, const TNetBiosName& b) {
   return std::equal(a.bytes.begin(), a.bytes.begin() + 15, b.bytes.begin());
 }
@@ -56,16 +60,16 @@ std::string TNameNotice::Text() const {
     case TKind::Refused:
       return "The WINS server " + AddressText(from) + " refused " + what +
              (holder != 0 ? ", which " + who + " holds" : std::string()) + consequence + ".";
-    case TKind::Demanded:
-      return "The computer at " + AddressText(from) + " reported " + what +
-             " as held twice on the network, and this computer no longer answers to it" +
-             (holder != 0 ? " (" + who + " holds it)" : std::string()) + consequence + ".";
     case TKind::ServerSilent:
       return "The WINS server " + AddressText(from) +
              " does not answer: this computer's names are known on its own subnet only.";
     case TKind::ServerUnknown:
       return "The WINS server \"" + server +
              "\" cannot be found: this computer's names are known on its own subnet only.";
+    case TKind::NoBroadcast:
+      return "This computer's network links take no broadcasts (point-to-point links): other "
+             "computers find its names, and it theirs, only through a WINS server (setting "
+             "WinsServer).";
   }
   return {};
 }
@@ -76,7 +80,6 @@ std::string TNameNotice::Brief() const {
       name.Suffix() == 0x03 || name.Suffix() == 0x00 ? name.Name() : name.ToString();
   switch (kind) {
     case TKind::Taken:
-    case TKind::Demanded:
       return "Name " + label + " is in use";
     case TKind::Refused:
       return "WINS refused name " + label;
@@ -84,6 +87,8 @@ std::string TNameNotice::Brief() const {
       return "WINS server does not answer";
     case TKind::ServerUnknown:
       return "WINS server not found";
+    case TKind::NoBroadcast:
+      return "No broadcasts: set a WINS server";
   }
   return {};
 }
@@ -136,11 +141,37 @@ void TNameClaim::SendLookup(const TEntry& entry) {
   }
 }
 
+void TNameClaim::Challenge(TEntry& entry, std::uint32_t address, TClock::time_point now) {
+  if (entry.challenges.size() >= kMaxChallenges) return;
+  if (std::any_of(entry.challenges.begin(), entry.challenges.end(),
+                  [address](const TEntry::TChallenge& c) { return c.address == address; })) {
+    return;
+  }
+  TEntry::TChallenge& challenge = entry.challenges.emplace_back();
+  challenge.address = address;
+  challenge.id = NextId();
+  challenge.sent = 1;
+  challenge.next = now + FConfig.timers.broadcastInterval;
+  SendChallenge(challenge, entry);
+}
+
+void TNameClaim::SendChallenge(const TEntry::TChallenge& challenge, const TEntry& entry) {
+  FSends.push_back({BuildNameQuery(TNameQuery{challenge.id, false, entry.claim.name}),
+                    challenge.address, FConfig.port});
+}
+
 void TNameClaim::Start(const std::vector<TInterface>& interfaces, TClock::time_point now) {
   if (FStarted) return;
   FStarted = true;
   FInterfaces = BroadcastInterfaces(interfaces);
   FServerSource = FConfig.server != 0 ? SourceAddressFor(interfaces, FConfig.server) : 0;
+  const bool linked = std::any_of(interfaces.begin(), interfaces.end(),
+                                  [](const TInterface& i) { return !i.loopback; });
+  if (FInterfaces.empty() && linked && FConfig.server == 0 && !FEntries.empty()) {
+    TNameNotice notice;
+    notice.kind = TKind::NoBroadcast;
+    FFound.push_back(notice);
+  }
   for (TEntry& entry : FEntries) {
     if (FInterfaces.empty()) {
       entry.state = TState::Held;
@@ -169,6 +200,7 @@ void TNameClaim::StartServerRegistration(TEntry& entry, std::uint16_t flags,
 void TNameClaim::Lose(TEntry& entry, TNameNotice notice, TClock::time_point now) {
   entry.state = TState::Lost;
   entry.broadcasting = false;
+  entry.challenges.clear();
   if (notice.kind != TKind::Refused && entry.server != TServerState::None &&
       entry.server != TServerState::Silent) {
     // The server must not send others to a name this machine does not answer for.
@@ -228,7 +260,7 @@ void TNameClaim::ServerSilent(TEntry& entry, TClock::time_point now) {
 }
 
 bool TNameClaim::TakeRequest(std::string_view packet, std::uint32_t from, std::uint16_t port,
-                             bool fromHere) {
+                             bool fromHere, TClock::time_point now) {
   const std::optional<TNameRequest> request = ParseNameRequest(packet);
   if (!request) return false;
   const TNameOpcode opcode = request->Opcode();
@@ -239,12 +271,24 @@ bool TNameClaim::TakeRequest(std::string_view packet, std::uint32_t from, std::u
     return true;
   }
   const TNetBiosName name = AsciiUpper(request->name);
-  for (const TEntry& entry : FEntries) {
-    if (entry.claim.name != name || entry.state != TState::Held) continue;
-    // A unique name is defended against every claim; a group name only against a
-    // claim of it as a unique name.
-    if (!request->Group() || !entry.claim.group) {
-      FSends.push_back({BuildRegistrationRefusal(*request, kRcodeActive), from, port});
+  // An overwrite demand (no recursion desired) says its sender has just taken
+  // the name; a registration request, that it is claiming it.
+  const bool overwrite = (request->flags & kNameRecursionDesired) == 0;
+  for (TEntry& entry : FEntries) {
+    if (entry.claim.name != name) continue;
+    // A unique name conflicts with every claim; a group name only with a claim of
+    // it as a unique name.
+    if (request->Group() && entry.claim.group) continue;
+    // While our claim is still open, a claim that ended first holds the name, if
+    // its sender answers for it.
+    if (entry.broadcasting && overwrite) Challenge(entry, from, now);
+    // Held (by the server's grant, while the claim may still be open) is defended.
+    if (entry.state != TState::Held) continue;
+    FSends.push_back({BuildRegistrationRefusal(*request, kRcodeActive), from, port});
+    // Two claims that ended at once: the lower address keeps the name.
+    if (!entry.broadcasting && overwrite && !entry.claim.group &&
+        from < SourceAddressFor(FInterfaces, from)) {
+      Challenge(entry, from, now);
     }
   }
   return true;
@@ -287,28 +331,17 @@ bool TNameClaim::TakeResponse(std::string_view packet, std::uint32_t from, bool 
         response->name != entry.claim.name) {
       continue;
     }
-    if (response->id == entry.broadcastId && entry.broadcastSent > 0 &&
-        (entry.state == TState::Registering || entry.state == TState::Held)) {
-      // A machine that holds the name answered our claim of it.
-      TNameNotice notice;
-      notice.kind = TKind::Taken;
-      notice.holder = from;
-      Lose(entry, notice, now);
-      return true;
-    }
-    if (response->Rcode() == kRcodeConflict && entry.state == TState::Held && !entry.claim.group) {
-      TNameNotice notice;
-      notice.kind = TKind::Demanded;
-      notice.from = from;
-      Lose(entry, notice, now);
-      return true;
-    }
+    // A machine says it holds the name we claim: it is asked to prove it. A
+    // refusal outside our claim, or of another transaction (a conflict demand, a
+    // replay), is nobody's business but its sender's.
+    if (response->id == entry.broadcastId && entry.broadcasting) Challenge(entry, from, now);
   }
   // Responses to registrations and releases are only ever for their claimant.
   return true;
 }
 
-bool TNameClaim::TakeLookupAnswer(std::string_view packet, std::uint32_t from, bool fromHere) {
+bool TNameClaim::TakeLookupAnswer(std::string_view packet, std::uint32_t from, bool fromHere,
+                                  TClock::time_point now) {
   const auto lookingFor = [this](std::uint16_t id, const TNetBiosName& name) -> TEntry* {
     for (TEntry& entry : FEntries) {
       if (entry.pending && entry.lookupId == id && entry.claim.name == name) return &entry;
@@ -316,6 +349,21 @@ bool TNameClaim::TakeLookupAnswer(std::string_view packet, std::uint32_t from, b
     return nullptr;
   };
   if (const std::optional<TNameAnswer> answer = ParseNameAnswer(packet)) {
+    for (TEntry& challenged : FEntries) {
+      if (challenged.claim.name != answer->name || fromHere) continue;
+      const bool proved = std::any_of(
+          challenged.challenges.begin(), challenged.challenges.end(),
+          [&](const TEntry::TChallenge& c) { return c.id == answer->id && c.address == from; });
+      if (!proved) continue;
+      if (answer->address != 0) {
+        // It holds the name: it keeps it.
+        TNameNotice notice;
+        notice.kind = TKind::Taken;
+        notice.holder = from;
+        Lose(challenged, notice, now);
+      }
+      return true;
+    }
     TEntry* entry = lookingFor(answer->id, answer->name);
     if (entry == nullptr) return false;
     // Our own answer would name nobody else.
@@ -335,9 +383,9 @@ bool TNameClaim::TakeLookupAnswer(std::string_view packet, std::uint32_t from, b
 
 bool TNameClaim::Take(std::string_view packet, std::uint32_t from, std::uint16_t port,
                       bool fromHere, TClock::time_point now) {
-  const bool taken = TakeRequest(packet, from, port, fromHere) ||
+  const bool taken = TakeRequest(packet, from, port, fromHere, now) ||
                      TakeResponse(packet, from, fromHere, now) ||
-                     TakeLookupAnswer(packet, from, fromHere);
+                     TakeLookupAnswer(packet, from, fromHere, now);
   if (taken) Flush();
   return taken;
 }
@@ -345,16 +393,31 @@ bool TNameClaim::Take(std::string_view packet, std::uint32_t from, std::uint16_t
 void TNameClaim::Tick(TClock::time_point now) {
   const TNameTimers& timers = FConfig.timers;
   for (TEntry& entry : FEntries) {
+    // A challenged machine that does not answer in time proved nothing.
+    std::erase_if(entry.challenges, [&](TEntry::TChallenge& challenge) {
+      if (now < challenge.next) return false;
+      if (challenge.sent >= timers.broadcastTries) return true;
+      SendChallenge(challenge, entry);
+      ++challenge.sent;
+      challenge.next = now + timers.broadcastInterval;
+      return false;
+    });
     if (entry.broadcasting && now >= entry.broadcastNext) {
       if (entry.broadcastSent < timers.broadcastTries) {
         SendBroadcast(entry, kRegistrationFlags, entry.broadcastId);
         ++entry.broadcastSent;
         entry.broadcastNext = now + timers.broadcastInterval;
-      } else {
+      } else if (entry.challenges.empty()) {
         // Nobody objected: the name is ours, and the subnet is told so.
         SendBroadcast(entry, kOverwriteFlags, entry.broadcastId);
         entry.broadcasting = false;
         entry.state = TState::Held;
+      } else {
+        // Taken only once every machine that objected has had its chance to prove it.
+        entry.broadcastNext =
+            std::min_element(entry.challenges.begin(), entry.challenges.end(),
+                             [](const auto& a, const auto& b) { return a.next < b.next; })
+                ->next;
       }
     }
     if (entry.server != TServerState::None && now >= entry.serverNext) {
@@ -415,6 +478,7 @@ std::optional<TNameClaim::TClock::time_point> TNameClaim::NextDeadline() const {
     }
     if (entry.server != TServerState::None) consider(entry.serverNext);
     if (entry.pending && entry.lookupSent > 0) consider(entry.lookupNext);
+    for (const TEntry::TChallenge& challenge : entry.challenges) consider(challenge.next);
   }
   return next;
 }
@@ -437,6 +501,7 @@ void TNameClaim::Release(TClock::time_point now) {
     entry.state = TState::Released;
     entry.broadcasting = false;
     entry.pending.reset();
+    entry.challenges.clear();
   }
 }
 
@@ -472,7 +537,7 @@ bool TNameClaim::Claimed() const {
 
 bool TNameClaim::Settled() const {
   return std::none_of(FEntries.begin(), FEntries.end(), [](const TEntry& e) {
-    return e.state == TState::Registering || e.broadcasting || e.pending ||
+    return e.state == TState::Registering || e.broadcasting || e.pending || !e.challenges.empty() ||
            e.server == TServerState::Registering || e.server == TServerState::Waiting;
   });
 }

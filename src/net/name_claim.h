@@ -6,14 +6,31 @@
 // Broadcast (B node). Each name is claimed on every subnet by a broadcast
 // registration request, sent three times 250 ms apart (BCAST_REQ_RETRY_COUNT,
 // BCAST_REQ_RETRY_TIMEOUT). A machine that already holds it answers with a
-// negative registration response; then the name is not taken, this machine does
-// not answer for it, and the user is told which machine holds it. Without such an
-// answer the name is taken: an overwrite demand tells the subnet so, and from
-// then on this machine answers queries for it and defends it: a registration of
-// it by another machine (of a unique name, or of a group name when ours is
-// unique) gets a negative response with RCODE ACT_ERR. A name conflict demand
-// for one of our unique names gives the name up, and the user is told. At exit
-// every name is released by broadcast.
+// negative registration response. Such an answer counts only while the claim is
+// open, only with the claim's transaction id, and only once its sender has proved
+// it holds the name: it is asked for the name by a unicast query (the end-node
+// challenge), three tries 250 ms apart, and must answer it itself. Then the name
+// is not taken, this machine does not answer for it, and the user is told which
+// machine holds it; a sender that does not answer changes nothing (the claim
+// waits for it, then goes on). Without a proved answer the name is taken: an
+// overwrite demand tells the subnet so, and from then on this machine answers
+// queries for it and defends it: a registration of it by another machine (of a
+// unique name, or of a group name when ours is unique) gets a negative response
+// with RCODE ACT_ERR.
+//
+// Nothing unsolicited takes a name away: name conflict demands, release requests
+// and negative responses outside an open claim are ignored, whoever sends them.
+// One case needs a rule: two machines that claim the same unique name at the same
+// moment both hear no objection and both send their overwrite demand. An overwrite
+// demand for a name we hold, from a machine whose address is lower than ours on
+// that subnet, is challenged as above; if that machine answers for the name, ours
+// is given up and the user is told. The lower address keeps the name, the higher
+// one yields, so exactly one of the two holds it. An overwrite demand that arrives
+// while our own claim is still open is challenged too: its sender finished first.
+// At exit every name is released by broadcast.
+//
+// A machine whose links take no broadcasts (point-to-point ones: VPNs) can
+// neither claim nor find a name without a server: the user is told so once.
 //
 // With a name server (WINS; H node). Each name is also registered with the
 // server by unicast (the server's grant makes it ours at once) (three tries 5 s apart:
@@ -65,9 +82,9 @@ struct TNameNotice {
   enum class TKind {
     Taken,          // another machine answered our registration: it holds the name
     Refused,        // the server refused the name
-    Demanded,       // a name conflict demand took the name from us
     ServerSilent,   // the server does not answer
     ServerUnknown,  // the server's name cannot be resolved to an address
+    NoBroadcast,    // no link takes broadcasts (point-to-point only), and no server
   };
   TKind kind = TKind::Taken;
   // The name (OEM bytes); for several names with the same 15 bytes lost to the
@@ -75,7 +92,7 @@ struct TNameNotice {
   TNetBiosName name;
   bool group = false;
   std::uint32_t holder = 0;  // the machine that holds the name, when known
-  std::uint32_t from = 0;    // the server, or the sender of a conflict demand
+  std::uint32_t from = 0;    // the server
   std::string server;        // the server as configured (for ServerUnknown)
 
   // One sentence for a message box or a terminal, OEM bytes as the names are.
@@ -170,6 +187,14 @@ class TNameClaim {
     int lookupSent = 0;
     TClock::time_point lookupNext{};
     bool lookupByServer = false;
+    // Machines asked to prove that they hold the name (a unicast query each).
+    struct TChallenge {
+      std::uint32_t address = 0;
+      std::uint16_t id = 0;
+      int sent = 0;
+      TClock::time_point next{};
+    };
+    std::vector<TChallenge> challenges;
   };
 
   std::uint16_t NextId() { return FNextId++; }
@@ -177,6 +202,8 @@ class TNameClaim {
   void SendBroadcast(const TEntry& entry, std::uint16_t flags, std::uint16_t id);
   void SendToServer(const TEntry& entry, std::uint16_t flags, std::uint16_t id);
   void SendLookup(const TEntry& entry);
+  void Challenge(TEntry& entry, std::uint32_t address, TClock::time_point now);
+  void SendChallenge(const TEntry::TChallenge& challenge, const TEntry& entry);
   void StartServerRegistration(TEntry& entry, std::uint16_t flags, TClock::time_point now);
   void Lose(TEntry& entry, TNameNotice notice, TClock::time_point now);
   void Found(TEntry& entry, std::uint32_t holder);
@@ -185,10 +212,12 @@ class TNameClaim {
   bool Settled() const;
   // Moves what was found to the notices once every name is settled.
   void Flush();
-  bool TakeRequest(std::string_view packet, std::uint32_t from, std::uint16_t port, bool fromHere);
+  bool TakeRequest(std::string_view packet, std::uint32_t from, std::uint16_t port, bool fromHere,
+                   TClock::time_point now);
   bool TakeResponse(std::string_view packet, std::uint32_t from, bool fromHere,
                     TClock::time_point now);
-  bool TakeLookupAnswer(std::string_view packet, std::uint32_t from, bool fromHere);
+  bool TakeLookupAnswer(std::string_view packet, std::uint32_t from, bool fromHere,
+                        TClock::time_point now);
 
   TNameClaimConfig FConfig;
   std::vector<TInterface> FInterfaces;  // the broadcast ones

@@ -51,6 +51,9 @@ constexpr std::chrono::milliseconds kLongestBusyPause{1000};
 constexpr auto kTurnedAway = std::chrono::seconds(1);
 // Failed attempts to reach the holder after which the user is told (trying goes on).
 constexpr int kAttemptsBeforeProblem = 100;
+// A service that could not start (another program held its port) is started
+// again this often while the ports are held, until it runs.
+constexpr std::chrono::seconds kServiceRetry{5};
 constexpr std::size_t kMaxClients = 1024;
 // Room in the kernel for a burst of datagrams while the thread hands earlier ones
 // on (the system's limit applies where the process may not go beyond it).
@@ -329,10 +332,13 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   }
   TNamePorts ports(names.Get());
   std::string servicesProblem;
+  std::vector<IHolderService*> notRunning;
   for (const auto& service : config.services) {
     std::string why = service->Started(ports);
+    if (!why.empty()) notRunning.push_back(service.get());
     if (servicesProblem.empty()) servicesProblem = std::move(why);
   }
+  TClock::time_point startAgain = TClock::now() + kServiceRetry;
   // The name service on a thread of its own; should none be had, on this one.
   std::thread nameThread;
   try {
@@ -365,7 +371,13 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   TInterfaceCache interfaces;
   std::array<epoll_event, 16> events{};
   for (bool serving = true; serving;) {
-    const int count = ::epoll_wait(epoll.Get(), events.data(), static_cast<int>(events.size()), -1);
+    int timeout = -1;
+    if (!notRunning.empty()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(startAgain - TClock::now());
+      timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+    }
+    const int count =
+        ::epoll_wait(epoll.Get(), events.data(), static_cast<int>(events.size()), timeout);
     if (count < 0) {
       if (errno == EINTR) continue;
       Settle(SystemProblem(errno), false);
@@ -411,6 +423,21 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
     // again (see ReportLimited).
     for (const int fd : brokenClients) forget(fd);
     brokenClients.clear();
+    if (serving && !notRunning.empty() && TClock::now() >= startAgain) {
+      // The port another program held may be free now (it ended).
+      std::string problemNow;
+      std::erase_if(notRunning, [&](IHolderService* service) {
+        std::string why = service->Started(ports);
+        if (why.empty()) return true;
+        if (problemNow.empty()) problemNow = std::move(why);
+        return false;
+      });
+      if (problemNow != servicesProblem) {
+        servicesProblem = problemNow;
+        Settle(servicesProblem, true);
+      }
+      startAgain = TClock::now() + kServiceRetry;
+    }
   }
   // [names] A last word while the name service still takes answers.
   for (const auto& service : config.services) service->Stopping();

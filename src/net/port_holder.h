@@ -60,7 +60,9 @@ class IHolderService {
   // This process has taken the ports: `ports` may be used until Stopped. On the
   // holder's thread, before any packet is taken. Empty when the service runs;
   // else one sentence for the user saying what does not work (Problem() then
-  // says it, while the rest is received).
+  // says it, while the rest is received). A service that returned a sentence is
+  // started again every few seconds while the ports are held, until it runs (a
+  // port another program held may be let go); Problem() follows.
   virtual std::string Started(THolderPorts& ports) = 0;
   // A name service packet that is within its sender's limit. True when the
   // service took it: the holder then gives no answer of its own. On the name

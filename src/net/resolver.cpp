@@ -90,6 +90,11 @@ std::unique_ptr<INameQueryChannel> SocketChannel(std::uint16_t port) {
   return channel;
 }
 
+bool IsAddressText(const std::string& text) {
+  in_addr address{};
+  return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
 std::uint16_t RandomId() {
   thread_local std::mt19937 random{std::random_device{}()};
   return static_cast<std::uint16_t>(random());
@@ -255,8 +260,10 @@ std::optional<TResolved> TResolver::Resolve(std::string_view machine) {
   const std::string key(machine);
   if (auto cached = FCache.Lookup(key, TClock::now())) return *cached;
   std::optional<TResolved> answer;
-  // Names with a dot, and longer ones, can only be host names.
-  if (machine.size() <= 15 && machine.find('.') == std::string_view::npos) {
+  // A NetBIOS name may hold dots (logins such as FIRST.LAST): every name that fits
+  // in 15 bytes is asked for first. Longer ones, and an IPv4 address written out,
+  // can only be the host resolver's.
+  if (machine.size() <= 15 && !IsAddressText(key)) {
     // The name server first, then the subnets.
     if (const std::uint32_t server = NameServer(); server != 0) {
       std::unique_ptr<INameQueryChannel> channel = MakeChannel();

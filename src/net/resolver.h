@@ -7,7 +7,9 @@
 // names with a node status query (as many tries): the write goes to the messenger
 // name it lists, else to its workstation name. A machine that does not answer,
 // or holds neither, is not found: a datagram to any other name would be dropped
-// by its receiver.
+// by its receiver. Every name of at most 15 bytes is asked for by NetBIOS first,
+// dots and all (FIRST.LAST is a user's messenger name); a longer one, or an IPv4
+// address written out, goes to the host resolver only.
 //
 // A machine that has just started answers for no name until it has claimed them
 // (three broadcasts 250 ms apart; name_claim.h): a node status answer then lists

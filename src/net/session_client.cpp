@@ -103,59 +103,81 @@ std::optional<TPacket> ReceivePacket(int fd, TClock::time_point deadline) {
   }
 }
 
-// Sends one command and reads its reply; the reply when it is a success.
-std::optional<TSmbMessageReply> Exchange(int fd, const TSmbMessageRequest& request,
-                                         TClock::time_point deadline) {
-  if (!SendAll(fd, BuildSessionPacket(TSessionPacketType::Message, BuildSmbMessageRequest(request)),
-               deadline)) {
-    return std::nullopt;
+// How one command went.
+struct TStep {
+  bool sent = false;                      // the command went out whole
+  std::optional<TSmbMessageReply> reply;  // its reply, success or not
+  bool Succeeded() const { return reply && reply->status == 0; }
+  bool Refused() const {
+    return reply &&
+           (reply->status == kStatusRequestNotAccepted || reply->status == kStatusMessagesOff);
   }
+};
+
+// Sends one command and reads its reply.
+TStep Exchange(int fd, const TSmbMessageRequest& request, TClock::time_point deadline) {
+  TStep step;
+  step.sent =
+      SendAll(fd, BuildSessionPacket(TSessionPacketType::Message, BuildSmbMessageRequest(request)),
+              deadline);
+  if (!step.sent) return step;
   const std::optional<TPacket> packet = ReceivePacket(fd, deadline);
   if (!packet || packet->type != static_cast<std::uint8_t>(TSessionPacketType::Message)) {
-    return std::nullopt;
+    return step;
   }
   std::optional<TSmbMessageReply> reply = ParseSmbMessageReply(packet->payload);
-  if (!reply || reply->command != request.command || reply->status != 0) return std::nullopt;
-  return reply;
+  if (reply && reply->command == request.command) step.reply = reply;
+  return step;
 }
 
 }  // namespace
 
-bool SendSessionMessage(std::uint32_t address, std::uint16_t port, const TSessionRequest& names,
-                        const TSessionMessage& message, TSessionTimes times) {
+TSessionOutcome SendSessionMessage(std::uint32_t address, std::uint16_t port,
+                                   const TSessionRequest& names, const TSessionMessage& message,
+                                   TSessionTimes times) {
+  using enum TSessionOutcome;
   if (message.sender.find('\0') != std::string::npos ||
       message.receiver.find('\0') != std::string::npos) {
-    return false;
+    return NotTaken;
   }
   const runtime::TUniqueFd fd = Connect(address, port, TClock::now() + times.connect);
-  if (!fd.Valid()) return false;
+  if (!fd.Valid()) return NotTaken;
   const TClock::time_point deadline = TClock::now() + times.exchange;
-  if (!SendAll(fd.Get(), BuildSessionRequest(names), deadline)) return false;
+  if (!SendAll(fd.Get(), BuildSessionRequest(names), deadline)) return NotTaken;
   const std::optional<TPacket> response = ReceivePacket(fd.Get(), deadline);
   if (!response ||
       response->type != static_cast<std::uint8_t>(TSessionPacketType::PositiveResponse)) {
-    return false;
+    return NotTaken;
   }
 
   TSmbMessageRequest request;
   request.command = static_cast<std::uint8_t>(TSmbMessageCommand::SendStart);
   request.originator = message.sender;
   request.destination = message.receiver;
-  const std::optional<TSmbMessageReply> started = Exchange(fd.Get(), request, deadline);
-  if (!started) return false;
+  const TStep started = Exchange(fd.Get(), request, deadline);
+  if (started.Refused()) return Refused;
+  if (!started.Succeeded()) return NotTaken;
 
   request = TSmbMessageRequest{};
   // Samba's file server answers the start without a group id and takes 0, as its
   // own client then sends.
-  request.group = started->group.value_or(0);
+  request.group = started.reply->group.value_or(0);
   request.command = static_cast<std::uint8_t>(TSmbMessageCommand::SendText);
+  // From the first byte of text on, the message may reach the screen: whatever
+  // happens, it is never sent again.
+  const TClock::time_point confirmBy = TClock::now() + times.confirm;
   for (std::size_t at = 0; at < message.text.size(); at += kSessionTextBlock) {
     request.text = message.text.substr(at, kSessionTextBlock);
-    if (!Exchange(fd.Get(), request, deadline)) return false;
+    const TStep text = Exchange(fd.Get(), request, confirmBy);
+    if (at == 0 && !text.sent) return NotTaken;
+    if (text.reply && !text.Succeeded()) return Refused;
+    if (!text.reply) return Unconfirmed;
   }
   request.text.clear();
   request.command = static_cast<std::uint8_t>(TSmbMessageCommand::SendEnd);
-  return Exchange(fd.Get(), request, deadline).has_value();
+  const TStep ended = Exchange(fd.Get(), request, confirmBy);
+  if (ended.Succeeded()) return Delivered;
+  return ended.reply ? Refused : Unconfirmed;
 }
 
 }  // namespace pling::net

@@ -11,8 +11,13 @@
 // sends them.
 //
 // Bounded in time: the connection must be made within kSessionConnectTime (a
-// firewalled machine that never answers delays a send by no more), and the rest
-// of the exchange must be over within kSessionExchangeTime.
+// firewalled machine that never answers delays a send by no more), and the
+// exchange up to the text within kSessionExchangeTime. Once the text has gone
+// out the message may be on the screen already; the replies to the text and to
+// the end (which a receiver may send only after it has handed the message on,
+// as Samba does after its message command) get kSessionConfirmTime, and the
+// message is never sent a second time: a receiver that stays silent left it
+// unconfirmed.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -23,6 +28,7 @@ namespace pling::net {
 
 inline constexpr std::chrono::milliseconds kSessionConnectTime{1000};
 inline constexpr std::chrono::milliseconds kSessionExchangeTime{2000};
+inline constexpr std::chrono::milliseconds kSessionConfirmTime{10000};
 // The text goes in blocks of this many bytes.
 inline constexpr std::size_t kSessionTextBlock = 128;
 
@@ -33,14 +39,28 @@ struct TSessionMessage {
 struct TSessionTimes {
   std::chrono::milliseconds connect = kSessionConnectTime;
   std::chrono::milliseconds exchange = kSessionExchangeTime;
+  std::chrono::milliseconds confirm = kSessionConfirmTime;
+};
+
+// The status of an explicit refusal: NT_STATUS_REQUEST_NOT_ACCEPTED (Samba's file
+// server with no message command), and ERRSRV/ERRmsgoff as an error class and
+// code (nobody there takes messages).
+inline constexpr std::uint32_t kStatusRequestNotAccepted = 0xC00000D0;
+inline constexpr std::uint32_t kStatusMessagesOff = 0x00520002;
+
+enum class TSessionOutcome {
+  Delivered,    // every step answered with success: the machine took the message
+  NotTaken,     // nothing of the text went out: no connection, no session, an error
+                // before the text (the caller may send the message another way)
+  Unconfirmed,  // the text went out but no answer to the end came in time
+  Refused,      // the machine refused the message (an explicit refusal at any step,
+                // or an error answer once the text had gone out)
 };
 
 // Sends `message` to the machine at `address` (host byte order), port `port`,
-// with the session request `names`. True when the machine answered every step
-// with success; false when the connection was refused or not made in time, the
-// session was refused, a command was answered with an error, or an answer did
-// not come in time (the caller then sends the message another way).
-bool SendSessionMessage(std::uint32_t address, std::uint16_t port, const TSessionRequest& names,
-                        const TSessionMessage& message, TSessionTimes times = {});
+// with the session request `names`.
+TSessionOutcome SendSessionMessage(std::uint32_t address, std::uint16_t port,
+                                   const TSessionRequest& names, const TSessionMessage& message,
+                                   TSessionTimes times = {});
 
 }  // namespace pling::net

@@ -331,7 +331,16 @@ void TSessionServer::TState::MakeRoomFor(std::uint32_t peer) {
     Close(victim([peer](const TConnection& c) { return c.peer == peer; }));
   }
   if (connections.size() >= config.limits.maxSessions) {
-    Close(victim([](const TConnection&) { return true; }));
+    // Room is made at the expense of the address that holds the most (the new
+    // connection counted), so that one from a quiet address always gets in, and
+    // stays while many addresses open and close connections around it.
+    std::unordered_map<std::uint32_t, std::size_t> held{{peer, 1}};
+    std::size_t most = 1;
+    for (const auto& [fd, connection] : connections) {
+      most = std::max(most, ++held[connection.peer]);
+    }
+    const int chosen = victim([&](const TConnection& c) { return held[c.peer] == most; });
+    Close(chosen >= 0 ? chosen : victim([](const TConnection&) { return true; }));
   }
 }
 

@@ -25,9 +25,10 @@
 // closes the connection.
 //
 // Bounds (TSessionLimits, defaults below): text per message, packet size,
-// sessions at once (a new connection then closes the least recently active one,
-// first among those without a session; one peer address holds at most
-// maxSessionsPerPeer, so a peer that floods closes only its own), idle time,
+// sessions at once (a new connection then closes one of the address that holds
+// the most, the least recently active, first among those without a session; one
+// peer address holds at most maxSessionsPerPeer, so a peer that floods closes
+// only its own, and many that churn close only each other's), idle time,
 // errors per session, unsent replies. Nothing is kept from a message that did
 // not end: its text goes with the group, the session, or the connection. The
 // server has a thread of its own; sockets are non-blocking, so one slow or

@@ -222,9 +222,9 @@ struct TTransport::TState {
   runtime::TUniqueFd sendSocket;
   TInterfaceCache sendInterfaces;
 
-  // Sends a messenger datagram's message to `target` as a session message;
-  // whether the machine took it (session_client.h).
-  bool SendSessionMessage(const TResolved& target, std::string_view data) const;
+  // Sends a messenger datagram's message to `target` as a session message; how
+  // it went (session_client.h).
+  TSessionOutcome SendSessionMessage(const TResolved& target, std::string_view data) const;
 
   // The socket and interfaces a write uses; an invalid socket when none can be had.
   int SendSocket(std::vector<TInterface>& current) {
@@ -235,11 +235,12 @@ struct TTransport::TState {
   }
 };
 
-bool TTransport::TState::SendSessionMessage(const TResolved& target, std::string_view data) const {
+TSessionOutcome TTransport::TState::SendSessionMessage(const TResolved& target,
+                                                       std::string_view data) const {
   // The messenger datagram's fields: sender, 0x00, receiver, 0x00, text.
   const std::size_t first = data.find('\0');
   const std::size_t second = first == std::string_view::npos ? first : data.find('\0', first + 1);
-  if (second == std::string_view::npos) return false;
+  if (second == std::string_view::npos) return TSessionOutcome::NotTaken;
   TSessionMessage message;
   message.sender = std::string(data.substr(0, first));
   message.receiver = std::string(data.substr(first + 1, second - first - 1));
@@ -336,10 +337,20 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
   if (machine.find('*') != std::string_view::npos) return TSendResult::BadName;
   const std::optional<TResolved> target = FState->resolver.Resolve(AsciiUpper(machine));
   if (!target) return TSendResult::NotFound;
-  // A session message first where the machine takes one: it is confirmed.
+  // A session message first where the machine takes one: it is confirmed. Once
+  // its text went out, the datagram would be a second copy.
   if (way == TSendWay::SessionFirst && config.sessionPort != 0 &&
-      AsciiUpper(slotName) == kMessengerSlot && FState->SendSessionMessage(*target, data)) {
-    return TSendResult::Delivered;
+      AsciiUpper(slotName) == kMessengerSlot) {
+    switch (FState->SendSessionMessage(*target, data)) {
+      case TSessionOutcome::Delivered:
+        return TSendResult::Delivered;
+      case TSessionOutcome::Unconfirmed:
+        return TSendResult::Unconfirmed;
+      case TSessionOutcome::Refused:
+        return TSendResult::Refused;
+      case TSessionOutcome::NotTaken:
+        break;
+    }
   }
   if (socket < 0) return TSendResult::Failed;
   datagram.type = TDatagramType::DirectUnique;

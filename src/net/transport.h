@@ -74,7 +74,19 @@ struct TTransportConfig {
 };
 
 // Sent: a datagram went out. Delivered: the machine confirmed the message.
-enum class TSendResult { Sent, Delivered, TooLong, BadName, NotFound, Failed };
+// Unconfirmed: the message went as a session message, and the machine did not say
+// whether it took it (no datagram follows it: that would be a second copy).
+// Refused: the machine refused the message (nothing else was sent).
+enum class TSendResult {
+  Sent,
+  Delivered,
+  Unconfirmed,
+  Refused,
+  TooLong,
+  BadName,
+  NotFound,
+  Failed
+};
 
 // How a write to one machine goes: as a datagram, or first as a session message
 // (only to the messenger mailslot; a workgroup write is always a datagram).
@@ -115,7 +127,7 @@ class TTransport {
   // than kMaxMailslotData bytes are refused (TooLong) and nothing is sent. With
   // SessionFirst a messenger datagram (sender, 0x00, receiver, 0x00, text) to one
   // machine tries a session message first, and goes as the datagram when the
-  // machine does not take it.
+  // machine does not take it before any text went out (see session_client.h).
   TSendResult Send(std::string_view machine, std::string_view slotName, std::string_view data,
                    TSendWay way = TSendWay::Datagram);
 

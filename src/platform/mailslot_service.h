@@ -72,10 +72,16 @@ bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
 
 // How the calling thread's last successful WriteFile went: into a mailslot on
 // this machine; as a datagram to the machines of a workgroup; as a datagram to one
-// machine, sent but not confirmed; or as a message that machine confirmed it took
-// (a session message, see platform/network.h).
-enum class TWriteDelivery { Local, Workgroup, Datagram, Confirmed };
+// machine, sent but not confirmed; as a session message to one machine that did
+// not confirm it; or as a message that machine confirmed it took (a session
+// message, see platform/network.h). A write the machine refused fails with
+// ERROR_REQ_NOT_ACCEP.
+enum class TWriteDelivery { Local, Workgroup, Datagram, Unconfirmed, Confirmed };
 TWriteDelivery LastWriteDelivery();
+// Whether a write to one machine went without that machine confirming it.
+constexpr bool NotConfirmed(TWriteDelivery delivery) {
+  return delivery == TWriteDelivery::Datagram || delivery == TWriteDelivery::Unconfirmed;
+}
 
 bool CloseHandle(HANDLE handle);
 

@@ -133,6 +133,12 @@ class TNetworkTransport final : public IMailslotTransport {
       case net::TSendResult::Delivered:
         NoteWriteDelivery(TWriteDelivery::Confirmed);
         return true;
+      case net::TSendResult::Unconfirmed:
+        NoteWriteDelivery(TWriteDelivery::Unconfirmed);
+        return true;
+      case net::TSendResult::Refused:
+        error = ERROR_REQ_NOT_ACCEP;
+        return false;
       case net::TSendResult::TooLong:
         error = ERROR_INVALID_PARAMETER;
         return false;

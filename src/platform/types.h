@@ -23,6 +23,7 @@ inline constexpr DWORD ERROR_WRITE_FAULT = 29;
 inline constexpr DWORD ERROR_READ_FAULT = 30;
 inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 inline constexpr DWORD ERROR_BAD_NETPATH = 53;
+inline constexpr DWORD ERROR_REQ_NOT_ACCEP = 71;  // the remote machine refused the request
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_SEM_TIMEOUT = 121;

@@ -13,16 +13,18 @@ namespace pling::testing {
 namespace {
 
 // Other machines as the network transport reaches them: those whose name starts
-// with "C" confirm a message (a session message), "Zed" cannot be reached, the
+// with "C" confirm a message (a session message), "Una" takes it as a session
+// message without confirming it, "Rex" refuses it, "Zed" cannot be reached, the
 // rest get a datagram.
 class TReceiptTransport : public platform::IMailslotTransport {
  public:
   bool Write(std::string_view machine, std::string_view, std::string_view,
              platform::DWORD& error) override {
-    if (machine == "Zed") {
-      error = platform::ERROR_BAD_NETPATH;
+    if (machine == "Zed" || machine == "Rex") {
+      error = machine == "Zed" ? platform::ERROR_BAD_NETPATH : platform::ERROR_REQ_NOT_ACCEP;
       return false;
     }
+    if (machine == "Una") platform::NoteWriteDelivery(platform::TWriteDelivery::Unconfirmed);
     if (machine.starts_with("C")) platform::NoteWriteDelivery(platform::TWriteDelivery::Confirmed);
     return true;
   }
@@ -59,6 +61,9 @@ TEST_F(ReceiptTest, TheStatusLineNamesTheReceiversWhoseMachinesDidNotConfirm) {
   EXPECT_EQ(SendTo({"Carol", "Cyd"}), FResting) << "confirmed: nothing to say";
   // What was not sent at all is what the user is told.
   EXPECT_EQ(SendTo({"Bob", "Zed"}), QStringLiteral("Not sent to Zed"));
+  // A session message nobody confirmed counts as no receipt; a refusal, as not sent.
+  EXPECT_EQ(SendTo({"Una", "Carol"}), QStringLiteral("No receipt from Una"));
+  EXPECT_EQ(SendTo({"Rex", "Una"}), QStringLiteral("Not sent to Rex"));
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The claim of names on a clock of the test's own: what goes out when, what a
-// holder's refusal, a conflict demand or a WINS server's answers do to the names
-// held, and what the user is told. (The packets themselves are checked against
-// Samba's encoder in wire_peers_test.cpp, and fuzzed.)
+// holder's refusal (and its proof), forged packets, a claim at the same moment or
+// a WINS server's answers do to the names held, and what the user is told. (The packets themselves
+// are checked against Samba's encoder in wire_peers_test.cpp, and fuzzed.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,19 @@ struct ClaimTest : ::testing::Test {
   static std::string Refusal(const TNameRequest& request, std::uint8_t rcode = kRcodeActive) {
     return BuildRegistrationRefusal(request, rcode);
   }
+
+  // The unicast queries sent to `to`: the challenges of what it said.
+  static std::vector<TNameQuery> Challenges(TNameClaim& claim, std::uint32_t to) {
+    std::vector<TNameQuery> queries;
+    for (const TNameClaim::TSend& send : claim.TakeSends()) {
+      const auto query = ParseNameQuery(send.packet);
+      if (query && send.address == to && !query->broadcast) queries.push_back(*query);
+    }
+    return queries;
+  }
+  static std::string Answer(const TNameQuery& query, std::uint32_t address) {
+    return BuildNameAnswer(TNameAnswer{query.id, query.name, false, 300, address});
+  }
 };
 
 TEST_F(ClaimTest, BroadcastsThreeTimesThenTakesTheNamesAndReleasesThemAtExit) {
@@ -106,13 +120,23 @@ TEST_F(ClaimTest, BroadcastsThreeTimesThenTakesTheNamesAndReleasesThemAtExit) {
 TEST_F(ClaimTest, AHoldersRefusalLeavesTheNameToItAndTheUserIsToldOnceWhenAllIsSettled) {
   TNameClaim claim = Make();
   const auto sent = Requests(claim);
-  // The machine that holds BOB<00> and BOB<03> answers their claims.
+  // The machine that holds BOB<00> and BOB<03> answers their claims, and proves
+  // it: asked for each name by a unicast query, it answers for it.
   EXPECT_TRUE(claim.Take(Refusal(sent[1].first), kOther, 137, false, t0 + 5ms));
   EXPECT_TRUE(claim.Take(Refusal(sent[0].first), kOther, 137, false, t0 + 6ms));
   // Another machine's refusal to a claim we did not make changes nothing.
   TNameRequest stranger = sent[2].first;
   stranger.id = static_cast<std::uint16_t>(stranger.id + 100);
   EXPECT_TRUE(claim.Take(Refusal(stranger), kOther, 137, false, t0 + 7ms));
+  const std::vector<TNameQuery> challenges = Challenges(claim, kOther);
+  ASSERT_EQ(challenges.size(), 2u);
+  EXPECT_FALSE(claim.Yields(kBob03)) << "not before it answers";
+  // An answer from elsewhere proves nothing (and is not the claim's).
+  EXPECT_FALSE(claim.Take(Answer(challenges[0], kServer), kServer, 137, false, t0 + 8ms));
+  EXPECT_FALSE(claim.Yields(kBob03));
+  for (const TNameQuery& query : challenges) {
+    EXPECT_TRUE(claim.Take(Answer(query, kOther), kOther, 137, false, t0 + 9ms));
+  }
   EXPECT_TRUE(claim.TakeNotices().empty()) << "told once every name is settled";
   claim.Tick(t0 + 250ms);
   claim.Tick(t0 + 500ms);
@@ -178,39 +202,141 @@ TEST_F(ClaimTest, HeldNamesAreDefendedAgainstOthersClaims) {
   EXPECT_EQ(claim.TakeSends().size(), 1u);
 }
 
-TEST_F(ClaimTest, AConflictDemandGivesTheNameUpAndTheHolderIsLookedFor) {
+TEST_F(ClaimTest, ForgedDemandsReleasesLateRefusalsAndUnprovedRefusalsTakeNothing) {
   TNameClaim claim = Make();
+  const auto sent = Requests(claim);
+  // A refusal of BOB<03>'s claim whose sender does not answer for the name: the
+  // claim waits for its proof, then goes on and takes the name.
+  EXPECT_TRUE(claim.Take(Refusal(sent[1].first), kOther, 137, false, t0 + 5ms));
   for (int i = 1; i <= 3; ++i) claim.Tick(t0 + i * 250ms);
+  EXPECT_EQ(Challenges(claim, kOther).size(), 3u) << "asked three times";
+  EXPECT_FALSE(claim.Holds(kBob03)) << "not before its sender had its chance";
+  EXPECT_TRUE(claim.Holds(kRoot03));
+  claim.Tick(t0 + 1005ms);
+  EXPECT_TRUE(claim.Holds(kBob03));
+  EXPECT_FALSE(claim.NextDeadline());
+  // A late answer to the challenge is no proof.
+  claim.Take(BuildNameAnswer(TNameAnswer{0, kBob03, false, 300, kOther}), kOther, 137, false,
+             t0 + 1100ms);
+  EXPECT_TRUE(claim.Holds(kBob03));
   claim.TakeSends();
+
+  // Once held: a conflict demand, a release request and a replay of the refusal
+  // with the claim's transaction id, from anyone, change nothing and send nothing.
   TNameResponse demand;
   demand.id = 7;
   demand.flags = 0xAD87;  // negative registration response, CFT_ERR
   demand.name = kBob03;
   demand.data = NbEntryData(0, 0);
-  const std::uint32_t reporter = Ip(10, 0, 0, 5);
-  EXPECT_TRUE(claim.Take(BuildNameResponse(demand), reporter, 137, false, t0 + 1s));
-  EXPECT_FALSE(claim.Holds(kBob03));
-  EXPECT_TRUE(claim.Holds(kBob00));
-  // Who holds it: a broadcast query, answered by the holder.
-  const std::vector<TNameClaim::TSend> sent = claim.TakeSends();
-  ASSERT_EQ(sent.size(), 1u);
-  const auto query = ParseNameQuery(sent[0].packet);
-  ASSERT_TRUE(query);
-  EXPECT_TRUE(query->broadcast);
-  EXPECT_EQ(query->name, kBob03);
+  const std::uint32_t forger = Ip(10, 0, 0, 5);
+  EXPECT_TRUE(claim.Take(BuildNameResponse(demand), forger, 137, false, t0 + 2s));
+  TNameRequest release = sent[1].first;
+  release.flags = kReleaseFlags | kNameBroadcast;
+  release.address = kMe;
+  EXPECT_TRUE(claim.Take(BuildNameRequest(release), forger, 137, false, t0 + 3s));
+  EXPECT_TRUE(claim.Take(Refusal(sent[1].first), Ip(10, 0, 0, 77), 137, false, t0 + 6s));
+  EXPECT_TRUE(claim.Take(Refusal(sent[0].first, kRcodeConflict), forger, 137, false, t0 + 6s));
+  EXPECT_TRUE(claim.TakeSends().empty());
+  for (const TNetBiosName& name : {kBob00, kBob03, kRoot03, kGroup}) EXPECT_TRUE(claim.Holds(name));
   EXPECT_TRUE(claim.TakeNotices().empty());
-  EXPECT_TRUE(claim.Take(BuildNameAnswer(TNameAnswer{query->id, kBob03, false, 300, kOther}),
-                         kOther, 137, false, t0 + 1100ms));
-  const std::vector<TNameNotice> notices = claim.TakeNotices();
-  ASSERT_EQ(notices.size(), 1u);
-  EXPECT_EQ(notices[0].kind, TNameNotice::TKind::Demanded);
-  EXPECT_EQ(notices[0].from, reporter);
-  EXPECT_EQ(notices[0].holder, kOther);
-  EXPECT_NE(notices[0].Text().find("10.0.0.5"), std::string::npos) << notices[0].Text();
-  EXPECT_NE(notices[0].Text().find("10.0.0.9"), std::string::npos) << notices[0].Text();
-  // Answers to other queries are not the claim's.
-  EXPECT_FALSE(claim.Take(BuildNameAnswer(TNameAnswer{query->id, kBob03, false, 300, kOther}),
-                          kOther, 137, false, t0 + 1200ms));
+}
+
+// Two machines that claim BOB at the same moment, each hearing everything the
+// other sends: whichever order the packets take, exactly one keeps the name and
+// the other is told who holds it.
+TEST_F(ClaimTest, TwoClaimsAtTheSameMomentLeaveTheNameToExactlyOne) {
+  const std::uint32_t low = Ip(10, 0, 0, 3), high = Ip(10, 0, 0, 4);
+  const auto make = [](std::uint32_t address, TClock::time_point start) {
+    TNameClaimConfig config;
+    config.names = {{kBob03, false}};
+    auto claim = std::make_unique<TNameClaim>(config);
+    claim->Start({{"eth0", address, Ip(255, 255, 255, 0), kBroadcast, false}}, start);
+    return claim;
+  };
+  // `lag`: how much later the second machine starts its claim than the first.
+  for (const bool lowFirst : {true, false})
+    for (const auto lag : {0ms, 1ms, 100ms, 249ms, 300ms, 500ms, 900ms}) {
+      SCOPED_TRACE(testing::Message() << lag.count() << " ms, low first: " << lowFirst);
+      const std::uint32_t first = lowFirst ? low : high, second = lowFirst ? high : low;
+      std::unique_ptr<TNameClaim> a = make(first, t0), b;
+      struct TSide {
+        TNameClaim* claim;
+        std::uint32_t address;
+      };
+      TSide sides[2] = {{a.get(), first}, {nullptr, second}};
+      // Hands what each sent to the other (a broadcast or a packet to it), and has
+      // the holder of the name answer a query for it, as its name service does.
+      const auto exchange = [&](TClock::time_point now) {
+        for (bool more = true; more;) {
+          more = false;
+          for (int i = 0; i < 2; ++i) {
+            const TSide& from = sides[i];
+            const TSide& to = sides[1 - i];
+            if (from.claim == nullptr) continue;
+            for (const TNameClaim::TSend& send : from.claim->TakeSends()) {
+              if (to.claim == nullptr ||
+                  (send.address != kBroadcast && send.address != to.address)) {
+                continue;
+              }
+              const auto query = ParseNameQuery(send.packet);
+              if (query && to.claim->Holds(query->name)) {
+                from.claim->Take(Answer(*query, to.address), to.address, 137, false, now);
+              } else {
+                to.claim->Take(send.packet, from.address, 137, false, now);
+              }
+              more = true;
+            }
+          }
+        }
+      };
+      for (auto now = t0; now < t0 + 5s; now += 1ms) {
+        if (!b && now >= t0 + lag) {
+          b = make(second, now);
+          sides[1].claim = b.get();
+        }
+        for (const TSide& side : sides) {
+          if (side.claim != nullptr) side.claim->Tick(now);
+        }
+        exchange(now);
+      }
+      EXPECT_NE(a->Holds(kBob03), b->Holds(kBob03)) << "exactly one holds it";
+      const std::vector<TNameNotice> toldA = a->TakeNotices(), toldB = b->TakeNotices();
+      TNameClaim& loser = a->Holds(kBob03) ? *b : *a;
+      const std::vector<TNameNotice>& told = a->Holds(kBob03) ? toldB : toldA;
+      EXPECT_TRUE(loser.Yields(kBob03));
+      ASSERT_EQ(told.size(), 1u);
+      EXPECT_EQ(told[0].kind, TNameNotice::TKind::Taken);
+      EXPECT_EQ(told[0].holder, a->Holds(kBob03) ? first : second);
+      // At the same moment the lower address keeps it; else whoever was first.
+      EXPECT_TRUE(lag == 0ms ? (a->Holds(kBob03) == lowFirst) : a->Holds(kBob03));
+      EXPECT_TRUE((a->Holds(kBob03) ? toldA : toldB).empty()) << "the keeper is told nothing";
+    }
+}
+
+// A point-to-point link (a VPN's) takes no broadcasts: without a server the
+// user hears so once; with one, or with only the loopback, nothing is said.
+TEST_F(ClaimTest, LinksWithoutBroadcastsAreToldOnceWithoutAServer) {
+  const std::vector<TInterface> tunnel{{"lo", Ip(127, 0, 0, 1), Ip(255, 0, 0, 0), 0, true},
+                                       {"tun0", Ip(10, 8, 0, 2), Ip(255, 255, 255, 255), 0, false}};
+  for (const std::uint32_t server : {0u, kServer}) {
+    TNameClaimConfig config;
+    config.names = {{kBob03, false}};
+    config.server = server;
+    TNameClaim claim(config);
+    claim.Start(tunnel, t0);
+    const std::vector<TNameNotice> notices = claim.TakeNotices();
+    if (server != 0) {
+      EXPECT_TRUE(notices.empty());
+      continue;
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, TNameNotice::TKind::NoBroadcast);
+    EXPECT_NE(notices[0].Text().find("WINS server"), std::string::npos);
+    EXPECT_TRUE(claim.Holds(kBob03));
+  }
+  TNameClaim alone(TNameClaimConfig{{{kBob03, false}}, 0, kNameServicePort, {}, 1});
+  alone.Start({tunnel[0]}, t0);
+  EXPECT_TRUE(alone.TakeNotices().empty());
 }
 
 TEST_F(ClaimTest, WinsServerRegistersRefreshesAtHalfTheTtlAndReleases) {

@@ -111,10 +111,13 @@ class SessionTest : public ::testing::Test {
     FServer = std::make_unique<TSessionServer>(config);
     ASSERT_EQ(FServer->Start(), "");
   }
-  bool Send(const std::string& called, const TSessionMessage& message) {
+  TSessionOutcome Outcome(const std::string& called, const TSessionMessage& message) {
     return SendSessionMessage(
         INADDR_LOOPBACK, FServer->Port(),
         TSessionRequest{TNetBiosName::Make(called, 0x03), TNetBiosName::Make("ALICE", 0)}, message);
+  }
+  bool Send(const std::string& called, const TSessionMessage& message) {
+    return Outcome(called, message) == TSessionOutcome::Delivered;
   }
   std::vector<std::string> Delivered() {
     std::lock_guard<std::mutex> guard(FLock);
@@ -326,19 +329,22 @@ TEST_F(SessionTest, TheClientIsConfirmedOnlyWhereTheMessageWasTaken) {
   const std::string text = std::string(200, 'x') + "\r\nend";
   EXPECT_TRUE(Send("bob", {"ALICE", "bob", text}));
   EXPECT_TRUE(Send("ROOT", {"ALICE", "root", ""}));
-  EXPECT_FALSE(Send("CAROL", {"ALICE", "carol", "not hers"}));
+  // A session refused: nothing went, so the caller may try a datagram.
+  EXPECT_EQ(Outcome("CAROL", {"ALICE", "carol", "not hers"}), TSessionOutcome::NotTaken);
   {
     std::lock_guard<std::mutex> guard(FLock);
     FRefuse = true;
   }
-  EXPECT_FALSE(Send("BOB", {"ALICE", "bob", "nobody listens"}));
+  // "Nobody takes messages" after the text went: refused, never sent again.
+  EXPECT_EQ(Outcome("BOB", {"ALICE", "bob", "nobody listens"}), TSessionOutcome::Refused);
   EXPECT_EQ(Delivered(), (std::vector<std::string>{
                              "ALICE" + std::string(1, '\0') + "bob" + std::string(1, '\0') + text,
                              std::string("ALICE\0root\0", 11)}));
   // A closed port, and one that takes the connection but never answers.
   const std::uint16_t port = FServer->Port();
   FServer.reset();
-  EXPECT_FALSE(SendSessionMessage(INADDR_LOOPBACK, port, {}, {"A", "B", "closed"}));
+  EXPECT_EQ(SendSessionMessage(INADDR_LOOPBACK, port, {}, {"A", "B", "closed"}),
+            TSessionOutcome::NotTaken);
   runtime::TUniqueFd mute(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in any{};
   any.sin_family = AF_INET;
@@ -347,8 +353,9 @@ TEST_F(SessionTest, TheClientIsConfirmedOnlyWhereTheMessageWasTaken) {
   ASSERT_EQ(::listen(mute.Get(), 4), 0);
   socklen_t length = sizeof any;
   ::getsockname(mute.Get(), reinterpret_cast<sockaddr*>(&any), &length);
-  EXPECT_FALSE(SendSessionMessage(INADDR_LOOPBACK, ntohs(any.sin_port), {}, {"A", "B", "mute"},
-                                  {200ms, 300ms}));
+  EXPECT_EQ(SendSessionMessage(INADDR_LOOPBACK, ntohs(any.sin_port), {}, {"A", "B", "mute"},
+                               {200ms, 300ms, 300ms}),
+            TSessionOutcome::NotTaken);
 }
 
 // A name another machine holds (this one lost its claim to it) is not present
@@ -358,6 +365,48 @@ TEST_F(SessionTest, ANameThisMachineDoesNotHoldIsNotPresent) {
   EXPECT_FALSE(Send("bob", {"ALICE", "bob", "for the other bob"}));
   EXPECT_TRUE(Send("ROOT", {"ALICE", "root", "still here"}));
   EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("ALICE\0root\0still here", 21)});
+}
+
+// Many addresses that hold every session between them and keep opening new ones
+// close only each other's: a client from a quiet address that connected before
+// them gets its message through.
+TEST_F(SessionTest, ChurnFromManyAddressesClosesTheirOwnNotAQuietNewcomers) {
+  TSessionLimits limits;
+  limits.maxSessions = 16;
+  limits.maxSessionsPerPeer = 8;
+  StartServer(limits);
+  std::vector<runtime::TUniqueFd> churn;
+  const auto open = [&](std::uint32_t from) {
+    churn.push_back(ConnectFrom(from, FServer->Port()));
+    ASSERT_TRUE(churn.back().Valid());
+    ASSERT_EQ(::send(churn.back().Get(), kRequest.data(), kRequest.size(), 0),
+              static_cast<ssize_t>(kRequest.size()));
+    char answer[4];
+    ASSERT_EQ(::recv(churn.back().Get(), answer, sizeof answer, MSG_WAITALL), 4);
+  };
+  for (int i = 0; i < 16; ++i)
+    open(0x7F000010u + static_cast<std::uint32_t>(i % 4));  // four addresses, four sessions each
+  // The newcomer connects; before it says a word, the others open more.
+  runtime::TUniqueFd newcomer = ConnectFrom(0x7F000020, FServer->Port());
+  ASSERT_TRUE(newcomer.Valid());
+  for (int i = 0; i < 8; ++i) open(0x7F000010u + static_cast<std::uint32_t>(i % 4));
+  const std::string started = kRequest + Packet(Command(TSmbMessageCommand::SendStart));
+  ASSERT_EQ(::send(newcomer.Get(), started.data(), started.size(), 0),
+            static_cast<ssize_t>(started.size()));
+  std::string replies;
+  while (replies.size() < 4 + 4 + 37) {
+    char buffer[64];
+    const ssize_t got = ::recv(newcomer.Get(), buffer, sizeof buffer, 0);
+    ASSERT_GT(got, 0) << "closed";
+    replies.append(buffer, static_cast<std::size_t>(got));
+  }
+  const auto group = ParseSmbMessageReply(Packets(replies).at(1).substr(1))->group;
+  ASSERT_TRUE(group);
+  const std::string rest = Packet(Command(TSmbMessageCommand::SendText, "in", *group)) +
+                           Packet(Command(TSmbMessageCommand::SendEnd, {}, *group));
+  ASSERT_EQ(::send(newcomer.Get(), rest.data(), rest.size(), 0), static_cast<ssize_t>(rest.size()));
+  for (int i = 0; i < 100 && Delivered().empty(); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("EVE\0BOB\0in", 10)});
 }
 
 TEST_F(SessionTest, AFloodingPeerLosesOnlyItsOwnConnectionsAndIdleOnesClose) {

@@ -209,6 +209,76 @@ TEST_F(NamesLanTest, ASecondHostOfTheSameNameIsToldAndSambaCannotTakeItEither) {
   }
 }
 
+// A login with a dot is a NetBIOS name like any other; and what anyone may send
+// (a name conflict demand, a release of the name) takes it from nobody.
+TEST_F(NamesLanTest, ADottedLoginIsReachedAndForgedPacketsTakeNoNameAway) {
+  PLING_MAKE_LAN(3);
+  SkipWithout("nmblookup");
+  TChild& john = Start(2, "john.doe", Cli() + " listen");
+  ASSERT_TRUE(WaitForMessenger(john.Pid()));
+  const std::string lookup = "nmblookup -B " + BroadcastAddress() + " JOHN.DOE#03";
+  std::string output;
+  bool held = false;
+  for (int i = 0; i < 100 && !held; ++i) {
+    Run(1, "alice", lookup, 10s, &output);
+    held = output.find(Address(2) + " JOHN.DOE<03>") != std::string::npos;
+    if (!held) std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_TRUE(held) << output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send john.doe first", 10s, &output), 0) << output;
+  ASSERT_TRUE(john.WaitForOutput("ALICE to john.doe : first\n")) << john.Output();
+
+  // Eve tells the subnet and John himself that JOHN.DOE<03> is held twice, and
+  // releases it in his name.
+  const std::string forge = R"PY(
+import socket, struct, sys
+john, bcast = sys.argv[1], sys.argv[2]
+def name(n, suffix):
+    raw = n.ljust(15).encode()[:15] + bytes([suffix])
+    return b'\x20' + bytes(c for b in raw for c in (0x41 + (b >> 4), 0x41 + (b & 15))) + b'\x00'
+entry = struct.pack('>HHIH', 0x20, 1, 0, 6)
+demand = struct.pack('>HHHHHH', 0x1234, 0xAD87, 0, 1, 0, 0) + name('JOHN.DOE', 3) + entry + bytes(6)
+release = (struct.pack('>HHHHHH', 0x4321, 0x3010, 1, 0, 0, 1) + name('JOHN.DOE', 3) +
+           struct.pack('>HH', 0x20, 1) + b'\xc0\x0c' + entry + b'\x00\x00' + socket.inet_aton(john))
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+s.bind(('', 137))
+for to in (john, bcast):
+    for packet in (demand, release):
+        s.sendto(packet, (to, 137))
+)PY";
+  std::ofstream(Dir() + "/forge.py") << forge;
+  EXPECT_EQ(Run(3, "eve", "python3 " + Dir() + "/forge.py " + Address(2) + " " + BroadcastAddress(),
+                10s, &output),
+            0)
+      << output;
+  // Queries wait behind the forged packets on John's port: his answer shows they
+  // were read.
+  EXPECT_EQ(Run(1, "alice", lookup, 10s, &output), 0);
+  EXPECT_NE(output.find(Address(2) + " JOHN.DOE<03>"), std::string::npos) << output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send john.doe after the forgery", 10s, &output), 0) << output;
+  EXPECT_TRUE(john.WaitForOutput("ALICE to john.doe : after the forgery\n")) << john.Output();
+  john.Stop();
+  EXPECT_EQ(Count(john.Output(), "pling-cli:"), 0u) << john.Output();
+}
+
+// An address set without a broadcast address (as VPNs and containers set them)
+// still finds names and reaches the workgroup by the subnet's broadcast address.
+TEST_F(NamesLanTest, AnAddressWithoutABroadcastAddressFindsNamesAndReachesTheWorkgroup) {
+  PLING_MAKE_LAN(2);
+  ASSERT_EQ(Shell("ip -n " + Host(1) + " addr del " + Address(1) + "/24 dev " + Veth(1) +
+                  " && ip -n " + Host(1) + " addr add " + Address(1) + "/24 dev " + Veth(1)),
+            0);
+  TChild& bob = Start(2, "bob", Cli() + " listen");
+  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
+  std::string output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send bob by name", 10s, &output), 0) << output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send \"*\" to all", 10s, &output), 0) << output;
+  EXPECT_TRUE(bob.WaitForOutput("ALICE to * : to all\n")) << bob.Output();
+  bob.Stop();
+  EXPECT_EQ(bob.Output(), "ALICE to bob : by name\nALICE to * : to all\n");
+}
+
 TEST_F(NamesLanTest, NamesAreRegisteredFoundRefusedAndReleasedAcrossTheRouter) {
   MakeRoutedLan();
   if (IsSkipped() || HasFatalFailure()) return;

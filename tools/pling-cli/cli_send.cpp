@@ -33,7 +33,10 @@ constexpr const char* kSendUsage =
     "TEXT is the rest of the command line; without it, standard input (line breaks\n"
     "kept, sent as CR LF). A message must fit in one datagram (424 bytes with both\n"
     "names when it goes to another machine); a longer one is refused.\n"
-    "Exit status: 0 written, 1 not written, 2 usage error.\n";
+    "A message to one machine that did not confirm it is reported on standard error\n"
+    "(with --verbose on standard output, as every outcome).\n"
+    "Exit status: 0 written (confirmed or not), 1 not written or refused by the\n"
+    "machine, 2 usage error.\n";
 
 int Usage(const std::string& problem) {
   return UsageError(problem, kSendUsage);
@@ -95,6 +98,8 @@ std::string DeliveryReport(platform::TWriteDelivery delivery, const std::string&
       return "sent as a datagram to the machines of " + machine + "; delivery not confirmed";
     case platform::TWriteDelivery::Datagram:
       return "sent as a datagram to " + machine + "; delivery not confirmed";
+    case platform::TWriteDelivery::Unconfirmed:
+      return "sent as a session message to " + machine + ", which did not confirm it";
     case platform::TWriteDelivery::Confirmed:
       break;
   }
@@ -210,7 +215,12 @@ int SendCommand(const TArgs& args) {
                (why.empty() ? "" : ": " + why));
     return 1;
   }
-  if (verbose) std::printf("%s\n", DeliveryReport(sent.Value(), target).c_str());
+  if (verbose) {
+    std::printf("%s\n", DeliveryReport(sent.Value(), target).c_str());
+  } else if (platform::NotConfirmed(sent.Value())) {
+    // The message went out, but nobody said it arrived: a script should know.
+    PrintError(DeliveryReport(sent.Value(), target));
+  }
   return 0;
 }
 
