@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <memory>
+#include <type_traits>
 
 #include "app/QtAdapters.h"
 #include "platform/network.h"
@@ -145,27 +146,57 @@ void WatchNameNotices(QWidget* parent, std::function<void(const QString&)> showS
   new TNameNoticeWatcher(parent, std::move(showStatus));
 }
 
-void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show) {
-  // The handler runs on the transport's thread: it only queues the text for the
-  // main thread, where the window is looked at.
+namespace {
+
+// `call`, made to run on the main thread (queued there from any thread), and only
+// while `window` exists.
+template <typename... TArgs>
+std::function<void(TArgs...)> QueuedForWindow(
+    QObject* window, std::type_identity_t<std::function<void(TArgs...)>> call) {
   auto target = std::make_shared<const QPointer<QObject>>(window);
-  auto shown = std::make_shared<const std::function<void(const QString&)>>(std::move(show));
-  platform::SetNetworkNoticeHandler([target, shown](std::uint32_t address) {
+  auto shared = std::make_shared<const std::function<void(TArgs...)>>(std::move(call));
+  return [target, shared](TArgs... args) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr) return;
     QMetaObject::invokeMethod(
         app,
-        [target, shown, address] {
-          if (!target->isNull()) (*shown)(FromAnsi(platform::DroppedSenderStatus(address)));
+        [target, shared, args...] {
+          if (!target->isNull()) (*shared)(args...);
         },
         Qt::QueuedConnection);
+  };
+}
+
+// Runs `clear` when `window` goes, unless a later window registered in `latest`
+// since (it put a handler of its own).
+void ClearWhenGone(QObject* window, int& latest, std::function<void()> clear) {
+  const int mine = ++latest;
+  QObject::connect(window, &QObject::destroyed, [&latest, mine, clear = std::move(clear)] {
+    if (latest == mine) clear();
   });
-  // The handler goes with the window (unless a later window put its own).
+}
+
+}  // namespace
+
+void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> show) {
+  // The handler runs on the transport's thread: it only queues the text for the
+  // main thread, where the window is looked at.
+  platform::SetNetworkNoticeHandler(
+      QueuedForWindow<std::uint32_t>(window, [show = std::move(show)](std::uint32_t address) {
+        show(FromAnsi(platform::DroppedSenderStatus(address)));
+      }));
   static int registered = 0;
-  const int mine = ++registered;
-  QObject::connect(window, &QObject::destroyed, [mine] {
-    if (registered == mine) platform::SetNetworkNoticeHandler({});
-  });
+  ClearWhenGone(window, registered, [] { platform::SetNetworkNoticeHandler({}); });
+}
+
+bool ClaimingNames() {
+  return platform::NetworkClaimingNames();
+}
+
+void WatchReachable(QObject* window, std::function<void()> reached) {
+  platform::SetReachableHandler(QueuedForWindow<>(window, std::move(reached)));
+  static int registered = 0;
+  ClearWhenGone(window, registered, [] { platform::SetReachableHandler({}); });
 }
 
 }  // namespace pling::app

@@ -39,6 +39,15 @@ QString NetworkProblemText();
 // status line's tooltip).
 inline const QString kNetworkProblemBrief = QStringLiteral("Receiving from this computer only");
 
+// The status line's and the tray tip's few words while this computer's names are
+// still being claimed on the network (for about 0.75 s after receiving starts):
+// other computers cannot reach it yet.
+inline const QString kClaimingNamesBrief = QStringLiteral("Joining the network");
+bool ClaimingNames();
+// From now on `reached` runs on the main thread once other computers can reach
+// this one (platform::SetReachableHandler), while `window` exists.
+void WatchReachable(QObject* window, std::function<void()> reached);
+
 // Shows NetworkProblemText, if any, in a message box that does not block the
 // window: once per process, however often the mailslot is opened again, and not
 // at all when it is `shownBefore` (the text the user was shown at an earlier

@@ -286,6 +286,13 @@ void TellReachable() {
   if (handler) handler();
 }
 
+bool NetworkClaimingNames() {
+  std::lock_guard<std::mutex> guard(State().lock);
+  if (!State().receiving || !State().transport) return false;
+  const net::TTransport& transport = State().transport->Transport();
+  return transport.HoldsPorts() && !transport.Reachable();
+}
+
 void SetReachableHandler(std::function<void()> handler) {
   const bool throughAnother = handler && ReceivedThroughAnother();
   std::lock_guard<std::mutex> call(gReachableCall);

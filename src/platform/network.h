@@ -67,6 +67,10 @@ void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler);
 // one. Never while the transport is off or the ports cannot be had. An empty
 // handler stops the calls, as for SetNameNoticeHandler.
 void SetReachableHandler(std::function<void()> handler);
+// Whether this process holds the network ports and is still claiming this
+// machine's names: other machines cannot reach it yet (SetReachableHandler tells
+// when they can).
+bool NetworkClaimingNames();
 
 // Each computer on the network may send this machine a limited number of
 // messages a second (net/sender_limits.h); beyond that its messages are dropped.
