@@ -154,6 +154,11 @@ void TAboutFrm::FormCreate() {
     lines[0] = lines[0] + QLatin1Char(' ') + VersionLbl->text();
     ScrollText1->SetItems(lines);
   }
+  // What a screen reader reads: the version in words, and the credits whole
+  // (their scrolling picture holds no text of its own).
+  VersionLbl->setAccessibleName(QStringLiteral("Version ") + VersionLbl->text().mid(1));
+  ScrollText1->setAccessibleName(QStringLiteral("Credits"));
+  ScrollText1->setAccessibleDescription(lines.join(QLatin1Char('\n')).simplified());
 }
 
 void TAboutFrm::FormActivate() {
