@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "about/AboutFrmUnit.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QFrame>
@@ -11,6 +12,8 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "about/ScrollText.h"
@@ -62,6 +65,15 @@ TAboutFrm::TAboutFrm(QWidget* parent) : QDialog(parent) {
   // A fixed dialog border: no resizing, no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  // On the screen of the window it is opened from, and drawn smaller where that
+  // screen is too small for it (a frame's room allowed for).
+  if (const QWidget* owner = QApplication::activeWindow()) setScreen(owner->screen());
+  if (const QScreen* where = screen()) {
+    const QRect area = where->availableGeometry();
+    FFit = std::min({1.0, static_cast<double>(area.width() - Px(8)) / Px(355),
+                     static_cast<double>(area.height() - Px(32)) / Px(403)});
+    FFit = std::max(FFit, 0.25);
+  }
   const QFont windowFont = CellFont(Px(15));
   setFont(windowFont);
   setFixedSize(Px(355), Px(403));
@@ -141,7 +153,7 @@ TAboutFrm::TAboutFrm(QWidget* parent) : QDialog(parent) {
 }
 
 int TAboutFrm::Px(int pixelsAt96) const {
-  return qtbridge::ScaleDesignPixels(pixelsAt96, *this);
+  return static_cast<int>(std::lround(qtbridge::ScaleDesignPixels(pixelsAt96, *this) * FFit));
 }
 
 void TAboutFrm::FormCreate() {
@@ -154,6 +166,11 @@ void TAboutFrm::FormCreate() {
     lines[0] = lines[0] + QLatin1Char(' ') + VersionLbl->text();
     ScrollText1->SetItems(lines);
   }
+  // What a screen reader reads: the version in words, and the credits whole
+  // (their scrolling picture holds no text of its own).
+  VersionLbl->setAccessibleName(QStringLiteral("Version ") + VersionLbl->text().mid(1));
+  ScrollText1->setAccessibleName(QStringLiteral("Credits"));
+  ScrollText1->setAccessibleDescription(lines.join(QLatin1Char('\n')).simplified());
 }
 
 void TAboutFrm::FormActivate() {

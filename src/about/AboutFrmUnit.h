@@ -55,6 +55,7 @@ class TAboutFrm : public QDialog {
  private:
   int Px(int pixelsAt96) const;
   bool FCentred = false;
+  double FFit = 1.0;  // how much smaller than designed the screen needs it
 };
 
 // Info1Click of the main window: a new About window, shown modally and

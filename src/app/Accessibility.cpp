@@ -62,6 +62,15 @@ QAccessibleInterface* RoleFactory(const QString& /*className*/, QObject* object)
   return new TRoleAccessible(widget, static_cast<QAccessible::Role>(role.toInt()));
 }
 
+// A label that holds a text for screen readers only.
+class TSilentLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent* /*event*/) override {}
+};
+
 }  // namespace
 
 void SetAccessibleRole(QWidget& widget, QAccessible::Role role) {
@@ -79,15 +88,21 @@ void SetAccessibleRole(QWidget& widget, QAccessible::Role role) {
     QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(present));
 }
 
-TAnnouncer::TAnnouncer(QWidget* parent) : QLabel(parent) {
+TAnnouncer::TAnnouncer(QWidget* parent) : QLabel(parent), FContent(new TSilentLabel(this)) {
   SetAccessibleRole(*this, QAccessible::Notification);
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setGeometry(0, 0, 1, 1);
+  // The notification's content as a text of its own: what a braille display and
+  // a screen reader's history of notifications take.
+  FContent->setObjectName(QStringLiteral("AnnouncementText"));
+  FContent->setGeometry(0, 0, 1, 1);
   hide();
 }
 
 void TAnnouncer::Announce(const QString& text) {
   setText(text);
+  FContent->setText(text);
+  FContent->setAccessibleName(text);
   // Appearing is what a screen reader announces: hidden first, if it was shown.
   if (!isHidden()) hide();
   show();

@@ -18,8 +18,9 @@ namespace pling::app {
 // is named by its text.
 void SetAccessibleRole(QWidget& widget, QAccessible::Role role);
 
-// A notification for screen readers: each Announce shows it anew with its text,
-// and a screen reader reads out a notification as it appears. It takes no room
+// A notification for screen readers: each Announce shows it anew with its text
+// (its name, and a label inside it that holds the text), and a screen reader
+// reads out a notification as it appears. It takes no room
 // and draws nothing; it appears only while its window is shown.
 class TAnnouncer : public QLabel {
   Q_OBJECT
@@ -29,6 +30,9 @@ class TAnnouncer : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QLabel* FContent;  // the text, as a child a screen reader reads out
 };
 
 }  // namespace pling::app

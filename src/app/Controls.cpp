@@ -9,6 +9,8 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPen>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
@@ -493,12 +495,13 @@ int TListBox::IndexOfText(const QString& text) const {
 }
 
 bool TListBox::event(QEvent* event) {
-  // The list's menu opens at the current item.
+  // The list's menu opens at the current item; without one, at a point where no
+  // item is, so that it acts on none.
   if (IsKeyboardMenuRequest(*event) && contextMenuPolicy() == Qt::CustomContextMenu) {
     event->accept();
     const QModelIndex current = currentIndex();
     emit customContextMenuRequested(current.isValid() ? visualRect(current).center()
-                                                      : QPoint(0, 0));
+                                                      : QPoint(-1, -1));
     return true;
   }
   if (FollowsDesktopFont(*event, FCoreFont)) setFont(DisplayFont(FCoreFont));
@@ -546,6 +549,40 @@ void TListBox::keyPressEvent(QKeyEvent* event) {
     scrollTo(next);
   }
   event->accept();
+}
+
+void TListBox::keyboardSearch(const QString& search) {
+  FSearching = true;
+  QListWidget::keyboardSearch(search);
+  FSearching = false;
+}
+
+QItemSelectionModel::SelectionFlags TListBox::selectionCommand(const QModelIndex& index,
+                                                               const QEvent* event) const {
+  // Type-ahead moves the current item as the arrows do: who is selected stays.
+  if (FSearching) return QItemSelectionModel::NoUpdate;
+  return QListWidget::selectionCommand(index, event);
+}
+
+void TListBox::paintEvent(QPaintEvent* event) {
+  QListWidget::paintEvent(event);
+  // With an item the focus shows on the current item; without one, on the list.
+  if (!hasFocus() || currentIndex().isValid()) return;
+  QPainter painter(viewport());
+  const int width = std::max(2, fontMetrics().height() / 8);
+  painter.setPen(QPen(palette().color(QPalette::Highlight), width));
+  painter.drawRect(
+      viewport()->rect().adjusted(width / 2, width / 2, -(width + 1) / 2, -(width + 1) / 2));
+}
+
+void TListBox::focusInEvent(QFocusEvent* event) {
+  QListWidget::focusInEvent(event);
+  viewport()->update();
+}
+
+void TListBox::focusOutEvent(QFocusEvent* event) {
+  QListWidget::focusOutEvent(event);
+  viewport()->update();
 }
 
 void TListBox::mousePressEvent(QMouseEvent* event) {

@@ -196,7 +196,10 @@ class TMemo : public QPlainTextEdit {
 // whose commands act on the selection as it was. From the keyboard the arrow,
 // page and Home/End keys move the current item without touching the selection,
 // Space selects or deselects the current item, Shift with a movement selects the
-// range as before, and the menu key or Shift+F10 opens the list's menu. While its
+// range as before, typing a name's first letters moves the current item there and
+// selects nothing, and the menu key or Shift+F10 opens the list's menu at the
+// current item (at no item when there is none). An empty list with the focus
+// shows it with a frame in the highlight colour. While its
 // font is the design font the list shows the desktop's font.
 class TListBox : public QListWidget {
   Q_OBJECT
@@ -227,6 +230,12 @@ class TListBox : public QListWidget {
  protected:
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void keyboardSearch(const QString& search) override;
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                       const QEvent* event) const override;
+  void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -238,6 +247,7 @@ class TListBox : public QListWidget {
   QHash<QString, int> FFolded;  // case-folded item text -> how many items have it
   TPaneColors* FColors;
   settings::TFont FCoreFont;
+  bool FSearching = false;  // type-ahead is moving the current item
   int FItemHeight = 13;
 };
 

@@ -135,9 +135,11 @@ void TDesktopNotifications::Send() {
   hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
   const TImageData image = ImageOf(FIcon);
   if (!image.Data.isEmpty()) hints.insert(QStringLiteral("image-data"), QVariant::fromValue(image));
-  // A message's text is shown as it came, never read as markup.
+  // A message's text and its sender's name are shown as they came, never read
+  // as markup (servers that read the body's markup may read the summary's too).
+  const QString summary = FMarkup ? FSummary.toHtmlEscaped() : FSummary;
   const QString body = FMarkup ? FBody.toHtmlEscaped() : FBody;
-  notify << FAppName << static_cast<uint>(FId) << FDesktopEntry << FSummary << body
+  notify << FAppName << static_cast<uint>(FId) << FDesktopEntry << summary << body
          << QStringList{QStringLiteral("default"), QStringLiteral("Show")} << hints
          << static_cast<int>(-1);
   FInFlight = true;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/IncomingNotifier.h"
 
+#include <QEvent>
 #include <QWidget>
 #include <algorithm>
 #include <climits>
@@ -40,7 +41,15 @@ QString Sender(const TIncomingMessage& message) {
 }  // namespace
 
 TIncomingNotifier::TIncomingNotifier(QWidget& window, TAnnouncer& announcer)
-    : QObject(&window), FWindow(window), FAnnouncer(announcer) {}
+    : QObject(&window), FWindow(window), FAnnouncer(announcer) {
+  FWindow.installEventFilter(this);
+}
+
+bool TIncomingNotifier::eventFilter(QObject* watched, QEvent* event) {
+  // The user turned to the window: what came in meanwhile is read.
+  if (watched == &FWindow && event->type() == QEvent::WindowActivate) Seen();
+  return QObject::eventFilter(watched, event);
+}
 
 TIncomingNotifier::~TIncomingNotifier() = default;
 
@@ -59,7 +68,9 @@ INotificationSink& TIncomingNotifier::Sink() {
 }
 
 bool TIncomingNotifier::OutOfSight() const {
-  return !FWindow.isVisible() || FWindow.isMinimized();
+  // A window behind others, or shown while the user works elsewhere, is not
+  // looked at: only the active window is in sight.
+  return !FWindow.isVisible() || FWindow.isMinimized() || !FWindow.isActiveWindow();
 }
 
 void TIncomingNotifier::Incoming(const std::vector<TIncomingMessage>& latest, std::size_t count) {

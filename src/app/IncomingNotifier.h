@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the desktop learns of messages coming in, beyond the received pane: while
-// the window is out of sight (in the notification area, or minimised) the count of
-// unread messages grows and one desktop notification shows it with the latest
-// messages; while the window is shown, a screen reader announces them. Told once
-// for each group of messages that came in together.
+// the window is out of sight (in the notification area, minimised, or not the
+// active window) the count of unread messages grows and one desktop notification
+// shows it with the latest messages; while the window is the active one, a
+// screen reader announces them. Told once for each group of messages that came
+// in together.
 #include <QObject>
 #include <QString>
 #include <deque>
@@ -41,7 +42,7 @@ class TIncomingNotifier : public QObject {
   // The most messages of a batch a notification or an announcement names.
   static constexpr std::size_t kLatestShown = 3;
   // The window is in sight again: its messages count as read, the notification
-  // goes away.
+  // goes away. Also called when the window becomes the active one.
   void Seen();
   // Messages that came in since the window went out of sight.
   int Unread() const { return FUnread; }
@@ -58,6 +59,9 @@ class TIncomingNotifier : public QObject {
   QString Summary() const;
   QString Body() const;
   static QString Announcement(const std::vector<TIncomingMessage>& latest, std::size_t count);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   bool OutOfSight() const;

@@ -17,7 +17,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -34,9 +33,12 @@
 #include "about/GradientFill.h"
 #include "app/Accessibility.h"
 #include "app/FontDlg.h"
+#include "app/KeyboardFocus.h"
 #include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
+#include "app/SafeSave.h"
+#include "app/SendOutcome.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
 #include "platform/identity.h"
@@ -370,12 +372,7 @@ void TPlingFrm::CreateComponents() {
   StartBtn->setIconSize(QSize(Px(16), Px(16)));
   StartBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   StartBtn->setCheckable(true);  // a click toggles its down state
-  // Down means listening: make that state plain to see in every widget style.
-  StartBtn->setStyleSheet(QStringLiteral(
-      "QToolButton { border: 1px solid palette(mid); border-radius: 2px;"
-      " background: palette(button); padding: 1px 4px; }"
-      "QToolButton:hover { border-color: palette(dark); }"
-      "QToolButton:checked { background: palette(midlight); border: 2px inset palette(shadow); }"));
+  StyleStartButton(*StartBtn);
   StartBtn->setGeometry(Px(8), Px(5), Px(81), Px(29));
   connect(StartBtn, &QToolButton::clicked, this, [this] { StartBtnClick(); });
 
@@ -416,8 +413,6 @@ void TPlingFrm::CreateComponents() {
   ReceiversLbx->SetItemHeight(Px(13));
   ReceiversLbx->SetCoreFont(DesignFont({settings::fsBold}));
   ReceiversPnl->AddAligned(ReceiversLbx, TAlign::alClient);
-  ReceiversLbx->viewport()->setMouseTracking(true);
-  ReceiversLbx->viewport()->installEventFilter(this);
 
   Splitter = new TSplitter(TAlign::alRight, this);
   Splitter->setObjectName(QStringLiteral("Splitter"));
@@ -474,6 +469,7 @@ void TPlingFrm::CreateComponents() {
   setTabOrder(ReceivedMmo, SendMmo);
   setTabOrder(SendMmo, ReceiversLbx);
   setTabOrder(ReceiversLbx, StartBtn);
+  ReturnFocusAfterDialogs(*this);
 }
 
 void TPlingFrm::SetAccessibleTexts() {
@@ -629,8 +625,12 @@ void TPlingFrm::CreateMenus() {
   });
   on(servername1, [this] { servername1Click(); });
   for (QAction* add : {Add1, Add2}) on(add, [this] { Add1Click(); });
-  for (QAction* edit : {Edit1, Edit2}) on(edit, [this] { Edit1Click(); });
-  for (QAction* del : {Delete1, Delete2}) on(del, [this] { Delete1Click(); });
+  // The list's menu acts on the item it opened at, the Start menu on the list's
+  // current item (where the keyboard is, or the last click).
+  on(Edit1, [this] { Edit1Click(FMenuItem); });
+  on(Delete1, [this] { Delete1Click(FMenuItem); });
+  on(Edit2, [this] { Edit1Click(ReceiversLbx->currentIndex()); });
+  on(Delete2, [this] { Delete1Click(ReceiversLbx->currentIndex()); });
   for (QAction* sendItem : {Send1, Send3, Sendselection1, Sendselection2})
     on(sendItem, [this] { Send1Click(); });
   SendMmo->OnKeyPress = [this](QKeyEvent& key) { SendMmoKeyPress(key); };
@@ -658,6 +658,9 @@ void TPlingFrm::CreateMenus() {
   };
   popup(ReceivedMmo, ReceivedMnu);
   popup(SendMmo, SendMnu);
+  // The item the list's menu opens at, by mouse or keyboard.
+  connect(ReceiversLbx, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { FMenuItem = ReceiversLbx->indexAt(pos); });
   popup(ReceiversLbx, ReceiversMnu);
 }
 
@@ -773,7 +776,6 @@ void TPlingFrm::FormCreate() {
   try {
     FUserName.clear();
     FComputerName.clear();
-    FMouseIndex = 0;
     MegaRegistry->SetSaveFormCoord(true);
 
     // The receivers, stored in list order; a value ends in "+" when selected.
@@ -797,6 +799,7 @@ void TPlingFrm::FormCreate() {
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());
     if (FStoredActive != Pling->Active()) Activate1Click();
+    FStartSettings = SettingsToStore();
   } catch (...) {
     // The window opens with what was set until the failing step.
     FStartProblems << ExceptionMessage(std::current_exception());
@@ -818,11 +821,18 @@ void TPlingFrm::ReportStartProblems() {
 }
 
 void TPlingFrm::FormClose() {
-  // Every value goes out as one replacement of the settings file.
+  // Every value goes out as one replacement of the settings file. Settings that
+  // could not be written are not lost silently: the user is told, and asked.
+  const std::vector<TSetting> now = SettingsToStore();
+  KeepSettingsAtExit(
+      this, [this, &now] { return WriteSettings(now); }, FStartSettings, now, SaveDialog);
+}
+
+std::exception_ptr TPlingFrm::WriteSettings(const std::vector<TSetting>& values) {
   std::exception_ptr error;
   MegaRegistry->BeginUpdate();
   try {
-    for (const TSetting& setting : SettingsToStore()) {
+    for (const TSetting& setting : values) {
       // A stored value the window could not read is not overwritten by the
       // value the window kept instead, only by one the user chose.
       const auto unread = FUnreadSettings.find(SettingId(setting.Section, setting.Key));
@@ -837,8 +847,7 @@ void TPlingFrm::FormClose() {
   } catch (...) {
     if (!error) error = std::current_exception();
   }
-  // Settings that could not be written are not lost silently: the user is told.
-  if (error) ShowErrorMessage(this, ExceptionMessage(error));
+  return error;
 }
 
 void TPlingFrm::closeEvent(QCloseEvent* event) {
@@ -914,6 +923,8 @@ void TPlingFrm::SetStatusText(const QString& text, const QString& tip) {
 
 void TPlingFrm::ShowStatus(const QString& Text) {
   SetStatusText(Text);
+  // The answer to what the user did is read out (incoming messages have their own).
+  if (Text != QStringLiteral("Incoming")) AnnounceLbl->Announce(Text);
   // A running timer is not restarted: a second text within the interval
   // replaces the first, and both vanish when the interval ends; but every text
   // stays long enough to be read.
@@ -1102,7 +1113,7 @@ void TPlingFrm::PlingBatchEnd() {
     ShowStatus(QStringLiteral("List full: %1 names").arg(kMaxAutoAddedReceivers));
   }
   if (!batch.Pending.empty()) ReceivedMmo->AppendLines(JoinLines(batch.Pending), kMaxReceivedLines);
-  if (Popup1->isChecked()) tray::RestoreWindow(*this);
+  if (Popup1->isChecked()) tray::BringUpWindow(*this);
 
   // The desktop hears of it once for all the messages that came in together.
   std::vector<::pling::app::TIncomingMessage> latest;
@@ -1146,20 +1157,19 @@ void TPlingFrm::Add1Click() {
   if (ReceiversLbx->SelCount() == 0) ReceiversLbx->SetSelected(position, true);
 }
 
-void TPlingFrm::Edit1Click() {
-  if (FMouseIndex < 0 || FMouseIndex >= ReceiversLbx->count()) return;
-  QString text = ReceiversLbx->item(FMouseIndex)->text();
+void TPlingFrm::Edit1Click(const QPersistentModelIndex& item) {
+  if (!item.isValid()) return;
+  QString text = ReceiversLbx->item(item.row())->text();
   // The edited name joins the list; the item that was edited stays.
   if (InputQuery(QStringLiteral("Edit"), QStringLiteral("Receiver"), text)) {
     ReportLostCharacters(text);
-    FMouseIndex = AddReceiver(text);
+    AddReceiver(text);
   }
 }
 
-void TPlingFrm::Delete1Click() {
-  if (FMouseIndex < 0 || FMouseIndex >= ReceiversLbx->count()) return;
-  delete ReceiversLbx->takeItem(FMouseIndex);
-  FMouseIndex = -1;
+void TPlingFrm::Delete1Click(const QPersistentModelIndex& item) {
+  if (!item.isValid()) return;
+  delete ReceiversLbx->takeItem(item.row());
 }
 
 namespace {
@@ -1221,6 +1231,7 @@ void TPlingFrm::SendToSelected(QString Text) {
     if (ReceiversLbx->Selected(i)) receivers << ReceiversLbx->item(i)->text();
   }
   FNotSent.clear();
+  FNotSentWhy.clear();
   FUnconfirmed.clear();
   for (const QString& receiver : receivers) SendTo(receiver, Text);
 }
@@ -1241,9 +1252,10 @@ void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
   const auto sent = Pling->Deliver(machine, sender, ToAnsi(Receiver), text);
   if (!sent) {
     // The target did not open, or the message is too long for it: name every
-    // receiver of this send that did not get it, and go on with the next.
+    // receiver of this send that did not get it, and why, and go on with the next.
     FNotSent << (Receiver.isEmpty() ? QStringLiteral("\"\"") : Receiver);
-    ShowStatus(QStringLiteral("Not sent to ") + FNotSent.join(QStringLiteral(", ")));
+    FNotSentWhy << FromAnsi(sent.Error().Text);
+    ShowStatus(NotSentText(FNotSent, FNotSentWhy));
   } else if (replaced && FNotSent.isEmpty()) {
     ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
   } else if (platform::NotConfirmed(sent.Value())) {
@@ -1320,12 +1332,7 @@ void TPlingFrm::SavePane(const TMemo& memo, bool linesEndWithBreak) {
   if (linesEndWithBreak && !out.empty()) out += "\r\n";
   // Written beside the file and put in its place only when whole: a failed save
   // leaves the file that was there as it was.
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) ||
-      file.write(out.data(), static_cast<qint64>(out.size())) != static_cast<qint64>(out.size()) ||
-      !file.commit()) {
-    throw runtime::Exception("Cannot create file " + ToAnsi(path));
-  }
+  SaveFileSafely(path, out);
 }
 
 void TPlingFrm::Saveas1Click() {
@@ -1474,16 +1481,7 @@ bool TPlingFrm::eventFilter(QObject* watched, QEvent* event) {
     }
     return true;
   }
-  // The pointer is over the item it presses too, also when no move came first.
-  if (watched == ReceiversLbx->viewport() &&
-      (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonPress))
-    ReceiversLbxMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
   return QWidget::eventFilter(watched, event);
-}
-
-void TPlingFrm::ReceiversLbxMouseMove(const QPoint& pos) {
-  const QModelIndex index = ReceiversLbx->indexAt(pos);
-  FMouseIndex = index.isValid() ? index.row() : -1;
 }
 
 }  // namespace pling::app

@@ -7,6 +7,7 @@
 // the notification area.
 #include <QIcon>
 #include <QLabel>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -22,6 +23,7 @@
 
 #include "app/Controls.h"
 #include "app/IncomingNotifier.h"
+#include "app/SettingsAtExit.h"
 #include "settings/FormSize.h"
 #include "settings/font.h"
 #include "settings/owner_form.h"
@@ -160,9 +162,9 @@ class TPlingFrm : public QWidget {
   // nothing is received, that only this computer's messages arrive while the
   // network cannot be used, else nothing.
   QString RestingStatus() const;
-  // The receivers list's item last under the mouse (-1: none), which Edit and
-  // Delete act on.
-  int MouseIndex() const { return FMouseIndex; }
+  // The receivers list's item that the menu last opened for (-1: none), which
+  // Edit and Delete act on. It follows its item when others come or go.
+  int MenuIndex() const { return FMenuItem.isValid() ? FMenuItem.row() : -1; }
   // The last message shown, as the duplicate filter keeps it (its text,
   // receiver and sender in one): the same message right after it is not shown.
   const QString& LastMessage() const { return FLastMessage; }
@@ -229,6 +231,8 @@ class TPlingFrm : public QWidget {
   // Handlers.
   void FormCreate();
   void FormClose();
+  // Writes `values` as one replacement of the settings file; the error, if any.
+  std::exception_ptr WriteSettings(const std::vector<TStoredSetting>& values);
   void Activate1Click();
   void PlingOpen();
   void PlingClose();
@@ -248,8 +252,9 @@ class TPlingFrm : public QWidget {
   void Info1Click();
   void ToggleMuiClick(QAction* Sender);
   void Add1Click();
-  void Edit1Click();
-  void Delete1Click();
+  // Edit and Delete act on `item` (none when it is not valid).
+  void Edit1Click(const QPersistentModelIndex& item);
+  void Delete1Click(const QPersistentModelIndex& item);
   void Send1Click();
   void SendMmoKeyPress(QKeyEvent& Key);
   void Useserver1Click();
@@ -264,7 +269,6 @@ class TPlingFrm : public QWidget {
   void PanelsPnlResize();
   void Splitter1Moved();
   void ControlPnlResize();
-  void ReceiversLbxMouseMove(const QPoint& pos);
   void TrayIconMinimize();
   void TrayIconRestore();
   void TrayIconDblClick();
@@ -328,11 +332,7 @@ class TPlingFrm : public QWidget {
   void ReportLostCharacters(const QString& typed);
 
   // One stored value: section, key and its text.
-  struct TSetting {
-    const char* Section;
-    std::string Key;
-    std::string Text;
-  };
+  using TSetting = TStoredSetting;
   // One option the window keeps: where it is stored, how the window takes the
   // stored value (which may raise EConvertError), and its text as the window has
   // it now. FormCreate reads and FormClose writes them in this table's order.
@@ -346,6 +346,8 @@ class TPlingFrm : public QWidget {
   // Every value FormClose stores, as the window has it now: the receivers, then
   // the options of SettingItems.
   std::vector<TSetting> SettingsToStore();
+  // The values as FormCreate left them: what a failed write at exit is told against.
+  std::vector<TSetting> FStartSettings;
   // Runs `read`; a stored value that cannot be read is noted for the start's
   // report (section, key, stored text, why), and is not overwritten at close
   // unless the user changed that setting.
@@ -357,12 +359,13 @@ class TPlingFrm : public QWidget {
   TAligner FAligner;
   bool FClosed = false;
 
-  std::int32_t FMouseIndex = 0;
+  QPersistentModelIndex FMenuItem;
   std::string FUserName;
   std::string FComputerName;
   QString FLastMessage;
   bool FNoticeShown = false;  // a notice holds the status line until the timer ends
   QStringList FNotSent;       // receivers of the present send that did not get it
+  QStringList FNotSentWhy;    // why, for each of them
   QStringList FUnconfirmed;   // receivers it reached as a datagram only, not confirmed
   QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
   QString FOpenPath = QStringLiteral("Pling.txt");  // where the next open starts

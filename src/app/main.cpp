@@ -218,6 +218,9 @@ int main(int argc, char** argv) {
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &window,
                      [&window] { window.close(); });
     window.show();
+    // The user started the program to use it: the keyboard goes to its window
+    // (a window manager may not focus on its own a window without a task-bar entry).
+    window.activateWindow();
     // Started again meanwhile: the window comes to the front, out of the
     // notification area too.
     instance.Listen([&window] { tray::RestoreWindow(window); });

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tray/TrayIcon.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 namespace pling::tray {
 
@@ -22,6 +25,22 @@ void RestoreWindow(QWidget& window) {
   window.show();
   window.raise();
   window.activateWindow();
+}
+
+void BringUpWindow(QWidget& window) {
+  // Shown without activation, the window manager is told the window wants no
+  // focus (a user time of 0); raise() restacks without focusing. The native
+  // window, once it exists, reads the flag from its own property.
+  const bool withoutActivating = window.testAttribute(Qt::WA_ShowWithoutActivating);
+  window.setAttribute(Qt::WA_ShowWithoutActivating, true);
+  const QPointer<QWindow> handle = window.windowHandle();
+  if (handle) handle->setProperty("_q_showWithoutActivating", true);
+  window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+  window.show();
+  window.raise();
+  if (handle) handle->setProperty("_q_showWithoutActivating", QVariant());
+  window.setAttribute(Qt::WA_ShowWithoutActivating, withoutActivating);
+  if (!window.isActiveWindow()) QApplication::alert(&window);
 }
 
 // The minimise and restore hooks: an event filter on the application's main window

@@ -223,6 +223,11 @@ class TTrayIcon : public TComponent, private ITrayShellSink {
 // (maximised stays maximised), and to the front. A plain show() would not do: a
 // window hidden while minimised comes back minimised.
 void RestoreWindow(QWidget& window);
+// Brings the window up as RestoreWindow does, but leaves the keyboard where it
+// is: what the user types goes on to the program they type in. Where the window
+// manager does not raise a window that asks without the focus, the window asks
+// for attention (the urgency hint) instead.
+void BringUpWindow(QWidget& window);
 
 // The first MaxTipLength characters of a text (a character made of two UTF-16
 // units is not split).

@@ -30,6 +30,11 @@ TEST(AboutWindow, ShowsTheProgramVersionInTheLabelAndTheFirstCreditsLine) {
   EXPECT_EQ(window.ScrollText1->ScrollDirection(), sdBottomToTop);
   EXPECT_EQ(window.ScrollText1->Steps(), 300);
   EXPECT_EQ(window.ScrollText1->TextStyle(), tsLowered);
+  // A screen reader finds both named, the credits with their text.
+  EXPECT_EQ(window.VersionLbl->accessibleName(), QStringLiteral("Version 1.0.4.5"));
+  EXPECT_EQ(window.ScrollText1->accessibleName(), QStringLiteral("Credits"));
+  EXPECT_TRUE(window.ScrollText1->accessibleDescription().contains(
+      QStringLiteral("Thanks go to the beta testers who dared:")));
 }
 
 TEST(AboutWindow, EachShowingIsAFreshModalWindowOpenOnTheAboutPage) {

@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QWidget>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -115,10 +116,20 @@ class AppTest : public TempConfigTest {
   void SetUp() override {
     TempConfigTest::SetUp();
     app::SetMessageBoxFunction([this](QWidget*, const QString& text) { FMessages << text; });
+    // The question when the settings cannot be saved at exit: the test's answers
+    // in turn, then "End without saving".
+    app::SetExitQuestionFunction([this](QWidget*, const QString& text) {
+      FExitQuestions << text;
+      if (FExitAnswers.empty()) return app::TExitSaveChoice::EndWithout;
+      const std::function<app::TExitSaveChoice()> answer = FExitAnswers.front();
+      FExitAnswers.pop_front();
+      return answer();
+    });
   }
   void TearDown() override {
     FWindow.reset();
     app::SetMessageBoxFunction(nullptr);
+    app::SetExitQuestionFunction(nullptr);
     TempConfigTest::TearDown();
   }
 
@@ -158,6 +169,8 @@ class AppTest : public TempConfigTest {
   }
 
   QStringList FMessages;
+  QStringList FExitQuestions;
+  std::deque<std::function<app::TExitSaveChoice()>> FExitAnswers;
   tray::testing::ShellRecord FShellRecord;
   tray::testing::FakeShell* FShell = nullptr;  // owned by the window's tray icon
   std::unique_ptr<app::TPlingFrm> FWindow;

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "app_fixture.h"
+#include "files.h"
 
 namespace pling::testing {
 namespace {
@@ -106,8 +107,8 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
   Click(Action(w, "Saveas2"));
   Click(Action(w, "Open1"));
   ASSERT_EQ(FMessages.size(), 2);
-  EXPECT_EQ(FMessages[0],
-            QStringLiteral("Cannot create file ") + QString::fromStdString(folder.string()));
+  EXPECT_EQ(FMessages[0], QStringLiteral("Cannot save ") + QString::fromStdString(folder.string()) +
+                              QStringLiteral(": is a folder, not a file"));
   EXPECT_EQ(FMessages[1],
             QStringLiteral("Cannot open file ") + QString::fromStdString(folder.string()));
   EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("keep me"));
@@ -124,6 +125,26 @@ TEST_F(FilesTest, FilesThatCannotBeWrittenOrReadAreReportedAndThePaneKeepsItsTex
   w.OpenDialog = [](QWidget*) { return QString(); };
   Action(w, "Open1")->trigger();
   EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->toPlainText(), QStringLiteral("keep me"));
+}
+
+TEST_F(FilesTest, ASaveThatCannotBeWrittenWholeLeavesTheFileAsItWasAndSaysWhy) {
+  app::TPlingFrm& w = Start();
+  const auto notes = File("notes.txt");
+  const std::string old = "thirty-two bytes of older notes\n";
+  Write(notes, old);
+  Widget<app::TMemo>(w, "ReceivedMmo")->setPlainText(QString(300, QLatin1Char('x')));
+  Choose(w, notes);
+  {
+    TFileSizeLimit full(16);  // as a disk that fills up while the file is written
+    Click(Action(w, "Saveas1"));
+  }
+  ASSERT_EQ(FMessages.size(), 1);
+  EXPECT_EQ(FMessages[0],
+            QStringLiteral("Cannot save ") + QString::fromStdString(notes.string()) +
+                QStringLiteral(": File too large\nThe file there was left as it was."));
+  EXPECT_EQ(FileText(notes), old);
+  for (const auto& entry : std::filesystem::directory_iterator(Root()))
+    EXPECT_TRUE(entry.path() == notes || entry.is_directory()) << entry.path() << " was left";
 }
 
 TEST_F(FilesTest, TextBeyondTheSendPanesCapacityIsRefusedAndThePaneKeepsItsText) {

@@ -139,8 +139,8 @@ TEST(DesktopNotificationsTest, WithoutAServerNothingWaitsThenOneNotificationIsRe
 
     // The server is there: one notification, replaced as more comes in; what
     // comes in while a call is under way goes as one more call, the latest text.
-    notifications.Show(QStringLiteral("Message from ALICE"),
-                       QStringLiteral("ALICE: <b>hi</b> & bye"));
+    notifications.Show(QStringLiteral("Message from <i>ALICE</i>"),
+                       QStringLiteral("<i>ALICE</i>: <b>hi</b> & bye"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.Id() == 7; }, 10000));
     notifications.Show(QStringLiteral("2 new messages"), QStringLiteral("ALICE: one\nBOB: two"));
     notifications.Show(QStringLiteral("3 new messages"),
@@ -151,9 +151,10 @@ TEST(DesktopNotificationsTest, WithoutAServerNothingWaitsThenOneNotificationIsRe
     const TNotify& first = standIn.Notified[0];
     EXPECT_EQ(first.AppName, QStringLiteral("Pling"));
     EXPECT_EQ(first.ReplacesId, 0u);
-    EXPECT_EQ(first.Summary, QStringLiteral("Message from ALICE"));
-    EXPECT_EQ(first.Body, QStringLiteral("ALICE: &lt;b&gt;hi&lt;/b&gt; &amp; bye"))
-        << "a server that reads markup gets the text escaped";
+    EXPECT_EQ(first.Summary, QStringLiteral("Message from &lt;i&gt;ALICE&lt;/i&gt;"));
+    EXPECT_EQ(first.Body,
+              QStringLiteral("&lt;i&gt;ALICE&lt;/i&gt;: &lt;b&gt;hi&lt;/b&gt; &amp; bye"))
+        << "a server that reads markup gets the texts escaped";
     EXPECT_TRUE(first.Actions.contains(QStringLiteral("default")));
     EXPECT_EQ(first.Hints.value(QStringLiteral("desktop-entry")).toString(),
               QStringLiteral("pling"));

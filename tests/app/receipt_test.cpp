@@ -14,8 +14,8 @@ namespace {
 
 // Other machines as the network transport reaches them: those whose name starts
 // with "C" confirm a message (a session message), "Una" takes it as a session
-// message without confirming it, "Rex" refuses it, "Zed" cannot be reached, the
-// rest get a datagram.
+// message without confirming it, "Rex" refuses it, "Zed" cannot be reached, "Xl"
+// takes no message as long as one to it is, the rest get a datagram.
 class TReceiptTransport : public platform::IMailslotTransport {
  public:
   bool Write(std::string_view machine, std::string_view, std::string_view,
@@ -25,6 +25,10 @@ class TReceiptTransport : public platform::IMailslotTransport {
       return false;
     }
     if (machine == "Una") platform::NoteWriteDelivery(platform::TWriteDelivery::Unconfirmed);
+    if (machine == "Xl") {
+      error = platform::ERROR_INVALID_PARAMETER;
+      return false;
+    }
     if (machine.starts_with("C")) platform::NoteWriteDelivery(platform::TWriteDelivery::Confirmed);
     return true;
   }
@@ -60,10 +64,18 @@ TEST_F(ReceiptTest, TheStatusLineNamesTheReceiversWhoseMachinesDidNotConfirm) {
   EXPECT_EQ(SendTo({"Bob", "Carol", "Dan"}), QStringLiteral("No receipt from Bob, Dan"));
   EXPECT_EQ(SendTo({"Carol", "Cyd"}), FResting) << "confirmed: nothing to say";
   // What was not sent at all is what the user is told.
-  EXPECT_EQ(SendTo({"Bob", "Zed"}), QStringLiteral("Not sent to Zed"));
   // A session message nobody confirmed counts as no receipt; a refusal, as not sent.
   EXPECT_EQ(SendTo({"Una", "Carol"}), QStringLiteral("No receipt from Una"));
-  EXPECT_EQ(SendTo({"Rex", "Una"}), QStringLiteral("Not sent to Rex"));
+  EXPECT_EQ(SendTo({"Rex", "Una"}).left(16), QStringLiteral("Not sent to Rex:"));
+  // and why, in the status line and its tooltip, receivers grouped by reason.
+  // (An unknown machine's reason depends on whether the network is switched on.)
+  const QString unknown =
+      QString::fromStdString(mailslot::WriteFailureText(platform::ERROR_BAD_NETPATH));
+  EXPECT_EQ(SendTo({"Bob", "Zed"}), QStringLiteral("Not sent to Zed: ") + unknown);
+  const QString both = SendTo({"Xl", "Zed"});
+  EXPECT_EQ(both,
+            QStringLiteral("Not sent to Xl: message too long for the mailslot; Zed: ") + unknown);
+  EXPECT_EQ(Widget<app::TColorLabel>(Window(), "StatusLbl")->toolTip(), both);
 }
 
 }  // namespace

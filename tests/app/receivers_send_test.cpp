@@ -70,39 +70,6 @@ TEST_F(SendTest, AddNormalisesAndSelectsOnlyWhenNothingIsSelected) {
   EXPECT_EQ(FAsked.first(), QStringLiteral("Add/Receiver="));
 }
 
-TEST_F(SendTest, EditAndDeleteActOnTheItemLastUnderTheMouse) {
-  app::TPlingFrm& w = Start();
-  w.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  for (const char* name : {"Bob", "Carol"})
-    Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QString::fromLatin1(name));
-  Widget<app::TListBox>(w, "ReceiversLbx")->SetSelected(0, true);
-  Answer({{true, "robert"}});
-  EXPECT_EQ(w.MouseIndex(), 0) << "before the mouse came: the first item";
-  Action(w, "Edit2")->trigger();
-  EXPECT_EQ(
-      Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
-      (QStringList{QStringLiteral("Bob"), QStringLiteral("Carol"), QStringLiteral("Robert")}));
-  EXPECT_EQ(FAsked.last(), QStringLiteral("Edit/Receiver=Bob"));
-  // The mouse over Carol, then Delete: Carol goes, Bob stays selected.
-  const QRect carol = Widget<app::TListBox>(w, "ReceiversLbx")
-                          ->visualItemRect(Widget<app::TListBox>(w, "ReceiversLbx")->item(1));
-  QTest::mouseMove(Widget<app::TListBox>(w, "ReceiversLbx")->viewport(), carol.center());
-  ASSERT_EQ(w.MouseIndex(), 1);
-  Action(w, "Delete1")->trigger();
-  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
-            (QStringList{QStringLiteral("Bob"), QStringLiteral("Robert")}));
-  EXPECT_TRUE(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(0));
-  Action(w, "Delete1")->trigger();  // again without moving: nothing
-  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 2);
-  // Below the last item there is no item.
-  QTest::mouseMove(Widget<app::TListBox>(w, "ReceiversLbx")->viewport(),
-                   QPoint(5, Widget<app::TListBox>(w, "ReceiversLbx")->viewport()->height() - 2));
-  EXPECT_EQ(w.MouseIndex(), -1);
-  Action(w, "Edit1")->trigger();
-  EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 2);
-}
-
 TEST_F(SendTest, SendGoesToEverySelectedReceiverDirectlyOrThroughTheServer) {
   Listen();
   app::TPlingFrm& w = Start();
@@ -222,9 +189,14 @@ TEST_F(SendTest, ReceiversThatCannotBeReachedAreNamedAndTheSendGoesOn) {
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(FReceived[0].Reciever, ".");
   const QString status = Widget<app::TColorLabel>(w, "StatusLbl")->text();
-  EXPECT_TRUE(status == QStringLiteral("Not sent to Amber, Zed") ||
-              status == QStringLiteral("Not sent to Zed, Amber"))
+  // With the reason, which the tooltip holds too.
+  const QString why =
+      QStringLiteral(": ") +
+      QString::fromStdString(mailslot::WriteFailureText(platform::ERROR_BAD_NETPATH));
+  EXPECT_TRUE(status == QStringLiteral("Not sent to Amber, Zed") + why ||
+              status == QStringLiteral("Not sent to Zed, Amber") + why)
       << status.toStdString();
+  EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->toolTip(), status);
 
   // Characters the code page lacks go as "?", and the status line says so.
   for (int i = 0; i < 3; ++i)
@@ -309,7 +281,8 @@ TEST_F(SendTest, MessagesArrivingDuringANameLookupDoNotChangeWhoGetsTheSend) {
   EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(),
             (QStringList{"Aaron", "Nobody", "Zed"}));
   EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
-            QStringLiteral("Not sent to Nobody, Zed"))
+            QStringLiteral("Not sent to Nobody, Zed: ") +
+                QString::fromStdString(mailslot::WriteFailureText(platform::ERROR_BAD_NETPATH)))
       << "each selected receiver once, in the order they had";
 }
 
@@ -400,6 +373,41 @@ TEST_F(SendTest, ARightClickNeverChangesWhoIsSelected) {
   EXPECT_EQ(selected(), QStringList{"Jones"});
 }
 
+TEST_F(SendTest, EditAndDeleteActOnTheItemTheMenuOpenedFor) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  auto* list = Widget<app::TListBox>(w, "ReceiversLbx");
+  for (const char* name : {"Bob", "Carol", "Dave"}) list->AddItem(QString::fromLatin1(name));
+  list->SetSelected(0, true);
+  // The Start menu acts on the current item: Carol.
+  list->selectionModel()->setCurrentIndex(list->model()->index(1, 0),
+                                          QItemSelectionModel::NoUpdate);
+  Answer({{true, "robert"}});
+  Action(w, "Edit2")->trigger();
+  EXPECT_EQ(FAsked.last(), QStringLiteral("Edit/Receiver=Carol"));
+  EXPECT_EQ(list->Items(), (QStringList{"Bob", "Carol", "Dave", "Robert"}));
+
+  // The list's menu opened at Dave; the mouse moves on to Bob, a sender joins
+  // the list ahead of Dave meanwhile: Delete takes Dave, Bob stays selected.
+  RightClick(w, ItemCenter(w, 2));
+  ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); }));
+  QTest::mouseMove(list->viewport(), ItemCenter(w, 0));
+  list->AddItem(QStringLiteral("Aaron"));
+  QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_D);
+  EXPECT_EQ(list->Items(), (QStringList{"Aaron", "Bob", "Carol", "Robert"}));
+  EXPECT_TRUE(list->Selected(1));
+  EXPECT_EQ(w.MenuIndex(), -1);
+  Action(w, "Delete1")->trigger();  // the menu's item is gone: nothing more
+  EXPECT_EQ(list->count(), 4);
+  // Below the last item the menu is for no item.
+  RightClick(w, QPoint(5, list->viewport()->height() - 3));
+  ASSERT_TRUE(WaitFor([&] { return Menu(w, "ReceiversMnu")->isVisible(); }));
+  QTest::keyClick(Menu(w, "ReceiversMnu"), Qt::Key_E);
+  EXPECT_EQ(list->count(), 4);
+  EXPECT_EQ(FAsked.size(), 1);
+}
+
 TEST_F(SendTest, NamesAddedOrEditedWithCharactersTheCodePageLacksAreReported) {
   app::TPlingFrm& w = Start();
   Answer({{true, QStringLiteral("\u03C9x")},
@@ -413,7 +421,11 @@ TEST_F(SendTest, NamesAddedOrEditedWithCharactersTheCodePageLacksAreReported) {
   Action(w, "Add1")->trigger();
   EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), w.RestingStatus())
       << "a name the code page holds says nothing";
-  Action(w, "Edit1")->trigger();  // the first item, ?x, edited to ψy
+  Widget<app::TListBox>(w, "ReceiversLbx")
+      ->selectionModel()
+      ->setCurrentIndex(Widget<app::TListBox>(w, "ReceiversLbx")->model()->index(0, 0),
+                        QItemSelectionModel::NoUpdate);
+  Action(w, "Edit2")->trigger();  // the current item, the first (?x), edited to ψy
   EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Items(), (QStringList{"?x", "?y", "Plain"}));
   EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(),
             QStringLiteral("Some letters became \"?\""));

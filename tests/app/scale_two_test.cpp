@@ -2,6 +2,8 @@
 // The window on a screen scaled by 2.
 #include <QScreen>
 
+#include "about/AboutFrmUnit.h"
+#include "about/ScrollText.h"
 #include "app_fixture.h"
 
 namespace pling::testing {
@@ -60,6 +62,20 @@ TEST_F(AppScaleTwoTest, BoundsStayDeviceIndependentAndTheWindowFitsTheScreen) {
   EXPECT_EQ(store->ReadInteger("TPlingFrm", "Top", 0), 30);
   EXPECT_EQ(store->ReadInteger("TPlingFrm", "Width", 0), 300);
   EXPECT_EQ(store->ReadInteger("TPlingFrm", "Height", 0), 250);
+}
+
+TEST_F(AppScaleTwoTest, TheAboutWindowFitsTheScreenOfTheWindowItOpensFrom) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  about::TAboutFrm about;
+  EXPECT_EQ(about.screen(), w.screen());
+  const QRect area = w.screen()->availableGeometry();
+  EXPECT_LE(about.width(), area.width());
+  EXPECT_LE(about.height(), area.height()) << "designed 403 high, on a screen " << area.height();
+  EXPECT_GE(about.ScrollText1->geometry().bottom(), about.height() / 2) << "drawn smaller whole";
 }
 
 }  // namespace

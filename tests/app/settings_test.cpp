@@ -3,9 +3,11 @@
 // start reads it back; a broken stored value is reported, skipped and kept.
 #include <QAction>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "app_fixture.h"
+#include "files.h"
 
 namespace pling::testing {
 namespace {
@@ -231,16 +233,41 @@ TEST_F(AppSettingsTest, LongNamesAndTextsSurviveRestartsWholeWithEveryEntryAfter
 namespace pling::testing {
 namespace {
 
-TEST_F(AppSettingsTest, SettingsThatCannotBeWrittenAtCloseAreReported) {
+TEST_F(AppSettingsTest, SettingsThatCannotBeWrittenAtCloseKeepTheFileAndAskTheUser) {
+  Start();
+  Stop();  // the settings file as the last run left it
+  const std::string before = FileText(HivePath());
+  ASSERT_FALSE(before.empty());
+
+  // Bob added, then the disk is full: the settings file stays whole; the user
+  // is told which file and why, and what is not kept; tries again (in vain),
+  // then saves the settings elsewhere.
   app::TPlingFrm& w = Start();
   Widget<app::TListBox>(w, "ReceiversLbx")->AddItem(QStringLiteral("Bob"));
-  // The hive's place is taken by a folder: no file can replace it.
-  std::filesystem::remove(HivePath());
-  std::filesystem::create_directories(HivePath() / "blocked");
-  Stop();
-  ASSERT_EQ(FMessages.size(), 1);
-  EXPECT_TRUE(FMessages[0].startsWith(QStringLiteral("Unable to write to")))
-      << FMessages[0].toStdString();
+  Action(w, "Popup1")->trigger();
+  const auto elsewhere = std::filesystem::path(Root()) / "kept.ini";
+  w.SaveDialog = [&](QWidget*) { return QString::fromStdString(elsewhere.string()); };
+  auto full = std::make_optional<TFileSizeLimit>(16);
+  FExitAnswers = {[] { return app::TExitSaveChoice::TryAgain; },
+                  [&] {
+                    full.reset();
+                    return app::TExitSaveChoice::SaveElsewhere;
+                  }};
+  w.close();
+  full.reset();
+  EXPECT_EQ(FileText(HivePath()), before) << "the old settings file is whole";
+  ASSERT_EQ(FExitQuestions.size(), 2) << "asked again after the second failure";
+  const QString& question = FExitQuestions[0];
+  EXPECT_TRUE(question.contains(QString::fromStdString(HivePath().string())))
+      << question.toStdString();
+  EXPECT_TRUE(question.contains(QStringLiteral("File too large"))) << question.toStdString();
+  EXPECT_TRUE(question.contains(QStringLiteral("Receivers added: Bob"))) << question.toStdString();
+  EXPECT_TRUE(question.contains(QStringLiteral("Settings changed: Popup")))
+      << question.toStdString();
+  const std::string kept = FileText(elsewhere);
+  EXPECT_NE(kept.find("[Receivers]\r\nNAME0=Bob-\r\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Popup=0"), std::string::npos) << kept;
+  EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Files and names for tests: the whole text of a file, and names that no other
-// test process uses.
+// Files and names for tests: the whole text of a file, names that no other
+// test process uses, and writes that fail as on a full disk.
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <filesystem>
@@ -24,5 +27,28 @@ inline std::string UniqueName(const std::string& stem) {
   static std::atomic<int> counter{0};
   return stem + std::to_string(::getpid()) + "_" + std::to_string(++counter);
 }
+
+// While it lives, this process cannot write files beyond `bytes` bytes: a write
+// past that fails (EFBIG), as it does on a full disk, and nothing else changes.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t bytes) {
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &FOld);
+    rlimit limit = FOld;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &FOld);
+    std::signal(SIGXFSZ, FOldHandler);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+ private:
+  rlimit FOld{};
+  void (*FOldHandler)(int) = SIG_DFL;
+};
 
 }  // namespace pling::testing

@@ -3,11 +3,13 @@
 """What a screen reader learns of a program through the accessibility bus.
 
   atspi_probe.py tree PID          the program's accessible objects, one per line:
-                                   depth, role, name, "focused" for the focus, and
-                                   the text of a text object (escaped)
+                                   depth, role, name, "focused" for the focus,
+                                   "selected" for a selected item, and the text
+                                   of a text object (escaped)
   atspi_probe.py notifications PID SECONDS
-                                   prints "ready", then the name of each
-                                   notification that appears within SECONDS
+                                   prints "ready", then the name and content
+                                   ("NAME|content=TEXT") of each notification
+                                   that appears within SECONDS
 """
 import sys
 
@@ -31,6 +33,8 @@ def walk(node, depth, out):
         return
     states = node.get_state_set()
     focused = " focused" if states.contains(Atspi.StateType.FOCUSED) else ""
+    if states.contains(Atspi.StateType.SELECTED):
+        focused += " selected"
     line = "%d|%s|%s%s" % (depth, node.get_role_name(), node.get_name(), focused)
     if node.get_role() == Atspi.Role.TEXT:
         content = Atspi.Text.get_text(node, 0, Atspi.Text.get_character_count(node))
@@ -58,7 +62,10 @@ def notifications(pid, seconds):
         source = event.source
         if (event.detail1 == 1 and source.get_role() == Atspi.Role.NOTIFICATION and
                 source.get_process_id() == pid):
-            print(source.get_name(), flush=True)
+            # The content as braille and a notification history take it.
+            content = [source.get_child_at_index(i).get_name()
+                       for i in range(source.get_child_count())]
+            print(source.get_name() + "|content=" + "".join(content), flush=True)
 
     listener = Atspi.EventListener.new(seen)
     listener.register("object:state-changed:showing")

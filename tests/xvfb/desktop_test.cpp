@@ -199,7 +199,9 @@ TEST_F(XvfbDesktop, OneWindowKeyboardScreenReaderAndNotifications) {
                      "BOB", "lunch at noon?"})
                 .status,
             0);
-  EXPECT_TRUE(WaitForOutput(*listener, "Message from ALICE to BOB: lunch at noon?"))
+  EXPECT_TRUE(WaitForOutput(*listener,
+                            "Message from ALICE to BOB: lunch at noon?|content="
+                            "Message from ALICE to BOB: lunch at noon?"))
       << listener->Output();
   EXPECT_TRUE(NotifyCalls().empty()) << "no desktop notification for a window in sight";
 
@@ -230,3 +232,138 @@ TEST_F(XvfbDesktop, OneWindowKeyboardScreenReaderAndNotifications) {
 }
 
 }  // namespace
+
+namespace {
+
+// The receivers list's items as the screen reader sees them: "Name" or
+// "Name selected", in list order.
+std::vector<std::string> ListItems(const std::string& tree) {
+  std::vector<std::string> items;
+  std::istringstream lines(tree);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t at = line.find("|list item|");
+    if (at == std::string::npos) continue;
+    std::string item = line.substr(at + 11);
+    if (const std::size_t focused = item.find(" focused"); focused != std::string::npos)
+      item.erase(focused, 8);
+    items.push_back(item);
+  }
+  return items;
+}
+
+}  // namespace
+
+TEST_F(XvfbDesktop, TheKeyboardActsOnTheItemShownAndIncomingMessagesLeaveItWhereItIs) {
+  // Pop up is on, as it is by default.
+  Set("Settings", "Active", "1");
+  Set("Receivers", "NAME0", "Bob+");
+  Set("Receivers", "NAME1", "Carol+");
+  Set("Receivers", "NAME2", "Dave-");
+  Set("Receivers", "NAME3", "Eve-");
+  auto pling = Start({TestBinDir() + "/pling"}, "pling");
+  const std::string window = WaitForWindow(*pling);
+  ASSERT_FALSE(window.empty()) << "no window; output:\n" << pling->Output();
+  ASSERT_EQ(Command({"/usr/bin/xdotool", "windowactivate", "--sync", window}).status, 0);
+  std::string tree;
+  const auto items = [&] { return ListItems(tree = Tree(*pling)); };
+  const auto key = [&](const char* keys) {
+    EXPECT_EQ(Command({"/usr/bin/xdotool", "key", "--clearmodifiers", keys}).status, 0) << keys;
+  };
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Tree(*pling).find("|text|Message to send focused") != std::string::npos; }));
+  key("Tab");
+  ASSERT_TRUE(
+      WaitUntil([&] { return Tree(*pling).find("|list|Receivers focused") != std::string::npos; }));
+
+  // Typing a name's letter moves the keyboard there; Bob and Carol stay selected.
+  key("d");
+  ASSERT_TRUE(WaitUntil([&] {
+    return Tree(*pling).find("|list item|Dave focused") != std::string::npos;
+  })) << tree;
+  EXPECT_EQ(items(), (std::vector<std::string>{"Bob selected", "Carol selected", "Dave", "Eve"}));
+
+  // The list's menu from the keyboard, Delete: the item the keyboard is on goes.
+  key("shift+F10");
+  key("d");
+  ASSERT_TRUE(WaitUntil([&] { return items().size() == 3; })) << tree;
+  EXPECT_EQ(items(), (std::vector<std::string>{"Bob selected", "Carol selected", "Eve"}));
+  // And once more, on another item.
+  key("e");
+  ASSERT_TRUE(WaitUntil([&] {
+    return Tree(*pling).find("|list item|Eve focused") != std::string::npos;
+  })) << tree;
+  key("shift+F10");
+  key("d");
+  ASSERT_TRUE(WaitUntil([&] { return items().size() == 2; })) << tree;
+  EXPECT_EQ(items(), (std::vector<std::string>{"Bob selected", "Carol selected"}));
+
+  // A dialog opened from the keyboard gives the keyboard back to the list.
+  key("shift+F10");
+  key("a");
+  ASSERT_TRUE(WaitUntil([&] { return Tree(*pling).find("|dialog|Add") != std::string::npos; }))
+      << tree;
+  EXPECT_EQ(Command({"/usr/bin/xdotool", "type", "zed"}).status, 0);
+  key("Return");
+  ASSERT_TRUE(WaitUntil([&] { return items().size() == 3; })) << tree;
+  EXPECT_EQ(items(), (std::vector<std::string>{"Bob selected", "Carol selected", "Zed"}));
+  EXPECT_TRUE(WaitUntil([&] {
+    return Tree(*pling).find("|list|Receivers focused") != std::string::npos;
+  })) << "the focus went elsewhere after the dialog:\n"
+      << Tree(*pling);
+
+  // Enter on Start opens its menu.
+  key("Tab");
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Tree(*pling).find("|push button|Start focused") != std::string::npos; }));
+  key("Return");
+  // The menu is a window of its own, beside the main window.
+  std::string windows;
+  EXPECT_TRUE(WaitUntil([&] {
+    windows = Command({"/usr/bin/xdotool", "search", "--onlyvisible", "--pid",
+                       std::to_string(pling->Pid())})
+                  .output;
+    return std::count(windows.begin(), windows.end(), '\n') == 2;
+  })) << "no menu: "
+      << windows;
+  key("Escape");
+
+  // The answer to a send is read out, with its text for braille.
+  auto listener = Start(
+      {kPython, Script("atspi_probe.py"), "notifications", std::to_string(pling->Pid()), "20"},
+      "listener");
+  ASSERT_TRUE(WaitForOutput(*listener, "ready")) << listener->Output();
+  key("shift+Tab");
+  key("shift+Tab");
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Tree(*pling).find("|text|Message to send focused") != std::string::npos; }));
+  EXPECT_EQ(Command({"/usr/bin/xdotool", "type", "hi"}).status, 0);
+  key("Return");
+  EXPECT_TRUE(WaitForOutput(*listener, "|content=Not sent to Bob, Carol: ")) << listener->Output();
+
+  // The user types in another program; a message comes: the window comes up,
+  // but the keyboard stays where the user types, and the desktop is told.
+  auto other = Start({"/usr/bin/xmessage", "-name", "typing", "typing here"}, "xmessage");
+  std::string typing;
+  ASSERT_TRUE(WaitUntil([&] {
+    const Finished r =
+        Command({"/usr/bin/xdotool", "search", "--onlyvisible", "--classname", "^typing$"});
+    if (r.status == 0 && !r.output.empty()) typing = r.output.substr(0, r.output.find('\n'));
+    return !typing.empty();
+  }));
+  ASSERT_EQ(Command({"/usr/bin/xdotool", "windowactivate", "--sync", typing}).status, 0);
+  EXPECT_EQ(Command({TestBinDir() + "/pling-cli", "send", "--machine", ".", "--from", "ALICE",
+                     "BOB", "lunch at noon?"})
+                .status,
+            0);
+  ASSERT_TRUE(WaitUntil([&] { return Tree(*pling).find("lunch at noon?") != std::string::npos; }))
+      << tree;
+  EXPECT_TRUE(WaitUntil([&] { return !NotifyCalls().empty(); }))
+      << "a window the user is not looking at gets a notification";
+  const Finished active = Command({"/usr/bin/xdotool", "getactivewindow"});
+  EXPECT_EQ(active.output.substr(0, active.output.find('\n')), typing)
+      << "the message took the keyboard";
+
+  other->Signal(SIGTERM);
+  pling->Signal(SIGTERM);
+  EXPECT_EQ(pling->Wait(30s).value_or(-1), 0) << pling->Output();
+}

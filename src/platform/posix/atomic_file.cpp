@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -230,28 +231,65 @@ int TFileLock::Lock(const std::string& path) {
   return 0;
 }
 
+namespace {
+
+// Whether the file at `path` may be replaced, and the permissions the new file
+// takes from it (`mode` stays as it is when there is no file yet). 0 or an errno
+// value, recorded.
+int CheckReplaceable(const std::string& path, mode_t& mode) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return 0;
+  if (NotARegularFile(info.st_mode) != nullptr) return RecordNotRegular(path, info.st_mode);
+  mode = info.st_mode & 07777;
+  // The rename needs only the folder's permission: a file that may not be
+  // written (no write bit at all, as a file made read-only on purpose, or none
+  // for this user) is refused here instead of being replaced.
+  if ((mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
+    RecordFileError(path, EACCES);
+    return EACCES;
+  }
+  return 0;
+}
+
+// Writes `contents` to the new temporary file `fd`, gives it `mode` (unless
+// negative), flushes it to the disk, closes it and renames it over `path`. Every
+// step is checked: on failure the temporary file goes, `path` is untouched and
+// the error is recorded under `path`, the file the user knows.
+int CommitTemporary(int fd, const std::string& temporary, const std::string& path,
+                    std::string_view contents, int mode, struct stat* written) {
+  int error = WriteAll(fd, contents);
+  if (error == 0 && mode >= 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) error = errno;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  // The identity survives the rename: same file, same size and modification time.
+  if (error == 0 && written != nullptr && ::fstat(fd, written) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    RecordFileError(path, error);
+  } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
+    RecordFileError(path, error);
+  }
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  SyncFolder(FolderOf(path));
+  return 0;
+}
+
+}  // namespace
+
 int ReplaceFileContents(const TFileLock& lock, std::string_view contents, TFileIdentity* identity) {
   const std::string& path = lock.path();
   if (path.empty()) return EBADF;
   const std::string temporary = TemporaryPathOf(path);
   mode_t mode = 0600;
-  struct stat info {};
   if (contents.size() > kMaxSettingsFileSize) {
     return RecordWithText(path, EFBIG,
                           "File too large (a settings file holds at most " +
                               std::to_string(kMaxSettingsFileSize >> 20) + " MiB)");
   }
-  if (::stat(path.c_str(), &info) == 0) {
-    if (NotARegularFile(info.st_mode) != nullptr) return RecordNotRegular(path, info.st_mode);
-    mode = info.st_mode & 07777;
-    // The rename needs only the folder's permission: a file that may not be
-    // written (no write bit at all, as a file made read-only on purpose, or none
-    // for this user) is refused here instead of being replaced.
-    if ((mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
-      RecordFileError(path, EACCES);
-      return EACCES;
-    }
-  }
+  if (const int error = CheckReplaceable(path, mode)) return error;
 
   // Made anew, never followed: a link planted under the temporary name in a
   // shared folder cannot redirect the write.
@@ -268,26 +306,39 @@ int ReplaceFileContents(const TFileLock& lock, std::string_view contents, TFileI
     RecordFileError(path, error);
     return error;
   }
-  int error = WriteAll(fd, contents);
-  if (error == 0 && ::fchmod(fd, mode) != 0) error = errno;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  // The identity survives the rename: same file, same size and modification time.
   struct stat written {};
-  if (error == 0 && identity != nullptr && ::fstat(fd, &written) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    RecordFileError(path, error);
-  } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = errno;
-    RecordFileError(path, error);
-  }
-  if (error != 0) {
-    ::unlink(temporary.c_str());
+  if (const int error = CommitTemporary(fd, temporary, path, contents, static_cast<int>(mode),
+                                        identity != nullptr ? &written : nullptr))
     return error;
-  }
   if (identity != nullptr) *identity = IdentityOf(written);
-  SyncFolder(FolderOf(path));
   return 0;
+}
+
+int SaveFileContents(const std::string& path, std::string_view contents) {
+  const std::string target = WriteTargetOf(path);
+  mode_t kept = 0;
+  if (const int error = CheckReplaceable(target, kept)) return error;
+  // A new file gets the permissions the user's umask gives (the temporary file is
+  // made with them); one that is replaced keeps its own.
+  struct stat info {};
+  const int mode = ::stat(target.c_str(), &info) == 0 ? static_cast<int>(kept) : -1;
+  // A name of its own for each save: saves of one file from several windows do
+  // not write into each other's temporary file.
+  static std::atomic<unsigned> counter{0};
+  const std::string stem = TemporaryPathOf(target);
+  for (int attempt = 0;; ++attempt) {
+    const std::string temporary =
+        stem + "." + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      const int error = errno;
+      if (error == EEXIST && attempt < 100) continue;
+      RecordFileError(path, error);
+      return error;
+    }
+    return CommitTemporary(fd, temporary, target, contents, mode, nullptr);
+  }
 }
 
 DWORD FileErrorFromErrno(int error) {

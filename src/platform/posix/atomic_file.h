@@ -84,6 +84,15 @@ class TFileLock {
 int ReplaceFileContents(const TFileLock& lock, std::string_view contents,
                         TFileIdentity* identity = nullptr);
 
+// Writes `contents` to the file at `path` (to the file a link there leads to) in
+// place of what it held, as ReplaceFileContents does but without a lock file and
+// for any size: a temporary file beside it, every write and the flush to the disk
+// checked, then a rename. A new file gets the umask's permissions, a replaced one
+// keeps its own; a file that may not be written is refused (EACCES). On failure
+// (an errno value is returned, the file and the cause recorded) the old file is
+// unchanged and no temporary file is left.
+int SaveFileContents(const std::string& path, std::string_view contents);
+
 // The error code the platform reports for an errno value of a settings-file
 // operation (what a socket's errno means is the mailslot service's own mapping).
 DWORD FileErrorFromErrno(int error);

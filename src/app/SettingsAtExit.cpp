@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/SettingsAtExit.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <map>
+#include <set>
+
+#include "app/PlingApplication.h"
+#include "app/QtAdapters.h"
+#include "app/SafeSave.h"
+
+namespace pling::app {
+namespace {
+
+TExitQuestionFn& ExitQuestionFunction() {
+  static TExitQuestionFn fn;
+  return fn;
+}
+
+TExitSaveChoice AskAtExit(QWidget* parent, const QString& text) {
+  if (const TExitQuestionFn& fn = ExitQuestionFunction()) return fn(parent, text);
+  QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text,
+                  QMessageBox::NoButton, parent);
+  QPushButton* again = box.addButton(QStringLiteral("&Try again"), QMessageBox::AcceptRole);
+  QPushButton* elsewhere =
+      box.addButton(QStringLiteral("&Save elsewhere..."), QMessageBox::ActionRole);
+  box.addButton(QStringLiteral("&End without saving"), QMessageBox::DestructiveRole);
+  box.setDefaultButton(again);
+  box.setEscapeButton(again);
+  box.exec();
+  if (box.clickedButton() == again) return TExitSaveChoice::TryAgain;
+  if (box.clickedButton() == elsewhere) return TExitSaveChoice::SaveElsewhere;
+  return TExitSaveChoice::EndWithout;
+}
+
+constexpr const char* kReceiversSection = "Receivers";
+
+// The receivers as stored: each name with its mark ('+' selected, '-' not).
+std::map<std::string, char> Receivers(const std::vector<TStoredSetting>& values) {
+  std::map<std::string, char> names;
+  for (const TStoredSetting& value : values) {
+    if (value.Section != kReceiversSection || value.Text.empty()) continue;
+    names[value.Text.substr(0, value.Text.size() - 1)] = value.Text.back();
+  }
+  return names;
+}
+
+QString Names(const std::vector<std::string>& names) {
+  QStringList list;
+  for (const std::string& name : names) list << FromAnsi(name);
+  return list.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+void SetExitQuestionFunction(TExitQuestionFn fn) {
+  ExitQuestionFunction() = std::move(fn);
+}
+
+QString NotKeptText(const std::vector<TStoredSetting>& atStart,
+                    const std::vector<TStoredSetting>& now) {
+  QStringList lines;
+  const std::map<std::string, char> before = Receivers(atStart);
+  const std::map<std::string, char> after = Receivers(now);
+  std::vector<std::string> added, removed, selection;
+  for (const auto& [name, mark] : after) {
+    const auto old = before.find(name);
+    if (old == before.end()) {
+      added.push_back(name);
+    } else if (old->second != mark) {
+      selection.push_back(name);
+    }
+  }
+  for (const auto& [name, mark] : before)
+    if (!after.contains(name)) removed.push_back(name);
+  if (!added.empty()) lines << QStringLiteral("Receivers added: ") + Names(added);
+  if (!removed.empty()) lines << QStringLiteral("Receivers removed: ") + Names(removed);
+  if (!selection.empty()) lines << QStringLiteral("Selection changed: ") + Names(selection);
+
+  std::map<std::pair<std::string, std::string>, std::string> started;
+  for (const TStoredSetting& value : atStart)
+    if (value.Section != kReceiversSection) started[{value.Section, value.Key}] = value.Text;
+  std::vector<std::string> changed;
+  for (const TStoredSetting& value : now) {
+    if (value.Section == kReceiversSection) continue;
+    const auto old = started.find({value.Section, value.Key});
+    if (old == started.end() || old->second != value.Text) changed.push_back(value.Key);
+  }
+  if (!changed.empty()) lines << QStringLiteral("Settings changed: ") + Names(changed);
+  return lines.join(QLatin1Char('\n'));
+}
+
+std::string SettingsText(const std::vector<TStoredSetting>& values) {
+  std::vector<std::string> order;
+  std::map<std::string, std::string> sections;
+  for (const TStoredSetting& value : values) {
+    auto [at, added] = sections.try_emplace(value.Section);
+    if (added) order.push_back(value.Section);
+    at->second += value.Key + "=" + value.Text + "\r\n";
+  }
+  std::string text;
+  for (const std::string& section : order) {
+    if (!text.empty()) text += "\r\n";
+    text += "[" + section + "]\r\n" + sections[section];
+  }
+  return text;
+}
+
+void KeepSettingsAtExit(QWidget* parent, const std::function<std::exception_ptr()>& write,
+                        const std::vector<TStoredSetting>& atStart,
+                        const std::vector<TStoredSetting>& now,
+                        const std::function<QString(QWidget*)>& chooseFile) {
+  for (;;) {
+    const std::exception_ptr error = write();
+    if (!error) return;
+    const QString lost = NotKeptText(atStart, now);
+    // Nothing the user changed is lost: telling is enough.
+    if (lost.isEmpty()) {
+      ShowErrorMessage(parent, ExceptionMessage(error));
+      return;
+    }
+    const QString text = QStringLiteral("The settings could not be saved.\n") +
+                         ExceptionMessage(error) + QStringLiteral("\n\nNot kept:\n") + lost +
+                         QStringLiteral(
+                             "\n\nTry again, save the settings in another file, "
+                             "or end without saving them.");
+    for (;;) {
+      const TExitSaveChoice choice = AskAtExit(parent, text);
+      if (choice == TExitSaveChoice::EndWithout) return;
+      if (choice == TExitSaveChoice::TryAgain) break;
+      const QString path = chooseFile(parent);
+      if (path.isEmpty()) continue;
+      try {
+        SaveFileSafely(path, SettingsText(now));
+        return;
+      } catch (...) {
+        ShowErrorMessage(parent, ExceptionMessage(std::current_exception()));
+      }
+    }
+  }
+}
+
+}  // namespace pling::app

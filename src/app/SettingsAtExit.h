@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The settings at exit, when they cannot be written: the user learns which file
+// failed and why, and what would be lost (receivers added or removed, the
+// selection, options changed since the start), and chooses to try again, to
+// save the settings in another file, or to end without them. Nothing is dropped
+// without the user's word.
+#include <QString>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace pling::app {
+
+// One value the window stores: its section, key and text.
+struct TStoredSetting {
+  std::string Section;
+  std::string Key;
+  std::string Text;
+};
+
+// What the user chose in the box.
+enum class TExitSaveChoice { TryAgain, SaveElsewhere, EndWithout };
+// The box: the text and three buttons (Try again, the default and the answer to
+// Escape; Save elsewhere...; End without saving). Replaceable for tests.
+using TExitQuestionFn = std::function<TExitSaveChoice(QWidget* parent, const QString& text)>;
+void SetExitQuestionFunction(TExitQuestionFn fn);  // an empty function restores the box
+
+// What writing `now` in place of `atStart` would have kept, in words for the
+// user, one item a line; empty when the two hold the same.
+QString NotKeptText(const std::vector<TStoredSetting>& atStart,
+                    const std::vector<TStoredSetting>& now);
+// The values as a settings file holds them: "[Section]" lines, each followed by
+// its "Key=Text" lines, sections in their first order; line breaks as CR LF.
+std::string SettingsText(const std::vector<TStoredSetting>& values);
+
+// Calls `write` (which gives the error of a failed write, or none) until it
+// succeeds or the user chooses to save elsewhere or to end without saving.
+// Saving elsewhere asks `chooseFile` for a file (an empty name goes back to the
+// question) and writes SettingsText(now) there as SaveFileSafely does; a
+// failure there is shown and the question comes again.
+void KeepSettingsAtExit(QWidget* parent, const std::function<std::exception_ptr()>& write,
+                        const std::vector<TStoredSetting>& atStart,
+                        const std::vector<TStoredSetting>& now,
+                        const std::function<QString(QWidget*)>& chooseFile);
+
+}  // namespace pling::app
