@@ -6,16 +6,20 @@
 #include <QCollator>
 #include <QContextMenuEvent>
 #include <QEvent>
+#include <QItemSelection>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QStringTokenizer>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
+#include <unordered_set>
 
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
@@ -588,6 +592,48 @@ int TListBox::AddItem(const QString& text) {
   auto* item = new TSortedItem(text);
   addItem(item);
   return row(item);
+}
+
+void TListBox::AddItems(const QList<std::pair<QString, bool>>& items) {
+  std::unordered_set<const QListWidgetItem*> marked;
+  for (const auto& [text, selected] : items) {
+    auto* item = new TSortedItem(text);
+    addItem(item);
+    if (selected) marked.insert(item);
+  }
+  if (marked.empty()) return;
+  // Where the marked items went, as runs of neighbouring rows: one range each.
+  QItemSelection selection;
+  const int rows = count();
+  for (int row = 0; row < rows;) {
+    if (!marked.contains(item(row))) {
+      ++row;
+      continue;
+    }
+    const int first = row;
+    while (row < rows && marked.contains(item(row))) ++row;
+    selection.select(model()->index(first, 0), model()->index(row - 1, 0));
+  }
+  selectionModel()->select(selection, QItemSelectionModel::Select);
+}
+
+std::vector<bool> TListBox::SelectedFlags() const {
+  std::vector<bool> flags(static_cast<std::size_t>(std::max(count(), 0)), false);
+  for (const QItemSelectionRange& range : selectionModel()->selection()) {
+    if (!range.isValid() || range.parent().isValid()) continue;
+    for (int row = std::max(range.top(), 0); row <= range.bottom() && row < count(); ++row)
+      flags[static_cast<std::size_t>(row)] = true;
+  }
+  return flags;
+}
+
+QStringList TListBox::SelectedTexts() const {
+  const std::vector<bool> flags = SelectedFlags();
+  QStringList texts;
+  for (int i = 0; i < count(); ++i) {
+    if (flags[static_cast<std::size_t>(i)]) texts << item(i)->text();
+  }
+  return texts;
 }
 
 QStringList TListBox::Items() const {

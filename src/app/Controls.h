@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "settings/font.h"
@@ -212,10 +213,18 @@ class TListBox : public QListWidget {
 
   // Adds an item where the sorting puts it; returns its position.
   int AddItem(const QString& text);
+  // Adds items where the sorting puts them and selects those marked, in one
+  // selection change. (Selecting item by item costs each call time in proportion
+  // to the selection's ranges: a long list with many selected took its square.)
+  void AddItems(const QList<std::pair<QString, bool>>& items);
   QStringList Items() const;
   bool Selected(int index) const;
   void SetSelected(int index, bool value);
   int SelCount() const;
+  // Whether each item is selected, by position, in one pass over the selection.
+  std::vector<bool> SelectedFlags() const;
+  // The selected items' texts in list order.
+  QStringList SelectedTexts() const;
 
   // Whether an item's text equals `text` with letter case ignored, and the
   // position of such an item (-1 for none). Neither looks at every item: the

@@ -313,15 +313,18 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   Pling->OnMessage = [this](runtime::TComponent&, std::string AReciever, std::string ASender,
                             std::string AMsg) { TakeIncoming(AReciever, ASender, AMsg); };
   Pling->OnBatchEnd = [this](runtime::TComponent&) { PlingBatchEnd(); };
-  try {
-    FForm->BeginLoading();
-    FForm->EndLoading();
-  } catch (...) {
-    // Reported with whatever else FormCreate finds, in one message.
-    FStartProblems << ExceptionMessage(std::current_exception());
+  {
+    // The settings file is read and parsed once for every value the start reads.
+    const settings::TReadHold hold;
+    try {
+      FForm->BeginLoading();
+      FForm->EndLoading();
+    } catch (...) {
+      // Reported with whatever else FormCreate finds, in one message.
+      FStartProblems << ExceptionMessage(std::current_exception());
+    }
+    FormCreate();
   }
-
-  FormCreate();
   SendMmo->setFocus();
   UpdateRestingStatus();
   // A screen that goes away may take the window out of sight.
@@ -749,10 +752,10 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
 std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
   std::vector<TSetting> list;
   const int count = ReceiversLbx->count();
+  const std::vector<bool> selected = ReceiversLbx->SelectedFlags();
   for (int i = 0; i < count; ++i) {
-    list.push_back(
-        {kReceivers, "NAME" + std::to_string(i),
-         ToAnsi(ReceiversLbx->item(i)->text()) + (ReceiversLbx->Selected(i) ? "+" : "-")});
+    list.push_back({kReceivers, "NAME" + std::to_string(i),
+                    ToAnsi(ReceiversLbx->item(i)->text()) + (selected[i] ? "+" : "-")});
   }
   // An empty entry after the last: the reading stops there, and entries of an
   // earlier, longer list do not come back.
@@ -778,16 +781,16 @@ void TPlingFrm::FormCreate() {
 
     // The receivers, stored in list order; a value ends in "+" when selected.
     // A value of any length reads back whole, so the first empty one is the end.
+    // The list sorts as it goes, so each mark goes where its name went, which is
+    // not always its stored place (another locale's order, or a hand's).
+    QList<std::pair<QString, bool>> receivers;
     for (int i = 0;; ++i) {
       const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
       if (value.empty()) break;
-      // The list sorts as it goes, so the mark goes where the name went, which is
-      // not always its stored place (the stored order may come from another
-      // locale, or from a hand).
-      const int at =
-          ReceiversLbx->AddItem(FromAnsi(std::string_view(value).substr(0, value.size() - 1)));
-      ReceiversLbx->SetSelected(at, value.back() == '+');
+      receivers.emplace_back(FromAnsi(std::string_view(value).substr(0, value.size() - 1)),
+                             value.back() == '+');
     }
+    ReceiversLbx->AddItems(receivers);
 
     // Each value on its own: one that cannot be read keeps the window's present
     // value, and the others are read all the same.

@@ -38,13 +38,14 @@ std::shared_ptr<const THive> ParseHiveText(std::string text) {
 
 // The hive at `path`, from the cache when the file is unchanged. An errno value
 // on failure (a missing file is an empty hive).
-int LoadHive(const std::string& path, std::shared_ptr<const THive>& hive) {
+int LoadHive(const std::string& path, std::shared_ptr<const THive>& hive, bool forChange = false) {
   TFileCache<THive>::TEntry entry;
   // Names are folded in the code page of the hive's making: another page, another parse.
   const auto sameCodePage = [page = ActiveCodePages().Ansi](const THive& kept) {
     return kept.keys.key_comp().codePage == page;
   };
-  if (const int error = gHiveCache.Load(path, ParseHiveText, sameCodePage, entry)) return error;
+  if (const int error = gHiveCache.Load(path, ParseHiveText, sameCodePage, entry, forChange))
+    return error;
   hive = std::move(entry.parsed);
   return 0;
 }
@@ -102,7 +103,7 @@ DWORD ChangeHive(Change change) {
   if (error != 0) return FileErrorFromErrno(error);
   // Under the lock, so that what another process wrote meanwhile is kept.
   std::shared_ptr<const THive> current;
-  if ((error = LoadHive(lock.path(), current)) != 0) return FileErrorFromErrno(error);
+  if ((error = LoadHive(lock.path(), current, true)) != 0) return FileErrorFromErrno(error);
   auto hive = std::make_shared<THive>(*current);
   if (!change(*hive)) return ERROR_SUCCESS;
   std::string text = SerializeHive(*hive);
