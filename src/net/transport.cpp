@@ -14,6 +14,7 @@
 #include "net/interfaces.h"
 #include "net/name_service.h"
 #include "net/netbios.h"
+#include "net/path_memory.h"
 #include "net/port_holder.h"
 #include "net/resolver.h"
 #include "net/session_client.h"
@@ -214,6 +215,7 @@ struct TTransport::TState {
   TPortHolder holder;
   TNetBiosName computer00, workgroup00;
   std::atomic<std::uint16_t> nextId{0};
+  mutable TPathMemory paths;  // machines whose session port did not answer
 
   // For writes, from any thread: one socket to send from, made at the first write,
   // and the interfaces as last read.
@@ -248,7 +250,11 @@ bool TTransport::TState::SendSessionMessage(const TResolved& target, std::string
   names.called = target.name;
   names.called.bytes[15] = 0x03;  // the machine's messenger name
   names.calling = computer00;
-  return net::SendSessionMessage(target.address, config.sessionPort, names, message);
+  if (!paths.SessionWorthTrying(target.address, TClock::now())) return false;
+  const TClock::time_point began = TClock::now();
+  const bool answered = net::SendSessionMessage(target.address, config.sessionPort, names, message);
+  paths.SessionTried(target.address, answered, began, TClock::now());
+  return answered;
 }
 
 TTransport::TTransport(TTransportConfig config)
@@ -285,7 +291,8 @@ bool TTransport::SendsAtOnce(std::string_view machine, TSendWay way) {
   const auto cached = FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now());
   if (!cached) return false;
   // A name nobody answered for fails at once; a session message waits for its machine.
-  return !cached->has_value() || way == TSendWay::Datagram || FState->config.sessionPort == 0;
+  return !cached->has_value() || way == TSendWay::Datagram || FState->config.sessionPort == 0 ||
+         !FState->paths.SessionWorthTrying((*cached)->address, TClock::now());
 }
 
 TResolver& TTransport::Resolver() {
