@@ -37,6 +37,7 @@
 #include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
+#include "app/SendToSeveral.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
 #include "platform/identity.h"
@@ -1219,44 +1220,14 @@ void TPlingFrm::SendToSelected(QString Text) {
   // The receivers as they are selected now, in list order: while a write waits
   // for a name lookup the window takes incoming messages, which may add
   // receivers and move the list's positions.
-  QStringList receivers;
-  for (int i = 0; i < ReceiversLbx->count(); ++i) {
-    if (ReceiversLbx->Selected(i)) receivers << ReceiversLbx->item(i)->text();
-  }
-  FNotSent.clear();
-  FUnconfirmed.clear();
-  for (const QString& receiver : receivers) SendTo(receiver, Text);
-}
-
-void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
-  const auto route = mailslot::ChooseSendRoute(
-      LocalUserName(), [this] { return LocalComputerName(); }, Useserver1->isChecked(),
-      ToAnsi(servername1->text()), ToAnsi(Receiver));
-  if (!route) {
-    ShowStatus(FromAnsi(route.Error().Text));
-    return;
-  }
-  const auto& [sender, machine] = route.Value();
-  if (Text.isEmpty()) return;
-  // Characters the code page cannot hold travel as "?"; the user is told.
-  const std::string text = ToAnsi(Text);
-  const bool replaced = FromAnsi(text) != Text;
-  const auto sent = Pling->Deliver(machine, sender, ToAnsi(Receiver), text);
-  if (!sent) {
-    // The target did not open, or the message is too long for it: name every
-    // receiver of this send that did not get it, and go on with the next.
-    FNotSent << (Receiver.isEmpty() ? QStringLiteral("\"\"") : Receiver);
-    ShowStatus(QStringLiteral("Not sent to ") + FNotSent.join(QStringLiteral(", ")));
-  } else if (replaced && FNotSent.isEmpty()) {
-    ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
-  } else if (sent.Value() == platform::TWriteDelivery::Datagram) {
-    // Sent to one machine as a datagram: it did not confirm the message, as one
-    // that takes session messages does (a confirmed delivery adds nothing).
-    FUnconfirmed << Receiver;
-    if (FNotSent.isEmpty()) {
-      ShowStatus(QStringLiteral("No receipt from ") + FUnconfirmed.join(QStringLiteral(", ")));
-    }
-  }
+  SendToSeveral(
+      *Pling, ReceiversLbx->SelectedTexts(), Text,
+      [this](const QString& receiver) {
+        return mailslot::ChooseSendRoute(
+            LocalUserName(), [this] { return LocalComputerName(); }, Useserver1->isChecked(),
+            ToAnsi(servername1->text()), ToAnsi(receiver));
+      },
+      [this](const QString& status) { ShowStatus(status); });
 }
 
 void TPlingFrm::Useserver1Click() {
