@@ -756,7 +756,8 @@ std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
   const std::vector<bool> selected = ReceiversLbx->SelectedFlags();
   for (int i = 0; i < count; ++i) {
     list.push_back({kReceivers, "NAME" + std::to_string(i),
-                    ToAnsi(ReceiversLbx->item(i)->text()) + (selected[i] ? "+" : "-")});
+                    ToAnsi(ReceiversLbx->item(i)->text()) +
+                        (selected[static_cast<std::size_t>(i)] ? "+" : "-")});
   }
   // An empty entry after the last: the reading stops there, and entries of an
   // earlier, longer list do not come back.

@@ -108,6 +108,7 @@ class TFileCache {
         }
       }
       if (kept && !kept->racy) {
+        if (hold != 0) kept->hold = hold;  // the version this hold reads from now on
         result = TEntry{kept->parsed, true};
         return 0;
       }
@@ -166,7 +167,8 @@ class TFileCache {
     std::shared_ptr<const Parsed> parsed;
     std::string text;  // as read or written, to tell a racy version again
     bool racy = true;
-    unsigned long long hold = 0;  // the read hold it was read or written in, if any
+    // The read hold it was last read or written in, if any; guarded by FMutex.
+    mutable unsigned long long hold = 0;
   };
 
   static bool IsRecent(const TFileIdentity& identity) {
