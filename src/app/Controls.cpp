@@ -276,6 +276,16 @@ int TMemo::LineCount() const {
 
 void TMemo::AppendLines(const QString& text, int maxLines) {
   const int first = document()->blockCount() - 1;  // an empty pane's block takes the first line
+  // A few lines (a message or two) go in one at a time, each taking the oldest
+  // block's place as a pane with a block limit does: the pane then scrolls by a
+  // line and paints the new one instead of all it shows. More lines go in as one
+  // edit, painted once. (A block limit turns undo off: only for a pane without.)
+  if (!isUndoRedoEnabled() && text.count(QLatin1Char('\n')) < kLinesAppendedApart) {
+    for (const QStringView line : QStringTokenizer(text, u'\n'))
+      AppendLine(line.toString(), maxLines);
+    TrimToLines(maxLines);
+    return;
+  }
   appendPlainText(text);
   // The pane lays out the new blocks it shows at once (the last ones, when it
   // follows the end), so the count's walk back from the end would stop there:
@@ -289,6 +299,24 @@ void TMemo::AppendLines(const QString& text, int maxLines) {
     }
   }
   TrimToLines(maxLines);
+}
+
+void TMemo::AppendLine(const QString& line, int maxLines) {
+  // The oldest block goes with the new line when the lines after it, with the new
+  // one, still fill the pane. The plain text pane removes a block over its limit
+  // while appending without repainting what it shows, when that block is out of
+  // sight; the limit is set for this one append only.
+  QTextDocument* doc = document();
+  const int lines = LineCount();  // lays the first block out too
+  const int firstLines = FWordWrap ? std::max(doc->firstBlock().lineCount(), 1) : 1;
+  const bool dropFirst = doc->blockCount() > 1 && lines + 1 - firstLines >= maxLines;
+  if (dropFirst) doc->setMaximumBlockCount(doc->blockCount());
+  appendPlainText(line);
+  if (dropFirst) doc->setMaximumBlockCount(0);
+  // Laid out now, so that the next count's walk back from the end finds it.
+  const QTextBlock last = doc->lastBlock();
+  if (FWordWrap && last.layout() != nullptr && last.layout()->lineCount() == 0)
+    doc->documentLayout()->blockBoundingRect(last);
 }
 
 void TMemo::TrimToLines(int maxLines) {

@@ -157,9 +157,12 @@ class TMemo : public QPlainTextEdit {
   // (all of them once after the width, the font or the wrap state changed).
   int LineCount() const;
 
-  // Appends `text` at the end as lines of their own ('\n' between them) in one
-  // edit, then keeps the last `maxLines` lines as TrimToLines does.
+  // Appends `text` at the end as lines of their own ('\n' between them), then
+  // keeps the last `maxLines` lines as TrimToLines does. In a pane without undo,
+  // fewer than kLinesAppendedApart lines replace the oldest as they come, so that
+  // only what changed is painted; more go in as one edit.
   void AppendLines(const QString& text, int maxLines);
+  static constexpr int kLinesAppendedApart = 16;
   // Removes the oldest lines (display lines while wrapping) beyond `maxLines`,
   // also partway through a block, in one edit.
   void TrimToLines(int maxLines);
@@ -183,6 +186,7 @@ class TMemo : public QPlainTextEdit {
 
  private:
   void LayOutChangedBlocks() const;
+  void AppendLine(const QString& line, int maxLines);
 
   TPaneColors* FColors;
   settings::TFont FCoreFont;
