@@ -237,6 +237,7 @@ struct TTransport::TState {
 };
 
 bool TTransport::TState::SendSessionMessage(const TResolved& target, std::string_view data) const {
+  if (!paths.SessionWorthTrying(target.address, TClock::now())) return false;
   // The messenger datagram's fields: sender, 0x00, receiver, 0x00, text.
   const std::size_t first = data.find('\0');
   const std::size_t second = first == std::string_view::npos ? first : data.find('\0', first + 1);
@@ -250,7 +251,6 @@ bool TTransport::TState::SendSessionMessage(const TResolved& target, std::string
   names.called = target.name;
   names.called.bytes[15] = 0x03;  // the machine's messenger name
   names.calling = computer00;
-  if (!paths.SessionWorthTrying(target.address, TClock::now())) return false;
   const TClock::time_point began = TClock::now();
   const bool answered = net::SendSessionMessage(target.address, config.sessionPort, names, message);
   paths.SessionTried(target.address, answered, began, TClock::now());
