@@ -128,7 +128,8 @@ TEST_F(AppSettingsTest, ALongListKeepsEachMarkWithItsNameThroughRestarts) {
       const std::vector<bool> flags = list->SelectedFlags();
       int wrong = 0;
       for (int i = 0; i < kCount; ++i) {
-        wrong += list->item(i)->text().toStdString() != name(i) || flags[i] != (i % 7 == 0);
+        wrong += list->item(i)->text().toStdString() != name(i) ||
+                 flags[static_cast<std::size_t>(i)] != (i % 7 == 0);
       }
       EXPECT_EQ(wrong, 0) << "run " << run;
       EXPECT_EQ(list->SelCount(), (kCount + 6) / 7);
