@@ -10,8 +10,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,47 +31,63 @@ using TOutcome = runtime::TResult<platform::TWriteDelivery>;
 // within it, and the window's wait would add its polling interval to them.
 constexpr std::chrono::milliseconds kQuickWrites{5};
 
+// The messages to one machine go one after another, in their order, so that they
+// arrive there as they were given (a machine that did not answer is remembered
+// after the first, and the rest go at once); machines are written to together.
 struct TBatch {
   explicit TBatch(std::vector<TOutgoingMessage> taken)
-      : messages(std::move(taken)), outcomes(messages.size()) {}
+      : messages(std::move(taken)), outcomes(messages.size()) {
+    std::unordered_map<std::string, std::size_t> machines;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+      std::string machine = messages[i].Machine;
+      for (char& c : machine) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+      const auto [found, added] = machines.try_emplace(std::move(machine), groups.size());
+      if (added) groups.emplace_back();
+      groups[found->second].push_back(i);
+    }
+  }
   std::vector<TOutgoingMessage> messages;
   std::vector<std::optional<TOutcome>> outcomes;
+  std::vector<std::vector<std::size_t>> groups;  // the messages to each machine, in order
   std::mutex lock;
   std::condition_variable changed;
-  std::size_t next = 0;  // the next message a worker takes; guarded by lock
-  std::size_t done = 0;  // guarded by lock
+  std::size_t next = 0;  // the next group a worker takes; guarded by lock
+  std::size_t done = 0;  // messages done; guarded by lock
 
   bool AllDone() {
     std::lock_guard<std::mutex> guard(lock);
     return done == messages.size();
   }
 
-  // A worker: takes messages until none is left.
+  // A worker: takes a machine's messages until none is left.
   void Work() {
     for (;;) {
-      std::size_t index = 0;
+      std::size_t group = 0;
       {
         std::lock_guard<std::mutex> guard(lock);
-        if (next == messages.size()) return;
-        index = next++;
+        if (next == groups.size()) return;
+        group = next++;
       }
-      TOutgoingMessage& message = messages[index];
-      std::optional<TOutcome> outcome;
-      try {
-        outcome.emplace(
-            DeliverMessengerMessage(std::move(message.Machine), std::move(message.Sender),
-                                    std::move(message.Reciever), std::move(message.Msg)));
-      } catch (...) {
-        const platform::DWORD code = platform::ERROR_NOT_ENOUGH_MEMORY;
-        outcome.emplace(runtime::TError{code, WriteFailureText(code)});
-      }
-      {
-        std::lock_guard<std::mutex> guard(lock);
-        outcomes[index] = std::move(outcome);
-        ++done;
-      }
-      changed.notify_all();
+      for (const std::size_t index : groups[group]) Deliver(index);
     }
+  }
+
+  void Deliver(std::size_t index) {
+    TOutgoingMessage& message = messages[index];
+    std::optional<TOutcome> outcome;
+    try {
+      outcome.emplace(DeliverMessengerMessage(std::move(message.Machine), std::move(message.Sender),
+                                              std::move(message.Reciever), std::move(message.Msg)));
+    } catch (...) {
+      const platform::DWORD code = platform::ERROR_NOT_ENOUGH_MEMORY;
+      outcome.emplace(runtime::TError{code, WriteFailureText(code)});
+    }
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      outcomes[index] = std::move(outcome);
+      ++done;
+    }
+    changed.notify_all();
   }
 };
 
@@ -86,7 +104,7 @@ std::vector<TOutcome> TlxCustomPling::DeliverTogether(std::vector<TOutgoingMessa
   }
   auto batch = std::make_shared<TBatch>(std::move(Messages));
   std::vector<std::thread> workers;
-  const std::size_t count = std::min(batch->messages.size(), kMaxWritesTogether);
+  const std::size_t count = std::min(batch->groups.size(), kMaxWritesTogether);
   struct TJoiner {
     std::vector<std::thread>& threads;
     ~TJoiner() {

@@ -240,10 +240,11 @@ class TlxCustomPling : public TlxCustomMailSlot {
   // code the writer reported and WriteFailureText's text for it).
   runtime::TResult<platform::TWriteDelivery> Deliver(std::string AMachine, std::string ASender,
                                                      std::string AReciever, std::string AMsg);
-  // Deliver for each message, all under way at once, each on a thread of its own
-  // (at most kMaxWritesTogether at a time): a send to several machines takes
-  // about as long as the slowest of them, not as long as all together. The
-  // outcomes come in the messages' order. The calling thread waits as for one
+  // Deliver for each message, the machines written to at once, each on a thread
+  // of its own (at most kMaxWritesTogether at a time): a send to several machines
+  // takes about as long as the slowest of them, not as long as all together. The
+  // messages to one machine go one after another in their order, so that they
+  // arrive as given. The outcomes come in the messages' order. The calling thread waits as for one
   // write: a window that installed a network wait is served meanwhile (see
   // platform::SetNetworkWait). One message is simply Deliver'ed.
   std::vector<runtime::TResult<platform::TWriteDelivery>> DeliverTogether(
