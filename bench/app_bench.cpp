@@ -16,8 +16,17 @@
 // Memory: VmRSS and RssAnon from /proc/PID/status one second after the first frame.
 // Both programs map the same Qt libraries, so the difference is the program's own.
 //
+// Exit: the time from SIGTERM (which closes the window as the user does, writing
+// the settings) until the process has ended.
+//
+// --receivers N,M,...: the program is also started with a stored receivers list of
+// each length (every 7th selected; run once before, unmeasured, so that the file
+// holds every setting the program writes), and the start and exit with each list
+// are printed beside those with the first.
+//
 // Run it on an X server with 24-bit colour and no window manager, for example:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/pling_app_bench [--rounds N]
+//       [--receivers 1000,10000]
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -38,6 +47,8 @@
 #include <thread>
 #include <vector>
 
+#include "settings/Megares.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -51,6 +62,7 @@ struct Sample {
   double paintMs = 0;
   double rssMiB = 0;
   double anonMiB = 0;
+  double exitMs = 0;
 };
 
 template <typename T>
@@ -168,20 +180,46 @@ std::pair<double, double> Memory(pid_t pid) {
   return {rss, anon};
 }
 
-void Stop(pid_t pid) {
+// Ends the process by SIGTERM; the time until it ended, in ms.
+double Stop(pid_t pid) {
+  const Clock::time_point start = Clock::now();
   kill(pid, SIGTERM);
-  for (int i = 0; i < 500; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 10000; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return Millis(Clock::now() - start);
+    std::this_thread::sleep_for(1ms);
   }
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
+  return Millis(Clock::now() - start);
+}
+
+// A stored receivers list of `count` names in the settings folder `config`, every
+// 7th selected, written as the program's store writes it.
+void StoreReceivers(const std::string& config, int count) {
+  const char* before = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  {
+    pling::settings::TMegaRegistry store;
+    pling::settings::ConfigureProgramStore(store);
+    store.OpenBackEnd();
+    store.BeginUpdate();
+    for (int i = 0; i < count; ++i) {
+      store.WriteText("Receivers", "NAME" + std::to_string(i),
+                      "RECEIVER" + std::to_string(100000 + i) + (i % 7 == 0 ? "+" : "-"));
+    }
+    store.EndUpdate();
+  }
+  if (before != nullptr) {
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
 }
 
 // Starts the program with a fresh, empty settings folder and measures one start.
-std::optional<Sample> Measure(Display& display, const fs::path& program) {
-  std::string config = (fs::temp_directory_path() / "pling-bench-XXXXXX").string();
-  if (mkdtemp(config.data()) == nullptr) return std::nullopt;
+// One start and exit of `program` with the settings folder `config`.
+std::optional<Sample> Cycle(Display& display, const fs::path& program, const std::string& config) {
   display.Drain();
   const Clock::time_point start = Clock::now();
   // A session of its own too: a Pling the user runs would otherwise take the start
@@ -218,11 +256,25 @@ std::optional<Sample> Measure(Display& display, const fs::path& program) {
   if (painted) {
     std::this_thread::sleep_for(1s);
     std::tie(sample.rssMiB, sample.anonMiB) = Memory(pid);
-    result = sample;
   } else {
     std::fprintf(stderr, "%s: no painted window within 30 s\n", program.c_str());
   }
-  Stop(pid);
+  sample.exitMs = Stop(pid);
+  if (painted) result = sample;
+  return result;
+}
+
+// Starts the program with a fresh settings folder and measures one start and
+// exit. With a receivers list the program has run once before, unmeasured, so
+// that the folder holds every setting it writes, as a user's does.
+std::optional<Sample> Measure(Display& display, const fs::path& program, int receivers = 0) {
+  std::string config = (fs::temp_directory_path() / "pling-bench-XXXXXX").string();
+  if (mkdtemp(config.data()) == nullptr) return std::nullopt;
+  if (receivers > 0) {
+    StoreReceivers(config, receivers);
+    Cycle(display, program, config);
+  }
+  std::optional<Sample> result = Cycle(display, program, config);
   std::error_code ignored;
   fs::remove_all(config, ignored);
   return result;
@@ -235,26 +287,28 @@ double Median(std::vector<double> v) {
 }
 
 struct Summary {
-  std::vector<double> map, paint, rss, anon;
+  std::vector<double> map, paint, rss, anon, exit;
   void Add(const Sample& s) {
     map.push_back(s.mapMs);
     paint.push_back(s.paintMs);
     rss.push_back(s.rssMiB);
     anon.push_back(s.anonMiB);
+    exit.push_back(s.exitMs);
   }
 };
 
 void PrintRow(const char* name, const Summary& s) {
-  std::printf("%-24s %4zu  %8.1f %8.1f %8.1f  %8.1f  %8.1f %8.1f\n", name, s.paint.size(),
+  std::printf("%-24s %4zu  %8.1f %8.1f %8.1f  %8.1f  %8.1f %8.1f  %8.1f\n", name, s.paint.size(),
               Median(s.paint), *std::min_element(s.paint.begin(), s.paint.end()),
               *std::max_element(s.paint.begin(), s.paint.end()), Median(s.map), Median(s.rss),
-              Median(s.anon));
+              Median(s.anon), Median(s.exit));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   int rounds = 10;
+  std::vector<int> sizes;  // receivers lists to start with, beside none
   fs::path binDir = fs::canonical("/proc/self/exe").parent_path();
   fs::path app = binDir / "pling", bare = binDir / "pling_bare_window";
   for (int i = 1; i < argc; ++i) {
@@ -263,8 +317,16 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--program" && i + 1 < argc) {
       app = argv[++i];
+    } else if (arg == "--receivers" && i + 1 < argc) {
+      const std::string list = argv[++i];
+      for (std::size_t at = 0; at < list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        sizes.push_back(std::max(0, std::atoi(list.substr(at, comma - at).c_str())));
+        at = comma + 1;
+      }
     } else {
-      std::fprintf(stderr, "usage: %s [--rounds N] [--program PATH]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--rounds N] [--program PATH] [--receivers N,M,...]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -281,23 +343,38 @@ int main(int argc, char** argv) {
   Measure(display, bare);
   Measure(display, app);
   Summary appSummary, bareSummary;
+  std::vector<Summary> sized(sizes.size());
   for (int r = 0; r < rounds; ++r) {
-    // Alternating, so that a noisy moment on the machine hits both alike.
+    // Alternating, so that a noisy moment on the machine hits all alike.
     if (auto s = Measure(display, bare)) bareSummary.Add(*s);
     if (auto s = Measure(display, app)) appSummary.Add(*s);
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+      if (auto s = Measure(display, app, sizes[k])) sized[k].Add(*s);
+    }
   }
   if (appSummary.paint.empty() || bareSummary.paint.empty()) {
     std::fprintf(stderr, "no complete measurement\n");
     return 1;
   }
   std::printf("start to first painted frame, ms; memory one second later, MiB (medians)\n");
-  std::printf("%-24s %4s  %8s %8s %8s  %8s  %8s %8s\n", "program", "runs", "frame", "min", "max",
-              "mapped", "VmRSS", "RssAnon");
+  std::printf("%-24s %4s  %8s %8s %8s  %8s  %8s %8s  %8s\n", "program", "runs", "frame", "min",
+              "max", "mapped", "VmRSS", "RssAnon", "exit");
   PrintRow(app.filename().c_str(), appSummary);
   PrintRow("bare Qt Widgets window", bareSummary);
+  for (std::size_t k = 0; k < sizes.size(); ++k) {
+    if (sized[k].paint.empty()) continue;
+    const std::string name = app.filename().string() + " " + std::to_string(sizes[k]) + " recv.";
+    PrintRow(name.c_str(), sized[k]);
+  }
   std::printf("pling / bare: first frame x%.2f, VmRSS x%.2f, RssAnon x%.2f\n",
               Median(appSummary.paint) / Median(bareSummary.paint),
               Median(appSummary.rss) / Median(bareSummary.rss),
               Median(appSummary.anon) / Median(bareSummary.anon));
+  for (std::size_t k = 1; k < sizes.size(); ++k) {
+    if (sized[k].paint.empty() || sized[0].paint.empty()) continue;
+    std::printf("%d receivers / %d receivers: first frame x%.2f, exit x%.2f\n", sizes[k], sizes[0],
+                Median(sized[k].paint) / Median(sized[0].paint),
+                Median(sized[k].exit) / Median(sized[0].exit));
+  }
   return 0;
 }

@@ -274,10 +274,15 @@ void Window(int out) {
     sigemptyset(&term);
     sigaddset(&term, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &term, nullptr);
-    for (;;) {
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-      timespec none{0, 0};
-      if (sigtimedwait(&term, nullptr, &none) > 0) break;
+    bool ended = false;
+    while (!ended) {
+      pling::bench::RunEventsUntil(
+          [&] {
+            timespec none{0, 0};
+            ended = ended || sigtimedwait(&term, nullptr, &none) > 0;
+            return ended;
+          },
+          3600000);
     }
     w.close();
   }

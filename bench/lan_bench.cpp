@@ -2,8 +2,10 @@
 // The network transport between two hosts on a private LAN of network namespaces
 // that this program makes (root only): messages per second through the mailslot
 // service beside raw UDP datagrams of the same size between the same two hosts in
-// the same run; the time to look a name up, first and cached; and how often an
-// idle `pling-cli listen` holding the ports wakes up. Prints its numbers; asserts
+// the same run; the time to look a name up, first and cached; how long a message
+// to a machine whose session port does not answer takes, the first time, the
+// next time, and to three of its names at once, beside a datagram; and how often
+// an idle `pling-cli listen` holding the ports wakes up. Prints its numbers; asserts
 // nothing. Usage: pling_lan_bench [MESSAGES]   (run from the build tree: it finds
 // pling-cli beside itself).
 #include <fcntl.h>
@@ -28,8 +30,10 @@
 #include <thread>
 #include <vector>
 
+#include "mailslot/lxMailSlot.h"
 #include "net/resolver.h"
 #include "platform/mailslot_service.h"
+#include "platform/network.h"
 #include "platform/types.h"
 
 namespace {
@@ -268,7 +272,79 @@ int main(int argc, char** argv) {
     Report("raw UDP", messages, Collect(bob), sending);
   }
 
-  // 3. An idle listener: voluntary context switches over 10 s, holding the ports
+  // 3. A machine whose session port (TCP 139) does not answer: BOB's port is held
+  //    by a listener whose queue is full, so connection attempts go unanswered as
+  //    behind a firewall that drops them. Each figure in a fresh sending process
+  //    (nothing remembered yet), after a datagram write that looks the name up.
+  {
+    int ready[2], done[2];
+    if (pipe(ready) != 0 || pipe(done) != 0) return 1;
+    const TChildResult bob = InHost(2, "bob", [&] {
+      const int port = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(139);
+      if (bind(port, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+          listen(port, 0) != 0) {
+        return std::string("cannot hold port 139");
+      }
+      inet_pton(AF_INET, Address(2).c_str(), &address.sin_addr);
+      std::vector<int> filling;
+      for (int i = 0; i < 2; ++i) {
+        filling.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(filling.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+      }
+      const ps::HANDLE slot = ps::CreateMailslot("\\\\.\\mailslot\\messngr", 0, 0);
+      in_addr own{};
+      inet_pton(AF_INET, Address(2).c_str(), &own);
+      for (int i = 0; i < 50 && !pling::net::QueryNodeStatus(ntohl(own.s_addr)); ++i) {
+        std::this_thread::sleep_for(100ms);
+      }
+      [[maybe_unused]] const ssize_t w = write(ready[1], "r", 1);
+      char byte;
+      [[maybe_unused]] const ssize_t r = read(done[0], &byte, 1);
+      ps::CloseHandle(slot);
+      return std::string();
+    });
+    char byte;
+    [[maybe_unused]] const ssize_t r = read(ready[0], &byte, 1);
+    // `receivers` messages to BOB at once, the first time and then again; seconds.
+    const auto sendTogether = [](int receivers) {
+      return InHost(1, "alice", [receivers] {
+        ps::SetSessionMessagesEnabled(false);
+        pling::mailslot::WriteMessengerMessage("BOB", "ALICE", "BOB", "look-up");
+        std::vector<pling::mailslot::TOutgoingMessage> together(static_cast<std::size_t>(receivers),
+                                                                {"BOB", "ALICE", "BOB", "hello"});
+        pling::mailslot::TlxPling pling(nullptr);
+        auto start = Clock::now();
+        constexpr int kDatagrams = 20;
+        for (int i = 0; i < kDatagrams; ++i) pling.DeliverTogether(together);
+        const double datagram = Seconds(Clock::now() - start) / kDatagrams;
+        ps::SetSessionMessagesEnabled(true);
+        start = Clock::now();
+        pling.DeliverTogether(together);
+        const double first = Seconds(Clock::now() - start);
+        start = Clock::now();
+        for (int i = 0; i < kDatagrams; ++i) pling.DeliverTogether(together);
+        const double next = Seconds(Clock::now() - start) / kDatagrams;
+        return std::to_string(datagram) + " " + std::to_string(first) + " " + std::to_string(next);
+      });
+    };
+    double one[3] = {}, three[3] = {};
+    std::istringstream(Collect(sendTogether(1))) >> one[0] >> one[1] >> one[2];
+    std::istringstream(Collect(sendTogether(3))) >> three[0] >> three[1] >> three[2];
+    [[maybe_unused]] const ssize_t w = write(done[1], "d", 1);
+    Collect(bob);
+    std::printf(
+        "silent session port: datagram %.2f ms; first message %.0f ms, next %.2f ms "
+        "(next / datagram x%.2f)\n",
+        one[0] * 1e3, one[1] * 1e3, one[2] * 1e3, one[0] > 0 ? one[2] / one[0] : 0.0);
+    std::printf(
+        "  three receivers at once: first %.0f ms (x%.2f one receiver's first), next %.2f ms\n",
+        three[1] * 1e3, one[1] > 0 ? three[1] / one[1] : 0.0, three[2] * 1e3);
+  }
+
+  // 4. An idle listener: voluntary context switches over 10 s, holding the ports
   //    and, beside it, with the transport off (what the rest of the program costs).
   const std::string cli =
       (std::filesystem::canonical("/proc/self/exe").parent_path() / "pling-cli").string();

@@ -6,18 +6,22 @@
 #include <QCollator>
 #include <QContextMenuEvent>
 #include <QEvent>
+#include <QItemSelection>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
 #include <QScrollBar>
+#include <QStringTokenizer>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
+#include <unordered_set>
 
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
@@ -274,6 +278,16 @@ int TMemo::LineCount() const {
 
 void TMemo::AppendLines(const QString& text, int maxLines) {
   const int first = document()->blockCount() - 1;  // an empty pane's block takes the first line
+  // A few lines (a message or two) go in one at a time, each taking the oldest
+  // block's place as a pane with a block limit does: the pane then scrolls by a
+  // line and paints the new one instead of all it shows. More lines go in as one
+  // edit, painted once. (A block limit turns undo off: only for a pane without.)
+  if (!isUndoRedoEnabled() && text.count(QLatin1Char('\n')) < kLinesAppendedApart) {
+    for (const QStringView line : QStringTokenizer(text, u'\n'))
+      AppendLine(line.toString(), maxLines);
+    TrimToLines(maxLines);
+    return;
+  }
   appendPlainText(text);
   // The pane lays out the new blocks it shows at once (the last ones, when it
   // follows the end), so the count's walk back from the end would stop there:
@@ -287,6 +301,24 @@ void TMemo::AppendLines(const QString& text, int maxLines) {
     }
   }
   TrimToLines(maxLines);
+}
+
+void TMemo::AppendLine(const QString& line, int maxLines) {
+  // The oldest block goes with the new line when the lines after it, with the new
+  // one, still fill the pane. The plain text pane removes a block over its limit
+  // while appending without repainting what it shows, when that block is out of
+  // sight; the limit is set for this one append only.
+  QTextDocument* doc = document();
+  const int lines = LineCount();  // lays the first block out too
+  const int firstLines = FWordWrap ? std::max(doc->firstBlock().lineCount(), 1) : 1;
+  const bool dropFirst = doc->blockCount() > 1 && lines + 1 - firstLines >= maxLines;
+  if (dropFirst) doc->setMaximumBlockCount(doc->blockCount());
+  appendPlainText(line);
+  if (dropFirst) doc->setMaximumBlockCount(0);
+  // Laid out now, so that the next count's walk back from the end finds it.
+  const QTextBlock last = doc->lastBlock();
+  if (FWordWrap && last.layout() != nullptr && last.layout()->lineCount() == 0)
+    doc->documentLayout()->blockBoundingRect(last);
 }
 
 void TMemo::TrimToLines(int maxLines) {
@@ -625,6 +657,48 @@ int TListBox::AddItem(const QString& text) {
   auto* item = new TSortedItem(text);
   addItem(item);
   return row(item);
+}
+
+void TListBox::AddItems(const QList<std::pair<QString, bool>>& items) {
+  std::unordered_set<const QListWidgetItem*> marked;
+  for (const auto& [text, selected] : items) {
+    auto* item = new TSortedItem(text);
+    addItem(item);
+    if (selected) marked.insert(item);
+  }
+  if (marked.empty()) return;
+  // Where the marked items went, as runs of neighbouring rows: one range each.
+  QItemSelection selection;
+  const int rows = count();
+  for (int row = 0; row < rows;) {
+    if (!marked.contains(item(row))) {
+      ++row;
+      continue;
+    }
+    const int first = row;
+    while (row < rows && marked.contains(item(row))) ++row;
+    selection.select(model()->index(first, 0), model()->index(row - 1, 0));
+  }
+  selectionModel()->select(selection, QItemSelectionModel::Select);
+}
+
+std::vector<bool> TListBox::SelectedFlags() const {
+  std::vector<bool> flags(static_cast<std::size_t>(std::max(count(), 0)), false);
+  for (const QItemSelectionRange& range : selectionModel()->selection()) {
+    if (!range.isValid() || range.parent().isValid()) continue;
+    for (int row = std::max(range.top(), 0); row <= range.bottom() && row < count(); ++row)
+      flags[static_cast<std::size_t>(row)] = true;
+  }
+  return flags;
+}
+
+QStringList TListBox::SelectedTexts() const {
+  const std::vector<bool> flags = SelectedFlags();
+  QStringList texts;
+  for (int i = 0; i < count(); ++i) {
+    if (flags[static_cast<std::size_t>(i)]) texts << item(i)->text();
+  }
+  return texts;
 }
 
 QStringList TListBox::Items() const {

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "settings/font.h"
@@ -156,9 +157,12 @@ class TMemo : public QPlainTextEdit {
   // (all of them once after the width, the font or the wrap state changed).
   int LineCount() const;
 
-  // Appends `text` at the end as lines of their own ('\n' between them) in one
-  // edit, then keeps the last `maxLines` lines as TrimToLines does.
+  // Appends `text` at the end as lines of their own ('\n' between them), then
+  // keeps the last `maxLines` lines as TrimToLines does. In a pane without undo,
+  // fewer than kLinesAppendedApart lines replace the oldest as they come, so that
+  // only what changed is painted; more go in as one edit.
   void AppendLines(const QString& text, int maxLines);
+  static constexpr int kLinesAppendedApart = 16;
   // Removes the oldest lines (display lines while wrapping) beyond `maxLines`,
   // also partway through a block, in one edit.
   void TrimToLines(int maxLines);
@@ -182,6 +186,7 @@ class TMemo : public QPlainTextEdit {
 
  private:
   void LayOutChangedBlocks() const;
+  void AppendLine(const QString& line, int maxLines);
 
   TPaneColors* FColors;
   settings::TFont FCoreFont;
@@ -215,10 +220,18 @@ class TListBox : public QListWidget {
 
   // Adds an item where the sorting puts it; returns its position.
   int AddItem(const QString& text);
+  // Adds items where the sorting puts them and selects those marked, in one
+  // selection change. (Selecting item by item costs each call time in proportion
+  // to the selection's ranges: a long list with many selected took its square.)
+  void AddItems(const QList<std::pair<QString, bool>>& items);
   QStringList Items() const;
   bool Selected(int index) const;
   void SetSelected(int index, bool value);
   int SelCount() const;
+  // Whether each item is selected, by position, in one pass over the selection.
+  std::vector<bool> SelectedFlags() const;
+  // The selected items' texts in list order.
+  QStringList SelectedTexts() const;
 
   // Whether an item's text equals `text` with letter case ignored, and the
   // position of such an item (-1 for none). Neither looks at every item: the

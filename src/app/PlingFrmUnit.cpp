@@ -38,7 +38,7 @@
 #include "app/PlingApplication.h"
 #include "app/QtAdapters.h"
 #include "app/SafeSave.h"
-#include "app/SendOutcome.h"
+#include "app/SendToSeveral.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
 #include "platform/identity.h"
@@ -315,15 +315,18 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   Pling->OnMessage = [this](runtime::TComponent&, std::string AReciever, std::string ASender,
                             std::string AMsg) { TakeIncoming(AReciever, ASender, AMsg); };
   Pling->OnBatchEnd = [this](runtime::TComponent&) { PlingBatchEnd(); };
-  try {
-    FForm->BeginLoading();
-    FForm->EndLoading();
-  } catch (...) {
-    // Reported with whatever else FormCreate finds, in one message.
-    FStartProblems << ExceptionMessage(std::current_exception());
+  {
+    // The settings file is read and parsed once for every value the start reads.
+    const settings::TReadHold hold;
+    try {
+      FForm->BeginLoading();
+      FForm->EndLoading();
+    } catch (...) {
+      // Reported with whatever else FormCreate finds, in one message.
+      FStartProblems << ExceptionMessage(std::current_exception());
+    }
+    FormCreate();
   }
-
-  FormCreate();
   SendMmo->setFocus();
   UpdateRestingStatus();
   // A screen that goes away may take the window out of sight.
@@ -752,10 +755,11 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
 std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
   std::vector<TSetting> list;
   const int count = ReceiversLbx->count();
+  const std::vector<bool> selected = ReceiversLbx->SelectedFlags();
   for (int i = 0; i < count; ++i) {
-    list.push_back(
-        {kReceivers, "NAME" + std::to_string(i),
-         ToAnsi(ReceiversLbx->item(i)->text()) + (ReceiversLbx->Selected(i) ? "+" : "-")});
+    list.push_back({kReceivers, "NAME" + std::to_string(i),
+                    ToAnsi(ReceiversLbx->item(i)->text()) +
+                        (selected[static_cast<std::size_t>(i)] ? "+" : "-")});
   }
   // An empty entry after the last: the reading stops there, and entries of an
   // earlier, longer list do not come back.
@@ -780,16 +784,16 @@ void TPlingFrm::FormCreate() {
 
     // The receivers, stored in list order; a value ends in "+" when selected.
     // A value of any length reads back whole, so the first empty one is the end.
+    // The list sorts as it goes, so each mark goes where its name went, which is
+    // not always its stored place (another locale's order, or a hand's).
+    QList<std::pair<QString, bool>> receivers;
     for (int i = 0;; ++i) {
       const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
       if (value.empty()) break;
-      // The list sorts as it goes, so the mark goes where the name went, which is
-      // not always its stored place (the stored order may come from another
-      // locale, or from a hand).
-      const int at =
-          ReceiversLbx->AddItem(FromAnsi(std::string_view(value).substr(0, value.size() - 1)));
-      ReceiversLbx->SetSelected(at, value.back() == '+');
+      receivers.emplace_back(FromAnsi(std::string_view(value).substr(0, value.size() - 1)),
+                             value.back() == '+');
     }
+    ReceiversLbx->AddItems(receivers);
 
     // Each value on its own: one that cannot be read keeps the window's present
     // value, and the others are read all the same.
@@ -1226,46 +1230,14 @@ void TPlingFrm::SendToSelected(QString Text) {
   // The receivers as they are selected now, in list order: while a write waits
   // for a name lookup the window takes incoming messages, which may add
   // receivers and move the list's positions.
-  QStringList receivers;
-  for (int i = 0; i < ReceiversLbx->count(); ++i) {
-    if (ReceiversLbx->Selected(i)) receivers << ReceiversLbx->item(i)->text();
-  }
-  FNotSent.clear();
-  FNotSentWhy.clear();
-  FUnconfirmed.clear();
-  for (const QString& receiver : receivers) SendTo(receiver, Text);
-}
-
-void TPlingFrm::SendTo(const QString& Receiver, const QString& Text) {
-  const auto route = mailslot::ChooseSendRoute(
-      LocalUserName(), [this] { return LocalComputerName(); }, Useserver1->isChecked(),
-      ToAnsi(servername1->text()), ToAnsi(Receiver));
-  if (!route) {
-    ShowStatus(FromAnsi(route.Error().Text));
-    return;
-  }
-  const auto& [sender, machine] = route.Value();
-  if (Text.isEmpty()) return;
-  // Characters the code page cannot hold travel as "?"; the user is told.
-  const std::string text = ToAnsi(Text);
-  const bool replaced = FromAnsi(text) != Text;
-  const auto sent = Pling->Deliver(machine, sender, ToAnsi(Receiver), text);
-  if (!sent) {
-    // The target did not open, or the message is too long for it: name every
-    // receiver of this send that did not get it, and why, and go on with the next.
-    FNotSent << (Receiver.isEmpty() ? QStringLiteral("\"\"") : Receiver);
-    FNotSentWhy << FromAnsi(sent.Error().Text);
-    ShowStatus(NotSentText(FNotSent, FNotSentWhy));
-  } else if (replaced && FNotSent.isEmpty()) {
-    ShowStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
-  } else if (platform::NotConfirmed(sent.Value())) {
-    // Sent to one machine, which did not confirm the message (as a datagram, or a
-    // session message it did not answer); a confirmed delivery adds nothing.
-    FUnconfirmed << Receiver;
-    if (FNotSent.isEmpty()) {
-      ShowStatus(QStringLiteral("No receipt from ") + FUnconfirmed.join(QStringLiteral(", ")));
-    }
-  }
+  SendToSeveral(
+      *Pling, ReceiversLbx->SelectedTexts(), Text,
+      [this](const QString& receiver) {
+        return mailslot::ChooseSendRoute(
+            LocalUserName(), [this] { return LocalComputerName(); }, Useserver1->isChecked(),
+            ToAnsi(servername1->text()), ToAnsi(receiver));
+      },
+      [this](const QString& status) { ShowStatus(status); });
 }
 
 void TPlingFrm::Useserver1Click() {

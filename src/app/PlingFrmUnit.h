@@ -283,7 +283,6 @@ class TPlingFrm : public QWidget {
   void SignalIncoming();
   int AddReceiver(const QString& Name);
   void SendToSelected(QString Text);
-  void SendTo(const QString& Receiver, const QString& Text);
   std::string LocalUserName();
   std::string LocalComputerName();
 
@@ -364,9 +363,6 @@ class TPlingFrm : public QWidget {
   std::string FComputerName;
   QString FLastMessage;
   bool FNoticeShown = false;  // a notice holds the status line until the timer ends
-  QStringList FNotSent;       // receivers of the present send that did not get it
-  QStringList FNotSentWhy;    // why, for each of them
-  QStringList FUnconfirmed;   // receivers it reached as a datagram only, not confirmed
   QString FSavePath = QStringLiteral("Pling.txt");  // where the next save starts
   QString FOpenPath = QStringLiteral("Pling.txt");  // where the next open starts
   // Stored values that could not be read at the start, by SettingId, with the

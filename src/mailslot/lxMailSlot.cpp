@@ -407,6 +407,12 @@ void TlxCustomPling::DoMessage(std::string& Msg) {
 
 bool TlxCustomPling::Send(std::string AMachine, std::string ASender, std::string AReciever,
                           std::string AMsg) {
+  return WriteMessengerMessage(std::move(AMachine), std::move(ASender), std::move(AReciever),
+                               std::move(AMsg));
+}
+
+bool WriteMessengerMessage(std::string AMachine, std::string ASender, std::string AReciever,
+                           std::string AMsg) {
   // A 0x00 inside a name would shift the fields at every receiver.
   if (ASender.find('\0') != std::string::npos || AReciever.find('\0') != std::string::npos) {
     return false;
@@ -423,7 +429,16 @@ runtime::TResult<platform::TWriteDelivery> TlxCustomPling::Deliver(std::string A
                                                                    std::string ASender,
                                                                    std::string AReciever,
                                                                    std::string AMsg) {
-  if (!Send(std::move(AMachine), std::move(ASender), std::move(AReciever), std::move(AMsg))) {
+  return DeliverMessengerMessage(std::move(AMachine), std::move(ASender), std::move(AReciever),
+                                 std::move(AMsg));
+}
+
+runtime::TResult<platform::TWriteDelivery> DeliverMessengerMessage(std::string AMachine,
+                                                                   std::string ASender,
+                                                                   std::string AReciever,
+                                                                   std::string AMsg) {
+  if (!WriteMessengerMessage(std::move(AMachine), std::move(ASender), std::move(AReciever),
+                             std::move(AMsg))) {
     const DWORD code = ps::GetLastError();
     return runtime::TError{code, WriteFailureText(code)};
   }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/mailslot_service.h"
 #include "platform/types.h"
@@ -207,6 +208,20 @@ inline constexpr const char* MessengerSlotName = "messngr";
 // the code says nothing more than that it failed).
 std::string WriteFailureText(DWORD code);
 
+// What TlxCustomPling::Send and Deliver do, from any thread: they touch no
+// component. (The outcome of a write is the writing thread's.)
+bool WriteMessengerMessage(std::string AMachine, std::string ASender, std::string AReciever,
+                           std::string AMsg);
+runtime::TResult<platform::TWriteDelivery> DeliverMessengerMessage(std::string AMachine,
+                                                                   std::string ASender,
+                                                                   std::string AReciever,
+                                                                   std::string AMsg);
+
+// One message of TlxCustomPling::DeliverTogether.
+struct TOutgoingMessage {
+  std::string Machine, Sender, Reciever, Msg;
+};
+
 using TplMessage = std::function<void(TComponent& Sender, std::string AReciever,
                                       std::string ASender, std::string AMsg)>;
 
@@ -225,6 +240,16 @@ class TlxCustomPling : public TlxCustomMailSlot {
   // code the writer reported and WriteFailureText's text for it).
   runtime::TResult<platform::TWriteDelivery> Deliver(std::string AMachine, std::string ASender,
                                                      std::string AReciever, std::string AMsg);
+  // Deliver for each message, the machines written to at once, each on a thread
+  // of its own (at most kMaxWritesTogether at a time): a send to several machines
+  // takes about as long as the slowest of them, not as long as all together. The
+  // messages to one machine go one after another in their order, so that they
+  // arrive as given. The outcomes come in the messages' order. The calling thread waits as for one
+  // write: a window that installed a network wait is served meanwhile (see
+  // platform::SetNetworkWait). One message is simply Deliver'ed.
+  std::vector<runtime::TResult<platform::TWriteDelivery>> DeliverTogether(
+      std::vector<TOutgoingMessage> Messages);
+  static constexpr std::size_t kMaxWritesTogether = 32;
 
   TplMessage OnMessage;
 

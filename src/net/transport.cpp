@@ -14,6 +14,7 @@
 #include "net/interfaces.h"
 #include "net/name_service.h"
 #include "net/netbios.h"
+#include "net/path_memory.h"
 #include "net/port_holder.h"
 #include "net/resolver.h"
 #include "net/session_client.h"
@@ -215,6 +216,7 @@ struct TTransport::TState {
   TPortHolder holder;
   TNetBiosName computer00, workgroup00;
   std::atomic<std::uint16_t> nextId{0};
+  mutable TPathMemory paths;  // machines whose session port did not answer
 
   // For writes, from any thread: one socket to send from, made at the first write,
   // and the interfaces as last read.
@@ -237,6 +239,7 @@ struct TTransport::TState {
 
 TSessionOutcome TTransport::TState::SendSessionMessage(const TResolved& target,
                                                        std::string_view data) const {
+  if (!paths.SessionWorthTrying(target.address, TClock::now())) return TSessionOutcome::NotTaken;
   // The messenger datagram's fields: sender, 0x00, receiver, 0x00, text.
   const std::size_t first = data.find('\0');
   const std::size_t second = first == std::string_view::npos ? first : data.find('\0', first + 1);
@@ -250,7 +253,12 @@ TSessionOutcome TTransport::TState::SendSessionMessage(const TResolved& target,
   names.called = target.name;
   names.called.bytes[15] = 0x03;  // the machine's messenger name
   names.calling = computer00;
-  return net::SendSessionMessage(target.address, config.sessionPort, names, message);
+  const TClock::time_point began = TClock::now();
+  const TSessionOutcome outcome =
+      net::SendSessionMessage(target.address, config.sessionPort, names, message);
+  // Any answer at all shows that the path works, whatever the machine said.
+  paths.SessionTried(target.address, outcome != TSessionOutcome::NotTaken, began, TClock::now());
+  return outcome;
 }
 
 TTransport::TTransport(TTransportConfig config)
@@ -291,7 +299,8 @@ bool TTransport::SendsAtOnce(std::string_view machine, TSendWay way) {
   const auto cached = FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now());
   if (!cached) return false;
   // A name nobody answered for fails at once; a session message waits for its machine.
-  return !cached->has_value() || way == TSendWay::Datagram || FState->config.sessionPort == 0;
+  return !cached->has_value() || way == TSendWay::Datagram || FState->config.sessionPort == 0 ||
+         !FState->paths.SessionWorthTrying((*cached)->address, TClock::now());
 }
 
 TResolver& TTransport::Resolver() {

@@ -11,6 +11,13 @@
 // time was recent when it was kept ("racy") is trusted only after its text has
 // been read again and found the same; once its time lies far enough in the past,
 // a later version must differ in time, and the identity alone is trusted.
+//
+// A read hold (TFileReadHold) is a run of reads that sees one version of each
+// file: while one is held, the version read (or written by this process) since
+// the hold began serves without even a stat(), racy or not, so a store's opening
+// (value after value) reads and parses the file once instead of once per value.
+// What another process writes during a hold is seen after it ends; a change
+// under the file's lock never trusts a hold.
 #include <time.h>
 
 #include <list>
@@ -22,6 +29,38 @@
 #include "platform/posix/atomic_file.h"
 
 namespace pling::platform {
+
+// Process-wide: whether a hold is in force, and which (a new one each time the
+// first hold begins; 0 while none is held).
+class TFileReadHold {
+ public:
+  TFileReadHold() {
+    std::lock_guard guard(State().mutex);
+    if (State().depth++ == 0) ++State().epoch;
+  }
+  ~TFileReadHold() {
+    std::lock_guard guard(State().mutex);
+    --State().depth;
+  }
+  TFileReadHold(const TFileReadHold&) = delete;
+  TFileReadHold& operator=(const TFileReadHold&) = delete;
+
+  static unsigned long long Current() {
+    std::lock_guard guard(State().mutex);
+    return State().depth > 0 ? State().epoch : 0;
+  }
+
+ private:
+  struct TState {
+    std::mutex mutex;
+    int depth = 0;
+    unsigned long long epoch = 0;
+  };
+  static TState& State() {
+    static TState state;
+    return state;
+  }
+};
 
 // `parse` makes a std::shared_ptr<const Parsed> of the file's text. A file that
 // does not exist is cached as parsed from the empty text (and as missing). A few
@@ -36,9 +75,22 @@ class TFileCache {
 
   // The parsed file at `path`: from the cache while its identity matches (and
   // `usable` accepts what was kept), else read and parsed anew. 0 or an errno
-  // value (a missing file is no error).
+  // value (a missing file is no error). A change made under the file's lock
+  // loads `forChange`: a read hold is not trusted then, so that what another
+  // process wrote within the same tick is kept.
   template <typename Parse, typename Usable>
-  int Load(const std::string& path, Parse parse, Usable usable, TEntry& result) {
+  int Load(const std::string& path, Parse parse, Usable usable, TEntry& result,
+           bool forChange = false) {
+    const unsigned long long hold = forChange ? 0 : TFileReadHold::Current();
+    if (hold != 0) {
+      std::lock_guard guard(FMutex);
+      for (auto it = FSlots.begin(); it != FSlots.end(); ++it) {
+        if ((*it)->path == path && (*it)->hold == hold && usable(*(*it)->parsed)) {
+          result = TEntry{(*it)->parsed, true};
+          return 0;
+        }
+      }
+    }
     TFileIdentity identity;
     const int statError = IdentifyFile(path, identity);
     if (statError == ENOENT) {
@@ -56,6 +108,7 @@ class TFileCache {
         }
       }
       if (kept && !kept->racy) {
+        if (hold != 0) kept->hold = hold;  // the version this hold reads from now on
         result = TEntry{kept->parsed, true};
         return 0;
       }
@@ -77,9 +130,9 @@ class TFileCache {
   }
 
   template <typename Parse>
-  int Load(const std::string& path, Parse parse, TEntry& result) {
+  int Load(const std::string& path, Parse parse, TEntry& result, bool forChange = false) {
     return Load(
-        path, parse, [](const Parsed&) { return true; }, result);
+        path, parse, [](const Parsed&) { return true; }, result, forChange);
   }
 
   // Records what this process has just read from or written to `path`.
@@ -91,6 +144,7 @@ class TFileCache {
     slot->parsed = std::move(parsed);
     slot->text = std::move(text);
     slot->racy = IsRecent(identity);
+    slot->hold = TFileReadHold::Current();
     std::lock_guard guard(FMutex);
     for (auto it = FSlots.begin(); it != FSlots.end(); ++it) {
       if ((*it)->path == path) {
@@ -113,6 +167,8 @@ class TFileCache {
     std::shared_ptr<const Parsed> parsed;
     std::string text;  // as read or written, to tell a racy version again
     bool racy = true;
+    // The read hold it was last read or written in, if any; guarded by FMutex.
+    mutable unsigned long long hold = 0;
   };
 
   static bool IsRecent(const TFileIdentity& identity) {

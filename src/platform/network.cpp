@@ -212,6 +212,13 @@ void SetNetworkWait(TNetworkWait wait) {
   gWait = std::move(wait);
 }
 
+bool ServeNetworkWait(const std::function<bool()>& done) {
+  const TNetworkWait wait = CurrentWait();
+  if (!wait.servesThisThread || !wait.wait || !wait.servesThisThread()) return false;
+  wait.wait(done);
+  return true;
+}
+
 void SetWinsServerSetting(std::string server) {
   std::lock_guard<std::mutex> guard(State().lock);
   State().winsSetting = std::move(server);

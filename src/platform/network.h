@@ -104,5 +104,8 @@ struct TNetworkWait {
   std::function<void(const std::function<bool()>& done)> wait;
 };
 void SetNetworkWait(TNetworkWait wait);
+// Waits until done() is true through the installed wait when it serves the
+// calling thread, and says so; false at once when none does.
+bool ServeNetworkWait(const std::function<bool()>& done);
 
 }  // namespace pling::platform

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/file_cache.h"
 #include "platform/hive_parser.h"
 #include "platform/profile.h"
 #include "platform/profile_parser.h"
@@ -528,6 +529,9 @@ TMRBackEndKind TMegaRegistry::ChosenBackEndKind() const {
       return KindForVersion(PlatformVersion());
   }
 }
+
+TReadHold::TReadHold() : FHold(std::make_unique<platform::TFileReadHold>()) {}
+TReadHold::~TReadHold() = default;
 
 void TMegaRegistry::OpenBackEnd() {
   CloseBackEnd();

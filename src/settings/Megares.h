@@ -18,6 +18,10 @@
 #include "runtime/result.h"
 #include "settings/font.h"
 
+namespace pling::platform {
+class TFileReadHold;
+}
+
 namespace pling::settings {
 
 // ---------------------------------------------------------------------------
@@ -180,6 +184,24 @@ std::string SettingProblemText(std::string_view section, std::string_view key,
 // The font that a font text describes, on top of the default attributes; an
 // invalid size or colour field raises runtime::EConvertError.
 TFont FontFromText(std::string_view text);
+
+// ---------------------------------------------------------------------------
+// While one lives, every store in the process reads its file as it read it first
+// in that time (with what the process writes itself): one read and one parse of
+// the file for a whole run of reads (the window's start reads a value per
+// receiver), also when the file was written just before and its time alone
+// cannot tell it from a later version. What another process writes meanwhile is
+// seen after the hold.
+class TReadHold {
+ public:
+  TReadHold();
+  ~TReadHold();
+  TReadHold(const TReadHold&) = delete;
+  TReadHold& operator=(const TReadHold&) = delete;
+
+ private:
+  std::unique_ptr<platform::TFileReadHold> FHold;
+};
 
 // ---------------------------------------------------------------------------
 // The store.

@@ -2,7 +2,10 @@
 // The status line after a send to other machines: a machine that confirmed the
 // message adds nothing; one that got it as a datagram only is named.
 #include <QAction>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app_fixture.h"
@@ -76,6 +79,38 @@ TEST_F(ReceiptTest, TheStatusLineNamesTheReceiversWhoseMachinesDidNotConfirm) {
   EXPECT_EQ(both,
             QStringLiteral("Not sent to Xl: message too long for the mailslot; Zed: ") + unknown);
   EXPECT_EQ(Widget<app::TColorLabel>(Window(), "StatusLbl")->toolTip(), both);
+}
+
+// Every write waits until the three of a send have begun: sent one after
+// another, none would get that far and each would fail.
+class TTogetherTransport : public TReceiptTransport {
+ public:
+  bool Write(std::string_view machine, std::string_view slot, std::string_view data,
+             platform::DWORD& error) override {
+    {
+      std::unique_lock<std::mutex> guard(FLock);
+      const int send = FBegun++ / 3;
+      FChanged.notify_all();
+      if (!FChanged.wait_for(guard, std::chrono::seconds(10),
+                             [&] { return FBegun >= 3 * (send + 1); })) {
+        error = platform::ERROR_SEM_TIMEOUT;
+        return false;
+      }
+    }
+    return TReceiptTransport::Write(machine, slot, data, error);
+  }
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  int FBegun = 0;
+};
+
+TEST_F(ReceiptTest, ReceiversAreSentToTogetherAndEachOutcomeIsItsOwn) {
+  platform::SetMailslotTransport(std::make_shared<TTogetherTransport>());
+  Start();
+  EXPECT_EQ(SendTo({"Bob", "Carol", "Dan"}), QStringLiteral("No receipt from Bob, Dan"));
+  EXPECT_EQ(SendTo({"Bob", "Cyd", "Zed"}), QStringLiteral("Not sent to Zed"));
 }
 
 }  // namespace

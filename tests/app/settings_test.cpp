@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app_fixture.h"
 #include "files.h"
@@ -105,6 +106,45 @@ TEST_F(AppSettingsTest, StoredReceiversLoadUpToTheFirstGapWithTheirMarks) {
   const bool selected[] = {false, true, false, false, true};
   for (int i = 0; i < 5; ++i)
     EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->Selected(i), selected[i]) << i;
+}
+
+TEST_F(AppSettingsTest, ALongListKeepsEachMarkWithItsNameThroughRestarts) {
+  // Stored in the reverse of the list's order, every 7th selected: each mark must
+  // follow its name to where the sorting puts it, and be written back with it.
+  constexpr int kCount = 10000;
+  const auto name = [](int i) { return "R" + std::to_string(100000 + i); };
+  {
+    auto store = Store();
+    store->BeginUpdate();
+    for (int i = 0; i < kCount; ++i) {
+      store->WriteText("Receivers", "NAME" + std::to_string(i),
+                       name(kCount - 1 - i) + ((kCount - 1 - i) % 7 == 0 ? "+" : "-"));
+    }
+    store->EndUpdate();
+  }
+  for (int run = 0; run < 2; ++run) {
+    {
+      app::TPlingFrm& w = Start();
+      auto* list = Widget<app::TListBox>(w, "ReceiversLbx");
+      ASSERT_EQ(list->count(), kCount) << "run " << run;
+      const std::vector<bool> flags = list->SelectedFlags();
+      int wrong = 0;
+      for (int i = 0; i < kCount; ++i) {
+        wrong += list->item(i)->text().toStdString() != name(i) ||
+                 flags[static_cast<std::size_t>(i)] != (i % 7 == 0);
+      }
+      EXPECT_EQ(wrong, 0) << "run " << run;
+      EXPECT_EQ(list->SelCount(), (kCount + 6) / 7);
+      EXPECT_TRUE(list->Selected(7));
+      EXPECT_FALSE(list->Selected(8));
+      EXPECT_EQ(list->SelectedTexts().value(1), QString::fromStdString(name(7)));
+      Stop();
+    }
+    auto store = Store();
+    EXPECT_EQ(store->ReadText("Receivers", "NAME7", ""), name(7) + "+");
+    EXPECT_EQ(store->ReadText("Receivers", "NAME8", ""), name(8) + "-");
+    EXPECT_EQ(store->ReadText("Receivers", "NAME" + std::to_string(kCount), ""), "");
+  }
 }
 
 TEST_F(AppSettingsTest, AShorterListDoesNotBringBackOldEntries) {

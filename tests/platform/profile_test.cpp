@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/file_cache.h"
 #include "platform/file_error.h"
 #include "platform/paths.h"
 #include "platform/profile_parser.h"
@@ -365,6 +366,37 @@ TEST_F(ProfileTest, ReadsSeeEveryChangeOfTheFile) {
   WriteFile(file, "[S]\nK=44\nOther=x\n");
   ASSERT_TRUE(WritePrivateProfileString("S", "K", "55", file));
   EXPECT_EQ(FileText(file), "[S]\nK=55\nOther=x\n");
+}
+
+TEST_F(ProfileTest, AReadHoldReadsAJustWrittenFileOnceAndAChangeMergesWithTheFile) {
+  const std::string file = Path("held.ini");
+  const auto rewriteInSameTick = [&](const std::string& text) {
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    WriteFile(file, text);
+    const struct timespec same[2] = {info.st_atim, info.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), same, 0), 0);
+  };
+  WriteFile(file, "[S]\nK=11\nL=1\n");  // just written: its time alone proves nothing
+  {
+    const TFileReadHold hold;
+    EXPECT_EQ(Read("S", "K", file), "11");
+    // Within the hold the version read serves: the file is not read again.
+    rewriteInSameTick("[S]\nK=22\nL=2\n");
+    EXPECT_EQ(Read("S", "K", file), "11");
+    // A change under the file's lock reads the file itself: the other writer's
+    // value stays beside this one, and the reads see what this process wrote.
+    ASSERT_TRUE(WritePrivateProfileString("S", "K", "33", file));
+    EXPECT_EQ(FileText(file), "[S]\nK=33\nL=2\n");
+    EXPECT_EQ(Read("S", "L", file), "2");
+    WriteFile(file, "[S]\nK=444\n");
+    EXPECT_EQ(Read("S", "K", file), "33");
+  }
+  // Once the hold is over, another version is seen, also one written within the
+  // same tick.
+  EXPECT_EQ(Read("S", "K", file), "444");
+  rewriteInSameTick("[S]\nK=555\n");
+  EXPECT_EQ(Read("S", "K", file), "555");
 }
 
 TEST_F(ProfileTest, ManyValuesAreWrittenInOneReplacement) {

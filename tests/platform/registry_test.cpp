@@ -306,6 +306,21 @@ TEST_F(RegistryTest, ManyValuesAreSetInOneReplacementMergedWithOtherWriters) {
   EXPECT_EQ(QueryText(key, "Settings\\Other"), "theirs");
   EXPECT_EQ(SerializeHive(ParseHive(HiveText())), HiveText());
 
+  // The same values again leave the file as it is; one changed among them is
+  // written with the rest.
+  struct stat before {
+  }, after{};
+  ASSERT_EQ(::stat(RegistryHivePath().c_str(), &before), 0);
+  values.pop_back();
+  values[0].data = "FIRST";
+  ASSERT_EQ(RegSetValues(key, values), ERROR_SUCCESS);
+  ASSERT_EQ(::stat(RegistryHivePath().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "an unchanged set does not replace the file";
+  values[150].data = "CHANGED";
+  ASSERT_EQ(RegSetValues(key, values), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(key, "Receivers\\NAME150"), "CHANGED");
+  EXPECT_EQ(QueryText(key, "Receivers\\NAME0"), "FIRST");
+
   // One bad entry: nothing is written.
   text = HiveText();
   values = {{"Settings\\Split", "2"}, {"Settings\\Bad", "two\nlines"}};

@@ -56,7 +56,7 @@ int ChangeProfile(const std::string& path, std::span<const TProfileWrite> writes
   if (const int error = lock.Lock(path)) return error;
   // Under the lock, so that a concurrent writer's change is not lost.
   TFileCache<TParsedProfile>::TEntry current;
-  if (const int error = gProfileCache.Load(lock.path(), ParseProfile, current)) return error;
+  if (const int error = gProfileCache.Load(lock.path(), ParseProfile, current, true)) return error;
   std::string changed = SetProfileValues(current.parsed->Text(), writes);
   if (current.exists && changed == current.parsed->Text()) return 0;
   TFileIdentity identity;

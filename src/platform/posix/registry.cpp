@@ -38,13 +38,14 @@ std::shared_ptr<const THive> ParseHiveText(std::string text) {
 
 // The hive at `path`, from the cache when the file is unchanged. An errno value
 // on failure (a missing file is an empty hive).
-int LoadHive(const std::string& path, std::shared_ptr<const THive>& hive) {
+int LoadHive(const std::string& path, std::shared_ptr<const THive>& hive, bool forChange = false) {
   TFileCache<THive>::TEntry entry;
   // Names are folded in the code page of the hive's making: another page, another parse.
   const auto sameCodePage = [page = ActiveCodePages().Ansi](const THive& kept) {
     return kept.keys.key_comp().codePage == page;
   };
-  if (const int error = gHiveCache.Load(path, ParseHiveText, sameCodePage, entry)) return error;
+  if (const int error = gHiveCache.Load(path, ParseHiveText, sameCodePage, entry, forChange))
+    return error;
   hive = std::move(entry.parsed);
   return 0;
 }
@@ -93,16 +94,19 @@ DWORD ResolveKeyName(HKEY key, std::string_view subKey, std::string& name) {
 }
 
 // Reads the hive under the file lock, lets `change` modify it (it returns whether
-// it did) and writes it back atomically. Caller holds gMutex.
-template <typename Change>
-DWORD ChangeHive(Change change) {
+// it did) and writes it back atomically. `unchanged` may tell first, from the hive
+// as read, that `change` would change nothing: then the hive is not copied (a
+// copy of a large hive costs more than the check). Caller holds gMutex.
+template <typename Change, typename Unchanged>
+DWORD ChangeHive(Change change, Unchanged unchanged) {
   const std::string path = RegistryHivePath();
   TFileLock lock;
   int error = lock.Lock(path);
   if (error != 0) return FileErrorFromErrno(error);
   // Under the lock, so that what another process wrote meanwhile is kept.
   std::shared_ptr<const THive> current;
-  if ((error = LoadHive(lock.path(), current)) != 0) return FileErrorFromErrno(error);
+  if ((error = LoadHive(lock.path(), current, true)) != 0) return FileErrorFromErrno(error);
+  if (unchanged(*current)) return ERROR_SUCCESS;
   auto hive = std::make_shared<THive>(*current);
   if (!change(*hive)) return ERROR_SUCCESS;
   std::string text = SerializeHive(*hive);
@@ -111,6 +115,11 @@ DWORD ChangeHive(Change change) {
   if (path != lock.path()) gHiveCache.Store(path, identity, hive, text);
   gHiveCache.Store(lock.path(), identity, hive, std::move(text));
   return ERROR_SUCCESS;
+}
+
+template <typename Change>
+DWORD ChangeHive(Change change) {
+  return ChangeHive(change, [](const THive&) { return false; });
 }
 
 // Sets the default value of the key `name`; whether anything changed.
@@ -215,11 +224,24 @@ LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
     changes.emplace_back(std::move(name), data);
   }
   if (changes.empty()) return Result(ERROR_SUCCESS);
-  return Result(ChangeHive([&](THive& hive) {
-    bool changed = false;
-    for (const auto& [name, data] : changes) changed = SetDefaultValue(hive, name, data) || changed;
-    return changed;
-  }));
+  return Result(ChangeHive(
+      [&](THive& hive) {
+        bool changed = false;
+        for (const auto& [name, data] : changes)
+          changed = SetDefaultValue(hive, name, data) || changed;
+        return changed;
+      },
+      [&](const THive& hive) {
+        // Every key there with its value as it would be set (the window's exit
+        // writes every setting, most of them as they were).
+        return std::all_of(changes.begin(), changes.end(), [&hive](const auto& change) {
+          const THiveKey* found = FindHiveKey(hive, change.first);
+          if (found == nullptr || found->defaultValue != change.second) return false;
+          THiveKey set = *found;
+          SetHiveDefaultValue(set, change.second);
+          return set == *found;
+        });
+      }));
 }
 
 runtime::TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey) {

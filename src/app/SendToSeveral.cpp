@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/SendToSeveral.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/QtAdapters.h"
+#include "app/SendOutcome.h"
+#include "mailslot/lxMailSlot.h"
+
+namespace pling::app {
+
+void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers,
+                   const QString& text, const TRouteChooser& route,
+                   const std::function<void(const QString&)>& showStatus) {
+  // Characters the code page cannot hold travel as "?"; the user is told.
+  const std::string ansiText = ToAnsi(text);
+  const bool replaced = FromAnsi(ansiText) != text;
+  // Per receiver: why no route could be chosen, or the message it is sent.
+  std::vector<std::optional<QString>> routeProblems;
+  std::vector<mailslot::TOutgoingMessage> messages;
+  for (const QString& receiver : receivers) {
+    const auto chosen = route(receiver);
+    if (!chosen) {
+      routeProblems.emplace_back(FromAnsi(chosen.Error().Text));
+      continue;
+    }
+    routeProblems.emplace_back();
+    messages.push_back({chosen.Value().Machine, chosen.Value().Sender, ToAnsi(receiver), ansiText});
+  }
+  const auto outcomes = pling.DeliverTogether(std::move(messages));
+
+  QStringList notSent, notSentWhy, unconfirmed;
+  std::size_t next = 0;
+  for (qsizetype i = 0; i < receivers.size(); ++i) {
+    const QString& receiver = receivers[i];
+    if (routeProblems[static_cast<std::size_t>(i)]) {
+      showStatus(*routeProblems[static_cast<std::size_t>(i)]);
+      continue;
+    }
+    const auto& sent = outcomes[next++];
+    if (!sent) {
+      // The target did not open, or the message is too long for it: every
+      // receiver that did not get it is named, with why.
+      notSent << (receiver.isEmpty() ? QStringLiteral("\"\"") : receiver);
+      notSentWhy << FromAnsi(sent.Error().Text);
+      showStatus(NotSentText(notSent, notSentWhy));
+    } else if (replaced && notSent.isEmpty()) {
+      showStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
+    } else if (platform::NotConfirmed(sent.Value())) {
+      // Sent to one machine, which did not confirm the message (as a datagram, or
+      // a session message it did not answer); a confirmed delivery adds nothing.
+      unconfirmed << receiver;
+      if (notSent.isEmpty()) {
+        showStatus(QStringLiteral("No receipt from ") + unconfirmed.join(QStringLiteral(", ")));
+      }
+    }
+  }
+}
+
+}  // namespace pling::app
