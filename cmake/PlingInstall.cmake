@@ -4,12 +4,30 @@
 # in the hicolor theme, so that menus, the task bar and the notification area
 # find it by the name "pling"), the AppStream metainfo for software centres, the
 # manual pages and pling-cli's bash completion.
-# The metainfo and the manual pages carry the project version.
+# The metainfo and the manual pages carry the project version; the metainfo
+# also the homepage and the releases with their notes, from NEWS.md.
 include(GNUInstallDirs)
 
+set(PLING_HOMEPAGE "https://git.pling.invalid/pling"
+    CACHE STRING "The project's homepage (its repository), for the AppStream metainfo")
 set(PLING_METAINFO_ID org.corvid.Pling)
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
+execute_process(
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/gen-releases.py
+          ${PROJECT_SOURCE_DIR}/NEWS.md --metainfo ${PROJECT_BINARY_DIR}/packaging/releases.xml
+  RESULT_VARIABLE _pling_releases_result)
+if(NOT _pling_releases_result EQUAL 0)
+  message(FATAL_ERROR "NEWS.md: the releases cannot be read (see above)")
+endif()
+file(READ ${PROJECT_BINARY_DIR}/packaging/releases.xml PLING_RELEASES)
+string(STRIP "${PLING_RELEASES}" PLING_RELEASES)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/NEWS.md
+                                                               ${PROJECT_SOURCE_DIR}/scripts/gen-releases.py)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/${PLING_METAINFO_ID}.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/packaging/${PLING_METAINFO_ID}.metainfo.xml @ONLY)
+# The manual pages are dated by the source state (SOURCE_DATE_EPOCH, which
+# scripts/package sets from the commit), else by the day of the build.
+string(TIMESTAMP PLING_MAN_DATE "%Y-%m-%d" UTC)
 foreach(_page pling pling-cli)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/${_page}.1.in
                  ${PROJECT_BINARY_DIR}/packaging/${_page}.1 @ONLY)
