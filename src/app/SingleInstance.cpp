@@ -23,8 +23,12 @@
 namespace pling::app {
 namespace {
 
-constexpr std::string_view kRequest = "show\n";
+// The request is one line: "show", and after a blank the activation token the
+// later start was given, if any.
+constexpr std::string_view kRequest = "show";
 constexpr std::string_view kAnswer = "shown\n";
+// A request line longer than this is no request.
+constexpr std::size_t kMaxRequest = 4096;
 // Programs knocking at once; more wait in the socket's queue.
 constexpr int kBacklog = 8;
 constexpr std::size_t kMaxClients = 8;
@@ -71,7 +75,7 @@ bool SocketAddress(const std::string& path, sockaddr_un& address) {
 // The programs that knocked and have not yet said what they want.
 class TSingleInstance::TClients : public QObject {
  public:
-  TClients(int socket, std::function<void()> onShow)
+  TClients(int socket, std::function<void(const std::string&)> onShow)
       : FOnShow(std::move(onShow)), FListener(socket, QSocketNotifier::Read, this) {
     connect(&FListener, &QSocketNotifier::activated, this, [this] { Accept(); });
     // Those that knocked before anyone listened.
@@ -119,15 +123,25 @@ class TSingleInstance::TClients : public QObject {
     if (got <= 0) return Drop(fd);
     std::string& received = found->second.Received;
     received.append(buffer, static_cast<std::size_t>(got));
-    if (received.size() < kRequest.size()) return;
-    const bool show = received.compare(0, kRequest.size(), kRequest) == 0;
+    const std::size_t end = received.find('\n');
+    if (end == std::string::npos) {
+      if (received.size() > kMaxRequest) Drop(fd);
+      return;
+    }
+    const std::string line = received.substr(0, end);
+    const bool show = line == kRequest || (line.size() > kRequest.size() + 1 &&
+                                           line.compare(0, kRequest.size(), kRequest) == 0 &&
+                                           line[kRequest.size()] == ' ');
+    const std::string token = show && line.size() > kRequest.size() + 1
+                                  ? line.substr(kRequest.size() + 1)
+                                  : std::string();
     if (show) {
       // The answer first: the other program may end at once.
       [[maybe_unused]] const ssize_t sent =
           ::send(fd, kAnswer.data(), kAnswer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
     Drop(fd);
-    if (show && FOnShow) FOnShow();
+    if (show && FOnShow) FOnShow(token);
   }
 
   void Drop(int fd) {
@@ -138,7 +152,7 @@ class TSingleInstance::TClients : public QObject {
     ::close(fd);
   }
 
-  std::function<void()> FOnShow;
+  std::function<void(const std::string&)> FOnShow;
   QSocketNotifier FListener;
   std::map<int, TClient> FClients;
 };
@@ -195,7 +209,8 @@ TSingleInstance::TClaim TSingleInstance::Claim(std::string& problem) {
   return TClaim::kFirst;
 }
 
-bool TSingleInstance::AskToShow(int timeoutMs, std::string& problem) {
+bool TSingleInstance::AskToShow(int timeoutMs, std::string& problem,
+                                const std::string& activationToken) {
   sockaddr_un address{};
   const std::string socketPath = SocketPath(FFolder);
   if (!SocketAddress(socketPath, address)) {
@@ -216,8 +231,16 @@ bool TSingleInstance::AskToShow(int timeoutMs, std::string& problem) {
     }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
       std::string answer;
-      bool sent = ::send(fd, kRequest.data(), kRequest.size(), MSG_NOSIGNAL) ==
-                  static_cast<ssize_t>(kRequest.size());
+      // A token holds no line break or blank (it is one word); one that does is
+      // left out rather than sent broken.
+      std::string request(kRequest);
+      if (!activationToken.empty() && activationToken.size() < kMaxRequest - kRequest.size() - 2 &&
+          activationToken.find_first_of(" \n") == std::string::npos) {
+        request += ' ' + activationToken;
+      }
+      request += '\n';
+      bool sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+                  static_cast<ssize_t>(request.size());
       while (sent && answer.size() < kAnswer.size()) {
         pollfd wait{fd, POLLIN, 0};
         if (::poll(&wait, 1, left()) <= 0) break;
@@ -243,7 +266,7 @@ bool TSingleInstance::AskToShow(int timeoutMs, std::string& problem) {
   }
 }
 
-void TSingleInstance::Listen(std::function<void()> onShow) {
+void TSingleInstance::Listen(std::function<void(const std::string& activationToken)> onShow) {
   if (FSocket < 0) return;
   FClients = std::make_unique<TClients>(FSocket, std::move(onShow));
 }

@@ -37,12 +37,15 @@ class TSingleInstance {
 
   // kRunning: asks the program with the lock to show its window, waiting at most
   // `timeoutMs` for it to answer (a program that is still starting answers once
-  // it listens). False, with `problem`, when it does not answer.
-  bool AskToShow(int timeoutMs, std::string& problem);
+  // it listens), and hands it `activationToken` (the Wayland activation token
+  // this start was given, so that the compositor lets that window come
+  // forward). False, with `problem`, when it does not answer.
+  bool AskToShow(int timeoutMs, std::string& problem, const std::string& activationToken = {});
 
   // kFirst: from now on calls `onShow` on the main thread whenever another
-  // program asks. Needs the Qt application object.
-  void Listen(std::function<void()> onShow);
+  // program asks, with the activation token it passed on (empty: none). Needs
+  // the Qt application object.
+  void Listen(std::function<void(const std::string& activationToken)> onShow);
 
   const std::string& Folder() const { return FFolder; }
 

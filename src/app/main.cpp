@@ -12,6 +12,7 @@
 #include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
 #include "app/SingleInstance.h"
+#include "app/StartupNotice.h"
 #include "platform/VerInfo.h"
 #include "pling_resources.h"
 #include "qtbridge/FormSizerFilter.h"
@@ -168,13 +169,18 @@ int main(int argc, char** argv) {
     case app::TSingleInstance::TClaim::kFirst:
       if (!problem.empty()) std::fprintf(stderr, "pling: %s\n", problem.c_str());
       break;
-    case app::TSingleInstance::TClaim::kRunning:
-      if (instance.AskToShow(kShowAnswerMs, problem)) {
+    case app::TSingleInstance::TClaim::kRunning: {
+      // The launcher waits for this start to end: the first one's window comes
+      // forward with this start's activation token, and the busy cursor stops.
+      const bool shown = instance.AskToShow(kShowAnswerMs, problem, app::TakeActivationToken());
+      app::EndStartupNotification();
+      if (shown) {
         std::puts("Pling is already running here: its window comes to the front.");
         return 0;
       }
       std::fprintf(stderr, "pling: Pling is already running here, but %s\n", problem.c_str());
       return 1;
+    }
     case app::TSingleInstance::TClaim::kUnguarded:
       std::fprintf(stderr, "pling: cannot tell whether Pling already runs (%s)\n", problem.c_str());
       break;
@@ -223,7 +229,10 @@ int main(int argc, char** argv) {
     window.activateWindow();
     // Started again meanwhile: the window comes to the front, out of the
     // notification area too.
-    instance.Listen([&window] { tray::RestoreWindow(window); });
+    instance.Listen([&window](const std::string& activationToken) {
+      app::UseActivationToken(activationToken);
+      tray::RestoreWindow(window);
+    });
     if (closeAsked) window.close();
     status = QApplication::exec();
     window.close();  // nothing if already closed

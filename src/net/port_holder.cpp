@@ -23,6 +23,7 @@
 #include <unordered_map>
 
 #include "net/interfaces.h"
+#include "net/samba_services.h"
 #include "net/socket.h"
 #include "runtime/thread_name.h"
 
@@ -79,9 +80,11 @@ std::string SystemProblem(int error) {
 std::string PortProblem(std::uint16_t port, int error) {
   const std::string number = std::to_string(port);
   if (error == EACCES || error == EPERM) {
+    const std::string samba = EnabledSambaServices().datagram;
+    if (!samba.empty()) return CannotReceive(SambaKeepsDatagramPorts(samba));
     return CannotReceive("this program may not use UDP port " + number +
-                         " (ports below 1024 need the cap_net_bind_service capability; see the "
-                         "README).");
+                         " (the service pling-holder receives for every user of this computer "
+                         "and is not running; see pling(1)).");
   }
   if (error == EADDRINUSE) {
     return CannotReceive("another program (such as a NetBIOS name server) holds UDP port " +
@@ -234,8 +237,13 @@ void TPortHolder::TState::Run() {
         return;  // the listener closes: a waiting process tries for itself
       }
       const int receiveBuffer = kReceiveBufferBytes;
-      if (::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer,
-                       sizeof receiveBuffer) != 0) {
+      // A socket the service manager handed over may have its room already (the
+      // kernel reports twice the size asked for); it is never made smaller.
+      int room = 0;
+      socklen_t roomLength = sizeof room;
+      ::getsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUF, &room, &roomLength);
+      if (room < 2 * receiveBuffer && ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUFFORCE,
+                                                   &receiveBuffer, sizeof receiveBuffer) != 0) {
         ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
       }
       runtime::TUniqueFd names = OpenUdpSocket(config.namePort, true);

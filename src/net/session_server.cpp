@@ -17,6 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/inherited_sockets.h"
+#include "net/samba_services.h"
 #include "net/socket.h"
 #include "runtime/thread_name.h"
 
@@ -448,32 +450,39 @@ std::string TSessionServer::Start() {
   if (state.thread.joinable()) return {};
   const auto problem = [](const std::string& why) { return std::string(kCannotReceive) + why; };
   const std::string number = std::to_string(state.config.port);
-  state.listener =
-      runtime::TUniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!state.listener.Valid()) return problem(std::string(std::strerror(errno)) + ".");
-  // The port is free again at once after the previous holder ends, though its
-  // closed connections linger for a while.
-  const int on = 1;
-  ::setsockopt(state.listener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(state.config.address);
   address.sin_port = htons(state.config.port);
-  if (::bind(state.listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
-          0 ||
-      ::listen(state.listener.Get(), kBacklog) != 0) {
-    const int error = errno;
-    state.listener.Reset();
-    if (error == EACCES || error == EPERM) {
-      return problem(
-          "this program may not use TCP port " + number +
-          " (ports below 1024 need the cap_net_bind_service capability; see the README).");
+  // A listening socket the service manager bound for this process is taken as it
+  // is (inherited_sockets.h); else the port is bound here.
+  if (state.config.port != 0) state.listener = InheritedSocket(SOCK_STREAM, state.config.port);
+  if (!state.listener.Valid()) {
+    state.listener =
+        runtime::TUniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!state.listener.Valid()) return problem(std::string(std::strerror(errno)) + ".");
+    // The port is free again at once after the previous holder ends, though its
+    // closed connections linger for a while.
+    const int on = 1;
+    ::setsockopt(state.listener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(state.listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+            0 ||
+        ::listen(state.listener.Get(), kBacklog) != 0) {
+      const int error = errno;
+      state.listener.Reset();
+      if (error == EACCES || error == EPERM) {
+        const std::string samba = EnabledSambaServices().session;
+        if (!samba.empty()) return problem(SambaKeepsSessionPort(samba));
+        return problem("this program may not use TCP port " + number +
+                       " (the service pling-holder receives for every user of this computer "
+                       "and is not running; see pling(1)).");
+      }
+      if (error == EADDRINUSE) {
+        return problem("another program (such as Samba's file server) holds TCP port " + number +
+                       ".");
+      }
+      return problem("TCP port " + number + " cannot be opened (" + std::strerror(error) + ").");
     }
-    if (error == EADDRINUSE) {
-      return problem("another program (such as Samba's file server) holds TCP port " + number +
-                     ".");
-    }
-    return problem("TCP port " + number + " cannot be opened (" + std::strerror(error) + ").");
   }
   socklen_t length = sizeof address;
   ::getsockname(state.listener.Get(), reinterpret_cast<sockaddr*>(&address), &length);

@@ -9,12 +9,21 @@
 
 #include <cerrno>
 
+#include "net/inherited_sockets.h"
+
 namespace pling::net {
 
 runtime::TUniqueFd OpenUdpSocket(std::uint16_t port, bool broadcast) {
+  const int on = 1;
+  // A socket the service manager bound for this process (inherited_sockets.h).
+  if (runtime::TUniqueFd inherited =
+          port != 0 ? InheritedSocket(SOCK_DGRAM, port) : runtime::TUniqueFd();
+      inherited.Valid()) {
+    if (broadcast) ::setsockopt(inherited.Get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    return inherited;
+  }
   runtime::TUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) return fd;
-  const int on = 1;
   if (broadcast && ::setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
     return runtime::TUniqueFd();
   }

@@ -9,7 +9,9 @@
 namespace pling::net {
 
 // A non-blocking UDP socket bound to `port` (0: any free one) on every IPv4
-// address, allowed to broadcast. Invalid on failure, with errno set.
+// address, allowed to broadcast. Invalid on failure, with errno set. A socket
+// the service manager handed over for that port is taken instead of binding it
+// (inherited_sockets.h).
 runtime::TUniqueFd OpenUdpSocket(std::uint16_t port, bool broadcast);
 
 // Sends one datagram to `address`:`port` (host byte order). False when the kernel

@@ -48,15 +48,32 @@ TEST_F(SingleInstanceTest, ALaterStartAsksTheFirstToShowItsWindowAndTheLockPasse
   std::atomic<int> answer{-1};
   std::thread knock([&] {
     std::string why;
-    answer = second.AskToShow(10000, why) ? 1 : 0;
+    answer = second.AskToShow(10000, why, "launcher-token_42") ? 1 : 0;
   });
   QTest::qWait(200);
   int shown = 0;
-  first->Listen([&] { ++shown; });
+  std::string token = "none yet";
+  first->Listen([&](const std::string& activationToken) {
+    ++shown;
+    token = activationToken;
+  });
   EXPECT_TRUE(QTest::qWaitFor([&] { return answer.load() >= 0; }, 15000));
   knock.join();
   EXPECT_EQ(answer.load(), 1);
   EXPECT_EQ(shown, 1);
+  // The launcher's activation token reaches the window that comes forward.
+  EXPECT_EQ(token, "launcher-token_42");
+  // Without one (an X11 start, or from a terminal) it comes forward all the same.
+  answer = -1;
+  std::thread plain([&] {
+    std::string why;
+    answer = second.AskToShow(10000, why) ? 1 : 0;
+  });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return answer.load() >= 0; }, 15000));
+  plain.join();
+  EXPECT_EQ(answer.load(), 1);
+  EXPECT_EQ(shown, 2);
+  EXPECT_EQ(token, "");
 
   // The first ends: the next start holds the lock (the old socket replaced).
   first.reset();

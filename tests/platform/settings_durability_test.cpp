@@ -186,6 +186,11 @@ TEST_F(SettingsDurabilityTest, ConcurrentWritersLoseNoValue) {
     }
   }
   EXPECT_EQ(lost, 0);
+  // Each writer removed its lock file as it let go: nothing is left beside the
+  // settings.
+  for (const fs::directory_entry& entry : fs::directory_iterator(ConfigDirectory())) {
+    EXPECT_NE(entry.path().extension(), ".lock") << entry.path();
+  }
 }
 
 }  // namespace

@@ -194,7 +194,12 @@ int ReadFileContents(const std::string& path, std::string& contents, TFileIdenti
 }
 
 TFileLock::~TFileLock() {
-  if (FFd >= 0) ::close(FFd);  // closing the only descriptor releases the lock
+  if (FFd < 0) return;
+  // The lock file goes while it is still held, so that nothing is left beside the
+  // settings; whoever waits on it sees at Lock that it is no longer under its
+  // name and takes the one that is. Closing the only descriptor releases the lock.
+  ::unlink(FLockPath.c_str());
+  ::close(FFd);
 }
 
 int TFileLock::Lock(const std::string& path) {
@@ -213,22 +218,33 @@ int TFileLock::Lock(const std::string& path) {
   // Beside the name as given, so in the settings folder even when the file
   // itself lives elsewhere.
   const std::string lockPath = path + ".lock";
-  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    const int error = errno;
-    RecordFileError(lockPath, error);
-    return error;
-  }
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    const int error = errno;
+  for (;;) {
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      const int error = errno;
+      RecordFileError(lockPath, error);
+      return error;
+    }
+    while (::flock(fd, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      RecordFileError(lockPath, error);
+      return error;
+    }
+    // The holder before may have removed the file as it let go (see the
+    // destructor): a lock on a file no longer under the name guards nothing.
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      FFd = fd;
+      FPath = target;
+      FLockPath = lockPath;
+      return 0;
+    }
     ::close(fd);
-    RecordFileError(lockPath, error);
-    return error;
   }
-  FFd = fd;
-  FPath = target;
-  return 0;
 }
 
 namespace {

@@ -57,7 +57,8 @@ int ReadFileContents(const std::string& path, std::string& contents,
 
 // An exclusive advisory lock on "<path>.lock", held until destruction. Threads
 // and processes alike wait for each other. The lock file sits beside `path` as
-// named; what a write replaces (path()) is the file a link at `path` leads to.
+// named, and goes again when the lock is let go; what a write replaces (path())
+// is the file a link at `path` leads to.
 class TFileLock {
  public:
   TFileLock() = default;
@@ -75,6 +76,7 @@ class TFileLock {
  private:
   int FFd = -1;
   std::string FPath;
+  std::string FLockPath;
 };
 
 // Replaces the file that `lock` guards by `contents`, atomically and durably, and

@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// pling-holder: holds this machine's NetBIOS ports (UDP 137 and 138, TCP 139)
+// for the Pling of every user, as the systemd service pling-holder.service. The
+// service manager binds the ports (pling-holder.socket, pling-holder-session.
+// socket) and hands them over, so the program runs as an unprivileged user with
+// no capability. It is the port holder every Pling meets through the holder
+// socket (net/port_holder.h): it takes the datagrams and session messages for
+// this machine's names and hands each to the local mailslot it names, whichever
+// user's program holds it; it claims and defends this machine's names.
+//
+// It never takes a port an enabled Samba needs: while Samba's name server is
+// enabled it says so in one line and ends (the units' conditions keep the
+// service from starting then, too).
+#include <signal.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "net/inherited_sockets.h"
+#include "net/port_holder.h"
+#include "net/samba_services.h"
+#include "platform/VerInfo.h"
+#include "platform/network.h"
+#include "platform/posix/network_transport.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: pling-holder [--help | --version]\n"
+    "\n"
+    "Holds this computer's NetBIOS ports (UDP 137 and 138, TCP 139) for the Pling of\n"
+    "every user: it runs as the systemd service pling-holder.service, which gets the\n"
+    "ports from pling-holder.socket and pling-holder-session.socket. Enable it with\n"
+    "  systemctl enable --now pling-holder.socket pling-holder-session.socket "
+    "pling-holder.service\n"
+    "Ends on SIGTERM or SIGINT, releasing this computer's names. See pling(1).\n";
+
+void Say(const std::string& line) {
+  std::fprintf(stderr, "pling-holder: %s\n", line.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    const std::string version = pling::platform::ProgramFileVersion();
+    if (version.empty()) {
+      Say("this program file holds no version information");
+      return 1;
+    }
+    std::printf("Pling %s\n", version.c_str());
+    return 0;
+  }
+  if (argc != 1) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+
+  const int handed = pling::net::AdoptInheritedSockets();
+  const pling::net::TSambaServices samba = pling::net::EnabledSambaServices();
+  if (!samba.datagram.empty()) {
+    Say(pling::net::SambaKeepsDatagramPorts(samba.datagram) +
+        " This computer receives no Pling messages from other computers.");
+    return 0;
+  }
+  if (handed == 0) {
+    // Bound here, a port might be one an enabled Samba needs, and the program
+    // would need a privilege it is not meant to have.
+    Say("no ports were handed over: it runs as the service pling-holder.service, which "
+        "gets them from systemd (see pling-holder --help).");
+    return 1;
+  }
+  if (!pling::platform::NetworkEnabled()) {
+    Say("the network is off (PLING_NETWORK): nothing to hold.");
+    return 1;
+  }
+
+  // The stop signals are taken by sigwait below; every thread started from here
+  // on inherits the mask.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+  pling::platform::SetNameNoticeHandler(
+      [](const pling::platform::TNameNotice& notice) { Say(notice.text); });
+  pling::platform::StartNetworkReceiving();
+  const std::string problem = pling::platform::NetworkReceiveProblem();
+  Say(problem.empty() ? "holds this computer's NetBIOS ports for every user's Pling." : problem);
+
+  int signal = 0;
+  while (sigwait(&stop, &signal) != 0) {
+  }
+  // This computer's names are released and the ports let go as the process ends
+  // (network_transport.h).
+  pling::platform::SetNameNoticeHandler({});
+  return 0;
+}
