@@ -891,6 +891,7 @@ void TPlingFrm::PlingOpen() {
   // What the network says about this machine's names: a box, as the port
   // problem's, and the status line held as other notices hold it.
   WatchNameNotices(this, [this](const QString& text) { ShowNotice(text); });
+  WatchReachable(this, [this] { UpdateRestingStatus(); });
   UpdateTrayTip();
 }
 
@@ -942,6 +943,7 @@ void TPlingFrm::ShowStatus(const QString& Text) {
 QString TPlingFrm::RestingStatus() const {
   if (!Pling->Active()) return kNotReceiving;
   if (!NetworkProblemText().isEmpty()) return kNetworkProblemBrief;
+  if (ClaimingNames()) return kClaimingNamesBrief;  // until WatchReachable's call
   return {};
 }
 
@@ -979,8 +981,8 @@ void TPlingFrm::UpdateTrayTip() {
   }
   if (!Pling->Active()) {
     tip += QStringLiteral("\nNot receiving");
-  } else if (!NetworkProblemText().isEmpty()) {
-    tip += QLatin1Char('\n') + kNetworkProblemBrief;
+  } else if (const QString resting = RestingStatus(); !resting.isEmpty()) {
+    tip += QLatin1Char('\n') + resting;
   }
   // Showing the icon puts the program's name back as its tip.
   if (TrayIcon->IconData().szTip == tray::CutTip(tip)) return;
