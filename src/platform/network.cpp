@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "net/workgroup.h"
 #include "platform/codepage.h"
 #include "platform/identity.h"
+#include "platform/neighbourhood.h"
 #include "platform/network.h"
 #include "platform/posix/network_transport.h"
 #include "runtime/unique_fd.h"
@@ -46,6 +48,21 @@ std::chrono::milliseconds NameRetryInterval() {
   int ms = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
   if (error != std::errc() || end != text.data() + text.size() || ms < 1 || ms > kUsual.count()) {
+    return kUsual;
+  }
+  return std::chrono::milliseconds(ms);
+}
+
+// PLING_BROWSE_ANSWER_MS: the longest wait before an AnnouncementRequest is
+// answered, for tests (0 to 30000 ms; anything else keeps the usual 30 s).
+std::chrono::milliseconds BrowseAnswerDelay() {
+  constexpr std::chrono::milliseconds kUsual{30000};
+  const char* value = std::getenv("PLING_BROWSE_ANSWER_MS");
+  if (value == nullptr) return kUsual;
+  const std::string_view text(value);
+  int ms = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+  if (error != std::errc() || end != text.data() + text.size() || ms < 0 || ms > kUsual.count()) {
     return kUsual;
   }
   return std::chrono::milliseconds(ms);
@@ -157,6 +174,7 @@ struct TNetworkState {
   std::mutex lock;
   bool enabledBySetting = true;
   std::string winsSetting;
+  std::string commentSetting;  // [browse]
   std::shared_ptr<TNetworkTransport> transport;
   bool receiving = false;
 };
@@ -190,10 +208,17 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
           smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath);
     }
     config.nameTimers.broadcastInterval = NameRetryInterval();
+    // [browse]
+    config.comment = CommentToOem(state.commentSetting.empty() ? DefaultBrowseComment(GetUserName())
+                                                               : state.commentSetting);
+    config.browseAnswerDelay = BrowseAnswerDelay();
     config.nameNotice = [](const net::TNameNotice& notice) {
       TellNameNotice(TNameNotice{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
     };
     state.transport = std::make_shared<TNetworkTransport>(std::move(config));
+    // [browse] Said once, on the program's standard error.
+    state.transport->Transport().Neighbourhood()->SetFull(
+        [](const std::string& line) { std::fprintf(stderr, "pling: %s\n", line.c_str()); });
   }
   return state.transport;
 }
@@ -246,6 +271,21 @@ void TellNameNotice(const TNameNotice& notice) {
     handler = gNameNoticeHandler;
   }
   if (handler) handler(notice);
+}
+
+void SetBrowseCommentSetting(std::string comment) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  State().commentSetting = std::move(comment);
+}
+
+std::shared_ptr<net::TNeighbourhood> HeldNeighbourhood() {
+  std::shared_ptr<TNetworkTransport> transport;
+  {
+    std::lock_guard<std::mutex> guard(State().lock);
+    transport = State().transport;
+  }
+  if (!transport || !transport->Transport().HoldsPorts()) return nullptr;
+  return transport->Transport().Neighbourhood();
 }
 
 void SetNetworkEnabled(bool enabled) {

@@ -16,9 +16,11 @@
 // 250 ms between the broadcasts that claim this machine's names.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "net/holder_receive.h"
+#include "net/neighbourhood.h"
 
 namespace pling::platform {
 
@@ -91,5 +93,13 @@ struct TNetworkWait {
   std::function<void(const std::function<bool()>& done)> wait;
 };
 void SetNetworkWait(TNetworkWait wait);
+
+// [browse] The comment this machine's announcements carry (ANSI code page; empty:
+// the default, see platform/neighbourhood.h). Like SetNetworkEnabled, call it
+// before the first mailslot or network write. PLING_BROWSE_ANSWER_MS (tests
+// only) shortens the longest wait before an AnnouncementRequest is answered.
+void SetBrowseCommentSetting(std::string comment);
+// The neighbourhood this process hears, while it holds the network ports; else none.
+std::shared_ptr<net::TNeighbourhood> HeldNeighbourhood();
 
 }  // namespace pling::platform
