@@ -2,6 +2,7 @@
 #include "platform/neighbourhood.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "net/browse_frames.h"
 #include "net/neighbourhood_share.h"
@@ -83,24 +84,98 @@ std::vector<TPerson> PeopleOf(const std::vector<TNeighbour>& machines) {
   return people;
 }
 
-bool TReachability::Update(const std::vector<TNeighbour>& machines) {
-  std::set<std::string> now;
-  for (const TNeighbour& m : machines) {
-    if (m.workgroupEntry) continue;
-    now.insert(UpperAscii(m.name));
-    for (const std::string& person : m.people) now.insert(UpperAscii(person));
-  }
-  if (now == FNow) return false;
-  FEver.insert(now.begin(), now.end());
-  FNow = std::move(now);
-  return true;
+TReach TNeighbourhoodSnapshot::Reach(std::string_view name) const {
+  const std::string upper = UpperAscii(name);
+  if (now.contains(upper)) return TReach::Reachable;
+  if (ever.contains(upper)) return TReach::Unreachable;
+  return TReach::Unknown;
 }
 
-TReach TReachability::Reach(std::string_view name) const {
-  const std::string upper = UpperAscii(name);
-  if (FNow.contains(upper)) return TReach::Reachable;
-  if (FEver.contains(upper)) return TReach::Unreachable;
-  return TReach::Unknown;
+std::vector<std::string> TNeighbourhoodSnapshot::Names() const {
+  std::vector<std::string> names;
+  for (const TNeighbour& m : machines) {
+    if (m.workgroupEntry) continue;
+    names.push_back(m.name);
+    for (const std::string& person : m.people) {
+      if (UpperAscii(person) != UpperAscii(m.name)) names.push_back(person);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+std::shared_ptr<const TNeighbourhoodSnapshot> MakeSnapshot(TNeighbourhoodRead read,
+                                                           const TNeighbourhoodSnapshot* previous) {
+  auto snapshot = std::make_shared<TNeighbourhoodSnapshot>();
+  snapshot->problem = std::move(read.problem);
+  snapshot->machines = std::move(read.machines);
+  for (const TNeighbour& m : snapshot->machines) {
+    if (m.workgroupEntry) continue;
+    snapshot->now.insert(UpperAscii(m.name));
+    for (const std::string& person : m.people) snapshot->now.insert(UpperAscii(person));
+  }
+  if (previous != nullptr && previous->ever.size() < kMaxRemembered)
+    snapshot->ever = previous->ever;
+  snapshot->ever.insert(snapshot->now.begin(), snapshot->now.end());
+  return snapshot;
+}
+
+void TNeighbourhoodFollower::TState::Notify() {
+  std::lock_guard<std::mutex> guard(lock);
+  changed = true;
+  wake.notify_all();
+}
+
+TNeighbourhoodFollower::TNeighbourhoodFollower(TPublish publish, std::chrono::milliseconds spacing,
+                                               std::chrono::milliseconds poll)
+    : FPublish(std::move(publish)), FSpacing(spacing), FPoll(poll) {
+  FThread = std::thread([this] { Run(); });
+}
+
+TNeighbourhoodFollower::~TNeighbourhoodFollower() {
+  {
+    std::lock_guard<std::mutex> guard(FState->lock);
+    FState->stop = true;
+    FState->wake.notify_all();
+  }
+  FThread.join();
+}
+
+void TNeighbourhoodFollower::Refresh() {
+  FState->Notify();
+}
+
+void TNeighbourhoodFollower::Run() {
+  TState& state = *FState;
+  // The one published before the last is kept as well: the caller lets go of it
+  // when it takes the last, and it is freed here, not on the caller's thread.
+  std::shared_ptr<const TNeighbourhoodSnapshot> last, before;
+  std::shared_ptr<net::TNeighbourhood> followed;
+  std::unique_lock<std::mutex> guard(state.lock);
+  while (!state.stop) {
+    state.changed = false;
+    guard.unlock();
+    const std::shared_ptr<net::TNeighbourhood> held = HeldNeighbourhood();
+    if (held && held != followed) {
+      held->SetChanged([shared = FState] { shared->Notify(); });
+      followed = held;
+    }
+    before = std::exchange(last, MakeSnapshot(ReadNeighbourhood(), last.get()));
+    FPublish(last);
+    const auto expiry = held ? held->NextExpiry() : std::nullopt;
+    guard.lock();
+    // Changes that come close together are taken together.
+    state.wake.wait_for(guard, FSpacing, [&] { return state.stop; });
+    const auto woken = [&] { return state.stop || state.changed; };
+    if (!held) {
+      state.wake.wait_for(guard, FPoll, woken);
+    } else if (expiry) {
+      state.wake.wait_until(guard, *expiry + std::chrono::milliseconds(1), woken);
+    } else {
+      state.wake.wait(guard, woken);
+    }
+  }
 }
 
 }  // namespace pling::platform

@@ -9,10 +9,16 @@
 // Only what is heard on the local subnets is listed: a machine beyond a router
 // (reached through a WINS server) is not, and is neither reachable nor
 // unreachable here but unknown.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
-#include <set>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "net/neighbourhood.h"
@@ -61,19 +67,65 @@ std::vector<TPerson> PeopleOf(const std::vector<TNeighbour>& machines);
 
 enum class TReach { Unknown, Reachable, Unreachable };
 
-// Whether a receiver's name is heard on the network: a machine or messenger name
-// heard now is reachable; one heard before that is no longer is unreachable;
-// any other is unknown (it may be beyond the subnets, or not announce itself).
-// Names compare without regard to ASCII case. Not thread-safe.
-class TReachability {
- public:
-  // Takes the list as heard now; whether any receiver's reach may have changed.
-  bool Update(const std::vector<TNeighbour>& machines);
+// The neighbourhood at one moment, ready for the window: the list, and the names
+// (machines and messenger names, ASCII upper case) heard now and heard before.
+// Immutable once made; shared between threads.
+struct TNeighbourhoodSnapshot {
+  std::string problem;  // as TNeighbourhoodRead's
+  std::vector<TNeighbour> machines;
+  std::unordered_set<std::string> now;
+  std::unordered_set<std::string> ever;
+
+  // A machine or messenger name heard now is reachable; one heard before that
+  // is no longer is unreachable; any other is unknown (it may be beyond the
+  // subnets, or not announce itself). Without regard to ASCII case.
   TReach Reach(std::string_view name) const;
+  // The names heard now, machines and people, as they came (for completions).
+  std::vector<std::string> Names() const;
+};
+
+// The snapshot of `read`; `previous` (may be null) gives the names heard before.
+// At most kMaxRemembered names are remembered as heard before.
+std::shared_ptr<const TNeighbourhoodSnapshot> MakeSnapshot(TNeighbourhoodRead read,
+                                                           const TNeighbourhoodSnapshot* previous);
+inline constexpr std::size_t kMaxRemembered = 50000;
+
+// Follows the neighbourhood on a thread of its own and hands each new snapshot
+// to `publish` (on that thread; it must not wait): at once, then after each
+// change, at most every `spacing`. While this process holds the ports the thread
+// sleeps until the list changes or a machine in it expires; otherwise it reads
+// the list from the holder every `poll`. The work of reading and sorting the
+// list is done there, never on the caller's thread.
+class TNeighbourhoodFollower {
+ public:
+  using TPublish = std::function<void(std::shared_ptr<const TNeighbourhoodSnapshot>)>;
+  explicit TNeighbourhoodFollower(
+      TPublish publish, std::chrono::milliseconds spacing = std::chrono::milliseconds(250),
+      std::chrono::milliseconds poll = std::chrono::seconds(10));
+  // Stops the thread and waits for it.
+  ~TNeighbourhoodFollower();
+  TNeighbourhoodFollower(const TNeighbourhoodFollower&) = delete;
+  TNeighbourhoodFollower& operator=(const TNeighbourhoodFollower&) = delete;
+
+  // Reads again soon (a receiver was added, the network came on, ...).
+  void Refresh();
 
  private:
-  std::set<std::string> FNow;
-  std::set<std::string> FEver;
+  void Run();
+
+  // Shared with the followed list's change callback, which may outlive this.
+  struct TState {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool changed = true;
+    bool stop = false;
+    void Notify();
+  };
+  const TPublish FPublish;
+  const std::chrono::milliseconds FSpacing;
+  const std::chrono::milliseconds FPoll;
+  const std::shared_ptr<TState> FState = std::make_shared<TState>();
+  std::thread FThread;
 };
 
 }  // namespace pling::platform
