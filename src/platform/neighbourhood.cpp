@@ -32,8 +32,32 @@ std::string DefaultBrowseComment(std::string_view user) {
 }
 
 std::string CommentToOem(std::string ansi) {
-  CharToOem(ansi);
-  return net::FitBrowseComment(ansi);
+  // Dashes, quotes and the ellipsis have no place in the OEM code pages: they go
+  // as the plain characters peers show, not as whatever byte stands in for them.
+  std::string plain;
+  for (const char c : ansi) {
+    switch (static_cast<unsigned char>(c)) {
+      case 0x96:
+      case 0x97:
+        plain += '-';
+        break;
+      case 0x91:
+      case 0x92:
+        plain += '\'';
+        break;
+      case 0x93:
+      case 0x94:
+        plain += '"';
+        break;
+      case 0x85:
+        plain += "...";
+        break;
+      default:
+        plain += c;
+    }
+  }
+  CharToOem(plain);
+  return net::FitBrowseComment(plain);
 }
 
 std::vector<TNeighbour> ToNeighbours(const std::vector<net::TMachine>& machines) {

@@ -48,7 +48,8 @@ struct TNeighbourhoodRead {
 // The comment a machine's announcements carry unless the user set one:
 // "Pling – USER" (ANSI).
 std::string DefaultBrowseComment(std::string_view user);
-// The comment as it goes on the wire: OEM code page, cut to 43 bytes.
+// The comment as it goes on the wire: OEM code page, cut to 43 bytes; dashes,
+// curly quotes and the ellipsis, which OEM code pages lack, as '-', ', " and ...
 std::string CommentToOem(std::string ansi);
 
 // The list, read here or from the process that holds the ports.
