@@ -85,6 +85,7 @@ std::string TBrowseService::Started(THolderPorts& ports) {
     return "This machine is not announced on the network, nor are the others listed: no "
            "thread could be started for it.";
   }
+  FConfig.neighbourhood->SetLive(true);
   return {};
 }
 
@@ -249,6 +250,7 @@ void TBrowseService::Stopping() {
 }
 
 void TBrowseService::Stopped() {
+  FConfig.neighbourhood->SetLive(false);
   std::thread thread;
   {
     std::lock_guard<std::mutex> guard(FLock);

@@ -34,6 +34,23 @@ void TNeighbourhood::SetChanged(std::function<void()> changed) {
   FChanged = std::move(changed);
 }
 
+void TNeighbourhood::SetLive(bool live) {
+  std::function<void()> changed;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FLive == live) return;
+    FLive = live;
+    ++FGeneration;
+    changed = FChanged;
+  }
+  if (changed) changed();
+}
+
+bool TNeighbourhood::Live() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FLive;
+}
+
 void TNeighbourhood::SetFull(std::function<void(const std::string&)> full) {
   std::lock_guard<std::mutex> guard(FLock);
   FFull = std::move(full);

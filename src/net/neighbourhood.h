@@ -86,6 +86,11 @@ class TNeighbourhood {
   // Machines dropped to make room, so far.
   std::uint64_t DroppedForRoom() const;
 
+  // Whether the list is being heard now (the browse service runs in this
+  // process); a change of it counts as a change of the list.
+  void SetLive(bool live);
+  bool Live() const;
+
   // Called (outside the lock, on the thread that made it) after each change;
   // it must not wait. Set before the first announcement is heard.
   void SetChanged(std::function<void()> changed);
@@ -118,6 +123,7 @@ class TNeighbourhood {
   TSenderLimits FRate;
   std::uint64_t FGeneration = 0;
   std::uint64_t FDropped = 0;
+  bool FLive = false;
   std::function<void()> FChanged;
   std::function<void(const std::string&)> FFull;
 };

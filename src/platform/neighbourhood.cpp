@@ -154,10 +154,12 @@ void TNeighbourhoodFollower::TState::Notify() {
 TNeighbourhoodFollower::TNeighbourhoodFollower(TPublish publish, std::chrono::milliseconds spacing,
                                                std::chrono::milliseconds poll)
     : FPublish(std::move(publish)), FSpacing(spacing), FPoll(poll) {
+  SetNeighbourhoodWatcher([shared = FState] { shared->Notify(); });
   FThread = std::thread([this] { Run(); });
 }
 
 TNeighbourhoodFollower::~TNeighbourhoodFollower() {
+  SetNeighbourhoodWatcher({});
   {
     std::lock_guard<std::mutex> guard(FState->lock);
     FState->stop = true;
@@ -175,24 +177,21 @@ void TNeighbourhoodFollower::Run() {
   // The one published before the last is kept as well: the caller lets go of it
   // when it takes the last, and it is freed here, not on the caller's thread.
   std::shared_ptr<const TNeighbourhoodSnapshot> last, before;
-  std::shared_ptr<net::TNeighbourhood> followed;
   std::unique_lock<std::mutex> guard(state.lock);
   while (!state.stop) {
     state.changed = false;
     guard.unlock();
     const std::shared_ptr<net::TNeighbourhood> held = HeldNeighbourhood();
-    if (held && held != followed) {
-      held->SetChanged([shared = FState] { shared->Notify(); });
-      followed = held;
-    }
     before = std::exchange(last, MakeSnapshot(ReadNeighbourhood(), last.get()));
     FPublish(last);
     const auto expiry = held ? held->NextExpiry() : std::nullopt;
+    // Another process holds the ports: its list is read now and then.
+    const bool poll = !held && NetworkEnabled();
     guard.lock();
     // Changes that come close together are taken together.
     state.wake.wait_for(guard, FSpacing, [&] { return state.stop; });
     const auto woken = [&] { return state.stop || state.changed; };
-    if (!held) {
+    if (poll) {
       state.wake.wait_for(guard, FPoll, woken);
     } else if (expiry) {
       state.wake.wait_until(guard, *expiry + std::chrono::milliseconds(1), woken);

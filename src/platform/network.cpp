@@ -79,6 +79,18 @@ std::string OemUpper(std::string ansi) {
   return ansi;
 }
 
+std::mutex gWatcherLock;
+std::function<void()> gWatcher;  // [browse] see SetNeighbourhoodWatcher
+
+void TellNeighbourhoodWatcher() {
+  std::function<void()> watcher;
+  {
+    std::lock_guard<std::mutex> guard(gWatcherLock);
+    watcher = gWatcher;
+  }
+  if (watcher) watcher();
+}
+
 std::mutex gWaitLock;
 TNetworkWait gWait;
 std::atomic<bool> gSessionMessages{true};
@@ -219,6 +231,7 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
     // [browse] Said once, on the program's standard error.
     state.transport->Transport().Neighbourhood()->SetFull(
         [](const std::string& line) { std::fprintf(stderr, "pling: %s\n", line.c_str()); });
+    state.transport->Transport().Neighbourhood()->SetChanged(TellNeighbourhoodWatcher);
   }
   return state.transport;
 }
@@ -284,8 +297,13 @@ std::shared_ptr<net::TNeighbourhood> HeldNeighbourhood() {
     std::lock_guard<std::mutex> guard(State().lock);
     transport = State().transport;
   }
-  if (!transport || !transport->Transport().HoldsPorts()) return nullptr;
+  if (!transport || !transport->Transport().Neighbourhood()->Live()) return nullptr;
   return transport->Transport().Neighbourhood();
+}
+
+void SetNeighbourhoodWatcher(std::function<void()> watcher) {
+  std::lock_guard<std::mutex> guard(gWatcherLock);
+  gWatcher = std::move(watcher);
 }
 
 void SetNetworkEnabled(bool enabled) {

@@ -101,5 +101,9 @@ void SetNetworkWait(TNetworkWait wait);
 void SetBrowseCommentSetting(std::string comment);
 // The neighbourhood this process hears, while it holds the network ports; else none.
 std::shared_ptr<net::TNeighbourhood> HeldNeighbourhood();
+// Called after each change of this process's neighbourhood, and when this
+// process starts or stops hearing it (on a thread of the transport's; it must not
+// wait). Empty: nobody.
+void SetNeighbourhoodWatcher(std::function<void()> watcher);
 
 }  // namespace pling::platform

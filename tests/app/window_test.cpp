@@ -87,6 +87,7 @@ TEST_F(WindowTest, MenusHoldEveryItemWithCaptionAcceleratorAndCheckMark) {
                                                {"Delete2", "&Delete", -1},
                                                {"N8", nullptr, -1},
                                                {"Send3", "&Send", -1},
+                                               {"Network1", "&Network...", -1},
                                                {"N14", nullptr, -1},
                                                {"Automaticadd1", "Automatic add", 1}});
   ExpectMenu(Action(w, "Received1")->menu(), {{"Clear3", "&Clear", -1},
