@@ -58,7 +58,7 @@ void TNeighbourhood::SetFull(std::function<void(const std::string&)> full) {
 
 void TNeighbourhood::RemoveLocked(std::unordered_map<std::string, TEntry>::iterator it) {
   FExpiries.erase(it->second.expiry);
-  const auto source = FBySource.find(it->second.machine.address);
+  const auto source = FBySource.find(it->second.address);
   if (source != FBySource.end()) {
     std::erase(source->second, it->first);
     if (source->second.empty()) FBySource.erase(source);
@@ -91,14 +91,14 @@ TNeighbourhood::THearing TNeighbourhood::Hear(const TAnnouncement& a, std::strin
     auto it = FEntries.find(key);
     if (a.opcode != TBrowseOpcode::DomainAnnouncement && a.serverType == 0) {
       // It stops: gone at once, when it is the machine we heard there.
-      if (it != FEntries.end() && it->second.machine.address == address) {
+      if (it != FEntries.end() && it->second.address == address) {
         RemoveLocked(it);
         ++FGeneration;
         changed = FChanged;
       }
       hearing.taken = true;
     } else {
-      if (it != FEntries.end() && it->second.machine.address != address) {
+      if (it != FEntries.end() && it->second.address != address) {
         // Heard at another address now: it moved (its people are asked again).
         RemoveLocked(it);
         it = FEntries.end();
@@ -118,8 +118,11 @@ TNeighbourhood::THearing TNeighbourhood::Hear(const TAnnouncement& a, std::strin
           if (FDropped++ == 0) full = FFull;
         }
         TEntry entry;
-        entry.machine.name = a.name;
-        entry.machine.address = address;
+        auto machine = std::make_shared<TMachine>();
+        machine->name = a.name;
+        machine->address = address;
+        entry.machine = std::move(machine);
+        entry.address = address;
         entry.expiry = FExpiries.end();
         it = FEntries.emplace(key, std::move(entry)).first;
         FBySource[address].push_back(key);
@@ -127,14 +130,19 @@ TNeighbourhood::THearing TNeighbourhood::Hear(const TAnnouncement& a, std::strin
         FExpiries.erase(it->second.expiry);
       }
       TEntry& entry = it->second;
-      TMachine& m = entry.machine;
-      const bool same = m.comment == a.comment && m.type == a.serverType &&
-                        m.workgroup == workgroup && m.kind == a.opcode;
-      m.comment = a.comment;
-      m.type = a.serverType;
-      m.workgroup = std::string(workgroup);
-      m.kind = a.opcode;
-      m.periodMs = a.periodicityMs;
+      const TMachine& was = *entry.machine;
+      const bool same = was.comment == a.comment && was.type == a.serverType &&
+                        was.workgroup == workgroup && was.kind == a.opcode &&
+                        was.periodMs == a.periodicityMs;
+      if (!same) {
+        auto m = std::make_shared<TMachine>(was);
+        m->comment = a.comment;
+        m->type = a.serverType;
+        m->workgroup = std::string(workgroup);
+        m->kind = a.opcode;
+        m->periodMs = a.periodicityMs;
+        entry.machine = std::move(m);
+      }
       entry.heard = now;
       entry.expiry = FExpiries.emplace(now + Lifetime(a.periodicityMs), key);
       if (a.opcode != TBrowseOpcode::DomainAnnouncement &&
@@ -164,12 +172,14 @@ void TNeighbourhood::SetPeople(std::string_view name, std::uint32_t address,
   {
     std::lock_guard<std::mutex> guard(FLock);
     const auto it = FEntries.find(Key(TBrowseOpcode::HostAnnouncement, name));
-    if (it == FEntries.end() || it->second.machine.address != address) return;
+    if (it == FEntries.end() || it->second.address != address) return;
     if (people.size() > kMaxPeople) people.resize(kMaxPeople);
-    TMachine& m = it->second.machine;
-    if (m.peopleKnown && m.people == people) return;
-    m.people = std::move(people);
-    m.peopleKnown = true;
+    const TMachine& was = *it->second.machine;
+    if (was.peopleKnown && was.people == people) return;
+    auto m = std::make_shared<TMachine>(was);
+    m->people = std::move(people);
+    m->peopleKnown = true;
+    it->second.machine = std::move(m);
     ++FGeneration;
     changed = FChanged;
   }
@@ -177,20 +187,25 @@ void TNeighbourhood::SetPeople(std::string_view name, std::uint32_t address,
 }
 
 std::vector<TMachine> TNeighbourhood::Machines(TClock::time_point now) {
-  std::vector<TMachine> machines;
+  std::vector<std::pair<std::shared_ptr<const TMachine>, TClock::time_point>> shared;
   std::function<void()> changed;
   {
+    // Only references are taken under the lock: hearing waits as little as it can.
     std::lock_guard<std::mutex> guard(FLock);
     const std::uint64_t before = FGeneration;
     ExpireLocked(now);
     if (FGeneration != before) changed = FChanged;
-    machines.reserve(FEntries.size());
-    for (const auto& [key, entry] : FEntries) {
-      machines.push_back(entry.machine);
-      machines.back().ageSeconds = static_cast<std::uint32_t>(
-          std::chrono::duration_cast<std::chrono::seconds>(now - entry.heard).count());
-    }
+    shared.reserve(FEntries.size());
+    for (const auto& [key, entry] : FEntries) shared.emplace_back(entry.machine, entry.heard);
   }
+  std::vector<TMachine> machines;
+  machines.reserve(shared.size());
+  for (const auto& [machine, heard] : shared) {
+    machines.push_back(*machine);
+    machines.back().ageSeconds = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(now - heard).count());
+  }
+  shared.clear();
   std::sort(machines.begin(), machines.end(), [](const TMachine& a, const TMachine& b) {
     const bool aGroup = a.kind == TBrowseOpcode::DomainAnnouncement;
     const bool bGroup = b.kind == TBrowseOpcode::DomainAnnouncement;

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -105,8 +106,11 @@ class TNeighbourhood {
   static constexpr std::chrono::minutes kPeopleRefresh{10};
 
  private:
+  // What a machine announced is shared, never changed in place (a change makes
+  // a new one): the list is read under the lock by taking references alone.
   struct TEntry {
-    TMachine machine;
+    std::shared_ptr<const TMachine> machine;
+    std::uint32_t address = 0;
     TClock::time_point heard;
     TClock::time_point peopleAsked{};
     std::multimap<TClock::time_point, std::string>::iterator expiry;
