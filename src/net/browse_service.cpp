@@ -108,7 +108,9 @@ bool TBrowseService::TakeDatagram(const TMailslotDatagram& datagram, const TPack
         FConfig.neighbourhood->Hear(*a, workgroup, from.address, now);
     if (hearing.askPeople) {
       std::lock_guard<std::mutex> guard(FLock);
-      if (FAsks.size() < kMaxAsks) {
+      // Asked only of a single host elsewhere: an announcement that claims to come
+      // from a broadcast address must not make this machine query a subnet.
+      if (FAsks.size() < kMaxAsks && MayAnswer(FInterfaces.Get(now), from.address)) {
         FAsks.push_back(TAsk{a->name, from.address});
         Wake();
       }

@@ -37,6 +37,7 @@
 #include <unordered_map>
 
 #include "net/browse_frames.h"
+#include "net/interfaces.h"
 #include "net/neighbourhood.h"
 #include "net/port_holder.h"
 
@@ -118,6 +119,7 @@ class TBrowseService final : public IHolderService {
   TClock::time_point FNextAsk{};
   std::unordered_map<std::uint16_t, std::pair<TAsk, TClock::time_point>> FAsked;
   std::uint16_t FNextId = 0;
+  TInterfaceCache FInterfaces;  // with the lock
   // What the holder's threads hand to the service's (with the lock).
   std::string FShared;  // the list as last encoded for other processes
   std::uint64_t FSharedGeneration = ~std::uint64_t{0};

@@ -226,6 +226,9 @@ TEST(BrowseServiceTest, HearsAsksAnswersAndSaysItStops) {
   ASSERT_EQ(service.Started(ports), "");
 
   // A machine heard is listed and asked for its names; the answer gives its people.
+  // One claiming to come from a broadcast address is listed, never asked.
+  EXPECT_TRUE(service.TakeDatagram(BrowseDatagram(BuildAnnouncement(Host("SPOOF")), "WG", 0x1D),
+                                   {0xFFFFFFFF, 138}, false));
   EXPECT_TRUE(service.TakeDatagram(BrowseDatagram(BuildAnnouncement(Host("NMBD")), "WG", 0x1D),
                                    {0x0a000002, 138}, false));
   ASSERT_TRUE(testing::WaitUntil([&] { return ports.Names() == 1; }));
@@ -242,16 +245,18 @@ TEST(BrowseServiceTest, HearsAsksAnswersAndSaysItStops) {
   EXPECT_FALSE(service.TakeNamePacket(BuildStatusAnswer(answer), {0x0a000009, 137}));
   EXPECT_TRUE(service.TakeNamePacket(BuildStatusAnswer(answer), {0x0a000002, 137}));
   const auto machines = service.Neighbourhood()->Machines(TClock::now());
-  ASSERT_EQ(machines.size(), 1u);
+  ASSERT_EQ(machines.size(), 2u);
+  EXPECT_EQ(machines[0].name, "NMBD");
   EXPECT_EQ(machines[0].workgroup, "WG");
   EXPECT_EQ(machines[0].people, (std::vector<std::string>{"NMBD", "BOB"}));
+  EXPECT_FALSE(machines[1].peopleKnown);
   // Its own frames, and other mailslots, are not heard.
   EXPECT_TRUE(service.TakeDatagram(BrowseDatagram(BuildAnnouncement(Host("SELF")), "WG", 0x1D),
                                    {0x0a000001, 138}, true));
   auto messenger = BrowseDatagram("x", "WG", 0);
   messenger.mailslot = "\\MAILSLOT\\MESSNGR";
   EXPECT_FALSE(service.TakeDatagram(messenger, {0x0a000002, 138}, false));
-  EXPECT_EQ(service.Neighbourhood()->Size(), 1u);
+  EXPECT_EQ(service.Neighbourhood()->Size(), 2u);
 
   if (!HasBroadcastInterface()) {
     service.Stopped();
