@@ -226,10 +226,9 @@ void TNetworkFrm::Fill() {
       item->setExpanded(true);
       if (chosen == FromAnsi(m.name) + QLatin1Char('\n') + Dotted(m.address)) current = item;
     }
-    scope = QStringLiteral(
-                "%1 machines heard on this computer's subnets; machines beyond a "
-                "router are not listed.")
-                .arg(machines);
+    scope = (machines == 1 ? QStringLiteral("1 machine heard")
+                           : QStringLiteral("%1 machines heard").arg(machines)) +
+            QStringLiteral(" on this computer's subnets; machines beyond a router are not listed.");
     if (current != nullptr) FMachinesTre->setCurrentItem(current);
   }
   FScopeLbl->setText(scope);
