@@ -54,6 +54,7 @@ void InstallNetworkWait() {
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
   platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
   platform::SetWinsServerSetting(registry.ReadText(kNetworkSection, kWinsServerKey, ""));
+  platform::SetBrowseCommentSetting(registry.ReadText(kNetworkSection, kCommentKey, ""));
   platform::SetSessionMessagesEnabled(
       registry.ReadBool(kNetworkSection, kSessionMessagesKey, true));
 }

@@ -25,6 +25,9 @@ inline constexpr const char* kWinsServerKey = "WinsServer";
 // Section "Settings", key "SessionMessages": 0 sends every message to another
 // machine as a datagram, without trying a session message that it confirms.
 inline constexpr const char* kSessionMessagesKey = "SessionMessages";
+// Section "Settings", key "Comment": the comment this machine announces itself
+// with on the network (empty: the default, "Pling – USER").
+inline constexpr const char* kCommentKey = "Comment";
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
 // Lets a write from the main thread that must first look a name up on the
 // network keep the window painted and receiving meanwhile: the write waits in a

@@ -12,7 +12,6 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
@@ -228,6 +227,7 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   resize(Px(448), Px(400));
 
   CreateComponents();
+  FNetwork = new TNetworkView(*ReceiversLbx, std::bind_front(&TPlingFrm::AddReceiver, this), this);
   CreateMenus();
   SetAccessibleTexts();
   FNotifier = new TIncomingNotifier(*this, *AnnounceLbl);
@@ -239,10 +239,7 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
     dialog.setWindowTitle(caption);
     dialog.setLabelText(prompt);
     dialog.setTextValue(value);
-    if (auto* edit = dialog.findChild<QLineEdit*>()) {
-      edit->setMaxLength(255);
-      edit->selectAll();
-    }
+    FNetwork->PrepareNameDialog(dialog);  // 255 characters at most, the names heard offered
     if (dialog.exec() != QDialog::Accepted) return false;
     value = dialog.textValue();
     return true;
@@ -582,6 +579,7 @@ void TPlingFrm::CreateMenus() {
   Delete2 = Item(receivers, "Delete2", QStringLiteral("&Delete"));
   N8 = Separator(receivers, "N8");
   Send3 = Item(receivers, "Send3", QStringLiteral("&Send"));
+  Network1 = Item(receivers, "Network1", QStringLiteral("&Network..."));
   N14 = Separator(receivers, "N14");
   Automaticadd1 = Check(receivers, "Automaticadd1", QStringLiteral("Automatic add"), true);
   N4 = Separator(StartMnu, "N4");
@@ -628,6 +626,7 @@ void TPlingFrm::CreateMenus() {
   });
   on(servername1, [this] { servername1Click(); });
   for (QAction* add : {Add1, Add2}) on(add, [this] { Add1Click(); });
+  on(Network1, [this] { FNetwork->ShowNetworkFrm(this); });
   // The list's menu acts on the item it opened at, the Start menu on the list's
   // current item (where the keyboard is, or the last click).
   on(Edit1, [this] { Edit1Click(FMenuItem); });

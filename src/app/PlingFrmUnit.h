@@ -23,6 +23,7 @@
 
 #include "app/Controls.h"
 #include "app/IncomingNotifier.h"
+#include "app/NetworkView.h"
 #include "app/SettingsAtExit.h"
 #include "settings/FormSize.h"
 #include "settings/font.h"
@@ -296,6 +297,7 @@ class TPlingFrm : public QWidget {
   QAction *Clear2, *Open1, *Saveas2, *Sendselection1, *N2, *SendColor1, *SendFont1;
   QMenu* StartMnu;
   QAction *Info1, *N15, *Receivers1, *Add2, *Edit2, *Delete2, *N8, *Send3, *N14, *Automaticadd1;
+  QAction* Network1;  // the Network window
   QAction *N4, *Received1, *Clear3, *N5, *Saveas3, *N12, *Popup1, *Seperators1, *Timestamps1;
   QAction *Playincoming1, *RecvLinewrap, *Send2, *Clear4, *N6, *Open2, *Saveas4, *Sendselection2;
   QAction *N13, *Automaticsend1, *SendLinewrap, *N7, *Server1, *Useserver1, *N9, *servername1;
@@ -388,7 +390,8 @@ class TPlingFrm : public QWidget {
   };
   TIncomingBatch FBatch;
   TIncomingNotifier* FNotifier = nullptr;
-  QString FNetworkNotice;  // the network notice the user was shown (stored)
+  TNetworkView* FNetwork = nullptr;  // receivers' marks, the Network window
+  QString FNetworkNotice;            // the network notice the user was shown (stored)
   bool FShownOnce = false;
 };
 

@@ -67,9 +67,9 @@ THolderCounts THolderCounters::Read() const {
   const auto get = [](const std::atomic<std::uint64_t>& value) {
     return value.load(std::memory_order_relaxed);
   };
-  return THolderCounts{get(datagrams),   get(delivered),  get(limited),       get(oversized),
-                       get(ignored),     get(noMailslot), get(mailslotFull),  get(namePackets),
-                       get(nameLimited), get(answers),    get(answersRefused)};
+  return THolderCounts{get(datagrams),   get(delivered),  get(limited),        get(oversized),
+                       get(ignored),     get(noMailslot), get(mailslotFull),   get(namePackets),
+                       get(nameLimited), get(answers),    get(answersRefused), get(tapped)};
 }
 
 THolderReceiver::THolderReceiver(THolderNames names, TSenderLimit limit)
@@ -98,6 +98,10 @@ std::optional<TLocalMessage> THolderReceiver::TakeDatagram(
     return std::nullopt;
   };
   FDatagram = ParseMailslotDatagram(packet);
+  if (FDatagram && FTap && FTap(*FDatagram, from, local)) {
+    FCounters.tapped.fetch_add(1, std::memory_order_relaxed);
+    return std::nullopt;
+  }
   if (!FDatagram || !FNames.IsOurs(FDatagram->destination)) return ignore();
   if (!StartsWithIgnoreCase(FDatagram->mailslot, kMailslotPrefix)) return ignore();
   const std::string_view slot =

@@ -78,12 +78,14 @@ struct THolderCounts {
   std::uint64_t nameLimited = 0;     // dropped: their sender was over its limit
   std::uint64_t answers = 0;         // name and node status answers sent
   std::uint64_t answersRefused = 0;  // queries from an address no answer may go to
+  std::uint64_t tapped = 0;          // taken by a service of the holder's (browse frames)
 };
 
 // The counters behind THolderCounts, written by the holder's threads.
 struct THolderCounters {
   std::atomic<std::uint64_t> datagrams{0}, delivered{0}, limited{0}, oversized{0}, ignored{0},
-      noMailslot{0}, mailslotFull{0}, namePackets{0}, nameLimited{0}, answers{0}, answersRefused{0};
+      noMailslot{0}, mailslotFull{0}, namePackets{0}, nameLimited{0}, answers{0}, answersRefused{0},
+      tapped{0};
   THolderCounts Read() const;
 };
 
@@ -109,6 +111,13 @@ class THolderReceiver {
   explicit THolderReceiver(THolderNames names, TSenderLimit limit = {});
 
   const THolderNames& Names() const { return FNames; }
+
+  // Sees each mailslot datagram within its sender's limit before it is looked at
+  // for a local mailslot (`local`: sent from this machine); true: it took the
+  // datagram, which then goes nowhere else. Set before the first datagram.
+  using TTap =
+      std::function<bool(const TMailslotDatagram& datagram, const TPacketSource& from, bool local)>;
+  void SetTap(TTap tap) { FTap = std::move(tap); }
   THolderCounters& Counters() { return FCounters; }
 
   // The datagram side. `interfaces` are this machine's; `truncated` says that the
@@ -134,6 +143,7 @@ class THolderReceiver {
   THolderCounters FCounters;
   TSenderLimits FDatagramSenders;
   TSenderLimits FNameSenders;
+  TTap FTap;
   // Where the datagram side's message lives until the next datagram.
   std::optional<TMailslotDatagram> FDatagram;
 };

@@ -143,13 +143,17 @@ class TBatchReceiver {
 
 class TNamePorts final : public THolderPorts {
  public:
-  explicit TNamePorts(int fd) : FFd(fd) {}
+  TNamePorts(int fd, int datagramFd) : FFd(fd), FDatagramFd(datagramFd) {}
   bool SendNamePacket(std::string_view packet, std::uint32_t address, std::uint16_t port) override {
     return SendTo(FFd, packet, address, port, false);
+  }
+  bool SendDatagram(std::string_view packet, std::uint32_t address, std::uint16_t port) override {
+    return SendTo(FDatagramFd, packet, address, port, false);
   }
 
  private:
   const int FFd;
+  const int FDatagramFd;
 };
 
 }  // namespace
@@ -163,7 +167,16 @@ struct TPortHolder::TState {
       : config(std::move(c)),
         receiver(THolderNames(config.computerName, config.userName, config.workgroup, config.holds,
                               config.yields),
-                 config.limit) {}
+                 config.limit) {
+    // Services see each datagram before it is looked at for a local mailslot.
+    receiver.SetTap(
+        [this](const TMailslotDatagram& datagram, const TPacketSource& from, bool local) {
+          for (const auto& service : config.services) {
+            if (service->TakeDatagram(datagram, from, local)) return true;
+          }
+          return false;
+        });
+  }
 
   const THolderConfig config;
   THolderReceiver receiver;
@@ -338,7 +351,7 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
     Settle(SystemProblem(errno), false);
     return;
   }
-  TNamePorts ports(names.Get());
+  TNamePorts ports(names.Get(), datagrams.Get());
   std::string servicesProblem;
   std::vector<IHolderService*> notRunning;
   for (const auto& service : config.services) {

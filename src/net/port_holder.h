@@ -51,6 +51,8 @@ class THolderPorts {
   // waiting; false when the kernel did not take it whole.
   virtual bool SendNamePacket(std::string_view packet, std::uint32_t address,
                               std::uint16_t port) = 0;
+  // Sends a datagram from this machine's datagram port, likewise.
+  virtual bool SendDatagram(std::string_view packet, std::uint32_t address, std::uint16_t port) = 0;
 };
 
 // A service that runs in the holder beside its own.
@@ -68,6 +70,13 @@ class IHolderService {
   // service took it: the holder then gives no answer of its own. On the name
   // service thread; it must not wait.
   virtual bool TakeNamePacket(std::string_view packet, const TPacketSource& from) = 0;
+  // A mailslot datagram within its sender's limit, before it is looked at for a
+  // local mailslot (`local`: sent from this machine). True when the service took
+  // it: it then goes nowhere else. On the holder's thread; it must not wait.
+  virtual bool TakeDatagram(const TMailslotDatagram& /*datagram*/, const TPacketSource& /*from*/,
+                            bool /*local*/) {
+    return false;
+  }
   // [names] The ports go soon (the process ends): name service packets still
   // come to TakeNamePacket and `ports` may still be used while this runs, which
   // may wait a moment (a second at most) for answers. On the holder's thread.

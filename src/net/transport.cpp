@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "net/browse_service.h"
 #include "net/interfaces.h"
 #include "net/name_service.h"
 #include "net/netbios.h"
@@ -171,9 +172,27 @@ std::shared_ptr<TNameService> NameService(const TTransportConfig& config) {
   return std::make_shared<TNameService>(std::move(names));
 }
 
+// [browse] Announcing this machine and hearing the others, once its name is held.
+std::shared_ptr<TBrowseService> BrowseService(const TTransportConfig& config,
+                                              const std::shared_ptr<TNameService>& names) {
+  TBrowseConfig browse;
+  browse.computerName = config.computerName;
+  browse.workgroup = config.workgroup;
+  browse.comment = config.comment;
+  browse.namesHeld = [names, name = TNetBiosName::Make(config.computerName, 0x00)] {
+    return names->Holds(name);
+  };
+  browse.answerDelay = config.browseAnswerDelay;
+  browse.shareName = config.neighbourhoodSocket;
+  browse.datagramPort = config.datagramPort;
+  browse.namePort = config.namePort;
+  return std::make_shared<TBrowseService>(std::move(browse));
+}
+
 THolderConfig HolderConfig(const TTransportConfig& config,
                            const std::shared_ptr<THolderQueries>& queries,
-                           const std::shared_ptr<TNameService>& names) {
+                           const std::shared_ptr<TNameService>& names,
+                           const std::shared_ptr<TBrowseService>& browse) {
   THolderConfig holder;
   holder.computerName = config.computerName;
   holder.userName = config.userName;
@@ -185,6 +204,7 @@ THolderConfig HolderConfig(const TTransportConfig& config,
   holder.holds = holds;
   holder.yields = [names](const TNetBiosName& name) { return names->Yields(name); };
   holder.services.push_back(names);
+  holder.services.push_back(browse);  // [browse] before the queries, which take every answer
   holder.services.push_back(queries);
   if (config.sessionPort != 0) {
     holder.services.push_back(std::make_shared<THolderSessions>(config, holds));
@@ -202,7 +222,8 @@ struct TTransport::TState {
         resolver(config.namePort),
         queries(std::make_shared<THolderQueries>(config.namePort)),
         nameService(NameService(config)),
-        holder(HolderConfig(config, queries, nameService)) {
+        browse(BrowseService(config, nameService)),
+        holder(HolderConfig(config, queries, nameService, browse)) {
     computer00 = TNetBiosName::Make(config.computerName, 0x00);
     workgroup00 = TNetBiosName::Make(config.workgroup, 0x00);
     nextId = static_cast<std::uint16_t>(std::random_device{}());
@@ -213,6 +234,7 @@ struct TTransport::TState {
   TResolver resolver;
   std::shared_ptr<THolderQueries> queries;
   std::shared_ptr<TNameService> nameService;  // [names]
+  std::shared_ptr<TBrowseService> browse;     // [browse]
   TPortHolder holder;
   TNetBiosName computer00, workgroup00;
   std::atomic<std::uint16_t> nextId{0};
@@ -288,6 +310,10 @@ bool TTransport::HoldsPorts() const {
 
 bool TTransport::Reachable() const {
   return FState->holder.HoldsPorts() && FState->nameService->Claimed();
+}
+
+std::shared_ptr<TNeighbourhood> TTransport::Neighbourhood() const {
+  return FState->browse->Neighbourhood();
 }
 
 THolderCounts TTransport::HolderCounts() const {

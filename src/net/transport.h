@@ -29,6 +29,7 @@
 // from port 137 when this process holds it (some old peers answer only there),
 // else from a port of their own. Asked to, a message to one machine goes first
 // as a session message, which the machine confirms (session_client.h).
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +39,7 @@
 #include "net/holder_receive.h"
 #include "net/mailslot_outbox.h"
 #include "net/name_claim.h"
+#include "net/neighbourhood.h"
 
 namespace pling::net {
 
@@ -67,6 +69,12 @@ struct TTransportConfig {
   // For the port holder: told of a sender on the network whose datagrams this
   // machine drops because it sends too many (see THolderConfig::senderLimited).
   std::function<void(std::uint32_t address)> senderLimited;
+  // [browse] This machine's comment in its announcements (OEM code page), and the
+  // longest wait before an AnnouncementRequest is answered (browse_service.h).
+  std::string comment;
+  std::chrono::milliseconds browseAnswerDelay = std::chrono::seconds(30);
+  // The abstract socket other processes read the neighbourhood from; empty: none.
+  std::string neighbourhoodSocket = "pling\\neighbourhood";
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = 138;
   std::uint16_t namePort = 137;
@@ -135,6 +143,9 @@ class TTransport {
   // name whose answer is cached (and no session message to try). Otherwise Send
   // first waits for the network.
   bool SendsAtOnce(std::string_view machine, TSendWay way = TSendWay::Datagram);
+
+  // [browse] The machines this process hears while it holds the ports.
+  std::shared_ptr<TNeighbourhood> Neighbourhood() const;
 
   // The names lookups go through (cache included), for tests and benchmarks.
   class TResolver& Resolver();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "net/workgroup.h"
 #include "platform/codepage.h"
 #include "platform/identity.h"
+#include "platform/neighbourhood.h"
 #include "platform/network.h"
 #include "platform/posix/network_transport.h"
 #include "runtime/unique_fd.h"
@@ -51,6 +53,21 @@ std::chrono::milliseconds NameRetryInterval() {
   return std::chrono::milliseconds(ms);
 }
 
+// PLING_BROWSE_ANSWER_MS: the longest wait before an AnnouncementRequest is
+// answered, for tests (0 to 30000 ms; anything else keeps the usual 30 s).
+std::chrono::milliseconds BrowseAnswerDelay() {
+  constexpr std::chrono::milliseconds kUsual{30000};
+  const char* value = std::getenv("PLING_BROWSE_ANSWER_MS");
+  if (value == nullptr) return kUsual;
+  const std::string_view text(value);
+  int ms = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+  if (error != std::errc() || end != text.data() + text.size() || ms < 0 || ms > kUsual.count()) {
+    return kUsual;
+  }
+  return std::chrono::milliseconds(ms);
+}
+
 std::string OemToAnsi(std::string oem) {
   OemToChar(oem);
   return oem;
@@ -60,6 +77,18 @@ std::string OemUpper(std::string ansi) {
   CharToOem(ansi);
   OemUpperCase(ansi);
   return ansi;
+}
+
+std::mutex gWatcherLock;
+std::function<void()> gWatcher;  // [browse] see SetNeighbourhoodWatcher
+
+void TellNeighbourhoodWatcher() {
+  std::function<void()> watcher;
+  {
+    std::lock_guard<std::mutex> guard(gWatcherLock);
+    watcher = gWatcher;
+  }
+  if (watcher) watcher();
 }
 
 std::mutex gWaitLock;
@@ -163,6 +192,7 @@ struct TNetworkState {
   std::mutex lock;
   bool enabledBySetting = true;
   std::string winsSetting;
+  std::string commentSetting;  // [browse]
   std::shared_ptr<TNetworkTransport> transport;
   bool receiving = false;
 };
@@ -196,11 +226,19 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
           smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath);
     }
     config.nameTimers.broadcastInterval = NameRetryInterval();
+    // [browse]
+    config.comment = CommentToOem(state.commentSetting.empty() ? DefaultBrowseComment(GetUserName())
+                                                               : state.commentSetting);
+    config.browseAnswerDelay = BrowseAnswerDelay();
     config.nameNotice = [](const net::TNameNotice& notice) {
       TellNameNotice(TNameNotice{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
     };
     config.reachable = TellReachable;
     state.transport = std::make_shared<TNetworkTransport>(std::move(config));
+    // [browse] Said once, on the program's standard error.
+    state.transport->Transport().Neighbourhood()->SetFull(
+        [](const std::string& line) { std::fprintf(stderr, "pling: %s\n", line.c_str()); });
+    state.transport->Transport().Neighbourhood()->SetChanged(TellNeighbourhoodWatcher);
   }
   return state.transport;
 }
@@ -310,6 +348,26 @@ void SetReachableHandler(std::function<void()> handler) {
     reachable = gReachable;
   }
   if (handler && (reachable || throughAnother)) handler();
+}
+
+void SetBrowseCommentSetting(std::string comment) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  State().commentSetting = std::move(comment);
+}
+
+std::shared_ptr<net::TNeighbourhood> HeldNeighbourhood() {
+  std::shared_ptr<TNetworkTransport> transport;
+  {
+    std::lock_guard<std::mutex> guard(State().lock);
+    transport = State().transport;
+  }
+  if (!transport || !transport->Transport().Neighbourhood()->Live()) return nullptr;
+  return transport->Transport().Neighbourhood();
+}
+
+void SetNeighbourhoodWatcher(std::function<void()> watcher) {
+  std::lock_guard<std::mutex> guard(gWatcherLock);
+  gWatcher = std::move(watcher);
 }
 
 void SetNetworkEnabled(bool enabled) {

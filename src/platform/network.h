@@ -16,9 +16,11 @@
 // 250 ms between the broadcasts that claim this machine's names.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "net/holder_receive.h"
+#include "net/neighbourhood.h"
 
 namespace pling::platform {
 
@@ -107,5 +109,17 @@ void SetNetworkWait(TNetworkWait wait);
 // Waits until done() is true through the installed wait when it serves the
 // calling thread, and says so; false at once when none does.
 bool ServeNetworkWait(const std::function<bool()>& done);
+
+// [browse] The comment this machine's announcements carry (ANSI code page; empty:
+// the default, see platform/neighbourhood.h). Like SetNetworkEnabled, call it
+// before the first mailslot or network write. PLING_BROWSE_ANSWER_MS (tests
+// only) shortens the longest wait before an AnnouncementRequest is answered.
+void SetBrowseCommentSetting(std::string comment);
+// The neighbourhood this process hears, while it holds the network ports; else none.
+std::shared_ptr<net::TNeighbourhood> HeldNeighbourhood();
+// Called after each change of this process's neighbourhood, and when this
+// process starts or stops hearing it (on a thread of the transport's; it must not
+// wait). Empty: nobody.
+void SetNeighbourhoodWatcher(std::function<void()> watcher);
 
 }  // namespace pling::platform

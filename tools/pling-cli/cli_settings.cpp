@@ -71,6 +71,7 @@ void ApplyNetworkSettings() {
     // The window's section and key (app/NetworkStatus.h).
     if (const auto store = ExistingStore()) {
       platform::SetWinsServerSetting(store->ReadText("Settings", "WinsServer", ""));
+      platform::SetBrowseCommentSetting(store->ReadText("Settings", "Comment", ""));
     }
   } catch (const std::exception&) {
     // Unreadable settings name no server; the Samba configuration still may.

@@ -19,6 +19,10 @@ constexpr const char* kUsage =
     "                    send one message\n"
     "  listen [--count N] [--raw] [--json]\n"
     "                    hold the messenger mailslot and print every message\n"
+    "  hosts [--seconds N] [--json]\n"
+    "                    the machines heard on this computer's subnets\n"
+    "  who [--seconds N] [--json]\n"
+    "                    the messenger names on them, with their machines\n"
     "  settings path     where the program's settings live\n"
     "  settings get SECTION KEY\n"
     "  settings set SECTION KEY VALUE\n"
@@ -52,6 +56,8 @@ int main(int argc, char** argv) {
     if (command == "send") return pling::cli::SendCommand(args);
     if (command == "listen") return pling::cli::ListenCommand(args);
     if (command == "settings") return pling::cli::SettingsCommand(args);
+    if (command == "hosts") return pling::cli::HostsCommand(args);
+    if (command == "who") return pling::cli::WhoCommand(args);
   } catch (const std::exception& e) {
     pling::cli::PrintError(e.what());
     return 1;
