@@ -55,8 +55,9 @@ FOREIGN_STOPS = [
     (r"\bp?killall\b", "killall"),
     (r"\bpkill\b", "pkill"),
     (r"\bkill\b[^\n;|&]*\$\(\s*(pidof|pgrep)\b", "kill by name"),
-    (r"\bsystemctl\b[^\n;|&]*\b(stop|kill|restart|try-restart|reload|reload-or-restart|"
-     r"mask|isolate|enable|set-property)\b", "systemctl"),
+    # (daemon-reload only makes the service manager read the unit files again.)
+    (r"\bsystemctl\b[^\n;|&]*\b(stop|kill|restart|try-restart|(?<!daemon-)reload|"
+     r"reload-or-restart|mask|isolate|enable|set-property)\b", "systemctl"),
     (r"\bservice\s+\S+\s+(stop|restart|reload|force-reload)\b", "service"),
     (r"\binvoke-rc\.d\b", "invoke-rc.d"),
     (r"\bstart-stop-daemon\b[^\n]*--stop", "start-stop-daemon --stop"),
@@ -64,6 +65,15 @@ FOREIGN_STOPS = [
 # Disabling at boot is allowed only where scripts/setup turns off the services of
 # the packages it has just installed itself.
 DISABLE = re.compile(r"\b(systemctl\b[^\n;|&]*\bdisable|update-rc\.d\b[^\n;|&]*\bdisable)\b")
+# The port holder's own units, which the package installs: what names only them
+# (the package's maintainer scripts, the texts that tell the administrator how to
+# turn the service on) is the project's own to act on.
+OWN_UNITS = re.compile(r"\bpling-holder(-session)?\.(service|socket)\b")
+FOREIGN_UNIT = re.compile(r"\b(?!pling-holder)[\w@-]+\.(service|socket)\b")
+
+
+def own_units_only(line):
+    return bool(OWN_UNITS.search(line)) and not FOREIGN_UNIT.search(OWN_UNITS.sub("", line))
 
 
 def script_files():
@@ -85,22 +95,35 @@ class NoForeignStops(unittest.TestCase):
         for path, text in script_files():
             code = "\n".join(line for line in text.splitlines()
                              if not line.lstrip().startswith(("#", "//")))
+            lines = code.splitlines()
+
+            def line_of(match):
+                return lines[code.count("\n", 0, match.start())]
+
             for pattern, what in FOREIGN_STOPS:
                 for match in re.finditer(pattern, code):
-                    found.append(f"{path.relative_to(ROOT)}: {what}: {match.group(0)!r}")
+                    if not own_units_only(line_of(match)):
+                        found.append(f"{path.relative_to(ROOT)}: {what}: {match.group(0)!r}")
             if path != ROOT / "scripts/setup":
                 for match in DISABLE.finditer(code):
-                    found.append(f"{path.relative_to(ROOT)}: disables a service: {match.group(0)!r}")
+                    if not own_units_only(line_of(match)):
+                        found.append(
+                            f"{path.relative_to(ROOT)}: disables a service: {match.group(0)!r}")
         self.assertEqual(found, [])
 
     def test_the_check_sees_a_foreign_stop(self):
         # The patterns catch what they are for (and leave killing by pid alone).
         samples = ['pkill -x nmbd', 'sudo killall smbd', 'kill $(pidof nmbd)',
-                   'systemctl stop smbd', 'service nmbd stop', 'invoke-rc.d smbd stop']
+                   'systemctl stop smbd', 'service nmbd stop', 'invoke-rc.d smbd stop',
+                   'systemctl stop pling-holder.service nmbd.service']
         for sample in samples:
             self.assertTrue(any(re.search(p, sample) for p, _ in FOREIGN_STOPS), sample)
         for sample in ['kill "$pid"', 'kill -TERM $child', 'wait "$pid"']:
             self.assertFalse(any(re.search(p, sample) for p, _ in FOREIGN_STOPS), sample)
+        # The package's own units may be acted on; another service named beside them may not.
+        self.assertTrue(own_units_only("systemctl enable --now pling-holder.service"))
+        self.assertFalse(own_units_only("systemctl stop pling-holder.service nmbd.service"))
+        self.assertFalse(own_units_only("systemctl stop nmbd"))
 
 
 class PrivateHome(unittest.TestCase):

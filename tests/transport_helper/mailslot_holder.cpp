@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   const pling::net::THolderCounts counts = ps::NetworkReceiveCounts();
   std::printf(
       "counts: datagrams %llu delivered %llu limited %llu oversized %llu ignored %llu "
-      "nomailslot %llu full %llu namepackets %llu namelimited %llu answers %llu refused %llu\n",
+      "nomailslot %llu full %llu tapped %llu namepackets %llu namelimited %llu answers %llu "
+      "refused %llu\n",
       static_cast<unsigned long long>(counts.datagrams),
       static_cast<unsigned long long>(counts.delivered),
       static_cast<unsigned long long>(counts.limited),
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
       static_cast<unsigned long long>(counts.ignored),
       static_cast<unsigned long long>(counts.noMailslot),
       static_cast<unsigned long long>(counts.mailslotFull),
+      static_cast<unsigned long long>(counts.tapped),
       static_cast<unsigned long long>(counts.namePackets),
       static_cast<unsigned long long>(counts.nameLimited),
       static_cast<unsigned long long>(counts.answers),
