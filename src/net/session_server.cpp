@@ -60,11 +60,13 @@ std::string UpToZero(std::string text) {
 }  // namespace
 
 TSessionConversation::TSessionConversation(const TSessionLimits& limits, std::uint16_t group,
-                                           TAnswersTo answersTo, TDeliver deliver)
+                                           TAnswersTo answersTo, TDeliver deliver,
+                                           TFromUtf8 fromUtf8)
     : FLimits(limits),
       FGroup(group),
       FAnswersTo(std::move(answersTo)),
-      FDeliver(std::move(deliver)) {}
+      FDeliver(std::move(deliver)),
+      FFromUtf8(std::move(fromUtf8)) {}
 
 bool TSessionConversation::Take(std::string_view bytes) {
   if (FClosed) return false;
@@ -164,7 +166,9 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
       } else if (text.size() > FLimits.maxText) {
         Reply(request, kSmbNoRoom);
       } else {
-        Reply(request, Deliver(request.originator, request.destination, std::move(text)));
+        TSessionText whole(FFromUtf8);
+        whole.Add(text);
+        Reply(request, Deliver(request.originator, request.destination, whole.Take()));
       }
       break;
     case TSmbMessageCommand::SendStart:
@@ -173,18 +177,18 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
       if (!namesFit) {
         Reply(request, kSmbBadRequest);
       } else {
-        FPending = TPending{request.originator, request.destination, {}};
+        FPending = TPending{request.originator, request.destination, TSessionText(FFromUtf8)};
         Reply(request, kSmbSuccess, FGroup);
       }
       break;
     case TSmbMessageCommand::SendText:
       if (!FPending || request.group != FGroup) {
         Reply(request, kSmbBadRequest);
-      } else if (text.size() > FLimits.maxText - FPending->text.size()) {
+      } else if (text.size() > FLimits.maxText - FPending->text.Received()) {
         FPending.reset();
         Reply(request, kSmbNoRoom);
       } else {
-        FPending->text += text;
+        FPending->text.Add(text);
         Reply(request, kSmbSuccess);
       }
       break;
@@ -194,7 +198,7 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
       } else {
         TPending message = std::move(*FPending);
         FPending.reset();
-        Reply(request, Deliver(message.sender, message.receiver, std::move(message.text)));
+        Reply(request, Deliver(message.sender, message.receiver, message.text.Take()));
       }
       break;
   }
@@ -371,7 +375,7 @@ void TSessionServer::TState::Accept(TClock::time_point now) {
     nextGroup = static_cast<std::uint16_t>(nextGroup == 0xFFFF ? 1 : nextGroup + 1);
     connection.conversation = std::make_unique<TSessionConversation>(
         config.limits, group, [this](const TNetBiosName& called) { return AnswersTo(called); },
-        config.deliver);
+        config.deliver, config.fromUtf8);
     const int key = fd.Get();
     connection.fd = std::move(fd);
     connections.emplace(key, std::move(connection));

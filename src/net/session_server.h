@@ -15,7 +15,8 @@
 // - then the message commands 0xD0 (a whole message), 0xD5/0xD7/0xD6 (a message
 //   in blocks under a group id), and keep-alives. The receiver field is taken as
 //   the sender gave it, as with datagrams. In the text, 0x14 (what Windows
-//   senders put for a line break) becomes CR LF.
+//   senders put for a line break) becomes CR LF; a block sent in UTF-8 (as
+//   Samba's client sends what the OEM page cannot hold) is converted to OEM.
 // Replies: success; ERRSRV/ERRerror for a malformed command or a group id that is
 // not under way on the session; ERRSRV/ERRnoroom once the text passes
 // TSessionLimits::maxText (what came of that message is dropped); ERRSRV/ERRsmbcmd
@@ -44,6 +45,7 @@
 
 #include "net/netbios.h"
 #include "net/session_codec.h"
+#include "net/session_text.h"
 
 namespace pling::net {
 
@@ -76,8 +78,10 @@ class TSessionConversation {
   // Hands a complete messenger datagram on; false when nobody takes it.
   using TDeliver = std::function<bool(std::string_view datagram)>;
 
+  // `fromUtf8`: for text blocks sent in UTF-8 (session_text.h); empty: every
+  // block is taken as OEM.
   TSessionConversation(const TSessionLimits& limits, std::uint16_t group, TAnswersTo answersTo,
-                       TDeliver deliver);
+                       TDeliver deliver, TFromUtf8 fromUtf8 = {});
 
   // Takes bytes that came in; the replies are appended to Output(). False once
   // the connection is to be closed (after Output() is sent); it then takes no more.
@@ -96,6 +100,7 @@ class TSessionConversation {
   const std::uint16_t FGroup;
   TAnswersTo FAnswersTo;
   TDeliver FDeliver;
+  TFromUtf8 FFromUtf8;
   std::string FInput;
   std::string FOutput;
   bool FEstablished = false;
@@ -103,7 +108,8 @@ class TSessionConversation {
   std::size_t FErrors = 0;
   // The multi-block message under way.
   struct TPending {
-    std::string sender, receiver, text;
+    std::string sender, receiver;
+    TSessionText text;
   };
   std::optional<TPending> FPending;
 };
@@ -114,6 +120,9 @@ struct TSessionServerConfig {
   // Hands a complete messenger datagram to this machine's mailslot "messngr";
   // false when none is open. Called from the server's thread.
   std::function<bool(std::string_view datagram)> deliver;
+  // Converts a text block sent in UTF-8 to the OEM page (session_text.h);
+  // empty: every block is taken as OEM.
+  TFromUtf8 fromUtf8;
   // [names] Whether this machine holds a name now (see name_service.h): a
   // called name it does not hold is not present. Empty: both are held always.
   std::function<bool(const TNetBiosName& name)> holds;

@@ -134,6 +134,7 @@ class THolderSessions final : public IHolderService {
     FConfig.userName = config.userName;
     FConfig.holds = std::move(holds);  // [names]
     FConfig.port = config.sessionPort;
+    FConfig.fromUtf8 = config.fromUtf8;
     if (config.deliverLocal) {
       FConfig.deliver = [deliver = config.deliverLocal](std::string_view datagram) {
         return deliver(kMessengerSlot, datagram);

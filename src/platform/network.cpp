@@ -186,6 +186,11 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
       return runtime::TUniqueFd(ConnectLocalMailslot(slotName));
     };
     config.senderLimited = ReportDroppedSender;
+    config.fromUtf8 = [](std::string_view utf8) {
+      std::string oem = Utf8ToAnsi(utf8);
+      CharToOem(oem);
+      return oem;
+    };
     // The WINS server: the environment, else the setting, else the Samba configuration.
     if (const char* wins = std::getenv("PLING_WINS_SERVER")) {
       config.winsServer = wins;
