@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/interfaces.h"
 #include "net/socket.h"
 #include "runtime/thread_name.h"
 
@@ -61,12 +62,13 @@ std::string UpToZero(std::string text) {
 
 TSessionConversation::TSessionConversation(const TSessionLimits& limits, std::uint16_t group,
                                            TAnswersTo answersTo, TDeliver deliver,
-                                           TFromUtf8 fromUtf8)
+                                           TFromUtf8 fromUtf8, TAdmit admit)
     : FLimits(limits),
       FGroup(group),
       FAnswersTo(std::move(answersTo)),
       FDeliver(std::move(deliver)),
-      FFromUtf8(std::move(fromUtf8)) {}
+      FFromUtf8(std::move(fromUtf8)),
+      FAdmit(std::move(admit)) {}
 
 bool TSessionConversation::Take(std::string_view bytes) {
   if (FClosed) return false;
@@ -163,7 +165,7 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
     case TSmbMessageCommand::Send:
       if (!namesFit) {
         Reply(request, kSmbBadRequest);
-      } else if (text.size() > FLimits.maxText) {
+      } else if (text.size() > FLimits.maxText || (FAdmit && !FAdmit())) {
         Reply(request, kSmbNoRoom);
       } else {
         TSessionText whole(FFromUtf8);
@@ -176,6 +178,8 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
       FPending.reset();
       if (!namesFit) {
         Reply(request, kSmbBadRequest);
+      } else if (FAdmit && !FAdmit()) {
+        Reply(request, kSmbNoRoom);
       } else {
         FPending = TPending{request.originator, request.destination, TSessionText(FFromUtf8)};
         Reply(request, kSmbSuccess, FGroup);
@@ -228,6 +232,8 @@ struct TSessionServer::TState {
 
   // Only the server's thread uses these.
   std::unordered_map<int, TConnection> connections;
+  TSenderLimits senders{config.senderLimit};
+  TInterfaceCache interfaces;
   std::uint16_t nextGroup = 1;
   bool listening = true;
   TClock::time_point listenAgain{};
@@ -240,6 +246,17 @@ struct TSessionServer::TState {
     }
     const bool ours = upper == computer03 || (!config.userName.empty() && upper == user03);
     return ours && (!config.holds || config.holds(upper));  // [names]
+  }
+
+  // Whether one more message from `peer` is within its sender limit.
+  bool Admit(std::uint32_t peer) {
+    const TClock::time_point now = TClock::now();
+    if ((peer >> 24) == 127 || IsLocalSender(interfaces.Get(now), peer)) return true;
+    const TSenderVerdict verdict = senders.Take(peer, now);
+    if (ToReport(verdict) && config.senderLimited) {
+      config.senderLimited(verdict == TSenderVerdict::DropAllAndReport ? kAllSenders : peer);
+    }
+    return Taken(verdict);
   }
 
   bool Watch(int fd, std::uint32_t events, int op = EPOLL_CTL_ADD) const {
@@ -375,7 +392,7 @@ void TSessionServer::TState::Accept(TClock::time_point now) {
     nextGroup = static_cast<std::uint16_t>(nextGroup == 0xFFFF ? 1 : nextGroup + 1);
     connection.conversation = std::make_unique<TSessionConversation>(
         config.limits, group, [this](const TNetBiosName& called) { return AnswersTo(called); },
-        config.deliver, config.fromUtf8);
+        config.deliver, config.fromUtf8, [this, peer] { return Admit(peer); });
     const int key = fd.Get();
     connection.fd = std::move(fd);
     connections.emplace(key, std::move(connection));

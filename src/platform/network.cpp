@@ -347,11 +347,16 @@ std::string Dotted(std::uint32_t address) {
 }  // namespace
 
 std::string DroppedSenderText(std::uint32_t address) {
+  if (address == net::kAllSenders) {
+    return "Messages were dropped: more than " + std::to_string(static_cast<int>(net::kTotalRate)) +
+           " a second arrived from the network altogether";
+  }
   return "Messages from " + Dotted(address) + " were dropped: it sent more than " +
          std::to_string(static_cast<int>(net::kSenderRate)) + " a second";
 }
 
 std::string DroppedSenderStatus(std::uint32_t address) {
+  if (address == net::kAllSenders) return "Dropped: too many messages at once";
   return "Dropped: " + Dotted(address);
 }
 

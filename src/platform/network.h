@@ -81,7 +81,8 @@ void SetNetworkNoticeHandler(std::function<void(std::uint32_t address)> handler)
 void ReportDroppedSender(std::uint32_t address);
 // What the user is told: a sentence ("Messages from 10.0.0.5 were dropped: it
 // sent more than 200 a second"), and the short form a status line has room for
-// ("Dropped: 10.0.0.5").
+// ("Dropped: 10.0.0.5"). For net::kAllSenders (0.0.0.0): all of them together
+// went over the total budget.
 std::string DroppedSenderText(std::uint32_t address);
 std::string DroppedSenderStatus(std::uint32_t address);
 

@@ -269,6 +269,37 @@ TEST_F(SessionTest, TextBlocksSentInUtf8AreConvertedAndOemBlocksAreNot) {
   EXPECT_EQ(delivered, expected);
 }
 
+// A peer over its sender limit gets a refusal for each message, whole or in
+// blocks, instead of "success", and nothing of it is delivered.
+TEST_F(SessionTest, APeerOverItsSenderLimitIsRefused) {
+  std::vector<std::string> delivered;
+  int allowed = 2;
+  TSessionLimits limits;
+  TSessionConversation conversation{limits,
+                                    7,
+                                    [](const TNetBiosName&) { return true; },
+                                    [&](std::string_view d) {
+                                      delivered.emplace_back(d);
+                                      return true;
+                                    },
+                                    {},
+                                    [&] { return allowed-- > 0; }};
+  ASSERT_TRUE(conversation.Take(kRequest));
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::Send, "taken"))));
+  }
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::Send, "over"))));
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendStart))));
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendText, "over"))));
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendEnd))));
+  EXPECT_EQ(delivered.size(), 2u);
+  const std::vector<std::string> replies = Packets(conversation.Output());
+  ASSERT_EQ(replies.size(), 7u);
+  EXPECT_EQ(StatusOf(replies[2]), 0u);
+  EXPECT_EQ(StatusOf(replies[3]), Status(kSmbNoRoom));
+  EXPECT_EQ(StatusOf(replies[4]), Status(kSmbNoRoom));
+}
+
 TEST_F(SessionTest, RefusesWhatTheDocumentsRefuseAndKeepsNothingOfAnUnendedMessage) {
   {  // Another called name: "called name not present", and the connection ends.
     TConversationRun run;
