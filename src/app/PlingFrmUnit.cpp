@@ -467,7 +467,11 @@ void TPlingFrm::CreateComponents() {
   StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
   // A computer whose messages are dropped because it sends too many is named once.
-  ShowDroppedSenders(this, [this](const QString& text) { ShowNotice(text); });
+  ShowDroppedSenders(this, [this](const QString& text) {
+    FAutoAdd.Limited();
+    ShowNotice(text);
+  });
+  TrackAutoAddUse(*ReceiversLbx, FAutoAdd);  // a name selected is kept like any
 
   // The controls' tab order: the panes first, the list, then the button.
   StartBtn->setFocusPolicy(Qt::StrongFocus);
@@ -747,16 +751,14 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
 }
 
 std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
-  std::vector<TSetting> list;
-  const int count = ReceiversLbx->count();
-  for (int i = 0; i < count; ++i) {
-    list.push_back(
-        {kReceivers, "NAME" + std::to_string(i),
-         ToAnsi(ReceiversLbx->item(i)->text()) + (ReceiversLbx->Selected(i) ? "+" : "-")});
-  }
+  std::vector<std::pair<std::string, bool>> names;
+  for (int i = 0; i < ReceiversLbx->count(); ++i)
+    names.emplace_back(ToAnsi(ReceiversLbx->item(i)->text()), ReceiversLbx->Selected(i));
   // An empty entry after the last: the reading stops there, and entries of an
   // earlier, longer list do not come back.
-  list.push_back({kReceivers, "NAME" + std::to_string(count), ""});
+  std::vector<TSetting> list;
+  for (const std::string& value : FAutoAdd.Stored(names))
+    list.push_back({kReceivers, "NAME" + std::to_string(list.size()), value});
   for (const TSettingItem& item : SettingItems())
     list.push_back({item.Section, item.Key, item.Text()});
   return list;
@@ -781,12 +783,11 @@ void TPlingFrm::FormCreate() {
     for (int i = 0;; ++i) {
       const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
       if (value.empty()) break;
-      // The list sorts as it goes, so the mark goes where the name went, which is
-      // not always its stored place (the stored order may come from another
-      // locale, or from a hand).
-      const int at =
-          ReceiversLbx->AddItem(FromAnsi(std::string_view(value).substr(0, value.size() - 1)));
-      ReceiversLbx->SetSelected(at, value.back() == '+');
+      // The list sorts as it goes, so the mark goes where the name went, not always
+      // its stored place (the stored order may come from another locale, or a hand).
+      const std::string name = value.substr(0, value.size() - 1);
+      ReceiversLbx->SetSelected(ReceiversLbx->AddItem(FromAnsi(name)), value.back() == '+');
+      FAutoAdd.Restore(name, value.back());
     }
 
     // Each value on its own: one that cannot be read keeps the window's present
@@ -1043,18 +1044,17 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
   FBatch.Latest.push_back({ASender, AReciever, AMsg});
   if (FBatch.Latest.size() > TIncomingNotifier::kLatestShown) FBatch.Latest.pop_front();
 
-  // Automatic add, up to a bound: a flood of messages from ever new names must
-  // not grow the list (and the settings file) without end.
+  // Automatic add, bounded (TAutoAddRule): a flood must not fill the list for good.
   if (Automaticadd1->isChecked()) {
     const QString sender = NormalName(FromAnsi(ASender));
-    if (!ReceiversLbx->ContainsText(sender)) {
-      if (ReceiversLbx->count() < kMaxAutoAddedReceivers) {
-        AddReceiver(sender);
-        FAutoAddFullShown = false;
-      } else {
-        FBatch.ListFull = FBatch.ListFull || !FAutoAddFullShown;
-        FAutoAddFullShown = true;
-      }
+    const auto verdict = FAutoAdd.Admit(ToAnsi(sender), ReceiversLbx->ContainsText(sender),
+                                        ReceiversLbx->count(), kMaxAutoAddedReceivers);
+    if (verdict == TAutoAddRule::TVerdict::Add) {
+      AddReceiver(sender);
+      FAutoAddFullShown = false;
+    } else if (verdict == TAutoAddRule::TVerdict::ListFull) {
+      FBatch.ListFull = FBatch.ListFull || !FAutoAddFullShown;
+      FAutoAddFullShown = true;
     }
   }
 
