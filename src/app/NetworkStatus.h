@@ -38,6 +38,11 @@ QString NetworkProblemText();
 // The status line's and the tray tip's few words for it (the whole text is the
 // status line's tooltip).
 inline const QString kNetworkProblemBrief = QStringLiteral("Receiving from this computer only");
+inline const QString kThroughSambaBrief =
+    QStringLiteral("Receiving session messages through Samba");
+// The status line's words while another program holds the ports: through Samba
+// when its file server hands session messages on (pling-cli deliver).
+QString NetworkProblemBrief();
 
 // Shows NetworkProblemText, if any, in a message box that does not block the
 // window: once per process, however often the mailslot is opened again, and not

@@ -927,7 +927,7 @@ void TPlingFrm::ShowStatus(const QString& Text) {
 
 QString TPlingFrm::RestingStatus() const {
   if (!Pling->Active()) return kNotReceiving;
-  if (!NetworkProblemText().isEmpty()) return kNetworkProblemBrief;
+  if (!NetworkProblemText().isEmpty()) return NetworkProblemBrief();
   return {};
 }
 
@@ -936,7 +936,7 @@ void TPlingFrm::UpdateRestingStatus() {
   if (Pling->Active()) ReportNetworkNotice();
   if (!StatusTmr->isActive()) {
     const QString resting = RestingStatus();
-    SetStatusText(resting, resting == kNetworkProblemBrief ? NetworkProblemText() : QString());
+    SetStatusText(resting, resting == NetworkProblemBrief() ? NetworkProblemText() : QString());
   }
   UpdateTrayTip();
 }
@@ -966,7 +966,7 @@ void TPlingFrm::UpdateTrayTip() {
   if (!Pling->Active()) {
     tip += QStringLiteral("\nNot receiving");
   } else if (!NetworkProblemText().isEmpty()) {
-    tip += QLatin1Char('\n') + kNetworkProblemBrief;
+    tip += QLatin1Char('\n') + NetworkProblemBrief();
   }
   // Showing the icon puts the program's name back as its tip.
   if (TrayIcon->IconData().szTip == tray::CutTip(tip)) return;

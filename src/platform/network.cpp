@@ -321,6 +321,12 @@ bool NetworkEnabled() {
   return State().enabledBySetting && !EnvironmentTurnsOff();
 }
 
+bool SessionMessagesThroughSamba() {
+  const char* smbConf = std::getenv("PLING_SMB_CONF");
+  return net::SambaDeliversMessages(smbConf != nullptr && *smbConf != '\0' ? smbConf
+                                                                           : net::kSambaConfigPath);
+}
+
 std::string NetworkReceiveProblem() {
   std::lock_guard<std::mutex> guard(State().lock);
   if (!State().receiving || !State().transport) return {};

@@ -39,6 +39,9 @@ bool SessionMessagesEnabled();
 // (or the transport is off, or no mailslot was opened yet); otherwise one sentence
 // for the user that says why they cannot be received.
 std::string NetworkReceiveProblem();
+// Whether Samba's file server hands the session messages it takes to this program
+// (the `message command` of the Samba configuration runs `pling-cli deliver`).
+bool SessionMessagesThroughSamba();
 
 // The program's setting for the WINS server (an IPv4 address or a host name;
 // empty: none, then the Samba configuration's). Like SetNetworkEnabled, call it

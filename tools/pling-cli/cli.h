@@ -14,6 +14,7 @@ using TArgs = std::vector<std::string>;
 int SendCommand(const TArgs& args);
 int ListenCommand(const TArgs& args);
 int SettingsCommand(const TArgs& args);
+int DeliverCommand(const TArgs& args);
 
 // The setting SessionMessages of section Settings where the window keeps it; on
 // when it is not set or cannot be read.

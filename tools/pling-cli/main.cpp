@@ -19,6 +19,8 @@ constexpr const char* kUsage =
     "                    send one message\n"
     "  listen [--count N] [--raw] [--json]\n"
     "                    hold the messenger mailslot and print every message\n"
+    "  deliver --from SENDER [--to RECEIVER] FILE\n"
+    "                    show a message Samba's smbd took (its message command)\n"
     "  settings path     where the program's settings live\n"
     "  settings get SECTION KEY\n"
     "  settings set SECTION KEY VALUE\n"
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
     if (command == "send") return pling::cli::SendCommand(args);
     if (command == "listen") return pling::cli::ListenCommand(args);
     if (command == "settings") return pling::cli::SettingsCommand(args);
+    if (command == "deliver") return pling::cli::DeliverCommand(args);
   } catch (const std::exception& e) {
     pling::cli::PrintError(e.what());
     return 1;
