@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if ((kind & 1) == 0) {
       ++datagramsSeen;
-      bool report = false;
+      std::optional<std::uint32_t> report;
       const auto before = receiver.Counters().Read();
       const auto message =
           receiver.TakeDatagram(packet, from, kInterfaces, now, report, (kind & 2) != 0);

@@ -57,6 +57,12 @@ void Converse(std::string_view stream, std::size_t cut) {
         Check(datagram.size() <= 2 * limits.maxName + 2 + 2 * limits.maxText);
         ++delivered;
         return datagram.size() % 2 == 0;
+      },
+      [](std::string_view utf8) {
+        // Only whole UTF-8 sequences are handed over for conversion.
+        bool multiByte = false;
+        Check(Utf8Prefix(utf8, multiByte) == utf8.size());
+        return std::string(utf8);
       });
   std::size_t replies = 0;
   for (const std::string_view part : {stream.substr(0, cut), stream.substr(cut)}) {

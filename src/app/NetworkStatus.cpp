@@ -63,6 +63,10 @@ QString NetworkProblemText() {
   return FromAnsi(platform::NetworkReceiveProblem());
 }
 
+QString NetworkProblemBrief() {
+  return platform::SessionMessagesThroughSamba() ? kThroughSambaBrief : kNetworkProblemBrief;
+}
+
 namespace {
 
 // A warning box over `parent` that does not block the window, shown once the

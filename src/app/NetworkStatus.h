@@ -41,6 +41,11 @@ QString NetworkProblemText();
 // The status line's and the tray tip's few words for it (the whole text is the
 // status line's tooltip).
 inline const QString kNetworkProblemBrief = QStringLiteral("Receiving from this computer only");
+inline const QString kThroughSambaBrief =
+    QStringLiteral("Receiving session messages through Samba");
+// The status line's words while another program holds the ports: through Samba
+// when its file server hands session messages on (pling-cli deliver).
+QString NetworkProblemBrief();
 
 // The status line's and the tray tip's few words while this computer's names are
 // still being claimed on the network (for about 0.75 s after receiving starts):

@@ -462,7 +462,11 @@ void TPlingFrm::CreateComponents() {
   StatusTmr->setTimerType(Qt::PreciseTimer);
   connect(StatusTmr, &QTimer::timeout, this, [this] { StatusTmrTimer(); });
   // A computer whose messages are dropped because it sends too many is named once.
-  ShowDroppedSenders(this, [this](const QString& text) { ShowNotice(text); });
+  ShowDroppedSenders(this, [this](const QString& text) {
+    FAutoAdd.Limited();
+    ShowNotice(text);
+  });
+  TrackAutoAddUse(*ReceiversLbx, FAutoAdd);  // a name selected is kept like any
 
   // The controls' tab order: the panes first, the list, then the button.
   StartBtn->setFocusPolicy(Qt::StrongFocus);
@@ -752,17 +756,17 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
 }
 
 std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
-  std::vector<TSetting> list;
-  const int count = ReceiversLbx->count();
+  std::vector<std::pair<std::string, bool>> names;
   const std::vector<bool> selected = ReceiversLbx->SelectedFlags();
-  for (int i = 0; i < count; ++i) {
-    list.push_back({kReceivers, "NAME" + std::to_string(i),
-                    ToAnsi(ReceiversLbx->item(i)->text()) +
-                        (selected[static_cast<std::size_t>(i)] ? "+" : "-")});
+  for (int i = 0; i < ReceiversLbx->count(); ++i) {
+    names.emplace_back(ToAnsi(ReceiversLbx->item(i)->text()),
+                       selected[static_cast<std::size_t>(i)]);
   }
   // An empty entry after the last: the reading stops there, and entries of an
   // earlier, longer list do not come back.
-  list.push_back({kReceivers, "NAME" + std::to_string(count), ""});
+  std::vector<TSetting> list;
+  for (const std::string& value : FAutoAdd.Stored(names))
+    list.push_back({kReceivers, "NAME" + std::to_string(list.size()), value});
   for (const TSettingItem& item : SettingItems())
     list.push_back({item.Section, item.Key, item.Text()});
   return list;
@@ -789,8 +793,9 @@ void TPlingFrm::FormCreate() {
     for (int i = 0;; ++i) {
       const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
       if (value.empty()) break;
-      receivers.emplace_back(FromAnsi(std::string_view(value).substr(0, value.size() - 1)),
-                             value.back() == '+');
+      const std::string name = value.substr(0, value.size() - 1);
+      receivers.emplace_back(FromAnsi(name), value.back() == '+');
+      FAutoAdd.Restore(name, value.back());
     }
     ReceiversLbx->AddItems(receivers);
 
@@ -941,7 +946,7 @@ void TPlingFrm::ShowStatus(const QString& Text) {
 
 QString TPlingFrm::RestingStatus() const {
   if (!Pling->Active()) return kNotReceiving;
-  if (!NetworkProblemText().isEmpty()) return kNetworkProblemBrief;
+  if (!NetworkProblemText().isEmpty()) return NetworkProblemBrief();
   if (ClaimingNames()) return kClaimingNamesBrief;  // until WatchReachable's call
   return {};
 }
@@ -951,7 +956,7 @@ void TPlingFrm::UpdateRestingStatus() {
   if (Pling->Active()) ReportNetworkNotice();
   if (!StatusTmr->isActive()) {
     const QString resting = RestingStatus();
-    SetStatusText(resting, resting == kNetworkProblemBrief ? NetworkProblemText() : QString());
+    SetStatusText(resting, resting == NetworkProblemBrief() ? NetworkProblemText() : QString());
   }
   UpdateTrayTip();
 }
@@ -1059,18 +1064,17 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
   FBatch.Latest.push_back({ASender, AReciever, AMsg});
   if (FBatch.Latest.size() > TIncomingNotifier::kLatestShown) FBatch.Latest.pop_front();
 
-  // Automatic add, up to a bound: a flood of messages from ever new names must
-  // not grow the list (and the settings file) without end.
+  // Automatic add, bounded (TAutoAddRule): a flood must not fill the list for good.
   if (Automaticadd1->isChecked()) {
     const QString sender = NormalName(FromAnsi(ASender));
-    if (!ReceiversLbx->ContainsText(sender)) {
-      if (ReceiversLbx->count() < kMaxAutoAddedReceivers) {
-        AddReceiver(sender);
-        FAutoAddFullShown = false;
-      } else {
-        FBatch.ListFull = FBatch.ListFull || !FAutoAddFullShown;
-        FAutoAddFullShown = true;
-      }
+    const auto verdict = FAutoAdd.Admit(ToAnsi(sender), ReceiversLbx->ContainsText(sender),
+                                        ReceiversLbx->count(), kMaxAutoAddedReceivers);
+    if (verdict == TAutoAddRule::TVerdict::Add) {
+      AddReceiver(sender);
+      FAutoAddFullShown = false;
+    } else if (verdict == TAutoAddRule::TVerdict::ListFull) {
+      FBatch.ListFull = FBatch.ListFull || !FAutoAddFullShown;
+      FAutoAddFullShown = true;
     }
   }
 

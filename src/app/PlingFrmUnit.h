@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/AutoAddHook.h"
 #include "app/Controls.h"
 #include "app/IncomingNotifier.h"
 #include "app/NetworkView.h"
@@ -373,6 +374,7 @@ class TPlingFrm : public QWidget {
   bool FStoredActive = false;      // the stored Active while FormCreate reads
   QStringList FStartProblems;      // reported in one message once the window stands
   bool FAutoAddFullShown = false;  // the full list was reported since the last add
+  TAutoAddRule FAutoAdd;           // which senders join the list, and stay in it
   // The batch of incoming messages under way (see TakeIncoming).
   struct TIncomingBatch {
     struct TLines {

@@ -28,8 +28,10 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
                     [](char p, char t) { return p == AsciiUpper(t); });
 }
 
-bool Taken(TSenderVerdict verdict) {
-  return verdict == TSenderVerdict::Take;
+// The address a drop is reported for, if it is to be reported.
+std::optional<std::uint32_t> ReportFor(TSenderVerdict verdict, std::uint32_t sender) {
+  if (!ToReport(verdict)) return std::nullopt;
+  return verdict == TSenderVerdict::DropAllAndReport ? kAllSenders : sender;
 }
 
 }  // namespace
@@ -77,15 +79,15 @@ THolderReceiver::THolderReceiver(THolderNames names, TSenderLimit limit)
 
 std::optional<TLocalMessage> THolderReceiver::TakeDatagram(
     std::string_view packet, TPacketSource from, const std::vector<TInterface>& interfaces,
-    TClock::time_point now, bool& reportLimited, bool truncated) {
-  reportLimited = false;
+    TClock::time_point now, std::optional<std::uint32_t>& report, bool truncated) {
+  report.reset();
   FCounters.datagrams.fetch_add(1, std::memory_order_relaxed);
   const bool local = IsLocalSender(interfaces, from.address);
   if (!local) {
     const TSenderVerdict verdict = FDatagramSenders.Take(from.address, now);
     if (!Taken(verdict)) {
       FCounters.limited.fetch_add(1, std::memory_order_relaxed);
-      reportLimited = verdict == TSenderVerdict::DropAndReport;
+      report = ReportFor(verdict, from.address);
       return std::nullopt;
     }
   }
@@ -118,12 +120,15 @@ std::optional<TLocalMessage> THolderReceiver::TakeDatagram(
 }
 
 bool THolderReceiver::AdmitNamePacket(TPacketSource from, const std::vector<TInterface>& interfaces,
-                                      TClock::time_point now) {
+                                      TClock::time_point now,
+                                      std::optional<std::uint32_t>* report) {
   FCounters.namePackets.fetch_add(1, std::memory_order_relaxed);
-  if (IsLocalSender(interfaces, from.address) || Taken(FNameSenders.Take(from.address, now))) {
-    return true;
-  }
+  if (report != nullptr) report->reset();
+  if (IsLocalSender(interfaces, from.address)) return true;
+  const TSenderVerdict verdict = FNameSenders.Take(from.address, now);
+  if (Taken(verdict)) return true;
   FCounters.nameLimited.fetch_add(1, std::memory_order_relaxed);
+  if (report != nullptr) *report = ReportFor(verdict, from.address);
   return false;
 }
 

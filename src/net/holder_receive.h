@@ -122,18 +122,20 @@ class THolderReceiver {
 
   // The datagram side. `interfaces` are this machine's; `truncated` says that the
   // datagram was longer than `packet` (cut off on receipt). The message for a
-  // local mailslot, or none when the datagram is dropped. `reportLimited` is set
-  // when the sender went over its limit and that is to be reported now.
+  // local mailslot, or none when the datagram is dropped. `report` is set to the
+  // address to report as limited now: the sender's, or kAllSenders when all of
+  // them together went over the total budget; else it is empty.
   std::optional<TLocalMessage> TakeDatagram(std::string_view packet, TPacketSource from,
                                             const std::vector<TInterface>& interfaces,
-                                            TClock::time_point now, bool& reportLimited,
+                                            TClock::time_point now,
+                                            std::optional<std::uint32_t>& report,
                                             bool truncated = false);
 
   // The name side, in two steps so that other services can see a packet between
   // them. Whether a name service packet from `from` is within its sender's limit
-  // (counted either way).
+  // (counted either way); `report` as for TakeDatagram, when given.
   bool AdmitNamePacket(TPacketSource from, const std::vector<TInterface>& interfaces,
-                       TClock::time_point now);
+                       TClock::time_point now, std::optional<std::uint32_t>* report = nullptr);
   // The answer an admitted packet gets from this machine's names, if any.
   std::optional<TNameReply> AnswerNamePacket(std::string_view packet, TPacketSource from,
                                              const std::vector<TInterface>& interfaces);

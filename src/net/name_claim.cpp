@@ -95,6 +95,14 @@ std::string TNameNotice::Brief() const {
 
 TNameClaim::TNameClaim(TNameClaimConfig config)
     : FConfig(std::move(config)), FNextId(FConfig.firstId) {
+  if (FConfig.server != 0) FServers.push_back(FConfig.server);
+  for (const std::uint32_t server : FConfig.moreServers) {
+    if (server != 0 && std::find(FServers.begin(), FServers.end(), server) == FServers.end()) {
+      FServers.push_back(server);
+    }
+  }
+  if (!FServers.empty()) FConfig.server = FServers.front();
+  FServerRetry = FConfig.timers.serverRetry;
   for (const TClaimedName& claim : FConfig.names) {
     if (claim.name.Name().empty()) continue;
     const bool known = std::any_of(FEntries.begin(), FEntries.end(),
@@ -164,7 +172,10 @@ void TNameClaim::Start(const std::vector<TInterface>& interfaces, TClock::time_p
   if (FStarted) return;
   FStarted = true;
   FInterfaces = BroadcastInterfaces(interfaces);
-  FServerSource = FConfig.server != 0 ? SourceAddressFor(interfaces, FConfig.server) : 0;
+  for (const std::uint32_t server : FServers) {
+    FServerSources.push_back(SourceAddressFor(interfaces, server));
+  }
+  FServerSource = FServerSources.empty() ? 0 : FServerSources.front();
   const bool linked = std::any_of(interfaces.begin(), interfaces.end(),
                                   [](const TInterface& i) { return !i.loopback; });
   if (FInterfaces.empty() && linked && FConfig.server == 0 && !FEntries.empty()) {
@@ -237,6 +248,7 @@ void TNameClaim::Found(TEntry& entry, std::uint32_t holder) {
 }
 
 void TNameClaim::ServerAnswered(TEntry& entry, std::uint32_t ttl, TClock::time_point now) {
+  FServerRetry = FConfig.timers.serverRetry;
   // The server's word makes the name ours at once; the subnet may still object
   // while the broadcasts go on.
   if (entry.state == TState::Registering) entry.state = TState::Held;
@@ -246,15 +258,29 @@ void TNameClaim::ServerAnswered(TEntry& entry, std::uint32_t ttl, TClock::time_p
   entry.serverNext = now + std::max<std::chrono::seconds>(half, FConfig.timers.shortestRefresh);
 }
 
-void TNameClaim::ServerSilent(TEntry& entry, TClock::time_point now) {
-  entry.server = TServerState::Silent;
-  entry.serverSent = 0;
-  entry.serverNext = now + FConfig.timers.serverRetry;
+void TNameClaim::ServerSilent(TEntry& /*silent*/, TClock::time_point now) {
+  // A server that lets one name go unanswered is down for all of them.
+  const bool next = FServerIndex + 1 < FServers.size();
+  FServerIndex = next ? FServerIndex + 1 : 0;
+  FConfig.server = FServers[FServerIndex];
+  FServerSource = FServerSources[FServerIndex];
+  for (TEntry& entry : FEntries) {
+    if (entry.server == TServerState::None || entry.server == TServerState::Releasing) continue;
+    if (next) {
+      StartServerRegistration(entry, kRegistrationFlags, now);
+      continue;
+    }
+    entry.server = TServerState::Silent;
+    entry.serverSent = 0;
+    entry.serverNext = now + FServerRetry;
+  }
+  if (next) return;
+  FServerRetry = std::min(FServerRetry * 2, FConfig.timers.serverRetryLongest);
   if (!FServerSilenceTold) {
     FServerSilenceTold = true;
     TNameNotice notice;
     notice.kind = TKind::ServerSilent;
-    notice.from = FConfig.server;
+    notice.from = FServers.back();
     FFound.push_back(notice);
   }
 }

@@ -36,8 +36,11 @@
 // server by unicast (the server's grant makes it ours at once) (three tries 5 s apart:
 // UCAST_REQ_RETRY_COUNT, UCAST_REQ_RETRY_TIMEOUT; a WACK response stretches the wait), refreshed
 // when half its TTL has passed, and released at exit. A refusal by the server is told to the user
-// as a taken name, with the holder the server names for it; a server that does not answer is told
-// once, and asked again later.
+// as a taken name, with the holder the server names for it. A server that does not answer is
+// given up on for every name at once: the next configured server (if any) is asked in its place,
+// every name registered with it anew. When none answers the user is told once, and they are asked
+// again, from the first, 15 s later, then at twice the interval each time up to 10 minutes; any
+// answer starts the interval over.
 //
 // A plain state machine: no sockets, no threads, no clock of its own. The caller
 // feeds it packets and the time, sends what it queues, and calls Tick at
@@ -65,8 +68,10 @@ struct TNameTimers {
   int broadcastTries = 3;
   std::chrono::milliseconds serverInterval{5000};
   int serverTries = 3;
-  // After a server that did not answer, before it is asked again.
-  std::chrono::seconds serverRetry{600};
+  // After the servers did not answer, before they are asked again: first this
+  // long, then twice as long each time they stay silent, up to serverRetryLongest.
+  std::chrono::seconds serverRetry{15};
+  std::chrono::seconds serverRetryLongest{600};
   // Never refreshed sooner than this after the last answer, whatever TTL it gave.
   std::chrono::seconds shortestRefresh{60};
   // At exit: how long the server's answers to the releases are waited for, with
@@ -111,6 +116,8 @@ struct TNameClaimConfig {
   std::uint16_t port = kNameServicePort;  // where the peers and the server listen
   TNameTimers timers;
   std::uint16_t firstId = 1;  // transaction ids count up from here
+  // Further name servers, asked in order when the one before does not answer.
+  std::vector<std::uint32_t> moreServers;
 };
 
 class TNameClaim {
@@ -208,6 +215,7 @@ class TNameClaim {
   void Lose(TEntry& entry, TNameNotice notice, TClock::time_point now);
   void Found(TEntry& entry, std::uint32_t holder);
   void ServerAnswered(TEntry& entry, std::uint32_t ttl, TClock::time_point now);
+  // The server in use did not answer `entry`: the next one is asked, or all wait.
   void ServerSilent(TEntry& entry, TClock::time_point now);
   bool Settled() const;
   // Moves what was found to the notices once every name is settled.
@@ -220,8 +228,12 @@ class TNameClaim {
                         TClock::time_point now);
 
   TNameClaimConfig FConfig;
-  std::vector<TInterface> FInterfaces;  // the broadcast ones
-  std::uint32_t FServerSource = 0;      // our address towards the server
+  std::vector<TInterface> FInterfaces;        // the broadcast ones
+  std::uint32_t FServerSource = 0;            // our address towards the server
+  std::vector<std::uint32_t> FServers;        // in order; FConfig.server is the one in use
+  std::vector<std::uint32_t> FServerSources;  // our address towards each
+  std::size_t FServerIndex = 0;
+  std::chrono::seconds FServerRetry{};  // the wait after the next silence
   std::vector<TEntry> FEntries;
   std::vector<TSend> FSends;
   std::vector<TNameNotice> FFound;    // held back until the first claim is settled

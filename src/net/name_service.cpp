@@ -30,9 +30,10 @@ std::string TNameService::Started(THolderPorts& ports) {
   } catch (const std::system_error&) {
     // Claimed all the same, without the server's host name or a timer of its own.
     FTicksOnPackets = true;
-    const std::optional<std::uint32_t> server =
-        WinsServerAddress(FConfig.server, std::chrono::milliseconds(0));
-    const std::vector<TNameNotice> notices = StartClaim(server.value_or(0), {});
+    std::vector<TNameNotice> unknown;
+    const std::vector<std::uint32_t> servers =
+        ServerAddresses(std::chrono::milliseconds(0), unknown);
+    const std::vector<TNameNotice> notices = StartClaim(servers, {});
     const bool claimed = NewlyClaimed();
     guard.unlock();
     Tell(notices, claimed);
@@ -40,11 +41,30 @@ std::string TNameService::Started(THolderPorts& ports) {
   return {};
 }
 
-std::vector<TNameNotice> TNameService::StartClaim(std::uint32_t server,
+std::vector<std::uint32_t> TNameService::ServerAddresses(std::chrono::milliseconds timeout,
+                                                         std::vector<TNameNotice>& notices) const {
+  std::vector<std::uint32_t> addresses;
+  for (const std::string& server : WinsServerList(FConfig.server)) {
+    if (const auto address = WinsServerAddress(server, timeout)) {
+      addresses.push_back(*address);
+    } else {
+      TNameNotice notice;
+      notice.kind = TNameNotice::TKind::ServerUnknown;
+      notice.server = server;
+      notices.push_back(notice);
+    }
+  }
+  return addresses;
+}
+
+std::vector<TNameNotice> TNameService::StartClaim(const std::vector<std::uint32_t>& servers,
                                                   std::vector<TNameNotice> notices) {
   TNameClaimConfig config;
   config.names = FConfig.names;
-  config.server = server;
+  if (!servers.empty()) {
+    config.server = servers.front();
+    config.moreServers.assign(servers.begin() + 1, servers.end());
+  }
   config.port = FConfig.port;
   config.timers = FConfig.timers;
   config.firstId = static_cast<std::uint16_t>(std::random_device{}());
@@ -57,21 +77,11 @@ std::vector<TNameNotice> TNameService::StartClaim(std::uint32_t server,
 void TNameService::Run() {
   runtime::SetThreadName("netbios claims");
   // The server's address first: a host name may take the host resolver a while.
-  std::uint32_t server = 0;
   std::vector<TNameNotice> notices;
-  if (!FConfig.server.empty()) {
-    if (const auto address = WinsServerAddress(FConfig.server, kHostResolveTime)) {
-      server = *address;
-    } else {
-      TNameNotice notice;
-      notice.kind = TNameNotice::TKind::ServerUnknown;
-      notice.server = FConfig.server;
-      notices.push_back(notice);
-    }
-  }
+  const std::vector<std::uint32_t> servers = ServerAddresses(kHostResolveTime, notices);
   std::unique_lock<std::mutex> guard(FLock);
   if (FStop) return;
-  notices = StartClaim(server, std::move(notices));
+  notices = StartClaim(servers, std::move(notices));
   for (;;) {
     const bool claimed = NewlyClaimed();
     guard.unlock();

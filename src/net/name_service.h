@@ -23,8 +23,9 @@ namespace pling::net {
 
 struct TNameServiceConfig {
   std::vector<TClaimedName> names;
-  // The WINS server as configured: an IPv4 address or a host name (found with
-  // the host's resolver, waiting at most kHostResolveTime); empty: none.
+  // The WINS servers as configured, asked in order: IPv4 addresses or host names
+  // (found with the host's resolver, waiting at most kHostResolveTime each),
+  // separated by spaces or commas; empty: none.
   std::string server;
   std::uint16_t port = kNameServicePort;
   TNameTimers timers;
@@ -61,7 +62,12 @@ class TNameService final : public IHolderService {
   // The service's thread: finds the server, starts the claim, ticks at deadlines.
   void Run();
   // Makes the claim and starts it, once; the notices to tell. With the lock held.
-  std::vector<TNameNotice> StartClaim(std::uint32_t server, std::vector<TNameNotice> notices);
+  std::vector<TNameNotice> StartClaim(const std::vector<std::uint32_t>& servers,
+                                      std::vector<TNameNotice> notices);
+  // The configured servers' addresses, waiting at most `timeout` for each name;
+  // a notice for each that cannot be found.
+  std::vector<std::uint32_t> ServerAddresses(std::chrono::milliseconds timeout,
+                                             std::vector<TNameNotice>& notices) const;
   // Sends what the claim queued and takes its notices. With the lock held.
   std::vector<TNameNotice> Flush();
   // Whether the claim just got done: true once, with the lock held.

@@ -264,6 +264,11 @@ void TPortHolder::TState::Run() {
         Settle(PortProblem(config.namePort, errno), false);
         return;
       }
+      // A burst of queries waits here instead of going unanswered.
+      if (::setsockopt(names.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer,
+                       sizeof receiveBuffer) != 0) {
+        ::setsockopt(names.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+      }
       Serve(listener, datagrams, names);
       return;
     }
@@ -477,10 +482,10 @@ void TPortHolder::TState::TakeDatagrams(int fd, TBatchReceiver& batch, TInterfac
     const std::vector<TInterface>& current = interfaces.Get(now);
     const unsigned received =
         batch.Receive(fd, [&](std::string_view packet, TPacketSource from, bool truncated) {
-          bool report = false;
+          std::optional<std::uint32_t> report;
           const std::optional<TLocalMessage> message =
               receiver.TakeDatagram(packet, from, current, now, report, truncated);
-          if (report) ReportLimited(from.address);
+          if (report) ReportLimited(*report);
           if (!message) return;
           switch (outbox.Deliver(message->slot, message->data)) {
             case TMailslotOutbox::TResult::Sent:
@@ -532,7 +537,13 @@ void TPortHolder::TState::TakeNamePackets(int names, TBatchReceiver& batch,
     const std::vector<TInterface>& current = interfaces.Get(now);
     const unsigned received =
         batch.Receive(names, [&](std::string_view packet, TPacketSource from, bool truncated) {
-          if (!receiver.AdmitNamePacket(from, current, now) || truncated) return;
+          std::optional<std::uint32_t> report;
+          if (!receiver.AdmitNamePacket(from, current, now, &report) || truncated) {
+            // A name query flood is told too (to this process: the waiters' sockets
+            // belong to the other thread).
+            if (report && config.senderLimited) config.senderLimited(*report);
+            return;
+          }
           for (const auto& service : config.services) {
             if (service->TakeNamePacket(packet, from)) return;
           }

@@ -220,35 +220,45 @@ void TResolver::SetChannelFactory(TChannelFactory factory) {
 
 void TResolver::SetNameServer(std::string server) {
   std::lock_guard<std::mutex> guard(FChannelLock);
-  FNameServer = std::move(server);
-  FNameServerAddress.reset();
-  FNameServerFound = {};
-  FNameServerSilentUntil = {};
+  FNameServers.clear();
+  for (std::string& name : WinsServerList(server)) {
+    FNameServers.push_back(TNameServer{std::move(name), {}, {}, {}, kServerSilentFirst});
+  }
 }
 
-std::uint32_t TResolver::NameServer() {
+std::uint32_t TResolver::NameServer(std::size_t index) {
   std::string server;
   {
     std::lock_guard<std::mutex> guard(FChannelLock);
+    if (index >= FNameServers.size()) return 0;
+    const TNameServer& entry = FNameServers[index];
     const TClock::time_point now = TClock::now();
-    if (FNameServer.empty() || now < FNameServerSilentUntil) return 0;
-    if (FNameServerAddress && now - FNameServerFound < kPositiveLifetime) {
-      return *FNameServerAddress;
-    }
-    server = FNameServer;
+    if (now < entry.silentUntil) return 0;
+    if (entry.address && now - entry.found < kPositiveLifetime) return *entry.address;
+    server = entry.name;
   }
   const std::optional<std::uint32_t> address = WinsServerAddress(server, kHostResolveTime);
   std::lock_guard<std::mutex> guard(FChannelLock);
-  FNameServerAddress = address;
-  FNameServerFound = TClock::now();
+  if (index >= FNameServers.size() || FNameServers[index].name != server) return 0;
+  TNameServer& entry = FNameServers[index];
+  entry.address = address;
+  entry.found = TClock::now();
   // A server whose name does not resolve is not asked for a while.
-  if (!address) FNameServerSilentUntil = FNameServerFound + kNegativeLifetime;
+  if (!address) entry.silentUntil = entry.found + kNegativeLifetime;
   return address.value_or(0);
 }
 
-void TResolver::ServerSilent() {
+void TResolver::ServerSilent(std::size_t index) {
   std::lock_guard<std::mutex> guard(FChannelLock);
-  FNameServerSilentUntil = TClock::now() + kNegativeLifetime;
+  if (index >= FNameServers.size()) return;
+  TNameServer& entry = FNameServers[index];
+  entry.silentUntil = TClock::now() + entry.silentFor;
+  entry.silentFor = std::min(entry.silentFor * 2, std::chrono::seconds(kServerSilentLongest));
+}
+
+void TResolver::ServerAnswered(std::size_t index) {
+  std::lock_guard<std::mutex> guard(FChannelLock);
+  if (index < FNameServers.size()) FNameServers[index].silentFor = kServerSilentFirst;
 }
 
 std::unique_ptr<INameQueryChannel> TResolver::MakeChannel() {
@@ -264,15 +274,27 @@ std::optional<TResolved> TResolver::Resolve(std::string_view machine) {
   // in 15 bytes is asked for first. Longer ones, and an IPv4 address written out,
   // can only be the host resolver's.
   if (machine.size() <= 15 && !IsAddressText(key)) {
-    // The name server first, then the subnets.
-    if (const std::uint32_t server = NameServer(); server != 0) {
+    // The name servers first, in order, then the subnets.
+    std::size_t servers = 0;
+    {
+      std::lock_guard<std::mutex> guard(FChannelLock);
+      servers = FNameServers.size();
+    }
+    for (std::size_t index = 0; index < servers; ++index) {
+      const std::uint32_t server = NameServer(index);
+      if (server == 0) continue;
       std::unique_ptr<INameQueryChannel> channel = MakeChannel();
       if (!channel) channel = SocketChannel(FNamePort);
       TResolved found;
       const TServerAnswer said =
           channel ? QueryNameServer(machine, server, *channel, found) : TServerAnswer::Silent;
+      if (said == TServerAnswer::Silent) {
+        ServerSilent(index);
+        continue;
+      }
+      ServerAnswered(index);
       if (said == TServerAnswer::Found) answer = found;
-      if (said == TServerAnswer::Silent) ServerSilent();
+      break;
     }
     if (!answer) {
       const std::vector<TInterface> interfaces = Ipv4Interfaces();

@@ -23,9 +23,11 @@
 // lifetime, not once per message. An uncached name holds the writing thread for
 // at most kQueryTime plus kHostResolveTime plus kQueryTime.
 //
-// With a name server (WINS; see wins.h) a name is asked of the server first, by
-// unicast, and only then of the subnets; a server that does not answer adds at
-// most kServerQueryTries times kServerQueryInterval, once per kNegativeLifetime.
+// With name servers (WINS; see wins.h) a name is asked of the servers first, in
+// their order, by unicast, and only then of the subnets. A server that does not
+// answer adds at most kServerQueryTries times kServerQueryInterval, and is then
+// left out for a while (kServerSilentFirst, growing while it stays silent), so
+// that sends meanwhile go straight to the subnets.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -128,20 +130,25 @@ class TResolver {
   // Where queries go; none (the default): from a port of their own.
   using TChannelFactory = std::function<std::unique_ptr<INameQueryChannel>()>;
   void SetChannelFactory(TChannelFactory factory);
-  // The WINS server to ask first, as configured (an IPv4 address or a host
-  // name); empty: none.
+  // The WINS servers to ask first, in order, as configured (IPv4 addresses or
+  // host names, separated by spaces or commas); empty: none.
   void SetNameServer(std::string server);
 
  private:
   std::unique_ptr<INameQueryChannel> MakeChannel();
-  // The server's address, found once a while; 0: none, or not to be asked now.
-  std::uint32_t NameServer();
-  void ServerSilent();
+  // The `index`th server's address, found once a while; 0: not to be asked now.
+  std::uint32_t NameServer(std::size_t index);
+  void ServerSilent(std::size_t index);
+  void ServerAnswered(std::size_t index);
   std::mutex FChannelLock;
-  std::string FNameServer;
-  std::optional<std::uint32_t> FNameServerAddress;
-  std::chrono::steady_clock::time_point FNameServerFound{};
-  std::chrono::steady_clock::time_point FNameServerSilentUntil{};
+  struct TNameServer {
+    std::string name;
+    std::optional<std::uint32_t> address;
+    std::chrono::steady_clock::time_point found{};
+    std::chrono::steady_clock::time_point silentUntil{};
+    std::chrono::seconds silentFor{};  // how long the next silence is remembered
+  };
+  std::vector<TNameServer> FNameServers;
   TChannelFactory FChannelFactory;
   const std::uint16_t FNamePort;
   TNameCache FCache;

@@ -5,8 +5,27 @@
 
 namespace pling::net {
 
+namespace {
+
+// Refills `bucket` for the time since it was last refilled; whether it then holds
+// a token, which is spent.
+bool Spend(double& tokens, std::chrono::steady_clock::time_point& refilled, double rate,
+           double burst, std::chrono::steady_clock::time_point now) {
+  if (now > refilled) {
+    const double elapsed = std::chrono::duration<double>(now - refilled).count();
+    tokens = std::min(burst, tokens + elapsed * rate);
+    refilled = now;
+  }
+  if (tokens < 1) return false;
+  tokens -= 1;
+  return true;
+}
+
+}  // namespace
+
 TSenderLimits::TSenderLimits(TSenderLimit limit) : FLimit(limit) {
   FIndex.reserve(std::min<std::size_t>(FLimit.senders, 1024));
+  FTotal.tokens = FLimit.totalBurst;
 }
 
 TSenderVerdict TSenderLimits::Take(std::uint32_t address, TClock::time_point now) {
@@ -30,21 +49,24 @@ TSenderVerdict TSenderLimits::Take(std::uint32_t address, TClock::time_point now
     FOrder.splice(FOrder.begin(), FOrder, found->second);
   }
   TBucket& bucket = *found->second;
-  if (now > bucket.refilled) {
-    const double elapsed = std::chrono::duration<double>(now - bucket.refilled).count();
-    bucket.tokens = std::min(FLimit.burst, bucket.tokens + elapsed * FLimit.rate);
-    bucket.refilled = now;
+  const auto report = [now](TBucket& reported) {
+    if (reported.everReported && now - reported.reported < kLimitReportInterval) return false;
+    reported.everReported = true;
+    reported.reported = now;
+    return true;
+  };
+  if (!Spend(bucket.tokens, bucket.refilled, FLimit.rate, FLimit.burst, now)) {
+    return report(bucket) ? TSenderVerdict::DropAndReport : TSenderVerdict::Drop;
   }
-  if (bucket.tokens >= 1) {
-    bucket.tokens -= 1;
-    return TSenderVerdict::Take;
+  if (!FTotalStarted) {
+    FTotalStarted = true;
+    FTotal.refilled = now;
   }
-  if (!bucket.everReported || now - bucket.reported >= kLimitReportInterval) {
-    bucket.everReported = true;
-    bucket.reported = now;
-    return TSenderVerdict::DropAndReport;
+  if (FLimit.totalRate > 0 &&
+      !Spend(FTotal.tokens, FTotal.refilled, FLimit.totalRate, FLimit.totalBurst, now)) {
+    return report(FTotal) ? TSenderVerdict::DropAllAndReport : TSenderVerdict::DropAll;
   }
-  return TSenderVerdict::Drop;
+  return TSenderVerdict::Take;
 }
 
 }  // namespace pling::net

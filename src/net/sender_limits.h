@@ -6,7 +6,11 @@
 // is dropped, so that one host that floods cannot fill the queues ahead of
 // everyone else. The table of addresses is bounded: at most kMaxSenders are kept,
 // and the one heard from least recently is forgotten first (it starts again with
-// a full bucket). Not thread-safe: one table per receiving thread.
+// a full bucket). On top of that, all senders together get a total budget
+// (kTotalRate a second, kTotalBurst at once): many addresses (forged ones, say)
+// that each stay within their own limit still cannot make this machine spend more
+// than a set share of a core on what they send. Not thread-safe: one table per
+// receiving thread.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +21,8 @@ namespace pling::net {
 
 inline constexpr double kSenderRate = 200;    // packets a second
 inline constexpr double kSenderBurst = 1000;  // packets at once
+inline constexpr double kTotalRate = 500;     // packets a second from all senders
+inline constexpr double kTotalBurst = 4000;   // packets at once from all senders
 inline constexpr std::size_t kMaxSenders = 4096;
 // While an address keeps being dropped, the drop is reported again after this
 // long, so that a program that starts meanwhile hears of it too.
@@ -26,14 +32,29 @@ struct TSenderLimit {
   double rate = kSenderRate;
   double burst = kSenderBurst;
   std::size_t senders = kMaxSenders;
+  double totalRate = kTotalRate;
+  double totalBurst = kTotalBurst;
 };
 
+// The address a drop over the total budget is reported for: no one sender's.
+inline constexpr std::uint32_t kAllSenders = 0;
+
 enum class TSenderVerdict {
-  Take,           // within the limit
-  Drop,           // over it
-  DropAndReport,  // over it, and the drop is to be reported (the first one, or
-                  // the first after kLimitReportInterval)
+  Take,              // within the limit
+  Drop,              // over it
+  DropAndReport,     // over it, and the drop is to be reported (the first one, or
+                     // the first after kLimitReportInterval)
+  DropAll,           // within it, but all senders together are over the total budget
+  DropAllAndReport,  // the same, and that is to be reported (for kAllSenders)
 };
+
+// Whether the packet is taken; whether a drop is to be reported.
+inline bool Taken(TSenderVerdict verdict) {
+  return verdict == TSenderVerdict::Take;
+}
+inline bool ToReport(TSenderVerdict verdict) {
+  return verdict == TSenderVerdict::DropAndReport || verdict == TSenderVerdict::DropAllAndReport;
+}
 
 class TSenderLimits {
  public:
@@ -57,6 +78,8 @@ class TSenderLimits {
     bool everReported = false;
   };
   const TSenderLimit FLimit;
+  TBucket FTotal;  // all senders together
+  bool FTotalStarted = false;
   std::list<TBucket> FOrder;  // most recently heard from first
   std::unordered_map<std::uint32_t, std::list<TBucket>::iterator> FIndex;
 };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "net/inherited_sockets.h"
+#include "net/interfaces.h"
 #include "net/samba_services.h"
 #include "net/socket.h"
 #include "runtime/thread_name.h"
@@ -62,11 +63,14 @@ std::string UpToZero(std::string text) {
 }  // namespace
 
 TSessionConversation::TSessionConversation(const TSessionLimits& limits, std::uint16_t group,
-                                           TAnswersTo answersTo, TDeliver deliver)
+                                           TAnswersTo answersTo, TDeliver deliver,
+                                           TFromUtf8 fromUtf8, TAdmit admit)
     : FLimits(limits),
       FGroup(group),
       FAnswersTo(std::move(answersTo)),
-      FDeliver(std::move(deliver)) {}
+      FDeliver(std::move(deliver)),
+      FFromUtf8(std::move(fromUtf8)),
+      FAdmit(std::move(admit)) {}
 
 bool TSessionConversation::Take(std::string_view bytes) {
   if (FClosed) return false;
@@ -163,10 +167,12 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
     case TSmbMessageCommand::Send:
       if (!namesFit) {
         Reply(request, kSmbBadRequest);
-      } else if (text.size() > FLimits.maxText) {
+      } else if (text.size() > FLimits.maxText || (FAdmit && !FAdmit())) {
         Reply(request, kSmbNoRoom);
       } else {
-        Reply(request, Deliver(request.originator, request.destination, std::move(text)));
+        TSessionText whole(FFromUtf8);
+        whole.Add(text);
+        Reply(request, Deliver(request.originator, request.destination, whole.Take()));
       }
       break;
     case TSmbMessageCommand::SendStart:
@@ -174,19 +180,21 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
       FPending.reset();
       if (!namesFit) {
         Reply(request, kSmbBadRequest);
+      } else if (FAdmit && !FAdmit()) {
+        Reply(request, kSmbNoRoom);
       } else {
-        FPending = TPending{request.originator, request.destination, {}};
+        FPending = TPending{request.originator, request.destination, TSessionText(FFromUtf8)};
         Reply(request, kSmbSuccess, FGroup);
       }
       break;
     case TSmbMessageCommand::SendText:
       if (!FPending || request.group != FGroup) {
         Reply(request, kSmbBadRequest);
-      } else if (text.size() > FLimits.maxText - FPending->text.size()) {
+      } else if (text.size() > FLimits.maxText - FPending->text.Received()) {
         FPending.reset();
         Reply(request, kSmbNoRoom);
       } else {
-        FPending->text += text;
+        FPending->text.Add(text);
         Reply(request, kSmbSuccess);
       }
       break;
@@ -196,7 +204,7 @@ bool TSessionConversation::TakeSmb(std::string_view payload) {
       } else {
         TPending message = std::move(*FPending);
         FPending.reset();
-        Reply(request, Deliver(message.sender, message.receiver, std::move(message.text)));
+        Reply(request, Deliver(message.sender, message.receiver, message.text.Take()));
       }
       break;
   }
@@ -226,6 +234,8 @@ struct TSessionServer::TState {
 
   // Only the server's thread uses these.
   std::unordered_map<int, TConnection> connections;
+  TSenderLimits senders{config.senderLimit};
+  TInterfaceCache interfaces;
   std::uint16_t nextGroup = 1;
   bool listening = true;
   TClock::time_point listenAgain{};
@@ -238,6 +248,17 @@ struct TSessionServer::TState {
     }
     const bool ours = upper == computer03 || (!config.userName.empty() && upper == user03);
     return ours && (!config.holds || config.holds(upper));  // [names]
+  }
+
+  // Whether one more message from `peer` is within its sender limit.
+  bool Admit(std::uint32_t peer) {
+    const TClock::time_point now = TClock::now();
+    if ((peer >> 24) == 127 || IsLocalSender(interfaces.Get(now), peer)) return true;
+    const TSenderVerdict verdict = senders.Take(peer, now);
+    if (ToReport(verdict) && config.senderLimited) {
+      config.senderLimited(verdict == TSenderVerdict::DropAllAndReport ? kAllSenders : peer);
+    }
+    return Taken(verdict);
   }
 
   bool Watch(int fd, std::uint32_t events, int op = EPOLL_CTL_ADD) const {
@@ -373,7 +394,7 @@ void TSessionServer::TState::Accept(TClock::time_point now) {
     nextGroup = static_cast<std::uint16_t>(nextGroup == 0xFFFF ? 1 : nextGroup + 1);
     connection.conversation = std::make_unique<TSessionConversation>(
         config.limits, group, [this](const TNetBiosName& called) { return AnswersTo(called); },
-        config.deliver);
+        config.deliver, config.fromUtf8, [this, peer] { return Admit(peer); });
     const int key = fd.Get();
     connection.fd = std::move(fd);
     connections.emplace(key, std::move(connection));

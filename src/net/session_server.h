@@ -15,10 +15,12 @@
 // - then the message commands 0xD0 (a whole message), 0xD5/0xD7/0xD6 (a message
 //   in blocks under a group id), and keep-alives. The receiver field is taken as
 //   the sender gave it, as with datagrams. In the text, 0x14 (what Windows
-//   senders put for a line break) becomes CR LF.
+//   senders put for a line break) becomes CR LF; a block sent in UTF-8 (as
+//   Samba's client sends what the OEM page cannot hold) is converted to OEM.
 // Replies: success; ERRSRV/ERRerror for a malformed command or a group id that is
 // not under way on the session; ERRSRV/ERRnoroom once the text passes
-// TSessionLimits::maxText (what came of that message is dropped); ERRSRV/ERRsmbcmd
+// TSessionLimits::maxText (what came of that message is dropped), and for a message
+// from a peer over its sender limit (see TSessionServerConfig); ERRSRV/ERRsmbcmd
 // for any other command; ERRSRV/ERRmsgoff when nobody on this machine holds the
 // messenger mailslot. Anything else (no session request first, a packet of
 // unknown type or longer than maxPacket, something not SMB in a session message)
@@ -43,7 +45,9 @@
 #include <string_view>
 
 #include "net/netbios.h"
+#include "net/sender_limits.h"
 #include "net/session_codec.h"
+#include "net/session_text.h"
 
 namespace pling::net {
 
@@ -76,8 +80,13 @@ class TSessionConversation {
   // Hands a complete messenger datagram on; false when nobody takes it.
   using TDeliver = std::function<bool(std::string_view datagram)>;
 
+  // `fromUtf8`: for text blocks sent in UTF-8 (session_text.h); empty: every
+  // block is taken as OEM.
+  // Whether one more message is taken from the peer (its sender limit); empty: all.
+  using TAdmit = std::function<bool()>;
+
   TSessionConversation(const TSessionLimits& limits, std::uint16_t group, TAnswersTo answersTo,
-                       TDeliver deliver);
+                       TDeliver deliver, TFromUtf8 fromUtf8 = {}, TAdmit admit = {});
 
   // Takes bytes that came in; the replies are appended to Output(). False once
   // the connection is to be closed (after Output() is sent); it then takes no more.
@@ -96,6 +105,8 @@ class TSessionConversation {
   const std::uint16_t FGroup;
   TAnswersTo FAnswersTo;
   TDeliver FDeliver;
+  TFromUtf8 FFromUtf8;
+  TAdmit FAdmit;
   std::string FInput;
   std::string FOutput;
   bool FEstablished = false;
@@ -103,7 +114,8 @@ class TSessionConversation {
   std::size_t FErrors = 0;
   // The multi-block message under way.
   struct TPending {
-    std::string sender, receiver, text;
+    std::string sender, receiver;
+    TSessionText text;
   };
   std::optional<TPending> FPending;
 };
@@ -114,6 +126,16 @@ struct TSessionServerConfig {
   // Hands a complete messenger datagram to this machine's mailslot "messngr";
   // false when none is open. Called from the server's thread.
   std::function<bool(std::string_view datagram)> deliver;
+  // Converts a text block sent in UTF-8 to the OEM page (session_text.h);
+  // empty: every block is taken as OEM.
+  TFromUtf8 fromUtf8;
+  // Each peer address's messages count against the same limit as its datagrams
+  // (sender_limits.h; loopback and this machine's own addresses are not
+  // limited); a message over it is refused with ERRSRV/ERRnoroom, and
+  // `senderLimited` is told of the peer (kAllSenders for the total budget) once
+  // per kLimitReportInterval. Called from the server's thread; must not wait.
+  TSenderLimit senderLimit;
+  std::function<void(std::uint32_t address)> senderLimited;
   // [names] Whether this machine holds a name now (see name_service.h): a
   // called name it does not hold is not present. Empty: both are held always.
   std::function<bool(const TNetBiosName& name)> holds;

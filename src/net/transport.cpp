@@ -136,6 +136,8 @@ class THolderSessions final : public IHolderService {
     FConfig.userName = config.userName;
     FConfig.holds = std::move(holds);  // [names]
     FConfig.port = config.sessionPort;
+    FConfig.fromUtf8 = config.fromUtf8;
+    FConfig.senderLimited = config.senderLimited;
     if (config.deliverLocal) {
       FConfig.deliver = [deliver = config.deliverLocal](std::string_view datagram) {
         return deliver(kMessengerSlot, datagram);

@@ -52,6 +52,8 @@ struct TTransportConfig {
   // message (from the session server's thread). False when none is open or it
   // takes nothing now.
   std::function<bool(std::string_view slotName, std::string_view data)> deliverLocal;
+  // Converts session message text sent in UTF-8 to the OEM page (session_text.h).
+  std::function<std::string(std::string_view utf8)> fromUtf8;
   // The WINS server: an IPv4 address or a host name; empty: none.
   std::string winsServer;
   // The timers of claiming names (tests may shorten the broadcast interval).

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -23,17 +24,33 @@ std::uint16_t RandomId() {
 
 }  // namespace
 
-std::string ParseWinsServer(std::string_view configText) {
-  const std::string list = ParseGlobalParameter(configText, "wins server");
+std::vector<std::string> WinsServerList(std::string_view setting) {
   constexpr std::string_view kSeparators = " \t,;";
-  const std::size_t first = list.find_first_not_of(kSeparators);
-  if (first == std::string::npos) return {};
-  std::string server = list.substr(first, list.find_first_of(kSeparators, first) - first);
-  // "tag:address" groups servers; the tag is no part of the address.
-  if (const std::size_t colon = server.find(':'); colon != std::string::npos) {
-    server.erase(0, colon + 1);
+  std::vector<std::string> servers;
+  std::size_t at = 0;
+  while ((at = setting.find_first_not_of(kSeparators, at)) != std::string_view::npos) {
+    const std::size_t end = std::min(setting.find_first_of(kSeparators, at), setting.size());
+    std::string server(setting.substr(at, end - at));
+    at = end;
+    // "tag:address" groups servers; the tag is no part of the address.
+    if (const std::size_t colon = server.find(':'); colon != std::string::npos) {
+      server.erase(0, colon + 1);
+    }
+    if (!server.empty() && std::find(servers.begin(), servers.end(), server) == servers.end()) {
+      servers.push_back(std::move(server));
+    }
   }
-  return server;
+  return servers;
+}
+
+std::string ParseWinsServer(std::string_view configText) {
+  std::string list;
+  for (const std::string& server :
+       WinsServerList(ParseGlobalParameter(configText, "wins server"))) {
+    if (!list.empty()) list += ' ';
+    list += server;
+  }
+  return list;
 }
 
 std::string ReadWinsServer(const std::string& path) {

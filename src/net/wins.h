@@ -8,20 +8,29 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/resolver.h"
 
 namespace pling::net {
 
 // Look-ups with the server: three tries 500 ms apart. A server that let a
-// look-up go unanswered is not asked again for kNegativeLifetime.
+// look-up go unanswered is not asked again for a while: kServerSilentFirst, and
+// twice as long each time it stays silent, up to kServerSilentLongest.
 inline constexpr int kServerQueryTries = 3;
 inline constexpr std::chrono::milliseconds kServerQueryInterval{500};
+inline constexpr std::chrono::seconds kServerSilentFirst{30};
+inline constexpr std::chrono::seconds kServerSilentLongest{600};
 
-// The first server that `wins server` in the [global] section of a Samba
-// configuration names (the list may hold several, separated by spaces or
-// commas, each maybe with a "tag:" in front); empty when it names none.
+// The servers that `wins server` in the [global] section of a Samba
+// configuration names, in its order, separated by one space (the setting may
+// separate them by spaces, commas or semicolons, each maybe with a "tag:" in
+// front); empty when it names none.
 std::string ParseWinsServer(std::string_view configText);
+// The servers of a setting such as ParseWinsServer gives (or a user types), in
+// order, without tags and repeats. They are asked in that order: the next when
+// one does not answer.
+std::vector<std::string> WinsServerList(std::string_view setting);
 // ParseWinsServer of the file at `path`; empty when it cannot be read.
 std::string ReadWinsServer(const std::string& path);
 

@@ -85,4 +85,13 @@ std::string ReadWorkgroup(const std::string& path) {
   return workgroup.empty() ? std::string(kDefaultWorkgroup) : workgroup;
 }
 
+bool SambaDeliversMessages(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::ostringstream text;
+  text << file.rdbuf();
+  return ParseGlobalParameter(text.str(), "message command").find("pling-cli deliver") !=
+         std::string::npos;
+}
+
 }  // namespace pling::net

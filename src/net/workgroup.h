@@ -27,4 +27,8 @@ std::string ParseWorkgroup(std::string_view configText);
 // be read or names none.
 std::string ReadWorkgroup(const std::string& path);
 
+// Whether the Samba configuration at `path` hands the session messages its file
+// server takes to this program: its `message command` runs `pling-cli deliver`.
+bool SambaDeliversMessages(const std::string& path);
+
 }  // namespace pling::net

@@ -216,6 +216,11 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
       return runtime::TUniqueFd(ConnectLocalMailslot(slotName));
     };
     config.senderLimited = ReportDroppedSender;
+    config.fromUtf8 = [](std::string_view utf8) {
+      std::string oem = Utf8ToAnsi(utf8);
+      CharToOem(oem);
+      return oem;
+    };
     // The WINS server: the environment, else the setting, else the Samba configuration.
     if (const char* wins = std::getenv("PLING_WINS_SERVER")) {
       config.winsServer = wins;
@@ -388,6 +393,12 @@ bool NetworkEnabled() {
   return State().enabledBySetting && !EnvironmentTurnsOff();
 }
 
+bool SessionMessagesThroughSamba() {
+  const char* smbConf = std::getenv("PLING_SMB_CONF");
+  return net::SambaDeliversMessages(smbConf != nullptr && *smbConf != '\0' ? smbConf
+                                                                           : net::kSambaConfigPath);
+}
+
 std::string NetworkReceiveProblem() {
   std::lock_guard<std::mutex> guard(State().lock);
   if (!State().receiving || !State().transport) return {};
@@ -414,11 +425,16 @@ std::string Dotted(std::uint32_t address) {
 }  // namespace
 
 std::string DroppedSenderText(std::uint32_t address) {
+  if (address == net::kAllSenders) {
+    return "Messages were dropped: more than " + std::to_string(static_cast<int>(net::kTotalRate)) +
+           " a second arrived from the network altogether";
+  }
   return "Messages from " + Dotted(address) + " were dropped: it sent more than " +
          std::to_string(static_cast<int>(net::kSenderRate)) + " a second";
 }
 
 std::string DroppedSenderStatus(std::uint32_t address) {
+  if (address == net::kAllSenders) return "Dropped: too many messages at once";
   return "Dropped: " + Dotted(address);
 }
 

@@ -41,6 +41,9 @@ bool SessionMessagesEnabled();
 // (or the transport is off, or no mailslot was opened yet); otherwise one sentence
 // for the user that says why they cannot be received.
 std::string NetworkReceiveProblem();
+// Whether Samba's file server hands the session messages it takes to this program
+// (the `message command` of the Samba configuration runs `pling-cli deliver`).
+bool SessionMessagesThroughSamba();
 
 // The program's setting for the WINS server (an IPv4 address or a host name;
 // empty: none, then the Samba configuration's). Like SetNetworkEnabled, call it
@@ -87,7 +90,8 @@ void SetNetworkNoticeHandler(std::function<void(std::uint32_t address)> handler)
 void ReportDroppedSender(std::uint32_t address);
 // What the user is told: a sentence ("Messages from 10.0.0.5 were dropped: it
 // sent more than 200 a second"), and the short form a status line has room for
-// ("Dropped: 10.0.0.5").
+// ("Dropped: 10.0.0.5"). For net::kAllSenders (0.0.0.0): all of them together
+// went over the total budget.
 std::string DroppedSenderText(std::uint32_t address);
 std::string DroppedSenderStatus(std::uint32_t address);
 

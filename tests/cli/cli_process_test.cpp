@@ -101,6 +101,26 @@ TEST_F(CliProcessTest, ExchangesMessagesAndRefusesASecondListener) {
   EXPECT_EQ(listener.Wait(), 0);  // --count 3 reached
 }
 
+// Samba's smbd runs `pling-cli deliver --from %f --to %t %s` for each session
+// message it takes: the file (UTF-8) is shown as a message and then removed; with
+// nobody to receive it the file stays and the status is 1.
+TEST_F(CliProcessTest, DeliversTheMessageFileSambaWroteAndRemovesIt) {
+  const std::string file = FDir + "/msg.XXXX";
+  std::ofstream(file) << "Preis: 5 \xE2\x82\xAC f\xC3\xBCr\nzwei";
+  const std::vector<std::string> deliver{"deliver", "--from", "alice", "--to", "BOB", file};
+  const Result nobody = RunCli(deliver);
+  EXPECT_EQ(nobody.status, 1);
+  EXPECT_NE(nobody.err.find("the message stays in " + file), std::string::npos) << nobody.err;
+  ASSERT_TRUE(std::filesystem::exists(file));
+  Process listener({"listen", "--count", "1"}, kUtf8);
+  ASSERT_TRUE(SendWhenListening(deliver));
+  std::string line;
+  ASSERT_TRUE(listener.ReadLine(line));
+  EXPECT_EQ(line, "alice to BOB : Preis: 5 \xE2\x82\xAC f\xC3\xBCr\\r\\nzwei");
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(RunCli({"deliver", file}).status, 2);  // no sender
+}
+
 TEST_F(CliProcessTest, JsonAndRawFormats) {
   {
     Process listener({"listen", "--json", "--count", "1"}, kUtf8);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,33 @@ TEST(HolderTest, BurstThenRateReportedOnceAnIntervalTableBounded) {
   EXPECT_EQ(limits.Size(), 2u);
   EXPECT_EQ(limits.Take(1, later), TSenderVerdict::Drop);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(limits.Take(2, later), TSenderVerdict::Take);
+}
+
+// Many addresses that each stay within their own limit (forged ones, say) still
+// meet the total budget: what goes over it is dropped, and reported once, for
+// all senders together rather than for any one of them.
+TEST(HolderTest, AllSendersTogetherStayWithinTheTotalBudget) {
+  TSenderLimits limits(TSenderLimit{100, 10, 1000, 100, 50});
+  const TClock::time_point start{};
+  int taken = 0, reports = 0;
+  for (std::uint32_t sender = 1; sender <= 100; ++sender) {
+    const TSenderVerdict verdict = limits.Take(sender, start);
+    taken += Taken(verdict);
+    reports += ToReport(verdict);
+    if (verdict != TSenderVerdict::Take) {
+      EXPECT_EQ(verdict, reports == 1 && taken == 50 && sender == 51
+                             ? TSenderVerdict::DropAllAndReport
+                             : TSenderVerdict::DropAll);
+    }
+  }
+  EXPECT_EQ(taken, 50);
+  EXPECT_EQ(reports, 1);
+  // 100 a second for all: 100 ms later ten more, whoever sends them.
+  taken = 0;
+  for (std::uint32_t sender = 101; sender <= 200; ++sender) {
+    taken += Taken(limits.Take(sender, start + 100ms));
+  }
+  EXPECT_EQ(taken, 10);
 }
 
 constexpr std::uint32_t Ip(int a, int b, int c, int d) {
@@ -92,7 +120,7 @@ TEST(HolderTest, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
   const TPacketSource remote{Ip(10, 1, 2, 50), 138};
   const TPacketSource own{Ip(10, 1, 2, 3), 138};
   const TClock::time_point now{};
-  bool report = false;
+  std::optional<std::uint32_t> report;
   const auto message =
       receiver.TakeDatagram(Datagram(kMaxMailslotData), remote, kInterfaces, now, report);
   ASSERT_TRUE(message.has_value());
@@ -135,7 +163,7 @@ TEST(HolderTest, ANameBeingClaimedTakesDatagramsAndIsAnsweredOnlyOnceHeld) {
       TSenderLimit{100, 100, 16});
   const TPacketSource remote{Ip(10, 1, 2, 50), 137};
   const TClock::time_point now{};
-  bool report = false;
+  std::optional<std::uint32_t> report;
   const std::string query = BuildNameQuery(TNameQuery{7, false, TNetBiosName::Make("BOB", 0x03)});
   EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
   EXPECT_FALSE(receiver.AnswerNamePacket(query, remote, kInterfaces));

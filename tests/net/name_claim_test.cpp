@@ -334,7 +334,7 @@ TEST_F(ClaimTest, LinksWithoutBroadcastsAreToldOnceWithoutAServer) {
     EXPECT_NE(notices[0].Text().find("WINS server"), std::string::npos);
     EXPECT_TRUE(claim.Holds(kBob03));
   }
-  TNameClaim alone(TNameClaimConfig{{{kBob03, false}}, 0, kNameServicePort, {}, 1});
+  TNameClaim alone(TNameClaimConfig{{{kBob03, false}}, 0, kNameServicePort, {}, 1, {}});
   alone.Start({tunnel[0]}, t0);
   EXPECT_TRUE(alone.TakeNotices().empty());
 }
@@ -387,6 +387,42 @@ TEST_F(ClaimTest, WinsServerRegistersRefreshesAtHalfTheTtlAndReleases) {
     claim.Take(BuildNameResponse(released), kServer, 137, false, t0 + 400s);
   }
   EXPECT_FALSE(claim.Releasing());
+}
+
+// A server that does not answer: the next one configured takes over for every
+// name at once; when none answers the user hears so once, and they are asked
+// again from the first after 15 s, then at a growing interval.
+TEST_F(ClaimTest, SilentWinsServersAreAskedInOrderAgainAtAGrowingInterval) {
+  const std::uint32_t second = Ip(10, 0, 2, 1);
+  TNameClaimConfig config;
+  config.names = {{kBob03, false}, {kGroup, true}};
+  config.server = kServer;
+  config.moreServers = {second};
+  TNameClaim claim(config);
+  claim.Start({{"eth0", kMe, Ip(255, 255, 0, 0), 0, false}}, t0);
+  // Each registration that starts (a new transaction id): when, and to which server.
+  std::vector<std::pair<TClock::duration, std::uint32_t>> rounds;
+  std::vector<std::uint16_t> ids;
+  const auto collect = [&](TClock::time_point at) {
+    for (const auto& [request, to] : Requests(claim)) {
+      if (std::find(ids.begin(), ids.end(), request.id) != ids.end()) continue;
+      ids.push_back(request.id);
+      if (rounds.empty() || rounds.back() != std::pair(at - t0, to))
+        rounds.emplace_back(at - t0, to);
+    }
+  };
+  collect(t0);
+  while (claim.NextDeadline() && *claim.NextDeadline() < t0 + 110s) {
+    const TClock::time_point at = *claim.NextDeadline();
+    claim.Tick(at);
+    collect(at);
+  }
+  const std::vector<std::pair<TClock::duration, std::uint32_t>> expected{
+      {0s, kServer}, {15s, second}, {45s, kServer}, {60s, second}, {105s, kServer}};
+  EXPECT_EQ(rounds, expected);
+  const std::vector<TNameNotice> notices = claim.TakeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].kind, TNameNotice::TKind::ServerSilent);
 }
 
 TEST_F(ClaimTest, WinsServerRefusalAfterAWaitIsToldWithTheHolderItNames) {

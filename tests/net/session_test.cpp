@@ -234,6 +234,72 @@ TEST_F(SessionTest, DeliversSambasClientExchangeHoweverItIsCutUp) {
   EXPECT_EQ(StatusOf(replies[3]), 0u);
 }
 
+// Samba's client sends a block it cannot convert to the OEM page as UTF-8, cut
+// into blocks by bytes: such blocks are converted (here: shown in brackets), the
+// blocks really in OEM are left as they are, and a sequence cut between two
+// blocks comes out whole.
+TEST_F(SessionTest, TextBlocksSentInUtf8AreConvertedAndOemBlocksAreNot) {
+  std::vector<std::string> delivered;
+  TSessionLimits limits;
+  TSessionConversation conversation{
+      limits, 7, [](const TNetBiosName&) { return true; },
+      [&](std::string_view d) {
+        delivered.emplace_back(d.substr(d.find('\0', d.find('\0') + 1) + 1));
+        return true;
+      },
+      [](std::string_view utf8) { return "[" + std::string(utf8) + "]"; }};
+  ASSERT_TRUE(conversation.Take(kRequest));
+  // One whole message in UTF-8; one in OEM ("für Grüße" in CP850); plain ASCII.
+  ASSERT_TRUE(
+      conversation.Take(Packet(Command(TSmbMessageCommand::Send, "5 \xE2\x82\xAC f\xC3\xBCr"))));
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::Send,
+                                               "f\x81r Gr\x81\xE1"
+                                               "e"))));
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::Send, "plain"))));
+  // In blocks: the euro sign cut after its second byte; then an OEM block.
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendStart))));
+  for (const std::string block : {"Preis 5 \xE2\x82", "\xAC!", " f\x81r"}) {
+    ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendText, block))));
+  }
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendEnd))));
+  const std::vector<std::string> expected{"[5 \xE2\x82\xAC f\xC3\xBCr]",
+                                          "f\x81r Gr\x81\xE1"
+                                          "e",
+                                          "plain", "[Preis 5 ][\xE2\x82\xAC!] f\x81r"};
+  EXPECT_EQ(delivered, expected);
+}
+
+// A peer over its sender limit gets a refusal for each message, whole or in
+// blocks, instead of "success", and nothing of it is delivered.
+TEST_F(SessionTest, APeerOverItsSenderLimitIsRefused) {
+  std::vector<std::string> delivered;
+  int allowed = 2;
+  TSessionLimits limits;
+  TSessionConversation conversation{limits,
+                                    7,
+                                    [](const TNetBiosName&) { return true; },
+                                    [&](std::string_view d) {
+                                      delivered.emplace_back(d);
+                                      return true;
+                                    },
+                                    {},
+                                    [&] { return allowed-- > 0; }};
+  ASSERT_TRUE(conversation.Take(kRequest));
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::Send, "taken"))));
+  }
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::Send, "over"))));
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendStart))));
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendText, "over"))));
+  ASSERT_TRUE(conversation.Take(Packet(Command(TSmbMessageCommand::SendEnd))));
+  EXPECT_EQ(delivered.size(), 2u);
+  const std::vector<std::string> replies = Packets(conversation.Output());
+  ASSERT_EQ(replies.size(), 7u);
+  EXPECT_EQ(StatusOf(replies[2]), 0u);
+  EXPECT_EQ(StatusOf(replies[3]), Status(kSmbNoRoom));
+  EXPECT_EQ(StatusOf(replies[4]), Status(kSmbNoRoom));
+}
+
 TEST_F(SessionTest, RefusesWhatTheDocumentsRefuseAndKeepsNothingOfAnUnendedMessage) {
   {  // Another called name: "called name not present", and the connection ends.
     TConversationRun run;

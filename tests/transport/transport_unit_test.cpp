@@ -8,17 +8,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "net/interfaces.h"
+#include "net/name_packets.h"
 #include "net/netbios.h"
 #include "net/resolver.h"
 #include "net/transport.h"
+#include "net/wins.h"
 #include "net/workgroup.h"
 #include "platform/mailslot_service.h"
 #include "platform/network.h"
@@ -117,6 +121,51 @@ TEST(TransportUnitTest, AsksTheAddressAndTakesOnlyItsOwnAnswer) {
   TStatusPeer silent(false);
   EXPECT_FALSE(QueryNodeStatus(0x0A000003, silent));
   EXPECT_EQ(silent.sent.size(), static_cast<std::size_t>(kQueryTries));
+}
+
+// Two name servers: the first never answers, the second knows every messenger name.
+class TServerPair final : public INameQueryChannel {
+ public:
+  static constexpr std::uint32_t kFirst = 0x0A000101, kSecond = 0x0A000201;
+  explicit TServerPair(std::vector<std::uint32_t>& asked) : FAsked(asked) {}
+  void Send(const std::string& packet, std::uint32_t address) override {
+    FAsked.push_back(address);
+    const auto query = ParseNameQuery(packet);
+    if (address == kSecond && query && query->name.Suffix() == 0x03) {
+      FPending.push_back(BuildNameAnswer({query->id, query->name, false, 300, 0x0A000309}));
+    }
+  }
+  std::optional<std::string> Receive(std::chrono::steady_clock::time_point until) override {
+    if (FPending.empty()) {
+      std::this_thread::sleep_until(until);
+      return std::nullopt;
+    }
+    std::string packet = FPending.front();
+    FPending.erase(FPending.begin());
+    return packet;
+  }
+
+ private:
+  std::vector<std::uint32_t>& FAsked;
+  std::vector<std::string> FPending;
+};
+
+// `wins server = A B`: B is asked when A is silent, and A, once silent, is left
+// out of the next look-ups for a while instead of costing each of them its wait.
+TEST(TransportUnitTest, NameServersAreAskedInOrderAndASilentOneIsRemembered) {
+  std::vector<std::uint32_t> asked;
+  TResolver resolver;
+  resolver.SetChannelFactory([&asked] { return std::make_unique<TServerPair>(asked); });
+  resolver.SetNameServer("10.0.1.1, 10.0.2.1");
+  const auto bob = resolver.Resolve("BOB");
+  ASSERT_TRUE(bob);
+  EXPECT_EQ(bob->address, 0x0A000309u);
+  EXPECT_EQ(bob->name, TNetBiosName::Make("BOB", 0x03));
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), TServerPair::kFirst), 2 * kServerQueryTries);
+  asked.clear();
+  const auto carol = resolver.Resolve("CAROL");
+  ASSERT_TRUE(carol);
+  EXPECT_EQ(asked, std::vector<std::uint32_t>(asked.size(), TServerPair::kSecond));
 }
 
 TEST(TransportUnitTest, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {

@@ -16,6 +16,7 @@ int ListenCommand(const TArgs& args);
 int SettingsCommand(const TArgs& args);
 int HostsCommand(const TArgs& args);
 int WhoCommand(const TArgs& args);
+int DeliverCommand(const TArgs& args);
 
 // The setting SessionMessages of section Settings where the window keeps it; on
 // when it is not set or cannot be read.

@@ -23,6 +23,8 @@ constexpr const char* kUsage =
     "                    the machines heard on this computer's subnets\n"
     "  who [--seconds N] [--json]\n"
     "                    the messenger names on them, with their machines\n"
+    "  deliver --from SENDER [--to RECEIVER] FILE\n"
+    "                    show a message Samba's smbd took (its message command)\n"
     "  settings path     where the program's settings live\n"
     "  settings get SECTION KEY\n"
     "  settings set SECTION KEY VALUE\n"
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
     if (command == "settings") return pling::cli::SettingsCommand(args);
     if (command == "hosts") return pling::cli::HostsCommand(args);
     if (command == "who") return pling::cli::WhoCommand(args);
+    if (command == "deliver") return pling::cli::DeliverCommand(args);
   } catch (const std::exception& e) {
     pling::cli::PrintError(e.what());
     return 1;

@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/AutoAddHook.h"
+
+#include "app/Controls.h"
+#include "app/QtAdapters.h"
+
+namespace pling::app {
+
+void TrackAutoAddUse(TListBox& list, TAutoAddRule& rule) {
+  QObject::connect(&list, &QListWidget::itemSelectionChanged, &list, [&list, &rule] {
+    for (const QListWidgetItem* item : list.selectedItems()) rule.Used(ToAnsi(item->text()));
+  });
+}
+
+}  // namespace pling::app
