@@ -79,8 +79,8 @@ void Memory() {
   std::printf(
       "memory: 10,000 machines take %.2f MB (%zu bytes each); the frames %.2f MB; "
       "ratio %.1f; budget 10 MB: %.0f%% of it\n",
-      used / 1e6, used / 10000, frames / 1e6, double(used) / double(frames),
-      100.0 * double(used) / 10e6);
+      static_cast<double>(used) / 1e6, used / 10000, static_cast<double>(frames) / 1e6,
+      static_cast<double>(used) / static_cast<double>(frames), 100.0 * double(used) / 10e6);
 }
 
 void Pauses() {
@@ -228,7 +228,8 @@ void Idle() {
   std::printf(
       "idle: the browse thread woke %ld times in 5 s (%.1f a second); anchor (1 ms "
       "sleeps) %ld; ratio %.4f\n",
-      woke, woke / 5.0, anchorWoke, anchorWoke > 0 ? double(woke) / anchorWoke : 0.0);
+      woke, static_cast<double>(woke) / 5.0, anchorWoke,
+      anchorWoke > 0 ? static_cast<double>(woke) / static_cast<double>(anchorWoke) : 0.0);
 }
 
 }  // namespace
