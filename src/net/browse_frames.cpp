@@ -3,38 +3,15 @@
 
 #include <stdexcept>
 
+#include "net/byte_order.h"
+
 namespace pling::net {
 
 namespace {
 
+using namespace bytes;
+
 constexpr std::size_t kNameField = 16;
-
-void Put8(std::string& out, std::uint8_t v) {
-  out.push_back(static_cast<char>(v));
-}
-
-void PutLe16(std::string& out, std::uint16_t v) {
-  Put8(out, static_cast<std::uint8_t>(v));
-  Put8(out, static_cast<std::uint8_t>(v >> 8));
-}
-
-void PutLe32(std::string& out, std::uint32_t v) {
-  PutLe16(out, static_cast<std::uint16_t>(v));
-  PutLe16(out, static_cast<std::uint16_t>(v >> 16));
-}
-
-std::uint8_t Get8(std::string_view p, std::size_t at) {
-  return static_cast<std::uint8_t>(p[at]);
-}
-
-std::uint16_t GetLe16(std::string_view p, std::size_t at) {
-  return static_cast<std::uint16_t>(Get8(p, at) | Get8(p, at + 1) << 8);
-}
-
-std::uint32_t GetLe32(std::string_view p, std::size_t at) {
-  return static_cast<std::uint32_t>(GetLe16(p, at)) | static_cast<std::uint32_t>(GetLe16(p, at + 2))
-                                                          << 16;
-}
 
 bool IsAnnouncement(std::uint8_t opcode) {
   return opcode == static_cast<std::uint8_t>(TBrowseOpcode::HostAnnouncement) ||

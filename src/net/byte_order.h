@@ -36,4 +36,23 @@ inline std::uint32_t GetBe32(std::string_view p, std::size_t at) {
   return static_cast<std::uint32_t>(GetBe16(p, at)) << 16 | GetBe16(p, at + 2);
 }
 
+inline void PutLe16(std::string& out, std::uint16_t v) {
+  Put8(out, static_cast<std::uint8_t>(v));
+  Put8(out, static_cast<std::uint8_t>(v >> 8));
+}
+
+inline void PutLe32(std::string& out, std::uint32_t v) {
+  PutLe16(out, static_cast<std::uint16_t>(v));
+  PutLe16(out, static_cast<std::uint16_t>(v >> 16));
+}
+
+inline std::uint16_t GetLe16(std::string_view p, std::size_t at) {
+  return static_cast<std::uint16_t>(Get8(p, at) | Get8(p, at + 1) << 8);
+}
+
+inline std::uint32_t GetLe32(std::string_view p, std::size_t at) {
+  return static_cast<std::uint32_t>(GetLe16(p, at)) | static_cast<std::uint32_t>(GetLe16(p, at + 2))
+                                                          << 16;
+}
+
 }  // namespace pling::net::bytes

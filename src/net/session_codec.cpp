@@ -4,8 +4,12 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "net/byte_order.h"
+
 namespace pling::net {
 namespace {
+
+using namespace bytes;
 
 constexpr std::uint8_t kLengthExtension = 0x01;  // the header's only flag bit: length bit 16
 constexpr std::size_t kEncodedNameSize = 34;
@@ -23,28 +27,6 @@ constexpr std::uint8_t kBufferFormatData = 0x01;
 constexpr std::uint8_t kBufferFormatString = 0x04;
 
 constexpr std::string_view kSmbProtocol("\xFFSMB", 4);
-
-void Put8(std::string& out, std::uint8_t v) {
-  out.push_back(static_cast<char>(v));
-}
-
-void PutLe16(std::string& out, std::uint16_t v) {
-  Put8(out, static_cast<std::uint8_t>(v));
-  Put8(out, static_cast<std::uint8_t>(v >> 8));
-}
-
-std::uint8_t Get8(std::string_view p, std::size_t at) {
-  return static_cast<std::uint8_t>(p[at]);
-}
-
-std::uint16_t GetLe16(std::string_view p, std::size_t at) {
-  return static_cast<std::uint16_t>(Get8(p, at) | Get8(p, at + 1) << 8);
-}
-
-std::uint32_t GetLe32(std::string_view p, std::size_t at) {
-  return static_cast<std::uint32_t>(GetLe16(p, at)) | static_cast<std::uint32_t>(GetLe16(p, at + 2))
-                                                          << 16;
-}
 
 // The words and bytes of an SMB whose header has been checked; nullopt when the
 // counts reach past the payload.
