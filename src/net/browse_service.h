@@ -122,7 +122,6 @@ class TBrowseService final : public IHolderService {
   TInterfaceCache FInterfaces;  // with the lock
   // What the holder's threads hand to the service's (with the lock).
   std::string FShared;  // the list as last encoded for other processes
-  std::uint64_t FSharedGeneration = ~std::uint64_t{0};
 };
 
 }  // namespace pling::net
