@@ -350,18 +350,28 @@ HANDLE OpenMailSlotForWriting(const std::string& Machine, const std::string& Slo
                         ps::OPEN_EXISTING, ps::FILE_ATTRIBUTE_NORMAL);
 }
 
-bool WriteMailSlot(const std::string& Machine, const std::string& SlotName,
-                   const std::string& Data) {
-  const HANDLE handle = OpenMailSlotForWriting(Machine, SlotName);
-  if (handle == ps::INVALID_HANDLE_VALUE) return false;
+runtime::TResult<ps::TWriteDelivery> DeliverToMailSlot(const std::string& Machine,
+                                                       const std::string& SlotName,
+                                                       std::string_view Data) {
+  const auto failure = [](const runtime::TError& error) {
+    return runtime::TError{error.Code, WriteFailureText(error.Code)};
+  };
+  const runtime::TResult<HANDLE> opened = ps::OpenMailslotWriter(BuildPath(Machine, SlotName));
+  if (!opened) return failure(opened.Error());
   struct TCloser {
     HANDLE Handle;
     ~TCloser() { ps::CloseHandle(Handle); }
-  } closer{handle};
-  if (Data.size() > UINT32_MAX) return false;
-  DWORD written = 0;
-  const bool ok = ps::WriteFile(handle, Data.data(), static_cast<DWORD>(Data.size()), &written);
-  return ok && written == Data.size();
+  } closer{opened.Value()};
+  runtime::TResult<ps::TWriteDelivery> written = ps::WriteToMailslot(opened.Value(), Data);
+  if (!written) return failure(written.Error());
+  return written;
+}
+
+bool WriteMailSlot(const std::string& Machine, const std::string& SlotName,
+                   const std::string& Data) {
+  const runtime::TResult<ps::TWriteDelivery> written = DeliverToMailSlot(Machine, SlotName, Data);
+  if (!written) ps::SetLastError(written.Error().Code);
+  return written.HasValue();
 }
 
 // ---------------------------------------------------------------------------
@@ -411,20 +421,6 @@ bool TlxCustomPling::Send(std::string AMachine, std::string ASender, std::string
                                std::move(AMsg));
 }
 
-bool WriteMessengerMessage(std::string AMachine, std::string ASender, std::string AReciever,
-                           std::string AMsg) {
-  // A 0x00 inside a name would shift the fields at every receiver.
-  if (ASender.find('\0') != std::string::npos || AReciever.find('\0') != std::string::npos) {
-    return false;
-  }
-  ps::CharToOem(AMachine);
-  ps::CharToOem(ASender);
-  ps::CharToOem(AReciever);
-  ps::CharToOem(AMsg);
-  return WriteMailSlot(AMachine, MessengerSlotName,
-                       EncodeMessengerDatagram(ASender, AReciever, AMsg));
-}
-
 runtime::TResult<platform::TWriteDelivery> TlxCustomPling::Deliver(std::string AMachine,
                                                                    std::string ASender,
                                                                    std::string AReciever,
@@ -437,12 +433,24 @@ runtime::TResult<platform::TWriteDelivery> DeliverMessengerMessage(std::string A
                                                                    std::string ASender,
                                                                    std::string AReciever,
                                                                    std::string AMsg) {
-  if (!WriteMessengerMessage(std::move(AMachine), std::move(ASender), std::move(AReciever),
-                             std::move(AMsg))) {
-    const DWORD code = ps::GetLastError();
-    return runtime::TError{code, WriteFailureText(code)};
+  // A 0x00 inside a name would shift the fields at every receiver.
+  if (ASender.find('\0') != std::string::npos || AReciever.find('\0') != std::string::npos) {
+    return runtime::TError{ps::ERROR_INVALID_PARAMETER, "a name holds a zero byte"};
   }
-  return ps::LastWriteDelivery();
+  ps::CharToOem(AMachine);
+  ps::CharToOem(ASender);
+  ps::CharToOem(AReciever);
+  ps::CharToOem(AMsg);
+  return DeliverToMailSlot(AMachine, MessengerSlotName,
+                           EncodeMessengerDatagram(ASender, AReciever, AMsg));
+}
+
+bool WriteMessengerMessage(std::string AMachine, std::string ASender, std::string AReciever,
+                           std::string AMsg) {
+  const runtime::TResult<platform::TWriteDelivery> sent = DeliverMessengerMessage(
+      std::move(AMachine), std::move(ASender), std::move(AReciever), std::move(AMsg));
+  if (!sent) ps::SetLastError(sent.Error().Code);
+  return sent.HasValue();
 }
 
 std::string WriteFailureText(DWORD code) {

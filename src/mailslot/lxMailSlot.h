@@ -184,8 +184,14 @@ class TlxCustomMailSlot : public TComponent {
 // the system refuses. Machine is a network name in the OEM code page, as Send
 // passes it; SlotName is in the ANSI code page.
 HANDLE OpenMailSlotForWriting(const std::string& Machine, const std::string& SlotName);
-// Writes Data as one datagram to the mailslot SlotName on Machine; true when the
-// whole datagram was taken. Raises nothing.
+// Writes Data as one datagram to the mailslot SlotName on Machine: how it went,
+// or why it could not be taken whole (the error code and WriteFailureText's text
+// for it). Raises nothing.
+runtime::TResult<platform::TWriteDelivery> DeliverToMailSlot(const std::string& Machine,
+                                                             const std::string& SlotName,
+                                                             std::string_view Data);
+// DeliverToMailSlot, true when the whole datagram was taken; on failure the
+// calling thread's last error is its code.
 bool WriteMailSlot(const std::string& Machine, const std::string& SlotName,
                    const std::string& Data);
 
@@ -208,14 +214,17 @@ inline constexpr const char* MessengerSlotName = "messngr";
 // the code says nothing more than that it failed).
 std::string WriteFailureText(DWORD code);
 
-// What TlxCustomPling::Send and Deliver do, from any thread: they touch no
-// component. (The outcome of a write is the writing thread's.)
-bool WriteMessengerMessage(std::string AMachine, std::string ASender, std::string AReciever,
-                           std::string AMsg);
+// What TlxCustomPling::Deliver and Send do, from any thread: they touch no
+// component. A name that holds a zero byte is refused (ERROR_INVALID_PARAMETER,
+// "a name holds a zero byte") and nothing is written.
 runtime::TResult<platform::TWriteDelivery> DeliverMessengerMessage(std::string AMachine,
                                                                    std::string ASender,
                                                                    std::string AReciever,
                                                                    std::string AMsg);
+// DeliverMessengerMessage, true when it was written; on failure the calling
+// thread's last error is its code.
+bool WriteMessengerMessage(std::string AMachine, std::string ASender, std::string AReciever,
+                           std::string AMsg);
 
 // One message of TlxCustomPling::DeliverTogether.
 struct TOutgoingMessage {
@@ -233,13 +242,15 @@ class TlxCustomPling : public TlxCustomMailSlot {
   explicit TlxCustomPling(TComponent* AOwner);
   const char* ClassName() const override { return "TlxCustomPling"; }
 
-  // Sends one message to the messenger mailslot of AMachine. True when the whole
-  // datagram was written. Works whether or not the component is active.
-  bool Send(std::string AMachine, std::string ASender, std::string AReciever, std::string AMsg);
-  // Send, with its outcome: how the message went, or why it did not (the error
-  // code the writer reported and WriteFailureText's text for it).
+  // Sends one message to the messenger mailslot of AMachine: how the message
+  // went, or why it did not (the error code and WriteFailureText's text for it,
+  // or the refusal of a name with a zero byte). Works whether or not the
+  // component is active.
   runtime::TResult<platform::TWriteDelivery> Deliver(std::string AMachine, std::string ASender,
                                                      std::string AReciever, std::string AMsg);
+  // Deliver, true when the whole datagram was written; on failure the calling
+  // thread's last error is its code.
+  bool Send(std::string AMachine, std::string ASender, std::string AReciever, std::string AMsg);
   // Deliver for each message, the machines written to at once, each on a thread
   // of its own (at most kMaxWritesTogether at a time): a send to several machines
   // takes about as long as the slowest of them, not as long as all together. The

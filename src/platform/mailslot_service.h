@@ -14,7 +14,10 @@
 // process fails with ERROR_ALREADY_EXISTS and nothing is left behind when a process
 // dies. The service keeps its own queue per handle.
 //
-// Every function sets the calling thread's last error (GetLastError) on failure.
+// The writer's side gives its outcome as a value (OpenMailslotWriter,
+// WriteToMailslot); CreateFile and WriteFile are the Win32-shaped calls on top of
+// them. Every Win32-shaped function sets the calling thread's last error
+// (GetLastError) on failure.
 #include <chrono>
 #include <memory>
 #include <string>
@@ -22,6 +25,7 @@
 
 #include "platform/types.h"
 #include "runtime/event.h"
+#include "runtime/result.h"
 
 namespace pling::platform {
 
@@ -54,34 +58,38 @@ bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize, DW
 // ERROR_SEM_TIMEOUT.
 bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead);
 
-// Opens a mailslot for writing. The machine part is a network name and, as such
-// names travel, in the OEM code page (the messenger converts it before it writes);
-// the mailslot name is in the ANSI page, as for CreateMailslot. Machine "." or
-// this computer's name (in any case) means this machine: the mailslot must exist
-// (else ERROR_FILE_NOT_FOUND). Other machine parts go to the network transport
-// (the one installed with SetMailslotTransport, else the built-in NetBIOS one of
-// platform/network.h), and fail with ERROR_BAD_NETPATH while it is switched off.
-// Through it, a write to a name nobody answers for fails with ERROR_BAD_NETPATH
-// and one of more than 424 bytes with ERROR_INVALID_PARAMETER.
-HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD shareMode,
-                  DWORD creationDisposition, DWORD flagsAndAttributes);
-
-// Writes one message. Fails (and writes nothing) when the receiving mailslot's
-// size limit is known and exceeded, or when the message cannot be taken whole.
-bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
-
-// How the calling thread's last successful WriteFile went: into a mailslot on
-// this machine; as a datagram to the machines of a workgroup; as a datagram to one
-// machine, sent but not confirmed; as a session message to one machine that did
-// not confirm it; or as a message that machine confirmed it took (a session
-// message, see platform/network.h). A write the machine refused fails with
-// ERROR_REQ_NOT_ACCEP.
+// How a write went: into a mailslot on this machine; as a datagram to the
+// machines of a workgroup; as a datagram to one machine, sent but not confirmed;
+// as a session message to one machine that did not confirm it; or as a message
+// that machine confirmed it took (a session message, see platform/network.h). A
+// write the machine refused fails with ERROR_REQ_NOT_ACCEP.
 enum class TWriteDelivery { Local, Workgroup, Datagram, Unconfirmed, Confirmed };
-TWriteDelivery LastWriteDelivery();
 // Whether a write to one machine went without that machine confirming it.
 constexpr bool NotConfirmed(TWriteDelivery delivery) {
   return delivery == TWriteDelivery::Datagram || delivery == TWriteDelivery::Unconfirmed;
 }
+
+// Opens a mailslot for writing: the handle, or the error code (the result's text
+// is empty). The machine part is a network name and, as such names travel, in the
+// OEM code page (the messenger converts it before it writes); the mailslot name
+// is in the ANSI page, as for CreateMailslot. Machine "." or this computer's name
+// (in any case) means this machine: the mailslot must exist (else
+// ERROR_FILE_NOT_FOUND). Other machine parts go to the network transport (the one
+// installed with SetMailslotTransport, else the built-in NetBIOS one of
+// platform/network.h), and fail with ERROR_BAD_NETPATH while it is switched off.
+// Through it, a write to a name nobody answers for fails with ERROR_BAD_NETPATH
+// and one of more than 424 bytes with ERROR_INVALID_PARAMETER.
+runtime::TResult<HANDLE> OpenMailslotWriter(std::string_view path);
+// Writes one message through a handle of OpenMailslotWriter: how it went, or the
+// error code. Fails (and writes nothing) when the receiving mailslot's size limit
+// is known and exceeded, or when the message cannot be taken whole.
+runtime::TResult<TWriteDelivery> WriteToMailslot(HANDLE file, std::string_view data);
+
+// OpenMailslotWriter, for GENERIC_WRITE and OPEN_EXISTING only.
+HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD shareMode,
+                  DWORD creationDisposition, DWORD flagsAndAttributes);
+// WriteToMailslot.
+bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
 
 bool CloseHandle(HANDLE handle);
 
@@ -97,10 +105,12 @@ class IMailslotTransport {
  public:
   virtual ~IMailslotTransport() = default;
   // Sends `data` to the mailslot `slotName` (ANSI code page) on `machine` (OEM
-  // code page, as given to CreateFile); false with `error` set when it could not
-  // be sent whole.
-  virtual bool Write(std::string_view machine, std::string_view slotName, std::string_view data,
-                     DWORD& error) = 0;
+  // code page, as given to CreateFile): how it went (a datagram is Datagram, also
+  // to a workgroup, which the service tells apart by the name), or the error code
+  // when it could not be sent whole.
+  virtual runtime::TResult<TWriteDelivery> Write(std::string_view machine,
+                                                 std::string_view slotName,
+                                                 std::string_view data) = 0;
 };
 void SetMailslotTransport(std::shared_ptr<IMailslotTransport> transport);
 

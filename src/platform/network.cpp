@@ -118,8 +118,8 @@ class TNetworkTransport final : public IMailslotTransport {
  public:
   explicit TNetworkTransport(net::TTransportConfig config) : FTransport(std::move(config)) {}
 
-  bool Write(std::string_view machine, std::string_view slotName, std::string_view data,
-             DWORD& error) override {
+  runtime::TResult<TWriteDelivery> Write(std::string_view machine, std::string_view slotName,
+                                         std::string_view data) override {
     std::string oemMachine(machine);
     OemUpperCase(oemMachine);
     const std::string slot = OemUpper(std::string(slotName));
@@ -158,28 +158,22 @@ class TNetworkTransport final : public IMailslotTransport {
     }
     switch (result) {
       case net::TSendResult::Sent:
-        return true;
+        return TWriteDelivery::Datagram;
       case net::TSendResult::Delivered:
-        NoteWriteDelivery(TWriteDelivery::Confirmed);
-        return true;
+        return TWriteDelivery::Confirmed;
       case net::TSendResult::Unconfirmed:
-        NoteWriteDelivery(TWriteDelivery::Unconfirmed);
-        return true;
+        return TWriteDelivery::Unconfirmed;
       case net::TSendResult::Refused:
-        error = ERROR_REQ_NOT_ACCEP;
-        return false;
+        return runtime::TError{ERROR_REQ_NOT_ACCEP, {}};
       case net::TSendResult::TooLong:
-        error = ERROR_INVALID_PARAMETER;
-        return false;
+        return runtime::TError{ERROR_INVALID_PARAMETER, {}};
       case net::TSendResult::BadName:
       case net::TSendResult::NotFound:
-        error = ERROR_BAD_NETPATH;
-        return false;
+        return runtime::TError{ERROR_BAD_NETPATH, {}};
       case net::TSendResult::Failed:
         break;
     }
-    error = ERROR_WRITE_FAULT;
-    return false;
+    return runtime::TError{ERROR_WRITE_FAULT, {}};
   }
 
   net::TTransport& Transport() { return FTransport; }

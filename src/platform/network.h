@@ -31,8 +31,8 @@ void SetNetworkEnabled(bool enabled);
 bool NetworkEnabled();
 // Session messages: a write to the messenger mailslot of one other machine goes
 // first as a session message on TCP 139, which that machine confirms, and as the
-// datagram where it takes none (LastWriteDelivery in mailslot_service.h tells
-// which way a write went). On unless the program's setting turns it off (and
+// datagram where it takes none (the write's TWriteDelivery tells which way it
+// went). On unless the program's setting turns it off (and
 // only while the transport is on). Receiving session messages is not affected.
 void SetSessionMessagesEnabled(bool enabled);
 bool SessionMessagesEnabled();

@@ -10,7 +10,6 @@
 
 #include "app_fixture.h"
 #include "platform/mailslot_service.h"
-#include "platform/posix/network_transport.h"
 
 namespace pling::testing {
 namespace {
@@ -21,19 +20,14 @@ namespace {
 // takes no message as long as one to it is, the rest get a datagram.
 class TReceiptTransport : public platform::IMailslotTransport {
  public:
-  bool Write(std::string_view machine, std::string_view, std::string_view,
-             platform::DWORD& error) override {
-    if (machine == "Zed" || machine == "Rex") {
-      error = machine == "Zed" ? platform::ERROR_BAD_NETPATH : platform::ERROR_REQ_NOT_ACCEP;
-      return false;
-    }
-    if (machine == "Una") platform::NoteWriteDelivery(platform::TWriteDelivery::Unconfirmed);
-    if (machine == "Xl") {
-      error = platform::ERROR_INVALID_PARAMETER;
-      return false;
-    }
-    if (machine.starts_with("C")) platform::NoteWriteDelivery(platform::TWriteDelivery::Confirmed);
-    return true;
+  runtime::TResult<platform::TWriteDelivery> Write(std::string_view machine, std::string_view,
+                                                   std::string_view) override {
+    if (machine == "Zed") return runtime::TError{platform::ERROR_BAD_NETPATH, {}};
+    if (machine == "Rex") return runtime::TError{platform::ERROR_REQ_NOT_ACCEP, {}};
+    if (machine == "Xl") return runtime::TError{platform::ERROR_INVALID_PARAMETER, {}};
+    if (machine == "Una") return platform::TWriteDelivery::Unconfirmed;
+    if (machine.starts_with("C")) return platform::TWriteDelivery::Confirmed;
+    return platform::TWriteDelivery::Datagram;
   }
 };
 

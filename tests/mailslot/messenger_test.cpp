@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "mailslot/lxMailSlot.h"
@@ -185,15 +186,26 @@ TEST_F(MessengerTest, WithoutHandlerDatagramsAreTakenOutAndDropped) {
   }));
 }
 
-TEST_F(MessengerTest, SendFailsQuietlyWhereNothingCanBeReached) {
+TEST_F(MessengerTest, SendFailsWithItsOwnReasonWhereNothingCanBeReached) {
   TlxPling pling(nullptr);
-  EXPECT_FALSE(pling.Send(".", "A", "B", "nobody listens"));          // no local mailslot
+  const auto nobody = pling.Deliver(".", "A", "B", "nobody listens");  // no local mailslot
+  ASSERT_FALSE(nobody);
+  EXPECT_EQ(nobody.Error().Code, platform::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(nobody.Error().Text, "nobody is listening there");
+  // A zero inside a name would shift every field at the receiver: refused for
+  // that, not with the reason of the send before.
+  for (const auto& [sender, receiver] : {std::pair{"A\0B"s, "C"s}, std::pair{"A"s, "C\0D"s}}) {
+    const auto refused = pling.Deliver(".", sender, receiver, "text");
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.Error().Code, platform::ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(refused.Error().Text, "a name holds a zero byte");
+  }
   EXPECT_FALSE(pling.Send("NO-SUCH-MACHINE", "A", "B", "far away"));  // no network yet
   pling.Open();
   EXPECT_FALSE(pling.Send("NO-SUCH-MACHINE", "A", "B", "far away"));
-  // A zero inside a name would shift every field at the receiver.
   EXPECT_FALSE(pling.Send(".", "A\0B"s, "C", "text"));
-  EXPECT_FALSE(pling.Send(".", "A", "C\0D"s, "text"));
+  pling.UpdateInfo();
+  EXPECT_EQ(pling.MessageCount(), 0u);  // nothing refused was written
 }
 
 // Send converts the machine part to the OEM page, as it travels; this computer's

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -350,14 +351,11 @@ TEST(MailslotServiceTest, OwnComputerNameIsThisMachine) {
 
 class TFakeTransport : public IMailslotTransport {
  public:
-  bool Write(std::string_view machine, std::string_view slotName, std::string_view data,
-             DWORD& error) override {
-    if (FFail) {
-      error = ERROR_BAD_NETPATH;
-      return false;
-    }
+  runtime::TResult<TWriteDelivery> Write(std::string_view machine, std::string_view slotName,
+                                         std::string_view data) override {
+    if (FFail) return runtime::TError{ERROR_BAD_NETPATH, {}};
     FSent.push_back(std::string(machine) + "|" + std::string(slotName) + "|" + std::string(data));
-    return true;
+    return TWriteDelivery::Datagram;
   }
   bool FFail = false;
   std::vector<std::string> FSent;
@@ -371,10 +369,23 @@ TEST(MailslotServiceTest, OtherMachinesNeedTheNetworkTransport) {
 
   auto transport = std::make_shared<TFakeTransport>();
   SetMailslotTransport(transport);
-  EXPECT_TRUE(Write(path, "hi"));
-  EXPECT_TRUE(Write("\\\\*\\mailslot\\messngr", std::string("a\0b", 3)));
+  // A datagram the transport sent is one to a workgroup when the name is one.
+  const auto deliver = [](const std::string& to, std::string_view data) {
+    const runtime::TResult<HANDLE> file = OpenMailslotWriter(to);
+    EXPECT_TRUE(file);
+    runtime::TResult<TWriteDelivery> written = WriteToMailslot(file.Value(), data);
+    EXPECT_TRUE(CloseHandle(file.Value()));
+    return written;
+  };
+  const auto hi = deliver(path, "hi");
+  ASSERT_TRUE(hi);
+  EXPECT_EQ(hi.Value(), TWriteDelivery::Datagram);
+  const auto all = deliver("\\\\*\\mailslot\\messngr", std::string("a\0b", 3));
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all.Value(), TWriteDelivery::Workgroup);
   transport->FFail = true;
   EXPECT_FALSE(Write(path, "lost"));
+  EXPECT_EQ(GetLastError(), ERROR_BAD_NETPATH);
   SetMailslotTransport(nullptr);
 
   EXPECT_EQ(transport->FSent,

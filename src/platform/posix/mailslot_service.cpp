@@ -621,24 +621,26 @@ bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead
   }
 }
 
-HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*/,
-                  DWORD creationDisposition, DWORD /*flagsAndAttributes*/) {
+namespace {
+runtime::TError Failure(DWORD code) {
+  return runtime::TError{code, {}};
+}
+}  // namespace
+
+runtime::TResult<HANDLE> OpenMailslotWriter(std::string_view path) {
   const std::optional<TSlotPath> parsed = ParseSlotPath(path);
-  if (!parsed) return Fail(ERROR_BAD_PATHNAME);
-  // A mailslot is only written through such a handle, and it is never created here.
-  if ((desiredAccess & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
-  if (creationDisposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER);
+  if (!parsed) return Failure(ERROR_BAD_PATHNAME);
   try {
     if (NamesThisMachine(parsed->machine)) {
       const std::optional<TSocketAddress> address = SocketAddress(parsed->name);
-      if (!address) return Fail(ERROR_BAD_PATHNAME);
+      if (!address) return Failure(ERROR_BAD_PATHNAME);
       runtime::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-      if (socket.Get() < 0) return Fail(SocketErrorFromErrno(errno));
+      if (socket.Get() < 0) return Failure(SocketErrorFromErrno(errno));
       if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
                     address->length) != 0) {
         // Nobody holds the name.
-        return Fail(errno == ECONNREFUSED || errno == ENOENT ? ERROR_FILE_NOT_FOUND
-                                                             : SocketErrorFromErrno(errno));
+        return Failure(errno == ECONNREFUSED || errno == ENOENT ? ERROR_FILE_NOT_FOUND
+                                                                : SocketErrorFromErrno(errno));
       }
       auto writer = std::make_shared<TWriter>(socket.Get());
       socket.Release();
@@ -650,57 +652,60 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*
       transport = Transport().transport;
     }
     if (!transport) transport = NetworkTransport();
-    if (!transport) return Fail(ERROR_BAD_NETPATH);
+    if (!transport) return Failure(ERROR_BAD_NETPATH);
     return Service().AddWriter(
         std::make_shared<TWriter>(parsed->machine, parsed->name, std::move(transport)));
   } catch (const std::bad_alloc&) {
-    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    return Failure(ERROR_NOT_ENOUGH_MEMORY);
   } catch (const std::system_error&) {
-    return Fail(ERROR_CANTOPEN);
+    return Failure(ERROR_CANTOPEN);
   }
 }
 
-namespace {
-thread_local TWriteDelivery gLastWriteDelivery = TWriteDelivery::Local;
-}  // namespace
-
-void NoteWriteDelivery(TWriteDelivery delivery) {
-  gLastWriteDelivery = delivery;
+HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*/,
+                  DWORD creationDisposition, DWORD /*flagsAndAttributes*/) {
+  // A mailslot is only written through such a handle, and it is never created here.
+  if ((desiredAccess & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (creationDisposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER);
+  const runtime::TResult<HANDLE> opened = OpenMailslotWriter(path);
+  return opened ? opened.Value() : Fail(opened.Error().Code);
 }
 
-TWriteDelivery LastWriteDelivery() {
-  return gLastWriteDelivery;
+runtime::TResult<TWriteDelivery> WriteToMailslot(HANDLE file, std::string_view data) {
+  const std::optional<THandleEntry> entry = FindHandle(file);
+  if (!entry) return Failure(ERROR_INVALID_HANDLE);
+  if (!entry->writer) return Failure(ERROR_ACCESS_DENIED);  // a mailslot is only read
+  const TWriter& writer = *entry->writer;
+  if (writer.fd >= 0) {
+    // A local receiver's size limit is not visible here: a message longer than it
+    // is taken and then dropped by the receiving mailslot.
+    DWORD error = ERROR_SUCCESS;
+    if (!SendDatagram(writer.fd, data.data(), data.size(), error)) return Failure(error);
+    return TWriteDelivery::Local;
+  }
+  try {
+    runtime::TResult<TWriteDelivery> written =
+        writer.transport->Write(writer.machine, writer.slotName, data);
+    if (!written) {
+      const DWORD error = written.Error().Code;
+      return Failure(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
+    }
+    const bool workgroup = !writer.machine.empty() && writer.machine.back() == '*';
+    if (workgroup && written.Value() == TWriteDelivery::Datagram) return TWriteDelivery::Workgroup;
+    return written;
+  } catch (const std::bad_alloc&) {
+    return Failure(ERROR_NOT_ENOUGH_MEMORY);
+  } catch (const std::exception&) {
+    return Failure(ERROR_WRITE_FAULT);
+  }
 }
 
 bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
   if (buffer == nullptr && bytesToWrite != 0) return FailBool(ERROR_INVALID_PARAMETER);
-  const std::optional<THandleEntry> entry = FindHandle(file);
-  if (!entry) return FailBool(ERROR_INVALID_HANDLE);
-  if (!entry->writer) return FailBool(ERROR_ACCESS_DENIED);  // a mailslot is only read
-  const TWriter& writer = *entry->writer;
-  DWORD error = ERROR_SUCCESS;
-  bool written = false;
-  if (writer.fd >= 0) {
-    // A local receiver's size limit is not visible here: a message longer than it
-    // is taken and then dropped by the receiving mailslot.
-    written = SendDatagram(writer.fd, buffer, bytesToWrite, error);
-    NoteWriteDelivery(TWriteDelivery::Local);
-  } else {
-    NoteWriteDelivery(!writer.machine.empty() && writer.machine.back() == '*'
-                          ? TWriteDelivery::Workgroup
-                          : TWriteDelivery::Datagram);
-    try {
-      const std::string_view data(static_cast<const char*>(buffer), bytesToWrite);
-      written = writer.transport->Write(writer.machine, writer.slotName, data, error);
-    } catch (const std::bad_alloc&) {
-      error = ERROR_NOT_ENOUGH_MEMORY;
-    } catch (const std::exception&) {
-      error = ERROR_WRITE_FAULT;
-    }
-    if (!written && error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
-  }
-  if (!written) return FailBool(error);
+  const runtime::TResult<TWriteDelivery> written =
+      WriteToMailslot(file, std::string_view(static_cast<const char*>(buffer), bytesToWrite));
+  if (!written) return FailBool(written.Error().Code);
   if (bytesWritten != nullptr) *bytesWritten = bytesToWrite;
   return true;
 }

@@ -28,9 +28,5 @@ void TellReachable();
 // A non-blocking datagram socket connected to this machine's mailslot
 // `oemSlotName`, for the port holder's hand-over; -1 when it is not open.
 int ConnectLocalMailslot(std::string_view oemSlotName);
-// Records how the calling thread's current write went (LastWriteDelivery). The
-// mailslot service records Local, Workgroup or Datagram before it writes; the
-// network transport records Confirmed. Defined with the mailslot service.
-void NoteWriteDelivery(TWriteDelivery delivery);
 
 }  // namespace pling::platform
