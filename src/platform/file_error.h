@@ -15,6 +15,13 @@ namespace pling::platform {
 
 std::string LastFileErrorText();
 
+// The error code the platform reports for an errno value of a file operation, the
+// one map for every file the program reads or writes (what a socket's errno means
+// is the mailslot service's own). `otherwise` is the code of an errno value the
+// map does not name: ERROR_CANTWRITE for the settings files, ERROR_CANTOPEN for a
+// file that is only opened to be read.
+DWORD FileErrorFromErrno(int error, DWORD otherwise = ERROR_CANTWRITE);
+
 // The failure of the settings-file call that has just returned `code` on this
 // thread, taken at once for a result to carry: the code and LastFileErrorText().
 inline runtime::TError FileFailure(DWORD code) {

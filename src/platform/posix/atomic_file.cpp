@@ -357,7 +357,7 @@ int SaveFileContents(const std::string& path, std::string_view contents) {
   }
 }
 
-DWORD FileErrorFromErrno(int error) {
+DWORD FileErrorFromErrno(int error, DWORD otherwise) {
   switch (error) {
     case 0:
       return ERROR_SUCCESS;
@@ -381,7 +381,7 @@ DWORD FileErrorFromErrno(int error) {
     case EIO:
       return ERROR_WRITE_FAULT;
     default:
-      return ERROR_CANTWRITE;
+      return otherwise;
   }
 }
 

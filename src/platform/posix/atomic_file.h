@@ -95,10 +95,6 @@ int ReplaceFileContents(const TFileLock& lock, std::string_view contents,
 // unchanged and no temporary file is left.
 int SaveFileContents(const std::string& path, std::string_view contents);
 
-// The error code the platform reports for an errno value of a settings-file
-// operation (what a socket's errno means is the mailslot service's own mapping).
-DWORD FileErrorFromErrno(int error);
-
 // Records `path` and `error` (an errno value) as the calling thread's last file
 // error, and sets its last error code; returns that code.
 DWORD RecordFileError(const std::string& path, int error);

@@ -9,24 +9,11 @@
 #include <climits>
 #include <vector>
 
+#include "platform/file_error.h"
 #include "platform/version_resource.h"
 
 namespace pling::platform {
 namespace {
-
-DWORD FileError(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    default:
-      return ERROR_CANTOPEN;
-  }
-}
 
 class TFile {
  public:
@@ -68,7 +55,7 @@ class TFile {
 bool ReadVersionSection(const char* fileName, std::vector<std::uint8_t>& bytes) {
   TFile file(fileName);
   if (!file.IsOpen()) {
-    SetLastError(FileError(errno));
+    SetLastError(FileErrorFromErrno(errno, ERROR_CANTOPEN));
     return false;
   }
   const std::optional<TElfSection> section =
