@@ -314,7 +314,7 @@ int main(int argc, char** argv) {
         ps::SetSessionMessagesEnabled(false);
         pling::mailslot::WriteMessengerMessage("BOB", "ALICE", "BOB", "look-up");
         std::vector<pling::mailslot::TOutgoingMessage> together(static_cast<std::size_t>(receivers),
-                                                                {"BOB", "ALICE", "BOB", "hello"});
+                                                                {"BOB", {"ALICE", "BOB", "hello"}});
         pling::mailslot::TlxPling pling(nullptr);
         auto start = Clock::now();
         constexpr int kDatagrams = 20;

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto fields = pling::mailslot::DecodeMessengerDatagram(datagram);
 
   const std::string encoded =
-      pling::mailslot::EncodeMessengerDatagram(fields.Sender, fields.Reciever, fields.Text);
+      pling::mailslot::EncodeMessengerDatagram(fields.sender, fields.receiver, fields.text);
   // What the decoder took is a prefix of the datagram (plus the zeros the encoder
   // adds where the datagram had ended early).
   std::size_t zeros = 0;
@@ -27,12 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (zeros >= 2) {
     if (datagram.substr(0, encoded.size()) != encoded) std::abort();
   }
-  if (fields.Sender.size() + fields.Reciever.size() + fields.Text.size() > size) std::abort();
+  if (fields.sender.size() + fields.receiver.size() + fields.text.size() > size) std::abort();
 
   // The code page conversion is a bijection: there and back gives the same bytes.
-  std::string text = fields.Text;
+  std::string text = fields.text;
   pling::platform::OemToChar(text);
   pling::platform::CharToOem(text);
-  if (text != fields.Text) std::abort();
+  if (text != fields.text) std::abort();
   return 0;
 }

@@ -34,8 +34,8 @@ QString OneLine(const QString& text) {
   return line.trimmed();
 }
 
-QString Sender(const TIncomingMessage& message) {
-  return message.Sender.isEmpty() ? QStringLiteral("\"\"") : OneLine(message.Sender);
+QString Sender(const TShownMessage& message) {
+  return message.sender.isEmpty() ? QStringLiteral("\"\"") : OneLine(message.sender);
 }
 
 }  // namespace
@@ -73,7 +73,7 @@ bool TIncomingNotifier::OutOfSight() const {
   return !FWindow.isVisible() || FWindow.isMinimized() || !FWindow.isActiveWindow();
 }
 
-void TIncomingNotifier::Incoming(const std::vector<TIncomingMessage>& latest, std::size_t count) {
+void TIncomingNotifier::Incoming(const std::vector<TShownMessage>& latest, std::size_t count) {
   if (latest.empty() || count == 0) return;
   if (!OutOfSight()) {
     // In sight: the pane shows them; a screen reader is told.
@@ -82,7 +82,7 @@ void TIncomingNotifier::Incoming(const std::vector<TIncomingMessage>& latest, st
   }
   const auto room = static_cast<std::size_t>(INT_MAX - FUnread);
   FUnread += static_cast<int>(std::min(count, room));
-  for (const TIncomingMessage& message : latest) FLatest.push_back(message);
+  for (const TShownMessage& message : latest) FLatest.push_back(message);
   while (FLatest.size() > kLatestShown) FLatest.pop_front();
   Sink().Show(Summary(), Body());
   if (OnUnreadChange) OnUnreadChange();
@@ -104,16 +104,16 @@ QString TIncomingNotifier::Summary() const {
 
 QString TIncomingNotifier::Body() const {
   QStringList lines;
-  for (const TIncomingMessage& message : FLatest)
-    lines << Sender(message) + QStringLiteral(": ") + OneLine(message.Text);
+  for (const TShownMessage& message : FLatest)
+    lines << Sender(message) + QStringLiteral(": ") + OneLine(message.text);
   return lines.join(QLatin1Char('\n'));
 }
 
-QString TIncomingNotifier::Announcement(const std::vector<TIncomingMessage>& latest,
+QString TIncomingNotifier::Announcement(const std::vector<TShownMessage>& latest,
                                         std::size_t count) {
-  const TIncomingMessage& last = latest.back();
+  const TShownMessage& last = latest.back();
   QString text = QStringLiteral("Message from ") + Sender(last) + QStringLiteral(" to ") +
-                 OneLine(last.Receiver) + QStringLiteral(": ") + OneLine(last.Text);
+                 OneLine(last.receiver) + QStringLiteral(": ") + OneLine(last.text);
   if (count > 1) {
     text = QStringLiteral("%1 messages. Last: ").arg(count) + text;
   }

@@ -22,10 +22,10 @@ namespace pling::app {
 class TAnnouncer;
 
 // One message as the received pane shows it.
-struct TIncomingMessage {
-  QString Sender;
-  QString Receiver;
-  QString Text;
+struct TShownMessage {
+  QString sender;
+  QString receiver;
+  QString text;
 };
 
 class TIncomingNotifier : public QObject {
@@ -35,10 +35,10 @@ class TIncomingNotifier : public QObject {
   ~TIncomingNotifier() override;
 
   // Messages just shown in the received pane, all that came in one go.
-  void Incoming(const std::vector<TIncomingMessage>& batch) { Incoming(batch, batch.size()); }
+  void Incoming(const std::vector<TShownMessage>& batch) { Incoming(batch, batch.size()); }
   // The same for a batch of `count` messages of which `latest` are the last few
   // (at least one), oldest first: a flood is not copied to be counted.
-  void Incoming(const std::vector<TIncomingMessage>& latest, std::size_t count);
+  void Incoming(const std::vector<TShownMessage>& latest, std::size_t count);
   // The most messages of a batch a notification or an announcement names.
   static constexpr std::size_t kLatestShown = 3;
   // The window is in sight again: its messages count as read, the notification
@@ -58,7 +58,7 @@ class TIncomingNotifier : public QObject {
   // The texts a notification and an announcement carry (plain text).
   QString Summary() const;
   QString Body() const;
-  static QString Announcement(const std::vector<TIncomingMessage>& latest, std::size_t count);
+  static QString Announcement(const std::vector<TShownMessage>& latest, std::size_t count);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,7 +71,7 @@ class TIncomingNotifier : public QObject {
   TAnnouncer& FAnnouncer;
   std::unique_ptr<INotificationSink> FSink;
   int FUnread = 0;
-  std::deque<TIncomingMessage> FLatest;  // the last few unread, oldest first
+  std::deque<TShownMessage> FLatest;  // the last few unread, oldest first
 };
 
 }  // namespace pling::app

@@ -102,7 +102,7 @@ class TNameNoticeWatcher final : public QObject {
   TNameNoticeWatcher(QWidget* parent, std::function<void(const QString&)> showStatus)
       : QObject(parent), FParent(parent), FShowStatus(std::move(showStatus)) {
     setObjectName(QStringLiteral("NameNoticeWatcher"));
-    platform::SetNameNoticeHandler([this](const platform::TNameNotice& notice) {
+    platform::SetNameNoticeHandler([this](const platform::TNameNoticeText& notice) {
       // On a thread of the transport's; this object outlives the call (see below).
       QMetaObject::invokeMethod(
           this,

@@ -40,6 +40,7 @@
 #include "app/SendToSeveral.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
+#include "net/netbios.h"
 #include "platform/identity.h"
 #include "platform/mailslot_service.h"
 #include "platform/sound.h"
@@ -1047,9 +1048,9 @@ void TPlingFrm::PlingMessage(const std::string& AReciever, const std::string& AS
   PlingBatchEnd();
 }
 
-void TPlingFrm::PlingMessages(const std::vector<TIncomingMessage>& Batch) {
-  for (const TIncomingMessage& message : Batch)
-    TakeIncoming(message.Reciever, message.Sender, message.Msg);
+void TPlingFrm::PlingMessages(const std::vector<net::TMessengerMessage>& Batch) {
+  for (const net::TMessengerMessage& message : Batch)
+    TakeIncoming(message.receiver, message.sender, message.text);
   PlingBatchEnd();
 }
 
@@ -1125,7 +1126,7 @@ void TPlingFrm::PlingBatchEnd() {
   if (Popup1->isChecked()) tray::BringUpWindow(*this);
 
   // The desktop hears of it once for all the messages that came in together.
-  std::vector<::pling::app::TIncomingMessage> latest;
+  std::vector<TShownMessage> latest;
   for (const auto& [sender, receiver, text] : batch.Latest)
     latest.push_back({FromAnsi(sender), FromAnsi(receiver), FromAnsi(text)});
   FNotifier->Incoming(latest, static_cast<std::size_t>(batch.Shown));
@@ -1272,12 +1273,11 @@ std::string TPlingFrm::LocalComputerName() {
 
 std::string TPlingFrm::CapitalizeName(std::string_view Name) {
   if (Name.empty()) return {};
-  const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
   const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
   // The whole name, however long: the list keeps what it is given.
   std::string result;
   result.reserve(Name.size());
-  result += upper(Name[0]);
+  result += net::NetBiosUpper(Name[0]);
   for (char c : Name.substr(1)) result += lower(c);
   return result;
 }

@@ -26,6 +26,7 @@
 #include "app/IncomingNotifier.h"
 #include "app/NetworkView.h"
 #include "app/SettingsAtExit.h"
+#include "net/messenger_message.h"
 #include "settings/FormSize.h"
 #include "settings/font.h"
 #include "settings/owner_form.h"
@@ -129,14 +130,9 @@ class TPlingFrm : public QWidget {
   explicit TPlingFrm(QWidget* parent = nullptr, std::unique_ptr<tray::ITrayShell> trayShell = {});
   ~TPlingFrm() override;
 
-  // One incoming message, as the messenger hands it over (ANSI code page).
-  struct TIncomingMessage {
-    std::string Reciever;
-    std::string Sender;
-    std::string Msg;
-  };
-  // A batch taken and shown at once.
-  void PlingMessages(const std::vector<TIncomingMessage>& Batch);
+  // A batch taken and shown at once: messages as the messenger hands them over
+  // (ANSI code page).
+  void PlingMessages(const std::vector<net::TMessengerMessage>& Batch);
   // One message on its own: a batch of one.
   void PlingMessage(const std::string& AReciever, const std::string& ASender,
                     const std::string& AMsg);
@@ -386,7 +382,7 @@ class TPlingFrm : public QWidget {
     int KnownLines = 0;  // the pane's lines with the pending ones, at least
     int Shown = 0;       // messages that passed the duplicate filter
     // The last few of them, for the desktop's notification (ANSI code page).
-    std::deque<std::array<std::string, 3>> Latest;
+    std::deque<net::TMessengerMessage> Latest;
     bool ListFull = false;
     QString Stamp;
   };

@@ -27,7 +27,8 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
       continue;
     }
     routeProblems.emplace_back();
-    messages.push_back({chosen.Value().Machine, chosen.Value().Sender, ToAnsi(receiver), ansiText});
+    messages.push_back(
+        {chosen.Value().Machine, {chosen.Value().Sender, ToAnsi(receiver), ansiText}});
   }
   const auto outcomes = pling.DeliverTogether(std::move(messages));
 

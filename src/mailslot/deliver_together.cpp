@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "mailslot/lxMailSlot.h"
+#include "net/netbios.h"
 #include "platform/network.h"
 
 namespace pling::mailslot {
@@ -39,9 +40,8 @@ struct TBatch {
       : messages(std::move(taken)), outcomes(messages.size()) {
     std::unordered_map<std::string, std::size_t> machines;
     for (std::size_t i = 0; i < messages.size(); ++i) {
-      std::string machine = messages[i].Machine;
-      for (char& c : machine) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-      const auto [found, added] = machines.try_emplace(std::move(machine), groups.size());
+      const auto [found, added] =
+          machines.try_emplace(net::NetBiosUpper(messages[i].machine), groups.size());
       if (added) groups.emplace_back();
       groups[found->second].push_back(i);
     }
@@ -76,8 +76,9 @@ struct TBatch {
     TOutgoingMessage& message = messages[index];
     std::optional<TOutcome> outcome;
     try {
-      outcome.emplace(DeliverMessengerMessage(std::move(message.Machine), std::move(message.Sender),
-                                              std::move(message.Reciever), std::move(message.Msg)));
+      outcome.emplace(DeliverMessengerMessage(
+          std::move(message.machine), std::move(message.message.sender),
+          std::move(message.message.receiver), std::move(message.message.text)));
     } catch (...) {
       const platform::DWORD code = platform::ERROR_NOT_ENOUGH_MEMORY;
       outcome.emplace(runtime::TError{code, WriteFailureText(code)});
@@ -97,8 +98,9 @@ std::vector<TOutcome> TlxCustomPling::DeliverTogether(std::vector<TOutgoingMessa
   std::vector<TOutcome> results;
   if (Messages.size() <= 1) {
     for (TOutgoingMessage& message : Messages) {
-      results.push_back(Deliver(std::move(message.Machine), std::move(message.Sender),
-                                std::move(message.Reciever), std::move(message.Msg)));
+      results.push_back(Deliver(std::move(message.machine), std::move(message.message.sender),
+                                std::move(message.message.receiver),
+                                std::move(message.message.text)));
     }
     return results;
   }

@@ -377,9 +377,9 @@ bool WriteMailSlot(const std::string& Machine, const std::string& SlotName,
 // ---------------------------------------------------------------------------
 // Messenger
 
-TMessengerDatagram DecodeMessengerDatagram(std::string_view Datagram) {
-  TMessengerDatagram result;
-  std::string* fields[] = {&result.Sender, &result.Reciever, &result.Text};
+net::TMessengerMessage DecodeMessengerDatagram(std::string_view Datagram) {
+  net::TMessengerMessage result;
+  std::string* fields[] = {&result.sender, &result.receiver, &result.text};
   std::size_t pos = 0;
   for (std::string* field : fields) {
     if (pos > Datagram.size()) break;
@@ -408,11 +408,11 @@ TlxCustomPling::TlxCustomPling(TComponent* AOwner) : TlxCustomMailSlot(AOwner) {
 
 void TlxCustomPling::DoMessage(std::string& Msg) {
   if (!OnMessage) return;
-  TMessengerDatagram fields = DecodeMessengerDatagram(Msg);
-  ps::OemToChar(fields.Sender);
-  ps::OemToChar(fields.Reciever);
-  ps::OemToChar(fields.Text);
-  OnMessage(*this, std::move(fields.Reciever), std::move(fields.Sender), std::move(fields.Text));
+  net::TMessengerMessage fields = DecodeMessengerDatagram(Msg);
+  ps::OemToChar(fields.sender);
+  ps::OemToChar(fields.receiver);
+  ps::OemToChar(fields.text);
+  OnMessage(*this, std::move(fields.receiver), std::move(fields.sender), std::move(fields.text));
 }
 
 bool TlxCustomPling::Send(std::string AMachine, std::string ASender, std::string AReciever,

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/messenger_message.h"
 #include "platform/mailslot_service.h"
 #include "platform/types.h"
 #include "runtime/component.h"
@@ -196,14 +197,9 @@ bool WriteMailSlot(const std::string& Machine, const std::string& SlotName,
                    const std::string& Data);
 
 // The messenger datagram: sender, 0x00, receiver, 0x00, text (OEM code page).
-struct TMessengerDatagram {
-  std::string Sender;
-  std::string Reciever;
-  std::string Text;
-};
 // Splits a received datagram; missing fields are empty, anything after the
 // third field's 0x00 is ignored. Never reads past the datagram.
-TMessengerDatagram DecodeMessengerDatagram(std::string_view Datagram);
+net::TMessengerMessage DecodeMessengerDatagram(std::string_view Datagram);
 // Joins the three fields; no 0x00 after the text.
 std::string EncodeMessengerDatagram(std::string_view Sender, std::string_view Reciever,
                                     std::string_view Text);
@@ -226,9 +222,11 @@ runtime::TResult<platform::TWriteDelivery> DeliverMessengerMessage(std::string A
 bool WriteMessengerMessage(std::string AMachine, std::string ASender, std::string AReciever,
                            std::string AMsg);
 
-// One message of TlxCustomPling::DeliverTogether.
+// One message of TlxCustomPling::DeliverTogether: the machine it is written to
+// and the message.
 struct TOutgoingMessage {
-  std::string Machine, Sender, Reciever, Msg;
+  std::string machine;
+  net::TMessengerMessage message;
 };
 
 using TplMessage = std::function<void(TComponent& Sender, std::string AReciever,

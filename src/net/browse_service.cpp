@@ -11,6 +11,7 @@
 
 #include "net/interfaces.h"
 #include "net/neighbourhood_share.h"
+#include "net/netbios.h"
 #include "runtime/thread_name.h"
 
 namespace pling::net {
@@ -31,13 +32,9 @@ constexpr std::uint8_t kMessengerSuffix = 0x03;
 constexpr std::uint8_t kMasterBrowserSuffix = 0x1D;
 constexpr std::uint8_t kWorkgroupSuffix = 0x00;
 
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiUpper(x) == AsciiUpper(y);
+           return NetBiosUpper(x) == NetBiosUpper(y);
          });
 }
 

@@ -11,21 +11,10 @@ constexpr std::string_view kMailslotPrefix = "\\MAILSLOT\\";
 // The time to live our name answers carry, as Windows gives it.
 constexpr std::uint32_t kAnswerTtl = 259200;
 
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-
-TNetBiosName UpperName(TNetBiosName name) {
-  for (std::size_t i = 0; i < 15; ++i) {
-    name.bytes[i] = static_cast<std::uint8_t>(AsciiUpper(static_cast<char>(name.bytes[i])));
-  }
-  return name;
-}
-
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
          std::equal(prefix.begin(), prefix.end(), text.begin(),
-                    [](char p, char t) { return p == AsciiUpper(t); });
+                    [](char p, char t) { return p == NetBiosUpper(t); });
 }
 
 // The address a drop is reported for, if it is to be reported.
@@ -46,13 +35,13 @@ THolderNames::THolderNames(std::string_view computerName, std::string_view userN
       yields(std::move(yieldsName)) {}
 
 bool THolderNames::IsOurs(const TNetBiosName& name) const {
-  const TNetBiosName upper = UpperName(name);
+  const TNetBiosName upper = name.Upper();
   if (upper == TNetBiosName::Broadcast() || upper == workgroup00) return true;
   return (upper == computer00 || upper == computer03 || upper == user03) && !Yields(upper);
 }
 
 bool THolderNames::Answers(const TNetBiosName& name) const {
-  const TNetBiosName upper = UpperName(name);
+  const TNetBiosName upper = name.Upper();
   if (upper == workgroup00) return true;
   return (upper == computer00 || upper == computer03 || upper == user03) && Holds(upper);
 }
@@ -137,11 +126,11 @@ std::optional<TNameReply> THolderReceiver::AnswerNamePacket(
   std::optional<std::string> answer;
   if (const std::optional<TStatusQuery> status = ParseStatusQuery(packet)) {
     // Asked for this machine's names ("*", or one of them): all of them.
-    const TNetBiosName name = UpperName(status->name);
+    const TNetBiosName name = status->name.Upper();
     if (name != TNetBiosName::Broadcast() && !FNames.Answers(name)) return std::nullopt;
     answer = BuildStatusAnswer(TStatusAnswer{status->id, status->name, FNames.StatusNames()});
   } else if (const std::optional<TNameQuery> query = ParseNameQuery(packet)) {
-    const TNetBiosName name = UpperName(query->name);
+    const TNetBiosName name = query->name.Upper();
     const bool group = name == FNames.workgroup00;
     if (!group && name != FNames.computer00 && name != FNames.computer03 && name != FNames.user03) {
       return std::nullopt;

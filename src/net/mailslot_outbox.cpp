@@ -7,15 +7,14 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "net/netbios.h"
+
 namespace pling::net {
 
 namespace {
 
 std::string Key(std::string_view slotName) {
-  std::string key(slotName);
-  std::transform(key.begin(), key.end(), key.begin(),
-                 [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
-  return key;
+  return NetBiosUpper(slotName);
 }
 
 }  // namespace
@@ -79,30 +78,29 @@ void TMailslotOutbox::Watch(TTarget& target, bool on) {
   }
 }
 
-TMailslotOutbox::TResult TMailslotOutbox::Deliver(std::string_view slotName,
-                                                  std::string_view data) {
+TOutboxResult TMailslotOutbox::Deliver(std::string_view slotName, std::string_view data) {
   bool full = false;
   const auto target = Find(slotName, full);
-  if (target == FTargets.end()) return full ? TResult::Full : TResult::NoMailslot;
+  if (target == FTargets.end()) return full ? TOutboxResult::Full : TOutboxResult::NoMailslot;
   if (!target->queue.empty()) {
     // Behind the messages already waiting, to keep the order.
-    if (target->queue.size() >= FMaxQueued) return TResult::Full;
+    if (target->queue.size() >= FMaxQueued) return TOutboxResult::Full;
     target->queue.emplace_back(data);
     ++FQueuedTotal;
-    return TResult::Queued;
+    return TOutboxResult::Queued;
   }
   const int sent = SendOne(*target, data);
-  if (sent > 0) return TResult::Sent;
+  if (sent > 0) return TOutboxResult::Sent;
   if (sent < 0) {
     FTargets.erase(target);
-    return TResult::NoMailslot;
+    return TOutboxResult::NoMailslot;
   }
   Watch(*target, true);
   // Unwatched, nothing would send it on.
-  if (!target->watched || FMaxQueued == 0) return TResult::Full;
+  if (!target->watched || FMaxQueued == 0) return TOutboxResult::Full;
   target->queue.emplace_back(data);
   ++FQueuedTotal;
-  return TResult::Queued;
+  return TOutboxResult::Queued;
 }
 
 void TMailslotOutbox::Flush(std::uint64_t& lost) {

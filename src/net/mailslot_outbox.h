@@ -26,14 +26,15 @@ inline constexpr std::size_t kOutboxMessages = 1024;
 // Mailslots a connection is kept to.
 inline constexpr std::size_t kOutboxMailslots = 64;
 
+// What became of a message handed to the outbox.
+enum class TOutboxResult { Sent, Queued, NoMailslot, Full };
+
 class TMailslotOutbox {
  public:
   // Connects to this machine's mailslot `slotName` (as it came over the wire): a
   // non-blocking datagram socket connected to it, or an invalid one when no
   // mailslot of that name is open.
   using TConnect = std::function<runtime::TUniqueFd(std::string_view slotName)>;
-
-  enum class TResult { Sent, Queued, NoMailslot, Full };
 
   explicit TMailslotOutbox(TConnect connect, std::size_t maxQueued = kOutboxMessages);
   TMailslotOutbox(const TMailslotOutbox&) = delete;
@@ -43,7 +44,7 @@ class TMailslotOutbox {
   // calls Flush. Invalid when it could not be made (messages then never queue).
   int WatchFd() const { return FWatch.Get(); }
 
-  TResult Deliver(std::string_view slotName, std::string_view data);
+  TOutboxResult Deliver(std::string_view slotName, std::string_view data);
 
   // Sends what waits, as far as there is room. `lost` counts the messages whose
   // mailslot has gone meanwhile.

@@ -14,13 +14,6 @@ namespace {
 
 using TKind = TNameNotice::TKind;
 
-TNetBiosName AsciiUpper(TNetBiosName name) {
-  for (std::size_t i = 0; i < 15; ++i) {
-    if (name.bytes[i] >= 'a' && name.bytes[i] <= 'z') name.bytes[i] -= 'a' - 'A';
-  }
-  return name;
-}
-
 // Machines asked at once to prove they hold one name; more claims are ignored
 // until one of them is settled (a flood of forged refusals costs only this much).
 constexpr std::size_t kMaxChallenges = 4;
@@ -296,7 +289,7 @@ bool TNameClaim::TakeRequest(std::string_view packet, std::uint32_t from, std::u
       (opcode != TNameOpcode::Registration && opcode != TNameOpcode::MultiHomedRegistration)) {
     return true;
   }
-  const TNetBiosName name = AsciiUpper(request->name);
+  const TNetBiosName name = request->name.Upper();
   // An overwrite demand (no recursion desired) says its sender has just taken
   // the name; a registration request, that it is claiming it.
   const bool overwrite = (request->flags & kNameRecursionDesired) == 0;

@@ -93,11 +93,23 @@ TNetBiosName TNetBiosName::Make(std::string_view name, std::uint8_t suffix) {
   result.bytes.fill(static_cast<std::uint8_t>(' '));
   const std::size_t length = std::min<std::size_t>(name.size(), 15);
   for (std::size_t i = 0; i < length; ++i) {
-    auto c = static_cast<std::uint8_t>(name[i]);
-    if (c >= 'a' && c <= 'z') c = static_cast<std::uint8_t>(c - 'a' + 'A');
-    result.bytes[i] = c;
+    result.bytes[i] = static_cast<std::uint8_t>(NetBiosUpper(name[i]));
   }
   result.bytes[15] = suffix;
+  return result;
+}
+
+TNetBiosName TNetBiosName::Upper() const {
+  TNetBiosName result = *this;
+  for (std::size_t i = 0; i < 15; ++i) {
+    result.bytes[i] = static_cast<std::uint8_t>(NetBiosUpper(static_cast<char>(bytes[i])));
+  }
+  return result;
+}
+
+std::string NetBiosUpper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = NetBiosUpper(c);
   return result;
 }
 

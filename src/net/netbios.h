@@ -24,6 +24,15 @@ inline constexpr std::size_t kMaxMailslotData = 424;
 inline constexpr std::uint16_t kDatagramPort = 138;
 inline constexpr std::uint16_t kNameServicePort = 137;
 
+// The upper case of NetBIOS names, the one rule for all of them: ASCII a-z become
+// A-Z, every other byte stays (the OEM letters above 0x7F too: a caller that
+// starts from typed text upper-cases those with platform::OemUpperCase first).
+// Names that are equal in this case are one name.
+constexpr char NetBiosUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+std::string NetBiosUpper(std::string_view text);
+
 // A 16-byte NetBIOS name: 15 bytes of name (upper case, OEM bytes, space padded)
 // and a suffix byte (0x00 workstation/group, 0x03 messenger, ...).
 struct TNetBiosName {
@@ -34,6 +43,8 @@ struct TNetBiosName {
   static TNetBiosName Make(std::string_view name, std::uint8_t suffix);
   // The name that matches every machine: '*' and 15 zero bytes.
   static TNetBiosName Broadcast();
+  // This name with its 15 name bytes in NetBiosUpper's case; the suffix stays.
+  TNetBiosName Upper() const;
 
   // The 15 name bytes without trailing spaces and zeros.
   std::string Name() const;

@@ -488,14 +488,14 @@ void TPortHolder::TState::TakeDatagrams(int fd, TBatchReceiver& batch, TInterfac
           if (report) ReportLimited(*report);
           if (!message) return;
           switch (outbox.Deliver(message->slot, message->data)) {
-            case TMailslotOutbox::TResult::Sent:
-            case TMailslotOutbox::TResult::Queued:
+            case TOutboxResult::Sent:
+            case TOutboxResult::Queued:
               counters.delivered.fetch_add(1, std::memory_order_relaxed);
               break;
-            case TMailslotOutbox::TResult::NoMailslot:
+            case TOutboxResult::NoMailslot:
               counters.noMailslot.fetch_add(1, std::memory_order_relaxed);
               break;
-            case TMailslotOutbox::TResult::Full:
+            case TOutboxResult::Full:
               counters.mailslotFull.fetch_add(1, std::memory_order_relaxed);
               break;
           }

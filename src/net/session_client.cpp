@@ -133,7 +133,7 @@ TStep Exchange(int fd, const TSmbMessageRequest& request, TClock::time_point dea
 }  // namespace
 
 TSessionOutcome SendSessionMessage(std::uint32_t address, std::uint16_t port,
-                                   const TSessionRequest& names, const TSessionMessage& message,
+                                   const TSessionRequest& names, const TMessengerMessage& message,
                                    TSessionTimes times) {
   using enum TSessionOutcome;
   if (message.sender.find('\0') != std::string::npos ||

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/messenger_message.h"
 #include "net/session_codec.h"
 
 namespace pling::net {
@@ -31,10 +32,6 @@ inline constexpr std::chrono::milliseconds kSessionExchangeTime{2000};
 inline constexpr std::chrono::milliseconds kSessionConfirmTime{10000};
 // The text goes in blocks of this many bytes.
 inline constexpr std::size_t kSessionTextBlock = 128;
-
-struct TSessionMessage {
-  std::string sender, receiver, text;  // OEM code page
-};
 
 struct TSessionTimes {
   std::chrono::milliseconds connect = kSessionConnectTime;
@@ -58,9 +55,9 @@ enum class TSessionOutcome {
 };
 
 // Sends `message` to the machine at `address` (host byte order), port `port`,
-// with the session request `names`.
+// with the session request `names`; the message is in the OEM code page.
 TSessionOutcome SendSessionMessage(std::uint32_t address, std::uint16_t port,
-                                   const TSessionRequest& names, const TSessionMessage& message,
+                                   const TSessionRequest& names, const TMessengerMessage& message,
                                    TSessionTimes times = {});
 
 }  // namespace pling::net

@@ -241,11 +241,7 @@ struct TSessionServer::TState {
   TClock::time_point listenAgain{};
 
   bool AnswersTo(const TNetBiosName& called) const {
-    TNetBiosName upper = called;
-    for (std::size_t i = 0; i < 15; ++i) {
-      const std::uint8_t c = upper.bytes[i];
-      if (c >= 'a' && c <= 'z') upper.bytes[i] = static_cast<std::uint8_t>(c - 'a' + 'A');
-    }
+    const TNetBiosName upper = called.Upper();
     const bool ours = upper == computer03 || (!config.userName.empty() && upper == user03);
     return ours && (!config.holds || config.holds(upper));  // [names]
   }

@@ -33,17 +33,6 @@ constexpr std::string_view kMessengerSlot = "MESSNGR";
 // Answers kept for one query under way; a flood of them is cut off here.
 constexpr std::size_t kMaxQueuedAnswers = 256;
 
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-
-std::string AsciiUpper(std::string_view text) {
-  std::string result(text);
-  std::transform(result.begin(), result.end(), result.begin(),
-                 [](char c) { return AsciiUpper(c); });
-  return result;
-}
-
 // While this process holds the name service port its own queries go from it too
 // (some old systems answer only there); the answers that arrive on it are handed
 // to every query under way.
@@ -268,7 +257,7 @@ TSessionOutcome TTransport::TState::SendSessionMessage(const TResolved& target,
   const std::size_t first = data.find('\0');
   const std::size_t second = first == std::string_view::npos ? first : data.find('\0', first + 1);
   if (second == std::string_view::npos) return TSessionOutcome::NotTaken;
-  TSessionMessage message;
+  TMessengerMessage message;
   message.sender = std::string(data.substr(0, first));
   message.receiver = std::string(data.substr(first + 1, second - first - 1));
   const std::string_view text = data.substr(second + 1);
@@ -324,7 +313,7 @@ THolderCounts TTransport::HolderCounts() const {
 
 bool TTransport::SendsAtOnce(std::string_view machine, TSendWay way) {
   if (machine.empty() || machine.back() == '*') return true;
-  const auto cached = FState->resolver.Cache().Lookup(AsciiUpper(machine), TClock::now());
+  const auto cached = FState->resolver.Cache().Lookup(NetBiosUpper(machine), TClock::now());
   if (!cached) return false;
   // A name nobody answered for fails at once; a session message waits for its machine.
   return !cached->has_value() || way == TSendWay::Datagram || FState->config.sessionPort == 0 ||
@@ -344,13 +333,13 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
   TMailslotDatagram datagram;
   datagram.id = FState->nextId.fetch_add(1, std::memory_order_relaxed);
   datagram.source = FState->computer00;
-  datagram.mailslot = std::string(kMailslotPrefix) + AsciiUpper(slotName);
+  datagram.mailslot = std::string(kMailslotPrefix) + NetBiosUpper(slotName);
   datagram.data = std::string(data);
   std::vector<TInterface> interfaces;
   const int socket = FState->SendSocket(interfaces);
 
   if (machine.back() == '*') {
-    std::string domain = AsciiUpper(machine.substr(0, machine.size() - 1));
+    std::string domain = NetBiosUpper(machine.substr(0, machine.size() - 1));
     if (domain.empty()) domain = config.workgroup;
     if (domain.size() > 15 || domain.find('*') != std::string::npos) return TSendResult::BadName;
     datagram.type = TDatagramType::DirectGroup;
@@ -372,12 +361,12 @@ TSendResult TTransport::Send(std::string_view machine, std::string_view slotName
   }
 
   if (machine.find('*') != std::string_view::npos) return TSendResult::BadName;
-  const std::optional<TResolved> target = FState->resolver.Resolve(AsciiUpper(machine));
+  const std::optional<TResolved> target = FState->resolver.Resolve(NetBiosUpper(machine));
   if (!target) return TSendResult::NotFound;
   // A session message first where the machine takes one: it is confirmed. Once
   // its text went out, the datagram would be a second copy.
   if (way == TSendWay::SessionFirst && config.sessionPort != 0 &&
-      AsciiUpper(slotName) == kMessengerSlot) {
+      NetBiosUpper(slotName) == kMessengerSlot) {
     switch (FState->SendSessionMessage(*target, data)) {
       case TSessionOutcome::Delivered:
         return TSendResult::Delivered;

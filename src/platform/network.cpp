@@ -230,7 +230,7 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
                                                                : state.commentSetting);
     config.browseAnswerDelay = BrowseAnswerDelay();
     config.nameNotice = [](const net::TNameNotice& notice) {
-      TellNameNotice(TNameNotice{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
+      TellNameNotice(TNameNoticeText{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
     };
     config.reachable = TellReachable;
     state.transport = std::make_shared<TNetworkTransport>(std::move(config));
@@ -267,31 +267,31 @@ namespace {
 // gNameNoticeCall, so that a handler taken away is not running once that returns.
 std::mutex gNameNoticeCall;
 std::mutex gNameNoticeLock;
-std::function<void(const TNameNotice&)> gNameNoticeHandler;
-std::vector<TNameNotice> gNameNotices;
+std::function<void(const TNameNoticeText&)> gNameNoticeHandler;
+std::vector<TNameNoticeText> gNameNotices;
 
 }  // namespace
 
-void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler) {
+void SetNameNoticeHandler(std::function<void(const TNameNoticeText&)> handler) {
   std::lock_guard<std::mutex> call(gNameNoticeCall);
-  std::vector<TNameNotice> earlier;
+  std::vector<TNameNoticeText> earlier;
   {
     std::lock_guard<std::mutex> guard(gNameNoticeLock);
     gNameNoticeHandler = handler;
     earlier = gNameNotices;
   }
   if (handler) {
-    for (const TNameNotice& notice : earlier) handler(notice);
+    for (const TNameNoticeText& notice : earlier) handler(notice);
   }
 }
 
-void TellNameNotice(const TNameNotice& notice) {
+void TellNameNotice(const TNameNoticeText& notice) {
   std::lock_guard<std::mutex> call(gNameNoticeCall);
-  std::function<void(const TNameNotice&)> handler;
+  std::function<void(const TNameNoticeText&)> handler;
   {
     std::lock_guard<std::mutex> guard(gNameNoticeLock);
     const bool told = std::any_of(gNameNotices.begin(), gNameNotices.end(),
-                                  [&](const TNameNotice& n) { return n.text == notice.text; });
+                                  [&](const TNameNoticeText& n) { return n.text == notice.text; });
     if (told) return;
     gNameNotices.push_back(notice);
     handler = gNameNoticeHandler;

@@ -53,8 +53,9 @@ void SetWinsServerSetting(std::string server);
 // What the user should be told about this machine's names on the network:
 // another machine holds one of them, the WINS server refused one, does not
 // answer or cannot be found. One sentence, and a few words for a status line, in
-// the ANSI code page. Only the process that holds the network ports learns them.
-struct TNameNotice {
+// the ANSI code page (a net::TNameNotice in words). Only the process that holds
+// the network ports learns them.
+struct TNameNoticeText {
   std::string text;
   std::string brief;
 };
@@ -62,7 +63,7 @@ struct TNameNotice {
 // thread of the transport's, and at once for those that came before. An empty
 // handler stops the calls: once SetNameNoticeHandler returns, the previous
 // handler is not running and is not called again.
-void SetNameNoticeHandler(std::function<void(const TNameNotice&)> handler);
+void SetNameNoticeHandler(std::function<void(const TNameNoticeText&)> handler);
 
 // Calls `handler` once, on a thread of the transport's, when other machines can
 // reach this one: this process holds the network ports and has claimed this

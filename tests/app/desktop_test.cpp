@@ -237,8 +237,8 @@ TEST_F(DesktopTest, MessagesWhileOutOfSightAreCountedAndNotifiedInOneNotificatio
 
   // Messages that came in together make one notification that counts them all
   // and names the last few.
-  std::vector<app::TPlingFrm::TIncomingMessage> batch;
-  for (int i = 0; i < 5; ++i) batch.push_back({"BOB", "DAVE", "burst " + std::to_string(i)});
+  std::vector<net::TMessengerMessage> batch;
+  for (int i = 0; i < 5; ++i) batch.push_back({"DAVE", "BOB", "burst " + std::to_string(i)});
   w.PlingMessages(batch);
   ASSERT_EQ(notified.Shown.size(), 4u);
   EXPECT_EQ(notified.Shown[3].first, QStringLiteral("8 new messages"));

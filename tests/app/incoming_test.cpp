@@ -287,9 +287,9 @@ TEST_F(IncomingTest, WhileWrappingAMessageLongerThanThePaneKeepsItsLastThousandL
 TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeOneByOne) {
   app::TPlingFrm& w = StartCounting();
   app::TPlingFrm single(nullptr, std::make_unique<tray::testing::FakeShell>(FShellRecord));
-  std::vector<app::TPlingFrm::TIncomingMessage> batch;
+  std::vector<net::TMessengerMessage> batch;
   const auto add = [&](const std::string& sender, const std::string& text) {
-    batch.push_back({"BOB", sender, text});
+    batch.push_back({sender, "BOB", text});
   };
   add("alice", "one");
   add("ALICE", "two");
@@ -337,7 +337,7 @@ TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeO
       window->hide();
     }
     ASSERT_FALSE(w.isVisible());
-    for (const auto& m : batch) single.PlingMessage(m.Reciever, m.Sender, m.Msg);
+    for (const auto& m : batch) single.PlingMessage(m.receiver, m.sender, m.text);
 
     const int beeps = FBeeps;
     int edits = 0;
@@ -359,9 +359,9 @@ TEST_F(IncomingTest, ABatchIsShownInOneEditAndSignalledOnceAsItsMessagesWouldBeO
     edits = 0;
     const auto counter2 = QObject::connect(Widget<app::TMemo>(w, "ReceivedMmo")->document(),
                                            &QTextDocument::contentsChange, [&edits] { ++edits; });
-    const std::vector<app::TPlingFrm::TIncomingMessage> more(batch.end() - 40, batch.end());
+    const std::vector<net::TMessengerMessage> more(batch.end() - 40, batch.end());
     w.PlingMessages(more);
-    for (const auto& m : more) single.PlingMessage(m.Reciever, m.Sender, m.Msg);
+    for (const auto& m : more) single.PlingMessage(m.receiver, m.sender, m.text);
     QObject::disconnect(counter2);
     EXPECT_EQ(edits, 2);
     EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount(), 1000);

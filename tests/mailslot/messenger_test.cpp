@@ -54,9 +54,9 @@ TEST_F(MessengerTest, DecodesOddDatagramsWithinTheirBytes) {
     // A copy with no spare capacity, so that reading past the end is caught by ASan.
     const std::vector<char> exact(c.bytes.begin(), c.bytes.end());
     const auto fields = DecodeMessengerDatagram(std::string_view(exact.data(), exact.size()));
-    EXPECT_EQ(fields.Sender, c.sender);
-    EXPECT_EQ(fields.Reciever, c.reciever);
-    EXPECT_EQ(fields.Text, c.text);
+    EXPECT_EQ(fields.sender, c.sender);
+    EXPECT_EQ(fields.receiver, c.reciever);
+    EXPECT_EQ(fields.text, c.text);
   }
 }
 

@@ -229,16 +229,16 @@ TEST(HolderTest, NeverWaitsKeepsOrderDropsWhatDoesNotFitAndFollowsAReopenedMails
       5);
   ASSERT_GE(outbox.WatchFd(), 0);
   // Nobody reads: the kernel takes a few, five wait here, the rest is dropped.
-  std::vector<TMailslotOutbox::TResult> results;
+  std::vector<TOutboxResult> results;
   for (int i = 0; i < 40; ++i) results.push_back(outbox.Deliver("a", "m" + std::to_string(i)));
-  const auto count = [&](TMailslotOutbox::TResult result) {
+  const auto count = [&](TOutboxResult result) {
     return std::count(results.begin(), results.end(), result);
   };
-  EXPECT_GT(count(TMailslotOutbox::TResult::Sent), 0);
-  EXPECT_EQ(count(TMailslotOutbox::TResult::Queued), 5);
-  EXPECT_EQ(count(TMailslotOutbox::TResult::Full), 40 - 5 - count(TMailslotOutbox::TResult::Sent));
+  EXPECT_GT(count(TOutboxResult::Sent), 0);
+  EXPECT_EQ(count(TOutboxResult::Queued), 5);
+  EXPECT_EQ(count(TOutboxResult::Full), 40 - 5 - count(TOutboxResult::Sent));
   EXPECT_EQ(connects, 1);
-  EXPECT_EQ(outbox.Deliver("nobody", "x"), TMailslotOutbox::TResult::NoMailslot);
+  EXPECT_EQ(outbox.Deliver("nobody", "x"), TOutboxResult::NoMailslot);
 
   // Read: what waited goes on at the next flush, in order, after what went first.
   std::vector<std::string> got = slot.ReadAll();
@@ -247,18 +247,18 @@ TEST(HolderTest, NeverWaitsKeepsOrderDropsWhatDoesNotFitAndFollowsAReopenedMails
   EXPECT_EQ(lost, 0u);
   EXPECT_EQ(outbox.Queued(), 0u);
   for (const std::string& message : slot.ReadAll()) got.push_back(message);
-  const auto sent = static_cast<std::size_t>(count(TMailslotOutbox::TResult::Sent));
+  const auto sent = static_cast<std::size_t>(count(TOutboxResult::Sent));
   ASSERT_EQ(got.size(), sent + 5);
   for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], "m" + std::to_string(i));
 
   // Closed and opened again: the next message reaches the new one.
   slot.Close();
   slot.Open();
-  EXPECT_EQ(outbox.Deliver("A", "again"), TMailslotOutbox::TResult::Sent);
+  EXPECT_EQ(outbox.Deliver("A", "again"), TOutboxResult::Sent);
   EXPECT_EQ(slot.ReadAll(), std::vector<std::string>{"again"});
   // Closed for good: its messages are lost, and said to be.
   slot.Close();
-  EXPECT_EQ(outbox.Deliver("a", "gone"), TMailslotOutbox::TResult::NoMailslot);
+  EXPECT_EQ(outbox.Deliver("a", "gone"), TOutboxResult::NoMailslot);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <stdexcept>
 #include <string>
@@ -61,6 +62,12 @@ TEST(NetBiosTest, MakeUpperCasesPadsAndTruncatesAndNameStripsThePadding) {
   const TNetBiosName oem = TNetBiosName::Make("a\x81z-longer-than-fifteen", 0x20);
   EXPECT_EQ(oem.Name(), "A\x81Z-LONGER-THAN");
   EXPECT_EQ(oem.Suffix(), 0x20);
+  // A name off the wire is folded by the same rule; its suffix is no letter.
+  TNetBiosName wire = TNetBiosName::Make("", 'a');
+  const std::string raw = "`az{@\x81\xE4 bob";
+  std::copy(raw.begin(), raw.end(), wire.bytes.begin());
+  EXPECT_EQ(wire.Upper(), TNetBiosName::Make("`AZ{@\x81\xE4 BOB", 'a'));
+  EXPECT_EQ(NetBiosUpper(raw + "xyz"), "`AZ{@\x81\xE4 BOBXYZ");
 
   const TNetBiosName all = TNetBiosName::Broadcast();
   EXPECT_EQ(all.bytes[0], '*');

@@ -111,12 +111,12 @@ class SessionTest : public ::testing::Test {
     FServer = std::make_unique<TSessionServer>(config);
     ASSERT_EQ(FServer->Start(), "");
   }
-  TSessionOutcome Outcome(const std::string& called, const TSessionMessage& message) {
+  TSessionOutcome Outcome(const std::string& called, const TMessengerMessage& message) {
     return SendSessionMessage(
         INADDR_LOOPBACK, FServer->Port(),
         TSessionRequest{TNetBiosName::Make(called, 0x03), TNetBiosName::Make("ALICE", 0)}, message);
   }
-  bool Send(const std::string& called, const TSessionMessage& message) {
+  bool Send(const std::string& called, const TMessengerMessage& message) {
     return Outcome(called, message) == TSessionOutcome::Delivered;
   }
   std::vector<std::string> Delivered() {

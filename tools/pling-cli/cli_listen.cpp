@@ -210,7 +210,7 @@ int ListenCommand(const TArgs& args) {
   ApplyNetworkSettings();
   // What the network says about this machine's names, one line each, as it comes.
   platform::SetNameNoticeHandler(
-      [](const platform::TNameNotice& notice) { PrintError(notice.text); });
+      [](const platform::TNameNoticeText& notice) { PrintError(notice.text); });
   int status = 0;
   try {
     // The threads started with the mailslot hold the stop signals back, so that

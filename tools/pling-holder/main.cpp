@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
   pling::platform::SetNameNoticeHandler(
-      [](const pling::platform::TNameNotice& notice) { Say(notice.text); });
+      [](const pling::platform::TNameNoticeText& notice) { Say(notice.text); });
   pling::platform::StartNetworkReceiving();
   const std::string problem = pling::platform::NetworkReceiveProblem();
   Say(problem.empty() ? "holds this computer's NetBIOS ports for every user's Pling." : problem);

@@ -21,7 +21,7 @@ void StartNetworkReceiving();
 bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data);
 // Hands a notice about this machine's names to the handler (see
 // SetNameNoticeHandler); a text told before is not told again.
-void TellNameNotice(const TNameNotice& notice);
+void TellNameNotice(const TNameNoticeText& notice);
 // Tells the reachable handler (SetReachableHandler) that this process holds the
 // ports and has claimed this machine's names; once per process.
 void TellReachable();
