@@ -79,19 +79,18 @@ TEST_F(ReceiptTest, TheStatusLineNamesTheReceiversWhoseMachinesDidNotConfirm) {
 // another, none would get that far and each would fail.
 class TTogetherTransport : public TReceiptTransport {
  public:
-  bool Write(std::string_view machine, std::string_view slot, std::string_view data,
-             platform::DWORD& error) override {
+  runtime::TResult<platform::TWriteDelivery> Write(std::string_view machine, std::string_view slot,
+                                                   std::string_view data) override {
     {
       std::unique_lock<std::mutex> guard(FLock);
       const int send = FBegun++ / 3;
       FChanged.notify_all();
       if (!FChanged.wait_for(guard, std::chrono::seconds(10),
                              [&] { return FBegun >= 3 * (send + 1); })) {
-        error = platform::ERROR_SEM_TIMEOUT;
-        return false;
+        return runtime::TError{platform::ERROR_SEM_TIMEOUT, {}};
       }
     }
-    return TReceiptTransport::Write(machine, slot, data, error);
+    return TReceiptTransport::Write(machine, slot, data);
   }
 
  private:
