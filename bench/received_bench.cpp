@@ -50,7 +50,6 @@
 
 #include "app/PlingApplication.h"
 #include "app/PlingFrmUnit.h"
-#include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
 #include "platform/types.h"

@@ -18,9 +18,9 @@
 
 #include "about/ScrollText.h"
 #include "platform/VerInfo.h"
-#include "platform/codepage.h"
 #include "platform/version_resource.h"
-#include "qtbridge/FormSizerFilter.h"
+#include "qtbridge/AnsiText.h"
+#include "qtbridge/DesignPixels.h"
 #include "qtbridge/QtColor.h"
 
 namespace pling::about {
@@ -159,7 +159,7 @@ int TAboutFrm::Px(int pixelsAt96) const {
 void TAboutFrm::FormCreate() {
   const platform::TVersionInfo versionInfo(platform::ProgramFileName());
   const std::string version = versionInfo.FileVersion();
-  VersionLbl->setText(QStringLiteral("V") + QString::fromStdString(platform::AnsiToUtf8(version)));
+  VersionLbl->setText(QStringLiteral("V") + qtbridge::FromAnsi(version));
   VersionLbl->adjustSize();
   QStringList lines = ScrollText1->Items();
   if (!lines.isEmpty()) {

@@ -2,13 +2,14 @@
 #include "app/AutoAddHook.h"
 
 #include "app/Controls.h"
-#include "app/QtAdapters.h"
+#include "qtbridge/AnsiText.h"
 
 namespace pling::app {
 
 void TrackAutoAddUse(TListBox& list, TAutoAddRule& rule) {
   QObject::connect(&list, &QListWidget::itemSelectionChanged, &list, [&list, &rule] {
-    for (const QListWidgetItem* item : list.selectedItems()) rule.Used(ToAnsi(item->text()));
+    for (const QListWidgetItem* item : list.selectedItems())
+      rule.Used(qtbridge::ToAnsi(item->text()));
   });
 }
 

@@ -24,8 +24,8 @@
 #include <unordered_set>
 
 #include "app/PlingApplication.h"
-#include "app/QtAdapters.h"
 #include "qtbridge/QtColor.h"
+#include "qtbridge/QtFont.h"
 
 namespace pling::app {
 
@@ -201,7 +201,7 @@ namespace {
 // `font` follows.
 bool FollowsDesktopFont(const QEvent& event, const settings::TFont& font) {
   return (event.type() == QEvent::ApplicationFontChange || event.type() == QEvent::ThemeChange) &&
-         IsDesignFont(font);
+         qtbridge::IsDesignFont(font);
 }
 
 }  // namespace
@@ -219,7 +219,7 @@ TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent), FColors(new TPaneColors(
 
 void TMemo::SetCoreFont(const settings::TFont& value) {
   FCoreFont = value;
-  setFont(DisplayFont(value));
+  setFont(qtbridge::DisplayFont(value));
   FColors->SetTextColor(value.Color);
 }
 
@@ -231,7 +231,7 @@ bool TMemo::event(QEvent* event) {
     return true;
   }
   // The desktop's font changed: a pane that follows it takes the new one.
-  if (FollowsDesktopFont(*event, FCoreFont)) setFont(DisplayFont(FCoreFont));
+  if (FollowsDesktopFont(*event, FCoreFont)) setFont(qtbridge::DisplayFont(FCoreFont));
   return QPlainTextEdit::event(event);
 }
 
@@ -536,7 +536,7 @@ bool TListBox::event(QEvent* event) {
                                                       : QPoint(-1, -1));
     return true;
   }
-  if (FollowsDesktopFont(*event, FCoreFont)) setFont(DisplayFont(FCoreFont));
+  if (FollowsDesktopFont(*event, FCoreFont)) setFont(qtbridge::DisplayFont(FCoreFont));
   return QListWidget::event(event);
 }
 
@@ -644,7 +644,7 @@ void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TListBox::SetCoreFont(const settings::TFont& value) {
   FCoreFont = value;
-  setFont(DisplayFont(value));
+  setFont(qtbridge::DisplayFont(value));
   FColors->SetTextColor(value.Color);
 }
 

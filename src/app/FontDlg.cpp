@@ -18,8 +18,9 @@
 #include <QVBoxLayout>
 #include <array>
 
-#include "app/QtAdapters.h"
+#include "qtbridge/AnsiText.h"
 #include "qtbridge/QtColor.h"
+#include "qtbridge/QtFont.h"
 #include "settings/Megares.h"
 
 namespace pling::app {
@@ -93,7 +94,7 @@ TFontDlg::TFontDlg(const TFont& font, QWidget* parent)
 
   FamilyCbx = new QComboBox(this);
   FamilyCbx->setObjectName(QStringLiteral("FamilyCbx"));
-  const QString given = FromAnsi(font.Name);
+  const QString given = qtbridge::FromAnsi(font.Name);
   const QStringList families = QFontDatabase::families();
   FamilyCbx->addItems(families);
   FGivenFamily = static_cast<int>(families.indexOf(given));
@@ -233,8 +234,9 @@ TFont TFontDlg::Font() const {
   TFont font;
   // The face as given unless another was chosen: the given name is kept even
   // where this desktop shows another face for it.
-  font.Name =
-      FamilyCbx->currentIndex() == FGivenFamily ? FGiven.Name : ToAnsi(FamilyCbx->currentText());
+  font.Name = FamilyCbx->currentIndex() == FGivenFamily
+                  ? FGiven.Name
+                  : qtbridge::ToAnsi(FamilyCbx->currentText());
   bool ok = false;
   const int size = SizeCbx->currentText().toInt(&ok);
   font.Size = ok && size > 0 ? size : FGiven.Size;
@@ -253,7 +255,7 @@ TFont TFontDlg::Font() const {
 
 void TFontDlg::UpdateSample() {
   const TFont font = Font();
-  SampleLbl->setFont(ToQFont(font));
+  SampleLbl->setFont(qtbridge::ToQFont(font));
   QPalette palette = SampleLbl->palette();
   palette.setColor(QPalette::WindowText,
                    qtbridge::ResolveColor(font.Color, QApplication::palette(SampleLbl)));

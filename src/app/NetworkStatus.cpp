@@ -12,8 +12,8 @@
 #include <memory>
 #include <type_traits>
 
-#include "app/QtAdapters.h"
 #include "platform/network.h"
+#include "qtbridge/AnsiText.h"
 #include "settings/Megares.h"
 
 namespace pling::app {
@@ -60,7 +60,7 @@ void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
 }
 
 QString NetworkProblemText() {
-  return FromAnsi(platform::NetworkReceiveProblem());
+  return qtbridge::FromAnsi(platform::NetworkReceiveProblem());
 }
 
 QString NetworkProblemBrief() {
@@ -106,7 +106,7 @@ class TNameNoticeWatcher final : public QObject {
       // On a thread of the transport's; this object outlives the call (see below).
       QMetaObject::invokeMethod(
           this,
-          [this, text = FromAnsi(notice.text), brief = FromAnsi(notice.brief)] {
+          [this, text = qtbridge::FromAnsi(notice.text), brief = qtbridge::FromAnsi(notice.brief)] {
             Show(text, brief);
           },
           Qt::QueuedConnection);
@@ -188,7 +188,7 @@ void ShowDroppedSenders(QObject* window, std::function<void(const QString&)> sho
   // main thread, where the window is looked at.
   platform::SetNetworkNoticeHandler(
       QueuedForWindow<std::uint32_t>(window, [show = std::move(show)](std::uint32_t address) {
-        show(FromAnsi(platform::DroppedSenderStatus(address)));
+        show(qtbridge::FromAnsi(platform::DroppedSenderStatus(address)));
       }));
   static int registered = 0;
   ClearWhenGone(window, registered, [] { platform::SetNetworkNoticeHandler({}); });

@@ -20,7 +20,7 @@
 
 #include <array>
 
-#include "app/QtAdapters.h"
+#include "qtbridge/AnsiText.h"
 
 namespace pling::app {
 
@@ -113,7 +113,7 @@ void TNetworkView::Mark(int first, int last) {
   for (int i = std::max(first, 0); i <= last && i < FReceivers.count(); ++i) {
     QListWidgetItem* item = FReceivers.item(i);
     const platform::TReach reach =
-        FSnapshot ? FSnapshot->Reach(ToAnsi(item->text())) : platform::TReach::Unknown;
+        FSnapshot ? FSnapshot->Reach(qtbridge::ToAnsi(item->text())) : platform::TReach::Unknown;
     const QString text = ReachText(reach);
     // Only what changes is set: each change is told to the list (and would
     // come back here).
@@ -130,7 +130,7 @@ void TNetworkView::PrepareNameDialog(QInputDialog& dialog) const {
   edit->selectAll();
   if (!FSnapshot) return;
   QStringList names;
-  for (const std::string& name : FSnapshot->Names()) names.append(FromAnsi(name));
+  for (const std::string& name : FSnapshot->Names()) names.append(qtbridge::FromAnsi(name));
   if (names.isEmpty()) return;
   auto* completer = new QCompleter(names, edit);
   completer->setCaseSensitivity(Qt::CaseInsensitive);
@@ -208,23 +208,26 @@ void TNetworkFrm::Fill() {
   if (!snapshot) {
     scope = QStringLiteral("Listening to the network...");
   } else if (!snapshot->problem.empty()) {
-    scope = FromAnsi(snapshot->problem);
+    scope = qtbridge::FromAnsi(snapshot->problem);
   } else {
     int machines = 0;
     QTreeWidgetItem* current = nullptr;
     for (const platform::TNeighbour& m : snapshot->machines) {
       if (m.workgroupEntry) continue;
       ++machines;
-      auto* item = new QTreeWidgetItem(FMachinesTre, {FromAnsi(m.name), Dotted(m.address),
-                                                      FromAnsi(m.workgroup), FromAnsi(m.comment)});
-      item->setData(0, kNameRole, FromAnsi(m.name));
+      auto* item = new QTreeWidgetItem(
+          FMachinesTre, {qtbridge::FromAnsi(m.name), Dotted(m.address),
+                         qtbridge::FromAnsi(m.workgroup), qtbridge::FromAnsi(m.comment)});
+      item->setData(0, kNameRole, qtbridge::FromAnsi(m.name));
       for (const std::string& person : m.people) {
-        auto* child = new QTreeWidgetItem(item, {FromAnsi(person), Dotted(m.address)});
-        child->setData(0, kNameRole, FromAnsi(person));
-        if (chosen == FromAnsi(person) + QLatin1Char('\n') + Dotted(m.address)) current = child;
+        auto* child = new QTreeWidgetItem(item, {qtbridge::FromAnsi(person), Dotted(m.address)});
+        child->setData(0, kNameRole, qtbridge::FromAnsi(person));
+        if (chosen == qtbridge::FromAnsi(person) + QLatin1Char('\n') + Dotted(m.address))
+          current = child;
       }
       item->setExpanded(true);
-      if (chosen == FromAnsi(m.name) + QLatin1Char('\n') + Dotted(m.address)) current = item;
+      if (chosen == qtbridge::FromAnsi(m.name) + QLatin1Char('\n') + Dotted(m.address))
+        current = item;
     }
     scope = (machines == 1 ? QStringLiteral("1 machine heard")
                            : QStringLiteral("%1 machines heard").arg(machines)) +

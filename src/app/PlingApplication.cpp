@@ -11,7 +11,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "app/QtAdapters.h"
+#include "qtbridge/AnsiText.h"
 #include "runtime/main_thread.h"
 
 namespace pling::app {
@@ -52,7 +52,7 @@ QString ExceptionMessage(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {
-    return FromAnsi(e.what());
+    return qtbridge::FromAnsi(e.what());
   } catch (...) {
     return QStringLiteral("Unknown exception");
   }

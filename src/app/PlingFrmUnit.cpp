@@ -35,7 +35,6 @@
 #include "app/KeyboardFocus.h"
 #include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
-#include "app/QtAdapters.h"
 #include "app/SafeSave.h"
 #include "app/SendToSeveral.h"
 #include "mailslot/lxMailSlot.h"
@@ -44,8 +43,11 @@
 #include "platform/identity.h"
 #include "platform/mailslot_service.h"
 #include "platform/sound.h"
+#include "qtbridge/AnsiText.h"
+#include "qtbridge/DesignPixels.h"
 #include "qtbridge/FormSizerFilter.h"
 #include "qtbridge/QtColor.h"
+#include "qtbridge/QtFont.h"
 #include "runtime/exceptions.h"
 #include "runtime/main_thread.h"
 #include "settings/Megares.h"
@@ -74,7 +76,7 @@ constexpr qsizetype kSendPaneCapacity = qsizetype{16} * 1024 * 1024;
 // A received message as the pane shows it, one "\n" a line break.
 QString DisplayText(const std::string& sender, const std::string& reciever,
                     const std::string& msg) {
-  QString display = FromAnsi(mailslot::ReceivedText(sender, reciever, msg));
+  QString display = qtbridge::FromAnsi(mailslot::ReceivedText(sender, reciever, msg));
   display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return display;
 }
@@ -106,12 +108,6 @@ QString JoinLines(const TParts& parts) {
     joined += part.Text;
   }
   return joined;
-}
-
-TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
-  TFont font;
-  font.Style = settings::TFontStyles(styles);
-  return font;
 }
 
 }  // namespace
@@ -381,7 +377,8 @@ void TPlingFrm::CreateComponents() {
   StatusLbl->setObjectName(QStringLiteral("StatusLbl"));
   StatusLbl->setAlignment(Qt::AlignCenter);
   StatusLbl->setAttribute(Qt::WA_TranslucentBackground);
-  StatusLbl->setFont(ToQFont(TFont{"MS Sans Serif", 12, settings::clInfoText, {settings::fsBold}}));
+  StatusLbl->setFont(
+      qtbridge::ToQFont(TFont{"MS Sans Serif", 12, settings::clInfoText, {settings::fsBold}}));
   StatusLbl->SetColor(settings::clInfoText);
   StatusLbl->setGeometry(Px(96), Px(8), Px(193), Px(20));
 
@@ -412,7 +409,7 @@ void TPlingFrm::CreateComponents() {
   ReceiversLbx = new TListBox(ReceiversPnl);
   ReceiversLbx->setObjectName(QStringLiteral("ReceiversLbx"));
   ReceiversLbx->SetItemHeight(Px(13));
-  ReceiversLbx->SetCoreFont(DesignFont({settings::fsBold}));
+  ReceiversLbx->SetCoreFont(qtbridge::DesignFont({settings::fsBold}));
   ReceiversPnl->AddAligned(ReceiversLbx, TAlign::alClient);
 
   Splitter = new TSplitter(TAlign::alRight, this);
@@ -450,7 +447,7 @@ void TPlingFrm::CreateComponents() {
   // Text only ever arrives at its end and leaves at its top: an undo history
   // would grow with every message for as long as the program runs.
   ReceivedMmo->setUndoRedoEnabled(false);
-  ReceivedMmo->SetCoreFont(DesignFont({settings::fsItalic}));
+  ReceivedMmo->SetCoreFont(qtbridge::DesignFont({settings::fsItalic}));
   PanelsPnl->AddAligned(ReceivedMmo, TAlign::alClient);
   Splitter1->SetControls(SendMmo, ReceivedMmo);
   Splitter1->OnRealign = [this] { PanelsPnl->Realign(); };
@@ -682,7 +679,7 @@ void TPlingFrm::ReadSetting(const char* section, const char* key,
     // The window keeps what it has; the stored text stays until the user
     // changes the setting (see FormClose).
     FUnreadSettings.emplace(SettingId(section, key), std::string());
-    FStartProblems << FromAnsi(settings::SettingProblemText(
+    FStartProblems << qtbridge::FromAnsi(settings::SettingProblemText(
         section, key, MegaRegistry->ReadText(section, key, ""), error.what()));
   }
 }
@@ -734,10 +731,10 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
   flag("AutomaticSend", Automaticsend1);
   items.push_back({kSettings, "ServerName",
                    [this] {
-                     servername1->setText(FromAnsi(MegaRegistry->ReadText(
-                         kSettings, "ServerName", ToAnsi(servername1->text()))));
+                     servername1->setText(qtbridge::FromAnsi(MegaRegistry->ReadText(
+                         kSettings, "ServerName", qtbridge::ToAnsi(servername1->text()))));
                    },
-                   [this] { return ToAnsi(servername1->text()); }});
+                   [this] { return qtbridge::ToAnsi(servername1->text()); }});
   flag("PlayIncoming", Playincoming1);
   flag("RecvLineWrap", RecvLinewrap);
   flag("SendLineWrap", SendLinewrap);
@@ -749,10 +746,10 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
        [this] { return std::string(Pling->Active() ? "1" : "0"); }});
   items.push_back({kSettings, kNetworkNoticeKey,
                    [this] {
-                     FNetworkNotice =
-                         FromAnsi(MegaRegistry->ReadText(kSettings, kNetworkNoticeKey, ""));
+                     FNetworkNotice = qtbridge::FromAnsi(
+                         MegaRegistry->ReadText(kSettings, kNetworkNoticeKey, ""));
                    },
-                   [this] { return ToAnsi(FNetworkNotice); }});
+                   [this] { return qtbridge::ToAnsi(FNetworkNotice); }});
   return items;
 }
 
@@ -760,7 +757,7 @@ std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
   std::vector<std::pair<std::string, bool>> names;
   const std::vector<bool> selected = ReceiversLbx->SelectedFlags();
   for (int i = 0; i < ReceiversLbx->count(); ++i) {
-    names.emplace_back(ToAnsi(ReceiversLbx->item(i)->text()),
+    names.emplace_back(qtbridge::ToAnsi(ReceiversLbx->item(i)->text()),
                        selected[static_cast<std::size_t>(i)]);
   }
   // An empty entry after the last: the reading stops there, and entries of an
@@ -777,7 +774,7 @@ void TPlingFrm::FormCreate() {
   // A settings file that cannot be read, or lines of it that cannot, are told
   // first, by file and line: what the window shows then is not what was stored.
   for (const std::string& problem : MegaRegistry->BackEndProblems())
-    FStartProblems << FromAnsi(problem);
+    FStartProblems << qtbridge::FromAnsi(problem);
   // First: the network switch must hold whatever else is stored.
   InstallNetworkWait();
   ReadSetting(kNetworkSection, kNetworkKey, [this] { ApplyNetworkSetting(*MegaRegistry); });
@@ -795,7 +792,7 @@ void TPlingFrm::FormCreate() {
       const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
       if (value.empty()) break;
       const std::string name = value.substr(0, value.size() - 1);
-      receivers.emplace_back(FromAnsi(name), value.back() == '+');
+      receivers.emplace_back(qtbridge::FromAnsi(name), value.back() == '+');
       FAutoAdd.Restore(name, value.back());
     }
     ReceiversLbx->AddItems(receivers);
@@ -881,7 +878,7 @@ void TPlingFrm::Activate1Click() {
       Pling->Close();
     }
   } catch (const mailslot::ElxMailSlot& error) {
-    ShowStatus(FromAnsi(error.what()));
+    ShowStatus(qtbridge::FromAnsi(error.what()));
   }
   StartBtn->setChecked(Pling->Active());
   Activate1->setText(Pling->Active() ? QStringLiteral("Deactivate") : QStringLiteral("Activate"));
@@ -890,8 +887,8 @@ void TPlingFrm::Activate1Click() {
 void TPlingFrm::PlingOpen() {
   StartBtn->setChecked(true);
   ShowStatus(QStringLiteral("Activated for %1 on %2")
-                 .arg(FromAnsi(CapitalizeName(LocalUserName())),
-                      FromAnsi(CapitalizeName(LocalComputerName()))));
+                 .arg(qtbridge::FromAnsi(CapitalizeName(LocalUserName())),
+                      qtbridge::FromAnsi(CapitalizeName(LocalComputerName()))));
   ReportNetworkNotice();
   // What the network says about this machine's names: a box, as the port
   // problem's, and the status line held as other notices hold it.
@@ -1058,7 +1055,7 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
                              const std::string& AMsg) {
   // A message that arrives again right after itself (once per shared
   // protocol) is shown once.
-  const QString key = FromAnsi(AMsg + AReciever + ASender);
+  const QString key = qtbridge::FromAnsi(AMsg + AReciever + ASender);
   if (key == FLastMessage) return;
   FLastMessage = key;
   ++FBatch.Shown;
@@ -1067,9 +1064,10 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
 
   // Automatic add, bounded (TAutoAddRule): a flood must not fill the list for good.
   if (Automaticadd1->isChecked()) {
-    const QString sender = NormalName(FromAnsi(ASender));
-    const auto verdict = FAutoAdd.Admit(ToAnsi(sender), ReceiversLbx->ContainsText(sender),
-                                        ReceiversLbx->count(), kMaxAutoAddedReceivers);
+    const QString sender = NormalName(qtbridge::FromAnsi(ASender));
+    const auto verdict =
+        FAutoAdd.Admit(qtbridge::ToAnsi(sender), ReceiversLbx->ContainsText(sender),
+                       ReceiversLbx->count(), kMaxAutoAddedReceivers);
     if (verdict == TAutoAddRule::TVerdict::Add) {
       AddReceiver(sender);
       FAutoAddFullShown = false;
@@ -1128,7 +1126,8 @@ void TPlingFrm::PlingBatchEnd() {
   // The desktop hears of it once for all the messages that came in together.
   std::vector<TShownMessage> latest;
   for (const auto& [sender, receiver, text] : batch.Latest)
-    latest.push_back({FromAnsi(sender), FromAnsi(receiver), FromAnsi(text)});
+    latest.push_back(
+        {qtbridge::FromAnsi(sender), qtbridge::FromAnsi(receiver), qtbridge::FromAnsi(text)});
   FNotifier->Incoming(latest, static_cast<std::size_t>(batch.Shown));
 }
 
@@ -1140,7 +1139,7 @@ void TPlingFrm::SignalIncoming() {
 }
 
 QString TPlingFrm::NormalName(const QString& Name) {
-  return FromAnsi(CapitalizeName(ToAnsi(Name)));
+  return qtbridge::FromAnsi(CapitalizeName(qtbridge::ToAnsi(Name)));
 }
 
 int TPlingFrm::AddReceiver(const QString& Name) {
@@ -1151,7 +1150,8 @@ int TPlingFrm::AddReceiver(const QString& Name) {
 }
 
 void TPlingFrm::ReportLostCharacters(const QString& typed) {
-  if (FromAnsi(ToAnsi(typed)) != typed) ShowStatus(QStringLiteral("Some letters became \"?\""));
+  if (qtbridge::FromAnsi(qtbridge::ToAnsi(typed)) != typed)
+    ShowStatus(QStringLiteral("Some letters became \"?\""));
 }
 
 // ---------------------------------------------------------------------------
@@ -1241,7 +1241,7 @@ void TPlingFrm::SendToSelected(QString Text) {
       [this](const QString& receiver) {
         return mailslot::ChooseSendRoute(
             LocalUserName(), [this] { return LocalComputerName(); }, Useserver1->isChecked(),
-            ToAnsi(servername1->text()), ToAnsi(receiver));
+            qtbridge::ToAnsi(servername1->text()), qtbridge::ToAnsi(receiver));
       },
       [this](const QString& status) { ShowStatus(status); });
 }
@@ -1305,7 +1305,7 @@ void TPlingFrm::SavePane(const TMemo& memo, bool linesEndWithBreak) {
   QString raw = memo.document()->toRawText();
   raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
   raw.replace(QChar::LineSeparator, QLatin1Char('\n'));
-  std::string out = mailslot::EachLfToCrLf(ToAnsi(raw));
+  std::string out = mailslot::EachLfToCrLf(qtbridge::ToAnsi(raw));
   if (linesEndWithBreak && !out.empty()) out += "\r\n";
   // Written beside the file and put in its place only when whole: a failed save
   // leaves the file that was there as it was.
@@ -1329,18 +1329,18 @@ void TPlingFrm::Open1Click() {
   // Only a plain file: a pipe or a device would keep the window waiting, perhaps
   // for ever.
   if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-    throw runtime::Exception("Cannot open file " + ToAnsi(path));
+    throw runtime::Exception("Cannot open file " + qtbridge::ToAnsi(path));
   // One byte is one character; line breaks only get fewer. Reading stops one
   // byte past the capacity, so a huge file is neither read whole nor loaded.
   const QByteArray bytes = file.read(SendMmo->Capacity() + 1);
   // A file that cannot be read to its end leaves the pane as it was.
   if (file.error() != QFileDevice::NoError)
-    throw runtime::Exception("Cannot open file " + ToAnsi(path));
+    throw runtime::Exception("Cannot open file " + qtbridge::ToAnsi(path));
   if (bytes.size() > SendMmo->Capacity()) throw runtime::Exception("Text exceeds memo capacity");
   // CR alone, LF alone and LF CR each make one line break.
   const std::string text =
       mailslot::ToLf(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-  SendMmo->setPlainText(FromAnsi(text));
+  SendMmo->setPlainText(qtbridge::FromAnsi(text));
 }
 
 void TPlingFrm::Clear1Click() {

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/QtAdapters.h"
 #include "platform/file_error.h"
 #include "platform/posix/atomic_file.h"
+#include "qtbridge/AnsiText.h"
 #include "runtime/exceptions.h"
 
 namespace pling::app {
@@ -26,7 +26,7 @@ void SaveFileSafely(const QString& path, std::string_view bytes) {
   std::string cause = platform::LastFileErrorText();
   const std::size_t colon = cause.rfind(": ");
   cause = colon == std::string::npos ? std::string(std::strerror(error)) : cause.substr(colon + 2);
-  std::string text = "Cannot save " + ToAnsi(path) + ": " + cause;
+  std::string text = "Cannot save " + qtbridge::ToAnsi(path) + ": " + cause;
   if (existed) text += "\nThe file there was left as it was.";
   throw runtime::Exception(text);
 }

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/QtAdapters.h"
 #include "app/SendOutcome.h"
 #include "mailslot/lxMailSlot.h"
+#include "qtbridge/AnsiText.h"
 
 namespace pling::app {
 
@@ -15,20 +15,20 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
                    const QString& text, const TRouteChooser& route,
                    const std::function<void(const QString&)>& showStatus) {
   // Characters the code page cannot hold travel as "?"; the user is told.
-  const std::string ansiText = ToAnsi(text);
-  const bool replaced = FromAnsi(ansiText) != text;
+  const std::string ansiText = qtbridge::ToAnsi(text);
+  const bool replaced = qtbridge::FromAnsi(ansiText) != text;
   // Per receiver: why no route could be chosen, or the message it is sent.
   std::vector<std::optional<QString>> routeProblems;
   std::vector<mailslot::TOutgoingMessage> messages;
   for (const QString& receiver : receivers) {
     const auto chosen = route(receiver);
     if (!chosen) {
-      routeProblems.emplace_back(FromAnsi(chosen.Error().Text));
+      routeProblems.emplace_back(qtbridge::FromAnsi(chosen.Error().Text));
       continue;
     }
     routeProblems.emplace_back();
     messages.push_back(
-        {chosen.Value().Machine, {chosen.Value().Sender, ToAnsi(receiver), ansiText}});
+        {chosen.Value().Machine, {chosen.Value().Sender, qtbridge::ToAnsi(receiver), ansiText}});
   }
   const auto outcomes = pling.DeliverTogether(std::move(messages));
 
@@ -45,7 +45,7 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
       // The target did not open, or the message is too long for it: every
       // receiver that did not get it is named, with why.
       notSent << (receiver.isEmpty() ? QStringLiteral("\"\"") : receiver);
-      notSentWhy << FromAnsi(sent.Error().Text);
+      notSentWhy << qtbridge::FromAnsi(sent.Error().Text);
       showStatus(NotSentText(notSent, notSentWhy));
     } else if (replaced && notSent.isEmpty()) {
       showStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));

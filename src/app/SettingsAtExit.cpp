@@ -8,8 +8,8 @@
 #include <set>
 
 #include "app/PlingApplication.h"
-#include "app/QtAdapters.h"
 #include "app/SafeSave.h"
+#include "qtbridge/AnsiText.h"
 
 namespace pling::app {
 namespace {
@@ -49,7 +49,7 @@ std::map<std::string, char> Receivers(const std::vector<TStoredSetting>& values)
 
 QString Names(const std::vector<std::string>& names) {
   QStringList list;
-  for (const std::string& name : names) list << FromAnsi(name);
+  for (const std::string& name : names) list << qtbridge::FromAnsi(name);
   return list.join(QStringLiteral(", "));
 }
 

@@ -9,13 +9,13 @@
 
 #include "app/PlingApplication.h"
 #include "app/PlingFrmUnit.h"
-#include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
 #include "app/SingleInstance.h"
 #include "app/StartupNotice.h"
 #include "platform/VerInfo.h"
 #include "pling_resources.h"
-#include "qtbridge/FormSizerFilter.h"
+#include "qtbridge/QtFont.h"
+#include "qtbridge/WarningBox.h"
 #include "runtime/main_thread.h"
 #include "settings/FormSize.h"
 #include "tray/TrayIcon.h"
@@ -191,7 +191,7 @@ int main(int argc, char** argv) {
   // The main window may sit hidden in the notification area while a dialog
   // closes: only the main window's closing ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
-  app::InstallFontSubstitutions();
+  qtbridge::InstallFontSubstitutions();
 
   auto mainThread = std::make_shared<app::TQtMainThread>();
   runtime::SetMainThread(mainThread);

@@ -1,16 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "qtbridge/FormSizerFilter.h"
 
-#include <QApplication>
 #include <QEvent>
-#include <QMessageBox>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
 #include <cstdint>
-
-#include "platform/codepage.h"
-#include "qtbridge/MulDiv.h"
 
 namespace pling::qtbridge {
 
@@ -162,19 +157,6 @@ bool TFormSizerFilter::eventFilter(QObject* watched, QEvent* event) {
       break;
   }
   return false;
-}
-
-int ScaleDesignPixels(int value, const QWidget& widget) {
-  return MulDiv(value, widget.logicalDpiY(), 96);
-}
-
-void ShowWarningBox(const std::string& caption, const std::string& text) {
-  QString message = QString::fromStdString(platform::AnsiToUtf8(text));
-  message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  message.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  QMessageBox::warning(QApplication::activeWindow(),
-                       QString::fromStdString(platform::AnsiToUtf8(caption)), message,
-                       QMessageBox::Ok);
 }
 
 }  // namespace pling::qtbridge

@@ -26,7 +26,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QSize>
-#include <string>
 #include <vector>
 
 #include "settings/FormSize.h"
@@ -67,11 +66,5 @@ class TFormSizerFilter : public QObject, public settings::TSizerWindow {
   QSize FSystemMaximum;
   bool FApplying = false;
 };
-
-// A design-time length at 96 dots per inch, in pixels of the widget's screen.
-int ScaleDesignPixels(int value, const QWidget& widget);
-
-// A warning message box with one "OK" button (a carriage return breaks the line).
-void ShowWarningBox(const std::string& caption, const std::string& text);
 
 }  // namespace pling::qtbridge

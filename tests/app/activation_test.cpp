@@ -45,8 +45,8 @@ TEST_F(ActivationTest, ActivationReportsUserAndComputerAndDeactivationReportsToo
   EXPECT_EQ(Action(w, "Activate1")->text(), QStringLiteral("Deactivate"));
   const QString expected =
       QStringLiteral("Activated for %1 on %2")
-          .arg(app::FromAnsi(app::TPlingFrm::CapitalizeName(platform::GetUserName())),
-               app::FromAnsi(app::TPlingFrm::CapitalizeName(platform::GetComputerName())));
+          .arg(qtbridge::FromAnsi(app::TPlingFrm::CapitalizeName(platform::GetUserName())),
+               qtbridge::FromAnsi(app::TPlingFrm::CapitalizeName(platform::GetComputerName())));
   EXPECT_EQ(Widget<app::TColorLabel>(w, "StatusLbl")->text(), expected);
   // A second holder is refused while the window listens.
   runtime::TComponent owner;

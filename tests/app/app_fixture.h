@@ -29,12 +29,14 @@
 #include "app/Accessibility.h"
 #include "app/PlingApplication.h"
 #include "app/PlingFrmUnit.h"
-#include "app/QtAdapters.h"
 #include "app/QtMainThread.h"
 #include "mailslot/lxMailSlot.h"
 #include "private_network.h"
 #include "qt_environment.h"
+#include "qtbridge/AnsiText.h"
+#include "qtbridge/DesignPixels.h"
 #include "qtbridge/FormSizerFilter.h"
+#include "qtbridge/QtFont.h"
 #include "runtime/main_thread.h"
 #include "settings/Megares.h"
 #include "temp_config.h"
@@ -90,7 +92,7 @@ class AppEnvironment : public QtEnvironment {
     QtEnvironment::SetUp();
     QApplication::setApplicationName(QStringLiteral("Pling"));
     QApplication::setQuitOnLastWindowClosed(false);
-    app::InstallFontSubstitutions();
+    qtbridge::InstallFontSubstitutions();
     FMainThread = std::make_shared<app::TQtMainThread>();
     runtime::SetMainThread(FMainThread);
     app::InstallApplicationErrorHandler();

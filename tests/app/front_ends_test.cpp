@@ -59,15 +59,15 @@ TEST_F(FrontEndsTest, TheWindowAndTheCommandLineWriteAndShowTheSameBytes) {
       Widget<app::TMemo>(w, "SendMmo")->selectAll();
       Action(w, "Send1")->trigger();
       ASSERT_TRUE(WaitFor([&] { return listener.Datagrams.size() == 1; }))
-          << app::ToAnsi(send.Text);
+          << qtbridge::ToAnsi(send.Text);
       std::vector<std::string> args{"send"};
       if (send.Server) args.insert(args.end(), {"--server", "."});
       args.insert(args.end(), {".", send.Text.toStdString()});
       const TRunResult cli = Cli(args);
       ASSERT_EQ(cli.status, 0) << cli.err;
       ASSERT_TRUE(WaitFor([&] { return listener.Datagrams.size() == 2; }))
-          << app::ToAnsi(send.Text);
-      EXPECT_EQ(listener.Datagrams[0], listener.Datagrams[1]) << app::ToAnsi(send.Text);
+          << qtbridge::ToAnsi(send.Text);
+      EXPECT_EQ(listener.Datagrams[0], listener.Datagrams[1]) << qtbridge::ToAnsi(send.Text);
     }
     listener.Close();
   }

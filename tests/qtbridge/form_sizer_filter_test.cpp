@@ -5,15 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
-#include <QTimer>
 #include <QWidget>
 #include <memory>
 
 #include "qtbridge/FormSizerFilter.h"
-#include "qtbridge/MulDiv.h"
 #include "settings/FormSize.h"
 #include "settings/owner_form.h"
 
@@ -229,35 +226,6 @@ TEST(FormSizerFilterTest, FormTornDownAroundAnEnabledSizer) {
   form.reset();
   Settle();
   EXPECT_TRUE(window.isNull());
-}
-
-TEST(FormSizerFilterTest, WarningBoxBreaksTheLineAtTheCarriageReturn) {
-  QString caption;
-  QString text;
-  QTimer::singleShot(0, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(box, nullptr);
-    caption = box->windowTitle();
-    text = box->text();
-    box->accept();
-  });
-  ShowWarningBox(TFormSizer::kWarningCaption, TFormSizer::kWarningText);
-  EXPECT_EQ(caption, "Warning");
-  EXPECT_EQ(text, "TFormSizer error.\nComponent's owner must be a form.");
-}
-
-TEST(FormSizerFilterTest, RoundsHalvesAwayFromZero) {
-  EXPECT_EQ(MulDiv(1, 255, 2), 128);
-  EXPECT_EQ(MulDiv(1, -255, 2), -128);
-  EXPECT_EQ(MulDiv(-1, -255, 2), 128);
-  EXPECT_EQ(MulDiv(1, 255, -2), -128);
-  EXPECT_EQ(MulDiv(2, 10, 3), 7);
-  EXPECT_EQ(MulDiv(5, 300, 64), 23);  // 23.4
-  // The product is formed in 64 bits; a quotient beyond 32 bits, or c = 0, fails.
-  EXPECT_EQ(MulDiv(0x7FFFFFFF, 2, 2), 0x7FFFFFFF);
-  EXPECT_EQ(MulDiv(-0x7FFFFFFF - 1, 1, 1), -0x7FFFFFFF - 1);
-  EXPECT_EQ(MulDiv(0x7FFFFFFF, 2, 1), -1);
-  EXPECT_EQ(MulDiv(5, 5, 0), -1);
 }
 
 }  // namespace

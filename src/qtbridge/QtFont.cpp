@@ -1,26 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/QtAdapters.h"
+#include "qtbridge/QtFont.h"
 
 #include <QApplication>
 #include <QFontDatabase>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QStringList>
-#include <QWidget>
 #include <cmath>
 
-#include "platform/codepage.h"
-#include "qtbridge/QtColor.h"
+#include "qtbridge/AnsiText.h"
 
-namespace pling::app {
-
-QString FromAnsi(std::string_view ansi) {
-  return QString::fromStdString(platform::AnsiToUtf8(ansi));
-}
-
-std::string ToAnsi(const QString& text) {
-  return platform::Utf8ToAnsi(text.toStdString());
-}
+namespace pling::qtbridge {
 
 void InstallFontSubstitutions() {
   // The stored fonts keep their old face names; the desktop's general font
@@ -44,6 +32,12 @@ QFont ToQFont(const settings::TFont& font) {
   result.setUnderline(font.Style.Contains(settings::fsUnderline));
   result.setStrikeOut(font.Style.Contains(settings::fsStrikeOut));
   return result;
+}
+
+settings::TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
+  settings::TFont font;
+  font.Style = settings::TFontStyles(styles);
+  return font;
 }
 
 bool IsDesignFont(const settings::TFont& font) {
@@ -82,4 +76,4 @@ settings::TFont FromQFont(const QFont& font, settings::TColor color) {
   return result;
 }
 
-}  // namespace pling::app
+}  // namespace pling::qtbridge

@@ -1,25 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The edge between the core and Qt: text in the ANSI code page and QString,
-// the core's fonts and colours and Qt's, and pixel values given at 96 dots per
-// inch.
-#include <QColor>
+// Fonts of the core (settings::TFont) on Qt: the face names the stored fonts
+// carry, the panes' design font, and the conversion both ways.
 #include <QFont>
-#include <QPalette>
-#include <QString>
-#include <string>
-#include <string_view>
+#include <initializer_list>
 
 #include "settings/font.h"
 
-class QWidget;
-
-namespace pling::app {
-
-// ANSI code page bytes to a QString and back; characters the ANSI page cannot
-// hold become '?'.
-QString FromAnsi(std::string_view ansi);
-std::string ToAnsi(const QString& text);
+namespace pling::qtbridge {
 
 // Makes the old face names of the stored fonts ("MS Sans Serif" and its kin)
 // reach the desktop's own faces. Call once after the application object exists.
@@ -28,6 +16,8 @@ void InstallFontSubstitutions();
 // The Qt font for a core font (face, points, styles; the colour is applied
 // separately, as the text colour of the widget that shows it).
 QFont ToQFont(const settings::TFont& font);
+// The panes' design font ("MS Sans Serif", 8 points) in `styles`.
+settings::TFont DesignFont(std::initializer_list<settings::TFontStyle> styles);
 // Whether a core font is the panes' design font ("MS Sans Serif", 8 points, in
 // any style and colour): a pane whose font is that one shows the desktop's.
 bool IsDesignFont(const settings::TFont& font);
@@ -38,4 +28,4 @@ QFont DisplayFont(const settings::TFont& font);
 // The core font for a Qt font, with `color` as its colour.
 settings::TFont FromQFont(const QFont& font, settings::TColor color);
 
-}  // namespace pling::app
+}  // namespace pling::qtbridge
