@@ -246,6 +246,7 @@ struct TSessionServer::TState {
       const std::uint8_t c = upper.bytes[i];
       if (c >= 'a' && c <= 'z') upper.bytes[i] = static_cast<std::uint8_t>(c - 'a' + 'A');
     }
+    if (config.holdsForUser && config.holdsForUser(upper)) return true;  // [users]
     const bool ours = upper == computer03 || (!config.userName.empty() && upper == user03);
     return ours && (!config.holds || config.holds(upper));  // [names]
   }
