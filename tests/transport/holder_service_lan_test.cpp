@@ -44,26 +44,36 @@ os.environ['LISTEN_FDS'] = str(len(sockets))
 os.execv(program[0], program)
 )PY";
 
-// The service's account, and an ordinary user "bob" (beside the superuser, who
-// is called bob on that host too).
+// The service's account, and an ordinary user "carol" on the host called bob
+// (her name is not the computer's).
 constexpr int kHolderUid = 64990;
 constexpr int kUserUid = 64991;
 constexpr const char* kHeld = "holds this computer's NetBIOS ports";
 
 class HolderServiceLanTest : public TLanTest {
  protected:
-  // The accounts on the hosts named "bob", and the test's folder open to them.
+  // The accounts on the hosts called bob, and the test's folder open to them.
   void AddAccounts() {
     std::ofstream(Passwd("bob"), std::ios::app)
         << "pling-holder:x:" << kHolderUid << ":" << kHolderUid
         << "::/nonexistent:/usr/sbin/nologin\n"
-        << "bob:x:" << kUserUid << ":" << kUserUid << "::/nonexistent:/bin/sh\n";
+        << "carol:x:" << kUserUid << ":" << kUserUid << "::/nonexistent:/bin/sh\n";
     ASSERT_EQ(chmod(Dir().c_str(), 0755), 0);
     std::ofstream(Dir() + "/activate.py") << kActivate;
+    const std::string config = Dir() + "/config-bob";
+    std::filesystem::create_directories(config);
+    ASSERT_EQ(chown(config.c_str(), kUserUid, kUserUid), 0);
   }
 
-  // Starts the service on host `i`; the test ends (skipped) where an enabled
-  // Samba keeps the ports from it.
+  // Carol's `pling-cli listen --verbose` on host `i` (called bob): she may not
+  // use the ports.
+  TChild& ListenAsCarol(int i) {
+    return Listen(i, "bob", "",
+                  "PLING_AS=carol setpriv --reuid=" + std::to_string(kUserUid) +
+                      " --regid=" + std::to_string(kUserUid) + " --clear-groups");
+  }
+
+  // Starts the service on host `i`.
   TChild& StartHolder(int i) {
     TChild& holder = Start(i, "bob",
                            "python3 " + Dir() + "/activate.py " + std::to_string(kHolderUid) + " " +
@@ -73,6 +83,8 @@ class HolderServiceLanTest : public TLanTest {
   }
 };
 
+// Starts the service on host `host`; the test ends there (skipped) where an
+// enabled Samba keeps the ports from it.
 #define PLING_START_HOLDER(holder, host)                                          \
   TChild& holder = StartHolder(host);                                             \
   if (holder.Output().find("Samba") != std::string::npos) {                       \
@@ -84,22 +96,24 @@ TEST_F(HolderServiceLanTest, ClaimsTheNameOfEachWaitingUserWhileOneWaitsAndNoneO
   PLING_MAKE_LAN(2);
   AddAccounts();
   PLING_START_HOLDER(holder, 2);
-  TChild& bob = Listen(2, "bob");
-  ASSERT_TRUE(bob.WaitForReachable()) << bob.Errors();
+  TChild& carol = ListenAsCarol(2);
+  ASSERT_TRUE(carol.WaitForReachable()) << carol.Errors();
 
   std::string output;
-  // As a session message the service takes for the user's name, and confirms.
-  EXPECT_EQ(Run(1, "alice", Cli() + " send --verbose bob to the user", 10s, &output), 0) << output;
+  // As a session message the service takes for her name, and confirms.
+  EXPECT_EQ(Run(1, "alice", Cli() + " send --verbose carol to the user", 10s, &output), 0)
+      << output;
   EXPECT_NE(output.find("which confirmed it"), std::string::npos) << output;
-  EXPECT_TRUE(bob.WaitForOutput("ALICE to bob : to the user\n")) << bob.Output() << bob.Errors();
+  EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : to the user\n"))
+      << carol.Output() << carol.Errors();
   // Nobody is reached by the service's account.
   EXPECT_EQ(Run(1, "alice", Cli() + " send pling-holder to the service", 10s, &output), 1)
       << output;
 
-  // With the user's last program gone, so is the name.
-  bob.Stop();
+  // With the user's last program gone, so is her name.
+  carol.Stop();
   EXPECT_TRUE(
-      WaitUntil([&] { return Run(1, "alice", Cli() + " send bob gone", 10s) == 1; }, 30s, 10ms))
+      WaitUntil([&] { return Run(1, "alice", Cli() + " send carol gone", 10s) == 1; }, 30s, 10ms))
       << holder.Output();
   EXPECT_TRUE(holder.Running()) << holder.Output();
 }
@@ -107,26 +121,20 @@ TEST_F(HolderServiceLanTest, ClaimsTheNameOfEachWaitingUserWhileOneWaitsAndNoneO
 TEST_F(HolderServiceLanTest, AListenerStartedBeforeTheServiceReceivesOnceItRuns) {
   PLING_MAKE_LAN(2);
   AddAccounts();
-  const std::string config = Dir() + "/config-bob";
-  std::filesystem::create_directories(config);
-  ASSERT_EQ(chown(config.c_str(), kUserUid, kUserUid), 0);
-  // An ordinary user's listener: it may not use the ports.
-  TChild& bob = Listen(2, "bob", "",
-                       "PLING_AS=bob setpriv --reuid=" + std::to_string(kUserUid) +
-                           " --regid=" + std::to_string(kUserUid) + " --clear-groups");
-  ASSERT_TRUE(
-      WaitUntil([&] { return bob.Errors().find("cannot be received") != std::string::npos; }, 15s))
-      << bob.Errors();
-  EXPECT_EQ(bob.Errors().find("reachable: "), std::string::npos) << bob.Errors();
+  TChild& carol = ListenAsCarol(2);
+  ASSERT_TRUE(WaitUntil(
+      [&] { return carol.Errors().find("cannot be received") != std::string::npos; }, 15s))
+      << carol.Errors();
+  EXPECT_EQ(carol.Errors().find("reachable: "), std::string::npos) << carol.Errors();
 
   PLING_START_HOLDER(holder, 2);
   // The listener finds the service without being started again.
-  ASSERT_TRUE(bob.WaitForReachable(90s)) << bob.Errors() << holder.Output();
+  ASSERT_TRUE(carol.WaitForReachable(90s)) << carol.Errors() << holder.Output();
   std::string output;
-  EXPECT_EQ(Run(1, "alice", Cli() + " send bob after the service started", 10s, &output), 0)
+  EXPECT_EQ(Run(1, "alice", Cli() + " send carol after the service started", 10s, &output), 0)
       << output;
-  EXPECT_TRUE(bob.WaitForOutput("ALICE to bob : after the service started\n"))
-      << bob.Output() << bob.Errors();
+  EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : after the service started\n"))
+      << carol.Output() << carol.Errors();
 }
 
 }  // namespace
