@@ -21,9 +21,9 @@ bool Claimable(std::string_view name) {
 }  // namespace
 
 std::string WaiterGreeting(std::string_view userName) {
-  if (!Claimable(userName)) return {};
-  std::string greeting{kGreeting, static_cast<char>(userName.size())};
-  greeting.append(userName);
+  const std::string_view name = userName.substr(0, kMaxUserName);
+  std::string greeting{kGreeting, static_cast<char>(name.size())};
+  greeting.append(name);
   return greeting;
 }
 
@@ -32,12 +32,11 @@ TGreeting ReadWaiterGreeting(std::string_view bytes, std::string& userName) {
   if (bytes[0] != kGreeting) return TGreeting::Bad;
   if (bytes.size() < 2) return TGreeting::Incomplete;
   const auto length = static_cast<unsigned char>(bytes[1]);
-  if (length == 0 || length > kMaxUserName) return TGreeting::Bad;
+  if (length > kMaxUserName) return TGreeting::Bad;
   if (bytes.size() < 2 + std::size_t{length}) return TGreeting::Incomplete;
   if (bytes.size() > 2 + std::size_t{length}) return TGreeting::Bad;
   const std::string_view name = bytes.substr(2);
-  if (!Claimable(name)) return TGreeting::Bad;
-  userName = std::string(name);
+  userName = Claimable(name) ? std::string(name) : std::string();
   return TGreeting::Complete;
 }
 

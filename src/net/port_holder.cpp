@@ -207,8 +207,9 @@ struct TPortHolder::TState {
   struct TClient {
     runtime::TUniqueFd fd;
     std::string greeting;  // what it sent so far
-    std::string user;      // its user, once greeted
-    bool told = false;     // told that its user's name is settled
+    bool greeted = false;
+    std::string user;   // its user's name to claim; empty: none
+    bool told = false;  // told that its user's name is settled
   };
   // Only the holder's thread uses these.
   std::unordered_map<int, TClient> clients;
@@ -353,10 +354,8 @@ void TPortHolder::TState::Run() {
     // [users] Tells the holder whose messenger name to claim (a holder that does
     // not know the greeting reads it and forgets it).
     const std::string greeting = WaiterGreeting(config.userName);
-    if (!greeting.empty()) {
-      [[maybe_unused]] const ssize_t sent =
-          ::send(connection.Get(), greeting.data(), greeting.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    }
+    [[maybe_unused]] const ssize_t sent =
+        ::send(connection.Get(), greeting.data(), greeting.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     portRetry = std::chrono::milliseconds(0);
     Settle({}, false);
     failures = 0;
@@ -560,8 +559,7 @@ bool TPortHolder::TState::ReadClient(int fd, TClient& client) {
   if (got < 0) return errno == EAGAIN || errno == EINTR;
   if (got == 0) return false;
   // Anything after the greeting is more than a waiter sends.
-  if (!client.user.empty() ||
-      client.greeting.size() + static_cast<std::size_t>(got) > kMaxGreeting) {
+  if (client.greeted || client.greeting.size() + static_cast<std::size_t>(got) > kMaxGreeting) {
     return false;
   }
   client.greeting.append(buffer.data(), static_cast<std::size_t>(got));
@@ -575,8 +573,9 @@ bool TPortHolder::TState::ReadClient(int fd, TClient& client) {
       break;
   }
   client.greeting.clear();
+  client.greeted = true;
   client.user = std::move(user);
-  if (config.waiters) config.waiters->Join(client.user);
+  if (!client.user.empty() && config.waiters) config.waiters->Join(client.user);
   TellSettled();
   return true;
 }
@@ -584,8 +583,8 @@ bool TPortHolder::TState::ReadClient(int fd, TClient& client) {
 void TPortHolder::TState::TellSettled() {
   const std::string record = HolderRecord(kNamesRecord, 0);
   for (auto& [fd, client] : clients) {
-    if (client.told || client.user.empty()) continue;
-    if (config.waiters && !config.waiters->Settled(client.user)) continue;
+    if (client.told || !client.greeted) continue;
+    if (!client.user.empty() && config.waiters && !config.waiters->Settled(client.user)) continue;
     const ssize_t sent = ::send(fd, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     // No room: told at the next chance. Part of it written: the waiter could not
     // read on, so it goes.
