@@ -184,7 +184,11 @@ TNameServiceConfig NameServiceConfig(const TTransportConfig& config) {
 std::shared_ptr<THolderUsers> HolderUsers(const TTransportConfig& config) {
   std::vector<TNetBiosName> own{TNetBiosName::Make(config.computerName, 0x03)};
   if (!config.userName.empty()) own.push_back(TNetBiosName::Make(config.userName, 0x03));
-  return std::make_shared<THolderUsers>(NameServiceConfig(config), std::move(own));
+  TNameServiceConfig base = NameServiceConfig(config);
+  // What happens to another user's name is no news for this process's user; the
+  // holder service, which has no user of its own, logs it.
+  if (!config.userName.empty()) base.notice = nullptr;
+  return std::make_shared<THolderUsers>(std::move(base), std::move(own));
 }
 
 // [browse] Announcing this machine and hearing the others, once its name is held.
