@@ -199,7 +199,17 @@ bool ClaimingNames() {
 }
 
 void WatchReachable(QObject* window, std::function<void()> reached) {
-  platform::SetReachableHandler(QueuedForWindow<>(window, std::move(reached)));
+  platform::SetReachableHandler(QueuedForWindow<>(window, [window, reached = std::move(reached)] {
+    // Reached after all (a holder of the ports started meanwhile): the box that
+    // said messages could not be received is out of date.
+    if (NetworkProblemText().isEmpty()) {
+      for (QMessageBox* box :
+           window->findChildren<QMessageBox*>(QStringLiteral("NetworkProblemBox"))) {
+        box->close();
+      }
+    }
+    if (reached) reached();
+  }));
   static int registered = 0;
   ClearWhenGone(window, registered, [] { platform::SetReachableHandler({}); });
 }

@@ -53,7 +53,8 @@ QString NetworkProblemBrief();
 inline const QString kClaimingNamesBrief = QStringLiteral("Joining the network");
 bool ClaimingNames();
 // From now on `reached` runs on the main thread once other computers can reach
-// this one (platform::SetReachableHandler), while `window` exists.
+// this one (platform::SetReachableHandler), while `window` exists; a box of
+// ReportNetworkProblem's still open then closes, its problem being over.
 void WatchReachable(QObject* window, std::function<void()> reached);
 
 // Shows NetworkProblemText, if any, in a message box that does not block the

@@ -10,6 +10,8 @@ namespace {
 constexpr std::string_view kMailslotPrefix = "\\MAILSLOT\\";
 // The time to live our name answers carry, as Windows gives it.
 constexpr std::uint32_t kAnswerTtl = 259200;
+// The most names a node status answer lists (see holder_receive.h).
+constexpr std::size_t kMaxListedNames = 4;
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -37,20 +39,40 @@ THolderNames::THolderNames(std::string_view computerName, std::string_view userN
 bool THolderNames::IsOurs(const TNetBiosName& name) const {
   const TNetBiosName upper = name.Upper();
   if (upper == TNetBiosName::Broadcast() || upper == workgroup00) return true;
-  return (upper == computer00 || upper == computer03 || upper == user03) && !Yields(upper);
+  if (users && users->Takes(upper)) return true;
+  return IsOwn(upper) && !Yields(upper);
+}
+
+bool THolderNames::IsOwn(const TNetBiosName& upper) const {
+  return upper == computer00 || upper == computer03 || (upper == user03 && !user03.Name().empty());
+}
+
+bool THolderNames::HoldsForUser(const TNetBiosName& upper) const {
+  return users && upper.Suffix() == 0x03 && users->Holds(upper);
 }
 
 bool THolderNames::Answers(const TNetBiosName& name) const {
   const TNetBiosName upper = name.Upper();
-  if (upper == workgroup00) return true;
-  return (upper == computer00 || upper == computer03 || upper == user03) && Holds(upper);
+  if (upper == workgroup00 || HoldsForUser(upper)) return true;
+  return IsOwn(upper) && Holds(upper);
 }
 
 std::vector<TStatusEntry> THolderNames::StatusNames() const {
   std::vector<TStatusEntry> names{{computer00, false}, {computer03, false}};
   if (user03 != computer03 && !user03.Name().empty()) names.push_back({user03, false});
-  names.push_back({workgroup00, true});
   std::erase_if(names, [this](const TStatusEntry& entry) { return !Holds(entry.name); });
+  // [users] Then the names held for the users that receive through this holder,
+  // as many as the answer has room for.
+  if (users) {
+    for (const TNetBiosName& name : users->Held()) {
+      if (names.size() + 1 >= kMaxListedNames) break;
+      const bool listed = std::any_of(names.begin(), names.end(), [&](const TStatusEntry& entry) {
+        return entry.name == name;
+      });
+      if (!listed) names.push_back({name, false});
+    }
+  }
+  if (Holds(workgroup00)) names.push_back({workgroup00, true});
   return names;
 }
 
@@ -132,10 +154,10 @@ std::optional<TNameReply> THolderReceiver::AnswerNamePacket(
   } else if (const std::optional<TNameQuery> query = ParseNameQuery(packet)) {
     const TNetBiosName name = query->name.Upper();
     const bool group = name == FNames.workgroup00;
-    if (!group && name != FNames.computer00 && name != FNames.computer03 && name != FNames.user03) {
-      return std::nullopt;
+    if (!FNames.HoldsForUser(name)) {  // [users]
+      if (!group && !FNames.IsOwn(name)) return std::nullopt;
+      if (!FNames.Holds(name)) return std::nullopt;  // [names]
     }
-    if (!FNames.Holds(name)) return std::nullopt;  // [names]
     const std::uint32_t address = SourceAddressFor(interfaces, from.address);
     if (address == 0) return std::nullopt;
     answer = BuildNameAnswer(TNameAnswer{query->id, query->name, group, kAnswerTtl, address});

@@ -11,7 +11,8 @@
 // - A mailslot write carrying more than kMaxMailslotData bytes of data is
 //   discarded, as Windows discards it.
 // - A datagram must be addressed to one of this machine's names (COMPUTER<00>,
-//   COMPUTER<03>, USER<03>, WORKGROUP<00> or the broadcast name) and to a
+//   COMPUTER<03>, USER<03>, WORKGROUP<00>, the broadcast name, or the messenger
+//   name of a user whose programs receive through this holder) and to a
 //   "\MAILSLOT\" name; a group or broadcast write from this machine's own address
 //   was handed to the local mailslot by its writer already.
 // - Name queries for one of those names, and node status queries for "*" or one
@@ -23,6 +24,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +35,20 @@
 #include "net/sender_limits.h"
 
 namespace pling::net {
+
+// [users] The messenger names (NAME<03>) the holder claims for the users whose
+// programs receive through it (holder_users.h). Called from the holder's threads.
+class IHolderUserNames {
+ public:
+  virtual ~IHolderUserNames() = default;
+  // Whether `name` (upper case) is one of them and was not given up to another
+  // machine: datagrams for it are taken.
+  virtual bool Takes(const TNetBiosName& name) const = 0;
+  // Whether this machine holds `name` (upper case) for such a user now.
+  virtual bool Holds(const TNetBiosName& name) const = 0;
+  // The names held now, in the order their users came.
+  virtual std::vector<TNetBiosName> Held() const = 0;
+};
 
 // The names this machine answers to, as the holder serves them.
 struct THolderNames {
@@ -50,6 +66,9 @@ struct THolderNames {
   // for it are not taken (those for a name still being claimed are). Empty: none.
   THolds yields;
   bool Yields(const TNetBiosName& name) const { return yields && yields(name); }
+  // [users] The names of the users that receive through this holder; none: only
+  // its own. An empty userName claims no USER<03> of its own.
+  std::shared_ptr<const IHolderUserNames> users;
 
   // Whether a datagram to `name` (in any case) is for this machine.
   bool IsOurs(const TNetBiosName& name) const;
@@ -57,6 +76,10 @@ struct THolderNames {
   bool Answers(const TNetBiosName& name) const;
   // The names a node status answer lists, the workgroup as a group name.
   std::vector<TStatusEntry> StatusNames() const;
+  // Whether `upper` is COMPUTER<00>, COMPUTER<03> or (when there is one) USER<03>.
+  bool IsOwn(const TNetBiosName& upper) const;
+  // [users] Whether `upper` is held for a user that receives through this holder.
+  bool HoldsForUser(const TNetBiosName& upper) const;
 };
 
 // Where a packet came from (host byte order).

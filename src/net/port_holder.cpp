@@ -22,6 +22,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "net/holder_wire.h"
 #include "net/interfaces.h"
 #include "net/samba_services.h"
 #include "net/socket.h"
@@ -52,6 +53,10 @@ constexpr std::chrono::milliseconds kLongestBusyPause{1000};
 constexpr auto kTurnedAway = std::chrono::seconds(1);
 // Failed attempts to reach the holder after which the user is told (trying goes on).
 constexpr int kAttemptsBeforeProblem = 100;
+// A process that cannot have the ports tries again after this pause, twice as
+// long after each failure, up to the second (a holder may start meanwhile).
+constexpr std::chrono::milliseconds kFirstPortRetry{1000};
+constexpr std::chrono::milliseconds kLongestPortRetry{60000};
 // A service that could not start (another program held its port) is started
 // again this often while the ports are held, until it runs.
 constexpr std::chrono::seconds kServiceRetry{5};
@@ -60,10 +65,8 @@ constexpr std::size_t kMaxClients = 1024;
 // on (the system's limit applies where the process may not go beyond it).
 constexpr int kReceiveBufferBytes = 4 << 20;
 
-// What the holder tells its waiters: one record per limited sender, a type byte
-// and the address (big-endian). Waiters skip records of other types.
-constexpr char kLimitedRecord = 'L';
-constexpr std::size_t kRecordSize = 5;
+// The most a waiter sends (its greeting, holder_wire.h).
+constexpr std::size_t kMaxGreeting = 17;
 
 std::pair<sockaddr_un, socklen_t> HolderAddress() {
   sockaddr_un address{};
@@ -93,9 +96,15 @@ std::string PortProblem(std::uint16_t port, int error) {
   return CannotReceive("UDP port " + number + " cannot be opened (" + std::strerror(error) + ").");
 }
 
-std::chrono::milliseconds Longer(std::chrono::milliseconds pause,
-                                 std::chrono::milliseconds longest) {
-  return pause.count() == 0 ? kFirstPause : std::min(pause * 2, longest);
+std::chrono::milliseconds Longer(std::chrono::milliseconds pause, std::chrono::milliseconds longest,
+                                 std::chrono::milliseconds first = kFirstPause) {
+  return pause.count() == 0 ? first : std::min(pause * 2, longest);
+}
+
+// Whether a port that could not be had may come free later: another program
+// holds it, or this one may not bind it (a holder with the right may start).
+bool MayComeFree(int error) {
+  return error == EADDRINUSE || error == EACCES || error == EPERM;
 }
 
 // Several datagrams from one socket in one call.
@@ -163,11 +172,7 @@ std::string CannotReceive(std::string_view why) {
 }
 
 struct TPortHolder::TState {
-  explicit TState(THolderConfig c)
-      : config(std::move(c)),
-        receiver(THolderNames(config.computerName, config.userName, config.workgroup, config.holds,
-                              config.yields),
-                 config.limit) {
+  explicit TState(THolderConfig c) : config(std::move(c)), receiver(Names(config), config.limit) {
     // Services see each datagram before it is looked at for a local mailslot.
     receiver.SetTap(
         [this](const TMailslotDatagram& datagram, const TPacketSource& from, bool local) {
@@ -178,6 +183,13 @@ struct TPortHolder::TState {
         });
   }
 
+  static THolderNames Names(const THolderConfig& config) {
+    THolderNames names(config.computerName, config.userName, config.workgroup, config.holds,
+                       config.yields);
+    names.users = config.waiters;  // [users]
+    return names;
+  }
+
   const THolderConfig config;
   THolderReceiver receiver;
 
@@ -186,12 +198,21 @@ struct TPortHolder::TState {
   bool started = false;
   bool settled = false;
   bool holds = false;
+  bool served = false;  // a holder settled this user's name
   std::string problem;
   runtime::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
   std::thread thread;
 
+  // A waiting process, as the holder sees it.
+  struct TClient {
+    runtime::TUniqueFd fd;
+    std::string greeting;  // what it sent so far
+    bool greeted = false;
+    std::string user;   // its user's name to claim; empty: none
+    bool told = false;  // told that its user's name is settled
+  };
   // Only the holder's thread uses these.
-  std::unordered_map<int, runtime::TUniqueFd> clients;  // waiting processes: kept open, never read
+  std::unordered_map<int, TClient> clients;
   std::vector<int> brokenClients;  // to be closed once the current events are done
 
   void Settle(std::string why, bool holder) {
@@ -200,6 +221,15 @@ struct TPortHolder::TState {
     holds = holder;
     settled = true;
     settledChanged.notify_all();
+  }
+
+  void SetServed(bool now) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (served == now) return;
+      served = now;
+    }
+    if (now && config.servedByHolder) config.servedByHolder();
   }
 
   // Waits `pause` unless the holder is stopped first; whether it was.
@@ -223,6 +253,10 @@ struct TPortHolder::TState {
   void TakeDatagrams(int fd, TBatchReceiver& batch, TInterfaceCache& interfaces,
                      TMailslotOutbox& outbox);
   void ReportLimited(std::uint32_t address);
+  // [users] Reads what waiter `fd` sent; false when it is to go.
+  bool ReadClient(int fd, TClient& client);
+  // [users] Tells the waiters whose user's name is settled now.
+  void TellSettled();
   // Waits as a waiter until the holder goes; false when stopped meanwhile.
   bool WaitForHolder(int connection);
 };
@@ -230,7 +264,17 @@ struct TPortHolder::TState {
 void TPortHolder::TState::Run() {
   runtime::SetThreadName("netbios ports");
   const auto [address, length] = HolderAddress();
-  std::chrono::milliseconds pause{0};  // before the next attempt
+  std::chrono::milliseconds pause{0};      // before the next attempt
+  std::chrono::milliseconds portRetry{0};  // after the ports could not be had
+  // The ports could not be had for `error`: tries again later when they may
+  // come free (the listener goes meanwhile: a waiting process tries for itself);
+  // false when that is not to be.
+  const auto retryLater = [&](int error) {
+    if (!MayComeFree(error)) return false;
+    portRetry = Longer(portRetry, kLongestPortRetry, kFirstPortRetry);
+    pause = portRetry;
+    return true;
+  };
   for (int failures = 0;;) {
     if (Wait(pause)) return;
     runtime::TUniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -246,7 +290,9 @@ void TPortHolder::TState::Run() {
       }
       runtime::TUniqueFd datagrams = OpenUdpSocket(config.datagramPort, true);
       if (!datagrams.Valid()) {
-        Settle(PortProblem(config.datagramPort, errno), false);
+        const int error = errno;
+        Settle(PortProblem(config.datagramPort, error), false);
+        if (retryLater(error)) continue;
         return;  // the listener closes: a waiting process tries for itself
       }
       const int receiveBuffer = kReceiveBufferBytes;
@@ -261,9 +307,12 @@ void TPortHolder::TState::Run() {
       }
       runtime::TUniqueFd names = OpenUdpSocket(config.namePort, true);
       if (!names.Valid()) {
-        Settle(PortProblem(config.namePort, errno), false);
+        const int error = errno;
+        Settle(PortProblem(config.namePort, error), false);
+        if (retryLater(error)) continue;
         return;
       }
+      portRetry = std::chrono::milliseconds(0);
       // A burst of queries waits here instead of going unanswered.
       if (::setsockopt(names.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer,
                        sizeof receiveBuffer) != 0) {
@@ -286,6 +335,7 @@ void TPortHolder::TState::Run() {
             : errno;
     if (error == EAGAIN) {
       // The holder's queue is full: it is there, but takes no more waiters now.
+      portRetry = std::chrono::milliseconds(0);
       Settle({}, false);
       failures = 0;
       pause = Longer(pause, kLongestBusyPause);
@@ -301,10 +351,18 @@ void TPortHolder::TState::Run() {
       pause = Longer(pause, kLongestHandOverPause);
       continue;
     }
+    // [users] Tells the holder whose messenger name to claim (a holder that does
+    // not know the greeting reads it and forgets it).
+    const std::string greeting = WaiterGreeting(config.userName);
+    [[maybe_unused]] const ssize_t sent =
+        ::send(connection.Get(), greeting.data(), greeting.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    portRetry = std::chrono::milliseconds(0);
     Settle({}, false);
     failures = 0;
     const TClock::time_point connected = TClock::now();
-    if (!WaitForHolder(connection.Get())) return;
+    const bool holderGone = WaitForHolder(connection.Get());
+    SetServed(false);
+    if (!holderGone) return;
     // A holder that closes its waiters at once is not to be hammered.
     pause = TClock::now() - connected < kTurnedAway ? Longer(pause, kLongestBusyPause)
                                                     : std::chrono::milliseconds(0);
@@ -324,10 +382,14 @@ bool TPortHolder::TState::WaitForHolder(int connection) {
     if (got <= 0) return true;  // the holder has gone: take over
     pending.append(buffer.data(), static_cast<std::size_t>(got));
     std::size_t at = 0;
-    for (; pending.size() - at >= kRecordSize; at += kRecordSize) {
+    for (; pending.size() - at >= kHolderRecordSize; at += kHolderRecordSize) {
+      if (pending[at] == kNamesRecord) {
+        SetServed(true);
+        continue;
+      }
       if (pending[at] != kLimitedRecord || !config.senderLimited) continue;
       std::uint32_t address = 0;
-      for (std::size_t i = 1; i < kRecordSize; ++i) {
+      for (std::size_t i = 1; i < kHolderRecordSize; ++i) {
         address = address << 8 | static_cast<std::uint8_t>(pending[at + i]);
       }
       config.senderLimited(address);
@@ -340,7 +402,9 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
                                 runtime::TUniqueFd& names) {
   runtime::TUniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
   runtime::TUniqueFd stopNames(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!epoll.Valid() || !stopNames.Valid()) {
+  // [users] Rung when a user's name is settled.
+  runtime::TUniqueFd namesSettled(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!epoll.Valid() || !stopNames.Valid() || !namesSettled.Valid()) {
     Settle(SystemProblem(errno), false);
     return;
   }
@@ -352,9 +416,15 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   };
   TMailslotOutbox outbox(config.connectLocal);
   if (!add(stop.Get()) || !add(listener.Get()) || !add(datagrams.Get()) ||
-      (outbox.WatchFd() >= 0 && !add(outbox.WatchFd()))) {
+      !add(namesSettled.Get()) || (outbox.WatchFd() >= 0 && !add(outbox.WatchFd()))) {
     Settle(SystemProblem(errno), false);
     return;
+  }
+  if (config.waiters) {
+    config.waiters->Watch([fd = namesSettled.Get()] {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const ssize_t written = ::write(fd, &one, sizeof one);
+    });
   }
   TNamePorts ports(names.Get(), datagrams.Get());
   std::string servicesProblem;
@@ -389,7 +459,11 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   };
   const auto forget = [&](int fd) {
     ::epoll_ctl(epoll.Get(), EPOLL_CTL_DEL, fd, nullptr);
-    clients.erase(fd);
+    const auto found = clients.find(fd);
+    if (found == clients.end()) return;
+    // [users] Its user's name goes with the user's last program.
+    if (!found->second.user.empty() && config.waiters) config.waiters->Leave(found->second.user);
+    clients.erase(found);
     setAccepting(true);
   };
   TBatchReceiver datagramBatch(kDatagramRoom);
@@ -421,6 +495,10 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
         receiver.Counters().noMailslot.fetch_add(lost, std::memory_order_relaxed);
       } else if (fd == names.Get()) {
         TakeNamePackets(fd, nameBatch, interfaces);
+      } else if (fd == namesSettled.Get()) {
+        std::uint64_t rung = 0;
+        [[maybe_unused]] const ssize_t got = ::read(fd, &rung, sizeof rung);
+        TellSettled();
       } else if (fd == listener.Get()) {
         while (accepting) {
           if (clients.size() >= kMaxClients) {
@@ -436,13 +514,13 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
           }
           if (!add(client.Get())) continue;  // closed: it tries again after a pause
           const int key = client.Get();
-          clients.emplace(key, std::move(client));
+          clients[key].fd = std::move(client);
         }
       } else {
-        // A waiting process has gone (or sent something it should not): forget it.
-        char buffer[64];
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) forget(fd);
+        // A waiting process greets, or has gone (or sent something it should
+        // not): then it is forgotten.
+        const auto found = clients.find(fd);
+        if (found == clients.end() || !ReadClient(fd, found->second)) forget(fd);
       }
     }
     // A waiter whose notice could not be written whole is closed: it connects
@@ -471,7 +549,49 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   [[maybe_unused]] const ssize_t written = ::write(stopNames.Get(), &one, sizeof one);
   if (nameThread.joinable()) nameThread.join();
   for (const auto& service : config.services) service->Stopped();
+  if (config.waiters) config.waiters->Watch({});
   clients.clear();
+}
+
+bool TPortHolder::TState::ReadClient(int fd, TClient& client) {
+  std::array<char, 64> buffer;
+  const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+  if (got < 0) return errno == EAGAIN || errno == EINTR;
+  if (got == 0) return false;
+  // Anything after the greeting is more than a waiter sends.
+  if (client.greeted || client.greeting.size() + static_cast<std::size_t>(got) > kMaxGreeting) {
+    return false;
+  }
+  client.greeting.append(buffer.data(), static_cast<std::size_t>(got));
+  std::string user;
+  switch (ReadWaiterGreeting(client.greeting, user)) {
+    case TGreeting::Incomplete:
+      return true;
+    case TGreeting::Bad:
+      return false;
+    case TGreeting::Complete:
+      break;
+  }
+  client.greeting.clear();
+  client.greeted = true;
+  client.user = std::move(user);
+  if (!client.user.empty() && config.waiters) config.waiters->Join(client.user);
+  TellSettled();
+  return true;
+}
+
+void TPortHolder::TState::TellSettled() {
+  const std::string record = HolderRecord(kNamesRecord, 0);
+  for (auto& [fd, client] : clients) {
+    if (client.told || !client.greeted) continue;
+    if (!client.user.empty() && config.waiters && !config.waiters->Settled(client.user)) continue;
+    const ssize_t sent = ::send(fd, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    // No room: told at the next chance. Part of it written: the waiter could not
+    // read on, so it goes.
+    if (sent < 0) continue;
+    client.told = true;
+    if (static_cast<std::size_t>(sent) < record.size()) brokenClients.push_back(fd);
+  }
 }
 
 void TPortHolder::TState::TakeDatagrams(int fd, TBatchReceiver& batch, TInterfaceCache& interfaces,
@@ -506,9 +626,7 @@ void TPortHolder::TState::TakeDatagrams(int fd, TBatchReceiver& batch, TInterfac
 
 void TPortHolder::TState::ReportLimited(std::uint32_t address) {
   if (config.senderLimited) config.senderLimited(address);
-  const std::array<char, kRecordSize> record{
-      kLimitedRecord, static_cast<char>(address >> 24), static_cast<char>(address >> 16),
-      static_cast<char>(address >> 8), static_cast<char>(address)};
+  const std::string record = HolderRecord(kLimitedRecord, address);
   for (const auto& [fd, client] : clients) {
     const ssize_t sent = ::send(fd, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     // No room: this notice is lost to it (it comes again while the sender goes
@@ -618,6 +736,11 @@ std::string TPortHolder::Problem() const {
 bool TPortHolder::HoldsPorts() const {
   std::lock_guard<std::mutex> guard(FState->lock);
   return FState->holds;
+}
+
+bool TPortHolder::ServedByHolder() const {
+  std::lock_guard<std::mutex> guard(FState->lock);
+  return FState->served;
 }
 
 THolderCounts TPortHolder::Counts() const {

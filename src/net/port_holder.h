@@ -10,7 +10,15 @@
 // (kHolderSocket): the process that binds it tries the ports; every other
 // receiving process connects to it and waits. When the holder ends, the kernel
 // closes that socket, the waiters see the end of their connection, and one of
-// them takes over. Nothing wakes up while all is quiet. Over the same connection
+// them takes over. Nothing wakes up while all is quiet. A process that cannot
+// have the ports (no privilege, or another program holds them) lets the socket
+// go and tries again later, less often the longer it fails (up to once a
+// minute), until it holds them or meets a holder that started meanwhile (the
+// service pling-holder): from then on it receives, and nothing wakes it up.
+//
+// A waiter tells the holder its user's name as it connects; the holder claims
+// that user's messenger name while a program of the user waits on it, and tells
+// the waiter when the name is settled (holder_users.h, holder_wire.h). Over the same connection
 // the holder tells the waiters of senders it limits (see THolderConfig::
 // senderLimited), so that whichever program shows messages can say so.
 //
@@ -86,6 +94,23 @@ class IHolderService {
   virtual void Stopped() = 0;
 };
 
+// [users] The names of the users whose programs wait on this holder: it runs
+// as one of the holder's services (the first), and the holder tells it who came
+// and went (holder_users.h).
+class IHolderWaiters : public IHolderService, public IHolderUserNames {
+ public:
+  // Told, on any thread, whenever a user's name is settled; it must not wait.
+  // Before Started.
+  virtual void Watch(std::function<void()> settled) = 0;
+  // On the holder's thread: a program of `user` (OEM code page, upper case)
+  // came, or went.
+  virtual void Join(std::string_view user) = 0;
+  virtual void Leave(std::string_view user) = 0;
+  // Whether `user`'s name is settled (held, or held by another machine), or is
+  // one the holder does not claim for it: its programs may be told so.
+  virtual bool Settled(std::string_view user) const = 0;
+};
+
 struct THolderConfig {
   std::string computerName;  // OEM code page, upper case
   std::string userName;      // OEM code page, upper case
@@ -103,6 +128,13 @@ struct THolderConfig {
   std::function<void(std::uint32_t address)> senderLimited;
   // Services to run while this process holds the ports.
   std::vector<std::shared_ptr<IHolderService>> services;
+  // [users] Claims the names of the waiting programs' users; it is also the first
+  // of `services`. None: only this machine's own names are claimed.
+  std::shared_ptr<IHolderWaiters> waiters;
+  // Told, on the holder's thread, each time ServedByHolder() turns true: this
+  // process waits on a holder (maybe one that started after it) that has settled
+  // this user's name. It must not wait.
+  std::function<void()> servedByHolder;
   TSenderLimit limit;
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = kDatagramPort;
@@ -132,6 +164,10 @@ class TPortHolder {
   std::string Problem() const;
   // Whether this process holds the ports.
   bool HoldsPorts() const;
+  // Whether this process waits on a holder that has settled the messenger name
+  // of this process's user (see holder_wire.h): other machines reach this one
+  // through it.
+  bool ServedByHolder() const;
   // What this process took and dropped while it held the ports.
   THolderCounts Counts() const;
 

@@ -242,6 +242,7 @@ struct TSessionServer::TState {
 
   bool AnswersTo(const TNetBiosName& called) const {
     const TNetBiosName upper = called.Upper();
+    if (config.holdsForUser && config.holdsForUser(upper)) return true;  // [users]
     const bool ours = upper == computer03 || (!config.userName.empty() && upper == user03);
     return ours && (!config.holds || config.holds(upper));  // [names]
   }

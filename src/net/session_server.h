@@ -139,6 +139,10 @@ struct TSessionServerConfig {
   // [names] Whether this machine holds a name now (see name_service.h): a
   // called name it does not hold is not present. Empty: both are held always.
   std::function<bool(const TNetBiosName& name)> holds;
+  // [users] Whether this machine holds a messenger name for a user whose
+  // programs receive through it (holder_users.h): such a called name is present
+  // too. Empty: none.
+  std::function<bool(const TNetBiosName& name)> holdsForUser;
   std::uint16_t port = kSessionPort;  // 0: any free port (tests)
   std::uint32_t address = 0;          // host byte order; 0: every address (tests: loopback)
   TSessionLimits limits;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/browse_service.h"
+#include "net/holder_users.h"
 #include "net/interfaces.h"
 #include "net/name_service.h"
 #include "net/netbios.h"
@@ -120,10 +121,14 @@ std::unique_ptr<INameQueryChannel> THolderQueries::MakeChannel() {
 // the ports; each goes to the messenger mailslot.
 class THolderSessions final : public IHolderService {
  public:
-  THolderSessions(const TTransportConfig& config, std::function<bool(const TNetBiosName&)> holds) {
+  THolderSessions(const TTransportConfig& config, std::function<bool(const TNetBiosName&)> holds,
+                  std::shared_ptr<const IHolderUserNames> users) {
     FConfig.computerName = config.computerName;
     FConfig.userName = config.userName;
     FConfig.holds = std::move(holds);  // [names]
+    FConfig.holdsForUser = [users = std::move(users)](const TNetBiosName& name) {
+      return users->Holds(name);
+    };
     FConfig.port = config.sessionPort;
     FConfig.fromUtf8 = config.fromUtf8;
     FConfig.senderLimited = config.senderLimited;
@@ -146,7 +151,7 @@ class THolderSessions final : public IHolderService {
 };
 
 // [names] This machine's names, claimed while this process holds the ports.
-std::shared_ptr<TNameService> NameService(const TTransportConfig& config) {
+TNameServiceConfig NameServiceConfig(const TTransportConfig& config) {
   const auto name = [](std::string_view text, std::uint8_t suffix) {
     return TNetBiosName::Make(text, suffix);
   };
@@ -160,7 +165,19 @@ std::shared_ptr<TNameService> NameService(const TTransportConfig& config) {
   names.timers = config.nameTimers;
   names.notice = config.nameNotice;
   names.claimed = config.reachable;
-  return std::make_shared<TNameService>(std::move(names));
+  return names;
+}
+
+// [users] The names of the users whose programs wait on this process while it
+// holds the ports, claimed as its own are; its own are not claimed twice.
+std::shared_ptr<THolderUsers> HolderUsers(const TTransportConfig& config) {
+  std::vector<TNetBiosName> own{TNetBiosName::Make(config.computerName, 0x03)};
+  if (!config.userName.empty()) own.push_back(TNetBiosName::Make(config.userName, 0x03));
+  TNameServiceConfig base = NameServiceConfig(config);
+  // What happens to another user's name is no news for this process's user; the
+  // holder service, which has no user of its own, logs it.
+  if (!config.userName.empty()) base.notice = nullptr;
+  return std::make_shared<THolderUsers>(std::move(base), std::move(own));
 }
 
 // [browse] Announcing this machine and hearing the others, once its name is held.
@@ -183,7 +200,8 @@ std::shared_ptr<TBrowseService> BrowseService(const TTransportConfig& config,
 THolderConfig HolderConfig(const TTransportConfig& config,
                            const std::shared_ptr<THolderQueries>& queries,
                            const std::shared_ptr<TNameService>& names,
-                           const std::shared_ptr<TBrowseService>& browse) {
+                           const std::shared_ptr<TBrowseService>& browse,
+                           const std::shared_ptr<THolderUsers>& users) {
   THolderConfig holder;
   holder.computerName = config.computerName;
   holder.userName = config.userName;
@@ -194,11 +212,15 @@ THolderConfig HolderConfig(const TTransportConfig& config,
   auto holds = [names](const TNetBiosName& name) { return names->Holds(name); };
   holder.holds = holds;
   holder.yields = [names](const TNetBiosName& name) { return names->Yields(name); };
+  // [users] Before this machine's own claim, which takes the packets both need.
+  holder.waiters = users;
+  holder.servedByHolder = config.reachable;
+  holder.services.push_back(users);
   holder.services.push_back(names);
   holder.services.push_back(browse);  // [browse] before the queries, which take every answer
   holder.services.push_back(queries);
   if (config.sessionPort != 0) {
-    holder.services.push_back(std::make_shared<THolderSessions>(config, holds));
+    holder.services.push_back(std::make_shared<THolderSessions>(config, holds, users));
   }
   holder.datagramPort = config.datagramPort;
   holder.namePort = config.namePort;
@@ -212,9 +234,10 @@ struct TTransport::TState {
       : config(std::move(c)),
         resolver(config.namePort),
         queries(std::make_shared<THolderQueries>(config.namePort)),
-        nameService(NameService(config)),
+        nameService(std::make_shared<TNameService>(NameServiceConfig(config))),
+        users(HolderUsers(config)),
         browse(BrowseService(config, nameService)),
-        holder(HolderConfig(config, queries, nameService, browse)) {
+        holder(HolderConfig(config, queries, nameService, browse, users)) {
     computer00 = TNetBiosName::Make(config.computerName, 0x00);
     workgroup00 = TNetBiosName::Make(config.workgroup, 0x00);
     nextId = static_cast<std::uint16_t>(std::random_device{}());
@@ -225,6 +248,7 @@ struct TTransport::TState {
   TResolver resolver;
   std::shared_ptr<THolderQueries> queries;
   std::shared_ptr<TNameService> nameService;  // [names]
+  std::shared_ptr<THolderUsers> users;        // [users]
   std::shared_ptr<TBrowseService> browse;     // [browse]
   TPortHolder holder;
   TNetBiosName computer00, workgroup00;
@@ -300,7 +324,8 @@ bool TTransport::HoldsPorts() const {
 }
 
 bool TTransport::Reachable() const {
-  return FState->holder.HoldsPorts() && FState->nameService->Claimed();
+  return (FState->holder.HoldsPorts() && FState->nameService->Claimed()) ||
+         FState->holder.ServedByHolder();
 }
 
 std::shared_ptr<TNeighbourhood> TTransport::Neighbourhood() const {

@@ -9,8 +9,10 @@
 // server holds them) the transport still sends, and ReceiveProblem() says why
 // messages from other machines are not received.
 //
-// Names. The holder claims this machine's unique names and the workgroup's
-// group name on every subnet, and with the WINS server when one is configured,
+// Names. The holder claims this machine's unique names (the user's messenger
+// name too, unless userName is empty) and the workgroup's group name on every
+// subnet, and the messenger names of the users whose processes wait on it
+// (holder_users.h), and with the WINS server when one is configured,
 // defends them, and releases them when it ends (name_service.h, name_claim.h); it
 // answers for a name, and takes datagrams for it, only while it holds it. What
 // the user should know about them (another machine holds one, the server refused
@@ -61,9 +63,11 @@ struct TTransportConfig {
   // Told, on the transport's thread, what the user should know about this
   // machine's names; only in the process that holds the ports.
   std::function<void(const TNameNotice&)> nameNotice;
-  // Told once, on the transport's thread, when this process holds the ports and
-  // has claimed this machine's names (the session port listens by then, where
-  // it can): from then on other machines find this one. It must not wait.
+  // Told, on the transport's thread, when this process holds the ports and has
+  // claimed this machine's names (the session port listens by then, where it
+  // can), and each time it meets a holder of the ports (maybe one that started
+  // after it) that has settled this user's name: from then on other machines
+  // find this one. It must not wait.
   std::function<void()> reachable;
   // For the port holder: connects to this machine's mailslot `slotName` (as it
   // came over the wire; see TMailslotOutbox).
@@ -126,8 +130,9 @@ class TTransport {
   std::string ReceiveProblem() const;
   // Whether this process holds the ports.
   bool HoldsPorts() const;
-  // Whether this process holds the ports and has claimed this machine's names
-  // (see TTransportConfig::reachable).
+  // Whether this process holds the ports and has claimed this machine's names,
+  // or waits on a holder that has settled this user's name (see
+  // TTransportConfig::reachable).
   bool Reachable() const;
   // What this process took and dropped while it held the ports.
   THolderCounts HolderCounts() const;

@@ -187,6 +187,7 @@ struct TNetworkState {
   bool enabledBySetting = true;
   std::string winsSetting;
   std::string commentSetting;  // [browse]
+  bool ownUserName = true;     // see SetOwnUserNameClaimed
   std::shared_ptr<TNetworkTransport> transport;
   bool receiving = false;
 };
@@ -201,7 +202,9 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
   if (!state.transport) {
     net::TTransportConfig config;
     config.computerName = OemUpper(GetComputerName());
-    config.userName = OemUpper(GetUserName());
+    // The holder service runs under an account of its own, whose name nobody is
+    // to be reached by.
+    if (state.ownUserName) config.userName = OemUpper(GetUserName());
     const char* smbConf = std::getenv("PLING_SMB_CONF");
     config.workgroup = OemUpper(net::ReadWorkgroup(
         smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath));
@@ -226,8 +229,9 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
     }
     config.nameTimers.broadcastInterval = NameRetryInterval();
     // [browse]
-    config.comment = CommentToOem(state.commentSetting.empty() ? DefaultBrowseComment(GetUserName())
-                                                               : state.commentSetting);
+    config.comment = CommentToOem(!state.commentSetting.empty() ? state.commentSetting
+                                  : state.ownUserName ? DefaultBrowseComment(GetUserName())
+                                                      : std::string("Pling"));
     config.browseAnswerDelay = BrowseAnswerDelay();
     config.nameNotice = [](const net::TNameNotice& notice) {
       TellNameNotice(TNameNoticeText{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
@@ -308,12 +312,13 @@ std::mutex gReachableLock;
 std::function<void()> gReachableHandler;
 bool gReachable = false;
 
-// Whether another process on this machine holds the ports and receives for this one.
+// Whether another process on this machine holds the ports and receives for this
+// one, its user's name settled there.
 bool ReceivedThroughAnother() {
   std::lock_guard<std::mutex> guard(State().lock);
   if (!State().receiving || !State().transport) return false;
   const net::TTransport& transport = State().transport->Transport();
-  return !transport.HoldsPorts() && transport.ReceiveProblem().empty();
+  return !transport.HoldsPorts() && transport.ReceiveProblem().empty() && transport.Reachable();
 }
 
 }  // namespace
@@ -347,6 +352,11 @@ void SetReachableHandler(std::function<void()> handler) {
     reachable = gReachable;
   }
   if (handler && (reachable || throughAnother)) handler();
+}
+
+void SetOwnUserNameClaimed(bool claimed) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  State().ownUserName = claimed;
 }
 
 void SetBrowseCommentSetting(std::string comment) {

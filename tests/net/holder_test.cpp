@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -172,6 +173,57 @@ TEST(HolderTest, ANameBeingClaimedTakesDatagramsAndIsAnsweredOnlyOnceHeld) {
   EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
   held = false;
   yielded = true;
+  EXPECT_FALSE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
+  EXPECT_FALSE(receiver.AnswerNamePacket(query, remote, kInterfaces));
+}
+
+// [users] The messenger name of a user whose programs wait on the holder, as its
+// claim allows: datagrams while it is claimed, answers while it is held, listed
+// in the status answer with the machine's own names. A holder without a user
+// name of its own (the service's account) answers for no USER<03>.
+class TWaitingBob final : public IHolderUserNames {
+ public:
+  bool Takes(const TNetBiosName& name) const override { return joined && !yielded && name == bob; }
+  bool Holds(const TNetBiosName& name) const override { return held && name == bob; }
+  std::vector<TNetBiosName> Held() const override {
+    return held ? std::vector<TNetBiosName>{bob} : std::vector<TNetBiosName>{};
+  }
+  const TNetBiosName bob = TNetBiosName::Make("BOB", 0x03);
+  bool joined = false, held = false, yielded = false;
+};
+
+TEST(HolderTest, AWaitingUsersNameIsServedAsItsClaimAllowsAndTheServiceHasNoneOfItsOwn) {
+  auto users = std::make_shared<TWaitingBob>();
+  THolderNames names("HOST", "", "OFFICE");
+  names.users = users;
+  THolderReceiver receiver(std::move(names), TSenderLimit{100, 100, 16});
+  const TPacketSource remote{Ip(10, 1, 2, 50), 137};
+  const TClock::time_point now{};
+  std::optional<std::uint32_t> report;
+  const std::string query = BuildNameQuery(TNameQuery{7, false, users->bob});
+  EXPECT_FALSE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
+  EXPECT_FALSE(receiver.AnswerNamePacket(query, remote, kInterfaces));
+  EXPECT_FALSE(receiver.AnswerNamePacket(
+      BuildNameQuery(TNameQuery{8, false, TNetBiosName::Make("", 0x03)}), remote, kInterfaces));
+
+  users->joined = true;  // being claimed
+  EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
+  EXPECT_FALSE(receiver.AnswerNamePacket(query, remote, kInterfaces));
+  users->held = true;
+  EXPECT_TRUE(receiver.AnswerNamePacket(query, remote, kInterfaces));
+  const auto status = receiver.AnswerNamePacket(
+      BuildStatusQuery(TStatusQuery{9, TNetBiosName::Broadcast()}), remote, kInterfaces);
+  ASSERT_TRUE(status);
+  const auto listed = ParseStatusAnswer(status->packet);
+  ASSERT_TRUE(listed);
+  const std::vector<TStatusEntry> expected{{TNetBiosName::Make("HOST", 0x00), false},
+                                           {TNetBiosName::Make("HOST", 0x03), false},
+                                           {users->bob, false},
+                                           {TNetBiosName::Make("OFFICE", 0x00), true}};
+  EXPECT_EQ(listed->names, expected);
+
+  users->held = false;  // given up to another machine
+  users->yielded = true;
   EXPECT_FALSE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
   EXPECT_FALSE(receiver.AnswerNamePacket(query, remote, kInterfaces));
 }

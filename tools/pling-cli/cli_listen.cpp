@@ -228,6 +228,9 @@ int ListenCommand(const TArgs& args) {
     // Local messages still arrive; say once why those from other machines do not.
     if (const std::string problem = platform::NetworkReceiveProblem(); !problem.empty()) {
       PrintError(problem);
+      // Until a holder of the ports starts (the service pling-holder, say): then
+      // other computers reach this listener after all.
+      platform::SetReachableHandler([] { PrintError(kReachableText); });
     } else if (verbose && !platform::NetworkEnabled()) {
       PrintError("the network is off: only programs on this computer can reach this listener");
     } else if (verbose) {

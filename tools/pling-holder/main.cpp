@@ -6,7 +6,9 @@
 // no capability. It is the port holder every Pling meets through the holder
 // socket (net/port_holder.h): it takes the datagrams and session messages for
 // this machine's names and hands each to the local mailslot it names, whichever
-// user's program holds it; it claims and defends this machine's names.
+// user's program holds it; it claims and defends this machine's names, and the
+// messenger name of each user whose Pling waits on it, for as long as one does.
+// It claims no name for the account it runs under.
 //
 // It never takes a port an enabled Samba needs: while Samba's name server is
 // enabled it says so in one line and ends (the units' conditions keep the
@@ -92,6 +94,7 @@ int main(int argc, char** argv) {
 
   pling::platform::SetNameNoticeHandler(
       [](const pling::platform::TNameNoticeText& notice) { Say(notice.text); });
+  pling::platform::SetOwnUserNameClaimed(false);
   pling::platform::StartNetworkReceiving();
   const std::string problem = pling::platform::NetworkReceiveProblem();
   Say(problem.empty() ? "holds this computer's NetBIOS ports for every user's Pling." : problem);

@@ -14,6 +14,11 @@ std::shared_ptr<IMailslotTransport> NetworkTransport();
 // Starts receiving from other machines (once per process) when the transport is
 // on; called when a mailslot is created.
 void StartNetworkReceiving();
+// Whether this process claims its user's messenger name (USER<03>) while it
+// holds the ports (it does unless told otherwise). The holder service runs
+// under an account of its own and claims only the names of the users whose
+// programs wait on it. Call it before the transport is first used.
+void SetOwnUserNameClaimed(bool claimed);
 // Hands the copy of a workgroup write to this machine's mailslot `oemSlotName`
 // (OEM code page, as the wire carries it), whichever process holds it, waiting
 // only a moment for room. False when it is not open or takes nothing now.

@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The port holder service (pling-holder) on a host of a private LAN (see
+// lan_fixture.h), started as systemd starts it: the ports bound for it and
+// handed over, the program itself run as an unprivileged account of its own.
+// It claims the messenger name of each user whose program waits on it, and none
+// for its own account; a program that started before it receives once it runs.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "lan_fixture.h"
+#include "wait_until.h"
+
+namespace pling::testing {
+namespace {
+
+// Binds UDP 137 and 138 and TCP 139 as the service's sockets do, hands them over
+// as descriptors 3, 4 and 5 (LISTEN_PID, LISTEN_FDS), and runs the program as
+// the account `uid`.
+constexpr const char* kActivate = R"PY(
+import fcntl, os, socket, sys
+uid, program = int(sys.argv[1]), sys.argv[2:]
+sockets = []
+for port in (137, 138):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    s.bind(('0.0.0.0', port))
+    sockets.append(s)
+s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+s.bind(('0.0.0.0', 139))
+s.listen(64)
+sockets.append(s)
+high = [fcntl.fcntl(s.fileno(), fcntl.F_DUPFD, 100) for s in sockets]
+for i, fd in enumerate(high):
+    os.dup2(fd, 3 + i)
+os.setgroups([])
+os.setgid(uid)
+os.setuid(uid)
+os.environ['LISTEN_PID'] = str(os.getpid())
+os.environ['LISTEN_FDS'] = str(len(sockets))
+os.execv(program[0], program)
+)PY";
+
+// The service's account, and an ordinary user "carol" on the host called bob
+// (her name is not the computer's).
+constexpr int kHolderUid = 64990;
+constexpr int kUserUid = 64991;
+constexpr const char* kHeld = "holds this computer's NetBIOS ports";
+
+class HolderServiceLanTest : public TLanTest {
+ protected:
+  // The accounts on the hosts called bob, and the test's folder open to them.
+  void AddAccounts() {
+    std::ofstream(Passwd("bob"), std::ios::app)
+        << "pling-holder:x:" << kHolderUid << ":" << kHolderUid
+        << "::/nonexistent:/usr/sbin/nologin\n"
+        << "carol:x:" << kUserUid << ":" << kUserUid << "::/nonexistent:/bin/sh\n";
+    ASSERT_EQ(chmod(Dir().c_str(), 0755), 0);
+    std::ofstream(Dir() + "/activate.py") << kActivate;
+    const std::string config = Dir() + "/config-bob";
+    std::filesystem::create_directories(config);
+    ASSERT_EQ(chown(config.c_str(), kUserUid, kUserUid), 0);
+  }
+
+  // Carol's `pling-cli listen --verbose` on host `i` (called bob): she may not
+  // use the ports.
+  TChild& ListenAsCarol(int i) {
+    return Listen(i, "bob", "",
+                  "PLING_AS=carol setpriv --reuid=" + std::to_string(kUserUid) +
+                      " --regid=" + std::to_string(kUserUid) + " --clear-groups");
+  }
+
+  // Starts the service on host `i`.
+  TChild& StartHolder(int i) {
+    TChild& holder = Start(i, "bob",
+                           "python3 " + Dir() + "/activate.py " + std::to_string(kHolderUid) + " " +
+                               TestProgram("pling-holder"));
+    EXPECT_TRUE(holder.WaitForOutput("pling-holder: ")) << holder.Output();
+    return holder;
+  }
+};
+
+// Starts the service on host `host`; the test ends there (skipped) where an
+// enabled Samba keeps the ports from it.
+#define PLING_START_HOLDER(holder, host)                                          \
+  TChild& holder = StartHolder(host);                                             \
+  if (holder.Output().find("Samba") != std::string::npos) {                       \
+    GTEST_SKIP() << "an enabled Samba keeps the ports from the service; not run"; \
+  }                                                                               \
+  ASSERT_TRUE(holder.WaitForOutput(kHeld)) << holder.Output()
+
+TEST_F(HolderServiceLanTest, ClaimsTheNameOfEachWaitingUserWhileOneWaitsAndNoneOfItsOwn) {
+  PLING_MAKE_LAN(2);
+  AddAccounts();
+  PLING_START_HOLDER(holder, 2);
+  TChild& carol = ListenAsCarol(2);
+  ASSERT_TRUE(carol.WaitForReachable()) << carol.Errors();
+
+  std::string output;
+  // As a session message the service takes for her name, and confirms.
+  EXPECT_EQ(Run(1, "alice", Cli() + " send --verbose carol to the user", 10s, &output), 0)
+      << output;
+  EXPECT_NE(output.find("which confirmed it"), std::string::npos) << output;
+  EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : to the user\n"))
+      << carol.Output() << carol.Errors();
+  // Nobody is reached by the service's account.
+  EXPECT_EQ(Run(1, "alice", Cli() + " send pling-holder to the service", 10s, &output), 1)
+      << output;
+
+  // With the user's last program gone, so is her name.
+  carol.Stop();
+  EXPECT_TRUE(
+      WaitUntil([&] { return Run(1, "alice", Cli() + " send carol gone", 10s) == 1; }, 30s, 10ms))
+      << holder.Output();
+  EXPECT_TRUE(holder.Running()) << holder.Output();
+}
+
+TEST_F(HolderServiceLanTest, AListenerStartedBeforeTheServiceReceivesOnceItRuns) {
+  PLING_MAKE_LAN(2);
+  AddAccounts();
+  TChild& carol = ListenAsCarol(2);
+  ASSERT_TRUE(WaitUntil(
+      [&] { return carol.Errors().find("cannot be received") != std::string::npos; }, 15s))
+      << carol.Errors();
+  EXPECT_EQ(carol.Errors().find("reachable: "), std::string::npos) << carol.Errors();
+
+  PLING_START_HOLDER(holder, 2);
+  // The listener finds the service without being started again.
+  ASSERT_TRUE(carol.WaitForReachable(90s)) << carol.Errors() << holder.Output();
+  std::string output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send carol after the service started", 10s, &output), 0)
+      << output;
+  EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : after the service started\n"))
+      << carol.Output() << carol.Errors();
+}
+
+}  // namespace
+}  // namespace pling::testing
