@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/mailslot_service.h"
 #include "runtime/result.h"
 
 namespace pling::history {
@@ -83,6 +84,24 @@ std::int64_t NowMs();
 std::string DeliveryText(const TMessage& message);
 // "in" / "out"; the stored word for a direction.
 const char* DirectionText(TDirection direction);
+
+// Who stores what. Every message reaches this machine through its messenger
+// mailslot, which one process holds: that process (the window or `pling-cli
+// listen`) stores each message it takes out, and no other does (the holder of
+// the network ports, a session message's server, `pling-cli deliver` only hand
+// messages to the mailslot). Each sender stores what it sent with the outcome:
+// a message sent to this computer is stored twice, once sent and once received.
+//
+// A message taken out of the messenger mailslot (its names and text in the ANSI
+// code page, as TlxCustomPling::OnMessage gives them).
+TMessage ReceivedMessage(std::string_view senderAnsi, std::string_view receiverAnsi,
+                         std::string_view textAnsi, std::int64_t timeMs);
+// A message this process sent to `machine` (ANSI), with its outcome as
+// TlxCustomPling::Deliver gives it: the delivery, or Failed with the error text.
+TMessage SentMessage(std::string_view machineAnsi, std::string_view senderAnsi,
+                     std::string_view receiverAnsi, std::string_view textAnsi,
+                     const runtime::TResult<platform::TWriteDelivery>& outcome,
+                     std::int64_t timeMs);
 
 // ---------------------------------------------------------------------------
 // Search.
