@@ -226,6 +226,9 @@ class TWriter {
   ~TWriter();
 
   bool Enabled() const { return FSettings.Enabled; }
+  // Opens the store now (and prunes it) rather than at the first batch, so that a
+  // damaged file is reported at the start. False when off or it failed (reported).
+  bool Open();
   // Stores the batch in one transaction. False when history is off or the
   // store failed (reported once).
   bool Append(std::span<TMessage> messages);
@@ -238,7 +241,6 @@ class TWriter {
   static constexpr std::int64_t kPruneIntervalMs = 60LL * 60 * 1000;
 
  private:
-  bool EnsureOpen();
   void Report(const std::string& text);
 
   TSettings FSettings;

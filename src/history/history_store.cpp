@@ -875,7 +875,7 @@ void TWriter::Report(const std::string& text) {
   if (FReport) FReport(text);
 }
 
-bool TWriter::EnsureOpen() {
+bool TWriter::Open() {
   if (FStore) return true;
   if (!FSettings.Enabled) return false;
   auto opened = TStore::Open(FPath);
@@ -893,7 +893,7 @@ bool TWriter::EnsureOpen() {
 }
 
 bool TWriter::Append(std::span<TMessage> messages) {
-  if (!EnsureOpen()) return false;
+  if (!Open()) return false;
   auto done = FStore->Append(messages);
   if (done) {
     FFailed = false;
@@ -906,7 +906,7 @@ bool TWriter::Append(std::span<TMessage> messages) {
     if (aside) {
       Report("The message history " + FPath + " was damaged (" + done.Error().Text +
              "); it was moved to " + aside.Value() + " and a new history started.");
-      if (EnsureOpen() && FStore->Append(messages)) return true;
+      if (Open() && FStore->Append(messages)) return true;
     }
   }
   if (!FFailed) Report("The message history could not be written: " + done.Error().Text);
