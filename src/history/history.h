@@ -190,7 +190,8 @@ class TStore {
 
   // Stores the messages in one transaction: all or none. Sets their Id.
   TResult<void> Append(std::span<TMessage> messages);
-  // Newest first (by time, then by id).
+  // Newest first: by time, then id, when no words or names are given; else in
+  // the order stored, last first (the same order unless the clock was set back).
   TResult<std::vector<THit>> Search(const TQuery& query);
   // Up to `before` messages older and `after` newer than message id, by time,
   // with the message itself; oldest first.

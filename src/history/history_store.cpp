@@ -37,7 +37,7 @@ CREATE TABLE IF NOT EXISTS messages(
   reason TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS messages_time ON messages(time);
 CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(
-  sender, receiver, text, content='messages', content_rowid='id',
+  sender, receiver, text, content='messages', content_rowid='id', columnsize=0,
   tokenize='pling_fold unicode61 remove_diacritics 2');
 CREATE TRIGGER IF NOT EXISTS messages_ai AFTER INSERT ON messages BEGIN
   INSERT INTO messages_fts(rowid, sender, receiver, text)
@@ -663,13 +663,16 @@ TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   const std::string limit = query.Limit > 0 ? " LIMIT " + std::to_string(query.Limit) : "";
   std::string sql;
   if (match.empty()) {
-    sql = std::string("SELECT ") + kColumns + " FROM messages m WHERE 1" + where +
+    sql = std::string("SELECT ") + kColumns + ", '' FROM messages m WHERE 1" + where +
           " ORDER BY m.time DESC, m.id DESC" + limit;
   } else {
-    // The newest hits first; their marks are worked out for those alone.
+    // The index gives its hits newest first (by id, the order they were stored),
+    // and stops at the limit: a word in every message costs no more than a rare
+    // one. The marks are worked out for the hits given alone.
     sql = std::string("SELECT ") + kColumns +
-          " FROM messages_fts f JOIN messages m ON m.id = f.rowid WHERE messages_fts MATCH ?1" +
-          where + " ORDER BY m.time DESC, m.id DESC" + limit;
+          ", pling_marks(messages_fts) FROM messages_fts JOIN messages m ON m.id = "
+          "messages_fts.rowid WHERE messages_fts MATCH ?1" +
+          where + " ORDER BY messages_fts.rowid DESC" + limit;
   }
   auto statement = d.Prepare(sql);
   if (!statement) return statement.Error();
@@ -678,21 +681,10 @@ TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   if (query.SinceMs) sqlite3_bind_int64(select, 2, *query.SinceMs);
   if (query.UntilMs) sqlite3_bind_int64(select, 3, *query.UntilMs);
   int code;
-  while ((code = sqlite3_step(select)) == SQLITE_ROW) hits.push_back({ReadMessage(select), {}});
-  if (code != SQLITE_DONE) return d.Error(code);
-  if (match.empty() || hits.empty()) return hits;
-
-  auto marks = d.Prepare(
-      "SELECT pling_marks(messages_fts) FROM messages_fts "
-      "WHERE messages_fts MATCH ?1 AND rowid = ?2");
-  if (!marks) return marks.Error();
-  sqlite3_stmt* mark = marks.Value().get();
-  BindText(mark, 1, match);
-  for (THit& hit : hits) {
-    sqlite3_reset(mark);
-    sqlite3_bind_int64(mark, 2, hit.Message.Id);
-    if (sqlite3_step(mark) == SQLITE_ROW) hit.Marks = ParseMarks(Column(mark, 0));
+  while ((code = sqlite3_step(select)) == SQLITE_ROW) {
+    hits.push_back({ReadMessage(select), ParseMarks(Column(select, 9))});
   }
+  if (code != SQLITE_DONE) return d.Error(code);
   return hits;
 }
 
