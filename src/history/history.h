@@ -113,8 +113,8 @@ struct TQuery {
   std::optional<std::int64_t> SinceMs;  // TimeMs >= since
   std::optional<std::int64_t> UntilMs;  // TimeMs < until
   std::size_t Limit = 200;              // 0: no limit
-  // The last word also matches longer words ("hel" finds "hello"): search as
-  // the user types.
+  // The last word, once it has three characters, also matches longer words
+  // ("hel" finds "hello"): search as the user types.
   bool PrefixLastWord = true;
 };
 
@@ -131,7 +131,8 @@ struct THit {
 
 // The FTS5 query for words as a user typed them: each word a quoted string (a
 // user's '"', '*', '-', NEAR, AND, OR, NOT, ':' or '^' never becomes query
-// syntax), all of them required; with prefix, the last word ends in '*'. Empty
+// syntax), all of them required; with prefix, the last word ends in '*' when it
+// has three characters or more (and does not end in punctuation). Empty
 // when the words hold nothing to search for (only spaces and punctuation).
 std::string MatchExpression(std::string_view words, bool prefixLastWord);
 

@@ -37,7 +37,7 @@ CREATE TABLE IF NOT EXISTS messages(
   reason TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS messages_time ON messages(time);
 CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(
-  sender, receiver, text, content='messages', content_rowid='id', columnsize=0,
+  sender, receiver, text, content='messages', content_rowid='id', columnsize=0, prefix='3',
   tokenize='pling_fold unicode61 remove_diacritics 2');
 CREATE TRIGGER IF NOT EXISTS messages_ai AFTER INSERT ON messages BEGIN
   INSERT INTO messages_fts(rowid, sender, receiver, text)
@@ -782,12 +782,9 @@ TResult<TPruneResult> TStore::Prune(int days, std::uint64_t maxBytes, std::int64
     }
     return {};
   };
-  bool deleted = false;
   if (days > 0) {
     const std::int64_t cutoff = nowMs - static_cast<std::int64_t>(days) * 24 * 60 * 60 * 1000;
-    const std::int64_t before = result.Deleted;
     if (auto r = run("DELETE FROM messages WHERE time < ?1", cutoff); !r) return r.Error();
-    deleted = result.Deleted > before;
   }
   if (maxBytes > 0 && d.UsedBytes() > maxBytes) {
     // Down to nine tenths of the limit, so that the next prune is not due at
@@ -810,10 +807,11 @@ TResult<TPruneResult> TStore::Prune(int days, std::uint64_t maxBytes, std::int64
       }
       if (d.Exec("INSERT INTO messages_fts(messages_fts) VALUES ('optimize')") != SQLITE_OK) break;
       d.Shrink();
-      deleted = true;
     }
   }
-  if (deleted) d.Shrink();
+  // Free pages back to the system and the -wal written back and emptied, deleted
+  // or not: what the file takes is what the limit is about.
+  d.Shrink();
   result.BytesAfter = FileBytes();
   return result;
 }

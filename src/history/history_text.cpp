@@ -34,6 +34,12 @@ std::vector<std::string_view> Words(std::string_view text) {
   return words;
 }
 
+std::size_t Characters(std::string_view utf8) {
+  std::size_t count = 0;
+  for (const char c : utf8) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1u : 0u;
+  return count;
+}
+
 bool HasWordCharacter(std::string_view word) {
   for (const char c : word) {
     if (!IsSeparator(static_cast<unsigned char>(c))) return true;
@@ -219,9 +225,12 @@ std::string MatchExpression(std::string_view words, bool prefixLastWord) {
       expression += c;
     }
     expression += '"';
-    // A word that ends in punctuation ("hello,") is complete: no prefix.
+    // A word that ends in punctuation ("hello,") is complete: no prefix. Nor is
+    // one of fewer than three characters a prefix: it would stand for a large
+    // part of all words, which the index keeps no list of (it keeps one for
+    // every three first characters).
     if (prefixLastWord && n + 1 == kept.size() &&
-        !IsSeparator(static_cast<unsigned char>(kept[n].back()))) {
+        !IsSeparator(static_cast<unsigned char>(kept[n].back())) && Characters(kept[n]) >= 3) {
       expression += '*';
     }
   }

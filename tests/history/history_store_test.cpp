@@ -257,6 +257,9 @@ TEST(HistoryText, MatchExpressionAndExportFormats) {
   EXPECT_EQ(MatchExpression("  hello  wor ", true), "\"hello\" \"wor\"*");
   EXPECT_EQ(MatchExpression("say \"hi\"", false), "\"say\" \"\"\"hi\"\"\"");
   EXPECT_EQ(MatchExpression("hello,", true), "\"hello,\"");
+  // A prefix from three characters on (UTF-8 characters, not bytes).
+  EXPECT_EQ(MatchExpression("he", true), "\"he\"");
+  EXPECT_EQ(MatchExpression("g\xC4\x99\xC5\x9B", true), "\"g\xC4\x99\xC5\x9B\"*");
   EXPECT_EQ(MatchExpression("- * \"", true), "");
 
   TMessage m;
