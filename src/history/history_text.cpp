@@ -328,9 +328,9 @@ std::string JsonObject(const TMessage& message) {
   AppendJsonString(out, UtcTimeText(message.TimeMs));
   out += ",\"direction\":";
   AppendJsonString(out, DirectionText(message.Direction));
-  out += ",\"from\":";
+  out += ",\"sender\":";
   AppendJsonString(out, message.Sender);
-  out += ",\"to\":";
+  out += ",\"receiver\":";
   AppendJsonString(out, message.Receiver);
   out += ",\"via\":";
   AppendJsonString(out, message.Via);
@@ -345,7 +345,7 @@ std::string JsonObject(const TMessage& message) {
 }
 
 std::string CsvHeader() {
-  return "id,time,direction,from,to,via,delivery,reason,text\r\n";
+  return "id,time,direction,sender,receiver,via,delivery,reason,text\r\n";
 }
 
 std::string CsvRecord(const TMessage& message) {

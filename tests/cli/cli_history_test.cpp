@@ -100,16 +100,16 @@ TEST_F(CliHistoryTest, JsonGivesBackControlCharactersAndNonAsciiText) {
   ASSERT_EQ(shown.status, 0) << shown.err;
   // A JSON reader gives back the text byte for byte (and the names, direction,
   // outcome).
-  const TRunResult decoded = RunProgram(
-      "/usr/bin/python3",
-      {"-c",
-       "import json,sys\n"
-       "lines = sys.stdin.read().splitlines()\n"
-       "assert len(lines) == 1, lines\n"
-       "m = json.loads(lines[0])\n"
-       "sys.stdout.buffer.write('|'.join([m['from'], m['to'], m['direction'], m['delivery'],"
-       " m['text']]).encode('utf-8'))\n"},
-      shown.out);
+  const TRunResult decoded = RunProgram("/usr/bin/python3",
+                                        {"-c",
+                                         "import json,sys\n"
+                                         "lines = sys.stdin.read().splitlines()\n"
+                                         "assert len(lines) == 1, lines\n"
+                                         "m = json.loads(lines[0])\n"
+                                         "sys.stdout.buffer.write('|'.join([m['sender'], "
+                                         "m['receiver'], m['direction'], m['delivery'],"
+                                         " m['text']]).encode('utf-8'))\n"},
+                                        shown.out);
   ASSERT_EQ(decoded.status, 0) << decoded.err << shown.out;
   EXPECT_EQ(decoded.out, "ANNA|BOB|out|failed|" + text);
   // The search finds it without the accents.

@@ -268,8 +268,8 @@ TEST(HistoryText, MatchExpressionAndExportFormats) {
   m.Sender = "ANNA";
   m.Text = std::string("a\"b\\c\x01\td\r\ne\x7f", 12) + "żółw\xff";
   EXPECT_EQ(JsonObject(m),
-            "{\"id\":7,\"time\":\"1970-01-02T00:00:00Z\",\"direction\":\"in\",\"from\":\"ANNA\","
-            "\"to\":\"\",\"via\":\"\",\"delivery\":\"received\",\"reason\":\"\","
+            "{\"id\":7,\"time\":\"1970-01-02T00:00:00Z\",\"direction\":\"in\",\"sender\":\"ANNA\","
+            "\"receiver\":\"\",\"via\":\"\",\"delivery\":\"received\",\"reason\":\"\","
             "\"text\":\"a\\\"b\\\\c\\u0001\\td\\r\\ne\\u007fżółw\xEF\xBF\xBD\"}");
   m.Text = "one, \"two\"\r\nthree";
   m.Sender = "plain";
