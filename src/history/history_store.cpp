@@ -423,13 +423,20 @@ struct TStore::TImpl {
   std::string Path;
   sqlite3* Db = nullptr;
   TStatement Insert;
+  bool Newer = false;  // the file is of a later schema than this program's
 
   ~TImpl() {
     Insert.reset();
     if (Db != nullptr) sqlite3_close_v2(Db);
   }
 
-  TError Error(int code) const { return SqlError(Db, Path, code); }
+  TError Error(int code) const {
+    if (Newer) {
+      return TError{SQLITE_CANTOPEN,
+                    Path + ": written by a newer version of Pling; left unchanged"};
+    }
+    return SqlError(Db, Path, code);
+  }
 
   int Exec(const char* sql) { return sqlite3_exec(Db, sql, nullptr, nullptr, nullptr); }
 
@@ -478,7 +485,11 @@ struct TStore::TImpl {
     // Reading the schema is where a file that is no database shows.
     auto version = Integer("PRAGMA user_version");
     if (!version) return static_cast<int>(version.Error().Code);
-    if (version.Value() > kSchemaVersion) return SQLITE_NOTADB;  // a newer program's file
+    if (version.Value() > kSchemaVersion) {
+      // A newer program's file is left as it is (and not taken for damage).
+      Newer = true;
+      return SQLITE_CANTOPEN;
+    }
     // Free pages go back to the system on request (prune, clear); set before
     // the first table exists.
     if (version.Value() == 0 && (code = Exec("PRAGMA auto_vacuum = INCREMENTAL")) != SQLITE_OK)
