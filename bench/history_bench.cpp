@@ -1,0 +1,256 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The message history at the sizes a user reaches, in one process:
+//
+// - search: 100,000 messages (50 senders, a vocabulary of 20,000 words used as
+//   language uses them: a few often, most rarely; 3 to 25 words a message), and
+//   300 searches of each kind, newest 200 hits with their marks: a whole word
+//   (drawn from the vocabulary by use), the first three letters of a word as the
+//   user types them, and a sender's messages. p50 and p99 in ms, beside the
+//   anchor: one scan of all 100,000 texts in memory for the same word (memmem),
+//   the least any search without an index costs;
+// - size: 1,000,000 such messages appended in batches of 100, the file's bytes
+//   beside the anchor: the bytes of their names and texts alone;
+// - prune: that file pruned to 200 MB, the bytes after it and the time it took.
+//
+// Usage: build/bin/pling_history_bench [MESSAGES_FOR_SIZE]. Prints figures and
+// ratios; asserts nothing. Build it as Release for figures that mean anything.
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "history/history.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace pling::history;
+namespace fs = std::filesystem;
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Words made of syllables, some with the letters of other languages in them.
+std::vector<std::string> Vocabulary(std::size_t count, std::mt19937& random) {
+  static const char* const kSyllables[] = {"ka", "lo", "mi", "ne", "ra", "to", "su", "vi", "de",
+                                           "ba", "po", "zu", "że", "łó", "ши", "га", "ét", "ün"};
+  std::vector<std::string> words;
+  std::uniform_int_distribution<int> syllables(0, 2), pick(0, std::size(kSyllables) - 1);
+  while (words.size() < count) {
+    std::string word;
+    for (int n = syllables(random) + 1; n > 0; --n) word += kSyllables[pick(random)];
+    words.push_back(word + (words.size() < 400 ? "" : std::to_string(words.size() % 97)));
+  }
+  return words;
+}
+
+// A word's rank drawn as language uses words (Zipf, s = 1).
+class TZipf {
+ public:
+  TZipf(std::size_t count) {
+    double sum = 0;
+    for (std::size_t k = 1; k <= count; ++k)
+      FCumulative.push_back(sum += 1.0 / static_cast<double>(k));
+  }
+  std::size_t operator()(std::mt19937& random) {
+    std::uniform_real_distribution<double> u(0, FCumulative.back());
+    return static_cast<std::size_t>(
+        std::lower_bound(FCumulative.begin(), FCumulative.end(), u(random)) - FCumulative.begin());
+  }
+
+ private:
+  std::vector<double> FCumulative;
+};
+
+struct TGenerator {
+  std::mt19937 Random{20240229};
+  std::vector<std::string> Words = Vocabulary(20000, Random);
+  TZipf Zipf{20000};
+  std::vector<std::string> Names;
+  std::int64_t Time = 1700000000000;
+
+  TGenerator() {
+    for (int i = 0; i < 50; ++i)
+      Names.push_back("PC-" + Words[static_cast<std::size_t>(i) * 7].substr(0, 6) +
+                      std::to_string(i));
+  }
+  TMessage Next() {
+    TMessage m;
+    m.TimeMs = Time += 1000;
+    std::uniform_int_distribution<std::size_t> name(0, Names.size() - 1), length(3, 25);
+    m.Sender = Names[name(Random)];
+    m.Receiver = Names[name(Random)];
+    m.Direction = Random() % 3 == 0 ? TDirection::Out : TDirection::In;
+    m.Delivery = m.Direction == TDirection::Out ? TDelivery::Confirmed : TDelivery::Received;
+    for (std::size_t n = length(Random); n > 0; --n) {
+      if (!m.Text.empty()) m.Text += ' ';
+      m.Text += Words[Zipf(Random)];
+    }
+    return m;
+  }
+};
+
+std::string TempStore() {
+  std::string pattern = (fs::temp_directory_path() / "pling-history-bench-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  return pattern;
+}
+
+std::unique_ptr<TStore> Fill(const std::string& path, TGenerator& generator, std::size_t count,
+                             std::vector<std::string>* texts, std::uint64_t* rawBytes) {
+  auto opened = TStore::Open(path);
+  if (!opened) {
+    std::fprintf(stderr, "%s\n", opened.Error().Text.c_str());
+    std::exit(1);
+  }
+  auto store = std::move(opened.Value().Store);
+  std::vector<TMessage> batch;
+  const auto start = Clock::now();
+  for (std::size_t i = 0; i < count; ++i) {
+    batch.push_back(generator.Next());
+    if (rawBytes)
+      *rawBytes +=
+          batch.back().Sender.size() + batch.back().Receiver.size() + batch.back().Text.size();
+    if (texts) texts->push_back(batch.back().Text);
+    if (batch.size() == 100 || i + 1 == count) {
+      if (!store->Append(batch)) std::abort();
+      batch.clear();
+    }
+    if ((i + 1) % 100000 == 0 && count > 100000) {
+      std::fprintf(stderr, "  %zu messages, %.0f s\n", i + 1,
+                   std::chrono::duration<double>(Clock::now() - start).count());
+    }
+  }
+  std::printf("appended %zu messages in batches of 100: %.2f s (%.1f us a message)\n", count,
+              std::chrono::duration<double>(Clock::now() - start).count(),
+              Ms(Clock::now() - start) * 1000 / static_cast<double>(count));
+  return store;
+}
+
+struct TPercentiles {
+  double P50, P99;
+};
+
+TPercentiles Percentiles(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  const auto at = [&](double q) {
+    return times[std::min(times.size() - 1,
+                          static_cast<std::size_t>(q * static_cast<double>(times.size())))];
+  };
+  return {at(0.50), at(0.99)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t sizeCount = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
+  const std::string folder = TempStore();
+
+  // Search in 100,000 messages.
+  {
+    TGenerator generator;
+    std::vector<std::string> texts;
+    auto store = Fill(folder + "/search.sqlite", generator, 100000, &texts, nullptr);
+    std::mt19937 random(7);
+    const int kRuns =
+        std::getenv("PLING_BENCH_RUNS") ? std::atoi(std::getenv("PLING_BENCH_RUNS")) : 300;
+    std::vector<double> anchor, word, prefix, sender;
+    std::size_t wordHits = 0, prefixHits = 0, senderHits = 0;
+    for (int run = 0; run < kRuns; ++run) {
+      const std::string& w = generator.Words[generator.Zipf(random)];
+      auto start = Clock::now();
+      std::size_t found = 0;
+      for (const std::string& text : texts)
+        found += memmem(text.data(), text.size(), w.data(), w.size()) != nullptr;
+      anchor.push_back(Ms(Clock::now() - start));
+      if (found == static_cast<std::size_t>(-1)) std::abort();
+
+      TQuery query;
+      query.Words = w;
+      query.PrefixLastWord = false;
+      start = Clock::now();
+      auto hits = store->Search(query);
+      word.push_back(Ms(Clock::now() - start));
+      if (!hits) std::abort();
+      wordHits += hits.Value().size();
+
+      // The first three letters (of a UTF-8 word: three characters).
+      std::size_t cut = 0;
+      for (int letters = 0; letters < 3 && cut < w.size(); ++letters) {
+        ++cut;
+        while (cut < w.size() && (static_cast<unsigned char>(w[cut]) & 0xC0) == 0x80) ++cut;
+      }
+      query.Words = w.substr(0, cut);
+      query.PrefixLastWord = true;
+      start = Clock::now();
+      hits = store->Search(query);
+      prefix.push_back(Ms(Clock::now() - start));
+      if (!hits) std::abort();
+      prefixHits += hits.Value().size();
+
+      TQuery from;
+      from.From = generator.Names[static_cast<std::size_t>(run) % generator.Names.size()];
+      from.PrefixLastWord = false;
+      start = Clock::now();
+      hits = store->Search(from);
+      sender.push_back(Ms(Clock::now() - start));
+      if (!hits) std::abort();
+      senderHits += hits.Value().size();
+    }
+    const TPercentiles a = Percentiles(anchor);
+    const auto report = [&](const char* kind, const std::vector<double>& times, std::size_t hits) {
+      const TPercentiles p = Percentiles(times);
+      std::printf(
+          "search %-7s p50 %6.2f ms  p99 %6.2f ms  (targets 10 / 50 ms)  ratio to the anchor "
+          "p50 %.2f  p99 %.2f  (%.0f hits a search)\n",
+          kind, p.P50, p.P99, p.P50 / a.P50, p.P99 / a.P99, static_cast<double>(hits) / kRuns);
+    };
+    std::printf("anchor: one memmem scan of the 100,000 texts: p50 %.2f ms  p99 %.2f ms\n", a.P50,
+                a.P99);
+    report("word", word, wordHits);
+    report("prefix", prefix, prefixHits);
+    report("sender", sender, senderHits);
+  }
+
+  // The size of many messages, and prune.
+  if (sizeCount > 0) {
+    TGenerator generator;
+    std::uint64_t raw = 0;
+    auto store = Fill(folder + "/size.sqlite", generator, sizeCount, nullptr, &raw);
+    // What the file holds once its -wal is written back.
+    store->Prune(0, 0, 0).Value();
+    const double mb = static_cast<double>(store->FileBytes()) / (1024 * 1024);
+    std::printf(
+        "size of %zu messages: %.1f MB (target for 1,000,000: 300 MB), ratio to the anchor "
+        "%.2f; anchor: their names and texts, %.1f MB\n",
+        sizeCount, mb, mb / (static_cast<double>(raw) / (1024 * 1024)),
+        static_cast<double>(raw) / (1024 * 1024));
+    const std::uint64_t limit = 200ULL * 1024 * 1024;
+    if (store->FileBytes() > limit) {
+      const auto start = Clock::now();
+      auto pruned = store->Prune(0, limit, 0);
+      if (!pruned) {
+        std::printf("prune failed: %s\n", pruned.Error().Text.c_str());
+      } else {
+        std::printf(
+            "prune to 200 MB: %lld messages deleted in %.1f s; the file has %.1f MB (%s the "
+            "limit)\n",
+            static_cast<long long>(pruned.Value().Deleted),
+            std::chrono::duration<double>(Clock::now() - start).count(),
+            static_cast<double>(store->FileBytes()) / (1024 * 1024),
+            store->FileBytes() <= limit ? "within" : "OVER");
+      }
+    }
+  }
+  std::error_code ignored;
+  if (std::getenv("PLING_BENCH_KEEP") == nullptr) fs::remove_all(folder, ignored);
+  return 0;
+}

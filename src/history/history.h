@@ -1,0 +1,256 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The message history: every message Pling showed or sent, kept in an SQLite
+// file with a full-text index, searchable as fast as a person types.
+//
+// All text here is UTF-8 (callers convert the program's ANSI text with
+// FromAnsi). Times are milliseconds since 1970-01-01 UTC. Nothing here throws
+// through the caller: failures come back as TResult errors with a text a user can
+// read. One TStore is one connection, used by one thread at a time; several
+// stores (in threads or processes) may share a file: readers and the one writer
+// coexist (WAL, busy timeout).
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/mailslot_service.h"
+#include "runtime/result.h"
+
+namespace pling::history {
+
+using runtime::TError;
+using runtime::TResult;
+
+// ---------------------------------------------------------------------------
+// Settings (kept by the program's settings store in section kSettingsSection;
+// the window and pling-cli read them there and hand them over).
+
+inline constexpr const char* kSettingsSection = "Settings";
+inline constexpr const char* kEnabledKey = "History";      // bool, default on
+inline constexpr const char* kDaysKey = "HistoryDays";     // int, default 365
+inline constexpr const char* kMegabytesKey = "HistoryMB";  // int, default 200
+
+struct TSettings {
+  bool Enabled = true;
+  int Days = 365;       // 0: no age limit
+  int Megabytes = 200;  // 0: no size limit
+  // The limits brought into their ranges (negative values: the defaults).
+  TSettings Clamped() const;
+  std::uint64_t MaxBytes() const { return static_cast<std::uint64_t>(Megabytes) * 1024 * 1024; }
+};
+
+// $XDG_DATA_HOME/pling/history.sqlite, or ~/.local/share/pling/history.sqlite.
+std::string DefaultPath();
+
+// ---------------------------------------------------------------------------
+// One message.
+
+enum class TDirection : int { In = 0, Out = 1 };
+
+// How a sent message went (stored as these numbers: keep them).
+enum class TDelivery : int {
+  Received = 0,     // an incoming message
+  Local = 1,        // written to the mailslot on this computer
+  Confirmed = 2,    // a session message the machine confirmed
+  Unconfirmed = 3,  // a session message the machine did not confirm
+  Datagram = 4,     // sent as a datagram to one machine; not confirmed
+  Workgroup = 5,    // sent as a datagram to the machines of a workgroup
+  Failed = 6,       // not sent; Reason says why
+};
+
+struct TMessage {
+  std::int64_t Id = 0;      // given by the store; 0 before
+  std::int64_t TimeMs = 0;  // UTC
+  TDirection Direction = TDirection::In;
+  std::string Sender;
+  std::string Receiver;
+  std::string Via;  // the machine or server it went through ("" if none)
+  std::string Text;
+  TDelivery Delivery = TDelivery::Received;
+  std::string Reason;  // for Failed (and any note on the delivery)
+};
+
+// A message's text and names in the program's ANSI code page, as UTF-8.
+std::string FromAnsi(std::string_view ansi);
+// Milliseconds since 1970 UTC, now.
+std::int64_t NowMs();
+// "confirmed (session message)", "failed: REASON", ... for a list or export.
+std::string DeliveryText(const TMessage& message);
+// "in" / "out"; the stored word for a direction.
+const char* DirectionText(TDirection direction);
+
+// Who stores what. Every message reaches this machine through its messenger
+// mailslot, which one process holds: that process (the window or `pling-cli
+// listen`) stores each message it takes out, and no other does (the holder of
+// the network ports, a session message's server, `pling-cli deliver` only hand
+// messages to the mailslot). Each sender stores what it sent with the outcome:
+// a message sent to this computer is stored twice, once sent and once received.
+//
+// A message taken out of the messenger mailslot (its names and text in the ANSI
+// code page, as TlxCustomPling::OnMessage gives them).
+TMessage ReceivedMessage(std::string_view senderAnsi, std::string_view receiverAnsi,
+                         std::string_view textAnsi, std::int64_t timeMs);
+// A message this process sent to `machine` (ANSI), with its outcome as
+// TlxCustomPling::Deliver gives it: the delivery, or Failed with the error text.
+TMessage SentMessage(std::string_view machineAnsi, std::string_view senderAnsi,
+                     std::string_view receiverAnsi, std::string_view textAnsi,
+                     const runtime::TResult<platform::TWriteDelivery>& outcome,
+                     std::int64_t timeMs);
+
+// ---------------------------------------------------------------------------
+// Search.
+
+struct TQuery {
+  std::string Words;                    // as the user typed them; "" matches every message
+  std::string From;                     // words of the sender's name ("" any)
+  std::string To;                       // words of the receiver's name ("" any)
+  std::optional<std::int64_t> SinceMs;  // TimeMs >= since
+  std::optional<std::int64_t> UntilMs;  // TimeMs < until
+  std::size_t Limit = 200;              // 0: no limit
+  // The last word, once it has three characters, also matches longer words
+  // ("hel" finds "hello"): search as the user types.
+  bool PrefixLastWord = true;
+};
+
+// A byte range [Begin, End) of a message's Text.
+struct TSpan {
+  std::size_t Begin = 0;
+  std::size_t End = 0;
+};
+
+struct THit {
+  TMessage Message;
+  std::vector<TSpan> Marks;  // the matched words in Message.Text, in order
+};
+
+// The FTS5 query for words as a user typed them: each word a quoted string (a
+// user's '"', '*', '-', NEAR, AND, OR, NOT, ':' or '^' never becomes query
+// syntax), all of them required; with prefix, the last word ends in '*' when it
+// has three characters or more (and does not end in punctuation). Empty
+// when the words hold nothing to search for (only spaces and punctuation).
+std::string MatchExpression(std::string_view words, bool prefixLastWord);
+
+// "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM" (also with a space for the T), local time,
+// as milliseconds UTC; nothing when the text is not such a date.
+std::optional<std::int64_t> ParseLocalDate(std::string_view text);
+// The time as local "YYYY-MM-DD HH:MM:SS", and as UTC ISO 8601 "...Z".
+std::string LocalTimeText(std::int64_t timeMs);
+std::string UtcTimeText(std::int64_t timeMs);
+
+// ---------------------------------------------------------------------------
+// Export formats (shared by pling-cli and the window).
+
+enum class TExportFormat { Json, Csv };
+// One message as a JSON object (one line; control characters escaped, other
+// text kept as UTF-8; invalid UTF-8 bytes become U+FFFD).
+std::string JsonObject(const TMessage& message);
+// The CSV header line and one record (RFC 4180: CRLF line ends, fields with a
+// comma, quote or line break quoted, quotes doubled).
+std::string CsvHeader();
+std::string CsvRecord(const TMessage& message);
+
+// ---------------------------------------------------------------------------
+// The store.
+
+struct TPruneResult {
+  std::int64_t Deleted = 0;
+  std::uint64_t BytesAfter = 0;
+};
+
+class TStore;
+
+struct TOpened {
+  std::unique_ptr<TStore> Store;
+  // Something to tell the user once (a damaged file moved aside and a new one
+  // started, with both paths); empty otherwise.
+  std::string Notice;
+};
+
+class TStore {
+ public:
+  // Opens (creating it, its folder mode 0700 and the file mode 0600) the store
+  // at path. A file that is not a database or is damaged is moved aside to
+  // PATH.corrupt-YYYYMMDDTHHMMSS and a new one started (said in Notice). Fails
+  // only when no store can be had at path at all.
+  static TResult<TOpened> Open(const std::string& path);
+  // Opens an existing store for reading; fails (creating nothing) when the file
+  // is not there.
+  static TResult<std::unique_ptr<TStore>> OpenExisting(const std::string& path);
+
+  ~TStore();
+  TStore(const TStore&) = delete;
+  TStore& operator=(const TStore&) = delete;
+
+  const std::string& Path() const;
+
+  // Stores the messages in one transaction: all or none. Sets their Id.
+  TResult<void> Append(std::span<TMessage> messages);
+  // Newest first: by time, then id, when no words or names are given; else in
+  // the order stored, last first (the same order unless the clock was set back).
+  TResult<std::vector<THit>> Search(const TQuery& query);
+  // Up to `before` messages older and `after` newer than message id, by time,
+  // with the message itself; oldest first.
+  TResult<std::vector<TMessage>> Neighbours(std::int64_t id, std::size_t before, std::size_t after);
+  TResult<std::int64_t> Count();
+  // Deletes every message and gives the file's space back.
+  TResult<void> Clear();
+  // Deletes the messages older than `days` (0: none by age) and then the oldest
+  // until the file takes at most maxBytes (0: no limit).
+  TResult<TPruneResult> Prune(int days, std::uint64_t maxBytes, std::int64_t nowMs);
+  // The bytes the file (with its -wal) takes now.
+  std::uint64_t FileBytes() const;
+  // Every message, oldest first, to `each`; stops when it returns false.
+  TResult<void> ForEach(const std::function<bool(const TMessage&)>& each);
+  // Every message, oldest first, as JSON (an array, one message a line) or CSV.
+  TResult<void> Export(TExportFormat format, std::ostream& out);
+
+ private:
+  struct TImpl;
+  explicit TStore(std::unique_ptr<TImpl> impl);
+  std::unique_ptr<TImpl> FImpl;
+};
+
+// ---------------------------------------------------------------------------
+// The writer a receiving or sending process keeps: off => nothing is opened or
+// written; the store is opened on the first batch; a failure is reported once
+// (through `report`) and never keeps the caller from going on.
+
+class TWriter {
+ public:
+  using TReport = std::function<void(const std::string& text)>;
+  TWriter(TSettings settings, std::string path, TReport report);
+  ~TWriter();
+
+  bool Enabled() const { return FSettings.Enabled; }
+  // Opens the store now (and prunes it) rather than at the first batch, so that a
+  // damaged file is reported at the start. False when off or it failed (reported).
+  bool Open();
+  // Stores the batch in one transaction. False when history is off or the
+  // store failed (reported once).
+  bool Append(std::span<TMessage> messages);
+  // Prunes by the settings when an hour has passed since the last prune (the
+  // first prune runs at open). Cheap otherwise: call it from a loop.
+  void PruneIfDue(std::int64_t nowMs);
+  // The open store, if any.
+  TStore* Store() { return FStore.get(); }
+
+  static constexpr std::int64_t kPruneIntervalMs = 60LL * 60 * 1000;
+
+ private:
+  void Report(const std::string& text);
+
+  TSettings FSettings;
+  std::string FPath;
+  TReport FReport;
+  std::unique_ptr<TStore> FStore;
+  bool FFailed = false;  // a failure was reported and nothing has worked since
+  std::int64_t FLastPruneMs = 0;
+};
+
+}  // namespace pling::history

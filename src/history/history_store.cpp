@@ -1,0 +1,927 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The history store on SQLite: one table of messages, an FTS5 index over the
+// names and the text (external content, kept by triggers), WAL.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <ostream>
+
+#include "history/history.h"
+
+namespace pling::history {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr int kBusyTimeoutMs = 5000;
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS messages(
+  id INTEGER PRIMARY KEY,
+  time INTEGER NOT NULL,
+  direction INTEGER NOT NULL,
+  sender TEXT NOT NULL,
+  receiver TEXT NOT NULL,
+  via TEXT NOT NULL,
+  text TEXT NOT NULL,
+  delivery INTEGER NOT NULL,
+  reason TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS messages_time ON messages(time);
+CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(
+  sender, receiver, text, content='messages', content_rowid='id', columnsize=0, prefix='3',
+  tokenize='pling_fold unicode61 remove_diacritics 2');
+CREATE TRIGGER IF NOT EXISTS messages_ai AFTER INSERT ON messages BEGIN
+  INSERT INTO messages_fts(rowid, sender, receiver, text)
+    VALUES (new.id, new.sender, new.receiver, new.text);
+END;
+CREATE TRIGGER IF NOT EXISTS messages_ad AFTER DELETE ON messages BEGIN
+  INSERT INTO messages_fts(messages_fts, rowid, sender, receiver, text)
+    VALUES ('delete', old.id, old.sender, old.receiver, old.text);
+END;
+CREATE TRIGGER IF NOT EXISTS messages_au AFTER UPDATE ON messages BEGIN
+  INSERT INTO messages_fts(messages_fts, rowid, sender, receiver, text)
+    VALUES ('delete', old.id, old.sender, old.receiver, old.text);
+  INSERT INTO messages_fts(rowid, sender, receiver, text)
+    VALUES (new.id, new.sender, new.receiver, new.text);
+END;
+)sql";
+
+const char* const kColumns =
+    "m.id, m.time, m.direction, m.sender, m.receiver, m.via, m.text, m.delivery, m.reason";
+
+// ---------------------------------------------------------------------------
+// Small SQLite helpers.
+
+struct TStatementDeleter {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using TStatement = std::unique_ptr<sqlite3_stmt, TStatementDeleter>;
+
+TError SqlError(sqlite3* db, const std::string& path, int code) {
+  const char* what = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+  return TError{static_cast<std::uint32_t>(code & 0xFF), path + ": " + (what ? what : "error")};
+}
+
+bool IsDamage(int code) {
+  code &= 0xFF;
+  return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+}
+
+std::string Column(sqlite3_stmt* statement, int column) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+  return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
+              : std::string();
+}
+
+TMessage ReadMessage(sqlite3_stmt* statement) {
+  TMessage message;
+  message.Id = sqlite3_column_int64(statement, 0);
+  message.TimeMs = sqlite3_column_int64(statement, 1);
+  message.Direction = sqlite3_column_int(statement, 2) == 1 ? TDirection::Out : TDirection::In;
+  message.Sender = Column(statement, 3);
+  message.Receiver = Column(statement, 4);
+  message.Via = Column(statement, 5);
+  message.Text = Column(statement, 6);
+  const int delivery = sqlite3_column_int(statement, 7);
+  message.Delivery = delivery >= 0 && delivery <= static_cast<int>(TDelivery::Failed)
+                         ? static_cast<TDelivery>(delivery)
+                         : TDelivery::Received;
+  message.Reason = Column(statement, 8);
+  return message;
+}
+
+void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// ---------------------------------------------------------------------------
+// The matched words of a hit: an FTS5 function that gives the byte ranges in
+// the text column of the phrase instances that matched there.
+
+constexpr int kTextColumn = 2;
+
+struct TMarkContext {
+  std::vector<int> Positions;  // token positions to mark, ascending
+  std::vector<std::pair<int, int>> Ranges;
+  int Token = 0;
+};
+
+int CollectToken(void* context, int flags, const char*, int, int begin, int end) {
+  auto& marks = *static_cast<TMarkContext*>(context);
+  if ((flags & FTS5_TOKEN_COLOCATED) != 0) return SQLITE_OK;
+  const int position = marks.Token++;
+  // Positions are few and ascending: a linear look from the front is enough.
+  for (const int wanted : marks.Positions) {
+    if (wanted == position) {
+      marks.Ranges.emplace_back(begin, end);
+      break;
+    }
+    if (wanted > position) break;
+  }
+  return SQLITE_OK;
+}
+
+void MarksFunction(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_context* result, int,
+                   sqlite3_value**) {
+  int instances = 0;
+  if (api->xInstCount(fts, &instances) != SQLITE_OK) {
+    sqlite3_result_null(result);
+    return;
+  }
+  TMarkContext marks;
+  for (int i = 0; i < instances; ++i) {
+    int phrase = 0, column = 0, offset = 0;
+    if (api->xInst(fts, i, &phrase, &column, &offset) != SQLITE_OK) continue;
+    if (column != kTextColumn) continue;
+    const int tokens = api->xPhraseSize(fts, phrase);
+    for (int t = 0; t < tokens; ++t) marks.Positions.push_back(offset + t);
+  }
+  std::sort(marks.Positions.begin(), marks.Positions.end());
+  marks.Positions.erase(std::unique(marks.Positions.begin(), marks.Positions.end()),
+                        marks.Positions.end());
+  std::string out;
+  if (!marks.Positions.empty()) {
+    const char* text = nullptr;
+    int length = 0;
+    if (api->xColumnText(fts, kTextColumn, &text, &length) == SQLITE_OK && text != nullptr) {
+      api->xTokenize(fts, text, length, &marks, CollectToken);
+    }
+    for (const auto& [begin, end] : marks.Ranges) {
+      out += std::to_string(begin) + ' ' + std::to_string(end) + ' ';
+    }
+  }
+  sqlite3_result_text(result, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
+}
+
+// ---------------------------------------------------------------------------
+// The tokenizer: unicode61 (case folded, diacritics removed), and then the
+// letters that have no decomposition to take their mark off (the stroke of
+// "ł", "đ", "ø", the ligatures) folded as a reader would type them, so that
+// "zazolc" finds "Zażółć". It wraps the tokenizer named in its arguments;
+// offsets pass through unchanged.
+
+struct TFoldTokenizer {
+  fts5_tokenizer Inner{};
+  Fts5Tokenizer* InnerInstance = nullptr;
+};
+
+fts5_api* FtsApi(sqlite3* db) {
+  fts5_api* api = nullptr;
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &raw, nullptr) != SQLITE_OK) return nullptr;
+  TStatement statement(raw);
+  sqlite3_bind_pointer(raw, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+  sqlite3_step(raw);
+  return api;
+}
+
+// The folded form of a two-byte UTF-8 letter, or nullptr.
+const char* FoldLetter(unsigned char a, unsigned char b) {
+  const unsigned code = ((a & 0x1Fu) << 6) | (b & 0x3Fu);
+  switch (code) {
+    case 0x00DF:
+      return "ss";  // ß
+    case 0x00E6:
+      return "ae";  // æ
+    case 0x00F0:
+      return "d";  // ð
+    case 0x00F8:
+      return "o";  // ø
+    case 0x00FE:
+      return "th";  // þ
+    case 0x0111:
+      return "d";  // đ
+    case 0x0127:
+      return "h";  // ħ
+    case 0x0131:
+      return "i";  // ı
+    case 0x0140:
+      return "l";  // ŀ
+    case 0x0142:
+      return "l";  // ł
+    case 0x0153:
+      return "oe";  // œ
+    case 0x0167:
+      return "t";  // ŧ
+  }
+  return nullptr;
+}
+
+struct TFoldCall {
+  void* Context;
+  int (*Token)(void*, int, const char*, int, int, int);
+  std::string Buffer;
+};
+
+int FoldToken(void* context, int flags, const char* token, int length, int begin, int end) {
+  auto& call = *static_cast<TFoldCall*>(context);
+  bool plain = true;
+  for (int i = 0; i < length; ++i) {
+    if (static_cast<unsigned char>(token[i]) >= 0x80) {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return call.Token(call.Context, flags, token, length, begin, end);
+  call.Buffer.clear();
+  for (int i = 0; i < length; ++i) {
+    const auto a = static_cast<unsigned char>(token[i]);
+    if (a >= 0xC2 && a <= 0xDF && i + 1 < length) {
+      if (const char* folded = FoldLetter(a, static_cast<unsigned char>(token[i + 1]))) {
+        call.Buffer += folded;
+        ++i;
+        continue;
+      }
+    }
+    call.Buffer += static_cast<char>(a);
+  }
+  return call.Token(call.Context, flags, call.Buffer.data(), static_cast<int>(call.Buffer.size()),
+                    begin, end);
+}
+
+int FoldCreate(void* apiPointer, const char** args, int count, Fts5Tokenizer** out) {
+  auto* api = static_cast<fts5_api*>(apiPointer);
+  const char* inner = count > 0 ? args[0] : "unicode61";
+  void* innerContext = nullptr;
+  auto tokenizer = std::make_unique<TFoldTokenizer>();
+  int code = api->xFindTokenizer(api, inner, &innerContext, &tokenizer->Inner);
+  if (code != SQLITE_OK) return code;
+  code = tokenizer->Inner.xCreate(innerContext, count > 0 ? args + 1 : nullptr,
+                                  count > 0 ? count - 1 : 0, &tokenizer->InnerInstance);
+  if (code != SQLITE_OK) return code;
+  *out = reinterpret_cast<Fts5Tokenizer*>(tokenizer.release());
+  return SQLITE_OK;
+}
+
+void FoldDelete(Fts5Tokenizer* instance) {
+  auto* tokenizer = reinterpret_cast<TFoldTokenizer*>(instance);
+  if (tokenizer->InnerInstance != nullptr) tokenizer->Inner.xDelete(tokenizer->InnerInstance);
+  delete tokenizer;
+}
+
+int FoldTokenize(Fts5Tokenizer* instance, void* context, int flags, const char* text, int length,
+                 int (*token)(void*, int, const char*, int, int, int)) {
+  auto* tokenizer = reinterpret_cast<TFoldTokenizer*>(instance);
+  TFoldCall call{context, token, {}};
+  return tokenizer->Inner.xTokenize(tokenizer->InnerInstance, &call, flags, text, length,
+                                    FoldToken);
+}
+
+bool RegisterExtensions(sqlite3* db) {
+  fts5_api* api = FtsApi(db);
+  if (api == nullptr) return false;
+  fts5_tokenizer fold{FoldCreate, FoldDelete, FoldTokenize};
+  if (api->xCreateTokenizer(api, "pling_fold", api, &fold, nullptr) != SQLITE_OK) return false;
+  return api->xCreateFunction(api, "pling_marks", nullptr, MarksFunction, nullptr) == SQLITE_OK;
+}
+
+std::vector<TSpan> ParseMarks(const std::string& text) {
+  std::vector<TSpan> marks;
+  const char* p = text.c_str();
+  for (;;) {
+    char* end = nullptr;
+    const long begin = std::strtol(p, &end, 10);
+    if (end == p) break;
+    p = end;
+    const long stop = std::strtol(p, &end, 10);
+    if (end == p) break;
+    p = end;
+    if (begin >= 0 && stop >= begin) {
+      marks.push_back({static_cast<std::size_t>(begin), static_cast<std::size_t>(stop)});
+    }
+  }
+  return marks;
+}
+
+// ---------------------------------------------------------------------------
+// Files.
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    return entry->pw_dir;
+  }
+  return "";
+}
+
+std::string Parent(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string SystemText(int error) {
+  return std::strerror(error);
+}
+
+// Makes the folders of `directory` that are missing (the last one 0700) and
+// takes the last one's access for others away.
+TResult<void> PrivateDirectory(const std::string& directory) {
+  struct stat info {};
+  if (stat(directory.c_str(), &info) != 0) {
+    if (errno != ENOENT)
+      return TError{static_cast<std::uint32_t>(errno), directory + ": " + SystemText(errno)};
+    const std::string parent = Parent(directory);
+    if (parent != directory && parent != "/" && parent != ".") {
+      struct stat up {};
+      if (stat(parent.c_str(), &up) != 0) {
+        // Folders above are made as mkdir -p would (0700 with the usual umask
+        // bits removed), and are not ours to make private.
+        if (auto made = PrivateDirectory(parent); !made) return made;
+      }
+    }
+    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+      return TError{static_cast<std::uint32_t>(errno), directory + ": " + SystemText(errno)};
+    }
+    return {};
+  }
+  if (!S_ISDIR(info.st_mode)) return TError{ENOTDIR, directory + ": " + SystemText(ENOTDIR)};
+  if ((info.st_mode & 077) != 0 && info.st_uid == geteuid()) chmod(directory.c_str(), 0700);
+  return {};
+}
+
+// Creates the file 0600 if it is missing (SQLite gives its -wal and -shm the
+// mode of the database file) and takes others' access away if it is there.
+TResult<void> PrivateFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    return TError{static_cast<std::uint32_t>(errno), path + ": " + SystemText(errno)};
+  }
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && (info.st_mode & 077) != 0) fchmod(fd, 0600);
+  close(fd);
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const std::string side = path + suffix;
+    if (stat(side.c_str(), &info) == 0 && (info.st_mode & 077) != 0) chmod(side.c_str(), 0600);
+  }
+  return {};
+}
+
+std::uint64_t SizeOf(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+// PATH.corrupt-YYYYMMDDTHHMMSS (with -N when that is taken), and the -wal with it.
+TResult<std::string> MoveAside(const std::string& path) {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  localtime_r(&now, &parts);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &parts);
+  std::string aside = path + ".corrupt-" + stamp;
+  for (int n = 2; access(aside.c_str(), F_OK) == 0 && n < 100; ++n) {
+    aside = path + ".corrupt-" + stamp + "-" + std::to_string(n);
+  }
+  if (rename(path.c_str(), aside.c_str()) != 0) {
+    return TError{static_cast<std::uint32_t>(errno),
+                  "cannot move " + path + " aside: " + SystemText(errno)};
+  }
+  rename((path + "-wal").c_str(), (aside + "-wal").c_str());
+  unlink((path + "-shm").c_str());
+  return aside;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TSettings TSettings::Clamped() const {
+  TSettings out = *this;
+  if (out.Days < 0) out.Days = TSettings{}.Days;
+  if (out.Megabytes < 0) out.Megabytes = TSettings{}.Megabytes;
+  if (out.Days > 36500) out.Days = 36500;
+  if (out.Megabytes > 1024 * 1024) out.Megabytes = 1024 * 1024;
+  return out;
+}
+
+std::string DefaultPath() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  std::string base =
+      xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : HomeDirectory() + "/.local/share";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base + "/pling/history.sqlite";
+}
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+struct TStore::TImpl {
+  std::string Path;
+  sqlite3* Db = nullptr;
+  TStatement Insert;
+  bool Newer = false;  // the file is of a later schema than this program's
+
+  ~TImpl() {
+    Insert.reset();
+    if (Db != nullptr) sqlite3_close_v2(Db);
+  }
+
+  TError Error(int code) const {
+    if (Newer) {
+      return TError{SQLITE_CANTOPEN,
+                    Path + ": written by a newer version of Pling; left unchanged"};
+    }
+    return SqlError(Db, Path, code);
+  }
+
+  int Exec(const char* sql) { return sqlite3_exec(Db, sql, nullptr, nullptr, nullptr); }
+
+  TResult<TStatement> Prepare(const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    const int code =
+        sqlite3_prepare_v2(Db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
+    if (code != SQLITE_OK) return Error(code);
+    return TStatement(raw);
+  }
+
+  TResult<std::int64_t> Integer(const char* sql) {
+    auto statement = Prepare(sql);
+    if (!statement) return statement.Error();
+    const int code = sqlite3_step(statement.Value().get());
+    if (code != SQLITE_ROW) return Error(code);
+    return static_cast<std::int64_t>(sqlite3_column_int64(statement.Value().get(), 0));
+  }
+
+  // Pages in use: what the file takes once free pages are given back.
+  std::uint64_t UsedBytes() {
+    const auto pages = Integer("PRAGMA page_count");
+    const auto free = Integer("PRAGMA freelist_count");
+    const auto size = Integer("PRAGMA page_size");
+    if (!pages || !free || !size) return SizeOf(Path);
+    return static_cast<std::uint64_t>((pages.Value() - free.Value()) * size.Value());
+  }
+
+  // Gives free pages back to the system and empties the -wal.
+  void Shrink() {
+    Exec("PRAGMA incremental_vacuum");
+    Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  }
+
+  // Opens and sets up the connection; the SQLite code of the first failure.
+  int Setup(bool create) {
+    int code = sqlite3_open_v2(
+        Path.c_str(), &Db,
+        (create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE) |
+            SQLITE_OPEN_NOMUTEX,
+        nullptr);
+    if (code != SQLITE_OK) return code;
+    sqlite3_extended_result_codes(Db, 0);
+    sqlite3_busy_timeout(Db, kBusyTimeoutMs);
+    if (!RegisterExtensions(Db)) return SQLITE_ERROR;
+    // Reading the schema is where a file that is no database shows.
+    auto version = Integer("PRAGMA user_version");
+    if (!version) return static_cast<int>(version.Error().Code);
+    if (version.Value() > kSchemaVersion) {
+      // A newer program's file is left as it is (and not taken for damage).
+      Newer = true;
+      return SQLITE_CANTOPEN;
+    }
+    // Free pages go back to the system on request (prune, clear); set before
+    // the first table exists.
+    if (version.Value() == 0 && (code = Exec("PRAGMA auto_vacuum = INCREMENTAL")) != SQLITE_OK)
+      return code;
+    if ((code = Exec("PRAGMA journal_mode = WAL")) != SQLITE_OK) return code;
+    // A commit is written to the -wal before it returns (a process killed right
+    // after keeps it); the -wal is synced at checkpoints, not at every commit.
+    if ((code = Exec("PRAGMA synchronous = NORMAL")) != SQLITE_OK) return code;
+    if (version.Value() == 0) {
+      if ((code = Exec("BEGIN IMMEDIATE")) != SQLITE_OK) return code;
+      code = Exec(kSchema);
+      if (code == SQLITE_OK) {
+        code = Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+      }
+      if (code != SQLITE_OK) {
+        Exec("ROLLBACK");
+        return code;
+      }
+      if ((code = Exec("COMMIT")) != SQLITE_OK) return code;
+    }
+    // Damage in the tables themselves shows on a first read of each.
+    auto rows = Integer("SELECT count(*) FROM (SELECT id FROM messages ORDER BY id DESC LIMIT 1)");
+    if (!rows) return static_cast<int>(rows.Error().Code);
+    auto index = Integer("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'a' LIMIT 1");
+    if (!index) return static_cast<int>(index.Error().Code);
+    return SQLITE_OK;
+  }
+
+  void Close() {
+    Insert.reset();
+    if (Db != nullptr) sqlite3_close_v2(Db);
+    Db = nullptr;
+  }
+};
+
+TStore::TStore(std::unique_ptr<TImpl> impl) : FImpl(std::move(impl)) {}
+TStore::~TStore() = default;
+
+const std::string& TStore::Path() const {
+  return FImpl->Path;
+}
+
+TResult<TOpened> TStore::Open(const std::string& path) {
+  if (auto directory = PrivateDirectory(Parent(path)); !directory) return directory.Error();
+  TOpened opened;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    // A file that cannot be opened for reading and writing (not ours, or made
+    // read-only) is as lost as a damaged one.
+    if (auto file = PrivateFile(path); !file) {
+      if (file.Error().Code != EACCES && file.Error().Code != EPERM) return file.Error();
+      if (attempt > 0) return file.Error();
+      auto aside = MoveAside(path);
+      if (!aside) return aside.Error();
+      opened.Notice = "The message history " + path + " could not be opened (" + file.Error().Text +
+                      "); it was moved to " + aside.Value() + " and a new history started.";
+      continue;
+    }
+    auto impl = std::make_unique<TImpl>();
+    impl->Path = path;
+    const int code = impl->Setup(true);
+    if (code == SQLITE_OK) {
+      opened.Store = std::unique_ptr<TStore>(new TStore(std::move(impl)));
+      return opened;
+    }
+    const TError error = impl->Error(code);
+    impl->Close();
+    if (!IsDamage(code) || attempt > 0) return error;
+    auto aside = MoveAside(path);
+    if (!aside) return aside.Error();
+    opened.Notice = "The message history " + path + " was damaged (" + error.Text +
+                    "); it was moved to " + aside.Value() + " and a new history started.";
+  }
+  return TError{SQLITE_CANTOPEN, path + ": cannot be opened"};
+}
+
+TResult<std::unique_ptr<TStore>> TStore::OpenExisting(const std::string& path) {
+  if (access(path.c_str(), F_OK) != 0) {
+    return TError{static_cast<std::uint32_t>(errno), path + ": " + SystemText(errno)};
+  }
+  auto impl = std::make_unique<TImpl>();
+  impl->Path = path;
+  const int code = impl->Setup(false);
+  if (code != SQLITE_OK) return impl->Error(code);
+  return std::unique_ptr<TStore>(new TStore(std::move(impl)));
+}
+
+TResult<void> TStore::Append(std::span<TMessage> messages) {
+  if (messages.empty()) return {};
+  auto& d = *FImpl;
+  if (!d.Insert) {
+    auto statement = d.Prepare(
+        "INSERT INTO messages(time, direction, sender, receiver, via, text, delivery, reason) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    if (!statement) return statement.Error();
+    d.Insert = std::move(statement.Value());
+  }
+  int code = d.Exec("BEGIN IMMEDIATE");
+  if (code != SQLITE_OK) return d.Error(code);
+  sqlite3_stmt* insert = d.Insert.get();
+  for (TMessage& message : messages) {
+    sqlite3_reset(insert);
+    sqlite3_bind_int64(insert, 1, message.TimeMs);
+    sqlite3_bind_int(insert, 2, static_cast<int>(message.Direction));
+    BindText(insert, 3, message.Sender);
+    BindText(insert, 4, message.Receiver);
+    BindText(insert, 5, message.Via);
+    BindText(insert, 6, message.Text);
+    sqlite3_bind_int(insert, 7, static_cast<int>(message.Delivery));
+    BindText(insert, 8, message.Reason);
+    code = sqlite3_step(insert);
+    if (code != SQLITE_DONE) {
+      const TError error = d.Error(code);
+      sqlite3_reset(insert);
+      d.Exec("ROLLBACK");
+      for (TMessage& undone : messages) undone.Id = 0;
+      return error;
+    }
+    message.Id = sqlite3_last_insert_rowid(d.Db);
+  }
+  sqlite3_reset(insert);
+  code = d.Exec("COMMIT");
+  if (code != SQLITE_OK) {
+    const TError error = d.Error(code);
+    d.Exec("ROLLBACK");
+    for (TMessage& undone : messages) undone.Id = 0;
+    return error;
+  }
+  return {};
+}
+
+namespace {
+
+// `sender : "a" AND sender : "b"*`: each word of a name in its column.
+std::string ColumnFilter(const char* column, const std::string& words, bool prefix) {
+  const std::string expression = MatchExpression(words, prefix);
+  if (expression.empty()) return "";
+  std::string out;
+  std::size_t i = 0;
+  // The expression is "w1" "w2"*: the quoted strings split at the spaces
+  // between them (a quote inside is doubled, so a space after an odd run of
+  // quotes ends a string).
+  bool inside = false;
+  std::string term;
+  for (; i < expression.size(); ++i) {
+    const char c = expression[i];
+    if (c == '"') inside = !inside;
+    if (c == ' ' && !inside) {
+      out += (out.empty() ? "" : " AND ") + std::string(column) + " : " + term;
+      term.clear();
+      continue;
+    }
+    term += c;
+  }
+  if (!term.empty()) out += (out.empty() ? "" : " AND ") + std::string(column) + " : " + term;
+  return out;
+}
+
+}  // namespace
+
+TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
+  auto& d = *FImpl;
+  std::vector<std::string> parts;
+  const bool typedWords = !query.Words.empty() || !query.From.empty() || !query.To.empty();
+  if (std::string words = MatchExpression(query.Words, query.PrefixLastWord); !words.empty()) {
+    parts.push_back(std::move(words));
+  }
+  if (std::string from = ColumnFilter("sender", query.From, query.PrefixLastWord); !from.empty()) {
+    parts.push_back(std::move(from));
+  }
+  if (std::string to = ColumnFilter("receiver", query.To, query.PrefixLastWord); !to.empty()) {
+    parts.push_back(std::move(to));
+  }
+  std::vector<THit> hits;
+  // Words made only of punctuation name nothing a message can hold.
+  if (typedWords && parts.empty()) return hits;
+  std::string match;
+  for (const std::string& part : parts) match += (match.empty() ? "" : " AND ") + part;
+
+  std::string where;
+  if (query.SinceMs) where += " AND m.time >= ?2";
+  if (query.UntilMs) where += " AND m.time < ?3";
+  const std::string limit = query.Limit > 0 ? " LIMIT " + std::to_string(query.Limit) : "";
+  std::string sql;
+  if (match.empty()) {
+    sql = std::string("SELECT ") + kColumns + ", '' FROM messages m WHERE 1" + where +
+          " ORDER BY m.time DESC, m.id DESC" + limit;
+  } else {
+    // The index gives its hits newest first (by id, the order they were stored),
+    // and stops at the limit: a word in every message costs no more than a rare
+    // one. The marks are worked out for the hits given alone.
+    sql = std::string("SELECT ") + kColumns +
+          ", pling_marks(messages_fts) FROM messages_fts JOIN messages m ON m.id = "
+          "messages_fts.rowid WHERE messages_fts MATCH ?1" +
+          where + " ORDER BY messages_fts.rowid DESC" + limit;
+  }
+  auto statement = d.Prepare(sql);
+  if (!statement) return statement.Error();
+  sqlite3_stmt* select = statement.Value().get();
+  if (!match.empty()) BindText(select, 1, match);
+  if (query.SinceMs) sqlite3_bind_int64(select, 2, *query.SinceMs);
+  if (query.UntilMs) sqlite3_bind_int64(select, 3, *query.UntilMs);
+  int code;
+  while ((code = sqlite3_step(select)) == SQLITE_ROW) {
+    hits.push_back({ReadMessage(select), ParseMarks(Column(select, 9))});
+  }
+  if (code != SQLITE_DONE) return d.Error(code);
+  return hits;
+}
+
+TResult<std::vector<TMessage>> TStore::Neighbours(std::int64_t id, std::size_t before,
+                                                  std::size_t after) {
+  auto& d = *FImpl;
+  auto one = d.Prepare(std::string("SELECT ") + kColumns + " FROM messages m WHERE m.id = ?1");
+  if (!one) return one.Error();
+  sqlite3_bind_int64(one.Value().get(), 1, id);
+  int code = sqlite3_step(one.Value().get());
+  if (code == SQLITE_DONE) return TError{SQLITE_NOTFOUND, "no message " + std::to_string(id)};
+  if (code != SQLITE_ROW) return d.Error(code);
+  const TMessage centre = ReadMessage(one.Value().get());
+
+  std::vector<TMessage> older, newer;
+  const auto side = [&](const char* sql, std::size_t count,
+                        std::vector<TMessage>& out) -> TResult<void> {
+    if (count == 0) return {};
+    auto statement = d.Prepare(std::string("SELECT ") + kColumns + " FROM messages m " + sql);
+    if (!statement) return statement.Error();
+    sqlite3_stmt* s = statement.Value().get();
+    sqlite3_bind_int64(s, 1, centre.TimeMs);
+    sqlite3_bind_int64(s, 2, centre.Id);
+    sqlite3_bind_int64(s, 3, static_cast<sqlite3_int64>(count));
+    int step;
+    while ((step = sqlite3_step(s)) == SQLITE_ROW) out.push_back(ReadMessage(s));
+    if (step != SQLITE_DONE) return d.Error(step);
+    return {};
+  };
+  if (auto r = side("WHERE (m.time, m.id) < (?1, ?2) ORDER BY m.time DESC, m.id DESC LIMIT ?3",
+                    before, older);
+      !r) {
+    return r.Error();
+  }
+  if (auto r = side("WHERE (m.time, m.id) > (?1, ?2) ORDER BY m.time, m.id LIMIT ?3", after, newer);
+      !r) {
+    return r.Error();
+  }
+  std::vector<TMessage> out(older.rbegin(), older.rend());
+  out.push_back(centre);
+  out.insert(out.end(), newer.begin(), newer.end());
+  return out;
+}
+
+TResult<std::int64_t> TStore::Count() {
+  return FImpl->Integer("SELECT count(*) FROM messages");
+}
+
+TResult<void> TStore::Clear() {
+  auto& d = *FImpl;
+  d.Insert.reset();
+  // Dropping the tables is one step however many messages there are (a DELETE
+  // would take each one out of the index in turn).
+  int code = d.Exec("BEGIN IMMEDIATE");
+  if (code != SQLITE_OK) return d.Error(code);
+  code = d.Exec("DROP TABLE IF EXISTS messages_fts; DROP TABLE IF EXISTS messages;");
+  if (code == SQLITE_OK) code = d.Exec(kSchema);
+  if (code != SQLITE_OK) {
+    const TError error = d.Error(code);
+    d.Exec("ROLLBACK");
+    return error;
+  }
+  code = d.Exec("COMMIT");
+  if (code != SQLITE_OK) {
+    const TError error = d.Error(code);
+    d.Exec("ROLLBACK");
+    return error;
+  }
+  // The freed pages leave the file, and the old text the -wal.
+  d.Shrink();
+  return {};
+}
+
+TResult<TPruneResult> TStore::Prune(int days, std::uint64_t maxBytes, std::int64_t nowMs) {
+  auto& d = *FImpl;
+  TPruneResult result;
+  const auto run = [&](const std::string& sql, std::int64_t value) -> TResult<void> {
+    auto statement = d.Prepare(sql);
+    if (!statement) return statement.Error();
+    sqlite3_bind_int64(statement.Value().get(), 1, value);
+    int code = d.Exec("BEGIN IMMEDIATE");
+    if (code != SQLITE_OK) return d.Error(code);
+    code = sqlite3_step(statement.Value().get());
+    if (code != SQLITE_DONE) {
+      const TError error = d.Error(code);
+      d.Exec("ROLLBACK");
+      return error;
+    }
+    result.Deleted += sqlite3_changes(d.Db);
+    code = d.Exec("COMMIT");
+    if (code != SQLITE_OK) {
+      const TError error = d.Error(code);
+      d.Exec("ROLLBACK");
+      return error;
+    }
+    return {};
+  };
+  if (days > 0) {
+    const std::int64_t cutoff = nowMs - static_cast<std::int64_t>(days) * 24 * 60 * 60 * 1000;
+    if (auto r = run("DELETE FROM messages WHERE time < ?1", cutoff); !r) return r.Error();
+  }
+  if (maxBytes > 0 && d.UsedBytes() > maxBytes) {
+    // Down to nine tenths of the limit, so that the next prune is not due at
+    // the next message. Deleted rows leave marks in the index until it is merged:
+    // the index is merged after each round, and the estimate taken again.
+    const std::uint64_t target = maxBytes / 10 * 9;
+    for (int round = 0; round < 8; ++round) {
+      const std::uint64_t used = d.UsedBytes();
+      if (used <= target) break;
+      auto count = d.Integer("SELECT count(*) FROM messages");
+      if (!count) return count.Error();
+      if (count.Value() == 0) break;
+      const double share = static_cast<double>(used - target) / static_cast<double>(used);
+      const auto drop = static_cast<std::int64_t>(static_cast<double>(count.Value()) * share) + 1;
+      if (auto r = run("DELETE FROM messages WHERE id IN (SELECT id FROM messages "
+                       "ORDER BY time, id LIMIT ?1)",
+                       drop);
+          !r) {
+        return r.Error();
+      }
+      if (d.Exec("INSERT INTO messages_fts(messages_fts) VALUES ('optimize')") != SQLITE_OK) break;
+      d.Shrink();
+    }
+  }
+  // Free pages back to the system and the -wal written back and emptied, deleted
+  // or not: what the file takes is what the limit is about.
+  d.Shrink();
+  result.BytesAfter = FileBytes();
+  return result;
+}
+
+std::uint64_t TStore::FileBytes() const {
+  return SizeOf(FImpl->Path) + SizeOf(FImpl->Path + "-wal");
+}
+
+TResult<void> TStore::ForEach(const std::function<bool(const TMessage&)>& each) {
+  auto& d = *FImpl;
+  auto statement =
+      d.Prepare(std::string("SELECT ") + kColumns + " FROM messages m ORDER BY m.time, m.id");
+  if (!statement) return statement.Error();
+  sqlite3_stmt* s = statement.Value().get();
+  int code;
+  while ((code = sqlite3_step(s)) == SQLITE_ROW) {
+    if (!each(ReadMessage(s))) return {};
+  }
+  if (code != SQLITE_DONE) return d.Error(code);
+  return {};
+}
+
+TResult<void> TStore::Export(TExportFormat format, std::ostream& out) {
+  bool first = true;
+  if (format == TExportFormat::Csv) out << CsvHeader();
+  if (format == TExportFormat::Json) out << "[";
+  auto done = ForEach([&](const TMessage& message) {
+    if (format == TExportFormat::Json) {
+      out << (first ? "\n" : ",\n") << JsonObject(message);
+    } else {
+      out << CsvRecord(message);
+    }
+    first = false;
+    return static_cast<bool>(out);
+  });
+  if (!done) return done.Error();
+  if (format == TExportFormat::Json) out << (first ? "]\n" : "\n]\n");
+  out.flush();
+  if (!out) return TError{EIO, "the export could not be written"};
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+
+TWriter::TWriter(TSettings settings, std::string path, TReport report)
+    : FSettings(settings.Clamped()), FPath(std::move(path)), FReport(std::move(report)) {}
+
+TWriter::~TWriter() = default;
+
+void TWriter::Report(const std::string& text) {
+  if (FReport) FReport(text);
+}
+
+bool TWriter::Open() {
+  if (FStore) return true;
+  if (!FSettings.Enabled) return false;
+  auto opened = TStore::Open(FPath);
+  if (!opened) {
+    // Said once; later batches try again (the cause may pass).
+    if (!FFailed) Report("The message history cannot be written: " + opened.Error().Text);
+    FFailed = true;
+    return false;
+  }
+  FFailed = false;
+  if (!opened.Value().Notice.empty()) Report(opened.Value().Notice);
+  FStore = std::move(opened.Value().Store);
+  PruneIfDue(NowMs());
+  return true;
+}
+
+bool TWriter::Append(std::span<TMessage> messages) {
+  if (!Open()) return false;
+  auto done = FStore->Append(messages);
+  if (done) {
+    FFailed = false;
+    return true;
+  }
+  if (IsDamage(static_cast<int>(done.Error().Code))) {
+    // Damage found while writing: the file goes aside and a new one takes the batch.
+    FStore.reset();
+    auto aside = MoveAside(FPath);
+    if (aside) {
+      Report("The message history " + FPath + " was damaged (" + done.Error().Text +
+             "); it was moved to " + aside.Value() + " and a new history started.");
+      if (Open() && FStore->Append(messages)) return true;
+    }
+  }
+  if (!FFailed) Report("The message history could not be written: " + done.Error().Text);
+  FFailed = true;
+  FStore.reset();
+  return false;
+}
+
+void TWriter::PruneIfDue(std::int64_t nowMs) {
+  if (!FStore) return;
+  if (FLastPruneMs != 0 && nowMs - FLastPruneMs < kPruneIntervalMs && nowMs >= FLastPruneMs) return;
+  FLastPruneMs = nowMs;
+  auto pruned = FStore->Prune(FSettings.Days, FSettings.MaxBytes(), nowMs);
+  if (!pruned) Report("The message history could not be pruned: " + pruned.Error().Text);
+}
+
+}  // namespace pling::history
