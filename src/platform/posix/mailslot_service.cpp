@@ -246,16 +246,16 @@ void CountHeldLocked(TSlot& slot) {
 
 // A handle opened for writing: a socket connected to a local mailslot, or a
 // machine and slot name for the network transport.
-struct TWriter {
-  explicit TWriter(int socket) : fd(socket) {}
-  TWriter(std::string_view machineName, std::string_view slot,
-          std::shared_ptr<IMailslotTransport> network)
+struct TMailslotWriter {
+  explicit TMailslotWriter(int socket) : fd(socket) {}
+  TMailslotWriter(std::string_view machineName, std::string_view slot,
+                  std::shared_ptr<IMailslotTransport> network)
       : machine(machineName), slotName(slot), transport(std::move(network)) {}
-  ~TWriter() {
+  ~TMailslotWriter() {
     if (fd >= 0) ::close(fd);
   }
-  TWriter(const TWriter&) = delete;
-  TWriter& operator=(const TWriter&) = delete;
+  TMailslotWriter(const TMailslotWriter&) = delete;
+  TMailslotWriter& operator=(const TMailslotWriter&) = delete;
 
   const int fd = -1;
   const std::string machine;
@@ -265,7 +265,7 @@ struct TWriter {
 
 struct THandleEntry {
   std::shared_ptr<TSlot> slot;
-  std::shared_ptr<TWriter> writer;
+  std::shared_ptr<TMailslotWriter> writer;
 };
 
 // Moves up to `limit` waiting datagrams from the socket into the queue. With the
@@ -374,7 +374,7 @@ class TService {
     return handle;
   }
 
-  HANDLE AddWriter(std::shared_ptr<TWriter> writer) {
+  HANDLE AddWriter(std::shared_ptr<TMailslotWriter> writer) {
     return Add(THandleEntry{nullptr, std::move(writer)});
   }
 
@@ -642,7 +642,7 @@ runtime::TResult<HANDLE> OpenMailslotWriter(std::string_view path) {
         return Failure(errno == ECONNREFUSED || errno == ENOENT ? ERROR_FILE_NOT_FOUND
                                                                 : SocketErrorFromErrno(errno));
       }
-      auto writer = std::make_shared<TWriter>(socket.Get());
+      auto writer = std::make_shared<TMailslotWriter>(socket.Get());
       socket.Release();
       return Service().AddWriter(std::move(writer));
     }
@@ -654,7 +654,7 @@ runtime::TResult<HANDLE> OpenMailslotWriter(std::string_view path) {
     if (!transport) transport = NetworkTransport();
     if (!transport) return Failure(ERROR_BAD_NETPATH);
     return Service().AddWriter(
-        std::make_shared<TWriter>(parsed->machine, parsed->name, std::move(transport)));
+        std::make_shared<TMailslotWriter>(parsed->machine, parsed->name, std::move(transport)));
   } catch (const std::bad_alloc&) {
     return Failure(ERROR_NOT_ENOUGH_MEMORY);
   } catch (const std::system_error&) {
@@ -675,7 +675,7 @@ runtime::TResult<TWriteDelivery> WriteToMailslot(HANDLE file, std::string_view d
   const std::optional<THandleEntry> entry = FindHandle(file);
   if (!entry) return Failure(ERROR_INVALID_HANDLE);
   if (!entry->writer) return Failure(ERROR_ACCESS_DENIED);  // a mailslot is only read
-  const TWriter& writer = *entry->writer;
+  const TMailslotWriter& writer = *entry->writer;
   if (writer.fd >= 0) {
     // A local receiver's size limit is not visible here: a message longer than it
     // is taken and then dropped by the receiving mailslot.
