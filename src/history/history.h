@@ -207,9 +207,6 @@ class TWriter {
   ~TWriter();
 
   bool Enabled() const { return FSettings.Enabled; }
-  // Opens the store now (and so prunes it) rather than with the first batch.
-  // False when history is off or no store can be had (reported once).
-  bool Open() { return EnsureOpen(); }
   // Stores the batch in one transaction. False when history is off or the
   // store failed (reported once).
   bool Append(std::span<TMessage> messages);
