@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/mailslot_service.h"
 #include "runtime/result.h"
 
 namespace pling::history {
@@ -83,6 +84,24 @@ std::int64_t NowMs();
 std::string DeliveryText(const TMessage& message);
 // "in" / "out"; the stored word for a direction.
 const char* DirectionText(TDirection direction);
+
+// Who stores what. Every message reaches this machine through its messenger
+// mailslot, which one process holds: that process (the window or `pling-cli
+// listen`) stores each message it takes out, and no other does (the holder of
+// the network ports, a session message's server, `pling-cli deliver` only hand
+// messages to the mailslot). Each sender stores what it sent with the outcome:
+// a message sent to this computer is stored twice, once sent and once received.
+//
+// A message taken out of the messenger mailslot (its names and text in the ANSI
+// code page, as TlxCustomPling::OnMessage gives them).
+TMessage ReceivedMessage(std::string_view senderAnsi, std::string_view receiverAnsi,
+                         std::string_view textAnsi, std::int64_t timeMs);
+// A message this process sent to `machine` (ANSI), with its outcome as
+// TlxCustomPling::Deliver gives it: the delivery, or Failed with the error text.
+TMessage SentMessage(std::string_view machineAnsi, std::string_view senderAnsi,
+                     std::string_view receiverAnsi, std::string_view textAnsi,
+                     const runtime::TResult<platform::TWriteDelivery>& outcome,
+                     std::int64_t timeMs);
 
 // ---------------------------------------------------------------------------
 // Search.
@@ -207,6 +226,9 @@ class TWriter {
   ~TWriter();
 
   bool Enabled() const { return FSettings.Enabled; }
+  // Opens the store now (and prunes it) rather than at the first batch, so that a
+  // damaged file is reported at the start. False when off or it failed (reported).
+  bool Open();
   // Stores the batch in one transaction. False when history is off or the
   // store failed (reported once).
   bool Append(std::span<TMessage> messages);
@@ -219,7 +241,6 @@ class TWriter {
   static constexpr std::int64_t kPruneIntervalMs = 60LL * 60 * 1000;
 
  private:
-  bool EnsureOpen();
   void Report(const std::string& text);
 
   TSettings FSettings;

@@ -38,7 +38,7 @@ CREATE TABLE IF NOT EXISTS messages(
 CREATE INDEX IF NOT EXISTS messages_time ON messages(time);
 CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(
   sender, receiver, text, content='messages', content_rowid='id',
-  tokenize='unicode61 remove_diacritics 2');
+  tokenize='pling_fold unicode61 remove_diacritics 2');
 CREATE TRIGGER IF NOT EXISTS messages_ai AFTER INSERT ON messages BEGIN
   INSERT INTO messages_fts(rowid, sender, receiver, text)
     VALUES (new.id, new.sender, new.receiver, new.text);
@@ -162,14 +162,125 @@ void MarksFunction(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_contex
   sqlite3_result_text(result, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
 }
 
-bool RegisterMarks(sqlite3* db) {
+// ---------------------------------------------------------------------------
+// The tokenizer: unicode61 (case folded, diacritics removed), and then the
+// letters that have no decomposition to take their mark off (the stroke of
+// "ł", "đ", "ø", the ligatures) folded as a reader would type them, so that
+// "zazolc" finds "Zażółć". It wraps the tokenizer named in its arguments;
+// offsets pass through unchanged.
+
+struct TFoldTokenizer {
+  fts5_tokenizer Inner{};
+  Fts5Tokenizer* InnerInstance = nullptr;
+};
+
+fts5_api* FtsApi(sqlite3* db) {
   fts5_api* api = nullptr;
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &raw, nullptr) != SQLITE_OK) return false;
+  if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &raw, nullptr) != SQLITE_OK) return nullptr;
   TStatement statement(raw);
   sqlite3_bind_pointer(raw, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
   sqlite3_step(raw);
+  return api;
+}
+
+// The folded form of a two-byte UTF-8 letter, or nullptr.
+const char* FoldLetter(unsigned char a, unsigned char b) {
+  const unsigned code = ((a & 0x1Fu) << 6) | (b & 0x3Fu);
+  switch (code) {
+    case 0x00DF:
+      return "ss";  // ß
+    case 0x00E6:
+      return "ae";  // æ
+    case 0x00F0:
+      return "d";  // ð
+    case 0x00F8:
+      return "o";  // ø
+    case 0x00FE:
+      return "th";  // þ
+    case 0x0111:
+      return "d";  // đ
+    case 0x0127:
+      return "h";  // ħ
+    case 0x0131:
+      return "i";  // ı
+    case 0x0140:
+      return "l";  // ŀ
+    case 0x0142:
+      return "l";  // ł
+    case 0x0153:
+      return "oe";  // œ
+    case 0x0167:
+      return "t";  // ŧ
+  }
+  return nullptr;
+}
+
+struct TFoldCall {
+  void* Context;
+  int (*Token)(void*, int, const char*, int, int, int);
+  std::string Buffer;
+};
+
+int FoldToken(void* context, int flags, const char* token, int length, int begin, int end) {
+  auto& call = *static_cast<TFoldCall*>(context);
+  bool plain = true;
+  for (int i = 0; i < length; ++i) {
+    if (static_cast<unsigned char>(token[i]) >= 0x80) {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return call.Token(call.Context, flags, token, length, begin, end);
+  call.Buffer.clear();
+  for (int i = 0; i < length; ++i) {
+    const auto a = static_cast<unsigned char>(token[i]);
+    if (a >= 0xC2 && a <= 0xDF && i + 1 < length) {
+      if (const char* folded = FoldLetter(a, static_cast<unsigned char>(token[i + 1]))) {
+        call.Buffer += folded;
+        ++i;
+        continue;
+      }
+    }
+    call.Buffer += static_cast<char>(a);
+  }
+  return call.Token(call.Context, flags, call.Buffer.data(), static_cast<int>(call.Buffer.size()),
+                    begin, end);
+}
+
+int FoldCreate(void* apiPointer, const char** args, int count, Fts5Tokenizer** out) {
+  auto* api = static_cast<fts5_api*>(apiPointer);
+  const char* inner = count > 0 ? args[0] : "unicode61";
+  void* innerContext = nullptr;
+  auto tokenizer = std::make_unique<TFoldTokenizer>();
+  int code = api->xFindTokenizer(api, inner, &innerContext, &tokenizer->Inner);
+  if (code != SQLITE_OK) return code;
+  code = tokenizer->Inner.xCreate(innerContext, count > 0 ? args + 1 : nullptr,
+                                  count > 0 ? count - 1 : 0, &tokenizer->InnerInstance);
+  if (code != SQLITE_OK) return code;
+  *out = reinterpret_cast<Fts5Tokenizer*>(tokenizer.release());
+  return SQLITE_OK;
+}
+
+void FoldDelete(Fts5Tokenizer* instance) {
+  auto* tokenizer = reinterpret_cast<TFoldTokenizer*>(instance);
+  if (tokenizer->InnerInstance != nullptr) tokenizer->Inner.xDelete(tokenizer->InnerInstance);
+  delete tokenizer;
+}
+
+int FoldTokenize(Fts5Tokenizer* instance, void* context, int flags, const char* text, int length,
+                 int (*token)(void*, int, const char*, int, int, int)) {
+  auto* tokenizer = reinterpret_cast<TFoldTokenizer*>(instance);
+  TFoldCall call{context, token, {}};
+  return tokenizer->Inner.xTokenize(tokenizer->InnerInstance, &call, flags, text, length,
+                                    FoldToken);
+}
+
+bool RegisterExtensions(sqlite3* db) {
+  fts5_api* api = FtsApi(db);
   if (api == nullptr) return false;
+  fts5_tokenizer fold{FoldCreate, FoldDelete, FoldTokenize};
+  if (api->xCreateTokenizer(api, "pling_fold", api, &fold, nullptr) != SQLITE_OK) return false;
   return api->xCreateFunction(api, "pling_marks", nullptr, MarksFunction, nullptr) == SQLITE_OK;
 }
 
@@ -363,6 +474,7 @@ struct TStore::TImpl {
     if (code != SQLITE_OK) return code;
     sqlite3_extended_result_codes(Db, 0);
     sqlite3_busy_timeout(Db, kBusyTimeoutMs);
+    if (!RegisterExtensions(Db)) return SQLITE_ERROR;
     // Reading the schema is where a file that is no database shows.
     auto version = Integer("PRAGMA user_version");
     if (!version) return static_cast<int>(version.Error().Code);
@@ -392,7 +504,6 @@ struct TStore::TImpl {
     if (!rows) return static_cast<int>(rows.Error().Code);
     auto index = Integer("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'a' LIMIT 1");
     if (!index) return static_cast<int>(index.Error().Code);
-    if (!RegisterMarks(Db)) return SQLITE_ERROR;
     return SQLITE_OK;
   }
 
@@ -764,7 +875,7 @@ void TWriter::Report(const std::string& text) {
   if (FReport) FReport(text);
 }
 
-bool TWriter::EnsureOpen() {
+bool TWriter::Open() {
   if (FStore) return true;
   if (!FSettings.Enabled) return false;
   auto opened = TStore::Open(FPath);
@@ -782,7 +893,7 @@ bool TWriter::EnsureOpen() {
 }
 
 bool TWriter::Append(std::span<TMessage> messages) {
-  if (!EnsureOpen()) return false;
+  if (!Open()) return false;
   auto done = FStore->Append(messages);
   if (done) {
     FFailed = false;
@@ -795,7 +906,7 @@ bool TWriter::Append(std::span<TMessage> messages) {
     if (aside) {
       Report("The message history " + FPath + " was damaged (" + done.Error().Text +
              "); it was moved to " + aside.Value() + " and a new history started.");
-      if (EnsureOpen() && FStore->Append(messages)) return true;
+      if (Open() && FStore->Append(messages)) return true;
     }
   }
   if (!FFailed) Report("The message history could not be written: " + done.Error().Text);

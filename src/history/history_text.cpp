@@ -156,6 +156,55 @@ std::string FromAnsi(std::string_view ansi) {
   return platform::AnsiToUtf8(ansi);
 }
 
+TMessage ReceivedMessage(std::string_view senderAnsi, std::string_view receiverAnsi,
+                         std::string_view textAnsi, std::int64_t timeMs) {
+  TMessage message;
+  message.TimeMs = timeMs;
+  message.Direction = TDirection::In;
+  message.Sender = FromAnsi(senderAnsi);
+  message.Receiver = FromAnsi(receiverAnsi);
+  message.Text = FromAnsi(textAnsi);
+  message.Delivery = TDelivery::Received;
+  return message;
+}
+
+TMessage SentMessage(std::string_view machineAnsi, std::string_view senderAnsi,
+                     std::string_view receiverAnsi, std::string_view textAnsi,
+                     const runtime::TResult<platform::TWriteDelivery>& outcome,
+                     std::int64_t timeMs) {
+  TMessage message;
+  message.TimeMs = timeMs;
+  message.Direction = TDirection::Out;
+  message.Sender = FromAnsi(senderAnsi);
+  message.Receiver = FromAnsi(receiverAnsi);
+  message.Via = FromAnsi(machineAnsi);
+  message.Text = FromAnsi(textAnsi);
+  if (!outcome) {
+    message.Delivery = TDelivery::Failed;
+    message.Reason = FromAnsi(outcome.Error().Text);
+    if (message.Reason.empty()) message.Reason = "error " + std::to_string(outcome.Error().Code);
+    return message;
+  }
+  switch (outcome.Value()) {
+    case platform::TWriteDelivery::Local:
+      message.Delivery = TDelivery::Local;
+      break;
+    case platform::TWriteDelivery::Workgroup:
+      message.Delivery = TDelivery::Workgroup;
+      break;
+    case platform::TWriteDelivery::Datagram:
+      message.Delivery = TDelivery::Datagram;
+      break;
+    case platform::TWriteDelivery::Unconfirmed:
+      message.Delivery = TDelivery::Unconfirmed;
+      break;
+    case platform::TWriteDelivery::Confirmed:
+      message.Delivery = TDelivery::Confirmed;
+      break;
+  }
+  return message;
+}
+
 std::string MatchExpression(std::string_view words, bool prefixLastWord) {
   std::vector<std::string_view> kept;
   for (const std::string_view word : Words(words)) {

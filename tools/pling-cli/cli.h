@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "history/history.h"
+
 namespace pling::cli {
 
 using TArgs = std::vector<std::string>;
@@ -17,10 +19,20 @@ int SettingsCommand(const TArgs& args);
 int HostsCommand(const TArgs& args);
 int WhoCommand(const TArgs& args);
 int DeliverCommand(const TArgs& args);
+int HistoryCommand(const TArgs& args);
 
 // The setting SessionMessages of section Settings where the window keeps it; on
 // when it is not set or cannot be read.
 bool SessionMessagesSetting();
+
+// The history settings (on/off, days, megabytes) where the window keeps them;
+// the defaults when not set or unreadable.
+history::TSettings HistorySettings();
+// Keeps a message this process sent (ANSI, as given to Deliver) with its outcome
+// in the history; a failure to keep it is said on standard error, and the send's
+// outcome stands.
+void RecordSent(const std::string& machine, const std::string& sender, const std::string& receiver,
+                const std::string& text, const runtime::TResult<platform::TWriteDelivery>& outcome);
 
 // Hands the program's network settings (SessionMessages, the WINS server) to the
 // transport, read where the window reads them, before the first message goes or

@@ -13,8 +13,10 @@
 #include <string>
 
 #include "cli.h"
+#include "history/history.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
+#include "platform/codepage.h"
 #include "platform/network.h"
 #include "runtime/event_loop.h"
 #include "runtime/main_thread.h"
@@ -33,6 +35,8 @@ constexpr const char* kListenUsage =
     "  --count N exit after N messages\n"
     "  --verbose say on standard error when other computers can reach this one\n"
     "            (its names are claimed on the network), or why they cannot\n"
+    "Every message is kept in the message history (see pling-cli history) before it\n"
+    "is printed, unless the history is off.\n"
     "Says on standard error, one line each, why messages from other computers cannot\n"
     "be received, and when another computer holds one of this computer's names.\n"
     "Ends with status 0 on Ctrl+C or SIGTERM, 1 when the mailslot cannot be opened.\n";
@@ -181,30 +185,64 @@ int ListenCommand(const TArgs& args) {
 
   long long printed = 0;
   bool outputLost = false;
-  const auto printed_line = [&](TPrinted result) {
-    if (result == TPrinted::Lost) {
-      outputLost = true;
-      loop->Quit();
-    } else if (result == TPrinted::Written && count > 0 && ++printed >= count) {
-      loop->Quit();
+  // Messages come in batches: each batch goes into the history in one
+  // transaction, and only then are its lines printed, so that a line on the
+  // output is always in the history, whenever the listener is killed.
+  struct TPending {
+    std::string Line;
+    history::TMessage Message;
+  };
+  std::vector<TPending> pending;
+  history::TWriter writer(HistorySettings(), history::DefaultPath(),
+                          [](const std::string& text) { PrintError(text); });
+  writer.Open();
+  const auto take = [&](std::string line, history::TMessage message) {
+    pending.push_back({std::move(line), std::move(message)});
+    // Once the batch holds what --count still wants, no further message is
+    // taken out of the mailslot (the next listener gets it).
+    if (count > 0 && printed + static_cast<long long>(pending.size()) >= count) endpoint.Close();
+  };
+  const auto batchEnd = [&](runtime::TComponent&) {
+    std::vector<history::TMessage> messages;
+    messages.reserve(pending.size());
+    for (TPending& p : pending) messages.push_back(std::move(p.Message));
+    writer.Append(messages);
+    writer.PruneIfDue(history::NowMs());
+    for (TPending& p : pending) {
+      if (loop->QuitRequested()) break;
+      const TPrinted result = PrintLine(std::move(p.Line));
+      if (result == TPrinted::Lost) {
+        outputLost = true;
+        loop->Quit();
+      } else if (result == TPrinted::Written && count > 0 && ++printed >= count) {
+        loop->Quit();
+      }
     }
-    // Messages come in batches: once the listener is to stop (N printed, the
-    // output gone, a stop signal), it takes no further message out of the
-    // mailslot, not even within the batch under way.
+    pending.clear();
+    // Once the listener is to stop (N printed, the output gone, a stop signal),
+    // it takes no further message out of the mailslot.
     if (loop->QuitRequested()) endpoint.Close();
   };
+  raw.OnBatchEnd = batchEnd;
+  pling.OnBatchEnd = batchEnd;
   raw.OnRawMessage = [&](runtime::TComponent&, const std::string& datagram) {
-    printed_line(PrintLine(HexBytes(datagram)));
+    // The same message the decoded form shows (see TlxCustomPling::DoMessage).
+    mailslot::TMessengerDatagram fields = mailslot::DecodeMessengerDatagram(datagram);
+    platform::OemToChar(fields.Sender);
+    platform::OemToChar(fields.Reciever);
+    platform::OemToChar(fields.Text);
+    take(HexBytes(datagram),
+         history::ReceivedMessage(fields.Sender, fields.Reciever, fields.Text, history::NowMs()));
   };
   pling.OnMessage = [&](runtime::TComponent&, std::string receiver, std::string sender,
                         std::string text) {
-    if (format == TFormat::Json) {
-      printed_line(PrintLine("{\"sender\":" + JsonString(sender) + ",\"receiver\":" +
-                             JsonString(receiver) + ",\"text\":" + JsonString(text) + "}"));
-    } else {
-      printed_line(PrintLine(mailslot::MessageLine(
-          EscapeForTerminal(sender), EscapeForTerminal(receiver), EscapeForTerminal(text))));
-    }
+    std::string line =
+        format == TFormat::Json
+            ? "{\"sender\":" + JsonString(sender) + ",\"receiver\":" + JsonString(receiver) +
+                  ",\"text\":" + JsonString(text) + "}"
+            : mailslot::MessageLine(EscapeForTerminal(sender), EscapeForTerminal(receiver),
+                                    EscapeForTerminal(text));
+    take(std::move(line), history::ReceivedMessage(sender, receiver, text, history::NowMs()));
   };
 
   ApplyNetworkSettings();
@@ -237,7 +275,12 @@ int ListenCommand(const TArgs& args) {
     // And once per computer whose messages are dropped because it sends too many.
     platform::SetNetworkNoticeHandler(
         [](std::uint32_t address) { PrintError(platform::DroppedSenderText(address)); });
-    loop->Run();
+    // The loop wakes now and then to prune the history (hourly) while no
+    // message comes.
+    while (!loop->QuitRequested()) {
+      loop->ProcessEvents(std::chrono::minutes(10));
+      writer.PruneIfDue(history::NowMs());
+    }
   } catch (const std::exception& e) {
     PrintError(e.what());
     status = 1;

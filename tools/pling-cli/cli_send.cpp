@@ -33,6 +33,8 @@ constexpr const char* kSendUsage =
     "TEXT is the rest of the command line; without it, standard input (line breaks\n"
     "kept, sent as CR LF). A message must fit in one datagram (424 bytes with both\n"
     "names when it goes to another machine); a longer one is refused.\n"
+    "The message is kept in the message history with how it went (pling-cli history),\n"
+    "unless the history is off.\n"
     "A message to one machine that did not confirm it is reported on standard error\n"
     "(with --verbose on standard output, as every outcome).\n"
     "Exit status: 0 written (confirmed or not), 1 not written or refused by the\n"
@@ -209,6 +211,7 @@ int SendCommand(const TArgs& args) {
   ApplyNetworkSettings();
   mailslot::TlxPling pling(nullptr);
   const auto sent = pling.Deliver(target, sender, receiver, text);
+  RecordSent(target, sender, receiver, text, sent);
   if (!sent) {
     const std::string& why = sent.Error().Text;
     PrintError("could not write the message to " + SlotPath(target) +

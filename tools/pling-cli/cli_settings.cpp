@@ -65,6 +65,22 @@ bool SessionMessagesSetting() {
   }
 }
 
+history::TSettings HistorySettings() {
+  history::TSettings settings;
+  try {
+    if (const auto store = ExistingStore()) {
+      settings.Enabled = store->ReadBool(history::kSettingsSection, history::kEnabledKey, true);
+      settings.Days =
+          store->ReadInteger(history::kSettingsSection, history::kDaysKey, settings.Days);
+      settings.Megabytes =
+          store->ReadInteger(history::kSettingsSection, history::kMegabytesKey, settings.Megabytes);
+    }
+  } catch (const std::exception&) {
+    return {};  // unreadable: the defaults
+  }
+  return settings.Clamped();
+}
+
 void ApplyNetworkSettings() {
   platform::SetSessionMessagesEnabled(SessionMessagesSetting());
   try {

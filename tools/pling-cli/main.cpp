@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// pling-cli: send and listen for messenger messages, and read or write the
-// program's settings, from scripts.
+// pling-cli: send and listen for messenger messages, search the message
+// history, and read or write the program's settings, from scripts.
 #include <clocale>
 #include <cstdio>
 #include <exception>
@@ -25,6 +25,12 @@ constexpr const char* kUsage =
     "                    the messenger names on them, with their machines\n"
     "  deliver --from SENDER [--to RECEIVER] FILE\n"
     "                    show a message Samba's smbd took (its message command)\n"
+    "  history [search WORDS...] [--from NAME] [--to NAME] [--since DATE]\n"
+    "          [--until DATE] [--limit N] [--json]\n"
+    "                    the messages shown or sent here, newest first\n"
+    "  history clear     delete the message history\n"
+    "  history export --json|--csv\n"
+    "                    write the whole history to standard output\n"
     "  settings path     where the program's settings live\n"
     "  settings get SECTION KEY\n"
     "  settings set SECTION KEY VALUE\n"
@@ -61,6 +67,7 @@ int main(int argc, char** argv) {
     if (command == "hosts") return pling::cli::HostsCommand(args);
     if (command == "who") return pling::cli::WhoCommand(args);
     if (command == "deliver") return pling::cli::DeliverCommand(args);
+    if (command == "history") return pling::cli::HistoryCommand(args);
   } catch (const std::exception& e) {
     pling::cli::PrintError(e.what());
     return 1;

@@ -1,0 +1,285 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The history store: search (folding, hostile words, filters, marks), prune,
+// damage, privacy, and the writer's off switch.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "history/history.h"
+
+namespace pling::history {
+namespace {
+
+namespace fs = std::filesystem;
+
+class HistoryStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pling-history-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    FRoot = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(FRoot, ignored);
+  }
+  std::string PathIn(const std::string& folder) const {
+    return (FRoot / folder / "history.sqlite").string();
+  }
+
+  std::unique_ptr<TStore> OpenStore(const std::string& path) {
+    auto opened = TStore::Open(path);
+    EXPECT_TRUE(opened) << (opened ? "" : opened.Error().Text);
+    if (!opened) return nullptr;
+    EXPECT_EQ(opened.Value().Notice, "");
+    return std::move(opened.Value().Store);
+  }
+
+  static TMessage Message(std::int64_t time, std::string sender, std::string receiver,
+                          std::string text) {
+    TMessage m;
+    m.TimeMs = time;
+    m.Sender = std::move(sender);
+    m.Receiver = std::move(receiver);
+    m.Text = std::move(text);
+    return m;
+  }
+
+  static std::vector<std::string> Texts(const std::vector<THit>& hits) {
+    std::vector<std::string> texts;
+    for (const auto& hit : hits) texts.push_back(hit.Message.Text);
+    return texts;
+  }
+
+  static TQuery Words(std::string words, bool prefix = true, std::size_t limit = 200) {
+    TQuery query;
+    query.Words = std::move(words);
+    query.PrefixLastWord = prefix;
+    query.Limit = limit;
+    return query;
+  }
+  static TQuery Names(std::string from, std::string to) {
+    TQuery query;
+    query.From = std::move(from);
+    query.To = std::move(to);
+    return query;
+  }
+  static TQuery Dates(std::int64_t since, std::int64_t until) {
+    TQuery query;
+    query.SinceMs = since;
+    query.UntilMs = until;
+    return query;
+  }
+
+  fs::path FRoot;
+};
+
+TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
+  auto store = OpenStore(PathIn("a/b"));
+  ASSERT_TRUE(store);
+  std::vector<TMessage> batch = {
+      Message(1000, "ANNA", "BOB", "Zażółć gęślą jaźń"),
+      Message(2000, "BOB", "ANNA", "ПРИВЕТ, мир"),
+      Message(3000, "CAROL-PC", "ANNA", "say \"NEAR\" or -not * here"),
+      Message(4000, "ANNA", "CAROL-PC", "hello again, hello"),
+  };
+  ASSERT_TRUE(store->Append(batch));
+  for (const auto& m : batch) EXPECT_GT(m.Id, 0);
+  ASSERT_EQ(store->Count().Value(), 4);
+
+  // Diacritics and the stroke of "ł" off, Cyrillic case folded; the marks are
+  // the matched word's bytes in the stored text.
+  auto hits = store->Search(Words("zazolc", false));
+  ASSERT_TRUE(hits);
+  ASSERT_EQ(hits.Value().size(), 1u);
+  ASSERT_EQ(hits.Value()[0].Marks.size(), 1u);
+  const TSpan mark = hits.Value()[0].Marks[0];
+  EXPECT_EQ(batch[0].Text.substr(mark.Begin, mark.End - mark.Begin), "Zażółć");
+  EXPECT_EQ(Texts(store->Search(Words("привет")).Value()), std::vector<std::string>{"ПРИВЕТ, мир"});
+  EXPECT_EQ(Texts(store->Search(Words("МИР")).Value()), std::vector<std::string>{"ПРИВЕТ, мир"});
+
+  // The last word as a prefix (as the user types), the others whole; every
+  // occurrence marked.
+  hits = store->Search(Words("hel"));
+  ASSERT_EQ(hits.Value().size(), 1u);
+  EXPECT_EQ(hits.Value()[0].Marks.size(), 2u);
+  EXPECT_TRUE(store->Search(Words("hel again")).Value().empty());
+  EXPECT_TRUE(store->Search(Words("hel", false)).Value().empty());
+
+  // Query syntax typed by a user is text: no error, and it finds the text.
+  for (const char* typed : {"\"", "\"NEAR\"", "NEAR(", "-not", "*", "say OR", "sender:", "^here",
+                            "a AND", "(", "\"\"\"", "{sender}", "not*"}) {
+    auto r = store->Search(Words(typed));
+    EXPECT_TRUE(r) << typed << ": " << (r ? "" : r.Error().Text);
+  }
+  EXPECT_EQ(Texts(store->Search(Words("\"NEAR\" -not")).Value()),
+            std::vector<std::string>{"say \"NEAR\" or -not * here"});
+  EXPECT_TRUE(store->Search(Words("say OR hello")).Value().empty());  // OR is a word
+  // Punctuation alone names nothing.
+  EXPECT_TRUE(store->Search(Words("-- *")).Value().empty());
+
+  // Names filter their own column; dates; newest first; the limit.
+  EXPECT_EQ(Texts(store->Search(Names("anna", "")).Value()),
+            (std::vector<std::string>{"hello again, hello", "Zażółć gęślą jaźń"}));
+  EXPECT_EQ(Texts(store->Search(Names("", "carol")).Value()),
+            std::vector<std::string>{"hello again, hello"});
+  EXPECT_EQ(Texts(store->Search(Names("anna", "bob")).Value()),
+            std::vector<std::string>{"Zażółć gęślą jaźń"});
+  EXPECT_EQ(Texts(store->Search(Dates(2000, 4000)).Value()),
+            (std::vector<std::string>{"say \"NEAR\" or -not * here", "ПРИВЕТ, мир"}));
+  EXPECT_EQ(store->Search(Words("", true, 3)).Value().size(), 3u);
+  EXPECT_EQ(store->Search({}).Value().front().Message.TimeMs, 4000);
+
+  // Neighbours by time, oldest first, the message itself among them.
+  auto around = store->Neighbours(batch[2].Id, 1, 5);
+  ASSERT_TRUE(around);
+  ASSERT_EQ(around.Value().size(), 3u);
+  EXPECT_EQ(around.Value()[0].Id, batch[1].Id);
+  EXPECT_EQ(around.Value()[1].Id, batch[2].Id);
+  EXPECT_EQ(around.Value()[2].Id, batch[3].Id);
+
+  // A second connection (another process's) sees the committed batch.
+  auto reader = TStore::OpenExisting(store->Path());
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(reader.Value()->Count().Value(), 4);
+}
+
+TEST_F(HistoryStoreTest, PrivateFilesAndClearLeavesNoTextBehind) {
+  const std::string path = PathIn("private");
+  auto store = OpenStore(path);
+  ASSERT_TRUE(store);
+  std::vector<TMessage> batch = {Message(NowMs(), "A", "B", "secret-word-4711")};
+  ASSERT_TRUE(store->Append(batch));
+  for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0) << file;
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+  }
+  struct stat folder {};
+  ASSERT_EQ(stat(fs::path(path).parent_path().c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
+
+  ASSERT_TRUE(store->Clear());
+  EXPECT_EQ(store->Count().Value(), 0);
+  for (const std::string& file : {path, path + "-wal"}) {
+    EXPECT_EQ(testing::FileText(file).find("secret-word-4711"), std::string::npos) << file;
+  }
+  EXPECT_TRUE(store->Search(Words("secret")).Value().empty());
+  ASSERT_TRUE(store->Append(batch));  // still a working store
+  EXPECT_EQ(store->Search(Words("secret")).Value().size(), 1u);
+}
+
+TEST_F(HistoryStoreTest, PruneByAgeAndBySize) {
+  auto store = OpenStore(PathIn("prune"));
+  ASSERT_TRUE(store);
+  constexpr std::int64_t kDay = 24LL * 60 * 60 * 1000;
+  const std::int64_t now = 400 * kDay;
+  std::vector<TMessage> batch;
+  for (int i = 0; i < 4000; ++i) {
+    // Old ones first (10 days back), then a day's worth; distinct words.
+    const std::int64_t time = i < 1000 ? now - 10 * kDay + i : now - kDay + i;
+    batch.push_back(Message(time, "S" + std::to_string(i % 7), "R",
+                            "message number " + std::to_string(i) + " word" + std::to_string(i) +
+                                " " + std::string(200, 'x')));
+  }
+  ASSERT_TRUE(store->Append(batch));
+
+  auto pruned = store->Prune(5, 0, now);
+  ASSERT_TRUE(pruned) << pruned.Error().Text;
+  EXPECT_EQ(pruned.Value().Deleted, 1000);
+  EXPECT_TRUE(store->Search(Words("word999", false)).Value().empty());
+  EXPECT_EQ(store->Search(Words("word1000", false)).Value().size(), 1u);
+
+  const std::uint64_t limit = store->FileBytes() / 2;
+  pruned = store->Prune(5, limit, now);
+  ASSERT_TRUE(pruned) << pruned.Error().Text;
+  EXPECT_GT(pruned.Value().Deleted, 0);
+  EXPECT_LE(store->FileBytes(), limit);
+  EXPECT_EQ(pruned.Value().BytesAfter, store->FileBytes());
+  // The oldest went, the newest stayed, and the index agrees with the table.
+  EXPECT_EQ(store->Search(Words("word3999", false)).Value().size(), 1u);
+  EXPECT_TRUE(store->Search(Words("word1000", false)).Value().empty());
+  EXPECT_EQ(static_cast<std::int64_t>(store->Search(Words("number", true, 0)).Value().size()),
+            store->Count().Value());
+}
+
+TEST_F(HistoryStoreTest, DamagedFileMovedAsideOnceAndANewOneStarted) {
+  const std::string path = PathIn("damaged");
+  fs::create_directories(fs::path(path).parent_path());
+  const std::string garbage(8192, 'G');
+  std::ofstream(path, std::ios::binary) << garbage;
+
+  std::vector<std::string> reports;
+  TWriter writer({}, path, [&](const std::string& text) { reports.push_back(text); });
+  std::vector<TMessage> batch = {Message(NowMs(), "A", "B", "after the damage")};
+  ASSERT_TRUE(writer.Append(batch));
+  ASSERT_TRUE(writer.Append(batch));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find(path), std::string::npos) << reports[0];
+  std::vector<fs::path> aside;
+  for (const auto& entry : fs::directory_iterator(fs::path(path).parent_path())) {
+    if (entry.path().filename().string().starts_with("history.sqlite.corrupt-"))
+      aside.push_back(entry.path());
+  }
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_NE(reports[0].find(aside[0].string()), std::string::npos) << reports[0];
+  EXPECT_EQ(testing::FileText(aside[0]), garbage);
+  EXPECT_EQ(writer.Store()->Count().Value(), 2);
+}
+
+TEST_F(HistoryStoreTest, WriterOffCreatesNothingAndUnwritablePlaceOnlyReports) {
+  const std::string path = PathIn("off");
+  std::vector<std::string> reports;
+  TWriter off(TSettings{false, 365, 200}, path,
+              [&](const std::string& text) { reports.push_back(text); });
+  std::vector<TMessage> batch = {Message(NowMs(), "A", "B", "not kept")};
+  EXPECT_FALSE(off.Append(batch));
+  EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
+  EXPECT_TRUE(reports.empty());
+
+  // A place where no file can be made: said once, and the caller goes on.
+  const std::string blocked = (FRoot / "file").string();
+  std::ofstream(blocked) << "x";
+  TWriter failing({}, blocked + "/history.sqlite",
+                  [&](const std::string& text) { reports.push_back(text); });
+  EXPECT_FALSE(failing.Append(batch));
+  EXPECT_FALSE(failing.Append(batch));
+  EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST(HistoryText, MatchExpressionAndExportFormats) {
+  EXPECT_EQ(MatchExpression("  hello  wor ", true), "\"hello\" \"wor\"*");
+  EXPECT_EQ(MatchExpression("say \"hi\"", false), "\"say\" \"\"\"hi\"\"\"");
+  EXPECT_EQ(MatchExpression("hello,", true), "\"hello,\"");
+  EXPECT_EQ(MatchExpression("- * \"", true), "");
+
+  TMessage m;
+  m.Id = 7;
+  m.TimeMs = 86400000;
+  m.Sender = "ANNA";
+  m.Text = std::string("a\"b\\c\x01\td\r\ne\x7f", 12) + "żółw\xff";
+  EXPECT_EQ(JsonObject(m),
+            "{\"id\":7,\"time\":\"1970-01-02T00:00:00Z\",\"direction\":\"in\",\"from\":\"ANNA\","
+            "\"to\":\"\",\"via\":\"\",\"delivery\":\"received\",\"reason\":\"\","
+            "\"text\":\"a\\\"b\\\\c\\u0001\\td\\r\\ne\\u007fżółw\xEF\xBF\xBD\"}");
+  m.Text = "one, \"two\"\r\nthree";
+  m.Sender = "plain";
+  EXPECT_EQ(CsvRecord(m),
+            "7,1970-01-02T00:00:00Z,in,plain,,,received,,\"one, \"\"two\"\"\r\nthree\"\r\n");
+
+  EXPECT_FALSE(ParseLocalDate("2024-02-30"));
+  EXPECT_FALSE(ParseLocalDate("2024-1-01"));
+  EXPECT_FALSE(ParseLocalDate("2024-01-01T24:00"));
+  ASSERT_TRUE(ParseLocalDate("2024-03-01T10:30"));
+  EXPECT_EQ(*ParseLocalDate("2024-03-01T10:30") - *ParseLocalDate("2024-03-01"),
+            (10 * 60 + 30) * 60000);
+}
+
+}  // namespace
+}  // namespace pling::history
