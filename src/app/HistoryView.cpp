@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -86,6 +87,16 @@ class TMarkedDelegate : public QStyledItemDelegate {
         QPalette::Text, opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
     doc.documentLayout()->draw(painter, context);
     painter->restore();
+    // A text longer than the column ends in "…" rather than cut off mid-letter.
+    if (doc.idealWidth() > textRect.width()) {
+      const QString more = QStringLiteral("\u2026");
+      const int moreWidth = opt.fontMetrics.horizontalAdvance(more) + 2;
+      const QRect end(textRect.right() - moreWidth + 1, textRect.top(), moreWidth,
+                      textRect.height());
+      painter->fillRect(end, opt.palette.brush(selected ? QPalette::Highlight : QPalette::Base));
+      painter->setPen(context.palette.color(QPalette::Text));
+      painter->drawText(end, Qt::AlignVCenter | Qt::AlignRight, more);
+    }
   }
 };
 
@@ -459,7 +470,10 @@ void THistoryFrm::ShowNeighbours(std::int64_t id,
     html += opened ? QStringLiteral("</td></tr></table>") : QStringLiteral("</p>");
   }
   FContextTxt->setHtml(html);
+  // The opened message a third of the way down: the ones before it in sight too.
   FContextTxt->scrollToAnchor(QStringLiteral("opened"));
+  if (QScrollBar* bar = FContextTxt->verticalScrollBar())
+    bar->setValue(bar->value() - FContextTxt->viewport()->height() / 3);
   emit Opened();
 }
 
