@@ -9,6 +9,7 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,25 @@ TEST_F(HistoryTest, HistoryOffStoresNothing) {
   w.History().PruneIfDue();
   EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount() > 0, true);
   EXPECT_FALSE(std::filesystem::exists(history::DefaultPath()));
+}
+
+// A store that cannot be had: told once, with its path; messages are shown all the same.
+TEST_F(HistoryTest, AStoreThatCannotBeOpenedIsToldOnceAndReceivingGoesOn) {
+  const std::string blocker = Root() + "/data";
+  std::filesystem::create_directories(Root());
+  { std::ofstream(blocker) << "not a folder"; }
+  app::TPlingFrm& w = Start();
+  Action(w, "Popup1")->trigger();
+  w.PlingMessage("BOB", "ALICE", "first");
+  ASSERT_TRUE(WaitFor([&] { return !FMessages.isEmpty(); }));
+  w.PlingMessage("BOB", "ALICE", "second");
+  w.History().PruneIfDue();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(FMessages.size(), 1);
+  EXPECT_TRUE(FMessages[0].contains(QString::fromStdString(history::DefaultPath())))
+      << FMessages[0].toStdString();
+  EXPECT_TRUE(
+      Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().contains(QStringLiteral("second")));
 }
 
 }  // namespace
