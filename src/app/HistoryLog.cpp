@@ -18,6 +18,32 @@ THistoryLog::THistoryLog(std::function<void(const QString&)> report, QObject* pa
 THistoryLog::~THistoryLog() {
   // Whatever was taken and not yet committed (a batch cut short) is kept.
   Commit();
+  StopThread();
+}
+
+void THistoryLog::StopThread() {
+  if (!FThread.joinable()) return;
+  {
+    const std::lock_guard lock(FMutex);
+    FStop = true;
+  }
+  FWake.notify_one();
+  FThread.join();  // after the jobs posted before
+  FStop = false;
+}
+
+void THistoryLog::Post(TJob job) {
+  if (!FThread.joinable()) return;
+  {
+    const std::lock_guard lock(FMutex);
+    FJobs.push_back(std::move(job));
+  }
+  FWake.notify_one();
+}
+
+void THistoryLog::Flush() {
+  std::unique_lock lock(FMutex);
+  FDone.wait(lock, [this] { return FJobs.empty() && !FBusy; });
 }
 
 QStringList THistoryLog::Start(const settings::TMegaRegistry& registry, std::string path) {
@@ -48,10 +74,12 @@ QStringList THistoryLog::Start(const settings::TMegaRegistry& registry, std::str
 }
 
 void THistoryLog::Start(const history::TSettings& settings, std::string path) {
+  Commit();
+  StopThread();
   FSettings = settings.Clamped();
   FPath = std::move(path);
   FPending.clear();
-  // The report goes out after the batch that met the failure, not inside it.
+  // The report goes out on the window's thread, after the batch that met it.
   FWriter = std::make_unique<history::TWriter>(FSettings, FPath, [this](const std::string& text) {
     // Always with the file's path: the user must be able to find it.
     QString whole = QString::fromStdString(text);
@@ -60,6 +88,23 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
     QMetaObject::invokeMethod(
         this, [this, whole] { FReport(whole); }, Qt::QueuedConnection);
   });
+  if (FSettings.Enabled) {
+    FThread = std::thread([this] {
+      std::unique_lock lock(FMutex);
+      for (;;) {
+        FWake.wait(lock, [this] { return FStop || !FJobs.empty(); });
+        if (FJobs.empty()) break;  // stopping, and nothing left to do
+        TJob job = std::move(FJobs.front());
+        FJobs.pop_front();
+        FBusy = true;
+        lock.unlock();
+        job(*FWriter);
+        lock.lock();
+        FBusy = false;
+        FDone.notify_all();
+      }
+    });
+  }
   delete FPruneTmr;
   FPruneTmr = nullptr;
   if (!FSettings.Enabled) return;
@@ -82,13 +127,14 @@ void THistoryLog::Take(std::string_view receiver, std::string_view sender, std::
 }
 
 void THistoryLog::Commit() {
-  if (FPending.empty() || !FWriter) return;
-  std::vector<history::TMessage> batch = std::exchange(FPending, {});
-  if (FWriter->Append(batch) && OnCommitted) OnCommitted(batch.size());
+  if (FPending.empty()) return;
+  Post([batch = std::exchange(FPending, {})](history::TWriter& writer) mutable {
+    writer.Append(batch);
+  });
 }
 
 void THistoryLog::Sent(const std::vector<TSentRecord>& records) {
-  if (!FSettings.Enabled || !FWriter || records.empty()) return;
+  if (!FSettings.Enabled || records.empty()) return;
   std::vector<history::TMessage> batch;
   batch.reserve(records.size());
   const std::int64_t now = history::NowMs();
@@ -96,17 +142,20 @@ void THistoryLog::Sent(const std::vector<TSentRecord>& records) {
     batch.push_back(history::SentMessage(record.Machine, record.Sender, record.Receiver,
                                          record.Text, record.Outcome, now));
   }
-  if (FWriter->Append(batch) && OnCommitted) OnCommitted(batch.size());
+  Post([batch = std::move(batch)](history::TWriter& writer) mutable { writer.Append(batch); });
+  Flush();
 }
 
 void THistoryLog::PruneIfDue() {
-  if (!FSettings.Enabled || !FWriter) return;
+  if (!FSettings.Enabled) return;
   // Opening prunes; an open store prunes when an hour has passed.
-  if (FWriter->Store() == nullptr) {
-    FWriter->Open();
-  } else {
-    FWriter->PruneIfDue(history::NowMs());
-  }
+  Post([](history::TWriter& writer) {
+    if (writer.Store() == nullptr) {
+      writer.Open();
+    } else {
+      writer.PruneIfDue(history::NowMs());
+    }
+  });
 }
 
 }  // namespace pling::app

@@ -14,12 +14,16 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/SendToSeveral.h"
@@ -53,15 +57,16 @@ class THistoryLog : public QObject {
 
   // One incoming message that the window shows (ANSI code page), kept until Commit.
   void Take(std::string_view receiver, std::string_view sender, std::string_view text);
-  // Stores the messages taken since the last Commit, in one transaction.
+  // Hands the messages taken since the last Commit to the writing thread, which
+  // stores them in one transaction while the window lays them out in its pane.
   void Commit();
-  // The outcome of one send, every receiver in one transaction.
+  // Returns once everything handed over is stored (or failed): the window calls
+  // it before it goes back to its event loop, so before it paints what it shows.
+  void Flush();
+  // The outcome of one send, every receiver in one transaction; stored on return.
   void Sent(const std::vector<TSentRecord>& records);
   // Prunes now if an hour has passed since the last pruning (the first runs at once).
   void PruneIfDue();
-
-  // The window (or a test) learns of each committed batch.
-  std::function<void(std::size_t messages)> OnCommitted;
 
   static constexpr int kFirstPruneMs = 3000;
   static constexpr int kPruneIntervalMs = 60 * 60 * 1000;
@@ -70,9 +75,19 @@ class THistoryLog : public QObject {
   std::function<void(const QString&)> FReport;
   history::TSettings FSettings;
   std::string FPath;
-  std::unique_ptr<history::TWriter> FWriter;
   std::vector<history::TMessage> FPending;
   QTimer* FPruneTmr = nullptr;
+  // The writing thread and its jobs; the writer is used on that thread alone.
+  using TJob = std::function<void(history::TWriter&)>;
+  void Post(TJob job);
+  void StopThread();
+  std::unique_ptr<history::TWriter> FWriter;
+  std::thread FThread;
+  std::mutex FMutex;
+  std::condition_variable FWake, FDone;
+  std::deque<TJob> FJobs;
+  bool FBusy = false;
+  bool FStop = false;
 };
 
 }  // namespace pling::app

@@ -1081,7 +1081,7 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
 void TPlingFrm::PlingBatchEnd() {
   TIncomingBatch batch = std::exchange(FBatch, {});
   if (batch.Shown == 0) return;
-  FHistory->Commit();  // in the store before the pane shows it
+  FHistory->Commit();  // stored meanwhile; in the store before the pane is painted
   // Once per batch: the sound, the status line, the tray picture, the pane (one
   // edit, one trim) and the pop-up.
   SignalIncoming();
@@ -1096,6 +1096,7 @@ void TPlingFrm::PlingBatchEnd() {
   for (const auto& [sender, receiver, text] : batch.Latest)
     latest.push_back({FromAnsi(sender), FromAnsi(receiver), FromAnsi(text)});
   FNotifier->Incoming(latest, static_cast<std::size_t>(batch.Shown));
+  FHistory->Flush();
 }
 
 void TPlingFrm::SignalIncoming() {

@@ -38,16 +38,27 @@ class HistoryTest : public AppTest {
   }
 };
 
-// A burst through the messenger mailslot: whenever the pane changes, the last
+// A burst through the messenger mailslot: whenever the pane paints, the last
 // message it shows is already committed, and in the end every message is stored
 // once. A send that fails is stored with its reason.
+class TPaintCheck : public QObject {
+ public:
+  std::function<void()> OnPaint;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) OnPaint();
+    return QObject::eventFilter(watched, event);
+  }
+};
+
 TEST_F(HistoryTest, ShownMessagesAreCommittedBeforeThePaneShowsThemAndSendsWithTheirOutcome) {
   app::TPlingFrm& w = Start();
+  w.show();
   Action(w, "Popup1")->trigger();
   auto* received = Widget<app::TMemo>(w, "ReceivedMmo");
   int checked = 0;
   QStringList notStored;
-  QObject::connect(received->document(), &QTextDocument::contentsChanged, [&] {
+  TPaintCheck paints;
+  paints.OnPaint = [&] {
     const QString last = received->document()->lastBlock().text();
     const QRegularExpressionMatch number =
         QRegularExpression(QStringLiteral("n\\d+x$")).match(last);
@@ -55,7 +66,8 @@ TEST_F(HistoryTest, ShownMessagesAreCommittedBeforeThePaneShowsThemAndSendsWithT
     ++checked;
     auto reader = Reader();
     if (!reader || Find(*reader, number.captured().toStdString()).size() != 1) notStored << last;
-  });
+  };
+  received->viewport()->installEventFilter(&paints);
   Action(w, "Activate1")->trigger();
   ASSERT_TRUE(w.Messenger().Active());
   constexpr int kBurst = 1500;
@@ -71,6 +83,7 @@ TEST_F(HistoryTest, ShownMessagesAreCommittedBeforeThePaneShowsThemAndSendsWithT
   }));
   EXPECT_GT(checked, 0);
   EXPECT_TRUE(notStored.isEmpty()) << notStored.first().toStdString();
+  received->viewport()->removeEventFilter(&paints);
   auto reader = Reader();
   ASSERT_TRUE(reader);
   const auto count = reader->Count();
@@ -176,6 +189,7 @@ TEST_F(HistoryTest, AStoreThatCannotBeOpenedIsToldOnceAndReceivingGoesOn) {
   ASSERT_TRUE(WaitFor([&] { return !FMessages.isEmpty(); }));
   w.PlingMessage("BOB", "ALICE", "second");
   w.History().PruneIfDue();
+  w.History().Flush();
   QCoreApplication::processEvents();
   ASSERT_EQ(FMessages.size(), 1);
   EXPECT_TRUE(FMessages[0].contains(QString::fromStdString(history::DefaultPath())))
