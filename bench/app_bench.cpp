@@ -302,6 +302,8 @@ std::optional<Sample> Measure(Display& display, const fs::path& program, int rec
   std::string config = (fs::temp_directory_path() / "pling-bench-XXXXXX").string();
   if (mkdtemp(config.data()) == nullptr) return std::nullopt;
   if (history >= 0 && !StoreHistory(config, history)) return std::nullopt;
+  // The history's pages on disk before the start, not being written back during it.
+  if (history >= 0) sync();
   if (receivers > 0) {
     StoreReceivers(config, receivers);
     Cycle(display, program, config);
