@@ -24,9 +24,13 @@
 // holds every setting the program writes), and the start and exit with each list
 // are printed beside those with the first.
 //
+// --history N: the program is also started with N messages in its history (and
+// once with an empty history file), and the start with N is printed beside the
+// start with none: the history is not read at the start.
+//
 // Run it on an X server with 24-bit colour and no window manager, for example:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/pling_app_bench [--rounds N]
-//       [--receivers 1000,10000]
+//       [--receivers 1000,10000] [--history 100000]
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -47,6 +51,7 @@
 #include <thread>
 #include <vector>
 
+#include "history/history.h"
 #include "settings/Megares.h"
 
 namespace {
@@ -217,6 +222,30 @@ void StoreReceivers(const std::string& config, int count) {
   }
 }
 
+// A history of `count` messages in the data folder of `config`, as the program
+// keeps it (`count` 0: an empty history file).
+bool StoreHistory(const std::string& config, int count) {
+  auto opened = pling::history::TStore::Open(config + "/data/pling/history.sqlite");
+  if (!opened) {
+    std::fprintf(stderr, "no history: %s\n", opened.Error().Text.c_str());
+    return false;
+  }
+  const std::int64_t now = pling::history::NowMs();
+  std::vector<pling::history::TMessage> batch;
+  for (int i = 0; i < count; ++i) {
+    pling::history::TMessage& m = batch.emplace_back();
+    m.TimeMs = now - (count - i) * 1000LL;
+    m.Sender = "HOST" + std::to_string(i % 50);
+    m.Receiver = "BOB";
+    m.Text = "message number " + std::to_string(i) + " with a few words of text in it";
+    if (batch.size() == 1000 || i + 1 == count) {
+      if (!opened.Value().Store->Append(batch)) return false;
+      batch.clear();
+    }
+  }
+  return true;
+}
+
 // Starts the program with a fresh, empty settings folder and measures one start.
 // One start and exit of `program` with the settings folder `config`.
 std::optional<Sample> Cycle(Display& display, const fs::path& program, const std::string& config) {
@@ -229,6 +258,7 @@ std::optional<Sample> Cycle(Display& display, const fs::path& program, const std
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("XDG_DATA_HOME", (config + "/data").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
@@ -267,9 +297,13 @@ std::optional<Sample> Cycle(Display& display, const fs::path& program, const std
 // Starts the program with a fresh settings folder and measures one start and
 // exit. With a receivers list the program has run once before, unmeasured, so
 // that the folder holds every setting it writes, as a user's does.
-std::optional<Sample> Measure(Display& display, const fs::path& program, int receivers = 0) {
+std::optional<Sample> Measure(Display& display, const fs::path& program, int receivers = 0,
+                              int history = -1) {
   std::string config = (fs::temp_directory_path() / "pling-bench-XXXXXX").string();
   if (mkdtemp(config.data()) == nullptr) return std::nullopt;
+  if (history >= 0 && !StoreHistory(config, history)) return std::nullopt;
+  // The history's pages on disk before the start, not being written back during it.
+  if (history >= 0) sync();
   if (receivers > 0) {
     StoreReceivers(config, receivers);
     Cycle(display, program, config);
@@ -309,6 +343,7 @@ void PrintRow(const char* name, const Summary& s) {
 int main(int argc, char** argv) {
   int rounds = 10;
   std::vector<int> sizes;  // receivers lists to start with, beside none
+  int history = -1;        // messages in the history to start with, beside none
   fs::path binDir = fs::canonical("/proc/self/exe").parent_path();
   fs::path app = binDir / "pling", bare = binDir / "pling_bare_window";
   for (int i = 1; i < argc; ++i) {
@@ -317,6 +352,8 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--program" && i + 1 < argc) {
       app = argv[++i];
+    } else if (arg == "--history" && i + 1 < argc) {
+      history = std::max(0, std::atoi(argv[++i]));
     } else if (arg == "--receivers" && i + 1 < argc) {
       const std::string list = argv[++i];
       for (std::size_t at = 0; at < list.size();) {
@@ -325,7 +362,9 @@ int main(int argc, char** argv) {
         at = comma + 1;
       }
     } else {
-      std::fprintf(stderr, "usage: %s [--rounds N] [--program PATH] [--receivers N,M,...]\n",
+      std::fprintf(stderr,
+                   "usage: %s [--rounds N] [--program PATH] [--receivers N,M,...] "
+                   "[--history N]\n",
                    argv[0]);
       return 2;
     }
@@ -344,12 +383,17 @@ int main(int argc, char** argv) {
   Measure(display, app);
   Summary appSummary, bareSummary;
   std::vector<Summary> sized(sizes.size());
+  Summary emptyHistory, fullHistory;
   for (int r = 0; r < rounds; ++r) {
     // Alternating, so that a noisy moment on the machine hits all alike.
     if (auto s = Measure(display, bare)) bareSummary.Add(*s);
     if (auto s = Measure(display, app)) appSummary.Add(*s);
     for (std::size_t k = 0; k < sizes.size(); ++k) {
       if (auto s = Measure(display, app, sizes[k])) sized[k].Add(*s);
+    }
+    if (history >= 0) {
+      if (auto s = Measure(display, app, 0, 0)) emptyHistory.Add(*s);
+      if (auto s = Measure(display, app, 0, history)) fullHistory.Add(*s);
     }
   }
   if (appSummary.paint.empty() || bareSummary.paint.empty()) {
@@ -370,6 +414,15 @@ int main(int argc, char** argv) {
               Median(appSummary.paint) / Median(bareSummary.paint),
               Median(appSummary.rss) / Median(bareSummary.rss),
               Median(appSummary.anon) / Median(bareSummary.anon));
+  if (!emptyHistory.paint.empty() && !fullHistory.paint.empty()) {
+    PrintRow("pling, empty history", emptyHistory);
+    const std::string name = "pling, " + std::to_string(history) + " msgs";
+    PrintRow(name.c_str(), fullHistory);
+    std::printf("%d messages in the history / none: first frame x%.2f, VmRSS x%.2f, exit x%.2f\n",
+                history, Median(fullHistory.paint) / Median(emptyHistory.paint),
+                Median(fullHistory.rss) / Median(emptyHistory.rss),
+                Median(fullHistory.exit) / Median(emptyHistory.exit));
+  }
   for (std::size_t k = 1; k < sizes.size(); ++k) {
     if (sized[k].paint.empty() || sized[0].paint.empty()) continue;
     std::printf("%d receivers / %d receivers: first frame x%.2f, exit x%.2f\n", sizes[k], sizes[0],

@@ -21,6 +21,10 @@
 //    (setMaximumBlockCount 1000) given the same lines in batches of the same
 //    sizes, one event-loop pass after each. Without and with line wrap.
 //
+// The window keeps its message history (committed once per batch, before the
+// batch is shown) in parts 1, 2 and 4; parts 2 and 4 run with it off too, in
+// turns, and print the time with it on over the time with it off.
+//
 // Run it on an X display (or QT_QPA_PLATFORM=offscreen), as root or where user
 // namespaces are allowed, so that it gets a network namespace of its own and its
 // mailslots cannot meet a running Pling's:
@@ -48,6 +52,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/HistoryLog.h"
 #include "app/PlingApplication.h"
 #include "app/PlingFrmUnit.h"
 #include "app/QtMainThread.h"
@@ -253,6 +258,7 @@ int main(int argc, char** argv) {
   const fs::path config = fs::temp_directory_path() / ("pling-bench-" + std::to_string(getpid()));
   fs::create_directories(config);
   setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  setenv("XDG_DATA_HOME", (config / "data").c_str(), 1);
   const std::string cli = (fs::path(argv[0]).parent_path() / "pling-cli").string();
 
   pling::app::TPlingApplication app(argc, argv);
@@ -263,6 +269,13 @@ int main(int argc, char** argv) {
     pling::app::TPlingFrm w;
     w.resize(448, 400);
     w.show();
+    const std::string historyPath = pling::history::DefaultPath();
+    const auto keepHistory = [&](bool on) {
+      pling::history::TSettings settings;
+      settings.Enabled = on;
+      w.History().Start(settings, historyPath);
+    };
+    keepHistory(true);
     Part<QAction>(w, "Popup1")->trigger();  // off: the window is on screen anyway
     QAction* lineWrap = Part<QAction>(w, "RecvLinewrap");
     QAction* clear = Part<QAction>(w, "Clear1");
@@ -316,6 +329,17 @@ int main(int argc, char** argv) {
           "separators and time stamps on):\n",
           waiting);
       bare.show();
+      double seconds[2] = {1e9, 1e9};  // history off, on: the best of two turns each
+      for (int turn = 0; turn < 4; ++turn) {
+        const bool on = turn % 2 == 1;
+        keepHistory(on);
+        const TWaitingRun run = ShowWaiting(w, false, waiting);
+        seconds[on ? 1 : 0] = std::min(seconds[on ? 1 : 0], run.Seconds);
+        std::printf("  history %-3s wrap off: %d shown after %.2f s, %zu batches\n",
+                    on ? "on" : "off", run.Shown, run.Seconds, run.Batches.size());
+      }
+      std::printf("  history on / off (best of two each): x%.2f\n", seconds[1] / seconds[0]);
+      keepHistory(true);
       for (bool wrap : {false, true}) {
         const TWaitingRun run = ShowWaiting(w, wrap, waiting);
         const double plain = ShowBare(bare, wrap, run.Batches);
@@ -337,7 +361,9 @@ int main(int argc, char** argv) {
       bare.hide();
     }
     // The burst through the messenger mailslot, as a user's window gets it.
-    if (burst > 0) {
+    double burstSeconds[2] = {0, 0};
+    for (int turn = 0; burst > 0 && turn < 2; ++turn) {
+      keepHistory(turn == 1);
       if (lineWrap->isChecked()) lineWrap->trigger();
       clear->trigger();
       constexpr int kSenders = 4;
@@ -374,8 +400,11 @@ int main(int argc, char** argv) {
       const auto done = Clock::now();
       sender.join();
       timer.stop();
-      std::printf("Burst of %d messages sent with pling-cli (%d processes at a time):\n", burst,
-                  kSenders);
+      w.Messenger().OnMessage = handler;
+      burstSeconds[turn] = Seconds(done - start);
+      std::printf(
+          "Burst of %d messages sent with pling-cli (%d processes at a time), history %s:\n", burst,
+          kSenders, turn == 1 ? "on" : "off");
       std::printf("  refused to the senders: %d\n", failed.load());
       std::printf("  shown %d of %d; all sent after %.2f s, all shown after %.2f s (%.0f msg/s)\n",
                   shown.load(), burst, Seconds(sent - start), Seconds(done - start),
@@ -387,6 +416,9 @@ int main(int argc, char** argv) {
       std::printf("  longest time the window spent on one message: %.1f ms\n",
                   Seconds(longestMessage) * 1000);
       std::printf("  pane after the burst: %d lines\n", received->LineCount());
+    }
+    if (burstSeconds[0] > 0) {
+      std::printf("Burst, history on / off: x%.2f\n", burstSeconds[1] / burstSeconds[0]);
     }
     w.close();
   }

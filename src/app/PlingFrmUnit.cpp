@@ -32,6 +32,7 @@
 #include "about/GradientFill.h"
 #include "app/Accessibility.h"
 #include "app/FontDlg.h"
+#include "app/HistoryView.h"
 #include "app/KeyboardFocus.h"
 #include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
@@ -175,45 +176,6 @@ std::int32_t TPlingOwnerForm::FrameExtraHeight() const {
 }
 
 // ---------------------------------------------------------------------------
-// TColorLabel
-
-void TColorLabel::SetColor(TColor value) {
-  FColor = value;
-  update();
-}
-
-QFont TColorLabel::DisplayedFont() const {
-  // Smaller, a point at a time, down to the desktop's size, while the text is
-  // too wide.
-  QFont shown = font();
-  const qreal smallest = std::min(shown.pointSizeF(), QApplication::font().pointSizeF());
-  const int room = contentsRect().width();
-  while (shown.pointSizeF() - 1 >= smallest && smallest > 0 &&
-         QFontMetrics(shown).horizontalAdvance(text()) > room) {
-    shown.setPointSizeF(shown.pointSizeF() - 1);
-  }
-  return shown;
-}
-
-QString TColorLabel::DisplayedText() const {
-  return QFontMetrics(DisplayedFont()).elidedText(text(), Qt::ElideRight, contentsRect().width());
-}
-
-void TColorLabel::paintEvent(QPaintEvent* /*event*/) {
-  // Resolved now, so that a new desktop theme shows at the next paint.
-  const QColor color = qtbridge::ResolveColor(FColor, QApplication::palette(this));
-  if (palette().color(QPalette::WindowText) != color) {
-    QPalette own = palette();
-    own.setColor(QPalette::WindowText, color);
-    setPalette(own);
-  }
-  QPainter painter(this);
-  painter.setFont(DisplayedFont());
-  style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
-                        isEnabled(), DisplayedText(), foregroundRole());
-}
-
-// ---------------------------------------------------------------------------
 // TPlingFrm: creation
 
 TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShell)
@@ -225,6 +187,7 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
 
   CreateComponents();
   FNetwork = new TNetworkView(*ReceiversLbx, std::bind_front(&TPlingFrm::AddReceiver, this), this);
+  FHistory = new THistoryLog([this](const QString& text) { ShowErrorMessage(this, text); }, this);
   CreateMenus();
   SetAccessibleTexts();
   FNotifier = new TIncomingNotifier(*this, *AnnounceLbl);
@@ -320,6 +283,7 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
       FStartProblems << ExceptionMessage(std::current_exception());
     }
     FormCreate();
+    FStartProblems << FHistory->Start(*MegaRegistry);
   }
   SendMmo->setFocus();
   UpdateRestingStatus();
@@ -574,6 +538,7 @@ void TPlingFrm::CreateMenus() {
   StartMnu = new QMenu(this);
   StartMnu->setObjectName(QStringLiteral("StartMnu"));
   Info1 = Item(StartMnu, "Info1", QStringLiteral("About"));
+  AddHistoryCommand(*StartMnu, *this, *FHistory);  // "History...", Ctrl+F
   N15 = Separator(StartMnu, "N15");
   QMenu* receivers = Submenu(StartMnu, "Receivers1", QStringLiteral("Receivers"), Receivers1);
   Add2 = Item(receivers, "Add2", QStringLiteral("&Add"));
@@ -1058,6 +1023,7 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
   const QString key = qtbridge::FromAnsi(AMsg + AReciever + ASender);
   if (key == FLastMessage) return;
   FLastMessage = key;
+  FHistory->Take(AReciever, ASender, AMsg);  // stored when the batch is shown
   ++FBatch.Shown;
   FBatch.Latest.push_back({ASender, AReciever, AMsg});
   if (FBatch.Latest.size() > TIncomingNotifier::kLatestShown) FBatch.Latest.pop_front();
@@ -1114,6 +1080,7 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
 void TPlingFrm::PlingBatchEnd() {
   TIncomingBatch batch = std::exchange(FBatch, {});
   if (batch.Shown == 0) return;
+  FHistory->Commit();  // stored meanwhile; in the store before the pane is painted
   // Once per batch: the sound, the status line, the tray picture, the pane (one
   // edit, one trim) and the pop-up.
   SignalIncoming();
@@ -1129,6 +1096,7 @@ void TPlingFrm::PlingBatchEnd() {
     latest.push_back(
         {qtbridge::FromAnsi(sender), qtbridge::FromAnsi(receiver), qtbridge::FromAnsi(text)});
   FNotifier->Incoming(latest, static_cast<std::size_t>(batch.Shown));
+  FHistory->Flush();
 }
 
 void TPlingFrm::SignalIncoming() {
@@ -1243,7 +1211,8 @@ void TPlingFrm::SendToSelected(QString Text) {
             LocalUserName(), [this] { return LocalComputerName(); }, Useserver1->isChecked(),
             qtbridge::ToAnsi(servername1->text()), qtbridge::ToAnsi(receiver));
       },
-      [this](const QString& status) { ShowStatus(status); });
+      [this](const QString& status) { ShowStatus(status); },
+      [this](const std::vector<TSentRecord>& sent) { FHistory->Sent(sent); });
 }
 
 void TPlingFrm::Useserver1Click() {

@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "app/AutoAddHook.h"
+#include "app/ColorLabel.h"
 #include "app/Controls.h"
+#include "app/HistoryLog.h"
 #include "app/IncomingNotifier.h"
 #include "app/NetworkView.h"
 #include "app/SettingsAtExit.h"
@@ -89,26 +91,6 @@ class TPlingOwnerForm : public settings::TOwnerForm, public settings::TSizerForm
   settings::TSizerWindow& FSizerWindow;
 };
 
-// A one-line label whose text colour is a core colour, resolved at every paint.
-// A text too wide for it is shown in a smaller size, down to the desktop's, and
-// beyond that shortened with "…" at its end: it is never cut off.
-class TColorLabel : public QLabel {
-  Q_OBJECT
- public:
-  using QLabel::QLabel;
-  settings::TColor Color() const { return FColor; }
-  void SetColor(settings::TColor value);
-  // The font and text as painted now.
-  QFont DisplayedFont() const;
-  QString DisplayedText() const;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  settings::TColor FColor = settings::clWindowText;
-};
-
 // A hidden image that holds an icon for others to use.
 class TIconImage : public QLabel {
   Q_OBJECT
@@ -155,6 +137,8 @@ class TPlingFrm : public QWidget {
 
   // Unread messages, desktop notifications and announcements of incoming messages.
   TIncomingNotifier& Notifier() { return *FNotifier; }
+  // What the window writes into the message history.
+  THistoryLog& History() { return *FHistory; }
 
   // What the status line says between texts: how to start receiving while
   // nothing is received, that only this computer's messages arrive while the
@@ -389,6 +373,7 @@ class TPlingFrm : public QWidget {
   TIncomingBatch FBatch;
   TIncomingNotifier* FNotifier = nullptr;
   TNetworkView* FNetwork = nullptr;  // receivers' marks, the Network window
+  THistoryLog* FHistory = nullptr;   // the message history the window writes
   QString FNetworkNotice;            // the network notice the user was shown (stored)
   bool FShownOnce = false;
 };

@@ -13,20 +13,25 @@ namespace pling::app {
 
 void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers,
                    const QString& text, const TRouteChooser& route,
-                   const std::function<void(const QString&)>& showStatus) {
+                   const std::function<void(const QString&)>& showStatus,
+                   const std::function<void(const std::vector<TSentRecord>&)>& sent) {
   // Characters the code page cannot hold travel as "?"; the user is told.
   const std::string ansiText = qtbridge::ToAnsi(text);
   const bool replaced = qtbridge::FromAnsi(ansiText) != text;
   // Per receiver: why no route could be chosen, or the message it is sent.
   std::vector<std::optional<QString>> routeProblems;
   std::vector<mailslot::TOutgoingMessage> messages;
+  std::vector<TSentRecord> records;  // every receiver's part, in order
   for (const QString& receiver : receivers) {
     const auto chosen = route(receiver);
     if (!chosen) {
+      records.push_back({qtbridge::ToAnsi(receiver), {}, {}, ansiText, chosen.Error()});
       routeProblems.emplace_back(qtbridge::FromAnsi(chosen.Error().Text));
       continue;
     }
     routeProblems.emplace_back();
+    records.push_back({qtbridge::ToAnsi(receiver), chosen.Value().Sender, chosen.Value().Machine,
+                       ansiText, platform::TWriteDelivery::Local});
     messages.push_back(
         {chosen.Value().Machine, {chosen.Value().Sender, qtbridge::ToAnsi(receiver), ansiText}});
   }
@@ -40,16 +45,17 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
       showStatus(*routeProblems[static_cast<std::size_t>(i)]);
       continue;
     }
-    const auto& sent = outcomes[next++];
-    if (!sent) {
+    const auto& outcome = outcomes[next++];
+    records[static_cast<std::size_t>(i)].Outcome = outcome;
+    if (!outcome) {
       // The target did not open, or the message is too long for it: every
       // receiver that did not get it is named, with why.
       notSent << (receiver.isEmpty() ? QStringLiteral("\"\"") : receiver);
-      notSentWhy << qtbridge::FromAnsi(sent.Error().Text);
+      notSentWhy << qtbridge::FromAnsi(outcome.Error().Text);
       showStatus(NotSentText(notSent, notSentWhy));
     } else if (replaced && notSent.isEmpty()) {
       showStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));
-    } else if (platform::NotConfirmed(sent.Value())) {
+    } else if (platform::NotConfirmed(outcome.Value())) {
       // Sent to one machine, which did not confirm the message (as a datagram, or
       // a session message it did not answer); a confirmed delivery adds nothing.
       unconfirmed << receiver;
@@ -58,6 +64,7 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
       }
     }
   }
+  if (sent) sent(records);
 }
 
 }  // namespace pling::app

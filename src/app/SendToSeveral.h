@@ -12,8 +12,11 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "mailslot/message_text.h"
+#include "platform/mailslot_service.h"
 #include "runtime/result.h"
 
 namespace pling::mailslot {
@@ -24,10 +27,22 @@ namespace pling::app {
 
 using TRouteChooser = std::function<runtime::TResult<mailslot::TSendRoute>(const QString&)>;
 
+// One receiver's part of a send, as the window's send tells it (ANSI code page).
+struct TSentRecord {
+  std::string Receiver;
+  std::string Sender;   // the name the message went out under ("" without a route)
+  std::string Machine;  // the machine or server it was written to ("" without a route)
+  std::string Text;
+  // How it went, or why it was not sent.
+  runtime::TResult<platform::TWriteDelivery> Outcome;
+};
+
 // Sends `text` (not empty) to each of `receivers` through `pling`; `showStatus`
-// gets each status text in turn, the last one standing.
+// gets each status text in turn, the last one standing; `sent` (when given) gets
+// every receiver's part in the receivers' order, once the sends are done.
 void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers,
                    const QString& text, const TRouteChooser& route,
-                   const std::function<void(const QString&)>& showStatus);
+                   const std::function<void(const QString&)>& showStatus,
+                   const std::function<void(const std::vector<TSentRecord>&)>& sent = {});
 
 }  // namespace pling::app

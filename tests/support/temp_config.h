@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fixture that gives each test a fresh, empty configuration folder (through
-// XDG_CONFIG_HOME), so that INI files and the registry hive start empty.
+// XDG_CONFIG_HOME), so that INI files and the registry hive start empty, and a
+// fresh data folder (XDG_DATA_HOME, its "data" folder), so that the message
+// history does too.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -17,10 +19,12 @@ class TempConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfigHome = old;
+    if (const char* old = std::getenv("XDG_DATA_HOME")) FOldDataHome = old;
     std::string pattern = (std::filesystem::temp_directory_path() / "pling-config-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     FRoot = pattern;
     setenv("XDG_CONFIG_HOME", FRoot.c_str(), 1);
+    setenv("XDG_DATA_HOME", (FRoot + "/data").c_str(), 1);
   }
 
   void TearDown() override {
@@ -28,6 +32,11 @@ class TempConfigTest : public ::testing::Test {
       setenv("XDG_CONFIG_HOME", FOldConfigHome->c_str(), 1);
     } else {
       unsetenv("XDG_CONFIG_HOME");
+    }
+    if (FOldDataHome) {
+      setenv("XDG_DATA_HOME", FOldDataHome->c_str(), 1);
+    } else {
+      unsetenv("XDG_DATA_HOME");
     }
     std::error_code ignored;
     std::filesystem::remove_all(FRoot, ignored);
@@ -52,6 +61,7 @@ class TempConfigTest : public ::testing::Test {
  private:
   std::string FRoot;
   std::optional<std::string> FOldConfigHome;
+  std::optional<std::string> FOldDataHome;
 };
 
 }  // namespace pling::testing

@@ -227,12 +227,12 @@ int ListenCommand(const TArgs& args) {
   pling.OnBatchEnd = batchEnd;
   raw.OnRawMessage = [&](runtime::TComponent&, const std::string& datagram) {
     // The same message the decoded form shows (see TlxCustomPling::DoMessage).
-    mailslot::TMessengerDatagram fields = mailslot::DecodeMessengerDatagram(datagram);
-    platform::OemToChar(fields.Sender);
-    platform::OemToChar(fields.Reciever);
-    platform::OemToChar(fields.Text);
+    net::TMessengerMessage fields = mailslot::DecodeMessengerDatagram(datagram);
+    platform::OemToChar(fields.sender);
+    platform::OemToChar(fields.receiver);
+    platform::OemToChar(fields.text);
     take(HexBytes(datagram),
-         history::ReceivedMessage(fields.Sender, fields.Reciever, fields.Text, history::NowMs()));
+         history::ReceivedMessage(fields.sender, fields.receiver, fields.text, history::NowMs()));
   };
   pling.OnMessage = [&](runtime::TComponent&, std::string receiver, std::string sender,
                         std::string text) {

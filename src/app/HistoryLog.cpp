@@ -1,0 +1,161 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/HistoryLog.h"
+
+#include <QTimer>
+#include <utility>
+
+#include "qtbridge/AnsiText.h"
+#include "runtime/exceptions.h"
+#include "settings/Megares.h"
+
+namespace pling::app {
+
+THistoryLog::THistoryLog(std::function<void(const QString&)> report, QObject* parent)
+    : QObject(parent), FReport(std::move(report)) {
+  FSettings.Enabled = false;  // until Start
+}
+
+THistoryLog::~THistoryLog() {
+  // Whatever was taken and not yet committed (a batch cut short) is kept.
+  Commit();
+  StopThread();
+}
+
+void THistoryLog::StopThread() {
+  if (!FThread.joinable()) return;
+  {
+    const std::lock_guard lock(FMutex);
+    FStop = true;
+  }
+  FWake.notify_one();
+  FThread.join();  // after the jobs posted before
+  FStop = false;
+}
+
+void THistoryLog::Post(TJob job) {
+  if (!FThread.joinable()) return;
+  {
+    const std::lock_guard lock(FMutex);
+    FJobs.push_back(std::move(job));
+  }
+  FWake.notify_one();
+}
+
+void THistoryLog::Flush() {
+  std::unique_lock lock(FMutex);
+  FDone.wait(lock, [this] { return FJobs.empty() && !FBusy; });
+}
+
+QStringList THistoryLog::Start(const settings::TMegaRegistry& registry, std::string path) {
+  QStringList problems;
+  history::TSettings settings;
+  const auto read = [&](const char* key, auto get) {
+    try {
+      get();
+    } catch (const runtime::EConvertError& error) {
+      problems << qtbridge::FromAnsi(settings::SettingProblemText(
+          history::kSettingsSection, key, registry.ReadText(history::kSettingsSection, key, ""),
+          error.what()));
+    }
+  };
+  read(history::kEnabledKey, [&] {
+    settings.Enabled = registry.ReadBool(history::kSettingsSection, history::kEnabledKey, true);
+  });
+  read(history::kDaysKey, [&] {
+    settings.Days =
+        registry.ReadInteger(history::kSettingsSection, history::kDaysKey, settings.Days);
+  });
+  read(history::kMegabytesKey, [&] {
+    settings.Megabytes =
+        registry.ReadInteger(history::kSettingsSection, history::kMegabytesKey, settings.Megabytes);
+  });
+  Start(settings, path.empty() ? history::DefaultPath() : std::move(path));
+  return problems;
+}
+
+void THistoryLog::Start(const history::TSettings& settings, std::string path) {
+  Commit();
+  StopThread();
+  FSettings = settings.Clamped();
+  FPath = std::move(path);
+  FPending.clear();
+  // The report goes out on the window's thread, after the batch that met it.
+  FWriter = std::make_unique<history::TWriter>(FSettings, FPath, [this](const std::string& text) {
+    // Always with the file's path: the user must be able to find it.
+    QString whole = QString::fromStdString(text);
+    if (!whole.contains(QString::fromStdString(FPath)))
+      whole += QStringLiteral(" (%1)").arg(QString::fromStdString(FPath));
+    QMetaObject::invokeMethod(
+        this, [this, whole] { FReport(whole); }, Qt::QueuedConnection);
+  });
+  if (FSettings.Enabled) {
+    FThread = std::thread([this] {
+      std::unique_lock lock(FMutex);
+      for (;;) {
+        FWake.wait(lock, [this] { return FStop || !FJobs.empty(); });
+        if (FJobs.empty()) break;  // stopping, and nothing left to do
+        TJob job = std::move(FJobs.front());
+        FJobs.pop_front();
+        FBusy = true;
+        lock.unlock();
+        job(*FWriter);
+        lock.lock();
+        FBusy = false;
+        FDone.notify_all();
+      }
+    });
+  }
+  delete FPruneTmr;
+  FPruneTmr = nullptr;
+  if (!FSettings.Enabled) return;
+  // A few seconds after the start (the window is up by then), then every hour.
+  FPruneTmr = new QTimer(this);
+  FPruneTmr->setObjectName(QStringLiteral("HistoryPruneTmr"));
+  FPruneTmr->setTimerType(Qt::VeryCoarseTimer);
+  FPruneTmr->setSingleShot(false);
+  connect(FPruneTmr, &QTimer::timeout, this, [this] {
+    // A little over the hour: the writer prunes only once a whole hour has passed.
+    FPruneTmr->setInterval(kPruneIntervalMs + 60 * 1000);
+    PruneIfDue();
+  });
+  FPruneTmr->start(kFirstPruneMs);
+}
+
+void THistoryLog::Take(std::string_view receiver, std::string_view sender, std::string_view text) {
+  if (FSettings.Enabled)
+    FPending.push_back(history::ReceivedMessage(sender, receiver, text, history::NowMs()));
+}
+
+void THistoryLog::Commit() {
+  if (FPending.empty()) return;
+  Post([batch = std::exchange(FPending, {})](history::TWriter& writer) mutable {
+    writer.Append(batch);
+  });
+}
+
+void THistoryLog::Sent(const std::vector<TSentRecord>& records) {
+  if (!FSettings.Enabled || records.empty()) return;
+  std::vector<history::TMessage> batch;
+  batch.reserve(records.size());
+  const std::int64_t now = history::NowMs();
+  for (const TSentRecord& record : records) {
+    batch.push_back(history::SentMessage(record.Machine, record.Sender, record.Receiver,
+                                         record.Text, record.Outcome, now));
+  }
+  Post([batch = std::move(batch)](history::TWriter& writer) mutable { writer.Append(batch); });
+  Flush();
+}
+
+void THistoryLog::PruneIfDue() {
+  if (!FSettings.Enabled) return;
+  // Opening prunes; an open store prunes when an hour has passed.
+  Post([](history::TWriter& writer) {
+    if (writer.Store() == nullptr) {
+      writer.Open();
+    } else {
+      writer.PruneIfDue(history::NowMs());
+    }
+  });
+}
+
+}  // namespace pling::app

@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// What the window writes into the message history (history/history.h): every
+// incoming message it shows, in the batches it shows them in (one transaction a
+// batch, committed before the batch reaches the pane), and every message it
+// sends, one record per receiver with how it went. The window's messenger holds
+// the messenger mailslot whenever it delivers anything, so what it shows is
+// first-hand and stored once here.
+//
+// Nothing is opened at the start: the store opens with the first message, or
+// with the first pruning a few seconds after the start; pruning comes again
+// every hour on a timer that does nothing in between. A store that cannot be
+// had means no history, told once with its path; receiving goes on.
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/SendToSeveral.h"
+#include "history/history.h"
+
+class QTimer;
+
+namespace pling::settings {
+class TMegaRegistry;
+}
+
+namespace pling::app {
+
+class THistoryLog : public QObject {
+  Q_OBJECT
+ public:
+  // `report` tells the user something once (a store that cannot be opened, with
+  // its path; a damaged file moved aside).
+  THistoryLog(std::function<void(const QString&)> report, QObject* parent);
+  ~THistoryLog() override;
+
+  // Reads the settings (History, HistoryDays, HistoryMB in [Settings]); a value
+  // that cannot be read keeps its default and is returned as a problem to tell.
+  // Starts the pruning timers. `path` empty: the default store.
+  QStringList Start(const settings::TMegaRegistry& registry, std::string path = {});
+  // The same with settings given (tests and benchmarks).
+  void Start(const history::TSettings& settings, std::string path);
+
+  const history::TSettings& Settings() const { return FSettings; }
+  const std::string& Path() const { return FPath; }
+
+  // One incoming message that the window shows (ANSI code page), kept until Commit.
+  void Take(std::string_view receiver, std::string_view sender, std::string_view text);
+  // Hands the messages taken since the last Commit to the writing thread, which
+  // stores them in one transaction while the window lays them out in its pane.
+  void Commit();
+  // Returns once everything handed over is stored (or failed): the window calls
+  // it before it goes back to its event loop, so before it paints what it shows.
+  void Flush();
+  // The outcome of one send, every receiver in one transaction; stored on return.
+  void Sent(const std::vector<TSentRecord>& records);
+  // Prunes now if an hour has passed since the last pruning (the first runs at once).
+  void PruneIfDue();
+
+  static constexpr int kFirstPruneMs = 3000;
+  static constexpr int kPruneIntervalMs = 60 * 60 * 1000;
+
+ private:
+  std::function<void(const QString&)> FReport;
+  history::TSettings FSettings;
+  std::string FPath;
+  std::vector<history::TMessage> FPending;
+  QTimer* FPruneTmr = nullptr;
+  // The writing thread and its jobs; the writer is used on that thread alone.
+  using TJob = std::function<void(history::TWriter&)>;
+  void Post(TJob job);
+  void StopThread();
+  std::unique_ptr<history::TWriter> FWriter;
+  std::thread FThread;
+  std::mutex FMutex;
+  std::condition_variable FWake, FDone;
+  std::deque<TJob> FJobs;
+  bool FBusy = false;
+  bool FStop = false;
+};
+
+}  // namespace pling::app
