@@ -14,7 +14,7 @@
 
 #include "app/QtAdapters.h"
 #include "platform/network.h"
-#include "settings/Megares.h"
+#include "settings/NetworkSettings.h"
 
 namespace pling::app {
 
@@ -52,11 +52,7 @@ void InstallNetworkWait() {
 }
 
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
-  platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
-  platform::SetWinsServerSetting(registry.ReadText(kNetworkSection, kWinsServerKey, ""));
-  platform::SetBrowseCommentSetting(registry.ReadText(kNetworkSection, kCommentKey, ""));
-  platform::SetSessionMessagesEnabled(
-      registry.ReadBool(kNetworkSection, kSessionMessagesKey, true));
+  settings::ApplyNetworkSettings(registry);
 }
 
 QString NetworkProblemText() {

@@ -278,9 +278,22 @@ class TMegaRegistry : public runtime::TComponent {
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
   void WriteBool(std::string_view section, std::string_view key, bool value);
   void WriteFont(std::string_view section, std::string_view key, const TFont& font);
-  // A value of the table of stored keys, the table's default while it is absent.
+  // A value of the table of stored keys (StoredKeys.h); without a default given,
+  // the table's while it is absent.
   std::string ReadText(const TStoredKey& key) const;
   bool ReadBool(const TStoredKey& key) const;
+  std::string ReadText(const TStoredKey& key, std::string_view defaultValue) const {
+    return ReadText(key.Section, key.Key, defaultValue);
+  }
+  std::int32_t ReadInteger(const TStoredKey& key, std::int32_t defaultValue) const {
+    return ReadInteger(key.Section, key.Key, defaultValue);
+  }
+  bool ReadBool(const TStoredKey& key, bool defaultValue) const {
+    return ReadBool(key.Section, key.Key, defaultValue);
+  }
+  TFont ReadFont(const TStoredKey& key, const TFont& defaultFont) const {
+    return ReadFont(key.Section, key.Key, defaultFont);
+  }
 
   static std::string FontToText(const TFont& font) { return settings::FontToText(font); }
   static std::string ColorToText(TColor color) { return settings::ColorToText(color); }

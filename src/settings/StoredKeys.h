@@ -100,17 +100,58 @@ inline constexpr TStoredKey kWindowHeightKey{kMainWindowSection, "Height", nullp
                                              "height of the main window"};
 
 // Every stored value, in the order `pling-cli settings list` shows them.
-// clang-format off (one a line, so that a new one is one more line)
+// One a line, so that a new one is one more line.
+// clang-format off
 inline constexpr std::array kStoredKeys{
-    &kReceiversKey,     &kReceivedFontKey,  &kSendFontKey,       &kReceiversFontKey,
-    &kReceivedColorKey, &kSendColorKey,     &kReceiversColorKey, &kSplitKey,
-    &kUseServerKey,     &kAutomaticSendKey, &kServerNameKey,     &kPlayIncomingKey,
-    &kRecvLineWrapKey,  &kSendLineWrapKey,  &kPopupKey,          &kActiveKey,
-    &kNetworkNoticeKey, &kNetworkKey,       &kWinsServerKey,     &kSessionMessagesKey,
-    &kCommentKey,       &kWindowLeftKey,    &kWindowTopKey,      &kWindowWidthKey,
+    &kReceiversKey,
+    &kReceivedFontKey,
+    &kSendFontKey,
+    &kReceiversFontKey,
+    &kReceivedColorKey,
+    &kSendColorKey,
+    &kReceiversColorKey,
+    &kSplitKey,
+    &kUseServerKey,
+    &kAutomaticSendKey,
+    &kServerNameKey,
+    &kPlayIncomingKey,
+    &kRecvLineWrapKey,
+    &kSendLineWrapKey,
+    &kPopupKey,
+    &kActiveKey,
+    &kNetworkNoticeKey,
+    &kNetworkKey,
+    &kWinsServerKey,
+    &kSessionMessagesKey,
+    &kCommentKey,
+    &kWindowLeftKey,
+    &kWindowTopKey,
+    &kWindowWidthKey,
     &kWindowHeightKey,
 };
 // clang-format on
+
+namespace stored_keys_detail {
+constexpr bool SameName(const char* a, const char* b) {
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  for (; *a != '\0' && lower(*a) == lower(*b); ++a, ++b) {
+  }
+  return lower(*a) == lower(*b);
+}
+constexpr bool EachKeyOnce() {
+  for (std::size_t i = 0; i < kStoredKeys.size(); ++i) {
+    for (std::size_t j = i + 1; j < kStoredKeys.size(); ++j) {
+      if (SameName(kStoredKeys[i]->Section, kStoredKeys[j]->Section) &&
+          SameName(kStoredKeys[i]->Key, kStoredKeys[j]->Key)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+}  // namespace stored_keys_detail
+// Sections and keys are told apart without regard to case, as the store does.
+static_assert(stored_keys_detail::EachKeyOnce(), "a section and key stand twice in kStoredKeys");
 
 // The form's place and size, in the order the store reads and writes them.
 inline constexpr std::array kWindowBoundsKeys{&kWindowLeftKey, &kWindowTopKey, &kWindowWidthKey,

@@ -18,14 +18,10 @@ int HostsCommand(const TArgs& args);
 int WhoCommand(const TArgs& args);
 int DeliverCommand(const TArgs& args);
 
-// The setting SessionMessages of section Settings where the window keeps it; on
-// when it is not set or cannot be read.
-bool SessionMessagesSetting();
-
-// Hands the program's network settings (SessionMessages, the WINS server) to the
-// transport, read where the window reads them, before the first message goes or
-// comes. Where no settings file exists none is made; one that cannot be read
-// gives the defaults.
+// Hands the program's network settings (settings::ApplyTransportSettings: the
+// WINS server, the announced comment, SessionMessages) to the transport, read
+// where the window reads them, before the first message goes or comes. Where no
+// settings file exists none is made; one that cannot be read gives the defaults.
 void ApplyNetworkSettings();
 
 // Terminal text <-> the ANSI code page used inside the program. UTF-8 terminals

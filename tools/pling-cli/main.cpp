@@ -26,6 +26,7 @@ constexpr const char* kUsage =
     "  deliver --from SENDER [--to RECEIVER] FILE\n"
     "                    show a message Samba's smbd took (its message command)\n"
     "  settings path     where the program's settings live\n"
+    "  settings list     every setting the program keeps: value, default, meaning\n"
     "  settings get SECTION KEY\n"
     "  settings set SECTION KEY VALUE\n"
     "                    read or write one setting\n"
