@@ -95,7 +95,7 @@ class TSettingsBackEnd {
 // Values in a profile (INI) file. A name without a folder refers to a file in
 // the platform's Windows directory; no extension is added. Creation touches no
 // file.
-class TIniFile : public TSettingsBackEnd {
+class TIniFile final : public TSettingsBackEnd {
  public:
   explicit TIniFile(std::string fileName);
   ~TIniFile() override;
@@ -131,7 +131,7 @@ class TIniFile : public TSettingsBackEnd {
 // HKEY_CLASSES_ROOT\Company\App, its text the key's default value (REG_SZ). When
 // the application key cannot be opened every read gives its default and every
 // write is lost; write failures are not reported.
-class TWindowsRegistry : public TSettingsBackEnd {
+class TWindowsRegistry final : public TSettingsBackEnd {
  public:
   TWindowsRegistry(std::string company, std::string app);
   ~TWindowsRegistry() override;
