@@ -7,6 +7,7 @@
 #include "qtbridge/AnsiText.h"
 #include "runtime/exceptions.h"
 #include "settings/Megares.h"
+#include "settings/StoredKeys.h"
 
 namespace pling::app {
 
@@ -54,20 +55,21 @@ QStringList THistoryLog::Start(const settings::TMegaRegistry& registry, std::str
       get();
     } catch (const runtime::EConvertError& error) {
       problems << qtbridge::FromAnsi(settings::SettingProblemText(
-          history::kSettingsSection, key, registry.ReadText(history::kSettingsSection, key, ""),
+          settings::kSettingsSection, key, registry.ReadText(settings::kSettingsSection, key, ""),
           error.what()));
     }
   };
-  read(history::kEnabledKey, [&] {
-    settings.Enabled = registry.ReadBool(history::kSettingsSection, history::kEnabledKey, true);
+  read(settings::kHistoryKey.Key, [&] {
+    settings.Enabled =
+        registry.ReadBool(settings::kSettingsSection, settings::kHistoryKey.Key, true);
   });
-  read(history::kDaysKey, [&] {
-    settings.Days =
-        registry.ReadInteger(history::kSettingsSection, history::kDaysKey, settings.Days);
+  read(settings::kHistoryDaysKey.Key, [&] {
+    settings.Days = registry.ReadInteger(settings::kSettingsSection, settings::kHistoryDaysKey.Key,
+                                         settings.Days);
   });
-  read(history::kMegabytesKey, [&] {
-    settings.Megabytes =
-        registry.ReadInteger(history::kSettingsSection, history::kMegabytesKey, settings.Megabytes);
+  read(settings::kHistoryMBKey.Key, [&] {
+    settings.Megabytes = registry.ReadInteger(settings::kSettingsSection,
+                                              settings::kHistoryMBKey.Key, settings.Megabytes);
   });
   Start(settings, path.empty() ? history::DefaultPath() : std::move(path));
   return problems;

@@ -15,6 +15,7 @@
 #include "platform/network.h"
 #include "qtbridge/AnsiText.h"
 #include "settings/Megares.h"
+#include "settings/NetworkSettings.h"
 
 namespace pling::app {
 
@@ -52,11 +53,7 @@ void InstallNetworkWait() {
 }
 
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
-  platform::SetNetworkEnabled(registry.ReadBool(kNetworkSection, kNetworkKey, true));
-  platform::SetWinsServerSetting(registry.ReadText(kNetworkSection, kWinsServerKey, ""));
-  platform::SetBrowseCommentSetting(registry.ReadText(kNetworkSection, kCommentKey, ""));
-  platform::SetSessionMessagesEnabled(
-      registry.ReadBool(kNetworkSection, kSessionMessagesKey, true));
+  settings::ApplyNetworkSettings(registry);
 }
 
 QString NetworkProblemText() {

@@ -15,19 +15,9 @@ class TMegaRegistry;
 
 namespace pling::app {
 
-// The setting: section "Settings", key "Network"; 0 keeps every mailslot on this
-// machine. Read once, before the messenger mailslot first opens.
-inline constexpr const char* kNetworkSection = "Settings";
-inline constexpr const char* kNetworkKey = "Network";
-// The WINS server (section "Settings", key "WinsServer": an IPv4 address or a
-// host name; empty: none), read at the same time.
-inline constexpr const char* kWinsServerKey = "WinsServer";
-// Section "Settings", key "SessionMessages": 0 sends every message to another
-// machine as a datagram, without trying a session message that it confirms.
-inline constexpr const char* kSessionMessagesKey = "SessionMessages";
-// Section "Settings", key "Comment": the comment this machine announces itself
-// with on the network (empty: the default, "Pling – USER").
-inline constexpr const char* kCommentKey = "Comment";
+// The network's stored settings (settings::ApplyNetworkSettings): whether the
+// transport is on, the WINS server, the announced comment, session messages.
+// Read once, before the messenger mailslot first opens.
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
 // Lets a write from the main thread that must first look a name up on the
 // network keep the window painted and receiving meanwhile: the write waits in a

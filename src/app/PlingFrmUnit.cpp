@@ -62,12 +62,6 @@ using settings::TFont;
 
 namespace {
 
-const char* const kReceivers = "Receivers";
-const char* const kReceivedMemo = "ReceivedMemo";
-const char* const kSendMemo = "SendMemo";
-const char* const kReceiversList = "ReceiversList";
-const char* const kSettings = "Settings";
-
 // The received pane keeps at most this many lines.
 constexpr int kMaxReceivedLines = 1000;
 // The send pane holds at most this many characters (16 Mi): far more than any
@@ -636,16 +630,15 @@ void TPlingFrm::CreateMenus() {
 // ---------------------------------------------------------------------------
 // Settings
 
-void TPlingFrm::ReadSetting(const char* section, const char* key,
-                            const std::function<void()>& read) {
+void TPlingFrm::ReadSetting(const settings::TStoredKey& key, const std::function<void()>& read) {
   try {
     read();
   } catch (const runtime::EConvertError& error) {
     // The window keeps what it has; the stored text stays until the user
     // changes the setting (see FormClose).
-    FUnreadSettings.emplace(SettingId(section, key), std::string());
+    FUnreadSettings.emplace(SettingId(key.Section, key.Key), std::string());
     FStartProblems << qtbridge::FromAnsi(settings::SettingProblemText(
-        section, key, MegaRegistry->ReadText(section, key, ""), error.what()));
+        key.Section, key.Key, MegaRegistry->ReadText(key, ""), error.what()));
   }
 }
 
@@ -655,64 +648,63 @@ std::string TPlingFrm::SettingId(std::string_view section, std::string_view key)
 }
 
 std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
+  using settings::TStoredKey;
+  const settings::TMegaRegistry& store = *MegaRegistry;
   std::vector<TSettingItem> items;
-  const auto font = [&](const char* section, auto* control) {
-    items.push_back({section, "Font",
-                     [this, section, control] {
-                       control->SetCoreFont(
-                           MegaRegistry->ReadFont(section, "Font", control->CoreFont()));
+  const auto font = [&](const TStoredKey& key, auto* control) {
+    items.push_back({&key,
+                     [&store, control](const TStoredKey& k) {
+                       control->SetCoreFont(store.ReadFont(k, control->CoreFont()));
                      },
                      [control] { return settings::FontToText(control->CoreFont()); }});
   };
-  const auto color = [&](const char* section, auto* control) {
-    items.push_back({section, "Color",
-                     [this, section, control] {
-                       control->SetColor(settings::TextToColor(MegaRegistry->ReadText(
-                           section, "Color", settings::ColorToText(control->Color()))));
+  const auto color = [&](const TStoredKey& key, auto* control) {
+    items.push_back({&key,
+                     [&store, control](const TStoredKey& k) {
+                       control->SetColor(settings::TextToColor(
+                           store.ReadText(k, settings::ColorToText(control->Color()))));
                      },
                      [control] { return settings::ColorToText(control->Color()); }});
   };
-  const auto flag = [&](const char* key, QAction* item) {
-    items.push_back({kSettings, key,
-                     [this, key, item] {
-                       item->setChecked(MegaRegistry->ReadBool(kSettings, key, item->isChecked()));
+  const auto flag = [&](const TStoredKey& key, QAction* item) {
+    items.push_back({&key,
+                     [&store, item](const TStoredKey& k) {
+                       item->setChecked(store.ReadBool(k, item->isChecked()));
                      },
                      [item] { return std::string(item->isChecked() ? "1" : "0"); }});
   };
-  font(kReceivedMemo, ReceivedMmo);
-  font(kSendMemo, SendMmo);
-  font(kReceiversList, ReceiversLbx);
-  color(kReceivedMemo, ReceivedMmo);
-  color(kSendMemo, SendMmo);
-  color(kReceiversList, ReceiversLbx);
-  items.push_back({kSettings, "Split",
-                   [this] {
-                     ReceiversPnl->resize(
-                         MegaRegistry->ReadInteger(kSettings, "Split", ReceiversPnl->width()),
-                         ReceiversPnl->height());
+  font(settings::kReceivedFontKey, ReceivedMmo);
+  font(settings::kSendFontKey, SendMmo);
+  font(settings::kReceiversFontKey, ReceiversLbx);
+  color(settings::kReceivedColorKey, ReceivedMmo);
+  color(settings::kSendColorKey, SendMmo);
+  color(settings::kReceiversColorKey, ReceiversLbx);
+  items.push_back({&settings::kSplitKey,
+                   [this, &store](const TStoredKey& k) {
+                     ReceiversPnl->resize(store.ReadInteger(k, ReceiversPnl->width()),
+                                          ReceiversPnl->height());
                    },
                    [this] { return std::to_string(ReceiversPnl->width()); }});
-  flag("UseServer", Useserver1);
-  flag("AutomaticSend", Automaticsend1);
-  items.push_back({kSettings, "ServerName",
-                   [this] {
-                     servername1->setText(qtbridge::FromAnsi(MegaRegistry->ReadText(
-                         kSettings, "ServerName", qtbridge::ToAnsi(servername1->text()))));
+  flag(settings::kUseServerKey, Useserver1);
+  flag(settings::kAutomaticSendKey, Automaticsend1);
+  items.push_back({&settings::kServerNameKey,
+                   [this, &store](const TStoredKey& k) {
+                     servername1->setText(qtbridge::FromAnsi(
+                         store.ReadText(k, qtbridge::ToAnsi(servername1->text()))));
                    },
                    [this] { return qtbridge::ToAnsi(servername1->text()); }});
-  flag("PlayIncoming", Playincoming1);
-  flag("RecvLineWrap", RecvLinewrap);
-  flag("SendLineWrap", SendLinewrap);
-  flag("Popup", Popup1);
+  flag(settings::kPlayIncomingKey, Playincoming1);
+  flag(settings::kRecvLineWrapKey, RecvLinewrap);
+  flag(settings::kSendLineWrapKey, SendLinewrap);
+  flag(settings::kPopupKey, Popup1);
   // Read as the wish to listen; FormCreate acts on it once every value is read.
   items.push_back(
-      {kSettings, "Active",
-       [this] { FStoredActive = MegaRegistry->ReadBool(kSettings, "Active", FStoredActive); },
+      {&settings::kActiveKey,
+       [this, &store](const TStoredKey& k) { FStoredActive = store.ReadBool(k, FStoredActive); },
        [this] { return std::string(Pling->Active() ? "1" : "0"); }});
-  items.push_back({kSettings, kNetworkNoticeKey,
-                   [this] {
-                     FNetworkNotice = qtbridge::FromAnsi(
-                         MegaRegistry->ReadText(kSettings, kNetworkNoticeKey, ""));
+  items.push_back({&settings::kNetworkNoticeKey,
+                   [this, &store](const TStoredKey& k) {
+                     FNetworkNotice = qtbridge::FromAnsi(store.ReadText(k));
                    },
                    [this] { return qtbridge::ToAnsi(FNetworkNotice); }});
   return items;
@@ -729,9 +721,11 @@ std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
   // earlier, longer list do not come back.
   std::vector<TSetting> list;
   for (const std::string& value : FAutoAdd.Stored(names))
-    list.push_back({kReceivers, "NAME" + std::to_string(list.size()), value});
+    list.push_back({settings::kReceiversKey.Section,
+                    settings::IndexedKey(settings::kReceiversKey, static_cast<int>(list.size())),
+                    value});
   for (const TSettingItem& item : SettingItems())
-    list.push_back({item.Section, item.Key, item.Text()});
+    list.push_back({item.Key->Section, item.Key->Key, item.Text()});
   return list;
 }
 
@@ -742,7 +736,7 @@ void TPlingFrm::FormCreate() {
     FStartProblems << qtbridge::FromAnsi(problem);
   // First: the network switch must hold whatever else is stored.
   InstallNetworkWait();
-  ReadSetting(kNetworkSection, kNetworkKey, [this] { ApplyNetworkSetting(*MegaRegistry); });
+  ReadSetting(settings::kNetworkKey, [this] { ApplyNetworkSetting(*MegaRegistry); });
   try {
     FUserName.clear();
     FComputerName.clear();
@@ -754,7 +748,8 @@ void TPlingFrm::FormCreate() {
     // not always its stored place (another locale's order, or a hand's).
     QList<std::pair<QString, bool>> receivers;
     for (int i = 0;; ++i) {
-      const std::string value = MegaRegistry->ReadText(kReceivers, "NAME" + std::to_string(i), "");
+      const std::string value = MegaRegistry->ReadText(
+          settings::kReceiversKey.Section, settings::IndexedKey(settings::kReceiversKey, i), "");
       if (value.empty()) break;
       const std::string name = value.substr(0, value.size() - 1);
       receivers.emplace_back(qtbridge::FromAnsi(name), value.back() == '+');
@@ -765,7 +760,8 @@ void TPlingFrm::FormCreate() {
     // Each value on its own: one that cannot be read keeps the window's present
     // value, and the others are read all the same.
     FStoredActive = Pling->Active();
-    for (const TSettingItem& item : SettingItems()) ReadSetting(item.Section, item.Key, item.Read);
+    for (const TSettingItem& item : SettingItems())
+      ReadSetting(*item.Key, [&item] { item.Read(*item.Key); });
     Realign();
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());

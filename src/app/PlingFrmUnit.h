@@ -30,6 +30,7 @@
 #include "app/SettingsAtExit.h"
 #include "net/messenger_message.h"
 #include "settings/FormSize.h"
+#include "settings/StoredKeys.h"
 #include "settings/font.h"
 #include "settings/owner_form.h"
 #include "tray/TrayIcon.h"
@@ -63,7 +64,7 @@ class TPlingFrm;
 class TPlingOwnerForm : public settings::TOwnerForm, public settings::TSizerForm {
  public:
   TPlingOwnerForm(QWidget& window, settings::TSizerWindow& sizerWindow);
-  const char* ClassName() const override { return "TPlingFrm"; }
+  const char* ClassName() const override { return settings::kMainWindowSection; }
 
   std::int32_t Left() const override;
   std::int32_t Top() const override;
@@ -172,8 +173,6 @@ class TPlingFrm : public QWidget {
   static constexpr int kMinStatusMs = 2000;
   // The hint of a window that does not receive.
   static const QString kNotReceiving;
-  // The settings key of the network notice the user was shown last.
-  static constexpr const char* kNetworkNoticeKey = "NetworkNotice";
 
  signals:
   // The window has closed; the program ends.
@@ -315,13 +314,12 @@ class TPlingFrm : public QWidget {
 
   // One stored value: section, key and its text.
   using TSetting = TStoredSetting;
-  // One option the window keeps: where it is stored, how the window takes the
-  // stored value (which may raise EConvertError), and its text as the window has
-  // it now. FormCreate reads and FormClose writes them in this table's order.
+  // One option the window keeps: its key (StoredKeys.h), how the window takes
+  // the key's stored value (which may raise EConvertError), and its text as the
+  // window has it now. FormCreate reads and FormClose writes them in this table's order.
   struct TSettingItem {
-    const char* Section;
-    const char* Key;
-    std::function<void()> Read;
+    const settings::TStoredKey* Key;
+    std::function<void(const settings::TStoredKey&)> Read;
     std::function<std::string()> Text;
   };
   std::vector<TSettingItem> SettingItems();
@@ -333,7 +331,7 @@ class TPlingFrm : public QWidget {
   // Runs `read`; a stored value that cannot be read is noted for the start's
   // report (section, key, stored text, why), and is not overwritten at close
   // unless the user changed that setting.
-  void ReadSetting(const char* section, const char* key, const std::function<void()>& read);
+  void ReadSetting(const settings::TStoredKey& key, const std::function<void()>& read);
   static std::string SettingId(std::string_view section, std::string_view key);
 
   qtbridge::TFormSizerFilter* FSizerFilter;

@@ -10,6 +10,7 @@
 #include "app/PlingApplication.h"
 #include "app/SafeSave.h"
 #include "qtbridge/AnsiText.h"
+#include "settings/StoredKeys.h"
 
 namespace pling::app {
 namespace {
@@ -35,13 +36,11 @@ TExitSaveChoice AskAtExit(QWidget* parent, const QString& text) {
   return TExitSaveChoice::EndWithout;
 }
 
-constexpr const char* kReceiversSection = "Receivers";
-
 // The receivers as stored: each name with its mark ('+' selected, '-' not).
 std::map<std::string, char> Receivers(const std::vector<TStoredSetting>& values) {
   std::map<std::string, char> names;
   for (const TStoredSetting& value : values) {
-    if (value.Section != kReceiversSection || value.Text.empty()) continue;
+    if (value.Section != settings::kReceiversKey.Section || value.Text.empty()) continue;
     names[value.Text.substr(0, value.Text.size() - 1)] = value.Text.back();
   }
   return names;
@@ -81,10 +80,11 @@ QString NotKeptText(const std::vector<TStoredSetting>& atStart,
 
   std::map<std::pair<std::string, std::string>, std::string> started;
   for (const TStoredSetting& value : atStart)
-    if (value.Section != kReceiversSection) started[{value.Section, value.Key}] = value.Text;
+    if (value.Section != settings::kReceiversKey.Section)
+      started[{value.Section, value.Key}] = value.Text;
   std::vector<std::string> changed;
   for (const TStoredSetting& value : now) {
-    if (value.Section == kReceiversSection) continue;
+    if (value.Section == settings::kReceiversKey.Section) continue;
     const auto old = started.find({value.Section, value.Key});
     if (old == started.end() || old->second != value.Text) changed.push_back(value.Key);
   }

@@ -28,13 +28,9 @@ using runtime::TError;
 using runtime::TResult;
 
 // ---------------------------------------------------------------------------
-// Settings (kept by the program's settings store in section kSettingsSection;
-// the window and pling-cli read them there and hand them over).
-
-inline constexpr const char* kSettingsSection = "Settings";
-inline constexpr const char* kEnabledKey = "History";      // bool, default on
-inline constexpr const char* kDaysKey = "HistoryDays";     // int, default 365
-inline constexpr const char* kMegabytesKey = "HistoryMB";  // int, default 200
+// Settings (kept by the program's settings store, section Settings, keys History,
+// HistoryDays and HistoryMB; the window and pling-cli read them there and hand
+// them over).
 
 struct TSettings {
   bool Enabled = true;

@@ -148,6 +148,19 @@ std::vector<TPendingWrites::TWrite> TPendingWrites::Take() {
 }
 
 // ---------------------------------------------------------------------------
+// TSettingsBackEnd
+
+void TSettingsBackEnd::WriteInteger(std::string_view section, std::string_view key,
+                                    std::int32_t value) {
+  WriteText(section, key, IntToStr(value));
+}
+
+void TSettingsBackEnd::EndUpdate() {
+  if (FUpdateDepth == 0) return;
+  if (--FUpdateDepth == 0) WritePending();
+}
+
+// ---------------------------------------------------------------------------
 // TIniFile
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
@@ -158,11 +171,6 @@ TIniFile::~TIniFile() {
   } catch (const runtime::Exception&) {
     // Nothing can report it while the back end goes away.
   }
-}
-
-void TIniFile::EndUpdate() {
-  if (FUpdateDepth == 0) return;
-  if (--FUpdateDepth == 0) WritePending();
 }
 
 void TIniFile::WritePending() {
@@ -252,15 +260,11 @@ std::vector<std::string> TIniFile::FileProblems() const {
   return platform::ProfileFileProblems(FFileName);
 }
 
-void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
-  WriteText(section, key, IntToStr(value));
-}
-
 // ---------------------------------------------------------------------------
 // TWindowsRegistry
 
 TWindowsRegistry::TWindowsRegistry(std::string company, std::string app)
-    : TIniFile(std::string()), FApp(std::move(app)), FCompany(std::move(company)) {
+    : FApp(std::move(app)), FCompany(std::move(company)) {
   const std::string path = FCompany + "\\" + FApp;
   if (path.size() > kRegistryMaxPath) {
     FOpenError = "the key path is longer than 255 characters";
@@ -284,11 +288,6 @@ TWindowsRegistry::~TWindowsRegistry() {
     // Nothing can report it while the back end goes away.
   }
   if (FKey != 0) platform::RegCloseKey(FKey);
-}
-
-void TWindowsRegistry::EndUpdate() {
-  if (FUpdateDepth == 0) return;
-  if (--FUpdateDepth == 0) WritePending();
 }
 
 void TWindowsRegistry::WritePending() {
@@ -391,11 +390,6 @@ std::vector<std::string> TWindowsRegistry::FileProblems() const {
   return problems;
 }
 
-void TWindowsRegistry::WriteInteger(std::string_view section, std::string_view key,
-                                    std::int32_t value) {
-  WriteText(section, key, IntToStr(value));
-}
-
 // ---------------------------------------------------------------------------
 // Colour and font texts
 
@@ -479,12 +473,7 @@ void TMegaRegistry::BeginUpdate() {
 void TMegaRegistry::EndUpdate() {
   if (FUpdateCount == 0) return;
   --FUpdateCount;
-  if (!FBackEnd) return;
-  if (FBackEndKind == bkIni) {
-    FBackEnd->EndUpdate();
-  } else {
-    Registry().EndUpdate();
-  }
+  if (FBackEnd) FBackEnd->EndUpdate();
 }
 
 void TMegaRegistry::SetApp(const std::string& value) {
@@ -548,50 +537,37 @@ void TMegaRegistry::OpenBackEnd() {
 void TMegaRegistry::CloseBackEnd() {
   if (!FBackEnd) return;
   // Closed whatever happens; what it holds is written first.
-  const std::unique_ptr<TIniFile> backEnd = std::move(FBackEnd);
-  if (FBackEndKind == bkIni) {
-    backEnd->WritePending();
-  } else {
-    static_cast<TWindowsRegistry&>(*backEnd).WritePending();
-  }
+  const std::unique_ptr<TSettingsBackEnd> backEnd = std::move(FBackEnd);
+  backEnd->WritePending();
 }
 
 std::vector<std::string> TMegaRegistry::BackEndProblems() const {
   if (!FBackEnd) return {};
-  if (FBackEndKind == bkIni) return FBackEnd->FileProblems();
-  return Registry().FileProblems();
-}
-
-TWindowsRegistry& TMegaRegistry::Registry() const {
-  return static_cast<TWindowsRegistry&>(*FBackEnd);
+  return FBackEnd->FileProblems();
 }
 
 std::string TMegaRegistry::ReadText(std::string_view section, std::string_view key,
                                     std::string_view defaultValue) const {
   if (!FBackEnd) return std::string(defaultValue);
-  if (FBackEndKind == bkIni) return FBackEnd->ReadText(section, key, defaultValue);
-  return Registry().ReadText(section, key, defaultValue);
+  return FBackEnd->ReadText(section, key, defaultValue);
 }
 
 runtime::TResult<std::optional<std::string>> TMegaRegistry::TryReadText(
     std::string_view section, std::string_view key) const {
   if (!FBackEnd) return std::optional<std::string>();
-  if (FBackEndKind == bkIni) return FBackEnd->TryReadText(section, key);
-  return Registry().TryReadText(section, key);
+  return FBackEnd->TryReadText(section, key);
 }
 
 std::int32_t TMegaRegistry::ReadInteger(std::string_view section, std::string_view key,
                                         std::int32_t defaultValue) const {
   if (!FBackEnd) return defaultValue;
-  if (FBackEndKind == bkIni) return FBackEnd->ReadInteger(section, key, defaultValue);
-  return Registry().ReadInteger(section, key, defaultValue);
+  return FBackEnd->ReadInteger(section, key, defaultValue);
 }
 
 bool TMegaRegistry::ReadBool(std::string_view section, std::string_view key,
                              bool defaultValue) const {
   if (!FBackEnd) return defaultValue;
-  if (FBackEndKind == bkIni) return FBackEnd->ReadBool(section, key, defaultValue);
-  return Registry().ReadBool(section, key, defaultValue);
+  return FBackEnd->ReadBool(section, key, defaultValue);
 }
 
 TFont TMegaRegistry::ReadFont(std::string_view section, std::string_view key,
@@ -601,22 +577,12 @@ TFont TMegaRegistry::ReadFont(std::string_view section, std::string_view key,
 
 void TMegaRegistry::WriteText(std::string_view section, std::string_view key,
                               std::string_view value) {
-  if (!FBackEnd) return;
-  if (FBackEndKind == bkIni) {
-    FBackEnd->WriteText(section, key, value);
-  } else {
-    Registry().WriteText(section, key, value);
-  }
+  if (FBackEnd) FBackEnd->WriteText(section, key, value);
 }
 
 void TMegaRegistry::WriteInteger(std::string_view section, std::string_view key,
                                  std::int32_t value) {
-  if (!FBackEnd) return;
-  if (FBackEndKind == bkIni) {
-    FBackEnd->WriteInteger(section, key, value);
-  } else {
-    Registry().WriteInteger(section, key, value);
-  }
+  if (FBackEnd) FBackEnd->WriteInteger(section, key, value);
 }
 
 void TMegaRegistry::WriteBool(std::string_view section, std::string_view key, bool value) {
@@ -625,6 +591,15 @@ void TMegaRegistry::WriteBool(std::string_view section, std::string_view key, bo
 
 void TMegaRegistry::WriteFont(std::string_view section, std::string_view key, const TFont& font) {
   WriteText(section, key, FontToText(font));
+}
+
+std::string TMegaRegistry::ReadText(const TStoredKey& key) const {
+  return ReadText(key.Section, key.Key, key.Default != nullptr ? key.Default : "");
+}
+
+bool TMegaRegistry::ReadBool(const TStoredKey& key) const {
+  const bool defaultValue = key.Default != nullptr && TryStrToInt(key.Default).value_or(0) != 0;
+  return ReadBool(key.Section, key.Key, defaultValue);
 }
 
 void TMegaRegistry::Loaded() {
@@ -642,27 +617,27 @@ void TMegaRegistry::ReadFormCoord() {
   // A value that cannot be read leaves that bound as it is; the others are
   // still read, and the failures are reported together at the end.
   std::string problems;
-  const auto read = [&](const char* key, std::int32_t present, auto set) {
+  const auto read = [&](const TStoredKey& stored, std::int32_t present, auto set) {
     try {
-      set(ReadInteger(FCoordSection, key, present));
+      set(ReadInteger(FCoordSection, stored.Key, present));
     } catch (const runtime::EConvertError& error) {
       if (!problems.empty()) problems += '\n';
-      problems +=
-          SettingProblemText(FCoordSection, key, ReadText(FCoordSection, key, ""), error.what());
+      problems += SettingProblemText(FCoordSection, stored.Key,
+                                     ReadText(FCoordSection, stored.Key, ""), error.what());
     }
   };
-  read("Left", form->Left(), [form](std::int32_t value) { form->SetLeft(value); });
-  read("Top", form->Top(), [form](std::int32_t value) { form->SetTop(value); });
-  read("Width", form->Width(), [form](std::int32_t value) { form->SetWidth(value); });
-  read("Height", form->Height(), [form](std::int32_t value) { form->SetHeight(value); });
+  read(kWindowLeftKey, form->Left(), [form](std::int32_t value) { form->SetLeft(value); });
+  read(kWindowTopKey, form->Top(), [form](std::int32_t value) { form->SetTop(value); });
+  read(kWindowWidthKey, form->Width(), [form](std::int32_t value) { form->SetWidth(value); });
+  read(kWindowHeightKey, form->Height(), [form](std::int32_t value) { form->SetHeight(value); });
   const std::vector<TRect> areas = form->WorkAreas();
   if (!areas.empty()) {
     // Wholly inside a screen that exists: bounds kept while that screen was
     // there, or from a larger screen, would leave the window partly out of
     // sight. A form without stored bounds stays where the desktop places it.
     bool stored = false;
-    for (const char* key : {"Left", "Top", "Width", "Height"}) {
-      stored = stored || !ReadText(FCoordSection, key, "").empty();
+    for (const TStoredKey* key : kWindowBoundsKeys) {
+      stored = stored || !ReadText(FCoordSection, key->Key, "").empty();
     }
     if (stored) {
       const std::int32_t extraWidth = form->FrameExtraWidth();
@@ -692,10 +667,10 @@ void TMegaRegistry::WriteFormCoord() {
   // One write of the file for the four values.
   BeginUpdate();
   try {
-    WriteInteger(FCoordSection, "Left", FLeft);
-    WriteInteger(FCoordSection, "Top", FTop);
-    WriteInteger(FCoordSection, "Width", FWidth);
-    WriteInteger(FCoordSection, "Height", FHeight);
+    WriteInteger(FCoordSection, kWindowLeftKey.Key, FLeft);
+    WriteInteger(FCoordSection, kWindowTopKey.Key, FTop);
+    WriteInteger(FCoordSection, kWindowWidthKey.Key, FWidth);
+    WriteInteger(FCoordSection, kWindowHeightKey.Key, FHeight);
   } catch (...) {
     EndUpdate();
     throw;

@@ -16,6 +16,7 @@
 #include "platform/types.h"
 #include "runtime/component.h"
 #include "runtime/result.h"
+#include "settings/StoredKeys.h"
 #include "settings/font.h"
 
 namespace pling::platform {
@@ -48,58 +49,79 @@ class TPendingWrites {
 };
 
 // ---------------------------------------------------------------------------
-// Back ends. Both offer the same five operations. TWindowsRegistry derives from
-// TIniFile but hides its operations (they are not virtual), so each must be
-// called through a reference of its own class; only destruction is virtual.
-
-// Values in a profile (INI) file. A name without a folder refers to a file in
-// the platform's Windows directory; no extension is added. Creation touches no
-// file.
-class TIniFile {
+// Back ends: the INI file and the registry, each behind this interface; the
+// store holds one and calls through it, whichever it is.
+class TSettingsBackEnd {
  public:
-  explicit TIniFile(std::string fileName);
-  virtual ~TIniFile();
-  TIniFile(const TIniFile&) = delete;
-  TIniFile& operator=(const TIniFile&) = delete;
-
-  const std::string& FileName() const { return FFileName; }
+  TSettingsBackEnd() = default;
+  virtual ~TSettingsBackEnd() = default;
+  TSettingsBackEnd(const TSettingsBackEnd&) = delete;
+  TSettingsBackEnd& operator=(const TSettingsBackEnd&) = delete;
 
   // The stored text, whole whatever its length, or the default when absent.
-  std::string ReadText(std::string_view section, std::string_view key,
-                       std::string_view defaultValue) const;
+  virtual std::string ReadText(std::string_view section, std::string_view key,
+                               std::string_view defaultValue) const = 0;
   // The stored text as ReadText reads it, nothing when absent, or why the file
   // cannot be read ("<file>: <cause>" in the error's text).
-  runtime::TResult<std::optional<std::string>> TryReadText(std::string_view section,
-                                                           std::string_view key) const;
-  // An absent, empty or invalid value gives the default; "0x"/"0X" before at
-  // least one more character reads as "$" (hexadecimal).
-  std::int32_t ReadInteger(std::string_view section, std::string_view key,
-                           std::int32_t defaultValue) const;
-  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
-  // A text with blanks at its ends, or in a pair of quotes, is stored in quotes,
-  // so that it reads back as it was given. runtime::Exception "Unable to write
-  // to <file name>" when the file cannot be written.
-  void WriteText(std::string_view section, std::string_view key, std::string_view value);
+  virtual runtime::TResult<std::optional<std::string>> TryReadText(std::string_view section,
+                                                                   std::string_view key) const = 0;
+  virtual std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                                   std::int32_t defaultValue) const = 0;
+  virtual bool ReadBool(std::string_view section, std::string_view key,
+                        bool defaultValue) const = 0;
+  virtual void WriteText(std::string_view section, std::string_view key,
+                         std::string_view value) = 0;
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
 
-  // What stands in the way of the file's values, one text each, for a report at
-  // start: a file that cannot be read, and lines of it that cannot be read as they
-  // stand (each costs only itself; the file's other values read and are kept).
-  std::vector<std::string> FileProblems() const;
+  // What stands in the way of the stored values, one text each, for a report at
+  // start.
+  virtual std::vector<std::string> FileProblems() const = 0;
 
   // Holds writes back until the matching EndUpdate, which writes them all as one
   // replacement of the file; reads in between see them. Calls nest.
   void BeginUpdate() { ++FUpdateDepth; }
-  // Raises runtime::Exception "Unable to write to <file name> (<file>: <cause>)"
-  // when the held writes cannot be written; they are dropped then.
+  // Raises runtime::Exception "Unable to write to <name> (<file>: <cause>)" when
+  // the held writes cannot be written; they are dropped then.
   void EndUpdate();
   // Writes what is held now, whatever the nesting; raises as EndUpdate.
-  void WritePending();
+  virtual void WritePending() = 0;
   int UpdateDepth() const { return FUpdateDepth; }
 
  protected:
   int FUpdateDepth = 0;
   TPendingWrites FPending;
+};
+
+// Values in a profile (INI) file. A name without a folder refers to a file in
+// the platform's Windows directory; no extension is added. Creation touches no
+// file.
+class TIniFile final : public TSettingsBackEnd {
+ public:
+  explicit TIniFile(std::string fileName);
+  ~TIniFile() override;
+
+  const std::string& FileName() const { return FFileName; }
+
+  std::string ReadText(std::string_view section, std::string_view key,
+                       std::string_view defaultValue) const override;
+  runtime::TResult<std::optional<std::string>> TryReadText(std::string_view section,
+                                                           std::string_view key) const override;
+  // An absent, empty or invalid value gives the default; "0x"/"0X" before at
+  // least one more character reads as "$" (hexadecimal).
+  std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                           std::int32_t defaultValue) const override;
+  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const override;
+  // A text with blanks at its ends, or in a pair of quotes, is stored in quotes,
+  // so that it reads back as it was given. runtime::Exception "Unable to write
+  // to <file name>" when the file cannot be written.
+  void WriteText(std::string_view section, std::string_view key, std::string_view value) override;
+
+  // A file that cannot be read, and lines of it that cannot be read as they
+  // stand (each costs only itself; the file's other values read and are kept).
+  std::vector<std::string> FileProblems() const override;
+
+  // Raises runtime::Exception "Unable to write to <file name> (<file>: <cause>)".
+  void WritePending() override;
 
  private:
   std::string FFileName;
@@ -109,7 +131,7 @@ class TIniFile {
 // HKEY_CLASSES_ROOT\Company\App, its text the key's default value (REG_SZ). When
 // the application key cannot be opened every read gives its default and every
 // write is lost; write failures are not reported.
-class TWindowsRegistry : public TIniFile {
+class TWindowsRegistry final : public TSettingsBackEnd {
  public:
   TWindowsRegistry(std::string company, std::string app);
   ~TWindowsRegistry() override;
@@ -119,33 +141,28 @@ class TWindowsRegistry : public TIniFile {
   // Why the key could not be opened ("<file>: <cause>"); empty while it is open.
   const std::string& OpenError() const { return FOpenError; }
 
-  // The stored text, whole whatever its length, or the default when absent.
   std::string ReadText(std::string_view section, std::string_view key,
-                       std::string_view defaultValue) const;
-  // As TIniFile's, for the hive file; while the key is not open, the failure to
-  // open it when that was the file's, else nothing.
+                       std::string_view defaultValue) const override;
+  // For the hive file; while the key is not open, the failure to open it when
+  // that was the file's, else nothing.
   runtime::TResult<std::optional<std::string>> TryReadText(std::string_view section,
-                                                           std::string_view key) const;
+                                                           std::string_view key) const override;
   // An absent value gives the default; a present value that is not valid
   // integer text (an empty one included) raises runtime::EConvertError.
   std::int32_t ReadInteger(std::string_view section, std::string_view key,
-                           std::int32_t defaultValue) const;
-  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
-  void WriteText(std::string_view section, std::string_view key, std::string_view value);
-  void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+                           std::int32_t defaultValue) const override;
+  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const override;
+  void WriteText(std::string_view section, std::string_view key, std::string_view value) override;
 
-  // As TIniFile's, for the hive file; and when the application key could not be
-  // opened, why (the settings cannot be kept then).
-  std::vector<std::string> FileProblems() const;
+  // The hive file's; and when the application key could not be opened, why (the
+  // settings cannot be kept then).
+  std::vector<std::string> FileProblems() const override;
 
-  // As TIniFile's. While the key is not open, writes are lost as ever, and the
-  // end of an update that had some raises with the cause of the failed open.
-  // EndUpdate
-  // raises runtime::Exception "Unable to write to <application key> (<file>:
-  // <cause>)", the key as HKEY_CLASSES_ROOT\Company\App, when the hive cannot be
-  // written.
-  void EndUpdate();
-  void WritePending();
+  // While the key is not open, writes are lost as ever, and the end of an update
+  // that had some raises with the cause of the failed open. Raises
+  // runtime::Exception "Unable to write to <application key> (<file>: <cause>)",
+  // the key as HKEY_CLASSES_ROOT\Company\App, when the hive cannot be written.
+  void WritePending() override;
 
  private:
   // The value of the setting, or false when it is absent or cannot be read.
@@ -261,6 +278,22 @@ class TMegaRegistry : public runtime::TComponent {
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
   void WriteBool(std::string_view section, std::string_view key, bool value);
   void WriteFont(std::string_view section, std::string_view key, const TFont& font);
+  // A value of the table of stored keys (StoredKeys.h); without a default given,
+  // the table's while it is absent.
+  std::string ReadText(const TStoredKey& key) const;
+  bool ReadBool(const TStoredKey& key) const;
+  std::string ReadText(const TStoredKey& key, std::string_view defaultValue) const {
+    return ReadText(key.Section, key.Key, defaultValue);
+  }
+  std::int32_t ReadInteger(const TStoredKey& key, std::int32_t defaultValue) const {
+    return ReadInteger(key.Section, key.Key, defaultValue);
+  }
+  bool ReadBool(const TStoredKey& key, bool defaultValue) const {
+    return ReadBool(key.Section, key.Key, defaultValue);
+  }
+  TFont ReadFont(const TStoredKey& key, const TFont& defaultFont) const {
+    return ReadFont(key.Section, key.Key, defaultFont);
+  }
 
   static std::string FontToText(const TFont& font) { return settings::FontToText(font); }
   static std::string ColorToText(TColor color) { return settings::ColorToText(color); }
@@ -298,7 +331,6 @@ class TMegaRegistry : public runtime::TComponent {
   void WriteFormCoord();
   // Copies the owner form's bounds, when the owner is a form.
   void RecordBounds();
-  TWindowsRegistry& Registry() const;
 
   std::string FApp;
   std::string FCompany;
@@ -306,7 +338,7 @@ class TMegaRegistry : public runtime::TComponent {
   TMRPreference FPreference = mrpAuto;
   bool FSaveFormCoord = false;
 
-  std::unique_ptr<TIniFile> FBackEnd;
+  std::unique_ptr<TSettingsBackEnd> FBackEnd;
   TMRBackEndKind FBackEndKind = bkNone;
   int FUpdateCount = 0;
 

@@ -87,6 +87,26 @@ TEST_F(AppSettingsTest, EverySettingSurvivesARestart) {
   EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
 }
 
+// The table of stored keys tells pling-cli what the window takes while a value is
+// absent: so it must be what the window keeps after a start with nothing stored.
+TEST_F(AppSettingsTest, AFirstStartKeepsTheDefaultsOfTheTableOfStoredKeys) {
+  Start();
+  Stop();
+  auto store = Store();
+  int written = 0;
+  for (const settings::TStoredKey* key : settings::kStoredKeys) {
+    const auto stored = store->TryReadText(key->Section, key->Key);
+    ASSERT_TRUE(stored) << stored.Error().Text;
+    if (!stored.Value()) continue;  // read only (the network's), or a list
+    ++written;
+    if (key->Default == nullptr) continue;
+    EXPECT_EQ(*stored.Value(), key->Default) << key->Section << "\\" << key->Key;
+  }
+  // The options of the window, its place and size.
+  EXPECT_EQ(written, 20);
+  EXPECT_TRUE(FMessages.isEmpty()) << FMessages.join('\n').toStdString();
+}
+
 TEST_F(AppSettingsTest, StoredReceiversLoadUpToTheFirstGapWithTheirMarks) {
   {
     auto store = Store();

@@ -28,11 +28,12 @@ class THeldTransport : public platform::IMailslotTransport {
  public:
   std::function<void()> OnWrite;  // on the writing thread, as the write begins
 
-  bool Write(std::string_view, std::string_view, std::string_view, platform::DWORD&) override {
+  runtime::TResult<platform::TWriteDelivery> Write(std::string_view, std::string_view,
+                                                   std::string_view) override {
     if (OnWrite) OnWrite();
     std::unique_lock<std::mutex> guard(FLock);
     FChanged.wait_for(guard, std::chrono::seconds(60), [this] { return FLet; });
-    return true;
+    return platform::TWriteDelivery::Confirmed;
   }
   void Let() {
     {

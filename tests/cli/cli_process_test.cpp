@@ -10,16 +10,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "child_process.h"
+#include "settings/StoredKeys.h"
 
 namespace {
 
@@ -332,6 +336,39 @@ TEST_F(CliProcessTest, SetThenGetLandsInTheFileThatPathNames) {
   EXPECT_EQ(RunCli({"settings", "bogus"}, {}, FEnv).status, 2);
 }
 
+TEST_F(CliProcessTest, ListShowsEveryKeptSettingWithItsValueAndDefault) {
+  ASSERT_EQ(RunCli({"settings", "set", "Settings", "ServerName", "PDC1"}, {}, FEnv).status, 0);
+  ASSERT_EQ(RunCli({"settings", "set", "Receivers", "NAME0", "Bob+"}, {}, FEnv).status, 0);
+  ASSERT_EQ(RunCli({"settings", "set", "Receivers", "NAME1", "carol\x1b[2J-"}, {}, FEnv).status, 0);
+  const Result list = RunCli({"settings", "list"}, {}, FEnv);
+  ASSERT_EQ(list.status, 0) << list.err;
+  std::map<std::string, std::string> lines;
+  std::istringstream text(list.out);
+  for (std::string line; std::getline(text, line);) {
+    lines[line.substr(0, line.find(' '))] = line;
+  }
+  for (const pling::settings::TStoredKey* key : pling::settings::kStoredKeys) {
+    if (key->Indexed) continue;
+    EXPECT_EQ(lines.count(std::string(key->Section) + "\\" + key->Key), 1u) << key->Key;
+  }
+  // The list: each entry up to the first absent one. Nothing can drive the terminal.
+  EXPECT_EQ(lines.size(), pling::settings::kStoredKeys.size() - 1 + 3) << list.out;
+  EXPECT_NE(lines["Receivers\\NAME0"].find(" Bob+ "), std::string::npos);
+  EXPECT_NE(lines["Receivers\\NAME1"].find(" carol\\x1B[2J- "), std::string::npos);
+  EXPECT_NE(lines["Receivers\\NAME2"].find(" (not set) "), std::string::npos);
+  EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
+  // Set or not, each with the value the program takes while it is absent.
+  const std::string& server = lines["Settings\\ServerName"];
+  EXPECT_NE(server.find(" PDC1 "), std::string::npos) << server;
+  EXPECT_NE(server.find(" <Server> "), std::string::npos) << server;
+  EXPECT_TRUE(
+      std::regex_search(lines["Settings\\UseServer"], std::regex(R"( \(not set\) +0 +# 1: )")))
+      << lines["Settings\\UseServer"];
+  EXPECT_TRUE(
+      std::regex_search(lines["Settings\\Split"], std::regex(R"( \(not set\) +\(window\) +# )")))
+      << lines["Settings\\Split"];
+}
+
 TEST_F(CliProcessTest, RefusesValuesItCouldNotReadBackAndKeepsTheOldOne) {
   ASSERT_EQ(RunCli({"settings", "set", "Server", "Name", "PDC1"}, {}, FEnv).status, 0);
   EXPECT_EQ(RunCli({"settings", "set", "Server", "Name", "two\nlines"}, {}, FEnv).status, 1);
@@ -352,6 +389,7 @@ TEST_F(CliProcessTest, PathAndRefusedCallsCreateNothing) {
   const std::vector<std::vector<std::string>> refused = {
       {"settings", "bogus"},
       {"settings", "path", "extra"},
+      {"settings", "list", "extra"},
       {"settings", "get", "Settings"},
       {"settings", "get", "", "Split"},
       {"settings", "set", "S", "K"},
@@ -361,6 +399,17 @@ TEST_F(CliProcessTest, PathAndRefusedCallsCreateNothing) {
   for (const auto& call : refused) {
     EXPECT_NE(RunCli(call, {}, home).status, 0) << call[1];
   }
+  const Result list = RunCli({"settings", "list"}, {}, home);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("Settings\\ServerName "), std::string::npos) << list.out;
+  // Nothing is stored: every line says so.
+  std::size_t unsetLines = 0;
+  for (auto at = list.out.find(" (not set) "); at != std::string::npos;
+       at = list.out.find(" (not set) ", at + 1)) {
+    ++unsetLines;
+  }
+  EXPECT_EQ(unsetLines,
+            static_cast<std::size_t>(std::count(list.out.begin(), list.out.end(), '\n')));
   // A question about a setting no file holds yet makes no file either.
   const Result unset = RunCli({"settings", "get", "Settings", "Split"}, {}, home);
   EXPECT_EQ(unset.status, 1);

@@ -203,6 +203,31 @@ TEST_F(BackendsTest, RegistryValuesOfAnyLengthReadBackWhole) {
             "'" + std::string(300, '1') + "' is not a valid integer value");
 }
 
+TEST_F(BackendsTest, ARegistryReachedThroughTheBackEndInterfaceIsStillTheRegistry) {
+  TWindowsRegistry registry("Corvid", "Pling");
+  TSettingsBackEnd& backEnd = registry;
+  registry.WriteText("Settings", "Split", "120");
+  registry.WriteText("Settings", "Empty", "");
+  EXPECT_EQ(backEnd.ReadText("Settings", "Split", "absent"), "120");
+  EXPECT_EQ(backEnd.ReadInteger("Settings", "Split", 0), 120);
+  EXPECT_TRUE(backEnd.ReadBool("Settings", "Split", false));
+  ASSERT_TRUE(backEnd.TryReadText("Settings", "Split"));
+  EXPECT_EQ(backEnd.TryReadText("Settings", "Split").Value(), "120");
+  // The registry's own reading: an empty value is no integer.
+  EXPECT_THROW(backEnd.ReadInteger("Settings", "Empty", 1), runtime::EConvertError);
+
+  // Writes, held ones too, go to the hive and never to a profile file.
+  backEnd.BeginUpdate();
+  backEnd.WriteText("Settings", "ServerName", "PDC1");
+  backEnd.WriteInteger("Settings", "Split", 95);
+  EXPECT_EQ(registry.ReadText("Settings", "ServerName", ""), "PDC1");
+  backEnd.EndUpdate();
+  TWindowsRegistry again("Corvid", "Pling");
+  EXPECT_EQ(again.ReadText("Settings", "ServerName", ""), "PDC1");
+  EXPECT_EQ(again.ReadInteger("Settings", "Split", 0), 95);
+  EXPECT_FALSE(std::filesystem::exists(ConfigDir() / "Pling"));
+}
+
 TEST_F(BackendsTest, RegistryPathsLongerThan255CharactersAreUnusable) {
   // Application key path too long: no key, reads give defaults, writes are lost.
   TWindowsRegistry tooLong(std::string(250, 'c'), "Pling");

@@ -21,10 +21,6 @@ int WhoCommand(const TArgs& args);
 int DeliverCommand(const TArgs& args);
 int HistoryCommand(const TArgs& args);
 
-// The setting SessionMessages of section Settings where the window keeps it; on
-// when it is not set or cannot be read.
-bool SessionMessagesSetting();
-
 // The history settings (on/off, days, megabytes) where the window keeps them;
 // the defaults when not set or unreadable.
 history::TSettings HistorySettings();
@@ -34,10 +30,10 @@ history::TSettings HistorySettings();
 void RecordSent(const std::string& machine, const std::string& sender, const std::string& receiver,
                 const std::string& text, const runtime::TResult<platform::TWriteDelivery>& outcome);
 
-// Hands the program's network settings (SessionMessages, the WINS server) to the
-// transport, read where the window reads them, before the first message goes or
-// comes. Where no settings file exists none is made; one that cannot be read
-// gives the defaults.
+// Hands the program's network settings (settings::ApplyTransportSettings: the
+// WINS server, the announced comment, SessionMessages) to the transport, read
+// where the window reads them, before the first message goes or comes. Where no
+// settings file exists none is made; one that cannot be read gives the defaults.
 void ApplyNetworkSettings();
 
 // Terminal text <-> the ANSI code page used inside the program. UTF-8 terminals

@@ -10,6 +10,7 @@
 #include "cli.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
+#include "net/netbios.h"
 #include "platform/identity.h"
 #include "platform/mailslot_service.h"
 #include "platform/network.h"
@@ -19,34 +20,37 @@ namespace pling::cli {
 
 namespace {
 
-constexpr const char* kSendUsage =
-    "usage: pling-cli send [--from NAME] [--server SERVER] [--machine MACHINE] [--verbose]\n"
-    "                      RECEIVER [TEXT...]\n"
-    "\n"
-    "Sends one message to RECEIVER, as the main window does.\n"
-    "  direct (default)   written to the machine RECEIVER, this computer's name as sender\n"
-    "  --server SERVER    written to SERVER, which passes it on; the user's name as sender\n"
-    "  --from NAME        sender name instead\n"
-    "  --machine MACHINE  target machine instead (\".\" this computer, \"*\" the domain)\n"
-    "  --verbose          say how it went: confirmed by the machine (a session message)\n"
-    "                     or sent as a datagram only\n"
-    "TEXT is the rest of the command line; without it, standard input (line breaks\n"
-    "kept, sent as CR LF). A message must fit in one datagram (424 bytes with both\n"
-    "names when it goes to another machine); a longer one is refused.\n"
-    "The message is kept in the message history with how it went (pling-cli history),\n"
-    "unless the history is off.\n"
-    "A message to one machine that did not confirm it is reported on standard error\n"
-    "(with --verbose on standard output, as every outcome).\n"
-    "Exit status: 0 written (confirmed or not), 1 not written or refused by the\n"
-    "machine, 2 usage error.\n";
-
-int Usage(const std::string& problem) {
-  return UsageError(problem, kSendUsage);
+// The usage, with the network's datagram limit.
+const std::string& SendUsage() {
+  static const std::string usage =
+      std::string(
+          "usage: pling-cli send [--from NAME] [--server SERVER] [--machine MACHINE] [--verbose]\n"
+          "                      RECEIVER [TEXT...]\n"
+          "\n"
+          "Sends one message to RECEIVER, as the main window does.\n"
+          "  direct (default)   written to the machine RECEIVER, this computer's name as sender\n"
+          "  --server SERVER    written to SERVER, which passes it on; the user's name as sender\n"
+          "  --from NAME        sender name instead\n"
+          "  --machine MACHINE  target machine instead (\".\" this computer, \"*\" the domain)\n"
+          "  --verbose          say how it went: confirmed by the machine (a session message)\n"
+          "                     or sent as a datagram only\n"
+          "TEXT is the rest of the command line; without it, standard input (line breaks\n"
+          "kept, sent as CR LF). A message must fit in one datagram (") +
+      std::to_string(net::kMaxMailslotData) +
+      " bytes with both\n"
+      "names when it goes to another machine); a longer one is refused.\n"
+      "The message is kept in the message history with how it went (pling-cli history),\n"
+      "unless the history is off.\n"
+      "A message to one machine that did not confirm it is reported on standard error\n"
+      "(with --verbose on standard output, as every outcome).\n"
+      "Exit status: 0 written (confirmed or not), 1 not written or refused by the\n"
+      "machine, 2 usage error.\n";
+  return usage;
 }
 
-// Other machines take second-class datagrams of at most this many bytes on the
-// messenger mailslot and drop longer ones.
-constexpr std::size_t kRemoteDatagramLimit = 424;
+int Usage(const std::string& problem) {
+  return UsageError(problem, SendUsage().c_str());
+}
 
 // On this computer a mailslot is a local datagram socket: no datagram longer than
 // a socket's send buffer can be sent (the kernel keeps a few of those bytes for
@@ -64,7 +68,7 @@ std::size_t LocalDatagramLimit() {
 
 // The largest messenger datagram that the machine part `target` can take.
 std::size_t DatagramLimit(const std::string& target) {
-  return platform::IsLocalMachine(target) ? LocalDatagramLimit() : kRemoteDatagramLimit;
+  return platform::IsLocalMachine(target) ? LocalDatagramLimit() : net::kMaxMailslotData;
 }
 
 enum class TReadResult { Done, TooLong, Failed };
@@ -124,7 +128,7 @@ int SendCommand(const TArgs& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (!optionsDone && (arg == "--help" || arg == "-h")) {
-      std::fputs(kSendUsage, stdout);
+      std::fputs(SendUsage().c_str(), stdout);
       return 0;
     }
     if (!optionsDone && (arg == "--from" || arg == "--server" || arg == "--machine")) {

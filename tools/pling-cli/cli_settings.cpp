@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli.h"
 #include "platform/codepage.h"
@@ -12,6 +16,8 @@
 #include "platform/version.h"
 #include "runtime/exceptions.h"
 #include "settings/Megares.h"
+#include "settings/NetworkSettings.h"
+#include "settings/StoredKeys.h"
 
 namespace pling::cli {
 
@@ -19,12 +25,15 @@ namespace {
 
 constexpr const char* kSettingsUsage =
     "usage: pling-cli settings path\n"
+    "       pling-cli settings list\n"
     "       pling-cli settings get SECTION KEY\n"
     "       pling-cli settings set SECTION KEY VALUE\n"
     "\n"
     "Reads and writes the settings the program keeps, where the program keeps them.\n"
-    "'path' prints the back end and the file; 'get' prints the value (status 1 when\n"
-    "it is not set); 'set' writes it.\n";
+    "'path' prints the back end and the file; 'list' prints every setting the\n"
+    "program keeps: SECTION\\KEY, its value (or (not set)), the value the program\n"
+    "takes while it is not set (or (window): its layout decides) and, after #, what\n"
+    "it means; 'get' prints one value (status 1 when it is not set); 'set' writes it.\n";
 
 int Usage(const std::string& problem) {
   return UsageError(problem, kSettingsUsage);
@@ -56,12 +65,12 @@ std::unique_ptr<settings::TMegaRegistry> ExistingStore() {
 
 }  // namespace
 
-bool SessionMessagesSetting() {
+void ApplyNetworkSettings() {
   try {
-    const auto store = ExistingStore();
-    return store ? store->ReadBool("Settings", "SessionMessages", true) : true;
+    if (const auto store = ExistingStore()) settings::ApplyTransportSettings(*store);
   } catch (const std::exception&) {
-    return true;  // unreadable: the default
+    // What cannot be read keeps its default; the Samba configuration may still
+    // name a WINS server.
   }
 }
 
@@ -69,11 +78,12 @@ history::TSettings HistorySettings() {
   history::TSettings settings;
   try {
     if (const auto store = ExistingStore()) {
-      settings.Enabled = store->ReadBool(history::kSettingsSection, history::kEnabledKey, true);
-      settings.Days =
-          store->ReadInteger(history::kSettingsSection, history::kDaysKey, settings.Days);
-      settings.Megabytes =
-          store->ReadInteger(history::kSettingsSection, history::kMegabytesKey, settings.Megabytes);
+      settings.Enabled =
+          store->ReadBool(settings::kSettingsSection, settings::kHistoryKey.Key, true);
+      settings.Days = store->ReadInteger(settings::kSettingsSection, settings::kHistoryDaysKey.Key,
+                                         settings.Days);
+      settings.Megabytes = store->ReadInteger(settings::kSettingsSection,
+                                              settings::kHistoryMBKey.Key, settings.Megabytes);
     }
   } catch (const std::exception&) {
     return {};  // unreadable: the defaults
@@ -81,21 +91,76 @@ history::TSettings HistorySettings() {
   return settings.Clamped();
 }
 
-void ApplyNetworkSettings() {
-  platform::SetSessionMessagesEnabled(SessionMessagesSetting());
-  try {
-    // The window's section and key (app/NetworkStatus.h).
-    if (const auto store = ExistingStore()) {
-      platform::SetWinsServerSetting(store->ReadText("Settings", "WinsServer", ""));
-      platform::SetBrowseCommentSetting(store->ReadText("Settings", "Comment", ""));
-    }
-  } catch (const std::exception&) {
-    // Unreadable settings name no server; the Samba configuration still may.
+namespace {
+
+struct TListRow {
+  std::string Key;
+  std::optional<std::string> Value;
+  const settings::TStoredKey* Stored;
+};
+
+// The stored value of `section` `key` in `store` (none without a store), or
+// false with the error printed.
+bool ReadForList(const settings::TMegaRegistry* store, const char* section, const std::string& key,
+                 std::optional<std::string>& value) {
+  if (store == nullptr) return true;
+  auto read = store->TryReadText(section, key);
+  if (!read) {
+    PrintError(std::string("cannot read ") + section + " " + key + ": " + read.Error().Text);
+    return false;
   }
+  value = std::move(read.Value());
+  return true;
 }
 
+int ListSettings() {
+  // Only asks: a store whose file is not there holds nothing, and is not made.
+  const auto store = ExistingStore();
+  std::vector<TListRow> rows;
+  for (const settings::TStoredKey* stored : settings::kStoredKeys) {
+    const std::string prefix = std::string(stored->Section) + "\\";
+    if (!stored->Indexed) {
+      TListRow row{prefix + stored->Key, std::nullopt, stored};
+      if (!ReadForList(store.get(), stored->Section, stored->Key, row.Value)) return 1;
+      rows.push_back(std::move(row));
+      continue;
+    }
+    // A list: each entry up to the first absent or empty one, that one too.
+    for (int i = 0;; ++i) {
+      const std::string key = settings::IndexedKey(*stored, i);
+      TListRow row{prefix + key, std::nullopt, stored};
+      if (!ReadForList(store.get(), stored->Section, key, row.Value)) return 1;
+      const bool end = !row.Value || row.Value->empty();
+      rows.push_back(std::move(row));
+      if (end) break;
+    }
+  }
+  std::vector<std::array<std::string, 3>> lines;
+  std::size_t keyWidth = 0, valueWidth = 0, defaultWidth = 0;
+  for (const TListRow& row : rows) {
+    const char* fallback = row.Stored->Default;
+    std::array<std::string, 3> line{row.Key,
+                                    row.Value ? EscapeForTerminal(*row.Value) : "(not set)",
+                                    fallback == nullptr ? "(window)" : fallback};
+    if (row.Value && row.Value->empty()) line[1] = "\"\"";
+    if (fallback != nullptr && *fallback == '\0') line[2] = "\"\"";
+    keyWidth = std::max(keyWidth, line[0].size());
+    valueWidth = std::max(valueWidth, std::min<std::size_t>(line[1].size(), 36));
+    defaultWidth = std::max(defaultWidth, line[2].size());
+    lines.push_back(std::move(line));
+  }
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::printf("%-*s  %-*s  %-*s  # %s\n", static_cast<int>(keyWidth), lines[i][0].c_str(),
+                static_cast<int>(valueWidth), lines[i][1].c_str(), static_cast<int>(defaultWidth),
+                lines[i][2].c_str(), rows[i].Stored->Meaning);
+  }
+  return 0;
+}
+
+}  // namespace
+
 int SettingsCommand(const TArgs& args) {
-  if (args.empty()) return Usage("settings needs path, get or set");
+  if (args.empty()) return Usage("settings needs path, list, get or set");
   const std::string& action = args[0];
   if (action == "--help" || action == "-h") {
     std::fputs(kSettingsUsage, stdout);
@@ -103,10 +168,13 @@ int SettingsCommand(const TArgs& args) {
   }
   // Usage errors come before the store is opened: opening it creates the
   // settings file, and a command that fails, or only asks, must not.
-  if (action != "path" && action != "get" && action != "set") {
+  if (action != "path" && action != "list" && action != "get" && action != "set") {
     return Usage("unknown settings action " + action);
   }
-  if (action == "path" && args.size() != 1) return Usage("settings path takes no arguments");
+  if ((action == "path" || action == "list") && args.size() != 1) {
+    return Usage("settings " + action + " takes no arguments");
+  }
+  if (action == "list") return ListSettings();
   if (action == "get" && args.size() != 3) return Usage("settings get needs SECTION and KEY");
   if (action == "set" && args.size() != 4)
     return Usage("settings set needs SECTION, KEY and VALUE");

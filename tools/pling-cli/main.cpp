@@ -32,6 +32,7 @@ constexpr const char* kUsage =
     "  history export --json|--csv\n"
     "                    write the whole history to standard output\n"
     "  settings path     where the program's settings live\n"
+    "  settings list     every setting the program keeps: value, default, meaning\n"
     "  settings get SECTION KEY\n"
     "  settings set SECTION KEY VALUE\n"
     "                    read or write one setting\n"
