@@ -72,8 +72,6 @@ struct TMessage {
   std::string Reason;  // for Failed (and any note on the delivery)
 };
 
-// A message's text and names in the program's ANSI code page, as UTF-8.
-std::string FromAnsi(std::string_view ansi);
 // Milliseconds since 1970 UTC, now.
 std::int64_t NowMs();
 // "confirmed (session message)", "failed: REASON", ... for a list or export.

@@ -158,18 +158,14 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
 
 }  // namespace
 
-std::string FromAnsi(std::string_view ansi) {
-  return platform::AnsiToUtf8(ansi);
-}
-
 TMessage ReceivedMessage(std::string_view senderAnsi, std::string_view receiverAnsi,
                          std::string_view textAnsi, std::int64_t timeMs) {
   TMessage message;
   message.TimeMs = timeMs;
   message.Direction = TDirection::In;
-  message.Sender = FromAnsi(senderAnsi);
-  message.Receiver = FromAnsi(receiverAnsi);
-  message.Text = FromAnsi(textAnsi);
+  message.Sender = platform::AnsiToUtf8(senderAnsi);
+  message.Receiver = platform::AnsiToUtf8(receiverAnsi);
+  message.Text = platform::AnsiToUtf8(textAnsi);
   message.Delivery = TDelivery::Received;
   return message;
 }
@@ -181,13 +177,13 @@ TMessage SentMessage(std::string_view machineAnsi, std::string_view senderAnsi,
   TMessage message;
   message.TimeMs = timeMs;
   message.Direction = TDirection::Out;
-  message.Sender = FromAnsi(senderAnsi);
-  message.Receiver = FromAnsi(receiverAnsi);
-  message.Via = FromAnsi(machineAnsi);
-  message.Text = FromAnsi(textAnsi);
+  message.Sender = platform::AnsiToUtf8(senderAnsi);
+  message.Receiver = platform::AnsiToUtf8(receiverAnsi);
+  message.Via = platform::AnsiToUtf8(machineAnsi);
+  message.Text = platform::AnsiToUtf8(textAnsi);
   if (!outcome) {
     message.Delivery = TDelivery::Failed;
-    message.Reason = FromAnsi(outcome.Error().Text);
+    message.Reason = platform::AnsiToUtf8(outcome.Error().Text);
     if (message.Reason.empty()) message.Reason = "error " + std::to_string(outcome.Error().Code);
     return message;
   }

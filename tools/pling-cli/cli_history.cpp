@@ -81,9 +81,9 @@ int Search(const TArgs& args, bool searchWords) {
       if (i + 1 >= args.size()) return Usage(arg + " needs a value");
       const std::string& value = args[++i];
       if (arg == "--from") {
-        query.From = history::FromAnsi(FromTerminal(value));
+        query.From = platform::AnsiToUtf8(FromTerminal(value));
       } else if (arg == "--to") {
-        query.To = history::FromAnsi(FromTerminal(value));
+        query.To = platform::AnsiToUtf8(FromTerminal(value));
       } else if (arg == "--limit") {
         std::size_t used = 0;
         long long limit = -1;
@@ -109,7 +109,7 @@ int Search(const TArgs& args, bool searchWords) {
       }
     } else if (searchWords && !(arg.size() > 1 && arg.starts_with("--"))) {
       if (!query.Words.empty()) query.Words += ' ';
-      query.Words += history::FromAnsi(FromTerminal(arg));
+      query.Words += platform::AnsiToUtf8(FromTerminal(arg));
     } else {
       return Usage("unknown argument " + arg);
     }
