@@ -4,10 +4,9 @@
 #include <QTimer>
 #include <utility>
 
+#include "history/history_settings.h"
 #include "qtbridge/AnsiText.h"
-#include "runtime/exceptions.h"
 #include "settings/Megares.h"
-#include "settings/StoredKeys.h"
 
 namespace pling::app {
 
@@ -48,30 +47,11 @@ void THistoryLog::Flush() {
 }
 
 QStringList THistoryLog::Start(const settings::TMegaRegistry& registry, std::string path) {
-  QStringList problems;
-  history::TSettings settings;
-  const auto read = [&](const char* key, auto get) {
-    try {
-      get();
-    } catch (const runtime::EConvertError& error) {
-      problems << qtbridge::FromAnsi(settings::SettingProblemText(
-          settings::kSettingsSection, key, registry.ReadText(settings::kSettingsSection, key, ""),
-          error.what()));
-    }
-  };
-  read(settings::kHistoryKey.Key, [&] {
-    settings.Enabled =
-        registry.ReadBool(settings::kSettingsSection, settings::kHistoryKey.Key, true);
-  });
-  read(settings::kHistoryDaysKey.Key, [&] {
-    settings.Days = registry.ReadInteger(settings::kSettingsSection, settings::kHistoryDaysKey.Key,
-                                         settings.Days);
-  });
-  read(settings::kHistoryMBKey.Key, [&] {
-    settings.Megabytes = registry.ReadInteger(settings::kSettingsSection,
-                                              settings::kHistoryMBKey.Key, settings.Megabytes);
-  });
+  std::vector<std::string> unread;
+  const history::TSettings settings = history::ReadSettings(registry, &unread);
   Start(settings, path.empty() ? history::DefaultPath() : std::move(path));
+  QStringList problems;
+  for (const std::string& problem : unread) problems << qtbridge::FromAnsi(problem);
   return problems;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "history/history_settings.h"
 #include "platform/codepage.h"
 #include "platform/network.h"
 #include "platform/paths.h"
@@ -75,20 +76,12 @@ void ApplyNetworkSettings() {
 }
 
 history::TSettings HistorySettings() {
-  history::TSettings settings;
   try {
-    if (const auto store = ExistingStore()) {
-      settings.Enabled =
-          store->ReadBool(settings::kSettingsSection, settings::kHistoryKey.Key, true);
-      settings.Days = store->ReadInteger(settings::kSettingsSection, settings::kHistoryDaysKey.Key,
-                                         settings.Days);
-      settings.Megabytes = store->ReadInteger(settings::kSettingsSection,
-                                              settings::kHistoryMBKey.Key, settings.Megabytes);
-    }
+    if (const auto store = ExistingStore()) return history::ReadSettings(*store);
   } catch (const std::exception&) {
-    return {};  // unreadable: the defaults
+    // An unreadable store: the defaults.
   }
-  return settings.Clamped();
+  return {};
 }
 
 namespace {
