@@ -26,7 +26,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/file_error.h"
 #include "platform/posix/atomic_file.h"
+#include "runtime/result.h"
 
 namespace pling::platform {
 
@@ -74,29 +76,25 @@ class TFileCache {
   };
 
   // The parsed file at `path`: from the cache while its identity matches (and
-  // `usable` accepts what was kept), else read and parsed anew. 0 or an errno
-  // value (a missing file is no error). A change made under the file's lock
-  // loads `forChange`: a read hold is not trusted then, so that what another
-  // process wrote within the same tick is kept.
+  // `usable` accepts what was kept), else read and parsed anew. A missing file is
+  // no failure. A change made under the file's lock loads `forChange`: a read
+  // hold is not trusted then, so that what another process wrote within the same
+  // tick is kept.
   template <typename Parse, typename Usable>
-  int Load(const std::string& path, Parse parse, Usable usable, TEntry& result,
-           bool forChange = false) {
+  runtime::TResult<TEntry> Load(const std::string& path, Parse parse, Usable usable,
+                                bool forChange = false) {
     const unsigned long long hold = forChange ? 0 : TFileReadHold::Current();
     if (hold != 0) {
       std::lock_guard guard(FMutex);
       for (auto it = FSlots.begin(); it != FSlots.end(); ++it) {
         if ((*it)->path == path && (*it)->hold == hold && usable(*(*it)->parsed)) {
-          result = TEntry{(*it)->parsed, true};
-          return 0;
+          return TEntry{(*it)->parsed, true};
         }
       }
     }
     TFileIdentity identity;
     const int statError = IdentifyFile(path, identity);
-    if (statError == ENOENT) {
-      result = TEntry{Empty(parse, usable), false};
-      return 0;
-    }
+    if (statError == ENOENT) return TEntry{Empty(parse, usable), false};
     std::shared_ptr<const TSlot> kept;
     if (statError == 0) {
       std::lock_guard guard(FMutex);
@@ -109,30 +107,27 @@ class TFileCache {
       }
       if (kept && !kept->racy) {
         if (hold != 0) kept->hold = hold;  // the version this hold reads from now on
-        result = TEntry{kept->parsed, true};
-        return 0;
+        return TEntry{kept->parsed, true};
       }
     }
-    std::string text;
-    const int error = ReadFileContents(path, text, &identity);
-    if (error == ENOENT) {
-      result = TEntry{Empty(parse, usable), false};
-      return 0;
+    runtime::TResult<std::string> read = ReadFileContents(path, &identity);
+    if (!read) {
+      if (IsMissingFile(read.Error())) return TEntry{Empty(parse, usable), false};
+      return read.Error();
     }
-    if (error != 0) return error;
+    std::string& text = read.Value();
     // A racy version read again: its parse still serves when the text is the same.
     std::shared_ptr<const Parsed> parsed = kept && kept->identity == identity && kept->text == text
                                                ? kept->parsed
                                                : parse(std::string(text));
     Store(path, identity, parsed, std::move(text));
-    result = TEntry{std::move(parsed), true};
-    return 0;
+    return TEntry{std::move(parsed), true};
   }
 
   template <typename Parse>
-  int Load(const std::string& path, Parse parse, TEntry& result, bool forChange = false) {
+  runtime::TResult<TEntry> Load(const std::string& path, Parse parse, bool forChange = false) {
     return Load(
-        path, parse, [](const Parsed&) { return true; }, result, forChange);
+        path, parse, [](const Parsed&) { return true; }, forChange);
   }
 
   // Records what this process has just read from or written to `path`.

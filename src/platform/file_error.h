@@ -1,19 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The cause of the last failure of a settings-file function (profile files and
-// the registry hive) on the calling thread, for messages: the file's path and the
-// system's text for the cause, such as
-// "/home/ann/.config/pling/registry.reg: Permission denied". Empty when the last
-// such call succeeded or failed for a reason that concerns no file (a bad
-// argument). GetLastError() gives the matching error code.
+// The failure of a file operation as a result carries it: the error code and,
+// for messages, the file's path and the system's text for the cause, such as
+// "/home/ann/.config/pling/registry.reg: Permission denied". The text is empty
+// for a failure that concerns no file (a bad argument).
 #include <string>
 
 #include "platform/types.h"
 #include "runtime/result.h"
 
 namespace pling::platform {
-
-std::string LastFileErrorText();
 
 // The error code the platform reports for an errno value of a file operation, the
 // one map for every file the program reads or writes (what a socket's errno means
@@ -22,10 +18,20 @@ std::string LastFileErrorText();
 // file that is only opened to be read.
 DWORD FileErrorFromErrno(int error, DWORD otherwise = ERROR_CANTWRITE);
 
-// The failure of the settings-file call that has just returned `code` on this
-// thread, taken at once for a result to carry: the code and LastFileErrorText().
-inline runtime::TError FileFailure(DWORD code) {
-  return runtime::TError{code, LastFileErrorText()};
+// The failure of `path` for the errno value `error`: its code and
+// "<path>: <strerror>", or "<path>: <cause>" when a cause in words is given.
+runtime::TError FileError(const std::string& path, int error);
+runtime::TError FileError(const std::string& path, int error, const std::string& cause);
+
+// A failure that concerns no file: only its code.
+inline runtime::TError ArgumentError(DWORD code = ERROR_INVALID_PARAMETER) {
+  return runtime::TError{code, {}};
+}
+
+// Whether a failed read found no file at all (ENOENT), which a settings file
+// treats as one without values.
+inline bool IsMissingFile(const runtime::TError& error) {
+  return error.Code == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace pling::platform

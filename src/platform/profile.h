@@ -42,8 +42,10 @@ struct TProfileValue {
 // written, nothing is and the result is false with ERROR_INVALID_PARAMETER.
 bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::string_view fileName);
 
-// The functions above with their failure carried in the result: the error code
-// and, when the file failed, "<file>: <cause>" (as LastFileErrorText() gives it).
+// The functions above with their failure carried in the result, as they are made
+// (the functions above only pass its code on to GetLastError): the error code
+// and, when the file failed, "<file>: <cause>" (platform/file_error.h); a refusal
+// of the arguments names no file.
 // ReadProfileValue gives the value, or nothing when the entry or the file is not
 // there (or no file is named); an error only when the file cannot be read.
 runtime::TResult<std::optional<std::string>> ReadProfileValue(std::string_view section,
@@ -61,8 +63,6 @@ runtime::TResult<void> WriteProfileValues(std::span<const TProfileValue> values,
 std::vector<std::string> ProfileFileProblems(std::string_view fileName);
 
 // Reads look at the file each time (a stat), but parse it only when it changed:
-// its parsed form is kept while the file stays as it is. When a function fails
-// because of the file, LastFileErrorText() (platform/file_error.h) names the file
-// and the cause.
+// its parsed form is kept while the file stays as it is.
 
 }  // namespace pling::platform

@@ -48,10 +48,10 @@ LONG RegSetValues(HKEY key, std::span<const TRegValue> values);
 // Whether RegSetValue (on a valid handle) takes this subkey path and REG_SZ text.
 bool IsWritableRegValue(std::string_view subKey, std::string_view data);
 
-// RegCreateKey, RegQueryValue and RegSetValues with their failure carried in the
-// result: the error code and, when the hive file failed, "<file>: <cause>" (as
-// LastFileErrorText() gives it). QueryRegValue gives the whole value up to its
-// first NUL, or nothing when the subkey is missing.
+// The calls above with their failure carried in the result, as they are made
+// (the calls above only pass their code on): the error code and, when the hive
+// file failed, "<file>: <cause>" (platform/file_error.h). QueryRegValue gives the
+// whole value up to its first NUL, or nothing when the subkey is missing.
 runtime::TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey);
 runtime::TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey);
 runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values);
@@ -63,8 +63,6 @@ runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values)
 std::vector<std::string> RegistryHiveProblems();
 
 // Reads and writes look at the hive file each time (a stat), but parse it only
-// when it changed: its parsed form is kept while the file stays as it is. When
-// a function fails because of the file, LastFileErrorText() (platform/
-// file_error.h) names the file and the cause.
+// when it changed: its parsed form is kept while the file stays as it is.
 
 }  // namespace pling::platform

@@ -22,7 +22,6 @@ namespace {
 
 // Registry key paths and values longer than this cannot be used.
 constexpr std::size_t kRegistryMaxPath = 255;
-constexpr platform::DWORD kIniBufferSize = 1024;
 // No text value is longer than the largest settings file (64 MiB).
 constexpr std::size_t kMaxTextSize = std::size_t{64} << 20;
 
@@ -187,25 +186,9 @@ void TIniFile::WritePending() {
 
 std::string TIniFile::ReadText(std::string_view section, std::string_view key,
                                std::string_view defaultValue) const {
-  if (!FPending.Empty()) {
-    if (const std::string* held =
-            FPending.Find(platform::ProfileKeyId(AsCString(section), AsCString(key)))) {
-      // As the written line will read back.
-      return std::string(platform::ProfileValueAsRead(*held));
-    }
-  }
-  // A buffer that the value fills is made larger until the whole value fits.
-  std::string buffer(kIniBufferSize, '\0');
-  for (;;) {
-    const auto size = static_cast<platform::DWORD>(buffer.size());
-    const platform::DWORD copied = platform::GetPrivateProfileString(
-        section, key, defaultValue, buffer.data(), size, FFileName);
-    if (copied < size - 1 || buffer.size() >= kMaxTextSize) {
-      buffer.resize(std::min<std::size_t>(copied, size - 1));
-      return buffer;
-    }
-    buffer.assign(std::min(buffer.size() * 4, kMaxTextSize), '\0');
-  }
+  auto read = TryReadText(section, key);
+  if (!read || !read.Value()) return std::string(AsCString(defaultValue));
+  return std::move(*read.Value());
 }
 
 runtime::TResult<std::optional<std::string>> TIniFile::TryReadText(std::string_view section,

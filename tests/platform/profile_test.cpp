@@ -179,17 +179,23 @@ TEST_F(ProfileTest, OnlyRegularFilesAreReadOrReplaced) {
   const bool nullLockBefore = fs::exists("/dev/null.lock");
   fs::create_symlink("/dev/null", file);
   EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file));
-  EXPECT_EQ(LastFileErrorText(), file + ": a link to /dev/null, a device, not a regular file");
+  const auto written = WriteProfileValue("S", "K", "v", file);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.Error().Text, file + ": a link to /dev/null, a device, not a regular file");
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
   if (!nullLockBefore) {
     EXPECT_FALSE(fs::exists("/dev/null.lock"));
   }
   EXPECT_EQ(Read("S", "K", file), "<none>");
-  EXPECT_NE(LastFileErrorText().find("a device"), std::string::npos);
+  const auto read = ReadProfileValue("S", "K", file);
+  ASSERT_FALSE(read);
+  EXPECT_NE(read.Error().Text.find("a device"), std::string::npos);
   fs::remove(file);
   ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
   EXPECT_EQ(Read("S", "K", file), "<none>");  // at once, without a writer
-  EXPECT_EQ(LastFileErrorText(), file + ": is a FIFO, not a regular file");
+  const auto fifo = ReadProfileValue("S", "K", file);
+  ASSERT_FALSE(fifo);
+  EXPECT_EQ(fifo.Error().Text, file + ": is a FIFO, not a regular file");
   EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file));
 }
 
@@ -283,6 +289,11 @@ TEST_F(ProfileTest, ResultFormsCarryTheFileAndTheCause) {
   EXPECT_EQ(written.Error().Code, ERROR_ACCESS_DENIED);
   EXPECT_EQ(written.Error().Text.rfind(readOnly + ": ", 0), 0u) << written.Error().Text;
   EXPECT_EQ(FileText(readOnly), "[S]\nK=old\n");
+  // A refusal that concerns no file names none, whatever failed before it.
+  const auto refused = WriteProfileValue("S", "two\nlines", "v", file);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.Error().Code, ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(refused.Error().Text, "");
 }
 
 // A section header without its "]" still starts its section, so that its keys do
@@ -428,7 +439,9 @@ TEST_F(ProfileTest, ManyValuesAreWrittenInOneReplacement) {
   ::chmod(file.c_str(), 0444);
   values = {{"Settings", "Split", "1"}};
   EXPECT_FALSE(WritePrivateProfileStrings(values, file));
-  EXPECT_EQ(LastFileErrorText(), file + ": Permission denied");
+  const auto written = WriteProfileValues(values, file);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.Error().Text, file + ": Permission denied");
   ::chmod(file.c_str(), 0600);
 }
 

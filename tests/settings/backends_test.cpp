@@ -121,6 +121,15 @@ TEST_F(BackendsTest, IniFileWriteFailureRaisesWithTheNameAsSet) {
                                              ": Not a directory)");
   }
   EXPECT_THROW(ini.WriteInteger("S", "K", 1), runtime::Exception);
+  // A key that cannot be written is refused as such, not with the failure before.
+  const std::string good = (ConfigDir() / "Good.ini").string();
+  TIniFile other(good);
+  try {
+    other.WriteText("S", "two\nlines", "v");
+    FAIL() << "no error";
+  } catch (const runtime::Exception& error) {
+    EXPECT_EQ(std::string(error.what()), "Unable to write to " + good);
+  }
   // Reads of an unavailable file give defaults.
   EXPECT_EQ(ini.ReadText("S", "K", "d"), "d");
   EXPECT_EQ(ini.ReadInteger("S", "K", 3), 3);

@@ -13,11 +13,13 @@
 #include <memory>
 
 #include "platform/file_error.h"
+#include "runtime/unique_fd.h"
 
 namespace pling::platform {
 namespace {
 
-thread_local std::string tFileError;
+using runtime::TError;
+using runtime::TResult;
 
 TFileIdentity IdentityOf(const struct stat& info) {
   TFileIdentity identity;
@@ -51,17 +53,9 @@ std::string LinkTargetOf(const std::string& path) {
   return resolved ? std::string(resolved.get()) : std::string();
 }
 
-// Records that `path` (or what it links to) is of a kind that `mode` tells and
-// no regular file; returns the error value.
-int RecordNotRegular(const std::string& path, mode_t mode);
-
-int RecordWithText(const std::string& path, int error, const std::string& cause) {
-  RecordFileError(path, error);
-  tFileError = path + ": " + cause;
-  return error;
-}
-
-int RecordNotRegular(const std::string& path, mode_t mode) {
+// The failure for `path` (or what it links to) being of a kind that `mode` tells
+// and no regular file.
+TError NotRegular(const std::string& path, mode_t mode) {
   std::string cause = NotARegularFile(mode);
   struct stat info {};
   if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
@@ -69,7 +63,13 @@ int RecordNotRegular(const std::string& path, mode_t mode) {
   } else {
     cause = "is " + cause;
   }
-  return RecordWithText(path, NotARegularFileError(mode), cause);
+  return FileError(path, NotARegularFileError(mode), cause);
+}
+
+TError TooLarge(const std::string& path) {
+  return FileError(path, EFBIG,
+                   "File too large (a settings file holds at most " +
+                       std::to_string(kMaxSettingsFileSize >> 20) + " MiB)");
 }
 
 int WriteAll(int fd, std::string_view data) {
@@ -139,58 +139,31 @@ int IdentifyFile(const std::string& path, TFileIdentity& identity) {
   return 0;
 }
 
-int ReadFileContents(const std::string& path, std::string& contents, TFileIdentity* identity) {
-  contents.clear();
+TResult<std::string> ReadFileContents(const std::string& path, TFileIdentity* identity) {
   // Without blocking: a FIFO in place of the file must not hang the reader.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    const int error = errno;
-    if (error != ENOENT) RecordFileError(path, error);
-    return error;
-  }
+  const runtime::TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.Get() < 0) return FileError(path, errno);
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    const int error = errno;
-    ::close(fd);
-    RecordFileError(path, error);
-    return error;
-  }
-  if (NotARegularFile(info.st_mode) != nullptr) {
-    ::close(fd);
-    return RecordNotRegular(path, info.st_mode);
-  }
-  const auto tooLarge = [&] {
-    return RecordWithText(path, EFBIG,
-                          "File too large (a settings file holds at most " +
-                              std::to_string(kMaxSettingsFileSize >> 20) + " MiB)");
-  };
-  if (static_cast<std::size_t>(info.st_size) > kMaxSettingsFileSize) {
-    ::close(fd);
-    return tooLarge();
-  }
+  if (::fstat(fd.Get(), &info) != 0) return FileError(path, errno);
+  if (NotARegularFile(info.st_mode) != nullptr) return NotRegular(path, info.st_mode);
+  if (static_cast<std::size_t>(info.st_size) > kMaxSettingsFileSize) return TooLarge(path);
   if (identity != nullptr) *identity = IdentityOf(info);
+  std::string contents;
   if (info.st_size > 0) contents.reserve(static_cast<std::size_t>(info.st_size));
   char chunk[65536];
-  int error = 0;
   for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    const ssize_t got = ::read(fd.Get(), chunk, sizeof chunk);
     if (got < 0) {
       if (errno == EINTR) continue;
-      error = errno;
-      RecordFileError(path, error);
-      break;
+      return FileError(path, errno);
     }
-    if (got == 0) break;
+    if (got == 0) return contents;
     // A file that grows while it is read is still held to the limit.
     if (contents.size() + static_cast<std::size_t>(got) > kMaxSettingsFileSize) {
-      error = tooLarge();
-      break;
+      return TooLarge(path);
     }
     contents.append(chunk, static_cast<std::size_t>(got));
   }
-  ::close(fd);
-  if (error != 0) contents.clear();
-  return error;
 }
 
 TFileLock::~TFileLock() {
@@ -202,35 +175,27 @@ TFileLock::~TFileLock() {
   ::close(FFd);
 }
 
-int TFileLock::Lock(const std::string& path) {
-  if (FFd >= 0) return EBUSY;
+TResult<void> TFileLock::Lock(const std::string& path) {
+  if (FFd >= 0) return FileError(path, EBUSY);
   // What the write will replace: the file a link leads to, which must be a
   // regular file when it exists. Refused before anything is created.
   const std::string target = WriteTargetOf(path);
   struct stat info {};
   if (::stat(target.c_str(), &info) == 0 && NotARegularFile(info.st_mode) != nullptr) {
-    return RecordNotRegular(path, info.st_mode);
+    return NotRegular(path, info.st_mode);
   }
-  if (const int error = CreateFolders(FolderOf(path))) {
-    RecordFileError(FolderOf(path), error);
-    return error;
-  }
+  if (const int error = CreateFolders(FolderOf(path))) return FileError(FolderOf(path), error);
   // Beside the name as given, so in the settings folder even when the file
   // itself lives elsewhere.
   const std::string lockPath = path + ".lock";
   for (;;) {
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      const int error = errno;
-      RecordFileError(lockPath, error);
-      return error;
-    }
+    if (fd < 0) return FileError(lockPath, errno);
     while (::flock(fd, LOCK_EX) != 0) {
       if (errno == EINTR) continue;
       const int error = errno;
       ::close(fd);
-      RecordFileError(lockPath, error);
-      return error;
+      return FileError(lockPath, error);
     }
     // The holder before may have removed the file as it let go (see the
     // destructor): a lock on a file no longer under the name guards nothing.
@@ -241,7 +206,7 @@ int TFileLock::Lock(const std::string& path) {
       FFd = fd;
       FPath = target;
       FLockPath = lockPath;
-      return 0;
+      return {};
     }
     ::close(fd);
   }
@@ -250,90 +215,71 @@ int TFileLock::Lock(const std::string& path) {
 namespace {
 
 // Whether the file at `path` may be replaced, and the permissions the new file
-// takes from it (`mode` stays as it is when there is no file yet). 0 or an errno
-// value, recorded.
-int CheckReplaceable(const std::string& path, mode_t& mode) {
+// takes from it (`mode` stays as it is when there is no file yet).
+TResult<void> CheckReplaceable(const std::string& path, mode_t& mode) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return 0;
-  if (NotARegularFile(info.st_mode) != nullptr) return RecordNotRegular(path, info.st_mode);
+  if (::stat(path.c_str(), &info) != 0) return {};
+  if (NotARegularFile(info.st_mode) != nullptr) return NotRegular(path, info.st_mode);
   mode = info.st_mode & 07777;
   // The rename needs only the folder's permission: a file that may not be
   // written (no write bit at all, as a file made read-only on purpose, or none
   // for this user) is refused here instead of being replaced.
-  if ((mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
-    RecordFileError(path, EACCES);
-    return EACCES;
-  }
-  return 0;
+  if ((mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) return FileError(path, EACCES);
+  return {};
 }
 
 // Writes `contents` to the new temporary file `fd`, gives it `mode` (unless
 // negative), flushes it to the disk, closes it and renames it over `path`. Every
 // step is checked: on failure the temporary file goes, `path` is untouched and
-// the error is recorded under `path`, the file the user knows.
-int CommitTemporary(int fd, const std::string& temporary, const std::string& path,
-                    std::string_view contents, int mode, struct stat* written) {
+// the failure names `path`, the file the user knows.
+TResult<void> CommitTemporary(int fd, const std::string& temporary, const std::string& path,
+                              std::string_view contents, int mode, struct stat* written) {
   int error = WriteAll(fd, contents);
   if (error == 0 && mode >= 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   // The identity survives the rename: same file, same size and modification time.
   if (error == 0 && written != nullptr && ::fstat(fd, written) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    RecordFileError(path, error);
-  } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = errno;
-    RecordFileError(path, error);
-  }
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) {
     ::unlink(temporary.c_str());
-    return error;
+    return FileError(path, error);
   }
   SyncFolder(FolderOf(path));
-  return 0;
+  return {};
 }
 
 }  // namespace
 
-int ReplaceFileContents(const TFileLock& lock, std::string_view contents, TFileIdentity* identity) {
+TResult<void> ReplaceFileContents(const TFileLock& lock, std::string_view contents,
+                                  TFileIdentity* identity) {
   const std::string& path = lock.path();
-  if (path.empty()) return EBADF;
+  if (path.empty()) return ArgumentError(ERROR_INVALID_HANDLE);
   const std::string temporary = TemporaryPathOf(path);
   mode_t mode = 0600;
-  if (contents.size() > kMaxSettingsFileSize) {
-    return RecordWithText(path, EFBIG,
-                          "File too large (a settings file holds at most " +
-                              std::to_string(kMaxSettingsFileSize >> 20) + " MiB)");
-  }
-  if (const int error = CheckReplaceable(path, mode)) return error;
+  if (contents.size() > kMaxSettingsFileSize) return TooLarge(path);
+  if (auto replaceable = CheckReplaceable(path, mode); !replaceable) return replaceable;
 
   // Made anew, never followed: a link planted under the temporary name in a
   // shared folder cannot redirect the write.
   // Errors name the file being replaced, which is the one the user knows.
-  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
-    const int error = errno;
-    RecordFileError(path, error);
-    return error;
-  }
+  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) return FileError(path, errno);
   const int fd =
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    const int error = errno;
-    RecordFileError(path, error);
-    return error;
-  }
+  if (fd < 0) return FileError(path, errno);
   struct stat written {};
-  if (const int error = CommitTemporary(fd, temporary, path, contents, static_cast<int>(mode),
-                                        identity != nullptr ? &written : nullptr))
-    return error;
+  if (auto committed = CommitTemporary(fd, temporary, path, contents, static_cast<int>(mode),
+                                       identity != nullptr ? &written : nullptr);
+      !committed)
+    return committed;
   if (identity != nullptr) *identity = IdentityOf(written);
-  return 0;
+  return {};
 }
 
-int SaveFileContents(const std::string& path, std::string_view contents) {
+TResult<void> SaveFileContents(const std::string& path, std::string_view contents) {
   const std::string target = WriteTargetOf(path);
   mode_t kept = 0;
-  if (const int error = CheckReplaceable(target, kept)) return error;
+  if (auto replaceable = CheckReplaceable(target, kept); !replaceable) return replaceable;
   // A new file gets the permissions the user's umask gives (the temporary file is
   // made with them); one that is replaced keeps its own.
   struct stat info {};
@@ -350,8 +296,7 @@ int SaveFileContents(const std::string& path, std::string_view contents) {
     if (fd < 0) {
       const int error = errno;
       if (error == EEXIST && attempt < 100) continue;
-      RecordFileError(path, error);
-      return error;
+      return FileError(path, error);
     }
     return CommitTemporary(fd, temporary, target, contents, mode, nullptr);
   }
@@ -385,36 +330,24 @@ DWORD FileErrorFromErrno(int error, DWORD otherwise) {
   }
 }
 
-DWORD RecordFileError(const std::string& path, int error) {
-  tFileError = path + ": " + std::strerror(error);
-  const DWORD code = FileErrorFromErrno(error);
-  SetLastError(code);
-  return code;
+TError FileError(const std::string& path, int error) {
+  return FileError(path, error, std::strerror(error));
 }
 
-void ClearFileError() {
-  tFileError.clear();
-}
-
-std::string LastFileErrorText() {
-  return tFileError;
+TError FileError(const std::string& path, int error, const std::string& cause) {
+  return TError{FileErrorFromErrno(error), path + ": " + cause};
 }
 
 std::vector<std::string> FileProblems(
     const std::string& path,
     const std::function<std::vector<TLineProblem>(const std::string& text)>& lineProblems) {
   std::vector<std::string> problems;
-  std::string text;
-  ClearFileError();
-  if (const int error = ReadFileContents(path, text); error == ENOENT) {
-    return problems;
-  } else if (error != 0) {
-    std::string cause = LastFileErrorText();
-    if (cause.empty()) cause = path + ": " + std::strerror(error);
-    problems.push_back("Cannot read " + cause);
+  const TResult<std::string> text = ReadFileContents(path);
+  if (!text) {
+    if (!IsMissingFile(text.Error())) problems.push_back("Cannot read " + text.Error().Text);
     return problems;
   }
-  for (const TLineProblem& line : lineProblems(text)) {
+  for (const TLineProblem& line : lineProblems(text.Value())) {
     problems.push_back(path + ", line " + std::to_string(line.line) + ": " + line.text);
   }
   return problems;

@@ -6,8 +6,8 @@
 // across processes by an advisory lock on a sidecar file "<file>.lock"; readers
 // need no lock, as the rename is atomic.
 //
-// Every function here that fails records the file and the cause for
-// LastFileErrorText() (platform/file_error.h).
+// Every function here that can fail returns its failure as a value: the error
+// code and "<file>: <cause>" (platform/file_error.h).
 #include <sys/types.h>
 #include <ctime>
 #include <functional>
@@ -17,6 +17,7 @@
 
 #include "platform/line_problem.h"
 #include "platform/types.h"
+#include "runtime/result.h"
 
 namespace pling::platform {
 
@@ -48,12 +49,12 @@ std::string WriteTargetOf(const std::string& path);
 // The identity of the file at `path` (links followed). 0 or an errno value.
 int IdentifyFile(const std::string& path, TFileIdentity& identity);
 
-// The whole contents of `path`, and its identity when `identity` is given. 0 or
-// an errno value (ENOENT when it does not exist). Anything but a regular file
-// (a FIFO, a device, a folder, also behind a link) is refused without blocking,
-// and so is a file of more than kMaxSettingsFileSize bytes (EFBIG).
-int ReadFileContents(const std::string& path, std::string& contents,
-                     TFileIdentity* identity = nullptr);
+// The whole contents of `path`, and its identity when `identity` is given. A file
+// that does not exist fails with ERROR_FILE_NOT_FOUND (IsMissingFile). Anything
+// but a regular file (a FIFO, a device, a folder, also behind a link) is refused
+// without blocking, and so is a file of more than kMaxSettingsFileSize bytes.
+runtime::TResult<std::string> ReadFileContents(const std::string& path,
+                                               TFileIdentity* identity = nullptr);
 
 // An exclusive advisory lock on "<path>.lock", held until destruction. Threads
 // and processes alike wait for each other. The lock file sits beside `path` as
@@ -66,10 +67,10 @@ class TFileLock {
   TFileLock(const TFileLock&) = delete;
   TFileLock& operator=(const TFileLock&) = delete;
 
-  // Creates the folder and the lock file as needed and waits for the lock. 0 or
-  // an errno value; refuses (EISDIR, EINVAL) a file, or the target of a link,
-  // that exists and is no regular file, before creating anything.
-  int Lock(const std::string& path);
+  // Creates the folder and the lock file as needed and waits for the lock;
+  // refuses a file, or the target of a link, that exists and is no regular file,
+  // before creating anything.
+  runtime::TResult<void> Lock(const std::string& path);
   // The file to replace: WriteTargetOf(path).
   const std::string& path() const { return FPath; }
 
@@ -80,26 +81,20 @@ class TFileLock {
 };
 
 // Replaces the file that `lock` guards by `contents`, atomically and durably, and
-// gives the new file's identity when `identity` is given. On failure (an errno
-// value is returned) the old file is unchanged. Contents that could not be read
-// back (more than kMaxSettingsFileSize bytes) are refused.
-int ReplaceFileContents(const TFileLock& lock, std::string_view contents,
-                        TFileIdentity* identity = nullptr);
+// gives the new file's identity when `identity` is given. On failure the old
+// file is unchanged. Contents that could not be read back (more than
+// kMaxSettingsFileSize bytes) are refused.
+runtime::TResult<void> ReplaceFileContents(const TFileLock& lock, std::string_view contents,
+                                           TFileIdentity* identity = nullptr);
 
 // Writes `contents` to the file at `path` (to the file a link there leads to) in
 // place of what it held, as ReplaceFileContents does but without a lock file and
 // for any size: a temporary file beside it, every write and the flush to the disk
 // checked, then a rename. A new file gets the umask's permissions, a replaced one
-// keeps its own; a file that may not be written is refused (EACCES). On failure
-// (an errno value is returned, the file and the cause recorded) the old file is
-// unchanged and no temporary file is left.
-int SaveFileContents(const std::string& path, std::string_view contents);
-
-// Records `path` and `error` (an errno value) as the calling thread's last file
-// error, and sets its last error code; returns that code.
-DWORD RecordFileError(const std::string& path, int error);
-// Forgets the calling thread's last file error.
-void ClearFileError();
+// keeps its own; a file that may not be written is refused (access denied). On
+// failure the old file is unchanged and no temporary file is left; the failure
+// names the file (or the one a link leads to, when that is what failed).
+runtime::TResult<void> SaveFileContents(const std::string& path, std::string_view contents);
 
 // What is wrong with the settings file at `path`, in words for the user:
 // "Cannot read ..." when it cannot be read, else "PATH, line N: TEXT" for each

@@ -2,7 +2,6 @@
 #include "platform/profile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -49,25 +48,77 @@ std::shared_ptr<const TParsedProfile> ParseProfile(std::string text) {
   return std::make_shared<const TParsedProfile>(std::move(text));
 }
 
-// Writes `writes` (all writable) to the file at `path` under its lock; 0 or an
-// errno value.
-int ChangeProfile(const std::string& path, std::span<const TProfileWrite> writes) {
+// Writes `writes` (all writable) to the file at `path` under its lock.
+runtime::TResult<void> ChangeProfile(const std::string& path,
+                                     std::span<const TProfileWrite> writes) {
   TFileLock lock;
-  if (const int error = lock.Lock(path)) return error;
+  if (auto locked = lock.Lock(path); !locked) return locked;
   // Under the lock, so that a concurrent writer's change is not lost.
-  TFileCache<TParsedProfile>::TEntry current;
-  if (const int error = gProfileCache.Load(lock.path(), ParseProfile, current, true)) return error;
-  std::string changed = SetProfileValues(current.parsed->Text(), writes);
-  if (current.exists && changed == current.parsed->Text()) return 0;
+  const auto current = gProfileCache.Load(lock.path(), ParseProfile, true);
+  if (!current) return current.Error();
+  const TParsedProfile& was = *current.Value().parsed;
+  std::string changed = SetProfileValues(was.Text(), writes);
+  if (current.Value().exists && changed == was.Text()) return {};
   TFileIdentity identity;
-  if (const int error = ReplaceFileContents(lock, changed, &identity)) return error;
+  if (auto replaced = ReplaceFileContents(lock, changed, &identity); !replaced) return replaced;
   auto parsed = std::make_shared<const TParsedProfile>(std::move(changed));
   if (path != lock.path()) gProfileCache.Store(path, identity, parsed, parsed->Text());
   gProfileCache.Store(lock.path(), identity, parsed, parsed->Text());
-  return 0;
+  return {};
+}
+
+// The parsed file `fileName` names (not empty).
+runtime::TResult<TFileCache<TParsedProfile>::TEntry> LoadProfile(std::string_view fileName) {
+  return gProfileCache.Load(ProfilePath(fileName), ParseProfile);
+}
+
+// The code a Win32-shaped call reports for `result`, set as the last error on failure.
+template <typename T>
+bool Reported(const runtime::TResult<T>& result) {
+  if (!result) SetLastError(result.Error().Code);
+  return result.HasValue();
 }
 
 }  // namespace
+
+runtime::TResult<std::optional<std::string>> ReadProfileValue(std::string_view section,
+                                                              std::string_view key,
+                                                              std::string_view fileName) {
+  fileName = AsCString(fileName);
+  if (fileName.empty()) return std::optional<std::string>();
+  const auto file = LoadProfile(fileName);
+  if (!file) return file.Error();
+  if (!file.Value().exists) return std::optional<std::string>();
+  if (auto value = file.Value().parsed->Index().Find(AsCString(section), AsCString(key))) {
+    return std::optional<std::string>(std::string(AsCString(*value)));
+  }
+  return std::optional<std::string>();
+}
+
+runtime::TResult<void> WriteProfileValue(std::string_view section, std::string_view key,
+                                         std::string_view value, std::string_view fileName) {
+  const TProfileValue entry{std::string(section), std::string(key), std::string(value)};
+  return WriteProfileValues(std::span(&entry, 1), fileName);
+}
+
+runtime::TResult<void> WriteProfileValues(std::span<const TProfileValue> values,
+                                          std::string_view fileName) {
+  fileName = AsCString(fileName);
+  std::vector<TProfileWrite> writes;
+  writes.reserve(values.size());
+  for (const TProfileValue& entry : values) {
+    const TProfileWrite write{AsCString(entry.section), AsCString(entry.key),
+                              AsCString(entry.value)};
+    // A line break in a name or value would turn into lines of their own and
+    // change the file's meaning: such a write is refused rather than corrupting
+    // the file.
+    if (!IsWritableProfileEntry(write.section, write.key, write.value)) return ArgumentError();
+    writes.push_back(write);
+  }
+  if (fileName.empty()) return ArgumentError();
+  if (writes.empty()) return {};
+  return ChangeProfile(ProfilePath(fileName), writes);
+}
 
 DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
                               std::string_view defaultValue, char* buffer, DWORD size,
@@ -75,16 +126,13 @@ DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
   if (buffer == nullptr || size == 0) return 0;
   fileName = AsCString(fileName);
   std::string_view result = AsCString(defaultValue);
-  ClearFileError();
-  TFileCache<TParsedProfile>::TEntry file;
-  if (fileName.empty()) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-  } else if (const int error = gProfileCache.Load(ProfilePath(fileName), ParseProfile, file);
-             error != 0) {
-    SetLastError(FileErrorFromErrno(error));
-  } else if (!file.exists) {
+  runtime::TResult<TFileCache<TParsedProfile>::TEntry> file = ArgumentError();
+  if (!fileName.empty()) file = LoadProfile(fileName);
+  if (!file) {
+    SetLastError(file.Error().Code);
+  } else if (!file.Value().exists) {
     SetLastError(ERROR_FILE_NOT_FOUND);
-  } else if (auto value = file.parsed->Index().Find(AsCString(section), AsCString(key))) {
+  } else if (auto value = file.Value().parsed->Index().Find(AsCString(section), AsCString(key))) {
     result = AsCString(*value);
   }
   const std::size_t count = std::min<std::size_t>(result.size(), size - 1);
@@ -95,78 +143,11 @@ DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
 
 bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, std::string_view fileName) {
-  section = AsCString(section);
-  key = AsCString(key);
-  value = AsCString(value);
-  fileName = AsCString(fileName);
-  // A line break in a name or value would turn into lines of their own and change
-  // the file's meaning: such a write is refused rather than corrupting the file.
-  if (fileName.empty() || !IsWritableProfileEntry(section, key, value)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  ClearFileError();
-  const TProfileWrite write{section, key, value};
-  if (const int error = ChangeProfile(ProfilePath(fileName), std::span(&write, 1))) {
-    SetLastError(FileErrorFromErrno(error));
-    return false;
-  }
-  return true;
+  return Reported(WriteProfileValue(section, key, value, fileName));
 }
 
 bool WritePrivateProfileStrings(std::span<const TProfileValue> values, std::string_view fileName) {
-  fileName = AsCString(fileName);
-  ClearFileError();
-  std::vector<TProfileWrite> writes;
-  writes.reserve(values.size());
-  for (const TProfileValue& entry : values) {
-    const TProfileWrite write{AsCString(entry.section), AsCString(entry.key),
-                              AsCString(entry.value)};
-    if (!IsWritableProfileEntry(write.section, write.key, write.value)) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return false;
-    }
-    writes.push_back(write);
-  }
-  if (fileName.empty()) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  if (writes.empty()) return true;
-  if (const int error = ChangeProfile(ProfilePath(fileName), writes)) {
-    SetLastError(FileErrorFromErrno(error));
-    return false;
-  }
-  return true;
-}
-
-runtime::TResult<std::optional<std::string>> ReadProfileValue(std::string_view section,
-                                                              std::string_view key,
-                                                              std::string_view fileName) {
-  fileName = AsCString(fileName);
-  if (fileName.empty()) return std::optional<std::string>();
-  ClearFileError();
-  TFileCache<TParsedProfile>::TEntry file;
-  if (const int error = gProfileCache.Load(ProfilePath(fileName), ParseProfile, file)) {
-    return FileFailure(FileErrorFromErrno(error));
-  }
-  if (!file.exists) return std::optional<std::string>();
-  if (auto value = file.parsed->Index().Find(AsCString(section), AsCString(key))) {
-    return std::optional<std::string>(std::string(AsCString(*value)));
-  }
-  return std::optional<std::string>();
-}
-
-runtime::TResult<void> WriteProfileValue(std::string_view section, std::string_view key,
-                                         std::string_view value, std::string_view fileName) {
-  if (WritePrivateProfileString(section, key, value, fileName)) return {};
-  return FileFailure(GetLastError());
-}
-
-runtime::TResult<void> WriteProfileValues(std::span<const TProfileValue> values,
-                                          std::string_view fileName) {
-  if (WritePrivateProfileStrings(values, fileName)) return {};
-  return FileFailure(GetLastError());
+  return Reported(WriteProfileValues(values, fileName));
 }
 
 std::vector<std::string> ProfileFileProblems(std::string_view fileName) {

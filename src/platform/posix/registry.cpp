@@ -2,7 +2,6 @@
 #include "platform/registry.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -21,6 +20,8 @@
 namespace pling::platform {
 namespace {
 
+using runtime::TResult;
+
 constexpr std::size_t kMaxSubKeyLength = 255;
 
 // Open keys: handle -> key path below HKEY_CLASSES_ROOT. Handles are never
@@ -36,18 +37,16 @@ std::shared_ptr<const THive> ParseHiveText(std::string text) {
   return std::make_shared<const THive>(ParseHive(text));
 }
 
-// The hive at `path`, from the cache when the file is unchanged. An errno value
-// on failure (a missing file is an empty hive).
-int LoadHive(const std::string& path, std::shared_ptr<const THive>& hive, bool forChange = false) {
-  TFileCache<THive>::TEntry entry;
+// The hive at `path`, from the cache when the file is unchanged (a missing file
+// is an empty hive).
+TResult<std::shared_ptr<const THive>> LoadHive(const std::string& path, bool forChange = false) {
   // Names are folded in the code page of the hive's making: another page, another parse.
   const auto sameCodePage = [page = ActiveCodePages().Ansi](const THive& kept) {
     return kept.keys.key_comp().codePage == page;
   };
-  if (const int error = gHiveCache.Load(path, ParseHiveText, sameCodePage, entry, forChange))
-    return error;
-  hive = std::move(entry.parsed);
-  return 0;
+  auto entry = gHiveCache.Load(path, ParseHiveText, sameCodePage, forChange);
+  if (!entry) return entry.Error();
+  return std::move(entry.Value().parsed);
 }
 
 std::string_view AsCString(std::string_view text) {
@@ -56,6 +55,12 @@ std::string_view AsCString(std::string_view text) {
 
 LONG Result(DWORD error) {
   return static_cast<LONG>(error);
+}
+
+// What a Win32-shaped call returns for `result`.
+template <typename T>
+LONG Result(const TResult<T>& result) {
+  return Result(result ? ERROR_SUCCESS : result.Error().Code);
 }
 
 // The key path of an open handle or of HKEY_CLASSES_ROOT. Caller holds gMutex.
@@ -80,17 +85,16 @@ bool IsValidSubKey(std::string_view subKey) {
          subKey.find("\\\\") == std::string_view::npos;
 }
 
-// Full name of the key `subKey` below the handle's key, or an error code.
-DWORD ResolveKeyName(HKEY key, std::string_view subKey, std::string& name) {
+// Full name of the key `subKey` below the handle's key. Caller holds gMutex.
+TResult<std::string> ResolveKeyName(HKEY key, std::string_view subKey) {
   std::string path;
-  if (!PathOfHandle(key, path)) return ERROR_INVALID_HANDLE;
-  if (!IsValidSubKey(subKey)) return ERROR_INVALID_PARAMETER;
+  if (!PathOfHandle(key, path)) return ArgumentError(ERROR_INVALID_HANDLE);
+  if (!IsValidSubKey(subKey)) return ArgumentError();
   if (!subKey.empty()) {
     if (!path.empty()) path.push_back('\\');
     path.append(subKey);
   }
-  name = ClassesRootKeyName(path);
-  return ERROR_SUCCESS;
+  return ClassesRootKeyName(path);
 }
 
 // Reads the hive under the file lock, lets `change` modify it (it returns whether
@@ -98,27 +102,26 @@ DWORD ResolveKeyName(HKEY key, std::string_view subKey, std::string& name) {
 // as read, that `change` would change nothing: then the hive is not copied (a
 // copy of a large hive costs more than the check). Caller holds gMutex.
 template <typename Change, typename Unchanged>
-DWORD ChangeHive(Change change, Unchanged unchanged) {
+TResult<void> ChangeHive(Change change, Unchanged unchanged) {
   const std::string path = RegistryHivePath();
   TFileLock lock;
-  int error = lock.Lock(path);
-  if (error != 0) return FileErrorFromErrno(error);
+  if (auto locked = lock.Lock(path); !locked) return locked;
   // Under the lock, so that what another process wrote meanwhile is kept.
-  std::shared_ptr<const THive> current;
-  if ((error = LoadHive(lock.path(), current, true)) != 0) return FileErrorFromErrno(error);
-  if (unchanged(*current)) return ERROR_SUCCESS;
-  auto hive = std::make_shared<THive>(*current);
-  if (!change(*hive)) return ERROR_SUCCESS;
+  const auto current = LoadHive(lock.path(), true);
+  if (!current) return current.Error();
+  if (unchanged(*current.Value())) return {};
+  auto hive = std::make_shared<THive>(*current.Value());
+  if (!change(*hive)) return {};
   std::string text = SerializeHive(*hive);
   TFileIdentity identity;
-  if ((error = ReplaceFileContents(lock, text, &identity)) != 0) return FileErrorFromErrno(error);
+  if (auto replaced = ReplaceFileContents(lock, text, &identity); !replaced) return replaced;
   if (path != lock.path()) gHiveCache.Store(path, identity, hive, text);
   gHiveCache.Store(lock.path(), identity, hive, std::move(text));
-  return ERROR_SUCCESS;
+  return {};
 }
 
 template <typename Change>
-DWORD ChangeHive(Change change) {
+TResult<void> ChangeHive(Change change) {
   return ChangeHive(change, [](const THive&) { return false; });
 }
 
@@ -146,85 +149,68 @@ bool IsWritableValue(std::string_view& data) {
 
 }  // namespace
 
-LONG RegCreateKey(HKEY key, std::string_view subKey, HKEY* result) {
-  if (result == nullptr) return Result(ERROR_INVALID_PARAMETER);
+runtime::TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey) {
   std::lock_guard guard(gMutex);
-  ClearFileError();
-  std::string name;
-  if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
+  const TResult<std::string> name = ResolveKeyName(key, AsCString(subKey));
+  if (!name) return name.Error();
   // A key that exists needs no write (the folder may well be read-only).
-  std::shared_ptr<const THive> current;
-  const bool exists =
-      LoadHive(RegistryHivePath(), current) == 0 && FindHiveKey(*current, name) != nullptr;
-  if (name != kClassesRootName && !exists) {
-    const DWORD error = ChangeHive([&](THive& hive) {
+  const auto current = LoadHive(RegistryHivePath());
+  const bool exists = current && FindHiveKey(*current.Value(), name.Value()) != nullptr;
+  if (name.Value() != kClassesRootName && !exists) {
+    const TResult<void> made = ChangeHive([&](THive& hive) {
       bool added = false;
-      AddHiveKey(hive, name, &added);
+      AddHiveKey(hive, name.Value(), &added);
       return added;
     });
-    if (error != ERROR_SUCCESS) return Result(error);
+    if (!made) return made.Error();
   }
   const HKEY handle = gNextHandle++;
-  gHandles.emplace(handle, name.size() > kClassesRootName.size()
-                               ? name.substr(kClassesRootName.size() + 1)
+  gHandles.emplace(handle, name.Value().size() > kClassesRootName.size()
+                               ? name.Value().substr(kClassesRootName.size() + 1)
                                : std::string());
-  *result = handle;
-  return Result(ERROR_SUCCESS);
+  return handle;
 }
 
-LONG RegQueryValue(HKEY key, std::string_view subKey, char* data, LONG* size) {
-  if (size == nullptr) return Result(ERROR_INVALID_PARAMETER);
+namespace {
+
+// The default value of the subkey path below `key` as the hive holds it (a NUL in
+// it included), or nothing when the subkey is missing.
+TResult<std::optional<std::string>> ReadDefaultValue(HKEY key, std::string_view subKey) {
   std::lock_guard guard(gMutex);
-  ClearFileError();
-  std::string name;
-  if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
+  const TResult<std::string> name = ResolveKeyName(key, AsCString(subKey));
+  if (!name) return name.Error();
   // Every query looks at the file (other processes may have changed it), but
   // parses it only when it changed.
-  std::shared_ptr<const THive> hive;
-  if (const int error = LoadHive(RegistryHivePath(), hive))
-    return Result(FileErrorFromErrno(error));
-  const THiveKey* found = FindHiveKey(*hive, name);
-  if (found == nullptr && name != kClassesRootName) return Result(ERROR_FILE_NOT_FOUND);
+  const auto hive = LoadHive(RegistryHivePath());
+  if (!hive) return hive.Error();
+  const THiveKey* found = FindHiveKey(*hive.Value(), name.Value());
+  if (found == nullptr && name.Value() != kClassesRootName) return std::optional<std::string>();
   // A key without a default value reads as the empty string.
-  const std::string value = found != nullptr && found->defaultValue
-                                ? HiveValueAsAnsi(*hive, *found->defaultValue)
-                                : std::string();
-  const LONG needed = static_cast<LONG>(std::min<std::size_t>(value.size() + 1, INT32_MAX));
-  const LONG available = *size;
-  *size = needed;
-  if (data == nullptr) return Result(ERROR_SUCCESS);
-  if (available < needed) return Result(ERROR_MORE_DATA);
-  std::memcpy(data, value.data(), value.size());
-  data[value.size()] = '\0';
-  return Result(ERROR_SUCCESS);
+  if (found == nullptr || !found->defaultValue) return std::optional<std::string>(std::string());
+  return std::optional<std::string>(HiveValueAsAnsi(*hive.Value(), *found->defaultValue));
 }
 
-LONG RegSetValue(HKEY key, std::string_view subKey, DWORD type, std::string_view data) {
-  if (type != REG_SZ) return Result(ERROR_INVALID_PARAMETER);
-  if (!IsWritableValue(data)) return Result(ERROR_INVALID_PARAMETER);
-  std::lock_guard guard(gMutex);
-  ClearFileError();
-  std::string name;
-  if (const DWORD error = ResolveKeyName(key, AsCString(subKey), name)) return Result(error);
-  return Result(ChangeHive([&](THive& hive) { return SetDefaultValue(hive, name, data); }));
+}  // namespace
+
+runtime::TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey) {
+  TResult<std::optional<std::string>> read = ReadDefaultValue(key, subKey);
+  if (read && read.Value()) read.Value()->resize(AsCString(*read.Value()).size());
+  return read;
 }
 
-LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
+runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values) {
   std::lock_guard guard(gMutex);
-  ClearFileError();
   std::vector<std::pair<std::string, std::string_view>> changes;
   changes.reserve(values.size());
   for (const TRegValue& value : values) {
     std::string_view data = value.data;
-    if (!IsWritableValue(data)) return Result(ERROR_INVALID_PARAMETER);
-    std::string name;
-    if (const DWORD error = ResolveKeyName(key, AsCString(value.subKey), name)) {
-      return Result(error);
-    }
-    changes.emplace_back(std::move(name), data);
+    if (!IsWritableValue(data)) return ArgumentError();
+    TResult<std::string> name = ResolveKeyName(key, AsCString(value.subKey));
+    if (!name) return name.Error();
+    changes.emplace_back(std::move(name.Value()), data);
   }
-  if (changes.empty()) return Result(ERROR_SUCCESS);
-  return Result(ChangeHive(
+  if (changes.empty()) return {};
+  return ChangeHive(
       [&](THive& hive) {
         bool changed = false;
         for (const auto& [name, data] : changes)
@@ -241,41 +227,40 @@ LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
           SetHiveDefaultValue(set, change.second);
           return set == *found;
         });
-      }));
+      });
 }
 
-runtime::TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey) {
-  HKEY result = 0;
-  const auto error = static_cast<DWORD>(RegCreateKey(key, subKey, &result));
-  if (error != ERROR_SUCCESS) return FileFailure(error);
-  return result;
+LONG RegCreateKey(HKEY key, std::string_view subKey, HKEY* result) {
+  if (result == nullptr) return Result(ERROR_INVALID_PARAMETER);
+  const TResult<HKEY> created = CreateRegKey(key, subKey);
+  if (created) *result = created.Value();
+  return Result(created);
 }
 
-runtime::TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey) {
-  // Asked again with the size the query reports while the value does not fit
-  // (another process may make it longer in between).
-  std::string buffer(256, '\0');
-  for (;;) {
-    LONG size = static_cast<LONG>(buffer.size());
-    const auto error = static_cast<DWORD>(RegQueryValue(key, subKey, buffer.data(), &size));
-    if (error == ERROR_SUCCESS) {
-      buffer.resize(strnlen(buffer.data(), buffer.size()));
-      return std::optional<std::string>(std::move(buffer));
-    }
-    if (error == ERROR_MORE_DATA && size > static_cast<LONG>(buffer.size())) {
-      buffer.assign(static_cast<std::size_t>(size), '\0');
-      continue;
-    }
-    runtime::TError failure = FileFailure(error);
-    if (error == ERROR_FILE_NOT_FOUND && failure.Text.empty()) return std::optional<std::string>();
-    return failure;
-  }
+LONG RegQueryValue(HKEY key, std::string_view subKey, char* data, LONG* size) {
+  if (size == nullptr) return Result(ERROR_INVALID_PARAMETER);
+  const TResult<std::optional<std::string>> read = ReadDefaultValue(key, subKey);
+  if (!read) return Result(read);
+  if (!read.Value()) return Result(ERROR_FILE_NOT_FOUND);
+  const std::string& value = *read.Value();
+  const LONG needed = static_cast<LONG>(std::min<std::size_t>(value.size() + 1, INT32_MAX));
+  const LONG available = *size;
+  *size = needed;
+  if (data == nullptr) return Result(ERROR_SUCCESS);
+  if (available < needed) return Result(ERROR_MORE_DATA);
+  std::memcpy(data, value.data(), value.size());
+  data[value.size()] = '\0';
+  return Result(ERROR_SUCCESS);
 }
 
-runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values) {
-  const auto error = static_cast<DWORD>(RegSetValues(key, values));
-  if (error != ERROR_SUCCESS) return FileFailure(error);
-  return {};
+LONG RegSetValue(HKEY key, std::string_view subKey, DWORD type, std::string_view data) {
+  if (type != REG_SZ) return Result(ERROR_INVALID_PARAMETER);
+  const TRegValue value{std::string(subKey), std::string(AsCString(data))};
+  return Result(SetRegValues(key, std::span(&value, 1)));
+}
+
+LONG RegSetValues(HKEY key, std::span<const TRegValue> values) {
+  return Result(SetRegValues(key, values));
 }
 
 bool IsWritableRegValue(std::string_view subKey, std::string_view data) {
