@@ -19,7 +19,7 @@ void SaveFileSafely(const QString& path, std::string_view bytes) {
   if (saved) return;
   // The cause follows the name of the file that failed (that of a link's target
   // where the name is a link).
-  std::string cause = saved.Error().Text;
+  std::string cause = saved.Error().text;
   const std::size_t colon = cause.rfind(": ");
   if (colon != std::string::npos) cause.erase(0, colon + 2);
   std::string text = "Cannot save " + qtbridge::ToAnsi(path) + ": " + cause;

@@ -26,7 +26,7 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
     const auto chosen = route(receiver);
     if (!chosen) {
       records.push_back({qtbridge::ToAnsi(receiver), {}, {}, ansiText, chosen.Error()});
-      routeProblems.emplace_back(qtbridge::FromAnsi(chosen.Error().Text));
+      routeProblems.emplace_back(qtbridge::FromAnsi(chosen.Error().text));
       continue;
     }
     routeProblems.emplace_back();
@@ -51,7 +51,7 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
       // The target did not open, or the message is too long for it: every
       // receiver that did not get it is named, with why.
       notSent << (receiver.isEmpty() ? QStringLiteral("\"\"") : receiver);
-      notSentWhy << qtbridge::FromAnsi(outcome.Error().Text);
+      notSentWhy << qtbridge::FromAnsi(outcome.Error().text);
       showStatus(NotSentText(notSent, notSentWhy));
     } else if (replaced && notSent.isEmpty()) {
       showStatus(QStringLiteral("Some characters could not be sent and went as \"?\""));

@@ -183,8 +183,8 @@ TMessage SentMessage(std::string_view machineAnsi, std::string_view senderAnsi,
   message.Text = platform::AnsiToUtf8(textAnsi);
   if (!outcome) {
     message.Delivery = TDelivery::Failed;
-    message.Reason = platform::AnsiToUtf8(outcome.Error().Text);
-    if (message.Reason.empty()) message.Reason = "error " + std::to_string(outcome.Error().Code);
+    message.Reason = platform::AnsiToUtf8(outcome.Error().text);
+    if (message.Reason.empty()) message.Reason = "error " + std::to_string(outcome.Error().code);
     return message;
   }
   switch (outcome.Value()) {

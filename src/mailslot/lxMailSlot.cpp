@@ -354,7 +354,7 @@ runtime::TResult<ps::TWriteDelivery> DeliverToMailSlot(const std::string& Machin
                                                        const std::string& SlotName,
                                                        std::string_view Data) {
   const auto failure = [](const runtime::TError& error) {
-    return runtime::TError{error.Code, WriteFailureText(error.Code)};
+    return runtime::TError{error.code, WriteFailureText(error.code)};
   };
   const runtime::TResult<HANDLE> opened = ps::OpenMailslotWriter(BuildPath(Machine, SlotName));
   if (!opened) return failure(opened.Error());
@@ -370,7 +370,7 @@ runtime::TResult<ps::TWriteDelivery> DeliverToMailSlot(const std::string& Machin
 bool WriteMailSlot(const std::string& Machine, const std::string& SlotName,
                    const std::string& Data) {
   const runtime::TResult<ps::TWriteDelivery> written = DeliverToMailSlot(Machine, SlotName, Data);
-  if (!written) ps::SetLastError(written.Error().Code);
+  if (!written) ps::SetLastError(written.Error().code);
   return written.HasValue();
 }
 
@@ -449,7 +449,7 @@ bool WriteMessengerMessage(std::string AMachine, std::string ASender, std::strin
                            std::string AMsg) {
   const runtime::TResult<platform::TWriteDelivery> sent = DeliverMessengerMessage(
       std::move(AMachine), std::move(ASender), std::move(AReciever), std::move(AMsg));
-  if (!sent) ps::SetLastError(sent.Error().Code);
+  if (!sent) ps::SetLastError(sent.Error().code);
   return sent.HasValue();
 }
 

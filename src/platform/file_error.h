@@ -31,7 +31,7 @@ inline runtime::TError ArgumentError(DWORD code = ERROR_INVALID_PARAMETER) {
 // Whether a failed read found no file at all (ENOENT), which a settings file
 // treats as one without values.
 inline bool IsMissingFile(const runtime::TError& error) {
-  return error.Code == ERROR_FILE_NOT_FOUND;
+  return error.code == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace pling::platform

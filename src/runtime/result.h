@@ -12,8 +12,8 @@
 namespace pling::runtime {
 
 struct TError {
-  std::uint32_t Code = 0;
-  std::string Text;
+  std::uint32_t code = 0;
+  std::string text;
 };
 
 template <typename T>

@@ -117,7 +117,7 @@ std::string_view AsCString(std::string_view text) {
 // "Unable to write to <name>", with the file and the cause when a file failed.
 std::string WriteErrorText(const std::string& name, const runtime::TError& failure) {
   std::string text = "Unable to write to " + name;
-  if (!failure.Text.empty()) text.append(" (").append(failure.Text).append(")");
+  if (!failure.text.empty()) text.append(" (").append(failure.text).append(")");
   return text;
 }
 
@@ -255,8 +255,8 @@ TWindowsRegistry::TWindowsRegistry(std::string company, std::string app)
     FKey = key.Value();
   } else {
     FOpenFailure = key.Error();
-    FOpenError = FOpenFailure.Text;
-    if (FOpenError.empty()) FOpenError = "error " + std::to_string(FOpenFailure.Code);
+    FOpenError = FOpenFailure.text;
+    if (FOpenError.empty()) FOpenError = "error " + std::to_string(FOpenFailure.code);
   }
 }
 
@@ -303,7 +303,7 @@ runtime::TResult<std::optional<std::string>> TWindowsRegistry::TryReadText(
     std::string_view section, std::string_view key) const {
   using TRead = std::optional<std::string>;
   if (FKey == 0) {
-    if (FOpenFailure.Text.empty()) return TRead();
+    if (FOpenFailure.text.empty()) return TRead();
     return FOpenFailure;
   }
   const std::string path = SettingPath(section, key);
@@ -315,7 +315,7 @@ runtime::TResult<std::optional<std::string>> TWindowsRegistry::TryReadText(
   }
   auto read = platform::QueryRegValue(FKey, path);
   // A failure that concerns no file reads as absent, as ReadText's default does.
-  if (!read && read.Error().Text.empty()) return TRead();
+  if (!read && read.Error().text.empty()) return TRead();
   if (read.Value() && read.Value()->size() >= kMaxTextSize) return TRead();
   return read;
 }

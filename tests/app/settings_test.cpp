@@ -96,7 +96,7 @@ TEST_F(AppSettingsTest, AFirstStartKeepsTheDefaultsOfTheTableOfStoredKeys) {
   int written = 0;
   for (const settings::TStoredKey* key : settings::kStoredKeys) {
     const auto stored = store->TryReadText(key->Section, key->Key);
-    ASSERT_TRUE(stored) << stored.Error().Text;
+    ASSERT_TRUE(stored) << stored.Error().text;
     if (!stored.Value()) continue;  // read only (the network's), or a list
     ++written;
     if (key->Default == nullptr) continue;

@@ -30,11 +30,11 @@ TEST(MessageText, ARouteNamesTheComputerDirectlyAndTheUserThroughAServer) {
 
   const auto noUser = ChooseSendRoute("", computer, true, "SRV", "bob");
   ASSERT_FALSE(noUser);
-  EXPECT_EQ(noUser.Error().Text, "User name unkown");
+  EXPECT_EQ(noUser.Error().text, "User name unkown");
   const auto noComputer = ChooseSendRoute(
       "ann", [] { return std::string(); }, false, "", "bob");
   ASSERT_FALSE(noComputer);
-  EXPECT_EQ(noComputer.Error().Text, "Computer name unkown");
+  EXPECT_EQ(noComputer.Error().text, "Computer name unkown");
 }
 
 TEST(MessageText, MarkersBreakTheTextIntoLinesWithoutTheHeader) {

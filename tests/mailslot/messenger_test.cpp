@@ -190,15 +190,15 @@ TEST_F(MessengerTest, SendFailsWithItsOwnReasonWhereNothingCanBeReached) {
   TlxPling pling(nullptr);
   const auto nobody = pling.Deliver(".", "A", "B", "nobody listens");  // no local mailslot
   ASSERT_FALSE(nobody);
-  EXPECT_EQ(nobody.Error().Code, platform::ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(nobody.Error().Text, "nobody is listening there");
+  EXPECT_EQ(nobody.Error().code, platform::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(nobody.Error().text, "nobody is listening there");
   // A zero inside a name would shift every field at the receiver: refused for
   // that, not with the reason of the send before.
   for (const auto& [sender, receiver] : {std::pair{"A\0B"s, "C"s}, std::pair{"A"s, "C\0D"s}}) {
     const auto refused = pling.Deliver(".", sender, receiver, "text");
     ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.Error().Code, platform::ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(refused.Error().Text, "a name holds a zero byte");
+    EXPECT_EQ(refused.Error().code, platform::ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(refused.Error().text, "a name holds a zero byte");
   }
   EXPECT_FALSE(pling.Send("NO-SUCH-MACHINE", "A", "B", "far away"));  // no network yet
   pling.Open();

@@ -181,7 +181,7 @@ TEST_F(ProfileTest, OnlyRegularFilesAreReadOrReplaced) {
   EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file));
   const auto written = WriteProfileValue("S", "K", "v", file);
   ASSERT_FALSE(written);
-  EXPECT_EQ(written.Error().Text, file + ": a link to /dev/null, a device, not a regular file");
+  EXPECT_EQ(written.Error().text, file + ": a link to /dev/null, a device, not a regular file");
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
   if (!nullLockBefore) {
     EXPECT_FALSE(fs::exists("/dev/null.lock"));
@@ -189,13 +189,13 @@ TEST_F(ProfileTest, OnlyRegularFilesAreReadOrReplaced) {
   EXPECT_EQ(Read("S", "K", file), "<none>");
   const auto read = ReadProfileValue("S", "K", file);
   ASSERT_FALSE(read);
-  EXPECT_NE(read.Error().Text.find("a device"), std::string::npos);
+  EXPECT_NE(read.Error().text.find("a device"), std::string::npos);
   fs::remove(file);
   ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
   EXPECT_EQ(Read("S", "K", file), "<none>");  // at once, without a writer
   const auto fifo = ReadProfileValue("S", "K", file);
   ASSERT_FALSE(fifo);
-  EXPECT_EQ(fifo.Error().Text, file + ": is a FIFO, not a regular file");
+  EXPECT_EQ(fifo.Error().text, file + ": is a FIFO, not a regular file");
   EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file));
 }
 
@@ -277,8 +277,8 @@ TEST_F(ProfileTest, ResultFormsCarryTheFileAndTheCause) {
   ASSERT_FALSE(failed);
   // A successful call on the same thread leaves the failure as it was.
   ASSERT_TRUE(ReadProfileValue("S", "K", file));
-  EXPECT_EQ(failed.Error().Text, folder + ": is a folder, not a file");
-  EXPECT_NE(failed.Error().Code, ERROR_SUCCESS);
+  EXPECT_EQ(failed.Error().text, folder + ": is a folder, not a file");
+  EXPECT_NE(failed.Error().code, ERROR_SUCCESS);
 
   const std::string readOnly = Path("readonly-result.ini");
   WriteFile(readOnly, "[S]\nK=old\n");
@@ -286,14 +286,14 @@ TEST_F(ProfileTest, ResultFormsCarryTheFileAndTheCause) {
   const TProfileValue values[] = {{"S", "K", "new"}};
   const auto written = WriteProfileValues(values, readOnly);
   ASSERT_FALSE(written);
-  EXPECT_EQ(written.Error().Code, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(written.Error().Text.rfind(readOnly + ": ", 0), 0u) << written.Error().Text;
+  EXPECT_EQ(written.Error().code, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(written.Error().text.rfind(readOnly + ": ", 0), 0u) << written.Error().text;
   EXPECT_EQ(FileText(readOnly), "[S]\nK=old\n");
   // A refusal that concerns no file names none, whatever failed before it.
   const auto refused = WriteProfileValue("S", "two\nlines", "v", file);
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.Error().Code, ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(refused.Error().Text, "");
+  EXPECT_EQ(refused.Error().code, ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(refused.Error().text, "");
 }
 
 // A section header without its "]" still starts its section, so that its keys do
@@ -441,7 +441,7 @@ TEST_F(ProfileTest, ManyValuesAreWrittenInOneReplacement) {
   EXPECT_FALSE(WritePrivateProfileStrings(values, file));
   const auto written = WriteProfileValues(values, file);
   ASSERT_FALSE(written);
-  EXPECT_EQ(written.Error().Text, file + ": Permission denied");
+  EXPECT_EQ(written.Error().text, file + ": Permission denied");
   ::chmod(file.c_str(), 0600);
 }
 

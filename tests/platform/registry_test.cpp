@@ -335,7 +335,7 @@ TEST_F(RegistryTest, ManyValuesAreSetInOneReplacementMergedWithOtherWriters) {
   EXPECT_EQ(RegSetValues(key, values), ERROR_ACCESS_DENIED);
   const auto written = SetRegValues(key, values);
   ASSERT_FALSE(written);
-  EXPECT_EQ(written.Error().Text, RegistryHivePath() + ": Permission denied");
+  EXPECT_EQ(written.Error().text, RegistryHivePath() + ": Permission denied");
   ::chmod(RegistryHivePath().c_str(), 0600);
   EXPECT_EQ(QueryText(key, "Settings\\Split"), "89");
   RegCloseKey(key);
@@ -427,15 +427,15 @@ TEST_F(RegistryTest, OnlyRegularFilesAreReadOrReplaced) {
     // The result-returning forms carry the file and the cause with the failure.
     const auto created = CreateRegKey(HKEY_CLASSES_ROOT, "Corvid\\Pling");
     ASSERT_FALSE(created);
-    EXPECT_EQ(created.Error().Text.rfind(hive + ": ", 0), 0u) << created.Error().Text;
-    EXPECT_NE(created.Error().Text.find(what), std::string::npos) << created.Error().Text;
+    EXPECT_EQ(created.Error().text.rfind(hive + ": ", 0), 0u) << created.Error().text;
+    EXPECT_NE(created.Error().text.find(what), std::string::npos) << created.Error().text;
     const auto read = QueryRegValue(HKEY_CLASSES_ROOT, "S\\K");
     ASSERT_FALSE(read);
-    EXPECT_NE(read.Error().Text.find(what), std::string::npos) << read.Error().Text;
+    EXPECT_NE(read.Error().text.find(what), std::string::npos) << read.Error().text;
     const TRegValue values[] = {{"S\\K", "v"}};
     const auto written = SetRegValues(HKEY_CLASSES_ROOT, values);
     ASSERT_FALSE(written);
-    EXPECT_NE(written.Error().Text.find(what), std::string::npos) << written.Error().Text;
+    EXPECT_NE(written.Error().text.find(what), std::string::npos) << written.Error().text;
   };
   // Links to devices: neither replaced nor read, no lock file beside them.
   const bool nullLockBefore = fs::exists("/dev/null.lock");

@@ -162,7 +162,7 @@ int SendCommand(const TArgs& args) {
     auto route = mailslot::ChooseSendRoute(platform::GetUserName(), platform::GetComputerName,
                                            haveServer, FromTerminal(server), receiver);
     if (!route) {
-      PrintError(route.Error().Text);
+      PrintError(route.Error().text);
       return 1;
     }
     sender = std::move(route.Value().Sender);
@@ -217,7 +217,7 @@ int SendCommand(const TArgs& args) {
   const auto sent = pling.Deliver(target, sender, receiver, text);
   RecordSent(target, sender, receiver, text, sent);
   if (!sent) {
-    const std::string& why = sent.Error().Text;
+    const std::string& why = sent.Error().text;
     PrintError("could not write the message to " + SlotPath(target) +
                (why.empty() ? "" : ": " + why));
     return 1;

@@ -99,7 +99,7 @@ bool ReadForList(const settings::TMegaRegistry* store, const char* section, cons
   if (store == nullptr) return true;
   auto read = store->TryReadText(section, key);
   if (!read) {
-    PrintError(std::string("cannot read ") + section + " " + key + ": " + read.Error().Text);
+    PrintError(std::string("cannot read ") + section + " " + key + ": " + read.Error().text);
     return false;
   }
   value = std::move(read.Value());
@@ -200,7 +200,7 @@ int SettingsCommand(const TArgs& args) {
     }
     const auto read = existing->TryReadText(section, key);
     if (!read) {
-      PrintError("cannot read " + args[1] + " " + args[2] + ": " + read.Error().Text);
+      PrintError("cannot read " + args[1] + " " + args[2] + ": " + read.Error().text);
       return 1;
     }
     if (!read.Value()) {

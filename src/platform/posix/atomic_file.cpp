@@ -344,7 +344,7 @@ std::vector<std::string> FileProblems(
   std::vector<std::string> problems;
   const TResult<std::string> text = ReadFileContents(path);
   if (!text) {
-    if (!IsMissingFile(text.Error())) problems.push_back("Cannot read " + text.Error().Text);
+    if (!IsMissingFile(text.Error())) problems.push_back("Cannot read " + text.Error().text);
     return problems;
   }
   for (const TLineProblem& line : lineProblems(text.Value())) {

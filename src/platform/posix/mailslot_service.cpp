@@ -668,7 +668,7 @@ HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD /*shareMode*
   if ((desiredAccess & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
   if (creationDisposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER);
   const runtime::TResult<HANDLE> opened = OpenMailslotWriter(path);
-  return opened ? opened.Value() : Fail(opened.Error().Code);
+  return opened ? opened.Value() : Fail(opened.Error().code);
 }
 
 runtime::TResult<TWriteDelivery> WriteToMailslot(HANDLE file, std::string_view data) {
@@ -687,7 +687,7 @@ runtime::TResult<TWriteDelivery> WriteToMailslot(HANDLE file, std::string_view d
     runtime::TResult<TWriteDelivery> written =
         writer.transport->Write(writer.machine, writer.slotName, data);
     if (!written) {
-      const DWORD error = written.Error().Code;
+      const DWORD error = written.Error().code;
       return Failure(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
     }
     const bool workgroup = !writer.machine.empty() && writer.machine.back() == '*';
@@ -705,7 +705,7 @@ bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
   if (buffer == nullptr && bytesToWrite != 0) return FailBool(ERROR_INVALID_PARAMETER);
   const runtime::TResult<TWriteDelivery> written =
       WriteToMailslot(file, std::string_view(static_cast<const char*>(buffer), bytesToWrite));
-  if (!written) return FailBool(written.Error().Code);
+  if (!written) return FailBool(written.Error().code);
   if (bytesWritten != nullptr) *bytesWritten = bytesToWrite;
   return true;
 }

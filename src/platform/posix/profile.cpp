@@ -75,7 +75,7 @@ runtime::TResult<TFileCache<TParsedProfile>::TEntry> LoadProfile(std::string_vie
 // The code a Win32-shaped call reports for `result`, set as the last error on failure.
 template <typename T>
 bool Reported(const runtime::TResult<T>& result) {
-  if (!result) SetLastError(result.Error().Code);
+  if (!result) SetLastError(result.Error().code);
   return result.HasValue();
 }
 
@@ -129,7 +129,7 @@ DWORD GetPrivateProfileString(std::string_view section, std::string_view key,
   runtime::TResult<TFileCache<TParsedProfile>::TEntry> file = ArgumentError();
   if (!fileName.empty()) file = LoadProfile(fileName);
   if (!file) {
-    SetLastError(file.Error().Code);
+    SetLastError(file.Error().code);
   } else if (!file.Value().exists) {
     SetLastError(ERROR_FILE_NOT_FOUND);
   } else if (auto value = file.Value().parsed->Index().Find(AsCString(section), AsCString(key))) {

@@ -60,7 +60,7 @@ LONG Result(DWORD error) {
 // What a Win32-shaped call returns for `result`.
 template <typename T>
 LONG Result(const TResult<T>& result) {
-  return Result(result ? ERROR_SUCCESS : result.Error().Code);
+  return Result(result ? ERROR_SUCCESS : result.Error().code);
 }
 
 // The key path of an open handle or of HKEY_CLASSES_ROOT. Caller holds gMutex.
