@@ -30,10 +30,10 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
       continue;
     }
     routeProblems.emplace_back();
-    records.push_back({qtbridge::ToAnsi(receiver), chosen.Value().Sender, chosen.Value().Machine,
+    records.push_back({qtbridge::ToAnsi(receiver), chosen.Value().sender, chosen.Value().machine,
                        ansiText, platform::TWriteDelivery::Local});
     messages.push_back(
-        {chosen.Value().Machine, {chosen.Value().Sender, qtbridge::ToAnsi(receiver), ansiText}});
+        {chosen.Value().machine, {chosen.Value().sender, qtbridge::ToAnsi(receiver), ansiText}});
   }
   const auto outcomes = pling.DeliverTogether(std::move(messages));
 

@@ -14,8 +14,8 @@ namespace pling::mailslot {
 
 // Where a message goes and whom it names as its sender.
 struct TSendRoute {
-  std::string Sender;
-  std::string Machine;
+  std::string sender;
+  std::string machine;
 };
 
 // The route of a message to `receiver`. Directly, it is written to the machine of

@@ -20,12 +20,12 @@ TEST(MessageText, ARouteNamesTheComputerDirectlyAndTheUserThroughAServer) {
   };
   auto direct = ChooseSendRoute("ann", computer, false, "SRV", "bob");
   ASSERT_TRUE(direct);
-  EXPECT_EQ(direct.Value().Sender, "PC1");
-  EXPECT_EQ(direct.Value().Machine, "bob");
+  EXPECT_EQ(direct.Value().sender, "PC1");
+  EXPECT_EQ(direct.Value().machine, "bob");
   auto served = ChooseSendRoute("ann", computer, true, "SRV", "bob");
   ASSERT_TRUE(served);
-  EXPECT_EQ(served.Value().Sender, "ann");
-  EXPECT_EQ(served.Value().Machine, "SRV");
+  EXPECT_EQ(served.Value().sender, "ann");
+  EXPECT_EQ(served.Value().machine, "SRV");
   EXPECT_EQ(asked, 1) << "the computer's name only for a direct message";
 
   const auto noUser = ChooseSendRoute("", computer, true, "SRV", "bob");

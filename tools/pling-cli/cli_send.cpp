@@ -165,8 +165,8 @@ int SendCommand(const TArgs& args) {
       PrintError(route.Error().text);
       return 1;
     }
-    sender = std::move(route.Value().Sender);
-    target = std::move(route.Value().Machine);
+    sender = std::move(route.Value().sender);
+    target = std::move(route.Value().machine);
   }
   if (haveMachine) target = FromTerminal(machine);
   if (target.empty()) return Usage("the target machine is empty");
