@@ -636,9 +636,9 @@ void TPlingFrm::ReadSetting(const settings::TStoredKey& key, const std::function
   } catch (const runtime::EConvertError& error) {
     // The window keeps what it has; the stored text stays until the user
     // changes the setting (see FormClose).
-    FUnreadSettings.emplace(SettingId(key.Section, key.Key), std::string());
+    FUnreadSettings.emplace(SettingId(key.section, key.key), std::string());
     FStartProblems << qtbridge::FromAnsi(settings::SettingProblemText(
-        key.Section, key.Key, MegaRegistry->ReadText(key, ""), error.what()));
+        key.section, key.key, MegaRegistry->ReadText(key, ""), error.what()));
   }
 }
 
@@ -721,11 +721,11 @@ std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
   // earlier, longer list do not come back.
   std::vector<TSetting> list;
   for (const std::string& value : FAutoAdd.Stored(names))
-    list.push_back({settings::kReceiversKey.Section,
+    list.push_back({settings::kReceiversKey.section,
                     settings::IndexedKey(settings::kReceiversKey, static_cast<int>(list.size())),
                     value});
   for (const TSettingItem& item : SettingItems())
-    list.push_back({item.Key->Section, item.Key->Key, item.Text()});
+    list.push_back({item.Key->section, item.Key->key, item.Text()});
   return list;
 }
 
@@ -749,7 +749,7 @@ void TPlingFrm::FormCreate() {
     QList<std::pair<QString, bool>> receivers;
     for (int i = 0;; ++i) {
       const std::string value = MegaRegistry->ReadText(
-          settings::kReceiversKey.Section, settings::IndexedKey(settings::kReceiversKey, i), "");
+          settings::kReceiversKey.section, settings::IndexedKey(settings::kReceiversKey, i), "");
       if (value.empty()) break;
       const std::string name = value.substr(0, value.size() - 1);
       receivers.emplace_back(qtbridge::FromAnsi(name), value.back() == '+');

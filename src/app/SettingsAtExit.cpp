@@ -40,7 +40,7 @@ TExitSaveChoice AskAtExit(QWidget* parent, const QString& text) {
 std::map<std::string, char> Receivers(const std::vector<TStoredSetting>& values) {
   std::map<std::string, char> names;
   for (const TStoredSetting& value : values) {
-    if (value.Section != settings::kReceiversKey.Section || value.Text.empty()) continue;
+    if (value.Section != settings::kReceiversKey.section || value.Text.empty()) continue;
     names[value.Text.substr(0, value.Text.size() - 1)] = value.Text.back();
   }
   return names;
@@ -80,11 +80,11 @@ QString NotKeptText(const std::vector<TStoredSetting>& atStart,
 
   std::map<std::pair<std::string, std::string>, std::string> started;
   for (const TStoredSetting& value : atStart)
-    if (value.Section != settings::kReceiversKey.Section)
+    if (value.Section != settings::kReceiversKey.section)
       started[{value.Section, value.Key}] = value.Text;
   std::vector<std::string> changed;
   for (const TStoredSetting& value : now) {
-    if (value.Section == settings::kReceiversKey.Section) continue;
+    if (value.Section == settings::kReceiversKey.section) continue;
     const auto old = started.find({value.Section, value.Key});
     if (old == started.end() || old->second != value.Text) changed.push_back(value.Key);
   }

@@ -10,11 +10,11 @@ TSettings ReadSettings(const settings::TMegaRegistry& store, std::vector<std::st
   TSettings result;
   const auto read = [&](const settings::TStoredKey& key, auto get) {
     try {
-      get(key.Section, key.Key);
+      get(key.section, key.key);
     } catch (const runtime::EConvertError& error) {
       if (problems != nullptr) {
         problems->push_back(settings::SettingProblemText(
-            key.Section, key.Key, store.ReadText(key.Section, key.Key, ""), error.what()));
+            key.section, key.key, store.ReadText(key.section, key.key, ""), error.what()));
       }
     }
   };

@@ -577,12 +577,13 @@ void TMegaRegistry::WriteFont(std::string_view section, std::string_view key, co
 }
 
 std::string TMegaRegistry::ReadText(const TStoredKey& key) const {
-  return ReadText(key.Section, key.Key, key.Default != nullptr ? key.Default : "");
+  return ReadText(key.section, key.key, key.defaultValue != nullptr ? key.defaultValue : "");
 }
 
 bool TMegaRegistry::ReadBool(const TStoredKey& key) const {
-  const bool defaultValue = key.Default != nullptr && TryStrToInt(key.Default).value_or(0) != 0;
-  return ReadBool(key.Section, key.Key, defaultValue);
+  const bool defaultValue =
+      key.defaultValue != nullptr && TryStrToInt(key.defaultValue).value_or(0) != 0;
+  return ReadBool(key.section, key.key, defaultValue);
 }
 
 void TMegaRegistry::Loaded() {
@@ -602,11 +603,11 @@ void TMegaRegistry::ReadFormCoord() {
   std::string problems;
   const auto read = [&](const TStoredKey& stored, std::int32_t present, auto set) {
     try {
-      set(ReadInteger(FCoordSection, stored.Key, present));
+      set(ReadInteger(FCoordSection, stored.key, present));
     } catch (const runtime::EConvertError& error) {
       if (!problems.empty()) problems += '\n';
-      problems += SettingProblemText(FCoordSection, stored.Key,
-                                     ReadText(FCoordSection, stored.Key, ""), error.what());
+      problems += SettingProblemText(FCoordSection, stored.key,
+                                     ReadText(FCoordSection, stored.key, ""), error.what());
     }
   };
   read(kWindowLeftKey, form->Left(), [form](std::int32_t value) { form->SetLeft(value); });
@@ -620,7 +621,7 @@ void TMegaRegistry::ReadFormCoord() {
     // sight. A form without stored bounds stays where the desktop places it.
     bool stored = false;
     for (const TStoredKey* key : kWindowBoundsKeys) {
-      stored = stored || !ReadText(FCoordSection, key->Key, "").empty();
+      stored = stored || !ReadText(FCoordSection, key->key, "").empty();
     }
     if (stored) {
       const std::int32_t extraWidth = form->FrameExtraWidth();
@@ -650,10 +651,10 @@ void TMegaRegistry::WriteFormCoord() {
   // One write of the file for the four values.
   BeginUpdate();
   try {
-    WriteInteger(FCoordSection, kWindowLeftKey.Key, FLeft);
-    WriteInteger(FCoordSection, kWindowTopKey.Key, FTop);
-    WriteInteger(FCoordSection, kWindowWidthKey.Key, FWidth);
-    WriteInteger(FCoordSection, kWindowHeightKey.Key, FHeight);
+    WriteInteger(FCoordSection, kWindowLeftKey.key, FLeft);
+    WriteInteger(FCoordSection, kWindowTopKey.key, FTop);
+    WriteInteger(FCoordSection, kWindowWidthKey.key, FWidth);
+    WriteInteger(FCoordSection, kWindowHeightKey.key, FHeight);
   } catch (...) {
     EndUpdate();
     throw;

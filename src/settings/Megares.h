@@ -283,16 +283,16 @@ class TMegaRegistry : public runtime::TComponent {
   std::string ReadText(const TStoredKey& key) const;
   bool ReadBool(const TStoredKey& key) const;
   std::string ReadText(const TStoredKey& key, std::string_view defaultValue) const {
-    return ReadText(key.Section, key.Key, defaultValue);
+    return ReadText(key.section, key.key, defaultValue);
   }
   std::int32_t ReadInteger(const TStoredKey& key, std::int32_t defaultValue) const {
-    return ReadInteger(key.Section, key.Key, defaultValue);
+    return ReadInteger(key.section, key.key, defaultValue);
   }
   bool ReadBool(const TStoredKey& key, bool defaultValue) const {
-    return ReadBool(key.Section, key.Key, defaultValue);
+    return ReadBool(key.section, key.key, defaultValue);
   }
   TFont ReadFont(const TStoredKey& key, const TFont& defaultFont) const {
-    return ReadFont(key.Section, key.Key, defaultFont);
+    return ReadFont(key.section, key.key, defaultFont);
   }
 
   static std::string FontToText(const TFont& font) { return settings::FontToText(font); }

@@ -13,20 +13,20 @@
 namespace pling::settings {
 
 struct TStoredKey {
-  const char* Section;
-  // The key; for a list (Indexed) the stem that the entry's number follows.
-  const char* Key;
+  const char* section;
+  // The key; for a list (indexed) the stem that the entry's number follows.
+  const char* key;
   // The stored text the program takes while the value is absent; nullptr where
   // the window's layout decides (sizes in pixels, the place on the screen).
-  const char* Default;
-  const char* Meaning;
-  // A list: the keys Key0, Key1, ... up to the first absent or empty one.
-  bool Indexed = false;
+  const char* defaultValue;
+  const char* meaning;
+  // A list: the keys key0, key1, ... up to the first absent or empty one.
+  bool indexed = false;
 };
 
-// The key of entry `index` of a list (`key` Indexed).
+// The key of entry `index` of a list (`key` indexed).
 inline std::string IndexedKey(const TStoredKey& key, int index) {
-  return key.Key + std::to_string(index);
+  return key.key + std::to_string(index);
 }
 
 inline constexpr const char* kSettingsSection = "Settings";
@@ -154,8 +154,8 @@ constexpr bool SameName(const char* a, const char* b) {
 constexpr bool EachKeyOnce() {
   for (std::size_t i = 0; i < kStoredKeys.size(); ++i) {
     for (std::size_t j = i + 1; j < kStoredKeys.size(); ++j) {
-      if (SameName(kStoredKeys[i]->Section, kStoredKeys[j]->Section) &&
-          SameName(kStoredKeys[i]->Key, kStoredKeys[j]->Key)) {
+      if (SameName(kStoredKeys[i]->section, kStoredKeys[j]->section) &&
+          SameName(kStoredKeys[i]->key, kStoredKeys[j]->key)) {
         return false;
       }
     }

@@ -95,12 +95,12 @@ TEST_F(AppSettingsTest, AFirstStartKeepsTheDefaultsOfTheTableOfStoredKeys) {
   auto store = Store();
   int written = 0;
   for (const settings::TStoredKey* key : settings::kStoredKeys) {
-    const auto stored = store->TryReadText(key->Section, key->Key);
+    const auto stored = store->TryReadText(key->section, key->key);
     ASSERT_TRUE(stored) << stored.Error().text;
     if (!stored.Value()) continue;  // read only (the network's), or a list
     ++written;
-    if (key->Default == nullptr) continue;
-    EXPECT_EQ(*stored.Value(), key->Default) << key->Section << "\\" << key->Key;
+    if (key->defaultValue == nullptr) continue;
+    EXPECT_EQ(*stored.Value(), key->defaultValue) << key->section << "\\" << key->key;
   }
   // The options of the window, its place and size.
   EXPECT_EQ(written, 20);

@@ -348,8 +348,8 @@ TEST_F(CliProcessTest, ListShowsEveryKeptSettingWithItsValueAndDefault) {
     lines[line.substr(0, line.find(' '))] = line;
   }
   for (const pling::settings::TStoredKey* key : pling::settings::kStoredKeys) {
-    if (key->Indexed) continue;
-    EXPECT_EQ(lines.count(std::string(key->Section) + "\\" + key->Key), 1u) << key->Key;
+    if (key->indexed) continue;
+    EXPECT_EQ(lines.count(std::string(key->section) + "\\" + key->key), 1u) << key->key;
   }
   // The list: each entry up to the first absent one. Nothing can drive the terminal.
   EXPECT_EQ(lines.size(), pling::settings::kStoredKeys.size() - 1 + 3) << list.out;

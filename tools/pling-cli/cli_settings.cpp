@@ -111,10 +111,10 @@ int ListSettings() {
   const auto store = ExistingStore();
   std::vector<TListRow> rows;
   for (const settings::TStoredKey* stored : settings::kStoredKeys) {
-    const std::string prefix = std::string(stored->Section) + "\\";
-    if (!stored->Indexed) {
-      TListRow row{prefix + stored->Key, std::nullopt, stored};
-      if (!ReadForList(store.get(), stored->Section, stored->Key, row.Value)) return 1;
+    const std::string prefix = std::string(stored->section) + "\\";
+    if (!stored->indexed) {
+      TListRow row{prefix + stored->key, std::nullopt, stored};
+      if (!ReadForList(store.get(), stored->section, stored->key, row.Value)) return 1;
       rows.push_back(std::move(row));
       continue;
     }
@@ -122,7 +122,7 @@ int ListSettings() {
     for (int i = 0;; ++i) {
       const std::string key = settings::IndexedKey(*stored, i);
       TListRow row{prefix + key, std::nullopt, stored};
-      if (!ReadForList(store.get(), stored->Section, key, row.Value)) return 1;
+      if (!ReadForList(store.get(), stored->section, key, row.Value)) return 1;
       const bool end = !row.Value || row.Value->empty();
       rows.push_back(std::move(row));
       if (end) break;
@@ -131,7 +131,7 @@ int ListSettings() {
   std::vector<std::array<std::string, 3>> lines;
   std::size_t keyWidth = 0, valueWidth = 0, defaultWidth = 0;
   for (const TListRow& row : rows) {
-    const char* fallback = row.Stored->Default;
+    const char* fallback = row.Stored->defaultValue;
     std::array<std::string, 3> line{row.Key,
                                     row.Value ? EscapeForTerminal(*row.Value) : "(not set)",
                                     fallback == nullptr ? "(window)" : fallback};
@@ -145,7 +145,7 @@ int ListSettings() {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::printf("%-*s  %-*s  %-*s  # %s\n", static_cast<int>(keyWidth), lines[i][0].c_str(),
                 static_cast<int>(valueWidth), lines[i][1].c_str(), static_cast<int>(defaultWidth),
-                lines[i][2].c_str(), rows[i].Stored->Meaning);
+                lines[i][2].c_str(), rows[i].Stored->meaning);
   }
   return 0;
 }
