@@ -6,6 +6,7 @@
 
 #include "net/browse_frames.h"
 #include "net/neighbourhood_share.h"
+#include "net/netbios.h"
 #include "platform/codepage.h"
 #include "platform/network.h"
 
@@ -16,12 +17,6 @@ namespace {
 std::string Ansi(std::string oem) {
   OemToChar(oem);
   return oem;
-}
-
-std::string UpperAscii(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-  return upper;
 }
 
 }  // namespace
@@ -109,7 +104,7 @@ std::vector<TPerson> PeopleOf(const std::vector<TNeighbour>& machines) {
 }
 
 TReach TNeighbourhoodSnapshot::Reach(std::string_view name) const {
-  const std::string upper = UpperAscii(name);
+  const std::string upper = net::NetBiosUpper(name);
   if (now.contains(upper)) return TReach::Reachable;
   if (ever.contains(upper)) return TReach::Unreachable;
   return TReach::Unknown;
@@ -121,7 +116,7 @@ std::vector<std::string> TNeighbourhoodSnapshot::Names() const {
     if (m.workgroupEntry) continue;
     names.push_back(m.name);
     for (const std::string& person : m.people) {
-      if (UpperAscii(person) != UpperAscii(m.name)) names.push_back(person);
+      if (net::NetBiosUpper(person) != net::NetBiosUpper(m.name)) names.push_back(person);
     }
   }
   std::sort(names.begin(), names.end());
@@ -136,8 +131,8 @@ std::shared_ptr<const TNeighbourhoodSnapshot> MakeSnapshot(TNeighbourhoodRead re
   snapshot->machines = std::move(read.machines);
   for (const TNeighbour& m : snapshot->machines) {
     if (m.workgroupEntry) continue;
-    snapshot->now.insert(UpperAscii(m.name));
-    for (const std::string& person : m.people) snapshot->now.insert(UpperAscii(person));
+    snapshot->now.insert(net::NetBiosUpper(m.name));
+    for (const std::string& person : m.people) snapshot->now.insert(net::NetBiosUpper(person));
   }
   if (previous != nullptr && previous->ever.size() < kMaxRemembered)
     snapshot->ever = previous->ever;
