@@ -12,8 +12,8 @@
 namespace pling::platform {
 
 struct TCodePages {
-  unsigned Ansi;
-  unsigned Oem;
+  unsigned ansi;
+  unsigned oem;
 };
 
 // The active pair (chosen from LC_ALL, LC_CTYPE or LANG at first use).

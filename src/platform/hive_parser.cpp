@@ -65,7 +65,7 @@ struct TFoldTables {
 const TFoldTables& ActiveFoldTables() {
   static std::mutex mutex;
   static std::map<unsigned, std::unique_ptr<TFoldTables>> tables;
-  const unsigned page = ActiveCodePages().Ansi;
+  const unsigned page = ActiveCodePages().ansi;
   std::lock_guard guard(mutex);
   auto& slot = tables[page];
   if (!slot) {
@@ -264,7 +264,7 @@ void AppendEscaped(std::string& out, std::string_view value) {
 }  // namespace
 
 THiveKeyOrder::THiveKeyOrder()
-    : rank(ActiveFoldTables().rank.data()), codePage(ActiveCodePages().Ansi) {}
+    : rank(ActiveFoldTables().rank.data()), codePage(ActiveCodePages().ansi) {}
 
 bool THiveKeyOrder::operator()(std::string_view a, std::string_view b) const {
   const std::size_t common = std::min(a.size(), b.size());

@@ -20,7 +20,7 @@ TEST(CodePageEnvironmentTest, FirstNonEmptyLocaleVariableWins) {
         setenv("LC_CTYPE", "pl_PL.UTF-8", 1);
         setenv("LANG", "ru_RU.UTF-8", 1);
         const TCodePages pages = ActiveCodePages();
-        std::exit(pages.Ansi == 1250 && pages.Oem == 852 ? 0 : 1);
+        std::exit(pages.ansi == 1250 && pages.oem == 852 ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
 }

@@ -22,7 +22,7 @@ std::string AllBytes() {
 class CodePageTest : public ::testing::Test {
  protected:
   void SetUp() override { saved_ = ActiveCodePages(); }
-  void TearDown() override { SelectCodePages(saved_.Ansi); }
+  void TearDown() override { SelectCodePages(saved_.ansi); }
 
  private:
   TCodePages saved_{};
@@ -143,18 +143,18 @@ TEST_F(CodePageTest, PairIsChosenFromTheLocaleName) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.locale);
     const TCodePages chosen = SelectCodePagesForLocale(c.locale);
-    EXPECT_EQ(chosen.Ansi, c.ansi);
-    EXPECT_EQ(chosen.Oem, c.oem);
-    EXPECT_EQ(ActiveCodePages().Ansi, c.ansi);
-    EXPECT_EQ(ActiveCodePages().Oem, c.oem);
+    EXPECT_EQ(chosen.ansi, c.ansi);
+    EXPECT_EQ(chosen.oem, c.oem);
+    EXPECT_EQ(ActiveCodePages().ansi, c.ansi);
+    EXPECT_EQ(ActiveCodePages().oem, c.oem);
   }
 }
 
 TEST_F(CodePageTest, UnknownAnsiPageLeavesThePairAlone) {
   ASSERT_TRUE(SelectCodePages(1251));
   EXPECT_FALSE(SelectCodePages(437));
-  EXPECT_EQ(ActiveCodePages().Ansi, 1251u);
-  EXPECT_EQ(ActiveCodePages().Oem, 866u);
+  EXPECT_EQ(ActiveCodePages().ansi, 1251u);
+  EXPECT_EQ(ActiveCodePages().oem, 866u);
 }
 
 TEST_F(CodePageTest, EveryAnsiByteSurvivesTheTripThroughUtf8) {

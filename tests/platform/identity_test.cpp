@@ -31,7 +31,7 @@ TEST(IdentityTest, ComputerNameIsTheFirstLabelUpperCasedAndCut) {
   EXPECT_EQ(ComputerNameFromHostName("\u00E9\u00E9\u00E9\u00E9\u00E9\u00E9\u00E9\u00E9\u00E9\u00E9"
                                      "\u00E9\u00E9\u00E9\u00E9\u00E9\u00E9\u00E9"),
             std::string(15, '\xC9'));
-  SelectCodePages(saved.Ansi);
+  SelectCodePages(saved.ansi);
 }
 
 TEST(IdentityTest, ThisComputerIsRecognisedByItsNameInAnyCase) {

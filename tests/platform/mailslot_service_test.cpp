@@ -178,7 +178,7 @@ TEST(MailslotServiceTest, NamesFoldCaseInTheAnsiCodePage) {
   ASSERT_NE(cyrillic.Get(), INVALID_HANDLE_VALUE);
   EXPECT_EQ(CreateMailslot(LocalPath("\xC6" + stem), 0, 0), INVALID_HANDLE_VALUE);  // Ж
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  SelectCodePages(saved.Ansi);
+  SelectCodePages(saved.ansi);
 }
 
 // Started as the other process of the test below (the test program run again

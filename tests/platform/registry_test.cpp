@@ -29,7 +29,7 @@ class RegistryTest : public pling::testing::TempConfigTest {
     FSavedPages = ActiveCodePages();
   }
   void TearDown() override {
-    SelectCodePages(FSavedPages.Ansi);
+    SelectCodePages(FSavedPages.ansi);
     TempConfigTest::TearDown();
   }
   static std::string HiveText() { return FileText(RegistryHivePath()); }

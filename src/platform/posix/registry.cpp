@@ -41,7 +41,7 @@ std::shared_ptr<const THive> ParseHiveText(std::string text) {
 // is an empty hive).
 TResult<std::shared_ptr<const THive>> LoadHive(const std::string& path, bool forChange = false) {
   // Names are folded in the code page of the hive's making: another page, another parse.
-  const auto sameCodePage = [page = ActiveCodePages().Ansi](const THive& kept) {
+  const auto sameCodePage = [page = ActiveCodePages().ansi](const THive& kept) {
     return kept.keys.key_comp().codePage == page;
   };
   auto entry = gHiveCache.Load(path, ParseHiveText, sameCodePage, forChange);
