@@ -10,19 +10,19 @@ namespace pling::platform {
 namespace {
 
 struct TUnicodeByte {
-  char32_t CodePoint;
-  unsigned char Byte;
+  char32_t codePoint;
+  unsigned char byte;
 };
 
 struct TCodePageTables {
-  unsigned Ansi;
-  unsigned Oem;
-  unsigned char AnsiToOem[256];
-  unsigned char OemToAnsi[256];
-  char32_t AnsiToUnicode[256];
-  TUnicodeByte UnicodeToAnsi[128];  // the high half, sorted by code point
-  unsigned char AnsiUpper[256];
-  unsigned char OemUpper[256];
+  unsigned ansi;
+  unsigned oem;
+  unsigned char ansiToOem[256];
+  unsigned char oemToAnsi[256];
+  char32_t ansiToUnicode[256];
+  TUnicodeByte unicodeToAnsi[128];  // the high half, sorted by code point
+  unsigned char ansiUpper[256];
+  unsigned char oemUpper[256];
 };
 
 #include "platform/codepage_tables.inc"
@@ -31,7 +31,7 @@ constexpr const TCodePageTables& kWestern = kCodePageTables[0];
 
 const TCodePageTables* TablesForAnsi(unsigned ansiCodePage) {
   for (const TCodePageTables& tables : kCodePageTables) {
-    if (tables.Ansi == ansiCodePage) return &tables;
+    if (tables.ansi == ansiCodePage) return &tables;
   }
   return nullptr;
 }
@@ -89,7 +89,7 @@ const TCodePageTables& Active() {
 }
 
 TCodePages PagesOf(const TCodePageTables& tables) {
-  return {tables.Ansi, tables.Oem};
+  return {tables.ansi, tables.oem};
 }
 
 void Translate(std::string& text, const unsigned char (&table)[256]) {
@@ -182,38 +182,38 @@ bool SelectCodePages(unsigned ansiCodePage) {
 }
 
 void CharToOem(std::string& text) {
-  Translate(text, Active().AnsiToOem);
+  Translate(text, Active().ansiToOem);
 }
 
 void OemToChar(std::string& text) {
-  Translate(text, Active().OemToAnsi);
+  Translate(text, Active().oemToAnsi);
 }
 
 void AnsiUpperCase(std::string& text) {
-  Translate(text, Active().AnsiUpper);
+  Translate(text, Active().ansiUpper);
 }
 
 void OemUpperCase(std::string& text) {
-  Translate(text, Active().OemUpper);
+  Translate(text, Active().oemUpper);
 }
 
 bool AnsiEqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return EqualsFolded(a, b, Active().AnsiUpper);
+  return EqualsFolded(a, b, Active().ansiUpper);
 }
 
 bool OemEqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return EqualsFolded(a, b, Active().OemUpper);
+  return EqualsFolded(a, b, Active().oemUpper);
 }
 
 char32_t AnsiToUnicode(unsigned char byte) {
-  return Active().AnsiToUnicode[byte];
+  return Active().ansiToUnicode[byte];
 }
 
 std::string AnsiToUtf8(std::string_view ansi) {
   const TCodePageTables& tables = Active();
   std::string out;
   out.reserve(ansi.size());
-  for (const char c : ansi) AppendUtf8(out, tables.AnsiToUnicode[static_cast<unsigned char>(c)]);
+  for (const char c : ansi) AppendUtf8(out, tables.ansiToUnicode[static_cast<unsigned char>(c)]);
   return out;
 }
 
@@ -229,10 +229,10 @@ std::string Utf8ToAnsi(std::string_view utf8, char replacement) {
       continue;
     }
     const auto found = std::lower_bound(
-        std::begin(tables.UnicodeToAnsi), std::end(tables.UnicodeToAnsi), cp,
-        [](const TUnicodeByte& entry, char32_t value) { return entry.CodePoint < value; });
-    if (found != std::end(tables.UnicodeToAnsi) && found->CodePoint == cp) {
-      out += static_cast<char>(found->Byte);
+        std::begin(tables.unicodeToAnsi), std::end(tables.unicodeToAnsi), cp,
+        [](const TUnicodeByte& entry, char32_t value) { return entry.codePoint < value; });
+    if (found != std::end(tables.unicodeToAnsi) && found->codePoint == cp) {
+      out += static_cast<char>(found->byte);
     } else {
       out += replacement;
     }
