@@ -29,7 +29,7 @@ std::string HostName() {
 // The login name of the effective user from the password database, empty if it has none.
 std::string PasswordDatabaseName() {
   const std::optional<TPasswdEntry> entry = EffectiveUserEntry();
-  return entry ? entry->Name : std::string();
+  return entry ? entry->name : std::string();
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ std::optional<TPasswdEntry> EffectiveUserEntry() {
   }
   if (error != 0 || result == nullptr) return std::nullopt;
   TPasswdEntry found;
-  if (result->pw_name != nullptr) found.Name = result->pw_name;
-  if (result->pw_dir != nullptr) found.Home = result->pw_dir;
+  if (result->pw_name != nullptr) found.name = result->pw_name;
+  if (result->pw_dir != nullptr) found.home = result->pw_dir;
   return found;
 }
 

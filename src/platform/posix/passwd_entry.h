@@ -7,8 +7,8 @@
 namespace pling::platform {
 
 struct TPasswdEntry {
-  std::string Name;  // login name, empty if the entry has none
-  std::string Home;  // home folder, empty if the entry has none
+  std::string name;  // login name, empty if the entry has none
+  std::string home;  // home folder, empty if the entry has none
 };
 
 // The entry of the effective user, or nothing if the database has none or cannot be read.

@@ -13,7 +13,7 @@ std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') return home;
   const std::optional<TPasswdEntry> entry = EffectiveUserEntry();
-  return entry ? entry->Home : std::string();
+  return entry ? entry->home : std::string();
 }
 
 // `path` without trailing slashes; the root becomes empty, so that appending "/name" works.
