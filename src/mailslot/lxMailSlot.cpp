@@ -359,8 +359,8 @@ runtime::TResult<ps::TWriteDelivery> DeliverToMailSlot(const std::string& Machin
   const runtime::TResult<HANDLE> opened = ps::OpenMailslotWriter(BuildPath(Machine, SlotName));
   if (!opened) return failure(opened.Error());
   struct TCloser {
-    HANDLE Handle;
-    ~TCloser() { ps::CloseHandle(Handle); }
+    HANDLE handle;
+    ~TCloser() { ps::CloseHandle(handle); }
   } closer{opened.Value()};
   runtime::TResult<ps::TWriteDelivery> written = ps::WriteToMailslot(opened.Value(), Data);
   if (!written) return failure(written.Error());

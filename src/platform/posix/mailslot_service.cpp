@@ -746,17 +746,17 @@ TMailslotWait WaitForMailslot(HANDLE mailslot, const runtime::TEvent& stop, mill
       if (slot->waiters++ == 0) ArmDrainLocked(*slot, mailslot, false);
     }
     struct TLeave {
-      TSlot& Slot;
-      HANDLE Handle;
+      TSlot& slot;
+      HANDLE handle;
       ~TLeave() {
-        std::lock_guard<std::mutex> guard(Slot.lock);
+        std::lock_guard<std::mutex> guard(slot.lock);
         // What woke this thread is taken first, so that re-arming the drain
         // thread does not wake it for the same datagram.
         try {
-          DrainLocked(Slot, Handle, kMaxQueuedMessages);
+          DrainLocked(slot, handle, kMaxQueuedMessages);
         } catch (const std::bad_alloc&) {
         }
-        if (--Slot.waiters == 0) ArmDrainLocked(Slot, Handle, true);
+        if (--slot.waiters == 0) ArmDrainLocked(slot, handle, true);
       }
     };
     const int descriptors[] = {slot->ready.NativeHandle(), stop.NativeHandle(), slot->watch};
