@@ -132,13 +132,13 @@ void TPendingWrites::Put(std::string id, std::string_view section, std::string_v
   if (added) {
     FWrites.push_back(TWrite{std::string(section), std::string(key), std::string(value)});
   } else {
-    FWrites[found->second].Value.assign(value);
+    FWrites[found->second].value.assign(value);
   }
 }
 
 const std::string* TPendingWrites::Find(const std::string& id) const {
   const auto found = FIndex.find(id);
-  return found == FIndex.end() ? nullptr : &FWrites[found->second].Value;
+  return found == FIndex.end() ? nullptr : &FWrites[found->second].value;
 }
 
 std::vector<TPendingWrites::TWrite> TPendingWrites::Take() {
@@ -176,8 +176,8 @@ void TIniFile::WritePending() {
   if (FPending.Empty()) return;
   std::vector<platform::TProfileValue> values;
   for (TPendingWrites::TWrite& write : FPending.Take()) {
-    values.push_back(platform::TProfileValue{std::move(write.Section), std::move(write.Key),
-                                             std::move(write.Value)});
+    values.push_back(platform::TProfileValue{std::move(write.section), std::move(write.key),
+                                             std::move(write.value)});
   }
   if (const auto written = platform::WriteProfileValues(values, FFileName); !written) {
     throw runtime::Exception(WriteErrorText(FFileName, written.Error()));
@@ -284,7 +284,7 @@ void TWindowsRegistry::WritePending() {
   std::vector<platform::TRegValue> values;
   for (TPendingWrites::TWrite& write : FPending.Take()) {
     values.push_back(
-        platform::TRegValue{SettingPath(write.Section, write.Key), std::move(write.Value)});
+        platform::TRegValue{SettingPath(write.section, write.key), std::move(write.value)});
   }
   if (const auto written = platform::SetRegValues(FKey, values); !written) {
     throw runtime::Exception(WriteErrorText(KeyName(), written.Error()));

@@ -31,9 +31,9 @@ namespace pling::settings {
 class TPendingWrites {
  public:
   struct TWrite {
-    std::string Section;
-    std::string Key;
-    std::string Value;
+    std::string section;
+    std::string key;
+    std::string value;
   };
 
   // `id` tells keys apart as the back end does (the same id is the same key).
