@@ -33,8 +33,8 @@ std::string SettingPath(std::string_view section, std::string_view key) {
 }
 
 struct TColorName {
-  TColor Color;
-  const char* Name;
+  TColor color;
+  const char* name;
 };
 
 // In this order: the first match wins when a colour is turned into text.
@@ -385,7 +385,7 @@ std::string SettingProblemText(std::string_view section, std::string_view key,
 
 std::string ColorToText(TColor color) {
   for (const TColorName& name : kColorNames) {
-    if (name.Color == color) return name.Name;
+    if (name.color == color) return name.name;
   }
   std::array<char, 16> text{};
   std::snprintf(text.data(), text.size(), "$%.8X", static_cast<std::uint32_t>(color));
@@ -394,7 +394,7 @@ std::string ColorToText(TColor color) {
 
 TColor TextToColor(std::string_view text) {
   for (const TColorName& name : kColorNames) {
-    if (SameTextAscii(text, name.Name)) return name.Color;
+    if (SameTextAscii(text, name.name)) return name.color;
   }
   return StrToInt(text);
 }
