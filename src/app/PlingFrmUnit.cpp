@@ -1385,9 +1385,9 @@ void TPlingFrm::KeepOnScreen() {
   const settings::TRect fitted =
       settings::FitIntoWorkAreas({frame.x(), frame.y(), frame.width(), frame.height()}, areas);
   if (fitted == settings::TRect{frame.x(), frame.y(), frame.width(), frame.height()}) return;
-  resize(std::max(0, fitted.Width - (frame.width() - width())),
-         std::max(0, fitted.Height - (frame.height() - height())));
-  move(fitted.Left, fitted.Top);
+  resize(std::max(0, fitted.width - (frame.width() - width())),
+         std::max(0, fitted.height - (frame.height() - height())));
+  move(fitted.left, fitted.top);
 }
 
 void TPlingFrm::Realign() {

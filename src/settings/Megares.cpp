@@ -629,10 +629,10 @@ void TMegaRegistry::ReadFormCoord() {
       const TRect fitted = FitIntoWorkAreas(
           {form->Left(), form->Top(), form->Width() + extraWidth, form->Height() + extraHeight},
           areas);
-      form->SetWidth(fitted.Width - extraWidth);
-      form->SetHeight(fitted.Height - extraHeight);
-      form->SetLeft(fitted.Left);
-      form->SetTop(fitted.Top);
+      form->SetWidth(fitted.width - extraWidth);
+      form->SetHeight(fitted.height - extraHeight);
+      form->SetLeft(fitted.left);
+      form->SetTop(fitted.top);
     }
   } else {
     // Keep the form reachable on the screen; its size is left as stored.

@@ -9,11 +9,11 @@ namespace {
 
 std::int64_t Overlap(const TRect& a, const TRect& b) {
   const std::int64_t width =
-      std::min<std::int64_t>(std::int64_t{a.Left} + a.Width, std::int64_t{b.Left} + b.Width) -
-      std::max(a.Left, b.Left);
+      std::min<std::int64_t>(std::int64_t{a.left} + a.width, std::int64_t{b.left} + b.width) -
+      std::max(a.left, b.left);
   const std::int64_t height =
-      std::min<std::int64_t>(std::int64_t{a.Top} + a.Height, std::int64_t{b.Top} + b.Height) -
-      std::max(a.Top, b.Top);
+      std::min<std::int64_t>(std::int64_t{a.top} + a.height, std::int64_t{b.top} + b.height) -
+      std::max(a.top, b.top);
   return width > 0 && height > 0 ? width * height : 0;
 }
 
@@ -26,10 +26,10 @@ std::int64_t Outside(std::int64_t at, std::int64_t start, std::int64_t extent) {
 
 // The squared distance from the middle of `bounds` to `area`.
 std::int64_t Distance(const TRect& bounds, const TRect& area) {
-  const std::int64_t x = std::int64_t{bounds.Left} + bounds.Width / 2;
-  const std::int64_t y = std::int64_t{bounds.Top} + bounds.Height / 2;
-  const std::int64_t dx = Outside(x, area.Left, area.Width);
-  const std::int64_t dy = Outside(y, area.Top, area.Height);
+  const std::int64_t x = std::int64_t{bounds.left} + bounds.width / 2;
+  const std::int64_t y = std::int64_t{bounds.top} + bounds.height / 2;
+  const std::int64_t dx = Outside(x, area.left, area.width);
+  const std::int64_t dy = Outside(y, area.top, area.height);
   return dx * dx + dy * dy;
 }
 
@@ -45,7 +45,7 @@ TRect FitIntoWorkAreas(TRect bounds, std::span<const TRect> areas) {
   const TRect* best = nullptr;
   std::int64_t bestOverlap = 0;
   for (const TRect& area : areas) {
-    if (area.Width <= 0 || area.Height <= 0) continue;
+    if (area.width <= 0 || area.height <= 0) continue;
     if (const std::int64_t overlap = Overlap(bounds, area); overlap > bestOverlap) {
       best = &area;
       bestOverlap = overlap;
@@ -54,7 +54,7 @@ TRect FitIntoWorkAreas(TRect bounds, std::span<const TRect> areas) {
   if (best == nullptr) {
     std::int64_t nearest = std::numeric_limits<std::int64_t>::max();
     for (const TRect& area : areas) {
-      if (area.Width <= 0 || area.Height <= 0) continue;
+      if (area.width <= 0 || area.height <= 0) continue;
       if (const std::int64_t distance = Distance(bounds, area); distance < nearest) {
         best = &area;
         nearest = distance;
@@ -62,10 +62,10 @@ TRect FitIntoWorkAreas(TRect bounds, std::span<const TRect> areas) {
     }
   }
   if (best == nullptr) return bounds;
-  bounds.Width = std::min(bounds.Width, best->Width);
-  bounds.Height = std::min(bounds.Height, best->Height);
-  bounds.Left = Place(bounds.Left, bounds.Width, best->Left, best->Width);
-  bounds.Top = Place(bounds.Top, bounds.Height, best->Top, best->Height);
+  bounds.width = std::min(bounds.width, best->width);
+  bounds.height = std::min(bounds.height, best->height);
+  bounds.left = Place(bounds.left, bounds.width, best->left, best->width);
+  bounds.top = Place(bounds.top, bounds.height, best->top, best->height);
   return bounds;
 }
 

@@ -10,10 +10,10 @@
 namespace pling::settings {
 
 struct TRect {
-  std::int32_t Left = 0;
-  std::int32_t Top = 0;
-  std::int32_t Width = 0;
-  std::int32_t Height = 0;
+  std::int32_t left = 0;
+  std::int32_t top = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
   friend bool operator==(const TRect&, const TRect&) = default;
 };
 

@@ -106,8 +106,8 @@ TEST_P(FormCoordTest, StoredBoundsGoWhollyInsideAScreenThatExists) {
       {{-40, 0, 448, 2000}, {left, right}, {0, 24, 448, 970}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.stored.Left << "," << c.stored.Top);
-    Store(c.stored.Left, c.stored.Top, c.stored.Width, c.stored.Height);
+    SCOPED_TRACE(::testing::Message() << c.stored.left << "," << c.stored.top);
+    Store(c.stored.left, c.stored.top, c.stored.width, c.stored.height);
     auto form = std::make_unique<TFakeForm>();
     form->Areas = c.areas;
     auto& store = form->CreateComponent<TMegaRegistry>();
