@@ -108,7 +108,7 @@ std::unique_ptr<TStore> Fill(const std::string& path, TGenerator& generator, std
                              std::vector<std::string>* texts, std::uint64_t* rawBytes) {
   auto opened = TStore::Open(path);
   if (!opened) {
-    std::fprintf(stderr, "%s\n", opened.Error().Text.c_str());
+    std::fprintf(stderr, "%s\n", opened.Error().text.c_str());
     std::exit(1);
   }
   auto store = std::move(opened.Value().Store);
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
       const auto start = Clock::now();
       auto pruned = store->Prune(0, limit, 0);
       if (!pruned) {
-        std::printf("prune failed: %s\n", pruned.Error().Text.c_str());
+        std::printf("prune failed: %s\n", pruned.Error().text.c_str());
       } else {
         std::printf(
             "prune to 200 MB: %lld messages deleted in %.1f s; the file has %.1f MB (%s the "

@@ -351,7 +351,7 @@ void THistoryFrm::Post(std::function<void(history::TStore*, const std::string&)>
           if (opened) {
             worker->Store = std::move(opened.Value());
           } else {
-            why = opened.Error().Text;
+            why = opened.Error().text;
           }
         }
         job(worker->Store.get(), why);
@@ -398,7 +398,7 @@ void THistoryFrm::ShowResults(std::uint64_t generation,
   FResultsTre->clear();
   if (!hits) {
     FResultLbl->setText(
-        QStringLiteral("No messages kept yet (%1)").arg(QString::fromStdString(hits.Error().Text)));
+        QStringLiteral("No messages kept yet (%1)").arg(QString::fromStdString(hits.Error().text)));
   } else {
     const auto& list = hits.Value();
     QList<QTreeWidgetItem*> items;
@@ -450,7 +450,7 @@ void THistoryFrm::OpenCurrent() {
 void THistoryFrm::ShowNeighbours(std::int64_t id,
                                  runtime::TResult<std::vector<history::TMessage>> messages) {
   if (!messages) {
-    FContextTxt->setPlainText(QString::fromStdString(messages.Error().Text));
+    FContextTxt->setPlainText(QString::fromStdString(messages.Error().text));
     emit Opened();
     return;
   }
@@ -484,7 +484,7 @@ void THistoryFrm::ClearHistory() {
         store != nullptr ? store->Clear() : runtime::TResult<void>(runtime::TError{0, why});
     const QString text = cleared ? QStringLiteral("History cleared")
                                  : QStringLiteral("History not cleared: %1")
-                                       .arg(QString::fromStdString(cleared.Error().Text));
+                                       .arg(QString::fromStdString(cleared.Error().text));
     QMetaObject::invokeMethod(
         this,
         [this, text] {

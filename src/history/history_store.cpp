@@ -484,7 +484,7 @@ struct TStore::TImpl {
     if (!RegisterExtensions(Db)) return SQLITE_ERROR;
     // Reading the schema is where a file that is no database shows.
     auto version = Integer("PRAGMA user_version");
-    if (!version) return static_cast<int>(version.Error().Code);
+    if (!version) return static_cast<int>(version.Error().code);
     if (version.Value() > kSchemaVersion) {
       // A newer program's file is left as it is (and not taken for damage).
       Newer = true;
@@ -512,9 +512,9 @@ struct TStore::TImpl {
     }
     // Damage in the tables themselves shows on a first read of each.
     auto rows = Integer("SELECT count(*) FROM (SELECT id FROM messages ORDER BY id DESC LIMIT 1)");
-    if (!rows) return static_cast<int>(rows.Error().Code);
+    if (!rows) return static_cast<int>(rows.Error().code);
     auto index = Integer("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'a' LIMIT 1");
-    if (!index) return static_cast<int>(index.Error().Code);
+    if (!index) return static_cast<int>(index.Error().code);
     return SQLITE_OK;
   }
 
@@ -539,11 +539,11 @@ TResult<TOpened> TStore::Open(const std::string& path) {
     // A file that cannot be opened for reading and writing (not ours, or made
     // read-only) is as lost as a damaged one.
     if (auto file = PrivateFile(path); !file) {
-      if (file.Error().Code != EACCES && file.Error().Code != EPERM) return file.Error();
+      if (file.Error().code != EACCES && file.Error().code != EPERM) return file.Error();
       if (attempt > 0) return file.Error();
       auto aside = MoveAside(path);
       if (!aside) return aside.Error();
-      opened.Notice = "The message history " + path + " could not be opened (" + file.Error().Text +
+      opened.Notice = "The message history " + path + " could not be opened (" + file.Error().text +
                       "); it was moved to " + aside.Value() + " and a new history started.";
       continue;
     }
@@ -559,7 +559,7 @@ TResult<TOpened> TStore::Open(const std::string& path) {
     if (!IsDamage(code) || attempt > 0) return error;
     auto aside = MoveAside(path);
     if (!aside) return aside.Error();
-    opened.Notice = "The message history " + path + " was damaged (" + error.Text +
+    opened.Notice = "The message history " + path + " was damaged (" + error.text +
                     "); it was moved to " + aside.Value() + " and a new history started.";
   }
   return TError{SQLITE_CANTOPEN, path + ": cannot be opened"};
@@ -882,7 +882,7 @@ bool TWriter::Open() {
   auto opened = TStore::Open(FPath);
   if (!opened) {
     // Said once; later batches try again (the cause may pass).
-    if (!FFailed) Report("The message history cannot be written: " + opened.Error().Text);
+    if (!FFailed) Report("The message history cannot be written: " + opened.Error().text);
     FFailed = true;
     return false;
   }
@@ -900,17 +900,17 @@ bool TWriter::Append(std::span<TMessage> messages) {
     FFailed = false;
     return true;
   }
-  if (IsDamage(static_cast<int>(done.Error().Code))) {
+  if (IsDamage(static_cast<int>(done.Error().code))) {
     // Damage found while writing: the file goes aside and a new one takes the batch.
     FStore.reset();
     auto aside = MoveAside(FPath);
     if (aside) {
-      Report("The message history " + FPath + " was damaged (" + done.Error().Text +
+      Report("The message history " + FPath + " was damaged (" + done.Error().text +
              "); it was moved to " + aside.Value() + " and a new history started.");
       if (Open() && FStore->Append(messages)) return true;
     }
   }
-  if (!FFailed) Report("The message history could not be written: " + done.Error().Text);
+  if (!FFailed) Report("The message history could not be written: " + done.Error().text);
   FFailed = true;
   FStore.reset();
   return false;
@@ -921,7 +921,7 @@ void TWriter::PruneIfDue(std::int64_t nowMs) {
   if (FLastPruneMs != 0 && nowMs - FLastPruneMs < kPruneIntervalMs && nowMs >= FLastPruneMs) return;
   FLastPruneMs = nowMs;
   auto pruned = FStore->Prune(FSettings.Days, FSettings.MaxBytes(), nowMs);
-  if (!pruned) Report("The message history could not be pruned: " + pruned.Error().Text);
+  if (!pruned) Report("The message history could not be pruned: " + pruned.Error().text);
 }
 
 }  // namespace pling::history

@@ -78,7 +78,7 @@ TEST_F(CliHistoryTest, EveryLineAListenerPrintedBeforeKill9IsInTheHistory) {
   ASSERT_GE(printed.size(), 2000u);
 
   auto store = pling::history::TStore::OpenExisting(HistoryPath());
-  ASSERT_TRUE(store) << store.Error().Text;
+  ASSERT_TRUE(store) << store.Error().text;
   std::set<std::string> stored;
   ASSERT_TRUE(store.Value()->ForEach([&](const pling::history::TMessage& m) {
     stored.insert(m.Sender + " to " + m.Receiver + " : " + m.Text);

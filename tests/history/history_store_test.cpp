@@ -35,7 +35,7 @@ class HistoryStoreTest : public ::testing::Test {
 
   std::unique_ptr<TStore> OpenStore(const std::string& path) {
     auto opened = TStore::Open(path);
-    EXPECT_TRUE(opened) << (opened ? "" : opened.Error().Text);
+    EXPECT_TRUE(opened) << (opened ? "" : opened.Error().text);
     if (!opened) return nullptr;
     EXPECT_EQ(opened.Value().Notice, "");
     return std::move(opened.Value().Store);
@@ -116,7 +116,7 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
   for (const char* typed : {"\"", "\"NEAR\"", "NEAR(", "-not", "*", "say OR", "sender:", "^here",
                             "a AND", "(", "\"\"\"", "{sender}", "not*"}) {
     auto r = store->Search(Words(typed));
-    EXPECT_TRUE(r) << typed << ": " << (r ? "" : r.Error().Text);
+    EXPECT_TRUE(r) << typed << ": " << (r ? "" : r.Error().text);
   }
   EXPECT_EQ(Texts(store->Search(Words("\"NEAR\" -not")).Value()),
             std::vector<std::string>{"say \"NEAR\" or -not * here"});
@@ -191,14 +191,14 @@ TEST_F(HistoryStoreTest, PruneByAgeAndBySize) {
   ASSERT_TRUE(store->Append(batch));
 
   auto pruned = store->Prune(5, 0, now);
-  ASSERT_TRUE(pruned) << pruned.Error().Text;
+  ASSERT_TRUE(pruned) << pruned.Error().text;
   EXPECT_EQ(pruned.Value().Deleted, 1000);
   EXPECT_TRUE(store->Search(Words("word999", false)).Value().empty());
   EXPECT_EQ(store->Search(Words("word1000", false)).Value().size(), 1u);
 
   const std::uint64_t limit = store->FileBytes() / 2;
   pruned = store->Prune(5, limit, now);
-  ASSERT_TRUE(pruned) << pruned.Error().Text;
+  ASSERT_TRUE(pruned) << pruned.Error().text;
   EXPECT_GT(pruned.Value().Deleted, 0);
   EXPECT_LE(store->FileBytes(), limit);
   EXPECT_EQ(pruned.Value().BytesAfter, store->FileBytes());

@@ -47,7 +47,7 @@ bool OpenForReading(std::unique_ptr<history::TStore>& store) {
   if (!std::filesystem::exists(path)) return true;
   auto opened = history::TStore::OpenExisting(path);
   if (!opened) {
-    PrintError("cannot read the message history: " + opened.Error().Text);
+    PrintError("cannot read the message history: " + opened.Error().text);
     return false;
   }
   store = std::move(opened.Value());
@@ -121,7 +121,7 @@ int Search(const TArgs& args, bool searchWords) {
   if (!store) return 0;
   auto hits = store->Search(query);
   if (!hits) {
-    PrintError("cannot search the message history: " + hits.Error().Text);
+    PrintError("cannot search the message history: " + hits.Error().text);
     return 1;
   }
   std::string out;
@@ -148,7 +148,7 @@ int Clear(const TArgs& args) {
   const auto count = store->Count();
   auto cleared = store->Clear();
   if (!cleared) {
-    PrintError("cannot clear the message history: " + cleared.Error().Text);
+    PrintError("cannot clear the message history: " + cleared.Error().text);
     return 1;
   }
   std::printf("deleted %lld messages from the history\n",
@@ -171,7 +171,7 @@ int Export(const TArgs& args) {
   }
   auto done = store->Export(format, std::cout);
   if (!done) {
-    PrintError("cannot export the message history: " + done.Error().Text);
+    PrintError("cannot export the message history: " + done.Error().text);
     return 1;
   }
   return 0;
