@@ -227,7 +227,7 @@ void StoreReceivers(const std::string& config, int count) {
 bool StoreHistory(const std::string& config, int count) {
   auto opened = pling::history::TStore::Open(config + "/data/pling/history.sqlite");
   if (!opened) {
-    std::fprintf(stderr, "no history: %s\n", opened.Error().Text.c_str());
+    std::fprintf(stderr, "no history: %s\n", opened.Error().text.c_str());
     return false;
   }
   const std::int64_t now = pling::history::NowMs();
