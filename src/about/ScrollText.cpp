@@ -46,21 +46,21 @@ double ScrollFraction(std::int32_t position, std::int32_t steps, bool designing)
 
 QPoint BlockOrigin(TScrollDirection direction, double f, const TScrollMetrics& metrics,
                    std::int32_t width, std::int32_t height) {
-  const double across = static_cast<double>(metrics.MaxWidth) + width;
-  const double down = static_cast<double>(metrics.TextHeight) + height;
+  const double across = static_cast<double>(metrics.maxWidth) + width;
+  const double down = static_cast<double>(metrics.textHeight) + height;
   switch (direction) {
     case sdRightToLeft:
-      return {RoundHalfEven((1.0 - f) * across) - metrics.MaxWidth, metrics.BlockTop};
+      return {RoundHalfEven((1.0 - f) * across) - metrics.maxWidth, metrics.blockTop};
     case sdLeftToRight:
-      return {RoundHalfEven(f * across) - metrics.MaxWidth, metrics.BlockTop};
+      return {RoundHalfEven(f * across) - metrics.maxWidth, metrics.blockTop};
     case sdTopToBottom:
-      return {metrics.BlockLeft, RoundHalfEven(f * down) - metrics.TextHeight};
+      return {metrics.blockLeft, RoundHalfEven(f * down) - metrics.textHeight};
     case sdBottomToTop:
-      return {metrics.BlockLeft, RoundHalfEven((1.0 - f) * down) - metrics.TextHeight};
+      return {metrics.blockLeft, RoundHalfEven((1.0 - f) * down) - metrics.textHeight};
     case sdStatic:
       break;
   }
-  return {metrics.BlockLeft, metrics.BlockTop};
+  return {metrics.blockLeft, metrics.blockTop};
 }
 
 std::int32_t AlignmentOffset(TAlignment alignment, std::int32_t maxWidth, std::int32_t textWidth) {
@@ -198,17 +198,17 @@ void TCustomScrollText::UpdateMetrics() {
   const double dpi = logicalDpiY() > 0 ? logicalDpiY() : 96;
   const double em = FFont.pixelSize() > 0 ? FFont.pixelSize() : FFont.pointSizeF() * dpi / 72.0;
   const std::int32_t internalLeading = std::max(0, metrics.height() - RoundHalfEven(em));
-  FMetrics.LineHeight = metrics.height() + internalLeading + allowance;
-  FMetrics.MaxWidth = 0;
+  FMetrics.lineHeight = metrics.height() + internalLeading + allowance;
+  FMetrics.maxWidth = 0;
   for (const QString& line : FItems) {
     const std::int32_t lineWidth = metrics.horizontalAdvance(line) + allowance;
-    if (lineWidth > FMetrics.MaxWidth) FMetrics.MaxWidth = lineWidth;
+    if (lineWidth > FMetrics.maxWidth) FMetrics.maxWidth = lineWidth;
   }
-  const std::int64_t textHeight = std::int64_t{FMetrics.LineHeight} * FItems.size();
-  FMetrics.TextHeight = static_cast<std::int32_t>(
+  const std::int64_t textHeight = std::int64_t{FMetrics.lineHeight} * FItems.size();
+  FMetrics.textHeight = static_cast<std::int32_t>(
       std::min<std::int64_t>(textHeight, std::numeric_limits<std::int32_t>::max()));
-  FMetrics.BlockLeft = width() > FMetrics.MaxWidth ? (width() - FMetrics.MaxWidth) / 2 : 0;
-  FMetrics.BlockTop = height() > FMetrics.TextHeight ? (height() - FMetrics.TextHeight) / 2 : 0;
+  FMetrics.blockLeft = width() > FMetrics.maxWidth ? (width() - FMetrics.maxWidth) / 2 : 0;
+  FMetrics.blockTop = height() > FMetrics.textHeight ? (height() - FMetrics.textHeight) / 2 : 0;
 }
 
 QImage TCustomScrollText::Frame() {
@@ -226,10 +226,10 @@ QImage TCustomScrollText::Frame() {
   const std::int64_t margin = std::abs(std::int64_t{FDepth});
   std::int64_t y = origin.y();
   for (const QString& line : FItems) {
-    if (y - margin < height() && y + FMetrics.LineHeight + margin > 0) {
+    if (y - margin < height() && y + FMetrics.lineHeight + margin > 0) {
       DrawLine(canvas, origin.x(), static_cast<std::int32_t>(y), line);
     }
-    y += FMetrics.LineHeight;
+    y += FMetrics.lineHeight;
   }
   return frame;
 }
@@ -240,7 +240,7 @@ void TCustomScrollText::DrawLine(QPainter& canvas, std::int32_t x, std::int32_t 
   canvas.setBackgroundMode(Qt::TransparentMode);
   const QFontMetrics metrics(FFont, this);
   const std::int32_t offset =
-      AlignmentOffset(FAlignment, FMetrics.MaxWidth, metrics.horizontalAdvance(text));
+      AlignmentOffset(FAlignment, FMetrics.maxWidth, metrics.horizontalAdvance(text));
   const std::int32_t left = x + offset;
   const std::int32_t baseline = y + metrics.ascent();
   const std::int32_t d = FDepth;

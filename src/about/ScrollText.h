@@ -33,11 +33,11 @@ enum TAlignment : std::uint8_t { taCenter, taLeftJustify, taRightJustify };
 
 // The layout of the block, as UpdateMetrics computes it.
 struct TScrollMetrics {
-  std::int32_t LineHeight = 0;  // one line, 3-D allowance included
-  std::int32_t MaxWidth = 0;    // the widest line, 3-D allowance included
-  std::int32_t TextHeight = 0;  // lines × LineHeight
-  std::int32_t BlockLeft = 0;   // where the block stands when centred
-  std::int32_t BlockTop = 0;
+  std::int32_t lineHeight = 0;  // one line, 3-D allowance included
+  std::int32_t maxWidth = 0;    // the widest line, 3-D allowance included
+  std::int32_t textHeight = 0;  // lines × lineHeight
+  std::int32_t blockLeft = 0;   // where the block stands when centred
+  std::int32_t blockTop = 0;
 };
 
 // Pixels that the extra copies of a style add to a line's width and height.

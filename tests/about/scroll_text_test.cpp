@@ -100,20 +100,20 @@ TEST_F(ScrollTextTest, AStyleAddsItsAllowanceToLineHeightAndWidth) {
   TScrollText& text = *Make();
   text.SetItems({QStringLiteral("Pling"), QStringLiteral("a longer second line")});
   const TScrollMetrics flat = text.Metrics();
-  EXPECT_GT(flat.LineHeight, 0);
-  EXPECT_EQ(flat.TextHeight, 2 * flat.LineHeight);
-  EXPECT_EQ(flat.BlockLeft, (200 - flat.MaxWidth) / 2);
-  EXPECT_EQ(flat.BlockTop, (60 - flat.TextHeight) / 2);
+  EXPECT_GT(flat.lineHeight, 0);
+  EXPECT_EQ(flat.textHeight, 2 * flat.lineHeight);
+  EXPECT_EQ(flat.blockLeft, (200 - flat.maxWidth) / 2);
+  EXPECT_EQ(flat.blockTop, (60 - flat.textHeight) / 2);
 
   text.SetDepth(2);
   text.SetTextStyle(tsRaised);
-  EXPECT_EQ(text.Metrics().LineHeight, flat.LineHeight + 4);
-  EXPECT_EQ(text.Metrics().MaxWidth, flat.MaxWidth + 4);
+  EXPECT_EQ(text.Metrics().lineHeight, flat.lineHeight + 4);
+  EXPECT_EQ(text.Metrics().maxWidth, flat.maxWidth + 4);
   text.SetTextStyle(tsLowered);
-  EXPECT_EQ(text.Metrics().LineHeight, flat.LineHeight + 4);
+  EXPECT_EQ(text.Metrics().lineHeight, flat.lineHeight + 4);
   text.SetTextStyle(tsShaddow);
-  EXPECT_EQ(text.Metrics().LineHeight, flat.LineHeight + 2);
-  EXPECT_EQ(text.Metrics().MaxWidth, flat.MaxWidth + 2);
+  EXPECT_EQ(text.Metrics().lineHeight, flat.lineHeight + 2);
+  EXPECT_EQ(text.Metrics().maxWidth, flat.maxWidth + 2);
 
   // The line height is the cell height plus the internal leading.
   text.SetTextStyle(tsNormal);
@@ -121,21 +121,21 @@ TEST_F(ScrollTextTest, AStyleAddsItsAllowanceToLineHeightAndWidth) {
   font.setPixelSize(20);
   text.SetFont(font);
   const QFontMetrics metrics(font, &text);
-  EXPECT_EQ(text.Metrics().LineHeight, 2 * metrics.height() - 20);
+  EXPECT_EQ(text.Metrics().lineHeight, 2 * metrics.height() - 20);
 
   // Lines wider than the area: the block starts at the left edge.
   text.resize(30, 10);
   text.UpdateMetrics();
-  EXPECT_EQ(text.Metrics().BlockLeft, 0);
-  EXPECT_EQ(text.Metrics().BlockTop, 0);
+  EXPECT_EQ(text.Metrics().blockLeft, 0);
+  EXPECT_EQ(text.Metrics().blockTop, 0);
 }
 
 TEST_F(ScrollTextTest, AnEmptyListShowsOnlyTheBackground) {
   TScrollText& text = *Make();
   text.SetItems({});
   text.SetScrollDirection(sdStatic);
-  EXPECT_EQ(text.Metrics().MaxWidth, 0);
-  EXPECT_EQ(text.Metrics().TextHeight, 0);
+  EXPECT_EQ(text.Metrics().maxWidth, 0);
+  EXPECT_EQ(text.Metrics().textHeight, 0);
   const QImage frame = text.Frame();
   const QRgb background = qtbridge::ResolveColor(settings::clBtnFace, text.palette()).rgb();
   for (int y = 0; y < frame.height(); ++y) {
@@ -163,7 +163,7 @@ TEST_F(ScrollTextTest, LoweredTextIsDrawnWithinTheBlockInShadowHighlightAndFontC
   ASSERT_EQ(qtbridge::ResolveColor(settings::clBtnHighlight, text.palette()), QColor(255, 255, 0));
   const QImage frame = text.Frame();
   const TScrollMetrics m = text.Metrics();
-  const QRect block(m.BlockLeft - 2, m.BlockTop - 2, m.MaxWidth + 4, m.TextHeight + 4);
+  const QRect block(m.blockLeft - 2, m.blockTop - 2, m.maxWidth + 4, m.textHeight + 4);
   bool red = false, shadow = false, highlight = false;
   int shadowTop = frame.height(), highlightTop = frame.height();
   for (int y = 0; y < frame.height(); ++y) {
