@@ -21,27 +21,27 @@ constexpr int kImageSize = 48;
 
 // A picture as the "image-data" hint carries it: (iiibiiay), RGBA bytes.
 struct TImageData {
-  int Width = 0;
-  int Height = 0;
-  int RowStride = 0;
-  bool HasAlpha = true;
-  int BitsPerSample = 8;
-  int Channels = 4;
-  QByteArray Data;
+  int width = 0;
+  int height = 0;
+  int rowStride = 0;
+  bool hasAlpha = true;
+  int bitsPerSample = 8;
+  int channels = 4;
+  QByteArray data;
 };
 
 QDBusArgument& operator<<(QDBusArgument& out, const TImageData& image) {
   out.beginStructure();
-  out << image.Width << image.Height << image.RowStride << image.HasAlpha << image.BitsPerSample
-      << image.Channels << image.Data;
+  out << image.width << image.height << image.rowStride << image.hasAlpha << image.bitsPerSample
+      << image.channels << image.data;
   out.endStructure();
   return out;
 }
 
 const QDBusArgument& operator>>(const QDBusArgument& in, TImageData& image) {
   in.beginStructure();
-  in >> image.Width >> image.Height >> image.RowStride >> image.HasAlpha >> image.BitsPerSample >>
-      image.Channels >> image.Data;
+  in >> image.width >> image.height >> image.rowStride >> image.hasAlpha >> image.bitsPerSample >>
+      image.channels >> image.data;
   in.endStructure();
   return in;
 }
@@ -59,10 +59,10 @@ TImageData ImageOf(const QIcon& icon) {
   if (icon.isNull()) return image;
   const QImage picture =
       icon.pixmap(kImageSize, kImageSize).toImage().convertToFormat(QImage::Format_RGBA8888);
-  image.Width = picture.width();
-  image.Height = picture.height();
-  image.RowStride = static_cast<int>(picture.bytesPerLine());
-  image.Data = QByteArray(reinterpret_cast<const char*>(picture.constBits()),
+  image.width = picture.width();
+  image.height = picture.height();
+  image.rowStride = static_cast<int>(picture.bytesPerLine());
+  image.data = QByteArray(reinterpret_cast<const char*>(picture.constBits()),
                           static_cast<qsizetype>(picture.sizeInBytes()));
   return image;
 }
@@ -134,7 +134,7 @@ void TDesktopNotifications::Send() {
   hints.insert(QStringLiteral("desktop-entry"), FDesktopEntry);
   hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
   const TImageData image = ImageOf(FIcon);
-  if (!image.Data.isEmpty()) hints.insert(QStringLiteral("image-data"), QVariant::fromValue(image));
+  if (!image.data.isEmpty()) hints.insert(QStringLiteral("image-data"), QVariant::fromValue(image));
   // A message's text and its sender's name are shown as they came, never read
   // as markup (servers that read the body's markup may read the summary's too).
   const QString summary = FMarkup ? FSummary.toHtmlEscaped() : FSummary;
