@@ -87,9 +87,9 @@ class TSingleInstance::TClients : public QObject {
 
  private:
   struct TClient {
-    std::unique_ptr<QSocketNotifier> Notifier;
-    std::unique_ptr<QTimer> Timeout;
-    std::string Received;
+    std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<QTimer> timeout;
+    std::string received;
   };
 
   void Accept() {
@@ -105,12 +105,12 @@ class TSingleInstance::TClients : public QObject {
         continue;
       }
       TClient& client = FClients[fd];
-      client.Notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-      connect(client.Notifier.get(), &QSocketNotifier::activated, this, [this, fd] { Read(fd); });
-      client.Timeout = std::make_unique<QTimer>();
-      client.Timeout->setSingleShot(true);
-      connect(client.Timeout.get(), &QTimer::timeout, this, [this, fd] { Drop(fd); });
-      client.Timeout->start(kClientTimeoutMs);
+      client.notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+      connect(client.notifier.get(), &QSocketNotifier::activated, this, [this, fd] { Read(fd); });
+      client.timeout = std::make_unique<QTimer>();
+      client.timeout->setSingleShot(true);
+      connect(client.timeout.get(), &QTimer::timeout, this, [this, fd] { Drop(fd); });
+      client.timeout->start(kClientTimeoutMs);
     }
   }
 
@@ -121,7 +121,7 @@ class TSingleInstance::TClients : public QObject {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
     if (got <= 0) return Drop(fd);
-    std::string& received = found->second.Received;
+    std::string& received = found->second.received;
     received.append(buffer, static_cast<std::size_t>(got));
     const std::size_t end = received.find('\n');
     if (end == std::string::npos) {
