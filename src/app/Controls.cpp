@@ -36,9 +36,9 @@ void TAligner::Realign(QRect area) const {
   int left = area.left(), top = area.top();
   int right = area.left() + area.width(), bottom = area.top() + area.height();
   for (const TChild& child : FChildren) {
-    QWidget* w = child.Widget;
+    QWidget* w = child.widget;
     if (w->isHidden()) continue;
-    switch (child.Align) {
+    switch (child.align) {
       case TAlign::alBottom: {
         const int h = w->height();
         w->setGeometry(left, bottom - h, std::max(0, right - left), h);
@@ -57,8 +57,8 @@ void TAligner::Realign(QRect area) const {
     }
   }
   for (const TChild& child : FChildren) {
-    if (child.Align == TAlign::alClient && !child.Widget->isHidden())
-      child.Widget->setGeometry(left, top, std::max(0, right - left), std::max(0, bottom - top));
+    if (child.align == TAlign::alClient && !child.widget->isHidden())
+      child.widget->setGeometry(left, top, std::max(0, right - left), std::max(0, bottom - top));
   }
 }
 

@@ -30,8 +30,8 @@ class TAligner {
 
  private:
   struct TChild {
-    QWidget* Widget;
-    TAlign Align;
+    QWidget* widget;
+    TAlign align;
   };
   std::vector<TChild> FChildren;
 };
