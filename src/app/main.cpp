@@ -40,8 +40,8 @@ constexpr const char* kUsage =
 // and the X11 platform plugin), each with one or two dashes, and whether the next
 // argument is its value.
 struct TQtOption {
-  const char* Name;
-  bool HasValue;
+  const char* name;
+  bool hasValue;
 };
 constexpr TQtOption kQtOptions[] = {
     {"platform", true},
@@ -142,9 +142,9 @@ int AnswerOptions(int argc, char** argv) {
       if (std::strncmp(name, joined, std::strlen(joined)) == 0) known = true;
     }
     for (const TQtOption& option : kQtOptions) {
-      if (known || std::strcmp(name, option.Name) != 0) continue;
+      if (known || std::strcmp(name, option.name) != 0) continue;
       known = true;
-      if (option.HasValue && ++i >= argc) {
+      if (option.hasValue && ++i >= argc) {
         return UsageError(ForTerminal(arg) + " needs a value");
       }
     }
