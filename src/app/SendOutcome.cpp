@@ -7,21 +7,21 @@ namespace pling::app {
 
 QString NotSentText(const QStringList& names, const QStringList& reasons) {
   struct TGroup {
-    QString Why;
-    QStringList Names;
+    QString why;
+    QStringList names;
   };
   std::vector<TGroup> groups;
   for (qsizetype i = 0; i < names.size(); ++i) {
     const QString why = reasons.value(i);
     auto group = groups.begin();
-    while (group != groups.end() && group->Why != why) ++group;
+    while (group != groups.end() && group->why != why) ++group;
     if (group == groups.end()) group = groups.insert(groups.end(), TGroup{why, {}});
-    group->Names << names[i];
+    group->names << names[i];
   }
   QStringList parts;
   for (const TGroup& group : groups) {
-    QString part = group.Names.join(QStringLiteral(", "));
-    if (!group.Why.isEmpty()) part += QStringLiteral(": ") + group.Why;
+    QString part = group.names.join(QStringLiteral(", "));
+    if (!group.why.isEmpty()) part += QStringLiteral(": ") + group.why;
     parts << part;
   }
   return QStringLiteral("Not sent to ") + parts.join(QStringLiteral("; "));
