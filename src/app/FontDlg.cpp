@@ -31,8 +31,8 @@ using settings::TFont;
 namespace {
 
 struct TColorChoice {
-  TColor Color;
-  const char* Caption;
+  TColor color;
+  const char* caption;
 };
 
 // The colours offered by name, in the order of the colour table.
@@ -132,8 +132,8 @@ TFontDlg::TFontDlg(const TFont& font, QWidget* parent)
   ColorCbx = new QComboBox(this);
   ColorCbx->setObjectName(QStringLiteral("ColorCbx"));
   for (const TColorChoice& choice : kColorChoices) {
-    ColorCbx->addItem(Swatch(choice.Color), QString::fromLatin1(choice.Caption),
-                      QVariant::fromValue<qint64>(choice.Color));
+    ColorCbx->addItem(Swatch(choice.color), QString::fromLatin1(choice.caption),
+                      QVariant::fromValue<qint64>(choice.color));
   }
   ColorCbx->addItem(QStringLiteral("Other..."));
   SelectColor(font.Color);
