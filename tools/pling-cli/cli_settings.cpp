@@ -87,9 +87,9 @@ history::TSettings HistorySettings() {
 namespace {
 
 struct TListRow {
-  std::string Key;
-  std::optional<std::string> Value;
-  const settings::TStoredKey* Stored;
+  std::string key;
+  std::optional<std::string> value;
+  const settings::TStoredKey* stored;
 };
 
 // The stored value of `section` `key` in `store` (none without a store), or
@@ -114,7 +114,7 @@ int ListSettings() {
     const std::string prefix = std::string(stored->section) + "\\";
     if (!stored->indexed) {
       TListRow row{prefix + stored->key, std::nullopt, stored};
-      if (!ReadForList(store.get(), stored->section, stored->key, row.Value)) return 1;
+      if (!ReadForList(store.get(), stored->section, stored->key, row.value)) return 1;
       rows.push_back(std::move(row));
       continue;
     }
@@ -122,8 +122,8 @@ int ListSettings() {
     for (int i = 0;; ++i) {
       const std::string key = settings::IndexedKey(*stored, i);
       TListRow row{prefix + key, std::nullopt, stored};
-      if (!ReadForList(store.get(), stored->section, key, row.Value)) return 1;
-      const bool end = !row.Value || row.Value->empty();
+      if (!ReadForList(store.get(), stored->section, key, row.value)) return 1;
+      const bool end = !row.value || row.value->empty();
       rows.push_back(std::move(row));
       if (end) break;
     }
@@ -131,11 +131,11 @@ int ListSettings() {
   std::vector<std::array<std::string, 3>> lines;
   std::size_t keyWidth = 0, valueWidth = 0, defaultWidth = 0;
   for (const TListRow& row : rows) {
-    const char* fallback = row.Stored->defaultValue;
-    std::array<std::string, 3> line{row.Key,
-                                    row.Value ? EscapeForTerminal(*row.Value) : "(not set)",
+    const char* fallback = row.stored->defaultValue;
+    std::array<std::string, 3> line{row.key,
+                                    row.value ? EscapeForTerminal(*row.value) : "(not set)",
                                     fallback == nullptr ? "(window)" : fallback};
-    if (row.Value && row.Value->empty()) line[1] = "\"\"";
+    if (row.value && row.value->empty()) line[1] = "\"\"";
     if (fallback != nullptr && *fallback == '\0') line[2] = "\"\"";
     keyWidth = std::max(keyWidth, line[0].size());
     valueWidth = std::max(valueWidth, std::min<std::size_t>(line[1].size(), 36));
@@ -145,7 +145,7 @@ int ListSettings() {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::printf("%-*s  %-*s  %-*s  # %s\n", static_cast<int>(keyWidth), lines[i][0].c_str(),
                 static_cast<int>(valueWidth), lines[i][1].c_str(), static_cast<int>(defaultWidth),
-                lines[i][2].c_str(), rows[i].Stored->meaning);
+                lines[i][2].c_str(), rows[i].stored->meaning);
   }
   return 0;
 }
