@@ -189,8 +189,8 @@ int ListenCommand(const TArgs& args) {
   // transaction, and only then are its lines printed, so that a line on the
   // output is always in the history, whenever the listener is killed.
   struct TPending {
-    std::string Line;
-    history::TMessage Message;
+    std::string line;
+    history::TMessage message;
   };
   std::vector<TPending> pending;
   history::TWriter writer(HistorySettings(), history::DefaultPath(),
@@ -205,12 +205,12 @@ int ListenCommand(const TArgs& args) {
   const auto batchEnd = [&](runtime::TComponent&) {
     std::vector<history::TMessage> messages;
     messages.reserve(pending.size());
-    for (TPending& p : pending) messages.push_back(std::move(p.Message));
+    for (TPending& p : pending) messages.push_back(std::move(p.message));
     writer.Append(messages);
     writer.PruneIfDue(history::NowMs());
     for (TPending& p : pending) {
       if (loop->QuitRequested()) break;
-      const TPrinted result = PrintLine(std::move(p.Line));
+      const TPrinted result = PrintLine(std::move(p.line));
       if (result == TPrinted::Lost) {
         outputLost = true;
         loop->Quit();
