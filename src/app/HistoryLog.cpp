@@ -121,8 +121,8 @@ void THistoryLog::Sent(const std::vector<TSentRecord>& records) {
   batch.reserve(records.size());
   const std::int64_t now = history::NowMs();
   for (const TSentRecord& record : records) {
-    batch.push_back(history::SentMessage(record.Machine, record.Sender, record.Receiver,
-                                         record.Text, record.Outcome, now));
+    batch.push_back(history::SentMessage(record.machine, record.sender, record.receiver,
+                                         record.text, record.outcome, now));
   }
   Post([batch = std::move(batch)](history::TWriter& writer) mutable { writer.Append(batch); });
   Flush();

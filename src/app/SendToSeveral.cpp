@@ -46,7 +46,7 @@ void SendToSeveral(mailslot::TlxCustomPling& pling, const QStringList& receivers
       continue;
     }
     const auto& outcome = outcomes[next++];
-    records[static_cast<std::size_t>(i)].Outcome = outcome;
+    records[static_cast<std::size_t>(i)].outcome = outcome;
     if (!outcome) {
       // The target did not open, or the message is too long for it: every
       // receiver that did not get it is named, with why.

@@ -29,12 +29,12 @@ using TRouteChooser = std::function<runtime::TResult<mailslot::TSendRoute>(const
 
 // One receiver's part of a send, as the window's send tells it (ANSI code page).
 struct TSentRecord {
-  std::string Receiver;
-  std::string Sender;   // the name the message went out under ("" without a route)
-  std::string Machine;  // the machine or server it was written to ("" without a route)
-  std::string Text;
+  std::string receiver;
+  std::string sender;   // the name the message went out under ("" without a route)
+  std::string machine;  // the machine or server it was written to ("" without a route)
+  std::string text;
   // How it went, or why it was not sent.
-  runtime::TResult<platform::TWriteDelivery> Outcome;
+  runtime::TResult<platform::TWriteDelivery> outcome;
 };
 
 // Sends `text` (not empty) to each of `receivers` through `pling`; `showStatus`
