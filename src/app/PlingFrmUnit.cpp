@@ -774,8 +774,8 @@ void TPlingFrm::FormCreate() {
   // What the window would write for each value it could not read: while it
   // stays so, the stored text is left as it is.
   for (const TSetting& setting : SettingsToStore()) {
-    const auto unread = FUnreadSettings.find(SettingId(setting.Section, setting.Key));
-    if (unread != FUnreadSettings.end()) unread->second = setting.Text;
+    const auto unread = FUnreadSettings.find(SettingId(setting.section, setting.key));
+    if (unread != FUnreadSettings.end()) unread->second = setting.text;
   }
 }
 
@@ -802,9 +802,9 @@ std::exception_ptr TPlingFrm::WriteSettings(const std::vector<TSetting>& values)
     for (const TSetting& setting : values) {
       // A stored value the window could not read is not overwritten by the
       // value the window kept instead, only by one the user chose.
-      const auto unread = FUnreadSettings.find(SettingId(setting.Section, setting.Key));
-      if (unread != FUnreadSettings.end() && unread->second == setting.Text) continue;
-      MegaRegistry->WriteText(setting.Section, setting.Key, setting.Text);
+      const auto unread = FUnreadSettings.find(SettingId(setting.section, setting.key));
+      if (unread != FUnreadSettings.end() && unread->second == setting.text) continue;
+      MegaRegistry->WriteText(setting.section, setting.key, setting.text);
     }
   } catch (...) {
     error = std::current_exception();

@@ -40,8 +40,8 @@ TExitSaveChoice AskAtExit(QWidget* parent, const QString& text) {
 std::map<std::string, char> Receivers(const std::vector<TStoredSetting>& values) {
   std::map<std::string, char> names;
   for (const TStoredSetting& value : values) {
-    if (value.Section != settings::kReceiversKey.section || value.Text.empty()) continue;
-    names[value.Text.substr(0, value.Text.size() - 1)] = value.Text.back();
+    if (value.section != settings::kReceiversKey.section || value.text.empty()) continue;
+    names[value.text.substr(0, value.text.size() - 1)] = value.text.back();
   }
   return names;
 }
@@ -80,13 +80,13 @@ QString NotKeptText(const std::vector<TStoredSetting>& atStart,
 
   std::map<std::pair<std::string, std::string>, std::string> started;
   for (const TStoredSetting& value : atStart)
-    if (value.Section != settings::kReceiversKey.section)
-      started[{value.Section, value.Key}] = value.Text;
+    if (value.section != settings::kReceiversKey.section)
+      started[{value.section, value.key}] = value.text;
   std::vector<std::string> changed;
   for (const TStoredSetting& value : now) {
-    if (value.Section == settings::kReceiversKey.section) continue;
-    const auto old = started.find({value.Section, value.Key});
-    if (old == started.end() || old->second != value.Text) changed.push_back(value.Key);
+    if (value.section == settings::kReceiversKey.section) continue;
+    const auto old = started.find({value.section, value.key});
+    if (old == started.end() || old->second != value.text) changed.push_back(value.key);
   }
   if (!changed.empty()) lines << QStringLiteral("Settings changed: ") + Names(changed);
   return lines.join(QLatin1Char('\n'));
@@ -96,9 +96,9 @@ std::string SettingsText(const std::vector<TStoredSetting>& values) {
   std::vector<std::string> order;
   std::map<std::string, std::string> sections;
   for (const TStoredSetting& value : values) {
-    auto [at, added] = sections.try_emplace(value.Section);
-    if (added) order.push_back(value.Section);
-    at->second += value.Key + "=" + value.Text + "\r\n";
+    auto [at, added] = sections.try_emplace(value.section);
+    if (added) order.push_back(value.section);
+    at->second += value.key + "=" + value.text + "\r\n";
   }
   std::string text;
   for (const std::string& section : order) {

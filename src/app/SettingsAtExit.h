@@ -17,9 +17,9 @@ namespace pling::app {
 
 // One value the window stores: its section, key and text.
 struct TStoredSetting {
-  std::string Section;
-  std::string Key;
-  std::string Text;
+  std::string section;
+  std::string key;
+  std::string text;
 };
 
 // What the user chose in the box.
