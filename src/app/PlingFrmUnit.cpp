@@ -725,7 +725,7 @@ std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
                     settings::IndexedKey(settings::kReceiversKey, static_cast<int>(list.size())),
                     value});
   for (const TSettingItem& item : SettingItems())
-    list.push_back({item.Key->section, item.Key->key, item.Text()});
+    list.push_back({item.key->section, item.key->key, item.text()});
   return list;
 }
 
@@ -761,7 +761,7 @@ void TPlingFrm::FormCreate() {
     // value, and the others are read all the same.
     FStoredActive = Pling->Active();
     for (const TSettingItem& item : SettingItems())
-      ReadSetting(*item.Key, [&item] { item.Read(*item.Key); });
+      ReadSetting(*item.key, [&item] { item.read(*item.key); });
     Realign();
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());

@@ -318,9 +318,9 @@ class TPlingFrm : public QWidget {
   // the key's stored value (which may raise EConvertError), and its text as the
   // window has it now. FormCreate reads and FormClose writes them in this table's order.
   struct TSettingItem {
-    const settings::TStoredKey* Key;
-    std::function<void(const settings::TStoredKey&)> Read;
-    std::function<std::string()> Text;
+    const settings::TStoredKey* key;
+    std::function<void(const settings::TStoredKey&)> read;
+    std::function<std::string()> text;
   };
   std::vector<TSettingItem> SettingItems();
   // Every value FormClose stores, as the window has it now: the receivers, then
