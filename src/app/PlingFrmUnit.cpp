@@ -94,13 +94,13 @@ QString TimeStamp() {
 template <typename TParts>
 QString JoinLines(const TParts& parts) {
   qsizetype size = 0;
-  for (const auto& part : parts) size += part.Text.size() + 1;
+  for (const auto& part : parts) size += part.text.size() + 1;
   QString joined;
   joined.reserve(size);
   bool first = true;
   for (const auto& part : parts) {
     if (!std::exchange(first, false)) joined += QLatin1Char('\n');
-    joined += part.Text;
+    joined += part.text;
   }
   return joined;
 }
@@ -1020,9 +1020,9 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
   if (key == FLastMessage) return;
   FLastMessage = key;
   FHistory->Take(AReciever, ASender, AMsg);  // stored when the batch is shown
-  ++FBatch.Shown;
-  FBatch.Latest.push_back({ASender, AReciever, AMsg});
-  if (FBatch.Latest.size() > TIncomingNotifier::kLatestShown) FBatch.Latest.pop_front();
+  ++FBatch.shown;
+  FBatch.latest.push_back({ASender, AReciever, AMsg});
+  if (FBatch.latest.size() > TIncomingNotifier::kLatestShown) FBatch.latest.pop_front();
 
   // Automatic add, bounded (TAutoAddRule): a flood must not fill the list for good.
   if (Automaticadd1->isChecked()) {
@@ -1034,7 +1034,7 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
       AddReceiver(sender);
       FAutoAddFullShown = false;
     } else if (verdict == TAutoAddRule::TVerdict::ListFull) {
-      FBatch.ListFull = FBatch.ListFull || !FAutoAddFullShown;
+      FBatch.listFull = FBatch.listFull || !FAutoAddFullShown;
       FAutoAddFullShown = true;
     }
   }
@@ -1043,55 +1043,55 @@ void TPlingFrm::TakeIncoming(const std::string& AReciever, const std::string& AS
   // A separator once the pane holds more than one line. Whether it does is
   // counted only while the pane may hold just one (a batch's first messages).
   if (Seperators1->isChecked()) {
-    if (FBatch.KnownLines <= 1) {
-      if (!FBatch.Pending.empty()) {
-        ReceivedMmo->AppendLines(JoinLines(FBatch.Pending), kMaxReceivedLines);
-        FBatch.Pending.clear();
-        FBatch.PendingLines = 0;
+    if (FBatch.knownLines <= 1) {
+      if (!FBatch.pending.empty()) {
+        ReceivedMmo->AppendLines(JoinLines(FBatch.pending), kMaxReceivedLines);
+        FBatch.pending.clear();
+        FBatch.pendingLines = 0;
       }
-      FBatch.KnownLines = ReceivedMmo->LineCount();
+      FBatch.knownLines = ReceivedMmo->LineCount();
     }
-    if (FBatch.KnownLines > 1) text = QString(30, QLatin1Char('-')) + QLatin1Char('\n');
+    if (FBatch.knownLines > 1) text = QString(30, QLatin1Char('-')) + QLatin1Char('\n');
   }
   // One time stamp for the batch: its messages are shown at once.
   if (Timestamps1->isChecked()) {
-    if (FBatch.Stamp.isNull()) FBatch.Stamp = TimeStamp();
-    text += FBatch.Stamp + QLatin1Char('\n');
+    if (FBatch.stamp.isNull()) FBatch.stamp = TimeStamp();
+    text += FBatch.stamp + QLatin1Char('\n');
   }
   text += DisplayText(ASender, AReciever, AMsg);
   const int lines = static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
-  FBatch.Pending.push_back({std::move(text), lines});
-  FBatch.PendingLines += lines;
-  FBatch.KnownLines += lines;
+  FBatch.pending.push_back({std::move(text), lines});
+  FBatch.pendingLines += lines;
+  FBatch.knownLines += lines;
   // The pane keeps its last 1000 lines: what the rest of the batch alone would
   // push out again is never written, so a flood costs about one full pane per
   // batch however long the batch.
-  while (FBatch.Pending.size() > 1 &&
-         FBatch.PendingLines - FBatch.Pending.front().Count >= kMaxReceivedLines) {
-    FBatch.PendingLines -= FBatch.Pending.front().Count;
-    FBatch.Pending.pop_front();
+  while (FBatch.pending.size() > 1 &&
+         FBatch.pendingLines - FBatch.pending.front().count >= kMaxReceivedLines) {
+    FBatch.pendingLines -= FBatch.pending.front().count;
+    FBatch.pending.pop_front();
   }
 }
 
 void TPlingFrm::PlingBatchEnd() {
   TIncomingBatch batch = std::exchange(FBatch, {});
-  if (batch.Shown == 0) return;
+  if (batch.shown == 0) return;
   FHistory->Commit();  // stored meanwhile; in the store before the pane is painted
   // Once per batch: the sound, the status line, the tray picture, the pane (one
   // edit, one trim) and the pop-up.
   SignalIncoming();
-  if (batch.ListFull) {
+  if (batch.listFull) {
     ShowStatus(QStringLiteral("List full: %1 names").arg(kMaxAutoAddedReceivers));
   }
-  if (!batch.Pending.empty()) ReceivedMmo->AppendLines(JoinLines(batch.Pending), kMaxReceivedLines);
+  if (!batch.pending.empty()) ReceivedMmo->AppendLines(JoinLines(batch.pending), kMaxReceivedLines);
   if (Popup1->isChecked()) tray::BringUpWindow(*this);
 
   // The desktop hears of it once for all the messages that came in together.
   std::vector<TShownMessage> latest;
-  for (const auto& [sender, receiver, text] : batch.Latest)
+  for (const auto& [sender, receiver, text] : batch.latest)
     latest.push_back(
         {qtbridge::FromAnsi(sender), qtbridge::FromAnsi(receiver), qtbridge::FromAnsi(text)});
-  FNotifier->Incoming(latest, static_cast<std::size_t>(batch.Shown));
+  FNotifier->Incoming(latest, static_cast<std::size_t>(batch.shown));
   FHistory->Flush();
 }
 

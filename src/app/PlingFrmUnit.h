@@ -356,17 +356,17 @@ class TPlingFrm : public QWidget {
   // The batch of incoming messages under way (see TakeIncoming).
   struct TIncomingBatch {
     struct TLines {
-      QString Text;  // the lines one message adds, joined by line breaks
-      int Count;     // how many lines that is at least
+      QString text;  // the lines one message adds, joined by line breaks
+      int count;     // how many lines that is at least
     };
-    std::deque<TLines> Pending;  // oldest first; not yet in the pane
-    int PendingLines = 0;
-    int KnownLines = 0;  // the pane's lines with the pending ones, at least
-    int Shown = 0;       // messages that passed the duplicate filter
+    std::deque<TLines> pending;  // oldest first; not yet in the pane
+    int pendingLines = 0;
+    int knownLines = 0;  // the pane's lines with the pending ones, at least
+    int shown = 0;       // messages that passed the duplicate filter
     // The last few of them, for the desktop's notification (ANSI code page).
-    std::deque<net::TMessengerMessage> Latest;
-    bool ListFull = false;
-    QString Stamp;
+    std::deque<net::TMessengerMessage> latest;
+    bool listFull = false;
+    QString stamp;
   };
   TIncomingBatch FBatch;
   TIncomingNotifier* FNotifier = nullptr;
