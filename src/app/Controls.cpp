@@ -220,7 +220,7 @@ TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent), FColors(new TPaneColors(
 void TMemo::SetCoreFont(const settings::TFont& value) {
   FCoreFont = value;
   setFont(qtbridge::DisplayFont(value));
-  FColors->SetTextColor(value.Color);
+  FColors->SetTextColor(value.color);
 }
 
 bool TMemo::event(QEvent* event) {
@@ -645,7 +645,7 @@ void TListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 void TListBox::SetCoreFont(const settings::TFont& value) {
   FCoreFont = value;
   setFont(qtbridge::DisplayFont(value));
-  FColors->SetTextColor(value.Color);
+  FColors->SetTextColor(value.color);
 }
 
 void TListBox::SetItemHeight(int value) {

@@ -88,13 +88,13 @@ QIcon Swatch(TColor color) {
 }  // namespace
 
 TFontDlg::TFontDlg(const TFont& font, QWidget* parent)
-    : QDialog(parent), FGiven(font), FColorBefore(font.Color) {
+    : QDialog(parent), FGiven(font), FColorBefore(font.color) {
   setObjectName(QStringLiteral("FontDlg"));
   setWindowTitle(QStringLiteral("Font"));
 
   FamilyCbx = new QComboBox(this);
   FamilyCbx->setObjectName(QStringLiteral("FamilyCbx"));
-  const QString given = qtbridge::FromAnsi(font.Name);
+  const QString given = qtbridge::FromAnsi(font.name);
   const QStringList families = QFontDatabase::families();
   FamilyCbx->addItems(families);
   FGivenFamily = static_cast<int>(families.indexOf(given));
@@ -110,8 +110,8 @@ TFontDlg::TFontDlg(const TFont& font, QWidget* parent)
   StyleCbx->setObjectName(QStringLiteral("StyleCbx"));
   StyleCbx->addItems({QStringLiteral("Regular"), QStringLiteral("Italic"), QStringLiteral("Bold"),
                       QStringLiteral("Bold Italic")});
-  const bool bold = font.Style.Contains(settings::fsBold);
-  const bool italic = font.Style.Contains(settings::fsItalic);
+  const bool bold = font.style.Contains(settings::fsBold);
+  const bool italic = font.style.Contains(settings::fsItalic);
   StyleCbx->setCurrentIndex(bold ? (italic ? siBoldItalic : siBold)
                                  : (italic ? siItalic : siRegular));
 
@@ -120,14 +120,14 @@ TFontDlg::TFontDlg(const TFont& font, QWidget* parent)
   SizeCbx->setEditable(true);
   for (const int size : kSizes) SizeCbx->addItem(QString::number(size));
   SizeCbx->setValidator(new QIntValidator(1, 1638, SizeCbx));
-  SizeCbx->setCurrentText(QString::number(font.Size));
+  SizeCbx->setCurrentText(QString::number(font.size));
 
   StrikeOutChk = new QCheckBox(QStringLiteral("Stri&keout"), this);
   StrikeOutChk->setObjectName(QStringLiteral("StrikeOutChk"));
-  StrikeOutChk->setChecked(font.Style.Contains(settings::fsStrikeOut));
+  StrikeOutChk->setChecked(font.style.Contains(settings::fsStrikeOut));
   UnderlineChk = new QCheckBox(QStringLiteral("&Underline"), this);
   UnderlineChk->setObjectName(QStringLiteral("UnderlineChk"));
-  UnderlineChk->setChecked(font.Style.Contains(settings::fsUnderline));
+  UnderlineChk->setChecked(font.style.Contains(settings::fsUnderline));
 
   ColorCbx = new QComboBox(this);
   ColorCbx->setObjectName(QStringLiteral("ColorCbx"));
@@ -136,7 +136,7 @@ TFontDlg::TFontDlg(const TFont& font, QWidget* parent)
                       QVariant::fromValue<qint64>(choice.color));
   }
   ColorCbx->addItem(QStringLiteral("Other..."));
-  SelectColor(font.Color);
+  SelectColor(font.color);
 
   SampleLbl = new QLabel(QStringLiteral("AaBbYyZz"), this);
   SampleLbl->setObjectName(QStringLiteral("SampleLbl"));
@@ -234,22 +234,22 @@ TFont TFontDlg::Font() const {
   TFont font;
   // The face as given unless another was chosen: the given name is kept even
   // where this desktop shows another face for it.
-  font.Name = FamilyCbx->currentIndex() == FGivenFamily
-                  ? FGiven.Name
+  font.name = FamilyCbx->currentIndex() == FGivenFamily
+                  ? FGiven.name
                   : qtbridge::ToAnsi(FamilyCbx->currentText());
   bool ok = false;
   const int size = SizeCbx->currentText().toInt(&ok);
-  font.Size = ok && size > 0 ? size : FGiven.Size;
+  font.size = ok && size > 0 ? size : FGiven.size;
   const int colorItem = ColorCbx->currentIndex();
-  font.Color = colorItem >= 0 && colorItem < ColorCbx->count() - 1
+  font.color = colorItem >= 0 && colorItem < ColorCbx->count() - 1
                    ? static_cast<TColor>(ColorCbx->itemData(colorItem).value<qint64>())
                    : FColorBefore;
-  font.Style.Clear();
+  font.style.Clear();
   const int style = StyleCbx->currentIndex();
-  if (style == siBold || style == siBoldItalic) font.Style.Include(settings::fsBold);
-  if (style == siItalic || style == siBoldItalic) font.Style.Include(settings::fsItalic);
-  if (StrikeOutChk->isChecked()) font.Style.Include(settings::fsStrikeOut);
-  if (UnderlineChk->isChecked()) font.Style.Include(settings::fsUnderline);
+  if (style == siBold || style == siBoldItalic) font.style.Include(settings::fsBold);
+  if (style == siItalic || style == siBoldItalic) font.style.Include(settings::fsItalic);
+  if (StrikeOutChk->isChecked()) font.style.Include(settings::fsStrikeOut);
+  if (UnderlineChk->isChecked()) font.style.Include(settings::fsUnderline);
   return font;
 }
 
@@ -258,7 +258,7 @@ void TFontDlg::UpdateSample() {
   SampleLbl->setFont(qtbridge::ToQFont(font));
   QPalette palette = SampleLbl->palette();
   palette.setColor(QPalette::WindowText,
-                   qtbridge::ResolveColor(font.Color, QApplication::palette(SampleLbl)));
+                   qtbridge::ResolveColor(font.color, QApplication::palette(SampleLbl)));
   SampleLbl->setPalette(palette);
 }
 

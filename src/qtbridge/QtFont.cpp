@@ -24,55 +24,55 @@ void InstallFontSubstitutions() {
 }
 
 QFont ToQFont(const settings::TFont& font) {
-  QFont result(FromAnsi(font.Name));
+  QFont result(FromAnsi(font.name));
   // A size of zero or less is no usable point size; the toolkit's default stands.
-  if (font.Size > 0) result.setPointSize(font.Size);
-  result.setBold(font.Style.Contains(settings::fsBold));
-  result.setItalic(font.Style.Contains(settings::fsItalic));
-  result.setUnderline(font.Style.Contains(settings::fsUnderline));
-  result.setStrikeOut(font.Style.Contains(settings::fsStrikeOut));
+  if (font.size > 0) result.setPointSize(font.size);
+  result.setBold(font.style.Contains(settings::fsBold));
+  result.setItalic(font.style.Contains(settings::fsItalic));
+  result.setUnderline(font.style.Contains(settings::fsUnderline));
+  result.setStrikeOut(font.style.Contains(settings::fsStrikeOut));
   return result;
 }
 
 settings::TFont DesignFont(std::initializer_list<settings::TFontStyle> styles) {
   settings::TFont font;
-  font.Style = settings::TFontStyles(styles);
+  font.style = settings::TFontStyles(styles);
   return font;
 }
 
 bool IsDesignFont(const settings::TFont& font) {
   const settings::TFont design;
-  return font.Size == design.Size &&
-         QString::fromStdString(design.Name).compare(FromAnsi(font.Name), Qt::CaseInsensitive) == 0;
+  return font.size == design.size &&
+         QString::fromStdString(design.name).compare(FromAnsi(font.name), Qt::CaseInsensitive) == 0;
 }
 
 QFont DisplayFont(const settings::TFont& font) {
   if (!IsDesignFont(font)) return ToQFont(font);
   QFont result = QApplication::font();
-  result.setBold(font.Style.Contains(settings::fsBold));
-  result.setItalic(font.Style.Contains(settings::fsItalic));
-  result.setUnderline(font.Style.Contains(settings::fsUnderline));
-  result.setStrikeOut(font.Style.Contains(settings::fsStrikeOut));
+  result.setBold(font.style.Contains(settings::fsBold));
+  result.setItalic(font.style.Contains(settings::fsItalic));
+  result.setUnderline(font.style.Contains(settings::fsUnderline));
+  result.setStrikeOut(font.style.Contains(settings::fsStrikeOut));
   return result;
 }
 
 settings::TFont FromQFont(const QFont& font, settings::TColor color) {
   settings::TFont result;
-  result.Name = ToAnsi(font.family());
+  result.name = ToAnsi(font.family());
   if (font.pointSize() > 0) {
-    result.Size = font.pointSize();
+    result.size = font.pointSize();
   } else if (font.pointSizeF() > 0) {
-    result.Size = static_cast<std::int32_t>(std::lround(font.pointSizeF()));
+    result.size = static_cast<std::int32_t>(std::lround(font.pointSizeF()));
   } else if (font.pixelSize() > 0) {
     // A font given in pixels: its size in points at 96 dots per inch.
-    result.Size = static_cast<std::int32_t>(std::lround(font.pixelSize() * 72.0 / 96.0));
+    result.size = static_cast<std::int32_t>(std::lround(font.pixelSize() * 72.0 / 96.0));
   }
-  result.Color = color;
-  result.Style.Clear();
-  if (font.bold()) result.Style.Include(settings::fsBold);
-  if (font.italic()) result.Style.Include(settings::fsItalic);
-  if (font.underline()) result.Style.Include(settings::fsUnderline);
-  if (font.strikeOut()) result.Style.Include(settings::fsStrikeOut);
+  result.color = color;
+  result.style.Clear();
+  if (font.bold()) result.style.Include(settings::fsBold);
+  if (font.italic()) result.style.Include(settings::fsItalic);
+  if (font.underline()) result.style.Include(settings::fsUnderline);
+  if (font.strikeOut()) result.style.Include(settings::fsStrikeOut);
   return result;
 }
 

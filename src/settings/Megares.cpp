@@ -400,11 +400,11 @@ TColor TextToColor(std::string_view text) {
 }
 
 std::string FontToText(const TFont& font) {
-  std::string text = font.Name;
-  text.append(";").append(IntToStr(font.Size));
-  text.append(";").append(ColorToText(font.Color)).append(";");
+  std::string text = font.name;
+  text.append(";").append(IntToStr(font.size));
+  text.append(";").append(ColorToText(font.color)).append(";");
   for (TFontStyle style : {fsBold, fsItalic, fsStrikeOut, fsUnderline}) {
-    text.push_back(font.Style.Contains(style) ? '1' : '0');
+    text.push_back(font.style.Contains(style) ? '1' : '0');
   }
   return text;
 }
@@ -412,14 +412,14 @@ std::string FontToText(const TFont& font) {
 TFont FontFromText(std::string_view text) {
   TFont font;
   std::string_view rest = text;
-  font.Name = std::string(NextField(rest));
-  font.Size = StrToInt(NextField(rest));
-  font.Color = TextToColor(NextField(rest));
+  font.name = std::string(NextField(rest));
+  font.size = StrToInt(NextField(rest));
+  font.color = TextToColor(NextField(rest));
   const std::string_view flags = NextField(rest);
-  font.Style.Clear();
+  font.style.Clear();
   constexpr std::array<TFontStyle, 4> kFlagStyles{fsBold, fsItalic, fsStrikeOut, fsUnderline};
   for (std::size_t i = 0; i < kFlagStyles.size() && i < flags.size(); ++i) {
-    if (flags[i] == '1') font.Style.Include(kFlagStyles[i]);
+    if (flags[i] == '1') font.style.Include(kFlagStyles[i]);
   }
   return font;
 }

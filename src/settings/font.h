@@ -84,10 +84,10 @@ class TFontStyles {
 
 // A font; a default-constructed one has the toolkit's default attributes.
 struct TFont {
-  std::string Name = "MS Sans Serif";
-  std::int32_t Size = 8;
-  TColor Color = clWindowText;
-  TFontStyles Style;
+  std::string name = "MS Sans Serif";
+  std::int32_t size = 8;
+  TColor color = clWindowText;
+  TFontStyles style;
 
   friend bool operator==(const TFont&, const TFont&) = default;
 };

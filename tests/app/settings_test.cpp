@@ -217,7 +217,7 @@ TEST_F(AppSettingsTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead
             "SendMemo\\Color \"notacolor\": 'notacolor' is not a valid integer value",
             "Settings\\UseServer \"yes\": 'yes' is not a valid integer value"}));
     // Each of them keeps the window's value; everything else is read.
-    EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().Name, "MS Sans Serif");
+    EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().name, "MS Sans Serif");
     EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->Color(), settings::clWindow);
     EXPECT_FALSE(Action(w, "Useserver1")->isChecked());
     EXPECT_EQ(w.height(), 333);

@@ -94,8 +94,8 @@ TEST_F(WindowTest, FirstStartShowsTheDesignDefaultsWhichASecondStartKeeps) {
   EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->count(), 0);
   const settings::TFont plain{};
   settings::TFont italic{}, bold{};
-  italic.Style.Include(settings::fsItalic);
-  bold.Style.Include(settings::fsBold);
+  italic.style.Include(settings::fsItalic);
+  bold.style.Include(settings::fsBold);
   EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont(), italic);
   EXPECT_EQ(Widget<app::TMemo>(w, "SendMmo")->CoreFont(), plain);
   EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->CoreFont(), bold);
@@ -255,8 +255,8 @@ TEST_F(WindowTest, TheFontDialogGivesBackTheFontItWasGivenAndChoosesItsColour) {
     dialog.accept();
   });
   Action(w, "RecvdFont1")->trigger();
-  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().Name, families.last().toStdString());
-  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().Style.Contains(settings::fsItalic));
+  EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().name, families.last().toStdString());
+  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->CoreFont().style.Contains(settings::fsItalic));
 
   // Cancelled, the dialog changes nothing.
   AnswerDialog([](QDialog& dialog) {

@@ -85,33 +85,33 @@ TEST(TextFormsTest, EveryTextRoundTrips) {
 TEST(TextFormsTest, FontToTextWritesStrikeOutBeforeUnderline) {
   TFont font;
   EXPECT_EQ(FontToText(font), "MS Sans Serif;8;clWindowText;0000");
-  font.Style = {fsItalic};
+  font.style = {fsItalic};
   EXPECT_EQ(FontToText(font), "MS Sans Serif;8;clWindowText;0100");
   font = TFont{"Arial", 12, 0x00123456, {fsStrikeOut}};
   EXPECT_EQ(FontToText(font), "Arial;12;$00123456;0010");
-  font.Style = {fsUnderline};
+  font.style = {fsUnderline};
   EXPECT_EQ(FontToText(font), "Arial;12;$00123456;0001");
-  font.Style = {fsBold, fsItalic, fsUnderline, fsStrikeOut};
-  font.Size = -3;
+  font.style = {fsBold, fsItalic, fsUnderline, fsStrikeOut};
+  font.size = -3;
   EXPECT_EQ(FontToText(font), "Arial;-3;$00123456;1111");
 }
 
 TEST(TextFormsTest, FontFromTextReadsFourFields) {
   const TFont font = FontFromText("Arial;12;$00123456;1001");
-  EXPECT_EQ(font.Name, "Arial");
-  EXPECT_EQ(font.Size, 12);
-  EXPECT_EQ(font.Color, 0x00123456);
-  EXPECT_TRUE(font.Style.Contains(fsBold));
-  EXPECT_TRUE(font.Style.Contains(fsUnderline));
-  EXPECT_FALSE(font.Style.Contains(fsItalic));
-  EXPECT_FALSE(font.Style.Contains(fsStrikeOut));
+  EXPECT_EQ(font.name, "Arial");
+  EXPECT_EQ(font.size, 12);
+  EXPECT_EQ(font.color, 0x00123456);
+  EXPECT_TRUE(font.style.Contains(fsBold));
+  EXPECT_TRUE(font.style.Contains(fsUnderline));
+  EXPECT_FALSE(font.style.Contains(fsItalic));
+  EXPECT_FALSE(font.style.Contains(fsStrikeOut));
 
-  EXPECT_EQ(FontFromText("Arial;12;clRed;1").Style, TFontStyles{fsBold});
-  EXPECT_TRUE(FontFromText("Arial;12;clRed;").Style.Empty());
-  EXPECT_TRUE(FontFromText("Arial;12;clRed").Style.Empty());
-  EXPECT_EQ(FontFromText("Arial;12;clRed;x01").Style, TFontStyles{fsStrikeOut});
+  EXPECT_EQ(FontFromText("Arial;12;clRed;1").style, TFontStyles{fsBold});
+  EXPECT_TRUE(FontFromText("Arial;12;clRed;").style.Empty());
+  EXPECT_TRUE(FontFromText("Arial;12;clRed").style.Empty());
+  EXPECT_EQ(FontFromText("Arial;12;clRed;x01").style, TFontStyles{fsStrikeOut});
   // Only the fourth field holds flags; what follows it is ignored.
-  EXPECT_EQ(FontFromText("Arial;12;clRed;0100;1111").Style, TFontStyles{fsItalic});
+  EXPECT_EQ(FontFromText("Arial;12;clRed;0100;1111").style, TFontStyles{fsItalic});
   EXPECT_EQ(FontFromText("; 7;255;0000"), (TFont{"", 7, 255, {}}));
 }
 
@@ -129,7 +129,7 @@ TEST(TextFormsTest, EveryStyleCombinationRoundTrips) {
   for (unsigned bits = 0; bits < 16; ++bits) {
     TFont font{"Courier New", 10, clNavy, {}};
     for (TFontStyle style : {fsBold, fsItalic, fsUnderline, fsStrikeOut}) {
-      if ((bits & (1u << style)) != 0) font.Style.Include(style);
+      if ((bits & (1u << style)) != 0) font.style.Include(style);
     }
     EXPECT_EQ(FontFromText(FontToText(font)), font) << FontToText(font);
   }
