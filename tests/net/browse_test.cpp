@@ -3,6 +3,9 @@
 // neighbourhood's bounds against a flood, and the service's announcements,
 // answers and status queries, through a stand-in for the holder's ports.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include <mutex>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include "net/browse_frames.h"
 #include "net/browse_service.h"
+#include "net/comment_change.h"
 #include "net/neighbourhood.h"
 #include "wait_until.h"
 
@@ -215,6 +219,9 @@ TEST(BrowseServiceTest, HearsAsksAnswersAndSaysItStops) {
   config.answerDelay = 0ms;
   config.claimWait = std::chrono::hours(1);
   config.shareName.clear();
+  config.commentChangeName = "pling-test\\comment-" + std::to_string(getpid());
+  std::atomic<int> reread{0};
+  config.commentChanged = [&] { ++reread; };
   bool held = false;
   std::mutex heldLock;
   config.namesHeld = [&] {
@@ -223,7 +230,11 @@ TEST(BrowseServiceTest, HearsAsksAnswersAndSaysItStops) {
   };
   TBrowseService service(config);
   TFakePorts ports;
+  EXPECT_FALSE(TellCommentChanged(config.commentChangeName));  // nobody listens yet
   ASSERT_EQ(service.Started(ports), "");
+  // Another process of this user says the stored comment changed: it is read again.
+  EXPECT_TRUE(TellCommentChanged(config.commentChangeName));
+  EXPECT_TRUE(testing::WaitUntil([&] { return reread == 1; }));
 
   // A machine heard is listed and asked for its names; the answer gives its people.
   // One claiming to come from a broadcast address is listed, never asked.
@@ -286,11 +297,19 @@ TEST(BrowseServiceTest, HearsAsksAnswersAndSaysItStops) {
   service.TakeDatagram(BrowseDatagram(BuildAnnouncementRequest({}), "WG", 0x1E), {0x0a000002, 138},
                        false);
   ASSERT_TRUE(testing::WaitUntil([&] { return ports.Announcements().size() == before + 1; }));
+  // A new comment goes out at once, with the interval as it was; the same one
+  // again sends nothing.
+  service.SetComment("Back at four");
+  ASSERT_TRUE(testing::WaitUntil([&] { return ports.Announcements().size() == before + 2; }));
+  service.SetComment("Back at four");
   service.Stopping();
   service.Stopped();
   const auto all = ports.Announcements();
-  ASSERT_EQ(all.size(), before + 2);
+  ASSERT_EQ(all.size(), before + 3);
+  EXPECT_EQ(all[before + 1].comment, "Back at four");
+  EXPECT_EQ(all[before + 1].periodicityMs, 60000u);
   EXPECT_EQ(all.back().serverType, 0u);
+  EXPECT_EQ(all.back().comment, "Back at four");
   EXPECT_EQ(all.back().name, "PLINGPC");
 }
 

@@ -11,6 +11,7 @@
 #include "cli.h"
 #include "history/history_settings.h"
 #include "platform/codepage.h"
+#include "platform/neighbourhood.h"
 #include "platform/network.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -49,6 +50,15 @@ constexpr std::size_t kRegistryPathLimit = 255;
 
 // The window's store, opened where the window keeps it; none where its file is
 // not there (nothing is made for a read).
+// Whether two section or key names are the same (ASCII case ignored, as the
+// stores match them).
+bool SameName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+}
+
 std::unique_ptr<settings::TMegaRegistry> ExistingStore() {
   auto store = std::make_unique<settings::TMegaRegistry>(nullptr);
   settings::ConfigureProgramStore(*store);
@@ -67,6 +77,7 @@ std::unique_ptr<settings::TMegaRegistry> ExistingStore() {
 }  // namespace
 
 void ApplyNetworkSettings() {
+  settings::FollowCommentSetting();
   try {
     if (const auto store = ExistingStore()) settings::ApplyTransportSettings(*store);
   } catch (const std::exception&) {
@@ -233,6 +244,14 @@ int SettingsCommand(const TArgs& args) {
   } catch (const runtime::Exception& error) {
     PrintError("could not write " + args[1] + " " + args[2] + ": " + error.what());
     return 1;
+  }
+  if (SameName(section, settings::kCommentKey.Section) &&
+      SameName(key, settings::kCommentKey.Key)) {
+    // Announced at once by the program that holds the network ports.
+    settings::CommentStored(value);
+    if (!platform::CommentFits(value)) {
+      PrintError("note: only the first 43 bytes of the comment are announced");
+    }
   }
   return 0;
 }
