@@ -115,7 +115,7 @@ TEST(NeighbourhoodTest, AFloodFromOneAddressStaysBoundedAndOthersAreStillHeard) 
   EXPECT_EQ(hood.Machines(now).back().name, "H299");
 }
 
-TEST(NeighbourhoodTest, RateStopClearedTypeAndExpiry) {
+TEST(NeighbourhoodTest, RateStopClearedTypePeopleAskedAgainAndExpiry) {
   TNeighbourhoodLimits limits;
   limits.rate = {1, 3, 64};  // three at once, then one a second
   TNeighbourhood hood(limits);
@@ -124,6 +124,16 @@ TEST(NeighbourhoodTest, RateStopClearedTypeAndExpiry) {
     EXPECT_TRUE(hood.Hear(Host("A" + std::to_string(i)), "WG", 1, now).taken);
   EXPECT_FALSE(hood.Hear(Host("A3"), "WG", 1, now).taken);
   EXPECT_TRUE(hood.Hear(Host("A3"), "WG", 1, now + 1s).taken);
+
+  // Its names are asked for when first heard; when none came, again after
+  // kPeopleRetry; once known, only after kPeopleRefresh.
+  TNeighbourhood asked(limits);
+  const auto retry = TNeighbourhood::kPeopleRetry;
+  EXPECT_TRUE(asked.Hear(Host("B"), "WG", 1, now).askPeople);
+  EXPECT_FALSE(asked.Hear(Host("B"), "WG", 1, now + 2s).askPeople);
+  EXPECT_TRUE(asked.Hear(Host("B"), "WG", 1, now + retry).askPeople);
+  asked.SetPeople("B", 1, {"CAROL"});
+  EXPECT_FALSE(asked.Hear(Host("B"), "WG", 1, now + retry * 3).askPeople);
 
   // Type cleared: gone, but only when it comes from the machine's own address.
   EXPECT_TRUE(hood.Hear(Host("A0", 0), "WG", 2, now + 1s).taken);

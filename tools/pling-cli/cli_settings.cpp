@@ -35,7 +35,9 @@ constexpr const char* kSettingsUsage =
     "'path' prints the back end and the file; 'list' prints every setting the\n"
     "program keeps: SECTION\\KEY, its value (or (not set)), the value the program\n"
     "takes while it is not set (or (window): its layout decides) and, after #, what\n"
-    "it means; 'get' prints one value (status 1 when it is not set); 'set' writes it.\n";
+    "it means; 'get' prints one value (status 1 when it is not set); 'set' writes it.\n"
+    "A new Settings Comment is announced at once by the program that holds the\n"
+    "network ports.\n";
 
 int Usage(const std::string& problem) {
   return UsageError(problem, kSettingsUsage);
