@@ -190,7 +190,12 @@ TClock::time_point TBrowseService::Tick(TClock::time_point now) {
       FAnswerAt.reset();  // it has just announced itself
     }
   }
-  if (FAnswerAt && now >= *FAnswerAt) {
+  if (FAnswerAt && FAnnounced == 0) {
+    // Not before this machine holds its names: the first announcement, which
+    // waits for them, is the answer (a machine that hears it asks at once which
+    // names it has).
+    FAnswerAt.reset();
+  } else if (FAnswerAt && now >= *FAnswerAt) {
     FAnswerAt.reset();
     const auto period = FInterval.count() == 0 ? FConfig.firstInterval : FInterval;
     SendBrowseFrame(

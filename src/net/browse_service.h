@@ -9,7 +9,8 @@
 //   claim), then after one minute, and at intervals that double up to twelve
 //   minutes; the periodicity each one carries is the time to the next. An
 //   AnnouncementRequest for this workgroup is answered after a random delay (at
-//   most `answerDelay`), once however many come meanwhile. When the ports go, a
+//   most `answerDelay`), once however many come meanwhile; one that comes
+//   before the first announcement gets that one. When the ports go, a
 //   last announcement with the server type cleared says this machine stops.
 // - Hearing: host, local master and domain announcements go to the
 //   neighbourhood (neighbourhood.h); one AnnouncementRequest at the start makes

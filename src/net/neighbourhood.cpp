@@ -147,7 +147,7 @@ TNeighbourhood::THearing TNeighbourhood::Hear(const TAnnouncement& a, std::strin
       entry.expiry = FExpiries.emplace(now + Lifetime(a.periodicityMs), key);
       if (a.opcode != TBrowseOpcode::DomainAnnouncement &&
           (entry.peopleAsked == TClock::time_point{} ||
-           now - entry.peopleAsked >= (entry.machine->peopleKnown
+           now - entry.peopleAsked >= (entry.machine->peopleKnown && !entry.machine->people.empty()
                                            ? TClock::duration(kPeopleRefresh)
                                            : TClock::duration(kPeopleRetry)))) {
         entry.peopleAsked = now;

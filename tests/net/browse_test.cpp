@@ -125,13 +125,15 @@ TEST(NeighbourhoodTest, RateStopClearedTypePeopleAskedAgainAndExpiry) {
   EXPECT_FALSE(hood.Hear(Host("A3"), "WG", 1, now).taken);
   EXPECT_TRUE(hood.Hear(Host("A3"), "WG", 1, now + 1s).taken);
 
-  // Its names are asked for when first heard; when none came, again after
-  // kPeopleRetry; once known, only after kPeopleRefresh.
+  // Its names are asked for when first heard; when none came (or no messenger
+  // name), again after kPeopleRetry; once known, only after kPeopleRefresh.
   TNeighbourhood asked(limits);
   const auto retry = TNeighbourhood::kPeopleRetry;
   EXPECT_TRUE(asked.Hear(Host("B"), "WG", 1, now).askPeople);
   EXPECT_FALSE(asked.Hear(Host("B"), "WG", 1, now + 2s).askPeople);
   EXPECT_TRUE(asked.Hear(Host("B"), "WG", 1, now + retry).askPeople);
+  asked.SetPeople("B", 1, {});  // none yet
+  EXPECT_TRUE(asked.Hear(Host("B"), "WG", 1, now + retry * 2).askPeople);
   asked.SetPeople("B", 1, {"CAROL"});
   EXPECT_FALSE(asked.Hear(Host("B"), "WG", 1, now + retry * 3).askPeople);
 

@@ -141,14 +141,14 @@ TEST_F(BrowseLanTest, SambaAndPlingHostsListEachOtherAndAChangedCommentIsAnnounc
         return lists(3, "alicepc", {"BOBPC\tBOBPC\t" + Address(4) + "\n", sambaOne, sambaTwo}, who);
       },
       30s, 100ms))
-      << who;
+      << who << Cli(3, "alicepc", "hosts --seconds 0");
   EXPECT_TRUE(WaitUntil(
       [&] {
         return lists(4, "bobpc", {"ALICEPC\tALICEPC\t" + Address(3) + "\n", sambaOne, sambaTwo},
                      who);
       },
       30s, 100ms))
-      << who;
+      << who << Cli(4, "bobpc", "hosts --seconds 0");
 
   // Alice changes her comment while her listener holds the ports: it is
   // announced at once, without a restart, and Bob shows it.
