@@ -377,6 +377,10 @@ void SetOwnUserNameClaimed(bool claimed) {
 }
 
 void SetBrowseCommentSetting(std::string comment) {
+  // Two changes at once (the window's and one read again on the transport's
+  // thread) reach the transport in the order they were made.
+  static std::mutex applying;
+  std::lock_guard<std::mutex> order(applying);
   std::shared_ptr<TNetworkTransport> transport;
   std::string oem;
   {

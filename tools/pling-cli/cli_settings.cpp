@@ -50,8 +50,6 @@ std::string ToTerminal(const std::string& ansi) {
 // A registry key path (SECTION\KEY) holds at most this many characters.
 constexpr std::size_t kRegistryPathLimit = 255;
 
-// The window's store, opened where the window keeps it; none where its file is
-// not there (nothing is made for a read).
 // Whether two section or key names are the same (ASCII case ignored, as the
 // stores match them).
 bool SameName(std::string_view a, std::string_view b) {
@@ -61,6 +59,8 @@ bool SameName(std::string_view a, std::string_view b) {
   });
 }
 
+// The window's store, opened where the window keeps it; none where its file is
+// not there (nothing is made for a read).
 std::unique_ptr<settings::TMegaRegistry> ExistingStore() {
   auto store = std::make_unique<settings::TMegaRegistry>(nullptr);
   settings::ConfigureProgramStore(*store);
