@@ -54,6 +54,7 @@ void InstallNetworkWait() {
 
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry) {
   settings::ApplyNetworkSettings(registry);
+  settings::FollowCommentSetting();
 }
 
 QString NetworkProblemText() {

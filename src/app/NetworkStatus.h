@@ -17,7 +17,8 @@ namespace pling::app {
 
 // The network's stored settings (settings::ApplyNetworkSettings): whether the
 // transport is on, the WINS server, the announced comment, session messages.
-// Read once, before the messenger mailslot first opens.
+// Read once, before the messenger mailslot first opens; the comment again when
+// another program reports that it changed it (settings::FollowCommentSetting).
 void ApplyNetworkSetting(const settings::TMegaRegistry& registry);
 // Lets a write from the main thread that must first look a name up on the
 // network keep the window painted and receiving meanwhile: the write waits in a

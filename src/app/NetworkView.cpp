@@ -20,6 +20,7 @@
 
 #include <array>
 
+#include "app/CommentDlg.h"
 #include "qtbridge/AnsiText.h"
 
 namespace pling::app {
@@ -176,7 +177,13 @@ TNetworkFrm::TNetworkFrm(const TNetworkView& view, std::function<int(const QStri
   FCloseBtn = new QPushButton(QStringLiteral("Close"), this);
   FCloseBtn->setObjectName(QStringLiteral("CloseBtn"));
   FCloseBtn->setAutoDefault(false);
+  FCommentBtn = new QPushButton(QStringLiteral("This computer's co&mment..."), this);
+  FCommentBtn->setObjectName(QStringLiteral("CommentBtn"));
+  FCommentBtn->setAutoDefault(false);
+  FCommentBtn->setAccessibleDescription(
+      QStringLiteral("The comment other computers show beside this one's name"));
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(FCommentBtn);
   buttons->addStretch();
   buttons->addWidget(FAddBtn);
   buttons->addWidget(FCloseBtn);
@@ -187,6 +194,7 @@ TNetworkFrm::TNetworkFrm(const TNetworkView& view, std::function<int(const QStri
   resize(560, 360);
   connect(FAddBtn, &QPushButton::clicked, this, [this] { AddCurrent(); });
   connect(FCloseBtn, &QPushButton::clicked, this, &QDialog::close);
+  connect(FCommentBtn, &QPushButton::clicked, this, [this] { EditComment(this); });
   connect(FMachinesTre, &QTreeWidget::itemActivated, this, [this] { AddCurrent(); });
   connect(FMachinesTre, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current) { FAddBtn->setEnabled(current != nullptr); });

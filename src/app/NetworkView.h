@@ -11,7 +11,8 @@
 // - the Add and Edit dialogs offer the names heard as completions;
 // - the Network window lists the machines heard with their comments and the
 //   people on each, and adds the chosen name to the receivers (Enter, a double
-//   click or its Add button).
+//   click or its Add button); a button there opens the dialog for this
+//   computer's own comment (CommentDlg.h).
 #include <QDialog>
 #include <QObject>
 #include <QString>
@@ -85,6 +86,7 @@ class TNetworkFrm : public QDialog {
   QTreeWidget* FMachinesTre;
   QPushButton* FAddBtn;
   QPushButton* FCloseBtn;
+  QPushButton* FCommentBtn;
 };
 
 }  // namespace pling::app

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 
+#include "net/comment_change.h"
 #include "net/interfaces.h"
 #include "net/neighbourhood_share.h"
 #include "net/netbios.h"
@@ -75,6 +76,9 @@ std::string TBrowseService::Started(THolderPorts& ports) {
   FAnswerAt.reset();
   FWake = runtime::TUniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!FConfig.shareName.empty()) FShare = ListenForNeighbourhood(FConfig.shareName);
+  if (!FConfig.commentChangeName.empty()) {
+    FCommentChange = ListenForCommentChange(FConfig.commentChangeName);
+  }
   try {
     FThread = std::thread([this] { Run(); });
   } catch (const std::system_error&) {
@@ -186,7 +190,12 @@ TClock::time_point TBrowseService::Tick(TClock::time_point now) {
       FAnswerAt.reset();  // it has just announced itself
     }
   }
-  if (FAnswerAt && now >= *FAnswerAt) {
+  if (FAnswerAt && FAnnounced == 0) {
+    // Not before this machine holds its names: the first announcement, which
+    // waits for them, is the answer (a machine that hears it asks at once which
+    // names it has).
+    FAnswerAt.reset();
+  } else if (FAnswerAt && now >= *FAnswerAt) {
     FAnswerAt.reset();
     const auto period = FInterval.count() == 0 ? FConfig.firstInterval : FInterval;
     SendBrowseFrame(
@@ -225,9 +234,11 @@ void TBrowseService::Run() {
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now);
     const int timeout = static_cast<int>(
         std::clamp<std::int64_t>(wait.count(), 0, std::numeric_limits<int>::max()));
-    std::array<pollfd, 2> fds{pollfd{FWake.Get(), POLLIN, 0}, pollfd{FShare.Get(), POLLIN, 0}};
+    // Descriptors that are not open (-1) are left out by poll.
+    std::array<pollfd, 3> fds{pollfd{FWake.Get(), POLLIN, 0}, pollfd{FShare.Get(), POLLIN, 0},
+                              pollfd{FCommentChange.Get(), POLLIN, 0}};
     guard.unlock();
-    const int ready = ::poll(fds.data(), FShare.Valid() ? 2 : 1, timeout);
+    const int ready = ::poll(fds.data(), fds.size(), timeout);
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
       std::uint64_t count = 0;
       [[maybe_unused]] const ssize_t got = ::read(FWake.Get(), &count, sizeof count);
@@ -236,7 +247,24 @@ void TBrowseService::Run() {
       ServeNeighbourhood(FShare.Get(),
                          EncodeMachines(FConfig.neighbourhood->Machines(TClock::now())));
     }
+    if (ready > 0 && FCommentChange.Valid() && (fds[2].revents & POLLIN) != 0 &&
+        TakeCommentChanges(FCommentChange.Get()) && FConfig.commentChanged) {
+      FConfig.commentChanged();
+    }
     guard.lock();
+  }
+}
+
+void TBrowseService::SetComment(std::string_view comment) {
+  std::lock_guard<std::mutex> guard(FLock);
+  std::string fitted = FitBrowseComment(comment);
+  if (fitted == FConfig.comment) return;
+  FConfig.comment = std::move(fitted);
+  // As an answer to a request goes: now, with the interval as it is. Before the
+  // first announcement there is nothing to correct: that one carries it.
+  if (FPorts != nullptr && FAnnounced > 0) {
+    FAnswerAt = TClock::now();
+    Wake();
   }
 }
 
@@ -261,6 +289,7 @@ void TBrowseService::Stopped() {
   std::lock_guard<std::mutex> guard(FLock);
   FPorts = nullptr;
   FShare.Reset();
+  FCommentChange.Reset();
   FWake.Reset();
   FAsks.clear();
   FAsked.clear();

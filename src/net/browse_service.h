@@ -9,7 +9,8 @@
 //   claim), then after one minute, and at intervals that double up to twelve
 //   minutes; the periodicity each one carries is the time to the next. An
 //   AnnouncementRequest for this workgroup is answered after a random delay (at
-//   most `answerDelay`), once however many come meanwhile. When the ports go, a
+//   most `answerDelay`), once however many come meanwhile; one that comes
+//   before the first announcement gets that one. When the ports go, a
 //   last announcement with the server type cleared says this machine stops.
 // - Hearing: host, local master and domain announcements go to the
 //   neighbourhood (neighbourhood.h); one AnnouncementRequest at the start makes
@@ -20,6 +21,10 @@
 //   TNeighbourhood::kPeopleRefresh).
 // - Sharing: other processes on this machine read the list from here
 //   (neighbourhood_share.h).
+// - The comment: SetComment changes it; a changed comment is announced at once,
+//   and the announcements go on at their intervals. Another process of this
+//   user that changed the stored comment says so (comment_change.h), and
+//   `commentChanged` reads it again.
 //
 // A thread of its own sleeps until the next thing due (an announcement, an
 // answer, a status query); nothing wakes it between announcements while no
@@ -60,6 +65,11 @@ struct TBrowseConfig {
   std::chrono::milliseconds statusTimeout = std::chrono::seconds(1);
   // The list for other processes: the abstract socket's name; empty: not shared.
   std::string shareName = "pling\\neighbourhood";
+  // Where other processes say that the stored comment changed (empty: nowhere),
+  // and who reads it again then (on the service's thread, without its lock: it
+  // may read a file, and call SetComment).
+  std::string commentChangeName = "pling\\browse-comment";
+  std::function<void()> commentChanged;
   std::uint16_t datagramPort = kDatagramPort;
   std::uint16_t namePort = kNameServicePort;
 };
@@ -83,6 +93,11 @@ class TBrowseService final : public IHolderService {
   void Stopped() override;
 
   const std::shared_ptr<TNeighbourhood>& Neighbourhood() const { return FConfig.neighbourhood; }
+  // The comment from now on (OEM code page, fitted to kMaxBrowseComment): when
+  // it differs and this machine has announced itself, it announces itself again
+  // at once (with the periodicity it has); the next announcement stays due when
+  // it was. Any thread.
+  void SetComment(std::string_view comment);
   // Announcements sent so far (the last one included), for tests.
   std::uint64_t Announced() const;
 
@@ -105,6 +120,7 @@ class TBrowseService final : public IHolderService {
   std::thread FThread;
   runtime::TUniqueFd FWake;
   runtime::TUniqueFd FShare;
+  runtime::TUniqueFd FCommentChange;
   std::mt19937 FRandom;
   // Announcing.
   TClock::time_point FStarted{};

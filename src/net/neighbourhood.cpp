@@ -147,7 +147,9 @@ TNeighbourhood::THearing TNeighbourhood::Hear(const TAnnouncement& a, std::strin
       entry.expiry = FExpiries.emplace(now + Lifetime(a.periodicityMs), key);
       if (a.opcode != TBrowseOpcode::DomainAnnouncement &&
           (entry.peopleAsked == TClock::time_point{} ||
-           now - entry.peopleAsked >= kPeopleRefresh)) {
+           now - entry.peopleAsked >= (entry.machine->peopleKnown && !entry.machine->people.empty()
+                                           ? TClock::duration(kPeopleRefresh)
+                                           : TClock::duration(kPeopleRetry)))) {
         entry.peopleAsked = now;
         hearing.askPeople = true;
       }

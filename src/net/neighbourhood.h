@@ -104,6 +104,10 @@ class TNeighbourhood {
   static std::chrono::milliseconds Lifetime(std::uint32_t periodMs);
   // How long messenger names are taken as known before they are asked again.
   static constexpr std::chrono::minutes kPeopleRefresh{10};
+  // A machine whose names did not come (the query or its answer was lost), or
+  // came without a messenger name (it was asked while still claiming them), is
+  // asked again when it is heard after this long.
+  static constexpr std::chrono::seconds kPeopleRetry{30};
 
  private:
   // What a machine announced is shared, never changed in place (a change makes

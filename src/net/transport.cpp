@@ -192,6 +192,8 @@ std::shared_ptr<TBrowseService> BrowseService(const TTransportConfig& config,
   };
   browse.answerDelay = config.browseAnswerDelay;
   browse.shareName = config.neighbourhoodSocket;
+  browse.commentChangeName = config.commentChangeSocket;
+  browse.commentChanged = config.commentChanged;
   browse.datagramPort = config.datagramPort;
   browse.namePort = config.namePort;
   return std::make_shared<TBrowseService>(std::move(browse));
@@ -330,6 +332,10 @@ bool TTransport::Reachable() const {
 
 std::shared_ptr<TNeighbourhood> TTransport::Neighbourhood() const {
   return FState->browse->Neighbourhood();
+}
+
+void TTransport::SetComment(std::string_view comment) {
+  FState->browse->SetComment(comment);
 }
 
 THolderCounts TTransport::HolderCounts() const {

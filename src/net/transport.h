@@ -81,6 +81,11 @@ struct TTransportConfig {
   std::chrono::milliseconds browseAnswerDelay = std::chrono::seconds(30);
   // The abstract socket other processes read the neighbourhood from; empty: none.
   std::string neighbourhoodSocket = "pling\\neighbourhood";
+  // Where other processes of this user say that the stored comment changed
+  // (comment_change.h; empty: nowhere), and who reads it again then, on a thread
+  // of the transport's (it may read a file, and call SetComment).
+  std::string commentChangeSocket = "pling\\browse-comment";
+  std::function<void()> commentChanged;
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = 138;
   std::uint16_t namePort = 137;
@@ -153,6 +158,10 @@ class TTransport {
 
   // [browse] The machines this process hears while it holds the ports.
   std::shared_ptr<TNeighbourhood> Neighbourhood() const;
+  // [browse] This machine's comment from now on (OEM code page); while this
+  // process holds the ports, a change is announced at once (see
+  // TBrowseService::SetComment).
+  void SetComment(std::string_view comment);
 
   // The names lookups go through (cache included), for tests and benchmarks.
   class TResolver& Resolver();

@@ -26,7 +26,10 @@ std::string DefaultBrowseComment(std::string_view user) {
   return "Pling \x96 " + std::string(user);
 }
 
-std::string CommentToOem(std::string ansi) {
+namespace {
+
+// `ansi` in the OEM code page, whole.
+std::string WholeCommentToOem(std::string_view ansi) {
   // Dashes, quotes and the ellipsis have no place in the OEM code pages: they go
   // as the plain characters peers show, not as whatever byte stands in for them.
   std::string plain;
@@ -52,7 +55,18 @@ std::string CommentToOem(std::string ansi) {
     }
   }
   CharToOem(plain);
-  return net::FitBrowseComment(plain);
+  return plain;
+}
+
+}  // namespace
+
+std::string CommentToOem(std::string ansi) {
+  return net::FitBrowseComment(WholeCommentToOem(ansi));
+}
+
+bool CommentFits(std::string_view ansi) {
+  const std::string oem = WholeCommentToOem(ansi);
+  return oem == net::FitBrowseComment(oem);
 }
 
 std::vector<TNeighbour> ToNeighbours(const std::vector<net::TMachine>& machines) {

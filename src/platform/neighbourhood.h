@@ -51,6 +51,8 @@ std::string DefaultBrowseComment(std::string_view user);
 // The comment as it goes on the wire: OEM code page, cut to 43 bytes; dashes,
 // curly quotes and the ellipsis, which OEM code pages lack, as '-', ', " and ...
 std::string CommentToOem(std::string ansi);
+// Whether `ansi` goes out whole as a comment (CommentToOem cuts nothing).
+bool CommentFits(std::string_view ansi);
 
 // The list, read here or from the process that holds the ports.
 TNeighbourhoodRead ReadNeighbourhood();

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "net/comment_change.h"
 #include "net/sender_limits.h"
 #include "net/socket.h"
 #include "net/transport.h"
@@ -80,7 +81,17 @@ std::string OemUpper(std::string ansi) {
 }
 
 std::mutex gWatcherLock;
-std::function<void()> gWatcher;  // [browse] see SetNeighbourhoodWatcher
+std::function<void()> gWatcher;        // [browse] see SetNeighbourhoodWatcher
+std::function<void()> gCommentReader;  // [browse] see SetCommentChangeHandler, with gWatcherLock
+
+void TellCommentChange() {
+  std::function<void()> reader;
+  {
+    std::lock_guard<std::mutex> guard(gWatcherLock);
+    reader = gCommentReader;
+  }
+  if (reader) reader();
+}
 
 void TellNeighbourhoodWatcher() {
   std::function<void()> watcher;
@@ -197,6 +208,13 @@ TNetworkState& State() {
   return *state;
 }
 
+// [browse] The comment this machine announces (OEM code page), with the state's lock.
+std::string OwnCommentLocked(const TNetworkState& state) {
+  return CommentToOem(!state.commentSetting.empty() ? state.commentSetting
+                      : state.ownUserName           ? DefaultBrowseComment(GetUserName())
+                                                    : std::string("Pling"));
+}
+
 std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
   if (!state.enabledBySetting || EnvironmentTurnsOff()) return nullptr;
   if (!state.transport) {
@@ -229,9 +247,8 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
     }
     config.nameTimers.broadcastInterval = NameRetryInterval();
     // [browse]
-    config.comment = CommentToOem(!state.commentSetting.empty() ? state.commentSetting
-                                  : state.ownUserName ? DefaultBrowseComment(GetUserName())
-                                                      : std::string("Pling"));
+    config.comment = OwnCommentLocked(state);
+    config.commentChanged = TellCommentChange;
     config.browseAnswerDelay = BrowseAnswerDelay();
     config.nameNotice = [](const net::TNameNotice& notice) {
       TellNameNotice(TNameNoticeText{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
@@ -360,8 +377,29 @@ void SetOwnUserNameClaimed(bool claimed) {
 }
 
 void SetBrowseCommentSetting(std::string comment) {
-  std::lock_guard<std::mutex> guard(State().lock);
-  State().commentSetting = std::move(comment);
+  // Two changes at once (the window's and one read again on the transport's
+  // thread) reach the transport in the order they were made.
+  static std::mutex applying;
+  std::lock_guard<std::mutex> order(applying);
+  std::shared_ptr<TNetworkTransport> transport;
+  std::string oem;
+  {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().commentSetting = std::move(comment);
+    transport = State().transport;
+    if (transport) oem = OwnCommentLocked(State());
+  }
+  // Announced at once while this process holds the ports.
+  if (transport) transport->Transport().SetComment(oem);
+}
+
+void SetCommentChangeHandler(std::function<void()> handler) {
+  std::lock_guard<std::mutex> guard(gWatcherLock);
+  gCommentReader = std::move(handler);
+}
+
+bool TellCommentChanged() {
+  return net::TellCommentChanged();
 }
 
 std::shared_ptr<net::TNeighbourhood> HeldNeighbourhood() {

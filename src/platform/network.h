@@ -116,10 +116,21 @@ void SetNetworkWait(TNetworkWait wait);
 bool ServeNetworkWait(const std::function<bool()>& done);
 
 // [browse] The comment this machine's announcements carry (ANSI code page; empty:
-// the default, see platform/neighbourhood.h). Like SetNetworkEnabled, call it
-// before the first mailslot or network write. PLING_BROWSE_ANSWER_MS (tests
-// only) shortens the longest wait before an AnnouncementRequest is answered.
+// the default, see platform/neighbourhood.h). Call it before the first mailslot
+// or network write; a later call changes the comment, and while this process
+// holds the ports the new one is announced at once. PLING_BROWSE_ANSWER_MS
+// (tests only) shortens the longest wait before an AnnouncementRequest is
+// answered.
 void SetBrowseCommentSetting(std::string comment);
+// [browse] Called, on a thread of the transport's, when this process holds the
+// ports and another process of this user says that the stored comment changed
+// (TellCommentChanged): it reads the setting again and hands it to
+// SetBrowseCommentSetting. It may read a file; it must not wait for anything
+// else. Empty: such news is ignored.
+void SetCommentChangeHandler(std::function<void()> handler);
+// [browse] Tells the process that holds the ports (this one or another) that
+// this user's stored comment changed; false when none listens.
+bool TellCommentChanged();
 // The neighbourhood this process hears, while it holds the network ports; else none.
 std::shared_ptr<net::TNeighbourhood> HeldNeighbourhood();
 // Called after each change of this process's neighbourhood, and when this

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The neighbourhood in the window: receivers marked (and described) as heard,
 // no longer heard or unknown as snapshots come; the Add dialog offers the names
-// heard; the Network window lists machines and people and adds one with Enter.
+// heard; the Network window lists machines and people and adds one with Enter;
+// the dialog for this computer's comment stores what an announcement carries.
 #include <QCompleter>
+#include <QDialogButtonBox>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -11,8 +13,10 @@
 #include <QTreeWidget>
 #include <vector>
 
+#include "app/CommentDlg.h"
 #include "app/NetworkView.h"
 #include "app_fixture.h"
+#include "settings/StoredKeys.h"
 
 namespace pling::testing {
 namespace {
@@ -100,7 +104,36 @@ TEST_F(NetworkViewTest, MarksFollowTheNeighbourhoodAndTheNetworkWindowAddsAName)
   EXPECT_EQ(Description(receivers, 0), gone);
   EXPECT_EQ(Description(receivers, 1), unknown);
   EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("CAROLPC"));
+  EXPECT_NE(frm->findChild<QPushButton*>(QStringLiteral("CommentBtn")), nullptr);
   frm->close();
+}
+
+// This computer's comment: what does not fit in an announcement cannot be
+// stored; what fits is stored in the program's settings and shown again.
+TEST_F(NetworkViewTest, TheCommentDialogStoresWhatFitsAndShowsItAgain) {
+  app::TCommentDlg dialog(nullptr);
+  auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("CommentEdt"));
+  auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(edit->text(), QString());
+  EXPECT_TRUE(edit->placeholderText().startsWith(QStringLiteral("Pling \u2013 ")));
+  // 41 characters, of which the ellipsis goes as three: 43 bytes fit, 44 do not.
+  dialog.SetComment(QString(40, QLatin1Char('x')) + QChar(0x2026));
+  EXPECT_TRUE(ok->isEnabled());
+  dialog.SetComment(QString(41, QLatin1Char('x')) + QChar(0x2026));
+  EXPECT_FALSE(ok->isEnabled());
+  EXPECT_FALSE(dialog.findChild<QLabel*>(QStringLiteral("NoteLbl"))->text().isEmpty());
+
+  edit->clear();
+  QTest::keyClicks(edit, QStringLiteral("Back at four"));
+  ASSERT_TRUE(ok->isEnabled());
+  ASSERT_TRUE(dialog.Store());
+  settings::TMegaRegistry store(nullptr);
+  settings::ConfigureProgramStore(store);
+  store.OpenBackEnd();
+  EXPECT_EQ(store.ReadText(settings::kCommentKey), "Back at four");
+  app::TCommentDlg again(nullptr);
+  EXPECT_EQ(again.Comment(), QStringLiteral("Back at four"));
 }
 
 }  // namespace

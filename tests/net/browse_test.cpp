@@ -3,6 +3,9 @@
 // neighbourhood's bounds against a flood, and the service's announcements,
 // answers and status queries, through a stand-in for the holder's ports.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include <mutex>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include "net/browse_frames.h"
 #include "net/browse_service.h"
+#include "net/comment_change.h"
 #include "net/neighbourhood.h"
 #include "wait_until.h"
 
@@ -111,7 +115,7 @@ TEST(NeighbourhoodTest, AFloodFromOneAddressStaysBoundedAndOthersAreStillHeard) 
   EXPECT_EQ(hood.Machines(now).back().name, "H299");
 }
 
-TEST(NeighbourhoodTest, RateStopClearedTypeAndExpiry) {
+TEST(NeighbourhoodTest, RateStopClearedTypePeopleAskedAgainAndExpiry) {
   TNeighbourhoodLimits limits;
   limits.rate = {1, 3, 64};  // three at once, then one a second
   TNeighbourhood hood(limits);
@@ -120,6 +124,18 @@ TEST(NeighbourhoodTest, RateStopClearedTypeAndExpiry) {
     EXPECT_TRUE(hood.Hear(Host("A" + std::to_string(i)), "WG", 1, now).taken);
   EXPECT_FALSE(hood.Hear(Host("A3"), "WG", 1, now).taken);
   EXPECT_TRUE(hood.Hear(Host("A3"), "WG", 1, now + 1s).taken);
+
+  // Its names are asked for when first heard; when none came (or no messenger
+  // name), again after kPeopleRetry; once known, only after kPeopleRefresh.
+  TNeighbourhood asked(limits);
+  const auto retry = TNeighbourhood::kPeopleRetry;
+  EXPECT_TRUE(asked.Hear(Host("B"), "WG", 1, now).askPeople);
+  EXPECT_FALSE(asked.Hear(Host("B"), "WG", 1, now + 2s).askPeople);
+  EXPECT_TRUE(asked.Hear(Host("B"), "WG", 1, now + retry).askPeople);
+  asked.SetPeople("B", 1, {});  // none yet
+  EXPECT_TRUE(asked.Hear(Host("B"), "WG", 1, now + retry * 2).askPeople);
+  asked.SetPeople("B", 1, {"CAROL"});
+  EXPECT_FALSE(asked.Hear(Host("B"), "WG", 1, now + retry * 3).askPeople);
 
   // Type cleared: gone, but only when it comes from the machine's own address.
   EXPECT_TRUE(hood.Hear(Host("A0", 0), "WG", 2, now + 1s).taken);
@@ -215,6 +231,9 @@ TEST(BrowseServiceTest, HearsAsksAnswersAndSaysItStops) {
   config.answerDelay = 0ms;
   config.claimWait = std::chrono::hours(1);
   config.shareName.clear();
+  config.commentChangeName = "pling-test\\comment-" + std::to_string(getpid());
+  std::atomic<int> reread{0};
+  config.commentChanged = [&] { ++reread; };
   bool held = false;
   std::mutex heldLock;
   config.namesHeld = [&] {
@@ -223,7 +242,11 @@ TEST(BrowseServiceTest, HearsAsksAnswersAndSaysItStops) {
   };
   TBrowseService service(config);
   TFakePorts ports;
+  EXPECT_FALSE(TellCommentChanged(config.commentChangeName));  // nobody listens yet
   ASSERT_EQ(service.Started(ports), "");
+  // Another process of this user says the stored comment changed: it is read again.
+  EXPECT_TRUE(TellCommentChanged(config.commentChangeName));
+  EXPECT_TRUE(testing::WaitUntil([&] { return reread == 1; }));
 
   // A machine heard is listed and asked for its names; the answer gives its people.
   // One claiming to come from a broadcast address is listed, never asked.
@@ -286,11 +309,19 @@ TEST(BrowseServiceTest, HearsAsksAnswersAndSaysItStops) {
   service.TakeDatagram(BrowseDatagram(BuildAnnouncementRequest({}), "WG", 0x1E), {0x0a000002, 138},
                        false);
   ASSERT_TRUE(testing::WaitUntil([&] { return ports.Announcements().size() == before + 1; }));
+  // A new comment goes out at once, with the interval as it was; the same one
+  // again sends nothing.
+  service.SetComment("Back at four");
+  ASSERT_TRUE(testing::WaitUntil([&] { return ports.Announcements().size() == before + 2; }));
+  service.SetComment("Back at four");
   service.Stopping();
   service.Stopped();
   const auto all = ports.Announcements();
-  ASSERT_EQ(all.size(), before + 2);
+  ASSERT_EQ(all.size(), before + 3);
+  EXPECT_EQ(all[before + 1].comment, "Back at four");
+  EXPECT_EQ(all[before + 1].periodicityMs, 60000u);
   EXPECT_EQ(all.back().serverType, 0u);
+  EXPECT_EQ(all.back().comment, "Back at four");
   EXPECT_EQ(all.back().name, "PLINGPC");
 }
 

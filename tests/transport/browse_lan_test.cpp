@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The browse protocol on a private LAN of network namespaces (lan_fixture.h):
-// Samba's nmbd hosts are listed with their comments, and our announcement is a
-// browser frame tshark decodes with the right opcode, type and comment; two
-// Pling hosts see each other's people, a flood of fake machines from one host
-// stays bounded (and shown escaped), and a host that stops leaves the list.
+// Samba's nmbd hosts and two Pling hosts list each other (nmbd's browse list as
+// its local master writes it, and `pling-cli who` on each Pling host), a changed
+// comment is announced at once, and our announcements are browser frames tshark
+// decodes with the right opcode, type and comment; a flood of fake machines from
+// one host stays bounded (and shown escaped), and a host that stops leaves the
+// list.
+#include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 #include "lan_fixture.h"
@@ -57,8 +61,8 @@ class BrowseLanTest : public TLanTest {
   }
 };
 
-TEST_F(BrowseLanTest, SambaHostsAreListedWithCommentsAndOurAnnouncementDecodes) {
-  PLING_MAKE_LAN(3);
+TEST_F(BrowseLanTest, SambaAndPlingHostsListEachOtherAndAChangedCommentIsAnnouncedAtOnce) {
+  PLING_MAKE_LAN(4);
   if (Missing("nmbd") || Missing("tshark")) {
     GTEST_SKIP() << "nmbd or tshark (packages samba, tshark) missing; not run";
   }
@@ -68,18 +72,29 @@ TEST_F(BrowseLanTest, SambaHostsAreListedWithCommentsAndOurAnnouncementDecodes) 
                      " -e browser.server_type -e browser.comment -e _ws.malformed",
                  Dir() + "/capture");
   ASSERT_TRUE(capture.WaitForOutput("Capture started", 30s)) << capture.Output();
+  // SAMBAONE becomes the local master by its own election timers.
   StartNmbd(1, "SAMBAONE", "First Samba", true);
+  const auto nmbdStarted = std::chrono::steady_clock::now();
   StartNmbd(2, "SAMBATWO", "Second Samba", false);
+  // Alice has a comment of her own; Bob announces the default one.
+  ASSERT_EQ(Run(3, "alicepc", TLanTest::Cli() + " settings set Settings Comment \"At my desk\""),
+            0);
+  const std::string answerSoon = "env PLING_BROWSE_ANSWER_MS=200 ";
+  TChild& alice = Start(3, "alicepc", answerSoon + TLanTest::Cli() + " listen");
+  TChild& bob = Start(4, "bobpc", answerSoon + TLanTest::Cli() + " listen");
+  ASSERT_TRUE(WaitForMessenger(alice.Pid()));
+  ASSERT_TRUE(WaitForMessenger(bob.Pid()));
 
-  // nmbd answers the request once it holds its names (a few seconds after it starts).
+  // The Samba hosts are listed with their comments (nmbd answers the request
+  // once it holds its names, a few seconds after it starts).
   std::string hosts;
   EXPECT_TRUE(WaitUntil(
       [&] {
-        hosts = Cli(3, "carol", "hosts --seconds 2 --json");
+        hosts = Cli(3, "alicepc", "hosts --seconds 0 --json");
         return hosts.find("\"SAMBAONE\"") != std::string::npos &&
                hosts.find("\"SAMBATWO\"") != std::string::npos;
       },
-      60s, 0ms))
+      60s, 100ms))
       << hosts;
   EXPECT_EQ(LinesWith(hosts, "\"name\":\"SAMBATWO\",\"address\":\"" + Address(2) +
                                  "\",\"workgroup\":\"LANTEST\""),
@@ -87,14 +102,83 @@ TEST_F(BrowseLanTest, SambaHostsAreListedWithCommentsAndOurAnnouncementDecodes) 
       << hosts;
   EXPECT_EQ(LinesWith(hosts, "\"comment\":\"First Samba\"").size(), 1u) << hosts;
 
-  // Our announcement: a HostAnnouncement (1) of a workstation with our comment,
-  // then the last one, with the type cleared, when the command ended.
-  const std::string ours = Address(3) + ";0x01;CAROL;";
-  ASSERT_TRUE(capture.WaitForOutput(ours + "0x00000000;")) << capture.Output();
+  // The local master's browse list shows both with their comments, once it has
+  // won its election and asked the workgroup to announce itself.
+  const std::string browseList = Dir() + "/nmbd-SAMBAONE/browse.dat";
+  std::string listed;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        listed = FileText(browseList);
+        return LinesWith(listed, "\"ALICEPC\"").size() == 1 &&
+               LinesWith(listed, "\"BOBPC\"").size() == 1;
+      },
+      100s, 200ms))
+      << listed;
+  std::cout << "nmbd's browse list showed both Pling hosts "
+            << std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                                nmbdStarted)
+                   .count()
+            << " s after it started\n";
+  const auto alicesLine = LinesWith(listed, "\"ALICEPC\"");
+  ASSERT_EQ(alicesLine.size(), 1u) << listed;
+  EXPECT_NE(alicesLine[0].find("\"At my desk\""), std::string::npos) << listed;
+  EXPECT_NE(LinesWith(listed, "\"BOBPC\"")[0].find("\"Pling - bobpc\""), std::string::npos)
+      << listed;
+
+  // Each Pling host lists the other's messenger names and the Samba hosts' (by
+  // then each machine has been heard again, its names asked again if they were lost).
+  const auto lists = [&](int host, const std::string& name, const std::vector<std::string>& want,
+                         std::string& who) {
+    who = Cli(host, name, "who --seconds 0");
+    return std::all_of(want.begin(), want.end(),
+                       [&](const std::string& w) { return who.find(w) != std::string::npos; });
+  };
+  std::string who;
+  const std::string sambaOne = "SAMBAONE\tSAMBAONE\t" + Address(1) + "\n";
+  const std::string sambaTwo = "SAMBATWO\tSAMBATWO\t" + Address(2) + "\n";
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return lists(3, "alicepc", {"BOBPC\tBOBPC\t" + Address(4) + "\n", sambaOne, sambaTwo}, who);
+      },
+      30s, 100ms))
+      << who << Cli(3, "alicepc", "hosts --seconds 0");
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return lists(4, "bobpc", {"ALICEPC\tALICEPC\t" + Address(3) + "\n", sambaOne, sambaTwo},
+                     who);
+      },
+      30s, 100ms))
+      << who << Cli(4, "bobpc", "hosts --seconds 0");
+
+  // Alice changes her comment while her listener holds the ports: it is
+  // announced at once, without a restart, and Bob shows it.
+  ASSERT_EQ(Run(3, "alicepc", TLanTest::Cli() + " settings set Settings Comment \"Back at four\""),
+            0);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        hosts = Cli(4, "bobpc", "hosts --seconds 0");
+        return !LinesWith(hosts, "ALICEPC\t" + Address(3) + "\tLANTEST\t0x00000001\tBack at four")
+                    .empty();
+      },
+      20s, 100ms))
+      << hosts;
+
+  // Bob stops: his last announcement has the type cleared, and he leaves
+  // Alice's list at once.
+  EXPECT_EQ(bob.Stop(), 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    who = Cli(3, "alicepc", "who --seconds 0");
+    return !who.empty() && who.find("BOBPC") == std::string::npos;
+  })) << who;
+  EXPECT_EQ(alice.Stop(), 0);
+  const std::string bobs = Address(4) + ";0x01;BOBPC;";
+  ASSERT_TRUE(capture.WaitForOutput(bobs + "0x00000000;")) << capture.Output();
   capture.Stop();
-  const auto announced = LinesWith(capture.Output(), ours + "0x00000001;Pling ");
-  ASSERT_FALSE(announced.empty()) << capture.Output();
-  EXPECT_NE(announced[0].find(" carol;"), std::string::npos) << announced[0];
+  const auto announced = LinesWith(capture.Output(), bobs + "0x00000001;Pling - bobpc;");
+  EXPECT_FALSE(announced.empty()) << capture.Output();
+  EXPECT_FALSE(
+      LinesWith(capture.Output(), Address(3) + ";0x01;ALICEPC;0x00000001;Back at four;").empty())
+      << capture.Output();
   EXPECT_TRUE(LinesWith(capture.Output(), Address(3) + ";0x02;").size() >= 1u) << capture.Output();
 }
 

@@ -34,6 +34,8 @@ void RecordSent(const std::string& machine, const std::string& sender, const std
 // WINS server, the announced comment, SessionMessages) to the transport, read
 // where the window reads them, before the first message goes or comes. Where no
 // settings file exists none is made; one that cannot be read gives the defaults.
+// From then on a change of the stored comment that another program reports is
+// read again and announced (settings::FollowCommentSetting).
 void ApplyNetworkSettings();
 
 // Terminal text <-> the ANSI code page used inside the program. UTF-8 terminals

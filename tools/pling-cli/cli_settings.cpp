@@ -11,6 +11,7 @@
 #include "cli.h"
 #include "history/history_settings.h"
 #include "platform/codepage.h"
+#include "platform/neighbourhood.h"
 #include "platform/network.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -34,7 +35,9 @@ constexpr const char* kSettingsUsage =
     "'path' prints the back end and the file; 'list' prints every setting the\n"
     "program keeps: SECTION\\KEY, its value (or (not set)), the value the program\n"
     "takes while it is not set (or (window): its layout decides) and, after #, what\n"
-    "it means; 'get' prints one value (status 1 when it is not set); 'set' writes it.\n";
+    "it means; 'get' prints one value (status 1 when it is not set); 'set' writes it.\n"
+    "A new Settings Comment is announced at once by the program that holds the\n"
+    "network ports.\n";
 
 int Usage(const std::string& problem) {
   return UsageError(problem, kSettingsUsage);
@@ -46,6 +49,15 @@ std::string ToTerminal(const std::string& ansi) {
 
 // A registry key path (SECTION\KEY) holds at most this many characters.
 constexpr std::size_t kRegistryPathLimit = 255;
+
+// Whether two section or key names are the same (ASCII case ignored, as the
+// stores match them).
+bool SameName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+}
 
 // The window's store, opened where the window keeps it; none where its file is
 // not there (nothing is made for a read).
@@ -67,6 +79,7 @@ std::unique_ptr<settings::TMegaRegistry> ExistingStore() {
 }  // namespace
 
 void ApplyNetworkSettings() {
+  settings::FollowCommentSetting();
   try {
     if (const auto store = ExistingStore()) settings::ApplyTransportSettings(*store);
   } catch (const std::exception&) {
@@ -233,6 +246,14 @@ int SettingsCommand(const TArgs& args) {
   } catch (const runtime::Exception& error) {
     PrintError("could not write " + args[1] + " " + args[2] + ": " + error.what());
     return 1;
+  }
+  if (SameName(section, settings::kCommentKey.Section) &&
+      SameName(key, settings::kCommentKey.Key)) {
+    // Announced at once by the program that holds the network ports.
+    settings::CommentStored(value);
+    if (!platform::CommentFits(value)) {
+      PrintError("note: only the first 43 bytes of the comment are announced");
+    }
   }
   return 0;
 }
