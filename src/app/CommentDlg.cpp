@@ -115,7 +115,7 @@ bool TCommentDlg::Store() {
     settings::TMegaRegistry store(nullptr);
     OpenProgramStore(store);
     store.BeginUpdate();
-    store.WriteText(settings::kCommentKey.Section, settings::kCommentKey.Key, comment);
+    store.WriteText(settings::kCommentKey.section, settings::kCommentKey.key, comment);
     store.EndUpdate();
   } catch (const std::exception& error) {
     ShowErrorMessage(this, QStringLiteral("The comment could not be stored: %1")

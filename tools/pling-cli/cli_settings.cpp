@@ -247,8 +247,8 @@ int SettingsCommand(const TArgs& args) {
     PrintError("could not write " + args[1] + " " + args[2] + ": " + error.what());
     return 1;
   }
-  if (SameName(section, settings::kCommentKey.Section) &&
-      SameName(key, settings::kCommentKey.Key)) {
+  if (SameName(section, settings::kCommentKey.section) &&
+      SameName(key, settings::kCommentKey.key)) {
     // Announced at once by the program that holds the network ports.
     settings::CommentStored(value);
     if (!platform::CommentFits(value)) {
