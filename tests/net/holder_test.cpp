@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ipv4.h"
 #include "net/holder_receive.h"
 #include "net/interfaces.h"
 #include "net/mailslot_outbox.h"
@@ -80,10 +81,7 @@ TEST(HolderTest, AllSendersTogetherStayWithinTheTotalBudget) {
   EXPECT_EQ(taken, 10);
 }
 
-constexpr std::uint32_t Ip(int a, int b, int c, int d) {
-  return static_cast<std::uint32_t>(a) << 24 | static_cast<std::uint32_t>(b) << 16 |
-         static_cast<std::uint32_t>(c) << 8 | static_cast<std::uint32_t>(d);
-}
+using pling::testing::Ip;
 
 const std::vector<TInterface> kInterfaces{
     {"lo", Ip(127, 0, 0, 1), Ip(255, 0, 0, 0), 0, true},

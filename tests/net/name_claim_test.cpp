@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ipv4.h"
 #include "net/name_claim.h"
 #include "net/name_packets.h"
 
@@ -19,9 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using TClock = TNameClaim::TClock;
 
-constexpr std::uint32_t Ip(int a, int b, int c, int d) {
-  return static_cast<std::uint32_t>(a << 24 | b << 16 | c << 8 | d);
-}
+using pling::testing::Ip;
 
 const TNetBiosName kBob00 = TNetBiosName::Make("BOB", 0x00);
 const TNetBiosName kBob03 = TNetBiosName::Make("BOB", 0x03);
@@ -256,7 +255,7 @@ TEST_F(ClaimTest, TwoClaimsAtTheSameMomentLeaveTheNameToExactlyOne) {
   // `lag`: how much later the second machine starts its claim than the first.
   for (const bool lowFirst : {true, false})
     for (const auto lag : {0ms, 1ms, 100ms, 249ms, 300ms, 500ms, 900ms}) {
-      SCOPED_TRACE(testing::Message() << lag.count() << " ms, low first: " << lowFirst);
+      SCOPED_TRACE(::testing::Message() << lag.count() << " ms, low first: " << lowFirst);
       const std::uint32_t first = lowFirst ? low : high, second = lowFirst ? high : low;
       std::unique_ptr<TNameClaim> a = make(first, t0), b;
       struct TSide {

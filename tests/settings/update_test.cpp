@@ -17,7 +17,7 @@ namespace {
 
 using pling::testing::TempConfigTest;
 
-void Configure(TMegaRegistry& store, TMRPreference preference) {
+void ConfigureAndOpen(TMegaRegistry& store, TMRPreference preference) {
   store.SetApp("Pling");
   store.SetCompany("Corvid");
   store.SetIniName("Pling");
@@ -39,14 +39,14 @@ class UpdateTest : public TempConfigTest, public ::testing::WithParamInterface<T
   std::string ReadFresh(const std::string& section, const std::string& key,
                         const std::string& defaultValue = "<none>") const {
     TMegaRegistry other;
-    Configure(other, GetParam());
+    ConfigureAndOpen(other, GetParam());
     return other.ReadText(section, key, defaultValue);
   }
 };
 
 TEST_P(UpdateTest, HeldWritesAreReadBackAndWrittenOnceAtTheOutermostEnd) {
   TMegaRegistry store;
-  Configure(store, GetParam());
+  ConfigureAndOpen(store, GetParam());
   store.WriteText("Settings", "Split", "1");
   const std::string before = Text();
 
@@ -81,7 +81,7 @@ TEST_P(UpdateTest, HeldWritesAreReadBackAndWrittenOnceAtTheOutermostEnd) {
 
 TEST_P(UpdateTest, HeldValuesReadAsTheFileWouldGiveThem) {
   TMegaRegistry store;
-  Configure(store, GetParam());
+  ConfigureAndOpen(store, GetParam());
   store.BeginUpdate();
   store.WriteText("S", "Quoted", "  \"spaced\"  ");
   store.WriteText("S", "Long", std::string(300, 'x'));
@@ -102,13 +102,13 @@ TEST_P(UpdateTest, HeldValuesReadAsTheFileWouldGiveThem) {
 
 TEST_P(UpdateTest, WritesOfOtherProgramsMeanwhileAreKept) {
   TMegaRegistry store;
-  Configure(store, GetParam());
+  ConfigureAndOpen(store, GetParam());
   store.WriteText("Settings", "Split", "1");
   store.BeginUpdate();
   store.WriteText("Settings", "Split", "89");
   {
     TMegaRegistry other;  // stands for another program
-    Configure(other, GetParam());
+    ConfigureAndOpen(other, GetParam());
     other.WriteText("Settings", "Theirs", "kept");
     other.WriteText("Settings", "Split", "theirs");
   }
@@ -120,7 +120,7 @@ TEST_P(UpdateTest, WritesOfOtherProgramsMeanwhileAreKept) {
 
 TEST_P(UpdateTest, AFailedWriteRaisesWithTheFileAndTheCause) {
   TMegaRegistry store;
-  Configure(store, GetParam());
+  ConfigureAndOpen(store, GetParam());
   store.WriteText("Settings", "Split", "1");
   ::chmod(FilePath().c_str(), 0444);
   store.BeginUpdate();
@@ -144,7 +144,7 @@ TEST_P(UpdateTest, AFailedWriteRaisesWithTheFileAndTheCause) {
 TEST_P(UpdateTest, ClosingOrDestroyingTheStoreWritesWhatItHolds) {
   {
     TMegaRegistry store;
-    Configure(store, GetParam());
+    ConfigureAndOpen(store, GetParam());
     store.BeginUpdate();
     store.WriteText("Settings", "Split", "89");
     store.SetApp("Pling");  // closes the back end
@@ -160,7 +160,7 @@ TEST_P(UpdateTest, ClosingOrDestroyingTheStoreWritesWhatItHolds) {
   ::chmod(FilePath().c_str(), 0444);
   {
     TMegaRegistry store;
-    Configure(store, GetParam());
+    ConfigureAndOpen(store, GetParam());
     store.BeginUpdate();
     store.WriteText("Settings", "Split", "91");
   }
@@ -173,7 +173,7 @@ TEST_P(UpdateTest, WritesLostToAnUnopenedStoreAreReported) {
   // file cannot be written.
   std::filesystem::create_directories(FilePath());
   TMegaRegistry store;
-  Configure(store, GetParam());
+  ConfigureAndOpen(store, GetParam());
   store.BeginUpdate();
   try {
     store.WriteText("Settings", "Split", "1");
