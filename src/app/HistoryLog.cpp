@@ -2,6 +2,7 @@
 #include "app/HistoryLog.h"
 
 #include <QTimer>
+#include <chrono>
 #include <utility>
 
 #include "history/history_settings.h"
@@ -73,8 +74,20 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
   if (FSettings.Enabled) {
     FThread = std::thread([this] {
       std::unique_lock lock(FMutex);
+      const auto woken = [this] { return FStop || !FJobs.empty(); };
       for (;;) {
-        FWake.wait(lock, [this] { return FStop || !FJobs.empty(); });
+        // The index and the pruning go on in short steps once no batch has come
+        // for a while: in a burst the batches are stored at once and indexed
+        // after it, and a batch never waits longer than one step.
+        if (!woken() && FWriter->HasWork()) {
+          if (!FWake.wait_for(lock, std::chrono::milliseconds(kStepPauseMs), woken)) {
+            lock.unlock();
+            FWriter->Step();
+            lock.lock();
+          }
+          continue;
+        }
+        FWake.wait(lock, woken);
         if (FJobs.empty()) break;  // stopping, and nothing left to do
         TJob job = std::move(FJobs.front());
         FJobs.pop_front();

@@ -9,7 +9,10 @@
 //
 // Nothing is opened at the start: the store opens with the first message, or
 // with the first pruning a few seconds after the start; pruning comes again
-// every hour on a timer that does nothing in between. A store that cannot be
+// every hour on a timer that does nothing in between. A batch is stored as its
+// rows alone; the full-text index takes the messages on the writing thread in
+// short steps once no batch has come for a moment, and so does a prune. A store
+// that cannot be
 // had means no history, told once with its path; receiving goes on.
 #include <QObject>
 #include <QString>
@@ -69,6 +72,9 @@ class THistoryLog : public QObject {
   void PruneIfDue();
 
   static constexpr int kFirstPruneMs = 3000;
+  // How long the writing thread waits for the next batch before it indexes and
+  // prunes a step.
+  static constexpr int kStepPauseMs = 100;
   static constexpr int kPruneIntervalMs = 60 * 60 * 1000;
 
  private:

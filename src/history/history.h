@@ -157,6 +157,19 @@ struct TPruneResult {
   std::uint64_t BytesAfter = 0;
 };
 
+// A prune done in steps (TStore::PruneStep), each short enough that a batch of
+// messages gets in between: what to prune to, and how far it got.
+struct TPruneRun {
+  int days = 0;                // 0: none by age
+  std::uint64_t maxBytes = 0;  // 0: no size limit
+  std::int64_t nowMs = 0;
+  TPruneResult result;
+  bool done = false;
+  // Where it is: by age, by size, then giving the freed space back.
+  enum class TPhase { Age, Size, Shrink } phase = TPhase::Age;
+  int sizeSteps = 0;  // steps spent deleting by size (bounded)
+};
+
 class TStore;
 
 struct TOpened {
@@ -177,14 +190,27 @@ class TStore {
   // is not there.
   static TResult<std::unique_ptr<TStore>> OpenExisting(const std::string& path);
 
+  // Messages an index or prune step takes at most (a few milliseconds of work).
+  static constexpr std::size_t kIndexStep = 200;
+  static constexpr std::size_t kPruneStep = 500;
+
   ~TStore();
   TStore(const TStore&) = delete;
   TStore& operator=(const TStore&) = delete;
 
   const std::string& Path() const;
 
-  // Stores the messages in one transaction: all or none. Sets their Id.
+  // Stores the messages in one transaction: all or none. Sets their Id. Only
+  // the rows are written: the full-text index takes them later (IndexStep), and
+  // a search takes them into the index first.
   TResult<void> Append(std::span<TMessage> messages);
+  // Puts up to `count` stored messages that are not yet in the full-text index
+  // into it, in one transaction (how far it got is kept in the file with them, so
+  // an index cut short by a kill goes on at the next open). True when some are
+  // still left.
+  TResult<bool> IndexStep(std::size_t count = kIndexStep);
+  // Whether some stored messages are not yet in the index.
+  TResult<bool> IndexBehind();
   // Newest first: by time, then id, when no words or names are given; else in
   // the order stored, last first (the same order unless the clock was set back).
   TResult<std::vector<THit>> Search(const TQuery& query);
@@ -195,8 +221,12 @@ class TStore {
   // Deletes every message and gives the file's space back.
   TResult<void> Clear();
   // Deletes the messages older than `days` (0: none by age) and then the oldest
-  // until the file takes at most maxBytes (0: no limit).
+  // until the file takes at most maxBytes (0: no limit). All at once: PruneStep
+  // for a store that is written meanwhile.
   TResult<TPruneResult> Prune(int days, std::uint64_t maxBytes, std::int64_t nowMs);
+  // One short step of that prune (each in a transaction of its own, holding the
+  // file for about as long as IndexStep); run.done once it is over.
+  TResult<void> PruneStep(TPruneRun& run);
   // The bytes the file (with its -wal) takes now.
   std::uint64_t FileBytes() const;
   // Every message, oldest first, to `each`; stops when it returns false.
@@ -226,11 +256,17 @@ class TWriter {
   // damaged file is reported at the start. False when off or it failed (reported).
   bool Open();
   // Stores the batch in one transaction. False when history is off or the
-  // store failed (reported once).
+  // store failed (reported once). The index takes it later, in Step.
   bool Append(std::span<TMessage> messages);
-  // Prunes by the settings when an hour has passed since the last prune (the
-  // first prune runs at open). Cheap otherwise: call it from a loop.
+  // Starts a prune by the settings when an hour has passed since the last one
+  // (the first is due at open); the prune itself is done in Step. Cheap
+  // otherwise: call it from a loop.
   void PruneIfDue(std::int64_t nowMs);
+  // Whether Step has something to do: messages to index, a prune under way.
+  bool HasWork() const { return FStore && (FIndexBehind || FPrune.has_value()); }
+  // One short piece of that work (a few milliseconds); call it between batches
+  // while HasWork.
+  void Step();
   // The open store, if any.
   TStore* Store() { return FStore.get(); }
 
@@ -245,6 +281,8 @@ class TWriter {
   std::unique_ptr<TStore> FStore;
   bool FFailed = false;  // a failure was reported and nothing has worked since
   std::int64_t FLastPruneMs = 0;
+  bool FIndexBehind = false;
+  std::optional<TPruneRun> FPrune;
 };
 
 }  // namespace pling::history

@@ -21,7 +21,11 @@ namespace pling::history {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 1: the index kept by triggers as each message was stored. 2: the index catches
+// up after the messages are stored (index_state.upto: every message with an id up
+// to it is in the index, none after it), so that storing a batch costs only its
+// rows.
+constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 5000;
 
 const char* const kSchema = R"sql(
@@ -39,21 +43,33 @@ CREATE INDEX IF NOT EXISTS messages_time ON messages(time);
 CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(
   sender, receiver, text, content='messages', content_rowid='id', columnsize=0, prefix='3',
   tokenize='pling_fold unicode61 remove_diacritics 2');
-CREATE TRIGGER IF NOT EXISTS messages_ai AFTER INSERT ON messages BEGIN
-  INSERT INTO messages_fts(rowid, sender, receiver, text)
-    VALUES (new.id, new.sender, new.receiver, new.text);
-END;
-CREATE TRIGGER IF NOT EXISTS messages_ad AFTER DELETE ON messages BEGIN
+CREATE TABLE IF NOT EXISTS index_state(
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  upto INTEGER NOT NULL);
+INSERT OR IGNORE INTO index_state(id, upto) VALUES (1, 0);
+CREATE TRIGGER IF NOT EXISTS messages_ad AFTER DELETE ON messages
+WHEN old.id <= (SELECT upto FROM index_state) BEGIN
   INSERT INTO messages_fts(messages_fts, rowid, sender, receiver, text)
     VALUES ('delete', old.id, old.sender, old.receiver, old.text);
 END;
-CREATE TRIGGER IF NOT EXISTS messages_au AFTER UPDATE ON messages BEGIN
+CREATE TRIGGER IF NOT EXISTS messages_au AFTER UPDATE ON messages
+WHEN old.id <= (SELECT upto FROM index_state) BEGIN
   INSERT INTO messages_fts(messages_fts, rowid, sender, receiver, text)
     VALUES ('delete', old.id, old.sender, old.receiver, old.text);
   INSERT INTO messages_fts(rowid, sender, receiver, text)
     VALUES (new.id, new.sender, new.receiver, new.text);
 END;
 )sql";
+
+// From 1: the triggers of the index go (the new ones only take out what was
+// indexed), and everything stored so far was indexed.
+const char* const kMigrateFrom1 = R"sql(
+DROP TRIGGER IF EXISTS messages_ai;
+DROP TRIGGER IF EXISTS messages_ad;
+DROP TRIGGER IF EXISTS messages_au;
+)sql";
+const char* const kMigratedFrom1 =
+    "UPDATE index_state SET upto = coalesce((SELECT max(id) FROM messages), 0)";
 
 const char* const kColumns =
     "m.id, m.time, m.direction, m.sender, m.receiver, m.via, m.text, m.delivery, m.reason";
@@ -498,10 +514,16 @@ struct TStore::TImpl {
     // A commit is written to the -wal before it returns (a process killed right
     // after keeps it); the -wal is synced at checkpoints, not at every commit.
     if ((code = Exec("PRAGMA synchronous = NORMAL")) != SQLITE_OK) return code;
-    if (version.Value() == 0) {
+    if (version.Value() < kSchemaVersion) {
       if ((code = Exec("BEGIN IMMEDIATE")) != SQLITE_OK) return code;
-      code = Exec(kSchema);
-      if (code == SQLITE_OK) {
+      // Read again under the lock: another process may have set the file up
+      // meanwhile.
+      auto current = Integer("PRAGMA user_version");
+      code = current ? SQLITE_OK : static_cast<int>(current.Error().Code);
+      if (code == SQLITE_OK && current.Value() == 1) code = Exec(kMigrateFrom1);
+      if (code == SQLITE_OK && current.Value() < kSchemaVersion) code = Exec(kSchema);
+      if (code == SQLITE_OK && current.Value() == 1) code = Exec(kMigratedFrom1);
+      if (code == SQLITE_OK && current.Value() < kSchemaVersion) {
         code = Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
       }
       if (code != SQLITE_OK) {
@@ -581,16 +603,27 @@ TResult<void> TStore::Append(std::span<TMessage> messages) {
   auto& d = *FImpl;
   if (!d.Insert) {
     auto statement = d.Prepare(
-        "INSERT INTO messages(time, direction, sender, receiver, via, text, delivery, reason) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        "INSERT INTO messages(id, time, direction, sender, receiver, via, text, delivery, reason) "
+        "VALUES (?9, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     if (!statement) return statement.Error();
     d.Insert = std::move(statement.Value());
   }
   int code = d.Exec("BEGIN IMMEDIATE");
   if (code != SQLITE_OK) return d.Error(code);
+  // Past every id the index has taken, even where the newest messages were
+  // deleted since: a new message is never taken for an indexed one.
+  auto last = d.Integer(
+      "SELECT max(coalesce((SELECT max(id) FROM messages), 0), "
+      "(SELECT upto FROM index_state))");
+  if (!last) {
+    d.Exec("ROLLBACK");
+    return last.Error();
+  }
+  std::int64_t next = last.Value() + 1;
   sqlite3_stmt* insert = d.Insert.get();
   for (TMessage& message : messages) {
     sqlite3_reset(insert);
+    sqlite3_bind_int64(insert, 9, next++);
     sqlite3_bind_int64(insert, 1, message.TimeMs);
     sqlite3_bind_int(insert, 2, static_cast<int>(message.Direction));
     BindText(insert, 3, message.Sender);
@@ -618,6 +651,64 @@ TResult<void> TStore::Append(std::span<TMessage> messages) {
     return error;
   }
   return {};
+}
+
+TResult<bool> TStore::IndexStep(std::size_t count) {
+  auto& d = *FImpl;
+  int code = d.Exec("BEGIN IMMEDIATE");
+  if (code != SQLITE_OK) return d.Error(code);
+  const auto fail = [&d](int failed) {
+    const TError error = d.Error(failed);
+    d.Exec("ROLLBACK");
+    return error;
+  };
+  auto upto = d.Integer("SELECT upto FROM index_state");
+  if (!upto) {
+    d.Exec("ROLLBACK");
+    return upto.Error();
+  }
+  auto last = d.Prepare(
+      "SELECT coalesce(max(id), 0) FROM (SELECT id FROM messages WHERE id > ?1 ORDER BY id "
+      "LIMIT ?2)");
+  if (!last) {
+    d.Exec("ROLLBACK");
+    return last.Error();
+  }
+  sqlite3_bind_int64(last.Value().get(), 1, upto.Value());
+  sqlite3_bind_int64(last.Value().get(), 2,
+                     static_cast<sqlite3_int64>(std::max<std::size_t>(count, 1)));
+  if ((code = sqlite3_step(last.Value().get())) != SQLITE_ROW) return fail(code);
+  const std::int64_t through = sqlite3_column_int64(last.Value().get(), 0);
+  if (through <= upto.Value()) {
+    d.Exec("ROLLBACK");
+    return false;
+  }
+  auto index = d.Prepare(
+      "INSERT INTO messages_fts(rowid, sender, receiver, text) "
+      "SELECT id, sender, receiver, text FROM messages WHERE id > ?1 AND id <= ?2 ORDER BY id");
+  if (!index) {
+    d.Exec("ROLLBACK");
+    return index.Error();
+  }
+  sqlite3_bind_int64(index.Value().get(), 1, upto.Value());
+  sqlite3_bind_int64(index.Value().get(), 2, through);
+  if ((code = sqlite3_step(index.Value().get())) != SQLITE_DONE) return fail(code);
+  auto mark = d.Prepare("UPDATE index_state SET upto = ?1");
+  if (!mark) {
+    d.Exec("ROLLBACK");
+    return mark.Error();
+  }
+  sqlite3_bind_int64(mark.Value().get(), 1, through);
+  if ((code = sqlite3_step(mark.Value().get())) != SQLITE_DONE) return fail(code);
+  if ((code = d.Exec("COMMIT")) != SQLITE_OK) return fail(code);
+  return IndexBehind();
+}
+
+TResult<bool> TStore::IndexBehind() {
+  auto behind = FImpl->Integer(
+      "SELECT EXISTS (SELECT 1 FROM messages WHERE id > (SELECT upto FROM index_state))");
+  if (!behind) return behind.Error();
+  return behind.Value() != 0;
 }
 
 namespace {
@@ -667,6 +758,16 @@ TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   if (typedWords && parts.empty()) return hits;
   std::string match;
   for (const std::string& part : parts) match += (match.empty() ? "" : " AND ") + part;
+  if (!match.empty()) {
+    // The messages stored since the index last caught up go into it first, so
+    // that the search sees every message. Where that cannot be done now (a file
+    // that is only readable, a writer that holds it too long), the search goes
+    // on with the index as it is.
+    for (;;) {
+      auto more = IndexStep();
+      if (!more || !more.Value()) break;
+    }
+  }
 
   std::string where;
   if (query.SinceMs) where += " AND m.time >= ?2";
@@ -751,7 +852,9 @@ TResult<void> TStore::Clear() {
   // would take each one out of the index in turn).
   int code = d.Exec("BEGIN IMMEDIATE");
   if (code != SQLITE_OK) return d.Error(code);
-  code = d.Exec("DROP TABLE IF EXISTS messages_fts; DROP TABLE IF EXISTS messages;");
+  code = d.Exec(
+      "DROP TABLE IF EXISTS messages_fts; DROP TABLE IF EXISTS messages; "
+      "DROP TABLE IF EXISTS index_state;");
   if (code == SQLITE_OK) code = d.Exec(kSchema);
   if (code != SQLITE_OK) {
     const TError error = d.Error(code);
@@ -770,61 +873,119 @@ TResult<void> TStore::Clear() {
 }
 
 TResult<TPruneResult> TStore::Prune(int days, std::uint64_t maxBytes, std::int64_t nowMs) {
+  TPruneRun run;
+  run.days = days;
+  run.maxBytes = maxBytes;
+  run.nowMs = nowMs;
+  while (!run.done) {
+    if (auto step = PruneStep(run); !step) return step.Error();
+  }
+  return run.result;
+}
+
+TResult<void> TStore::PruneStep(TPruneRun& run) {
   auto& d = *FImpl;
-  TPruneResult result;
-  const auto run = [&](const std::string& sql, std::int64_t value) -> TResult<void> {
+  if (run.done) return {};
+  // One statement in a transaction of its own; the rows it changed.
+  const auto write = [&](const std::string& sql, std::int64_t a,
+                         std::int64_t b) -> TResult<std::int64_t> {
     auto statement = d.Prepare(sql);
     if (!statement) return statement.Error();
-    sqlite3_bind_int64(statement.Value().get(), 1, value);
+    sqlite3_bind_int64(statement.Value().get(), 1, a);
+    if (sqlite3_bind_parameter_count(statement.Value().get()) > 1)
+      sqlite3_bind_int64(statement.Value().get(), 2, b);
     int code = d.Exec("BEGIN IMMEDIATE");
     if (code != SQLITE_OK) return d.Error(code);
     code = sqlite3_step(statement.Value().get());
-    if (code != SQLITE_DONE) {
+    if (code != SQLITE_DONE && code != SQLITE_ROW) {
       const TError error = d.Error(code);
       d.Exec("ROLLBACK");
       return error;
     }
-    result.Deleted += sqlite3_changes(d.Db);
+    const std::int64_t changed = sqlite3_changes(d.Db);
     code = d.Exec("COMMIT");
     if (code != SQLITE_OK) {
       const TError error = d.Error(code);
       d.Exec("ROLLBACK");
       return error;
     }
-    return {};
+    return changed;
   };
-  if (days > 0) {
-    const std::int64_t cutoff = nowMs - static_cast<std::int64_t>(days) * 24 * 60 * 60 * 1000;
-    if (auto r = run("DELETE FROM messages WHERE time < ?1", cutoff); !r) return r.Error();
-  }
-  if (maxBytes > 0 && d.UsedBytes() > maxBytes) {
-    // Down to nine tenths of the limit, so that the next prune is not due at
-    // the next message. Deleted rows leave marks in the index until it is merged:
-    // the index is merged after each round, and the estimate taken again.
-    const std::uint64_t target = maxBytes / 10 * 9;
-    for (int round = 0; round < 8; ++round) {
-      const std::uint64_t used = d.UsedBytes();
-      if (used <= target) break;
-      auto count = d.Integer("SELECT count(*) FROM messages");
-      if (!count) return count.Error();
-      if (count.Value() == 0) break;
-      const double share = static_cast<double>(used - target) / static_cast<double>(used);
-      const auto drop = static_cast<std::int64_t>(static_cast<double>(count.Value()) * share) + 1;
-      if (auto r = run("DELETE FROM messages WHERE id IN (SELECT id FROM messages "
-                       "ORDER BY time, id LIMIT ?1)",
-                       drop);
-          !r) {
-        return r.Error();
-      }
-      if (d.Exec("INSERT INTO messages_fts(messages_fts) VALUES ('optimize')") != SQLITE_OK) break;
-      d.Shrink();
+  const auto step = static_cast<std::int64_t>(kPruneStep);
+  if (run.phase == TPruneRun::TPhase::Age) {
+    if (run.days > 0) {
+      const std::int64_t cutoff =
+          run.nowMs - static_cast<std::int64_t>(run.days) * 24 * 60 * 60 * 1000;
+      auto deleted = write(
+          "DELETE FROM messages WHERE id IN (SELECT id FROM messages WHERE time < ?1 "
+          "ORDER BY time LIMIT ?2)",
+          cutoff, step);
+      if (!deleted) return deleted.Error();
+      run.result.Deleted += deleted.Value();
+      if (deleted.Value() == step) return {};  // perhaps more
     }
+    run.phase = TPruneRun::TPhase::Size;
+    return {};
   }
-  // Free pages back to the system and the -wal written back and emptied, deleted
-  // or not: what the file takes is what the limit is about.
-  d.Shrink();
-  result.BytesAfter = FileBytes();
-  return result;
+  if (run.phase == TPruneRun::TPhase::Size) {
+    // The size counts the index: messages not yet in it are put there first.
+    if (run.maxBytes > 0) {
+      auto behind = IndexBehind();
+      if (!behind) return behind.Error();
+      if (behind.Value()) {
+        if (auto indexed = IndexStep(); !indexed) return indexed.Error();
+        return {};
+      }
+    }
+    // Down to nine tenths of the limit, so that the next prune is not due at the
+    // next message. Deleted messages leave marks in the index until it is merged:
+    // each step merges a little of it, and the size is taken again.
+    const std::uint64_t used = d.UsedBytes();
+    const std::uint64_t target = run.maxBytes / 10 * 9;
+    const bool over = run.sizeSteps > 0 ? used > target : used > run.maxBytes;
+    // However the estimate goes, the number of steps is bounded (each one takes
+    // up to kPruneStep messages, and a million messages make 2000 steps).
+    if (run.maxBytes == 0 || !over || run.sizeSteps >= 100000) {
+      run.phase = TPruneRun::TPhase::Shrink;
+      return {};
+    }
+    ++run.sizeSteps;
+    auto count = d.Integer("SELECT count(*) FROM messages");
+    if (!count) return count.Error();
+    if (count.Value() == 0) {
+      run.phase = TPruneRun::TPhase::Shrink;
+      return {};
+    }
+    const double share = static_cast<double>(used - target) / static_cast<double>(used);
+    const auto drop = std::min<std::int64_t>(
+        static_cast<std::int64_t>(static_cast<double>(count.Value()) * share) + 1, step);
+    auto deleted = write(
+        "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY time, id LIMIT ?1)",
+        drop, 0);
+    if (!deleted) return deleted.Error();
+    run.result.Deleted += deleted.Value();
+    // A bounded share of the merging (pages of the index, not all of it).
+    if (auto merged =
+            write("INSERT INTO messages_fts(messages_fts, rank) VALUES ('merge', -?1)", 64, 0);
+        !merged) {
+      return merged.Error();
+    }
+    return {};
+  }
+  // Free pages back to the system, some at a time, and then the -wal written
+  // back and emptied, deleted or not: what the file takes is what the limit is
+  // about.
+  auto free = d.Integer("PRAGMA freelist_count");
+  if (!free) return free.Error();
+  if (free.Value() > 0) {
+    d.Exec("PRAGMA incremental_vacuum(2048)");
+    auto left = d.Integer("PRAGMA freelist_count");
+    if (left && left.Value() > 0 && left.Value() < free.Value()) return {};
+  }
+  d.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  run.result.BytesAfter = FileBytes();
+  run.done = true;
+  return {};
 }
 
 std::uint64_t TStore::FileBytes() const {
@@ -889,6 +1050,9 @@ bool TWriter::Open() {
   FFailed = false;
   if (!opened.Value().Notice.empty()) Report(opened.Value().Notice);
   FStore = std::move(opened.Value().Store);
+  // A file left with messages the index has not taken (a kill in a burst) has
+  // them indexed now, in steps.
+  FIndexBehind = true;
   PruneIfDue(NowMs());
   return true;
 }
@@ -898,11 +1062,13 @@ bool TWriter::Append(std::span<TMessage> messages) {
   auto done = FStore->Append(messages);
   if (done) {
     FFailed = false;
+    FIndexBehind = true;
     return true;
   }
   if (IsDamage(static_cast<int>(done.Error().Code))) {
     // Damage found while writing: the file goes aside and a new one takes the batch.
     FStore.reset();
+    FPrune.reset();
     auto aside = MoveAside(FPath);
     if (aside) {
       Report("The message history " + FPath + " was damaged (" + done.Error().Text +
@@ -913,15 +1079,37 @@ bool TWriter::Append(std::span<TMessage> messages) {
   if (!FFailed) Report("The message history could not be written: " + done.Error().Text);
   FFailed = true;
   FStore.reset();
+  FPrune.reset();
   return false;
 }
 
 void TWriter::PruneIfDue(std::int64_t nowMs) {
-  if (!FStore) return;
+  if (!FStore || FPrune) return;
   if (FLastPruneMs != 0 && nowMs - FLastPruneMs < kPruneIntervalMs && nowMs >= FLastPruneMs) return;
   FLastPruneMs = nowMs;
-  auto pruned = FStore->Prune(FSettings.Days, FSettings.MaxBytes(), nowMs);
-  if (!pruned) Report("The message history could not be pruned: " + pruned.Error().Text);
+  TPruneRun run;
+  run.days = FSettings.Days;
+  run.maxBytes = FSettings.MaxBytes();
+  run.nowMs = nowMs;
+  FPrune = run;
+}
+
+void TWriter::Step() {
+  if (!FStore) return;
+  if (FPrune) {
+    if (auto step = FStore->PruneStep(*FPrune); !step) {
+      Report("The message history could not be pruned: " + step.Error().Text);
+      FPrune.reset();
+    } else if (FPrune->done) {
+      FPrune.reset();
+    }
+    return;
+  }
+  if (FIndexBehind) {
+    auto more = FStore->IndexStep();
+    // An index that cannot be written now is caught up by the next search.
+    FIndexBehind = more && more.Value();
+  }
 }
 
 }  // namespace pling::history

@@ -2,8 +2,13 @@
 // The history store: search (folding, hostile words, filters, marks), prune,
 // damage, privacy, and the writer's off switch.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -207,6 +212,103 @@ TEST_F(HistoryStoreTest, PruneByAgeAndBySize) {
   EXPECT_TRUE(store->Search(Words("word1000", false)).Value().empty());
   EXPECT_EQ(static_cast<std::int64_t>(store->Search(Words("number", true, 0)).Value().size()),
             store->Count().Value());
+}
+
+// Messages stored and then killed before the index took them all: after the
+// next open a search finds every one, once; the index goes on where it stopped.
+// A message stored after the newest indexed one was deleted is found too (its
+// id is never taken for an indexed one).
+TEST_F(HistoryStoreTest, IndexCatchesUpAfterAKill) {
+  const std::string path = PathIn("killed");
+  constexpr int kStored = 3 * static_cast<int>(TStore::kIndexStep) + 7;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto opened = TStore::Open(path);
+    if (!opened) _exit(2);
+    std::vector<TMessage> batch;
+    for (int i = 0; i < kStored; ++i)
+      batch.push_back(Message(1000 + i, "S", "R", "number word" + std::to_string(i)));
+    if (!opened.Value().Store->Append(batch)) _exit(3);
+    if (!opened.Value().Store->IndexStep()) _exit(4);
+    raise(SIGKILL);
+    _exit(5);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+  auto store = OpenStore(path);
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(store->IndexBehind().Value());
+  EXPECT_EQ(Texts(store->Search(Words("word" + std::to_string(kStored - 1), false)).Value()),
+            std::vector<std::string>{"number word" + std::to_string(kStored - 1)});
+  EXPECT_FALSE(store->IndexBehind().Value());
+  EXPECT_EQ(store->Search(Words("number", false, 0)).Value().size(), std::size_t{kStored});
+  EXPECT_EQ(store->Search(Words("word0", false)).Value().size(), 1u);
+
+  // The newest message, indexed, goes (it is the oldest by time); the next one
+  // stored must still be found.
+  std::vector<TMessage> early = {Message(1, "S", "R", "early newest")};
+  ASSERT_TRUE(store->Append(early));
+  ASSERT_EQ(store->Search(Words("early", false)).Value().size(), 1u);
+  ASSERT_EQ(store->Prune(0, 0, 0).Value().Deleted, 0);
+  TPruneRun run;
+  run.days = 1;
+  run.nowMs = 1 + 24LL * 60 * 60 * 1000 + 500;
+  while (!run.done) ASSERT_TRUE(store->PruneStep(run));
+  ASSERT_EQ(run.result.Deleted, 1);
+  std::vector<TMessage> later = {Message(5000, "S", "R", "later one")};
+  ASSERT_TRUE(store->Append(later));
+  EXPECT_GT(later[0].Id, early[0].Id);
+  EXPECT_EQ(store->Search(Words("later", false)).Value().size(), 1u);
+  EXPECT_EQ(store->Search(Words("number", false, 0)).Value().size(), std::size_t{kStored});
+}
+
+// A file of the first schema (every message indexed by a trigger as it was
+// stored) opens as the present one: its messages are found, new ones are found
+// once, and a prune keeps the index and the messages in step.
+TEST_F(HistoryStoreTest, FileOfTheFirstSchemaIsTakenOver) {
+  const std::string path = PathIn("first");
+  {
+    auto store = OpenStore(path);
+    ASSERT_TRUE(store);
+    std::vector<TMessage> batch;
+    for (int i = 0; i < 50; ++i)
+      batch.push_back(Message(1000 + i, "S", "R", "old message " + std::to_string(i)));
+    ASSERT_TRUE(store->Append(batch));
+    ASSERT_EQ(store->Search(Words("old", false, 0)).Value().size(), 50u);
+  }
+  {
+    // Back to the first schema as its program left it.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* const first = R"sql(
+      DROP TRIGGER messages_ad; DROP TRIGGER messages_au; DROP TABLE index_state;
+      CREATE TRIGGER messages_ai AFTER INSERT ON messages BEGIN
+        INSERT INTO messages_fts(rowid, sender, receiver, text)
+          VALUES (new.id, new.sender, new.receiver, new.text);
+      END;
+      CREATE TRIGGER messages_ad AFTER DELETE ON messages BEGIN
+        INSERT INTO messages_fts(messages_fts, rowid, sender, receiver, text)
+          VALUES ('delete', old.id, old.sender, old.receiver, old.text);
+      END;
+      PRAGMA user_version = 1;)sql";
+    EXPECT_EQ(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  auto store = OpenStore(path);
+  ASSERT_TRUE(store);
+  EXPECT_FALSE(store->IndexBehind().Value());
+  std::vector<TMessage> batch = {Message(3000, "S", "R", "new message")};
+  ASSERT_TRUE(store->Append(batch));
+  EXPECT_EQ(store->Search(Words("message", false, 0)).Value().size(), 51u);
+  EXPECT_EQ(store->Prune(0, 0, 0).Value().Deleted, 0);
+  auto pruned = store->Prune(1, 0, 1010 + 24LL * 60 * 60 * 1000);
+  ASSERT_TRUE(pruned) << pruned.Error().Text;
+  EXPECT_EQ(pruned.Value().Deleted, 10);
+  EXPECT_EQ(store->Search(Words("message", false, 0)).Value().size(), 41u);
+  EXPECT_EQ(store->Search(Words("old 5", false)).Value().size(), 0u);
 }
 
 TEST_F(HistoryStoreTest, DamagedFileMovedAsideOnceAndANewOneStarted) {
