@@ -84,15 +84,15 @@ struct TGenerator {
   }
   TMessage Next() {
     TMessage m;
-    m.TimeMs = Time += 1000;
+    m.timeMs = Time += 1000;
     std::uniform_int_distribution<std::size_t> name(0, Names.size() - 1), length(3, 25);
-    m.Sender = Names[name(Random)];
-    m.Receiver = Names[name(Random)];
-    m.Direction = Random() % 3 == 0 ? TDirection::Out : TDirection::In;
-    m.Delivery = m.Direction == TDirection::Out ? TDelivery::Confirmed : TDelivery::Received;
+    m.sender = Names[name(Random)];
+    m.receiver = Names[name(Random)];
+    m.direction = Random() % 3 == 0 ? TDirection::Out : TDirection::In;
+    m.delivery = m.direction == TDirection::Out ? TDelivery::Confirmed : TDelivery::Received;
     for (std::size_t n = length(Random); n > 0; --n) {
-      if (!m.Text.empty()) m.Text += ' ';
-      m.Text += Words[Zipf(Random)];
+      if (!m.text.empty()) m.text += ' ';
+      m.text += Words[Zipf(Random)];
     }
     return m;
   }
@@ -111,15 +111,15 @@ std::unique_ptr<TStore> Fill(const std::string& path, TGenerator& generator, std
     std::fprintf(stderr, "%s\n", opened.Error().Text.c_str());
     std::exit(1);
   }
-  auto store = std::move(opened.Value().Store);
+  auto store = std::move(opened.Value().store);
   std::vector<TMessage> batch;
   const auto start = Clock::now();
   for (std::size_t i = 0; i < count; ++i) {
     batch.push_back(generator.Next());
     if (rawBytes)
       *rawBytes +=
-          batch.back().Sender.size() + batch.back().Receiver.size() + batch.back().Text.size();
-    if (texts) texts->push_back(batch.back().Text);
+          batch.back().sender.size() + batch.back().receiver.size() + batch.back().text.size();
+    if (texts) texts->push_back(batch.back().text);
     if (batch.size() == 100 || i + 1 == count) {
       if (!store->Append(batch)) std::abort();
       batch.clear();
@@ -174,8 +174,8 @@ int main(int argc, char** argv) {
       if (found == static_cast<std::size_t>(-1)) std::abort();
 
       TQuery query;
-      query.Words = w;
-      query.PrefixLastWord = false;
+      query.words = w;
+      query.prefixLastWord = false;
       start = Clock::now();
       auto hits = store->Search(query);
       word.push_back(Ms(Clock::now() - start));
@@ -188,8 +188,8 @@ int main(int argc, char** argv) {
         ++cut;
         while (cut < w.size() && (static_cast<unsigned char>(w[cut]) & 0xC0) == 0x80) ++cut;
       }
-      query.Words = w.substr(0, cut);
-      query.PrefixLastWord = true;
+      query.words = w.substr(0, cut);
+      query.prefixLastWord = true;
       start = Clock::now();
       hits = store->Search(query);
       prefix.push_back(Ms(Clock::now() - start));
@@ -197,8 +197,8 @@ int main(int argc, char** argv) {
       prefixHits += hits.Value().size();
 
       TQuery from;
-      from.From = generator.Names[static_cast<std::size_t>(run) % generator.Names.size()];
-      from.PrefixLastWord = false;
+      from.from = generator.Names[static_cast<std::size_t>(run) % generator.Names.size()];
+      from.prefixLastWord = false;
       start = Clock::now();
       hits = store->Search(from);
       sender.push_back(Ms(Clock::now() - start));
@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
         std::printf(
             "prune to 200 MB: %lld messages deleted in %.1f s; the file has %.1f MB (%s the "
             "limit)\n",
-            static_cast<long long>(pruned.Value().Deleted),
+            static_cast<long long>(pruned.Value().deleted),
             std::chrono::duration<double>(Clock::now() - start).count(),
             static_cast<double>(store->FileBytes()) / (1024 * 1024),
             store->FileBytes() <= limit ? "within" : "OVER");

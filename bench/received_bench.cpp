@@ -272,7 +272,7 @@ int main(int argc, char** argv) {
     const std::string historyPath = pling::history::DefaultPath();
     const auto keepHistory = [&](bool on) {
       pling::history::TSettings settings;
-      settings.Enabled = on;
+      settings.enabled = on;
       w.History().Start(settings, historyPath);
     };
     keepHistory(true);

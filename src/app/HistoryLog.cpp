@@ -13,7 +13,7 @@ namespace pling::app {
 
 THistoryLog::THistoryLog(std::function<void(const QString&)> report, QObject* parent)
     : QObject(parent), FReport(std::move(report)) {
-  FSettings.Enabled = false;  // until Start
+  FSettings.enabled = false;  // until Start
 }
 
 THistoryLog::~THistoryLog() {
@@ -71,7 +71,7 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
     QMetaObject::invokeMethod(
         this, [this, whole] { FReport(whole); }, Qt::QueuedConnection);
   });
-  if (FSettings.Enabled) {
+  if (FSettings.enabled) {
     FThread = std::thread([this] {
       std::unique_lock lock(FMutex);
       const auto woken = [this] { return FStop || !FJobs.empty(); };
@@ -102,7 +102,7 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
   }
   delete FPruneTmr;
   FPruneTmr = nullptr;
-  if (!FSettings.Enabled) return;
+  if (!FSettings.enabled) return;
   // A few seconds after the start (the window is up by then), then every hour.
   FPruneTmr = new QTimer(this);
   FPruneTmr->setObjectName(QStringLiteral("HistoryPruneTmr"));
@@ -117,7 +117,7 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
 }
 
 void THistoryLog::Take(std::string_view receiver, std::string_view sender, std::string_view text) {
-  if (FSettings.Enabled)
+  if (FSettings.enabled)
     FPending.push_back(history::ReceivedMessage(sender, receiver, text, history::NowMs()));
 }
 
@@ -129,7 +129,7 @@ void THistoryLog::Commit() {
 }
 
 void THistoryLog::Sent(const std::vector<TSentRecord>& records) {
-  if (!FSettings.Enabled || records.empty()) return;
+  if (!FSettings.enabled || records.empty()) return;
   std::vector<history::TMessage> batch;
   batch.reserve(records.size());
   const std::int64_t now = history::NowMs();
@@ -142,7 +142,7 @@ void THistoryLog::Sent(const std::vector<TSentRecord>& records) {
 }
 
 void THistoryLog::PruneIfDue() {
-  if (!FSettings.Enabled) return;
+  if (!FSettings.enabled) return;
   // Opening prunes; an open store prunes when an hour has passed.
   Post([](history::TWriter& writer) {
     if (writer.Store() == nullptr) {

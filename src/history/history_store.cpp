@@ -100,18 +100,18 @@ std::string Column(sqlite3_stmt* statement, int column) {
 
 TMessage ReadMessage(sqlite3_stmt* statement) {
   TMessage message;
-  message.Id = sqlite3_column_int64(statement, 0);
-  message.TimeMs = sqlite3_column_int64(statement, 1);
-  message.Direction = sqlite3_column_int(statement, 2) == 1 ? TDirection::Out : TDirection::In;
-  message.Sender = Column(statement, 3);
-  message.Receiver = Column(statement, 4);
-  message.Via = Column(statement, 5);
-  message.Text = Column(statement, 6);
+  message.id = sqlite3_column_int64(statement, 0);
+  message.timeMs = sqlite3_column_int64(statement, 1);
+  message.direction = sqlite3_column_int(statement, 2) == 1 ? TDirection::Out : TDirection::In;
+  message.sender = Column(statement, 3);
+  message.receiver = Column(statement, 4);
+  message.via = Column(statement, 5);
+  message.text = Column(statement, 6);
   const int delivery = sqlite3_column_int(statement, 7);
-  message.Delivery = delivery >= 0 && delivery <= static_cast<int>(TDelivery::Failed)
+  message.delivery = delivery >= 0 && delivery <= static_cast<int>(TDelivery::Failed)
                          ? static_cast<TDelivery>(delivery)
                          : TDelivery::Received;
-  message.Reason = Column(statement, 8);
+  message.reason = Column(statement, 8);
   return message;
 }
 
@@ -414,10 +414,10 @@ TResult<std::string> MoveAside(const std::string& path) {
 
 TSettings TSettings::Clamped() const {
   TSettings out = *this;
-  if (out.Days < 0) out.Days = TSettings{}.Days;
-  if (out.Megabytes < 0) out.Megabytes = TSettings{}.Megabytes;
-  if (out.Days > 36500) out.Days = 36500;
-  if (out.Megabytes > 1024 * 1024) out.Megabytes = 1024 * 1024;
+  if (out.days < 0) out.days = TSettings{}.days;
+  if (out.megabytes < 0) out.megabytes = TSettings{}.megabytes;
+  if (out.days > 36500) out.days = 36500;
+  if (out.megabytes > 1024 * 1024) out.megabytes = 1024 * 1024;
   return out;
 }
 
@@ -565,7 +565,7 @@ TResult<TOpened> TStore::Open(const std::string& path) {
       if (attempt > 0) return file.Error();
       auto aside = MoveAside(path);
       if (!aside) return aside.Error();
-      opened.Notice = "The message history " + path + " could not be opened (" + file.Error().Text +
+      opened.notice = "The message history " + path + " could not be opened (" + file.Error().Text +
                       "); it was moved to " + aside.Value() + " and a new history started.";
       continue;
     }
@@ -573,7 +573,7 @@ TResult<TOpened> TStore::Open(const std::string& path) {
     impl->Path = path;
     const int code = impl->Setup(true);
     if (code == SQLITE_OK) {
-      opened.Store = std::unique_ptr<TStore>(new TStore(std::move(impl)));
+      opened.store = std::unique_ptr<TStore>(new TStore(std::move(impl)));
       return opened;
     }
     const TError error = impl->Error(code);
@@ -581,7 +581,7 @@ TResult<TOpened> TStore::Open(const std::string& path) {
     if (!IsDamage(code) || attempt > 0) return error;
     auto aside = MoveAside(path);
     if (!aside) return aside.Error();
-    opened.Notice = "The message history " + path + " was damaged (" + error.Text +
+    opened.notice = "The message history " + path + " was damaged (" + error.Text +
                     "); it was moved to " + aside.Value() + " and a new history started.";
   }
   return TError{SQLITE_CANTOPEN, path + ": cannot be opened"};
@@ -624,30 +624,30 @@ TResult<void> TStore::Append(std::span<TMessage> messages) {
   for (TMessage& message : messages) {
     sqlite3_reset(insert);
     sqlite3_bind_int64(insert, 9, next++);
-    sqlite3_bind_int64(insert, 1, message.TimeMs);
-    sqlite3_bind_int(insert, 2, static_cast<int>(message.Direction));
-    BindText(insert, 3, message.Sender);
-    BindText(insert, 4, message.Receiver);
-    BindText(insert, 5, message.Via);
-    BindText(insert, 6, message.Text);
-    sqlite3_bind_int(insert, 7, static_cast<int>(message.Delivery));
-    BindText(insert, 8, message.Reason);
+    sqlite3_bind_int64(insert, 1, message.timeMs);
+    sqlite3_bind_int(insert, 2, static_cast<int>(message.direction));
+    BindText(insert, 3, message.sender);
+    BindText(insert, 4, message.receiver);
+    BindText(insert, 5, message.via);
+    BindText(insert, 6, message.text);
+    sqlite3_bind_int(insert, 7, static_cast<int>(message.delivery));
+    BindText(insert, 8, message.reason);
     code = sqlite3_step(insert);
     if (code != SQLITE_DONE) {
       const TError error = d.Error(code);
       sqlite3_reset(insert);
       d.Exec("ROLLBACK");
-      for (TMessage& undone : messages) undone.Id = 0;
+      for (TMessage& undone : messages) undone.id = 0;
       return error;
     }
-    message.Id = sqlite3_last_insert_rowid(d.Db);
+    message.id = sqlite3_last_insert_rowid(d.Db);
   }
   sqlite3_reset(insert);
   code = d.Exec("COMMIT");
   if (code != SQLITE_OK) {
     const TError error = d.Error(code);
     d.Exec("ROLLBACK");
-    for (TMessage& undone : messages) undone.Id = 0;
+    for (TMessage& undone : messages) undone.id = 0;
     return error;
   }
   return {};
@@ -743,14 +743,14 @@ std::string ColumnFilter(const char* column, const std::string& words, bool pref
 TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   auto& d = *FImpl;
   std::vector<std::string> parts;
-  const bool typedWords = !query.Words.empty() || !query.From.empty() || !query.To.empty();
-  if (std::string words = MatchExpression(query.Words, query.PrefixLastWord); !words.empty()) {
+  const bool typedWords = !query.words.empty() || !query.from.empty() || !query.to.empty();
+  if (std::string words = MatchExpression(query.words, query.prefixLastWord); !words.empty()) {
     parts.push_back(std::move(words));
   }
-  if (std::string from = ColumnFilter("sender", query.From, query.PrefixLastWord); !from.empty()) {
+  if (std::string from = ColumnFilter("sender", query.from, query.prefixLastWord); !from.empty()) {
     parts.push_back(std::move(from));
   }
-  if (std::string to = ColumnFilter("receiver", query.To, query.PrefixLastWord); !to.empty()) {
+  if (std::string to = ColumnFilter("receiver", query.to, query.prefixLastWord); !to.empty()) {
     parts.push_back(std::move(to));
   }
   std::vector<THit> hits;
@@ -770,9 +770,9 @@ TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   }
 
   std::string where;
-  if (query.SinceMs) where += " AND m.time >= ?2";
-  if (query.UntilMs) where += " AND m.time < ?3";
-  const std::string limit = query.Limit > 0 ? " LIMIT " + std::to_string(query.Limit) : "";
+  if (query.sinceMs) where += " AND m.time >= ?2";
+  if (query.untilMs) where += " AND m.time < ?3";
+  const std::string limit = query.limit > 0 ? " LIMIT " + std::to_string(query.limit) : "";
   std::string sql;
   if (match.empty()) {
     sql = std::string("SELECT ") + kColumns + ", '' FROM messages m WHERE 1" + where +
@@ -790,8 +790,8 @@ TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   if (!statement) return statement.Error();
   sqlite3_stmt* select = statement.Value().get();
   if (!match.empty()) BindText(select, 1, match);
-  if (query.SinceMs) sqlite3_bind_int64(select, 2, *query.SinceMs);
-  if (query.UntilMs) sqlite3_bind_int64(select, 3, *query.UntilMs);
+  if (query.sinceMs) sqlite3_bind_int64(select, 2, *query.sinceMs);
+  if (query.untilMs) sqlite3_bind_int64(select, 3, *query.untilMs);
   int code;
   while ((code = sqlite3_step(select)) == SQLITE_ROW) {
     hits.push_back({ReadMessage(select), ParseMarks(Column(select, 9))});
@@ -818,8 +818,8 @@ TResult<std::vector<TMessage>> TStore::Neighbours(std::int64_t id, std::size_t b
     auto statement = d.Prepare(std::string("SELECT ") + kColumns + " FROM messages m " + sql);
     if (!statement) return statement.Error();
     sqlite3_stmt* s = statement.Value().get();
-    sqlite3_bind_int64(s, 1, centre.TimeMs);
-    sqlite3_bind_int64(s, 2, centre.Id);
+    sqlite3_bind_int64(s, 1, centre.timeMs);
+    sqlite3_bind_int64(s, 2, centre.id);
     sqlite3_bind_int64(s, 3, static_cast<sqlite3_int64>(count));
     int step;
     while ((step = sqlite3_step(s)) == SQLITE_ROW) out.push_back(ReadMessage(s));
@@ -921,7 +921,7 @@ TResult<void> TStore::PruneStep(TPruneRun& run) {
           "ORDER BY time LIMIT ?2)",
           cutoff, step);
       if (!deleted) return deleted.Error();
-      run.result.Deleted += deleted.Value();
+      run.result.deleted += deleted.Value();
       if (deleted.Value() == step) return {};  // perhaps more
     }
     run.phase = TPruneRun::TPhase::Size;
@@ -963,7 +963,7 @@ TResult<void> TStore::PruneStep(TPruneRun& run) {
         "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY time, id LIMIT ?1)",
         drop, 0);
     if (!deleted) return deleted.Error();
-    run.result.Deleted += deleted.Value();
+    run.result.deleted += deleted.Value();
     // A bounded share of the merging (pages of the index, not all of it).
     if (auto merged =
             write("INSERT INTO messages_fts(messages_fts, rank) VALUES ('merge', -?1)", 64, 0);
@@ -983,7 +983,7 @@ TResult<void> TStore::PruneStep(TPruneRun& run) {
     if (left && left.Value() > 0 && left.Value() < free.Value()) return {};
   }
   d.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
-  run.result.BytesAfter = FileBytes();
+  run.result.bytesAfter = FileBytes();
   run.done = true;
   return {};
 }
@@ -1039,7 +1039,7 @@ void TWriter::Report(const std::string& text) {
 
 bool TWriter::Open() {
   if (FStore) return true;
-  if (!FSettings.Enabled) return false;
+  if (!FSettings.enabled) return false;
   auto opened = TStore::Open(FPath);
   if (!opened) {
     // Said once; later batches try again (the cause may pass).
@@ -1048,8 +1048,8 @@ bool TWriter::Open() {
     return false;
   }
   FFailed = false;
-  if (!opened.Value().Notice.empty()) Report(opened.Value().Notice);
-  FStore = std::move(opened.Value().Store);
+  if (!opened.Value().notice.empty()) Report(opened.Value().notice);
+  FStore = std::move(opened.Value().store);
   // A file left with messages the index has not taken (a kill in a burst) has
   // them indexed now, in steps.
   FIndexBehind = true;
@@ -1088,7 +1088,7 @@ void TWriter::PruneIfDue(std::int64_t nowMs) {
   if (FLastPruneMs != 0 && nowMs - FLastPruneMs < kPruneIntervalMs && nowMs >= FLastPruneMs) return;
   FLastPruneMs = nowMs;
   TPruneRun run;
-  run.days = FSettings.Days;
+  run.days = FSettings.days;
   run.maxBytes = FSettings.MaxBytes();
   run.nowMs = nowMs;
   FPrune = run;

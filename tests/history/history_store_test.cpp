@@ -42,43 +42,43 @@ class HistoryStoreTest : public ::testing::Test {
     auto opened = TStore::Open(path);
     EXPECT_TRUE(opened) << (opened ? "" : opened.Error().Text);
     if (!opened) return nullptr;
-    EXPECT_EQ(opened.Value().Notice, "");
-    return std::move(opened.Value().Store);
+    EXPECT_EQ(opened.Value().notice, "");
+    return std::move(opened.Value().store);
   }
 
   static TMessage Message(std::int64_t time, std::string sender, std::string receiver,
                           std::string text) {
     TMessage m;
-    m.TimeMs = time;
-    m.Sender = std::move(sender);
-    m.Receiver = std::move(receiver);
-    m.Text = std::move(text);
+    m.timeMs = time;
+    m.sender = std::move(sender);
+    m.receiver = std::move(receiver);
+    m.text = std::move(text);
     return m;
   }
 
   static std::vector<std::string> Texts(const std::vector<THit>& hits) {
     std::vector<std::string> texts;
-    for (const auto& hit : hits) texts.push_back(hit.Message.Text);
+    for (const auto& hit : hits) texts.push_back(hit.message.text);
     return texts;
   }
 
   static TQuery Words(std::string words, bool prefix = true, std::size_t limit = 200) {
     TQuery query;
-    query.Words = std::move(words);
-    query.PrefixLastWord = prefix;
-    query.Limit = limit;
+    query.words = std::move(words);
+    query.prefixLastWord = prefix;
+    query.limit = limit;
     return query;
   }
   static TQuery Names(std::string from, std::string to) {
     TQuery query;
-    query.From = std::move(from);
-    query.To = std::move(to);
+    query.from = std::move(from);
+    query.to = std::move(to);
     return query;
   }
   static TQuery Dates(std::int64_t since, std::int64_t until) {
     TQuery query;
-    query.SinceMs = since;
-    query.UntilMs = until;
+    query.sinceMs = since;
+    query.untilMs = until;
     return query;
   }
 
@@ -95,7 +95,7 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
       Message(4000, "ANNA", "CAROL-PC", "hello again, hello"),
   };
   ASSERT_TRUE(store->Append(batch));
-  for (const auto& m : batch) EXPECT_GT(m.Id, 0);
+  for (const auto& m : batch) EXPECT_GT(m.id, 0);
   ASSERT_EQ(store->Count().Value(), 4);
 
   // Diacritics and the stroke of "ł" off, Cyrillic case folded; the marks are
@@ -103,9 +103,9 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
   auto hits = store->Search(Words("zazolc", false));
   ASSERT_TRUE(hits);
   ASSERT_EQ(hits.Value().size(), 1u);
-  ASSERT_EQ(hits.Value()[0].Marks.size(), 1u);
-  const TSpan mark = hits.Value()[0].Marks[0];
-  EXPECT_EQ(batch[0].Text.substr(mark.Begin, mark.End - mark.Begin), "Zażółć");
+  ASSERT_EQ(hits.Value()[0].marks.size(), 1u);
+  const TSpan mark = hits.Value()[0].marks[0];
+  EXPECT_EQ(batch[0].text.substr(mark.begin, mark.end - mark.begin), "Zażółć");
   EXPECT_EQ(Texts(store->Search(Words("привет")).Value()), std::vector<std::string>{"ПРИВЕТ, мир"});
   EXPECT_EQ(Texts(store->Search(Words("МИР")).Value()), std::vector<std::string>{"ПРИВЕТ, мир"});
 
@@ -113,7 +113,7 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
   // occurrence marked.
   hits = store->Search(Words("hel"));
   ASSERT_EQ(hits.Value().size(), 1u);
-  EXPECT_EQ(hits.Value()[0].Marks.size(), 2u);
+  EXPECT_EQ(hits.Value()[0].marks.size(), 2u);
   EXPECT_TRUE(store->Search(Words("hel again")).Value().empty());
   EXPECT_TRUE(store->Search(Words("hel", false)).Value().empty());
 
@@ -139,15 +139,15 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
   EXPECT_EQ(Texts(store->Search(Dates(2000, 4000)).Value()),
             (std::vector<std::string>{"say \"NEAR\" or -not * here", "ПРИВЕТ, мир"}));
   EXPECT_EQ(store->Search(Words("", true, 3)).Value().size(), 3u);
-  EXPECT_EQ(store->Search({}).Value().front().Message.TimeMs, 4000);
+  EXPECT_EQ(store->Search({}).Value().front().message.timeMs, 4000);
 
   // Neighbours by time, oldest first, the message itself among them.
-  auto around = store->Neighbours(batch[2].Id, 1, 5);
+  auto around = store->Neighbours(batch[2].id, 1, 5);
   ASSERT_TRUE(around);
   ASSERT_EQ(around.Value().size(), 3u);
-  EXPECT_EQ(around.Value()[0].Id, batch[1].Id);
-  EXPECT_EQ(around.Value()[1].Id, batch[2].Id);
-  EXPECT_EQ(around.Value()[2].Id, batch[3].Id);
+  EXPECT_EQ(around.Value()[0].id, batch[1].id);
+  EXPECT_EQ(around.Value()[1].id, batch[2].id);
+  EXPECT_EQ(around.Value()[2].id, batch[3].id);
 
   // A second connection (another process's) sees the committed batch.
   auto reader = TStore::OpenExisting(store->Path());
@@ -197,16 +197,16 @@ TEST_F(HistoryStoreTest, PruneByAgeAndBySize) {
 
   auto pruned = store->Prune(5, 0, now);
   ASSERT_TRUE(pruned) << pruned.Error().Text;
-  EXPECT_EQ(pruned.Value().Deleted, 1000);
+  EXPECT_EQ(pruned.Value().deleted, 1000);
   EXPECT_TRUE(store->Search(Words("word999", false)).Value().empty());
   EXPECT_EQ(store->Search(Words("word1000", false)).Value().size(), 1u);
 
   const std::uint64_t limit = store->FileBytes() / 2;
   pruned = store->Prune(5, limit, now);
   ASSERT_TRUE(pruned) << pruned.Error().Text;
-  EXPECT_GT(pruned.Value().Deleted, 0);
+  EXPECT_GT(pruned.Value().deleted, 0);
   EXPECT_LE(store->FileBytes(), limit);
-  EXPECT_EQ(pruned.Value().BytesAfter, store->FileBytes());
+  EXPECT_EQ(pruned.Value().bytesAfter, store->FileBytes());
   // The oldest went, the newest stayed, and the index agrees with the table.
   EXPECT_EQ(store->Search(Words("word3999", false)).Value().size(), 1u);
   EXPECT_TRUE(store->Search(Words("word1000", false)).Value().empty());
@@ -229,8 +229,8 @@ TEST_F(HistoryStoreTest, IndexCatchesUpAfterAKill) {
     std::vector<TMessage> batch;
     for (int i = 0; i < kStored; ++i)
       batch.push_back(Message(1000 + i, "S", "R", "number word" + std::to_string(i)));
-    if (!opened.Value().Store->Append(batch)) _exit(3);
-    if (!opened.Value().Store->IndexStep()) _exit(4);
+    if (!opened.Value().store->Append(batch)) _exit(3);
+    if (!opened.Value().store->IndexStep()) _exit(4);
     raise(SIGKILL);
     _exit(5);
   }
@@ -252,15 +252,15 @@ TEST_F(HistoryStoreTest, IndexCatchesUpAfterAKill) {
   std::vector<TMessage> early = {Message(1, "S", "R", "early newest")};
   ASSERT_TRUE(store->Append(early));
   ASSERT_EQ(store->Search(Words("early", false)).Value().size(), 1u);
-  ASSERT_EQ(store->Prune(0, 0, 0).Value().Deleted, 0);
+  ASSERT_EQ(store->Prune(0, 0, 0).Value().deleted, 0);
   TPruneRun run;
   run.days = 1;
   run.nowMs = 1 + 24LL * 60 * 60 * 1000 + 500;
   while (!run.done) ASSERT_TRUE(store->PruneStep(run));
-  ASSERT_EQ(run.result.Deleted, 1);
+  ASSERT_EQ(run.result.deleted, 1);
   std::vector<TMessage> later = {Message(5000, "S", "R", "later one")};
   ASSERT_TRUE(store->Append(later));
-  EXPECT_GT(later[0].Id, early[0].Id);
+  EXPECT_GT(later[0].id, early[0].id);
   EXPECT_EQ(store->Search(Words("later", false)).Value().size(), 1u);
   EXPECT_EQ(store->Search(Words("number", false, 0)).Value().size(), std::size_t{kStored});
 }
@@ -303,10 +303,10 @@ TEST_F(HistoryStoreTest, FileOfTheFirstSchemaIsTakenOver) {
   std::vector<TMessage> batch = {Message(3000, "S", "R", "new message")};
   ASSERT_TRUE(store->Append(batch));
   EXPECT_EQ(store->Search(Words("message", false, 0)).Value().size(), 51u);
-  EXPECT_EQ(store->Prune(0, 0, 0).Value().Deleted, 0);
+  EXPECT_EQ(store->Prune(0, 0, 0).Value().deleted, 0);
   auto pruned = store->Prune(1, 0, 1010 + 24LL * 60 * 60 * 1000);
   ASSERT_TRUE(pruned) << pruned.Error().Text;
-  EXPECT_EQ(pruned.Value().Deleted, 10);
+  EXPECT_EQ(pruned.Value().deleted, 10);
   EXPECT_EQ(store->Search(Words("message", false, 0)).Value().size(), 41u);
   EXPECT_EQ(store->Search(Words("old 5", false)).Value().size(), 0u);
 }
@@ -365,16 +365,16 @@ TEST(HistoryText, MatchExpressionAndExportFormats) {
   EXPECT_EQ(MatchExpression("- * \"", true), "");
 
   TMessage m;
-  m.Id = 7;
-  m.TimeMs = 86400000;
-  m.Sender = "ANNA";
-  m.Text = std::string("a\"b\\c\x01\td\r\ne\x7f", 12) + "żółw\xff";
+  m.id = 7;
+  m.timeMs = 86400000;
+  m.sender = "ANNA";
+  m.text = std::string("a\"b\\c\x01\td\r\ne\x7f", 12) + "żółw\xff";
   EXPECT_EQ(JsonObject(m),
             "{\"id\":7,\"time\":\"1970-01-02T00:00:00Z\",\"direction\":\"in\",\"sender\":\"ANNA\","
             "\"receiver\":\"\",\"via\":\"\",\"delivery\":\"received\",\"reason\":\"\","
             "\"text\":\"a\\\"b\\\\c\\u0001\\td\\r\\ne\\u007fżółw\xEF\xBF\xBD\"}");
-  m.Text = "one, \"two\"\r\nthree";
-  m.Sender = "plain";
+  m.text = "one, \"two\"\r\nthree";
+  m.sender = "plain";
   EXPECT_EQ(CsvRecord(m),
             "7,1970-01-02T00:00:00Z,in,plain,,,received,,\"one, \"\"two\"\"\r\nthree\"\r\n");
 
