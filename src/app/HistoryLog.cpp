@@ -8,6 +8,7 @@
 #include "history/history_settings.h"
 #include "qtbridge/AnsiText.h"
 #include "settings/Megares.h"
+#include "settings/StoredKeys.h"
 
 namespace pling::app {
 
@@ -47,9 +48,10 @@ void THistoryLog::Flush() {
   FDone.wait(lock, [this] { return FJobs.empty() && !FBusy; });
 }
 
-QStringList THistoryLog::Start(const settings::TMegaRegistry& registry, std::string path) {
+QStringList THistoryLog::Start(settings::TMegaRegistry& registry, std::string path) {
   std::vector<std::string> unread;
   const history::TSettings settings = history::ReadSettings(registry, &unread);
+  FRegistry = &registry;
   Start(settings, path.empty() ? history::DefaultPath() : std::move(path));
   QStringList problems;
   for (const std::string& problem : unread) problems << qtbridge::FromAnsi(problem);
@@ -73,19 +75,28 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
   });
   if (FSettings.enabled) {
     FThread = std::thread([this] {
+      using Clock = std::chrono::steady_clock;
       std::unique_lock lock(FMutex);
       const auto woken = [this] { return FStop || !FJobs.empty(); };
+      auto lastStep = Clock::now();
       for (;;) {
         // The index and the pruning go on in short steps once no batch has come
-        // for a while: in a burst the batches are stored at once and indexed
-        // after it, and a batch never waits longer than one step.
-        if (!woken() && FWriter->HasWork()) {
-          if (!FWake.wait_for(lock, std::chrono::milliseconds(kStepPauseMs), woken)) {
+        // for a moment: in a burst the batches are stored at once and indexed
+        // after it, and a batch never waits longer than one step. Batches that
+        // never pause get a step in between now and then all the same.
+        if (FWriter->HasWork() && !FStop) {
+          const bool step =
+              FJobs.empty() ? !FWake.wait_for(lock, std::chrono::milliseconds(kStepPauseMs), woken)
+                            : Clock::now() - lastStep > std::chrono::milliseconds(kStepAtLeastMs);
+          if (step) {
             lock.unlock();
             FWriter->Step();
             lock.lock();
+            lastStep = Clock::now();
+            continue;
           }
-          continue;
+        } else {
+          lastStep = Clock::now();
         }
         FWake.wait(lock, woken);
         if (FJobs.empty()) break;  // stopping, and nothing left to do
@@ -102,7 +113,11 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
   }
   delete FPruneTmr;
   FPruneTmr = nullptr;
+  emit EnabledChanged(FSettings.enabled);
   if (!FSettings.enabled) return;
+  // Opened now on the writing thread, so that the first batch finds it open
+  // (and a file that cannot be had is told at the start).
+  Post([](history::TWriter& writer) { writer.Open(); });
   // A few seconds after the start (the window is up by then), then every hour.
   FPruneTmr = new QTimer(this);
   FPruneTmr->setObjectName(QStringLiteral("HistoryPruneTmr"));
@@ -114,6 +129,15 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
     PruneIfDue();
   });
   FPruneTmr->start(kFirstPruneMs);
+}
+
+void THistoryLog::SetEnabled(bool on) {
+  if (on == FSettings.enabled) return;
+  history::TSettings settings = FSettings;
+  settings.enabled = on;
+  Start(settings, FPath.empty() ? history::DefaultPath() : FPath);
+  if (FRegistry != nullptr)
+    FRegistry->WriteBool(settings::kHistoryKey.Section, settings::kHistoryKey.Key, on);
 }
 
 void THistoryLog::Take(std::string_view receiver, std::string_view sender, std::string_view text) {

@@ -178,6 +178,35 @@ TEST_F(HistoryTest, HistoryOffStoresNothing) {
   EXPECT_FALSE(std::filesystem::exists(history::DefaultPath()));
 }
 
+// "Keep history" in the Start menu: off stops the writing at once, on starts it
+// again; each choice is in the settings file at once and still there after the
+// window's own save at exit.
+TEST_F(HistoryTest, KeepHistoryItemStopsAndStartsTheWritingAndIsStored) {
+  app::TPlingFrm& w = Start();
+  Action(w, "Popup1")->trigger();
+  QAction* keep = Action(w, "KeepHistory1");
+  ASSERT_TRUE(keep->isCheckable());
+  EXPECT_TRUE(keep->isChecked());
+  w.PlingMessage("BOB", "ALICE", "kept before");
+  keep->trigger();
+  EXPECT_FALSE(keep->isChecked());
+  EXPECT_EQ(Store()->ReadText("Settings", "History", ""), "0");
+  w.PlingMessage("BOB", "ALICE", "shown while off");
+  keep->trigger();
+  EXPECT_TRUE(keep->isChecked());
+  EXPECT_EQ(Store()->ReadText("Settings", "History", ""), "1");
+  w.PlingMessage("BOB", "ALICE", "kept after");
+  w.History().Flush();
+  auto reader = Reader();
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(Find(*reader, "kept").size(), 2u);
+  EXPECT_TRUE(Find(*reader, "off").empty());
+  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().contains(QStringLiteral("off")));
+  keep->trigger();
+  w.close();
+  EXPECT_EQ(Store()->ReadText("Settings", "History", ""), "0");
+}
+
 // A store that cannot be had: told once, with its path; messages are shown all the same.
 TEST_F(HistoryTest, AStoreThatCannotBeOpenedIsToldOnceAndReceivingGoesOn) {
   const std::string blocker = Root() + "/data";
