@@ -263,7 +263,11 @@ int main(int argc, char** argv) {
         "%.2f; anchor: their names and texts, %.1f MB\n",
         sizeCount, mb, mb / (static_cast<double>(raw) / (1024 * 1024)),
         static_cast<double>(raw) / (1024 * 1024));
-    const std::uint64_t limit = 200ULL * 1024 * 1024;
+    const std::uint64_t limit =
+        (std::getenv("PLING_BENCH_LIMIT_MB")
+             ? std::strtoull(std::getenv("PLING_BENCH_LIMIT_MB"), nullptr, 10)
+             : 200ULL) *
+        1024 * 1024;
     if (store->FileBytes() > limit) {
       // In the steps a receiving process takes, with a batch of 100 messages
       // stored after every tenth step (as batches come in meanwhile): the longest
@@ -281,6 +285,11 @@ int main(int argc, char** argv) {
           failed = true;
         }
         longestStep = std::max(longestStep, Ms(Clock::now() - step));
+        if (std::getenv("PLING_BENCH_TRACE") && steps % 50 == 0)
+          std::fprintf(stderr, "  step %zu: phase %d, %lld deleted, %.1f MB, %.1f s\n", steps,
+                       static_cast<int>(run.phase), static_cast<long long>(run.result.deleted),
+                       static_cast<double>(store->FileBytes()) / (1024 * 1024),
+                       std::chrono::duration<double>(Clock::now() - start).count());
         if (++steps % 10 == 0) {
           std::vector<TMessage> batch;
           for (int i = 0; i < 100; ++i) batch.push_back(generator.Next());

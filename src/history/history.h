@@ -167,7 +167,9 @@ struct TPruneRun {
   bool done = false;
   // Where it is: by age, by size, then giving the freed space back.
   enum class TPhase { Age, Size, Shrink } phase = TPhase::Age;
-  int sizeSteps = 0;  // steps spent deleting by size (bounded)
+  int sizeRounds = 0;         // rounds of deleting by size (bounded)
+  std::int64_t sizeDrop = 0;  // messages this round still deletes
+  bool mergeIndex = false;    // a round's deletions done: the index is merged
 };
 
 class TStore;

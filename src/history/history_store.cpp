@@ -938,18 +938,37 @@ TResult<void> TStore::PruneStep(TPruneRun& run) {
       }
     }
     // Down to nine tenths of the limit, so that the next prune is not due at the
-    // next message. Deleted messages leave marks in the index until it is merged:
-    // each step merges a little of it, and the size is taken again.
+    // next message. A round deletes the share of the oldest messages the size
+    // is over by, in steps; deleted messages leave marks in the index until it
+    // is merged, so the index is merged after the round (one longer step) and
+    // the size taken again.
+    if (run.sizeDrop > 0) {
+      auto deleted = write(
+          "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY time, id LIMIT "
+          "?1)",
+          std::min(run.sizeDrop, step), 0);
+      if (!deleted) return deleted.Error();
+      run.result.deleted += deleted.Value();
+      run.sizeDrop = deleted.Value() == 0 ? 0 : run.sizeDrop - deleted.Value();
+      if (run.sizeDrop <= 0) run.mergeIndex = true;
+      return {};
+    }
+    if (run.mergeIndex) {
+      run.mergeIndex = false;
+      if (auto merged = write("INSERT INTO messages_fts(messages_fts) VALUES ('optimize')", 0, 0);
+          !merged) {
+        return merged.Error();
+      }
+      return {};
+    }
     const std::uint64_t used = d.UsedBytes();
     const std::uint64_t target = run.maxBytes / 10 * 9;
-    const bool over = run.sizeSteps > 0 ? used > target : used > run.maxBytes;
-    // However the estimate goes, the number of steps is bounded (each one takes
-    // up to kPruneStep messages, and a million messages make 2000 steps).
-    if (run.maxBytes == 0 || !over || run.sizeSteps >= 100000) {
+    const bool over = run.sizeRounds > 0 ? used > target : used > run.maxBytes;
+    if (run.maxBytes == 0 || !over || run.sizeRounds >= 8) {
       run.phase = TPruneRun::TPhase::Shrink;
       return {};
     }
-    ++run.sizeSteps;
+    ++run.sizeRounds;
     auto count = d.Integer("SELECT count(*) FROM messages");
     if (!count) return count.Error();
     if (count.Value() == 0) {
@@ -957,19 +976,7 @@ TResult<void> TStore::PruneStep(TPruneRun& run) {
       return {};
     }
     const double share = static_cast<double>(used - target) / static_cast<double>(used);
-    const auto drop = std::min<std::int64_t>(
-        static_cast<std::int64_t>(static_cast<double>(count.Value()) * share) + 1, step);
-    auto deleted = write(
-        "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY time, id LIMIT ?1)",
-        drop, 0);
-    if (!deleted) return deleted.Error();
-    run.result.deleted += deleted.Value();
-    // A bounded share of the merging (pages of the index, not all of it).
-    if (auto merged =
-            write("INSERT INTO messages_fts(messages_fts, rank) VALUES ('merge', -?1)", 64, 0);
-        !merged) {
-      return merged.Error();
-    }
+    run.sizeDrop = static_cast<std::int64_t>(static_cast<double>(count.Value()) * share) + 1;
     return {};
   }
   // Free pages back to the system, some at a time, and then the -wal written
