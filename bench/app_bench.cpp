@@ -234,12 +234,12 @@ bool StoreHistory(const std::string& config, int count) {
   std::vector<pling::history::TMessage> batch;
   for (int i = 0; i < count; ++i) {
     pling::history::TMessage& m = batch.emplace_back();
-    m.TimeMs = now - (count - i) * 1000LL;
-    m.Sender = "HOST" + std::to_string(i % 50);
-    m.Receiver = "BOB";
-    m.Text = "message number " + std::to_string(i) + " with a few words of text in it";
+    m.timeMs = now - (count - i) * 1000LL;
+    m.sender = "HOST" + std::to_string(i % 50);
+    m.receiver = "BOB";
+    m.text = "message number " + std::to_string(i) + " with a few words of text in it";
     if (batch.size() == 1000 || i + 1 == count) {
-      if (!opened.Value().Store->Append(batch)) return false;
+      if (!opened.Value().store->Append(batch)) return false;
       batch.clear();
     }
   }

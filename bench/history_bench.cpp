@@ -10,7 +10,9 @@
 //   the least any search without an index costs;
 // - size: 1,000,000 such messages appended in batches of 100, the file's bytes
 //   beside the anchor: the bytes of their names and texts alone;
-// - prune: that file pruned to 200 MB, the bytes after it and the time it took.
+// - prune: that file pruned to 200 MB in the steps a receiving process takes,
+//   with batches stored in between: the bytes after it, the time it took, the
+//   longest step (the longest a batch waits) and the longest batch.
 //
 // Usage: build/bin/pling_history_bench [MESSAGES_FOR_SIZE]. Prints figures and
 // ratios; asserts nothing. Build it as Release for figures that mean anything.
@@ -84,15 +86,15 @@ struct TGenerator {
   }
   TMessage Next() {
     TMessage m;
-    m.TimeMs = Time += 1000;
+    m.timeMs = Time += 1000;
     std::uniform_int_distribution<std::size_t> name(0, Names.size() - 1), length(3, 25);
-    m.Sender = Names[name(Random)];
-    m.Receiver = Names[name(Random)];
-    m.Direction = Random() % 3 == 0 ? TDirection::Out : TDirection::In;
-    m.Delivery = m.Direction == TDirection::Out ? TDelivery::Confirmed : TDelivery::Received;
+    m.sender = Names[name(Random)];
+    m.receiver = Names[name(Random)];
+    m.direction = Random() % 3 == 0 ? TDirection::Out : TDirection::In;
+    m.delivery = m.direction == TDirection::Out ? TDelivery::Confirmed : TDelivery::Received;
     for (std::size_t n = length(Random); n > 0; --n) {
-      if (!m.Text.empty()) m.Text += ' ';
-      m.Text += Words[Zipf(Random)];
+      if (!m.text.empty()) m.text += ' ';
+      m.text += Words[Zipf(Random)];
     }
     return m;
   }
@@ -111,15 +113,15 @@ std::unique_ptr<TStore> Fill(const std::string& path, TGenerator& generator, std
     std::fprintf(stderr, "%s\n", opened.Error().text.c_str());
     std::exit(1);
   }
-  auto store = std::move(opened.Value().Store);
+  auto store = std::move(opened.Value().store);
   std::vector<TMessage> batch;
   const auto start = Clock::now();
   for (std::size_t i = 0; i < count; ++i) {
     batch.push_back(generator.Next());
     if (rawBytes)
       *rawBytes +=
-          batch.back().Sender.size() + batch.back().Receiver.size() + batch.back().Text.size();
-    if (texts) texts->push_back(batch.back().Text);
+          batch.back().sender.size() + batch.back().receiver.size() + batch.back().text.size();
+    if (texts) texts->push_back(batch.back().text);
     if (batch.size() == 100 || i + 1 == count) {
       if (!store->Append(batch)) std::abort();
       batch.clear();
@@ -132,6 +134,20 @@ std::unique_ptr<TStore> Fill(const std::string& path, TGenerator& generator, std
   std::printf("appended %zu messages in batches of 100: %.2f s (%.1f us a message)\n", count,
               std::chrono::duration<double>(Clock::now() - start).count(),
               Ms(Clock::now() - start) * 1000 / static_cast<double>(count));
+  // The index catches up afterwards, in the steps the writer takes.
+  const auto indexStart = Clock::now();
+  double longest = 0;
+  for (bool more = true; more;) {
+    const auto step = Clock::now();
+    auto indexed = store->IndexStep();
+    if (!indexed) std::abort();
+    more = indexed.Value();
+    longest = std::max(longest, Ms(Clock::now() - step));
+  }
+  std::printf(
+      "  indexed afterwards in steps of %zu: %.2f s (%.1f us a message), longest step %.1f ms\n",
+      TStore::kIndexStep, std::chrono::duration<double>(Clock::now() - indexStart).count(),
+      Ms(Clock::now() - indexStart) * 1000 / static_cast<double>(count), longest);
   return store;
 }
 
@@ -174,8 +190,8 @@ int main(int argc, char** argv) {
       if (found == static_cast<std::size_t>(-1)) std::abort();
 
       TQuery query;
-      query.Words = w;
-      query.PrefixLastWord = false;
+      query.words = w;
+      query.prefixLastWord = false;
       start = Clock::now();
       auto hits = store->Search(query);
       word.push_back(Ms(Clock::now() - start));
@@ -188,8 +204,8 @@ int main(int argc, char** argv) {
         ++cut;
         while (cut < w.size() && (static_cast<unsigned char>(w[cut]) & 0xC0) == 0x80) ++cut;
       }
-      query.Words = w.substr(0, cut);
-      query.PrefixLastWord = true;
+      query.words = w.substr(0, cut);
+      query.prefixLastWord = true;
       start = Clock::now();
       hits = store->Search(query);
       prefix.push_back(Ms(Clock::now() - start));
@@ -197,8 +213,8 @@ int main(int argc, char** argv) {
       prefixHits += hits.Value().size();
 
       TQuery from;
-      from.From = generator.Names[static_cast<std::size_t>(run) % generator.Names.size()];
-      from.PrefixLastWord = false;
+      from.from = generator.Names[static_cast<std::size_t>(run) % generator.Names.size()];
+      from.prefixLastWord = false;
       start = Clock::now();
       hits = store->Search(from);
       sender.push_back(Ms(Clock::now() - start));
@@ -218,6 +234,20 @@ int main(int argc, char** argv) {
     report("word", word, wordHits);
     report("prefix", prefix, prefixHits);
     report("sender", sender, senderHits);
+
+    // A search just after a burst: the messages the index has not taken yet go
+    // into it first.
+    for (const std::size_t tail : {std::size_t{100}, std::size_t{1000}, std::size_t{10000}}) {
+      std::vector<TMessage> burst;
+      for (std::size_t i = 0; i < tail; ++i) burst.push_back(generator.Next());
+      if (!store->Append(burst)) std::abort();
+      TQuery query;
+      query.words = generator.Words[generator.Zipf(random)];
+      const auto start = Clock::now();
+      if (!store->Search(query)) std::abort();
+      std::printf("search right after %5zu messages not yet indexed: %.1f ms\n", tail,
+                  Ms(Clock::now() - start));
+    }
   }
 
   // The size of many messages, and prune.
@@ -233,19 +263,50 @@ int main(int argc, char** argv) {
         "%.2f; anchor: their names and texts, %.1f MB\n",
         sizeCount, mb, mb / (static_cast<double>(raw) / (1024 * 1024)),
         static_cast<double>(raw) / (1024 * 1024));
-    const std::uint64_t limit = 200ULL * 1024 * 1024;
+    const std::uint64_t limit =
+        (std::getenv("PLING_BENCH_LIMIT_MB")
+             ? std::strtoull(std::getenv("PLING_BENCH_LIMIT_MB"), nullptr, 10)
+             : 200ULL) *
+        1024 * 1024;
     if (store->FileBytes() > limit) {
+      // In the steps a receiving process takes, with a batch of 100 messages
+      // stored after every tenth step (as batches come in meanwhile): the longest
+      // step is the longest a batch waits.
       const auto start = Clock::now();
-      auto pruned = store->Prune(0, limit, 0);
-      if (!pruned) {
-        std::printf("prune failed: %s\n", pruned.Error().text.c_str());
-      } else {
+      TPruneRun run;
+      run.maxBytes = limit;
+      double longestStep = 0, longestBatch = 0;
+      std::size_t steps = 0, batches = 0;
+      bool failed = false;
+      while (!run.done && !failed) {
+        const auto step = Clock::now();
+        if (auto done = store->PruneStep(run); !done) {
+          std::printf("prune failed: %s\n", done.Error().text.c_str());
+          failed = true;
+        }
+        longestStep = std::max(longestStep, Ms(Clock::now() - step));
+        if (std::getenv("PLING_BENCH_TRACE") && steps % 50 == 0)
+          std::fprintf(stderr, "  step %zu: phase %d, %lld deleted, %.1f MB, %.1f s\n", steps,
+                       static_cast<int>(run.phase), static_cast<long long>(run.result.deleted),
+                       static_cast<double>(store->FileBytes()) / (1024 * 1024),
+                       std::chrono::duration<double>(Clock::now() - start).count());
+        if (++steps % 10 == 0) {
+          std::vector<TMessage> batch;
+          for (int i = 0; i < 100; ++i) batch.push_back(generator.Next());
+          const auto append = Clock::now();
+          if (!store->Append(batch)) std::abort();
+          longestBatch = std::max(longestBatch, Ms(Clock::now() - append));
+          ++batches;
+        }
+      }
+      if (!failed) {
         std::printf(
-            "prune to 200 MB: %lld messages deleted in %.1f s; the file has %.1f MB (%s the "
-            "limit)\n",
-            static_cast<long long>(pruned.Value().Deleted),
-            std::chrono::duration<double>(Clock::now() - start).count(),
-            static_cast<double>(store->FileBytes()) / (1024 * 1024),
+            "prune to 200 MB: %lld messages deleted in %.1f s, %zu steps, longest step %.1f ms; "
+            "%zu batches of 100 stored meanwhile, the longest in %.1f ms; the file has %.1f MB "
+            "(%s the limit)\n",
+            static_cast<long long>(run.result.deleted),
+            std::chrono::duration<double>(Clock::now() - start).count(), steps, longestStep,
+            batches, longestBatch, static_cast<double>(store->FileBytes()) / (1024 * 1024),
             store->FileBytes() <= limit ? "within" : "OVER");
       }
     }

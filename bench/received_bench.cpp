@@ -29,8 +29,9 @@
 // namespaces are allowed, so that it gets a network namespace of its own and its
 // mailslots cannot meet a running Pling's:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/pling_received_bench
-//       [--burst N] [--waiting N]
-// (--burst 0 leaves part 2 out.)
+//       [--burst N] [--waiting N] [--rounds N]
+// (--burst 0 leaves part 2 out; parts 1 and 4 run N rounds, 9 by default, and
+// give the median ratio and its spread.)
 #include <sched.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -116,6 +117,12 @@ double FloodBare(QPlainTextEdit& pane, bool wrap, int count) {
     QCoreApplication::processEvents();
   }
   return count / Seconds(Clock::now() - start);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 std::string WaitingSender(int i) {
@@ -242,9 +249,11 @@ void SendBurst(const std::string& cli, int count, int parallel, std::atomic<int>
 int main(int argc, char** argv) {
   int burst = 10000;
   int waiting = 10000;
+  int rounds = 9;
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--burst") == 0) burst = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--waiting") == 0) waiting = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
   }
   // A network namespace of our own: mailslots are abstract sockets, which belong
   // to one, so a Pling running on this machine is neither disturbed nor counted.
@@ -272,7 +281,7 @@ int main(int argc, char** argv) {
     const std::string historyPath = pling::history::DefaultPath();
     const auto keepHistory = [&](bool on) {
       pling::history::TSettings settings;
-      settings.Enabled = on;
+      settings.enabled = on;
       w.History().Start(settings, historyPath);
     };
     keepHistory(true);
@@ -284,15 +293,27 @@ int main(int argc, char** argv) {
     bare.resize(received->size());
     bare.show();
 
-    constexpr int kFlood = 3000;
-    std::printf("Received pane, full (1000 lines), one message per event-loop pass, %d messages:\n",
-                kFlood);
+    // In rounds, the window and the bare pane in turns, so that what the rest of
+    // the machine does falls on both alike: the median of the rounds' ratios and
+    // their spread.
+    constexpr int kFlood = 1000;
+    std::printf(
+        "Received pane, full (1000 lines), one message per event-loop pass, %d messages a "
+        "round, %d rounds:\n",
+        kFlood, rounds);
     for (bool wrap : {false, true}) {
-      const double window = FloodWindow(w, wrap, kFlood);
-      const double plain = FloodBare(bare, wrap, kFlood);
+      std::vector<double> windows, plains, ratios;
+      for (int round = 0; round < rounds; ++round) {
+        windows.push_back(FloodWindow(w, wrap, kFlood));
+        plains.push_back(FloodBare(bare, wrap, kFlood));
+        ratios.push_back(windows.back() / plains.back());
+      }
       std::printf(
-          "  %-9s window %8.0f msg/s   bare QPlainTextEdit %8.0f msg/s   window / bare x%.2f\n",
-          wrap ? "wrap on" : "wrap off", window, plain, window / plain);
+          "  %-9s window %8.0f msg/s   bare QPlainTextEdit %8.0f msg/s   window / bare x%.2f "
+          "(median of %d rounds; x%.2f to x%.2f)\n",
+          wrap ? "wrap on" : "wrap off", Median(windows), Median(plains), Median(ratios), rounds,
+          *std::min_element(ratios.begin(), ratios.end()),
+          *std::max_element(ratios.begin(), ratios.end()));
     }
 
     {
@@ -329,16 +350,24 @@ int main(int argc, char** argv) {
           "separators and time stamps on):\n",
           waiting);
       bare.show();
-      double seconds[2] = {1e9, 1e9};  // history off, on: the best of two turns each
-      for (int turn = 0; turn < 4; ++turn) {
+      // Off and on in turns; each pair gives a ratio.
+      std::vector<double> ratios;
+      double off = 0;
+      for (int turn = 0; turn < 2 * rounds; ++turn) {
         const bool on = turn % 2 == 1;
         keepHistory(on);
         const TWaitingRun run = ShowWaiting(w, false, waiting);
-        seconds[on ? 1 : 0] = std::min(seconds[on ? 1 : 0], run.Seconds);
+        if (on) {
+          ratios.push_back(run.Seconds / off);
+        } else {
+          off = run.Seconds;
+        }
         std::printf("  history %-3s wrap off: %d shown after %.2f s, %zu batches\n",
                     on ? "on" : "off", run.Shown, run.Seconds, run.Batches.size());
       }
-      std::printf("  history on / off (best of two each): x%.2f\n", seconds[1] / seconds[0]);
+      std::printf("  history on / off: x%.2f (median of %d pairs; x%.2f to x%.2f)\n",
+                  Median(ratios), rounds, *std::min_element(ratios.begin(), ratios.end()),
+                  *std::max_element(ratios.begin(), ratios.end()));
       keepHistory(true);
       for (bool wrap : {false, true}) {
         const TWaitingRun run = ShowWaiting(w, wrap, waiting);

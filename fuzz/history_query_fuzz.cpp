@@ -74,11 +74,11 @@ TStore& Store() {
     const std::string path = std::string(dir) + "/history.sqlite";
     auto opened = TStore::Open(path);
     if (!opened) std::abort();
-    TStore* s = opened.Value().Store.release();
+    TStore* s = opened.Value().store.release();
     std::vector<TMessage> seed(1);
-    seed[0].Sender = "ANNA";
-    seed[0].Receiver = "BOB";
-    seed[0].Text = "Zażółć \"quoted\" NEAR the * star - minus";
+    seed[0].sender = "ANNA";
+    seed[0].receiver = "BOB";
+    seed[0].text = "Zażółć \"quoted\" NEAR the * star - minus";
     if (!s->Append(seed)) std::abort();
     // The files go when the process ends; the open store keeps working.
     unlink(path.c_str());
@@ -99,20 +99,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t first = input.find('\0');
   const std::size_t second = first == std::string_view::npos ? first : input.find('\0', first + 1);
   TQuery query;
-  query.Words = std::string(input.substr(0, first));
+  query.words = std::string(input.substr(0, first));
   if (first != std::string_view::npos)
-    query.From = std::string(input.substr(first + 1, second - first - 1));
-  if (second != std::string_view::npos) query.To = std::string(input.substr(second + 1));
-  query.PrefixLastWord = prefix;
-  query.Limit = 5;
+    query.from = std::string(input.substr(first + 1, second - first - 1));
+  if (second != std::string_view::npos) query.to = std::string(input.substr(second + 1));
+  query.prefixLastWord = prefix;
+  query.limit = 5;
 
-  const std::string expression = MatchExpression(query.Words, prefix);
+  const std::string expression = MatchExpression(query.words, prefix);
   if (!WellFormed(expression)) std::abort();
   auto hits = Store().Search(query);
   if (!hits) std::abort();  // a user's words never make the query fail
   for (const THit& hit : hits.Value()) {
-    for (const TSpan& mark : hit.Marks) {
-      if (mark.Begin > mark.End || mark.End > hit.Message.Text.size()) std::abort();
+    for (const TSpan& mark : hit.marks) {
+      if (mark.begin > mark.end || mark.end > hit.message.text.size()) std::abort();
     }
   }
 
@@ -121,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   TMessage message;
-  message.Sender = query.From;
-  message.Text = std::string(input);
+  message.sender = query.from;
+  message.text = std::string(input);
   const std::string json = JsonObject(message);
   if (!ValidUtf8WithoutControls(json)) std::abort();
   const std::string csv = CsvRecord(message);

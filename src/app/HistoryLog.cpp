@@ -2,17 +2,19 @@
 #include "app/HistoryLog.h"
 
 #include <QTimer>
+#include <chrono>
 #include <utility>
 
 #include "history/history_settings.h"
 #include "qtbridge/AnsiText.h"
 #include "settings/Megares.h"
+#include "settings/StoredKeys.h"
 
 namespace pling::app {
 
 THistoryLog::THistoryLog(std::function<void(const QString&)> report, QObject* parent)
     : QObject(parent), FReport(std::move(report)) {
-  FSettings.Enabled = false;  // until Start
+  FSettings.enabled = false;  // until Start
 }
 
 THistoryLog::~THistoryLog() {
@@ -46,9 +48,10 @@ void THistoryLog::Flush() {
   FDone.wait(lock, [this] { return FJobs.empty() && !FBusy; });
 }
 
-QStringList THistoryLog::Start(const settings::TMegaRegistry& registry, std::string path) {
+QStringList THistoryLog::Start(settings::TMegaRegistry& registry, std::string path) {
   std::vector<std::string> unread;
   const history::TSettings settings = history::ReadSettings(registry, &unread);
+  FRegistry = &registry;
   Start(settings, path.empty() ? history::DefaultPath() : std::move(path));
   QStringList problems;
   for (const std::string& problem : unread) problems << qtbridge::FromAnsi(problem);
@@ -70,11 +73,32 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
     QMetaObject::invokeMethod(
         this, [this, whole] { FReport(whole); }, Qt::QueuedConnection);
   });
-  if (FSettings.Enabled) {
+  if (FSettings.enabled) {
     FThread = std::thread([this] {
+      using Clock = std::chrono::steady_clock;
       std::unique_lock lock(FMutex);
+      const auto woken = [this] { return FStop || !FJobs.empty(); };
+      auto lastStep = Clock::now();
       for (;;) {
-        FWake.wait(lock, [this] { return FStop || !FJobs.empty(); });
+        // The index and the pruning go on in short steps once no batch has come
+        // for a moment: in a burst the batches are stored at once and indexed
+        // after it, and a batch never waits longer than one step. Batches that
+        // never pause get a step in between now and then all the same.
+        if (FWriter->HasWork() && !FStop) {
+          const bool step =
+              FJobs.empty() ? !FWake.wait_for(lock, std::chrono::milliseconds(kStepPauseMs), woken)
+                            : Clock::now() - lastStep > std::chrono::milliseconds(kStepAtLeastMs);
+          if (step) {
+            lock.unlock();
+            FWriter->Step();
+            lock.lock();
+            lastStep = Clock::now();
+            continue;
+          }
+        } else {
+          lastStep = Clock::now();
+        }
+        FWake.wait(lock, woken);
         if (FJobs.empty()) break;  // stopping, and nothing left to do
         TJob job = std::move(FJobs.front());
         FJobs.pop_front();
@@ -89,7 +113,11 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
   }
   delete FPruneTmr;
   FPruneTmr = nullptr;
-  if (!FSettings.Enabled) return;
+  emit EnabledChanged(FSettings.enabled);
+  if (!FSettings.enabled) return;
+  // Opened now on the writing thread, so that the first batch finds it open
+  // (and a file that cannot be had is told at the start).
+  Post([](history::TWriter& writer) { writer.Open(); });
   // A few seconds after the start (the window is up by then), then every hour.
   FPruneTmr = new QTimer(this);
   FPruneTmr->setObjectName(QStringLiteral("HistoryPruneTmr"));
@@ -103,8 +131,17 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
   FPruneTmr->start(kFirstPruneMs);
 }
 
+void THistoryLog::SetEnabled(bool on) {
+  if (on == FSettings.enabled) return;
+  history::TSettings settings = FSettings;
+  settings.enabled = on;
+  Start(settings, FPath.empty() ? history::DefaultPath() : FPath);
+  if (FRegistry != nullptr)
+    FRegistry->WriteBool(settings::kHistoryKey.section, settings::kHistoryKey.key, on);
+}
+
 void THistoryLog::Take(std::string_view receiver, std::string_view sender, std::string_view text) {
-  if (FSettings.Enabled)
+  if (FSettings.enabled)
     FPending.push_back(history::ReceivedMessage(sender, receiver, text, history::NowMs()));
 }
 
@@ -116,7 +153,7 @@ void THistoryLog::Commit() {
 }
 
 void THistoryLog::Sent(const std::vector<TSentRecord>& records) {
-  if (!FSettings.Enabled || records.empty()) return;
+  if (!FSettings.enabled || records.empty()) return;
   std::vector<history::TMessage> batch;
   batch.reserve(records.size());
   const std::int64_t now = history::NowMs();
@@ -129,7 +166,7 @@ void THistoryLog::Sent(const std::vector<TSentRecord>& records) {
 }
 
 void THistoryLog::PruneIfDue() {
-  if (!FSettings.Enabled) return;
+  if (!FSettings.enabled) return;
   // Opening prunes; an open store prunes when an hour has passed.
   Post([](history::TWriter& writer) {
     if (writer.Store() == nullptr) {

@@ -7,9 +7,12 @@
 // the messenger mailslot whenever it delivers anything, so what it shows is
 // first-hand and stored once here.
 //
-// Nothing is opened at the start: the store opens with the first message, or
-// with the first pruning a few seconds after the start; pruning comes again
-// every hour on a timer that does nothing in between. A store that cannot be
+// The store is opened at the start on the writing thread (the window does not
+// wait for it); the first pruning is due then and again every hour, on a timer
+// that does nothing in between. A batch is stored as its
+// rows alone; the full-text index takes the messages on the writing thread in
+// short steps once no batch has come for a moment, and so does a prune. A store
+// that cannot be
 // had means no history, told once with its path; receiving goes on.
 #include <QObject>
 #include <QString>
@@ -48,11 +51,16 @@ class THistoryLog : public QObject {
   // Reads the settings (History, HistoryDays, HistoryMB in [Settings]); a value
   // that cannot be read keeps its default and is returned as a problem to tell.
   // Starts the pruning timers. `path` empty: the default store.
-  QStringList Start(const settings::TMegaRegistry& registry, std::string path = {});
+  QStringList Start(settings::TMegaRegistry& registry, std::string path = {});
   // The same with settings given (tests and benchmarks).
   void Start(const history::TSettings& settings, std::string path);
 
   const history::TSettings& Settings() const { return FSettings; }
+  // Switches the history on or off at once (off: nothing more is written; what
+  // was taken before is kept) and stores the choice in the settings the first
+  // Start read, where it raises runtime::Exception when the file cannot be
+  // written (the switch holds for this run all the same).
+  void SetEnabled(bool on);
   const std::string& Path() const { return FPath; }
 
   // One incoming message that the window shows (ANSI code page), kept until Commit.
@@ -69,10 +77,22 @@ class THistoryLog : public QObject {
   void PruneIfDue();
 
   static constexpr int kFirstPruneMs = 3000;
+ signals:
+  // After every Start: whether the history is on now.
+  void EnabledChanged(bool on);
+
+ public:
+  // How long the writing thread waits for the next batch before it indexes or
+  // prunes a step (longer than the window takes to show a large batch, so that a
+  // burst is not slowed by it), and how long batches that never pause go on
+  // without a step.
+  static constexpr int kStepPauseMs = 1000;
+  static constexpr int kStepAtLeastMs = 10000;
   static constexpr int kPruneIntervalMs = 60 * 60 * 1000;
 
  private:
   std::function<void(const QString&)> FReport;
+  settings::TMegaRegistry* FRegistry = nullptr;  // where the switch is stored
   history::TSettings FSettings;
   std::string FPath;
   std::vector<history::TMessage> FPending;

@@ -107,11 +107,11 @@ QString MarkedHtml(const std::string& text, const std::vector<history::TSpan>& m
   // Start a little before the first mark, so that it is in sight.
   std::size_t from = 0;
   QString html;
-  if (!marks.empty() && marks.front().Begin <= text.size()) {
-    const QString before = U(text.substr(0, marks.front().Begin));
+  if (!marks.empty() && marks.front().begin <= text.size()) {
+    const QString before = U(text.substr(0, marks.front().begin));
     if (before.size() > maxChars / 3) {
       const qsizetype keep = maxChars / 6;
-      from = marks.front().Begin - static_cast<std::size_t>(before.right(keep).toUtf8().size());
+      from = marks.front().begin - static_cast<std::size_t>(before.right(keep).toUtf8().size());
       html = QStringLiteral("\u2026");
     }
   }
@@ -130,10 +130,10 @@ QString MarkedHtml(const std::string& text, const std::vector<history::TSpan>& m
   };
   std::size_t at = from;
   for (const history::TSpan& mark : marks) {
-    if (mark.Begin < at || mark.End > text.size() || mark.End <= mark.Begin) continue;
-    add(at, mark.Begin, false);
-    add(mark.Begin, mark.End, true);
-    at = mark.End;
+    if (mark.begin < at || mark.end > text.size() || mark.end <= mark.begin) continue;
+    add(at, mark.begin, false);
+    add(mark.begin, mark.end, true);
+    at = mark.end;
   }
   add(at, text.size(), false);
   return html;
@@ -361,14 +361,14 @@ void THistoryFrm::Post(std::function<void(history::TStore*, const std::string&)>
 
 history::TQuery THistoryFrm::CurrentQuery() const {
   history::TQuery query;
-  query.Words = FSearchEdt->text().toStdString();
-  query.From = FFromEdt->text().toStdString();
+  query.words = FSearchEdt->text().toStdString();
+  query.from = FFromEdt->text().toStdString();
   if (FSinceDte->date() > kAnyDate)
-    query.SinceMs = FSinceDte->date().startOfDay().toMSecsSinceEpoch();
+    query.sinceMs = FSinceDte->date().startOfDay().toMSecsSinceEpoch();
   if (FUntilDte->date() > kAnyDate)
-    query.UntilMs = FUntilDte->date().addDays(1).startOfDay().toMSecsSinceEpoch();
-  query.Limit = kMaxResults;
-  query.PrefixLastWord = true;
+    query.untilMs = FUntilDte->date().addDays(1).startOfDay().toMSecsSinceEpoch();
+  query.limit = kMaxResults;
+  query.prefixLastWord = true;
   return query;
 }
 
@@ -404,15 +404,15 @@ void THistoryFrm::ShowResults(std::uint64_t generation,
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(list.size()));
     for (const history::THit& hit : list) {
-      const history::TMessage& m = hit.Message;
-      QString plain = U(m.Text);
+      const history::TMessage& m = hit.message;
+      QString plain = U(m.text);
       plain.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
       plain.replace(QLatin1Char('\n'), QLatin1Char(' '));
       auto* item =
-          new QTreeWidgetItem({U(history::LocalTimeText(m.TimeMs)), U(m.Sender), U(m.Receiver),
+          new QTreeWidgetItem({U(history::LocalTimeText(m.timeMs)), U(m.sender), U(m.receiver),
                                plain.left(300), U(history::DeliveryText(m))});
-      item->setData(colTime, kIdRole, QVariant::fromValue<qlonglong>(m.Id));
-      item->setData(colMessage, kHtmlRole, MarkedHtml(m.Text, hit.Marks, 300));
+      item->setData(colTime, kIdRole, QVariant::fromValue<qlonglong>(m.id));
+      item->setData(colMessage, kHtmlRole, MarkedHtml(m.text, hit.marks, 300));
       item->setToolTip(colMessage, plain.left(1000));
       items.append(item);
     }
@@ -456,17 +456,17 @@ void THistoryFrm::ShowNeighbours(std::int64_t id,
   }
   QString html;
   for (const history::TMessage& m : messages.Value()) {
-    const bool opened = m.Id == id;
+    const bool opened = m.id == id;
     html += opened ? QStringLiteral(
                          "<a name=\"opened\"></a><table width=\"100%\" "
                          "style=\"background-color:#ffe36e;color:#000000\"><tr><td>")
                    : QStringLiteral("<p>");
     html += QStringLiteral("<span style=\"color:#707070\">%1</span> <b>%2</b> to <b>%3</b>")
-                .arg(Escaped(U(history::LocalTimeText(m.TimeMs)), true), Escaped(U(m.Sender), true),
-                     Escaped(U(m.Receiver), true));
-    if (m.Direction == history::TDirection::Out)
+                .arg(Escaped(U(history::LocalTimeText(m.timeMs)), true), Escaped(U(m.sender), true),
+                     Escaped(U(m.receiver), true));
+    if (m.direction == history::TDirection::Out)
       html += QStringLiteral(" <i>(%1)</i>").arg(Escaped(U(history::DeliveryText(m)), true));
-    html += QStringLiteral("<br>") + Escaped(U(m.Text), false);
+    html += QStringLiteral("<br>") + Escaped(U(m.text), false);
     html += opened ? QStringLiteral("</td></tr></table>") : QStringLiteral("</p>");
   }
   FContextTxt->setHtml(html);
@@ -505,7 +505,7 @@ QAction* AddHistoryCommand(QMenu& menu, QWidget& window, const THistoryLog& log)
   QObject::connect(action, &QAction::triggered, &window, [&window, &log, frm] {
     if (frm->isNull()) {
       *frm = new THistoryFrm(log.Path().empty() ? history::DefaultPath() : log.Path(),
-                             log.Settings().Enabled, &window);
+                             log.Settings().enabled, &window);
     }
     THistoryFrm* shown = frm->data();
     shown->show();

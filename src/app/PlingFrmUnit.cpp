@@ -32,7 +32,7 @@
 #include "about/GradientFill.h"
 #include "app/Accessibility.h"
 #include "app/FontDlg.h"
-#include "app/HistoryView.h"
+#include "app/HistorySwitch.h"
 #include "app/KeyboardFocus.h"
 #include "app/NetworkStatus.h"
 #include "app/PlingApplication.h"
@@ -532,7 +532,7 @@ void TPlingFrm::CreateMenus() {
   StartMnu = new QMenu(this);
   StartMnu->setObjectName(QStringLiteral("StartMnu"));
   Info1 = Item(StartMnu, "Info1", QStringLiteral("About"));
-  AddHistoryCommand(*StartMnu, *this, *FHistory);  // "History...", Ctrl+F
+  AddHistoryItems(*StartMnu, *this, *FHistory);  // "History...", Ctrl+F; "Keep history"
   N15 = Separator(StartMnu, "N15");
   QMenu* receivers = Submenu(StartMnu, "Receivers1", QStringLiteral("Receivers"), Receivers1);
   Add2 = Item(receivers, "Add2", QStringLiteral("&Add"));

@@ -33,12 +33,12 @@ using runtime::TResult;
 // them over).
 
 struct TSettings {
-  bool Enabled = true;
-  int Days = 365;       // 0: no age limit
-  int Megabytes = 200;  // 0: no size limit
+  bool enabled = true;
+  int days = 365;       // 0: no age limit
+  int megabytes = 200;  // 0: no size limit
   // The limits brought into their ranges (negative values: the defaults).
   TSettings Clamped() const;
-  std::uint64_t MaxBytes() const { return static_cast<std::uint64_t>(Megabytes) * 1024 * 1024; }
+  std::uint64_t MaxBytes() const { return static_cast<std::uint64_t>(megabytes) * 1024 * 1024; }
 };
 
 // $XDG_DATA_HOME/pling/history.sqlite, or ~/.local/share/pling/history.sqlite.
@@ -57,19 +57,19 @@ enum class TDelivery : int {
   Unconfirmed = 3,  // a session message the machine did not confirm
   Datagram = 4,     // sent as a datagram to one machine; not confirmed
   Workgroup = 5,    // sent as a datagram to the machines of a workgroup
-  Failed = 6,       // not sent; Reason says why
+  Failed = 6,       // not sent; reason says why
 };
 
 struct TMessage {
-  std::int64_t Id = 0;      // given by the store; 0 before
-  std::int64_t TimeMs = 0;  // UTC
-  TDirection Direction = TDirection::In;
-  std::string Sender;
-  std::string Receiver;
-  std::string Via;  // the machine or server it went through ("" if none)
-  std::string Text;
-  TDelivery Delivery = TDelivery::Received;
-  std::string Reason;  // for Failed (and any note on the delivery)
+  std::int64_t id = 0;      // given by the store; 0 before
+  std::int64_t timeMs = 0;  // UTC
+  TDirection direction = TDirection::In;
+  std::string sender;
+  std::string receiver;
+  std::string via;  // the machine or server it went through ("" if none)
+  std::string text;
+  TDelivery delivery = TDelivery::Received;
+  std::string reason;  // for Failed (and any note on the delivery)
 };
 
 // Milliseconds since 1970 UTC, now.
@@ -101,26 +101,26 @@ TMessage SentMessage(std::string_view machineAnsi, std::string_view senderAnsi,
 // Search.
 
 struct TQuery {
-  std::string Words;                    // as the user typed them; "" matches every message
-  std::string From;                     // words of the sender's name ("" any)
-  std::string To;                       // words of the receiver's name ("" any)
-  std::optional<std::int64_t> SinceMs;  // TimeMs >= since
-  std::optional<std::int64_t> UntilMs;  // TimeMs < until
-  std::size_t Limit = 200;              // 0: no limit
+  std::string words;                    // as the user typed them; "" matches every message
+  std::string from;                     // words of the sender's name ("" any)
+  std::string to;                       // words of the receiver's name ("" any)
+  std::optional<std::int64_t> sinceMs;  // timeMs >= since
+  std::optional<std::int64_t> untilMs;  // timeMs < until
+  std::size_t limit = 200;              // 0: no limit
   // The last word, once it has three characters, also matches longer words
   // ("hel" finds "hello"): search as the user types.
-  bool PrefixLastWord = true;
+  bool prefixLastWord = true;
 };
 
-// A byte range [Begin, End) of a message's Text.
+// A byte range [begin, end) of a message's text.
 struct TSpan {
-  std::size_t Begin = 0;
-  std::size_t End = 0;
+  std::size_t begin = 0;
+  std::size_t end = 0;
 };
 
 struct THit {
-  TMessage Message;
-  std::vector<TSpan> Marks;  // the matched words in Message.Text, in order
+  TMessage message;
+  std::vector<TSpan> marks;  // the matched words in message.text, in order
 };
 
 // The FTS5 query for words as a user typed them: each word a quoted string (a
@@ -153,29 +153,48 @@ std::string CsvRecord(const TMessage& message);
 // The store.
 
 struct TPruneResult {
-  std::int64_t Deleted = 0;
-  std::uint64_t BytesAfter = 0;
+  std::int64_t deleted = 0;
+  std::uint64_t bytesAfter = 0;
+};
+
+// A prune done in steps (TStore::PruneStep), each short enough that a batch of
+// messages gets in between: what to prune to, and how far it got.
+struct TPruneRun {
+  int days = 0;                // 0: none by age
+  std::uint64_t maxBytes = 0;  // 0: no size limit
+  std::int64_t nowMs = 0;
+  TPruneResult result;
+  bool done = false;
+  // Where it is: by age, by size, then giving the freed space back.
+  enum class TPhase { Age, Size, Shrink } phase = TPhase::Age;
+  int sizeRounds = 0;         // rounds of deleting by size (bounded)
+  std::int64_t sizeDrop = 0;  // messages this round still deletes
+  bool mergeIndex = false;    // a round's deletions done: the index is merged
 };
 
 class TStore;
 
 struct TOpened {
-  std::unique_ptr<TStore> Store;
+  std::unique_ptr<TStore> store;
   // Something to tell the user once (a damaged file moved aside and a new one
   // started, with both paths); empty otherwise.
-  std::string Notice;
+  std::string notice;
 };
 
 class TStore {
  public:
   // Opens (creating it, its folder mode 0700 and the file mode 0600) the store
   // at path. A file that is not a database or is damaged is moved aside to
-  // PATH.corrupt-YYYYMMDDTHHMMSS and a new one started (said in Notice). Fails
+  // PATH.corrupt-YYYYMMDDTHHMMSS and a new one started (said in notice). Fails
   // only when no store can be had at path at all.
   static TResult<TOpened> Open(const std::string& path);
   // Opens an existing store for reading; fails (creating nothing) when the file
   // is not there.
   static TResult<std::unique_ptr<TStore>> OpenExisting(const std::string& path);
+
+  // Messages an index or prune step takes at most (a few milliseconds of work).
+  static constexpr std::size_t kIndexStep = 200;
+  static constexpr std::size_t kPruneStep = 500;
 
   ~TStore();
   TStore(const TStore&) = delete;
@@ -183,8 +202,17 @@ class TStore {
 
   const std::string& Path() const;
 
-  // Stores the messages in one transaction: all or none. Sets their Id.
+  // Stores the messages in one transaction: all or none. Sets their id. Only
+  // the rows are written: the full-text index takes them later (IndexStep), and
+  // a search takes them into the index first.
   TResult<void> Append(std::span<TMessage> messages);
+  // Puts up to `count` stored messages that are not yet in the full-text index
+  // into it, in one transaction (how far it got is kept in the file with them, so
+  // an index cut short by a kill goes on at the next open). True when some are
+  // still left.
+  TResult<bool> IndexStep(std::size_t count = kIndexStep);
+  // Whether some stored messages are not yet in the index.
+  TResult<bool> IndexBehind();
   // Newest first: by time, then id, when no words or names are given; else in
   // the order stored, last first (the same order unless the clock was set back).
   TResult<std::vector<THit>> Search(const TQuery& query);
@@ -195,8 +223,12 @@ class TStore {
   // Deletes every message and gives the file's space back.
   TResult<void> Clear();
   // Deletes the messages older than `days` (0: none by age) and then the oldest
-  // until the file takes at most maxBytes (0: no limit).
+  // until the file takes at most maxBytes (0: no limit). All at once: PruneStep
+  // for a store that is written meanwhile.
   TResult<TPruneResult> Prune(int days, std::uint64_t maxBytes, std::int64_t nowMs);
+  // One short step of that prune (each in a transaction of its own, holding the
+  // file for about as long as IndexStep); run.done once it is over.
+  TResult<void> PruneStep(TPruneRun& run);
   // The bytes the file (with its -wal) takes now.
   std::uint64_t FileBytes() const;
   // Every message, oldest first, to `each`; stops when it returns false.
@@ -221,16 +253,22 @@ class TWriter {
   TWriter(TSettings settings, std::string path, TReport report);
   ~TWriter();
 
-  bool Enabled() const { return FSettings.Enabled; }
+  bool Enabled() const { return FSettings.enabled; }
   // Opens the store now (and prunes it) rather than at the first batch, so that a
   // damaged file is reported at the start. False when off or it failed (reported).
   bool Open();
   // Stores the batch in one transaction. False when history is off or the
-  // store failed (reported once).
+  // store failed (reported once). The index takes it later, in Step.
   bool Append(std::span<TMessage> messages);
-  // Prunes by the settings when an hour has passed since the last prune (the
-  // first prune runs at open). Cheap otherwise: call it from a loop.
+  // Starts a prune by the settings when an hour has passed since the last one
+  // (the first is due at open); the prune itself is done in Step. Cheap
+  // otherwise: call it from a loop.
   void PruneIfDue(std::int64_t nowMs);
+  // Whether Step has something to do: messages to index, a prune under way.
+  bool HasWork() const { return FStore && (FIndexBehind || FPrune.has_value()); }
+  // One short piece of that work (a few milliseconds); call it between batches
+  // while HasWork.
+  void Step();
   // The open store, if any.
   TStore* Store() { return FStore.get(); }
 
@@ -245,6 +283,8 @@ class TWriter {
   std::unique_ptr<TStore> FStore;
   bool FFailed = false;  // a failure was reported and nothing has worked since
   std::int64_t FLastPruneMs = 0;
+  bool FIndexBehind = false;
+  std::optional<TPruneRun> FPrune;
 };
 
 }  // namespace pling::history

@@ -19,13 +19,13 @@ TSettings ReadSettings(const settings::TMegaRegistry& store, std::vector<std::st
     }
   };
   read(settings::kHistoryKey, [&](const char* section, const char* key) {
-    result.Enabled = store.ReadBool(section, key, result.Enabled);
+    result.enabled = store.ReadBool(section, key, result.enabled);
   });
   read(settings::kHistoryDaysKey, [&](const char* section, const char* key) {
-    result.Days = store.ReadInteger(section, key, result.Days);
+    result.days = store.ReadInteger(section, key, result.days);
   });
   read(settings::kHistoryMBKey, [&](const char* section, const char* key) {
-    result.Megabytes = store.ReadInteger(section, key, result.Megabytes);
+    result.megabytes = store.ReadInteger(section, key, result.megabytes);
   });
   return result.Clamped();
 }

@@ -21,7 +21,11 @@ namespace pling::history {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 1: the index kept by triggers as each message was stored. 2: the index catches
+// up after the messages are stored (index_state.upto: every message with an id up
+// to it is in the index, none after it), so that storing a batch costs only its
+// rows.
+constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 5000;
 
 const char* const kSchema = R"sql(
@@ -39,21 +43,33 @@ CREATE INDEX IF NOT EXISTS messages_time ON messages(time);
 CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(
   sender, receiver, text, content='messages', content_rowid='id', columnsize=0, prefix='3',
   tokenize='pling_fold unicode61 remove_diacritics 2');
-CREATE TRIGGER IF NOT EXISTS messages_ai AFTER INSERT ON messages BEGIN
-  INSERT INTO messages_fts(rowid, sender, receiver, text)
-    VALUES (new.id, new.sender, new.receiver, new.text);
-END;
-CREATE TRIGGER IF NOT EXISTS messages_ad AFTER DELETE ON messages BEGIN
+CREATE TABLE IF NOT EXISTS index_state(
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  upto INTEGER NOT NULL);
+INSERT OR IGNORE INTO index_state(id, upto) VALUES (1, 0);
+CREATE TRIGGER IF NOT EXISTS messages_ad AFTER DELETE ON messages
+WHEN old.id <= (SELECT upto FROM index_state) BEGIN
   INSERT INTO messages_fts(messages_fts, rowid, sender, receiver, text)
     VALUES ('delete', old.id, old.sender, old.receiver, old.text);
 END;
-CREATE TRIGGER IF NOT EXISTS messages_au AFTER UPDATE ON messages BEGIN
+CREATE TRIGGER IF NOT EXISTS messages_au AFTER UPDATE ON messages
+WHEN old.id <= (SELECT upto FROM index_state) BEGIN
   INSERT INTO messages_fts(messages_fts, rowid, sender, receiver, text)
     VALUES ('delete', old.id, old.sender, old.receiver, old.text);
   INSERT INTO messages_fts(rowid, sender, receiver, text)
     VALUES (new.id, new.sender, new.receiver, new.text);
 END;
 )sql";
+
+// From 1: the triggers of the index go (the new ones only take out what was
+// indexed), and everything stored so far was indexed.
+const char* const kMigrateFrom1 = R"sql(
+DROP TRIGGER IF EXISTS messages_ai;
+DROP TRIGGER IF EXISTS messages_ad;
+DROP TRIGGER IF EXISTS messages_au;
+)sql";
+const char* const kMigratedFrom1 =
+    "UPDATE index_state SET upto = coalesce((SELECT max(id) FROM messages), 0)";
 
 const char* const kColumns =
     "m.id, m.time, m.direction, m.sender, m.receiver, m.via, m.text, m.delivery, m.reason";
@@ -84,18 +100,18 @@ std::string Column(sqlite3_stmt* statement, int column) {
 
 TMessage ReadMessage(sqlite3_stmt* statement) {
   TMessage message;
-  message.Id = sqlite3_column_int64(statement, 0);
-  message.TimeMs = sqlite3_column_int64(statement, 1);
-  message.Direction = sqlite3_column_int(statement, 2) == 1 ? TDirection::Out : TDirection::In;
-  message.Sender = Column(statement, 3);
-  message.Receiver = Column(statement, 4);
-  message.Via = Column(statement, 5);
-  message.Text = Column(statement, 6);
+  message.id = sqlite3_column_int64(statement, 0);
+  message.timeMs = sqlite3_column_int64(statement, 1);
+  message.direction = sqlite3_column_int(statement, 2) == 1 ? TDirection::Out : TDirection::In;
+  message.sender = Column(statement, 3);
+  message.receiver = Column(statement, 4);
+  message.via = Column(statement, 5);
+  message.text = Column(statement, 6);
   const int delivery = sqlite3_column_int(statement, 7);
-  message.Delivery = delivery >= 0 && delivery <= static_cast<int>(TDelivery::Failed)
+  message.delivery = delivery >= 0 && delivery <= static_cast<int>(TDelivery::Failed)
                          ? static_cast<TDelivery>(delivery)
                          : TDelivery::Received;
-  message.Reason = Column(statement, 8);
+  message.reason = Column(statement, 8);
   return message;
 }
 
@@ -398,10 +414,10 @@ TResult<std::string> MoveAside(const std::string& path) {
 
 TSettings TSettings::Clamped() const {
   TSettings out = *this;
-  if (out.Days < 0) out.Days = TSettings{}.Days;
-  if (out.Megabytes < 0) out.Megabytes = TSettings{}.Megabytes;
-  if (out.Days > 36500) out.Days = 36500;
-  if (out.Megabytes > 1024 * 1024) out.Megabytes = 1024 * 1024;
+  if (out.days < 0) out.days = TSettings{}.days;
+  if (out.megabytes < 0) out.megabytes = TSettings{}.megabytes;
+  if (out.days > 36500) out.days = 36500;
+  if (out.megabytes > 1024 * 1024) out.megabytes = 1024 * 1024;
   return out;
 }
 
@@ -498,10 +514,16 @@ struct TStore::TImpl {
     // A commit is written to the -wal before it returns (a process killed right
     // after keeps it); the -wal is synced at checkpoints, not at every commit.
     if ((code = Exec("PRAGMA synchronous = NORMAL")) != SQLITE_OK) return code;
-    if (version.Value() == 0) {
+    if (version.Value() < kSchemaVersion) {
       if ((code = Exec("BEGIN IMMEDIATE")) != SQLITE_OK) return code;
-      code = Exec(kSchema);
-      if (code == SQLITE_OK) {
+      // Read again under the lock: another process may have set the file up
+      // meanwhile.
+      auto current = Integer("PRAGMA user_version");
+      code = current ? SQLITE_OK : static_cast<int>(current.Error().code);
+      if (code == SQLITE_OK && current.Value() == 1) code = Exec(kMigrateFrom1);
+      if (code == SQLITE_OK && current.Value() < kSchemaVersion) code = Exec(kSchema);
+      if (code == SQLITE_OK && current.Value() == 1) code = Exec(kMigratedFrom1);
+      if (code == SQLITE_OK && current.Value() < kSchemaVersion) {
         code = Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
       }
       if (code != SQLITE_OK) {
@@ -543,7 +565,7 @@ TResult<TOpened> TStore::Open(const std::string& path) {
       if (attempt > 0) return file.Error();
       auto aside = MoveAside(path);
       if (!aside) return aside.Error();
-      opened.Notice = "The message history " + path + " could not be opened (" + file.Error().text +
+      opened.notice = "The message history " + path + " could not be opened (" + file.Error().text +
                       "); it was moved to " + aside.Value() + " and a new history started.";
       continue;
     }
@@ -551,7 +573,7 @@ TResult<TOpened> TStore::Open(const std::string& path) {
     impl->Path = path;
     const int code = impl->Setup(true);
     if (code == SQLITE_OK) {
-      opened.Store = std::unique_ptr<TStore>(new TStore(std::move(impl)));
+      opened.store = std::unique_ptr<TStore>(new TStore(std::move(impl)));
       return opened;
     }
     const TError error = impl->Error(code);
@@ -559,7 +581,7 @@ TResult<TOpened> TStore::Open(const std::string& path) {
     if (!IsDamage(code) || attempt > 0) return error;
     auto aside = MoveAside(path);
     if (!aside) return aside.Error();
-    opened.Notice = "The message history " + path + " was damaged (" + error.text +
+    opened.notice = "The message history " + path + " was damaged (" + error.text +
                     "); it was moved to " + aside.Value() + " and a new history started.";
   }
   return TError{SQLITE_CANTOPEN, path + ": cannot be opened"};
@@ -581,43 +603,112 @@ TResult<void> TStore::Append(std::span<TMessage> messages) {
   auto& d = *FImpl;
   if (!d.Insert) {
     auto statement = d.Prepare(
-        "INSERT INTO messages(time, direction, sender, receiver, via, text, delivery, reason) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        "INSERT INTO messages(id, time, direction, sender, receiver, via, text, delivery, reason) "
+        "VALUES (?9, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     if (!statement) return statement.Error();
     d.Insert = std::move(statement.Value());
   }
   int code = d.Exec("BEGIN IMMEDIATE");
   if (code != SQLITE_OK) return d.Error(code);
+  // Past every id the index has taken, even where the newest messages were
+  // deleted since: a new message is never taken for an indexed one.
+  auto last = d.Integer(
+      "SELECT max(coalesce((SELECT max(id) FROM messages), 0), "
+      "(SELECT upto FROM index_state))");
+  if (!last) {
+    d.Exec("ROLLBACK");
+    return last.Error();
+  }
+  std::int64_t next = last.Value() + 1;
   sqlite3_stmt* insert = d.Insert.get();
   for (TMessage& message : messages) {
     sqlite3_reset(insert);
-    sqlite3_bind_int64(insert, 1, message.TimeMs);
-    sqlite3_bind_int(insert, 2, static_cast<int>(message.Direction));
-    BindText(insert, 3, message.Sender);
-    BindText(insert, 4, message.Receiver);
-    BindText(insert, 5, message.Via);
-    BindText(insert, 6, message.Text);
-    sqlite3_bind_int(insert, 7, static_cast<int>(message.Delivery));
-    BindText(insert, 8, message.Reason);
+    sqlite3_bind_int64(insert, 9, next++);
+    sqlite3_bind_int64(insert, 1, message.timeMs);
+    sqlite3_bind_int(insert, 2, static_cast<int>(message.direction));
+    BindText(insert, 3, message.sender);
+    BindText(insert, 4, message.receiver);
+    BindText(insert, 5, message.via);
+    BindText(insert, 6, message.text);
+    sqlite3_bind_int(insert, 7, static_cast<int>(message.delivery));
+    BindText(insert, 8, message.reason);
     code = sqlite3_step(insert);
     if (code != SQLITE_DONE) {
       const TError error = d.Error(code);
       sqlite3_reset(insert);
       d.Exec("ROLLBACK");
-      for (TMessage& undone : messages) undone.Id = 0;
+      for (TMessage& undone : messages) undone.id = 0;
       return error;
     }
-    message.Id = sqlite3_last_insert_rowid(d.Db);
+    message.id = sqlite3_last_insert_rowid(d.Db);
   }
   sqlite3_reset(insert);
   code = d.Exec("COMMIT");
   if (code != SQLITE_OK) {
     const TError error = d.Error(code);
     d.Exec("ROLLBACK");
-    for (TMessage& undone : messages) undone.Id = 0;
+    for (TMessage& undone : messages) undone.id = 0;
     return error;
   }
   return {};
+}
+
+TResult<bool> TStore::IndexStep(std::size_t count) {
+  auto& d = *FImpl;
+  int code = d.Exec("BEGIN IMMEDIATE");
+  if (code != SQLITE_OK) return d.Error(code);
+  const auto fail = [&d](int failed) {
+    const TError error = d.Error(failed);
+    d.Exec("ROLLBACK");
+    return error;
+  };
+  auto upto = d.Integer("SELECT upto FROM index_state");
+  if (!upto) {
+    d.Exec("ROLLBACK");
+    return upto.Error();
+  }
+  auto last = d.Prepare(
+      "SELECT coalesce(max(id), 0) FROM (SELECT id FROM messages WHERE id > ?1 ORDER BY id "
+      "LIMIT ?2)");
+  if (!last) {
+    d.Exec("ROLLBACK");
+    return last.Error();
+  }
+  sqlite3_bind_int64(last.Value().get(), 1, upto.Value());
+  sqlite3_bind_int64(last.Value().get(), 2,
+                     static_cast<sqlite3_int64>(std::max<std::size_t>(count, 1)));
+  if ((code = sqlite3_step(last.Value().get())) != SQLITE_ROW) return fail(code);
+  const std::int64_t through = sqlite3_column_int64(last.Value().get(), 0);
+  if (through <= upto.Value()) {
+    d.Exec("ROLLBACK");
+    return false;
+  }
+  auto index = d.Prepare(
+      "INSERT INTO messages_fts(rowid, sender, receiver, text) "
+      "SELECT id, sender, receiver, text FROM messages WHERE id > ?1 AND id <= ?2 ORDER BY id");
+  if (!index) {
+    d.Exec("ROLLBACK");
+    return index.Error();
+  }
+  sqlite3_bind_int64(index.Value().get(), 1, upto.Value());
+  sqlite3_bind_int64(index.Value().get(), 2, through);
+  if ((code = sqlite3_step(index.Value().get())) != SQLITE_DONE) return fail(code);
+  auto mark = d.Prepare("UPDATE index_state SET upto = ?1");
+  if (!mark) {
+    d.Exec("ROLLBACK");
+    return mark.Error();
+  }
+  sqlite3_bind_int64(mark.Value().get(), 1, through);
+  if ((code = sqlite3_step(mark.Value().get())) != SQLITE_DONE) return fail(code);
+  if ((code = d.Exec("COMMIT")) != SQLITE_OK) return fail(code);
+  return IndexBehind();
+}
+
+TResult<bool> TStore::IndexBehind() {
+  auto behind = FImpl->Integer(
+      "SELECT EXISTS (SELECT 1 FROM messages WHERE id > (SELECT upto FROM index_state))");
+  if (!behind) return behind.Error();
+  return behind.Value() != 0;
 }
 
 namespace {
@@ -652,14 +743,14 @@ std::string ColumnFilter(const char* column, const std::string& words, bool pref
 TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   auto& d = *FImpl;
   std::vector<std::string> parts;
-  const bool typedWords = !query.Words.empty() || !query.From.empty() || !query.To.empty();
-  if (std::string words = MatchExpression(query.Words, query.PrefixLastWord); !words.empty()) {
+  const bool typedWords = !query.words.empty() || !query.from.empty() || !query.to.empty();
+  if (std::string words = MatchExpression(query.words, query.prefixLastWord); !words.empty()) {
     parts.push_back(std::move(words));
   }
-  if (std::string from = ColumnFilter("sender", query.From, query.PrefixLastWord); !from.empty()) {
+  if (std::string from = ColumnFilter("sender", query.from, query.prefixLastWord); !from.empty()) {
     parts.push_back(std::move(from));
   }
-  if (std::string to = ColumnFilter("receiver", query.To, query.PrefixLastWord); !to.empty()) {
+  if (std::string to = ColumnFilter("receiver", query.to, query.prefixLastWord); !to.empty()) {
     parts.push_back(std::move(to));
   }
   std::vector<THit> hits;
@@ -667,11 +758,21 @@ TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   if (typedWords && parts.empty()) return hits;
   std::string match;
   for (const std::string& part : parts) match += (match.empty() ? "" : " AND ") + part;
+  if (!match.empty()) {
+    // The messages stored since the index last caught up go into it first, so
+    // that the search sees every message. Where that cannot be done now (a file
+    // that is only readable, a writer that holds it too long), the search goes
+    // on with the index as it is.
+    for (;;) {
+      auto more = IndexStep();
+      if (!more || !more.Value()) break;
+    }
+  }
 
   std::string where;
-  if (query.SinceMs) where += " AND m.time >= ?2";
-  if (query.UntilMs) where += " AND m.time < ?3";
-  const std::string limit = query.Limit > 0 ? " LIMIT " + std::to_string(query.Limit) : "";
+  if (query.sinceMs) where += " AND m.time >= ?2";
+  if (query.untilMs) where += " AND m.time < ?3";
+  const std::string limit = query.limit > 0 ? " LIMIT " + std::to_string(query.limit) : "";
   std::string sql;
   if (match.empty()) {
     sql = std::string("SELECT ") + kColumns + ", '' FROM messages m WHERE 1" + where +
@@ -689,8 +790,8 @@ TResult<std::vector<THit>> TStore::Search(const TQuery& query) {
   if (!statement) return statement.Error();
   sqlite3_stmt* select = statement.Value().get();
   if (!match.empty()) BindText(select, 1, match);
-  if (query.SinceMs) sqlite3_bind_int64(select, 2, *query.SinceMs);
-  if (query.UntilMs) sqlite3_bind_int64(select, 3, *query.UntilMs);
+  if (query.sinceMs) sqlite3_bind_int64(select, 2, *query.sinceMs);
+  if (query.untilMs) sqlite3_bind_int64(select, 3, *query.untilMs);
   int code;
   while ((code = sqlite3_step(select)) == SQLITE_ROW) {
     hits.push_back({ReadMessage(select), ParseMarks(Column(select, 9))});
@@ -717,8 +818,8 @@ TResult<std::vector<TMessage>> TStore::Neighbours(std::int64_t id, std::size_t b
     auto statement = d.Prepare(std::string("SELECT ") + kColumns + " FROM messages m " + sql);
     if (!statement) return statement.Error();
     sqlite3_stmt* s = statement.Value().get();
-    sqlite3_bind_int64(s, 1, centre.TimeMs);
-    sqlite3_bind_int64(s, 2, centre.Id);
+    sqlite3_bind_int64(s, 1, centre.timeMs);
+    sqlite3_bind_int64(s, 2, centre.id);
     sqlite3_bind_int64(s, 3, static_cast<sqlite3_int64>(count));
     int step;
     while ((step = sqlite3_step(s)) == SQLITE_ROW) out.push_back(ReadMessage(s));
@@ -751,7 +852,9 @@ TResult<void> TStore::Clear() {
   // would take each one out of the index in turn).
   int code = d.Exec("BEGIN IMMEDIATE");
   if (code != SQLITE_OK) return d.Error(code);
-  code = d.Exec("DROP TABLE IF EXISTS messages_fts; DROP TABLE IF EXISTS messages;");
+  code = d.Exec(
+      "DROP TABLE IF EXISTS messages_fts; DROP TABLE IF EXISTS messages; "
+      "DROP TABLE IF EXISTS index_state;");
   if (code == SQLITE_OK) code = d.Exec(kSchema);
   if (code != SQLITE_OK) {
     const TError error = d.Error(code);
@@ -770,61 +873,126 @@ TResult<void> TStore::Clear() {
 }
 
 TResult<TPruneResult> TStore::Prune(int days, std::uint64_t maxBytes, std::int64_t nowMs) {
+  TPruneRun run;
+  run.days = days;
+  run.maxBytes = maxBytes;
+  run.nowMs = nowMs;
+  while (!run.done) {
+    if (auto step = PruneStep(run); !step) return step.Error();
+  }
+  return run.result;
+}
+
+TResult<void> TStore::PruneStep(TPruneRun& run) {
   auto& d = *FImpl;
-  TPruneResult result;
-  const auto run = [&](const std::string& sql, std::int64_t value) -> TResult<void> {
+  if (run.done) return {};
+  // One statement in a transaction of its own; the rows it changed.
+  const auto write = [&](const std::string& sql, std::int64_t a,
+                         std::int64_t b) -> TResult<std::int64_t> {
     auto statement = d.Prepare(sql);
     if (!statement) return statement.Error();
-    sqlite3_bind_int64(statement.Value().get(), 1, value);
+    sqlite3_bind_int64(statement.Value().get(), 1, a);
+    if (sqlite3_bind_parameter_count(statement.Value().get()) > 1)
+      sqlite3_bind_int64(statement.Value().get(), 2, b);
     int code = d.Exec("BEGIN IMMEDIATE");
     if (code != SQLITE_OK) return d.Error(code);
     code = sqlite3_step(statement.Value().get());
-    if (code != SQLITE_DONE) {
+    if (code != SQLITE_DONE && code != SQLITE_ROW) {
       const TError error = d.Error(code);
       d.Exec("ROLLBACK");
       return error;
     }
-    result.Deleted += sqlite3_changes(d.Db);
+    const std::int64_t changed = sqlite3_changes(d.Db);
     code = d.Exec("COMMIT");
     if (code != SQLITE_OK) {
       const TError error = d.Error(code);
       d.Exec("ROLLBACK");
       return error;
     }
-    return {};
+    return changed;
   };
-  if (days > 0) {
-    const std::int64_t cutoff = nowMs - static_cast<std::int64_t>(days) * 24 * 60 * 60 * 1000;
-    if (auto r = run("DELETE FROM messages WHERE time < ?1", cutoff); !r) return r.Error();
-  }
-  if (maxBytes > 0 && d.UsedBytes() > maxBytes) {
-    // Down to nine tenths of the limit, so that the next prune is not due at
-    // the next message. Deleted rows leave marks in the index until it is merged:
-    // the index is merged after each round, and the estimate taken again.
-    const std::uint64_t target = maxBytes / 10 * 9;
-    for (int round = 0; round < 8; ++round) {
-      const std::uint64_t used = d.UsedBytes();
-      if (used <= target) break;
-      auto count = d.Integer("SELECT count(*) FROM messages");
-      if (!count) return count.Error();
-      if (count.Value() == 0) break;
-      const double share = static_cast<double>(used - target) / static_cast<double>(used);
-      const auto drop = static_cast<std::int64_t>(static_cast<double>(count.Value()) * share) + 1;
-      if (auto r = run("DELETE FROM messages WHERE id IN (SELECT id FROM messages "
-                       "ORDER BY time, id LIMIT ?1)",
-                       drop);
-          !r) {
-        return r.Error();
-      }
-      if (d.Exec("INSERT INTO messages_fts(messages_fts) VALUES ('optimize')") != SQLITE_OK) break;
-      d.Shrink();
+  const auto step = static_cast<std::int64_t>(kPruneStep);
+  if (run.phase == TPruneRun::TPhase::Age) {
+    if (run.days > 0) {
+      const std::int64_t cutoff =
+          run.nowMs - static_cast<std::int64_t>(run.days) * 24 * 60 * 60 * 1000;
+      auto deleted = write(
+          "DELETE FROM messages WHERE id IN (SELECT id FROM messages WHERE time < ?1 "
+          "ORDER BY time LIMIT ?2)",
+          cutoff, step);
+      if (!deleted) return deleted.Error();
+      run.result.deleted += deleted.Value();
+      if (deleted.Value() == step) return {};  // perhaps more
     }
+    run.phase = TPruneRun::TPhase::Size;
+    return {};
   }
-  // Free pages back to the system and the -wal written back and emptied, deleted
-  // or not: what the file takes is what the limit is about.
-  d.Shrink();
-  result.BytesAfter = FileBytes();
-  return result;
+  if (run.phase == TPruneRun::TPhase::Size) {
+    // The size counts the index: messages not yet in it are put there first.
+    if (run.maxBytes > 0) {
+      auto behind = IndexBehind();
+      if (!behind) return behind.Error();
+      if (behind.Value()) {
+        if (auto indexed = IndexStep(); !indexed) return indexed.Error();
+        return {};
+      }
+    }
+    // Down to nine tenths of the limit, so that the next prune is not due at the
+    // next message. A round deletes the share of the oldest messages the size
+    // is over by, in steps; deleted messages leave marks in the index until it
+    // is merged, so the index is merged after the round (one longer step) and
+    // the size taken again.
+    if (run.sizeDrop > 0) {
+      auto deleted = write(
+          "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY time, id LIMIT "
+          "?1)",
+          std::min(run.sizeDrop, step), 0);
+      if (!deleted) return deleted.Error();
+      run.result.deleted += deleted.Value();
+      run.sizeDrop = deleted.Value() == 0 ? 0 : run.sizeDrop - deleted.Value();
+      if (run.sizeDrop <= 0) run.mergeIndex = true;
+      return {};
+    }
+    if (run.mergeIndex) {
+      run.mergeIndex = false;
+      if (auto merged = write("INSERT INTO messages_fts(messages_fts) VALUES ('optimize')", 0, 0);
+          !merged) {
+        return merged.Error();
+      }
+      return {};
+    }
+    const std::uint64_t used = d.UsedBytes();
+    const std::uint64_t target = run.maxBytes / 10 * 9;
+    const bool over = run.sizeRounds > 0 ? used > target : used > run.maxBytes;
+    if (run.maxBytes == 0 || !over || run.sizeRounds >= 8) {
+      run.phase = TPruneRun::TPhase::Shrink;
+      return {};
+    }
+    ++run.sizeRounds;
+    auto count = d.Integer("SELECT count(*) FROM messages");
+    if (!count) return count.Error();
+    if (count.Value() == 0) {
+      run.phase = TPruneRun::TPhase::Shrink;
+      return {};
+    }
+    const double share = static_cast<double>(used - target) / static_cast<double>(used);
+    run.sizeDrop = static_cast<std::int64_t>(static_cast<double>(count.Value()) * share) + 1;
+    return {};
+  }
+  // Free pages back to the system, some at a time, and then the -wal written
+  // back and emptied, deleted or not: what the file takes is what the limit is
+  // about.
+  auto free = d.Integer("PRAGMA freelist_count");
+  if (!free) return free.Error();
+  if (free.Value() > 0) {
+    d.Exec("PRAGMA incremental_vacuum(2048)");
+    auto left = d.Integer("PRAGMA freelist_count");
+    if (left && left.Value() > 0 && left.Value() < free.Value()) return {};
+  }
+  d.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  run.result.bytesAfter = FileBytes();
+  run.done = true;
+  return {};
 }
 
 std::uint64_t TStore::FileBytes() const {
@@ -878,7 +1046,7 @@ void TWriter::Report(const std::string& text) {
 
 bool TWriter::Open() {
   if (FStore) return true;
-  if (!FSettings.Enabled) return false;
+  if (!FSettings.enabled) return false;
   auto opened = TStore::Open(FPath);
   if (!opened) {
     // Said once; later batches try again (the cause may pass).
@@ -887,8 +1055,11 @@ bool TWriter::Open() {
     return false;
   }
   FFailed = false;
-  if (!opened.Value().Notice.empty()) Report(opened.Value().Notice);
-  FStore = std::move(opened.Value().Store);
+  if (!opened.Value().notice.empty()) Report(opened.Value().notice);
+  FStore = std::move(opened.Value().store);
+  // A file left with messages the index has not taken (a kill in a burst) has
+  // them indexed now, in steps.
+  FIndexBehind = true;
   PruneIfDue(NowMs());
   return true;
 }
@@ -898,11 +1069,13 @@ bool TWriter::Append(std::span<TMessage> messages) {
   auto done = FStore->Append(messages);
   if (done) {
     FFailed = false;
+    FIndexBehind = true;
     return true;
   }
   if (IsDamage(static_cast<int>(done.Error().code))) {
     // Damage found while writing: the file goes aside and a new one takes the batch.
     FStore.reset();
+    FPrune.reset();
     auto aside = MoveAside(FPath);
     if (aside) {
       Report("The message history " + FPath + " was damaged (" + done.Error().text +
@@ -913,15 +1086,37 @@ bool TWriter::Append(std::span<TMessage> messages) {
   if (!FFailed) Report("The message history could not be written: " + done.Error().text);
   FFailed = true;
   FStore.reset();
+  FPrune.reset();
   return false;
 }
 
 void TWriter::PruneIfDue(std::int64_t nowMs) {
-  if (!FStore) return;
+  if (!FStore || FPrune) return;
   if (FLastPruneMs != 0 && nowMs - FLastPruneMs < kPruneIntervalMs && nowMs >= FLastPruneMs) return;
   FLastPruneMs = nowMs;
-  auto pruned = FStore->Prune(FSettings.Days, FSettings.MaxBytes(), nowMs);
-  if (!pruned) Report("The message history could not be pruned: " + pruned.Error().text);
+  TPruneRun run;
+  run.days = FSettings.days;
+  run.maxBytes = FSettings.MaxBytes();
+  run.nowMs = nowMs;
+  FPrune = run;
+}
+
+void TWriter::Step() {
+  if (!FStore) return;
+  if (FPrune) {
+    if (auto step = FStore->PruneStep(*FPrune); !step) {
+      Report("The message history could not be pruned: " + step.Error().text);
+      FPrune.reset();
+    } else if (FPrune->done) {
+      FPrune.reset();
+    }
+    return;
+  }
+  if (FIndexBehind) {
+    auto more = FStore->IndexStep();
+    // An index that cannot be written now is caught up by the next search.
+    FIndexBehind = more && more.Value();
+  }
 }
 
 }  // namespace pling::history

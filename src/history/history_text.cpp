@@ -161,12 +161,12 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
 TMessage ReceivedMessage(std::string_view senderAnsi, std::string_view receiverAnsi,
                          std::string_view textAnsi, std::int64_t timeMs) {
   TMessage message;
-  message.TimeMs = timeMs;
-  message.Direction = TDirection::In;
-  message.Sender = platform::AnsiToUtf8(senderAnsi);
-  message.Receiver = platform::AnsiToUtf8(receiverAnsi);
-  message.Text = platform::AnsiToUtf8(textAnsi);
-  message.Delivery = TDelivery::Received;
+  message.timeMs = timeMs;
+  message.direction = TDirection::In;
+  message.sender = platform::AnsiToUtf8(senderAnsi);
+  message.receiver = platform::AnsiToUtf8(receiverAnsi);
+  message.text = platform::AnsiToUtf8(textAnsi);
+  message.delivery = TDelivery::Received;
   return message;
 }
 
@@ -175,33 +175,33 @@ TMessage SentMessage(std::string_view machineAnsi, std::string_view senderAnsi,
                      const runtime::TResult<platform::TWriteDelivery>& outcome,
                      std::int64_t timeMs) {
   TMessage message;
-  message.TimeMs = timeMs;
-  message.Direction = TDirection::Out;
-  message.Sender = platform::AnsiToUtf8(senderAnsi);
-  message.Receiver = platform::AnsiToUtf8(receiverAnsi);
-  message.Via = platform::AnsiToUtf8(machineAnsi);
-  message.Text = platform::AnsiToUtf8(textAnsi);
+  message.timeMs = timeMs;
+  message.direction = TDirection::Out;
+  message.sender = platform::AnsiToUtf8(senderAnsi);
+  message.receiver = platform::AnsiToUtf8(receiverAnsi);
+  message.via = platform::AnsiToUtf8(machineAnsi);
+  message.text = platform::AnsiToUtf8(textAnsi);
   if (!outcome) {
-    message.Delivery = TDelivery::Failed;
-    message.Reason = platform::AnsiToUtf8(outcome.Error().text);
-    if (message.Reason.empty()) message.Reason = "error " + std::to_string(outcome.Error().code);
+    message.delivery = TDelivery::Failed;
+    message.reason = platform::AnsiToUtf8(outcome.Error().text);
+    if (message.reason.empty()) message.reason = "error " + std::to_string(outcome.Error().code);
     return message;
   }
   switch (outcome.Value()) {
     case platform::TWriteDelivery::Local:
-      message.Delivery = TDelivery::Local;
+      message.delivery = TDelivery::Local;
       break;
     case platform::TWriteDelivery::Workgroup:
-      message.Delivery = TDelivery::Workgroup;
+      message.delivery = TDelivery::Workgroup;
       break;
     case platform::TWriteDelivery::Datagram:
-      message.Delivery = TDelivery::Datagram;
+      message.delivery = TDelivery::Datagram;
       break;
     case platform::TWriteDelivery::Unconfirmed:
-      message.Delivery = TDelivery::Unconfirmed;
+      message.delivery = TDelivery::Unconfirmed;
       break;
     case platform::TWriteDelivery::Confirmed:
-      message.Delivery = TDelivery::Confirmed;
+      message.delivery = TDelivery::Confirmed;
       break;
   }
   return message;
@@ -276,7 +276,7 @@ const char* DirectionText(TDirection direction) {
 }
 
 std::string DeliveryText(const TMessage& message) {
-  switch (message.Delivery) {
+  switch (message.delivery) {
     case TDelivery::Received:
       return "received";
     case TDelivery::Local:
@@ -290,7 +290,7 @@ std::string DeliveryText(const TMessage& message) {
     case TDelivery::Workgroup:
       return "sent as a datagram to a workgroup";
     case TDelivery::Failed:
-      return message.Reason.empty() ? "failed" : "failed: " + message.Reason;
+      return message.reason.empty() ? "failed" : "failed: " + message.reason;
   }
   return "unknown";
 }
@@ -320,22 +320,22 @@ const char* DeliveryWord(TDelivery delivery) {
 }  // namespace
 
 std::string JsonObject(const TMessage& message) {
-  std::string out = "{\"id\":" + std::to_string(message.Id) + ",\"time\":";
-  AppendJsonString(out, UtcTimeText(message.TimeMs));
+  std::string out = "{\"id\":" + std::to_string(message.id) + ",\"time\":";
+  AppendJsonString(out, UtcTimeText(message.timeMs));
   out += ",\"direction\":";
-  AppendJsonString(out, DirectionText(message.Direction));
+  AppendJsonString(out, DirectionText(message.direction));
   out += ",\"sender\":";
-  AppendJsonString(out, message.Sender);
+  AppendJsonString(out, message.sender);
   out += ",\"receiver\":";
-  AppendJsonString(out, message.Receiver);
+  AppendJsonString(out, message.receiver);
   out += ",\"via\":";
-  AppendJsonString(out, message.Via);
+  AppendJsonString(out, message.via);
   out += ",\"delivery\":";
-  AppendJsonString(out, DeliveryWord(message.Delivery));
+  AppendJsonString(out, DeliveryWord(message.delivery));
   out += ",\"reason\":";
-  AppendJsonString(out, message.Reason);
+  AppendJsonString(out, message.reason);
   out += ",\"text\":";
-  AppendJsonString(out, message.Text);
+  AppendJsonString(out, message.text);
   out += '}';
   return out;
 }
@@ -345,19 +345,19 @@ std::string CsvHeader() {
 }
 
 std::string CsvRecord(const TMessage& message) {
-  std::string out = std::to_string(message.Id) + ',' + UtcTimeText(message.TimeMs) + ',' +
-                    DirectionText(message.Direction) + ',';
-  AppendCsvField(out, message.Sender);
+  std::string out = std::to_string(message.id) + ',' + UtcTimeText(message.timeMs) + ',' +
+                    DirectionText(message.direction) + ',';
+  AppendCsvField(out, message.sender);
   out += ',';
-  AppendCsvField(out, message.Receiver);
+  AppendCsvField(out, message.receiver);
   out += ',';
-  AppendCsvField(out, message.Via);
+  AppendCsvField(out, message.via);
   out += ',';
-  out += DeliveryWord(message.Delivery);
+  out += DeliveryWord(message.delivery);
   out += ',';
-  AppendCsvField(out, message.Reason);
+  AppendCsvField(out, message.reason);
   out += ',';
-  AppendCsvField(out, message.Text);
+  AppendCsvField(out, message.text);
   out += "\r\n";
   return out;
 }

@@ -30,9 +30,9 @@ class HistoryTest : public AppTest {
   }
   static std::vector<history::THit> Find(history::TStore& store, const std::string& words) {
     history::TQuery query;
-    query.Words = words;
-    query.PrefixLastWord = false;
-    query.Limit = 0;
+    query.words = words;
+    query.prefixLastWord = false;
+    query.limit = 0;
     auto hits = store.Search(query);
     return hits ? hits.Value() : std::vector<history::THit>{};
   }
@@ -91,9 +91,9 @@ TEST_F(HistoryTest, ShownMessagesAreCommittedBeforeThePaneShowsThemAndSendsWithT
   EXPECT_EQ(count.Value(), kBurst);
   const auto some = Find(*reader, "n777x");
   ASSERT_EQ(some.size(), 1u);
-  EXPECT_EQ(some[0].Message.Sender, "HOST0");
-  EXPECT_EQ(some[0].Message.Receiver, "BOB");
-  EXPECT_EQ(some[0].Message.Direction, history::TDirection::In);
+  EXPECT_EQ(some[0].message.sender, "HOST0");
+  EXPECT_EQ(some[0].message.receiver, "BOB");
+  EXPECT_EQ(some[0].message.direction, history::TDirection::In);
 
   // A receiver on no network (it is off): not sent, stored with why.
   Widget<app::TListBox>(w, "ReceiversLbx")->clear();
@@ -107,11 +107,11 @@ TEST_F(HistoryTest, ShownMessagesAreCommittedBeforeThePaneShowsThemAndSendsWithT
   Action(w, "Send3")->trigger();
   const auto sent = Find(*reader, "parcel");
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].Message.Direction, history::TDirection::Out);
-  EXPECT_EQ(sent[0].Message.Receiver, "Faraway");
-  EXPECT_EQ(sent[0].Message.Delivery, history::TDelivery::Failed);
-  EXPECT_FALSE(sent[0].Message.Reason.empty());
-  EXPECT_EQ(sent[0].Message.Via, "Faraway");
+  EXPECT_EQ(sent[0].message.direction, history::TDirection::Out);
+  EXPECT_EQ(sent[0].message.receiver, "Faraway");
+  EXPECT_EQ(sent[0].message.delivery, history::TDelivery::Failed);
+  EXPECT_FALSE(sent[0].message.reason.empty());
+  EXPECT_EQ(sent[0].message.via, "Faraway");
 }
 
 // Typing finds the message with the typed word marked (its text escaped, never
@@ -176,6 +176,35 @@ TEST_F(HistoryTest, HistoryOffStoresNothing) {
   w.History().PruneIfDue();
   EXPECT_EQ(Widget<app::TMemo>(w, "ReceivedMmo")->LineCount() > 0, true);
   EXPECT_FALSE(std::filesystem::exists(history::DefaultPath()));
+}
+
+// "Keep history" in the Start menu: off stops the writing at once, on starts it
+// again; each choice is in the settings file at once and still there after the
+// window's own save at exit.
+TEST_F(HistoryTest, KeepHistoryItemStopsAndStartsTheWritingAndIsStored) {
+  app::TPlingFrm& w = Start();
+  Action(w, "Popup1")->trigger();
+  QAction* keep = Action(w, "KeepHistory1");
+  ASSERT_TRUE(keep->isCheckable());
+  EXPECT_TRUE(keep->isChecked());
+  w.PlingMessage("BOB", "ALICE", "kept before");
+  keep->trigger();
+  EXPECT_FALSE(keep->isChecked());
+  EXPECT_EQ(Store()->ReadText("Settings", "History", ""), "0");
+  w.PlingMessage("BOB", "ALICE", "shown while off");
+  keep->trigger();
+  EXPECT_TRUE(keep->isChecked());
+  EXPECT_EQ(Store()->ReadText("Settings", "History", ""), "1");
+  w.PlingMessage("BOB", "ALICE", "kept after");
+  w.History().Flush();
+  auto reader = Reader();
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(Find(*reader, "kept").size(), 2u);
+  EXPECT_TRUE(Find(*reader, "off").empty());
+  EXPECT_TRUE(Widget<app::TMemo>(w, "ReceivedMmo")->toPlainText().contains(QStringLiteral("off")));
+  keep->trigger();
+  w.close();
+  EXPECT_EQ(Store()->ReadText("Settings", "History", ""), "0");
 }
 
 // A store that cannot be had: told once, with its path; messages are shown all the same.

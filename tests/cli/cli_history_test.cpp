@@ -81,7 +81,7 @@ TEST_F(CliHistoryTest, EveryLineAListenerPrintedBeforeKill9IsInTheHistory) {
   ASSERT_TRUE(store) << store.Error().text;
   std::set<std::string> stored;
   ASSERT_TRUE(store.Value()->ForEach([&](const pling::history::TMessage& m) {
-    stored.insert(m.Sender + " to " + m.Receiver + " : " + m.Text);
+    stored.insert(m.sender + " to " + m.receiver + " : " + m.text);
     return true;
   }));
   std::size_t missing = 0;

@@ -2,8 +2,13 @@
 // The history store: search (folding, hostile words, filters, marks), prune,
 // damage, privacy, and the writer's off switch.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -37,43 +42,43 @@ class HistoryStoreTest : public ::testing::Test {
     auto opened = TStore::Open(path);
     EXPECT_TRUE(opened) << (opened ? "" : opened.Error().text);
     if (!opened) return nullptr;
-    EXPECT_EQ(opened.Value().Notice, "");
-    return std::move(opened.Value().Store);
+    EXPECT_EQ(opened.Value().notice, "");
+    return std::move(opened.Value().store);
   }
 
   static TMessage Message(std::int64_t time, std::string sender, std::string receiver,
                           std::string text) {
     TMessage m;
-    m.TimeMs = time;
-    m.Sender = std::move(sender);
-    m.Receiver = std::move(receiver);
-    m.Text = std::move(text);
+    m.timeMs = time;
+    m.sender = std::move(sender);
+    m.receiver = std::move(receiver);
+    m.text = std::move(text);
     return m;
   }
 
   static std::vector<std::string> Texts(const std::vector<THit>& hits) {
     std::vector<std::string> texts;
-    for (const auto& hit : hits) texts.push_back(hit.Message.Text);
+    for (const auto& hit : hits) texts.push_back(hit.message.text);
     return texts;
   }
 
   static TQuery Words(std::string words, bool prefix = true, std::size_t limit = 200) {
     TQuery query;
-    query.Words = std::move(words);
-    query.PrefixLastWord = prefix;
-    query.Limit = limit;
+    query.words = std::move(words);
+    query.prefixLastWord = prefix;
+    query.limit = limit;
     return query;
   }
   static TQuery Names(std::string from, std::string to) {
     TQuery query;
-    query.From = std::move(from);
-    query.To = std::move(to);
+    query.from = std::move(from);
+    query.to = std::move(to);
     return query;
   }
   static TQuery Dates(std::int64_t since, std::int64_t until) {
     TQuery query;
-    query.SinceMs = since;
-    query.UntilMs = until;
+    query.sinceMs = since;
+    query.untilMs = until;
     return query;
   }
 
@@ -90,7 +95,7 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
       Message(4000, "ANNA", "CAROL-PC", "hello again, hello"),
   };
   ASSERT_TRUE(store->Append(batch));
-  for (const auto& m : batch) EXPECT_GT(m.Id, 0);
+  for (const auto& m : batch) EXPECT_GT(m.id, 0);
   ASSERT_EQ(store->Count().Value(), 4);
 
   // Diacritics and the stroke of "ł" off, Cyrillic case folded; the marks are
@@ -98,9 +103,9 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
   auto hits = store->Search(Words("zazolc", false));
   ASSERT_TRUE(hits);
   ASSERT_EQ(hits.Value().size(), 1u);
-  ASSERT_EQ(hits.Value()[0].Marks.size(), 1u);
-  const TSpan mark = hits.Value()[0].Marks[0];
-  EXPECT_EQ(batch[0].Text.substr(mark.Begin, mark.End - mark.Begin), "Zażółć");
+  ASSERT_EQ(hits.Value()[0].marks.size(), 1u);
+  const TSpan mark = hits.Value()[0].marks[0];
+  EXPECT_EQ(batch[0].text.substr(mark.begin, mark.end - mark.begin), "Zażółć");
   EXPECT_EQ(Texts(store->Search(Words("привет")).Value()), std::vector<std::string>{"ПРИВЕТ, мир"});
   EXPECT_EQ(Texts(store->Search(Words("МИР")).Value()), std::vector<std::string>{"ПРИВЕТ, мир"});
 
@@ -108,7 +113,7 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
   // occurrence marked.
   hits = store->Search(Words("hel"));
   ASSERT_EQ(hits.Value().size(), 1u);
-  EXPECT_EQ(hits.Value()[0].Marks.size(), 2u);
+  EXPECT_EQ(hits.Value()[0].marks.size(), 2u);
   EXPECT_TRUE(store->Search(Words("hel again")).Value().empty());
   EXPECT_TRUE(store->Search(Words("hel", false)).Value().empty());
 
@@ -134,15 +139,15 @@ TEST_F(HistoryStoreTest, SearchFoldsMarksFiltersAndNeverTurnsWordsIntoSyntax) {
   EXPECT_EQ(Texts(store->Search(Dates(2000, 4000)).Value()),
             (std::vector<std::string>{"say \"NEAR\" or -not * here", "ПРИВЕТ, мир"}));
   EXPECT_EQ(store->Search(Words("", true, 3)).Value().size(), 3u);
-  EXPECT_EQ(store->Search({}).Value().front().Message.TimeMs, 4000);
+  EXPECT_EQ(store->Search({}).Value().front().message.timeMs, 4000);
 
   // Neighbours by time, oldest first, the message itself among them.
-  auto around = store->Neighbours(batch[2].Id, 1, 5);
+  auto around = store->Neighbours(batch[2].id, 1, 5);
   ASSERT_TRUE(around);
   ASSERT_EQ(around.Value().size(), 3u);
-  EXPECT_EQ(around.Value()[0].Id, batch[1].Id);
-  EXPECT_EQ(around.Value()[1].Id, batch[2].Id);
-  EXPECT_EQ(around.Value()[2].Id, batch[3].Id);
+  EXPECT_EQ(around.Value()[0].id, batch[1].id);
+  EXPECT_EQ(around.Value()[1].id, batch[2].id);
+  EXPECT_EQ(around.Value()[2].id, batch[3].id);
 
   // A second connection (another process's) sees the committed batch.
   auto reader = TStore::OpenExisting(store->Path());
@@ -192,21 +197,118 @@ TEST_F(HistoryStoreTest, PruneByAgeAndBySize) {
 
   auto pruned = store->Prune(5, 0, now);
   ASSERT_TRUE(pruned) << pruned.Error().text;
-  EXPECT_EQ(pruned.Value().Deleted, 1000);
+  EXPECT_EQ(pruned.Value().deleted, 1000);
   EXPECT_TRUE(store->Search(Words("word999", false)).Value().empty());
   EXPECT_EQ(store->Search(Words("word1000", false)).Value().size(), 1u);
 
   const std::uint64_t limit = store->FileBytes() / 2;
   pruned = store->Prune(5, limit, now);
   ASSERT_TRUE(pruned) << pruned.Error().text;
-  EXPECT_GT(pruned.Value().Deleted, 0);
+  EXPECT_GT(pruned.Value().deleted, 0);
   EXPECT_LE(store->FileBytes(), limit);
-  EXPECT_EQ(pruned.Value().BytesAfter, store->FileBytes());
+  EXPECT_EQ(pruned.Value().bytesAfter, store->FileBytes());
   // The oldest went, the newest stayed, and the index agrees with the table.
   EXPECT_EQ(store->Search(Words("word3999", false)).Value().size(), 1u);
   EXPECT_TRUE(store->Search(Words("word1000", false)).Value().empty());
   EXPECT_EQ(static_cast<std::int64_t>(store->Search(Words("number", true, 0)).Value().size()),
             store->Count().Value());
+}
+
+// Messages stored and then killed before the index took them all: after the
+// next open a search finds every one, once; the index goes on where it stopped.
+// A message stored after the newest indexed one was deleted is found too (its
+// id is never taken for an indexed one).
+TEST_F(HistoryStoreTest, IndexCatchesUpAfterAKill) {
+  const std::string path = PathIn("killed");
+  constexpr int kStored = 3 * static_cast<int>(TStore::kIndexStep) + 7;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto opened = TStore::Open(path);
+    if (!opened) _exit(2);
+    std::vector<TMessage> batch;
+    for (int i = 0; i < kStored; ++i)
+      batch.push_back(Message(1000 + i, "S", "R", "number word" + std::to_string(i)));
+    if (!opened.Value().store->Append(batch)) _exit(3);
+    if (!opened.Value().store->IndexStep()) _exit(4);
+    raise(SIGKILL);
+    _exit(5);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+  auto store = OpenStore(path);
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(store->IndexBehind().Value());
+  EXPECT_EQ(Texts(store->Search(Words("word" + std::to_string(kStored - 1), false)).Value()),
+            std::vector<std::string>{"number word" + std::to_string(kStored - 1)});
+  EXPECT_FALSE(store->IndexBehind().Value());
+  EXPECT_EQ(store->Search(Words("number", false, 0)).Value().size(), std::size_t{kStored});
+  EXPECT_EQ(store->Search(Words("word0", false)).Value().size(), 1u);
+
+  // The newest message, indexed, goes (it is the oldest by time); the next one
+  // stored must still be found.
+  std::vector<TMessage> early = {Message(1, "S", "R", "early newest")};
+  ASSERT_TRUE(store->Append(early));
+  ASSERT_EQ(store->Search(Words("early", false)).Value().size(), 1u);
+  ASSERT_EQ(store->Prune(0, 0, 0).Value().deleted, 0);
+  TPruneRun run;
+  run.days = 1;
+  run.nowMs = 1 + 24LL * 60 * 60 * 1000 + 500;
+  while (!run.done) ASSERT_TRUE(store->PruneStep(run));
+  ASSERT_EQ(run.result.deleted, 1);
+  std::vector<TMessage> later = {Message(5000, "S", "R", "later one")};
+  ASSERT_TRUE(store->Append(later));
+  EXPECT_GT(later[0].id, early[0].id);
+  EXPECT_EQ(store->Search(Words("later", false)).Value().size(), 1u);
+  EXPECT_EQ(store->Search(Words("number", false, 0)).Value().size(), std::size_t{kStored});
+}
+
+// A file of the first schema (every message indexed by a trigger as it was
+// stored) opens as the present one: its messages are found, new ones are found
+// once, and a prune keeps the index and the messages in step.
+TEST_F(HistoryStoreTest, FileOfTheFirstSchemaIsTakenOver) {
+  const std::string path = PathIn("first");
+  {
+    auto store = OpenStore(path);
+    ASSERT_TRUE(store);
+    std::vector<TMessage> batch;
+    for (int i = 0; i < 50; ++i)
+      batch.push_back(Message(1000 + i, "S", "R", "old message " + std::to_string(i)));
+    ASSERT_TRUE(store->Append(batch));
+    ASSERT_EQ(store->Search(Words("old", false, 0)).Value().size(), 50u);
+  }
+  {
+    // Back to the first schema as its program left it.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* const first = R"sql(
+      DROP TRIGGER messages_ad; DROP TRIGGER messages_au; DROP TABLE index_state;
+      CREATE TRIGGER messages_ai AFTER INSERT ON messages BEGIN
+        INSERT INTO messages_fts(rowid, sender, receiver, text)
+          VALUES (new.id, new.sender, new.receiver, new.text);
+      END;
+      CREATE TRIGGER messages_ad AFTER DELETE ON messages BEGIN
+        INSERT INTO messages_fts(messages_fts, rowid, sender, receiver, text)
+          VALUES ('delete', old.id, old.sender, old.receiver, old.text);
+      END;
+      PRAGMA user_version = 1;)sql";
+    EXPECT_EQ(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  auto store = OpenStore(path);
+  ASSERT_TRUE(store);
+  EXPECT_FALSE(store->IndexBehind().Value());
+  std::vector<TMessage> batch = {Message(3000, "S", "R", "new message")};
+  ASSERT_TRUE(store->Append(batch));
+  EXPECT_EQ(store->Search(Words("message", false, 0)).Value().size(), 51u);
+  EXPECT_EQ(store->Prune(0, 0, 0).Value().deleted, 0);
+  auto pruned = store->Prune(1, 0, 1010 + 24LL * 60 * 60 * 1000);
+  ASSERT_TRUE(pruned) << pruned.Error().text;
+  EXPECT_EQ(pruned.Value().deleted, 10);
+  EXPECT_EQ(store->Search(Words("message", false, 0)).Value().size(), 41u);
+  EXPECT_EQ(store->Search(Words("old 5", false)).Value().size(), 0u);
 }
 
 TEST_F(HistoryStoreTest, DamagedFileMovedAsideOnceAndANewOneStarted) {
@@ -263,16 +365,16 @@ TEST(HistoryText, MatchExpressionAndExportFormats) {
   EXPECT_EQ(MatchExpression("- * \"", true), "");
 
   TMessage m;
-  m.Id = 7;
-  m.TimeMs = 86400000;
-  m.Sender = "ANNA";
-  m.Text = std::string("a\"b\\c\x01\td\r\ne\x7f", 12) + "żółw\xff";
+  m.id = 7;
+  m.timeMs = 86400000;
+  m.sender = "ANNA";
+  m.text = std::string("a\"b\\c\x01\td\r\ne\x7f", 12) + "żółw\xff";
   EXPECT_EQ(JsonObject(m),
             "{\"id\":7,\"time\":\"1970-01-02T00:00:00Z\",\"direction\":\"in\",\"sender\":\"ANNA\","
             "\"receiver\":\"\",\"via\":\"\",\"delivery\":\"received\",\"reason\":\"\","
             "\"text\":\"a\\\"b\\\\c\\u0001\\td\\r\\ne\\u007fżółw\xEF\xBF\xBD\"}");
-  m.Text = "one, \"two\"\r\nthree";
-  m.Sender = "plain";
+  m.text = "one, \"two\"\r\nthree";
+  m.sender = "plain";
   EXPECT_EQ(CsvRecord(m),
             "7,1970-01-02T00:00:00Z,in,plain,,,received,,\"one, \"\"two\"\"\r\nthree\"\r\n");
 

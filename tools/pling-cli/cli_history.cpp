@@ -60,9 +60,9 @@ std::string ForTerminal(const std::string& utf8) {
 
 std::string Line(const history::TMessage& m) {
   std::string line =
-      history::LocalTimeText(m.TimeMs) + "  " +
-      mailslot::MessageLine(ForTerminal(m.Sender), ForTerminal(m.Receiver), ForTerminal(m.Text));
-  if (m.Direction == history::TDirection::Out) {
+      history::LocalTimeText(m.timeMs) + "  " +
+      mailslot::MessageLine(ForTerminal(m.sender), ForTerminal(m.receiver), ForTerminal(m.text));
+  if (m.direction == history::TDirection::Out) {
     line += "  [" + ForTerminal(history::DeliveryText(m)) + "]";
   }
   return line;
@@ -70,7 +70,7 @@ std::string Line(const history::TMessage& m) {
 
 int Search(const TArgs& args, bool searchWords) {
   history::TQuery query;
-  query.Limit = 100;
+  query.limit = 100;
   bool json = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -81,9 +81,9 @@ int Search(const TArgs& args, bool searchWords) {
       if (i + 1 >= args.size()) return Usage(arg + " needs a value");
       const std::string& value = args[++i];
       if (arg == "--from") {
-        query.From = platform::AnsiToUtf8(FromTerminal(value));
+        query.from = platform::AnsiToUtf8(FromTerminal(value));
       } else if (arg == "--to") {
-        query.To = platform::AnsiToUtf8(FromTerminal(value));
+        query.to = platform::AnsiToUtf8(FromTerminal(value));
       } else if (arg == "--limit") {
         std::size_t used = 0;
         long long limit = -1;
@@ -94,7 +94,7 @@ int Search(const TArgs& args, bool searchWords) {
         }
         if (used != value.size() || limit < 0)
           return Usage("--limit needs a whole number, 0 or more");
-        query.Limit = static_cast<std::size_t>(limit);
+        query.limit = static_cast<std::size_t>(limit);
       } else {
         auto time = history::ParseLocalDate(value);
         if (!time)
@@ -105,16 +105,16 @@ int Search(const TArgs& args, bool searchWords) {
           time = history::ParseLocalDate(value + "T23:59");
           if (time) *time += 60 * 1000;
         }
-        (arg == "--since" ? query.SinceMs : query.UntilMs) = time;
+        (arg == "--since" ? query.sinceMs : query.untilMs) = time;
       }
     } else if (searchWords && !(arg.size() > 1 && arg.starts_with("--"))) {
-      if (!query.Words.empty()) query.Words += ' ';
-      query.Words += platform::AnsiToUtf8(FromTerminal(arg));
+      if (!query.words.empty()) query.words += ' ';
+      query.words += platform::AnsiToUtf8(FromTerminal(arg));
     } else {
       return Usage("unknown argument " + arg);
     }
   }
-  if (searchWords && query.Words.empty()) return Usage("search needs WORDS");
+  if (searchWords && query.words.empty()) return Usage("search needs WORDS");
 
   std::unique_ptr<history::TStore> store;
   if (!OpenForReading(store)) return 1;
@@ -126,7 +126,7 @@ int Search(const TArgs& args, bool searchWords) {
   }
   std::string out;
   for (const history::THit& hit : hits.Value()) {
-    out += json ? history::JsonObject(hit.Message) : Line(hit.Message);
+    out += json ? history::JsonObject(hit.message) : Line(hit.message);
     out += '\n';
   }
   std::fwrite(out.data(), 1, out.size(), stdout);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -196,6 +197,7 @@ int ListenCommand(const TArgs& args) {
   history::TWriter writer(HistorySettings(), history::DefaultPath(),
                           [](const std::string& text) { PrintError(text); });
   writer.Open();
+  auto lastBatch = std::chrono::steady_clock::now();
   const auto take = [&](std::string line, history::TMessage message) {
     pending.push_back({std::move(line), std::move(message)});
     // Once the batch holds what --count still wants, no further message is
@@ -208,6 +210,7 @@ int ListenCommand(const TArgs& args) {
     for (TPending& p : pending) messages.push_back(std::move(p.message));
     writer.Append(messages);
     writer.PruneIfDue(history::NowMs());
+    lastBatch = std::chrono::steady_clock::now();
     for (TPending& p : pending) {
       if (loop->QuitRequested()) break;
       const TPrinted result = PrintLine(std::move(p.line));
@@ -279,9 +282,20 @@ int ListenCommand(const TArgs& args) {
     platform::SetNetworkNoticeHandler(
         [](std::uint32_t address) { PrintError(platform::DroppedSenderText(address)); });
     // The loop wakes now and then to prune the history (hourly) while no
-    // message comes.
+    // message comes. The history's index and a prune go on in short steps once
+    // no batch has come for a moment, so that a burst is stored and printed
+    // first and a waiting message never waits longer than one step.
+    constexpr auto kStepPause = std::chrono::milliseconds(100);
     while (!loop->QuitRequested()) {
-      loop->ProcessEvents(std::chrono::minutes(10));
+      if (!writer.HasWork()) {
+        loop->ProcessEvents(std::chrono::minutes(10));
+      } else if (const auto quiet = std::chrono::steady_clock::now() - lastBatch;
+                 quiet < kStepPause) {
+        loop->ProcessEvents(std::chrono::ceil<std::chrono::milliseconds>(kStepPause - quiet));
+      } else {
+        loop->ProcessEvents(std::chrono::milliseconds(0));
+        if (!loop->QuitRequested()) writer.Step();
+      }
       writer.PruneIfDue(history::NowMs());
     }
   } catch (const std::exception& e) {
