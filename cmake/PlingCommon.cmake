@@ -43,6 +43,12 @@ function(pling_add_library name dir)
   file(GLOB _src CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/posix/*.cpp)
   if(_src)
     add_library(${name} STATIC ${_src})
+    # The Qt layers compile in batches like the tests (tests/CMakeLists.txt); the network,
+    # platform and history layers keep their files apart: several of their files
+    # hold file-local helpers and constants of the same names.
+    if(PLING_UNITY_BUILD AND NOT name MATCHES "^pling_(net|platform|history)$")
+      set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+    endif()
     set(_scope PUBLIC)
   else()
     add_library(${name} INTERFACE)
