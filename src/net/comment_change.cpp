@@ -10,29 +10,12 @@
 #include <cstddef>
 #include <utility>
 
+#include "net/local_socket.h"
+
 namespace pling::net {
 
-namespace {
-
-std::pair<sockaddr_un, socklen_t> Address(std::string_view name) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  name = name.substr(0, sizeof address.sun_path - 1);
-  std::copy(name.begin(), name.end(), address.sun_path + 1);
-  return {address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())};
-}
-
-}  // namespace
-
 runtime::TUniqueFd ListenForCommentChange(std::string_view name) {
-  runtime::TUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.Valid()) return fd;
-  const auto [address, length] = Address(name);
-  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-      ::listen(fd.Get(), 16) != 0) {
-    fd.Reset();
-  }
-  return fd;
+  return ListenLocal(name);
 }
 
 bool TakeCommentChanges(int listener) {
@@ -53,10 +36,7 @@ bool TakeCommentChanges(int listener) {
 }
 
 bool TellCommentChanged(std::string_view name) {
-  runtime::TUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.Valid()) return false;
-  const auto [address, length] = Address(name);
-  return ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
+  return ConnectLocal(name).Valid();
 }
 
 }  // namespace pling::net

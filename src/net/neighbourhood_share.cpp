@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstddef>
 
+#include "net/local_socket.h"
+
 namespace pling::net {
 
 namespace {
@@ -19,25 +21,10 @@ namespace {
 // More than 10,000 machines with their people take.
 constexpr std::size_t kMaxListBytes = 16 << 20;
 
-std::pair<sockaddr_un, socklen_t> Address(std::string_view name) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  name = name.substr(0, sizeof address.sun_path - 1);
-  std::copy(name.begin(), name.end(), address.sun_path + 1);
-  return {address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())};
-}
-
 }  // namespace
 
 runtime::TUniqueFd ListenForNeighbourhood(std::string_view name) {
-  runtime::TUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.Valid()) return fd;
-  const auto [address, length] = Address(name);
-  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-      ::listen(fd.Get(), 16) != 0) {
-    fd.Reset();
-  }
-  return fd;
+  return ListenLocal(name);
 }
 
 void ServeNeighbourhood(int listener, std::string_view encoded) {
@@ -61,12 +48,8 @@ void ServeNeighbourhood(int listener, std::string_view encoded) {
 
 std::optional<std::vector<TMachine>> FetchNeighbourhood(std::chrono::milliseconds timeout,
                                                         std::string_view name) {
-  runtime::TUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  runtime::TUniqueFd fd = ConnectLocal(name);
   if (!fd.Valid()) return std::nullopt;
-  const auto [address, length] = Address(name);
-  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-    return std::nullopt;
-  }
   const auto end = std::chrono::steady_clock::now() + timeout;
   std::string bytes;
   std::array<char, 65536> buffer;
