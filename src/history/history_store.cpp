@@ -657,23 +657,18 @@ TResult<bool> TStore::IndexStep(std::size_t count) {
   auto& d = *FImpl;
   int code = d.Exec("BEGIN IMMEDIATE");
   if (code != SQLITE_OK) return d.Error(code);
-  const auto fail = [&d](int failed) {
-    const TError error = d.Error(failed);
+  // The step's transaction is given up with the error that ended it.
+  const auto abandon = [&d](TError error) {
     d.Exec("ROLLBACK");
     return error;
   };
+  const auto fail = [&d, &abandon](int failed) { return abandon(d.Error(failed)); };
   auto upto = d.Integer("SELECT upto FROM index_state");
-  if (!upto) {
-    d.Exec("ROLLBACK");
-    return upto.Error();
-  }
+  if (!upto) return abandon(upto.Error());
   auto last = d.Prepare(
       "SELECT coalesce(max(id), 0) FROM (SELECT id FROM messages WHERE id > ?1 ORDER BY id "
       "LIMIT ?2)");
-  if (!last) {
-    d.Exec("ROLLBACK");
-    return last.Error();
-  }
+  if (!last) return abandon(last.Error());
   sqlite3_bind_int64(last.Value().get(), 1, upto.Value());
   sqlite3_bind_int64(last.Value().get(), 2,
                      static_cast<sqlite3_int64>(std::max<std::size_t>(count, 1)));
@@ -686,18 +681,12 @@ TResult<bool> TStore::IndexStep(std::size_t count) {
   auto index = d.Prepare(
       "INSERT INTO messages_fts(rowid, sender, receiver, text) "
       "SELECT id, sender, receiver, text FROM messages WHERE id > ?1 AND id <= ?2 ORDER BY id");
-  if (!index) {
-    d.Exec("ROLLBACK");
-    return index.Error();
-  }
+  if (!index) return abandon(index.Error());
   sqlite3_bind_int64(index.Value().get(), 1, upto.Value());
   sqlite3_bind_int64(index.Value().get(), 2, through);
   if ((code = sqlite3_step(index.Value().get())) != SQLITE_DONE) return fail(code);
   auto mark = d.Prepare("UPDATE index_state SET upto = ?1");
-  if (!mark) {
-    d.Exec("ROLLBACK");
-    return mark.Error();
-  }
+  if (!mark) return abandon(mark.Error());
   sqlite3_bind_int64(mark.Value().get(), 1, through);
   if ((code = sqlite3_step(mark.Value().get())) != SQLITE_DONE) return fail(code);
   if ((code = d.Exec("COMMIT")) != SQLITE_OK) return fail(code);
