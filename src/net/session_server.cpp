@@ -251,6 +251,7 @@ struct TSessionServer::TState {
   bool Admit(std::uint32_t peer) {
     const TClock::time_point now = TClock::now();
     if ((peer >> 24) == 127 || IsLocalSender(interfaces.Get(now), peer)) return true;
+    if (config.admitSender) return config.admitSender(peer);
     const TSenderVerdict verdict = senders.Take(peer, now);
     if (ToReport(verdict) && config.senderLimited) {
       config.senderLimited(verdict == TSenderVerdict::DropAllAndReport ? kAllSenders : peer);

@@ -131,14 +131,18 @@ class THolderSessions final : public IHolderService {
     };
     FConfig.port = config.sessionPort;
     FConfig.fromUtf8 = config.fromUtf8;
-    FConfig.senderLimited = config.senderLimited;
     if (config.deliverLocal) {
       FConfig.deliver = [deliver = config.deliverLocal](std::string_view datagram) {
         return deliver(kMessengerSlot, datagram);
       };
     }
   }
-  std::string Started(THolderPorts&) override {
+  std::string Started(THolderPorts& ports) override {
+    // A sender's session messages and datagrams spend one limit, which the
+    // holder keeps and reports.
+    FConfig.admitSender = [&ports](std::uint32_t address) {
+      return ports.AdmitMessageFrom(address);
+    };
     FServer = std::make_unique<TSessionServer>(FConfig);
     return FServer->Start();
   }

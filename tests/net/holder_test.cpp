@@ -134,6 +134,11 @@ TEST(HolderTest, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
   EXPECT_TRUE(report);
   EXPECT_FALSE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
   EXPECT_FALSE(report);
+  // Its session messages spend the same limit: refused too, where another
+  // sender's are taken.
+  EXPECT_FALSE(receiver.AdmitMessage(remote.address, now, report));
+  EXPECT_FALSE(report);
+  EXPECT_TRUE(receiver.AdmitMessage(Ip(10, 1, 2, 51), now, report));
   for (int i = 0; i < 10; ++i) {
     EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), own, kInterfaces, now, report));
   }
@@ -145,7 +150,7 @@ TEST(HolderTest, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
   const THolderCounts counts = receiver.Counters().Read();
   EXPECT_EQ(counts.datagrams, 17u);
   EXPECT_EQ(counts.oversized, 2u);
-  EXPECT_EQ(counts.limited, 2u);
+  EXPECT_EQ(counts.limited, 3u);
   EXPECT_EQ(counts.ignored, 2u);
 }
 
