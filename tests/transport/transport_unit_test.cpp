@@ -52,6 +52,30 @@ TEST(TransportUnitTest, TakesTheGlobalSectionsWorkgroupOnly) {
   EXPECT_EQ(ReadWorkgroup("/nonexistent/smb.conf"), "WORKGROUP");
 }
 
+// The status line says that session messages come through Samba only when
+// Samba's own [global] message command hands them to `pling-cli deliver`.
+TEST(TransportUnitTest, SessionMessagesComeThroughSambaOnlyWhenItsGlobalMessageCommandDelivers) {
+  const std::string path =
+      std::filesystem::temp_directory_path() / pling::testing::UniqueName("pling-smb-");
+  const auto delivers = [&path](const std::string& text) {
+    std::ofstream(path) << text;
+    return SambaDeliversMessages(path);
+  };
+  EXPECT_TRUE(
+      delivers("[global]\n  message command = /usr/bin/pling-cli deliver --from %f %s &\n"));
+  EXPECT_FALSE(delivers("[global]\n; message command = pling-cli deliver %s\n"));
+  EXPECT_FALSE(delivers("[global]\n[share]\n  message command = pling-cli deliver %s\n"));
+  EXPECT_FALSE(delivers("[global]\n  message command = mail -s message root < %s\n"));
+  // What the window asks: the configuration the environment names.
+  delivers("[global]\n  Message_Command = pling-cli deliver --from %f --to %t %s\n");
+  ::setenv("PLING_SMB_CONF", path.c_str(), 1);
+  EXPECT_TRUE(platform::SessionMessagesThroughSamba());
+  ::setenv("PLING_SMB_CONF", "/nonexistent/smb.conf", 1);
+  EXPECT_FALSE(platform::SessionMessagesThroughSamba());
+  ::unsetenv("PLING_SMB_CONF");
+  std::filesystem::remove(path);
+}
+
 TEST(TransportUnitTest, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
   TNameCache cache;
   const auto start = TNameCache::TClock::now();
