@@ -90,11 +90,16 @@ THolderReceiver::THolderReceiver(THolderNames names, TSenderLimit limit)
 
 bool THolderReceiver::AdmitMessage(std::uint32_t address, TClock::time_point now,
                                    std::optional<std::uint32_t>& report) {
+  return Admit(address, now, TSenderWay::Session, report);
+}
+
+bool THolderReceiver::Admit(std::uint32_t address, TClock::time_point now, TSenderWay way,
+                            std::optional<std::uint32_t>& report) {
   report.reset();
   TSenderVerdict verdict;
   {
     std::lock_guard<std::mutex> guard(FDatagramSendersLock);
-    verdict = FDatagramSenders.Take(address, now);
+    verdict = FDatagramSenders.Take(address, now, way);
   }
   if (Taken(verdict)) return true;
   FCounters.limited.fetch_add(1, std::memory_order_relaxed);
@@ -108,7 +113,7 @@ std::optional<TLocalMessage> THolderReceiver::TakeDatagram(
   report.reset();
   FCounters.datagrams.fetch_add(1, std::memory_order_relaxed);
   const bool local = IsLocalSender(interfaces, from.address);
-  if (!local && !AdmitMessage(from.address, now, report)) return std::nullopt;
+  if (!local && !Admit(from.address, now, TSenderWay::Datagram, report)) return std::nullopt;
   if (truncated) {
     FCounters.oversized.fetch_add(1, std::memory_order_relaxed);
     return std::nullopt;

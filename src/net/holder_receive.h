@@ -158,8 +158,9 @@ class THolderReceiver {
 
   // A message from `address` that came another way than as a datagram (a
   // session message): whether it is within the limit the sender's datagrams
-  // count against, spending from it; `report` as for TakeDatagram. From any
-  // thread. The caller leaves this machine's own senders out.
+  // count against, spending from it (and from the total budget of session
+  // messages); `report` as for TakeDatagram. From any thread. The caller leaves
+  // this machine's own senders out.
   bool AdmitMessage(std::uint32_t address, TClock::time_point now,
                     std::optional<std::uint32_t>& report);
 
@@ -175,6 +176,8 @@ class THolderReceiver {
  private:
   const THolderNames FNames;
   THolderCounters FCounters;
+  bool Admit(std::uint32_t address, TClock::time_point now, TSenderWay way,
+             std::optional<std::uint32_t>& report);
   std::mutex FDatagramSendersLock;  // the datagram side and AdmitMessage share it
   TSenderLimits FDatagramSenders;
   TSenderLimits FNameSenders;

@@ -252,7 +252,7 @@ struct TSessionServer::TState {
     const TClock::time_point now = TClock::now();
     if ((peer >> 24) == 127 || IsLocalSender(interfaces.Get(now), peer)) return true;
     if (config.admitSender) return config.admitSender(peer);
-    const TSenderVerdict verdict = senders.Take(peer, now);
+    const TSenderVerdict verdict = senders.Take(peer, now, TSenderWay::Session);
     if (ToReport(verdict) && config.senderLimited) {
       config.senderLimited(verdict == TSenderVerdict::DropAllAndReport ? kAllSenders : peer);
     }

@@ -79,6 +79,10 @@ TEST(HolderTest, AllSendersTogetherStayWithinTheTotalBudget) {
     taken += Taken(limits.Take(sender, start + 100ms));
   }
   EXPECT_EQ(taken, 10);
+  // Forged datagrams used up their budget; session messages, which come over
+  // connections, have a budget of their own and are still taken.
+  EXPECT_EQ(limits.Take(201, start + 100ms), TSenderVerdict::DropAll);
+  EXPECT_EQ(limits.Take(202, start + 100ms, TSenderWay::Session), TSenderVerdict::Take);
 }
 
 using pling::testing::Ip;
