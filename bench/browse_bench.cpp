@@ -195,6 +195,7 @@ class TQuietPorts final : public net::THolderPorts {
     sent.fetch_add(1);
     return true;
   }
+  bool AdmitMessageFrom(std::uint32_t) override { return true; }
   std::atomic<int> sent{0};
 };
 

@@ -4,7 +4,8 @@
 // makes (root only): hosts EVE (the flood), BOB (the receiver) and ALICE.
 //
 // - EVE sends N datagrams (50,000) with distinct sender names to BOB<03> as fast
-//   as one UDP socket takes them.
+//   as one UDP socket takes them; with --sources K, from K addresses of its
+//   subnet in turn (one socket each), as a host that forges its source would.
 // - Meanwhile ALICE asks BOB's name service for BOB<03> every 50 ms (each query
 //   waits up to a second), from a second before the flood to the end, and runs
 //   `pling-cli send bob "legitimate N"` every 0.7 s, from just before the flood
@@ -19,7 +20,7 @@
 // receiver's resident memory before, at most and after, its processor time, and
 // the datagrams the kernel dropped for a full receive buffer. Asserts nothing.
 //
-// Usage: sudo build/bin/pling_flood_bench [--flood N] [--window]
+// Usage: sudo build/bin/pling_flood_bench [--flood N] [--sources K] [--window]
 //        (--window under an X server: xvfb-run -a -s "-screen 0 1280x1024x24" ...)
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -157,33 +158,50 @@ std::thread ReadLines(int fd, std::function<void(const std::string&)> take) {
   });
 }
 
+// EVE's `sources` addresses: its own, then .10, .11, ... of its subnet.
+std::string SourceAddress(int j) {
+  return j == 0 ? Address(1) : "10.96." + gRun + "." + std::to_string(9 + j);
+}
+
 // EVE: `count` datagrams to BOB<03>'s messenger mailslot, each from a sender name
-// of its own, as fast as the socket takes them. Writes "start END_NS" lines.
-void Flood(int out, long count) {
+// of its own, as fast as the sockets take them, from `sources` addresses in
+// turn. Writes "start END_NS" lines.
+void Flood(int out, long count, int sources) {
   using namespace pling::net;
   std::vector<std::string> packets;
   packets.reserve(static_cast<std::size_t>(count));
   TMailslotDatagram d;
   d.source = TNetBiosName::Make("EVE", 0x00);
   d.destination = TNetBiosName::Make("BOB", 0x03);
-  d.sourceIp = HostOrder(Address(1));
   d.mailslot = "\\MAILSLOT\\MESSNGR";
   for (long i = 0; i < count; ++i) {
+    d.sourceIp = HostOrder(SourceAddress(static_cast<int>(i % sources)));
     d.id = static_cast<std::uint16_t>(i);
-    d.data = "F" + std::to_string(i) + std::string(1, '\0') + "BOB" + std::string(1, '\0') +
-             "flood message " + std::to_string(i);
+    const std::string number = std::to_string(i);
+    d.data.assign("F").append(number).append(1, '\0').append("BOB").append(1, '\0');
+    d.data.append("flood message ").append(number);
     packets.push_back(BuildMailslotDatagram(d));
   }
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  const int buffer = 4 << 20;
-  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+  std::vector<int> fds;
+  for (int j = 0; j < sources; ++j) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int buffer = 4 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(HostOrder(SourceAddress(j)));
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) _exit(3);
+    fds.push_back(fd);
+  }
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(138);
   to.sin_addr.s_addr = htonl(HostOrder(Address(2)));
   const long long start = Now();
-  for (const std::string& packet : packets) {
-    sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  for (std::size_t i = 0; i < packets.size(); ++i) {
+    const std::string& packet = packets[i];
+    sendto(fds[i % fds.size()], packet.data(), packet.size(), 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
   }
   WriteLine(out, std::to_string(start) + " " + std::to_string(Now()));
 }
@@ -346,9 +364,13 @@ double Ms(long long ns) {
 
 int main(int argc, char** argv) {
   long flood = 50000;
+  int sources = 1;
   bool window = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--flood") == 0 && i + 1 < argc) flood = std::atol(argv[++i]);
+    if (std::strcmp(argv[i], "--sources") == 0 && i + 1 < argc) {
+      sources = std::clamp(std::atoi(argv[++i]), 1, 241);
+    }
     if (std::strcmp(argv[i], "--window") == 0) window = true;
   }
 #ifndef PLING_FLOOD_BENCH_WINDOW
@@ -379,6 +401,9 @@ int main(int argc, char** argv) {
              " master br0 up; ip -n " + Host(i) + " addr add " + Address(i) + "/24 brd 10.96." +
              gRun + ".255 dev " + veth + "; ip -n " + Host(i) + " link set " + veth +
              " up; ip -n " + Host(i) + " link set lo up";
+  }
+  for (int j = 1; j < sources; ++j) {
+    setup += "; ip -n " + Host(1) + " addr add " + SourceAddress(j) + "/24 dev fv" + gRun + "h1";
   }
   const bool made = Shell(setup);
   const auto cleanup = [] {
@@ -491,7 +516,7 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(300ms);
 
   long long floodStart = 0, floodEnd = 0;
-  TChild flooder = InHost(1, "eve", [&](int out) { Flood(out, flood); });
+  TChild flooder = InHost(1, "eve", [&](int out) { Flood(out, flood, sources); });
   std::thread flooderReader = ReadLines(flooder.out, [&](const std::string& line) {
     std::istringstream(line) >> floodStart >> floodEnd;
   });
@@ -529,9 +554,11 @@ int main(int argc, char** argv) {
 
   const double floodSeconds = Ms(floodEnd - floodStart) / 1e3;
   std::printf("receiver: %s\n", window ? "the window" : "pling-cli listen");
-  std::printf("flood: %ld datagrams in %.2f s (%.0f/s) from one host, distinct sender names\n",
-              flood, floodSeconds,
-              floodSeconds > 0 ? static_cast<double>(flood) / floodSeconds : 0);
+  std::printf(
+      "flood: %ld datagrams in %.2f s (%.0f/s) from one host and %d address(es), distinct "
+      "sender names\n",
+      flood, floodSeconds, floodSeconds > 0 ? static_cast<double>(flood) / floodSeconds : 0,
+      sources);
   std::printf(
       "flood messages the receiver got: %ld; dropped by the kernel (receive buffer "
       "full): %ld\n",

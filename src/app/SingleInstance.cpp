@@ -20,6 +20,8 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/paths.h"
+
 namespace pling::app {
 namespace {
 
@@ -41,25 +43,6 @@ std::string LockPath(const std::string& folder) {
 }
 std::string SocketPath(const std::string& folder) {
   return folder + "/instance.socket";
-}
-
-// `path` is a folder of this user's that nobody else can enter (made so when
-// missing); else why not.
-bool PrivateFolder(const std::string& path, std::string& problem) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    problem = path + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) {
-    problem = path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 0077) != 0) {
-    problem = path + " is not a folder of this user's that only this user can enter";
-    return false;
-  }
-  return true;
 }
 
 bool SocketAddress(const std::string& path, sockaddr_un& address) {
@@ -167,15 +150,11 @@ TSingleInstance::~TSingleInstance() {
 }
 
 std::string TSingleInstance::SessionFolder() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/')
-    return std::string(runtime) + "/pling";
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string base = tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
-  return base + "/pling-" + std::to_string(::geteuid());
+  return platform::SessionDirectory();
 }
 
 TSingleInstance::TClaim TSingleInstance::Claim(std::string& problem) {
-  if (!PrivateFolder(FFolder, problem)) return TClaim::kUnguarded;
+  if (!platform::PrivateFolder(FFolder, problem)) return TClaim::kUnguarded;
   const std::string lockPath = LockPath(FFolder);
   FLock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (FLock < 0) {

@@ -88,20 +88,32 @@ THolderCounts THolderCounters::Read() const {
 THolderReceiver::THolderReceiver(THolderNames names, TSenderLimit limit)
     : FNames(std::move(names)), FDatagramSenders(limit), FNameSenders(limit) {}
 
+bool THolderReceiver::AdmitMessage(std::uint32_t address, TClock::time_point now,
+                                   std::optional<std::uint32_t>& report) {
+  return Admit(address, now, TSenderWay::Session, report);
+}
+
+bool THolderReceiver::Admit(std::uint32_t address, TClock::time_point now, TSenderWay way,
+                            std::optional<std::uint32_t>& report) {
+  report.reset();
+  TSenderVerdict verdict;
+  {
+    std::lock_guard<std::mutex> guard(FDatagramSendersLock);
+    verdict = FDatagramSenders.Take(address, now, way);
+  }
+  if (Taken(verdict)) return true;
+  FCounters.limited.fetch_add(1, std::memory_order_relaxed);
+  report = ReportFor(verdict, address);
+  return false;
+}
+
 std::optional<TLocalMessage> THolderReceiver::TakeDatagram(
     std::string_view packet, TPacketSource from, const std::vector<TInterface>& interfaces,
     TClock::time_point now, std::optional<std::uint32_t>& report, bool truncated) {
   report.reset();
   FCounters.datagrams.fetch_add(1, std::memory_order_relaxed);
   const bool local = IsLocalSender(interfaces, from.address);
-  if (!local) {
-    const TSenderVerdict verdict = FDatagramSenders.Take(from.address, now);
-    if (!Taken(verdict)) {
-      FCounters.limited.fetch_add(1, std::memory_order_relaxed);
-      report = ReportFor(verdict, from.address);
-      return std::nullopt;
-    }
-  }
+  if (!local && !Admit(from.address, now, TSenderWay::Datagram, report)) return std::nullopt;
   if (truncated) {
     FCounters.oversized.fetch_add(1, std::memory_order_relaxed);
     return std::nullopt;

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -126,7 +127,8 @@ struct TNameReply {
 };
 
 // The datagram side and the name side may each be used by one thread of its own
-// at the same time; the counters may be read from any thread.
+// at the same time, and AdmitMessage by any; the counters may be read from any
+// thread.
 class THolderReceiver {
  public:
   using TClock = std::chrono::steady_clock;
@@ -154,6 +156,14 @@ class THolderReceiver {
                                             std::optional<std::uint32_t>& report,
                                             bool truncated = false);
 
+  // A message from `address` that came another way than as a datagram (a
+  // session message): whether it is within the limit the sender's datagrams
+  // count against, spending from it (and from the total budget of session
+  // messages); `report` as for TakeDatagram. From any thread. The caller leaves
+  // this machine's own senders out.
+  bool AdmitMessage(std::uint32_t address, TClock::time_point now,
+                    std::optional<std::uint32_t>& report);
+
   // The name side, in two steps so that other services can see a packet between
   // them. Whether a name service packet from `from` is within its sender's limit
   // (counted either way); `report` as for TakeDatagram, when given.
@@ -166,6 +176,9 @@ class THolderReceiver {
  private:
   const THolderNames FNames;
   THolderCounters FCounters;
+  bool Admit(std::uint32_t address, TClock::time_point now, TSenderWay way,
+             std::optional<std::uint32_t>& report);
+  std::mutex FDatagramSendersLock;  // the datagram side and AdmitMessage share it
   TSenderLimits FDatagramSenders;
   TSenderLimits FNameSenders;
   TTap FTap;

@@ -12,19 +12,28 @@
 //
 // A name that did not resolve is remembered by the resolver's cache (TNameCache,
 // kNegativeLifetime).
+//
+// With a board (silence_board.h), the silent machines are shared with this
+// user's other programs, so that each `pling-cli send` does not wait again.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <unordered_map>
+
+#include "net/silence_board.h"
 
 namespace pling::net {
 
 inline constexpr std::chrono::seconds kSilentPathLifetime{120};
+static_assert(kSilentPathLifetime <= kLongestSilence, "the board keeps every silence");
 
 class TPathMemory {
  public:
   using TClock = std::chrono::steady_clock;
+
+  explicit TPathMemory(std::string boardPath = {}) : FBoard(std::move(boardPath)) {}
 
   // Whether a session message to `address` (host byte order) is worth trying at `now`.
   bool SessionWorthTrying(std::uint32_t address, TClock::time_point now);
@@ -36,6 +45,7 @@ class TPathMemory {
  private:
   // Addresses kept at most; when full, the expired ones go, then the oldest.
   static constexpr std::size_t kMaxSilent = 1024;
+  const TSilenceBoard FBoard;
   std::mutex FLock;
   std::unordered_map<std::uint32_t, TClock::time_point> FSilentUntil;
 };

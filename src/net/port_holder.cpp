@@ -61,6 +61,8 @@ constexpr std::chrono::milliseconds kLongestPortRetry{60000};
 // again this often while the ports are held, until it runs.
 constexpr std::chrono::seconds kServiceRetry{5};
 constexpr std::size_t kMaxClients = 1024;
+// Senders found over their limit by other threads, waiting to be reported.
+constexpr std::size_t kMaxQueuedReports = 64;
 // Room in the kernel for a burst of datagrams while the thread hands earlier ones
 // on (the system's limit applies where the process may not go beyond it).
 constexpr int kReceiveBufferBytes = 4 << 20;
@@ -152,17 +154,21 @@ class TBatchReceiver {
 
 class TNamePorts final : public THolderPorts {
  public:
-  TNamePorts(int fd, int datagramFd) : FFd(fd), FDatagramFd(datagramFd) {}
+  using TAdmit = std::function<bool(std::uint32_t address)>;
+  TNamePorts(int fd, int datagramFd, TAdmit admit)
+      : FFd(fd), FDatagramFd(datagramFd), FAdmit(std::move(admit)) {}
   bool SendNamePacket(std::string_view packet, std::uint32_t address, std::uint16_t port) override {
     return SendTo(FFd, packet, address, port, false);
   }
   bool SendDatagram(std::string_view packet, std::uint32_t address, std::uint16_t port) override {
     return SendTo(FDatagramFd, packet, address, port, false);
   }
+  bool AdmitMessageFrom(std::uint32_t address) override { return FAdmit(address); }
 
  private:
   const int FFd;
   const int FDatagramFd;
+  const TAdmit FAdmit;
 };
 
 }  // namespace
@@ -214,6 +220,40 @@ struct TPortHolder::TState {
   // Only the holder's thread uses these.
   std::unordered_map<int, TClient> clients;
   std::vector<int> brokenClients;  // to be closed once the current events are done
+
+  // Senders to report that other threads (the name service's, the session
+  // server's) found over their limit: the holder's thread tells the waiters,
+  // whose sockets are its own. A few at most: while one floods, it is reported
+  // again only every kLimitReportInterval.
+  std::mutex reportsLock;
+  std::vector<std::uint32_t> reports;
+  runtime::TUniqueFd reportsRung{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  void ReportLimitedLater(std::uint32_t address) {
+    {
+      std::lock_guard<std::mutex> guard(reportsLock);
+      if (reports.size() >= kMaxQueuedReports || std::ranges::count(reports, address) != 0) return;
+      reports.push_back(address);
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(reportsRung.Get(), &one, sizeof one);
+  }
+  void ReportQueued() {
+    std::uint64_t rung = 0;
+    [[maybe_unused]] const ssize_t got = ::read(reportsRung.Get(), &rung, sizeof rung);
+    std::vector<std::uint32_t> now;
+    {
+      std::lock_guard<std::mutex> guard(reportsLock);
+      now.swap(reports);
+    }
+    for (const std::uint32_t address : now) ReportLimited(address);
+  }
+  // A message that came as no datagram (see THolderPorts::AdmitMessageFrom).
+  bool AdmitMessage(std::uint32_t address) {
+    std::optional<std::uint32_t> report;
+    const bool taken = receiver.AdmitMessage(address, TClock::now(), report);
+    if (report) ReportLimitedLater(*report);
+    return taken;
+  }
 
   void Settle(std::string why, bool holder) {
     std::lock_guard<std::mutex> guard(lock);
@@ -404,7 +444,7 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   runtime::TUniqueFd stopNames(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   // [users] Rung when a user's name is settled.
   runtime::TUniqueFd namesSettled(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!epoll.Valid() || !stopNames.Valid() || !namesSettled.Valid()) {
+  if (!epoll.Valid() || !stopNames.Valid() || !namesSettled.Valid() || !reportsRung.Valid()) {
     Settle(SystemProblem(errno), false);
     return;
   }
@@ -416,7 +456,8 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   };
   TMailslotOutbox outbox(config.connectLocal);
   if (!add(stop.Get()) || !add(listener.Get()) || !add(datagrams.Get()) ||
-      !add(namesSettled.Get()) || (outbox.WatchFd() >= 0 && !add(outbox.WatchFd()))) {
+      !add(namesSettled.Get()) || !add(reportsRung.Get()) ||
+      (outbox.WatchFd() >= 0 && !add(outbox.WatchFd()))) {
     Settle(SystemProblem(errno), false);
     return;
   }
@@ -426,7 +467,8 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
       [[maybe_unused]] const ssize_t written = ::write(fd, &one, sizeof one);
     });
   }
-  TNamePorts ports(names.Get(), datagrams.Get());
+  TNamePorts ports(names.Get(), datagrams.Get(),
+                   [this](std::uint32_t address) { return AdmitMessage(address); });
   std::string servicesProblem;
   std::vector<IHolderService*> notRunning;
   for (const auto& service : config.services) {
@@ -495,6 +537,8 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
         receiver.Counters().noMailslot.fetch_add(lost, std::memory_order_relaxed);
       } else if (fd == names.Get()) {
         TakeNamePackets(fd, nameBatch, interfaces);
+      } else if (fd == reportsRung.Get()) {
+        ReportQueued();
       } else if (fd == namesSettled.Get()) {
         std::uint64_t rung = 0;
         [[maybe_unused]] const ssize_t got = ::read(fd, &rung, sizeof rung);
@@ -657,9 +701,8 @@ void TPortHolder::TState::TakeNamePackets(int names, TBatchReceiver& batch,
         batch.Receive(names, [&](std::string_view packet, TPacketSource from, bool truncated) {
           std::optional<std::uint32_t> report;
           if (!receiver.AdmitNamePacket(from, current, now, &report) || truncated) {
-            // A name query flood is told too (to this process: the waiters' sockets
-            // belong to the other thread).
-            if (report && config.senderLimited) config.senderLimited(*report);
+            // A name query flood is told too, as a datagram flood is.
+            if (report) ReportLimitedLater(*report);
             return;
           }
           for (const auto& service : config.services) {

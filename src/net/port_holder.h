@@ -61,6 +61,11 @@ class THolderPorts {
                               std::uint16_t port) = 0;
   // Sends a datagram from this machine's datagram port, likewise.
   virtual bool SendDatagram(std::string_view packet, std::uint32_t address, std::uint16_t port) = 0;
+  // Whether one more message from `address` (host byte order) that came another
+  // way than as a datagram (a session message) is within the limit its
+  // datagrams count against. A sender over it is reported as a datagram flood
+  // is, to this process and to every program waiting on it. From any thread.
+  virtual bool AdmitMessageFrom(std::uint32_t address) = 0;
 };
 
 // A service that runs in the holder beside its own.

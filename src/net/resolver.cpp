@@ -226,14 +226,29 @@ void TResolver::SetNameServer(std::string server) {
   }
 }
 
+namespace {
+static_assert(kServerSilentLongest <= kLongestSilence, "the board keeps every silence");
+std::string BoardKey(const std::string& server) {
+  return "wins:" + server;
+}
+}  // namespace
+
 std::uint32_t TResolver::NameServer(std::size_t index) {
   std::string server;
   {
     std::lock_guard<std::mutex> guard(FChannelLock);
     if (index >= FNameServers.size()) return 0;
-    const TNameServer& entry = FNameServers[index];
+    TNameServer& entry = FNameServers[index];
     const TClock::time_point now = TClock::now();
     if (now < entry.silentUntil) return 0;
+    // Another program of this user may have met its silence meanwhile.
+    if (const std::optional<TSilence> shared = FBoard.Find(BoardKey(entry.name), now)) {
+      entry.silentFor = shared->next;
+      if (now < shared->until) {
+        entry.silentUntil = shared->until;
+        return 0;
+      }
+    }
     if (entry.address && now - entry.found < kPositiveLifetime) return *entry.address;
     server = entry.name;
   }
@@ -252,13 +267,17 @@ void TResolver::ServerSilent(std::size_t index) {
   std::lock_guard<std::mutex> guard(FChannelLock);
   if (index >= FNameServers.size()) return;
   TNameServer& entry = FNameServers[index];
-  entry.silentUntil = TClock::now() + entry.silentFor;
+  const TClock::time_point now = TClock::now();
+  entry.silentUntil = now + entry.silentFor;
   entry.silentFor = std::min(entry.silentFor * 2, std::chrono::seconds(kServerSilentLongest));
+  FBoard.Put(BoardKey(entry.name), TSilence{entry.silentUntil, entry.silentFor}, now);
 }
 
 void TResolver::ServerAnswered(std::size_t index) {
   std::lock_guard<std::mutex> guard(FChannelLock);
-  if (index < FNameServers.size()) FNameServers[index].silentFor = kServerSilentFirst;
+  if (index >= FNameServers.size()) return;
+  FNameServers[index].silentFor = kServerSilentFirst;
+  FBoard.Remove(BoardKey(FNameServers[index].name), TClock::now());
 }
 
 std::unique_ptr<INameQueryChannel> TResolver::MakeChannel() {

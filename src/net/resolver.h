@@ -41,6 +41,7 @@
 
 #include "net/interfaces.h"
 #include "net/netbios.h"
+#include "net/silence_board.h"
 
 namespace pling::net {
 
@@ -133,6 +134,9 @@ class TResolver {
   // The WINS servers to ask first, in order, as configured (IPv4 addresses or
   // host names, separated by spaces or commas); empty: none.
   void SetNameServer(std::string server);
+  // Shares what is learnt of silent servers with this user's other programs
+  // (silence_board.h); none (the default): this resolver alone remembers.
+  void ShareSilences(std::string boardPath) { FBoard = TSilenceBoard(std::move(boardPath)); }
 
  private:
   std::unique_ptr<INameQueryChannel> MakeChannel();
@@ -150,6 +154,7 @@ class TResolver {
   };
   std::vector<TNameServer> FNameServers;
   TChannelFactory FChannelFactory;
+  TSilenceBoard FBoard;
   const std::uint16_t FNamePort;
   TNameCache FCache;
 };

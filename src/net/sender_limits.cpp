@@ -25,10 +25,10 @@ bool Spend(double& tokens, std::chrono::steady_clock::time_point& refilled, doub
 
 TSenderLimits::TSenderLimits(TSenderLimit limit) : FLimit(limit) {
   FIndex.reserve(std::min<std::size_t>(FLimit.senders, 1024));
-  FTotal.tokens = FLimit.totalBurst;
+  for (TTotal& total : FTotals) total.bucket.tokens = FLimit.totalBurst;
 }
 
-TSenderVerdict TSenderLimits::Take(std::uint32_t address, TClock::time_point now) {
+TSenderVerdict TSenderLimits::Take(std::uint32_t address, TClock::time_point now, TSenderWay way) {
   auto found = FIndex.find(address);
   if (found == FIndex.end()) {
     if (FLimit.senders == 0) return TSenderVerdict::Take;
@@ -58,13 +58,14 @@ TSenderVerdict TSenderLimits::Take(std::uint32_t address, TClock::time_point now
   if (!Spend(bucket.tokens, bucket.refilled, FLimit.rate, FLimit.burst, now)) {
     return report(bucket) ? TSenderVerdict::DropAndReport : TSenderVerdict::Drop;
   }
-  if (!FTotalStarted) {
-    FTotalStarted = true;
-    FTotal.refilled = now;
+  TTotal& total = FTotals[way == TSenderWay::Session ? 1 : 0];
+  if (!total.started) {
+    total.started = true;
+    total.bucket.refilled = now;
   }
-  if (FLimit.totalRate > 0 &&
-      !Spend(FTotal.tokens, FTotal.refilled, FLimit.totalRate, FLimit.totalBurst, now)) {
-    return report(FTotal) ? TSenderVerdict::DropAllAndReport : TSenderVerdict::DropAll;
+  if (FLimit.totalRate > 0 && !Spend(total.bucket.tokens, total.bucket.refilled, FLimit.totalRate,
+                                     FLimit.totalBurst, now)) {
+    return report(total.bucket) ? TSenderVerdict::DropAllAndReport : TSenderVerdict::DropAll;
   }
   return TSenderVerdict::Take;
 }

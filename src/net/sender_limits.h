@@ -9,8 +9,11 @@
 // a full bucket). On top of that, all senders together get a total budget
 // (kTotalRate a second, kTotalBurst at once): many addresses (forged ones, say)
 // that each stay within their own limit still cannot make this machine spend more
-// than a set share of a core on what they send. Not thread-safe: one table per
-// receiving thread.
+// than a set share of a core on what they send. A sender's datagrams and its
+// session messages spend one bucket; each of the two ways has a total budget of
+// its own, so that forged datagrams, which cost nothing to send from a thousand
+// addresses, do not also shut out session messages, which come over connections
+// that cannot be forged. Not thread-safe.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -56,15 +59,20 @@ inline bool ToReport(TSenderVerdict verdict) {
   return verdict == TSenderVerdict::DropAndReport || verdict == TSenderVerdict::DropAllAndReport;
 }
 
+// The way a message came: its total budget.
+enum class TSenderWay { Datagram, Session };
+
 class TSenderLimits {
  public:
   using TClock = std::chrono::steady_clock;
 
   explicit TSenderLimits(TSenderLimit limit = {});
 
-  // Whether one more packet from `address` (host byte order) is taken at `now`;
-  // taking it spends one token of the address's bucket.
-  TSenderVerdict Take(std::uint32_t address, TClock::time_point now);
+  // Whether one more packet from `address` (host byte order) that came `way` is
+  // taken at `now`; taking it spends one token of the address's bucket and one
+  // of the way's total budget.
+  TSenderVerdict Take(std::uint32_t address, TClock::time_point now,
+                      TSenderWay way = TSenderWay::Datagram);
 
   // How many addresses are kept.
   std::size_t Size() const { return FIndex.size(); }
@@ -78,8 +86,11 @@ class TSenderLimits {
     bool everReported = false;
   };
   const TSenderLimit FLimit;
-  TBucket FTotal;  // all senders together
-  bool FTotalStarted = false;
+  struct TTotal {
+    TBucket bucket;  // all senders together
+    bool started = false;
+  };
+  TTotal FTotals[2];          // by TSenderWay
   std::list<TBucket> FOrder;  // most recently heard from first
   std::unordered_map<std::uint32_t, std::list<TBucket>::iterator> FIndex;
 };

@@ -251,7 +251,8 @@ struct TSessionServer::TState {
   bool Admit(std::uint32_t peer) {
     const TClock::time_point now = TClock::now();
     if ((peer >> 24) == 127 || IsLocalSender(interfaces.Get(now), peer)) return true;
-    const TSenderVerdict verdict = senders.Take(peer, now);
+    if (config.admitSender) return config.admitSender(peer);
+    const TSenderVerdict verdict = senders.Take(peer, now, TSenderWay::Session);
     if (ToReport(verdict) && config.senderLimited) {
       config.senderLimited(verdict == TSenderVerdict::DropAllAndReport ? kAllSenders : peer);
     }

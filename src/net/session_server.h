@@ -129,11 +129,17 @@ struct TSessionServerConfig {
   // Converts a text block sent in UTF-8 to the OEM page (session_text.h);
   // empty: every block is taken as OEM.
   TFromUtf8 fromUtf8;
-  // Each peer address's messages count against the same limit as its datagrams
+  // Each peer address's messages are limited as its datagrams are
   // (sender_limits.h; loopback and this machine's own addresses are not
-  // limited); a message over it is refused with ERRSRV/ERRnoroom, and
-  // `senderLimited` is told of the peer (kAllSenders for the total budget) once
-  // per kLimitReportInterval. Called from the server's thread; must not wait.
+  // limited); a message over the limit is refused with ERRSRV/ERRnoroom.
+  // `admitSender`, when set, keeps that limit: whether one more message from the
+  // address is within it (in the port holder, the count its datagrams go to as
+  // well, so that a sender cannot spend its limit twice, once on each path; the
+  // holder also reports a sender over it). Empty: the server keeps a table of
+  // its own by `senderLimit` and tells `senderLimited` of the peer (kAllSenders
+  // for the total budget) once per kLimitReportInterval. Called from the
+  // server's thread; they must not wait.
+  std::function<bool(std::uint32_t address)> admitSender;
   TSenderLimit senderLimit;
   std::function<void(std::uint32_t address)> senderLimited;
   // [names] Whether this machine holds a name now (see name_service.h): a

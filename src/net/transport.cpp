@@ -131,14 +131,18 @@ class THolderSessions final : public IHolderService {
     };
     FConfig.port = config.sessionPort;
     FConfig.fromUtf8 = config.fromUtf8;
-    FConfig.senderLimited = config.senderLimited;
     if (config.deliverLocal) {
       FConfig.deliver = [deliver = config.deliverLocal](std::string_view datagram) {
         return deliver(kMessengerSlot, datagram);
       };
     }
   }
-  std::string Started(THolderPorts&) override {
+  std::string Started(THolderPorts& ports) override {
+    // A sender's session messages and datagrams spend one limit, which the
+    // holder keeps and reports.
+    FConfig.admitSender = [&ports](std::uint32_t address) {
+      return ports.AdmitMessageFrom(address);
+    };
     FServer = std::make_unique<TSessionServer>(FConfig);
     return FServer->Start();
   }
@@ -244,6 +248,7 @@ struct TTransport::TState {
     workgroup00 = TNetBiosName::Make(config.workgroup, 0x00);
     nextId = static_cast<std::uint16_t>(std::random_device{}());
     resolver.SetNameServer(config.winsServer);  // [names] looked up there first
+    resolver.ShareSilences(config.silenceBoard);
   }
 
   const TTransportConfig config;
@@ -255,7 +260,7 @@ struct TTransport::TState {
   TPortHolder holder;
   TNetBiosName computer00, workgroup00;
   std::atomic<std::uint16_t> nextId{0};
-  mutable TPathMemory paths;  // machines whose session port did not answer
+  mutable TPathMemory paths{config.silenceBoard};  // machines whose session port did not answer
 
   // For writes, from any thread: one socket to send from, made at the first write,
   // and the interfaces as last read.

@@ -58,6 +58,9 @@ struct TTransportConfig {
   std::function<std::string(std::string_view utf8)> fromUtf8;
   // The WINS server: an IPv4 address or a host name; empty: none.
   std::string winsServer;
+  // Where this user's programs share which name servers and machines did not
+  // answer (silence_board.h); empty: this transport alone remembers.
+  std::string silenceBoard;
   // The timers of claiming names (tests may shorten the broadcast interval).
   TNameTimers nameTimers;
   // Told, on the transport's thread, what the user should know about this

@@ -2,6 +2,8 @@
 // The network transport seen from the mailslot service: made when first needed,
 // with this machine's names, and kept for the life of the process (its thread
 // holds the NetBIOS ports, or waits to take them over, until the process ends).
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -24,12 +26,26 @@
 #include "platform/identity.h"
 #include "platform/neighbourhood.h"
 #include "platform/network.h"
+#include "platform/paths.h"
 #include "platform/posix/network_transport.h"
 #include "runtime/unique_fd.h"
 
 namespace pling::platform {
 
 namespace {
+
+// Where this user's programs share which servers and machines did not answer:
+// a file in the session folder, one per network namespace (what answers, and
+// at which address, is a matter of the network seen from here). Empty when the
+// session folder cannot be had.
+std::string SilenceBoardPath() {
+  const std::string folder = SessionDirectory();
+  std::string problem;
+  if (!PrivateFolder(folder, problem)) return {};
+  struct stat network {};
+  if (::stat("/proc/self/ns/net", &network) != 0) return folder + "/silent";
+  return folder + "/silent-" + std::to_string(network.st_ino);
+}
 
 bool EnvironmentTurnsOff() {
   const char* value = std::getenv("PLING_NETWORK");
@@ -245,6 +261,7 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
       config.winsServer = net::ReadWinsServer(
           smbConf != nullptr && *smbConf != '\0' ? smbConf : net::kSambaConfigPath);
     }
+    config.silenceBoard = SilenceBoardPath();
     config.nameTimers.broadcastInterval = NameRetryInterval();
     // [browse]
     config.comment = OwnCommentLocked(state);

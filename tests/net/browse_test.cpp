@@ -189,6 +189,7 @@ class TFakePorts final : public THolderPorts {
     if (auto d = ParseMailslotDatagram(packet)) datagrams.push_back(*d);
     return true;
   }
+  bool AdmitMessageFrom(std::uint32_t) override { return true; }
   std::vector<TAnnouncement> Announcements() {
     std::lock_guard<std::mutex> guard(lock);
     std::vector<TAnnouncement> found;

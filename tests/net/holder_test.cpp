@@ -79,6 +79,10 @@ TEST(HolderTest, AllSendersTogetherStayWithinTheTotalBudget) {
     taken += Taken(limits.Take(sender, start + 100ms));
   }
   EXPECT_EQ(taken, 10);
+  // Forged datagrams used up their budget; session messages, which come over
+  // connections, have a budget of their own and are still taken.
+  EXPECT_EQ(limits.Take(201, start + 100ms), TSenderVerdict::DropAll);
+  EXPECT_EQ(limits.Take(202, start + 100ms, TSenderWay::Session), TSenderVerdict::Take);
 }
 
 using pling::testing::Ip;
@@ -134,6 +138,11 @@ TEST(HolderTest, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
   EXPECT_TRUE(report);
   EXPECT_FALSE(receiver.TakeDatagram(Datagram(10), remote, kInterfaces, now, report));
   EXPECT_FALSE(report);
+  // Its session messages spend the same limit: refused too, where another
+  // sender's are taken.
+  EXPECT_FALSE(receiver.AdmitMessage(remote.address, now, report));
+  EXPECT_FALSE(report);
+  EXPECT_TRUE(receiver.AdmitMessage(Ip(10, 1, 2, 51), now, report));
   for (int i = 0; i < 10; ++i) {
     EXPECT_TRUE(receiver.TakeDatagram(Datagram(10), own, kInterfaces, now, report));
   }
@@ -145,7 +154,7 @@ TEST(HolderTest, TakesWhatFitsLimitsRemoteSendersAndSkipsItsOwnGroupWrites) {
   const THolderCounts counts = receiver.Counters().Read();
   EXPECT_EQ(counts.datagrams, 17u);
   EXPECT_EQ(counts.oversized, 2u);
-  EXPECT_EQ(counts.limited, 2u);
+  EXPECT_EQ(counts.limited, 3u);
   EXPECT_EQ(counts.ignored, 2u);
 }
 

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "files.h"
 #include "net/session_client.h"
+#include "net/silence_board.h"
 
 namespace pling::net {
 namespace {
@@ -12,7 +16,10 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(PathMemoryTest, ASilentSessionPortIsSkippedForAWhileAndOnlyOnThatMachine) {
-  TPathMemory paths;
+  // Shared with the user's other programs through a board.
+  const std::string board =
+      std::filesystem::temp_directory_path() / pling::testing::UniqueName("pling-paths-");
+  TPathMemory paths(board);
   const TPathMemory::TClock::time_point t0{};
   const std::uint32_t silent = 0x0A000002, other = 0x0A000003, refusing = 0x0A000004;
   EXPECT_TRUE(paths.SessionWorthTrying(silent, t0));
@@ -24,6 +31,8 @@ TEST(PathMemoryTest, ASilentSessionPortIsSkippedForAWhileAndOnlyOnThatMachine) {
   EXPECT_FALSE(paths.SessionWorthTrying(silent, t1));
   EXPECT_TRUE(paths.SessionWorthTrying(other, t1));
   EXPECT_TRUE(paths.SessionWorthTrying(refusing, t1));
+  EXPECT_FALSE(TPathMemory(board).SessionWorthTrying(silent, t1)) << "another program";
+  EXPECT_TRUE(TPathMemory(board).SessionWorthTrying(refusing, t1));
   // The memory expires: the machine may have opened its port since.
   const auto expired = t0 + kSessionConnectTime + kSilentPathLifetime;
   EXPECT_FALSE(paths.SessionWorthTrying(silent, expired - 1ms));
@@ -31,8 +40,34 @@ TEST(PathMemoryTest, ASilentSessionPortIsSkippedForAWhileAndOnlyOnThatMachine) {
   // Silent again, then answering: a session that was taken clears the memory.
   paths.SessionTried(silent, false, expired, expired + kSessionExchangeTime);
   EXPECT_FALSE(paths.SessionWorthTrying(silent, expired + kSessionExchangeTime + 1s));
+  EXPECT_FALSE(TPathMemory(board).SessionWorthTrying(silent, expired + kSessionExchangeTime + 1s));
   paths.SessionTried(silent, true, expired, expired + 5ms);
   EXPECT_TRUE(paths.SessionWorthTrying(silent, expired + kSessionExchangeTime + 1s));
+  EXPECT_TRUE(TPathMemory(board).SessionWorthTrying(silent, expired + kSessionExchangeTime + 1s));
+  std::filesystem::remove(board);
+}
+
+// A board is read line by line; what does not read as an entry, and an entry
+// too far ahead (the file outlived a restart) or long over, is no silence.
+TEST(PathMemoryTest, ABoardTakesOnlyWellFormedEntriesOfThisRunOfTheMachine) {
+  const TSilenceBoard::TClock::time_point now{std::chrono::hours(5)};
+  const long long nowMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  const auto at = [&](long long ms) { return std::to_string(nowMs + ms); };
+  const std::string text = "wins:A " + at(30000) + " 60\n" +    // taken
+                           "wins:B " + at(601000) + " 60\n" +   // too far ahead
+                           "wins:C " + at(-601000) + " 60\n" +  // long over
+                           "wins:D " + at(-1000) + " 120\n" +   // over, its next kept
+                           "wins:E " + at(1000) + " -5\n" +     // no such next
+                           "wins:F " + at(1000) + " 60 x\n" +   // more than an entry
+                           "wins:G" + at(1000) + "\n" + " " + at(1000) + " 5\n" + "path:10.0.0.1 " +
+                           at(5000) + " 120";  // no line end: still one
+  const TSilences read = ReadSilences(text, now);
+  EXPECT_EQ(read.size(), 3u) << WriteSilences(read);
+  EXPECT_EQ(read.at("wins:A").next, std::chrono::seconds(60));
+  EXPECT_EQ(read.at("wins:D").until, now - std::chrono::seconds(1));
+  EXPECT_EQ(read.at("path:10.0.0.1").until, now + std::chrono::seconds(5));
+  EXPECT_EQ(ReadSilences(WriteSilences(read), now), read);
 }
 
 TEST(PathMemoryTest, ManySilentMachinesKeepTheMemoryBoundedAndTheNewestRemembered) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "lan_fixture.h"
+#include "wait_until.h"
 
 namespace pling::testing {
 namespace {
@@ -269,5 +270,37 @@ TEST_F(FloodTest, OversizedDataIsDiscardedAndNoAnswerGoesToASubnetAddress) {
   EXPECT_EQ(Count(received, " : flood 0 "), 2u) << received.substr(0, 300);
 }
 
+// A name query flood: query.py TO COUNT sends COUNT name queries for BOB<03>,
+// as fast as a socket takes them.
+constexpr const char* kQueryFlood = R"PY(
+import socket, struct, sys
+to, count = sys.argv[1], int(sys.argv[2])
+raw = b'BOB'.ljust(15) + b'\x03'
+name = b'\x20' + bytes(c for b in raw for c in (0x41 + (b >> 4), 0x41 + (b & 15))) + b'\x00'
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
+for i in range(count):
+    s.sendto(struct.pack('>HHHHHH', i & 0xffff, 0x0000, 1, 0, 0, 0) + name + b'\x00\x20\x00\x01',
+             (to, 137))
+print('queried', count, flush=True)
+)PY";
+
+// The holder hears a name query flood on a thread of its own; the programs
+// waiting on it are told, as of a datagram flood.
+TEST_F(FloodTest, ANameQueryFloodIsToldToTheProgramsWaitingOnTheHolder) {
+  PLING_MAKE_LAN(3);
+  std::ofstream(Dir() + "/query.py") << kQueryFlood;
+  TChild& holder = Start(2, "bob", TestBinDir() + "/mailslot_holder other");
+  ASSERT_TRUE(holder.WaitForOutput("problem: \n")) << holder.Output();
+  ASSERT_EQ(Run(2, "bob", Cli() + " settings set Settings History 0"), 0);
+  TChild& bob = Listen(2, "bob");
+  ASSERT_TRUE(bob.WaitForReachable());
+  EXPECT_EQ(Run(3, "carol", "python3 " + Dir() + "/query.py " + Address(2) + " 5000", 30s), 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    return bob.Errors().find("Messages from " + Address(3) + " were dropped") != std::string::npos;
+  })) << bob.Errors();
+  EXPECT_EQ(holder.Stop(), 0);
+  EXPECT_GT(Counted(holder.Output(), "namelimited"), 0) << holder.Output();
+}
 }  // namespace
 }  // namespace pling::testing

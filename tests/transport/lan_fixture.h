@@ -294,14 +294,16 @@ class TLanTest : public ::testing::Test {
   const std::string& Dir() const { return FDir; }
 
   // The shell command that runs `command` on host `i`, named `name`, as user
-  // `name`, with the transport on (unless `network` is "off"), and settings of
-  // its own (a folder per host name in the test's folder).
+  // `name`, with the transport on (unless `network` is "off"), and settings and
+  // a session folder of its own (a folder per host name in the test's folder).
   std::string OnHost(int i, const std::string& name, const std::string& command,
                      const std::string& network = "on") const {
+    const std::string session = FDir + "/session-" + name;
     return "exec ip netns exec " + Host(i) + " unshare --uts --mount sh -c 'mount --bind " +
-           Passwd(name) + " /etc/passwd && hostname " + name +
+           Passwd(name) + " /etc/passwd && hostname " + name + " && mkdir -p -m 700 " + session +
            " && PLING_NAME_RETRY_MS=20 PLING_NETWORK=" + network + " PLING_SMB_CONF=" + FDir +
-           "/smb.conf XDG_CONFIG_HOME=" + FDir + "/config-" + name + " exec " + command + "'";
+           "/smb.conf XDG_CONFIG_HOME=" + FDir + "/config-" + name + " XDG_RUNTIME_DIR=" + session +
+           " exec " + command + "'";
   }
 
   // A password file in which the superuser is called `name`.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "files.h"
 #include "net/interfaces.h"
 #include "net/name_packets.h"
 #include "net/netbios.h"
@@ -48,6 +50,30 @@ TEST(TransportUnitTest, TakesTheGlobalSectionsWorkgroupOnly) {
   EXPECT_EQ(ParseWorkgroup("workgroup = BEFORESECTIONS\n[printers]\n"), "BEFORESECTIONS");
   EXPECT_EQ(ParseWorkgroup("[homes]\nworkgroup = X\n"), "");
   EXPECT_EQ(ReadWorkgroup("/nonexistent/smb.conf"), "WORKGROUP");
+}
+
+// The status line says that session messages come through Samba only when
+// Samba's own [global] message command hands them to `pling-cli deliver`.
+TEST(TransportUnitTest, SessionMessagesComeThroughSambaOnlyWhenItsGlobalMessageCommandDelivers) {
+  const std::string path =
+      std::filesystem::temp_directory_path() / pling::testing::UniqueName("pling-smb-");
+  const auto delivers = [&path](const std::string& text) {
+    std::ofstream(path) << text;
+    return SambaDeliversMessages(path);
+  };
+  EXPECT_TRUE(
+      delivers("[global]\n  message command = /usr/bin/pling-cli deliver --from %f %s &\n"));
+  EXPECT_FALSE(delivers("[global]\n; message command = pling-cli deliver %s\n"));
+  EXPECT_FALSE(delivers("[global]\n[share]\n  message command = pling-cli deliver %s\n"));
+  EXPECT_FALSE(delivers("[global]\n  message command = mail -s message root < %s\n"));
+  // What the window asks: the configuration the environment names.
+  delivers("[global]\n  Message_Command = pling-cli deliver --from %f --to %t %s\n");
+  ::setenv("PLING_SMB_CONF", path.c_str(), 1);
+  EXPECT_TRUE(platform::SessionMessagesThroughSamba());
+  ::setenv("PLING_SMB_CONF", "/nonexistent/smb.conf", 1);
+  EXPECT_FALSE(platform::SessionMessagesThroughSamba());
+  ::unsetenv("PLING_SMB_CONF");
+  std::filesystem::remove(path);
 }
 
 TEST(TransportUnitTest, KeepsAnswersForTheirLifetimeAndUnknownNamesShorter) {
@@ -151,12 +177,16 @@ class TServerPair final : public INameQueryChannel {
 };
 
 // `wins server = A B`: B is asked when A is silent, and A, once silent, is left
-// out of the next look-ups for a while instead of costing each of them its wait.
+// out of the next look-ups for a while instead of costing each of them its wait,
+// also by the user's other programs (a resolver of their own, sharing a board).
 TEST(TransportUnitTest, NameServersAreAskedInOrderAndASilentOneIsRemembered) {
+  const std::filesystem::path board =
+      std::filesystem::temp_directory_path() / pling::testing::UniqueName("pling-silent-");
   std::vector<std::uint32_t> asked;
   TResolver resolver;
   resolver.SetChannelFactory([&asked] { return std::make_unique<TServerPair>(asked); });
   resolver.SetNameServer("10.0.1.1, 10.0.2.1");
+  resolver.ShareSilences(board);
   const auto bob = resolver.Resolve("BOB");
   ASSERT_TRUE(bob);
   EXPECT_EQ(bob->address, 0x0A000309u);
@@ -166,6 +196,16 @@ TEST(TransportUnitTest, NameServersAreAskedInOrderAndASilentOneIsRemembered) {
   const auto carol = resolver.Resolve("CAROL");
   ASSERT_TRUE(carol);
   EXPECT_EQ(asked, std::vector<std::uint32_t>(asked.size(), TServerPair::kSecond));
+
+  asked.clear();
+  TResolver other;
+  other.SetChannelFactory([&asked] { return std::make_unique<TServerPair>(asked); });
+  other.SetNameServer("10.0.1.1, 10.0.2.1");
+  other.ShareSilences(board);
+  ASSERT_TRUE(other.Resolve("DAVE"));
+  EXPECT_FALSE(asked.empty());
+  EXPECT_EQ(asked, std::vector<std::uint32_t>(asked.size(), TServerPair::kSecond));
+  std::filesystem::remove(board);
 }
 
 TEST(TransportUnitTest, OneBroadcastTargetPerSubnetWithAnAddressOnIt) {
