@@ -209,6 +209,20 @@ TEST_F(HolderServiceLanTest, WithoutAServiceAUsersProgramStartsTheHelperWhichEnd
   EXPECT_EQ(Run(1, "alice", Cli() + " send carol again", 10s, &output), 0) << output;
   EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : again\n")) << carol.Output() << carol.Errors();
 
+  // Gone for good (nobody may start it any more), the listener says why it
+  // cannot receive; back, it is started again and the listener says so.
+  ASSERT_EQ(chmod(helper.c_str(), 0700), 0);
+  const std::size_t toldBefore = Count(carol.Errors(), "cannot be received");
+  const std::vector<pid_t> second = ProcessesNear(carol.Pid(), "pling-holder");
+  ASSERT_EQ(second.size(), 1u) << carol.Errors();
+  ASSERT_EQ(kill(second[0], SIGKILL), 0);
+  EXPECT_TRUE(
+      WaitUntil([&] { return Count(carol.Errors(), "cannot be received") == toldBefore + 1; }, 30s))
+      << carol.Errors();
+  ASSERT_EQ(chmod(helper.c_str(), 0750), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Count(carol.Errors(), "reachable: ") == 3; }, 30s))
+      << carol.Errors();
+
   // It ends with the program that started it.
   const std::vector<pid_t> again = ProcessesNear(carol.Pid(), "pling-holder");
   ASSERT_EQ(again.size(), 1u) << carol.Errors();
