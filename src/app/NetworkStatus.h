@@ -51,7 +51,7 @@ bool ClaimingNames();
 // `news` is kReceivingFromOthers when messages from other computers are received
 // now after they could not be (a holder of the ports started after the window),
 // else empty: the status line says it once.
-inline const QString kReceivingFromOthers = QStringLiteral("Now receiving from other computers");
+inline const QString kReceivingFromOthers = QStringLiteral("Receiving from other computers");
 void WatchReachable(QObject* window, std::function<void(const QString& news)> changed);
 
 // Shows NetworkProblemText, if any, in a message box that does not block the
