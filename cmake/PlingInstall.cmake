@@ -52,8 +52,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/pling.svg
 # 139, below 1024. No program gets a capability for them: the port holder
 # pling-holder runs as a systemd service whose sockets systemd binds (the units
 # below, installed disabled), and every user's Pling meets it through the holder
-# socket. Without it the programs still work on this machine and send to others,
-# and say why they cannot receive from them.
+# socket. Where no systemd runs, the Debian package gives the same program the
+# capability cap_net_bind_service instead, for the members of a group, and the
+# users' programs start it as a helper when no holder runs (net/holder_helper.h;
+# they look for it here). Without either the programs still work on this
+# machine and send to others, and say why they cannot receive from them.
 install(TARGETS pling-holder OPTIONAL RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/pling)
 set(PLING_SYSTEMD_UNIT_DIR "${CMAKE_INSTALL_PREFIX}/lib/systemd/system"
     CACHE PATH "Where the port holder's systemd units go")

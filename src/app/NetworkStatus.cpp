@@ -196,20 +196,30 @@ bool ClaimingNames() {
   return platform::NetworkClaimingNames();
 }
 
-void WatchReachable(QObject* window, std::function<void()> reached) {
-  platform::SetReachableHandler(QueuedForWindow<>(window, [window, reached = std::move(reached)] {
+void WatchReachable(QObject* window, std::function<void(const QString& news)> changed) {
+  // Whether messages from other computers could not be received when last looked at.
+  auto couldNot = std::make_shared<bool>(!NetworkProblemText().isEmpty());
+  const auto look = QueuedForWindow<>(window, [window, couldNot, changed = std::move(changed)] {
+    const bool cannot = !NetworkProblemText().isEmpty();
     // Reached after all (a holder of the ports started meanwhile): the box that
     // said messages could not be received is out of date.
-    if (NetworkProblemText().isEmpty()) {
+    if (!cannot) {
       for (QMessageBox* box :
            window->findChildren<QMessageBox*>(QStringLiteral("NetworkProblemBox"))) {
         box->close();
       }
     }
-    if (reached) reached();
-  }));
+    const QString news = *couldNot && !cannot ? kReceivingFromOthers : QString();
+    *couldNot = cannot;
+    if (changed) changed(news);
+  });
+  platform::SetReachableHandler(look);
+  platform::SetReceiveChangeHandler(look);
   static int registered = 0;
-  ClearWhenGone(window, registered, [] { platform::SetReachableHandler({}); });
+  ClearWhenGone(window, registered, [] {
+    platform::SetReachableHandler({});
+    platform::SetReceiveChangeHandler({});
+  });
 }
 
 }  // namespace pling::app

@@ -43,10 +43,16 @@ QString NetworkProblemBrief();
 // other computers cannot reach it yet.
 inline const QString kClaimingNamesBrief = QStringLiteral("Joining the network");
 bool ClaimingNames();
-// From now on `reached` runs on the main thread once other computers can reach
-// this one (platform::SetReachableHandler), while `window` exists; a box of
+// From now on `changed` runs on the main thread once other computers can reach
+// this one (platform::SetReachableHandler), and each time receiving from them
+// changes after that (platform::SetReceiveChangeHandler: the holder of the ports
+// this process waited on ended, or one came), while `window` exists; a box of
 // ReportNetworkProblem's still open then closes, its problem being over.
-void WatchReachable(QObject* window, std::function<void()> reached);
+// `news` is kReceivingFromOthers when messages from other computers are received
+// now after they could not be (a holder of the ports started after the window),
+// else empty: the status line says it once.
+inline const QString kReceivingFromOthers = QStringLiteral("Receiving from other computers");
+void WatchReachable(QObject* window, std::function<void(const QString& news)> changed);
 
 // Shows NetworkProblemText, if any, in a message box that does not block the
 // window: once per process, however often the mailslot is opened again, and not

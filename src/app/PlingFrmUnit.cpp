@@ -851,10 +851,12 @@ void TPlingFrm::PlingOpen() {
                  .arg(qtbridge::FromAnsi(CapitalizeName(LocalUserName())),
                       qtbridge::FromAnsi(CapitalizeName(LocalComputerName()))));
   ReportNetworkNotice();
-  // What the network says about this machine's names: a box, as the port
-  // problem's, and the status line held as other notices hold it.
+  // What the network says about this machine's names, as other notices; and receiving's news.
   WatchNameNotices(this, [this](const QString& text) { ShowNotice(text); });
-  WatchReachable(this, [this] { UpdateRestingStatus(); });
+  WatchReachable(this, [this](const QString& news) {
+    UpdateRestingStatus();
+    if (!news.isEmpty()) ShowStatus(news);
+  });
   UpdateTrayTip();
 }
 
@@ -865,8 +867,7 @@ void TPlingFrm::PlingClose() {
 }
 
 void TPlingFrm::ReportNetworkNotice() {
-  // Once: a box (that does not block the window) the first time; afterwards the
-  // status line and the tray tip say it. A new reason is told anew.
+  // A box (not blocking the window) once, then the status line and tray tip; a new reason anew.
   FNetworkNotice = ReportNetworkProblem(this, FNetworkNotice);
 }
 
@@ -881,8 +882,7 @@ const QString TPlingFrm::kNotReceiving = QStringLiteral("Not receiving: Start \u
 void TPlingFrm::SetStatusText(const QString& text, const QString& tip) {
   const QString whole = tip.isEmpty() ? text : tip;
   if (StatusLbl->toolTip() != whole) StatusLbl->setToolTip(whole);
-  // Shown at once, also while a send keeps the event loop waiting; a text that
-  // is already there needs no painting.
+  // Shown at once, even while a send keeps the loop waiting; the same text needs no painting.
   if (StatusLbl->text() != text) {
     StatusLbl->setText(text);
     StatusLbl->repaint();

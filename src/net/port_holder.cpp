@@ -22,6 +22,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "net/holder_helper.h"
 #include "net/holder_wire.h"
 #include "net/interfaces.h"
 #include "net/samba_services.h"
@@ -57,6 +58,9 @@ constexpr int kAttemptsBeforeProblem = 100;
 // long after each failure, up to the second (a holder may start meanwhile).
 constexpr std::chrono::milliseconds kFirstPortRetry{1000};
 constexpr std::chrono::milliseconds kLongestPortRetry{60000};
+// A helper started to hold the ports (THolderConfig::startHelper) has this long
+// to take them; meanwhile this process tries to reach it at short pauses.
+constexpr std::chrono::seconds kHelperStart{2};
 // A service that could not start (another program held its port) is started
 // again this often while the ports are held, until it runs.
 constexpr std::chrono::seconds kServiceRetry{5};
@@ -87,6 +91,13 @@ std::string PortProblem(std::uint16_t port, int error) {
   if (error == EACCES || error == EPERM) {
     const std::string samba = EnabledSambaServices().datagram;
     if (!samba.empty()) return CannotReceive(SambaKeepsDatagramPorts(samba));
+    // Where no systemd runs, the helper that may use it is for a group's members.
+    if (const std::string helper = HolderHelperPath();
+        IsHolderHelper(helper) && !HelperRunnable(helper)) {
+      return CannotReceive("this program may not use UDP port " + number +
+                           ", and only members of the group \"pling\" may start " + helper +
+                           ", which may (see pling(1)).");
+    }
     return CannotReceive("this program may not use UDP port " + number +
                          " (the service pling-holder receives for every user of this computer "
                          "and is not running; see pling(1)).");
@@ -256,11 +267,16 @@ struct TPortHolder::TState {
   }
 
   void Settle(std::string why, bool holder) {
-    std::lock_guard<std::mutex> guard(lock);
-    problem = std::move(why);
-    holds = holder;
-    settled = true;
-    settledChanged.notify_all();
+    bool differs = false;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      differs = !settled || problem != why || holds != holder;
+      problem = std::move(why);
+      holds = holder;
+      settled = true;
+      settledChanged.notify_all();
+    }
+    if (differs && config.changed) config.changed();
   }
 
   void SetServed(bool now) {
@@ -270,6 +286,7 @@ struct TPortHolder::TState {
       served = now;
     }
     if (now && config.servedByHolder) config.servedByHolder();
+    if (config.changed) config.changed();
   }
 
   // Waits `pause` unless the holder is stopped first; whether it was.
@@ -315,6 +332,31 @@ void TPortHolder::TState::Run() {
     pause = portRetry;
     return true;
   };
+  // The helper this process started, while it may run (its lifeline), and until
+  // when it may take the ports.
+  runtime::TUniqueFd helper;
+  TClock::time_point helperUntil{};
+  // The ports could not be had for `error`: where this process may not bind them
+  // and a helper may, the helper is started (the listener goes, and the helper
+  // takes the holder's name and the ports); one that was started has a moment
+  // to take them. Whether to try again shortly, leaving the outcome unsettled.
+  const auto helperTakesOver = [&](int error) {
+    if (!config.startHelper) return false;
+    const TClock::time_point now = TClock::now();
+    if (helper.Valid() && HelperRunning(helper.Get())) {
+      // The ports are the helper's already, its name comes in a moment.
+      if (now >= helperUntil) return false;
+      pause = Longer(pause, kLongestHandOverPause);
+      return true;
+    }
+    // One that ended without taking them is started again only at a later attempt.
+    if ((error != EACCES && error != EPERM) || now < helperUntil) return false;
+    helper = config.startHelper();
+    if (!helper.Valid()) return false;
+    helperUntil = now + kHelperStart;
+    pause = Longer(std::chrono::milliseconds(0), kLongestHandOverPause);
+    return true;
+  };
   for (int failures = 0;;) {
     if (Wait(pause)) return;
     runtime::TUniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -331,6 +373,7 @@ void TPortHolder::TState::Run() {
       runtime::TUniqueFd datagrams = OpenUdpSocket(config.datagramPort, true);
       if (!datagrams.Valid()) {
         const int error = errno;
+        if (helperTakesOver(error)) continue;
         Settle(PortProblem(config.datagramPort, error), false);
         if (retryLater(error)) continue;
         return;  // the listener closes: a waiting process tries for itself
@@ -348,6 +391,7 @@ void TPortHolder::TState::Run() {
       runtime::TUniqueFd names = OpenUdpSocket(config.namePort, true);
       if (!names.Valid()) {
         const int error = errno;
+        if (helperTakesOver(error)) continue;
         Settle(PortProblem(config.namePort, error), false);
         if (retryLater(error)) continue;
         return;

@@ -15,6 +15,8 @@
 // go and tries again later, less often the longer it fails (up to once a
 // minute), until it holds them or meets a holder that started meanwhile (the
 // service pling-holder): from then on it receives, and nothing wakes it up.
+// Where it may not bind them and a helper may (holder_helper.h), it starts the
+// helper instead and waits on it as on any holder.
 //
 // A waiter tells the holder its user's name as it connects; the holder claims
 // that user's messenger name while a program of the user waits on it, and tells
@@ -41,6 +43,7 @@
 #include "net/mailslot_outbox.h"
 #include "net/netbios.h"
 #include "net/sender_limits.h"
+#include "runtime/unique_fd.h"
 
 namespace pling::net {
 
@@ -140,6 +143,16 @@ struct THolderConfig {
   // process waits on a holder (maybe one that started after it) that has settled
   // this user's name. It must not wait.
   std::function<void()> servedByHolder;
+  // Where nobody holds the ports and this process may not bind them (no
+  // privilege): starts the helper that may (holder_helper.h) and returns its
+  // lifeline (the helper runs while it is open), or an invalid one when there is
+  // none to start. This process then waits on the helper as on any holder, and
+  // keeps the lifeline until it stops receiving. None: nothing is started.
+  std::function<runtime::TUniqueFd()> startHelper;
+  // Told, on the holder's thread, each time Problem(), HoldsPorts() or
+  // ServedByHolder() changed (a holder this process waited on ended, one came,
+  // ...). It must not wait.
+  std::function<void()> changed;
   TSenderLimit limit;
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = kDatagramPort;
@@ -157,7 +170,8 @@ class TPortHolder {
   // Holds the ports or waits to take them over (once; later calls do nothing,
   // unless its thread could not be started, when they try again). Returns when
   // the first attempt is settled, so that Problem() tells its outcome; it never
-  // waits on another process.
+  // waits on another process, except a helper it starts (startHelper), for a
+  // moment (two seconds at most) while that takes the ports.
   void Start();
 
   // [names] Stops for good, releasing the ports to the next process (its

@@ -221,6 +221,8 @@ THolderConfig HolderConfig(const TTransportConfig& config,
   // [users] Before this machine's own claim, which takes the packets both need.
   holder.waiters = users;
   holder.servedByHolder = config.reachable;
+  holder.changed = config.receiveChanged;
+  holder.startHelper = config.startHelper;
   holder.services.push_back(users);
   holder.services.push_back(names);
   holder.services.push_back(browse);  // [browse] before the queries, which take every answer

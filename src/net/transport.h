@@ -42,6 +42,7 @@
 #include "net/mailslot_outbox.h"
 #include "net/name_claim.h"
 #include "net/neighbourhood.h"
+#include "runtime/unique_fd.h"
 
 namespace pling::net {
 
@@ -72,6 +73,12 @@ struct TTransportConfig {
   // after it) that has settled this user's name: from then on other machines
   // find this one. It must not wait.
   std::function<void()> reachable;
+  // Told, on the transport's thread, each time ReceiveProblem(), HoldsPorts() or
+  // whether it waits on a holder changed (see THolderConfig::changed).
+  std::function<void()> receiveChanged;
+  // Starts the helper that holds the ports where this process may not (see
+  // THolderConfig::startHelper); none: nothing is started.
+  std::function<runtime::TUniqueFd()> startHelper;
   // For the port holder: connects to this machine's mailslot `slotName` (as it
   // came over the wire; see TMailslotOutbox).
   TMailslotOutbox::TConnect connectLocal;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "net/comment_change.h"
+#include "net/holder_helper.h"
 #include "net/sender_limits.h"
 #include "net/socket.h"
 #include "net/transport.h"
@@ -271,6 +272,15 @@ std::shared_ptr<TNetworkTransport> TransportLocked(TNetworkState& state) {
       TellNameNotice(TNameNoticeText{OemToAnsi(notice.Text()), OemToAnsi(notice.Brief())});
     };
     config.reachable = TellReachable;
+    config.receiveChanged = TellReceiveChanged;
+    // A user's program starts the helper that holds the ports where it may not
+    // and nobody does (holder_helper.h); the holder program itself never does.
+    if (state.ownUserName) {
+      config.startHelper = [] {
+        const std::string helper = net::HolderHelperPath();
+        return net::HelperRunnable(helper) ? net::StartHolderHelper(helper) : runtime::TUniqueFd();
+      };
+    }
     state.transport = std::make_shared<TNetworkTransport>(std::move(config));
     // [browse] Said once, on the program's standard error.
     state.transport->Transport().Neighbourhood()->SetFull(
@@ -367,6 +377,51 @@ void TellReachable() {
     handler = gReachableHandler;
   }
   if (handler) handler();
+}
+
+namespace {
+
+// What receiving was like when the change handler was last told, and who is told.
+std::mutex gChangeCall;
+std::mutex gChangeLock;
+std::function<void()> gChangeHandler;
+bool gWasReachable = false;
+std::string gWasProblem;
+
+}  // namespace
+
+void TellReceiveChanged() {
+  bool reachable = false;
+  std::string problem;
+  {
+    std::lock_guard<std::mutex> guard(State().lock);
+    if (!State().receiving || !State().transport) return;
+    const net::TTransport& transport = State().transport->Transport();
+    reachable = transport.Reachable();
+    problem = transport.ReceiveProblem();
+  }
+  if (!reachable) {
+    // Lost (the holder this process waited on ended): the reachable handler is
+    // told again when other machines reach this one again.
+    std::lock_guard<std::mutex> guard(gReachableLock);
+    gReachable = false;
+  }
+  std::lock_guard<std::mutex> call(gChangeCall);
+  std::function<void()> handler;
+  {
+    std::lock_guard<std::mutex> guard(gChangeLock);
+    if (reachable == gWasReachable && problem == gWasProblem) return;
+    gWasReachable = reachable;
+    gWasProblem = std::move(problem);
+    handler = gChangeHandler;
+  }
+  if (handler) handler();
+}
+
+void SetReceiveChangeHandler(std::function<void()> handler) {
+  std::lock_guard<std::mutex> call(gChangeCall);
+  std::lock_guard<std::mutex> guard(gChangeLock);
+  gChangeHandler = std::move(handler);
 }
 
 bool NetworkClaimingNames() {

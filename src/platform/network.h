@@ -70,9 +70,17 @@ void SetNameNoticeHandler(std::function<void(const TNameNoticeText&)> handler);
 // machine's names (about 0.75 s after the first mailslot opened; the session
 // port listens by then where it can). Called at once when that happened before,
 // or when another process on this machine holds the ports and receives for this
-// one. Never while the transport is off or the ports cannot be had. An empty
-// handler stops the calls, as for SetNameNoticeHandler.
+// one. Never while the transport is off or the ports cannot be had. Called again
+// each time they can reach it after they could not (the holder this process
+// waited on ended, and another came). An empty handler stops the calls, as for
+// SetNameNoticeHandler.
 void SetReachableHandler(std::function<void()> handler);
+// Calls `handler`, on a thread of the transport's, each time receiving from
+// other machines changes after it started: it stops (the holder this process
+// waited on ended, and the ports cannot be had), starts (a holder came), or
+// another problem keeps it from working (NetworkReceiveProblem). An empty handler
+// stops the calls: once it returns, the previous one is not running.
+void SetReceiveChangeHandler(std::function<void()> handler);
 // Whether this process holds the network ports and is still claiming this
 // machine's names: other machines cannot reach it yet (SetReachableHandler tells
 // when they can).

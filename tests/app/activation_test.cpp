@@ -157,6 +157,9 @@ TEST_F(ActivationTest, ClosingWhileDeliveriesAreUnderWayNeitherHangsNorDeliversT
 #include <QMessageBox>
 #include <cstdlib>
 
+#include "app/NetworkStatus.h"
+#include "runtime/unique_fd.h"
+
 namespace pling::testing {
 namespace {
 
@@ -201,6 +204,36 @@ TEST_F(ActivationTest, APortHeldByAnotherProgramIsReportedOnceOverTheWindow) {
   ASSERT_TRUE(w.Messenger().Active());
   QTest::qWait(300);
   EXPECT_EQ(boxes().size(), 1);
+}
+
+// A window that could not receive from other computers (the ports were taken)
+// receives once they come free, as when a holder of the ports starts after it,
+// without being started again: its status line says so and the box goes.
+TEST_F(ActivationTest, AWindowThatCouldNotReceiveSaysSoOnceItCan) {
+  if (!OnlyLoopback()) GTEST_SKIP() << "needs a network namespace of its own (root)";
+  runtime::TUniqueFd port(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(138);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (bind(port.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    GTEST_SKIP() << "cannot bind UDP port 138 here";
+  const NetworkOnInThisNamespace network;
+
+  app::TPlingFrm& w = Start();
+  w.show();
+  Action(w, "Activate1")->trigger();
+  ASSERT_TRUE(w.Messenger().Active());
+  ASSERT_FALSE(app::NetworkProblemText().isEmpty());
+  auto* status = Widget<app::TColorLabel>(w, "StatusLbl");
+  EXPECT_NE(status->text(), app::kReceivingFromOthers);
+
+  port.Reset();
+  EXPECT_TRUE(WaitFor([&] { return status->text() == app::kReceivingFromOthers; }, 30000))
+      << status->text().toStdString();
+  EXPECT_TRUE(app::NetworkProblemText().isEmpty());
+  EXPECT_TRUE(WaitFor(
+      [&] { return w.findChildren<QMessageBox*>(QStringLiteral("NetworkProblemBox")).isEmpty(); }));
 }
 
 // What the network says about this machine's names arrives on a thread of the

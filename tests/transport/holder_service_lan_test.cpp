@@ -4,9 +4,12 @@
 // handed over, the program itself run as an unprivileged account of its own.
 // It claims the messenger name of each user whose program waits on it, and none
 // for its own account; a program that started before it receives once it runs.
+// Where no service manager binds the ports, the same program is the helper a
+// user's program starts (--bind), with the capability to bind them.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -135,6 +138,101 @@ TEST_F(HolderServiceLanTest, AListenerStartedBeforeTheServiceReceivesOnceItRuns)
       << output;
   EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : after the service started\n"))
       << carol.Output() << carol.Errors();
+}
+
+// The processes of `program` in the network namespace of process `near`.
+std::vector<pid_t> ProcessesNear(pid_t near, const std::string& program) {
+  const auto netns = [](pid_t pid) {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/ns/net", error)
+        .string();
+  };
+  const std::string ours = netns(near);
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = std::stoi(name);
+    // A process that ended and waits to be reaped has no namespace any more.
+    if (FileText("/proc/" + name + "/comm") == program + "\n" && netns(pid) == ours &&
+        !ours.empty()) {
+      found.push_back(pid);
+    }
+  }
+  return found;
+}
+
+// A line of /proc/PID/status ("Uid:", "CapEff:", ...), without its name.
+std::string StatusLine(pid_t pid, const std::string& key) {
+  std::istringstream lines(FileText("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(key, 0) == 0) return line.substr(line.find_first_not_of(" \t", key.size()));
+  }
+  return {};
+}
+
+TEST_F(HolderServiceLanTest, WithoutAServiceAUsersProgramStartsTheHelperWhichEndsWithIt) {
+  PLING_MAKE_LAN(2);
+  AddAccounts();
+  // The helper as the package makes it where no systemd runs: runnable by the
+  // group (here carol's own), with the capability to bind the ports.
+  const std::string helper = Dir() + "/libexec/pling-holder";
+  std::filesystem::create_directories(Dir() + "/libexec");
+  std::filesystem::copy_file(TestProgram("pling-holder"), helper);
+  ASSERT_EQ(chown(helper.c_str(), 0, kUserUid), 0);
+  ASSERT_EQ(chmod(helper.c_str(), 0750), 0);
+  if (Shell("setcap cap_net_bind_service=ep " + helper) != 0) {
+    GTEST_SKIP() << "setcap cannot give the helper its capability here; not run";
+  }
+  TChild& carol = Listen(2, "bob", "",
+                         "PLING_AS=carol PLING_HOLDER_HELPER=" + helper +
+                             " setpriv --reuid=" + std::to_string(kUserUid) +
+                             " --regid=" + std::to_string(kUserUid) + " --clear-groups");
+  ASSERT_TRUE(carol.WaitForReachable()) << carol.Errors();
+  EXPECT_EQ(carol.Errors().find("cannot be received"), std::string::npos) << carol.Errors();
+  std::string output;
+  EXPECT_EQ(Run(1, "alice", Cli() + " send carol through the helper", 10s, &output), 0) << output;
+  EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : through the helper\n"))
+      << carol.Output() << carol.Errors();
+
+  // One helper, carol's, holding no capability any more while it serves.
+  const std::vector<pid_t> helpers = ProcessesNear(carol.Pid(), "pling-holder");
+  ASSERT_EQ(helpers.size(), 1u) << carol.Errors();
+  EXPECT_EQ(StatusLine(helpers[0], "Uid:").substr(0, 5), std::to_string(kUserUid));
+  EXPECT_EQ(StatusLine(helpers[0], "CapEff:"), "0000000000000000");
+  EXPECT_EQ(StatusLine(helpers[0], "CapPrm:"), "0000000000000000");
+
+  // A helper that dies is started again, and carol is reachable again.
+  ASSERT_EQ(kill(helpers[0], SIGKILL), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Count(carol.Errors(), "reachable: ") == 2; }, 30s))
+      << carol.Errors();
+  EXPECT_EQ(Run(1, "alice", Cli() + " send carol again", 10s, &output), 0) << output;
+  EXPECT_TRUE(carol.WaitForOutput("ALICE to carol : again\n")) << carol.Output() << carol.Errors();
+
+  // Gone for good (nobody may start it any more), the listener says why it
+  // cannot receive; back, it is started again and the listener says so.
+  ASSERT_EQ(chmod(helper.c_str(), 0700), 0);
+  const std::size_t toldBefore = Count(carol.Errors(), "cannot be received");
+  const std::vector<pid_t> second = ProcessesNear(carol.Pid(), "pling-holder");
+  ASSERT_EQ(second.size(), 1u) << carol.Errors();
+  ASSERT_EQ(kill(second[0], SIGKILL), 0);
+  EXPECT_TRUE(
+      WaitUntil([&] { return Count(carol.Errors(), "cannot be received") == toldBefore + 1; }, 30s))
+      << carol.Errors();
+  ASSERT_EQ(chmod(helper.c_str(), 0750), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Count(carol.Errors(), "reachable: ") == 3; }, 30s))
+      << carol.Errors();
+
+  // It ends with the program that started it.
+  const std::vector<pid_t> again = ProcessesNear(carol.Pid(), "pling-holder");
+  ASSERT_EQ(again.size(), 1u) << carol.Errors();
+  carol.Stop();
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const std::string state = StatusLine(again[0], "State:");
+        return state.empty() || state[0] == 'Z';
+      },
+      15s));
 }
 
 }  // namespace

@@ -267,17 +267,29 @@ int ListenCommand(const TArgs& args) {
     }
     pthread_sigmask(SIG_SETMASK, &open, nullptr);
     // Local messages still arrive; say once why those from other machines do not.
+    auto problemShown = std::make_shared<std::atomic<bool>>(false);
     if (const std::string problem = platform::NetworkReceiveProblem(); !problem.empty()) {
       PrintError(problem);
-      // Until a holder of the ports starts (the service pling-holder, say): then
-      // other computers reach this listener after all.
-      platform::SetReachableHandler([] { PrintError(kReachableText); });
+      problemShown->store(true);
     } else if (verbose && !platform::NetworkEnabled()) {
       PrintError("the network is off: only programs on this computer can reach this listener");
-    } else if (verbose) {
-      // Scripts wait for this line before they send from another computer.
-      platform::SetReachableHandler([] { PrintError(kReachableText); });
     }
+    // Scripts wait for this line before they send from another computer; after a
+    // problem it says that other computers reach this listener after all (a
+    // holder of the ports started, such as the service pling-holder).
+    platform::SetReachableHandler([verbose, problemShown] {
+      if (verbose || problemShown->load()) PrintError(kReachableText);
+    });
+    // Should the holder it waited on end with nobody to take over, the reason is
+    // told again (each new one once in a row).
+    platform::SetReceiveChangeHandler(
+        [problemShown, said = platform::NetworkReceiveProblem()]() mutable {
+          std::string problem = platform::NetworkReceiveProblem();
+          if (problem.empty() || problem == said) return;
+          PrintError(problem);
+          problemShown->store(true);
+          said = std::move(problem);
+        });
     // And once per computer whose messages are dropped because it sends too many.
     platform::SetNetworkNoticeHandler(
         [](std::uint32_t address) { PrintError(platform::DroppedSenderText(address)); });
@@ -304,6 +316,7 @@ int ListenCommand(const TArgs& args) {
   }
   platform::SetNetworkNoticeHandler({});
   platform::SetReachableHandler({});
+  platform::SetReceiveChangeHandler({});
   endpoint.Close();
   platform::SetNameNoticeHandler(nullptr);
   if (outputLost) {

@@ -28,8 +28,12 @@ bool DeliverToLocalMailslot(std::string_view oemSlotName, std::string_view data)
 // SetNameNoticeHandler); a text told before is not told again.
 void TellNameNotice(const TNameNoticeText& notice);
 // Tells the reachable handler (SetReachableHandler) that this process holds the
-// ports and has claimed this machine's names; once per process.
+// ports and has claimed this machine's names, or waits on a holder that
+// settled its user's name; once, until TellReceiveChanged finds it lost.
 void TellReachable();
+// Tells the change handler (SetReceiveChangeHandler) when receiving from other
+// machines changed; the transport calls it on each change of its holder.
+void TellReceiveChanged();
 // A non-blocking datagram socket connected to this machine's mailslot
 // `oemSlotName`, for the port holder's hand-over; -1 when it is not open.
 int ConnectLocalMailslot(std::string_view oemSlotName);
