@@ -16,6 +16,9 @@
 //
 // Usage: build/bin/pling_history_bench [MESSAGES_FOR_SIZE]. Prints figures and
 // ratios; asserts nothing. Build it as Release for figures that mean anything.
+// PLING_BENCH_SIZE_FILE=PATH keeps the filled file there, and a later run prunes
+// a copy of it instead of filling one again; PLING_BENCH_NO_SEARCH=1 leaves the
+// search out.
 #include <stdlib.h>
 #include <string.h>
 
@@ -24,6 +27,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -170,8 +174,8 @@ int main(int argc, char** argv) {
   const std::size_t sizeCount = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
   const std::string folder = TempStore();
 
-  // Search in 100,000 messages.
-  {
+  // Search in 100,000 messages (PLING_BENCH_NO_SEARCH: the size and prune alone).
+  if (std::getenv("PLING_BENCH_NO_SEARCH") == nullptr) {
     TGenerator generator;
     std::vector<std::string> texts;
     auto store = Fill(folder + "/search.sqlite", generator, 100000, &texts, nullptr);
@@ -254,15 +258,34 @@ int main(int argc, char** argv) {
   if (sizeCount > 0) {
     TGenerator generator;
     std::uint64_t raw = 0;
-    auto store = Fill(folder + "/size.sqlite", generator, sizeCount, nullptr, &raw);
-    // What the file holds once its -wal is written back.
-    store->Prune(0, 0, 0).Value();
-    const double mb = static_cast<double>(store->FileBytes()) / (1024 * 1024);
-    std::printf(
-        "size of %zu messages: %.1f MB (target for 1,000,000: 300 MB), ratio to the anchor "
-        "%.2f; anchor: their names and texts, %.1f MB\n",
-        sizeCount, mb, mb / (static_cast<double>(raw) / (1024 * 1024)),
-        static_cast<double>(raw) / (1024 * 1024));
+    const std::string sizePath = folder + "/size.sqlite";
+    // PLING_BENCH_SIZE_FILE: a file filled by an earlier run is pruned again
+    // (a copy of it), or the one filled now is kept there.
+    const char* kept = std::getenv("PLING_BENCH_SIZE_FILE");
+    std::unique_ptr<TStore> store;
+    if (kept != nullptr && fs::exists(kept)) {
+      fs::copy_file(kept, sizePath);
+      auto opened = TStore::Open(sizePath);
+      if (!opened) std::abort();
+      store = std::move(opened.Value().store);
+      TQuery newest;
+      newest.limit = 1;
+      generator.Time = store->Search(newest).Value().at(0).message.timeMs;
+      std::printf("size: a copy of %s, %lld messages, %.1f MB\n", kept,
+                  static_cast<long long>(store->Count().Value()),
+                  static_cast<double>(store->FileBytes()) / (1024 * 1024));
+    } else {
+      store = Fill(sizePath, generator, sizeCount, nullptr, &raw);
+      // What the file holds once its -wal is written back.
+      store->Prune(0, 0, 0).Value();
+      const double mb = static_cast<double>(store->FileBytes()) / (1024 * 1024);
+      std::printf(
+          "size of %zu messages: %.1f MB (target for 1,000,000: 300 MB), ratio to the anchor "
+          "%.2f; anchor: their names and texts, %.1f MB\n",
+          sizeCount, mb, mb / (static_cast<double>(raw) / (1024 * 1024)),
+          static_cast<double>(raw) / (1024 * 1024));
+      if (kept != nullptr) fs::copy_file(sizePath, kept, fs::copy_options::overwrite_existing);
+    }
     const std::uint64_t limit =
         (std::getenv("PLING_BENCH_LIMIT_MB")
              ? std::strtoull(std::getenv("PLING_BENCH_LIMIT_MB"), nullptr, 10)
@@ -276,15 +299,28 @@ int main(int argc, char** argv) {
       TPruneRun run;
       run.maxBytes = limit;
       double longestStep = 0, longestBatch = 0;
+      // The longest step of each kind, and how many there were.
+      const char* const kKinds[] = {"by age", "index", "count", "delete", "merge", "shrink"};
+      double longestOf[std::size(kKinds)] = {};
+      std::size_t stepsOf[std::size(kKinds)] = {};
       std::size_t steps = 0, batches = 0;
       bool failed = false;
       while (!run.done && !failed) {
+        std::size_t kind = 0;
+        if (run.phase == TPruneRun::TPhase::Size) {
+          kind = run.sizeDrop > 0 ? 3 : run.mergeIndex ? 4 : store->IndexBehind().Value() ? 1 : 2;
+        } else if (run.phase == TPruneRun::TPhase::Shrink) {
+          kind = 5;
+        }
         const auto step = Clock::now();
         if (auto done = store->PruneStep(run); !done) {
           std::printf("prune failed: %s\n", done.Error().text.c_str());
           failed = true;
         }
-        longestStep = std::max(longestStep, Ms(Clock::now() - step));
+        const double took = Ms(Clock::now() - step);
+        longestStep = std::max(longestStep, took);
+        longestOf[kind] = std::max(longestOf[kind], took);
+        ++stepsOf[kind];
         if (std::getenv("PLING_BENCH_TRACE") && steps % 50 == 0)
           std::fprintf(stderr, "  step %zu: phase %d, %lld deleted, %.1f MB, %.1f s\n", steps,
                        static_cast<int>(run.phase), static_cast<long long>(run.result.deleted),
@@ -308,6 +344,12 @@ int main(int argc, char** argv) {
             std::chrono::duration<double>(Clock::now() - start).count(), steps, longestStep,
             batches, longestBatch, static_cast<double>(store->FileBytes()) / (1024 * 1024),
             store->FileBytes() <= limit ? "within" : "OVER");
+        std::printf("  longest step of each kind (steps):");
+        for (std::size_t k = 0; k < std::size(kKinds); ++k) {
+          if (stepsOf[k] > 0)
+            std::printf(" %s %.1f ms (%zu);", kKinds[k], longestOf[k], stepsOf[k]);
+        }
+        std::printf("\n");
       }
     }
   }

@@ -137,6 +137,7 @@ struct TWaitingRun {
   std::vector<int> Batches;
   double LongestBatch = 0;    // s from a batch's first message to the end of its showing
   double LongestShowing = 0;  // s the window took to show one batch (its end)
+  double Showing = 0;         // s the window took to show all batches (their ends)
   int Shown = 0;
   int Lines = 0;
 };
@@ -162,6 +163,7 @@ TWaitingRun ShowWaiting(pling::app::TPlingFrm& w, bool wrap, int count) {
     const auto end = Clock::now();
     run.LongestBatch = std::max(run.LongestBatch, Seconds(end - batchStart));
     run.LongestShowing = std::max(run.LongestShowing, Seconds(end - showing));
+    run.Showing += Seconds(end - showing);
     run.Batches.push_back(delivered - run.Shown);
     run.Shown = delivered;
   };
@@ -362,8 +364,10 @@ int main(int argc, char** argv) {
         } else {
           off = run.Seconds;
         }
-        std::printf("  history %-3s wrap off: %d shown after %.2f s, %zu batches\n",
-                    on ? "on" : "off", run.Shown, run.Seconds, run.Batches.size());
+        std::printf(
+            "  history %-3s wrap off: %d shown after %.2f s, %zu batches, their ends took %.2f "
+            "s\n",
+            on ? "on" : "off", run.Shown, run.Seconds, run.Batches.size(), run.Showing);
       }
       std::printf("  history on / off: x%.2f (median of %d pairs; x%.2f to x%.2f)\n",
                   Median(ratios), rounds, *std::min_element(ratios.begin(), ratios.end()),

@@ -7,6 +7,7 @@
 
 #include "history/history_settings.h"
 #include "qtbridge/AnsiText.h"
+#include "runtime/thread_name.h"
 #include "settings/Megares.h"
 #include "settings/StoredKeys.h"
 
@@ -64,6 +65,7 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
   FSettings = settings.Clamped();
   FPath = std::move(path);
   FPending.clear();
+  FStaging = false;
   // The report goes out on the window's thread, after the batch that met it.
   FWriter = std::make_unique<history::TWriter>(FSettings, FPath, [this](const std::string& text) {
     // Always with the file's path: the user must be able to find it.
@@ -73,8 +75,10 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
     QMetaObject::invokeMethod(
         this, [this, whole] { FReport(whole); }, Qt::QueuedConnection);
   });
+  FWriter->DeferCheckpoints();
   if (FSettings.enabled) {
     FThread = std::thread([this] {
+      runtime::SetThreadName("history writer");
       using Clock = std::chrono::steady_clock;
       std::unique_lock lock(FMutex);
       const auto woken = [this] { return FStop || !FJobs.empty(); };
@@ -108,6 +112,14 @@ void THistoryLog::Start(const history::TSettings& settings, std::string path) {
         lock.lock();
         FBusy = false;
         FDone.notify_all();
+        // The -wal is written back into the file between bursts (a step), not
+        // in the commit of a batch the window waits for; in a flood that never
+        // pauses, once it has grown much longer.
+        if (FWriter->CheckpointDue(kFloodCheckpointFrames)) {
+          lock.unlock();
+          FWriter->Checkpoint();
+          lock.lock();
+        }
       }
     });
   }
@@ -141,14 +153,25 @@ void THistoryLog::SetEnabled(bool on) {
 }
 
 void THistoryLog::Take(std::string_view receiver, std::string_view sender, std::string_view text) {
-  if (FSettings.enabled)
-    FPending.push_back(history::ReceivedMessage(sender, receiver, text, history::NowMs()));
+  if (!FSettings.enabled) return;
+  if (FPending.empty()) FPending.reserve(kPart);
+  FPending.push_back(history::ReceivedMessage(sender, receiver, text, history::NowMs()));
+  // A long batch goes to the writing thread in parts while the window takes the
+  // rest: when it ends, little of it is left to store.
+  if (FPending.size() >= kPart) {
+    FStaging = true;
+    Post([part = std::exchange(FPending, {})](history::TWriter& writer) mutable {
+      writer.Stage(std::move(part));
+    });
+  }
 }
 
 void THistoryLog::Commit() {
-  if (FPending.empty()) return;
-  Post([batch = std::exchange(FPending, {})](history::TWriter& writer) mutable {
-    writer.Append(batch);
+  if (FPending.empty() && !FStaging) return;
+  FStaging = false;
+  Post([rest = std::exchange(FPending, {})](history::TWriter& writer) mutable {
+    writer.Stage(std::move(rest));
+    writer.CommitStaged();
   });
 }
 

@@ -63,11 +63,15 @@ class THistoryLog : public QObject {
   void SetEnabled(bool on);
   const std::string& Path() const { return FPath; }
 
-  // One incoming message that the window shows (ANSI code page), kept until Commit.
+  // One incoming message that the window shows (ANSI code page), stored with the
+  // others of its batch at Commit. Every kPart messages go to the writing
+  // thread, which stores them in the batch's transaction meanwhile.
   void Take(std::string_view receiver, std::string_view sender, std::string_view text);
-  // Hands the messages taken since the last Commit to the writing thread, which
-  // stores them in one transaction while the window lays them out in its pane.
+  // Hands the rest of the messages taken since the last Commit to the writing
+  // thread, which commits the batch's transaction while the window lays them out
+  // in its pane.
   void Commit();
+  static constexpr std::size_t kPart = 64;
   // Returns once everything handed over is stored (or failed): the window calls
   // it before it goes back to its event loop, so before it paints what it shows.
   void Flush();
@@ -88,6 +92,8 @@ class THistoryLog : public QObject {
   // without a step.
   static constexpr int kStepPauseMs = 1000;
   static constexpr int kStepAtLeastMs = 10000;
+  // The -wal's pages at which it is written back between batches all the same.
+  static constexpr int kFloodCheckpointFrames = 8 * history::TStore::kCheckpointFrames;
   static constexpr int kPruneIntervalMs = 60 * 60 * 1000;
 
  private:
@@ -96,6 +102,7 @@ class THistoryLog : public QObject {
   history::TSettings FSettings;
   std::string FPath;
   std::vector<history::TMessage> FPending;
+  bool FStaging = false;  // parts of the batch were handed over before its Commit
   QTimer* FPruneTmr = nullptr;
   // The writing thread and its jobs; the writer is used on that thread alone.
   using TJob = std::function<void(history::TWriter&)>;

@@ -169,7 +169,11 @@ struct TPruneRun {
   enum class TPhase { Age, Size, Shrink } phase = TPhase::Age;
   int sizeRounds = 0;         // rounds of deleting by size (bounded)
   std::int64_t sizeDrop = 0;  // messages this round still deletes
-  bool mergeIndex = false;    // a round's deletions done: the index is merged
+  // A round's deletions done, the index is merged, a page budget a step, until
+  // a step finds nothing more to merge (mergeSteps: the steps it may still take).
+  bool mergeIndex = false;
+  bool mergeStarted = false;
+  std::int64_t mergeSteps = 0;
 };
 
 class TStore;
@@ -195,6 +199,8 @@ class TStore {
   // Messages an index or prune step takes at most (a few milliseconds of work).
   static constexpr std::size_t kIndexStep = 200;
   static constexpr std::size_t kPruneStep = 500;
+  // Pages of the full-text index one prune step merges at most.
+  static constexpr int kMergePages = 64;
 
   ~TStore();
   TStore(const TStore&) = delete;
@@ -206,6 +212,23 @@ class TStore {
   // the rows are written: the full-text index takes them later (IndexStep), and
   // a search takes them into the index first.
   TResult<void> Append(std::span<TMessage> messages);
+  // The same for a batch whose messages come in parts: Stage stores each part
+  // in the batch's transaction (the first begins it) and sets their id;
+  // CommitStaged ends it, and the whole batch is stored or none of it. A part
+  // that fails gives up the whole batch (as DropStaged does). Meanwhile this
+  // store does nothing else: it holds the file for writing.
+  TResult<void> Stage(std::span<TMessage> messages);
+  TResult<void> CommitStaged();
+  void DropStaged();
+  bool Staging() const;
+  // Leaves writing the -wal back into the file to the owner (CheckpointDue,
+  // Checkpoint), who does it when no batch waits on it, rather than in the
+  // commit that makes the -wal long.
+  void DeferCheckpoints();
+  // Whether the -wal has `frames` pages or more (and no batch is being staged).
+  bool CheckpointDue(int frames = kCheckpointFrames) const;
+  void Checkpoint();
+  static constexpr int kCheckpointFrames = 1000;  // SQLite's own threshold
   // Puts up to `count` stored messages that are not yet in the full-text index
   // into it, in one transaction (how far it got is kept in the file with them, so
   // an index cut short by a kill goes on at the next open). True when some are
@@ -260,12 +283,30 @@ class TWriter {
   // Stores the batch in one transaction. False when history is off or the
   // store failed (reported once). The index takes it later, in Step.
   bool Append(std::span<TMessage> messages);
+  // A batch given in parts as its messages come (TStore::Stage), so that most of
+  // it is stored by the time it ends: Stage takes a part, CommitStaged stores
+  // the batch, all of it or, where that fails, as Append would (moved aside
+  // when damaged, reported once). False as for Append. Append and Step commit a
+  // batch that was staged first.
+  void Stage(std::vector<TMessage> part);
+  bool CommitStaged();
+  // Checkpoints deferred (TStore::DeferCheckpoints) for every store this writer
+  // opens: Step writes the -wal back once it is long; Checkpoint does it now.
+  void DeferCheckpoints() { FDeferCheckpoints = true; }
+  bool CheckpointDue(int frames = TStore::kCheckpointFrames) const {
+    return FStore && FStore->CheckpointDue(frames);
+  }
+  void Checkpoint();
   // Starts a prune by the settings when an hour has passed since the last one
   // (the first is due at open); the prune itself is done in Step. Cheap
   // otherwise: call it from a loop.
   void PruneIfDue(std::int64_t nowMs);
-  // Whether Step has something to do: messages to index, a prune under way.
-  bool HasWork() const { return FStore && (FIndexBehind || FPrune.has_value()); }
+  // Whether Step has something to do: messages to index, a prune under way, a
+  // long -wal to write back (with checkpoints deferred).
+  bool HasWork() const {
+    return FStore && FStaged.empty() &&
+           (FIndexBehind || FPrune.has_value() || FStore->CheckpointDue());
+  }
   // One short piece of that work (a few milliseconds); call it between batches
   // while HasWork.
   void Step();
@@ -285,6 +326,10 @@ class TWriter {
   std::int64_t FLastPruneMs = 0;
   bool FIndexBehind = false;
   std::optional<TPruneRun> FPrune;
+  std::vector<TMessage> FStaged;      // the batch being staged, all its parts so far
+  bool FStageFailed = false;          // a part could not be staged: the batch is appended whole
+  std::optional<TError> FStageError;  // why, where the store said
+  bool FDeferCheckpoints = false;
 };
 
 }  // namespace pling::history

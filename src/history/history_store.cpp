@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <ostream>
+#include <utility>
 
 #include "history/history.h"
 
@@ -440,6 +442,13 @@ struct TStore::TImpl {
   sqlite3* Db = nullptr;
   TStatement Insert;
   bool Newer = false;  // the file is of a later schema than this program's
+  // A batch is being stored (Stage): its transaction is open, and the id the
+  // next message of it takes.
+  bool Staging = false;
+  std::int64_t NextId = 0;
+  // With checkpoints left to the owner: the frames in the -wal after the last
+  // commit.
+  int WalFrames = 0;
 
   ~TImpl() {
     Insert.reset();
@@ -535,7 +544,10 @@ struct TStore::TImpl {
     // Damage in the tables themselves shows on a first read of each.
     auto rows = Integer("SELECT count(*) FROM (SELECT id FROM messages ORDER BY id DESC LIMIT 1)");
     if (!rows) return static_cast<int>(rows.Error().code);
-    auto index = Integer("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'a' LIMIT 1");
+    // (One hit at most: every message holding the word would be read otherwise.)
+    auto index = Integer(
+        "SELECT count(*) FROM (SELECT rowid FROM messages_fts WHERE messages_fts MATCH 'a' "
+        "LIMIT 1)");
     if (!index) return static_cast<int>(index.Error().code);
     return SQLITE_OK;
   }
@@ -600,6 +612,16 @@ TResult<std::unique_ptr<TStore>> TStore::OpenExisting(const std::string& path) {
 
 TResult<void> TStore::Append(std::span<TMessage> messages) {
   if (messages.empty()) return {};
+  if (auto staged = Stage(messages); !staged) return staged;
+  if (auto committed = CommitStaged(); !committed) {
+    for (TMessage& undone : messages) undone.id = 0;
+    return committed;
+  }
+  return {};
+}
+
+TResult<void> TStore::Stage(std::span<TMessage> messages) {
+  if (messages.empty()) return {};
   auto& d = *FImpl;
   if (!d.Insert) {
     auto statement = d.Prepare(
@@ -608,49 +630,101 @@ TResult<void> TStore::Append(std::span<TMessage> messages) {
     if (!statement) return statement.Error();
     d.Insert = std::move(statement.Value());
   }
-  int code = d.Exec("BEGIN IMMEDIATE");
-  if (code != SQLITE_OK) return d.Error(code);
-  // Past every id the index has taken, even where the newest messages were
-  // deleted since: a new message is never taken for an indexed one.
-  auto last = d.Integer(
-      "SELECT max(coalesce((SELECT max(id) FROM messages), 0), "
-      "(SELECT upto FROM index_state))");
-  if (!last) {
-    d.Exec("ROLLBACK");
-    return last.Error();
+  if (!d.Staging) {
+    int code = d.Exec("BEGIN IMMEDIATE");
+    if (code != SQLITE_OK) return d.Error(code);
+    // Past every id the index has taken, even where the newest messages were
+    // deleted since: a new message is never taken for an indexed one.
+    auto last = d.Integer(
+        "SELECT max(coalesce((SELECT max(id) FROM messages), 0), "
+        "(SELECT upto FROM index_state))");
+    if (!last) {
+      d.Exec("ROLLBACK");
+      return last.Error();
+    }
+    d.Staging = true;
+    d.NextId = last.Value() + 1;
   }
-  std::int64_t next = last.Value() + 1;
   sqlite3_stmt* insert = d.Insert.get();
+  // The texts are bound without a copy: they outlive each step.
+  const auto bind = [insert](int index, const std::string& text) {
+    sqlite3_bind_text(insert, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+  };
   for (TMessage& message : messages) {
-    sqlite3_reset(insert);
-    sqlite3_bind_int64(insert, 9, next++);
+    sqlite3_bind_int64(insert, 9, d.NextId);
     sqlite3_bind_int64(insert, 1, message.timeMs);
     sqlite3_bind_int(insert, 2, static_cast<int>(message.direction));
-    BindText(insert, 3, message.sender);
-    BindText(insert, 4, message.receiver);
-    BindText(insert, 5, message.via);
-    BindText(insert, 6, message.text);
+    bind(3, message.sender);
+    bind(4, message.receiver);
+    bind(5, message.via);
+    bind(6, message.text);
     sqlite3_bind_int(insert, 7, static_cast<int>(message.delivery));
-    BindText(insert, 8, message.reason);
-    code = sqlite3_step(insert);
+    bind(8, message.reason);
+    const int code = sqlite3_step(insert);
     if (code != SQLITE_DONE) {
       const TError error = d.Error(code);
       sqlite3_reset(insert);
-      d.Exec("ROLLBACK");
+      sqlite3_clear_bindings(insert);
+      DropStaged();
       for (TMessage& undone : messages) undone.id = 0;
       return error;
     }
-    message.id = sqlite3_last_insert_rowid(d.Db);
+    sqlite3_reset(insert);
+    message.id = d.NextId++;
   }
-  sqlite3_reset(insert);
-  code = d.Exec("COMMIT");
+  sqlite3_clear_bindings(insert);
+  return {};
+}
+
+TResult<void> TStore::CommitStaged() {
+  auto& d = *FImpl;
+  if (!d.Staging) return {};
+  d.Staging = false;
+  const int code = d.Exec("COMMIT");
   if (code != SQLITE_OK) {
     const TError error = d.Error(code);
     d.Exec("ROLLBACK");
-    for (TMessage& undone : messages) undone.id = 0;
     return error;
   }
   return {};
+}
+
+void TStore::DropStaged() {
+  auto& d = *FImpl;
+  if (!d.Staging) return;
+  d.Staging = false;
+  d.Exec("ROLLBACK");
+}
+
+namespace {
+
+// The -wal's length after each commit, for a store whose owner checkpoints.
+int CountWalFrames(void* frames, sqlite3*, const char*, int count) {
+  *static_cast<int*>(frames) = count;
+  return SQLITE_OK;
+}
+
+}  // namespace
+
+void TStore::DeferCheckpoints() {
+  sqlite3_wal_hook(FImpl->Db, CountWalFrames, &FImpl->WalFrames);
+}
+
+bool TStore::CheckpointDue(int frames) const {
+  return FImpl->WalFrames >= frames && !FImpl->Staging;
+}
+
+void TStore::Checkpoint() {
+  auto& d = *FImpl;
+  if (d.Staging) return;
+  // As SQLite's own would, without waiting for readers: what they still read
+  // stays in the -wal for the next one.
+  sqlite3_wal_checkpoint_v2(d.Db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  d.WalFrames = 0;
+}
+
+bool TStore::Staging() const {
+  return FImpl->Staging;
 }
 
 TResult<bool> TStore::IndexStep(std::size_t count) {
@@ -929,8 +1003,8 @@ TResult<void> TStore::PruneStep(TPruneRun& run) {
     // Down to nine tenths of the limit, so that the next prune is not due at the
     // next message. A round deletes the share of the oldest messages the size
     // is over by, in steps; deleted messages leave marks in the index until it
-    // is merged, so the index is merged after the round (one longer step) and
-    // the size taken again.
+    // is merged, so the index is merged after the round and the size taken
+    // again.
     if (run.sizeDrop > 0) {
       auto deleted = write(
           "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY time, id LIMIT "
@@ -939,14 +1013,30 @@ TResult<void> TStore::PruneStep(TPruneRun& run) {
       if (!deleted) return deleted.Error();
       run.result.deleted += deleted.Value();
       run.sizeDrop = deleted.Value() == 0 ? 0 : run.sizeDrop - deleted.Value();
-      if (run.sizeDrop <= 0) run.mergeIndex = true;
+      if (run.sizeDrop <= 0) {
+        run.mergeIndex = true;
+        run.mergeStarted = false;
+        // Far more steps than merging the whole index takes: a bound, should
+        // merges never stop finding work (a busy writer beside this one).
+        run.mergeSteps = static_cast<std::int64_t>(d.UsedBytes() / (kMergePages * 1024)) + 16;
+      }
       return {};
     }
     if (run.mergeIndex) {
-      run.mergeIndex = false;
-      if (auto merged = write("INSERT INTO messages_fts(messages_fts) VALUES ('optimize')", 0, 0);
-          !merged) {
-        return merged.Error();
+      // The whole index merged into one segment at once (the only way deleted
+      // entries leave it) rewrites all of it in one transaction: seconds on a
+      // large history, with every batch waiting. Instead a step merges at most
+      // kMergePages pages: the first puts every segment into one merge, the
+      // next go on with it, until one finds no more work (then fewer than two
+      // rows changed).
+      const sqlite3_int64 before = sqlite3_total_changes64(d.Db);
+      auto merged = write("INSERT INTO messages_fts(messages_fts, rank) VALUES ('merge', ?1)",
+                          run.mergeStarted ? kMergePages : -kMergePages, 0);
+      if (!merged) return merged.Error();
+      run.mergeStarted = true;
+      if (sqlite3_total_changes64(d.Db) - before < 2 || --run.mergeSteps <= 0) {
+        run.mergeIndex = false;
+        run.mergeStarted = false;
       }
       return {};
     }
@@ -1027,7 +1117,10 @@ TResult<void> TStore::Export(TExportFormat format, std::ostream& out) {
 TWriter::TWriter(TSettings settings, std::string path, TReport report)
     : FSettings(settings.Clamped()), FPath(std::move(path)), FReport(std::move(report)) {}
 
-TWriter::~TWriter() = default;
+TWriter::~TWriter() {
+  // A batch staged and never ended is kept (its parts are in the open transaction).
+  if (FStore && !FStageFailed) static_cast<void>(FStore->CommitStaged());
+}
 
 void TWriter::Report(const std::string& text) {
   if (FReport) FReport(text);
@@ -1046,6 +1139,7 @@ bool TWriter::Open() {
   FFailed = false;
   if (!opened.Value().notice.empty()) Report(opened.Value().notice);
   FStore = std::move(opened.Value().store);
+  if (FDeferCheckpoints) FStore->DeferCheckpoints();
   // A file left with messages the index has not taken (a kill in a burst) has
   // them indexed now, in steps.
   FIndexBehind = true;
@@ -1054,6 +1148,7 @@ bool TWriter::Open() {
 }
 
 bool TWriter::Append(std::span<TMessage> messages) {
+  if (!FStaged.empty()) CommitStaged();
   if (!Open()) return false;
   auto done = FStore->Append(messages);
   if (done) {
@@ -1079,6 +1174,53 @@ bool TWriter::Append(std::span<TMessage> messages) {
   return false;
 }
 
+void TWriter::Stage(std::vector<TMessage> part) {
+  if (part.empty()) return;
+  const std::size_t first = FStaged.size();
+  FStaged.insert(FStaged.end(), std::make_move_iterator(part.begin()),
+                 std::make_move_iterator(part.end()));
+  // After a part that failed, the rest is only kept for CommitStaged.
+  if (FStageFailed) return;
+  if (!Open()) {
+    FStageFailed = true;
+    return;
+  }
+  if (auto staged = FStore->Stage(std::span(FStaged).subspan(first)); !staged) {
+    FStageFailed = true;
+    FStageError = staged.Error();
+  }
+}
+
+bool TWriter::CommitStaged() {
+  if (FStaged.empty()) return FStore != nullptr;
+  std::vector<TMessage> batch = std::exchange(FStaged, {});
+  const std::optional<TError> failed = std::exchange(FStageError, std::nullopt);
+  if (!std::exchange(FStageFailed, false) && FStore && FStore->Staging()) {
+    if (FStore->CommitStaged()) {
+      FFailed = false;
+      FIndexBehind = true;
+      return true;
+    }
+  }
+  if (FStore) FStore->DropStaged();
+  // A file another writer held past the busy timeout is not tried again at once
+  // (that would keep the window waiting as long again).
+  const int code = failed ? static_cast<int>(failed->code & 0xFF) : SQLITE_OK;
+  if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+    if (!FFailed) Report("The message history could not be written: " + failed->text);
+    FFailed = true;
+    return false;
+  }
+  // Otherwise the whole batch is tried again in one transaction, with what
+  // Append does about a damaged file and its report.
+  for (TMessage& message : batch) message.id = 0;
+  return Append(batch);
+}
+
+void TWriter::Checkpoint() {
+  if (FStore && !FStore->Staging()) FStore->Checkpoint();
+}
+
 void TWriter::PruneIfDue(std::int64_t nowMs) {
   if (!FStore || FPrune) return;
   if (FLastPruneMs != 0 && nowMs - FLastPruneMs < kPruneIntervalMs && nowMs >= FLastPruneMs) return;
@@ -1091,7 +1233,15 @@ void TWriter::PruneIfDue(std::int64_t nowMs) {
 }
 
 void TWriter::Step() {
+  if (!FStaged.empty()) {
+    CommitStaged();
+    return;
+  }
   if (!FStore) return;
+  if (FStore->CheckpointDue()) {
+    FStore->Checkpoint();
+    return;
+  }
   if (FPrune) {
     if (auto step = FStore->PruneStep(*FPrune); !step) {
       Report("The message history could not be pruned: " + step.Error().text);

@@ -231,6 +231,9 @@ TEST_F(HistoryStoreTest, IndexCatchesUpAfterAKill) {
       batch.push_back(Message(1000 + i, "S", "R", "number word" + std::to_string(i)));
     if (!opened.Value().store->Append(batch)) _exit(3);
     if (!opened.Value().store->IndexStep()) _exit(4);
+    // A batch staged in parts and killed before its commit leaves nothing.
+    std::vector<TMessage> part = {Message(9000, "S", "R", "number staged")};
+    if (!opened.Value().store->Stage(part) || !opened.Value().store->Stage(part)) _exit(6);
     raise(SIGKILL);
     _exit(5);
   }
@@ -263,6 +266,66 @@ TEST_F(HistoryStoreTest, IndexCatchesUpAfterAKill) {
   EXPECT_GT(later[0].id, early[0].id);
   EXPECT_EQ(store->Search(Words("later", false)).Value().size(), 1u);
   EXPECT_EQ(store->Search(Words("number", false, 0)).Value().size(), std::size_t{kStored});
+  EXPECT_TRUE(store->Search(Words("staged", false)).Value().empty());
+
+  // Committed, a staged batch is there whole, after the others.
+  std::vector<TMessage> first = {Message(6000, "S", "R", "staged one")};
+  std::vector<TMessage> second = {Message(6001, "S", "R", "staged two")};
+  ASSERT_TRUE(store->Stage(first));
+  ASSERT_TRUE(store->Stage(second));
+  ASSERT_TRUE(store->CommitStaged());
+  EXPECT_GT(first[0].id, later[0].id);
+  EXPECT_EQ(second[0].id, first[0].id + 1);
+  EXPECT_EQ(store->Search(Words("staged", false)).Value().size(), 2u);
+}
+
+// A prune by size merges the index a few pages a step, with batches stored and
+// searched between the steps: it takes several steps, each batch is found at
+// once, and in the end the file is within the limit and the index agrees with
+// the messages (the deleted ones gone, every other one found once).
+TEST_F(HistoryStoreTest, PruneMergesTheIndexInStepsBetweenBatches) {
+  auto store = OpenStore(PathIn("merge"));
+  ASSERT_TRUE(store);
+  constexpr int kMessages = 16000;
+  std::vector<TMessage> batch;
+  for (int i = 0; i < kMessages; ++i) {
+    // Words of their own, so that the index is many pages.
+    std::string text = "number";
+    for (const char* tail : {"a", "b", "c", "d", "e", "f", "g", "h"})
+      text += " u" + std::to_string(i) + tail;
+    batch.push_back(Message(i, "S", "R", std::move(text)));
+  }
+  ASSERT_TRUE(store->Append(batch));
+  for (;;) {
+    auto more = store->IndexStep(2000);
+    ASSERT_TRUE(more);
+    if (!more.Value()) break;
+  }
+  const std::uint64_t limit = store->FileBytes() / 2;
+  TPruneRun run;
+  run.maxBytes = limit;
+  int mergeSteps = 0;
+  int added = 0;
+  while (!run.done) {
+    const bool merging = run.mergeIndex;
+    auto step = store->PruneStep(run);
+    ASSERT_TRUE(step) << step.Error().text;
+    if (!merging) continue;
+    ++mergeSteps;
+    const std::string word = "later" + std::to_string(added++);
+    std::vector<TMessage> one = {Message(1000000 + added, "S", "R", "number " + word)};
+    ASSERT_TRUE(store->Append(one));
+    ASSERT_EQ(store->Search(Words(word, false)).Value().size(), 1u) << word;
+  }
+  EXPECT_GT(mergeSteps, 2);  // more than one step of work, and the one that found none
+  EXPECT_GT(run.result.deleted, 0);
+  EXPECT_LE(store->FileBytes(), limit);
+  EXPECT_TRUE(store->Search(Words("u0a", false)).Value().empty());
+  EXPECT_EQ(store->Search(Words("u" + std::to_string(kMessages - 1) + "h", false)).Value().size(),
+            1u);
+  EXPECT_EQ(store->Search(Words("later0", false)).Value().size(), 1u);
+  EXPECT_EQ(static_cast<std::int64_t>(store->Search(Words("number", false, 0)).Value().size()),
+            store->Count().Value());
 }
 
 // A file of the first schema (every message indexed by a trigger as it was
