@@ -35,6 +35,7 @@ std::vector<std::string> TAutoAddRule::Stored(
   // The unused names kept: the ones added last.
   const std::size_t skip = FUnused.size() > kKeptUnused ? FUnused.size() - kKeptUnused : 0;
   std::vector<std::string> values;
+  values.reserve(list.size() + 1);
   for (const auto& [name, selected] : list) {
     const auto unused = std::find(FUnused.begin(), FUnused.end(), name);
     if (selected || unused == FUnused.end()) {

@@ -21,6 +21,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
+#include <numeric>
 #include <unordered_set>
 
 #include "app/PlingApplication.h"
@@ -660,26 +661,61 @@ int TListBox::AddItem(const QString& text) {
 }
 
 void TListBox::AddItems(const QList<std::pair<QString, bool>>& items) {
-  std::unordered_set<const QListWidgetItem*> marked;
-  for (const auto& [text, selected] : items) {
-    auto* item = new TSortedItem(text);
-    addItem(item);
-    if (selected) marked.insert(item);
+  // Whether each row holds a marked item, once all are in.
+  std::vector<bool> marks;
+  if (count() == 0) {
+    // Into an empty list: sorted once and appended in that order with the
+    // sorting held off. Names that sort alike go as a sorted insertion puts
+    // them: the later one first. A collating locale compares sort keys (one
+    // collation a name, not one a comparison); the C locale's keys would not
+    // fold case, and its comparisons are cheap.
+    const QCollator& collator = ListCollator();
+    std::vector<qsizetype> order(static_cast<std::size_t>(items.size()));
+    std::iota(order.begin(), order.end(), qsizetype{0});
+    const auto sortAlike = [](int compared, qsizetype a, qsizetype b) {
+      return compared != 0 ? compared < 0 : a > b;
+    };
+    if (collator.locale() == QLocale::c()) {
+      std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return sortAlike(collator.compare(items[a].first, items[b].first), a, b);
+      });
+    } else {
+      std::vector<QCollatorSortKey> keys;
+      keys.reserve(order.size());
+      for (const auto& [text, selected] : items) keys.push_back(collator.sortKey(text));
+      std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return sortAlike(
+            keys[static_cast<std::size_t>(a)].compare(keys[static_cast<std::size_t>(b)]), a, b);
+      });
+    }
+    setSortingEnabled(false);
+    for (const qsizetype at : order) {
+      addItem(new TSortedItem(items[at].first));
+      marks.push_back(items[at].second);
+    }
+    setSortingEnabled(true);
+  } else {
+    std::unordered_set<const QListWidgetItem*> marked;
+    for (const auto& [text, selected] : items) {
+      auto* item = new TSortedItem(text);
+      addItem(item);
+      if (selected) marked.insert(item);
+    }
+    for (int row = 0; row < count(); ++row) marks.push_back(marked.contains(item(row)));
   }
-  if (marked.empty()) return;
   // Where the marked items went, as runs of neighbouring rows: one range each.
   QItemSelection selection;
-  const int rows = count();
+  const int rows = static_cast<int>(marks.size());
   for (int row = 0; row < rows;) {
-    if (!marked.contains(item(row))) {
+    if (!marks[static_cast<std::size_t>(row)]) {
       ++row;
       continue;
     }
     const int first = row;
-    while (row < rows && marked.contains(item(row))) ++row;
+    while (row < rows && marks[static_cast<std::size_t>(row)]) ++row;
     selection.select(model()->index(first, 0), model()->index(row - 1, 0));
   }
-  selectionModel()->select(selection, QItemSelectionModel::Select);
+  if (!selection.isEmpty()) selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
 std::vector<bool> TListBox::SelectedFlags() const {

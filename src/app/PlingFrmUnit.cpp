@@ -712,6 +712,7 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
 
 std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
   std::vector<std::pair<std::string, bool>> names;
+  names.reserve(static_cast<std::size_t>(ReceiversLbx->count()));
   const std::vector<bool> selected = ReceiversLbx->SelectedFlags();
   for (int i = 0; i < ReceiversLbx->count(); ++i) {
     names.emplace_back(qtbridge::ToAnsi(ReceiversLbx->item(i)->text()),
@@ -720,6 +721,7 @@ std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
   // An empty entry after the last: the reading stops there, and entries of an
   // earlier, longer list do not come back.
   std::vector<TSetting> list;
+  list.reserve(names.size() + 32);
   for (const std::string& value : FAutoAdd.Stored(names))
     list.push_back({settings::kReceiversKey.section,
                     settings::IndexedKey(settings::kReceiversKey, static_cast<int>(list.size())),
@@ -740,8 +742,6 @@ void TPlingFrm::FormCreate() {
   try {
     FUserName.clear();
     FComputerName.clear();
-    MegaRegistry->SetSaveFormCoord(true);
-
     // The receivers, stored in list order; a value ends in "+" when selected.
     // A value of any length reads back whole, so the first empty one is the end.
     // The list sorts as it goes, so each mark goes where its name went, which is
@@ -773,6 +773,7 @@ void TPlingFrm::FormCreate() {
   }
   // What the window would write for each value it could not read: while it
   // stays so, the stored text is left as it is.
+  if (FUnreadSettings.empty()) return;
   for (const TSetting& setting : SettingsToStore()) {
     const auto unread = FUnreadSettings.find(SettingId(setting.section, setting.key));
     if (unread != FUnreadSettings.end()) unread->second = setting.text;
@@ -796,25 +797,18 @@ void TPlingFrm::FormClose() {
 }
 
 std::exception_ptr TPlingFrm::WriteSettings(const std::vector<TSetting>& values) {
-  std::exception_ptr error;
-  MegaRegistry->BeginUpdate();
-  try {
-    for (const TSetting& setting : values) {
-      // A stored value the window could not read is not overwritten by the
-      // value the window kept instead, only by one the user chose.
-      const auto unread = FUnreadSettings.find(SettingId(setting.section, setting.key));
-      if (unread != FUnreadSettings.end() && unread->second == setting.text) continue;
-      MegaRegistry->WriteText(setting.section, setting.key, setting.text);
-    }
-  } catch (...) {
-    error = std::current_exception();
+  std::vector<settings::TSettingText> kept;
+  kept.reserve(values.size());
+  for (const TSetting& setting : values) {
+    // A stored value the window could not read is not overwritten by the
+    // value the window kept instead, only by one the user chose.
+    const auto unread = FUnreadSettings.empty()
+                            ? FUnreadSettings.end()
+                            : FUnreadSettings.find(SettingId(setting.section, setting.key));
+    if (unread == FUnreadSettings.end() || unread->second != setting.text)
+      kept.push_back({setting.section, setting.key, setting.text});
   }
-  try {
-    MegaRegistry->EndUpdate();
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
-  return error;
+  return WriteSettingsAtExit(*MegaRegistry, kept);  // the bounds too, in the same write
 }
 
 void TPlingFrm::closeEvent(QCloseEvent* event) {

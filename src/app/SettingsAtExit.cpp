@@ -108,6 +108,28 @@ std::string SettingsText(const std::vector<TStoredSetting>& values) {
   return text;
 }
 
+std::exception_ptr WriteSettingsAtExit(settings::TMegaRegistry& store,
+                                       std::span<const settings::TSettingText> values) {
+  std::exception_ptr error;
+  const bool held = store.Holds(values);
+  store.BeginUpdate();
+  try {
+    if (!held) {
+      for (const settings::TSettingText& value : values)
+        store.WriteText(value.section, value.key, value.text);
+    }
+    store.SaveFormBounds();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  try {
+    store.EndUpdate();
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  return error;
+}
+
 void KeepSettingsAtExit(QWidget* parent, const std::function<std::exception_ptr()>& write,
                         const std::vector<TStoredSetting>& atStart,
                         const std::vector<TStoredSetting>& now,

@@ -8,8 +8,11 @@
 #include <QString>
 #include <exception>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "settings/Megares.h"
 
 class QWidget;
 
@@ -36,6 +39,14 @@ QString NotKeptText(const std::vector<TStoredSetting>& atStart,
 // The values as a settings file holds them: "[Section]" lines, each followed by
 // its "Key=Text" lines, sections in their first order; line breaks as CR LF.
 std::string SettingsText(const std::vector<TStoredSetting>& values);
+
+// Writes `values` and the window's bounds (TMegaRegistry::SaveFormBounds) into
+// `store` as one replacement of its file; the error of a failed write, or none.
+// When the store holds every value as it stands (most exits), it writes only the
+// bounds, which change nothing either while they are stored already: one look
+// at the file instead of a write of every value.
+std::exception_ptr WriteSettingsAtExit(settings::TMegaRegistry& store,
+                                       std::span<const settings::TSettingText> values);
 
 // Calls `write` (which gives the error of a failed write, or none) until it
 // succeeds or the user chooses to save elsewhere or to end without saving.

@@ -10,6 +10,7 @@
 #include "platform/codepage.h"
 #include "platform/mailslot_service.h"
 #include "platform/network.h"
+#include "runtime/event_wait.h"
 #include "runtime/main_thread.h"
 #include "runtime/thread_name.h"
 
@@ -89,34 +90,67 @@ void TlxMailSlotWaitThread::Execute() {
   // lowest one a busy machine starved it, the mailslot filled up and writers
   // were refused while the main thread had time to spare.
   const auto idlePause = std::chrono::milliseconds(IdlePauseMs);
-  while (!Terminated()) {
-    const HANDLE handle = FSlotHandle.load(std::memory_order_acquire);
+  const HANDLE handle = FSlotHandle.load(std::memory_order_acquire);
+  const auto anyWaiting = [handle] {
     DWORD count = 0;
-    if (!ps::GetMailslotInfo(handle, nullptr, nullptr, &count, nullptr)) count = 0;
-    if (count > 0) {
-      bool served = false;
-      if (auto mainThread = runtime::MainThread()) {
-        try {
-          // Blocks until the main thread has delivered (or the stop was asked
-          // before it could start).
-          served = mainThread->Synchronize([this] { DeliverStep(); }, &FStop);
-        } catch (...) {
-          // DeliverStep reports its own errors; nothing else may end the program.
-          served = true;
+    return ps::GetMailslotInfo(handle, nullptr, nullptr, &count, nullptr) && count > 0;
+  };
+  // From here on this thread takes the datagrams into the mailslot's queue as they
+  // come, while the main thread delivers what it was handed.
+  ps::TMailslotWatch watch(handle);
+  bool waiting = anyWaiting();  // what came before
+  while (!Terminated()) {
+    if (waiting) {
+      // One delivery at a time: one on its way or under way takes these too.
+      // It is handed on first, and the datagrams taken in while the main
+      // thread wakes up for it.
+      const bool posted = !FPosted.exchange(true);
+      if (posted && !PostDelivery()) {
+        // No main thread to deliver on: the messages stay waiting, and the
+        // reader must not spin on them. It goes on taking what arrives, then
+        // looks again.
+        FPosted.store(false);
+        const runtime::TDeadline pause(idlePause);
+        while (!Terminated() && !pause.Passed() &&
+               watch.WaitForArrival(FStop, pause.Remaining()) ==
+                   ps::TMailslotWait::MessageWaiting) {
+          watch.TakeArrivals();
         }
+        waiting = !Terminated() && anyWaiting();
+        continue;
       }
-      // No main thread to deliver on: the messages stay waiting, and the reader
-      // must not spin on them.
-      if (!served && !Terminated()) FStop.Wait(idlePause);
+      if (watch.TakeArrivals() > 0) {
+        // A delivery under way sees this, or one over already is followed by
+        // another.
+        FArrivals.fetch_add(1);
+        if (!FPosted.exchange(true) && !PostDelivery()) FPosted.store(false);
+      }
     }
-    if (Terminated()) break;
-    // The pause: over at once while messages wait, else when one arrives or a
-    // stop is asked, however long that takes: an idle reader never wakes. A
-    // mailslot that cannot be waited on gets a plain pause.
-    if (ps::WaitForMailslot(handle, FStop, std::chrono::milliseconds::max()) ==
-        ps::TMailslotWait::Failed) {
-      FStop.Wait(idlePause);
+    // Over when a datagram arrives or a stop is asked, however long that takes:
+    // an idle reader never wakes. A mailslot that cannot be waited on gets a
+    // plain pause, then a look.
+    switch (watch.WaitForArrival(FStop, std::chrono::milliseconds::max())) {
+      case ps::TMailslotWait::MessageWaiting:
+        waiting = true;
+        break;
+      case ps::TMailslotWait::Failed:
+        FStop.Wait(idlePause);
+        waiting = !Terminated() && anyWaiting();
+        break;
+      default:
+        waiting = false;
+        break;
     }
+  }
+}
+
+bool TlxMailSlotWaitThread::PostDelivery() {
+  const std::shared_ptr<runtime::IMainThread> mainThread = runtime::MainThread();
+  if (!mainThread) return false;
+  try {
+    return mainThread->Post([self = shared_from_this()] { self->DeliverStep(); });
+  } catch (const std::exception&) {
+    return false;  // no memory for the call: a later look hands it on
   }
 }
 
@@ -125,18 +159,33 @@ void TlxMailSlotWaitThread::DeliverStep() {
   // endpoint's destruction does nothing.
   TlxCustomMailSlot* mailSlot = FMailSlot;
   if (mailSlot == nullptr || Terminated()) return;
+  const HANDLE handle = FSlotHandle.load();
   // A reader whose endpoint no longer has its mailslot open has nothing left to
   // do. (Close and reopen detach it first; this only keeps a reader that was
-  // missed somehow from polling a mailslot it may never deliver from.)
-  if (!mailSlot->Active() || mailSlot->SlotHandle() != FSlotHandle.load()) {
+  // missed somehow from watching a mailslot it may never deliver from.)
+  if (!mailSlot->Active() || mailSlot->SlotHandle() != handle) {
     Detach();
     return;
   }
+  const std::uint64_t arrivals = FArrivals.load();
   try {
-    // Another delivery may already have taken what the poll saw: that is no error.
+    // Another delivery may already have taken what the reader saw: that is no error.
     mailSlot->DeliverMessages(BatchBudget);
   } catch (...) {
     runtime::HandleApplicationException(std::current_exception());
+  }
+  // A handler may have closed, reopened or destroyed the endpoint (which
+  // detaches this reader).
+  if (FMailSlot == nullptr || Terminated()) return;
+  const bool tookAll = FMailSlot->FTookAll;
+  FPosted.store(false);
+  // Messages the budget left, or that came while the reader counted on this
+  // delivery to take them: another one.
+  if (tookAll && FArrivals.load() == arrivals) return;
+  DWORD count = 0;
+  if (ps::GetMailslotInfo(handle, nullptr, nullptr, &count, nullptr) && count > 0 &&
+      !FPosted.exchange(true) && !PostDelivery()) {
+    FPosted.store(false);
   }
 }
 
@@ -254,26 +303,32 @@ void TlxCustomMailSlot::DeliverMessage() {
 }
 
 std::size_t TlxCustomMailSlot::DeliverMessages(std::chrono::steady_clock::duration Budget) {
-  UpdateInfo();
-  if (FMessageCount == 0) return 0;
+  if (!FActive) RaiseError("Not active");
   const auto deadline = std::chrono::steady_clock::now() + Budget;
   const std::weak_ptr<char> life = FLife;
   const std::uint64_t closes = FCloseCount;
   std::size_t delivered = 0;
   std::exception_ptr error;
+  FTookAll = false;
   try {
-    do {
+    for (;;) {
+      // One look at the mailslot a message, and one more at the end.
+      std::string msg;
+      if (!ps::TakeMailslotMessage(FSlotHandle, msg)) {
+        if (ps::GetLastError() != ps::ERROR_SEM_TIMEOUT) RaiseError("Error reading message");
+        FMessageCount = 0;
+        FNextSize = ps::MAILSLOT_NO_MESSAGE;
+        FTookAll = true;
+        break;
+      }
       // Counted before the handler runs: a message it was handed is delivered,
       // whatever the handler does then.
-      std::string msg;
-      ReadMessage(msg);
       ++delivered;
       DoMessage(msg);
       if (life.expired()) return delivered;  // a handler destroyed the endpoint
       if (!FActive || FCloseCount != closes) break;
       if (std::chrono::steady_clock::now() >= deadline) break;
-      UpdateInfo();
-    } while (FMessageCount > 0);
+    }
   } catch (...) {
     if (life.expired()) throw;
     error = std::current_exception();
@@ -356,13 +411,8 @@ runtime::TResult<ps::TWriteDelivery> DeliverToMailSlot(const std::string& Machin
   const auto failure = [](const runtime::TError& error) {
     return runtime::TError{error.code, WriteFailureText(error.code)};
   };
-  const runtime::TResult<HANDLE> opened = ps::OpenMailslotWriter(BuildPath(Machine, SlotName));
-  if (!opened) return failure(opened.Error());
-  struct TCloser {
-    HANDLE handle;
-    ~TCloser() { ps::CloseHandle(handle); }
-  } closer{opened.Value()};
-  runtime::TResult<ps::TWriteDelivery> written = ps::WriteToMailslot(opened.Value(), Data);
+  runtime::TResult<ps::TWriteDelivery> written =
+      ps::WriteMailslotMessage(BuildPath(Machine, SlotName), Data);
   if (!written) return failure(written.Error());
   return written;
 }

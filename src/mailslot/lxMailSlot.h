@@ -44,11 +44,14 @@ using TRawMessageEvent = std::function<void(TComponent& Sender, const std::strin
 
 class TlxCustomMailSlot;
 
-// The reader thread of one open endpoint. It only polls the mailslot's message
-// count and asks the main thread, through the blocking main-thread call, to
-// deliver what waits (DeliverMessages, one batch of at most BatchBudget). Its
-// pause between passes ends as soon as a message arrives or a stop is asked, so
-// an idle reader costs nothing.
+// The reader thread of one open endpoint. It takes the datagrams into the
+// mailslot's queue as they arrive (TMailslotWatch) and hands the main thread a
+// delivery of what waits (a posted call: DeliverMessages, one batch of at most
+// BatchBudget), one at a time: while one is on its way, the arrivals are its
+// to take, and a delivery that leaves messages waiting hands on the next. The
+// reader never waits for the main thread, so a busy window holds no writer
+// back; it sleeps until a message arrives or a stop is asked, so an idle reader
+// costs nothing.
 //
 // The thread is created suspended, so that everything it needs exists before
 // the endpoint announces itself open, and starts watching on Resume.
@@ -87,12 +90,15 @@ class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWai
 
  private:
   void Execute();
-  void DeliverStep();  // runs on the main thread
+  bool PostDelivery();  // hands the main thread a DeliverStep; false when none takes it
+  void DeliverStep();   // runs on the main thread
 
   TlxCustomMailSlot* FMailSlot;  // main thread only; null once detached
   std::atomic<HANDLE> FSlotHandle;
   std::atomic<bool> FTerminated{false};
   runtime::TEvent FStop;
+  std::atomic<bool> FPosted{false};         // a delivery is on its way or under way
+  std::atomic<std::uint64_t> FArrivals{0};  // times the reader found messages waiting
   std::mutex FGateLock;
   std::condition_variable FGate;
   bool FResumed = false;  // guarded by FGateLock
@@ -125,7 +131,8 @@ class TlxCustomMailSlot : public TComponent {
   // The batch stops early when a handler closes (or reopens) the endpoint, and
   // still ends for what was delivered; when a handler destroys the endpoint,
   // nothing more runs. An error (a handler's or a failed read) ends the batch
-  // too, and is raised after DoBatchEnd. Returns how many were delivered.
+  // too, and is raised after DoBatchEnd. Returns how many were delivered. The
+  // messages are taken out directly (TakeMailslotMessage), not by ReadMessage.
   std::size_t DeliverMessages(std::chrono::steady_clock::duration Budget);
 
   bool Active() const { return FActive; }
@@ -176,6 +183,8 @@ class TlxCustomMailSlot : public TComponent {
   DWORD FNextSize = 0;
   bool FSlotNameSet = false;
   std::uint64_t FCloseCount = 0;  // Closes so far: a batch stops when it changes
+  bool FTookAll = false;          // the last batch ended because no message was left
+  friend class TlxMailSlotWaitThread;
   // Expires with the endpoint, so that a batch notices a handler that destroyed it.
   std::shared_ptr<char> FLife = std::make_shared<char>();
   std::shared_ptr<TlxMailSlotWaitThread> FWaitThread;

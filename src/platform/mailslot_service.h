@@ -52,6 +52,13 @@ HANDLE CreateMailslot(std::string_view path, DWORD maxMessageSize, DWORD readTim
 bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize, DWORD* messageCount,
                      DWORD* readTimeout);
 
+// Takes the next whole message out of the mailslot into `message` (its buffer
+// handed over, not copied), without waiting: false when none waits
+// (ERROR_SEM_TIMEOUT) or the handle is no open mailslot. Unlike GetMailslotInfo
+// and ReadFile, it looks at the system's queue only when no message is queued
+// already.
+bool TakeMailslotMessage(HANDLE mailslot, std::string& message);
+
 // Reads exactly one whole message. A buffer smaller than the next message fails
 // with ERROR_INSUFFICIENT_BUFFER and leaves the message waiting. With no message
 // waiting, waits up to the mailslot's read time-out, then fails with
@@ -85,6 +92,13 @@ runtime::TResult<HANDLE> OpenMailslotWriter(std::string_view path);
 // is known and exceeded, or when the message cannot be taken whole.
 runtime::TResult<TWriteDelivery> WriteToMailslot(HANDLE file, std::string_view data);
 
+// One message to the mailslot at `path`: OpenMailslotWriter, WriteToMailslot and
+// CloseHandle in one, with their outcomes. The socket of a write to a mailslot on
+// this machine is kept for the next write there (the last few mailslots); once
+// that mailslot is closed, the next write goes to whoever holds its name then,
+// else fails with ERROR_FILE_NOT_FOUND as an open would.
+runtime::TResult<TWriteDelivery> WriteMailslotMessage(std::string_view path, std::string_view data);
+
 // OpenMailslotWriter, for GENERIC_WRITE and OPEN_EXISTING only.
 HANDLE CreateFile(std::string_view path, DWORD desiredAccess, DWORD shareMode,
                   DWORD creationDisposition, DWORD flagsAndAttributes);
@@ -98,6 +112,33 @@ bool CloseHandle(HANDLE handle);
 enum class TMailslotWait { MessageWaiting, Stopped, TimedOut, Failed };
 TMailslotWait WaitForMailslot(HANDLE mailslot, const runtime::TEvent& stop,
                               std::chrono::milliseconds timeout);
+
+// The watch of one mailslot by the thread that hands its messages on. While it
+// lasts, that thread takes the datagrams into the mailslot's queue itself as
+// they arrive (the service's drain thread leaves the mailslot to it), and waits
+// for new ones only: the messages waiting already are its to hand on, or handed
+// on. Made, used and destroyed on one thread.
+class TMailslotWatch {
+ public:
+  // A handle that is no open mailslot makes a watch whose waits fail.
+  explicit TMailslotWatch(HANDLE mailslot);
+  ~TMailslotWatch();
+  TMailslotWatch(const TMailslotWatch&) = delete;
+  TMailslotWatch& operator=(const TMailslotWatch&) = delete;
+
+  // Waits until a datagram waits in the mailslot's socket (MessageWaiting: take
+  // it with TakeArrivals), `stop` is set or the time-out passes; Failed once the
+  // mailslot is closed. Costs no CPU while it waits (while the queue is full,
+  // when nothing can be taken in, it looks every few milliseconds whether there
+  // is room again).
+  TMailslotWait WaitForArrival(const runtime::TEvent& stop, std::chrono::milliseconds timeout);
+  // Takes what waits in the socket into the queue; how many messages it queued.
+  std::size_t TakeArrivals();
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};
 
 // A network transport that writes to other machines' mailslots, in place of the
 // built-in one (tests install fakes).

@@ -55,6 +55,10 @@ bool IsWritableRegValue(std::string_view subKey, std::string_view data);
 runtime::TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey);
 runtime::TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey);
 runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values);
+// Whether the hive holds every one of `values` below `key` as SetRegValues would
+// set it, so that setting them would change nothing; false as well when one could
+// not be set, or the hive file cannot be read. One look at the file for all.
+bool RegValuesSet(HKEY key, std::span<const TRegValue> values);
 
 // What stands in the way of reading the hive file, for a report at start: why
 // the file cannot be read ("Cannot read <file>: <cause>"), or each line of it that cannot be

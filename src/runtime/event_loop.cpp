@@ -26,15 +26,12 @@ TEventLoop::~TEventLoop() {
 
 void TEventLoop::QueueLocked(const std::shared_ptr<TSyncCall>& call) {
   FQueue.push_back(call);
-  FWake.Set();
 }
 
-void TEventLoop::Post(std::function<void()> fn) {
-  auto call = std::make_shared<TSyncCall>();
-  call->owned = std::move(fn);
-  std::lock_guard<std::mutex> guard(FLock);
-  if (FShutdown) return;
-  QueueLocked(call);
+void TEventLoop::Queued() {
+  // Outside the lock: the main thread, woken, takes the call at once. (A wake
+  // for a call it took already only has it look at an empty queue.)
+  FWake.Set();
 }
 
 void TEventLoop::Run() {

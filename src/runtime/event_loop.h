@@ -21,8 +21,6 @@ class TEventLoop : public TCallServer, public std::enable_shared_from_this<TEven
   TEventLoop();  // the constructing thread is the loop's main thread
   ~TEventLoop() override;
 
-  void Post(std::function<void()> fn);  // from any thread; runs later on the main thread
-
   // Serves calls until Quit(). Returns at once if Quit() was already asked.
   void Run();
   // Serves calls until `done` returns true or the time-out passes; true when `done`
@@ -46,6 +44,7 @@ class TEventLoop : public TCallServer, public std::enable_shared_from_this<TEven
 
  private:
   void QueueLocked(const std::shared_ptr<TSyncCall>& call) override;
+  void Queued() override;
   bool RunOne(std::chrono::milliseconds timeout);
 
   std::deque<std::shared_ptr<TSyncCall>> FQueue;  // under FLock

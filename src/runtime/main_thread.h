@@ -19,6 +19,11 @@ class IMainThread {
   // longer serves calls, `fn` never runs and the result is false. Called from the
   // main thread itself, `fn` runs at once. Exceptions from `fn` reach the caller.
   virtual bool Synchronize(const std::function<void()>& fn, const TEvent* cancel) = 0;
+  // Runs `fn` on the main thread later, in line with its other work (calls from
+  // one thread in the order they were made), without waiting for it; false when
+  // the main thread no longer serves calls (it never runs then). What it raises
+  // goes to the application's error handler.
+  virtual bool Post(std::function<void()> fn) = 0;
 };
 
 // The process's main thread, as the GUI or the command line installed it.

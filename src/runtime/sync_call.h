@@ -129,11 +129,24 @@ class TCallServer : public IMainThread {
       if (FShutdown) return false;
       QueueLocked(call);
     }
+    Queued();
     if (call->Wait(cancel, kCancelCheck)) return true;
     // Cancelled or refused: it no longer waits for the main thread.
     std::lock_guard<std::mutex> guard(FLock);
     ForgetLocked(call);
     return false;
+  }
+
+  bool Post(std::function<void()> fn) final {
+    auto call = std::make_shared<TSyncCall>();
+    call->owned = std::move(fn);
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      if (FShutdown) return false;
+      QueueLocked(call);
+    }
+    Queued();
+    return true;
   }
 
  protected:
@@ -142,6 +155,9 @@ class TCallServer : public IMainThread {
 
   // Hands `call` to the main thread. Under FLock, and only while not shut down.
   virtual void QueueLocked(const std::shared_ptr<TSyncCall>& call) = 0;
+  // After QueueLocked, with FLock released: a loop that wakes its main thread
+  // here does not wake it into a lock still held.
+  virtual void Queued() {}
   // Its caller gave up on `call` (cancelled, or refused). Under FLock.
   virtual void ForgetLocked(const std::shared_ptr<TSyncCall>& /*call*/) {}
 

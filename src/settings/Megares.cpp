@@ -362,6 +362,19 @@ void TWindowsRegistry::WriteText(std::string_view section, std::string_view key,
   platform::RegSetValue(FKey, path, platform::REG_SZ, value);
 }
 
+bool TWindowsRegistry::Holds(std::span<const TSettingText> values) const {
+  // Held writes would have to be looked at too: not known cheaply then.
+  if (FKey == 0 || !FPending.Empty()) return false;
+  std::vector<platform::TRegValue> set;
+  set.reserve(values.size());
+  for (const TSettingText& value : values) {
+    std::string path = SettingPath(value.section, value.key);
+    if (path.size() > kRegistryMaxPath) return false;
+    set.push_back({std::move(path), std::string(value.text)});
+  }
+  return platform::RegValuesSet(FKey, set);
+}
+
 std::vector<std::string> TWindowsRegistry::FileProblems() const {
   std::vector<std::string> problems = platform::RegistryHiveProblems();
   // A file that cannot be read says so already; else an application key that
@@ -456,7 +469,14 @@ void TMegaRegistry::BeginUpdate() {
 void TMegaRegistry::EndUpdate() {
   if (FUpdateCount == 0) return;
   --FUpdateCount;
-  if (FBackEnd) FBackEnd->EndUpdate();
+  if (!FBackEnd) return;
+  try {
+    FBackEnd->EndUpdate();
+  } catch (...) {
+    if (FUpdateCount == 0) FHeldBounds.reset();
+    throw;
+  }
+  if (FUpdateCount == 0 && FHeldBounds) FWrittenBounds = std::exchange(FHeldBounds, std::nullopt);
 }
 
 void TMegaRegistry::SetApp(const std::string& value) {
@@ -519,6 +539,9 @@ void TMegaRegistry::OpenBackEnd() {
 
 void TMegaRegistry::CloseBackEnd() {
   if (!FBackEnd) return;
+  // Another back end has none of the bounds this one stored.
+  FHeldBounds.reset();
+  FWrittenBounds.reset();
   // Closed whatever happens; what it holds is written first.
   const std::unique_ptr<TSettingsBackEnd> backEnd = std::move(FBackEnd);
   backEnd->WritePending();
@@ -527,6 +550,10 @@ void TMegaRegistry::CloseBackEnd() {
 std::vector<std::string> TMegaRegistry::BackEndProblems() const {
   if (!FBackEnd) return {};
   return FBackEnd->FileProblems();
+}
+
+bool TMegaRegistry::Holds(std::span<const TSettingText> values) const {
+  return FBackEnd && FBackEnd->Holds(values);
 }
 
 std::string TMegaRegistry::ReadText(std::string_view section, std::string_view key,
@@ -647,7 +674,10 @@ void TMegaRegistry::ReadFormCoord() {
 void TMegaRegistry::WriteFormCoord() {
   // Nothing to save when the bounds were never restored (no section to save
   // them under) or never recorded.
-  if (FCoordSection.empty() || !FBoundsRecorded) return;
+  if (FCoordSection.empty() || !FBoundsRecorded || !FBackEnd) return;
+  const TBounds bounds{FLeft, FTop, FWidth, FHeight};
+  // Stored already, with the rest of the settings at the window's closing.
+  if (FWrittenBounds == bounds) return;
   // One write of the file for the four values.
   BeginUpdate();
   try {
@@ -659,7 +689,14 @@ void TMegaRegistry::WriteFormCoord() {
     EndUpdate();
     throw;
   }
+  FHeldBounds = bounds;
   EndUpdate();
+}
+
+void TMegaRegistry::SaveFormBounds() {
+  if (!FSaveFormCoord) return;
+  RecordBounds();
+  WriteFormCoord();
 }
 
 void TMegaRegistry::Notification(runtime::TComponent& component, runtime::TOperation operation) {

@@ -4,9 +4,11 @@
 // INI file (TIniFile) or in the registry (TWindowsRegistry), with typed reads and
 // writes, the text forms of colours and fonts, and the saving of the owner form's
 // position and size.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,6 +50,13 @@ class TPendingWrites {
   std::unordered_map<std::string, std::size_t> FIndex;
 };
 
+// A text value by its section and key, as a caller holds it.
+struct TSettingText {
+  std::string_view section;
+  std::string_view key;
+  std::string_view text;
+};
+
 // ---------------------------------------------------------------------------
 // Back ends: the INI file and the registry, each behind this interface; the
 // store holds one and calls through it, whichever it is.
@@ -76,6 +85,10 @@ class TSettingsBackEnd {
   // What stands in the way of the stored values, one text each, for a report at
   // start.
   virtual std::vector<std::string> FileProblems() const = 0;
+
+  // Whether every one of `values` is stored as it stands, so that writing them
+  // would change nothing; false when that is not known cheaply.
+  virtual bool Holds(std::span<const TSettingText> /*values*/) const { return false; }
 
   // Holds writes back until the matching EndUpdate, which writes them all as one
   // replacement of the file; reads in between see them. Calls nest.
@@ -157,6 +170,8 @@ class TWindowsRegistry final : public TSettingsBackEnd {
   // The hive file's; and when the application key could not be opened, why (the
   // settings cannot be kept then).
   std::vector<std::string> FileProblems() const override;
+  // One look at the hive file for all of them.
+  bool Holds(std::span<const TSettingText> values) const override;
 
   // While the key is not open, writes are lost as ever, and the end of an update
   // that had some raises with the cause of the failed open. Raises
@@ -309,10 +324,20 @@ class TMegaRegistry : public runtime::TComponent {
   void EndUpdate();
   // The open back end's FileProblems; none while the store is closed.
   std::vector<std::string> BackEndProblems() const;
+  // Whether the open back end holds every one of `values` as it stands, so that
+  // writing them would change nothing (for the registry, one look at its file
+  // instead of a write of them all); false when not known.
+  bool Holds(std::span<const TSettingText> values) const;
   // Closing the back end (CloseBackEnd, a change of App, Company, IniName or
   // Preference, OpenBackEnd) first writes what it holds, and raises as EndUpdate
   // when that fails; the store stays in its update, and a back end opened later
   // holds writes too. Destruction writes what is held and drops a failure.
+
+  // With SaveFormCoord: records the owner form's bounds now and writes them,
+  // inside an update with its other writes (one replacement of the file). Once
+  // they are written, the store's destruction writes them again only if they
+  // changed since. Raises as the writes do.
+  void SaveFormBounds();
 
   // The owner form's removal notices record its bounds, and so does the store's
   // destruction while its owner is still a form (see owner_form.h).
@@ -348,6 +373,11 @@ class TMegaRegistry : public runtime::TComponent {
   std::int32_t FHeight = 0;
   bool FBoundsRecorded = false;
   std::string FCoordSection;
+  // The bounds held in the update under way, and those the open back end has
+  // stored (left, top, width, height).
+  using TBounds = std::array<std::int32_t, 4>;
+  std::optional<TBounds> FHeldBounds;
+  std::optional<TBounds> FWrittenBounds;
 };
 
 // Where the program keeps its settings: the store of the application "Pling" of

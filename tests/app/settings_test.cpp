@@ -167,6 +167,32 @@ TEST_F(AppSettingsTest, ALongListKeepsEachMarkWithItsNameThroughRestarts) {
   }
 }
 
+TEST(ReceiversListTest, AStoredListLoadsInTheOrderAndSelectionOfNamesAddedOneByOne) {
+  // Names that collate alike (case, accents), digits, punctuation; the same name
+  // with and without its mark.
+  const QList<std::pair<QString, bool>> names = {
+      {QStringLiteral("bob"), true},        {QStringLiteral("Bob"), false},
+      {QStringLiteral("\u00C9lise"), true}, {QStringLiteral("elise"), false},
+      {QStringLiteral("Elise"), true},      {QStringLiteral("Zo\u00EB"), false},
+      {QStringLiteral("zoe"), true},        {QStringLiteral("a10"), true},
+      {QStringLiteral("a9"), false},        {QStringLiteral("_x"), true},
+      {QStringLiteral("BOB"), true},        {QStringLiteral("x-ray"), false},
+      {QStringLiteral("xray"), true},       {QStringLiteral("bob"), false}};
+  app::TListBox loaded;
+  loaded.AddItems(names);
+  app::TListBox added;
+  std::vector<QListWidgetItem*> marked;
+  for (const auto& [text, selected] : names) {
+    QListWidgetItem* item = added.item(added.AddItem(text));
+    if (selected) marked.push_back(item);
+  }
+  for (QListWidgetItem* item : marked) item->setSelected(true);
+  EXPECT_EQ(loaded.Items(), added.Items());
+  EXPECT_EQ(loaded.SelectedFlags(), added.SelectedFlags());
+  // Later names still go where the sorting puts them.
+  EXPECT_EQ(loaded.AddItem(QStringLiteral("Carl")), added.AddItem(QStringLiteral("Carl")));
+}
+
 TEST_F(AppSettingsTest, AShorterListDoesNotBringBackOldEntries) {
   {
     auto store = Store();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -216,6 +218,36 @@ TEST_F(EndpointTest, ReopenWithADeliveryUnderWayDeliversOnlyTheNewMailslotsDatag
   PumpFor(50ms);
   EXPECT_EQ(slot.Messages, (std::vector<std::string>{"new"}));
   EXPECT_TRUE(ThreadsBackTo(1));
+}
+
+// Writers keep coming while the main thread delivers: every message arrives,
+// once, each writer's in its order, also the last ones (which no later arrival
+// would hand on).
+TEST_F(EndpointTest, MessagesWrittenDuringDeliveriesArriveOnceAndInOrder) {
+  Recorder slot(nullptr, FSlot);
+  slot.Open();
+  constexpr int kWriters = 3;
+  constexpr int kEach = 2000;
+  std::atomic<int> failed{0};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < kEach; ++i)
+        failed += WriteMailSlot(".", FSlot, std::to_string(w) + ":" + std::to_string(i)) ? 0 : 1;
+    });
+  }
+  const bool all = PumpUntil(
+      [&] { return static_cast<int>(slot.Messages.size()) + failed.load() >= kWriters * kEach; });
+  for (std::thread& writer : writers) writer.join();
+  ASSERT_TRUE(all) << slot.Messages.size() << " of " << kWriters * kEach;
+  EXPECT_EQ(failed, 0);
+  std::vector<int> next(kWriters, 0);
+  int wrong = 0;
+  for (const std::string& message : slot.Messages) {
+    const auto w = static_cast<std::size_t>(message[0] - '0');
+    wrong += std::stoi(message.substr(2)) != next[w]++;
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(EndpointTest, HonoursMaxSize) {
@@ -478,6 +510,8 @@ int OpenFileCount() {
 TEST_F(EndpointTest, WriterClosesEveryHandleItOpened) {
   Recorder slot(nullptr, FSlot);
   slot.Open();
+  // The socket of a write to this machine is kept for the next one there.
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "x"));
   const int before = OpenFileCount();
   for (int i = 0; i < 50; ++i) {
     ASSERT_TRUE(WriteMailSlot(".", FSlot, "x"));
@@ -489,6 +523,26 @@ TEST_F(EndpointTest, WriterClosesEveryHandleItOpened) {
   ASSERT_NE(handle, platform::INVALID_HANDLE_VALUE);
   EXPECT_TRUE(platform::CloseHandle(handle));
   EXPECT_EQ(OpenMailSlotForWriting(".", FSlot + "missing"), platform::INVALID_HANDLE_VALUE);
+}
+
+TEST_F(EndpointTest, AKeptWriterSocketFollowsTheNameToWhoeverHoldsItNow) {
+  {
+    Recorder first(nullptr, FSlot);
+    first.Open();
+    ASSERT_TRUE(WriteMailSlot(".", FSlot, "one"));
+    ASSERT_TRUE(PumpUntil([&] { return first.Messages.size() == 1; }));
+  }
+  // Closed: the kept socket reaches nobody, and the write fails as an open would.
+  EXPECT_FALSE(WriteMailSlot(".", FSlot, "lost"));
+  EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+  Recorder second(nullptr, FSlot);
+  second.Open();
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "two"));
+  ASSERT_TRUE(PumpUntil([&] { return second.Messages.size() == 1; }));
+  second.Open();  // a reopen, between two writes through the kept socket
+  ASSERT_TRUE(WriteMailSlot(".", FSlot, "three"));
+  ASSERT_TRUE(PumpUntil([&] { return second.Messages.size() == 2; }));
+  EXPECT_EQ(second.Messages, (std::vector<std::string>{"two", "three"}));
 }
 
 // Context switches so far of this process's threads with the given names, by

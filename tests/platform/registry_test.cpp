@@ -313,10 +313,17 @@ TEST_F(RegistryTest, ManyValuesAreSetInOneReplacementMergedWithOtherWriters) {
   ASSERT_EQ(::stat(RegistryHivePath().c_str(), &before), 0);
   values.pop_back();
   values[0].data = "FIRST";
+  // So the hive tells without a write, too (key names in any case).
+  EXPECT_TRUE(RegValuesSet(key, values));
+  EXPECT_TRUE(RegValuesSet(key, std::vector<TRegValue>{{"RECEIVERS\\name7", "R7"}}));
   ASSERT_EQ(RegSetValues(key, values), ERROR_SUCCESS);
   ASSERT_EQ(::stat(RegistryHivePath().c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino) << "an unchanged set does not replace the file";
   values[150].data = "CHANGED";
+  EXPECT_FALSE(RegValuesSet(key, values));
+  EXPECT_FALSE(RegValuesSet(key, std::vector<TRegValue>{{"Receivers\\NAME7", "r7"}}));
+  EXPECT_FALSE(RegValuesSet(key, std::vector<TRegValue>{{"Receivers\\NAME999", ""}}));
+  EXPECT_FALSE(RegValuesSet(key, std::vector<TRegValue>{{"Receivers\\NAME7", "R7\nx"}}));
   ASSERT_EQ(RegSetValues(key, values), ERROR_SUCCESS);
   EXPECT_EQ(QueryText(key, "Receivers\\NAME150"), "CHANGED");
   EXPECT_EQ(QueryText(key, "Receivers\\NAME0"), "FIRST");

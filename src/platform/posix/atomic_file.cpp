@@ -347,7 +347,14 @@ std::vector<std::string> FileProblems(
     if (!IsMissingFile(text.Error())) problems.push_back("Cannot read " + text.Error().text);
     return problems;
   }
-  for (const TLineProblem& line : lineProblems(text.Value())) {
+  return FileLineProblems(path, lineProblems(text.Value()));
+}
+
+std::vector<std::string> FileLineProblems(const std::string& path,
+                                          const std::vector<TLineProblem>& lines) {
+  std::vector<std::string> problems;
+  problems.reserve(lines.size());
+  for (const TLineProblem& line : lines) {
     problems.push_back(path + ", line " + std::to_string(line.line) + ": " + line.text);
   }
   return problems;

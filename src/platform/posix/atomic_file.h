@@ -103,5 +103,8 @@ runtime::TResult<void> SaveFileContents(const std::string& path, std::string_vie
 std::vector<std::string> FileProblems(
     const std::string& path,
     const std::function<std::vector<TLineProblem>(const std::string& text)>& lineProblems);
+// The same for line problems already found in the text of the file at `path`.
+std::vector<std::string> FileLineProblems(const std::string& path,
+                                          const std::vector<TLineProblem>& lines);
 
 }  // namespace pling::platform

@@ -47,6 +47,7 @@
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/identity.h"
@@ -194,7 +195,11 @@ struct TSlot {
   std::mutex lock;
   int fd;               // -1 once closed
   bool paused = false;  // queue full: the socket is not drained for now
-  int waiters = 0;      // threads in WaitForMailslot, which drain it themselves
+  int waiters = 0;      // threads in WaitForMailslot
+  // Threads that drain the socket themselves, those in WaitForMailslot and the
+  // holder of a TMailslotWatch: the drain thread leaves it to them.
+  int drainers = 0;
+  int readers = 0;  // threads in ReadFile waiting for a message
   std::deque<std::string> queue;
   std::size_t queuedBytes = 0;
   // While the queue is full: the sizes of the datagrams a query has counted in the
@@ -202,7 +207,11 @@ struct TSlot {
   std::deque<std::size_t> held;
   std::size_t heldBytes = 0;
   std::size_t heldDeliverable = 0;  // those not too long for the mailslot
-  runtime::TEvent ready;            // set while a message waits or the mailslot is closed
+  // Set while a message waits and a thread waits for one, or once the mailslot
+  // is closed; `signalled` tells which, so that a message nobody waits for
+  // costs no system call.
+  runtime::TEvent ready;
+  bool signalled = false;
 
   bool Deliverable(std::size_t size) const { return maxMessageSize == 0 || size <= maxMessageSize; }
 };
@@ -268,11 +277,25 @@ struct THandleEntry {
   std::shared_ptr<TMailslotWriter> writer;
 };
 
-// Moves up to `limit` waiting datagrams from the socket into the queue. With the
-// slot locked; never blocks.
-void DrainLocked(TSlot& slot, HANDLE handle, std::size_t limit) {
-  if (slot.fd < 0 || slot.paused) return;
-  const bool wasEmpty = slot.queue.empty();
+// Sets the slot's event for the threads waiting on it, while a message waits.
+void SignalLocked(TSlot& slot) {
+  if (slot.signalled || slot.queue.empty() || slot.waiters + slot.readers == 0) return;
+  slot.ready.Set();
+  slot.signalled = true;
+}
+
+// The queue has been emptied: the event is reset (an open mailslot's).
+void UnsignalLocked(TSlot& slot) {
+  if (!slot.signalled || !slot.queue.empty() || slot.fd < 0) return;
+  slot.ready.Reset();
+  slot.signalled = false;
+}
+
+// Moves up to `limit` waiting datagrams from the socket into the queue; how many
+// it queued. With the slot locked; never blocks.
+std::size_t DrainLocked(TSlot& slot, HANDLE handle, std::size_t limit) {
+  if (slot.fd < 0 || slot.paused) return 0;
+  const std::size_t before = slot.queue.size();
   for (std::size_t taken = 0; taken < limit; ++taken) {
     if (slot.queue.size() >= kMaxQueuedMessages || slot.queuedBytes >= kMaxQueuedBytes) {
       // Leave the rest in the kernel, which holds the writers back meanwhile.
@@ -301,7 +324,8 @@ void DrainLocked(TSlot& slot, HANDLE handle, std::size_t limit) {
     slot.queuedBytes += message.size();
     slot.queue.push_back(std::move(message));
   }
-  if (wasEmpty && !slot.queue.empty()) slot.ready.Set();
+  SignalLocked(slot);
+  return slot.queue.size() - before;
 }
 
 // After a read: lets the drain thread take from the socket again once the queue
@@ -310,8 +334,8 @@ void ResumeLocked(TSlot& slot, HANDLE handle) {
   if (!slot.paused || slot.queue.size() > kResumeMessages || slot.queuedBytes > kResumeBytes) {
     return;
   }
-  if (slot.waiters > 0) {
-    slot.paused = false;  // the waiters drain it; the last one re-arms the drain thread
+  if (slot.drainers > 0) {
+    slot.paused = false;  // the drainers drain it; the last one re-arms the drain thread
     return;
   }
   epoll_event event{};
@@ -321,9 +345,9 @@ void ResumeLocked(TSlot& slot, HANDLE handle) {
 }
 
 // Whether the drain thread watches the socket. While a thread waits in
-// WaitForMailslot it wakes on the socket itself and drains it, so the drain
-// thread is left out: one wake-up per message instead of two threads fighting
-// over the slot's lock.
+// WaitForMailslot, or holds a TMailslotWatch, it wakes on the socket itself and
+// drains it, so the drain thread is left out: one wake-up per message instead of
+// two threads fighting over the slot's lock.
 void ArmDrainLocked(TSlot& slot, HANDLE handle, bool armed) {
   if (slot.fd < 0 || slot.paused) return;
   epoll_event event{};
@@ -345,6 +369,7 @@ void CloseLocked(TSlot& slot) {
   slot.heldBytes = 0;
   slot.heldDeliverable = 0;
   slot.ready.Set();  // wakes the waiters, who find the mailslot closed
+  slot.signalled = true;
 }
 
 class TService {
@@ -376,6 +401,27 @@ class TService {
 
   HANDLE AddWriter(std::shared_ptr<TMailslotWriter> writer) {
     return Add(THandleEntry{nullptr, std::move(writer)});
+  }
+
+  // Sockets connected to the local mailslots written to last (by socket name),
+  // so that the next write to one needs neither a new socket nor a connect.
+  std::shared_ptr<TMailslotWriter> KeptWriter(const std::string& name) {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const auto& [kept, writer] : FKeptWriters) {
+      if (kept == name) return writer;
+    }
+    return nullptr;
+  }
+  void KeepWriter(const std::string& name, std::shared_ptr<TMailslotWriter> writer) {
+    std::lock_guard<std::mutex> guard(FLock);
+    std::erase_if(FKeptWriters, [&name](const auto& kept) { return kept.first == name; });
+    FKeptWriters.emplace(FKeptWriters.begin(), name, std::move(writer));
+    if (FKeptWriters.size() > kKeptWriters) FKeptWriters.pop_back();
+  }
+  void ForgetWriter(const std::string& name, const std::shared_ptr<TMailslotWriter>& writer) {
+    std::lock_guard<std::mutex> guard(FLock);
+    std::erase_if(FKeptWriters,
+                  [&](const auto& kept) { return kept.first == name && kept.second == writer; });
   }
 
   std::optional<THandleEntry> Find(HANDLE handle) {
@@ -428,11 +474,15 @@ class TService {
     }
   }
 
+  static constexpr std::size_t kKeptWriters = 8;
+
   const int FEpoll;
   std::once_flag FStarted;
   std::mutex FLock;
   std::unordered_map<HANDLE, THandleEntry> FHandles;
   HANDLE FNextHandle = 1;
+  std::vector<std::pair<std::string, std::shared_ptr<TMailslotWriter>>>
+      FKeptWriters;  // newest first
 };
 
 std::atomic<TService*> gService{nullptr};
@@ -492,7 +542,9 @@ TTransportHolder& Transport() {
 }
 
 // Sends one datagram whole, waiting a while for room in the receiver's queue.
-bool SendDatagram(int fd, const void* data, std::size_t size, DWORD& error) {
+// `closed` (if given) tells a failure because the mailslot was closed.
+bool SendDatagram(int fd, const void* data, std::size_t size, DWORD& error,
+                  bool* closed = nullptr) {
   const runtime::TDeadline deadline(kWriteTimeout);
   for (;;) {
     const ssize_t sent = ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -505,6 +557,7 @@ bool SendDatagram(int fd, const void* data, std::size_t size, DWORD& error) {
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       // EMSGSIZE: more than one datagram can hold; ECONNREFUSED: the mailslot was closed.
       error = errno == EMSGSIZE ? ERROR_INVALID_PARAMETER : ERROR_WRITE_FAULT;
+      if (closed != nullptr) *closed = errno == ECONNREFUSED || errno == ENOTCONN;
       return false;
     }
     if (deadline.Passed()) {
@@ -586,6 +639,28 @@ bool GetMailslotInfo(HANDLE mailslot, DWORD* maxMessageSize, DWORD* nextSize, DW
   return true;
 }
 
+bool TakeMailslotMessage(HANDLE mailslot, std::string& message) {
+  const std::shared_ptr<TSlot> slot = FindSlot(mailslot);
+  if (!slot) return false;
+  std::lock_guard<std::mutex> guard(slot->lock);
+  if (slot->fd < 0) return FailBool(ERROR_INVALID_HANDLE);
+  // What the socket holds is younger than what is queued: it needs a look only
+  // when the queue is empty.
+  if (slot->queue.empty()) {
+    try {
+      DrainLocked(*slot, mailslot, kMaxQueuedMessages);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  if (slot->queue.empty()) return FailBool(ERROR_SEM_TIMEOUT);
+  message = std::move(slot->queue.front());
+  slot->queuedBytes -= message.size();
+  slot->queue.pop_front();
+  UnsignalLocked(*slot);
+  ResumeLocked(*slot, mailslot);
+  return true;
+}
+
 bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead) {
   if (bytesRead != nullptr) *bytesRead = 0;
   const std::shared_ptr<TSlot> slot = FindSlot(mailslot);
@@ -593,9 +668,11 @@ bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead
   const runtime::TDeadline deadline(slot->readTimeout == MAILSLOT_WAIT_FOREVER
                                         ? milliseconds::max()
                                         : milliseconds(slot->readTimeout));
+  bool waited = false;  // counted among the slot's readers
   for (;;) {
     {
       std::lock_guard<std::mutex> guard(slot->lock);
+      if (std::exchange(waited, false)) --slot->readers;
       if (slot->fd < 0) return FailBool(ERROR_INVALID_HANDLE);
       try {
         DrainLocked(*slot, mailslot, kMaxQueuedMessages);
@@ -611,11 +688,14 @@ bool ReadFile(HANDLE mailslot, void* buffer, DWORD bytesToRead, DWORD* bytesRead
         if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(message.size());
         slot->queuedBytes -= message.size();
         slot->queue.pop_front();
-        if (slot->queue.empty()) slot->ready.Reset();
+        UnsignalLocked(*slot);
         ResumeLocked(*slot, mailslot);
         return true;
       }
       if (deadline.Passed()) return FailBool(ERROR_SEM_TIMEOUT);
+      // From here on a message that comes sets the event.
+      ++slot->readers;
+      waited = true;
     }
     runtime::WaitForEvents({&slot->ready}, deadline.Remaining());
   }
@@ -627,6 +707,31 @@ runtime::TError Failure(DWORD code) {
 }
 }  // namespace
 
+namespace {
+
+// A writer connected to the local mailslot at `address`; ERROR_FILE_NOT_FOUND
+// when nobody holds its name.
+runtime::TResult<std::shared_ptr<TMailslotWriter>> ConnectWriter(const TSocketAddress& address) {
+  runtime::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (socket.Get() < 0) return Failure(SocketErrorFromErrno(errno));
+  if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address.address),
+                address.length) != 0) {
+    return Failure(errno == ECONNREFUSED || errno == ENOENT ? ERROR_FILE_NOT_FOUND
+                                                            : SocketErrorFromErrno(errno));
+  }
+  auto writer = std::make_shared<TMailslotWriter>(socket.Get());
+  socket.Release();
+  return writer;
+}
+
+// The abstract name of a socket address, to tell mailslots apart by.
+std::string SocketName(const TSocketAddress& address) {
+  const auto* begin = reinterpret_cast<const char*>(&address.address);
+  return std::string(begin + offsetof(sockaddr_un, sun_path), begin + address.length);
+}
+
+}  // namespace
+
 runtime::TResult<HANDLE> OpenMailslotWriter(std::string_view path) {
   const std::optional<TSlotPath> parsed = ParseSlotPath(path);
   if (!parsed) return Failure(ERROR_BAD_PATHNAME);
@@ -634,17 +739,9 @@ runtime::TResult<HANDLE> OpenMailslotWriter(std::string_view path) {
     if (NamesThisMachine(parsed->machine)) {
       const std::optional<TSocketAddress> address = SocketAddress(parsed->name);
       if (!address) return Failure(ERROR_BAD_PATHNAME);
-      runtime::TUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-      if (socket.Get() < 0) return Failure(SocketErrorFromErrno(errno));
-      if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address->address),
-                    address->length) != 0) {
-        // Nobody holds the name.
-        return Failure(errno == ECONNREFUSED || errno == ENOENT ? ERROR_FILE_NOT_FOUND
-                                                                : SocketErrorFromErrno(errno));
-      }
-      auto writer = std::make_shared<TMailslotWriter>(socket.Get());
-      socket.Release();
-      return Service().AddWriter(std::move(writer));
+      runtime::TResult<std::shared_ptr<TMailslotWriter>> writer = ConnectWriter(*address);
+      if (!writer) return writer.Error();
+      return Service().AddWriter(std::move(writer.Value()));
     }
     std::shared_ptr<IMailslotTransport> transport;
     {
@@ -710,6 +807,45 @@ bool WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
   return true;
 }
 
+runtime::TResult<TWriteDelivery> WriteMailslotMessage(std::string_view path,
+                                                      std::string_view data) {
+  const std::optional<TSlotPath> parsed = ParseSlotPath(path);
+  std::optional<TSocketAddress> address;
+  try {
+    if (parsed && NamesThisMachine(parsed->machine)) address = SocketAddress(parsed->name);
+    if (address) {
+      const std::string name = SocketName(*address);
+      DWORD error = ERROR_SUCCESS;
+      if (const std::shared_ptr<TMailslotWriter> kept = Service().KeptWriter(name)) {
+        bool closed = false;
+        if (SendDatagram(kept->fd, data.data(), data.size(), error, &closed)) {
+          return TWriteDelivery::Local;
+        }
+        Service().ForgetWriter(name, kept);
+        // Closed since: whoever holds the name now (if anybody) gets it.
+        if (!closed) return Failure(error);
+      }
+      runtime::TResult<std::shared_ptr<TMailslotWriter>> writer = ConnectWriter(*address);
+      if (!writer) return writer.Error();
+      if (!SendDatagram(writer.Value()->fd, data.data(), data.size(), error)) {
+        return Failure(error);
+      }
+      Service().KeepWriter(name, std::move(writer.Value()));
+      return TWriteDelivery::Local;
+    }
+  } catch (const std::bad_alloc&) {
+    return Failure(ERROR_NOT_ENOUGH_MEMORY);
+  } catch (const std::system_error&) {
+    return Failure(ERROR_CANTOPEN);
+  }
+  // Another machine, or a path that is none: as a handle of its own.
+  const runtime::TResult<HANDLE> opened = OpenMailslotWriter(path);
+  if (!opened) return opened.Error();
+  runtime::TResult<TWriteDelivery> written = WriteToMailslot(opened.Value(), data);
+  CloseHandle(opened.Value());
+  return written;
+}
+
 bool CloseHandle(HANDLE handle) {
   TService* service = gService.load(std::memory_order_acquire);
   const std::optional<THandleEntry> entry =
@@ -743,29 +879,101 @@ TMailslotWait WaitForMailslot(HANDLE mailslot, const runtime::TEvent& stop, mill
     if (stop.IsSet()) return TMailslotWait::Stopped;
     {
       std::lock_guard<std::mutex> guard(slot->lock);
-      if (slot->waiters++ == 0) ArmDrainLocked(*slot, mailslot, false);
+      ++slot->waiters;
+      if (slot->drainers++ == 0) ArmDrainLocked(*slot, mailslot, false);
+      // A message queued since the look above sets the event now.
+      SignalLocked(*slot);
     }
     struct TLeave {
       TSlot& slot;
       HANDLE handle;
+      bool& waiting;
       ~TLeave() {
         std::lock_guard<std::mutex> guard(slot.lock);
+        // No longer waiting: what this thread queues now signals nobody (but
+        // other waiters).
+        --slot.waiters;
         // What woke this thread is taken first, so that re-arming the drain
         // thread does not wake it for the same datagram.
         try {
           DrainLocked(slot, handle, kMaxQueuedMessages);
         } catch (const std::bad_alloc&) {
         }
-        if (--slot.waiters == 0) ArmDrainLocked(slot, handle, true);
+        waiting = slot.fd >= 0 && !slot.queue.empty();
+        if (--slot.drainers == 0) ArmDrainLocked(slot, handle, true);
       }
     };
     const int descriptors[] = {slot->ready.NativeHandle(), stop.NativeHandle(), slot->watch};
     int woken;
+    bool waiting = false;
     {
-      TLeave leave{*slot, mailslot};
+      TLeave leave{*slot, mailslot, waiting};
       woken = runtime::WaitForDescriptors(descriptors, deadline.Remaining());
     }
+    if (waiting) return TMailslotWait::MessageWaiting;  // as the drain on leaving found
     if (woken < 0) return TMailslotWait::TimedOut;
+  }
+}
+
+// While the queue is full nothing arrives: the watch looks this often whether
+// it has room again.
+constexpr milliseconds kFullQueueLook(10);
+
+struct TMailslotWatch::TImpl {
+  std::shared_ptr<TSlot> slot;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+TMailslotWatch::TMailslotWatch(HANDLE mailslot) : FImpl(std::make_unique<TImpl>()) {
+  FImpl->slot = FindSlot(mailslot);
+  FImpl->handle = mailslot;
+  if (!FImpl->slot) return;
+  std::lock_guard<std::mutex> guard(FImpl->slot->lock);
+  if (FImpl->slot->drainers++ == 0) ArmDrainLocked(*FImpl->slot, mailslot, false);
+}
+
+TMailslotWatch::~TMailslotWatch() {
+  if (!FImpl->slot) return;
+  TSlot& slot = *FImpl->slot;
+  std::lock_guard<std::mutex> guard(slot.lock);
+  // What came meanwhile is queued before the drain thread takes over.
+  try {
+    DrainLocked(slot, FImpl->handle, kMaxQueuedMessages);
+  } catch (const std::bad_alloc&) {
+  }
+  if (--slot.drainers == 0) ArmDrainLocked(slot, FImpl->handle, true);
+}
+
+TMailslotWait TMailslotWatch::WaitForArrival(const runtime::TEvent& stop, milliseconds timeout) {
+  if (!FImpl->slot) return TMailslotWait::Failed;
+  TSlot& slot = *FImpl->slot;
+  const runtime::TDeadline deadline(timeout);
+  for (;;) {
+    bool full = false;
+    {
+      std::lock_guard<std::mutex> guard(slot.lock);
+      if (slot.fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return TMailslotWait::Failed;
+      }
+      full = slot.paused;
+    }
+    const int descriptors[] = {stop.NativeHandle(), full ? -1 : slot.watch};
+    const int woken = runtime::WaitForDescriptors(
+        descriptors, full ? std::min(deadline.Remaining(), kFullQueueLook) : deadline.Remaining());
+    if (woken == 0) return TMailslotWait::Stopped;
+    if (woken == 1) return TMailslotWait::MessageWaiting;
+    if (deadline.Passed()) return TMailslotWait::TimedOut;
+  }
+}
+
+std::size_t TMailslotWatch::TakeArrivals() {
+  if (!FImpl->slot) return 0;
+  std::lock_guard<std::mutex> guard(FImpl->slot->lock);
+  try {
+    return DrainLocked(*FImpl->slot, FImpl->handle, kMaxQueuedMessages);
+  } catch (const std::bad_alloc&) {
+    return 0;  // the datagram stays with the system; a later look takes it
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,23 +31,39 @@ std::mutex gMutex;
 std::map<HKEY, std::string> gHandles;
 HKEY gNextHandle = 0x1000;
 
-// The hive as last read or written, while the file stays as it was.
-TFileCache<THive> gHiveCache;
+// A hive with the lines of its file that could not be read as they stand, as
+// its parse found them; not known for a version this process wrote.
+struct TParsedHive {
+  THive hive;
+  std::optional<std::vector<TLineProblem>> problems;
+};
 
-std::shared_ptr<const THive> ParseHiveText(std::string text) {
-  return std::make_shared<const THive>(ParseHive(text));
+// The hive as last read or written, while the file stays as it was.
+TFileCache<TParsedHive> gHiveCache;
+
+std::shared_ptr<const TParsedHive> ParseHiveText(std::string text) {
+  auto parsed = std::make_shared<TParsedHive>();
+  parsed->problems.emplace();
+  parsed->hive = ParseHive(text, &*parsed->problems);
+  return parsed;
 }
 
-// The hive at `path`, from the cache when the file is unchanged (a missing file
-// is an empty hive).
-TResult<std::shared_ptr<const THive>> LoadHive(const std::string& path, bool forChange = false) {
+// The parsed hive at `path`, from the cache when the file is unchanged (a
+// missing file is an empty hive).
+TResult<TFileCache<TParsedHive>::TEntry> LoadParsedHive(const std::string& path,
+                                                        bool forChange = false) {
   // Names are folded in the code page of the hive's making: another page, another parse.
-  const auto sameCodePage = [page = ActiveCodePages().ansi](const THive& kept) {
-    return kept.keys.key_comp().codePage == page;
+  const auto sameCodePage = [page = ActiveCodePages().ansi](const TParsedHive& kept) {
+    return kept.hive.keys.key_comp().codePage == page;
   };
-  auto entry = gHiveCache.Load(path, ParseHiveText, sameCodePage, forChange);
+  return gHiveCache.Load(path, ParseHiveText, sameCodePage, forChange);
+}
+
+TResult<std::shared_ptr<const THive>> LoadHive(const std::string& path, bool forChange = false) {
+  auto entry = LoadParsedHive(path, forChange);
   if (!entry) return entry.Error();
-  return std::move(entry.Value().parsed);
+  const std::shared_ptr<const TParsedHive>& parsed = entry.Value().parsed;
+  return std::shared_ptr<const THive>(parsed, &parsed->hive);
 }
 
 std::string_view AsCString(std::string_view text) {
@@ -110,11 +127,13 @@ TResult<void> ChangeHive(Change change, Unchanged unchanged) {
   const auto current = LoadHive(lock.path(), true);
   if (!current) return current.Error();
   if (unchanged(*current.Value())) return {};
-  auto hive = std::make_shared<THive>(*current.Value());
-  if (!change(*hive)) return {};
-  std::string text = SerializeHive(*hive);
+  auto written = std::make_shared<TParsedHive>();
+  written->hive = *current.Value();
+  if (!change(written->hive)) return {};
+  std::string text = SerializeHive(written->hive);
   TFileIdentity identity;
   if (auto replaced = ReplaceFileContents(lock, text, &identity); !replaced) return replaced;
+  const std::shared_ptr<const TParsedHive> hive = std::move(written);
   if (path != lock.path()) gHiveCache.Store(path, identity, hive, text);
   gHiveCache.Store(lock.path(), identity, hive, std::move(text));
   return {};
@@ -137,6 +156,17 @@ bool SetDefaultValue(THive& hive, const std::string& name, std::string_view data
   }
   SetHiveDefaultValue(target, data);
   return true;
+}
+
+// Whether the key `name` has the default value `data`, as SetDefaultValue would
+// leave it (no default value line of another type besides).
+bool IsSetAs(const THive& hive, std::string_view name, std::string_view data) {
+  const THiveKey* found = FindHiveKey(hive, name);
+  if (found == nullptr || found->defaultValue != data) return false;
+  if (found->otherLines.empty()) return true;
+  THiveKey set = *found;
+  SetHiveDefaultValue(set, data);
+  return set == *found;
 }
 
 // Whether `data` can be written as a REG_SZ default value; `data` is cut at a NUL.
@@ -221,13 +251,28 @@ runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values)
         // Every key there with its value as it would be set (the window's exit
         // writes every setting, most of them as they were).
         return std::all_of(changes.begin(), changes.end(), [&hive](const auto& change) {
-          const THiveKey* found = FindHiveKey(hive, change.first);
-          if (found == nullptr || found->defaultValue != change.second) return false;
-          THiveKey set = *found;
-          SetHiveDefaultValue(set, change.second);
-          return set == *found;
+          return IsSetAs(hive, change.first, change.second);
         });
       });
+}
+
+bool RegValuesSet(HKEY key, std::span<const TRegValue> values) {
+  std::lock_guard guard(gMutex);
+  const TResult<std::string> root = ResolveKeyName(key, "");
+  if (!root) return false;
+  const auto hive = LoadHive(RegistryHivePath());
+  if (!hive) return false;
+  std::string name = root.Value();
+  const std::size_t rootLength = name.size();
+  for (const TRegValue& value : values) {
+    std::string_view data = value.data;
+    const std::string_view subKey = AsCString(value.subKey);
+    if (!IsWritableValue(data) || subKey.empty() || !IsValidSubKey(subKey)) return false;
+    name.resize(rootLength);
+    name.append("\\").append(subKey);
+    if (!IsSetAs(*hive.Value(), name, data)) return false;
+  }
+  return true;
 }
 
 LONG RegCreateKey(HKEY key, std::string_view subKey, HKEY* result) {
@@ -268,7 +313,15 @@ bool IsWritableRegValue(std::string_view subKey, std::string_view data) {
 }
 
 std::vector<std::string> RegistryHiveProblems() {
-  return FileProblems(RegistryHivePath(), [](const std::string& text) {
+  const std::string path = RegistryHivePath();
+  // The parse that reading the values made serves while the file is as it was
+  // (at the start, the values were read just before, in the same read hold).
+  const auto entry = LoadParsedHive(path);
+  if (!entry) return {"Cannot read " + entry.Error().text};
+  if (!entry.Value().exists) return {};
+  if (const auto& problems = entry.Value().parsed->problems)
+    return FileLineProblems(path, *problems);
+  return FileProblems(path, [](const std::string& text) {
     std::vector<TLineProblem> lines;
     ParseHive(text, &lines);
     return lines;
