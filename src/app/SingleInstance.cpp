@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string_view>

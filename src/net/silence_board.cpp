@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <vector>
 
 #include "runtime/unique_fd.h"
 
@@ -26,11 +25,17 @@ bool Number(std::string_view text, long long& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+enum class TOpen { Read, Change, Create };
+
 // The board file, locked (exclusively when it is to be written); an invalid
-// one when there is none to use.
-runtime::TUniqueFd OpenBoard(const std::string& path, bool write) {
+// one when there is none to use (or none yet, unless it is to be created).
+runtime::TUniqueFd OpenBoard(const std::string& path, TOpen how) {
   if (path.empty()) return {};
-  const int flags = (write ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW;
+  const bool write = how != TOpen::Read;
+  const int flags = (how == TOpen::Read     ? O_RDONLY
+                     : how == TOpen::Change ? O_RDWR
+                                            : O_RDWR | O_CREAT) |
+                    O_CLOEXEC | O_NOFOLLOW;
   runtime::TUniqueFd fd(::open(path.c_str(), flags, 0600));
   if (!fd.Valid()) return {};
   struct stat info {};
@@ -111,7 +116,7 @@ std::string WriteSilences(const TSilences& silences) {
 }
 
 std::optional<TSilence> TSilenceBoard::Find(std::string_view key, TClock::time_point now) const {
-  const runtime::TUniqueFd fd = OpenBoard(FPath, false);
+  const runtime::TUniqueFd fd = OpenBoard(FPath, TOpen::Read);
   if (!fd.Valid()) return std::nullopt;
   const TSilences silences = ReadSilences(ReadAll(fd.Get()), now);
   const auto found = silences.find(key);
@@ -122,7 +127,7 @@ std::optional<TSilence> TSilenceBoard::Find(std::string_view key, TClock::time_p
 void TSilenceBoard::Put(std::string_view key, TSilence silence, TClock::time_point now) const {
   // A key with a space or a line break would read as another entry.
   if (key.empty() || key.find_first_of(" \n") != std::string_view::npos) return;
-  const runtime::TUniqueFd fd = OpenBoard(FPath, true);
+  const runtime::TUniqueFd fd = OpenBoard(FPath, TOpen::Create);
   if (!fd.Valid()) return;
   TSilences silences = ReadSilences(ReadAll(fd.Get()), now);
   silences.insert_or_assign(std::string(key), silence);
@@ -135,10 +140,8 @@ void TSilenceBoard::Put(std::string_view key, TSilence silence, TClock::time_poi
 }
 
 void TSilenceBoard::Remove(std::string_view key, TClock::time_point now) const {
-  if (FPath.empty()) return;
-  // Most answers find nothing to forget: look without the write lock first.
-  if (!Find(key, now)) return;
-  const runtime::TUniqueFd fd = OpenBoard(FPath, true);
+  // No board yet: nothing to forget (most answers find none).
+  const runtime::TUniqueFd fd = OpenBoard(FPath, TOpen::Change);
   if (!fd.Valid()) return;
   TSilences silences = ReadSilences(ReadAll(fd.Get()), now);
   const auto found = silences.find(key);
