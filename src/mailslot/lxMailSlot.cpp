@@ -144,6 +144,11 @@ void TlxMailSlotWaitThread::Execute() {
   }
 }
 
+void TlxMailSlotWaitThread::HandOn() {
+  if (Terminated()) return;
+  if (!FPosted.exchange(true) && !PostDelivery()) FPosted.store(false);
+}
+
 bool TlxMailSlotWaitThread::PostDelivery() {
   const std::shared_ptr<runtime::IMainThread> mainThread = runtime::MainThread();
   if (!mainThread) return false;
@@ -284,6 +289,8 @@ void TlxCustomMailSlot::UpdateInfo() {
   if (!ps::GetMailslotInfo(FSlotHandle, nullptr, &FNextSize, &FMessageCount, nullptr)) {
     RaiseError("Error in GetMailSlotInfo");
   }
+  // The look drained the socket into the queue, where the reader does not wait.
+  if (FMessageCount > 0 && FWaitThread != nullptr) FWaitThread->HandOn();
 }
 
 void TlxCustomMailSlot::ReadMessage(std::string& Msg) {
@@ -332,6 +339,12 @@ std::size_t TlxCustomMailSlot::DeliverMessages(std::chrono::steady_clock::durati
   } catch (...) {
     if (life.expired()) throw;
     error = std::current_exception();
+  }
+  // Each take drains the socket into the queue once that is empty: what the
+  // budget left there must be handed on, or it waits for the next datagram.
+  // (Within the reader's own delivery one is under way, and it hands on itself.)
+  if (!FTookAll && FActive && FCloseCount == closes && FWaitThread != nullptr) {
+    FWaitThread->HandOn();
   }
   if (delivered > 0) {
     try {

@@ -72,6 +72,10 @@ class TlxMailSlotWaitThread : public std::enable_shared_from_this<TlxMailSlotWai
   // Sets the terminate flag and cuts the thread off from its endpoint. Main
   // thread; also ends a thread that was never resumed.
   void Detach();
+  // Hands the main thread a delivery unless one is on its way or under way.
+  // For messages that a look from the main thread took out of the socket into
+  // the queue: the reader waits for the socket only and would never see them.
+  void HandOn();
   bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
 
   // Reader threads whose body has not yet returned, in this process.
@@ -119,7 +123,8 @@ class TlxCustomMailSlot : public TComponent {
   virtual void Open();
   // Stops the reader thread, closes the mailslot, fires OnClose. Nothing if closed.
   virtual void Close();
-  // Refreshes MessageCount and NextSize from the open mailslot.
+  // Refreshes MessageCount and NextSize from the open mailslot. What the look
+  // finds is delivered (by the reader's hand-over) unless the caller takes it.
   void UpdateInfo();
   // Takes the next datagram out of the mailslot.
   virtual void ReadMessage(std::string& Msg);
@@ -133,6 +138,7 @@ class TlxCustomMailSlot : public TComponent {
   // nothing more runs. An error (a handler's or a failed read) ends the batch
   // too, and is raised after DoBatchEnd. Returns how many were delivered. The
   // messages are taken out directly (TakeMailslotMessage), not by ReadMessage.
+  // What the budget left waiting is delivered by the reader's next hand-over.
   std::size_t DeliverMessages(std::chrono::steady_clock::duration Budget);
 
   bool Active() const { return FActive; }
