@@ -26,10 +26,11 @@ class TRoleAccessible : public QAccessibleWidget {
   QAccessible::State state() const override {
     QAccessible::State state = QAccessibleWidget::state();
     if (const auto* button = Button()) {
-      // A push button that stays down while it stands for something on.
-      state.checkable = false;
-      state.checked = false;
-      state.pressed = button->isChecked() || button->isDown();
+      // A toggle is checked while it stands for something on (its class's own
+      // interface may say otherwise); pressed only while it is held down.
+      state.checkable = button->isCheckable();
+      state.checked = button->isChecked();
+      state.pressed = button->isDown();
     }
     return state;
   }
@@ -50,7 +51,9 @@ class TRoleAccessible : public QAccessibleWidget {
 
  private:
   QAbstractButton* Button() const {
-    return role() == QAccessible::PushButton ? qobject_cast<QAbstractButton*>(widget()) : nullptr;
+    return role() == QAccessible::PushButton || role() == QAccessible::CheckBox
+               ? qobject_cast<QAbstractButton*>(widget())
+               : nullptr;
   }
 };
 

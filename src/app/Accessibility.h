@@ -12,10 +12,10 @@ class QWidget;
 namespace pling::app {
 
 // Gives `widget` the accessible role `role` in place of its class's. For the main
-// window (a frame), the Start button (a push button, "pressed" while it is down;
-// its class would make a checkable button a check box), the status line (a status
-// bar) and the announcer (a notification). A widget without an accessible name
-// is named by its text.
+// window (a frame), the Start button (a check box, checked while it is down, whose
+// one action, press, clicks it: it opens a menu and never toggles itself), the
+// status line (a status bar) and the announcer (a notification). A widget without
+// an accessible name is named by its text.
 void SetAccessibleRole(QWidget& widget, QAccessible::Role role);
 
 // A notification for screen readers: each Announce shows it anew with its text

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
@@ -18,6 +17,7 @@
 #include <QVBoxLayout>
 #include <array>
 
+#include "app/ColorDlg.h"
 #include "qtbridge/AnsiText.h"
 #include "qtbridge/QtColor.h"
 #include "qtbridge/QtFont.h"
@@ -105,6 +105,10 @@ TFontDlg::TFontDlg(const TFont& font, QWidget* parent)
     FGivenFamily = 0;
   }
   FamilyCbx->setCurrentIndex(FGivenFamily);
+  // As wide as a usual face name, not as the longest one installed: the dialog
+  // fits a small screen (its list still opens as wide as the names).
+  FamilyCbx->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  FamilyCbx->setMinimumContentsLength(10);
 
   StyleCbx = new QComboBox(this);
   StyleCbx->setObjectName(QStringLiteral("StyleCbx"));
@@ -141,7 +145,7 @@ TFontDlg::TFontDlg(const TFont& font, QWidget* parent)
   SampleLbl = new QLabel(QStringLiteral("AaBbYyZz"), this);
   SampleLbl->setObjectName(QStringLiteral("SampleLbl"));
   SampleLbl->setAlignment(Qt::AlignCenter);
-  SampleLbl->setMinimumSize(220, 60);
+  SampleLbl->setMinimumSize(140, 60);
 
   Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -214,8 +218,8 @@ void TFontDlg::ColorChosen(int index) {
     return;
   }
   // "Other...": any colour, from the colour dialog; cancelled, the choice stays.
-  const QColor chosen = QColorDialog::getColor(
-      qtbridge::ResolveColor(FColorBefore, QApplication::palette()), this, QStringLiteral("Color"));
+  const QColor chosen = ChooseColor(
+      this, qtbridge::ResolveColor(FColorBefore, QApplication::palette()), QStringLiteral("Color"));
   SelectColor(chosen.isValid() ? qtbridge::ToTColor(chosen) : FColorBefore);
   UpdateSample();
 }

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <memory>
 #include <type_traits>
 
@@ -62,7 +63,27 @@ QString NetworkProblemText() {
 }
 
 QString NetworkProblemBrief() {
-  return platform::SessionMessagesThroughSamba() ? kThroughSambaBrief : kNetworkProblemBrief;
+  if (platform::SessionMessagesThroughSamba()) return kThroughSambaBrief;
+  const std::vector<net::TPortRefusal> refused = platform::NetworkRefusedPorts();
+  if (refused.empty()) return kNetworkProblemBrief;
+  const bool datagrams = std::any_of(refused.begin(), refused.end(),
+                                     [](const net::TPortRefusal& port) { return !port.tcp; });
+  return (datagrams ? kNetworkProblemBrief : kNoSessionMessagesBrief) + QStringLiteral(": ") +
+         QString::fromStdString(net::RefusalBrief(refused));
+}
+
+QString NewNetworkProblemBrief() {
+  static QString told;
+  const QString text = NetworkProblemText();
+  if (text == told) return {};
+  told = text;
+  return text.isEmpty() ? QString() : NetworkProblemBrief();
+}
+
+QString NetworkRestingStatus() {
+  if (!NetworkProblemText().isEmpty()) return NetworkProblemBrief();
+  if (ClaimingNames()) return kClaimingNamesBrief;  // until WatchReachable's call
+  return {};
 }
 
 namespace {

@@ -32,11 +32,21 @@ QString NetworkProblemText();
 // The status line's and the tray tip's few words for it (the whole text is the
 // status line's tooltip).
 inline const QString kNetworkProblemBrief = QStringLiteral("Receiving from this computer only");
+inline const QString kNoSessionMessagesBrief = QStringLiteral("Not receiving session messages");
 inline const QString kThroughSambaBrief =
     QStringLiteral("Receiving session messages through Samba");
-// The status line's words while another program holds the ports: through Samba
-// when its file server hands session messages on (pling-cli deliver).
+// The status line's words while another program holds the ports, with every
+// port that could not be taken ("Receiving from this computer only: UDP 137 and
+// 138 in use"; only session messages missing while just the TCP port is
+// refused); through Samba when its file server hands session messages on
+// (pling-cli deliver).
 QString NetworkProblemBrief();
+// Those words once for each problem that is new since the last call (the first,
+// or another reason): what a screen reader is told. Empty otherwise.
+QString NewNetworkProblemBrief();
+// The status line's words while receiving: the problem's, or that this
+// computer's names are still being claimed; empty while all is well.
+QString NetworkRestingStatus();
 
 // The status line's and the tray tip's few words while this computer's names are
 // still being claimed on the network (for about 0.75 s after receiving starts):

@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QColorDialog>
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
@@ -31,6 +30,8 @@
 #include "about/AboutFrmUnit.h"
 #include "about/GradientFill.h"
 #include "app/Accessibility.h"
+#include "app/ColorDlg.h"
+#include "app/DialogPlacement.h"
 #include "app/FontDlg.h"
 #include "app/HistorySwitch.h"
 #include "app/KeyboardFocus.h"
@@ -38,6 +39,7 @@
 #include "app/PlingApplication.h"
 #include "app/SafeSave.h"
 #include "app/SendToSeveral.h"
+#include "app/StartButton.h"
 #include "mailslot/lxMailSlot.h"
 #include "mailslot/message_text.h"
 #include "net/netbios.h"
@@ -218,7 +220,7 @@ TPlingFrm::TPlingFrm(QWidget* parent, std::unique_ptr<tray::ITrayShell> trayShel
   FontDialog = [](QWidget* owner, TFont& font) { return TFontDlg::Execute(owner, font); };
   ColorDialog = [](QWidget* owner, TColor& color) {
     const QColor chosen =
-        QColorDialog::getColor(qtbridge::ResolveColor(color, QApplication::palette()), owner);
+        ChooseColor(owner, qtbridge::ResolveColor(color, QApplication::palette()));
     if (!chosen.isValid()) return false;
     color = qtbridge::ToTColor(chosen);
     return true;
@@ -320,14 +322,8 @@ void TPlingFrm::CreateComponents() {
   ControlPnl->AddAligned(Image, TAlign::alRight);
   Image->installEventFilter(this);  // a click on the logo opens the About window
 
-  StartBtn = new QToolButton(ControlPnl);
-  StartBtn->setObjectName(QStringLiteral("StartBtn"));
-  StartBtn->setText(QStringLiteral("&Start"));
-  StartBtn->setIcon(QIcon(QStringLiteral(":/pling/start.svg")));
+  StartBtn = new TStartButton(ControlPnl);
   StartBtn->setIconSize(QSize(Px(16), Px(16)));
-  StartBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  StartBtn->setCheckable(true);  // a click toggles its down state
-  StyleStartButton(*StartBtn);
   StartBtn->setGeometry(Px(8), Px(5), Px(81), Px(29));
   connect(StartBtn, &QToolButton::clicked, this, [this] { StartBtnClick(); });
 
@@ -425,15 +421,15 @@ void TPlingFrm::CreateComponents() {
   TrackAutoAddUse(*ReceiversLbx, FAutoAdd);  // a name selected is kept like any
 
   // The controls' tab order: the panes first, the list, then the button.
-  StartBtn->setFocusPolicy(Qt::StrongFocus);
   setTabOrder(ReceivedMmo, SendMmo);
   setTabOrder(SendMmo, ReceiversLbx);
   setTabOrder(ReceiversLbx, StartBtn);
   ReturnFocusAfterDialogs(*this);
+  FitDialogsToScreen(*this);
 }
 
 void TPlingFrm::SetAccessibleTexts() {
-  // The window is a frame named by its caption, the Start button a push button.
+  // The window is a frame named by its caption (the Start button names itself).
   SetAccessibleRole(*this, QAccessible::Window);
   ReceivedMmo->setAccessibleName(QStringLiteral("Received messages"));
   ReceivedMmo->setAccessibleDescription(
@@ -445,10 +441,6 @@ void TPlingFrm::SetAccessibleTexts() {
   ReceiversLbx->setAccessibleDescription(
       QStringLiteral("Who gets a message: the selected names. Space selects or deselects a "
                      "name; Shift+F10 opens the list's menu."));
-  SetAccessibleRole(*StartBtn, QAccessible::PushButton);
-  StartBtn->setAccessibleName(QStringLiteral("Start"));
-  StartBtn->setAccessibleDescription(
-      QStringLiteral("Opens the program's menu. Pressed while messages are received."));
   Image->setAccessibleName(QStringLiteral("Pling"));
   Image->setAccessibleDescription(QStringLiteral("The logo; a click opens the About window."));
   SetAccessibleRole(*StatusLbl, QAccessible::StatusBar);
@@ -824,8 +816,8 @@ void TPlingFrm::closeEvent(QCloseEvent* event) {
 // Activation and the status line
 
 void TPlingFrm::Activate1Click() {
-  // Decided by the component's state: the menu runs its command while the
-  // Start button may still show the state the click toggled it to.
+  // Decided by the component's state, which the Start button then shows (a
+  // screen reader is told the change).
   try {
     if (!Pling->Active()) {
       Pling->Open();
@@ -863,6 +855,7 @@ void TPlingFrm::PlingClose() {
 void TPlingFrm::ReportNetworkNotice() {
   // A box (not blocking the window) once, then the status line and tray tip; a new reason anew.
   FNetworkNotice = ReportNetworkProblem(this, FNetworkNotice);
+  if (const QString news = NewNetworkProblemBrief(); !news.isEmpty()) AnnounceLbl->Announce(news);
 }
 
 void TPlingFrm::StartBtnClick() {
@@ -898,10 +891,7 @@ void TPlingFrm::ShowStatus(const QString& Text) {
 }
 
 QString TPlingFrm::RestingStatus() const {
-  if (!Pling->Active()) return kNotReceiving;
-  if (!NetworkProblemText().isEmpty()) return NetworkProblemBrief();
-  if (ClaimingNames()) return kClaimingNamesBrief;  // until WatchReachable's call
-  return {};
+  return Pling->Active() ? NetworkRestingStatus() : kNotReceiving;
 }
 
 void TPlingFrm::UpdateRestingStatus() {

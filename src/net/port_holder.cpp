@@ -86,27 +86,21 @@ std::string SystemProblem(int error) {
   return CannotReceive(std::string(std::strerror(error)) + ".");
 }
 
-std::string PortProblem(std::uint16_t port, int error) {
-  const std::string number = std::to_string(port);
-  if (error == EACCES || error == EPERM) {
+// Why the holder cannot have its ports: every one that was refused named.
+std::string PortsProblem(const std::vector<TPortRefusal>& refused) {
+  const bool barred = std::any_of(refused.begin(), refused.end(), [](const TPortRefusal& r) {
+    return !r.tcp && (r.error == EACCES || r.error == EPERM);
+  });
+  if (barred) {
     const std::string samba = EnabledSambaServices().datagram;
     if (!samba.empty()) return CannotReceive(SambaKeepsDatagramPorts(samba));
-    // Where no systemd runs, the helper that may use it is for a group's members.
+    // Where no systemd runs, the helper that may use them is for a group's members.
     if (const std::string helper = HolderHelperPath();
         IsHolderHelper(helper) && !HelperRunnable(helper)) {
-      return CannotReceive("this program may not use UDP port " + number +
-                           ", and only members of the group \"pling\" may start " + helper +
-                           ", which may (see pling(1)).");
+      return CannotReceive(RefusalText(refused, helper));
     }
-    return CannotReceive("this program may not use UDP port " + number +
-                         " (the service pling-holder receives for every user of this computer "
-                         "and is not running; see pling(1)).");
   }
-  if (error == EADDRINUSE) {
-    return CannotReceive("another program (such as a NetBIOS name server) holds UDP port " +
-                         number + ".");
-  }
-  return CannotReceive("UDP port " + number + " cannot be opened (" + std::strerror(error) + ").");
+  return CannotReceive(RefusalText(refused));
 }
 
 std::chrono::milliseconds Longer(std::chrono::milliseconds pause, std::chrono::milliseconds longest,
@@ -217,6 +211,7 @@ struct TPortHolder::TState {
   bool holds = false;
   bool served = false;  // a holder settled this user's name
   std::string problem;
+  std::vector<TPortRefusal> refused;  // the ports `problem` is about
   runtime::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
   std::thread thread;
 
@@ -266,12 +261,13 @@ struct TPortHolder::TState {
     return taken;
   }
 
-  void Settle(std::string why, bool holder) {
+  void Settle(std::string why, bool holder, std::vector<TPortRefusal> ports = {}) {
     bool differs = false;
     {
       std::lock_guard<std::mutex> guard(lock);
-      differs = !settled || problem != why || holds != holder;
+      differs = !settled || problem != why || holds != holder || refused != ports;
       problem = std::move(why);
+      refused = std::move(ports);
       holds = holder;
       settled = true;
       settledChanged.notify_all();
@@ -370,12 +366,25 @@ void TPortHolder::TState::Run() {
         Settle(SystemProblem(errno), false);
         return;
       }
+      // Both ports are tried, and the session port looked at, whatever fails
+      // first: the user is told every port another program holds.
       runtime::TUniqueFd datagrams = OpenUdpSocket(config.datagramPort, true);
-      if (!datagrams.Valid()) {
-        const int error = errno;
-        if (helperTakesOver(error)) continue;
-        Settle(PortProblem(config.datagramPort, error), false);
-        if (retryLater(error)) continue;
+      const int datagramError = datagrams.Valid() ? 0 : errno;
+      runtime::TUniqueFd names = OpenUdpSocket(config.namePort, true);
+      const int nameError = names.Valid() ? 0 : errno;
+      if (datagramError != 0 || nameError != 0) {
+        if (helperTakesOver(datagramError != 0 ? datagramError : nameError)) continue;
+        std::vector<TPortRefusal> ports;
+        if (nameError != 0) ports.push_back({false, config.namePort, nameError});
+        if (datagramError != 0) ports.push_back({false, config.datagramPort, datagramError});
+        if (config.sessionPort != 0) {
+          if (auto session = ProbePort(true, config.sessionPort)) ports.push_back(*session);
+        }
+        Settle(PortsProblem(ports), false, ports);
+        if ((datagramError == 0 || MayComeFree(datagramError)) &&
+            retryLater(nameError != 0 ? nameError : datagramError)) {
+          continue;
+        }
         return;  // the listener closes: a waiting process tries for itself
       }
       const int receiveBuffer = kReceiveBufferBytes;
@@ -387,14 +396,6 @@ void TPortHolder::TState::Run() {
       if (room < 2 * receiveBuffer && ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUFFORCE,
                                                    &receiveBuffer, sizeof receiveBuffer) != 0) {
         ::setsockopt(datagrams.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-      }
-      runtime::TUniqueFd names = OpenUdpSocket(config.namePort, true);
-      if (!names.Valid()) {
-        const int error = errno;
-        if (helperTakesOver(error)) continue;
-        Settle(PortProblem(config.namePort, error), false);
-        if (retryLater(error)) continue;
-        return;
       }
       portRetry = std::chrono::milliseconds(0);
       // A burst of queries waits here instead of going unanswered.
@@ -514,11 +515,14 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   TNamePorts ports(names.Get(), datagrams.Get(),
                    [this](std::uint32_t address) { return AdmitMessage(address); });
   std::string servicesProblem;
+  std::vector<TPortRefusal> servicesRefused;
   std::vector<IHolderService*> notRunning;
   for (const auto& service : config.services) {
     std::string why = service->Started(ports);
-    if (!why.empty()) notRunning.push_back(service.get());
+    if (why.empty()) continue;
+    notRunning.push_back(service.get());
     if (servicesProblem.empty()) servicesProblem = std::move(why);
+    for (const TPortRefusal& refusal : service->Refused()) servicesRefused.push_back(refusal);
   }
   TClock::time_point startAgain = TClock::now() + kServiceRetry;
   // The name service on a thread of its own; should none be had, on this one.
@@ -529,7 +533,7 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
   } catch (const std::system_error&) {
     add(names.Get());
   }
-  Settle(std::move(servicesProblem), true);
+  Settle(servicesProblem, true, servicesRefused);
 
   // While no more waiters can be taken (the limit, or no file descriptor left) the
   // listener is out of the watch until one goes; new ones wait in its queue.
@@ -618,15 +622,18 @@ void TPortHolder::TState::Serve(runtime::TUniqueFd& listener, runtime::TUniqueFd
     if (serving && !notRunning.empty() && TClock::now() >= startAgain) {
       // The port another program held may be free now (it ended).
       std::string problemNow;
+      std::vector<TPortRefusal> refusedNow;
       std::erase_if(notRunning, [&](IHolderService* service) {
         std::string why = service->Started(ports);
         if (why.empty()) return true;
         if (problemNow.empty()) problemNow = std::move(why);
+        for (const TPortRefusal& refusal : service->Refused()) refusedNow.push_back(refusal);
         return false;
       });
-      if (problemNow != servicesProblem) {
+      if (problemNow != servicesProblem || refusedNow != servicesRefused) {
         servicesProblem = problemNow;
-        Settle(servicesProblem, true);
+        servicesRefused = refusedNow;
+        Settle(servicesProblem, true, servicesRefused);
       }
       startAgain = TClock::now() + kServiceRetry;
     }
@@ -818,6 +825,11 @@ void TPortHolder::Start() {
 std::string TPortHolder::Problem() const {
   std::lock_guard<std::mutex> guard(FState->lock);
   return FState->problem;
+}
+
+std::vector<TPortRefusal> TPortHolder::Refused() const {
+  std::lock_guard<std::mutex> guard(FState->lock);
+  return FState->refused;
 }
 
 bool TPortHolder::HoldsPorts() const {

@@ -42,6 +42,7 @@
 #include "net/holder_receive.h"
 #include "net/mailslot_outbox.h"
 #include "net/netbios.h"
+#include "net/port_refusal.h"
 #include "net/sender_limits.h"
 #include "runtime/unique_fd.h"
 
@@ -82,6 +83,8 @@ class IHolderService {
   // started again every few seconds while the ports are held, until it runs (a
   // port another program held may be let go); Problem() follows.
   virtual std::string Started(THolderPorts& ports) = 0;
+  // The ports the last Started could not take, when it returned a sentence.
+  virtual std::vector<TPortRefusal> Refused() const { return {}; }
   // A name service packet that is within its sender's limit. True when the
   // service took it: the holder then gives no answer of its own. On the name
   // service thread; it must not wait.
@@ -157,6 +160,10 @@ struct THolderConfig {
   // The ports; other values only for tests and benchmarks.
   std::uint16_t datagramPort = kDatagramPort;
   std::uint16_t namePort = kNameServicePort;
+  // The TCP port a service takes (session messages); 0: none. While the ports
+  // above cannot be had, it is looked at too, so that the user learns every
+  // port that another program holds.
+  std::uint16_t sessionPort = 0;
 };
 
 class TPortHolder {
@@ -181,6 +188,8 @@ class TPortHolder {
   // Empty while messages from other machines reach this machine's mailslots
   // (through this process or another one); else a sentence saying why they do not.
   std::string Problem() const;
+  // The ports that could not be taken, while Problem() is about them.
+  std::vector<TPortRefusal> Refused() const;
   // Whether this process holds the ports.
   bool HoldsPorts() const;
   // Whether this process waits on a holder that has settled the messenger name

@@ -230,6 +230,7 @@ struct TSessionServer::TState {
   runtime::TUniqueFd epoll;
   runtime::TUniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
   std::uint16_t port = 0;
+  std::optional<TPortRefusal> refused;  // by the last Start
   std::thread thread;
 
   // Only the server's thread uses these.
@@ -460,6 +461,10 @@ TSessionServer::~TSessionServer() {
   }
 }
 
+std::optional<TPortRefusal> TSessionServer::Refused() const {
+  return FState->refused;
+}
+
 std::uint16_t TSessionServer::Port() const {
   return FState->port;
 }
@@ -468,7 +473,6 @@ std::string TSessionServer::Start() {
   TState& state = *FState;
   if (state.thread.joinable()) return {};
   const auto problem = [](const std::string& why) { return std::string(kCannotReceive) + why; };
-  const std::string number = std::to_string(state.config.port);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(state.config.address);
@@ -489,20 +493,15 @@ std::string TSessionServer::Start() {
         ::listen(state.listener.Get(), kBacklog) != 0) {
       const int error = errno;
       state.listener.Reset();
+      state.refused = TPortRefusal{true, state.config.port, error};
       if (error == EACCES || error == EPERM) {
         const std::string samba = EnabledSambaServices().session;
         if (!samba.empty()) return problem(SambaKeepsSessionPort(samba));
-        return problem("this program may not use TCP port " + number +
-                       " (the service pling-holder receives for every user of this computer "
-                       "and is not running; see pling(1)).");
       }
-      if (error == EADDRINUSE) {
-        return problem("another program (such as Samba's file server) holds TCP port " + number +
-                       ".");
-      }
-      return problem("TCP port " + number + " cannot be opened (" + std::strerror(error) + ").");
+      return problem(RefusalText({*state.refused}));
     }
   }
+  state.refused.reset();
   socklen_t length = sizeof address;
   ::getsockname(state.listener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
   state.port = ntohs(address.sin_port);

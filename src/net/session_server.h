@@ -45,6 +45,7 @@
 #include <string_view>
 
 #include "net/netbios.h"
+#include "net/port_refusal.h"
 #include "net/sender_limits.h"
 #include "net/session_codec.h"
 #include "net/session_text.h"
@@ -165,6 +166,8 @@ class TSessionServer {
   // Binds the port and starts serving (once). Empty when it serves; otherwise a
   // sentence for the user saying why session messages cannot be received.
   std::string Start();
+  // The port the last Start could not take, with why; none when it was not the port.
+  std::optional<TPortRefusal> Refused() const;
   // The port it listens on (the one chosen for port 0); 0 before Start.
   std::uint16_t Port() const;
 

@@ -146,6 +146,10 @@ class THolderSessions final : public IHolderService {
     FServer = std::make_unique<TSessionServer>(FConfig);
     return FServer->Start();
   }
+  std::vector<TPortRefusal> Refused() const override {
+    const auto refused = FServer ? FServer->Refused() : std::nullopt;
+    return refused ? std::vector<TPortRefusal>{*refused} : std::vector<TPortRefusal>{};
+  }
   bool TakeNamePacket(std::string_view, const TPacketSource&) override { return false; }
   void Stopped() override { FServer.reset(); }
 
@@ -232,6 +236,7 @@ THolderConfig HolderConfig(const TTransportConfig& config,
   }
   holder.datagramPort = config.datagramPort;
   holder.namePort = config.namePort;
+  holder.sessionPort = config.sessionPort;
   return holder;
 }
 
@@ -326,6 +331,10 @@ void TTransport::StopReceiving() {
 
 std::string TTransport::ReceiveProblem() const {
   return FState->holder.Problem();
+}
+
+std::vector<TPortRefusal> TTransport::RefusedPorts() const {
+  return FState->holder.Refused();
 }
 
 bool TTransport::HoldsPorts() const {

@@ -42,6 +42,7 @@
 #include "net/mailslot_outbox.h"
 #include "net/name_claim.h"
 #include "net/neighbourhood.h"
+#include "net/port_refusal.h"
 #include "runtime/unique_fd.h"
 
 namespace pling::net {
@@ -143,6 +144,8 @@ class TTransport {
   // Empty while messages from other machines reach this machine's mailslots
   // (through this process or another one); else a sentence saying why they do not.
   std::string ReceiveProblem() const;
+  // The ports that could not be taken, while ReceiveProblem() is about them.
+  std::vector<TPortRefusal> RefusedPorts() const;
   // Whether this process holds the ports.
   bool HoldsPorts() const;
   // Whether this process holds the ports and has claimed this machine's names,

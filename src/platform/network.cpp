@@ -519,6 +519,12 @@ std::string NetworkReceiveProblem() {
   return State().transport->Transport().ReceiveProblem();
 }
 
+std::vector<net::TPortRefusal> NetworkRefusedPorts() {
+  std::lock_guard<std::mutex> guard(State().lock);
+  if (!State().receiving || !State().transport) return {};
+  return State().transport->Transport().RefusedPorts();
+}
+
 std::shared_ptr<IMailslotTransport> NetworkTransport() {
   std::lock_guard<std::mutex> guard(State().lock);
   return TransportLocked(State());

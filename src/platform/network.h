@@ -21,6 +21,7 @@
 
 #include "net/holder_receive.h"
 #include "net/neighbourhood.h"
+#include "net/port_refusal.h"
 
 namespace pling::platform {
 
@@ -41,6 +42,9 @@ bool SessionMessagesEnabled();
 // (or the transport is off, or no mailslot was opened yet); otherwise one sentence
 // for the user that says why they cannot be received.
 std::string NetworkReceiveProblem();
+// The ports that sentence is about (every one another program holds, say);
+// empty when it is about none.
+std::vector<net::TPortRefusal> NetworkRefusedPorts();
 // Whether Samba's file server hands the session messages it takes to this program
 // (the `message command` of the Samba configuration runs `pling-cli deliver`).
 bool SessionMessagesThroughSamba();

@@ -135,23 +135,31 @@ TEST_F(DesktopTest, ScreenReadersFindNamedPartsAndHearIncomingMessages) {
   expect(Widget<app::TMemo>(w, "SendMmo"), QAccessible::EditableText,
          QStringLiteral("Message to send"));
   expect(Widget<app::TListBox>(w, "ReceiversLbx"), QAccessible::List, QStringLiteral("Receivers"));
-  expect(Widget<QToolButton>(w, "StartBtn"), QAccessible::PushButton, QStringLiteral("Start"));
+  expect(Widget<QToolButton>(w, "StartBtn"), QAccessible::CheckBox, QStringLiteral("Start"));
   expect(Widget<QLabel>(w, "Image"), QAccessible::Graphic, QStringLiteral("Pling"));
   expect(Widget<app::TColorLabel>(w, "StatusLbl"), QAccessible::StatusBar,
          Widget<app::TColorLabel>(w, "StatusLbl")->text());
   QAccessibleInterface* start =
       QAccessible::queryAccessibleInterface(Widget<QToolButton>(w, "StartBtn"));
-  EXPECT_FALSE(start->state().checkable) << "a push button, not a check box";
-  EXPECT_FALSE(start->state().pressed);
-  // Its press action opens the program's menu.
+  // A toggle, checked while receiving, whatever opening its menu does.
+  EXPECT_TRUE(start->state().checkable);
+  EXPECT_FALSE(start->state().checked);
+  // Its press action opens the program's menu, and toggles nothing.
   ASSERT_NE(start->actionInterface(), nullptr);
   bool menuOpen = false;
+  bool checkedMeanwhile = true;
   QTimer::singleShot(100, &w, [&] {
     menuOpen = Menu(w, "StartMnu")->isVisible();
+    checkedMeanwhile = start->state().checked;
     Menu(w, "StartMnu")->close();
   });
   start->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
   EXPECT_TRUE(menuOpen);
+  EXPECT_FALSE(checkedMeanwhile);
+  Action(w, "Activate1")->trigger();
+  EXPECT_TRUE(start->state().checked);
+  Action(w, "Activate1")->trigger();
+  EXPECT_FALSE(start->state().checked);
 
   // A message is announced once, with sender, receiver and text, by a
   // notification that appears.

@@ -1,6 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window on a screen scaled by 2.
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QScreen>
+#include <QTimer>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include "about/AboutFrmUnit.h"
 #include "about/ScrollText.h"
@@ -76,6 +83,52 @@ TEST_F(AppScaleTwoTest, TheAboutWindowFitsTheScreenOfTheWindowItOpensFrom) {
   EXPECT_LE(about.width(), area.width());
   EXPECT_LE(about.height(), area.height()) << "designed 403 high, on a screen " << area.height();
   EXPECT_GE(about.ScrollText1->geometry().bottom(), about.height() / 2) << "drawn smaller whole";
+}
+
+// Each dialog of the window, as it opens: on the window's screen and whole
+// inside its free area (at scale 2 the font dialog was once twice too wide, and
+// Qt's colour dialog cannot be made smaller than the screen).
+TEST_F(AppScaleTwoTest, TheWindowsDialogsOpenOnItsScreenAndFitThere) {
+  app::TPlingFrm& w = Start();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const QRect area = w.screen()->availableGeometry();
+  // What the dialog `open` shows looked like once on screen; then it is cancelled.
+  const auto shown = [](const std::function<void()>& open) {
+    QRect frame;
+    const QScreen* screen = nullptr;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr || !dialog->isVisible()) return;
+      frame = dialog->frameGeometry();
+      screen = dialog->screen();
+      for (const QDialogButtonBox* buttons : dialog->findChildren<QDialogButtonBox*>()) {
+        const QRect where(buttons->mapTo(dialog, QPoint()), buttons->size());
+        if (buttons->isVisible() && !dialog->rect().contains(where)) frame = QRect();  // cut off
+      }
+      dialog->reject();
+    });
+    poll.start();
+    open();
+    return std::pair{frame, screen};
+  };
+  settings::TFont font;
+  settings::TColor color = settings::clBlack;
+  QString text = QStringLiteral("BOB");
+  const std::vector<std::pair<const char*, std::function<void()>>> dialogs{
+      {"Font", [&] { w.FontDialog(&w, font); }},
+      {"Colour", [&] { w.ColorDialog(&w, color); }},
+      {"Add", [&] { w.InputQuery(QStringLiteral("Add"), QStringLiteral("Receiver"), text); }},
+      {"Save as", [&] { w.SaveDialog(&w); }}};
+  for (const auto& [name, open] : dialogs) {
+    const auto [frame, screen] = shown(open);
+    EXPECT_EQ(screen, w.screen()) << name;
+    EXPECT_TRUE(!frame.isEmpty() && area.contains(frame))
+        << name << " at " << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+        << frame.height() << " on a screen of " << area.width() << "x" << area.height();
+  }
 }
 
 }  // namespace

@@ -4,8 +4,13 @@
 
   atspi_probe.py tree PID          the program's accessible objects, one per line:
                                    depth, role, name, "focused" for the focus,
-                                   "selected" for a selected item, and the text
+                                   "selected" for a selected item, "checked" for a
+                                   checked one, and the text
                                    of a text object (escaped)
+  atspi_probe.py checked PID SECONDS
+                                   prints "ready", then "NAME|checked=0" or "=1" for
+                                   each checked state the program reports changed
+                                   within SECONDS
   atspi_probe.py notifications PID SECONDS
                                    prints "ready", then the name and content
                                    ("NAME|content=TEXT") of each notification
@@ -35,6 +40,8 @@ def walk(node, depth, out):
     focused = " focused" if states.contains(Atspi.StateType.FOCUSED) else ""
     if states.contains(Atspi.StateType.SELECTED):
         focused += " selected"
+    if states.contains(Atspi.StateType.CHECKED):
+        focused += " checked"
     line = "%d|%s|%s%s" % (depth, node.get_role_name(), node.get_name(), focused)
     if node.get_role() == Atspi.Role.TEXT:
         content = Atspi.Text.get_text(node, 0, Atspi.Text.get_character_count(node))
@@ -76,10 +83,28 @@ def notifications(pid, seconds):
     return 0
 
 
+def checked(pid, seconds):
+    loop = GLib.MainLoop()
+
+    def seen(event):
+        if event.source.get_process_id() == pid:
+            print("%s|checked=%d" % (event.source.get_name(), event.detail1), flush=True)
+
+    listener = Atspi.EventListener.new(seen)
+    listener.register("object:state-changed:checked")
+    GLib.timeout_add(int(seconds * 1000), loop.quit)
+    print("ready", flush=True)
+    loop.run()
+    listener.deregister("object:state-changed:checked")
+    return 0
+
+
 def main():
     command, pid = sys.argv[1], int(sys.argv[2])
     if command == "tree":
         return tree(pid)
+    if command == "checked":
+        return checked(pid, float(sys.argv[3]))
     return notifications(pid, float(sys.argv[3]))
 
 

@@ -176,7 +176,7 @@ TEST_F(XvfbDesktop, OneWindowKeyboardScreenReaderAndNotifications) {
   })) << "the program is not on the accessibility bus:\n"
       << tree << pling->Output();
   for (const char* part : {"|frame|Pling", "|text|Received messages", "|text|Message to send",
-                           "|list|Receivers", "|push button|Start", "|status bar|", "|image|Pling"})
+                           "|list|Receivers", "|check box|Start", "|status bar|", "|image|Pling"})
     EXPECT_NE(tree.find(part), std::string::npos) << part << " missing in\n" << tree;
   EXPECT_EQ(Command({"/usr/bin/xdotool", "windowactivate", "--sync", window}).status, 0);
   EXPECT_TRUE(WaitUntil([&] {
@@ -314,7 +314,7 @@ TEST_F(XvfbDesktop, TheKeyboardActsOnTheItemShownAndIncomingMessagesLeaveItWhere
   // Enter on Start opens its menu.
   key("Tab");
   ASSERT_TRUE(WaitUntil(
-      [&] { return Tree(*pling).find("|push button|Start focused") != std::string::npos; }));
+      [&] { return Tree(*pling).find("|check box|Start focused") != std::string::npos; }));
   key("Return");
   // The menu is a window of its own, beside the main window.
   std::string windows;
@@ -364,6 +364,54 @@ TEST_F(XvfbDesktop, TheKeyboardActsOnTheItemShownAndIncomingMessagesLeaveItWhere
       << "the message took the keyboard";
 
   other->Signal(SIGTERM);
+  pling->Signal(SIGTERM);
+  EXPECT_EQ(pling->Wait(30s).value_or(-1), 0) << pling->Output();
+}
+
+// Start from the keyboard under a window manager: Alt+S opens its menu, the
+// arrows move in it and Return runs the item; Start is a toggle that a screen
+// reader hears change, checked while messages are received.
+TEST_F(XvfbDesktop, StartsMenuRunsItsItemsFromTheKeyboardAndItsStateIsHeard) {
+  Set("Settings", "Active", "0");
+  auto pling = Start({TestBinDir() + "/pling"}, "pling");
+  const std::string window = WaitForWindow(*pling);
+  ASSERT_FALSE(window.empty()) << "no window; output:\n" << pling->Output();
+  ASSERT_EQ(Command({"/usr/bin/xdotool", "windowactivate", "--sync", window}).status, 0);
+  // The line of Start in the screen reader's view, without its depth.
+  const auto start = [&] {
+    const std::string tree = Tree(*pling);
+    const std::size_t at = tree.find("|check box|Start");
+    return at == std::string::npos ? tree : tree.substr(at, tree.find('\n', at) - at);
+  };
+  ASSERT_TRUE(WaitUntil([&] { return start().rfind("|check box|Start", 0) == 0; })) << start();
+  EXPECT_EQ(start().find(" checked"), std::string::npos) << start();
+  auto listener =
+      Start({kPython, Script("atspi_probe.py"), "checked", std::to_string(pling->Pid()), "60"},
+            "listener");
+  ASSERT_TRUE(WaitForOutput(*listener, "ready")) << listener->Output();
+
+  const auto runActivate = [&] {
+    EXPECT_EQ(Command({"/usr/bin/xdotool", "key", "--clearmodifiers", "alt+s"}).status, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+      const std::string windows = Command({"/usr/bin/xdotool", "search", "--onlyvisible", "--pid",
+                                           std::to_string(pling->Pid())})
+                                      .output;
+      return std::count(windows.begin(), windows.end(), '\n') == 2;
+    })) << "no menu";
+    // From the end of the menu: Exit, then Activate (or Deactivate).
+    for (const char* key : {"Up", "Up", "Return"})
+      EXPECT_EQ(Command({"/usr/bin/xdotool", "key", key}).status, 0) << key;
+  };
+  runActivate();
+  EXPECT_TRUE(WaitForOutput(*listener, "Start|checked=1")) << listener->Output();
+  EXPECT_TRUE(WaitUntil([&] { return start().find(" checked") != std::string::npos; })) << start();
+  runActivate();
+  EXPECT_TRUE(WaitForOutput(*listener, "Start|checked=0")) << listener->Output();
+  EXPECT_TRUE(WaitUntil([&] { return start().find(" checked") == std::string::npos; })) << start();
+  const std::string heard = listener->Output();
+  EXPECT_EQ(heard.find("Start|checked=1"), heard.rfind("Start|checked=1")) << "told twice:\n"
+                                                                           << heard;
+
   pling->Signal(SIGTERM);
   EXPECT_EQ(pling->Wait(30s).value_or(-1), 0) << pling->Output();
 }
