@@ -174,10 +174,14 @@ TEST_F(FloodTest, AnotherHostsMessagesArriveWhileOneFloodsWhichIsLimitedAndNamed
   EXPECT_EQ(holder.Stop(), 0);
   bob.Stop();
   const std::string output = bob.Output();
-  // The flood's first burst got through, the rest was dropped, and the listener
-  // said so once, naming the flooder.
+  const std::string counts = holder.Output();
+  // The flood's first burst was let through and the rest was limited; the
+  // listener said so once, naming the flooder. What the listener's mailslot
+  // could not take as fast as it came was dropped there (counted as full): a
+  // slow build shows less of the burst, never more than the limit lets through.
+  EXPECT_GE(Counted(counts, "delivered") + Counted(counts, "full"), 1000) << counts;
   const std::size_t flooded = Count(output, " to BOB : flood ");
-  EXPECT_GE(flooded, 1000u);
+  EXPECT_GT(flooded, 0u);
   EXPECT_LT(flooded, static_cast<std::size_t>(kFloodSize) / 2);
   const std::string said = bob.Errors();
   EXPECT_EQ(Count(said, "pling-cli: Messages from " + Address(1) +
@@ -185,7 +189,7 @@ TEST_F(FloodTest, AnotherHostsMessagesArriveWhileOneFloodsWhichIsLimitedAndNamed
             1u)
       << said;
   EXPECT_EQ(Count(said, "were dropped"), 1u);
-  EXPECT_GT(Counted(holder.Output(), "limited"), 0) << holder.Output();
+  EXPECT_GT(Counted(counts, "limited"), 0) << counts;
 }
 
 // Sends TO's name service a name query and a node status query from a forged
