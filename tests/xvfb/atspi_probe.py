@@ -62,9 +62,20 @@ def tree(pid):
     return 0
 
 
-def notifications(pid, seconds):
+def listen(event_type, seen, seconds):
+    """Calls seen(event) for each event of the type, for so many seconds; says
+    "ready" once listening."""
     loop = GLib.MainLoop()
+    listener = Atspi.EventListener.new(seen)
+    listener.register(event_type)
+    GLib.timeout_add(int(seconds * 1000), loop.quit)
+    print("ready", flush=True)
+    loop.run()
+    listener.deregister(event_type)
+    return 0
 
+
+def notifications(pid, seconds):
     def seen(event):
         source = event.source
         if (event.detail1 == 1 and source.get_role() == Atspi.Role.NOTIFICATION and
@@ -74,29 +85,15 @@ def notifications(pid, seconds):
                        for i in range(source.get_child_count())]
             print(source.get_name() + "|content=" + "".join(content), flush=True)
 
-    listener = Atspi.EventListener.new(seen)
-    listener.register("object:state-changed:showing")
-    GLib.timeout_add(int(seconds * 1000), loop.quit)
-    print("ready", flush=True)
-    loop.run()
-    listener.deregister("object:state-changed:showing")
-    return 0
+    return listen("object:state-changed:showing", seen, seconds)
 
 
 def checked(pid, seconds):
-    loop = GLib.MainLoop()
-
     def seen(event):
         if event.source.get_process_id() == pid:
             print("%s|checked=%d" % (event.source.get_name(), event.detail1), flush=True)
 
-    listener = Atspi.EventListener.new(seen)
-    listener.register("object:state-changed:checked")
-    GLib.timeout_add(int(seconds * 1000), loop.quit)
-    print("ready", flush=True)
-    loop.run()
-    listener.deregister("object:state-changed:checked")
-    return 0
+    return listen("object:state-changed:checked", seen, seconds)
 
 
 def main():
