@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -65,7 +66,9 @@ class TActivateWhenDrawn : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (FDrawn) return false;
     if (event->type() == QEvent::Hide) {
+      // Shown again, the window waits anew: this one is no longer found.
       FDrawn = true;
+      setObjectName(QString());
       deleteLater();
     } else if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
       FDrawn = true;

@@ -181,7 +181,11 @@ def activation(bin_dir, work, processes):
     (compositor / "config").write_text(SWAY_CONFIG)
     as_user = []
     if os.geteuid() == 0:
-        nobody = pwd.getpwnam("nobody")
+        try:
+            nobody = pwd.getpwnam("nobody")
+        except KeyError:
+            print("no user nobody to run sway as: skipped")
+            return SKIP
         os.chmod(work, 0o711)
         for path in (compositor, compositor / "config"):
             os.chown(path, nobody.pw_uid, nobody.pw_gid)
