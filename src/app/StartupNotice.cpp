@@ -4,12 +4,24 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include <QByteArray>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
 #include <QtGlobal>
 #ifdef PLING_APP_XCB
 #include <xcb/xcb.h>
 #endif
+
+#include "tray/TrayIcon.h"
 
 namespace pling::app {
 
@@ -20,6 +32,77 @@ std::string TakeVariable(const char* name) {
   std::string text = value != nullptr ? value : "";
   ::unsetenv(name);
   return text;
+}
+
+bool OnWayland() {
+  return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void ActivateNow(QWidget& window, const std::string& token) {
+  if (!token.empty()) qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(token));
+  window.activateWindow();
+}
+
+// Waits on the native window of a widget just shown for its first exposure, and
+// activates the widget once that exposure has been drawn: the widget draws it
+// after this filter has seen the event, so the request reaches the compositor
+// after the picture. Found by its name (kPendingName), so that a later start
+// need not make a second one; it goes when the window is hidden first.
+constexpr const char* kPendingName = "pling-activate-when-drawn";
+
+class TActivateWhenDrawn : public QObject {
+ public:
+  TActivateWhenDrawn(QWindow& native, QWidget& window, std::string token)
+      : QObject(&native), FWindow(&window), FToken(std::move(token)) {
+    setObjectName(QLatin1String(kPendingName));
+    native.installEventFilter(this);
+  }
+
+  // A later start's token, with which the window is activated instead.
+  void SetToken(const std::string& token) {
+    if (!token.empty()) FToken = token;
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (FDrawn) return false;
+    if (event->type() == QEvent::Hide) {
+      // Shown again, the window waits anew: this one is no longer found.
+      FDrawn = true;
+      setObjectName(QString());
+      deleteLater();
+    } else if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+      FDrawn = true;
+      QTimer::singleShot(0, this, [this] {
+        if (FWindow && FWindow->isVisible()) ActivateNow(*FWindow, FToken);
+        deleteLater();
+      });
+    }
+    return false;
+  }
+
+ private:
+  QPointer<QWidget> FWindow;
+  std::string FToken;
+  bool FDrawn = false;
+};
+
+// Activates `window` with `token`: at once where it stands on the screen
+// (`drawn`), else once it has been drawn.
+void Activate(QWidget& window, const std::string& token, bool drawn) {
+  QWindow* native = window.windowHandle();
+  if (!OnWayland() || native == nullptr) {
+    window.activateWindow();
+    return;
+  }
+  QObject* pending =
+      native->findChild<QObject*>(QLatin1String(kPendingName), Qt::FindDirectChildrenOnly);
+  if (pending != nullptr) {
+    static_cast<TActivateWhenDrawn*>(pending)->SetToken(token);
+  } else if (drawn) {
+    ActivateNow(window, token);
+  } else {
+    new TActivateWhenDrawn(*native, window, token);
+  }
 }
 
 #ifdef PLING_APP_XCB
@@ -95,8 +178,22 @@ void EndStartupNotification() {
 #endif
 }
 
-void UseActivationToken(const std::string& token) {
-  if (!token.empty()) qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(token));
+void ActivateShownWindow(QWidget& window, const std::string& token) {
+  Activate(window, token, false);
+}
+
+void BringForward(QWidget& window, const std::string& token) {
+  if (!OnWayland()) {
+    tray::RestoreWindow(window);
+    return;
+  }
+  // A window that stands shown has been drawn: it is not necessarily exposed, as
+  // where the compositor keeps it out of sight behind others.
+  const bool drawn = window.isVisible();
+  window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+  window.show();
+  window.raise();
+  Activate(window, token, drawn);
 }
 
 }  // namespace pling::app

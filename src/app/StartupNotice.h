@@ -8,6 +8,8 @@
 // first one (SingleInstance.h), which raises its window with it.
 #include <string>
 
+class QWidget;
+
 namespace pling::app {
 
 // The Wayland activation token this start was given (XDG_ACTIVATION_TOKEN),
@@ -23,9 +25,18 @@ void EndStartupNotification();
 // its closing zero byte: remove: ID="..." (quotes and backslashes escaped).
 std::string StartupRemoveMessage(const std::string& startupId);
 
-// Lets the window that comes forward next use `token` for its activation (the
-// environment variable Qt's Wayland platform reads when a window asks to be
-// activated); nothing for an empty token.
-void UseActivationToken(const std::string& token);
+// Asks that `window`, just shown, get the keyboard, with the activation token
+// the launcher gave (`token`, empty for none). On Wayland the request waits until
+// the window's first picture is with the compositor: a compositor may disregard
+// the activation of a surface that it does not show yet, and the token, good for
+// one request, would be spent on nothing. Qt's Wayland platform takes the token
+// from the environment (XDG_ACTIVATION_TOKEN) when the window asks to be
+// activated; it is put there only then, so that no other request, such as that
+// of a message box, uses it.
+void ActivateShownWindow(QWidget& window, const std::string& token);
+
+// Brings `window` to the front, out of the notification area too, and activates
+// it with `token` (as ActivateShownWindow does).
+void BringForward(QWidget& window, const std::string& token);
 
 }  // namespace pling::app

@@ -18,7 +18,6 @@
 #include "qtbridge/WarningBox.h"
 #include "runtime/main_thread.h"
 #include "settings/FormSize.h"
-#include "tray/TrayIcon.h"
 
 namespace {
 
@@ -185,6 +184,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "pling: cannot tell whether Pling already runs (%s)\n", problem.c_str());
       break;
   }
+  // The launcher's activation token for this start's window, kept for it until it
+  // stands on the screen.
+  const std::string activationToken = app::TakeActivationToken();
   app::TPlingApplication application(argc, argv);
   initResources();
   QApplication::setApplicationName(QStringLiteral("Pling"));
@@ -226,13 +228,11 @@ int main(int argc, char** argv) {
     window.show();
     // The user started the program to use it: the keyboard goes to its window
     // (a window manager may not focus on its own a window without a task-bar entry).
-    window.activateWindow();
+    app::ActivateShownWindow(window, activationToken);
     // Started again meanwhile: the window comes to the front, out of the
-    // notification area too.
-    instance.Listen([&window](const std::string& activationToken) {
-      app::UseActivationToken(activationToken);
-      tray::RestoreWindow(window);
-    });
+    // notification area too, with the later start's activation token.
+    instance.Listen(
+        [&window](const std::string& laterToken) { app::BringForward(window, laterToken); });
     if (closeAsked) window.close();
     status = QApplication::exec();
     window.close();  // nothing if already closed

@@ -1,16 +1,22 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
 """The window on the desktops it meets: on a Wayland compositor with only
-WAYLAND_DISPLAY set (weston's headless back end), and on X11 with a
-StatusNotifierItem host on the session bus, where its notification-area icon
-registers as an item and the item's activation brings the window back. Skipped (exit 77) where weston, openbox or dbus-daemon are
-missing.
+WAYLAND_DISPLAY set (weston's headless back end); on a Wayland compositor that
+gives the keyboard to a window only for a launcher's activation token (sway's
+headless back end), where a start with a token and a second start with one
+bring the window forward; and on X11 with a StatusNotifierItem host on the
+session bus, where its notification-area icon registers as an item and the
+item's activation brings the window back. Skipped (exit 77) where weston, sway,
+openbox or dbus-daemon are missing.
 
-Run: desktop_test.py BIN_DIR wayland   (needs no display)
-     desktop_test.py BIN_DIR sni       (needs DISPLAY, as under xvfb-run)
+Run: desktop_test.py BIN_DIR wayland      (needs no display)
+     desktop_test.py BIN_DIR activation   (needs no display)
+     desktop_test.py BIN_DIR sni          (needs DISPLAY, as under xvfb-run)
 """
+import json
 import os
 import pathlib
+import pwd
 import re
 import shutil
 import signal
@@ -135,6 +141,125 @@ def wayland(bin_dir, work, processes):
     return 0
 
 
+# One window in front at a time (tabbed), and Pling's window gets the keyboard
+# only when it asks for it with a launcher's token: not merely for appearing, as
+# where a compositor keeps new windows from taking the focus.
+SWAY_CONFIG = """xwayland disable
+workspace_layout tabbed
+focus_on_window_activation focus
+no_focus [app_id="pling"]
+"""
+OTHER_APP = "org.freedesktop.weston.flower"
+
+
+def sway_views(env):
+    """The compositor's windows by app_id: (focused, visible)."""
+    tree = json.loads(subprocess.run(["swaymsg", "-r", "-t", "get_tree"], env=env, capture_output=True,
+                                     text=True, timeout=10).stdout or "{}")
+    views = {}
+
+    def walk(node):
+        if node.get("app_id"):
+            views[node["app_id"]] = (node.get("focused"), node.get("visible"))
+        for child in node.get("nodes", []) + node.get("floating_nodes", []):
+            walk(child)
+
+    walk(tree)
+    return views
+
+
+def activation(bin_dir, work, processes):
+    for tool in ("sway", "swaymsg", "weston-flower", "setpriv"):
+        if not shutil.which(tool):
+            print(f"{tool} is not installed: skipped")
+            return SKIP
+    env = base_env(work)
+    # The compositor's own runtime directory, socket and configuration. It refuses to
+    # run as root: there it runs as nobody, who must reach the directory.
+    compositor = work / "compositor"
+    compositor.mkdir(mode=0o700)
+    (compositor / "config").write_text(SWAY_CONFIG)
+    as_user = []
+    if os.geteuid() == 0:
+        try:
+            nobody = pwd.getpwnam("nobody")
+        except KeyError:
+            print("no user nobody to run sway as: skipped")
+            return SKIP
+        os.chmod(work, 0o711)
+        for path in (compositor, compositor / "config"):
+            os.chown(path, nobody.pw_uid, nobody.pw_gid)
+        as_user = ["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}", "--clear-groups"]
+    # The headless back end only: no screen, no input devices of the machine.
+    sway_env = dict(PATH=os.environ.get("PATH", "/usr/bin:/bin"), HOME=str(compositor),
+                    XDG_RUNTIME_DIR=str(compositor), WLR_BACKENDS="headless",
+                    WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman", WLR_HEADLESS_OUTPUTS="1")
+    sway = processes.start(as_user + ["sway", "-c", str(compositor / "config")], env=sway_env,
+                           stdout=subprocess.DEVNULL, stderr=open(work / "sway.log", "w"))
+
+    def sockets():
+        display = [p for p in compositor.glob("wayland-*") if p.suffix != ".lock"]
+        ipc = list(compositor.glob("sway-ipc.*.sock"))
+        if display and ipc:
+            env.update(WAYLAND_DISPLAY=str(display[0]), SWAYSOCK=str(ipc[0]))
+            return subprocess.run(["swaymsg", "-t", "get_version"], env=env, capture_output=True,
+                                  timeout=10).returncode == 0
+        return sway.poll() is not None
+
+    if not wait_for(sockets) or sway.poll() is not None:
+        print("sway did not start:", (work / "sway.log").read_text()[-3000:])
+        return 1
+    env["QT_QPA_PLATFORM"] = "wayland"
+
+    def token():
+        made = subprocess.run(["/usr/bin/python3", str(HERE / "activation_token.py"), "pling"], env=env,
+                              capture_output=True, text=True, timeout=10)
+        if made.returncode != 0 or not made.stdout.strip():
+            raise SystemExit(f"no activation token: {made.stderr}")
+        return made.stdout.strip()
+
+    def in_front(app_id):
+        return lambda: sway_views(env).get(app_id) == (True, True)
+
+    # Another window in front, with the keyboard.
+    processes.start(["weston-flower"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not wait_for(in_front(OTHER_APP)):
+        print("the other window did not come up:", sway_views(env))
+        return 1
+    # Started with a token, as from the desktop's menu: the new window comes to the
+    # front with the keyboard.
+    log = open(work / "pling.log", "w")
+    pling = processes.start([str(bin_dir / "pling")],
+                            env=kept_modules(dict(env, XDG_ACTIVATION_TOKEN=token())),
+                            stdout=subprocess.DEVNULL, stderr=log)
+    if not wait_for(in_front("pling"), 60):
+        print("the first start's window did not come forward with its token:", sway_views(env),
+              (work / "pling.log").read_text()[-3000:])
+        return 1
+    # The other window in front again; a second start with a token brings the first
+    # one's window forward.
+    subprocess.run(["swaymsg", f'[app_id="{OTHER_APP}"] focus'], env=env, capture_output=True, timeout=10)
+    if not wait_for(in_front(OTHER_APP)):
+        print("the other window did not come to the front:", sway_views(env))
+        return 1
+    second = subprocess.run([str(bin_dir / "pling")], env=kept_modules(dict(env, XDG_ACTIVATION_TOKEN=token())),
+                            capture_output=True, text=True, timeout=60)
+    if second.returncode != 0:
+        print(f"the second start ended with {second.returncode}:", second.stdout, second.stderr[-3000:])
+        return 1
+    if not wait_for(in_front("pling")):
+        print("the second start's token did not bring the window forward:", sway_views(env))
+        return 1
+    pling.terminate()
+    status = pling.wait(20)
+    if status != 0:
+        print(f"pling ended with {status} on SIGTERM:", (work / "pling.log").read_text()[-3000:])
+        return 1
+    print("ok: with a launcher's activation token the window comes to the front with the keyboard,"
+          " at its first start and when started again")
+    return 0
+
+
 def sni(bin_dir, work, processes):
     for tool in ("openbox", "dbus-daemon", "xdotool", "xprop", "xwininfo"):
         if not shutil.which(tool):
@@ -225,7 +350,7 @@ def main():
     processes = Processes()
     work = pathlib.Path(tempfile.mkdtemp(prefix="pling-desktop-"))
     try:
-        return {"wayland": wayland, "sni": sni}[case](bin_dir, work, processes)
+        return {"wayland": wayland, "activation": activation, "sni": sni}[case](bin_dir, work, processes)
     finally:
         processes.end()
         shutil.rmtree(work, ignore_errors=True)
