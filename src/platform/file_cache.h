@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/file_error.h"
@@ -64,7 +65,8 @@ class TFileReadHold {
   }
 };
 
-// `parse` makes a std::shared_ptr<const Parsed> of the file's text. A file that
+// `parse` makes a std::shared_ptr<const Parsed> of the file's text, given as a
+// std::string_view (one that keeps the text copies it). A file that
 // does not exist is cached as parsed from the empty text (and as missing). A few
 // files at most are kept, the most recently used first.
 template <typename Parsed>
@@ -119,7 +121,7 @@ class TFileCache {
     // A racy version read again: its parse still serves when the text is the same.
     std::shared_ptr<const Parsed> parsed = kept && kept->identity == identity && kept->text == text
                                                ? kept->parsed
-                                               : parse(std::string(text));
+                                               : parse(std::string_view(text));
     Store(path, identity, parsed, std::move(text));
     return TEntry{std::move(parsed), true};
   }
@@ -175,7 +177,7 @@ class TFileCache {
   template <typename Parse, typename Usable>
   std::shared_ptr<const Parsed> Empty(Parse parse, Usable usable) {
     std::lock_guard guard(FMutex);
-    if (!FEmpty || !usable(*FEmpty)) FEmpty = parse(std::string());
+    if (!FEmpty || !usable(*FEmpty)) FEmpty = parse(std::string_view());
     return FEmpty;
   }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -271,10 +273,29 @@ bool THiveKeyOrder::operator()(std::string_view a, std::string_view b) const {
   const auto* x = reinterpret_cast<const unsigned char*>(a.data());
   const auto* y = reinterpret_cast<const unsigned char*>(b.data());
   std::size_t i = 0;
-  // Names share long prefixes; skip the bytes that are the same in both quickly.
-  while (i + 16 <= common && std::memcmp(x + i, y + i, 16) == 0) i += 16;
-  for (; i < common; ++i) {
-    if (x[i] != y[i] && rank[x[i]] != rank[y[i]]) return rank[x[i]] < rank[y[i]];
+  while (i < common) {
+    // Names share long prefixes: the bytes that are the same in both are passed
+    // eight at a time, up to the first that differs.
+    if (i + 8 <= common) {
+      std::uint64_t p = 0, q = 0;
+      std::memcpy(&p, x + i, 8);
+      std::memcpy(&q, y + i, 8);
+      if (p == q) {
+        i += 8;
+        continue;
+      }
+      const std::uint64_t differ = p ^ q;
+      i += static_cast<std::size_t>(std::endian::native == std::endian::little
+                                        ? std::countr_zero(differ)
+                                        : std::countl_zero(differ)) /
+           8;
+    } else if (x[i] == y[i]) {
+      ++i;
+      continue;
+    }
+    // Bytes that differ in case only rank alike.
+    if (rank[x[i]] != rank[y[i]]) return rank[x[i]] < rank[y[i]];
+    ++i;
   }
   return a.size() < b.size();
 }
@@ -318,8 +339,33 @@ const THiveKey* FindHiveKey(const THive& hive, std::string_view name) {
   return found == hive.keys.end() ? nullptr : &found->second;
 }
 
+namespace {
+
+// Whether `parent`, a key path below HKEY_CLASSES_ROOT without empty parts, is in
+// the hive, as far as the last key tells: it is when the last key is `parent` or
+// a key below it (a key in the hive has all its parents, unless its path has an
+// empty part). A file lists its keys in order, a key after its parents, so while
+// it is read this answers without a search.
+bool LastKeyHolds(const THive& hive, std::string_view parent) {
+  if (hive.keys.empty()) return false;
+  const std::string_view last = hive.keys.rbegin()->first;
+  if (last.size() < parent.size()) return false;
+  const std::string_view head = last.substr(0, parent.size());
+  const THiveKeyOrder& order = hive.keys.key_comp();
+  if (order(head, parent) || order(parent, head)) return false;
+  const std::string_view below = last.substr(parent.size());
+  return below.empty() || (below.size() > 1 && below[0] == '\\' && below[1] != '\\' &&
+                           below.back() != '\\' && below.find("\\\\") == below.npos);
+}
+
+}  // namespace
+
 THiveKey& AddHiveKey(THive& hive, std::string_view name, bool* added) {
-  if (const auto found = hive.keys.find(name); found != hive.keys.end()) return found->second;
+  // A name after the last key is not there yet, and goes in at the end.
+  const bool atEnd = hive.keys.empty() || hive.keys.key_comp()(hive.keys.rbegin()->first, name);
+  if (!atEnd) {
+    if (const auto found = hive.keys.find(name); found != hive.keys.end()) return found->second;
+  }
   std::string spelled(name);
   if (NormaliseClassesRoot(spelled) && spelled.size() > kClassesRootName.size()) {
     // Parents first, unless the path has an empty part (then it is no real key
@@ -332,10 +378,9 @@ THiveKey& AddHiveKey(THive& hive, std::string_view name, bool* added) {
     std::size_t missingFrom = std::string_view::npos;  // shortest missing parent
     for (; valid && slash != std::string_view::npos;
          slash = slash == 0 ? std::string_view::npos : path.rfind('\\', slash - 1)) {
-      if (hive.keys.contains(
-              std::string_view(spelled).substr(0, kClassesRootName.size() + 1 + slash))) {
-        break;
-      }
+      const std::string_view parent =
+          std::string_view(spelled).substr(0, kClassesRootName.size() + 1 + slash);
+      if (LastKeyHolds(hive, parent) || hive.keys.contains(parent)) break;
       missingFrom = slash;
     }
     for (std::size_t at = missingFrom; at != std::string_view::npos; at = path.find('\\', at + 1)) {
@@ -343,6 +388,7 @@ THiveKey& AddHiveKey(THive& hive, std::string_view name, bool* added) {
     }
   }
   if (added != nullptr) *added = true;
+  if (atEnd) return hive.keys.emplace_hint(hive.keys.end(), std::move(spelled), THiveKey{})->second;
   return hive.keys.try_emplace(std::move(spelled)).first->second;
 }
 

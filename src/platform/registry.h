@@ -7,6 +7,7 @@
 // and kept Unicode (platform/hive_parser.h). Key names are matched without regard
 // to case in the ANSI code page. The file, or what a link at its place leads to,
 // must be a regular file of at most 64 MiB: anything else is refused, named.
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -59,6 +60,12 @@ runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values)
 // set it, so that setting them would change nothing; false as well when one could
 // not be set, or the hive file cannot be read. One look at the file for all.
 bool RegValuesSet(HKEY key, std::span<const TRegValue> values);
+
+// The hive file's present version, as a token: two tokens share their owner
+// exactly when they stand for one version of the file (one this process read or
+// wrote and that is on disk unchanged). Empty when the file cannot be read. In a
+// read hold, the version the hold reads.
+std::shared_ptr<const void> RegistryHiveVersion();
 
 // What stands in the way of reading the hive file, for a report at start: why
 // the file cannot be read ("Cannot read <file>: <cause>"), or each line of it that cannot be

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -533,6 +535,48 @@ TEST_F(RegistryTest, ABrokenLineCostsOnlyItselfAndIsToldByItsNumber) {
   fs::create_directory(RegistryHivePath());
   ASSERT_EQ(RegistryHiveProblems().size(), 1u);
   EXPECT_EQ(RegistryHiveProblems()[0], "Cannot read " + file + ": is a folder, not a file");
+}
+
+// Keys ordered part by part without regard to case, compared eight bytes at a
+// time; a file's keys come in that order and are added without a search. Random
+// names (capitals, accented capitals, backslashes, empty parts) against a plain
+// byte-by-byte comparison, and the hive of a file in order against the same keys
+// added in another order.
+TEST_F(RegistryTest, KeysInTheFilesOrderMakeTheHiveOfAnyOtherOrder) {
+  ASSERT_TRUE(SelectCodePages(1252));
+  const THiveKeyOrder order;
+  const auto plain = [&order](std::string_view a, std::string_view b) {
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+      const auto x = order.rank[static_cast<unsigned char>(a[i])];
+      const auto y = order.rank[static_cast<unsigned char>(b[i])];
+      if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+  };
+  std::mt19937 random(7);
+  const std::string letters = "abAB\\\xC9\xE9_0";
+  std::vector<std::string> names;
+  for (int i = 0; i < 600; ++i) {
+    std::string name = "HKEY_CLASSES_ROOT\\Corvid\\Pling\\";
+    const std::size_t length = 1 + random() % 24;
+    for (std::size_t k = 0; k < length; ++k) name += letters[random() % letters.size()];
+    names.push_back(name);
+  }
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+    ASSERT_EQ(order(names[i], names[i + 1]), plain(names[i], names[i + 1]))
+        << names[i] << " " << names[i + 1];
+  }
+  // Spelled one way each (a key keeps its first spelling, and a parent that of
+  // the key that made it first).
+  std::vector<std::string> folded;
+  for (const std::string& name : names) folded.push_back(HiveKeyId(name));
+  THive shuffled;
+  for (const std::string& name : folded) AddHiveKey(shuffled, name);
+  std::string text = "REGEDIT4\r\n";
+  std::vector<std::string> sorted = folded;
+  std::sort(sorted.begin(), sorted.end(), plain);
+  for (const std::string& name : sorted) text += "\r\n[" + name + "]\r\n";
+  EXPECT_EQ(ParseHive(text), shuffled);
 }
 
 TEST_F(RegistryTest, ArbitraryTextReachesAStableFormAfterOneRewrite) {

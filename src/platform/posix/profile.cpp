@@ -44,8 +44,8 @@ class TParsedProfile {
 
 TFileCache<TParsedProfile> gProfileCache;
 
-std::shared_ptr<const TParsedProfile> ParseProfile(std::string text) {
-  return std::make_shared<const TParsedProfile>(std::move(text));
+std::shared_ptr<const TParsedProfile> ParseProfile(std::string_view text) {
+  return std::make_shared<const TParsedProfile>(std::string(text));
 }
 
 // Writes `writes` (all writable) to the file at `path` under its lock.

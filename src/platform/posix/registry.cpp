@@ -41,7 +41,7 @@ struct TParsedHive {
 // The hive as last read or written, while the file stays as it was.
 TFileCache<TParsedHive> gHiveCache;
 
-std::shared_ptr<const TParsedHive> ParseHiveText(std::string text) {
+std::shared_ptr<const TParsedHive> ParseHiveText(std::string_view text) {
   auto parsed = std::make_shared<TParsedHive>();
   parsed->problems.emplace();
   parsed->hive = ParseHive(text, &*parsed->problems);
@@ -94,10 +94,14 @@ bool PathOfHandle(HKEY key, std::string& path) {
 
 // A subkey path: at most 255 characters, no empty parts, no line breaks (a key
 // name with one could not be written as REGEDIT4 text).
+bool HasLineBreak(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
+}
+
 bool IsValidSubKey(std::string_view subKey) {
   if (subKey.empty()) return true;
   if (subKey.size() > kMaxSubKeyLength) return false;
-  if (subKey.find_first_of("\r\n") != std::string_view::npos) return false;
+  if (HasLineBreak(subKey)) return false;
   return subKey.front() != '\\' && subKey.back() != '\\' &&
          subKey.find("\\\\") == std::string_view::npos;
 }
@@ -174,7 +178,7 @@ bool IsWritableValue(std::string_view& data) {
   // The value is a C string; a line break cannot be written as REGEDIT4 text, so
   // such a value is refused rather than breaking the file.
   data = AsCString(data);
-  return data.find_first_of("\r\n") == std::string_view::npos;
+  return !HasLineBreak(data);
 }
 
 }  // namespace
@@ -273,6 +277,13 @@ bool RegValuesSet(HKEY key, std::span<const TRegValue> values) {
     if (!IsSetAs(*hive.Value(), name, data)) return false;
   }
   return true;
+}
+
+std::shared_ptr<const void> RegistryHiveVersion() {
+  std::lock_guard guard(gMutex);
+  auto entry = LoadParsedHive(RegistryHivePath());
+  if (!entry) return nullptr;
+  return entry.Value().parsed;
 }
 
 LONG RegCreateKey(HKEY key, std::string_view subKey, HKEY* result) {
