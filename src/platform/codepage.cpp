@@ -29,6 +29,16 @@ struct TCodePageTables {
 
 constexpr const TCodePageTables& kWestern = kCodePageTables[0];
 
+constexpr bool HoldsAsciiAsItself(const TCodePageTables& tables) {
+  for (unsigned byte = 0; byte < 0x80; ++byte) {
+    if (tables.ansiToUnicode[byte] != byte) return false;
+  }
+  return true;
+}
+static_assert(std::all_of(std::begin(kCodePageTables), std::end(kCodePageTables),
+                          HoldsAsciiAsItself),
+              "every ANSI page holds ASCII as itself (codepage.h)");
+
 const TCodePageTables* TablesForAnsi(unsigned ansiCodePage) {
   for (const TCodePageTables& tables : kCodePageTables) {
     if (tables.ansi == ansiCodePage) return &tables;

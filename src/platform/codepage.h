@@ -39,7 +39,8 @@ bool AnsiEqualsIgnoreCase(std::string_view a, std::string_view b);
 bool OemEqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // At the edges (terminal, GUI): ANSI bytes to and from UTF-8. Characters the ANSI
-// page cannot hold become `replacement`.
+// page cannot hold become `replacement`. Every page holds ASCII as itself: a byte
+// below 0x80 is the character of that code in each of them.
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8, char replacement = '?');
 // The Unicode code point of an ANSI byte (bytes the page leaves undefined map to
