@@ -16,17 +16,19 @@ TAutoAddRule::TVerdict TAutoAddRule::Admit(const std::string& name, bool known, 
   FRecent.push_back(now);
   Used(name);
   FUnused.push_back(name);
+  ++FChanges;
   return TVerdict::Add;
 }
 
 void TAutoAddRule::Used(const std::string& name) {
-  std::erase(FUnused, name);
+  if (std::erase(FUnused, name) > 0) ++FChanges;
 }
 
 void TAutoAddRule::Restore(const std::string& name, char mark) {
   if (mark == '*') {
     Used(name);
     FUnused.push_back(name);
+    ++FChanges;
   }
 }
 

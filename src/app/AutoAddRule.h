@@ -13,6 +13,7 @@
 //   with the mark '*' in place of '-' (read back as not selected by any reader).
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,11 +43,15 @@ class TAutoAddRule {
   // name and its mark, unused names beyond the kKeptUnused added last left out,
   // and an empty value after the last (where reading stops).
   std::vector<std::string> Stored(const std::vector<std::pair<std::string, bool>>& list) const;
+  // Counts the changes of what Stored gives for a list: while it stays, it gives
+  // the same.
+  std::uint64_t Changes() const { return FChanges; }
 
  private:
   std::vector<std::string> FUnused;         // in the order they were added
   std::vector<TClock::time_point> FRecent;  // adds in the last minute
   TClock::time_point FPausedUntil{};
+  std::uint64_t FChanges = 0;
 };
 
 }  // namespace pling::app

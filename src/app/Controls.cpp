@@ -22,6 +22,7 @@
 #include <QTextLayout>
 #include <algorithm>
 #include <numeric>
+#include <string>
 #include <unordered_set>
 
 #include "app/PlingApplication.h"
@@ -425,14 +426,47 @@ const QCollator& ListCollator() {
   return collator;
 }
 
-// Items ordered as the list box sorts.
-class TSortedItem : public QListWidgetItem {
- public:
-  using QListWidgetItem::QListWidgetItem;
-  bool operator<(const QListWidgetItem& other) const override {
-    return ListCollator().compare(text(), other.text()) < 0;
+bool IsAscii(QStringView text) {
+  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// The case fold of ASCII text, as bytes: its capitals as small letters.
+std::string AsciiFolded(QStringView text) {
+  std::string folded(static_cast<std::size_t>(text.size()), '\0');
+  std::transform(text.begin(), text.end(), folded.begin(), [](QChar c) {
+    const char unit = static_cast<char>(c.unicode());
+    return unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit + 32) : unit;
+  });
+  return folded;
+}
+
+// QString::toCaseFolded, at once for ASCII text (names mostly are).
+QString CaseFolded(const QString& text) {
+  if (!IsAscii(text)) return text.toCaseFolded();
+  QString folded(text.size(), Qt::Uninitialized);
+  std::transform(text.begin(), text.end(), folded.begin(), [](QChar c) {
+    return c.unicode() >= 'A' && c.unicode() <= 'Z' ? QChar(c.unicode() + 32) : c;
+  });
+  return folded;
+}
+
+// What the C locale's comparison with case ignored compares: each UTF-16 unit
+// case folded, a low surrogate after a high one as the folded character of the
+// pair, compared as numbers and then by length. Keys made once a name make a sort
+// of many names cheap, and put them in the very order of that comparison.
+std::u32string FoldedUnits(QStringView text) {
+  std::u32string key;
+  key.reserve(static_cast<std::size_t>(text.size()));
+  char32_t last = 0;
+  for (const QChar unit : text) {
+    char32_t code = unit.unicode();
+    if (QChar::isLowSurrogate(code) && QChar::isHighSurrogate(last))
+      code = QChar::surrogateToUcs4(static_cast<char16_t>(last), static_cast<char16_t>(code));
+    last = unit.unicode();
+    key.push_back(QChar::toCaseFolded(code));
   }
-};
+  return key;
+}
 
 // Rows at least the list's item height, taller only when the font needs it.
 class TItemHeightDelegate : public QStyledItemDelegate {
@@ -453,7 +487,9 @@ class TItemHeightDelegate : public QStyledItemDelegate {
 
 TListBox::TListBox(QWidget* parent) : QListWidget(parent), FColors(new TPaneColors(this)) {
   setSelectionMode(QAbstractItemView::ExtendedSelection);
-  setSortingEnabled(true);
+  // The list box keeps its order itself (AddItem, AddItems): the view's own
+  // sorting would place items one at a time.
+  setSortingEnabled(false);
   setUniformItemSizes(true);
   setItemDelegate(new TItemHeightDelegate(FItemHeight, this));
   FColors->Apply();
@@ -468,6 +504,21 @@ TListBox::TListBox(QWidget* parent) : QListWidget(parent), FColors(new TPaneColo
           [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
             if (roles.isEmpty() || roles.contains(Qt::DisplayRole)) RebuildIndex();
           });
+  // What Changes() counts: texts, order and selection; not the items' marks.
+  const auto changed = [this] { ++FChanges; };
+  connect(items, &QAbstractItemModel::rowsInserted, this, changed);
+  connect(items, &QAbstractItemModel::rowsRemoved, this, changed);
+  connect(items, &QAbstractItemModel::rowsMoved, this, changed);
+  connect(items, &QAbstractItemModel::modelReset, this, changed);
+  connect(items, &QAbstractItemModel::layoutChanged, this, changed);
+  connect(
+      items, &QAbstractItemModel::dataChanged, this,
+      [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+        if (roles.isEmpty() || roles.contains(Qt::DisplayRole) || roles.contains(Qt::EditRole)) {
+          ++FChanges;
+        }
+      });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, changed);
 }
 
 TListBox::~TListBox() {
@@ -480,7 +531,7 @@ void TListBox::IndexRows(int first, int last, int delta) {
   for (int i = first; i <= last; ++i) {
     const QListWidgetItem* it = item(i);
     if (it == nullptr) continue;
-    const QString folded = it->text().toCaseFolded();
+    const QString folded = CaseFolded(it->text());
     if (delta > 0) {
       ++FFolded[folded];
     } else if (auto found = FFolded.find(folded); found != FFolded.end() && --*found <= 0) {
@@ -501,23 +552,14 @@ bool TListBox::ContainsText(const QString& text) const {
 int TListBox::IndexOfText(const QString& text) const {
   // Texts equal with case ignored have equal case folds: a text whose fold is
   // not there is in no item.
-  if (!FFolded.contains(text.toCaseFolded())) return -1;
+  if (!FFolded.contains(CaseFolded(text))) return -1;
   const auto same = [&text](const QListWidgetItem* it) {
     return QString::compare(it->text(), text, Qt::CaseInsensitive) == 0;
   };
   // The first item that does not sort before the text, then the items that sort
   // as equal to it.
   const QCollator& collator = ListCollator();
-  int low = 0, high = count();
-  while (low < high) {
-    const int middle = low + (high - low) / 2;
-    if (collator.compare(item(middle)->text(), text) < 0) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  for (int i = low; i < count() && collator.compare(item(i)->text(), text) == 0; ++i) {
+  for (int i = SortedRow(text); i < count() && collator.compare(item(i)->text(), text) == 0; ++i) {
     if (same(item(i))) return i;
   }
   // An item out of the sort order (its text changed after it was placed).
@@ -654,52 +696,79 @@ void TListBox::SetItemHeight(int value) {
   doItemsLayout();
 }
 
+int TListBox::SortedRow(const QString& text) const {
+  // Before the items that sort alike: a later name goes first among equals.
+  const QCollator& collator = ListCollator();
+  int low = 0, high = count();
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (collator.compare(item(middle)->text(), text) < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
 int TListBox::AddItem(const QString& text) {
-  auto* item = new TSortedItem(text);
-  addItem(item);
-  return row(item);
+  const int at = SortedRow(text);
+  insertItem(at, text);
+  return at;
 }
 
 void TListBox::AddItems(const QList<std::pair<QString, bool>>& items) {
   // Whether each row holds a marked item, once all are in.
   std::vector<bool> marks;
   if (count() == 0) {
-    // Into an empty list: sorted once and appended in that order with the
-    // sorting held off. Names that sort alike go as a sorted insertion puts
-    // them: the later one first. A collating locale compares sort keys (one
-    // collation a name, not one a comparison); the C locale's keys would not
-    // fold case, and its comparisons are cheap.
+    // Into an empty list: sorted once and inserted in one step, so that the
+    // list and those who follow it hear of one insertion, not of one per name.
+    // Names that sort alike go as AddItem puts them: the later one first. A
+    // collating locale compares sort keys (one collation a name, not one a
+    // comparison); the C locale compares folded units, made once a name too.
     const QCollator& collator = ListCollator();
     std::vector<qsizetype> order(static_cast<std::size_t>(items.size()));
     std::iota(order.begin(), order.end(), qsizetype{0});
-    const auto sortAlike = [](int compared, qsizetype a, qsizetype b) {
-      return compared != 0 ? compared < 0 : a > b;
-    };
-    if (collator.locale() == QLocale::c()) {
+    const auto sortBy = [&order](const auto& keys, const auto& compare) {
       std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        return sortAlike(collator.compare(items[a].first, items[b].first), a, b);
+        const int compared =
+            compare(keys[static_cast<std::size_t>(a)], keys[static_cast<std::size_t>(b)]);
+        return compared != 0 ? compared < 0 : a > b;
       });
+    };
+    const bool ascii = std::all_of(items.begin(), items.end(),
+                                   [](const auto& item) { return IsAscii(item.first); });
+    if (collator.locale() == QLocale::c() && ascii) {
+      // ASCII folds to ASCII: its keys compare as bytes.
+      std::vector<std::string> keys;
+      keys.reserve(order.size());
+      for (const auto& [text, selected] : items) keys.push_back(AsciiFolded(text));
+      sortBy(keys, [](const std::string& a, const std::string& b) { return a.compare(b); });
+    } else if (collator.locale() == QLocale::c()) {
+      std::vector<std::u32string> keys;
+      keys.reserve(order.size());
+      for (const auto& [text, selected] : items) keys.push_back(FoldedUnits(text));
+      sortBy(keys, [](const std::u32string& a, const std::u32string& b) { return a.compare(b); });
     } else {
       std::vector<QCollatorSortKey> keys;
       keys.reserve(order.size());
       for (const auto& [text, selected] : items) keys.push_back(collator.sortKey(text));
-      std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        return sortAlike(
-            keys[static_cast<std::size_t>(a)].compare(keys[static_cast<std::size_t>(b)]), a, b);
-      });
+      sortBy(keys,
+             [](const QCollatorSortKey& a, const QCollatorSortKey& b) { return a.compare(b); });
     }
-    setSortingEnabled(false);
+    QStringList texts;
+    texts.reserve(items.size());
+    marks.reserve(order.size());
     for (const qsizetype at : order) {
-      addItem(new TSortedItem(items[at].first));
+      texts.append(items[at].first);
       marks.push_back(items[at].second);
     }
-    setSortingEnabled(true);
+    insertItems(0, texts);
   } else {
     std::unordered_set<const QListWidgetItem*> marked;
     for (const auto& [text, selected] : items) {
-      auto* item = new TSortedItem(text);
-      addItem(item);
-      if (selected) marked.insert(item);
+      const int at = AddItem(text);
+      if (selected) marked.insert(item(at));
     }
     for (int row = 0; row < count(); ++row) marks.push_back(marked.contains(item(row)));
   }

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -240,6 +241,10 @@ class TListBox : public QListWidget {
   bool ContainsText(const QString& text) const;
   int IndexOfText(const QString& text) const;
 
+  // Counts every change of the items' texts, order or selection: while it stays,
+  // Items() and SelectedFlags() give what they gave.
+  std::uint64_t Changes() const { return FChanges; }
+
  protected:
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -256,8 +261,11 @@ class TListBox : public QListWidget {
  private:
   void IndexRows(int first, int last, int delta);
   void RebuildIndex();
+  // Where AddItem puts `text`: before the first item that does not sort before it.
+  int SortedRow(const QString& text) const;
 
   QHash<QString, int> FFolded;  // case-folded item text -> how many items have it
+  std::uint64_t FChanges = 0;
   TPaneColors* FColors;
   settings::TFont FCoreFont;
   bool FSearching = false;  // type-ahead is moving the current item

@@ -14,11 +14,13 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStringListModel>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <array>
+#include <optional>
 
 #include "app/CommentDlg.h"
 #include "qtbridge/AnsiText.h"
@@ -111,7 +113,16 @@ void TNetworkView::Mark(int first, int last) {
   static const std::array<QIcon, 3> icons{MarkIcon(platform::TReach::Unknown),
                                           MarkIcon(platform::TReach::Reachable),
                                           MarkIcon(platform::TReach::Unreachable)};
-  for (int i = std::max(first, 0); i <= last && i < FReceivers.count(); ++i) {
+  first = std::max(first, 0);
+  last = std::min(last, FReceivers.count() - 1);
+  // Each item's change would be told to the list and to all who follow it, one
+  // by one; many rows at once (a stored list, a new snapshot) are told as one
+  // change of the rows between the first and the last that changed.
+  QAbstractItemModel* items = FReceivers.model();
+  std::optional<QSignalBlocker> quiet;
+  if (last > first) quiet.emplace(items);
+  int changedFirst = -1, changedLast = -1;
+  for (int i = first; i <= last; ++i) {
     QListWidgetItem* item = FReceivers.item(i);
     const platform::TReach reach =
         FSnapshot ? FSnapshot->Reach(qtbridge::ToAnsi(item->text())) : platform::TReach::Unknown;
@@ -121,6 +132,13 @@ void TNetworkView::Mark(int first, int last) {
     if (item->data(Qt::AccessibleDescriptionRole).toString() == text) continue;
     item->setData(Qt::AccessibleDescriptionRole, text);
     item->setIcon(icons[static_cast<std::size_t>(reach)]);
+    if (changedFirst < 0) changedFirst = i;
+    changedLast = i;
+  }
+  if (quiet && changedFirst >= 0) {
+    quiet.reset();
+    emit items->dataChanged(items->index(changedFirst, 0), items->index(changedLast, 0),
+                            {Qt::DecorationRole, Qt::AccessibleDescriptionRole});
   }
 }
 

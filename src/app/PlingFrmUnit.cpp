@@ -702,22 +702,15 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
   return items;
 }
 
-std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore() {
-  std::vector<std::pair<std::string, bool>> names;
-  names.reserve(static_cast<std::size_t>(ReceiversLbx->count()));
-  const std::vector<bool> selected = ReceiversLbx->SelectedFlags();
-  for (int i = 0; i < ReceiversLbx->count(); ++i) {
-    names.emplace_back(qtbridge::ToAnsi(ReceiversLbx->item(i)->text()),
-                       selected[static_cast<std::size_t>(i)]);
-  }
+std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore(std::size_t leaveOut) {
   // An empty entry after the last: the reading stops there, and entries of an
-  // earlier, longer list do not come back.
+  // earlier, longer list do not come back. Made again only when the list changed.
+  const std::vector<TSetting>& receivers = FReceivers.Entries(
+      ReceiversState(), [this] { return StoredReceivers(*ReceiversLbx, FAutoAdd); });
   std::vector<TSetting> list;
-  list.reserve(names.size() + 32);
-  for (const std::string& value : FAutoAdd.Stored(names))
-    list.push_back({settings::kReceiversKey.section,
-                    settings::IndexedKey(settings::kReceiversKey, static_cast<int>(list.size())),
-                    value});
+  leaveOut = std::min(leaveOut, receivers.size());
+  list.reserve(receivers.size() - leaveOut + 32);
+  list.assign(receivers.begin() + static_cast<std::ptrdiff_t>(leaveOut), receivers.end());
   for (const TSettingItem& item : SettingItems())
     list.push_back({item.key->section, item.key->key, item.text()});
   return list;
@@ -739,13 +732,15 @@ void TPlingFrm::FormCreate() {
     // The list sorts as it goes, so each mark goes where its name went, which is
     // not always its stored place (another locale's order, or a hand's).
     QList<std::pair<QString, bool>> receivers;
+    std::vector<std::string> read;
     for (int i = 0;; ++i) {
-      const std::string value = MegaRegistry->ReadText(
+      std::string value = MegaRegistry->ReadText(
           settings::kReceiversKey.section, settings::IndexedKey(settings::kReceiversKey, i), "");
       if (value.empty()) break;
       const std::string name = value.substr(0, value.size() - 1);
       receivers.emplace_back(qtbridge::FromAnsi(name), value.back() == '+');
       FAutoAdd.Restore(name, value.back());
+      read.push_back(std::move(value));
     }
     ReceiversLbx->AddItems(receivers);
 
@@ -759,6 +754,7 @@ void TPlingFrm::FormCreate() {
     SetWrapState(*SendMmo, SendLinewrap->isChecked());
     if (FStoredActive != Pling->Active()) Activate1Click();
     FStartSettings = SettingsToStore();
+    FReceivers.NoteRead(*MegaRegistry, read);
   } catch (...) {
     // The window opens with what was set until the failing step.
     FStartProblems << ExceptionMessage(std::current_exception());
@@ -783,14 +779,17 @@ void TPlingFrm::ReportStartProblems() {
 void TPlingFrm::FormClose() {
   // Every value goes out as one replacement of the settings file. Settings that
   // could not be written are not lost silently: the user is told, and asked.
-  const std::vector<TSetting> now = SettingsToStore();
   KeepSettingsAtExit(
-      this, [this, &now] { return WriteSettings(now); }, FStartSettings, now, SaveDialog);
+      this, [this] { return WriteSettings(); }, FStartSettings,
+      [this] { return SettingsToStore(); }, SaveDialog);
 }
 
-std::exception_ptr TPlingFrm::WriteSettings(const std::vector<TSetting>& values) {
+std::exception_ptr TPlingFrm::WriteSettings() {
+  const settings::TReadHold hold;  // one look at the file for the checks below
   std::vector<settings::TSettingText> kept;
-  kept.reserve(values.size());
+  // The receivers' entries the store holds as they stand are not even made again.
+  const std::vector<TSetting> values =
+      SettingsToStore(FReceivers.Held(*MegaRegistry, ReceiversState()));
   for (const TSetting& setting : values) {
     // A stored value the window could not read is not overwritten by the
     // value the window kept instead, only by one the user chose.

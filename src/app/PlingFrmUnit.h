@@ -27,6 +27,7 @@
 #include "app/HistoryLog.h"
 #include "app/IncomingNotifier.h"
 #include "app/NetworkView.h"
+#include "app/ReceiversRecord.h"
 #include "app/SettingsAtExit.h"
 #include "net/messenger_message.h"
 #include "settings/FormSize.h"
@@ -212,8 +213,9 @@ class TPlingFrm : public QWidget {
   // Handlers.
   void FormCreate();
   void FormClose();
-  // Writes `values` as one replacement of the settings file; the error, if any.
-  std::exception_ptr WriteSettings(const std::vector<TStoredSetting>& values);
+  // Writes the values as they are now as one replacement of the settings file;
+  // the error, if any.
+  std::exception_ptr WriteSettings();
   void Activate1Click();
   void PlingOpen();
   void PlingClose();
@@ -324,8 +326,12 @@ class TPlingFrm : public QWidget {
   };
   std::vector<TSettingItem> SettingItems();
   // Every value FormClose stores, as the window has it now: the receivers, then
-  // the options of SettingItems.
-  std::vector<TSetting> SettingsToStore();
+  // the options of SettingItems; the first `leaveOut` receivers' entries left out.
+  std::vector<TSetting> SettingsToStore(std::size_t leaveOut = 0);
+  TReceiversRecord::TState ReceiversState() const {
+    return {ReceiversLbx->Changes(), FAutoAdd.Changes()};
+  }
+  TReceiversRecord FReceivers;  // the receivers' entries, and whether the store holds them
   // The values as FormCreate left them: what a failed write at exit is told against.
   std::vector<TSetting> FStartSettings;
   // Runs `read`; a stored value that cannot be read is noted for the start's

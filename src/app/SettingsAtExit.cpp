@@ -132,12 +132,13 @@ std::exception_ptr WriteSettingsAtExit(settings::TMegaRegistry& store,
 
 void KeepSettingsAtExit(QWidget* parent, const std::function<std::exception_ptr()>& write,
                         const std::vector<TStoredSetting>& atStart,
-                        const std::vector<TStoredSetting>& now,
+                        const std::function<std::vector<TStoredSetting>()>& now,
                         const std::function<QString(QWidget*)>& chooseFile) {
   for (;;) {
     const std::exception_ptr error = write();
     if (!error) return;
-    const QString lost = NotKeptText(atStart, now);
+    const std::vector<TStoredSetting> values = now();
+    const QString lost = NotKeptText(atStart, values);
     // Nothing the user changed is lost: telling is enough.
     if (lost.isEmpty()) {
       ShowErrorMessage(parent, ExceptionMessage(error));
@@ -155,7 +156,7 @@ void KeepSettingsAtExit(QWidget* parent, const std::function<std::exception_ptr(
       const QString path = chooseFile(parent);
       if (path.isEmpty()) continue;
       try {
-        SaveFileSafely(path, SettingsText(now));
+        SaveFileSafely(path, SettingsText(values));
         return;
       } catch (...) {
         ShowErrorMessage(parent, ExceptionMessage(std::current_exception()));

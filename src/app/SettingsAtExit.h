@@ -50,12 +50,13 @@ std::exception_ptr WriteSettingsAtExit(settings::TMegaRegistry& store,
 
 // Calls `write` (which gives the error of a failed write, or none) until it
 // succeeds or the user chooses to save elsewhere or to end without saving.
+// `now` gives the values as they are now, asked only when a write failed.
 // Saving elsewhere asks `chooseFile` for a file (an empty name goes back to the
-// question) and writes SettingsText(now) there as SaveFileSafely does; a
+// question) and writes SettingsText(now()) there as SaveFileSafely does; a
 // failure there is shown and the question comes again.
 void KeepSettingsAtExit(QWidget* parent, const std::function<std::exception_ptr()>& write,
                         const std::vector<TStoredSetting>& atStart,
-                        const std::vector<TStoredSetting>& now,
+                        const std::function<std::vector<TStoredSetting>()>& now,
                         const std::function<QString(QWidget*)>& chooseFile);
 
 }  // namespace pling::app

@@ -375,6 +375,11 @@ bool TWindowsRegistry::Holds(std::span<const TSettingText> values) const {
   return platform::RegValuesSet(FKey, set);
 }
 
+std::shared_ptr<const void> TWindowsRegistry::Version() const {
+  if (FKey == 0 || !FPending.Empty()) return nullptr;
+  return platform::RegistryHiveVersion();
+}
+
 std::vector<std::string> TWindowsRegistry::FileProblems() const {
   std::vector<std::string> problems = platform::RegistryHiveProblems();
   // A file that cannot be read says so already; else an application key that
@@ -554,6 +559,10 @@ std::vector<std::string> TMegaRegistry::BackEndProblems() const {
 
 bool TMegaRegistry::Holds(std::span<const TSettingText> values) const {
   return FBackEnd && FBackEnd->Holds(values);
+}
+
+std::shared_ptr<const void> TMegaRegistry::Version() const {
+  return FBackEnd ? FBackEnd->Version() : nullptr;
 }
 
 std::string TMegaRegistry::ReadText(std::string_view section, std::string_view key,

@@ -90,6 +90,11 @@ class TSettingsBackEnd {
   // would change nothing; false when that is not known cheaply.
   virtual bool Holds(std::span<const TSettingText> /*values*/) const { return false; }
 
+  // The stored values' present version, as a token: two tokens share their owner
+  // exactly when the file held the same values for both. Empty where that is not
+  // known cheaply, and while writes are held back.
+  virtual std::shared_ptr<const void> Version() const { return nullptr; }
+
   // Holds writes back until the matching EndUpdate, which writes them all as one
   // replacement of the file; reads in between see them. Calls nest.
   void BeginUpdate() { ++FUpdateDepth; }
@@ -172,6 +177,7 @@ class TWindowsRegistry final : public TSettingsBackEnd {
   std::vector<std::string> FileProblems() const override;
   // One look at the hive file for all of them.
   bool Holds(std::span<const TSettingText> values) const override;
+  std::shared_ptr<const void> Version() const override;
 
   // While the key is not open, writes are lost as ever, and the end of an update
   // that had some raises with the cause of the failed open. Raises
@@ -328,6 +334,8 @@ class TMegaRegistry : public runtime::TComponent {
   // writing them would change nothing (for the registry, one look at its file
   // instead of a write of them all); false when not known.
   bool Holds(std::span<const TSettingText> values) const;
+  // The back end's version of the stored values (TSettingsBackEnd::Version).
+  std::shared_ptr<const void> Version() const;
   // Closing the back end (CloseBackEnd, a change of App, Company, IniName or
   // Preference, OpenBackEnd) first writes what it holds, and raises as EndUpdate
   // when that fails; the store stays in its update, and a back end opened later

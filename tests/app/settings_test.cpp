@@ -212,6 +212,30 @@ TEST_F(AppSettingsTest, AShorterListDoesNotBringBackOldEntries) {
   EXPECT_EQ(Widget<app::TListBox>(w, "ReceiversLbx")->SelCount(), 2);
 }
 
+// An exit does not look at each entry of a list nobody changed, yet the file
+// must end up holding the window's list: with the empty entry after the last even
+// where the file had none, and over what another program wrote meanwhile.
+TEST_F(AppSettingsTest, AtExitTheStoredListIsTheWindowsOneWhateverTheFileHeldMeanwhile) {
+  {
+    auto store = Store();
+    store->WriteText("Receivers", "NAME0", "Ann+");
+    store->WriteText("Receivers", "NAME1", "Bob-");
+  }
+  const auto stored = [this](const char* key) {
+    const auto read = Store()->TryReadText("Receivers", key);
+    return read && read.Value() ? *read.Value() : std::string("(none)");
+  };
+  Start();
+  Stop();
+  EXPECT_EQ(stored("NAME2"), "");
+  Start();
+  Store()->WriteText("Receivers", "NAME0", "Zoe-");
+  Stop();
+  EXPECT_EQ(stored("NAME0"), "Ann+");
+  EXPECT_EQ(stored("NAME1"), "Bob-");
+  EXPECT_EQ(stored("NAME2"), "");
+}
+
 TEST_F(AppSettingsTest, UnreadableValuesAreReportedOnceAndKeptWhileTheRestIsRead) {
   const std::map<std::pair<std::string, std::string>, std::string> stored = {
       {{"Receivers", "NAME0"}, "Bob+"},
