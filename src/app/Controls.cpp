@@ -430,16 +430,6 @@ bool IsAscii(QStringView text) {
   return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
-// The case fold of ASCII text, as bytes: its capitals as small letters.
-std::string AsciiFolded(QStringView text) {
-  std::string folded(static_cast<std::size_t>(text.size()), '\0');
-  std::transform(text.begin(), text.end(), folded.begin(), [](QChar c) {
-    const char unit = static_cast<char>(c.unicode());
-    return unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit + 32) : unit;
-  });
-  return folded;
-}
-
 // QString::toCaseFolded, at once for ASCII text (names mostly are).
 QString CaseFolded(const QString& text) {
   if (!IsAscii(text)) return text.toCaseFolded();
@@ -736,15 +726,7 @@ void TListBox::AddItems(const QList<std::pair<QString, bool>>& items) {
         return compared != 0 ? compared < 0 : a > b;
       });
     };
-    const bool ascii = std::all_of(items.begin(), items.end(),
-                                   [](const auto& item) { return IsAscii(item.first); });
-    if (collator.locale() == QLocale::c() && ascii) {
-      // ASCII folds to ASCII: its keys compare as bytes.
-      std::vector<std::string> keys;
-      keys.reserve(order.size());
-      for (const auto& [text, selected] : items) keys.push_back(AsciiFolded(text));
-      sortBy(keys, [](const std::string& a, const std::string& b) { return a.compare(b); });
-    } else if (collator.locale() == QLocale::c()) {
+    if (collator.locale() == QLocale::c()) {
       std::vector<std::u32string> keys;
       keys.reserve(order.size());
       for (const auto& [text, selected] : items) keys.push_back(FoldedUnits(text));
