@@ -112,14 +112,19 @@ class TFileCache {
         return TEntry{kept->parsed, true};
       }
     }
+    // A racy version whose text is still the same: its parse still serves. The
+    // file is compared as it is read, without a copy of its text.
+    if (kept && FileHoldsExactly(path, *kept->text, identity) && kept->identity == identity) {
+      Store(path, identity, kept->parsed, kept->text);
+      return TEntry{kept->parsed, true};
+    }
     runtime::TResult<std::string> read = ReadFileContents(path, &identity);
     if (!read) {
       if (IsMissingFile(read.Error())) return TEntry{Empty(parse, usable), false};
       return read.Error();
     }
     std::string& text = read.Value();
-    // A racy version read again: its parse still serves when the text is the same.
-    std::shared_ptr<const Parsed> parsed = kept && kept->identity == identity && kept->text == text
+    std::shared_ptr<const Parsed> parsed = kept && kept->identity == identity && *kept->text == text
                                                ? kept->parsed
                                                : parse(std::string_view(text));
     Store(path, identity, parsed, std::move(text));
@@ -135,6 +140,10 @@ class TFileCache {
   // Records what this process has just read from or written to `path`.
   void Store(const std::string& path, const TFileIdentity& identity,
              std::shared_ptr<const Parsed> parsed, std::string text) {
+    Store(path, identity, std::move(parsed), std::make_shared<const std::string>(std::move(text)));
+  }
+  void Store(const std::string& path, const TFileIdentity& identity,
+             std::shared_ptr<const Parsed> parsed, std::shared_ptr<const std::string> text) {
     auto slot = std::make_shared<TSlot>();
     slot->path = path;
     slot->identity = identity;
@@ -162,7 +171,7 @@ class TFileCache {
     std::string path;
     TFileIdentity identity;
     std::shared_ptr<const Parsed> parsed;
-    std::string text;  // as read or written, to tell a racy version again
+    std::shared_ptr<const std::string> text;  // as read or written, to tell a racy version again
     bool racy = true;
     // The read hold it was last read or written in, if any; guarded by FMutex.
     mutable unsigned long long hold = 0;

@@ -285,6 +285,22 @@ TEST_F(RegistryTest, QueriesSeeEveryChangeOfTheFile) {
             "<error " + std::to_string(ERROR_FILE_NOT_FOUND) + ">");
 }
 
+// A file rewritten in place within one tick keeps its identity (inode, size,
+// time): while its time is recent, a query compares the text itself.
+TEST_F(RegistryTest, AFileRewrittenWithinItsTickIsReadAgain) {
+  timespec now{};
+  ASSERT_EQ(::clock_gettime(CLOCK_REALTIME, &now), 0);
+  const struct timespec times[2] = {now, now};
+  fs::create_directories(fs::path(RegistryHivePath()).parent_path());
+  for (const char* value : {"11", "22", "22", "33"}) {
+    std::ofstream(RegistryHivePath(), std::ios::binary | std::ios::trunc)
+        << "REGEDIT4\n[HKEY_CLASSES_ROOT\\S\\K]\n@=\"" << value << "\"\n";
+    ASSERT_EQ(::utimensat(AT_FDCWD, RegistryHivePath().c_str(), times, 0), 0);
+    EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"), value);
+    EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "S\\K"), value);
+  }
+}
+
 TEST_F(RegistryTest, ManyValuesAreSetInOneReplacementMergedWithOtherWriters) {
   HKEY key = 0;
   ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Corvid\\Pling", &key), ERROR_SUCCESS);

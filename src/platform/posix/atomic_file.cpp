@@ -166,6 +166,30 @@ TResult<std::string> ReadFileContents(const std::string& path, TFileIdentity* id
   }
 }
 
+bool FileHoldsExactly(const std::string& path, std::string_view expected, TFileIdentity& identity) {
+  const runtime::TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.Get() < 0) return false;
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0 || NotARegularFile(info.st_mode) != nullptr) return false;
+  identity = IdentityOf(info);
+  if (static_cast<std::size_t>(info.st_size) != expected.size()) return false;
+  char chunk[65536];
+  std::size_t at = 0;
+  for (;;) {
+    const ssize_t got = ::read(fd.Get(), chunk, sizeof chunk);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) return at == expected.size();
+    const auto size = static_cast<std::size_t>(got);
+    if (size > expected.size() - at || std::memcmp(chunk, expected.data() + at, size) != 0) {
+      return false;
+    }
+    at += size;
+  }
+}
+
 TFileLock::~TFileLock() {
   if (FFd < 0) return;
   // The lock file goes while it is still held, so that nothing is left beside the

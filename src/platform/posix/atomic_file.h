@@ -56,6 +56,11 @@ int IdentifyFile(const std::string& path, TFileIdentity& identity);
 runtime::TResult<std::string> ReadFileContents(const std::string& path,
                                                TFileIdentity* identity = nullptr);
 
+// Whether the file at `path` is a regular file whose contents are exactly
+// `expected`, read and compared a piece at a time (no copy of the whole); its
+// identity in `identity`. False as well when it cannot be read.
+bool FileHoldsExactly(const std::string& path, std::string_view expected, TFileIdentity& identity);
+
 // An exclusive advisory lock on "<path>.lock", held until destruction. Threads
 // and processes alike wait for each other. The lock file sits beside `path` as
 // named, and goes again when the lock is let go; what a write replaces (path())

@@ -138,8 +138,9 @@ TResult<void> ChangeHive(Change change, Unchanged unchanged) {
   TFileIdentity identity;
   if (auto replaced = ReplaceFileContents(lock, text, &identity); !replaced) return replaced;
   const std::shared_ptr<const TParsedHive> hive = std::move(written);
-  if (path != lock.path()) gHiveCache.Store(path, identity, hive, text);
-  gHiveCache.Store(lock.path(), identity, hive, std::move(text));
+  const auto kept = std::make_shared<const std::string>(std::move(text));
+  if (path != lock.path()) gHiveCache.Store(path, identity, hive, kept);
+  gHiveCache.Store(lock.path(), identity, hive, kept);
   return {};
 }
 
