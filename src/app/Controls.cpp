@@ -517,22 +517,22 @@ TListBox::~TListBox() {
   disconnect(model(), nullptr, this, nullptr);
 }
 
-void TListBox::IndexRows(int first, int last, int delta) {
+void TListBox::IndexRows(int first, int last, int delta) const {
+  if (!FFolded) return;  // made at the first look-up
   for (int i = first; i <= last; ++i) {
     const QListWidgetItem* it = item(i);
     if (it == nullptr) continue;
     const QString folded = CaseFolded(it->text());
     if (delta > 0) {
-      ++FFolded[folded];
-    } else if (auto found = FFolded.find(folded); found != FFolded.end() && --*found <= 0) {
-      FFolded.erase(found);
+      ++(*FFolded)[folded];
+    } else if (auto found = FFolded->find(folded); found != FFolded->end() && --*found <= 0) {
+      FFolded->erase(found);
     }
   }
 }
 
 void TListBox::RebuildIndex() {
-  FFolded.clear();
-  IndexRows(0, count() - 1, 1);
+  FFolded.reset();
 }
 
 bool TListBox::ContainsText(const QString& text) const {
@@ -542,7 +542,11 @@ bool TListBox::ContainsText(const QString& text) const {
 int TListBox::IndexOfText(const QString& text) const {
   // Texts equal with case ignored have equal case folds: a text whose fold is
   // not there is in no item.
-  if (!FFolded.contains(CaseFolded(text))) return -1;
+  if (!FFolded) {
+    FFolded.emplace();
+    IndexRows(0, count() - 1, 1);
+  }
+  if (!FFolded->contains(CaseFolded(text))) return -1;
   const auto same = [&text](const QListWidgetItem* it) {
     return QString::compare(it->text(), text, Qt::CaseInsensitive) == 0;
   };

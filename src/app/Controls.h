@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -235,9 +236,9 @@ class TListBox : public QListWidget {
   QStringList SelectedTexts() const;
 
   // Whether an item's text equals `text` with letter case ignored, and the
-  // position of such an item (-1 for none). Neither looks at every item: the
-  // list keeps its case-folded texts in a hash, in step with every change, and
-  // finds a position by the sort order.
+  // position of such an item (-1 for none). Neither looks at every item but the
+  // first time: the list keeps its case-folded texts in a hash, made then and in
+  // step with every change after, and finds a position by the sort order.
   bool ContainsText(const QString& text) const;
   int IndexOfText(const QString& text) const;
 
@@ -259,12 +260,14 @@ class TListBox : public QListWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
-  void IndexRows(int first, int last, int delta);
+  void IndexRows(int first, int last, int delta) const;
   void RebuildIndex();
   // Where AddItem puts `text`: before the first item that does not sort before it.
   int SortedRow(const QString& text) const;
 
-  QHash<QString, int> FFolded;  // case-folded item text -> how many items have it
+  // Case-folded item text -> how many items have it; made at the first look-up
+  // (a stored list is not indexed at the start), then kept in step.
+  mutable std::optional<QHash<QString, int>> FFolded;
   std::uint64_t FChanges = 0;
   TPaneColors* FColors;
   settings::TFont FCoreFont;

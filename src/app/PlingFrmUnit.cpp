@@ -705,12 +705,11 @@ std::vector<TPlingFrm::TSettingItem> TPlingFrm::SettingItems() {
 std::vector<TPlingFrm::TSetting> TPlingFrm::SettingsToStore(std::size_t leaveOut) {
   // An empty entry after the last: the reading stops there, and entries of an
   // earlier, longer list do not come back. Made again only when the list changed.
-  const std::vector<TSetting>& receivers = FReceivers.Entries(
-      ReceiversState(), [this] { return StoredReceivers(*ReceiversLbx, FAutoAdd); });
+  const TReceiversRecord::TEntries receivers = FReceivers.Entries(*ReceiversLbx, FAutoAdd);
   std::vector<TSetting> list;
-  leaveOut = std::min(leaveOut, receivers.size());
-  list.reserve(receivers.size() - leaveOut + 32);
-  list.assign(receivers.begin() + static_cast<std::ptrdiff_t>(leaveOut), receivers.end());
+  leaveOut = std::min(leaveOut, receivers->size());
+  list.reserve(receivers->size() - leaveOut + 32);
+  list.assign(receivers->begin() + static_cast<std::ptrdiff_t>(leaveOut), receivers->end());
   for (const TSettingItem& item : SettingItems())
     list.push_back({item.key->section, item.key->key, item.text()});
   return list;
@@ -732,15 +731,12 @@ void TPlingFrm::FormCreate() {
     // The list sorts as it goes, so each mark goes where its name went, which is
     // not always its stored place (another locale's order, or a hand's).
     QList<std::pair<QString, bool>> receivers;
-    std::vector<std::string> read;
-    for (int i = 0;; ++i) {
-      std::string value = MegaRegistry->ReadText(
-          settings::kReceiversKey.section, settings::IndexedKey(settings::kReceiversKey, i), "");
-      if (value.empty()) break;
+    const std::vector<std::string> read =
+        MegaRegistry->ReadList(settings::kReceiversKey.section, settings::kReceiversKey.key);
+    for (const std::string& value : read) {
       const std::string name = value.substr(0, value.size() - 1);
       receivers.emplace_back(qtbridge::FromAnsi(name), value.back() == '+');
       FAutoAdd.Restore(name, value.back());
-      read.push_back(std::move(value));
     }
     ReceiversLbx->AddItems(receivers);
 
@@ -753,7 +749,8 @@ void TPlingFrm::FormCreate() {
     SetWrapState(*ReceivedMmo, RecvLinewrap->isChecked());
     SetWrapState(*SendMmo, SendLinewrap->isChecked());
     if (FStoredActive != Pling->Active()) Activate1Click();
-    FStartSettings = SettingsToStore();
+    FStartReceivers = FReceivers.Entries(*ReceiversLbx, FAutoAdd);
+    FStartSettings = SettingsToStore(FStartReceivers->size());
     FReceivers.NoteRead(*MegaRegistry, read);
   } catch (...) {
     // The window opens with what was set until the failing step.
@@ -780,7 +777,8 @@ void TPlingFrm::FormClose() {
   // Every value goes out as one replacement of the settings file. Settings that
   // could not be written are not lost silently: the user is told, and asked.
   KeepSettingsAtExit(
-      this, [this] { return WriteSettings(); }, FStartSettings,
+      this, [this] { return WriteSettings(); },
+      [this] { return Joined(*FStartReceivers, FStartSettings); },
       [this] { return SettingsToStore(); }, SaveDialog);
 }
 
@@ -789,7 +787,7 @@ std::exception_ptr TPlingFrm::WriteSettings() {
   std::vector<settings::TSettingText> kept;
   // The receivers' entries the store holds as they stand are not even made again.
   const std::vector<TSetting> values =
-      SettingsToStore(FReceivers.Held(*MegaRegistry, ReceiversState()));
+      SettingsToStore(FReceivers.Held(*MegaRegistry, *ReceiversLbx, FAutoAdd));
   for (const TSetting& setting : values) {
     // A stored value the window could not read is not overwritten by the
     // value the window kept instead, only by one the user chose.

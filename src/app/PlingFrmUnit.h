@@ -328,11 +328,10 @@ class TPlingFrm : public QWidget {
   // Every value FormClose stores, as the window has it now: the receivers, then
   // the options of SettingItems; the first `leaveOut` receivers' entries left out.
   std::vector<TSetting> SettingsToStore(std::size_t leaveOut = 0);
-  TReceiversRecord::TState ReceiversState() const {
-    return {ReceiversLbx->Changes(), FAutoAdd.Changes()};
-  }
   TReceiversRecord FReceivers;  // the receivers' entries, and whether the store holds them
-  // The values as FormCreate left them: what a failed write at exit is told against.
+  // The values as FormCreate left them, the receivers' and the others: what a
+  // failed write at exit is told against.
+  TReceiversRecord::TEntries FStartReceivers = std::make_shared<std::vector<TSetting>>();
   std::vector<TSetting> FStartSettings;
   // Runs `read`; a stored value that cannot be read is noted for the start's
   // report (section, key, stored text, why), and is not overwritten at close

@@ -6,7 +6,6 @@
 // nor a look at each of them in the store: only what changed is looked at.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,34 +23,35 @@ std::vector<std::string> StoredReceivers(const TListBox& list, const TAutoAddRul
 
 class TReceiversRecord {
  public:
-  // The list's changes (TListBox::Changes) and the auto-add marks' changes
-  // (TAutoAddRule::Changes) when the entries were made.
-  struct TState {
-    std::uint64_t list = 0;
-    std::uint64_t marks = 0;
-    bool operator==(const TState&) const = default;
-  };
+  using TEntries = std::shared_ptr<const std::vector<TStoredSetting>>;
 
-  // The entries (NAME0, NAME1, ... in the receivers' section) of the stored
-  // values `values()` gives, made anew only when `state` is not the one the kept
-  // entries were made in.
-  const std::vector<TStoredSetting>& Entries(
-      TState state, const std::function<std::vector<std::string>()>& values);
+  // The entries (NAME0, NAME1, ... in the receivers' section) of the list's
+  // stored values (StoredReceivers), made anew only when the list, its selection
+  // or the auto-add marks changed since they were made (TListBox::Changes,
+  // TAutoAddRule::Changes). Entries given out stay as they were.
+  TEntries Entries(const TListBox& list, const TAutoAddRule& autoAdd);
 
   // The start read `read`, the values up to the empty one that ended the
   // reading, from one version of `store`: when the kept entries are those values
   // and the empty one is stored too, the store holds them in that version.
   void NoteRead(const settings::TMegaRegistry& store, const std::vector<std::string>& read);
 
-  // How many of the leading entries of settings made in `state` the store holds
-  // as they stand: all of the receivers' entries while the list is as it was and
-  // the store is in the version they were read from; else none.
-  std::size_t Held(const settings::TMegaRegistry& store, TState state) const;
+  // How many of the leading entries of the settings the store holds as they
+  // stand: all of the receivers' entries while the list is as they were made
+  // for and the store is in the version they were read from; else none.
+  std::size_t Held(const settings::TMegaRegistry& store, const TListBox& list,
+                   const TAutoAddRule& autoAdd) const;
 
  private:
-  bool FKept = false;
+  struct TState {
+    std::uint64_t list = 0;
+    std::uint64_t marks = 0;
+    bool operator==(const TState&) const = default;
+  };
+  static TState StateOf(const TListBox& list, const TAutoAddRule& autoAdd);
+
   TState FState;
-  std::vector<TStoredSetting> FEntries;
+  TEntries FEntries;
   std::weak_ptr<const void> FHeldIn;  // the store's version that holds FEntries
 };
 

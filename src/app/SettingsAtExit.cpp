@@ -92,6 +92,15 @@ QString NotKeptText(const std::vector<TStoredSetting>& atStart,
   return lines.join(QLatin1Char('\n'));
 }
 
+std::vector<TStoredSetting> Joined(const std::vector<TStoredSetting>& first,
+                                   const std::vector<TStoredSetting>& then) {
+  std::vector<TStoredSetting> all;
+  all.reserve(first.size() + then.size());
+  all.insert(all.end(), first.begin(), first.end());
+  all.insert(all.end(), then.begin(), then.end());
+  return all;
+}
+
 std::string SettingsText(const std::vector<TStoredSetting>& values) {
   std::vector<std::string> order;
   std::map<std::string, std::string> sections;
@@ -131,14 +140,14 @@ std::exception_ptr WriteSettingsAtExit(settings::TMegaRegistry& store,
 }
 
 void KeepSettingsAtExit(QWidget* parent, const std::function<std::exception_ptr()>& write,
-                        const std::vector<TStoredSetting>& atStart,
+                        const std::function<std::vector<TStoredSetting>()>& atStart,
                         const std::function<std::vector<TStoredSetting>()>& now,
                         const std::function<QString(QWidget*)>& chooseFile) {
   for (;;) {
     const std::exception_ptr error = write();
     if (!error) return;
     const std::vector<TStoredSetting> values = now();
-    const QString lost = NotKeptText(atStart, values);
+    const QString lost = NotKeptText(atStart(), values);
     // Nothing the user changed is lost: telling is enough.
     if (lost.isEmpty()) {
       ShowErrorMessage(parent, ExceptionMessage(error));

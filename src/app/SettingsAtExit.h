@@ -36,6 +36,9 @@ void SetExitQuestionFunction(TExitQuestionFn fn);  // an empty function restores
 // user, one item a line; empty when the two hold the same.
 QString NotKeptText(const std::vector<TStoredSetting>& atStart,
                     const std::vector<TStoredSetting>& now);
+// `first` followed by `then`.
+std::vector<TStoredSetting> Joined(const std::vector<TStoredSetting>& first,
+                                   const std::vector<TStoredSetting>& then);
 // The values as a settings file holds them: "[Section]" lines, each followed by
 // its "Key=Text" lines, sections in their first order; line breaks as CR LF.
 std::string SettingsText(const std::vector<TStoredSetting>& values);
@@ -50,12 +53,13 @@ std::exception_ptr WriteSettingsAtExit(settings::TMegaRegistry& store,
 
 // Calls `write` (which gives the error of a failed write, or none) until it
 // succeeds or the user chooses to save elsewhere or to end without saving.
-// `now` gives the values as they are now, asked only when a write failed.
+// `atStart` and `now` give the values as they were at the start and as they are
+// now, asked only when a write failed.
 // Saving elsewhere asks `chooseFile` for a file (an empty name goes back to the
 // question) and writes SettingsText(now()) there as SaveFileSafely does; a
 // failure there is shown and the question comes again.
 void KeepSettingsAtExit(QWidget* parent, const std::function<std::exception_ptr()>& write,
-                        const std::vector<TStoredSetting>& atStart,
+                        const std::function<std::vector<TStoredSetting>()>& atStart,
                         const std::function<std::vector<TStoredSetting>()>& now,
                         const std::function<QString(QWidget*)>& chooseFile);
 

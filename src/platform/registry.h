@@ -56,6 +56,10 @@ bool IsWritableRegValue(std::string_view subKey, std::string_view data);
 runtime::TResult<HKEY> CreateRegKey(HKEY key, std::string_view subKey);
 runtime::TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string_view subKey);
 runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values);
+// The values of the subkeys `base`0, `base`1, ... below `key` as QueryRegValue
+// gives them, up to the first that is missing or empty (or cannot be read): one
+// look at the file for a whole list.
+std::vector<std::string> QueryRegList(HKEY key, std::string_view base);
 // Whether the hive holds every one of `values` below `key` as SetRegValues would
 // set it, so that setting them would change nothing; false as well when one could
 // not be set, or the hive file cannot be read. One look at the file for all.

@@ -154,6 +154,16 @@ void TSettingsBackEnd::WriteInteger(std::string_view section, std::string_view k
   WriteText(section, key, IntToStr(value));
 }
 
+std::vector<std::string> TSettingsBackEnd::ReadList(std::string_view section,
+                                                    std::string_view key) const {
+  std::vector<std::string> values;
+  for (int i = 0;; ++i) {
+    std::string value = ReadText(section, std::string(key) + std::to_string(i), "");
+    if (value.empty()) return values;
+    values.push_back(std::move(value));
+  }
+}
+
 void TSettingsBackEnd::EndUpdate() {
   if (FUpdateDepth == 0) return;
   if (--FUpdateDepth == 0) WritePending();
@@ -375,6 +385,19 @@ bool TWindowsRegistry::Holds(std::span<const TSettingText> values) const {
   return platform::RegValuesSet(FKey, set);
 }
 
+std::vector<std::string> TWindowsRegistry::ReadList(std::string_view section,
+                                                    std::string_view key) const {
+  // Held writes are read as ReadText reads them, one by one.
+  if (FKey == 0 || !FPending.Empty()) return TSettingsBackEnd::ReadList(section, key);
+  std::vector<std::string> values = platform::QueryRegList(FKey, SettingPath(section, key));
+  // Where ReadText would find the text too large: the end.
+  const auto large = std::find_if(values.begin(), values.end(), [](const std::string& value) {
+    return value.size() >= kMaxTextSize;
+  });
+  values.erase(large, values.end());
+  return values;
+}
+
 std::shared_ptr<const void> TWindowsRegistry::Version() const {
   if (FKey == 0 || !FPending.Empty()) return nullptr;
   return platform::RegistryHiveVersion();
@@ -559,6 +582,11 @@ std::vector<std::string> TMegaRegistry::BackEndProblems() const {
 
 bool TMegaRegistry::Holds(std::span<const TSettingText> values) const {
   return FBackEnd && FBackEnd->Holds(values);
+}
+
+std::vector<std::string> TMegaRegistry::ReadList(std::string_view section,
+                                                 std::string_view key) const {
+  return FBackEnd ? FBackEnd->ReadList(section, key) : std::vector<std::string>();
 }
 
 std::shared_ptr<const void> TMegaRegistry::Version() const {

@@ -76,6 +76,9 @@ class TSettingsBackEnd {
                                                                    std::string_view key) const = 0;
   virtual std::int32_t ReadInteger(std::string_view section, std::string_view key,
                                    std::int32_t defaultValue) const = 0;
+  // The texts of the list `key` (key0, key1, ... up to the first absent or empty
+  // one), as ReadText reads each.
+  virtual std::vector<std::string> ReadList(std::string_view section, std::string_view key) const;
   virtual bool ReadBool(std::string_view section, std::string_view key,
                         bool defaultValue) const = 0;
   virtual void WriteText(std::string_view section, std::string_view key,
@@ -177,6 +180,7 @@ class TWindowsRegistry final : public TSettingsBackEnd {
   std::vector<std::string> FileProblems() const override;
   // One look at the hive file for all of them.
   bool Holds(std::span<const TSettingText> values) const override;
+  std::vector<std::string> ReadList(std::string_view section, std::string_view key) const override;
   std::shared_ptr<const void> Version() const override;
 
   // While the key is not open, writes are lost as ever, and the end of an update
@@ -334,6 +338,8 @@ class TMegaRegistry : public runtime::TComponent {
   // writing them would change nothing (for the registry, one look at its file
   // instead of a write of them all); false when not known.
   bool Holds(std::span<const TSettingText> values) const;
+  // The texts of the list `key` in `section` (TSettingsBackEnd::ReadList).
+  std::vector<std::string> ReadList(std::string_view section, std::string_view key) const;
   // The back end's version of the stored values (TSettingsBackEnd::Version).
   std::shared_ptr<const void> Version() const;
   // Closing the back end (CloseBackEnd, a change of App, Company, IniName or

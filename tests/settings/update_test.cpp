@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "runtime/exceptions.h"
 #include "settings/Megares.h"
@@ -184,6 +185,36 @@ TEST_P(UpdateTest, WritesLostToAnUnopenedStoreAreReported) {
     EXPECT_NE(message.find(FilePath().string() + ": is a folder, not a file"), std::string::npos)
         << message;
   }
+}
+
+// A list read at once reads as its entries one by one: up to the first empty or
+// absent one, held writes included, the key's case ignored.
+TEST_P(UpdateTest, AListReadsAsItsEntriesOneByOne) {
+  TMegaRegistry store;
+  ConfigureAndOpen(store, GetParam());
+  const auto oneByOne = [&store] {
+    std::vector<std::string> values;
+    for (int i = 0;; ++i) {
+      std::string value = store.ReadText("Receivers", "NAME" + std::to_string(i), "");
+      if (value.empty()) return values;
+      values.push_back(value);
+    }
+  };
+  for (const char* value : {"Ann+", "b\\\"c-", "x y*"}) {
+    store.WriteText("Receivers", "NAME" + std::to_string(oneByOne().size()), value);
+  }
+  store.WriteText("Receivers", "name4", "after a gap");
+  EXPECT_EQ(store.ReadList("Receivers", "NAME"), oneByOne());
+  EXPECT_EQ(store.ReadList("Receivers", "NAME").size(), 3u);
+  store.BeginUpdate();
+  store.WriteText("Receivers", "NAME3", "held+");
+  EXPECT_EQ(store.ReadList("Receivers", "name"), oneByOne());
+  EXPECT_EQ(store.ReadList("Receivers", "NAME").size(), 5u);
+  store.WriteText("Receivers", "NAME1", "");
+  EXPECT_EQ(store.ReadList("Receivers", "NAME"), std::vector<std::string>{"Ann+"});
+  store.EndUpdate();
+  EXPECT_EQ(store.ReadList("Receivers", "NAME"), std::vector<std::string>{"Ann+"});
+  EXPECT_EQ(store.ReadList("Nothing", "NAME"), std::vector<std::string>());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothBackEnds, UpdateTest, ::testing::Values(mrpIni, mrpRegistry),

@@ -233,6 +233,31 @@ runtime::TResult<std::optional<std::string>> QueryRegValue(HKEY key, std::string
   return read;
 }
 
+std::vector<std::string> QueryRegList(HKEY key, std::string_view base) {
+  std::lock_guard guard(gMutex);
+  std::vector<std::string> values;
+  base = AsCString(base);
+  const TResult<std::string> root = ResolveKeyName(key, base);
+  if (!root || base.empty()) return values;
+  const auto hive = LoadHive(RegistryHivePath());
+  if (!hive) return values;
+  std::string name = root.Value();
+  const std::size_t length = name.size();
+  for (int i = 0;; ++i) {
+    const std::string index = std::to_string(i);
+    if (base.size() + index.size() > kMaxSubKeyLength) break;
+    name.resize(length);
+    name.append(index);
+    const THiveKey* found = FindHiveKey(*hive.Value(), name);
+    if (found == nullptr || !found->defaultValue) break;
+    std::string value = HiveValueAsAnsi(*hive.Value(), *found->defaultValue);
+    value.resize(AsCString(value).size());
+    if (value.empty()) break;
+    values.push_back(std::move(value));
+  }
+  return values;
+}
+
 runtime::TResult<void> SetRegValues(HKEY key, std::span<const TRegValue> values) {
   std::lock_guard guard(gMutex);
   std::vector<std::pair<std::string, std::string_view>> changes;
