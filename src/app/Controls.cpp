@@ -26,6 +26,7 @@
 #include <unordered_set>
 
 #include "app/PlingApplication.h"
+#include "qtbridge/AnsiText.h"
 #include "qtbridge/QtColor.h"
 #include "qtbridge/QtFont.h"
 
@@ -426,13 +427,9 @@ const QCollator& ListCollator() {
   return collator;
 }
 
-bool IsAscii(QStringView text) {
-  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
-}
-
 // QString::toCaseFolded, at once for ASCII text (names mostly are).
 QString CaseFolded(const QString& text) {
-  if (!IsAscii(text)) return text.toCaseFolded();
+  if (!qtbridge::IsAscii(text)) return text.toCaseFolded();
   QString folded(text.size(), Qt::Uninitialized);
   std::transform(text.begin(), text.end(), folded.begin(), [](QChar c) {
     return c.unicode() >= 'A' && c.unicode() <= 'Z' ? QChar(c.unicode() + 32) : c;

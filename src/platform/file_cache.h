@@ -124,9 +124,7 @@ class TFileCache {
       return read.Error();
     }
     std::string& text = read.Value();
-    std::shared_ptr<const Parsed> parsed = kept && kept->identity == identity && *kept->text == text
-                                               ? kept->parsed
-                                               : parse(std::string_view(text));
+    std::shared_ptr<const Parsed> parsed = parse(std::string_view(text));
     Store(path, identity, parsed, std::move(text));
     return TEntry{std::move(parsed), true};
   }

@@ -16,11 +16,11 @@ bool IsAscii(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+}  // namespace
+
 bool IsAscii(QStringView text) {
   return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
-
-}  // namespace
 
 QString FromAnsi(std::string_view ansi) {
   if (IsAscii(ansi)) return QString::fromLatin1(ansi.data(), static_cast<qsizetype>(ansi.size()));

@@ -11,6 +11,8 @@ namespace pling::qtbridge {
 // ANSI code page bytes to a QString and back; characters the ANSI page cannot
 // hold become '?'.
 QString FromAnsi(std::string_view ansi);
+// Whether every character is ASCII (which every ANSI page holds as itself).
+bool IsAscii(QStringView text);
 std::string ToAnsi(const QString& text);
 
 }  // namespace pling::qtbridge

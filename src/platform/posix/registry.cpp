@@ -92,12 +92,12 @@ bool PathOfHandle(HKEY key, std::string& path) {
   return true;
 }
 
-// A subkey path: at most 255 characters, no empty parts, no line breaks (a key
-// name with one could not be written as REGEDIT4 text).
 bool HasLineBreak(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
+// A subkey path: at most 255 characters, no empty parts, no line breaks (a key
+// name with one could not be written as REGEDIT4 text).
 bool IsValidSubKey(std::string_view subKey) {
   if (subKey.empty()) return true;
   if (subKey.size() > kMaxSubKeyLength) return false;
